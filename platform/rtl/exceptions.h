@@ -1,0 +1,55 @@
+#pragma once
+// The exception family of the runtime. Every error the system raises derives from
+// Exception, which carries the message text shown to the user.
+#include <exception>
+#include <string>
+
+class Exception : public std::exception {
+public:
+  explicit Exception(std::string message) : FMessage(std::move(message)) {}
+  const std::string& Message() const { return FMessage; }
+  void SetMessage(std::string message) { FMessage = std::move(message); }
+  const char* what() const noexcept override { return FMessage.c_str(); }
+
+private:
+  std::string FMessage;
+};
+
+#define QV_DECLARE_EXCEPTION(Name, Base)                  \
+  class Name : public Base {                              \
+  public:                                                 \
+    explicit Name(std::string message) : Base(std::move(message)) {} \
+  }
+
+// Raised to leave an operation quietly: handlers that show messages ignore it.
+QV_DECLARE_EXCEPTION(EAbort, Exception);
+QV_DECLARE_EXCEPTION(EListError, Exception);
+QV_DECLARE_EXCEPTION(EStringListError, Exception);
+QV_DECLARE_EXCEPTION(EConvertError, Exception);
+QV_DECLARE_EXCEPTION(EStreamError, Exception);
+QV_DECLARE_EXCEPTION(EReadError, EStreamError);
+QV_DECLARE_EXCEPTION(EWriteError, EStreamError);
+QV_DECLARE_EXCEPTION(EFileStreamError, EStreamError);
+QV_DECLARE_EXCEPTION(EFOpenError, EFileStreamError);
+QV_DECLARE_EXCEPTION(EFCreateError, EFileStreamError);
+QV_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+QV_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
+QV_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
+QV_DECLARE_EXCEPTION(EInvalidOperation, Exception);
+QV_DECLARE_EXCEPTION(EInvalidPointer, Exception);
+QV_DECLARE_EXCEPTION(EInOutError, Exception);
+QV_DECLARE_EXCEPTION(EOSError, Exception);
+QV_DECLARE_EXCEPTION(ERangeError, Exception);
+QV_DECLARE_EXCEPTION(EIntOverflow, Exception);
+QV_DECLARE_EXCEPTION(EDivByZero, Exception);
+QV_DECLARE_EXCEPTION(EZeroDivide, Exception);
+QV_DECLARE_EXCEPTION(ERegistryException, Exception);
+QV_DECLARE_EXCEPTION(EIniFileException, Exception);
+QV_DECLARE_EXCEPTION(EThread, Exception);
+QV_DECLARE_EXCEPTION(EComponentError, Exception);
+QV_DECLARE_EXCEPTION(EClipboardException, Exception);
+
+// Raises EAbort, the silent exception.
+[[noreturn]] void Abort();
+// Raises EOutOfMemory with the framework's text.
+[[noreturn]] void OutOfMemoryError();
