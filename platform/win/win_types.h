@@ -1,0 +1,101 @@
+#pragma once
+// The basic types of the Windows interface as the rest of the program spells them.
+// Our own declarations; sizes follow the documented 32-bit-Windows layouts where
+// a type is part of a file format (BYTE, WORD, DWORD, LONG are 8, 16, 32, 32 bits).
+#include <cstdint>
+
+using BYTE = uint8_t;
+using WORD = uint16_t;
+using DWORD = uint32_t;
+using LONG = int32_t;
+using ULONG = uint32_t;
+using SHORT = int16_t;
+using USHORT = uint16_t;
+using INT = int;
+using UINT = unsigned int;
+using BOOL = int32_t;
+using LONGLONG = int64_t;
+using ULONGLONG = uint64_t;
+using COLORREF = uint32_t;  // 0x00BBGGRR
+using LPARAM = intptr_t;
+using WPARAM = uintptr_t;
+using LRESULT = intptr_t;
+using ATOM = uint16_t;
+using LANGID = uint16_t;
+using LCID = uint32_t;
+
+constexpr BOOL TRUE = 1;
+constexpr BOOL FALSE = 0;
+
+// Opaque handles: each kind is its own pointer type so they cannot be mixed up.
+#define QV_DECLARE_HANDLE(name) \
+  struct name##__ {             \
+    int unused;                 \
+  };                            \
+  using name = name##__*
+
+using HANDLE = void*;
+QV_DECLARE_HANDLE(HWND);
+QV_DECLARE_HANDLE(HINSTANCE);
+QV_DECLARE_HANDLE(HKEY);
+QV_DECLARE_HANDLE(HRSRC);
+QV_DECLARE_HANDLE(HGLOBAL_);
+using HGLOBAL = HANDLE;
+using HMODULE = HINSTANCE;
+using HLOCAL = HANDLE;
+
+constexpr HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+
+struct POINT {
+  LONG x = 0;
+  LONG y = 0;
+};
+struct SIZE {
+  LONG cx = 0;
+  LONG cy = 0;
+};
+struct RECT {
+  LONG left = 0;
+  LONG top = 0;
+  LONG right = 0;
+  LONG bottom = 0;
+};
+static_assert(sizeof(POINT) == 8 && sizeof(SIZE) == 8 && sizeof(RECT) == 16);
+
+using TPoint = POINT;
+using TRect = RECT;
+using TSize = SIZE;
+
+inline RECT Rect(LONG left, LONG top, LONG right, LONG bottom) { return RECT{left, top, right, bottom}; }
+inline POINT Point(LONG x, LONG y) { return POINT{x, y}; }
+
+constexpr WORD LOWORD(DWORD v) { return static_cast<WORD>(v & 0xFFFF); }
+constexpr WORD HIWORD(DWORD v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr DWORD MAKELONG(WORD lo, WORD hi) { return static_cast<DWORD>(lo) | (static_cast<DWORD>(hi) << 16); }
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+  return static_cast<COLORREF>(r) | (static_cast<COLORREF>(g) << 8) | (static_cast<COLORREF>(b) << 16);
+}
+constexpr BYTE GetRValue(COLORREF c) { return static_cast<BYTE>(c & 0xFF); }
+constexpr BYTE GetGValue(COLORREF c) { return static_cast<BYTE>((c >> 8) & 0xFF); }
+constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>((c >> 16) & 0xFF); }
+
+// Integer resource identifiers travel in the pointer of a name.
+#define MAKEINTRESOURCE(i) (reinterpret_cast<const char*>(static_cast<uintptr_t>(static_cast<WORD>(i))))
+inline bool IS_INTRESOURCE(const void* p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
+
+// Error codes of GetLastError that callers test.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MORE_DATA = 234;
+constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
+
+DWORD GetLastError();
+void SetLastError(DWORD code);
