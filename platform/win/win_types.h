@@ -44,7 +44,7 @@ using HGLOBAL = HANDLE;
 using HMODULE = HINSTANCE;
 using HLOCAL = HANDLE;
 
-constexpr HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 
 struct POINT {
   LONG x = 0;
