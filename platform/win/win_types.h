@@ -24,8 +24,13 @@ using ATOM = uint16_t;
 using LANGID = uint16_t;
 using LCID = uint32_t;
 
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
+// Macros, as C libraries such as libjpeg define the same two names.
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
 
 // Opaque handles: each kind is its own pointer type so they cannot be mixed up.
 #define QV_DECLARE_HANDLE(name) \
