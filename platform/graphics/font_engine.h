@@ -1,0 +1,64 @@
+#pragma once
+// Glyph rasterisation for the drawing layer: FreeType renders, fontconfig maps a
+// Windows face name ("Arial", "MS Sans Serif", "Tahoma") onto an installed face.
+// The drawing layer composes coverage masks into bitmaps itself.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fontengine {
+
+struct FontSpec {
+  std::string face;       // Windows face name; empty or unknown maps to a default sans face
+  int height = 0;         // as lfHeight: < 0 character height in pixels, > 0 cell height, 0 default (-13 at 96 DPI)
+  int width = 0;          // average width in pixels, 0 for the face's own
+  int weight = 400;       // 100..900, 700 bold
+  bool italic = false;
+  bool underline = false;
+  bool strikeout = false;
+  int escapement = 0;     // tenths of a degree, counter-clockwise
+  bool antialiased = true;  // false renders 1-bit (NONANTIALIASED_QUALITY)
+};
+
+struct Glyph {
+  int width = 0;      // of the coverage mask
+  int height = 0;
+  int left = 0;       // pen x to the mask's left edge
+  int top = 0;        // baseline to the mask's top edge (up is positive)
+  int advance = 0;    // pen advance in whole pixels
+  std::vector<uint8_t> coverage;  // width*height, 0..255, rows top-down
+};
+
+struct Metrics {
+  int height = 0;            // ascent + descent
+  int ascent = 0;
+  int descent = 0;
+  int internalLeading = 0;
+  int externalLeading = 0;
+  int aveCharWidth = 0;
+  int maxCharWidth = 0;
+  int weight = 400;
+  bool italic = false;
+  std::string faceName;      // the face actually used
+};
+
+class Face {
+public:
+  virtual ~Face() = default;
+  virtual const Metrics& GetMetrics() const = 0;
+  // Glyph of a Unicode code point; cached, valid while the face lives.
+  virtual const Glyph& GetGlyph(uint32_t codePoint) = 0;
+  // Kerning adjustment in pixels between two code points (0 when none).
+  virtual int Kerning(uint32_t left, uint32_t right) = 0;
+};
+
+// Opens (or returns from a cache) the face that best matches the spec. Never
+// fails while any font is installed; throws Exception when none is.
+std::shared_ptr<Face> OpenFace(const FontSpec& spec);
+
+// Decodes single-byte text of the system code page (UTF-8 here) into code points;
+// bytes that are not valid UTF-8 are taken as Windows-1252.
+std::vector<uint32_t> DecodeText(const std::string& text);
+
+}  // namespace fontengine
