@@ -28,6 +28,10 @@ struct Glyph {
   int top = 0;        // baseline to the mask's top edge (up is positive)
   int advance = 0;    // pen advance in whole pixels
   std::vector<uint8_t> coverage;  // width*height, 0..255, rows top-down
+  // The pen advance as a vector (y up) in 1/64 pixel. Equals (advance*64, 0)
+  // for unrotated text; rotated text (escapement) moves the pen along its angle.
+  int advanceX64 = 0;
+  int advanceY64 = 0;
 };
 
 struct Metrics {
@@ -41,6 +45,11 @@ struct Metrics {
   int weight = 400;
   bool italic = false;
   std::string faceName;      // the face actually used
+  // Decoration lines, in pixels below (underline) or above (strike-out) the baseline.
+  int underlinePosition = 1;
+  int underlineThickness = 1;
+  int strikeoutPosition = 0;
+  int strikeoutThickness = 1;
 };
 
 class Face {
@@ -60,5 +69,9 @@ std::shared_ptr<Face> OpenFace(const FontSpec& spec);
 // Decodes single-byte text of the system code page (UTF-8 here) into code points;
 // bytes that are not valid UTF-8 are taken as Windows-1252.
 std::vector<uint32_t> DecodeText(const std::string& text);
+
+// The installed family a Windows face name is drawn with ("Arial" -> "DejaVu Sans"
+// when Liberation is missing); what OpenFace would pick for a regular weight.
+std::string ResolveFamily(const std::string& windowsFace);
 
 }  // namespace fontengine

@@ -1,0 +1,413 @@
+// Faces come from fontconfig, glyphs from FreeType. Windows programs ask for
+// faces by their Windows names, so those are mapped onto the metric-compatible
+// or look-alike families a Linux system ships before fontconfig is asked.
+#include "platform/graphics/font_engine.h"
+
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <list>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+#include <utility>
+
+#include "platform/rtl/exceptions.h"
+
+namespace fontengine {
+namespace {
+
+// FreeType's library object and fontconfig's configuration are shared by every
+// face; opening and closing faces goes through this lock.
+std::mutex& LibraryLock() {
+  static std::mutex m;
+  return m;
+}
+
+FT_Library Library() {
+  static FT_Library lib = [] {
+    FT_Library l = nullptr;
+    if (FT_Init_FreeType(&l) != 0) throw Exception("The font rasteriser could not be started");
+    return l;
+  }();
+  return lib;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Families to try, in order, for the Windows faces programs of this kind name.
+const std::vector<std::string>* CandidatesFor(const std::string& lowerName) {
+  static const std::vector<std::string> arial{"Liberation Sans", "Arimo", "DejaVu Sans"};
+  static const std::vector<std::string> ui{"DejaVu Sans", "Liberation Sans", "Arimo"};
+  static const std::vector<std::string> mono{"Liberation Mono", "Cousine", "DejaVu Sans Mono"};
+  static const std::vector<std::string> serif{"Liberation Serif", "Tinos", "DejaVu Serif"};
+  static const std::map<std::string, const std::vector<std::string>*> table{
+      {"arial", &arial},           {"helvetica", &arial},       {"arial narrow", &arial},
+      {"ms sans serif", &ui},      {"microsoft sans serif", &ui}, {"ms shell dlg", &ui},
+      {"ms shell dlg 2", &ui},     {"tahoma", &ui},             {"segoe ui", &ui},
+      {"verdana", &ui},            {"system", &ui},             {"default", &ui},
+      {"small fonts", &ui},        {"courier new", &mono},      {"courier", &mono},
+      {"lucida console", &mono},   {"consolas", &mono},         {"fixedsys", &mono},
+      {"terminal", &mono},         {"times new roman", &serif}, {"times", &serif},
+      {"ms serif", &serif},        {"georgia", &serif},
+  };
+  auto it = table.find(lowerName);
+  return it == table.end() ? nullptr : it->second;
+}
+
+// The family fontconfig really has for a name, or empty when it would only
+// substitute another one.
+std::string InstalledFamily(const std::string& family) {
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pat, &result);
+  std::string found;
+  if (match) {
+    FcChar8* name = nullptr;
+    for (int i = 0; FcPatternGetString(match, FC_FAMILY, i, &name) == FcResultMatch; ++i) {
+      if (Lower(reinterpret_cast<const char*>(name)) == Lower(family)) {
+        found = reinterpret_cast<const char*>(name);
+        break;
+      }
+    }
+    FcPatternDestroy(match);
+  }
+  FcPatternDestroy(pat);
+  return found;
+}
+
+std::string ResolveFamilyLocked(const std::string& windowsFace) {
+  static std::map<std::string, std::string> cache;
+  static bool fcReady = false;
+  if (!fcReady) {
+    if (!FcInit()) throw Exception("The font configuration could not be loaded");
+    fcReady = true;
+  }
+  const std::string key = Lower(Trim(windowsFace));
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+
+  std::vector<std::string> tries;
+  if (const auto* list = CandidatesFor(key)) {
+    tries = *list;
+  } else if (!key.empty()) {
+    tries.push_back(Trim(windowsFace));
+  }
+  tries.insert(tries.end(), {"DejaVu Sans", "Liberation Sans", "sans-serif"});
+  std::string family;
+  for (const auto& t : tries) {
+    family = InstalledFamily(t);
+    if (!family.empty()) break;
+  }
+  if (family.empty()) family = "sans-serif";  // fontconfig's own choice below
+  cache[key] = family;
+  return family;
+}
+
+struct MatchedFile {
+  std::string path;
+  int index = 0;
+  int weight = FC_WEIGHT_REGULAR;
+  int slant = FC_SLANT_ROMAN;
+};
+
+MatchedFile MatchFile(const std::string& family, int weight, bool italic) {
+  FcPattern* pat = FcPatternCreate();
+  FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+  FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
+  FcPatternAddInteger(pat, FC_SLANT, italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+  FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
+  FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+  FcDefaultSubstitute(pat);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pat, &result);
+  FcPatternDestroy(pat);
+  MatchedFile out;
+  if (!match) throw Exception("No font is installed");
+  FcChar8* file = nullptr;
+  if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) out.path = reinterpret_cast<const char*>(file);
+  FcPatternGetInteger(match, FC_INDEX, 0, &out.index);
+  FcPatternGetInteger(match, FC_WEIGHT, 0, &out.weight);
+  FcPatternGetInteger(match, FC_SLANT, 0, &out.slant);
+  FcPatternDestroy(match);
+  if (out.path.empty()) throw Exception("No font is installed");
+  return out;
+}
+
+int RoundDiv(double v) { return static_cast<int>(std::lround(v)); }
+
+constexpr int kDefaultHeight = -13;
+
+class FtFace final : public Face {
+public:
+  FtFace(const FontSpec& spec, const std::string& family);
+  ~FtFace() override {
+    std::lock_guard<std::mutex> lock(LibraryLock());
+    FT_Done_Face(FFace);
+  }
+  const Metrics& GetMetrics() const override { return FMetrics; }
+  const Glyph& GetGlyph(uint32_t codePoint) override;
+  int Kerning(uint32_t left, uint32_t right) override;
+
+private:
+  void ComputeMetrics(const FontSpec& spec, int ppem, int xppem);
+  Glyph Render(uint32_t codePoint);
+
+  FT_Face FFace = nullptr;
+  Metrics FMetrics;
+  std::mutex FLock;
+  std::unordered_map<uint32_t, Glyph> FGlyphs;
+  bool FEmbolden = false;
+  bool FOblique = false;
+  bool FRotate = false;
+  bool FAntialiased = true;
+  FT_Matrix FRotation{0x10000, 0, 0, 0x10000};
+};
+
+FtFace::FtFace(const FontSpec& spec, const std::string& family) {
+  const int weight = spec.weight <= 0 ? 400 : std::clamp(spec.weight, 1, 1000);
+  MatchedFile file;
+  {
+    std::lock_guard<std::mutex> lock(LibraryLock());
+    file = MatchFile(family, weight, spec.italic);
+    if (FT_New_Face(Library(), file.path.c_str(), file.index, &FFace) != 0)
+      throw Exception("The font file " + file.path + " could not be opened");
+  }
+  // Windows simulates bold and italic when the family lacks them.
+  FEmbolden = weight >= 600 && file.weight < FC_WEIGHT_DEMIBOLD;
+  FOblique = spec.italic && file.slant == FC_SLANT_ROMAN;
+  FAntialiased = spec.antialiased;
+
+  const int upem = FFace->units_per_EM > 0 ? FFace->units_per_EM : 2048;
+  const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(FFace, FT_SFNT_OS2));
+  int cellUnits = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinAscent + os2->usWinDescent
+                                                                    : FFace->ascender - FFace->descender;
+  if (cellUnits <= 0) cellUnits = upem;
+  // Sizes past this are no text anyone reads; they would only cost memory.
+  constexpr int64_t kMaxPixels = 4096;
+  const int64_t height = std::clamp<int64_t>(spec.height == 0 ? kDefaultHeight : spec.height, -kMaxPixels, kMaxPixels);
+  // A negative height asks for the em (character) size, a positive one for the
+  // cell, which also holds the internal leading.
+  int ppem = height < 0 ? static_cast<int>(-height) : RoundDiv(static_cast<double>(height) * upem / cellUnits);
+  ppem = std::max(ppem, 1);
+  int xppem = ppem;
+  if (spec.width > 0) {
+    int avg = os2 && os2->xAvgCharWidth > 0 ? os2->xAvgCharWidth : upem / 2;
+    xppem = std::clamp(RoundDiv(static_cast<double>(std::min<int64_t>(spec.width, kMaxPixels)) * upem / avg), 1, static_cast<int>(kMaxPixels) * 4);
+  }
+  if (FT_Set_Pixel_Sizes(FFace, static_cast<FT_UInt>(xppem), static_cast<FT_UInt>(ppem)) != 0) {
+    // Bitmap-only faces offer fixed sizes; take the first one.
+    if (FFace->num_fixed_sizes > 0) FT_Select_Size(FFace, 0);
+  }
+  FT_Select_Charmap(FFace, FT_ENCODING_UNICODE);
+  if (spec.escapement % 3600 != 0) {
+    FRotate = true;
+    const double a = spec.escapement / 10.0 * M_PI / 180.0;
+    FRotation.xx = static_cast<FT_Fixed>(std::lround(std::cos(a) * 0x10000));
+    FRotation.xy = static_cast<FT_Fixed>(std::lround(-std::sin(a) * 0x10000));
+    FRotation.yx = static_cast<FT_Fixed>(std::lround(std::sin(a) * 0x10000));
+    FRotation.yy = static_cast<FT_Fixed>(std::lround(std::cos(a) * 0x10000));
+  }
+  ComputeMetrics(spec, ppem, xppem);
+  FMetrics.weight = weight;
+  FMetrics.italic = spec.italic;
+  FMetrics.faceName = FFace->family_name ? FFace->family_name : family;
+  if (height > 0 && FMetrics.height != height) {
+    // Rounding the em to whole pixels may miss the asked cell by one; the cell
+    // is what the caller laid out for, so the descent takes the difference.
+    FMetrics.descent = std::max(0, static_cast<int>(height) - FMetrics.ascent);
+    FMetrics.height = FMetrics.ascent + FMetrics.descent;
+    FMetrics.internalLeading = std::max(0, FMetrics.height - ppem);
+  }
+}
+
+void FtFace::ComputeMetrics(const FontSpec& spec, int ppem, int xppem) {
+  const double upem = FFace->units_per_EM > 0 ? FFace->units_per_EM : 2048;
+  const double sy = ppem / upem;
+  const double sx = xppem / upem;
+  const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(FFace, FT_SFNT_OS2));
+  const int hheaAscent = FFace->ascender;
+  const int hheaDescent = -FFace->descender;
+  const int winAscent = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinAscent : hheaAscent;
+  const int winDescent = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinDescent : hheaDescent;
+  Metrics& m = FMetrics;
+  m.ascent = std::max(0, RoundDiv(winAscent * sy));
+  m.descent = std::max(0, RoundDiv(winDescent * sy));
+  m.height = m.ascent + m.descent;
+  m.internalLeading = std::max(0, m.height - ppem);
+  const int lineGap = FFace->height - (hheaAscent + hheaDescent);
+  const int extra = lineGap - ((winAscent + winDescent) - (hheaAscent + hheaDescent));
+  m.externalLeading = std::max(0, RoundDiv(extra * sy));
+  m.aveCharWidth = os2 && os2->xAvgCharWidth > 0 ? RoundDiv(os2->xAvgCharWidth * sx) : RoundDiv(xppem / 2.0);
+  if (spec.width > 0) m.aveCharWidth = spec.width;
+  m.maxCharWidth = RoundDiv(FFace->max_advance_width * sx);
+  m.underlinePosition = std::max(1, RoundDiv(-FFace->underline_position * sy));
+  m.underlineThickness = std::max(1, RoundDiv(FFace->underline_thickness * sy));
+  if (os2 && os2->yStrikeoutSize > 0) {
+    m.strikeoutPosition = RoundDiv(os2->yStrikeoutPosition * sy);
+    m.strikeoutThickness = std::max(1, RoundDiv(os2->yStrikeoutSize * sy));
+  } else {
+    m.strikeoutPosition = m.ascent / 3;
+    m.strikeoutThickness = m.underlineThickness;
+  }
+  if (FEmbolden) {
+    m.aveCharWidth += 1;
+    m.maxCharWidth += 1;
+  }
+}
+
+Glyph FtFace::Render(uint32_t codePoint) {
+  Glyph g;
+  FT_UInt index = FT_Get_Char_Index(FFace, codePoint);
+  FT_Int32 flags = FT_LOAD_NO_BITMAP | (FAntialiased ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
+  if (FT_Load_Glyph(FFace, index, flags) != 0 && FT_Load_Glyph(FFace, 0, flags) != 0) return g;
+  FT_GlyphSlot slot = FFace->glyph;
+  FT_Vector adv{slot->metrics.horiAdvance, 0};
+  if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+    if (FOblique) {
+      FT_Matrix shear{0x10000, 0x0366A, 0, 0x10000};  // about 12 degrees, as italics lean
+      FT_Outline_Transform(&slot->outline, &shear);
+    }
+    if (FEmbolden) {
+      // One pixel wider and one pixel more advance, as simulated bold is.
+      FT_Outline_EmboldenXY(&slot->outline, 64, 0);
+      adv.x += 64;
+    }
+    if (FRotate) {
+      FT_Outline_Transform(&slot->outline, &FRotation);
+      FT_Vector_Transform(&adv, &FRotation);
+    }
+  }
+  g.advance = static_cast<int>((slot->metrics.horiAdvance + (FEmbolden ? 64 : 0) + 32) >> 6);
+  g.advanceX64 = FRotate ? static_cast<int>(adv.x) : g.advance * 64;
+  g.advanceY64 = FRotate ? static_cast<int>(adv.y) : 0;
+  if (FT_Render_Glyph(slot, FAntialiased ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0) return g;
+  const FT_Bitmap& bm = slot->bitmap;
+  g.width = static_cast<int>(bm.width);
+  g.height = static_cast<int>(bm.rows);
+  g.left = slot->bitmap_left;
+  g.top = slot->bitmap_top;
+  g.coverage.assign(static_cast<size_t>(g.width) * g.height, 0);
+  for (int y = 0; y < g.height; ++y) {
+    const unsigned char* row = bm.buffer + static_cast<ptrdiff_t>(y) * bm.pitch;
+    uint8_t* out = g.coverage.data() + static_cast<size_t>(y) * g.width;
+    if (bm.pixel_mode == FT_PIXEL_MODE_MONO) {
+      for (int x = 0; x < g.width; ++x) out[x] = (row[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+    } else if (bm.pixel_mode == FT_PIXEL_MODE_GRAY) {
+      const int levels = bm.num_grays > 1 ? bm.num_grays - 1 : 255;
+      for (int x = 0; x < g.width; ++x) out[x] = static_cast<uint8_t>(row[x] * 255 / levels);
+    }
+  }
+  return g;
+}
+
+const Glyph& FtFace::GetGlyph(uint32_t codePoint) {
+  std::lock_guard<std::mutex> lock(FLock);
+  auto it = FGlyphs.find(codePoint);
+  if (it != FGlyphs.end()) return it->second;
+  return FGlyphs.emplace(codePoint, Render(codePoint)).first->second;
+}
+
+int FtFace::Kerning(uint32_t left, uint32_t right) {
+  std::lock_guard<std::mutex> lock(FLock);
+  if (!FT_HAS_KERNING(FFace)) return 0;
+  FT_Vector k{0, 0};
+  if (FT_Get_Kerning(FFace, FT_Get_Char_Index(FFace, left), FT_Get_Char_Index(FFace, right), FT_KERNING_DEFAULT, &k) != 0)
+    return 0;
+  return static_cast<int>((k.x + 32) >> 6);
+}
+
+std::string CacheKey(const FontSpec& s) {
+  return Lower(Trim(s.face)) + '|' + std::to_string(s.height) + '|' + std::to_string(s.width) + '|' +
+         std::to_string(s.weight) + '|' + std::to_string(s.italic) + '|' + std::to_string(s.escapement % 3600) + '|' +
+         std::to_string(s.antialiased);
+}
+
+// Recently used faces stay open; a drawing loop that selects the same font again
+// and again must not reopen the file each time.
+constexpr size_t kFaceCacheSize = 32;
+
+}  // namespace
+
+std::string ResolveFamily(const std::string& windowsFace) {
+  std::lock_guard<std::mutex> lock(LibraryLock());
+  return ResolveFamilyLocked(windowsFace);
+}
+
+std::shared_ptr<Face> OpenFace(const FontSpec& spec) {
+  static std::mutex cacheLock;
+  static std::list<std::pair<std::string, std::shared_ptr<Face>>> cache;
+  const std::string key = CacheKey(spec);
+  std::lock_guard<std::mutex> lock(cacheLock);
+  for (auto it = cache.begin(); it != cache.end(); ++it) {
+    if (it->first == key) {
+      cache.splice(cache.begin(), cache, it);
+      return cache.front().second;
+    }
+  }
+  std::string family = ResolveFamily(spec.face);
+  auto face = std::make_shared<FtFace>(spec, family);
+  cache.emplace_front(key, face);
+  if (cache.size() > kFaceCacheSize) cache.pop_back();
+  return face;
+}
+
+std::vector<uint32_t> DecodeText(const std::string& text) {
+  static const uint16_t cp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::vector<uint32_t> out;
+  out.reserve(text.size());
+  const auto* p = reinterpret_cast<const uint8_t*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    uint8_t b = p[i];
+    if (b < 0x80) {
+      out.push_back(b);
+      ++i;
+      continue;
+    }
+    int len = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    uint32_t cp = len == 2 ? b & 0x1F : len == 3 ? b & 0x0F : b & 0x07;
+    bool ok = len > 0 && i + len <= n;
+    for (int k = 1; ok && k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) ok = false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past Unicode are not text of ours.
+    if (ok && ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+               (cp >= 0xD800 && cp <= 0xDFFF)))
+      ok = false;
+    if (ok) {
+      out.push_back(cp);
+      i += len;
+    } else {
+      out.push_back(b >= 0x80 && b <= 0x9F ? cp1252[b - 0x80] : b);
+      ++i;
+    }
+  }
+  return out;
+}
+
+}  // namespace fontengine
