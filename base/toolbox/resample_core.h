@@ -1,0 +1,24 @@
+#pragma once
+// The two passes of the icon resampler over raw rows: a horizontal pass into a
+// byte intermediate of target width and source height, then a vertical pass
+// that runs along whole intermediate rows.
+#include "base/toolbox/pixel_rows.h"
+#include "base/toolbox/resample_filters.h"
+
+// Plain kernel resampling of `channels` bytes per pixel (3 for blue, green,
+// red). src and dst hold pixelBytes-sized pixels whose first `channels` bytes are
+// resampled; other bytes of dst are left alone.
+void ResampleRowsPlain(const TPixelRows& src, int srcPixelBytes, const TPixelRows& dst, int dstPixelBytes,
+                       int channels, TIconResampleFilter filter);
+
+// The alpha-aware resampling: colour (blue, green, red at the first three bytes
+// of each colour pixel) weighted by alpha in both passes, alpha itself
+// resampled with the plain weights. colour and alpha may be the same 32-bit
+// rows (alpha offset 3). dst is 32-bit blue, green, red, alpha. With
+// plainAlpha the alpha byte gets the plain resampling of alpha; without, the
+// provisional alpha of the weighted passes.
+void ResampleRowsWithAlpha(const TPixelRows& colour, int colourPixelBytes, const TPixelRows& alpha,
+                           int alphaPixelBytes, int alphaOffset, const TPixelRows& dst, TIconResampleFilter filter,
+                           bool plainAlpha = true);
+
+inline int32_t ClampToByte(int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); }
