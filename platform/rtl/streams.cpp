@@ -96,10 +96,7 @@ int64_t TCustomMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
 
 void TCustomMemoryStream::SaveToStream(TStream& stream) { stream.WriteBuffer(FMemory, FSize); }
 
-void TCustomMemoryStream::SaveToFile(const std::string& fileName) {
-  TFileStream file(fileName, fmCreate);
-  SaveToStream(file);
-}
+void TCustomMemoryStream::SaveToFile(const std::string& fileName) { SaveBytesToFile(fileName, FMemory, FSize); }
 
 // ---- TMemoryStream ----
 
@@ -235,6 +232,32 @@ TFileStream::TFileStream(const std::string& fileName, uint16_t mode) : THandleSt
 
 TFileStream::~TFileStream() {
   if (FHandle >= 0) ::close(FHandle);
+}
+
+// ---- SaveBytesToFile ----
+
+void SaveBytesToFile(const std::string& fileName, const void* data, int64_t size) {
+  std::string native = NativePath(fileName);
+  std::string temp = native + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
+  // mkstemp makes the file private; give it the mode a new file would have had.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat old{};
+  ::fchmod(fd, ::stat(native.c_str(), &old) == 0 ? (old.st_mode & 07777) : (0666 & ~mask));
+  THandleStream out(fd);
+  bool written = out.Write(data, size) == size && ::fsync(fd) == 0;
+  bool closed = ::close(fd) == 0;
+  if (!written || !closed) {
+    ::unlink(temp.c_str());
+    throw EWriteError("Stream write error");
+  }
+  if (::rename(temp.c_str(), native.c_str()) != 0) {
+    int err = errno;
+    ::unlink(temp.c_str());
+    throw EFCreateError("Cannot create file \"" + fileName + "\". " + std::strerror(err));
+  }
 }
 
 // ---- TStringStream ----

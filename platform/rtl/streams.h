@@ -119,6 +119,11 @@ private:
   std::string FFileName;
 };
 
+// Writes a whole file by writing a temporary file beside it and renaming that over
+// the old one, so a failed write never loses what was there. Raises EFCreateError
+// when the file cannot be made and EWriteError when the data cannot be written.
+void SaveBytesToFile(const std::string& fileName, const void* data, int64_t size);
+
 // A stream over a string's bytes.
 class TStringStream : public TStream {
 public:
