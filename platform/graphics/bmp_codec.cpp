@@ -1,0 +1,416 @@
+// BMP reading follows what Windows accepts: core (12-byte) and info (40-byte and
+// longer) headers, colour tables of 3- or 4-byte entries, BI_BITFIELDS masks after
+// a 40-byte header or inside a longer one, RLE4/RLE8 and top-down rows. Every
+// size read from the file is checked against what the stream really holds before
+// anything is allocated or read.
+#include "platform/graphics/bmp_codec.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
+
+namespace bmpcodec {
+namespace {
+
+constexpr DWORD BI_ALPHABITFIELDS = 6;
+// The largest pixel block we build. Uncompressed data is bounded by the file as
+// well; RLE data can describe far more pixels than it holds, so it has a lower cap.
+constexpr int64_t kMaxDibBytes = int64_t{1} << 30;
+constexpr int64_t kMaxRleDibBytes = int64_t{256} << 20;
+
+[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidBitmap); }
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Reads exactly count bytes or raises the invalid-bitmap error (a truncated file).
+void ReadExact(TStream& s, void* buf, int64_t count) {
+  if (count < 0 || s.Read(buf, count) != count) Invalid();
+}
+
+struct Header {
+  DWORD size = 0;
+  int64_t width = 0;
+  int64_t height = 0;  // signed as stored
+  int bitCount = 0;
+  DWORD compression = BI_RGB;
+  DWORD sizeImage = 0;
+  LONG xPels = 0, yPels = 0;
+  DWORD clrUsed = 0;
+  DWORD masks[4] = {0, 0, 0, 0};
+  bool masksInHeader = false;
+};
+
+Header ReadHeader(TStream& s) {
+  uint8_t buf[124] = {};
+  ReadExact(s, buf, 4);
+  Header h;
+  h.size = Le32(buf);
+  if (h.size == 12) {
+    ReadExact(s, buf + 4, 8);
+    h.width = Le16(buf + 4);
+    h.height = Le16(buf + 6);
+    if (Le16(buf + 8) != 1) Invalid();
+    h.bitCount = Le16(buf + 10);
+    return h;
+  }
+  // 40 (info), 52/56 (with masks), 64 (OS/2 2.x, info layout first), 108 (V4), 124 (V5).
+  if (h.size < 40 || h.size > 124) Invalid();
+  ReadExact(s, buf + 4, h.size - 4);
+  h.width = static_cast<int32_t>(Le32(buf + 4));
+  h.height = static_cast<int32_t>(Le32(buf + 8));
+  if (Le16(buf + 12) != 1) Invalid();
+  h.bitCount = Le16(buf + 14);
+  h.compression = Le32(buf + 16);
+  h.sizeImage = Le32(buf + 20);
+  h.xPels = static_cast<int32_t>(Le32(buf + 24));
+  h.yPels = static_cast<int32_t>(Le32(buf + 28));
+  h.clrUsed = Le32(buf + 32);
+  if (h.size >= 52 && h.size != 64) {
+    h.masks[0] = Le32(buf + 40);
+    h.masks[1] = Le32(buf + 44);
+    h.masks[2] = Le32(buf + 48);
+    if (h.size >= 56) h.masks[3] = Le32(buf + 52);
+    h.masksInHeader = true;
+  }
+  return h;
+}
+
+bool IsContiguous(DWORD mask) {
+  if (mask == 0) return true;
+  DWORD shifted = mask >> MaskShift(mask);
+  return (shifted & (shifted + 1)) == 0;
+}
+
+void ValidateHeader(const Header& h) {
+  if (h.width <= 0 || h.height == 0 || h.height == INT32_MIN) Invalid();
+  switch (h.compression) {
+    case BI_RGB:
+      if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 16 && h.bitCount != 24 &&
+          h.bitCount != 32)
+        Invalid();
+      break;
+    case BI_RLE8:
+      if (h.bitCount != 8 || h.height < 0) Invalid();  // RLE rows are always bottom-up
+      break;
+    case BI_RLE4:
+      if (h.bitCount != 4 || h.height < 0) Invalid();
+      break;
+    case BI_BITFIELDS:
+    case BI_ALPHABITFIELDS:
+      if (h.bitCount != 16 && h.bitCount != 32) Invalid();
+      break;
+    default:
+      Invalid();  // JPEG and PNG inside BMP are printer formats, not ours
+  }
+  const int64_t bytes = DibRowBytes(h.width, h.bitCount) * (h.height < 0 ? -h.height : h.height);
+  if (bytes > kMaxDibBytes) Invalid();
+}
+
+void ValidateMasks(const DWORD masks[4], int bitCount) {
+  const DWORD limit = bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+  DWORD seen = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (masks[i] & ~limit) Invalid();
+    if (!IsContiguous(masks[i]) || (seen & masks[i])) Invalid();
+    seen |= masks[i];
+  }
+  if (masks[0] == 0 && masks[1] == 0 && masks[2] == 0) Invalid();
+}
+
+// Expands RLE8 or RLE4 data into bottom-up rows. Pixels never written stay 0.
+// A run that would leave its row is cut at the row's end; moving below the last
+// row, or a truncated escape, is a broken file.
+void DecodeRle(const std::vector<uint8_t>& src, Dib& dib, bool rle4) {
+  const int64_t rowBytes = dib.RowBytes();
+  int64_t x = 0, y = 0;  // y counts rows from the bottom
+  size_t i = 0;
+  auto put = [&](int index) {
+    if (x < dib.width) {
+      uint8_t* row = dib.bits.data() + y * rowBytes;
+      if (rle4) {
+        uint8_t& b = row[x >> 1];
+        b = (x & 1) ? static_cast<uint8_t>((b & 0xF0) | (index & 0x0F)) : static_cast<uint8_t>((b & 0x0F) | (index << 4));
+      } else {
+        row[x] = static_cast<uint8_t>(index);
+      }
+    }
+    ++x;
+  };
+  while (i + 1 < src.size()) {
+    const uint8_t count = src[i];
+    const uint8_t value = src[i + 1];
+    i += 2;
+    if (count > 0) {
+      if (y >= dib.height) Invalid();
+      for (int k = 0; k < count; ++k) put(rle4 ? ((k & 1) ? value & 0x0F : value >> 4) : value);
+      continue;
+    }
+    switch (value) {
+      case 0:  // end of line
+        x = 0;
+        ++y;
+        break;
+      case 1:  // end of bitmap
+        return;
+      case 2: {  // delta
+        if (i + 2 > src.size()) Invalid();
+        x += src[i];
+        y += src[i + 1];
+        i += 2;
+        if (x > dib.width || (y >= dib.height && !(y == dib.height && x == 0))) Invalid();
+        break;
+      }
+      default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
+        const size_t bytes = rle4 ? (value + 1u) / 2u : value;
+        if (i + bytes > src.size() || y >= dib.height) Invalid();
+        for (int k = 0; k < value; ++k) {
+          const uint8_t b = src[i + (rle4 ? k / 2 : k)];
+          put(rle4 ? ((k & 1) ? b & 0x0F : b >> 4) : b);
+        }
+        i += (bytes + 1) & ~size_t{1};
+        break;
+      }
+    }
+  }
+}
+
+// Reads a DIB whose info header starts at the stream's position. fileStart is the
+// position of the BMP file header (-1 for a packed DIB) and offBits its pixel offset.
+Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
+  const int64_t streamSize = s.Size();
+  Header h = ReadHeader(s);
+  ValidateHeader(h);
+
+  Dib dib;
+  dib.width = static_cast<int>(h.width);
+  dib.height = static_cast<int>(h.height < 0 ? -h.height : h.height);
+  dib.bitCount = h.bitCount;
+  dib.xPelsPerMeter = h.xPels;
+  dib.yPelsPerMeter = h.yPels;
+  dib.sourceHeaderSize = h.size;
+
+  if (h.compression == BI_BITFIELDS || h.compression == BI_ALPHABITFIELDS) {
+    if (!h.masksInHeader) {
+      const int n = h.compression == BI_ALPHABITFIELDS ? 4 : 3;
+      uint8_t buf[16];
+      ReadExact(s, buf, n * 4);
+      for (int k = 0; k < n; ++k) h.masks[k] = Le32(buf + 4 * k);
+    }
+    ValidateMasks(h.masks, h.bitCount);
+    dib.compression = BI_BITFIELDS;
+    std::copy(h.masks, h.masks + 4, dib.masks);
+  }
+
+  // Colour table: the entries the header asks for, all of them when it says 0.
+  const bool core = h.size == 12;
+  if (h.bitCount <= 8) {
+    const DWORD full = 1u << h.bitCount;
+    if (h.clrUsed > 256) Invalid();
+    const DWORD count = h.clrUsed == 0 ? full : h.clrUsed;
+    const int entry = core ? 3 : 4;
+    std::vector<uint8_t> table(static_cast<size_t>(count) * entry);
+    ReadExact(s, table.data(), static_cast<int64_t>(table.size()));
+    dib.colors.resize(std::min(count, full));
+    for (size_t k = 0; k < dib.colors.size(); ++k) {
+      const uint8_t* e = table.data() + k * entry;
+      dib.colors[k].rgbBlue = e[0];
+      dib.colors[k].rgbGreen = e[1];
+      dib.colors[k].rgbRed = e[2];
+    }
+  }
+
+  // Pixels start where the file header says, unless that points into the
+  // headers (some writers leave it 0); then right after the colour table.
+  int64_t bitsPos = s.Position();
+  // Deeper formats may carry a palette for display on 8-bit screens; skip it.
+  if (h.bitCount > 8) bitsPos += static_cast<int64_t>(h.clrUsed) * (core ? 3 : 4);
+  if (fileStart >= 0 && offBits != 0) {
+    const int64_t declared = fileStart + offBits;
+    if (declared > streamSize) Invalid();
+    if (declared >= bitsPos) bitsPos = declared;
+  }
+  if (bitsPos > streamSize) Invalid();
+  s.SetPosition(bitsPos);
+  const int64_t available = streamSize - bitsPos;
+
+  const int64_t rowBytes = dib.RowBytes();
+  const int64_t imageBytes = rowBytes * dib.height;
+  if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {
+    if (imageBytes > kMaxRleDibBytes) Invalid();
+    int64_t dataSize = h.sizeImage != 0 ? h.sizeImage : available;
+    if (dataSize > available) Invalid();
+    std::vector<uint8_t> data(static_cast<size_t>(dataSize));
+    ReadExact(s, data.data(), dataSize);
+    dib.bits.assign(static_cast<size_t>(imageBytes), 0);
+    DecodeRle(data, dib, h.compression == BI_RLE4);
+    return dib;
+  }
+  if (imageBytes > available) Invalid();
+  dib.bits.resize(static_cast<size_t>(imageBytes));
+  if (h.height > 0) {
+    ReadExact(s, dib.bits.data(), imageBytes);
+  } else {
+    for (int y = 0; y < dib.height; ++y) ReadExact(s, dib.Row(y), rowBytes);
+  }
+  return dib;
+}
+
+}  // namespace
+
+int MaskShift(DWORD mask) {
+  if (mask == 0) return 0;
+  int n = 0;
+  while (!(mask & 1u)) {
+    mask >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+int MaskBits(DWORD mask) {
+  mask >>= MaskShift(mask);
+  int n = 0;
+  while (mask & 1u) {
+    mask >>= 1;
+    ++n;
+  }
+  return n;
+}
+
+void Dib::EffectiveMasks(DWORD out[4]) const {
+  if (compression == BI_BITFIELDS) {
+    std::copy(masks, masks + 4, out);
+  } else if (bitCount == 16) {
+    out[0] = 0x7C00, out[1] = 0x03E0, out[2] = 0x001F, out[3] = 0;
+  } else {
+    out[0] = 0xFF0000, out[1] = 0xFF00, out[2] = 0xFF, out[3] = 0;
+  }
+}
+
+BITMAPINFOHEADER Dib::InfoHeader() const {
+  BITMAPINFOHEADER h;
+  h.biWidth = width;
+  h.biHeight = height;
+  h.biBitCount = static_cast<WORD>(bitCount);
+  h.biCompression = compression;
+  h.biSizeImage = static_cast<DWORD>(RowBytes() * height);
+  h.biXPelsPerMeter = xPelsPerMeter;
+  h.biYPelsPerMeter = yPelsPerMeter;
+  const size_t full = bitCount <= 8 ? size_t{1} << bitCount : 0;
+  h.biClrUsed = bitCount <= 8 && colors.size() < full ? static_cast<DWORD>(colors.size()) : 0;
+  return h;
+}
+
+Dib ReadBmp(TStream& stream) {
+  const int64_t start = stream.Position();
+  uint8_t fh[14];
+  ReadExact(stream, fh, sizeof fh);
+  if (fh[0] != 'B' || fh[1] != 'M') Invalid();
+  return ReadDibBody(stream, start, Le32(fh + 10));
+}
+
+Dib ReadPackedDib(const void* data, size_t size) {
+  TCustomMemoryStream s(data, static_cast<int64_t>(size));
+  return ReadDibBody(s, -1, 0);
+}
+
+namespace {
+
+void WriteInfo(TStream& s, const Dib& dib) {
+  BITMAPINFOHEADER h = dib.InfoHeader();
+  s.WriteBuffer(&h, sizeof h);
+  if (dib.compression == BI_BITFIELDS) s.WriteBuffer(dib.masks, 12);
+  if (dib.bitCount <= 8) {
+    for (const RGBQUAD& c : dib.colors) {
+      RGBQUAD q = c;
+      q.rgbReserved = 0;
+      s.WriteBuffer(&q, sizeof q);
+    }
+  }
+}
+
+int64_t InfoSize(const Dib& dib) {
+  return 40 + (dib.compression == BI_BITFIELDS ? 12 : 0) +
+         (dib.bitCount <= 8 ? static_cast<int64_t>(dib.colors.size()) * 4 : 0);
+}
+
+}  // namespace
+
+void WriteBmp(TStream& stream, const Dib& dib) {
+  const int64_t info = InfoSize(dib);
+  const int64_t image = dib.RowBytes() * dib.height;
+  BITMAPFILEHEADER fh;
+  fh.bfOffBits = static_cast<DWORD>(14 + info);
+  fh.bfSize = static_cast<DWORD>(14 + info + image);
+  stream.WriteBuffer(&fh, sizeof fh);
+  WriteInfo(stream, dib);
+  stream.WriteBuffer(dib.bits.data(), image);
+}
+
+std::vector<uint8_t> PackDib(const Dib& dib) {
+  TMemoryStream s;
+  WriteInfo(s, dib);
+  s.WriteBuffer(dib.bits.data(), dib.RowBytes() * dib.height);
+  return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size());
+}
+
+namespace {
+
+uint8_t Widen(uint32_t value, int bits) {
+  if (bits <= 0) return 0;
+  if (bits >= 8) return static_cast<uint8_t>(value >> (bits - 8));
+  // Repeat the top bits so that the full channel maps to 255.
+  uint32_t v = value << (8 - bits);
+  for (int have = bits; have < 8; have += bits) v |= v >> bits;
+  return static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+Rgba PixelAt(const Dib& dib, int x, int yFromTop) {
+  Rgba out;
+  if (x < 0 || yFromTop < 0 || x >= dib.width || yFromTop >= dib.height) return out;
+  const uint8_t* row = dib.Row(yFromTop);
+  if (dib.bitCount <= 8) {
+    int index = 0;
+    switch (dib.bitCount) {
+      case 1: index = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
+      case 4: index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4; break;
+      default: index = row[x]; break;
+    }
+    if (static_cast<size_t>(index) < dib.colors.size()) {
+      out.r = dib.colors[index].rgbRed;
+      out.g = dib.colors[index].rgbGreen;
+      out.b = dib.colors[index].rgbBlue;
+    } else {
+      out.r = out.g = out.b = 0;
+    }
+    return out;
+  }
+  if (dib.bitCount == 24) {
+    out.b = row[x * 3], out.g = row[x * 3 + 1], out.r = row[x * 3 + 2];
+    return out;
+  }
+  if (dib.bitCount == 32 && dib.compression == BI_RGB) {
+    const uint8_t* p = row + x * 4;
+    out.b = p[0], out.g = p[1], out.r = p[2], out.a = p[3];
+    return out;
+  }
+  const uint32_t raw = dib.bitCount == 16 ? Le16(row + x * 2) : Le32(row + x * 4);
+  DWORD m[4];
+  dib.EffectiveMasks(m);
+  uint8_t* channels[4] = {&out.r, &out.g, &out.b, &out.a};
+  for (int c = 0; c < 4; ++c) {
+    if (m[c] == 0) continue;
+    *channels[c] = Widen((raw & m[c]) >> MaskShift(m[c]), MaskBits(m[c]));
+  }
+  return out;
+}
+
+}  // namespace bmpcodec

@@ -1,0 +1,114 @@
+#include "bmp_builder.h"
+
+#include <sstream>
+
+#include "pillow_oracle.h"
+
+namespace qvtest {
+namespace {
+
+void Put16(std::vector<uint8_t>& v, uint32_t x) {
+  v.push_back(static_cast<uint8_t>(x));
+  v.push_back(static_cast<uint8_t>(x >> 8));
+}
+void Put32(std::vector<uint8_t>& v, uint32_t x) {
+  Put16(v, x & 0xFFFF);
+  Put16(v, x >> 16);
+}
+
+}  // namespace
+
+std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
+  std::vector<uint8_t> info;
+  const bool core = s.headerSize == 12;
+  Put32(info, static_cast<uint32_t>(s.headerSize));
+  if (core) {
+    Put16(info, static_cast<uint32_t>(s.width));
+    Put16(info, static_cast<uint32_t>(s.height));
+    Put16(info, static_cast<uint32_t>(s.planes));
+    Put16(info, static_cast<uint32_t>(s.bitCount));
+  } else {
+    Put32(info, static_cast<uint32_t>(s.width));
+    Put32(info, static_cast<uint32_t>(s.height));
+    Put16(info, static_cast<uint32_t>(s.planes));
+    Put16(info, static_cast<uint32_t>(s.bitCount));
+    Put32(info, s.compression);
+    Put32(info, s.sizeImage.value_or(static_cast<DWORD>(s.data.size())));
+    Put32(info, 2835);
+    Put32(info, 2835);
+    const DWORD full = s.bitCount <= 8 ? 1u << s.bitCount : 0;
+    Put32(info, s.clrUsed.value_or(s.palette.size() < full ? static_cast<DWORD>(s.palette.size()) : 0));
+    Put32(info, 0);
+    if (s.headerSize >= 52) {
+      for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i) Put32(info, s.masks[i]);
+    }
+    info.resize(static_cast<size_t>(s.headerSize), 0);
+    if (s.headerSize >= 108) {
+      // "sRGB" colour space, as Windows writers put it.
+      info[56] = 'B', info[57] = 'G', info[58] = 'R', info[59] = 's';
+    }
+    if (s.headerSize == 40 && (s.compression == BI_BITFIELDS || s.compression == 6)) {
+      for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i) Put32(info, s.masks[i]);
+    }
+  }
+  for (const RGBQUAD& c : s.palette) {
+    info.push_back(c.rgbBlue);
+    info.push_back(c.rgbGreen);
+    info.push_back(c.rgbRed);
+    if (!core) info.push_back(0);
+  }
+  std::vector<uint8_t> out{'B', 'M'};
+  const uint32_t off = s.offBits.value_or(static_cast<DWORD>(14 + info.size()));
+  Put32(out, static_cast<uint32_t>(14 + info.size() + s.data.size()));
+  Put32(out, 0);
+  Put32(out, off);
+  out.insert(out.end(), info.begin(), info.end());
+  if (off > out.size() && !s.offBits) out.resize(off, 0);
+  if (s.offBits && *s.offBits > out.size() && *s.offBits < out.size() + 4096) out.resize(*s.offBits, 0);
+  out.insert(out.end(), s.data.begin(), s.data.end());
+  return out;
+}
+
+std::vector<uint8_t> PatternBytes(size_t count, uint32_t seed) {
+  std::vector<uint8_t> v(count);
+  uint32_t x = seed * 2654435761u + 12345u;
+  for (auto& b : v) {
+    x = x * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(x >> 16);
+  }
+  return v;
+}
+
+std::vector<RGBQUAD> TestPalette(int count) {
+  std::vector<RGBQUAD> p(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    p[i].rgbRed = static_cast<uint8_t>(i * 37 + 11);
+    p[i].rgbGreen = static_cast<uint8_t>(255 - i * 13);
+    p[i].rgbBlue = static_cast<uint8_t>(i * 91 + 3);
+  }
+  return p;
+}
+
+std::vector<uint8_t> PillowPixels(const std::string& path, int* width, int* height) {
+  std::string out;
+  int rc = RunPython(
+      "import sys\n"
+      "from PIL import Image\n"
+      "im = Image.open('" + path + "')\n"
+      "im.load()\n"
+      "print(im.size[0], im.size[1])\n"
+      "print(im.convert('RGBA').tobytes().hex())\n",
+      &out);
+  if (rc != 0) return {};
+  std::istringstream in(out);
+  int w = 0, h = 0;
+  std::string hex;
+  in >> w >> h >> hex;
+  if (width) *width = w;
+  if (height) *height = h;
+  std::vector<uint8_t> px(hex.size() / 2);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
+  return px;
+}
+
+}  // namespace qvtest
