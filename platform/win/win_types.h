@@ -2,6 +2,7 @@
 // The basic types of the Windows interface as the rest of the program spells them.
 // Our own declarations; sizes follow the documented 32-bit-Windows layouts where
 // a type is part of a file format (BYTE, WORD, DWORD, LONG are 8, 16, 32, 32 bits).
+#include <cstddef>
 #include <cstdint>
 
 using BYTE = uint8_t;
@@ -23,6 +24,16 @@ using LRESULT = intptr_t;
 using ATOM = uint16_t;
 using LANGID = uint16_t;
 using LCID = uint32_t;
+using SIZE_T = size_t;
+using LONG_PTR = intptr_t;
+using ULONG_PTR = uintptr_t;
+using DWORD_PTR = uintptr_t;
+using UINT_PTR = uintptr_t;
+using DWORDLONG = uint64_t;
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPVOID = void*;
+using LPCVOID = const void*;
 
 // Macros, as C libraries such as libjpeg define the same two names.
 #ifndef TRUE
@@ -67,6 +78,13 @@ struct RECT {
 };
 static_assert(sizeof(POINT) == 8 && sizeof(SIZE) == 8 && sizeof(RECT) == 16);
 
+// 100-nanosecond intervals since 1601-01-01, split in two 32-bit halves.
+struct FILETIME {
+  DWORD dwLowDateTime = 0;
+  DWORD dwHighDateTime = 0;
+};
+static_assert(sizeof(FILETIME) == 8);
+
 using TPoint = POINT;
 using TRect = RECT;
 using TSize = SIZE;
@@ -88,16 +106,39 @@ constexpr BYTE GetBValue(COLORREF c) { return static_cast<BYTE>((c >> 16) & 0xFF
 #define MAKEINTRESOURCE(i) (reinterpret_cast<const char*>(static_cast<uintptr_t>(static_cast<WORD>(i))))
 inline bool IS_INTRESOURCE(const void* p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
 
+// Generic access rights, shared by files and registry keys.
+constexpr DWORD GENERIC_READ = 0x80000000u;
+constexpr DWORD GENERIC_WRITE = 0x40000000u;
+constexpr DWORD GENERIC_EXECUTE = 0x20000000u;
+constexpr DWORD GENERIC_ALL = 0x10000000u;
+
 // Error codes of GetLastError that callers test.
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_INVALID_DATA = 13;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_NOT_LOCKED = 158;
+constexpr DWORD ERROR_BAD_PATHNAME = 161;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
+constexpr DWORD ERROR_FILE_INVALID = 1006;
+constexpr DWORD ERROR_REGISTRY_CORRUPT = 1015;
+constexpr DWORD ERROR_REGISTRY_IO_FAILED = 1016;
+constexpr DWORD ERROR_KEY_DELETED = 1018;
+constexpr DWORD ERROR_RESOURCE_DATA_NOT_FOUND = 1812;
 constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
