@@ -54,6 +54,8 @@ std::string EnsureTrailingBackslash(const std::string& path) { return AddTrailin
 
 std::string RemoveTrailingBackslash(const std::string& path) {
   std::string result = AddTrailingBackslash(path);
+  // A bare drive ("C:") comes out as its root, like a bare drive letter does.
+  if (result.size() == 2 && result[1] == ':') result += '\\';
   if (result.size() > 3) result.pop_back();
   return result;
 }
