@@ -1,0 +1,327 @@
+// Decoding of the image data: inflate across the IDAT chunks, undo the row
+// filters and Adam7, and place the samples into the header's DIB and alpha plane.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "pictures/png/png_chunks.h"
+#include "pictures/png/png_image.h"
+#include "pictures/png/png_rows.h"
+
+namespace {
+
+constexpr int64_t kInputBlockSize = 65535;
+
+// ------------------------------------------------------------ unfiltering
+
+void UnfilterSub(uint8_t* row, size_t n, size_t bpp) {
+  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + row[i - bpp]);
+}
+
+void UnfilterUp(uint8_t* row, const uint8_t* prev, size_t n) {
+  for (size_t i = 0; i < n; i++) row[i] = uint8_t(row[i] + prev[i]);
+}
+
+void UnfilterAverage(uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
+  const size_t head = std::min(bpp, n);
+  for (size_t i = 0; i < head; i++) row[i] = uint8_t(row[i] + (prev[i] >> 1));
+  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + ((unsigned(row[i - bpp]) + prev[i]) >> 1));
+}
+
+void UnfilterPaeth(uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
+  const size_t head = std::min(bpp, n);
+  // With no left neighbour the predictor always picks the byte above.
+  for (size_t i = 0; i < head; i++) row[i] = uint8_t(row[i] + prev[i]);
+  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + PaethPredict(row[i - bpp], prev[i], prev[i - bpp]));
+}
+
+// Filter types above 4 are left as they are, like type 0.
+void UnfilterRow(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
+  switch (filter) {
+    case 1: UnfilterSub(row, n, bpp); break;
+    case 2: UnfilterUp(row, prev, n); break;
+    case 3: UnfilterAverage(row, prev, n, bpp); break;
+    case 4: UnfilterPaeth(row, prev, n, bpp); break;
+    default: break;
+  }
+}
+
+// ------------------------------------------------------------ converters
+// A converter places count pixels of unfiltered samples at the columns
+// x0, x0 + dx, ... of one DIB row and alpha row. Sequential rows use x0 = 0,
+// dx = 1 through the kSeq instantiations so their loops stay simple.
+
+using TRowConverter = void (*)(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int dx, int count);
+
+// Grey and palette samples of 1, 4 or 8 bits keep their bits.
+template <int kDepth, bool kSeq>
+void ConvertPacked(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
+  if constexpr (kSeq) {
+    std::memcpy(dib, src, size_t((int64_t(count) * kDepth + 7) / 8));
+  } else {
+    constexpr int kPerByte = 8 / kDepth;
+    constexpr unsigned kMask = (1u << kDepth) - 1;
+    for (int i = 0; i < count; i++) {
+      const unsigned v = (src[i / kPerByte] >> ((kPerByte - 1 - i % kPerByte) * kDepth)) & kMask;
+      const int x = x0 + i * dx;
+      const int shift = (kPerByte - 1 - x % kPerByte) * kDepth;
+      uint8_t& d = dib[x / kPerByte];
+      d = uint8_t((d & ~(kMask << shift)) | (v << shift));
+    }
+  }
+}
+
+// 2-bit samples become 4-bit pixels: palette indices as they are, grey levels
+// times 5, so that the 16-entry grey table shows them as 0, 85, 170 and 255.
+template <bool kGrey, bool kSeq>
+void Convert2Bit(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
+  constexpr unsigned kScale = kGrey ? 5 : 1;
+  if constexpr (kSeq) {
+    const int fullBytes = count / 4;
+    for (int b = 0; b < fullBytes; b++) {
+      const unsigned s = src[b];
+      dib[b * 2] = uint8_t((((s >> 6) & 3) * kScale << 4) | (((s >> 4) & 3) * kScale));
+      dib[b * 2 + 1] = uint8_t((((s >> 2) & 3) * kScale << 4) | ((s & 3) * kScale));
+    }
+    for (int i = fullBytes * 4; i < count; i++) {
+      const unsigned v = ((src[i / 4] >> ((3 - i % 4) * 2)) & 3) * kScale;
+      uint8_t& d = dib[i / 2];
+      d = (i & 1) ? uint8_t((d & 0xF0) | v) : uint8_t((d & 0x0F) | (v << 4));
+    }
+  } else {
+    for (int i = 0; i < count; i++) {
+      const unsigned v = ((src[i / 4] >> ((3 - i % 4) * 2)) & 3) * kScale;
+      const int x = x0 + i * dx;
+      uint8_t& d = dib[x / 2];
+      d = (x & 1) ? uint8_t((d & 0xF0) | v) : uint8_t((d & 0x0F) | (v << 4));
+    }
+  }
+}
+
+// kStep is the bytes per sample (2 for 16 bits, whose high byte counts).
+template <int kStep, bool kSeq>
+void ConvertGrey16(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
+  for (int i = 0; i < count; i++) dib[kSeq ? i : x0 + i * dx] = src[i * kStep];
+}
+
+template <int kStep, bool kSeq>
+void ConvertRgb(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
+  for (int i = 0; i < count; i++) {
+    const uint8_t* s = src + i * 3 * kStep;
+    uint8_t* d = dib + size_t(kSeq ? i : x0 + i * dx) * 3;
+    d[0] = s[2 * kStep];
+    d[1] = s[kStep];
+    d[2] = s[0];
+  }
+}
+
+template <int kStep, bool kSeq>
+void ConvertGreyAlpha(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int dx, int count) {
+  for (int i = 0; i < count; i++) {
+    const int x = kSeq ? i : x0 + i * dx;
+    dib[x] = src[i * 2 * kStep];
+    alpha[x] = src[i * 2 * kStep + kStep];
+  }
+}
+
+template <int kStep, bool kSeq>
+void ConvertRgba(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int dx, int count) {
+  for (int i = 0; i < count; i++) {
+    const uint8_t* s = src + i * 4 * kStep;
+    const int x = kSeq ? i : x0 + i * dx;
+    uint8_t* d = dib + size_t(x) * 3;
+    d[0] = s[2 * kStep];
+    d[1] = s[kStep];
+    d[2] = s[0];
+    alpha[x] = s[3 * kStep];
+  }
+}
+
+template <bool kSeq>
+TRowConverter ChooseConverter(int colorType, int bitDepth) {
+  switch (colorType) {
+    case 0:
+    case 3:
+      switch (bitDepth) {
+        case 1: return ConvertPacked<1, kSeq>;
+        case 2: return colorType == 0 ? Convert2Bit<true, kSeq> : Convert2Bit<false, kSeq>;
+        case 4: return ConvertPacked<4, kSeq>;
+        case 8: return ConvertPacked<8, kSeq>;
+        case 16: return ConvertGrey16<2, kSeq>;
+      }
+      return nullptr;
+    case 2: return bitDepth == 16 ? ConvertRgb<2, kSeq> : ConvertRgb<1, kSeq>;
+    case 4: return bitDepth == 16 ? ConvertGreyAlpha<2, kSeq> : ConvertGreyAlpha<1, kSeq>;
+    case 6: return bitDepth == 16 ? ConvertRgba<2, kSeq> : ConvertRgba<1, kSeq>;
+    default: return nullptr;
+  }
+}
+
+// ------------------------------------------------------------ decoder
+
+class TPngRowDecoder {
+public:
+  TPngRowDecoder(TStream& stream, TChunkIHDR& header, int64_t firstLength)
+      : FStream(stream), FHeader(header), FDataLeft(firstLength) {
+    FCrc = Crc32Update(0xFFFFFFFFu, "IDAT", 4);
+    FInput = std::make_unique<uint8_t[]>(size_t(kInputBlockSize));
+    std::memset(&FZ, 0, sizeof(FZ));
+    const int r = inflateInit(&FZ);
+    if (r != Z_OK) RaisePngZlibError(r);
+    FZInit = true;
+  }
+  ~TPngRowDecoder() {
+    if (FZInit) inflateEnd(&FZ);
+  }
+  TPngRowDecoder(const TPngRowDecoder&) = delete;
+  TPngRowDecoder& operator=(const TPngRowDecoder&) = delete;
+
+  void Decode(bool interlaced) {
+    const int width = FHeader.Width();
+    const int colorType = FHeader.ColorType();
+    const int depth = FHeader.BitDepth();
+    const int64_t fullRowBytes = RowBytesFor(width, colorType, depth);
+    FPixelBytes = size_t(PixelBytesFor(colorType, depth));
+    FRows[0] = std::make_unique<uint8_t[]>(size_t(fullRowBytes) + 1);
+    FRows[1] = std::make_unique<uint8_t[]>(size_t(fullRowBytes) + 1);
+    if (interlaced)
+      DecodeInterlaced();
+    else
+      DecodeSequential(size_t(fullRowBytes));
+    FinishChunk();
+  }
+
+private:
+  void DecodeSequential(size_t rowBytes) {
+    const TRowConverter convert = ChooseConverter<true>(FHeader.ColorType(), FHeader.BitDepth());
+    if (!convert) throw EPngInvalidIHDR();
+    std::memset(FRows[1].get(), 0, rowBytes + 1);
+    const int width = FHeader.Width();
+    for (int y = 0; y < FHeader.Height(); y++) {
+      if (!NextRow(rowBytes)) return;
+      convert(FRows[FCur].get() + 1, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
+      FCur ^= 1;
+    }
+  }
+
+  void DecodeInterlaced() {
+    const TRowConverter convert = ChooseConverter<false>(FHeader.ColorType(), FHeader.BitDepth());
+    if (!convert) throw EPngInvalidIHDR();
+    for (const TPngPass& pass : kAdam7Passes) {
+      const int passWidth = PassWidth(pass, FHeader.Width());
+      const size_t rowBytes = size_t(RowBytesFor(passWidth, FHeader.ColorType(), FHeader.BitDepth()));
+      if (rowBytes == 0) continue;
+      // Each pass starts its filters against a row of zeros.
+      std::memset(FRows[FCur ^ 1].get(), 0, rowBytes + 1);
+      for (int y = pass.firstRow; y < FHeader.Height(); y += pass.rowStep) {
+        if (!NextRow(rowBytes)) return;
+        convert(FRows[FCur].get() + 1, FHeader.DibRow(y), FHeader.AlphaRowOf(y), pass.firstColumn,
+                pass.columnStep, passWidth);
+        FCur ^= 1;
+      }
+    }
+  }
+
+  // Inflates and unfilters the next row into the current buffer; false when the
+  // image data ends before the row is whole (the rows left stay zero).
+  bool NextRow(size_t rowBytes) {
+    uint8_t* row = FRows[FCur].get();
+    if (InflateRowBytes(row, rowBytes + 1) != rowBytes + 1) return false;
+    UnfilterRow(row[0], row + 1, FRows[FCur ^ 1].get() + 1, rowBytes, FPixelBytes);
+    return true;
+  }
+
+  size_t InflateRowBytes(uint8_t* dest, size_t n) {
+    if (FEnded) return 0;
+    FZ.next_out = dest;
+    FZ.avail_out = uInt(n);
+    while (FZ.avail_out > 0) {
+      if (FZ.avail_in == 0) {
+        while (FDataLeft == 0) NextChunk();
+        const int64_t want = std::min(FDataLeft, kInputBlockSize);
+        ReadExactly(FInput.get(), want);
+        FCrc = Crc32Update(FCrc, FInput.get(), size_t(want));
+        FDataLeft -= want;
+        FZ.next_in = FInput.get();
+        FZ.avail_in = uInt(want);
+      }
+      const int r = inflate(&FZ, Z_NO_FLUSH);
+      if (r == Z_STREAM_END) {
+        FEnded = true;
+        break;
+      }
+      if (r != Z_OK) RaisePngZlibError(r == Z_NEED_DICT ? Z_DATA_ERROR : r);
+    }
+    return n - FZ.avail_out;
+  }
+
+  void ReadExactly(uint8_t* buffer, int64_t count) {
+    if (FStream.Read(buffer, count) != count) throw EPNGMissingMultipleIDAT();
+  }
+
+  void CheckCrc() {
+    uint8_t stored[4];
+    ReadExactly(stored, 4);
+    if (ReadBE32(stored) != ~FCrc) throw EPngInvalidCRC();
+  }
+
+  // The image data goes on in the next chunk, which must be an IDAT chunk that
+  // lies whole within the stream.
+  void NextChunk() {
+    CheckCrc();
+    uint8_t head[8];
+    if (FStream.Read(head, 8) != 8 || std::memcmp(head + 4, "IDAT", 4) != 0) throw EPNGMissingMultipleIDAT();
+    const int64_t length = ReadBE32(head);
+    if (length > kPngMaxChunkLength || length + 4 > FStream.Remaining()) throw EPNGMissingMultipleIDAT();
+    FCrc = Crc32Update(0xFFFFFFFFu, "IDAT", 4);
+    FDataLeft = length;
+  }
+
+  // Reads whatever the image did not need of the current chunk, so that its
+  // CRC covers all of it and the stream stands at the next chunk.
+  void FinishChunk() {
+    while (FDataLeft > 0) {
+      const int64_t want = std::min(FDataLeft, kInputBlockSize);
+      ReadExactly(FInput.get(), want);
+      FCrc = Crc32Update(FCrc, FInput.get(), size_t(want));
+      FDataLeft -= want;
+    }
+    CheckCrc();
+  }
+
+  TStream& FStream;
+  TChunkIHDR& FHeader;
+  int64_t FDataLeft;
+  uint32_t FCrc = 0;
+  z_stream FZ;
+  bool FZInit = false;
+  bool FEnded = false;
+  std::unique_ptr<uint8_t[]> FInput;
+  std::unique_ptr<uint8_t[]> FRows[2];
+  int FCur = 0;
+  size_t FPixelBytes = 1;
+};
+
+// Grey images take their colours from a table of evenly spaced greys.
+void BuildGreyPalette(TChunkIHDR& header) {
+  const int n = 1 << header.BitmapInfo().bmiHeader.biBitCount;
+  for (int i = 0; i < n; i++) {
+    const uint8_t g = uint8_t((i * 255 + (n - 1) / 2) / (n - 1));
+    header.BitmapInfo().bmiColors[i] = RGBQUAD{g, g, g, 0};
+  }
+}
+
+}  // namespace
+
+bool TChunkIDAT::LoadFromStream(TStream& stream, const TChunkName& name, int32_t length) {
+  TChunkIHDR* header = OwnerHeader();
+  if (!header || !header->ImageBits()) throw EPngInvalidIHDR();
+  if (length < 0 || int64_t(length) + 4 > stream.Remaining()) throw EPNGMissingMultipleIDAT();
+  if (header->HasPalette() && (header->ColorType() == 0 || header->ColorType() == 4)) BuildGreyPalette(*header);
+  const bool interlaced = OwnerImage() ? OwnerImage()->InterlaceMode() == 1 : header->InterlaceMethod() == 1;
+  TPngRowDecoder decoder(stream, *header, length);
+  decoder.Decode(interlaced);
+  return true;
+}
