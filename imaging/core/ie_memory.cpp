@@ -1,0 +1,73 @@
+#include "imaging/core/ie_memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
+
+std::function<bool(int64_t size)> IEAllocationFaultHook;
+
+bool IEAllocationRefused(int64_t size) { return IEAllocationFaultHook && IEAllocationFaultHook(size); }
+
+namespace {
+
+constexpr int64_t kLargeThreshold = 1048576;
+// Room for the block's length and its tag in front of the aligned address.
+constexpr int64_t kHeader = kIEBlockAlignment;
+// No single block may exceed what a 64-bit address space can map sensibly.
+constexpr int64_t kMaxBlock = int64_t(1) << 46;
+
+struct BlockHeader {
+  int64_t mappedLength;  // the whole mapping for system blocks, 0 for heap blocks
+};
+
+}  // namespace
+
+void* AllocLargeBlock(int64_t size) {
+  if (size < 0 || size > kMaxBlock || IEAllocationRefused(size)) return nullptr;
+  uint8_t* raw = nullptr;
+  uint8_t tag = 0;
+  if (size < kLargeThreshold) {
+    raw = static_cast<uint8_t*>(std::aligned_alloc(kIEBlockAlignment, static_cast<size_t>(kHeader + size + kIEBlockAlignment - 1) / kIEBlockAlignment * kIEBlockAlignment));
+    if (raw) reinterpret_cast<BlockHeader*>(raw)->mappedLength = 0;
+  }
+  if (!raw) {
+    // Large blocks come straight from the system: zeroed, page aligned, and
+    // handed back whole when freed.
+    const int64_t length = kHeader + size;
+    void* p = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    raw = static_cast<uint8_t*>(p);
+    reinterpret_cast<BlockHeader*>(raw)->mappedLength = length;
+    tag = 1;
+  }
+  raw[kHeader - 1] = tag;
+  return raw + kHeader;
+}
+
+void FreeLargeBlock(void*& address) {
+  if (!address) return;
+  uint8_t* raw = static_cast<uint8_t*>(address) - kHeader;
+  if (raw[kHeader - 1] != 0)
+    ::munmap(raw, static_cast<size_t>(reinterpret_cast<BlockHeader*>(raw)->mappedLength));
+  else
+    std::free(raw);
+  address = nullptr;
+}
+
+void* GlobalAllocZeroed(int64_t size) {
+  if (size < 0 || size > kMaxBlock || IEAllocationRefused(size)) return nullptr;
+  return std::calloc(1, static_cast<size_t>(size > 0 ? size : 1));
+}
+
+void GlobalFreeAndNil(void*& block) {
+  std::free(block);
+  block = nullptr;
+}
+
+int64_t GetPhysicalMemory(bool available) {
+  const long pages = sysconf(available ? _SC_AVPHYS_PAGES : _SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return int64_t(pages) * pageSize;
+}
