@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/sysutils.h"
 
 namespace {
 
@@ -139,6 +140,17 @@ void TListOf<T>::Append(const TListOf<T>& source) {
   std::copy(source.FItems.begin(), source.FItems.begin() + addCount, FItems.begin() + oldCount);
 }
 
+template <class T>
+void TListOf<T>::AddLines(const TStrings& lines) {
+  for (int i = 0; i < lines.Count(); ++i) Add(static_cast<T>(StrToInt(lines.Strings(i))));
+}
+
+template <class T>
+void TListOf<T>::WriteLines(TStrings& lines) const {
+  lines.Clear();
+  for (int32_t i = 0; i < FCount; ++i) lines.Add(IntToStr(static_cast<int32_t>(FItems[static_cast<size_t>(i)])));
+}
+
 template class TListOf<int32_t>;
 template class TListOf<uint8_t>;
 
@@ -173,6 +185,11 @@ void TListLongint::Assign(TPersistent* source) {
     CopyFrom(*list);
     return;
   }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    Clear();
+    AddLines(*lines);
+    return;
+  }
   TListOf<int32_t>::Assign(source);
 }
 
@@ -181,12 +198,27 @@ void TListLongint::AssignTo(TPersistent* dest) {
     list->CopyFrom(*this);
     return;
   }
+  if (auto* lines = dynamic_cast<TStrings*>(dest)) {
+    lines->BeginUpdate();
+    try {
+      WriteLines(*lines);
+    } catch (...) {
+      lines->EndUpdate();
+      throw;
+    }
+    lines->EndUpdate();
+    return;
+  }
   TListOf<int32_t>::AssignTo(dest);
 }
 
 void TListLongint::AddList(TPersistent* source) {
   if (auto* list = dynamic_cast<TListLongint*>(source)) {
     Append(*list);
+    return;
+  }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    AddLines(*lines);
     return;
   }
   throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
@@ -213,6 +245,11 @@ void TListByte::Assign(TPersistent* source) {
     CopyFrom(*list);
     return;
   }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    Clear();
+    AddLines(*lines);
+    return;
+  }
   TListOf<uint8_t>::Assign(source);
 }
 
@@ -221,12 +258,20 @@ void TListByte::AssignTo(TPersistent* dest) {
     list->CopyFrom(*this);
     return;
   }
+  if (auto* lines = dynamic_cast<TStrings*>(dest)) {
+    WriteLines(*lines);
+    return;
+  }
   TListOf<uint8_t>::AssignTo(dest);
 }
 
 void TListByte::AddList(TPersistent* source) {
   if (auto* list = dynamic_cast<TListByte*>(source)) {
     Append(*list);
+    return;
+  }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    AddLines(*lines);
     return;
   }
   throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
@@ -258,4 +303,40 @@ void TListByte::SaveToStream(TStream& stream) {
     stream.WriteValue<int32_t>(FCount);
   }
   if (FCount != 0) stream.WriteBuffer(FItems.data(), FCount);
+}
+
+// ---- object lists ----
+
+void FreeListObjects(TList* list) {
+  for (int i = list->Count() - 1; i >= 0; --i) {
+    void* p = list->Get(i);
+    if (!p) continue;
+    // Blank every slot holding the object before it goes, so it is freed once.
+    for (int j = 0; j < list->Count(); ++j)
+      if (list->Get(j) == p) list->Put(j, nullptr);
+    delete static_cast<TObject*>(p);  // the list's user owns what it put there
+  }
+  list->Clear();
+}
+
+void DeleteListObject(TList* list, int index) {
+  void* p = list->Get(index);
+  int occurrences = 0;
+  if (p)
+    for (int j = 0; j < list->Count(); ++j)
+      if (list->Get(j) == p) ++occurrences;
+  if (occurrences == 1) delete static_cast<TObject*>(p);
+  list->Delete(index);
+}
+
+void SwapListContents(TList* a, TList* b) {
+  TList temp;
+  CopyListContents(a, &temp);
+  CopyListContents(b, a);
+  CopyListContents(&temp, b);
+}
+
+void CopyListContents(const TList* source, TList* dest) {
+  dest->SetCount(source->Count());
+  for (int i = 0; i < source->Count(); ++i) dest->Put(i, source->Get(i));
 }

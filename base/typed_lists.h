@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/rtl/lists.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
+#include "platform/rtl/strings.h"
 
 // The largest count and capacity of either list (2^27 - 1 items).
 constexpr int32_t kMaxListItems = 134217727;
@@ -70,6 +72,10 @@ public:
 protected:
   void CopyFrom(const TListOf<T>& source);
   void Append(const TListOf<T>& source);
+  // Adds StrToInt of every line, in order; a bad line raises EConvertError with
+  // the lines before it added.
+  void AddLines(const TStrings& lines);
+  void WriteLines(TStrings& lines) const;
 
   std::vector<T> FItems;  // capacity items; those past the count are unused
 };
@@ -121,3 +127,13 @@ public:
 protected:
   void AssignTo(TPersistent* dest) override;
 };
+
+// Operations on a TList of objects that the list's user owns.
+
+// Frees every distinct object of the list once, however often it occurs, and
+// clears the list.
+void FreeListObjects(TList* list);
+// Frees the object at index when the list holds it only there; deletes the slot.
+void DeleteListObject(TList* list, int index);
+void SwapListContents(TList* a, TList* b);
+void CopyListContents(const TList* source, TList* dest);

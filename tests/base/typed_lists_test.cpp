@@ -164,6 +164,95 @@ TEST(TypedLists, AssignCopiesBetweenListsOfOneClass) {
   EXPECT_THROW(l.Assign(&a), EConvertError);
 }
 
+TEST(TypedLists, TextLinesInAndOut) {
+  TListByte bytes;
+  Fill(bytes, {7, 255});
+  TStringList lines;
+  lines.Add("old");
+  lines.Assign(&bytes);
+  ASSERT_EQ(lines.Count(), 2);
+  EXPECT_EQ(lines[0], "7");
+  EXPECT_EQ(lines[1], "255");
+
+  TListLongint ints;
+  ints.Add(99);
+  TStringList in;
+  in.Add("-5");
+  in.Add("$10");
+  ints.Assign(&in);
+  EXPECT_EQ(Items(ints), (std::vector<int>{-5, 16}));
+  ints.AddList(&in);
+  EXPECT_EQ(Items(ints), (std::vector<int>{-5, 16, -5, 16}));
+
+  TListByte low;
+  TStringList wide;
+  wide.Add("258");
+  low.AddList(&wide);
+  EXPECT_EQ(low.Get(0), 2) << "a byte list keeps the low 8 bits";
+
+  in.Add("x1");
+  in.Add("4");
+  TListLongint partial;
+  EXPECT_THROW(partial.AddList(&in), EConvertError);
+  EXPECT_EQ(Items(partial), (std::vector<int>{-5, 16})) << "lines before the bad one stay added";
+}
+
+class TCounted : public TObject {
+public:
+  explicit TCounted(int& frees) : FFrees(frees) {}
+  ~TCounted() override { ++FFrees; }
+
+private:
+  int& FFrees;
+};
+
+TEST(ObjectLists, FreeListObjectsFreesEachObjectOnce) {
+  int frees = 0;
+  TList list;
+  auto* a = new TCounted(frees);
+  auto* b = new TCounted(frees);
+  list.Add(a);
+  list.Add(nullptr);
+  list.Add(a);
+  list.Add(b);
+  list.Add(a);
+  FreeListObjects(&list);
+  EXPECT_EQ(frees, 2);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(ObjectLists, DeleteListObjectFreesOnlyTheLastReference) {
+  int frees = 0;
+  TList list;
+  auto* a = new TCounted(frees);
+  list.Add(a);
+  list.Add(a);
+  list.Add(nullptr);
+  DeleteListObject(&list, 0);
+  EXPECT_EQ(frees, 0);
+  EXPECT_EQ(list.Count(), 2);
+  DeleteListObject(&list, 1);  // the nil slot
+  DeleteListObject(&list, 0);
+  EXPECT_EQ(frees, 1);
+  EXPECT_EQ(list.Count(), 0);
+}
+
+TEST(ObjectLists, SwapAndCopyContents) {
+  int x = 0, y = 0, z = 0;
+  TList a, b;
+  a.Add(&x);
+  a.Add(&y);
+  b.Add(&z);
+  SwapListContents(&a, &b);
+  ASSERT_EQ(a.Count(), 1);
+  ASSERT_EQ(b.Count(), 2);
+  EXPECT_EQ(a[0], &z);
+  EXPECT_EQ(b[1], &y);
+  CopyListContents(&b, &a);
+  ASSERT_EQ(a.Count(), 2);
+  EXPECT_EQ(a[0], &x);
+}
+
 // ---- stream records ----
 
 TEST(TypedLists, LongintRecordRoundTrips) {
