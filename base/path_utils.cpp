@@ -1,12 +1,10 @@
 #include "base/path_utils.h"
 
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/rtl/paths.h"
-
-namespace fs = std::filesystem;
+#include "platform/rtl/sysutils.h"
+#include "platform/win/system_folders.h"
 
 bool IsPathSeparatorChar(char c) { return c == '\\' || c == '/'; }
 
@@ -78,8 +76,7 @@ std::string GetDriveRoot(const std::string& path) {
     dir = path.substr(0, end);
   }
   if (dir.empty()) {
-    std::error_code ec;
-    dir = fs::current_path(ec).string();
+    dir = GetCurrentDir();
     if (!dir.empty() && dir[0] == '/') return "/";
   }
   if (dir.size() == 2 && dir[1] == ':') dir += '\\';
@@ -118,22 +115,38 @@ std::string RemoveTrailingSlash(const std::string& text) {
   return text;
 }
 
-std::string GetApplicationDir() {
-  std::error_code ec;
-  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-  if (ec) return {};
-  return EnsureTrailingBackslash(exe.parent_path().string());
+std::string GetApplicationDir() { return EnsureTrailingBackslash(ExtractFileDir(GetProgramFileName())); }
+
+namespace {
+
+// The Windows calls fill a buffer of 261 characters.
+constexpr UINT kPathBuffer = 261;
+
+std::string FolderFrom(UINT (*call)(char*, UINT)) {
+  char buffer[kPathBuffer] = {};
+  const UINT n = call(buffer, kPathBuffer);
+  if (n == 0 || n >= kPathBuffer) return {};
+  return AddTrailingBackslash(std::string(buffer, n));
+}
+
+}  // namespace
+
+std::string GetWindowsDir() { return FolderFrom(&GetWindowsDirectory); }
+std::string GetSystemDir() { return FolderFrom(&GetSystemDirectory); }
+
+std::string GetTempDir() {
+  char buffer[kPathBuffer] = {};
+  const DWORD n = GetTempPath(kPathBuffer, buffer);
+  const std::string temp = n > 0 && n < kPathBuffer ? std::string(buffer, n) : std::string();
+  if (!temp.empty() && GetDriveType(GetDriveRoot(temp).c_str()) == DRIVE_FIXED) return temp;
+  return GetDriveRoot(GetWindowsDir());
 }
 
 int64_t FileSizeOf(const std::string& name) {
+  // A folder is found as well, with no size of its own.
   if (name.empty()) return -1;
-  std::error_code ec;
-  const fs::path native(NativePath(name));
-  const fs::file_status st = fs::status(native, ec);
-  if (ec || !fs::exists(st)) return -1;
-  if (!fs::is_regular_file(st)) return 0;
-  const auto size = fs::file_size(native, ec);
-  return ec ? -1 : static_cast<int64_t>(size);
+  if (DirectoryExists(name)) return 0;
+  return FileGetSize(name);
 }
 
 std::string DriveIndexToRoot(int n) { return std::string(1, static_cast<char>(n + 65)) + ":\\"; }
@@ -141,8 +154,7 @@ std::string DriveIndexToRoot(int n) { return std::string(1, static_cast<char>(n 
 std::string FindExistingParentDir(const std::string& path) {
   std::string dir = RemoveTrailingBackslash(path);
   for (int step = 0; step < 21; ++step) {
-    std::error_code ec;
-    if (!dir.empty() && fs::is_directory(NativePath(dir), ec)) return dir;
+    if (!dir.empty() && DirectoryExists(dir)) return dir;
     if (!dir.empty() && IsPathSeparatorChar(dir.back())) break;
     size_t cut = std::string::npos;
     for (size_t i = dir.size(); i-- > 0;)
@@ -160,4 +172,23 @@ std::string FindExistingParentDir(const std::string& path) {
     }
   }
   return {};
+}
+
+bool IsDrivePresent(int n) { return (GetLogicalDrives() >> (static_cast<unsigned>(n) % 32)) & 1; }
+
+unsigned GetPathDriveType(const std::string& path) { return GetDriveType(GetDriveRoot(path).c_str()); }
+
+void ListDrives(TStrings* strings, const unsigned* driveTypes, int highIndex, bool include) {
+  strings->Clear();
+  for (int n = 0; n < 26; ++n) {
+    if (!IsDrivePresent(n)) continue;
+    const std::string root = DriveIndexToRoot(n);
+    const unsigned type = GetDriveType(root.c_str());
+    bool matchesAny = false, differsFromAny = false;
+    for (int i = 0; i <= highIndex; ++i) {
+      if (driveTypes[i] == type) matchesAny = true;
+      else differsFromAny = true;
+    }
+    if (include ? matchesAny : differsFromAny) strings->Add(root);
+  }
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/strings.h"
+
 // An empty path stays empty; one ending in ":" or a separator is unchanged; a
 // single drive letter gets ":\"; anything else gets "\".
 std::string AddTrailingBackslash(const std::string& path);
@@ -36,6 +38,9 @@ int64_t FileSizeOf(const std::string& name);
 std::string DriveIndexToRoot(int n);
 bool IsDrivePresent(int n);
 unsigned GetPathDriveType(const std::string& path);
+// The root of each present drive A..Z whose type is one of driveTypes[0..
+// highIndex] (include), or differs from at least one of them (exclude).
+void ListDrives(TStrings* strings, const unsigned* driveTypes, int highIndex, bool include);
 // The last folder of path (or of its parents, up to 21 steps) that exists; ""
 // when none does.
 std::string FindExistingParentDir(const std::string& path);

@@ -5,6 +5,8 @@
 #include <filesystem>
 
 #include "platform/rtl/paths.h"
+#include "platform/rtl/strings.h"
+#include "platform/win/system_folders.h"
 #include "test_support.h"
 
 namespace {
@@ -104,6 +106,49 @@ TEST(PathUtils, FindExistingParentDirStopsAtAMissingDriveRoot) {
   EXPECT_EQ(FindExistingParentDir("Q:\\a\\b"), "");
   std::filesystem::create_directories(dir.Path() / "Program Files");
   EXPECT_EQ(FindExistingParentDir("C:\\Program Files\\Gone\\Sub"), "C:\\Program Files");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PathUtils, FoldersOfTheWindowsModelEndInASeparator) {
+  qvtest::TempDir dir;
+  SetWindowsModelRoot(dir.Path().string());
+  EXPECT_EQ(GetWindowsDir(), "C:\\Windows\\");
+  EXPECT_EQ(GetSystemDir(), "C:\\Windows\\System32\\");
+  const std::string temp = GetTempDir();
+  ASSERT_FALSE(temp.empty());
+  EXPECT_TRUE(IsPathSeparatorChar(temp.back()));
+  const std::string app = GetApplicationDir();
+  ASSERT_FALSE(app.empty());
+  EXPECT_TRUE(std::filesystem::exists(NativePath(app + "base_tests")));
+}
+
+TEST(PathUtils, DrivesOfTheModel) {
+  qvtest::TempDir dir;
+  SetWindowsModelRoot(dir.Path().string());
+  SetModelDrive('D', DRIVE_CDROM);
+  SetModelDrive('E', DRIVE_FIXED);
+  EXPECT_TRUE(IsDrivePresent(2));
+  EXPECT_TRUE(IsDrivePresent(2 + 32)) << "the index is taken modulo 32";
+  EXPECT_FALSE(IsDrivePresent(5));
+  EXPECT_EQ(GetPathDriveType("D:\\setup\\autorun.inf"), DRIVE_CDROM);
+  EXPECT_EQ(GetPathDriveType("c:/Windows/notepad.exe"), DRIVE_FIXED);
+  TStringList drives;
+  const unsigned fixed[] = {DRIVE_FIXED};
+  ListDrives(&drives, fixed, 0, true);
+  ASSERT_EQ(drives.Count(), 2);
+  EXPECT_EQ(drives[0], "C:\\");
+  EXPECT_EQ(drives[1], "E:\\");
+  ListDrives(&drives, fixed, 0, false);
+  ASSERT_EQ(drives.Count(), 1);
+  EXPECT_EQ(drives[0], "D:\\");
+  const unsigned both[] = {DRIVE_FIXED, DRIVE_CDROM};
+  ListDrives(&drives, both, 1, false);
+  EXPECT_EQ(drives.Count(), 3) << "exclude mode keeps a drive that differs from any one type";
+  SetModelDrive('D', DRIVE_NO_ROOT_DIR);
+  SetModelDrive('E', DRIVE_NO_ROOT_DIR);
 }
 
 }  // namespace
