@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/filer.h"
 #include "platform/rtl/sysutils.h"
 
 namespace {
@@ -224,6 +225,25 @@ void TListLongint::AddList(TPersistent* source) {
   throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
 }
 
+void TListLongint::DefineProperties(TFiler* filer) {
+  filer->DefineProperty(
+      "Longs",
+      [this](TReader* reader) {
+        const int32_t count = reader->ReadInteger();
+        // Every integer value takes at least two bytes: a count beyond that is
+        // not backed by the stream.
+        if (count < 0 || static_cast<int64_t>(count) * 2 > reader->Stream()->Remaining())
+          throw EReadError("Stream read error");
+        SetCount(count);
+        for (int32_t i = 0; i < count; ++i) FItems[static_cast<size_t>(i)] = reader->ReadInteger();
+      },
+      [this](TWriter* writer) {
+        writer->WriteInteger(FCount);
+        for (int32_t i = 0; i < FCount; ++i) writer->WriteInteger(FItems[static_cast<size_t>(i)]);
+      },
+      FCount > 0);
+}
+
 void TListLongint::LoadFromStream(TStream& stream) {
   const int32_t count = stream.ReadValue<int32_t>();
   // The count comes from the file: it must fit the bytes that are really left
@@ -275,6 +295,22 @@ void TListByte::AddList(TPersistent* source) {
     return;
   }
   throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
+}
+
+void TListByte::DefineProperties(TFiler* filer) {
+  filer->DefineProperty(
+      "Bytes",
+      [this](TReader* reader) {
+        const int32_t count = reader->ReadInteger();
+        if (count < 0 || count > reader->Stream()->Remaining()) throw EReadError("Stream read error");
+        SetCount(count);
+        if (count != 0) reader->Read(FItems.data(), count);
+      },
+      [this](TWriter* writer) {
+        writer->WriteInteger(FCount);
+        if (FCount != 0) writer->Write(FItems.data(), FCount);
+      },
+      FCount > 0);
 }
 
 namespace {

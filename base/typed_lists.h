@@ -98,6 +98,9 @@ public:
 
   void Assign(TPersistent* source) override;
   void AddList(TPersistent* source) override;
+  // Form streaming: the property "Longs", the count and then each item as
+  // integer values; stored only when the list is not empty.
+  void DefineProperties(TFiler* filer) override;
   // A 32-bit count, then count 32-bit items, all little-endian.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
@@ -119,6 +122,9 @@ public:
 
   void Assign(TPersistent* source) override;
   void AddList(TPersistent* source) override;
+  // Form streaming: the property "Bytes", the count as an integer value and
+  // then the raw item bytes; stored only when the list is not empty.
+  void DefineProperties(TFiler* filer) override;
   // A count byte (0..250 the count itself, 251 a 32-bit count follows), then
   // the items.
   void LoadFromStream(TStream& stream) override;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/filer.h"
 
 namespace {
 
@@ -251,6 +252,69 @@ TEST(ObjectLists, SwapAndCopyContents) {
   CopyListContents(&b, &a);
   ASSERT_EQ(a.Count(), 2);
   EXPECT_EQ(a[0], &x);
+}
+
+// ---- form streaming ----
+
+template <class L> void SaveProperties(L& list, TMemoryStream& s) {
+  TWriter writer(&s);
+  writer.WriteProperties(&list);
+  s.SetPosition(0);
+}
+
+TEST(TypedLists, FormStreamingRoundTripsAndSkipsEmptyLists) {
+  TListLongint longs;
+  Fill(longs, {1, -300, 70000});
+  TMemoryStream s;
+  SaveProperties(longs, s);
+  // "Longs", then 3 as an Int8 value, then the items in their smallest integer form.
+  const std::vector<uint8_t> expected = {5, 'L', 'o', 'n', 'g', 's', vaInt8, 3, vaInt8, 1, vaInt16, 0xD4, 0xFE,
+                                         vaInt32, 0x70, 0x11, 0x01, 0x00, vaNull};
+  EXPECT_EQ(std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size()), expected);
+  TListLongint back;
+  TReader reader(&s);
+  reader.ReadProperties(&back);
+  EXPECT_EQ(Items(back), Items(longs));
+
+  TListByte bytes;
+  Fill(bytes, {9, 255});
+  TMemoryStream b;
+  SaveProperties(bytes, b);
+  const std::vector<uint8_t> expectedBytes = {5, 'B', 'y', 't', 'e', 's', vaInt8, 2, 9, 255, vaNull};
+  EXPECT_EQ(std::vector<uint8_t>(b.Memory(), b.Memory() + b.Size()), expectedBytes);
+  TListByte bytesBack;
+  TReader bytesReader(&b);
+  bytesReader.ReadProperties(&bytesBack);
+  EXPECT_EQ(Items(bytesBack), Items(bytes));
+
+  TListByte empty;
+  TMemoryStream e;
+  SaveProperties(empty, e);
+  EXPECT_EQ(e.Size(), 1) << "an empty list stores no property";
+}
+
+TEST(TypedLists, FormStreamingRefusesCountsTheStreamDoesNotHold) {
+  const std::vector<uint8_t> cases[] = {
+      {5, 'L', 'o', 'n', 'g', 's', vaInt32, 0xFF, 0xFF, 0xFF, 0x07, vaInt8, 1, vaNull},
+      {5, 'L', 'o', 'n', 'g', 's', vaInt8, 0xFF, vaNull},
+      {5, 'B', 'y', 't', 'e', 's', vaInt32, 0x00, 0x00, 0x00, 0x40, 1, 2, vaNull},
+      {5, 'B', 'y', 't', 'e', 's', vaInt8, 0xFE, vaNull},
+  };
+  for (const auto& bytes : cases) {
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    s.SetPosition(0);
+    TReader reader(&s);
+    if (bytes[1] == 'L') {
+      TListLongint list;
+      EXPECT_THROW(reader.ReadProperties(&list), EReadError);
+      EXPECT_LE(list.Capacity(), 4);
+    } else {
+      TListByte list;
+      EXPECT_THROW(reader.ReadProperties(&list), EReadError);
+      EXPECT_LE(list.Capacity(), 4);
+    }
+  }
 }
 
 // ---- stream records ----
