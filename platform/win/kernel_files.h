@@ -1,0 +1,78 @@
+#pragma once
+// Files and mapped views through the kernel's handle calls, over open and mmap.
+// Names go through NativePath, so "C:\..." lands in the Windows model. Share
+// modes are accepted but not enforced (this system has no mandatory locks).
+#include "platform/win/win_types.h"
+
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x1;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x2;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x4;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD FILE_FLAG_DELETE_ON_CLOSE = 0x04000000;
+constexpr DWORD FILE_FLAG_SEQUENTIAL_SCAN = 0x08000000;
+constexpr DWORD FILE_FLAG_RANDOM_ACCESS = 0x10000000;
+
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFFu;
+
+constexpr DWORD PAGE_READONLY = 0x02;
+constexpr DWORD PAGE_READWRITE = 0x04;
+constexpr DWORD PAGE_WRITECOPY = 0x08;
+constexpr DWORD SEC_COMMIT = 0x08000000;
+constexpr DWORD FILE_MAP_COPY = 0x1;
+constexpr DWORD FILE_MAP_WRITE = 0x2;
+constexpr DWORD FILE_MAP_READ = 0x4;
+constexpr DWORD FILE_MAP_ALL_ACCESS = 0xF001F;
+
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_INVALID_ADDRESS = 487;
+constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
+
+// INVALID_HANDLE_VALUE on failure, with ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+// ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED (also for a folder). CREATE_ALWAYS and
+// OPEN_ALWAYS on an existing file succeed with ERROR_ALREADY_EXISTS.
+HANDLE CreateFile(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                  DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+inline HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
+                          DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile) {
+  return CreateFile(fileName, desiredAccess, shareMode, security, creationDisposition, flagsAndAttributes,
+                    templateFile);
+}
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, void* overlapped);
+// The low 32 bits; the high ones in *sizeHigh when given.
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod);
+BOOL SetEndOfFile(HANDLE file);
+BOOL FlushFileBuffers(HANDLE file);
+
+// file INVALID_HANDLE_VALUE: a mapping of fresh zeroed memory of the given size.
+// A maximum size of 0 maps the whole file; an empty file cannot be mapped
+// (ERROR_FILE_INVALID). The mapping stays usable after the file handle is closed.
+HANDLE CreateFileMapping(HANDLE file, void* security, DWORD protect, DWORD maximumSizeHigh, DWORD maximumSizeLow,
+                         const char* name);
+inline HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWORD maximumSizeHigh,
+                                 DWORD maximumSizeLow, const char* name) {
+  return CreateFileMapping(file, security, protect, maximumSizeHigh, maximumSizeLow, name);
+}
+// The offset must be a multiple of 64 KB; 0 bytes maps to the end of the mapping.
+LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
+BOOL UnmapViewOfFile(LPCVOID baseAddress);
+// Closes a file or mapping handle; a file made with FILE_FLAG_DELETE_ON_CLOSE goes.
+BOOL CloseHandle(HANDLE object);
