@@ -283,7 +283,22 @@ int MaskBits(DWORD mask) {
   return n;
 }
 
-void Dib::EffectiveMasks(DWORD out[4]) const {
+DibView Dib::View() const {
+  DibView v;
+  v.width = width;
+  v.height = height;
+  v.bitCount = bitCount;
+  v.compression = compression;
+  std::copy(masks, masks + 4, v.masks);
+  v.colors = colors.data();
+  v.colorCount = static_cast<int>(colors.size());
+  v.bits = const_cast<uint8_t*>(bits.data());
+  return v;
+}
+
+void Dib::EffectiveMasks(DWORD out[4]) const { View().EffectiveMasks(out); }
+
+void DibView::EffectiveMasks(DWORD out[4]) const {
   if (compression == BI_BITFIELDS) {
     std::copy(masks, masks + 4, out);
   } else if (bitCount == 16) {
@@ -373,7 +388,7 @@ uint8_t Widen(uint32_t value, int bits) {
 
 }  // namespace
 
-Rgba PixelAt(const Dib& dib, int x, int yFromTop) {
+Rgba PixelAt(const DibView& dib, int x, int yFromTop) {
   Rgba out;
   if (x < 0 || yFromTop < 0 || x >= dib.width || yFromTop >= dib.height) return out;
   const uint8_t* row = dib.Row(yFromTop);
@@ -384,7 +399,7 @@ Rgba PixelAt(const Dib& dib, int x, int yFromTop) {
       case 4: index = (x & 1) ? row[x >> 1] & 0x0F : row[x >> 1] >> 4; break;
       default: index = row[x]; break;
     }
-    if (static_cast<size_t>(index) < dib.colors.size()) {
+    if (index < dib.colorCount) {
       out.r = dib.colors[index].rgbRed;
       out.g = dib.colors[index].rgbGreen;
       out.b = dib.colors[index].rgbBlue;
@@ -411,6 +426,71 @@ Rgba PixelAt(const Dib& dib, int x, int yFromTop) {
     *channels[c] = Widen((raw & m[c]) >> MaskShift(m[c]), MaskBits(m[c]));
   }
   return out;
+}
+
+int NearestColorIndex(const RGBQUAD* colors, int count, uint8_t r, uint8_t g, uint8_t b) {
+  int best = 0;
+  int bestDistance = INT32_MAX;
+  for (int i = 0; i < count; ++i) {
+    const int dr = colors[i].rgbRed - r, dg = colors[i].rgbGreen - g, db = colors[i].rgbBlue - b;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDistance) {
+      bestDistance = d;
+      best = i;
+      if (d == 0) break;
+    }
+  }
+  return best;
+}
+
+void StorePixel(const DibView& dib, int x, int yFromTop, Rgba c) {
+  if (x < 0 || yFromTop < 0 || x >= dib.width || yFromTop >= dib.height) return;
+  uint8_t* row = dib.Row(yFromTop);
+  switch (dib.bitCount) {
+    case 1: {
+      const int i = NearestColorIndex(dib.colors, dib.colorCount, c.r, c.g, c.b) & 1;
+      uint8_t& byte = row[x >> 3];
+      const uint8_t bit = static_cast<uint8_t>(0x80 >> (x & 7));
+      byte = i ? static_cast<uint8_t>(byte | bit) : static_cast<uint8_t>(byte & ~bit);
+      return;
+    }
+    case 4: {
+      const int i = NearestColorIndex(dib.colors, dib.colorCount, c.r, c.g, c.b) & 15;
+      uint8_t& byte = row[x >> 1];
+      byte = (x & 1) ? static_cast<uint8_t>((byte & 0xF0) | i) : static_cast<uint8_t>((byte & 0x0F) | (i << 4));
+      return;
+    }
+    case 8:
+      row[x] = static_cast<uint8_t>(NearestColorIndex(dib.colors, dib.colorCount, c.r, c.g, c.b));
+      return;
+    case 24:
+      row[x * 3] = c.b, row[x * 3 + 1] = c.g, row[x * 3 + 2] = c.r;
+      return;
+    default:
+      break;
+  }
+  if (dib.bitCount == 32 && dib.compression == BI_RGB) {
+    uint8_t* p = row + x * 4;
+    p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = c.a;
+    return;
+  }
+  DWORD m[4];
+  dib.EffectiveMasks(m);
+  const uint8_t channels[4] = {c.r, c.g, c.b, c.a};
+  uint32_t raw = 0;
+  for (int ch = 0; ch < 4; ++ch) {
+    if (m[ch] == 0) continue;
+    const int bits = MaskBits(m[ch]);
+    const uint32_t v = bits >= 8 ? static_cast<uint32_t>(channels[ch]) << (bits - 8) : channels[ch] >> (8 - bits);
+    raw |= (v << MaskShift(m[ch])) & m[ch];
+  }
+  uint8_t* p = row + x * (dib.bitCount / 8);
+  p[0] = static_cast<uint8_t>(raw);
+  p[1] = static_cast<uint8_t>(raw >> 8);
+  if (dib.bitCount == 32) {
+    p[2] = static_cast<uint8_t>(raw >> 16);
+    p[3] = static_cast<uint8_t>(raw >> 24);
+  }
 }
 
 }  // namespace bmpcodec

@@ -15,6 +15,24 @@ namespace bmpcodec {
 // The text every malformed bitmap raises (EInvalidGraphic).
 inline constexpr const char* kInvalidBitmap = "Bitmap image is not valid";
 
+// A non-owning look at pixels in DIB layout (rows bottom-up, DWORD aligned).
+struct DibView {
+  int width = 0;
+  int height = 0;
+  int bitCount = 0;
+  DWORD compression = BI_RGB;
+  DWORD masks[4] = {0, 0, 0, 0};
+  const RGBQUAD* colors = nullptr;
+  int colorCount = 0;
+  uint8_t* bits = nullptr;
+
+  int64_t RowBytes() const { return DibRowBytes(width, bitCount); }
+  uint8_t* Row(int yFromTop) const {
+    return bits + static_cast<size_t>(height - 1 - yFromTop) * static_cast<size_t>(RowBytes());
+  }
+  void EffectiveMasks(DWORD out[4]) const;
+};
+
 struct Dib {
   int width = 0;
   int height = 0;         // always positive: rows are stored bottom-up
@@ -39,6 +57,7 @@ struct Dib {
   void EffectiveMasks(DWORD out[4]) const;
   // A header describing this DIB (biHeight positive, biSizeImage set).
   BITMAPINFOHEADER InfoHeader() const;
+  DibView View() const;
 };
 
 // Reads a BMP file from the stream's position; leaves the stream behind the pixel
@@ -63,7 +82,17 @@ std::vector<uint8_t> PackDib(const Dib& dib);
 struct Rgba {
   uint8_t r = 0, g = 0, b = 0, a = 255;
 };
-Rgba PixelAt(const Dib& dib, int x, int yFromTop);
+Rgba PixelAt(const DibView& dib, int x, int yFromTop);
+inline Rgba PixelAt(const Dib& dib, int x, int yFromTop) { return PixelAt(dib.View(), x, yFromTop); }
+
+// Stores a colour into a pixel: packed into the channel masks (a mask's low bits
+// dropped), or, for 1-, 4- and 8-bit pixels, as the index of the nearest entry of
+// the colour table. Alpha is written only where the format has an alpha byte or mask.
+void StorePixel(const DibView& dib, int x, int yFromTop, Rgba color);
+
+// Index of the colour table entry nearest to a colour (squared RGB distance; the
+// first of equals).
+int NearestColorIndex(const RGBQUAD* colors, int count, uint8_t r, uint8_t g, uint8_t b);
 
 // Raw channel value of a bit-field pixel and the width of that channel in bits.
 int MaskShift(DWORD mask);
