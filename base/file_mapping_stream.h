@@ -4,11 +4,12 @@
 #include <string>
 
 #include "platform/rtl/streams.h"
+#include "platform/win/win_types.h"
 
 class TFileMappingStream : public TCustomMemoryStream {
 public:
   // A file that cannot be opened or mapped, and an empty file, give an empty
-  // stream: readers over it see no data instead of failing.
+  // stream that holds nothing: readers over it see no data instead of failing.
   explicit TFileMappingStream(const std::string& fileName);
   ~TFileMappingStream() override;
   // The view is read-only: writes nothing and returns -1.
@@ -16,5 +17,7 @@ public:
 
 private:
   void Release();
-  std::string FData;  // stand-in for the mapped view until the platform maps files
+  HANDLE FFile = INVALID_HANDLE_VALUE;
+  HANDLE FMapping = nullptr;
+  LPVOID FView = nullptr;
 };
