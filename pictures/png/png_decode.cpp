@@ -16,35 +16,55 @@ constexpr int64_t kInputBlockSize = 65535;
 
 // ------------------------------------------------------------ unfiltering
 
+// The byte loops below take the pixel size as a template argument where it is
+// 3, 4, 6 or 8, so the compiler keeps a whole pixel in registers.
+template <size_t kBpp>
 void UnfilterSub(uint8_t* row, size_t n, size_t bpp) {
-  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + row[i - bpp]);
+  const size_t step = kBpp ? kBpp : bpp;
+  for (size_t i = step; i < n; i++) row[i] = uint8_t(row[i] + row[i - step]);
 }
 
 void UnfilterUp(uint8_t* row, const uint8_t* prev, size_t n) {
   for (size_t i = 0; i < n; i++) row[i] = uint8_t(row[i] + prev[i]);
 }
 
+template <size_t kBpp>
 void UnfilterAverage(uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
-  const size_t head = std::min(bpp, n);
+  const size_t step = kBpp ? kBpp : bpp;
+  const size_t head = std::min(step, n);
   for (size_t i = 0; i < head; i++) row[i] = uint8_t(row[i] + (prev[i] >> 1));
-  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + ((unsigned(row[i - bpp]) + prev[i]) >> 1));
+  for (size_t i = step; i < n; i++) row[i] = uint8_t(row[i] + ((unsigned(row[i - step]) + prev[i]) >> 1));
 }
 
+template <size_t kBpp>
 void UnfilterPaeth(uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
-  const size_t head = std::min(bpp, n);
+  const size_t step = kBpp ? kBpp : bpp;
+  const size_t head = std::min(step, n);
   // With no left neighbour the predictor always picks the byte above.
   for (size_t i = 0; i < head; i++) row[i] = uint8_t(row[i] + prev[i]);
-  for (size_t i = bpp; i < n; i++) row[i] = uint8_t(row[i] + PaethPredict(row[i - bpp], prev[i], prev[i - bpp]));
+  for (size_t i = step; i < n; i++)
+    row[i] = uint8_t(row[i] + PaethPredict(row[i - step], prev[i], prev[i - step]));
+}
+
+template <size_t kBpp>
+void UnfilterWith(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
+  switch (filter) {
+    case 1: UnfilterSub<kBpp>(row, n, bpp); break;
+    case 2: UnfilterUp(row, prev, n); break;
+    case 3: UnfilterAverage<kBpp>(row, prev, n, bpp); break;
+    case 4: UnfilterPaeth<kBpp>(row, prev, n, bpp); break;
+    default: break;
+  }
 }
 
 // Filter types above 4 are left as they are, like type 0.
 void UnfilterRow(uint8_t filter, uint8_t* row, const uint8_t* prev, size_t n, size_t bpp) {
-  switch (filter) {
-    case 1: UnfilterSub(row, n, bpp); break;
-    case 2: UnfilterUp(row, prev, n); break;
-    case 3: UnfilterAverage(row, prev, n, bpp); break;
-    case 4: UnfilterPaeth(row, prev, n, bpp); break;
-    default: break;
+  switch (bpp) {
+    case 3: UnfilterWith<3>(filter, row, prev, n, bpp); break;
+    case 4: UnfilterWith<4>(filter, row, prev, n, bpp); break;
+    case 6: UnfilterWith<6>(filter, row, prev, n, bpp); break;
+    case 8: UnfilterWith<8>(filter, row, prev, n, bpp); break;
+    default: UnfilterWith<0>(filter, row, prev, n, bpp); break;
   }
 }
 

@@ -161,10 +161,15 @@ public:
     FDepth = header.BitDepth() == 2 ? 4 : header.BitDepth();
     FPixelBytes = size_t(PixelBytesFor(header.ColorType(), FDepth));
     const int64_t rowBytes = RowBytesFor(header.Width(), header.ColorType(), FDepth);
-    FRaw.assign(size_t(rowBytes), 0);
-    FPrev.assign(size_t(rowBytes), 0);
+    // Each row buffer carries its filter type byte in front of the samples, so
+    // a row goes to deflate in one call.
+    FRaw.assign(size_t(rowBytes) + 1, 0);
+    FPrev.assign(size_t(rowBytes) + 1, 0);
     for (int f = 1; f <= 4; f++)
-      if (FRowFilters & (1u << f)) FFiltered[f].assign(size_t(rowBytes), 0);
+      if (FRowFilters & (1u << f)) {
+        FFiltered[f].assign(size_t(rowBytes) + 1, 0);
+        FFiltered[f][0] = uint8_t(f);
+      }
     FOut = std::make_unique<uint8_t[]>(FBlockSize);
     std::memset(&FZ, 0, sizeof(FZ));
     const int r = deflateInit(&FZ, FLevel);
@@ -191,9 +196,9 @@ private:
   void EncodeSequential() {
     const TRowGatherer gather = ChooseGatherer<true>(FHeader.ColorType(), FDepth);
     if (!gather || !FHeader.ImageBits()) return;
-    const size_t rowBytes = FRaw.size();
+    const size_t rowBytes = FRaw.size() - 1;
     for (int y = 0; y < FHeader.Height(); y++) {
-      gather(FHeader.DibRow(y), FHeader.AlphaRowOf(y), FRaw.data(), 0, 1, FHeader.Width());
+      gather(FHeader.DibRow(y), FHeader.AlphaRowOf(y), FRaw.data() + 1, 0, 1, FHeader.Width());
       WriteRow(rowBytes);
     }
   }
@@ -207,7 +212,7 @@ private:
       if (rowBytes == 0) continue;
       std::fill(FPrev.begin(), FPrev.end(), 0);
       for (int y = pass.firstRow; y < FHeader.Height(); y += pass.rowStep) {
-        gather(FHeader.DibRow(y), FHeader.AlphaRowOf(y), FRaw.data(), pass.firstColumn, pass.columnStep,
+        gather(FHeader.DibRow(y), FHeader.AlphaRowOf(y), FRaw.data() + 1, pass.firstColumn, pass.columnStep,
                passWidth);
         WriteRow(rowBytes);
       }
@@ -216,20 +221,21 @@ private:
 
   void WriteRow(size_t rowBytes) {
     const uint8_t filter = ChooseRowFilter(rowBytes);
-    DeflateBytes(&filter, 1);
-    DeflateBytes(filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes);
-    std::memcpy(FPrev.data(), FRaw.data(), rowBytes);
+    DeflateBytes(filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes + 1);
+    // Only Up, Average and Paeth look at the row above.
+    if (FRowFilters & (kRowFilterUp | kRowFilterAverage | kRowFilterPaeth))
+      std::memcpy(FPrev.data() + 1, FRaw.data() + 1, rowBytes);
   }
 
   // Filters the raw row with every allowed filter and picks one: the only one
   // allowed, else the one whose bytes repeat most (ties to the lower type).
   uint8_t ChooseRowFilter(size_t n) {
-    const uint8_t* raw = FRaw.data();
-    const uint8_t* prev = FPrev.data();
-    if (FRowFilters & (1u << 1)) FilterSub(raw, FFiltered[1].data(), n, FPixelBytes);
-    if (FRowFilters & (1u << 2)) FilterUp(raw, prev, FFiltered[2].data(), n);
-    if (FRowFilters & (1u << 3)) FilterAverage(raw, prev, FFiltered[3].data(), n, FPixelBytes);
-    if (FRowFilters & (1u << 4)) FilterPaeth(raw, prev, FFiltered[4].data(), n, FPixelBytes);
+    const uint8_t* raw = FRaw.data() + 1;
+    const uint8_t* prev = FPrev.data() + 1;
+    if (FRowFilters & (1u << 1)) FilterSub(raw, FFiltered[1].data() + 1, n, FPixelBytes);
+    if (FRowFilters & (1u << 2)) FilterUp(raw, prev, FFiltered[2].data() + 1, n);
+    if (FRowFilters & (1u << 3)) FilterAverage(raw, prev, FFiltered[3].data() + 1, n, FPixelBytes);
+    if (FRowFilters & (1u << 4)) FilterPaeth(raw, prev, FFiltered[4].data() + 1, n, FPixelBytes);
     const unsigned allowed = FRowFilters & 0x1F;
     if (allowed == 0 || allowed == 1) return 0;
     size_t best = 0;
@@ -237,7 +243,7 @@ private:
     for (int f = 0; f <= 4; f++) {
       if (!(allowed & (1u << f))) continue;
       if (allowed == (1u << f)) return uint8_t(f);
-      const size_t count = RepeatCount(f == 0 ? raw : FFiltered[f].data(), n);
+      const size_t count = RepeatCount(f == 0 ? raw : FFiltered[f].data() + 1, n);
       if (count > best) {
         best = count;
         result = uint8_t(f);
