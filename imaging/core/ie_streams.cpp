@@ -14,6 +14,7 @@
 #include "imaging/core/ie_startup.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/paths.h"
+#include "platform/win/system_folders.h"
 
 std::string LibraryTempFolder;
 
@@ -243,11 +244,11 @@ void StreamWriteChecked(TStream& stream, bool& error, const void* data, int64_t 
 // ---- temporary files ----
 
 std::string SystemTempFolder() {
-  const char* env = std::getenv("TMPDIR");
-  std::string folder = env && *env ? env : "/tmp";
-  if (folder.size() > 250) folder = "/tmp";
-  if (folder.back() != '/') folder += '/';
-  return folder;
+  char buffer[250];
+  const DWORD n = GetTempPath(sizeof buffer, buffer);
+  // A folder that does not fit the buffer is no folder to the library.
+  if (n == 0 || n >= sizeof buffer) return std::string();
+  return std::string(buffer, n);
 }
 
 std::string IETempFolder() { return LibraryTempFolder.empty() ? SystemTempFolder() : LibraryTempFolder; }

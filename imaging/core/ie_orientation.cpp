@@ -1,0 +1,138 @@
+#include "imaging/core/ie_orientation.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool GetBitAt(const uint8_t* row, int64_t x) { return (row[x >> 3] & kIEBitMask[x & 7]) != 0; }
+void SetBitAt(uint8_t* row, int64_t x, bool v) {
+  if (v)
+    row[x >> 3] |= kIEBitMask[x & 7];
+  else
+    row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
+}
+
+void MirrorRow(uint8_t* row, int width, int bpp) {
+  if (bpp == 1) {
+    for (int a = 0, b = width - 1; a < b; ++a, --b) {
+      const bool va = GetBitAt(row, a), vb = GetBitAt(row, b);
+      SetBitAt(row, a, vb);
+      SetBitAt(row, b, va);
+    }
+    return;
+  }
+  const int n = bpp / 8;
+  uint8_t tmp[8];
+  for (int a = 0, b = width - 1; a < b; ++a, --b) {
+    std::memcpy(tmp, row + int64_t(a) * n, n);
+    std::memcpy(row + int64_t(a) * n, row + int64_t(b) * n, n);
+    std::memcpy(row + int64_t(b) * n, tmp, n);
+  }
+}
+
+void FlipOne(TIEBitmap& b, int direction) {
+  const int w = b.Width(), h = b.Height(), bpp = b.BitCount();
+  if (b.IsEmpty() || b.IsVirtual()) return;
+  const int64_t len = b.RowLen();
+  if (direction == 0) {
+    for (int y = 0; y < h; ++y) MirrorRow(b.ScanLine(y), w, bpp);
+  } else {
+    // Rows are copied out: a file-backed row address lasts only until the next.
+    std::vector<uint8_t> top(static_cast<size_t>(len)), bottom(static_cast<size_t>(len));
+    for (int a = 0, z = h - 1; a < z; ++a, --z) {
+      std::memcpy(top.data(), b.ScanLine(a), top.size());
+      std::memcpy(bottom.data(), b.ScanLine(z), bottom.size());
+      std::memcpy(b.ScanLine(z), top.data(), top.size());
+      std::memcpy(b.ScanLine(a), bottom.data(), bottom.size());
+    }
+  }
+  b.UnmapRows();
+}
+
+enum QuarterKind { qkTranspose, qkClockwise, qkTransverse, qkCounterClockwise };
+
+// Fills dst (already Hs wide and Ws high) from src. Destination rows are built
+// in bands held in memory, and the source is read row by row once per band, so
+// file-backed bitmaps are streamed rather than mapped pixel by pixel.
+void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
+  const int ws = src.Width(), hs = src.Height(), bpp = src.BitCount();
+  const int64_t dstLen = dst.RowLen();
+  const int bytes = bpp / 8;
+  const bool columnReversed = kind == qkTransverse || kind == qkCounterClockwise;  // src col = ws-1-y
+  const bool rowReversed = kind == qkClockwise || kind == qkTransverse;           // src row = hs-1-x
+  const int64_t bandRows = std::max<int64_t>(1, std::min<int64_t>(ws, (int64_t(64) << 20) / std::max<int64_t>(dstLen, 1)));
+  std::vector<uint8_t> srcRow(static_cast<size_t>(src.RowLen()));
+  for (int y0 = 0; y0 < ws; y0 += static_cast<int>(bandRows)) {
+    const int y1 = static_cast<int>(std::min<int64_t>(ws, y0 + bandRows));
+    std::vector<uint8_t> band(static_cast<size_t>(int64_t(y1 - y0) * dstLen), 0);
+    for (int r = 0; r < hs; ++r) {
+      std::memcpy(srcRow.data(), src.ScanLine(r), srcRow.size());
+      const int x = rowReversed ? hs - 1 - r : r;
+      for (int y = y0; y < y1; ++y) {
+        const int col = columnReversed ? ws - 1 - y : y;
+        uint8_t* out = band.data() + int64_t(y - y0) * dstLen;
+        if (bpp == 1)
+          SetBitAt(out, x, GetBitAt(srcRow.data(), col));
+        else
+          std::memcpy(out + int64_t(x) * bytes, srcRow.data() + int64_t(col) * bytes, bytes);
+      }
+    }
+    for (int y = y0; y < y1; ++y)
+      std::memcpy(dst.ScanLine(y), band.data() + int64_t(y - y0) * dstLen, static_cast<size_t>(dstLen));
+  }
+  src.UnmapRows();
+  dst.UnmapRows();
+}
+
+// A bitmap with the same storage wishes as b, Hs wide and Ws high.
+std::unique_ptr<TIEBitmap> TurnedLike(TIEBitmap& b, QuarterKind kind) {
+  auto t = std::make_unique<TIEBitmap>();
+  t->SetMemoryLimit(b.MemoryLimit());
+  t->SetLocation(b.Location() == ieTBitmap ? ieMemory : b.Location());
+  t->SetRowAlignment(b.RowAlignment());
+  t->SetAllocatorKind(b.AllocatorKind());
+  t->SetBWConversion(b.BWConversion());
+  if (!t->Allocate(b.Height(), b.Width(), b.PixelFormat())) return nullptr;
+  QuarterTurn(b, *t, kind);
+  b.CopyPaletteTo(t.get());
+  t->SetFull(b.Full());
+  return t;
+}
+
+bool TurnQuarter(TIEBitmap& b, QuarterKind kind) {
+  if (b.IsEmpty() || b.IsVirtual()) return true;
+  auto turned = TurnedLike(b, kind);
+  if (!turned) return false;
+  if (b.HasAlphaChannel()) {
+    auto alpha = TurnedLike(*b.AlphaChannel(), kind);
+    if (!alpha) return false;
+    AttachAlphaChannel(*turned, std::move(alpha));
+  }
+  turned->MoveStorageTo(b);
+  return true;
+}
+
+}  // namespace
+
+void FlipBitmap(TIEBitmap& bitmap, int direction) {
+  FlipOne(bitmap, direction);
+  if (bitmap.HasAlphaChannel()) FlipOne(*bitmap.AlphaChannel(), direction);
+}
+
+bool ApplyExifOrientation(TIEBitmap& bitmap, int orientation) {
+  switch (orientation) {
+    case 2: FlipBitmap(bitmap, 0); return true;
+    case 3:
+      FlipBitmap(bitmap, 1);
+      FlipBitmap(bitmap, 0);
+      return true;
+    case 4: FlipBitmap(bitmap, 1); return true;
+    case 5: return TurnQuarter(bitmap, qkTranspose);
+    case 6: return TurnQuarter(bitmap, qkClockwise);
+    case 7: return TurnQuarter(bitmap, qkTransverse);
+    case 8: return TurnQuarter(bitmap, qkCounterClockwise);
+    default: return true;
+  }
+}
