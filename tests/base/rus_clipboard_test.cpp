@@ -1,0 +1,119 @@
+#include "base/rus_clipboard.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/rtl/exceptions.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
+
+namespace {
+
+HGLOBAL Block(const std::string& bytes) {
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
+  GlobalUnlock(h);
+  return h;
+}
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "(nothing raised)";
+}
+
+bool HasFormat(UINT format) {
+  for (const auto& item : ClipboardSnapshot())
+    if (item.Format == format) return true;
+  return false;
+}
+
+class RusClipboard : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetClipboardHeldByOtherWindow(false);
+    ASSERT_TRUE(ReplaceClipboardContents({{CF_TEXT, {'h', 'i', 0}}}));
+  }
+  void TearDown() override { SetClipboardHeldByOtherWindow(false); }
+};
+
+TEST_F(RusClipboard, NestedOpenAndClose) {
+  TRusClipboard clip;
+  clip.Open();
+  clip.Open();
+  clip.Close();
+  EXPECT_EQ(clip.OpenCount(), 1);
+  EXPECT_TRUE(IsClipboardFormatAvailable(CF_TEXT));
+  HGLOBAL probe = GlobalAlloc(GMEM_MOVEABLE, 1);
+  EXPECT_NE(SetClipboardData(CF_RIFF, probe), nullptr) << "still open after the inner Close";
+  clip.Close();
+  EXPECT_EQ(clip.OpenCount(), 0);
+  EXPECT_FALSE(EmptyClipboard()) << "closed after the outer Close";
+  clip.Close();  // one too many does nothing
+  EXPECT_EQ(clip.OpenCount(), 0);
+}
+
+TEST_F(RusClipboard, ReadingLeavesOtherProgramsDataAlone) {
+  const auto before = ClipboardSnapshot();
+  const DWORD sequence = GetClipboardSequenceNumber();
+  TRusClipboard clip;
+  clip.OpenWithRetries(5);
+  EXPECT_NE(GetClipboardData(CF_TEXT), nullptr);
+  clip.Close();
+  clip.Close();
+  EXPECT_EQ(GetClipboardSequenceNumber(), sequence);
+  EXPECT_FALSE(HasFormat(CF_LOCALE));
+  ASSERT_EQ(ClipboardSnapshot().size(), before.size());
+}
+
+TEST_F(RusClipboard, FormatsAddedUnderOneOpenAreEmptiedOnceAndStamped) {
+  TRusClipboard clip;
+  clip.Open();
+  clip.EmptyBeforeAdd();
+  ASSERT_NE(SetClipboardData(CF_DIB, Block("dib")), nullptr);
+  clip.EmptyBeforeAdd();  // a second picture format must not remove the first
+  ASSERT_NE(SetClipboardData(CF_RIFF, Block("riff")), nullptr);
+  clip.Close();
+  EXPECT_TRUE(HasFormat(CF_DIB));
+  EXPECT_TRUE(HasFormat(CF_RIFF));
+  EXPECT_FALSE(HasFormat(CF_TEXT)) << "the old contents were emptied";
+  bool stamped = false;
+  for (const auto& item : ClipboardSnapshot())
+    if (item.Format == CF_LOCALE) {
+      ASSERT_EQ(item.Data.size(), 4u);
+      uint32_t id = 0;
+      std::memcpy(&id, item.Data.data(), 4);
+      EXPECT_EQ(id, 1049u);
+      stamped = true;
+    }
+  EXPECT_TRUE(stamped);
+  // The next outermost Open empties again.
+  clip.Open();
+  clip.EmptyBeforeAdd();
+  clip.Close();
+  EXPECT_FALSE(HasFormat(CF_DIB));
+}
+
+TEST_F(RusClipboard, HeldClipboardRaisesAfterTheRetries) {
+  SetClipboardHeldByOtherWindow(true);
+  TRusClipboard clip;
+  EXPECT_EQ(MessageOf([&] { clip.Open(); }), "Cannot open clipboard");
+  EXPECT_EQ(MessageOf([&] { clip.OpenWithRetries(2); }), "Can not open Clipboard, times: 2");
+  EXPECT_EQ(clip.OpenCount(), 0);
+  EXPECT_THROW(clip.Clear(), EClipboardException);
+}
+
+TEST_F(RusClipboard, RefusedLocaleBlockIsFreed) {
+  const size_t blocks = GlobalBlockCount();
+  TRusClipboard clip;
+  clip.SetLocale(1049);  // the clipboard is not open, so it is refused
+  EXPECT_EQ(GlobalBlockCount(), blocks);
+  EXPECT_FALSE(HasFormat(CF_LOCALE));
+}
+
+}  // namespace
