@@ -1,0 +1,629 @@
+// Block transfers between surfaces: BitBlt, StretchBlt with its stretch modes,
+// PatBlt, MaskBlt, PlgBlt, the DIB-to-device calls, AlphaBlend, TransparentBlt,
+// GradientFill and single pixels.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/graphics/gdi_internal.h"
+
+namespace qvgdi {
+
+namespace {
+
+// Turns pixel values of a source surface into values of the destination's format.
+// Monochrome device bitmaps follow the DC colours: towards colour, 0 becomes the
+// destination's text colour and 1 its background colour; from colour, pixels of
+// the source DC's background colour become 1 and all others 0.
+class SourceConverter {
+public:
+  SourceConverter(const Surface& src, const DCObj* srcDC, const Surface& dest, const DCObj* destDC)
+      : FIn(src), FOut(dest) {
+    bool sameTable = src.bitCount > 8 || SameColors(src.colors, dest.colors);
+    bool sameMasks = std::memcmp(src.masks, dest.masks, sizeof(src.masks)) == 0 ||
+                     (src.bitCount == 24 && dest.bitCount == 24);
+    if (src.bitCount == dest.bitCount && src.mono == dest.mono && sameTable && sameMasks) {
+      FRaw = true;
+      return;
+    }
+    COLORREF srcBk = srcDC ? srcDC->state.bkColor : RGB(255, 255, 255);
+    bool toMono = dest.mono && !src.mono && srcDC;
+    if (src.bitCount <= 8) {
+      FTable.resize(size_t{1} << src.bitCount);
+      uint32_t bkIndex = FIn.FromColor(srcBk);
+      for (uint32_t i = 0; i < FTable.size(); ++i) {
+        if (src.mono && !dest.mono)
+          FTable[i] = FOut.FromColor(i ? destDC->state.bkColor : destDC->state.textColor);
+        else if (toMono)
+          FTable[i] = i == bkIndex ? 1 : 0;
+        else
+          FTable[i] = FOut.FromColor(FIn.ToColor(i));
+      }
+      return;
+    }
+    if (toMono) {
+      FToMono = true;
+      FBkValue = FIn.FromColor(srcBk) & kColorBits(src);
+      FColorMask = kColorBits(src);
+    }
+  }
+
+  bool Raw() const { return FRaw; }
+  const PixelCodec& In() const { return FIn; }
+  const PixelCodec& Out() const { return FOut; }
+
+  uint32_t Convert(uint32_t v) const {
+    if (FRaw) return v;
+    if (!FTable.empty()) return FTable[v];
+    if (FToMono) return (v & FColorMask) == FBkValue ? 1 : 0;
+    return FOut.FromColor(FIn.ToColor(v));
+  }
+
+private:
+  static uint32_t kColorBits(const Surface& s) { return s.bitCount == 32 ? 0x00FFFFFFu : 0xFFFFFFFFu; }
+
+  PixelCodec FIn;
+  PixelCodec FOut;
+  bool FRaw = false;
+  bool FToMono = false;
+  uint32_t FBkValue = 0;
+  uint32_t FColorMask = 0;
+  std::vector<uint32_t> FTable;
+};
+
+// Source pixel of a destination pixel along one axis: the pixel whose centre is
+// nearest (ties to the lower one); -1 outside the source.
+struct AxisMap {
+  int destStart = 0;
+  int64_t destLen = 1;
+  int srcStart = 0;
+  int64_t srcLen = 1;
+  bool flip = false;
+  int limit = 0;  // source surface size
+
+  int Index(int d) const {
+    int64_t i = d - destStart;
+    int64_t j = ((2 * i + 1) * srcLen - 1) / (2 * destLen);
+    if (flip) j = srcLen - 1 - j;
+    int64_t s = srcStart + j;
+    return s < 0 || s >= limit ? -1 : static_cast<int>(s);
+  }
+  // Source pixels a destination pixel covers: [first, last) and the weights of
+  // each in 1/65536 (area coverage).
+  void Cover(int d, std::vector<std::pair<int, uint32_t>>& out) const {
+    out.clear();
+    int64_t i = d - destStart;
+    if (flip) i = destLen - 1 - i;
+    // In units of 1/destLen of a source pixel.
+    int64_t a = i * srcLen, b = (i + 1) * srcLen;
+    int64_t first = a / destLen, last = (b + destLen - 1) / destLen;
+    uint64_t total = static_cast<uint64_t>(b - a);
+    for (int64_t j = first; j < last; ++j) {
+      int64_t lo = std::max(a, j * destLen), hi = std::min(b, (j + 1) * destLen);
+      if (hi <= lo) continue;
+      int64_t s = srcStart + j;
+      if (s < 0 || s >= limit) continue;
+      out.push_back({static_cast<int>(s), static_cast<uint32_t>((static_cast<uint64_t>(hi - lo) << 16) / total)});
+    }
+  }
+};
+
+struct BlitSource {
+  const Surface* surface = nullptr;
+  const DCObj* dc = nullptr;
+  int x = 0, y = 0, width = 0, height = 0;  // device coordinates; negative sizes mirror
+};
+
+struct BlitMask {
+  const Surface* surface = nullptr;
+  int x = 0, y = 0;
+};
+
+// Brings a rectangle given by a corner and signed extents into a start and a
+// positive length; the extent's sign says whether it runs backwards.
+void NormaliseExtent(int& start, int& len, bool& flip) {
+  if (len < 0) {
+    start += len;
+    len = -len;
+    flip = !flip;
+  }
+}
+
+uint32_t DivRound255(uint32_t v) { return (v + 127) / 255; }
+
+// The general transfer: every destination pixel of the visible destination
+// rectangle gets ROP(pattern, source, destination).
+BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* src, uint8_t rop,
+              const BlitMask* mask = nullptr, uint8_t backRop = 0xAA, bool stretch = false) {
+  Surface* ds = DCSurface(dc);
+  bool flipX = false, flipY = false;
+  NormaliseExtent(x, width, flipX);
+  NormaliseExtent(y, height, flipY);
+  if (width == 0 || height == 0) return TRUE;
+  bool usesSource = RopUsesSource(rop) || (mask && RopUsesSource(backRop));
+  bool usesPattern = RopUsesPattern(rop) || (mask && RopUsesPattern(backRop));
+  AxisMap mx, my;
+  std::optional<SourceConverter> conv;
+  int mode = dc->state.stretchMode;
+  if (usesSource) {
+    if (!src || !src->surface) return FALSE;
+    int sx = src->x, sy = src->y, sw = src->width, sh = src->height;
+    NormaliseExtent(sx, sw, flipX);
+    NormaliseExtent(sy, sh, flipY);
+    if (sw == 0 || sh == 0) return TRUE;
+    mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
+    my = AxisMap{y, height, sy, sh, flipY, src->surface->height};
+    conv.emplace(*src->surface, src->dc, *ds, dc);
+    if (!stretch || (sw == width && sh == height)) mode = COLORONCOLOR;
+  }
+  PixelCodec codec(*ds);
+  BrushObj* brushObj = static_cast<BrushObj*>(FindHeld(dc->state.brush));
+  BrushPainter brush(dc, usesPattern ? brushObj : nullptr, codec);
+  Region area = Region::Combine(DrawableArea(dc), Region::FromRect(x, y, x + width, y + height), RGN_AND);
+  if (area.Empty()) return TRUE;
+
+  const bool fastCopy = usesSource && !usesPattern && rop == 0xCC && !mask && conv->Raw() && !flipX &&
+                        src->width == width && ds->bitCount >= 8 && mode == COLORONCOLOR;
+  const int bytesPerPixel = ds->bitCount / 8;
+  std::vector<std::pair<int, uint32_t>> coverX, coverY;
+  const PixelCodec* in = conv ? &conv->In() : nullptr;
+  PixelCodec maskCodec = mask ? PixelCodec(*mask->surface) : codec;
+
+  for (const Band& band : area.Bands()) {
+    for (int row = band.y0; row < band.y1; ++row) {
+      int srcRow = usesSource ? my.Index(row) : 0;
+      if (usesSource && srcRow < 0) continue;
+      uint8_t* d = ds->Row(row);
+      const uint8_t* s = usesSource ? src->surface->Row(srcRow) : nullptr;
+      const uint8_t* m = nullptr;
+      if (mask) {
+        int my0 = mask->y + (row - y);
+        if (my0 < 0 || my0 >= mask->surface->height) continue;
+        m = mask->surface->Row(my0);
+      }
+      if (mode == HALFTONE) my.Cover(row, coverY);
+      for (const Span& sp : band.spans) {
+        if (fastCopy) {
+          int sx0 = mx.Index(sp.x0), sx1 = mx.Index(sp.x1 - 1);
+          if (sx0 >= 0 && sx1 >= 0) {
+            std::memcpy(d + static_cast<size_t>(sp.x0) * bytesPerPixel, s + static_cast<size_t>(sx0) * bytesPerPixel,
+                        static_cast<size_t>(sp.x1 - sp.x0) * bytesPerPixel);
+            continue;
+          }
+        }
+        for (int px = sp.x0; px < sp.x1; ++px) {
+          uint8_t op = rop;
+          if (mask) {
+            int mxp = mask->x + (px - x);
+            if (mxp < 0 || mxp >= mask->surface->width) continue;
+            if (!maskCodec.Read(m, mxp)) op = backRop;
+          }
+          uint32_t sv = 0, pv = 0;
+          if (RopUsesSource(op)) {
+            if (mode == HALFTONE) {
+              mx.Cover(px, coverX);
+              uint64_t acc[4] = {0, 0, 0, 0}, wsum = 0;
+              for (auto [sxi, wy] : coverY) {
+                const uint8_t* srow = src->surface->Row(sxi);
+                for (auto [sxj, wx] : coverX) {
+                  uint64_t w = static_cast<uint64_t>(wx) * wy;
+                  uint32_t raw = in->Read(srow, sxj);
+                  COLORREF c = in->ToColor(raw);
+                  acc[0] += w * GetRValue(c);
+                  acc[1] += w * GetGValue(c);
+                  acc[2] += w * GetBValue(c);
+                  acc[3] += w * (src->surface->bitCount == 32 ? raw >> 24 : 0);
+                  wsum += w;
+                }
+              }
+              if (wsum == 0) continue;
+              auto avg = [&](int k) { return static_cast<BYTE>((acc[k] + wsum / 2) / wsum); };
+              COLORREF c = RGB(avg(0), avg(1), avg(2));
+              sv = codec.FromColor(c);
+              if (ds->bitCount == 32 && src->surface->bitCount == 32 && ds->compression == BI_RGB)
+                sv |= static_cast<uint32_t>(avg(3)) << 24;
+            } else {
+              int sxi = mx.Index(px);
+              if (sxi < 0) continue;
+              sv = conv->Convert(in->Read(s, sxi));
+              if (mode == BLACKONWHITE || mode == WHITEONBLACK) {
+                // Shrinking in these modes keeps black (or white) pixels that
+                // would be dropped, by ANDing (ORing) every covered source pixel.
+                int64_t i = px - mx.destStart;
+                int64_t a = i * mx.srcLen / mx.destLen, b = (i + 1) * mx.srcLen / mx.destLen;
+                int64_t ra = (row - my.destStart) * my.srcLen / my.destLen;
+                int64_t rb = (row - my.destStart + 1) * my.srcLen / my.destLen;
+                if (b - a > 1 || rb - ra > 1) {
+                  for (int64_t jy = ra; jy < std::max(rb, ra + 1); ++jy) {
+                    int64_t syy = my.flip ? my.srcStart + my.srcLen - 1 - jy : my.srcStart + jy;
+                    if (syy < 0 || syy >= my.limit) continue;
+                    const uint8_t* srow = src->surface->Row(static_cast<int>(syy));
+                    for (int64_t jx = a; jx < std::max(b, a + 1); ++jx) {
+                      int64_t sxx = mx.flip ? mx.srcStart + mx.srcLen - 1 - jx : mx.srcStart + jx;
+                      if (sxx < 0 || sxx >= mx.limit) continue;
+                      uint32_t v = conv->Convert(in->Read(srow, static_cast<int>(sxx)));
+                      sv = mode == BLACKONWHITE ? (sv & v) : (sv | v);
+                    }
+                  }
+                }
+              }
+            }
+          }
+          // A null brush, and the background of a hatch in TRANSPARENT mode, paint nothing.
+          if (RopUsesPattern(op) && (brush.IsNull() || !brush.ValueAt(px, row, pv))) continue;
+          uint32_t dv = RopUsesDest(op) ? codec.Read(d, px) : 0;
+          codec.Write(d, px, ApplyRop3(op, pv, sv, dv));
+        }
+      }
+    }
+  }
+  return TRUE;
+}
+
+bool SourceFromDC(HDC hdc, int x, int y, int width, int height, BlitSource& out) {
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return false;
+  out.surface = DCSurface(dc);
+  out.dc = dc;
+  out.x = DevX(dc, x);
+  out.y = DevY(dc, y);
+  out.width = width;
+  out.height = height;
+  return true;
+}
+
+bool ValidSize(int w, int h) { return w > -kMaxDimension * 64 && w < kMaxDimension * 64 && h > -kMaxDimension * 64 &&
+                                      h < kMaxDimension * 64; }
+
+}  // namespace
+
+}  // namespace qvgdi
+
+using namespace qvgdi;
+
+BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, int ySrc, DWORD rop) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  if (!d || !ValidSize(width, height)) return FALSE;
+  uint8_t code = static_cast<uint8_t>(rop >> 16);
+  BlitSource s;
+  if (RopUsesSource(code)) {
+    if (!SourceFromDC(src, xSrc, ySrc, width, height, s)) return FALSE;
+  }
+  return Transfer(d, DevX(d, x), DevY(d, y), width, height, &s, code);
+}
+
+BOOL StretchBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC src, int xSrc, int ySrc,
+                int srcWidth, int srcHeight, DWORD rop) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  if (!d || !ValidSize(destWidth, destHeight) || !ValidSize(srcWidth, srcHeight)) return FALSE;
+  uint8_t code = static_cast<uint8_t>(rop >> 16);
+  BlitSource s;
+  if (RopUsesSource(code)) {
+    if (!SourceFromDC(src, xSrc, ySrc, srcWidth, srcHeight, s)) return FALSE;
+  } else {
+    s.width = destWidth;
+    s.height = destHeight;
+  }
+  return Transfer(d, DevX(d, xDest), DevY(d, yDest), destWidth, destHeight, &s, code, nullptr, 0xAA, true);
+}
+
+BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  uint8_t code = static_cast<uint8_t>(rop >> 16);
+  if (!d || RopUsesSource(code) || !ValidSize(width, height)) return FALSE;
+  return Transfer(d, DevX(d, x), DevY(d, y), width, height, nullptr, code);
+}
+
+BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask,
+             int xMask, int yMask, DWORD rop) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  if (!d || !ValidSize(width, height)) return FALSE;
+  uint8_t fore = static_cast<uint8_t>(rop >> 16), back = static_cast<uint8_t>(rop >> 24);
+  BlitSource s;
+  if ((RopUsesSource(fore) || (mask && RopUsesSource(back))) && !SourceFromDC(src, xSrc, ySrc, width, height, s))
+    return FALSE;
+  if (!mask) return Transfer(d, DevX(d, xDest), DevY(d, yDest), width, height, &s, fore);
+  BitmapObj* m = FindBitmap(mask);
+  if (!m || m->surface.bitCount != 1 || width < 0 || height < 0) return FALSE;
+  if (xMask < 0 || yMask < 0 || xMask + width > m->surface.width || yMask + height > m->surface.height)
+    return FALSE;
+  BlitMask bm{&m->surface, xMask, yMask};
+  return Transfer(d, DevX(d, xDest), DevY(d, yDest), width, height, &s, fore, &bm, back);
+}
+
+BOOL PlgBlt(HDC dest, const POINT* points, HDC src, int xSrc, int ySrc, int width, int height, HBITMAP mask,
+            int xMask, int yMask) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  BlitSource s;
+  if (!d || !points || width <= 0 || height <= 0 || !SourceFromDC(src, xSrc, ySrc, width, height, s)) return FALSE;
+  const Surface* mk = nullptr;
+  if (mask) {
+    BitmapObj* m = FindBitmap(mask);
+    if (!m || m->surface.bitCount != 1) return FALSE;
+    mk = &m->surface;
+  }
+  // The source rectangle maps onto the parallelogram spanned from the upper left
+  // corner by the vectors to the upper right and lower left corners.
+  double ox = DevX(d, points[0].x), oy = DevY(d, points[0].y);
+  double ux = points[1].x - points[0].x, uy = points[1].y - points[0].y;
+  double vx = points[2].x - points[0].x, vy = points[2].y - points[0].y;
+  double det = ux * vy - uy * vx;
+  if (std::abs(det) < 1e-9) return FALSE;
+  POINT corners[4] = {{LONG(ox), LONG(oy)},
+                      {LONG(ox + ux), LONG(oy + uy)},
+                      {LONG(ox + ux + vx), LONG(oy + uy + vy)},
+                      {LONG(ox + vx), LONG(oy + vy)}};
+  int top = INT32_MAX, bottom = INT32_MIN;
+  for (const POINT& c : corners) {
+    top = std::min<int>(top, c.y);
+    bottom = std::max<int>(bottom, c.y);
+  }
+  Surface* ds = DCSurface(d);
+  int first = 0;
+  auto rows = PolygonRows({std::vector<POINT>(corners, corners + 4)}, ALTERNATE, std::max(top, 0),
+                          std::min(bottom, ds->height), first);
+  Region shape = Region::Combine(Region::FromRows(first, std::move(rows)), DrawableArea(d), RGN_AND);
+  SourceConverter conv(*s.surface, s.dc, *ds, d);
+  PixelCodec codec(*ds);
+  PixelCodec maskCodec = mk ? PixelCodec(*mk) : codec;
+  for (const Band& band : shape.Bands())
+    for (int y = band.y0; y < band.y1; ++y) {
+      uint8_t* drow = ds->Row(y);
+      for (const Span& sp : band.spans)
+        for (int x = sp.x0; x < sp.x1; ++x) {
+          double px = x + 0.5 - ox, py = y + 0.5 - oy;
+          double u = (px * vy - py * vx) / det, v = (ux * py - uy * px) / det;
+          int i = static_cast<int>(std::floor(u * width)), j = static_cast<int>(std::floor(v * height));
+          if (i < 0 || j < 0 || i >= width || j >= height) continue;
+          if (mk) {
+            int mx = xMask + i, my = yMask + j;
+            if (mx < 0 || my < 0 || mx >= mk->width || my >= mk->height || !maskCodec.Read(mk->Row(my), mx)) continue;
+          }
+          int sx = s.x + i, sy = s.y + j;
+          if (sx < 0 || sy < 0 || sx >= s.surface->width || sy >= s.surface->height) continue;
+          codec.Write(drow, x, conv.Convert(conv.In().Read(s.surface->Row(sy), sx)));
+        }
+    }
+  return TRUE;
+}
+
+int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
+                  int srcHeight, const void* bits, const BITMAPINFO* info, UINT usage, DWORD rop) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  Surface view;
+  if (!d || !bits || !ValidSize(destWidth, destHeight) || !ValidSize(srcWidth, srcHeight) ||
+      !SurfaceFromDib(view, info, bits, usage, DCPaletteEntries(d)))
+    return 0;
+  // Source coordinates of a bottom-up DIB count from its lower left corner.
+  int sy = view.topDown ? ySrc : view.height - ySrc - srcHeight;
+  BlitSource s{&view, nullptr, xSrc, sy, srcWidth, srcHeight};
+  uint8_t code = static_cast<uint8_t>(rop >> 16);
+  if (!Transfer(d, DevX(d, xDest), DevY(d, yDest), destWidth, destHeight, &s, code, nullptr, 0xAA, true)) return 0;
+  return std::abs(srcHeight);
+}
+
+int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, int xSrc, int ySrc, UINT startScan,
+                      UINT lines, const void* bits, const BITMAPINFO* info, UINT usage) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  Surface full;
+  if (!d || !bits || lines == 0 || !SurfaceFromDib(full, info, bits, usage, DCPaletteEntries(d))) return 0;
+  if (width > static_cast<DWORD>(kMaxDimension) || height > static_cast<DWORD>(kMaxDimension)) return 0;
+  int total = full.height;
+  if (startScan >= static_cast<UINT>(total)) return 0;
+  int count = static_cast<int>(std::min<UINT>(lines, static_cast<UINT>(total) - startScan));
+  // The bits hold only the scan lines [startScan, startScan + count); for a
+  // bottom-up DIB scan 0 is the bottom row and ySrc counts from the bottom too.
+  Surface view = std::move(full);
+  int firstRow = view.topDown ? static_cast<int>(startScan) : total - static_cast<int>(startScan) - count;
+  view.height = count;
+  int top = view.topDown ? ySrc : total - ySrc - static_cast<int>(height);
+  BlitSource s{&view, nullptr, xSrc, top - firstRow, static_cast<int>(width), static_cast<int>(height)};
+  if (!Transfer(d, DevX(d, xDest), DevY(d, yDest), static_cast<int>(width), static_cast<int>(height), &s, 0xCC))
+    return 0;
+  return count;
+}
+
+BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC src, int xSrc, int ySrc,
+                int srcWidth, int srcHeight, BLENDFUNCTION blend) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  BlitSource s;
+  if (!d || !SourceFromDC(src, xSrc, ySrc, srcWidth, srcHeight, s)) return FALSE;
+  if (destWidth < 0 || destHeight < 0 || srcWidth < 0 || srcHeight < 0 || blend.BlendOp != AC_SRC_OVER) return FALSE;
+  if (!ValidSize(destWidth, destHeight)) return FALSE;
+  const Surface& ss = *s.surface;
+  bool perPixel = (blend.AlphaFormat & AC_SRC_ALPHA) != 0;
+  if (perPixel && ss.bitCount != 32) return FALSE;
+  // The source rectangle must lie inside the source.
+  if (s.x < 0 || s.y < 0 || s.x + srcWidth > ss.width || s.y + srcHeight > ss.height) return FALSE;
+  if (destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0) return TRUE;
+  int x = DevX(d, xDest), y = DevY(d, yDest);
+  Surface* ds = DCSurface(d);
+  AxisMap mx{x, destWidth, s.x, srcWidth, false, ss.width};
+  AxisMap my{y, destHeight, s.y, srcHeight, false, ss.height};
+  PixelCodec in(ss), out(*ds);
+  uint32_t sca = blend.SourceConstantAlpha;
+  bool destAlpha = ds->bitCount == 32 && ds->compression == BI_RGB;
+  Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + destWidth, y + destHeight), RGN_AND);
+  for (const Band& band : area.Bands())
+    for (int row = band.y0; row < band.y1; ++row) {
+      int sr = my.Index(row);
+      if (sr < 0) continue;
+      const uint8_t* srow = ss.Row(sr);
+      uint8_t* drow = ds->Row(row);
+      for (const Span& sp : band.spans)
+        for (int px = sp.x0; px < sp.x1; ++px) {
+          int sx = mx.Index(px);
+          if (sx < 0) continue;
+          uint32_t raw = in.Read(srow, sx);
+          COLORREF sc = in.ToColor(raw);
+          uint32_t sa = ss.bitCount == 32 ? raw >> 24 : 0;
+          uint32_t comp[4] = {GetRValue(sc), GetGValue(sc), GetBValue(sc), sa};
+          for (uint32_t& c : comp) c = DivRound255(c * sca);
+          uint32_t inv = perPixel ? 255 - comp[3] : 255 - sca;
+          uint32_t draw = out.Read(drow, px);
+          COLORREF dc = out.ToColor(draw);
+          uint32_t dcomp[4] = {GetRValue(dc), GetGValue(dc), GetBValue(dc), destAlpha ? draw >> 24 : 0};
+          uint32_t res[4];
+          for (int k = 0; k < 4; ++k) res[k] = std::min<uint32_t>(255, comp[k] + DivRound255(dcomp[k] * inv));
+          uint32_t v = out.FromColor(RGB(static_cast<BYTE>(res[0]), static_cast<BYTE>(res[1]), static_cast<BYTE>(res[2])));
+          if (destAlpha) v |= res[3] << 24;
+          out.Write(drow, px, v);
+        }
+    }
+  return TRUE;
+}
+
+BOOL TransparentBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC src, int xSrc, int ySrc,
+                    int srcWidth, int srcHeight, UINT transparent) {
+  auto lock = Lock();
+  DCObj* d = FindDC(dest);
+  BlitSource s;
+  if (!d || !SourceFromDC(src, xSrc, ySrc, srcWidth, srcHeight, s)) return FALSE;
+  if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 || !ValidSize(destWidth, destHeight))
+    return FALSE;
+  int x = DevX(d, xDest), y = DevY(d, yDest);
+  Surface* ds = DCSurface(d);
+  const Surface& ss = *s.surface;
+  AxisMap mx{x, destWidth, s.x, srcWidth, false, ss.width};
+  AxisMap my{y, destHeight, s.y, srcHeight, false, ss.height};
+  SourceConverter conv(ss, s.dc, *ds, d);
+  PixelCodec out(*ds);
+  COLORREF key = transparent & 0xFFFFFF;
+  Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + destWidth, y + destHeight), RGN_AND);
+  for (const Band& band : area.Bands())
+    for (int row = band.y0; row < band.y1; ++row) {
+      int sr = my.Index(row);
+      if (sr < 0) continue;
+      const uint8_t* srow = ss.Row(sr);
+      uint8_t* drow = ds->Row(row);
+      for (const Span& sp : band.spans)
+        for (int px = sp.x0; px < sp.x1; ++px) {
+          int sx = mx.Index(px);
+          if (sx < 0) continue;
+          uint32_t raw = conv.In().Read(srow, sx);
+          if (conv.In().ToColor(raw) == key) continue;
+          out.Write(drow, px, conv.Convert(raw));
+        }
+    }
+  return TRUE;
+}
+
+namespace {
+
+struct Rgba {
+  double c[4];
+};
+
+Rgba VertexColor(const TRIVERTEX& v) { return Rgba{{double(v.Red), double(v.Green), double(v.Blue), double(v.Alpha)}}; }
+
+void WriteGradientPixel(const PixelCodec& codec, uint8_t* row, int x, const Rgba& c, bool alpha) {
+  auto ch = [&](int k) { return static_cast<BYTE>(std::clamp(c.c[k], 0.0, 65535.0) / 256); };
+  uint32_t v = codec.FromColor(RGB(ch(0), ch(1), ch(2)));
+  if (alpha) v |= static_cast<uint32_t>(ch(3)) << 24;
+  codec.Write(row, x, v);
+}
+
+}  // namespace
+
+BOOL GradientFill(HDC hdc, TRIVERTEX* vertices, ULONG vertexCount, void* mesh, ULONG meshCount, ULONG mode) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  if (!d || !vertices || !mesh || vertexCount == 0 || meshCount > (1u << 20) || mode > GRADIENT_FILL_TRIANGLE)
+    return FALSE;
+  Surface* ds = DCSurface(d);
+  PixelCodec codec(*ds);
+  bool alpha = ds->bitCount == 32 && ds->compression == BI_RGB;
+  Region drawable = DrawableArea(d);
+  for (ULONG m = 0; m < meshCount; ++m) {
+    if (mode == GRADIENT_FILL_TRIANGLE) {
+      const auto& t = static_cast<const GRADIENT_TRIANGLE*>(mesh)[m];
+      if (t.Vertex1 >= vertexCount || t.Vertex2 >= vertexCount || t.Vertex3 >= vertexCount) return FALSE;
+      const TRIVERTEX* v[3] = {&vertices[t.Vertex1], &vertices[t.Vertex2], &vertices[t.Vertex3]};
+      std::vector<POINT> pts;
+      for (const TRIVERTEX* p : v) pts.push_back(POINT{DevX(d, p->x), DevY(d, p->y)});
+      double x0 = pts[0].x, y0 = pts[0].y, x1 = pts[1].x, y1 = pts[1].y, x2 = pts[2].x, y2 = pts[2].y;
+      double det = (y1 - y2) * (x0 - x2) + (x2 - x1) * (y0 - y2);
+      if (std::abs(det) < 1e-9) continue;
+      int first = 0;
+      auto rows = PolygonRows({pts}, ALTERNATE, 0, ds->height, first);
+      Region shape = Region::Combine(Region::FromRows(first, std::move(rows)), drawable, RGN_AND);
+      Rgba c0 = VertexColor(*v[0]), c1 = VertexColor(*v[1]), c2 = VertexColor(*v[2]);
+      for (const Band& band : shape.Bands())
+        for (int y = band.y0; y < band.y1; ++y)
+          for (const Span& sp : band.spans)
+            for (int x = sp.x0; x < sp.x1; ++x) {
+              double px = x + 0.5, py = y + 0.5;
+              double a = ((y1 - y2) * (px - x2) + (x2 - x1) * (py - y2)) / det;
+              double b = ((y2 - y0) * (px - x2) + (x0 - x2) * (py - y2)) / det;
+              double g = 1 - a - b;
+              Rgba c;
+              for (int k = 0; k < 4; ++k) c.c[k] = a * c0.c[k] + b * c1.c[k] + g * c2.c[k];
+              WriteGradientPixel(codec, ds->Row(y), x, c, alpha);
+            }
+      continue;
+    }
+    const auto& r = static_cast<const GRADIENT_RECT*>(mesh)[m];
+    if (r.UpperLeft >= vertexCount || r.LowerRight >= vertexCount) return FALSE;
+    TRIVERTEX a = vertices[r.UpperLeft], b = vertices[r.LowerRight];
+    // The colours follow the vertices even when they come in the other order.
+    bool horizontal = mode == GRADIENT_FILL_RECT_H;
+    if (horizontal ? a.x > b.x : a.y > b.y) std::swap(a, b);
+    int left = DevX(d, std::min(a.x, b.x)), right = DevX(d, std::max(a.x, b.x));
+    int top = DevY(d, std::min(a.y, b.y)), bottom = DevY(d, std::max(a.y, b.y));
+    Region area = Region::Combine(drawable, Region::FromRect(left, top, right, bottom), RGN_AND);
+    Rgba ca = VertexColor(a), cb = VertexColor(b);
+    int64_t len = horizontal ? right - left : bottom - top;
+    for (const Band& band : area.Bands())
+      for (int y = band.y0; y < band.y1; ++y)
+        for (const Span& sp : band.spans)
+          for (int x = sp.x0; x < sp.x1; ++x) {
+            double t = len > 0 ? double(horizontal ? x - left : y - top) / double(len) : 0;
+            Rgba c;
+            for (int k = 0; k < 4; ++k) c.c[k] = ca.c[k] + (cb.c[k] - ca.c[k]) * t;
+            WriteGradientPixel(codec, ds->Row(y), x, c, alpha);
+          }
+  }
+  return TRUE;
+}
+
+COLORREF GetPixel(HDC hdc, int x, int y) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  if (!d) return CLR_INVALID;
+  int dx = DevX(d, x), dy = DevY(d, y);
+  Surface* s = DCSurface(d);
+  if (dx < 0 || dy < 0 || dx >= s->width || dy >= s->height) return CLR_INVALID;
+  if (d->state.clip && !d->state.clip->Contains(dx, dy)) return CLR_INVALID;
+  PixelCodec codec(*s);
+  return codec.ToColor(codec.Read(s->Row(dy), dx));
+}
+
+COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  if (!d) return CLR_INVALID;
+  int dx = DevX(d, x), dy = DevY(d, y);
+  Surface* s = DCSurface(d);
+  if (dx < 0 || dy < 0 || dx >= s->width || dy >= s->height) return CLR_INVALID;
+  if (d->state.clip && !d->state.clip->Contains(dx, dy)) return CLR_INVALID;
+  PixelCodec codec(*s);
+  uint32_t v = codec.FromColor(color);
+  codec.Write(s->Row(dy), dx, v);
+  return codec.ToColor(v);
+}
+
+BOOL SetPixelV(HDC hdc, int x, int y, COLORREF color) { return SetPixel(hdc, x, y, color) != CLR_INVALID; }
+
+COLORREF GetNearestColor(HDC hdc, COLORREF color) {
+  auto lock = Lock();
+  DCObj* d = FindDC(hdc);
+  return d ? NearestColor(d, color) : CLR_INVALID;
+}

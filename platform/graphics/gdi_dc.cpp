@@ -1,0 +1,378 @@
+// Device contexts: memory DCs and the virtual screen, their drawing state, saved
+// states, origins and clipping.
+#include <cstring>
+#include <utility>
+
+#include "platform/graphics/gdi_internal.h"
+
+namespace qvgdi {
+
+namespace {
+
+// The virtual screen: 32 bits per pixel at 96 DPI.
+constexpr int kScreenWidth = 1024;
+constexpr int kScreenHeight = 768;
+constexpr int kScreenDpi = 96;
+// Stands for "no clip": bigger than any surface.
+constexpr int kHuge = 1 << 27;
+
+HBITMAP ScreenBitmap() {
+  static HBITMAP screen = [] {
+    auto b = std::make_unique<BitmapObj>();
+    AllocateSurface(b->surface, kScreenWidth, kScreenHeight, 32);
+    b->stock = true;
+    return static_cast<HBITMAP>(Register(std::move(b)));
+  }();
+  return screen;
+}
+
+void HoldState(const DCState& s) {
+  Hold(s.bitmap);
+  Hold(s.pen);
+  Hold(s.brush);
+  Hold(s.font);
+  Hold(s.palette);
+}
+
+void ReleaseState(const DCState& s) {
+  Release(s.bitmap);
+  Release(s.pen);
+  Release(s.brush);
+  Release(s.font);
+  Release(s.palette);
+}
+
+HDC NewDC(bool screen) {
+  auto dc = std::make_unique<DCObj>();
+  dc->screen = screen;
+  DCState& s = dc->state;
+  s.bitmap = screen ? ScreenBitmap() : DefaultBitmap();
+  s.pen = static_cast<HPEN>(GetStockObject(BLACK_PEN));
+  s.brush = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+  s.font = static_cast<HFONT>(GetStockObject(SYSTEM_FONT));
+  s.palette = DefaultPalette();
+  HoldState(s);
+  return static_cast<HDC>(Register(std::move(dc)));
+}
+
+void SetSelectedInto(HBITMAP bitmap, HDC dc) {
+  if (auto* b = static_cast<BitmapObj*>(FindHeld(bitmap)); b && !b->stock) b->selectedInto = dc;
+}
+
+int ClipResult(DCObj* dc) { return DrawableArea(dc).Type(); }
+
+int ClipWith(HDC hdc, int left, int top, int right, int bottom, int mode) {
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return ERROR;
+  Region rect = Region::FromRect(DevX(dc, left), DevY(dc, top), DevX(dc, right), DevY(dc, bottom));
+  Region current = dc->state.clip ? *dc->state.clip : Region::FromRect(-kHuge, -kHuge, kHuge, kHuge);
+  dc->state.clip = Region::Combine(current, rect, mode);
+  return ClipResult(dc);
+}
+
+}  // namespace
+
+BitmapObj* DCBitmap(DCObj* dc) { return static_cast<BitmapObj*>(FindHeld(dc->state.bitmap)); }
+Surface* DCSurface(DCObj* dc) { return &DCBitmap(dc)->surface; }
+
+const std::vector<PALETTEENTRY>* DCPaletteEntries(DCObj* dc) {
+  auto* p = static_cast<PaletteObj*>(FindHeld(dc->state.palette));
+  return p ? &p->entries : nullptr;
+}
+
+Region DrawableArea(DCObj* dc) {
+  const Surface* s = DCSurface(dc);
+  Region all = Region::FromRect(0, 0, s->width, s->height);
+  return dc->state.clip ? Region::Combine(all, *dc->state.clip, RGN_AND) : all;
+}
+
+bool CompatibleSurface(DCObj* dc, int width, int height, Surface& out) {
+  if (!dc || dc->screen) return AllocateSurface(out, width, height, 32);
+  const Surface* cur = DCSurface(dc);
+  if (dc->state.bitmap == DefaultBitmap()) {
+    if (!AllocateSurface(out, width, height, 1)) return false;
+    out.mono = true;
+    return true;
+  }
+  if (!AllocateSurface(out, width, height, cur->bitCount)) return false;
+  out.mono = cur->mono;
+  out.compression = cur->compression;
+  std::memcpy(out.masks, cur->masks, sizeof(out.masks));
+  if (cur->bitCount <= 8) {
+    out.colors = cur->colors;
+    out.colorsUsed = cur->colorsUsed;
+  }
+  return true;
+}
+
+}  // namespace qvgdi
+
+using namespace qvgdi;
+
+HDC CreateCompatibleDC(HDC hdc) {
+  auto lock = Lock();
+  if (hdc && !FindDC(hdc)) return nullptr;
+  return NewDC(false);
+}
+
+BOOL DeleteDC(HDC hdc) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  SetSelectedInto(dc->state.bitmap, nullptr);
+  for (const DCState& s : dc->saved) {
+    SetSelectedInto(s.bitmap, nullptr);
+    ReleaseState(s);
+  }
+  ReleaseState(dc->state);
+  Unregister(hdc);
+  return TRUE;
+}
+
+HDC GetDC(HWND) {
+  auto lock = Lock();
+  return NewDC(true);
+}
+
+int ReleaseDC(HWND, HDC hdc) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !dc->screen) return 0;
+  return DeleteDC(hdc);
+}
+
+int SaveDC(HDC hdc) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || dc->saved.size() >= 4096) return 0;
+  dc->saved.push_back(dc->state);
+  HoldState(dc->state);
+  return static_cast<int>(dc->saved.size());
+}
+
+BOOL RestoreDC(HDC hdc, int savedDC) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  int depth = static_cast<int>(dc->saved.size());
+  int level = savedDC < 0 ? depth + 1 + savedDC : savedDC;
+  if (savedDC == 0 || level < 1 || level > depth) return FALSE;
+  while (static_cast<int>(dc->saved.size()) > level) {
+    ReleaseState(dc->saved.back());
+    dc->saved.pop_back();
+  }
+  SetSelectedInto(dc->state.bitmap, nullptr);
+  ReleaseState(dc->state);
+  dc->state = std::move(dc->saved.back());  // the hold of the saved copy passes to the state
+  dc->saved.pop_back();
+  SetSelectedInto(dc->state.bitmap, hdc);
+  return TRUE;
+}
+
+int GetDeviceCaps(HDC hdc, int index) {
+  auto lock = Lock();
+  if (!FindDC(hdc)) return 0;
+  switch (index) {
+    case TECHNOLOGY: return DT_RASDISPLAY;
+    case HORZSIZE: return kScreenWidth * 254 / (kScreenDpi * 10);
+    case VERTSIZE: return kScreenHeight * 254 / (kScreenDpi * 10);
+    case HORZRES: return kScreenWidth;
+    case VERTRES: return kScreenHeight;
+    case BITSPIXEL: return 32;
+    case PLANES: return 1;
+    case NUMCOLORS: return -1;
+    case RASTERCAPS: return RC_BITBLT | RC_DI_BITMAP | RC_STRETCHBLT | RC_STRETCHDIB;
+    case LOGPIXELSX:
+    case LOGPIXELSY: return kScreenDpi;
+    case SIZEPALETTE:
+    case NUMRESERVED: return 0;
+    case COLORRES: return 24;
+    default: return 0;
+  }
+}
+
+HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  GdiObject* o = Find(h);
+  if (!dc || !o) return nullptr;
+  DCState& s = dc->state;
+  auto swap = [&](auto& slot, auto handle) -> HGDIOBJ {
+    auto old = slot;
+    if (old == handle) return old;
+    Hold(handle);
+    slot = handle;
+    Release(old);  // may free an object deleted while selected; old stays a valid return value
+    return old;
+  };
+  switch (o->kind) {
+    case Kind::Bitmap: {
+      auto* b = static_cast<BitmapObj*>(o);
+      if (dc->screen) return nullptr;
+      if (!b->stock && b->selectedInto && b->selectedInto != hdc) return nullptr;
+      HBITMAP old = s.bitmap;
+      SetSelectedInto(old, nullptr);
+      swap(s.bitmap, static_cast<HBITMAP>(h));
+      SetSelectedInto(s.bitmap, hdc);
+      return old;
+    }
+    case Kind::Pen: return swap(s.pen, static_cast<HPEN>(h));
+    case Kind::Brush: return swap(s.brush, static_cast<HBRUSH>(h));
+    case Kind::Font: return swap(s.font, static_cast<HFONT>(h));
+    case Kind::Region: {
+      int type = SelectClipRgn(hdc, static_cast<HRGN>(h));
+      return reinterpret_cast<HGDIOBJ>(static_cast<intptr_t>(type));
+    }
+    default: return nullptr;
+  }
+}
+
+HGDIOBJ GetCurrentObject(HDC hdc, UINT type) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return nullptr;
+  switch (type) {
+    case OBJ_BITMAP: return dc->state.bitmap;
+    case OBJ_PEN: return dc->state.pen;
+    case OBJ_BRUSH: return dc->state.brush;
+    case OBJ_FONT: return dc->state.font;
+    case OBJ_PAL: return dc->state.palette;
+    default: return nullptr;
+  }
+}
+
+BOOL GdiFlush() { return TRUE; }
+
+namespace {
+
+template <class T, class F>
+T SetField(HDC hdc, T fail, F field) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  return dc ? field(dc->state) : fail;
+}
+
+}  // namespace
+
+COLORREF SetBkColor(HDC hdc, COLORREF color) {
+  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.bkColor, color & 0xFFFFFF); });
+}
+COLORREF GetBkColor(HDC hdc) { return SetField(hdc, CLR_INVALID, [](DCState& s) { return s.bkColor; }); }
+int SetBkMode(HDC hdc, int mode) {
+  if (mode != TRANSPARENT && mode != OPAQUE) return 0;
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.bkMode, mode); });
+}
+int GetBkMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.bkMode; }); }
+COLORREF SetTextColor(HDC hdc, COLORREF color) {
+  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.textColor, color & 0xFFFFFF); });
+}
+COLORREF GetTextColor(HDC hdc) { return SetField(hdc, CLR_INVALID, [](DCState& s) { return s.textColor; }); }
+UINT SetTextAlign(HDC hdc, UINT align) {
+  return SetField(hdc, GDI_ERROR, [&](DCState& s) { return std::exchange(s.textAlign, align); });
+}
+UINT GetTextAlign(HDC hdc) { return SetField(hdc, GDI_ERROR, [](DCState& s) { return s.textAlign; }); }
+int SetROP2(HDC hdc, int rop2) {
+  if (rop2 < R2_BLACK || rop2 > R2_WHITE) return 0;
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.rop2, rop2); });
+}
+int GetROP2(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.rop2; }); }
+int SetStretchBltMode(HDC hdc, int mode) {
+  if (mode < BLACKONWHITE || mode > HALFTONE) return 0;
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.stretchMode, mode); });
+}
+int GetStretchBltMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.stretchMode; }); }
+int SetPolyFillMode(HDC hdc, int mode) {
+  if (mode != ALTERNATE && mode != WINDING) return 0;
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.polyFillMode, mode); });
+}
+int GetPolyFillMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.polyFillMode; }); }
+
+namespace {
+
+BOOL SetPoint(HDC hdc, POINT DCState::*field, int x, int y, POINT* old, bool relative) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  POINT& p = dc->state.*field;
+  if (old) *old = p;
+  if (relative) {
+    p.x += x;
+    p.y += y;
+  } else {
+    p.x = x;
+    p.y = y;
+  }
+  return TRUE;
+}
+
+BOOL GetPoint(HDC hdc, POINT DCState::*field, POINT* out) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !out) return FALSE;
+  *out = dc->state.*field;
+  return TRUE;
+}
+
+}  // namespace
+
+BOOL SetBrushOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
+  return SetPoint(hdc, &DCState::brushOrg, x, y, oldOrg, false);
+}
+BOOL GetBrushOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::brushOrg, org); }
+BOOL SetViewportOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
+  return SetPoint(hdc, &DCState::viewportOrg, x, y, oldOrg, false);
+}
+BOOL GetViewportOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::viewportOrg, org); }
+BOOL OffsetViewportOrgEx(HDC hdc, int dx, int dy, POINT* oldOrg) {
+  return SetPoint(hdc, &DCState::viewportOrg, dx, dy, oldOrg, true);
+}
+BOOL SetWindowOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
+  return SetPoint(hdc, &DCState::windowOrg, x, y, oldOrg, false);
+}
+BOOL GetWindowOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::windowOrg, org); }
+BOOL GetCurrentPositionEx(HDC hdc, POINT* pt) { return GetPoint(hdc, &DCState::position, pt); }
+
+int IntersectClipRect(HDC hdc, int left, int top, int right, int bottom) {
+  auto lock = Lock();
+  return ClipWith(hdc, left, top, right, bottom, RGN_AND);
+}
+
+int ExcludeClipRect(HDC hdc, int left, int top, int right, int bottom) {
+  auto lock = Lock();
+  return ClipWith(hdc, left, top, right, bottom, RGN_DIFF);
+}
+
+int SelectClipRgn(HDC hdc, HRGN rgn) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return ERROR;
+  if (!rgn) {
+    dc->state.clip.reset();
+    return SIMPLEREGION;
+  }
+  RegionObj* r = FindRegion(rgn);
+  if (!r) return ERROR;
+  dc->state.clip = r->region;
+  return ClipResult(dc);
+}
+
+int GetClipBox(HDC hdc, RECT* rect) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect) return ERROR;
+  Region area = DrawableArea(dc);
+  RECT b = area.Bounds();
+  int dx = dc->state.viewportOrg.x - dc->state.windowOrg.x, dy = dc->state.viewportOrg.y - dc->state.windowOrg.y;
+  *rect = area.Empty() ? RECT{} : RECT{b.left - dx, b.top - dy, b.right - dx, b.bottom - dy};
+  return area.Type();
+}
+
+int GetClipRgn(HDC hdc, HRGN rgn) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  RegionObj* r = FindRegion(rgn);
+  if (!dc || !r) return -1;
+  if (!dc->state.clip) return 0;
+  r->region = *dc->state.clip;
+  return 1;
+}

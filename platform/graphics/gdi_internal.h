@@ -1,0 +1,339 @@
+#pragma once
+// The object model behind the drawing handles. Only the gdi_*.cpp units include
+// this header: one pixel surface model (a DIB) backs every bitmap, a DC is a
+// record of drawing state, and handles are keys into one table.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/graphics/font_engine.h"
+#include "platform/graphics/gdi.h"
+
+namespace qvgdi {
+
+// Every call into the drawing layer holds this lock for its duration.
+std::unique_lock<std::recursive_mutex> Lock();
+
+// Bitmaps larger than this are refused rather than allocated.
+constexpr int64_t kMaxBitmapBytes = int64_t{1} << 29;
+constexpr int kMaxDimension = 1 << 16;
+
+// ---------------------------------------------------------------------------
+// Pixel surfaces
+// ---------------------------------------------------------------------------
+struct Surface {
+  int width = 0;
+  int height = 0;
+  int bitCount = 0;         // 1, 4, 8, 16, 24 or 32
+  bool topDown = false;     // row 0 first in memory
+  bool mono = false;        // a monochrome device bitmap: text/background colours apply in blits
+  DWORD compression = BI_RGB;
+  uint32_t masks[3] = {0, 0, 0};  // red, green, blue for 16 and 32 bits
+  std::vector<RGBQUAD> colors;    // for <= 8 bits: 2^bitCount entries
+  UINT colorsUsed = 0;            // entries of the table that the bitmap declared
+  size_t stride = 0;
+  uint8_t* bits = nullptr;
+  std::unique_ptr<uint8_t[]> storage;  // null when the bits belong to someone else
+
+  uint8_t* Row(int y) const {
+    return bits + static_cast<size_t>(topDown ? y : height - 1 - y) * stride;
+  }
+  size_t ImageBytes() const { return stride * static_cast<size_t>(height); }
+  bool Indexed() const { return bitCount <= 8; }
+};
+
+inline bool SameColors(const std::vector<RGBQUAD>& a, const std::vector<RGBQUAD>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(RGBQUAD)) == 0);
+}
+
+// Allocates a zeroed surface; false when the size or format is unsupported or too large.
+bool AllocateSurface(Surface& s, int width, int height, int bitCount);
+// Sets the default masks of 16 and 32-bit surfaces (5-5-5, 8-8-8).
+void SetDefaultMasks(Surface& s);
+// Deep copy.
+bool CopySurface(Surface& dest, const Surface& src);
+
+// Default colour tables: black/white, the 16 VGA colours, the 256-colour table of
+// the 20 static colours around a 6x6x6 cube.
+std::vector<RGBQUAD> DefaultColorTable(int bitCount);
+// The 20 static colours of the system palette.
+const std::vector<PALETTEENTRY>& StaticPaletteEntries();
+
+// Reads and writes the raw value of one pixel and converts between values and colours.
+class PixelCodec {
+public:
+  explicit PixelCodec(const Surface& s);
+  uint32_t Read(const uint8_t* row, int x) const;
+  void Write(uint8_t* row, int x, uint32_t value) const;
+  COLORREF ToColor(uint32_t value) const;
+  // Nearest value for a colour; 32-bit values get alpha 0.
+  uint32_t FromColor(COLORREF color) const;
+  // The value with every bit of a pixel set (white in the default tables).
+  uint32_t AllBits() const { return FAllBits; }
+  int BitCount() const { return FBitCount; }
+
+private:
+  int FBitCount;
+  uint32_t FAllBits;
+  const RGBQUAD* FColors = nullptr;
+  size_t FColorCount = 0;
+  uint32_t FMask[3] = {0, 0, 0};
+  int FShift[3] = {0, 0, 0};
+  int FBits[3] = {0, 0, 0};
+  // A direct-mapped cache of nearest-entry searches for indexed surfaces.
+  mutable std::vector<uint32_t> FCacheKeys;
+  mutable std::vector<uint8_t> FCacheValues;
+};
+
+// Index of the nearest table colour (squared RGB distance, first wins).
+int NearestIndex(const RGBQUAD* colors, size_t count, COLORREF color);
+
+// Views a packed DIB (header, colour table, bits) as a surface without copying the
+// bits. usage DIB_PAL_COLORS resolves indexes through palette (may be null).
+bool SurfaceFromDib(Surface& s, const BITMAPINFO* info, const void* bits, UINT usage,
+                    const std::vector<PALETTEENTRY>* palette);
+// Header size and colour-table bytes of a DIB header; false when it is not one we read.
+bool ParseDibHeader(const BITMAPINFOHEADER* header, int& width, int& height, bool& topDown, int& bitCount);
+
+// ---------------------------------------------------------------------------
+// Regions: horizontal bands of sorted, disjoint spans
+// ---------------------------------------------------------------------------
+struct Span {
+  int x0;
+  int x1;  // exclusive
+  bool operator==(const Span&) const = default;
+};
+// Sorts spans and merges those that overlap or touch.
+void Normalise(std::vector<Span>& spans);
+struct Band {
+  int y0;
+  int y1;  // exclusive
+  std::vector<Span> spans;
+};
+
+class Region {
+public:
+  Region() = default;
+  static Region FromRect(int left, int top, int right, int bottom);
+  // Rows starting at y, each a list of spans (sorted and disjoint afterwards).
+  static Region FromRows(int y, std::vector<std::vector<Span>> rows);
+  static Region Combine(const Region& a, const Region& b, int mode);
+
+  bool Empty() const { return FBands.empty(); }
+  RECT Bounds() const;
+  int Type() const;
+  bool Contains(int x, int y) const;
+  bool IntersectsRect(const RECT& r) const;
+  void Offset(int dx, int dy);
+  std::vector<RECT> Rects() const;
+  const std::vector<Band>& Bands() const { return FBands; }
+  // The spans covering row y (empty when none).
+  const std::vector<Span>* SpansAt(int y) const;
+  bool operator==(const Region& other) const;
+  // Adds rows below the last band; spans sorted and disjoint.
+  void AppendBand(int y0, int y1, std::vector<Span> spans);
+
+private:
+  std::vector<Band> FBands;
+};
+
+// Rows of a shape clipped to [yMin, yMax): filled ellipse, round rectangle, polygon.
+std::vector<std::vector<Span>> EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax);
+std::vector<std::vector<Span>> RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
+                                             int yMax);
+struct PointD {
+  double x;
+  double y;
+};
+std::vector<std::vector<Span>> PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode,
+                                            int yMin, int yMax, int& firstRow);
+std::vector<std::vector<Span>> PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
+                                           int yMin, int yMax, int& firstRow);
+
+// ---------------------------------------------------------------------------
+// Objects
+// ---------------------------------------------------------------------------
+enum class Kind : uint8_t { DC, Bitmap, Pen, Brush, Font, Palette, Region, Icon };
+
+struct GdiObject {
+  explicit GdiObject(Kind k) : kind(k) {}
+  virtual ~GdiObject() = default;
+  Kind kind;
+  bool stock = false;
+  bool deletePending = false;  // deleted while selected: freed when the last DC lets go
+  int selections = 0;          // DCs (and their saved states) that hold it
+};
+
+struct BitmapObj : GdiObject {
+  BitmapObj() : GdiObject(Kind::Bitmap) {}
+  Surface surface;
+  bool dibSection = false;
+  HDC selectedInto = nullptr;
+};
+
+struct PenObj : GdiObject {
+  PenObj() : GdiObject(Kind::Pen) {}
+  UINT style = PS_SOLID;  // the full style word, with end cap, join and type
+  int width = 1;
+  COLORREF color = 0;
+  bool extended = false;
+  UINT Kind() const { return style & PS_STYLE_MASK; }
+};
+
+struct BrushObj : GdiObject {
+  BrushObj() : GdiObject(Kind::Brush) {}
+  UINT style = BS_SOLID;
+  COLORREF color = 0;
+  int hatch = 0;
+  Surface pattern;       // BS_PATTERN / BS_DIBPATTERN tile
+};
+
+struct FontObj : GdiObject {
+  FontObj() : GdiObject(Kind::Font) {}
+  LOGFONTA logFont;
+  std::shared_ptr<fontengine::Face> face;  // opened on first use
+};
+
+struct PaletteObj : GdiObject {
+  PaletteObj() : GdiObject(Kind::Palette) {}
+  std::vector<PALETTEENTRY> entries;
+};
+
+struct RegionObj : GdiObject {
+  RegionObj() : GdiObject(Kind::Region) {}
+  Region region;
+};
+
+struct IconObj : GdiObject {
+  IconObj() : GdiObject(Kind::Icon) {}
+  bool isIcon = true;
+  DWORD hotX = 0;
+  DWORD hotY = 0;
+  int width = 0;
+  int height = 0;
+  Surface mask;            // 1 bit, black/white; twice the height when there is no colour image
+  bool hasColor = false;
+  Surface color;           // 32 bits
+  bool hasAlpha = false;   // any non-zero alpha in the colour image
+};
+
+struct DCState {
+  HBITMAP bitmap = nullptr;
+  HPEN pen = nullptr;
+  HBRUSH brush = nullptr;
+  HFONT font = nullptr;
+  HPALETTE palette = nullptr;
+  COLORREF bkColor = 0xFFFFFF;
+  COLORREF textColor = 0;
+  int bkMode = OPAQUE;
+  int rop2 = R2_COPYPEN;
+  int stretchMode = BLACKONWHITE;
+  int polyFillMode = ALTERNATE;
+  UINT textAlign = TA_TOP | TA_LEFT;
+  POINT brushOrg;
+  POINT viewportOrg;
+  POINT windowOrg;
+  POINT position;
+  std::optional<Region> clip;  // device coordinates
+};
+
+struct DCObj : GdiObject {
+  DCObj() : GdiObject(Kind::DC) {}
+  bool screen = false;
+  DCState state;
+  std::vector<DCState> saved;
+};
+
+// Handle table.
+void* Register(std::unique_ptr<GdiObject> object);
+GdiObject* Find(const void* handle);  // null for unknown or deleted handles
+template <class T>
+T* FindAs(const void* handle, Kind kind) {
+  GdiObject* o = Find(handle);
+  return o && o->kind == kind ? static_cast<T*>(o) : nullptr;
+}
+inline DCObj* FindDC(HDC h) { return FindAs<DCObj>(h, Kind::DC); }
+inline BitmapObj* FindBitmap(const void* h) { return FindAs<BitmapObj>(h, Kind::Bitmap); }
+inline RegionObj* FindRegion(const void* h) { return FindAs<RegionObj>(h, Kind::Region); }
+inline PaletteObj* FindPalette(const void* h) { return FindAs<PaletteObj>(h, Kind::Palette); }
+inline IconObj* FindIcon(const void* h) { return FindAs<IconObj>(h, Kind::Icon); }
+// Looks up objects a DC holds, also when their deletion is pending.
+GdiObject* FindHeld(const void* handle);
+// Removes the handle and frees the object.
+void Unregister(const void* handle);
+// A DC takes or lets go of an object (frees a pending deletion at the last release).
+void Hold(const void* handle);
+void Release(const void* handle);
+
+HBITMAP NewBitmap(Surface surface, bool dibSection);
+// The surface a DC draws on (never null for a valid DC).
+Surface* DCSurface(DCObj* dc);
+BitmapObj* DCBitmap(DCObj* dc);
+// The default 1x1 monochrome bitmap of a fresh memory DC.
+HBITMAP DefaultBitmap();
+HPALETTE DefaultPalette();
+// Creates a surface of a DC's format: 32 bits for the screen, the selected bitmap's
+// format otherwise (monochrome for a fresh memory DC).
+bool CompatibleSurface(DCObj* dc, int width, int height, Surface& out);
+// The entries of the palette selected into a DC.
+const std::vector<PALETTEENTRY>* DCPaletteEntries(DCObj* dc);
+
+// ---------------------------------------------------------------------------
+// Drawing helpers shared by the units
+// ---------------------------------------------------------------------------
+// Logical to device coordinates.
+inline int DevX(const DCObj* dc, int x) { return x - dc->state.windowOrg.x + dc->state.viewportOrg.x; }
+inline int DevY(const DCObj* dc, int y) { return y - dc->state.windowOrg.y + dc->state.viewportOrg.y; }
+
+// The area a DC may paint, in device coordinates: the clip region cut to the surface.
+Region DrawableArea(DCObj* dc);
+
+// Applies a ternary raster operation (the truth-table byte) bitwise.
+uint32_t ApplyRop3(uint8_t rop, uint32_t pattern, uint32_t source, uint32_t dest);
+// Truth-table byte of a binary (pen) raster operation in pattern and destination.
+uint8_t Rop2ToRop3(int rop2);
+inline bool RopUsesSource(uint8_t rop) { return ((rop >> 2) ^ rop) & 0x33; }
+inline bool RopUsesPattern(uint8_t rop) { return ((rop >> 4) ^ rop) & 0x0F; }
+inline bool RopUsesDest(uint8_t rop) { return ((rop >> 1) ^ rop) & 0x55; }
+
+// A brush prepared for one destination: pixel values per device position, with
+// the hatch background left out in TRANSPARENT mode.
+class BrushPainter {
+public:
+  BrushPainter(DCObj* dc, const BrushObj* brush, const PixelCodec& codec);
+  bool IsNull() const { return FNull; }
+  bool IsSolid() const { return FSolid; }
+  uint32_t SolidValue() const { return FSolidValue; }
+  // Pattern value at a device position; false when that pixel is not painted.
+  bool ValueAt(int x, int y, uint32_t& value) const;
+
+private:
+  bool FNull = false;
+  bool FSolid = true;
+  uint32_t FSolidValue = 0;
+  int FWidth = 0;
+  int FHeight = 0;
+  std::vector<uint32_t> FTile;
+  std::vector<uint8_t> FPaint;
+  POINT FOrigin;
+};
+
+// Paints spans of one row with a brush through a ternary raster operation.
+void FillSpansWithBrush(DCObj* dc, Surface& s, const PixelCodec& codec, const BrushPainter& brush, uint8_t rop,
+                        int y, const std::vector<Span>& spans);
+// Paints a region (device coordinates) with a brush, clipped to the drawable area.
+void FillRegionWithBrush(DCObj* dc, const Region& region, const BrushObj* brush, uint8_t rop);
+
+// Converts one colour through a DC's surface (GetNearestColor).
+COLORREF NearestColor(DCObj* dc, COLORREF color);
+
+// Copies a rectangle of a surface into a new surface of the given format.
+bool ConvertSurface(const Surface& src, Surface& dest, int bitCount, const std::vector<RGBQUAD>* colors);
+
+}  // namespace qvgdi

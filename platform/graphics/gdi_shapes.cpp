@@ -1,0 +1,572 @@
+// Lines and shapes: pens (styled one-pixel lines, wide lines with round ends),
+// filled shapes, rectangles of user32 (FillRect, FrameRect, DrawEdge,
+// DrawFocusRect) and region painting. Pens and shape interiors mix with the
+// destination through the DC's binary raster operation.
+#include <algorithm>
+#include <cmath>
+
+#include "platform/graphics/gdi_internal.h"
+
+namespace qvgdi {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Shapes are only rasterised over the rows of the surface.
+struct Painter {
+  DCObj* dc;
+  Surface* s;
+  PixelCodec codec;
+  Region area;
+  uint8_t rop;
+
+  explicit Painter(DCObj* d)
+      : dc(d), s(DCSurface(d)), codec(*s), area(DrawableArea(d)), rop(Rop2ToRop3(d->state.rop2)) {}
+
+  int RowMin() const { return 0; }
+  int RowMax() const { return s->height; }
+
+  void Plot(int x, int y, uint32_t value) {
+    if (!area.Contains(x, y)) return;
+    uint8_t* row = s->Row(y);
+    codec.Write(row, x, ApplyRop3(rop, value, 0, codec.Read(row, x)));
+  }
+
+  void FillRegion(const Region& r, uint32_t value) {
+    Region clipped = Region::Combine(r, area, RGN_AND);
+    for (const Band& b : clipped.Bands())
+      for (int y = b.y0; y < b.y1; ++y) {
+        uint8_t* row = s->Row(y);
+        for (const Span& sp : b.spans)
+          for (int x = sp.x0; x < sp.x1; ++x) codec.Write(row, x, ApplyRop3(rop, value, 0, codec.Read(row, x)));
+      }
+  }
+
+  void FillRegionWithBrush(const Region& r) {
+    auto* brush = static_cast<BrushObj*>(FindHeld(dc->state.brush));
+    BrushPainter bp(dc, brush, codec);
+    if (bp.IsNull()) return;
+    Region clipped = Region::Combine(r, area, RGN_AND);
+    for (const Band& b : clipped.Bands())
+      for (int y = b.y0; y < b.y1; ++y) FillSpansWithBrush(dc, *s, codec, bp, rop, y, b.spans);
+  }
+};
+
+PenObj* CurrentPen(DCObj* dc) { return static_cast<PenObj*>(FindHeld(dc->state.pen)); }
+
+bool PenIsNull(const PenObj* pen) { return !pen || pen->Kind() == PS_NULL; }
+
+// On and off runs of the styled one-pixel pens, in pixels.
+std::vector<int> DashPattern(UINT kind) {
+  switch (kind) {
+    case PS_DASH: return {18, 6};
+    case PS_DOT: return {3, 3};
+    case PS_DASHDOT: return {9, 6, 3, 6};
+    case PS_DASHDOTDOT: return {9, 3, 3, 3, 3, 3};
+    case PS_ALTERNATE: return {1, 1};
+    default: return {};
+  }
+}
+
+// Draws one-pixel lines between device points, leaving out each last point.
+class ThinLine {
+public:
+  ThinLine(Painter& p, const PenObj* pen)
+      : FPainter(p), FPattern(DashPattern(pen->Kind())), FValue(p.codec.FromColor(pen->color)),
+        FBack(p.codec.FromColor(p.dc->state.bkColor)), FOpaque(p.dc->state.bkMode == OPAQUE) {}
+
+  void Draw(int x0, int y0, int x1, int y1) {
+    int64_t steps = std::max(std::abs(int64_t{x1} - x0), std::abs(int64_t{y1} - y0));
+    int64_t reach = int64_t{2} * (FPainter.s->width + FPainter.s->height) + 16;
+    if (steps > reach && !ClipToReach(x0, y0, x1, y1)) return;
+    int64_t dx = std::abs(int64_t{x1} - x0), dy = -std::abs(int64_t{y1} - y0);
+    int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+    int64_t err = dx + dy;
+    steps = std::max(dx, -dy);
+    for (int64_t i = 0; i < steps; ++i) {
+      Pixel(x0, y0);
+      int64_t e2 = 2 * err;
+      if (e2 >= dy) {
+        err += dy;
+        x0 += sx;
+      }
+      if (e2 <= dx) {
+        err += dx;
+        y0 += sy;
+      }
+    }
+  }
+
+  // Cuts a very long line down to the part near the surface, so its length
+  // cannot make the loop run for long.
+  bool ClipToReach(int& x0, int& y0, int& x1, int& y1) const {
+    double lo = -2, hiX = FPainter.s->width + 2.0, hiY = FPainter.s->height + 2.0;
+    double t0 = 0, t1 = 1, dx = double(x1) - x0, dy = double(y1) - y0;
+    auto cut = [&](double p, double q) {
+      if (p == 0) return q >= 0;
+      double r = q / p;
+      if (p < 0) t0 = std::max(t0, r);
+      else t1 = std::min(t1, r);
+      return t0 <= t1;
+    };
+    if (!cut(-dx, x0 - lo) || !cut(dx, hiX - x0) || !cut(-dy, y0 - lo) || !cut(dy, hiY - y0)) return false;
+    double ax = x0 + t0 * dx, ay = y0 + t0 * dy, bx = x0 + t1 * dx, by = y0 + t1 * dy;
+    x0 = static_cast<int>(std::lround(ax));
+    y0 = static_cast<int>(std::lround(ay));
+    x1 = static_cast<int>(std::lround(bx));
+    y1 = static_cast<int>(std::lround(by));
+    return true;
+  }
+
+private:
+  void Pixel(int x, int y) {
+    if (FPattern.empty()) {
+      FPainter.Plot(x, y, FValue);
+      return;
+    }
+    bool on = (FIndex % 2) == 0;
+    if (on) FPainter.Plot(x, y, FValue);
+    else if (FOpaque) FPainter.Plot(x, y, FBack);
+    if (++FCount >= FPattern[FIndex]) {
+      FCount = 0;
+      FIndex = (FIndex + 1) % FPattern.size();
+    }
+  }
+
+  Painter& FPainter;
+  std::vector<int> FPattern;
+  uint32_t FValue;
+  uint32_t FBack;
+  bool FOpaque;
+  size_t FIndex = 0;
+  int FCount = 0;
+};
+
+// The area a wide pen covers along a path of device points: a band of the pen's
+// width around every segment and, for round ends and joins, a disc at each point.
+Region WidePath(const std::vector<POINT>& pts, const PenObj* pen, bool closed, int yMin, int yMax) {
+  double hw = pen->width / 2.0;
+  UINT cap = pen->style & PS_ENDCAP_MASK;
+  UINT join = pen->style & PS_JOIN_MASK;
+  Region out;
+  size_t n = pts.size();
+  size_t segs = closed ? n : n - 1;
+  for (size_t i = 0; i < segs; ++i) {
+    PointD a{pts[i].x + 0.5, pts[i].y + 0.5}, b{pts[(i + 1) % n].x + 0.5, pts[(i + 1) % n].y + 0.5};
+    double dx = b.x - a.x, dy = b.y - a.y, len = std::hypot(dx, dy);
+    if (len == 0) continue;
+    double ux = dx / len * hw, uy = dy / len * hw;
+    bool firstEnd = !closed && i == 0, lastEnd = !closed && i + 1 == segs;
+    if (cap == PS_ENDCAP_SQUARE) {
+      if (firstEnd) a = PointD{a.x - ux, a.y - uy};
+      if (lastEnd) b = PointD{b.x + ux, b.y + uy};
+    }
+    std::vector<PointD> quad{{a.x - uy, a.y + ux}, {b.x - uy, b.y + ux}, {b.x + uy, b.y - ux}, {a.x + uy, a.y - ux}};
+    int first = 0;
+    auto rows = PolygonRowsD({quad}, WINDING, yMin, yMax, first);
+    out = Region::Combine(out, Region::FromRows(first, std::move(rows)), RGN_OR);
+  }
+  for (size_t i = 0; i < n; ++i) {
+    bool end = !closed && (i == 0 || i + 1 == n);
+    bool round = end ? cap == PS_ENDCAP_ROUND : join == PS_JOIN_ROUND;
+    if (!round) continue;
+    double cx = pts[i].x + 0.5, cy = pts[i].y + 0.5;
+    int l = static_cast<int>(std::floor(cx - hw)), t = static_cast<int>(std::floor(cy - hw));
+    int w = pen->width;
+    auto rows = EllipseRows(l, t, l + w, t + w, yMin, yMax);
+    out = Region::Combine(out, Region::FromRows(std::max(t, yMin), std::move(rows)), RGN_OR);
+  }
+  return out;
+}
+
+void StrokePath(Painter& p, const std::vector<POINT>& devPts, bool closed) {
+  const PenObj* pen = CurrentPen(p.dc);
+  if (PenIsNull(pen) || devPts.size() < 2) return;
+  if (pen->width <= 1) {
+    ThinLine line(p, pen);
+    for (size_t i = 0; i + 1 < devPts.size(); ++i)
+      line.Draw(devPts[i].x, devPts[i].y, devPts[i + 1].x, devPts[i + 1].y);
+    if (closed) line.Draw(devPts.back().x, devPts.back().y, devPts.front().x, devPts.front().y);
+    return;
+  }
+  p.FillRegion(WidePath(devPts, pen, closed, p.RowMin(), p.RowMax()), p.codec.FromColor(pen->color));
+}
+
+std::vector<POINT> ToDevice(DCObj* dc, const POINT* pts, int count) {
+  std::vector<POINT> out(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) out[i] = POINT{DevX(dc, pts[i].x), DevY(dc, pts[i].y)};
+  return out;
+}
+
+struct Box {
+  int l, t, r, b;
+};
+
+Box DeviceBox(DCObj* dc, int left, int top, int right, int bottom) {
+  Box box{DevX(dc, left), DevY(dc, top), DevX(dc, right), DevY(dc, bottom)};
+  if (box.l > box.r) std::swap(box.l, box.r);
+  if (box.t > box.b) std::swap(box.t, box.b);
+  return box;
+}
+
+// A closed shape: the interior with the brush, then the outline band with the pen.
+// Without a pen the shape is one pixel smaller to the right and bottom; an
+// inside-frame pen keeps to the box, other pens centre on its edge.
+template <class RowsOf>
+BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf, bool isRect = false) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  Painter p(dc);
+  Box box = DeviceBox(dc, left, top, right, bottom);
+  const PenObj* pen = CurrentPen(dc);
+  int y0 = p.RowMin(), y1 = p.RowMax();
+  if (PenIsNull(pen)) {
+    p.FillRegionWithBrush(Region::FromRows(std::max(box.t, y0), rowsOf(box.l, box.t, box.r - 1, box.b - 1, 0, y0, y1)));
+    return TRUE;
+  }
+  int w = pen->width;
+  Box outer = box;
+  if (w > 1 && pen->Kind() != PS_INSIDEFRAME)
+    outer = Box{box.l - w / 2, box.t - w / 2, box.r + (w - 1) / 2, box.b + (w - 1) / 2};
+  Box inner{outer.l + w, outer.t + w, outer.r - w, outer.b - w};
+  Region outerR = Region::FromRows(std::max(outer.t, y0), rowsOf(outer.l, outer.t, outer.r, outer.b, 0, y0, y1));
+  Region innerR;
+  if (inner.r > inner.l && inner.b > inner.t)
+    innerR = Region::FromRows(std::max(inner.t, y0), rowsOf(inner.l, inner.t, inner.r, inner.b, w, y0, y1));
+  p.FillRegionWithBrush(innerR);
+  Region ring = Region::Combine(outerR, innerR, RGN_DIFF);
+  if (isRect && w <= 1 && pen->Kind() != PS_SOLID && pen->Kind() != PS_INSIDEFRAME) {
+    // Styled one-pixel outlines keep their dashes along the edges.
+    std::vector<POINT> corners{{box.l, box.t}, {box.r - 1, box.t}, {box.r - 1, box.b - 1}, {box.l, box.b - 1}};
+    StrokePath(p, corners, true);
+    return TRUE;
+  }
+  p.FillRegion(ring, p.codec.FromColor(pen->color));
+  return TRUE;
+}
+
+std::vector<std::vector<Span>> RectRows(int l, int t, int r, int b, int yMin, int yMax) {
+  std::vector<std::vector<Span>> rows;
+  int y0 = std::max(t, yMin), y1 = std::min(b, yMax);
+  if (r <= l || y1 <= y0) return rows;
+  rows.assign(static_cast<size_t>(y1 - y0), std::vector<Span>{{l, r}});
+  return rows;
+}
+
+// Angle of a point around a centre, counter-clockwise on the screen, 0..2pi.
+double AngleOf(double cx, double cy, double x, double y) {
+  double a = std::atan2(cy - y, x - cx);
+  return a < 0 ? a + 2 * kPi : a;
+}
+
+bool InSweep(double start, double end, double a) {
+  double sweep = std::fmod(end - start + 4 * kPi, 2 * kPi);
+  if (sweep == 0) return true;  // start and end on one radial: the whole ellipse
+  return std::fmod(a - start + 4 * kPi, 2 * kPi) <= sweep;
+}
+
+Region AngularPart(const Region& r, double cx, double cy, double start, double end) {
+  std::vector<std::vector<Span>> rows;
+  if (r.Empty()) return Region();
+  RECT bounds = r.Bounds();
+  rows.resize(static_cast<size_t>(bounds.bottom - bounds.top));
+  for (const Band& b : r.Bands())
+    for (int y = b.y0; y < b.y1; ++y)
+      for (const Span& sp : b.spans)
+        for (int x = sp.x0; x < sp.x1; ++x)
+          if (InSweep(start, end, AngleOf(cx, cy, x + 0.5, y + 0.5)))
+            rows[static_cast<size_t>(y - bounds.top)].push_back({x, x + 1});
+  return Region::FromRows(bounds.top, std::move(rows));
+}
+
+BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye, bool pie) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  Painter p(dc);
+  Box box = DeviceBox(dc, left, top, right, bottom);
+  double cx = (box.l + box.r) / 2.0, cy = (box.t + box.b) / 2.0;
+  double start = AngleOf(cx, cy, DevX(dc, xs), DevY(dc, ys)), end = AngleOf(cx, cy, DevX(dc, xe), DevY(dc, ye));
+  const PenObj* pen = CurrentPen(dc);
+  int w = PenIsNull(pen) ? 1 : pen->width;
+  int y0 = p.RowMin(), y1 = p.RowMax();
+  Region outer = Region::FromRows(std::max(box.t, y0), EllipseRows(box.l, box.t, box.r, box.b, y0, y1));
+  Region inner = Region::FromRows(std::max(box.t + w, y0),
+                                  EllipseRows(box.l + w, box.t + w, box.r - w, box.b - w, y0, y1));
+  if (pie) p.FillRegionWithBrush(AngularPart(inner, cx, cy, start, end));
+  if (PenIsNull(pen)) return TRUE;
+  Region ring = AngularPart(Region::Combine(outer, inner, RGN_DIFF), cx, cy, start, end);
+  if (pie) {
+    // The two radii close the pie: from the centre to where each radial meets the ellipse.
+    double a = (box.r - box.l) / 2.0, b = (box.b - box.t) / 2.0;
+    for (double ang : {start, end}) {
+      double c = std::cos(ang), s = -std::sin(ang);
+      double k = 1 / std::sqrt((c * c) / (a * a) + (s * s) / (b * b));
+      std::vector<POINT> radius{{LONG(std::floor(cx)), LONG(std::floor(cy))},
+                                {LONG(std::floor(cx + c * k - 0.5)), LONG(std::floor(cy + s * k - 0.5))}};
+      StrokePath(p, radius, false);
+    }
+  }
+  p.FillRegion(ring, p.codec.FromColor(pen->color));
+  return TRUE;
+}
+
+}  // namespace
+
+}  // namespace qvgdi
+
+using namespace qvgdi;
+
+BOOL MoveToEx(HDC hdc, int x, int y, POINT* oldPos) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  if (oldPos) *oldPos = dc->state.position;
+  dc->state.position = POINT{x, y};
+  return TRUE;
+}
+
+BOOL LineTo(HDC hdc, int x, int y) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc) return FALSE;
+  Painter p(dc);
+  POINT pts[2] = {dc->state.position, POINT{x, y}};
+  StrokePath(p, ToDevice(dc, pts, 2), false);
+  dc->state.position = POINT{x, y};
+  return TRUE;
+}
+
+BOOL Polyline(HDC hdc, const POINT* points, int count) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !points || count < 2 || count > (1 << 20)) return FALSE;
+  Painter p(dc);
+  StrokePath(p, ToDevice(dc, points, count), false);
+  return TRUE;
+}
+
+BOOL PolyPolygon(HDC hdc, const POINT* points, const INT* counts, int polygons) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !points || !counts || polygons <= 0 || polygons > (1 << 16)) return FALSE;
+  std::vector<std::vector<POINT>> polys;
+  int64_t total = 0;
+  for (int i = 0; i < polygons; ++i) {
+    if (counts[i] < 2) return FALSE;
+    total += counts[i];
+    if (total > (1 << 20)) return FALSE;
+  }
+  const POINT* at = points;
+  for (int i = 0; i < polygons; ++i) {
+    polys.push_back(ToDevice(dc, at, counts[i]));
+    at += counts[i];
+  }
+  Painter p(dc);
+  int first = 0;
+  auto rows = PolygonRows(polys, dc->state.polyFillMode, p.RowMin(), p.RowMax(), first);
+  p.FillRegionWithBrush(Region::FromRows(first, std::move(rows)));
+  for (const auto& poly : polys) StrokePath(p, poly, true);
+  return TRUE;
+}
+
+BOOL Polygon(HDC hdc, const POINT* points, int count) {
+  INT counts[1] = {count};
+  return PolyPolygon(hdc, points, counts, 1);
+}
+
+BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
+  return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
+    return RectRows(l, t, r, b, y0, y1);
+  }, true);
+}
+
+BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom) {
+  return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
+    return EllipseRows(l, t, r, b, y0, y1);
+  });
+}
+
+BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height) {
+  return DrawShape(hdc, left, top, right, bottom, [&](int l, int t, int r, int b, int inset, int y0, int y1) {
+    return RoundRectRows(l, t, r, b, std::max(0, width - 2 * inset), std::max(0, height - 2 * inset), y0, y1);
+  });
+}
+
+BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
+  return ArcOrPie(hdc, left, top, right, bottom, xStart, yStart, xEnd, yEnd, false);
+}
+
+BOOL Pie(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
+  return ArcOrPie(hdc, left, top, right, bottom, xStart, yStart, xEnd, yEnd, true);
+}
+
+namespace {
+
+Region LogicalRect(DCObj* dc, const RECT& r) {
+  Box b = DeviceBox(dc, r.left, r.top, r.right, r.bottom);
+  return Region::FromRect(b.l, b.t, b.r, b.b);
+}
+
+BrushObj* FindBrush(HBRUSH h) { return FindAs<BrushObj>(h, Kind::Brush); }
+
+}  // namespace
+
+int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  BrushObj* b = FindBrush(brush);
+  if (!dc || !rect || !b) return 0;
+  if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
+  FillRegionWithBrush(dc, LogicalRect(dc, *rect), b, 0xF0);
+  return 1;
+}
+
+int FrameRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  BrushObj* b = FindBrush(brush);
+  if (!dc || !rect || !b) return 0;
+  if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
+  Region outer = LogicalRect(dc, *rect);
+  RECT in{rect->left + 1, rect->top + 1, rect->right - 1, rect->bottom - 1};
+  Region frame = in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
+  FillRegionWithBrush(dc, frame, b, 0xF0);
+  return 1;
+}
+
+BOOL InvertRect(HDC hdc, const RECT* rect) {
+  if (!rect) return FALSE;
+  return PatBlt(hdc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, DSTINVERT);
+}
+
+BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect) return FALSE;
+  if (rect->right <= rect->left || rect->bottom <= rect->top) return TRUE;
+  // Every other pixel of the frame is inverted, so drawing it twice removes it.
+  Region outer = LogicalRect(dc, *rect);
+  RECT in{rect->left + 1, rect->top + 1, rect->right - 1, rect->bottom - 1};
+  Region frame = in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
+  frame = Region::Combine(frame, DrawableArea(dc), RGN_AND);
+  Surface* s = DCSurface(dc);
+  PixelCodec codec(*s);
+  uint32_t white = codec.FromColor(RGB(255, 255, 255));
+  for (const Band& b : frame.Bands())
+    for (int y = b.y0; y < b.y1; ++y)
+      for (const Span& sp : b.spans)
+        for (int x = sp.x0; x < sp.x1; ++x)
+          if (((x + y) & 1) == 0) codec.Write(s->Row(y), x, codec.Read(s->Row(y), x) ^ white);
+  return TRUE;
+}
+
+namespace {
+
+// The three-dimensional colours of the standard scheme.
+constexpr COLORREF k3DFace = RGB(0xD4, 0xD0, 0xC8);
+constexpr COLORREF k3DLight = RGB(0xD4, 0xD0, 0xC8);
+constexpr COLORREF k3DHilight = RGB(0xFF, 0xFF, 0xFF);
+constexpr COLORREF k3DShadow = RGB(0x80, 0x80, 0x80);
+constexpr COLORREF k3DDkShadow = RGB(0x40, 0x40, 0x40);
+
+void EdgeLines(DCObj* dc, RECT& r, UINT flags, COLORREF topLeft, COLORREF bottomRight) {
+  Surface* s = DCSurface(dc);
+  PixelCodec codec(*s);
+  Region area = DrawableArea(dc);
+  auto line = [&](int x0, int y0, int x1, int y1, COLORREF c) {
+    Region seg = Region::Combine(LogicalRect(dc, RECT{x0, y0, x1, y1}), area, RGN_AND);
+    uint32_t v = codec.FromColor(c);
+    for (const Band& b : seg.Bands())
+      for (int y = b.y0; y < b.y1; ++y)
+        for (const Span& sp : b.spans)
+          for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
+  };
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  if (flags & BF_TOP) line(r.left, r.top, r.right - 1, r.top + 1, topLeft);
+  if (flags & BF_LEFT) line(r.left, r.top, r.left + 1, r.bottom - 1, topLeft);
+  if (flags & BF_BOTTOM) line(r.left, r.bottom - 1, r.right, r.bottom, bottomRight);
+  if (flags & BF_RIGHT) line(r.right - 1, r.top, r.right, r.bottom, bottomRight);
+  if (flags & BF_LEFT) ++r.left;
+  if (flags & BF_TOP) ++r.top;
+  if (flags & BF_RIGHT) --r.right;
+  if (flags & BF_BOTTOM) --r.bottom;
+}
+
+}  // namespace
+
+BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect) return FALSE;
+  RECT r = *rect;
+  if (edge & BDR_OUTER) {
+    bool raised = edge & BDR_RAISEDOUTER;
+    EdgeLines(dc, r, flags, raised ? k3DLight : k3DShadow, raised ? k3DDkShadow : k3DHilight);
+  }
+  if (edge & BDR_INNER) {
+    bool raised = edge & BDR_RAISEDINNER;
+    EdgeLines(dc, r, flags, raised ? k3DHilight : k3DDkShadow, raised ? k3DShadow : k3DLight);
+  }
+  if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top) {
+    Surface* s = DCSurface(dc);
+    PixelCodec codec(*s);
+    uint32_t v = codec.FromColor(k3DFace);
+    Region mid = Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND);
+    for (const Band& b : mid.Bands())
+      for (int y = b.y0; y < b.y1; ++y)
+        for (const Span& sp : b.spans)
+          for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
+  }
+  if (flags & BF_ADJUST) *rect = r;
+  return TRUE;
+}
+
+namespace {
+
+Region LogicalRegion(DCObj* dc, const Region& r) {
+  Region out = r;
+  out.Offset(dc->state.viewportOrg.x - dc->state.windowOrg.x, dc->state.viewportOrg.y - dc->state.windowOrg.y);
+  return out;
+}
+
+}  // namespace
+
+BOOL FillRgn(HDC hdc, HRGN rgn, HBRUSH brush) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  RegionObj* r = FindRegion(rgn);
+  BrushObj* b = FindBrush(brush);
+  if (!dc || !r || !b) return FALSE;
+  FillRegionWithBrush(dc, LogicalRegion(dc, r->region), b, 0xF0);
+  return TRUE;
+}
+
+BOOL PaintRgn(HDC hdc, HRGN rgn) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  RegionObj* r = FindRegion(rgn);
+  if (!dc || !r) return FALSE;
+  Painter p(dc);
+  p.FillRegionWithBrush(LogicalRegion(dc, r->region));
+  return TRUE;
+}
+
+BOOL FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int width, int height) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  RegionObj* r = FindRegion(rgn);
+  BrushObj* b = FindBrush(brush);
+  if (!dc || !r || !b || width <= 0 || height <= 0) return FALSE;
+  // The frame is what the region loses when shrunk by the frame's size on every side.
+  Region inner = r->region;
+  for (auto [dx, dy] : {std::pair{width, 0}, std::pair{-width, 0}, std::pair{0, height}, std::pair{0, -height}}) {
+    Region moved = r->region;
+    moved.Offset(dx, dy);
+    inner = Region::Combine(inner, moved, RGN_AND);
+  }
+  FillRegionWithBrush(dc, LogicalRegion(dc, Region::Combine(r->region, inner, RGN_DIFF)), b, 0xF0);
+  return TRUE;
+}

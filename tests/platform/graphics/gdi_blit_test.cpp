@@ -1,0 +1,307 @@
+// Blits, raster operations, stretching, alpha blending and colour matching.
+#include <gtest/gtest.h>
+
+#include "gdi_test_helpers.h"
+
+using gditest::Argb;
+using gditest::Dib;
+using gditest::Quad;
+
+namespace {
+
+// With pattern 0xF0, source 0xCC and destination 0xAA in every byte, a ternary
+// raster operation yields its own truth-table byte: that is how the codes are defined.
+struct RopCase {
+  const char* name;
+  DWORD rop;
+};
+
+class GdiRop : public ::testing::TestWithParam<RopCase> {};
+
+TEST_P(GdiRop, ResultIsTheTruthTable) {
+  Dib src(4, 2, 32), dest(4, 2, 32);
+  src.Fill32(0x00CCCCCC);
+  dest.Fill32(0x00AAAAAA);
+  HBRUSH brush = CreateSolidBrush(RGB(0xF0, 0xF0, 0xF0));
+  HGDIOBJ old = SelectObject(dest.dc(), brush);
+  ASSERT_TRUE(BitBlt(dest.dc(), 0, 0, 4, 2, src.dc(), 0, 0, GetParam().rop));
+  SelectObject(dest.dc(), old);
+  DeleteObject(brush);
+  uint32_t want = (GetParam().rop >> 16) & 0xFF;
+  EXPECT_EQ(dest.Pixel32(2, 1) & 0xFFFFFF, want * 0x010101u) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, GdiRop,
+    ::testing::Values(RopCase{"SRCCOPY", SRCCOPY}, RopCase{"SRCAND", SRCAND}, RopCase{"SRCPAINT", SRCPAINT},
+                      RopCase{"SRCINVERT", SRCINVERT}, RopCase{"SRCERASE", SRCERASE},
+                      RopCase{"NOTSRCCOPY", NOTSRCCOPY}, RopCase{"NOTSRCERASE", NOTSRCERASE},
+                      RopCase{"MERGECOPY", MERGECOPY}, RopCase{"MERGEPAINT", MERGEPAINT},
+                      RopCase{"PATCOPY", PATCOPY}, RopCase{"PATPAINT", PATPAINT}, RopCase{"PATINVERT", PATINVERT},
+                      RopCase{"DSTINVERT", DSTINVERT}, RopCase{"BLACKNESS", BLACKNESS},
+                      RopCase{"WHITENESS", WHITENESS}, RopCase{"DSPDxax", DSPDxax}, RopCase{"PSDPxax", PSDPxax},
+                      RopCase{"0x1D0000", 0x001D0000}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(GdiBlit, SrcCopyBetween32BitDibsKeepsAlpha) {
+  Dib src(3, 3, 32), dest(3, 3, 32, {}, false);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) src.SetPixel32(x, y, Argb(0x10 * (x + 3 * y), 1, 2, x + 10 * y));
+  ASSERT_TRUE(BitBlt(dest.dc(), 0, 0, 3, 3, src.dc(), 0, 0, SRCCOPY));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) EXPECT_EQ(dest.Pixel32(x, y), src.Pixel32(x, y)) << x << "," << y;
+  // Also at equal sizes through StretchBlt, whatever the stretch mode.
+  Dib again(3, 3, 32);
+  SetStretchBltMode(again.dc(), HALFTONE);
+  ASSERT_TRUE(StretchBlt(again.dc(), 0, 0, 3, 3, src.dc(), 0, 0, 3, 3, SRCCOPY));
+  EXPECT_EQ(again.Pixel32(2, 2), src.Pixel32(2, 2));
+}
+
+TEST(GdiBlit, BlitIsClippedToBothSurfaces) {
+  Dib src(2, 2, 32), dest(4, 4, 32);
+  src.Fill32(0x00112233);
+  dest.Fill32(0x00FFFFFF);
+  ASSERT_TRUE(BitBlt(dest.dc(), 1, 1, 3, 3, src.dc(), 0, 0, SRCCOPY));
+  EXPECT_EQ(dest.Pixel32(1, 1), 0x00112233u);
+  EXPECT_EQ(dest.Pixel32(2, 2), 0x00112233u);
+  EXPECT_EQ(dest.Pixel32(3, 3), 0x00FFFFFFu);  // beyond the 2x2 source: untouched
+  EXPECT_TRUE(BitBlt(dest.dc(), -10, -10, 2, 2, src.dc(), 0, 0, SRCCOPY));
+}
+
+// Colour into 1, 4 and 8-bit surfaces: the nearest colour-table entry, whatever
+// the table holds.
+struct NearestCase {
+  const char* name;
+  int bitCount;
+  std::vector<RGBQUAD> table;  // empty: the default table of the depth
+  COLORREF drawn;
+  uint32_t index;
+};
+
+class GdiNearest : public ::testing::TestWithParam<NearestCase> {};
+
+TEST_P(GdiNearest, FillAndSetPixelPickTheNearestEntry) {
+  const NearestCase& c = GetParam();
+  std::vector<RGBQUAD> table = c.table;
+  if (table.empty()) {
+    // The documented default palettes: black/white, the 16 VGA colours.
+    if (c.bitCount == 1) table = {Quad(0, 0, 0), Quad(255, 255, 255)};
+    if (c.bitCount == 4)
+      table = {Quad(0, 0, 0),       Quad(128, 0, 0),   Quad(0, 128, 0),   Quad(128, 128, 0),
+               Quad(0, 0, 128),     Quad(128, 0, 128), Quad(0, 128, 128), Quad(192, 192, 192),
+               Quad(128, 128, 128), Quad(255, 0, 0),   Quad(0, 255, 0),   Quad(255, 255, 0),
+               Quad(0, 0, 255),     Quad(255, 0, 255), Quad(0, 255, 255), Quad(255, 255, 255)};
+  }
+  Dib d(9, 2, c.bitCount, table);
+  HBRUSH brush = CreateSolidBrush(c.drawn);
+  RECT r{0, 0, 9, 1};
+  FillRect(d.dc(), &r, brush);
+  DeleteObject(brush);
+  SetPixel(d.dc(), 4, 1, c.drawn);
+  for (int x = 0; x < 9; ++x) EXPECT_EQ(d.Index(x, 0), c.index) << c.name << " x=" << x;
+  EXPECT_EQ(d.Index(4, 1), c.index);
+  const RGBQUAD& q = table[c.index];
+  EXPECT_EQ(GetPixel(d.dc(), 4, 1), RGB(q.rgbRed, q.rgbGreen, q.rgbBlue));
+  EXPECT_EQ(GetNearestColor(d.dc(), c.drawn), RGB(q.rgbRed, q.rgbGreen, q.rgbBlue));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, GdiNearest,
+    ::testing::Values(NearestCase{"mono_dark", 1, {}, RGB(100, 100, 100), 0},
+                      NearestCase{"mono_light", 1, {}, RGB(130, 130, 130), 1},
+                      NearestCase{"mono_own_table", 1, {Quad(255, 0, 0), Quad(0, 0, 255)}, RGB(40, 0, 200), 1},
+                      NearestCase{"mono_inverted_table", 1, {Quad(255, 255, 255), Quad(0, 0, 0)}, RGB(0, 0, 0), 1},
+                      NearestCase{"vga_red", 4, {}, RGB(200, 10, 10), 9},
+                      NearestCase{"vga_silver", 4, {}, RGB(180, 190, 200), 7},
+                      NearestCase{"grey8", 8, {}, RGB(100, 110, 120), 110},
+                      NearestCase{"pal8", 8, {Quad(0, 0, 0), Quad(10, 200, 30), Quad(250, 250, 250)},
+                                  RGB(0, 180, 0), 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(GdiBlit, ColourToMonochromeMapsTheBackgroundColourToOne) {
+  Dib src(3, 1, 24);
+  SetPixel(src.dc(), 0, 0, RGB(10, 20, 30));
+  SetPixel(src.dc(), 1, 0, RGB(255, 255, 255));
+  SetPixel(src.dc(), 2, 0, RGB(0, 0, 0));
+  SetBkColor(src.dc(), RGB(10, 20, 30));
+  HDC memDC = CreateCompatibleDC(nullptr);
+  HBITMAP mono = CreateBitmap(3, 1, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(memDC, mono);
+  ASSERT_TRUE(BitBlt(memDC, 0, 0, 3, 1, src.dc(), 0, 0, SRCCOPY));
+  // Read back as black (0) and white (1).
+  EXPECT_EQ(GetPixel(memDC, 0, 0), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(memDC, 1, 0), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(memDC, 2, 0), RGB(0, 0, 0));
+
+  // And back: 0 bits take the destination's text colour, 1 bits its background.
+  Dib dest(3, 1, 32);
+  SetTextColor(dest.dc(), RGB(200, 0, 0));
+  SetBkColor(dest.dc(), RGB(0, 0, 200));
+  ASSERT_TRUE(BitBlt(dest.dc(), 0, 0, 3, 1, memDC, 0, 0, SRCCOPY));
+  EXPECT_EQ(dest.Pixel32(0, 0), Argb(0, 0, 0, 200));
+  EXPECT_EQ(dest.Pixel32(1, 0), Argb(0, 200, 0, 0));
+  SelectObject(memDC, old);
+  DeleteObject(mono);
+  DeleteDC(memDC);
+}
+
+TEST(GdiBlit, CompatibleBitmapOfAFreshMemoryDCIsMonochrome) {
+  HDC screen = GetDC(nullptr);
+  HDC mem = CreateCompatibleDC(screen);
+  BITMAP bm;
+  HBITMAP a = CreateCompatibleBitmap(mem, 5, 5);
+  ASSERT_EQ(GetObject(a, sizeof(bm), &bm), static_cast<int>(sizeof(BITMAP)));
+  EXPECT_EQ(bm.bmBitsPixel, 1);
+  HBITMAP b = CreateCompatibleBitmap(screen, 5, 5);
+  ASSERT_EQ(GetObject(b, sizeof(bm), &bm), static_cast<int>(sizeof(BITMAP)));
+  EXPECT_EQ(bm.bmBitsPixel, 32);
+  EXPECT_EQ(bm.bmBits, nullptr);
+  EXPECT_EQ(GetDeviceCaps(screen, BITSPIXEL), 32);
+  DeleteObject(a);
+  DeleteObject(b);
+  DeleteDC(mem);
+  ReleaseDC(nullptr, screen);
+}
+
+TEST(GdiStretch, ColorOnColorTakesTheNearestPixel) {
+  Dib src(3, 3, 32), up(4, 2, 32), down(1, 1, 32);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 3; ++x) src.SetPixel32(x, y, Argb(0, 10 * x, 10 * y, 7));
+  SetStretchBltMode(down.dc(), COLORONCOLOR);
+  ASSERT_TRUE(StretchBlt(down.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 3, 3, SRCCOPY));
+  EXPECT_EQ(down.Pixel32(0, 0), Argb(0, 10, 10, 7));  // the centre pixel
+  // Doubling a 2x1 strip repeats each pixel.
+  SetStretchBltMode(up.dc(), COLORONCOLOR);
+  ASSERT_TRUE(StretchBlt(up.dc(), 0, 0, 4, 2, src.dc(), 0, 0, 2, 1, SRCCOPY));
+  EXPECT_EQ(up.Pixel32(0, 0), src.Pixel32(0, 0));
+  EXPECT_EQ(up.Pixel32(1, 1), src.Pixel32(0, 0));
+  EXPECT_EQ(up.Pixel32(2, 0), src.Pixel32(1, 0));
+  EXPECT_EQ(up.Pixel32(3, 1), src.Pixel32(1, 0));
+}
+
+TEST(GdiStretch, HalftoneAveragesTheSourceArea) {
+  Dib src(3, 3, 24), down(1, 1, 24);
+  int values[9] = {0, 90, 30, 60, 120, 10, 50, 80, 100};  // sum 540, mean 60
+  for (int i = 0; i < 9; ++i) SetPixel(src.dc(), i % 3, i / 3, RGB(values[i], 255 - values[i], 9));
+  SetStretchBltMode(down.dc(), HALFTONE);
+  ASSERT_TRUE(StretchBlt(down.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 3, 3, SRCCOPY));
+  EXPECT_EQ(GetPixel(down.dc(), 0, 0), RGB(60, 195, 9));
+  // 4 to 2 across: each destination pixel is the mean of two.
+  Dib strip(4, 1, 24), half(2, 1, 24);
+  int s[4] = {10, 30, 200, 100};
+  for (int i = 0; i < 4; ++i) SetPixel(strip.dc(), i, 0, RGB(s[i], 0, 0));
+  SetStretchBltMode(half.dc(), HALFTONE);
+  ASSERT_TRUE(StretchBlt(half.dc(), 0, 0, 2, 1, strip.dc(), 0, 0, 4, 1, SRCCOPY));
+  EXPECT_EQ(GetPixel(half.dc(), 0, 0), RGB(20, 0, 0));
+  EXPECT_EQ(GetPixel(half.dc(), 1, 0), RGB(150, 0, 0));
+}
+
+TEST(GdiStretch, NegativeExtentMirrors) {
+  Dib src(3, 1, 32), dest(3, 1, 32);
+  for (int x = 0; x < 3; ++x) src.SetPixel32(x, 0, 0x10u * (x + 1));
+  ASSERT_TRUE(StretchBlt(dest.dc(), 3, 0, -3, 1, src.dc(), 0, 0, 3, 1, SRCCOPY));
+  EXPECT_EQ(dest.Pixel32(0, 0), 0x30u);
+  EXPECT_EQ(dest.Pixel32(2, 0), 0x10u);
+}
+
+TEST(GdiBlit, AlphaBlendExpectsPremultipliedSource) {
+  Dib src(1, 1, 32), dest(1, 1, 32);
+  src.SetPixel32(0, 0, Argb(0x80, 0x80, 0x40, 0x00));  // premultiplied: half-opaque (255, 128, 0)
+  dest.Fill32(Argb(0xFF, 0xFF, 0xFF, 0xFF));
+  BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  ASSERT_TRUE(AlphaBlend(dest.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 1, 1, bf));
+  // dest = src + dest * (255 - 128) / 255: 0x80 + 127, 0x40 + 127, 0 + 127, alpha 0x80 + 127.
+  EXPECT_EQ(dest.Pixel32(0, 0), Argb(0xFF, 0xFF, 0xBF, 0x7F));
+  // Constant alpha alone mixes the two: 0 * 0.5 + 255 * 0.5.
+  Dib black(1, 1, 32), white(1, 1, 32);
+  white.Fill32(0x00FFFFFF);
+  BLENDFUNCTION half{AC_SRC_OVER, 0, 128, 0};
+  ASSERT_TRUE(AlphaBlend(white.dc(), 0, 0, 1, 1, black.dc(), 0, 0, 1, 1, half));
+  EXPECT_EQ(white.Pixel32(0, 0) & 0xFFFFFF, 0x7F7F7Fu);
+  // A source rectangle outside the source fails.
+  EXPECT_FALSE(AlphaBlend(dest.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 2, 1, bf));
+}
+
+TEST(GdiBlit, TransparentBltSkipsTheKeyColour) {
+  Dib src(2, 1, 24), dest(4, 2, 32);
+  SetPixel(src.dc(), 0, 0, RGB(255, 0, 255));
+  SetPixel(src.dc(), 1, 0, RGB(1, 2, 3));
+  dest.Fill32(0x00445566);
+  ASSERT_TRUE(TransparentBlt(dest.dc(), 0, 0, 4, 2, src.dc(), 0, 0, 2, 1, RGB(255, 0, 255)));
+  EXPECT_EQ(dest.Pixel32(0, 0), 0x00445566u);
+  EXPECT_EQ(dest.Pixel32(1, 1), 0x00445566u);
+  EXPECT_EQ(dest.Pixel32(2, 0), Argb(0, 1, 2, 3));
+  EXPECT_EQ(dest.Pixel32(3, 1), Argb(0, 1, 2, 3));
+}
+
+TEST(GdiBlit, MaskBltCopiesWhereTheMaskIsZero) {
+  Dib src(4, 1, 32), dest(4, 1, 32);
+  src.Fill32(0x00010203);
+  dest.Fill32(0x00AABBCC);
+  BYTE maskBits[2] = {0x50, 0};  // 0101: pixels 1 and 3 set
+  HBITMAP mask = CreateBitmap(4, 1, 1, 1, maskBits);
+  ASSERT_TRUE(MaskBlt(dest.dc(), 0, 0, 4, 1, src.dc(), 0, 0, mask, 0, 0, MAKEROP4(0x00AA0029, SRCCOPY)));
+  EXPECT_EQ(dest.Pixel32(0, 0), 0x00010203u);
+  EXPECT_EQ(dest.Pixel32(1, 0), 0x00AABBCCu);
+  EXPECT_EQ(dest.Pixel32(2, 0), 0x00010203u);
+  EXPECT_EQ(dest.Pixel32(3, 0), 0x00AABBCCu);
+  DeleteObject(mask);
+}
+
+TEST(GdiBlit, StretchDIBitsCountsSourceRowsFromTheBottom) {
+  // A bottom-up 1x3 DIB: rows in memory bottom first: 0x01, 0x02, 0x03.
+  BITMAPINFO info{};
+  info.bmiHeader.biWidth = 1;
+  info.bmiHeader.biHeight = 3;
+  info.bmiHeader.biBitCount = 32;
+  uint32_t bits[3] = {1, 2, 3};
+  Dib dest(1, 1, 32);
+  // ySrc 0 with one row is the bottom row.
+  ASSERT_EQ(StretchDIBits(dest.dc(), 0, 0, 1, 1, 0, 0, 1, 1, bits, &info, DIB_RGB_COLORS, SRCCOPY), 1);
+  EXPECT_EQ(dest.Pixel32(0, 0), 1u);
+  ASSERT_EQ(StretchDIBits(dest.dc(), 0, 0, 1, 1, 0, 2, 1, 1, bits, &info, DIB_RGB_COLORS, SRCCOPY), 1);
+  EXPECT_EQ(dest.Pixel32(0, 0), 3u);
+  Dib whole(1, 3, 32);
+  ASSERT_EQ(SetDIBitsToDevice(whole.dc(), 0, 0, 1, 3, 0, 0, 0, 3, bits, &info, DIB_RGB_COLORS), 3);
+  EXPECT_EQ(whole.Pixel32(0, 0), 3u);
+  EXPECT_EQ(whole.Pixel32(0, 2), 1u);
+}
+
+TEST(GdiBlit, GradientFillRunsFromVertexToVertex) {
+  Dib d(256, 2, 32);
+  TRIVERTEX v[2];
+  v[0] = TRIVERTEX{0, 0, 0, 0x8000, 0xFF00, 0xFF00};
+  v[1] = TRIVERTEX{256, 2, 0xFF00, 0x8000, 0, 0};
+  GRADIENT_RECT r{0, 1};
+  ASSERT_TRUE(GradientFill(d.dc(), v, 2, &r, 1, GRADIENT_FILL_RECT_H));
+  EXPECT_EQ(d.Pixel32(0, 0), Argb(0xFF, 0, 0x80, 0xFF));
+  uint32_t last = d.Pixel32(255, 1);
+  EXPECT_GE((last >> 16) & 0xFF, 0xFEu);
+  EXPECT_EQ((last >> 8) & 0xFF, 0x80u);
+  for (int x = 1; x < 256; ++x) EXPECT_GE((d.Pixel32(x, 0) >> 16) & 0xFF, (d.Pixel32(x - 1, 0) >> 16) & 0xFF);
+  // Vertex indexes beyond the array fail.
+  GRADIENT_RECT bad{0, 2};
+  EXPECT_FALSE(GradientFill(d.dc(), v, 2, &bad, 1, GRADIENT_FILL_RECT_H));
+}
+
+TEST(GdiBlit, PatBltWithHatchLeavesTheBackgroundInTransparentMode) {
+  Dib d(8, 8, 32);
+  d.Fill32(0x00123456);
+  HBRUSH hatch = CreateHatchBrush(HS_CROSS, RGB(255, 0, 0));
+  HGDIOBJ old = SelectObject(d.dc(), hatch);
+  SetBkMode(d.dc(), TRANSPARENT);
+  ASSERT_TRUE(PatBlt(d.dc(), 0, 0, 8, 8, PATCOPY));
+  int red = 0, kept = 0;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint32_t v = d.Pixel32(x, y);
+      red += v == 0x00FF0000u;
+      kept += v == 0x00123456u;
+    }
+  EXPECT_EQ(red, 15);  // one row and one column of the 8x8 cell
+  EXPECT_EQ(kept, 49);
+  SelectObject(d.dc(), old);
+  DeleteObject(hatch);
+}
+
+}  // namespace
