@@ -91,6 +91,7 @@ TEST_P(GdiNearest, FillAndSetPixelPickTheNearestEntry) {
                Quad(0, 0, 128),     Quad(128, 0, 128), Quad(0, 128, 128), Quad(192, 192, 192),
                Quad(128, 128, 128), Quad(255, 0, 0),   Quad(0, 255, 0),   Quad(255, 255, 0),
                Quad(0, 0, 255),     Quad(255, 0, 255), Quad(0, 255, 255), Quad(255, 255, 255)};
+    if (c.bitCount == 8) table = Dib::GreyTable(8);
   }
   Dib d(9, 2, c.bitCount, table);
   HBRUSH brush = CreateSolidBrush(c.drawn);
