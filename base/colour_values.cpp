@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "platform/graphics/gdi.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/rounding.h"
+#include "platform/rtl/sysutils.h"
 
 // ---- values ----
 
@@ -17,6 +20,8 @@ void ColorToBGRBytes(uint32_t color, uint8_t bytes[3]) {
   bytes[1] = static_cast<uint8_t>(color >> 8);
   bytes[2] = static_cast<uint8_t>(color);
 }
+
+uint32_t ColorToRGBValue(TColor color) { return SwapRedBlue(static_cast<uint32_t>(ColorToRGB(color))); }
 
 uint32_t ColorToOpaqueARGB(uint32_t color) { return SwapRedBlue(color) | 0xFF000000u; }
 
@@ -116,6 +121,64 @@ void ColorToHSV(int32_t& hue, int32_t& saturation, int32_t& value, uint32_t colo
   else if (max == g) hue = (b - r) * 60 / delta + 120;
   else hue = (r - g) * 60 / delta + 240;
   if (hue < 0) hue += 360;
+}
+
+TColor ScreenPixel(const TPoint& point) {
+  HDC screen = GetDC(nullptr);
+  const COLORREF pixel = GetPixel(screen, point.x, point.y);
+  ReleaseDC(nullptr, screen);
+  return static_cast<TColor>(pixel);
+}
+
+// ---- names ----
+
+namespace {
+
+struct TColorName {
+  const char* Name;
+  TColor Color;
+};
+
+// The framework's colour names; the graphics layer keeps the values but not
+// the names, which only this parser needs.
+const TColorName kColorNames[] = {
+    {"clBlack", clBlack}, {"clMaroon", clMaroon}, {"clGreen", clGreen}, {"clOlive", clOlive},
+    {"clNavy", clNavy}, {"clPurple", clPurple}, {"clTeal", clTeal}, {"clGray", clGray},
+    {"clSilver", clSilver}, {"clRed", clRed}, {"clLime", clLime}, {"clYellow", clYellow},
+    {"clBlue", clBlue}, {"clFuchsia", clFuchsia}, {"clAqua", clAqua}, {"clWhite", clWhite},
+    {"clLtGray", clLtGray}, {"clDkGray", clDkGray}, {"clMoneyGreen", clMoneyGreen}, {"clSkyBlue", clSkyBlue},
+    {"clCream", clCream}, {"clMedGray", clMedGray}, {"clActiveBorder", clActiveBorder},
+    {"clActiveCaption", clActiveCaption}, {"clAppWorkSpace", clAppWorkSpace}, {"clBackground", clBackground},
+    {"clBtnFace", clBtnFace}, {"clBtnHighlight", clBtnHighlight}, {"clBtnShadow", clBtnShadow},
+    {"clBtnText", clBtnText}, {"clCaptionText", clCaptionText}, {"clDefault", clDefault},
+    {"clGradientActiveCaption", clGradientActiveCaption}, {"clGradientInactiveCaption", clGradientInactiveCaption},
+    {"clGrayText", clGrayText}, {"clHighlight", clHighlight}, {"clHighlightText", clHighlightText},
+    {"clHotLight", clHotLight}, {"clInactiveBorder", clInactiveBorder}, {"clInactiveCaption", clInactiveCaption},
+    {"clInactiveCaptionText", clInactiveCaptionText}, {"clInfoBk", clInfoBk}, {"clInfoText", clInfoText},
+    {"clMenu", clMenu}, {"clMenuBar", clMenuBar}, {"clMenuHighlight", clMenuHighlight},
+    {"clMenuText", clMenuText}, {"clNone", clNone}, {"clScrollBar", clScrollBar}, {"cl3DDkShadow", cl3DDkShadow},
+    {"cl3DLight", cl3DLight}, {"clWindow", clWindow}, {"clWindowFrame", clWindowFrame},
+    {"clWindowText", clWindowText}};
+
+// A colour name (any case), else the text as an integer.
+TColor StringToColorValue(const std::string& text) {
+  for (const auto& c : kColorNames)
+    if (SameText(text, c.Name)) return c.Color;
+  return StrToInt(text);
+}
+
+}  // namespace
+
+TColor ParseColorName(const std::string& text) {
+  if (text.empty()) throw Exception(Format("''%s'' is not a valid integer value", ""));
+  const std::string s = LowerCase(text);
+  if (s[0] == '#') return static_cast<TColor>(ColorToRGBValue(StrToInt("$" + s.substr(1))));
+  // "0x" before the digits: its "0" would otherwise make it a decimal number.
+  if (s.rfind("0x", 0) == 0) return StrToInt("$" + s.substr(2));
+  if (s[0] == '$' || (s[0] >= '0' && s[0] <= '9')) return StrToInt(s);
+  if (s.rfind("cl", 0) == 0) return s == "cldefault" ? clDefault : StringToColorValue(s);
+  if (s == "default") return clDefault;
+  return StringToColorValue("cl" + s);
 }
 
 // ---- gradients ----

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/typed_lists.h"
+#include "platform/graphics/graphics_types.h"
 #include "platform/win/win_types.h"
 
 // ---- values ----
@@ -13,6 +14,9 @@
 void ColorToRGBBytes(uint32_t color, uint8_t bytes[3]);
 // Bytes 2, 1, 0 of the colour.
 void ColorToBGRBytes(uint32_t color, uint8_t bytes[3]);
+// A system colour resolved to its RGB value, then red and blue exchanged
+// (0x00RRGGBB).
+uint32_t ColorToRGBValue(TColor color);
 // Red and blue exchanged and alpha 0xFF; system colours are not resolved.
 uint32_t ColorToOpaqueARGB(uint32_t color);
 uint32_t ColorLow24(uint32_t value);
@@ -35,6 +39,17 @@ double HueToRGBChannel(double t, double q, double p);
 double HueToRGBChannel2(double t, double q, double p);
 // Integers: hue 0..359, saturation and value 0..99.
 void ColorToHSV(int32_t& hue, int32_t& saturation, int32_t& value, uint32_t color);
+
+// The colour of the screen pixel at the point.
+TColor ScreenPixel(const TPoint& point);
+
+// ---- names ----
+
+// A colour written as "#RRGGBB", "$BBGGRR", a decimal number, "0x" and
+// hexadecimal digits, a framework colour name with or without its "cl", or
+// "Default" (any case). Raises Exception for an empty text and EConvertError
+// for a text that is neither a number nor a colour name.
+TColor ParseColorName(const std::string& text);
 
 // ---- gradients ----
 

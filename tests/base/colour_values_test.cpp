@@ -120,6 +120,38 @@ TEST(ColourValues, GradientWithOneStopOrMissingColours) {
   EXPECT_THROW(GradientColorAt(Longs({1}), Longs({0, 10}), 1), EListError);
 }
 
+TEST(ColourNames, Notations) {
+  struct {
+    const char* text;
+    TColor expected;
+  } cases[] = {
+      {"Default", clDefault},   {"DEFAULT", clDefault},  {"clDefault", clDefault}, {"CLDEFAULT", clDefault},
+      {"#00FF80", 0x80FF00},    {"#FF0000", clRed},      {"0x10", 16},             {"0X1f", 31},
+      {"$FF0000", clBlue},      {"123", 123},            {"clRed", clRed},         {"red", clRed},
+      {"RED", clRed},           {"clBtnFace", clBtnFace}, {"none", clNone},        {"MoneyGreen", clMoneyGreen},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ParseColorName(c.text), c.expected) << c.text;
+}
+
+TEST(ColourNames, BadTextsRaise) {
+  try {
+    ParseColorName("");
+    ADD_FAILURE() << "an empty text must raise";
+  } catch (const EConvertError&) {
+    ADD_FAILURE() << "an empty text raises the general exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "'''' is not a valid integer value");
+  }
+  for (const char* text : {"reddish", "clNothing", "#GG0000", "0x", "12ab", "#"})
+    EXPECT_THROW(ParseColorName(text), EConvertError) << text;
+}
+
+TEST(ColourValues, RGBValueResolvesSystemColours) {
+  EXPECT_EQ(ColorToRGBValue(clRed), 0xFF0000u);
+  EXPECT_EQ(ColorToRGBValue(clBtnFace), SwapRedBlue(static_cast<uint32_t>(ColorToRGB(clBtnFace))));
+  EXPECT_EQ(ColorToRGBValue(clBtnFace) & 0xFF000000u, 0u);
+}
+
 // Python's colorsys gives hue, lightness and saturation for a grid of colours;
 // ours must agree. Its hls_to_rgb gives the way back.
 TEST(ColourValuesOracle, HSLAgreesWithPythonColorsys) {
