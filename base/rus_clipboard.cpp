@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "platform/graphics/gdi.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/clipboard.h"
@@ -80,6 +83,72 @@ void TRusClipboard::SetLocale(LCID id) {
     return;
   }
   if (!SetClipboardData(CF_LOCALE, block)) GlobalFree(block);
+}
+
+namespace {
+
+// Closes the wrapper's clipboard when the work between leaves, also by an exception.
+class TClipboardSession {
+public:
+  explicit TClipboardSession(TRusClipboard& clipboard) : FClipboard(clipboard) { FClipboard.Open(); }
+  ~TClipboardSession() { FClipboard.Close(); }
+  TClipboardSession(const TClipboardSession&) = delete;
+  TClipboardSession& operator=(const TClipboardSession&) = delete;
+
+private:
+  TRusClipboard& FClipboard;
+};
+
+HPALETTE ClipboardPalette() { return static_cast<HPALETTE>(GetClipboardData(CF_PALETTE)); }
+
+bool IsObjectFormat(UINT format) {
+  return format == CF_BITMAP || format == CF_PALETTE || format == CF_ENHMETAFILE ||
+         (format >= CF_GDIOBJFIRST && format <= CF_GDIOBJLAST);
+}
+
+// Data the clipboard refused still belongs to us.
+void PutOrRelease(UINT format, HANDLE data) {
+  if (!data || SetClipboardData(format, data)) return;
+  if (IsObjectFormat(format)) DeleteObject(static_cast<HGDIOBJ>(data));
+  else GlobalFree(data);
+}
+
+}  // namespace
+
+void TRusClipboard::AssignTo(TPersistent* dest) {
+  if (auto* picture = dynamic_cast<TPicture*>(dest)) {
+    TClipboardSession session(*this);
+    for (UINT format = EnumClipboardFormats(0); format != 0; format = EnumClipboardFormats(format)) {
+      if (format > 0xFFFF || !TPicture::SupportsClipboardFormat(static_cast<WORD>(format))) continue;
+      picture->LoadFromClipboardFormat(static_cast<WORD>(format), GetClipboardData(format), ClipboardPalette());
+      return;
+    }
+    throw EInvalidGraphic("Invalid clipboard format");
+  }
+  if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
+    TClipboardSession session(*this);
+    bitmap->LoadFromClipboardFormat(static_cast<WORD>(CF_BITMAP), GetClipboardData(CF_BITMAP), ClipboardPalette());
+    return;
+  }
+  TPersistent::AssignTo(dest);
+}
+
+void TRusClipboard::Assign(TPersistent* source) {
+  auto* picture = dynamic_cast<TPicture*>(source);
+  auto* graphic = dynamic_cast<TGraphic*>(source);
+  if (!picture && !graphic) {
+    TPersistent::Assign(source);
+    return;
+  }
+  TClipboardSession session(*this);
+  EmptyBeforeAdd();
+  WORD format = 0;
+  HANDLE data = nullptr;
+  HPALETTE palette = nullptr;
+  if (picture) picture->SaveToClipboardFormat(format, data, palette);
+  else graphic->SaveToClipboardFormat(format, data, palette);
+  PutOrRelease(format, data);
+  if (palette) PutOrRelease(CF_PALETTE, palette);
 }
 
 TRusClipboard& SharedClipboard() {

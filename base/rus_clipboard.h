@@ -34,6 +34,16 @@ public:
 
   int OpenCount() const { return FOpenCount; }
 
+  // From a TPicture or any TGraphic: empties the clipboard (once per outermost
+  // Open) and puts the graphic's clipboard data and palette there.
+  void Assign(TPersistent* source) override;
+
+protected:
+  // Into a TPicture: the first clipboard format, in the clipboard's order, that
+  // the picture registry supports ("Invalid clipboard format" when none is).
+  // Into a TBitmap: CF_BITMAP. The clipboard is closed again in every case.
+  void AssignTo(TPersistent* dest) override;
+
 private:
   void StampLocaleIfWritten();
 

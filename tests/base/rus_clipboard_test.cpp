@@ -117,3 +117,51 @@ TEST_F(RusClipboard, RefusedLocaleBlockIsFreed) {
 }
 
 }  // namespace
+
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/graphics_picture.h"
+
+namespace {
+
+TEST_F(RusClipboard, PicturesTravelThroughTheClipboard) {
+  TBitmap source;
+  source.SetSize(3, 2);
+  source.Canvas()->SetPixels(2, 1, 0x123456);
+  TRusClipboard clip;
+  clip.Assign(&source);
+  EXPECT_EQ(clip.OpenCount(), 0);
+  EXPECT_TRUE(IsClipboardFormatAvailable(CF_BITMAP));
+  EXPECT_FALSE(IsClipboardFormatAvailable(CF_TEXT)) << "putting a picture empties the clipboard first";
+
+  TBitmap back;
+  back.Assign(&clip);
+  EXPECT_EQ(back.GetWidth(), 3);
+  EXPECT_EQ(back.GetHeight(), 2);
+  EXPECT_EQ(back.Canvas()->Pixels(2, 1), 0x123456);
+
+  TPicture picture;
+  picture.Assign(&clip);
+  ASSERT_NE(picture.Graphic(), nullptr);
+  EXPECT_EQ(picture.Width(), 3);
+  EXPECT_EQ(clip.OpenCount(), 0);
+}
+
+TEST_F(RusClipboard, NoPictureOnTheClipboard) {
+  TRusClipboard clip;
+  TPicture picture;
+  try {
+    picture.Assign(&clip);
+    ADD_FAILURE() << "text is no picture";
+  } catch (const EInvalidGraphic& e) {
+    EXPECT_EQ(e.Message(), "Invalid clipboard format");
+  }
+  EXPECT_EQ(clip.OpenCount(), 0) << "closed also when reading fails";
+  TBitmap bitmap;
+  EXPECT_THROW(bitmap.Assign(&clip), EInvalidGraphic);
+  EXPECT_EQ(clip.OpenCount(), 0);
+  TRusClipboard other;
+  EXPECT_THROW(clip.Assign(&other), EConvertError);
+}
+
+}  // namespace
