@@ -1,0 +1,394 @@
+// Fonts and text: logical fonts opened through the font engine, glyph coverage
+// blended into the destination in the text colour, and the measuring and
+// formatting calls (GetTextExtentPoint32, GetTextMetrics, DrawText).
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "platform/graphics/gdi_internal.h"
+
+namespace qvgdi {
+
+namespace {
+
+fontengine::FontSpec SpecOf(const LOGFONTA& lf) {
+  fontengine::FontSpec spec;
+  spec.face.assign(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
+  spec.height = lf.lfHeight;
+  spec.width = std::abs(lf.lfWidth);
+  spec.weight = lf.lfWeight == 0 ? 400 : std::clamp<int>(lf.lfWeight, 1, 1000);
+  spec.italic = lf.lfItalic != 0;
+  spec.underline = lf.lfUnderline != 0;
+  spec.strikeout = lf.lfStrikeOut != 0;
+  spec.escapement = lf.lfEscapement;
+  spec.antialiased = lf.lfQuality != NONANTIALIASED_QUALITY;
+  return spec;
+}
+
+FontObj* CurrentFont(DCObj* dc) { return static_cast<FontObj*>(FindHeld(dc->state.font)); }
+
+// The face of the DC's font; null when no font can be opened at all.
+fontengine::Face* FaceOf(DCObj* dc) {
+  FontObj* f = CurrentFont(dc);
+  if (!f) return nullptr;
+  if (!f->face) {
+    try {
+      f->face = fontengine::OpenFace(SpecOf(f->logFont));
+    } catch (...) {
+      return nullptr;
+    }
+  }
+  return f->face.get();
+}
+
+std::vector<uint32_t> Decode(const char* text, size_t count) {
+  if (!text || count == 0) return {};
+  return fontengine::DecodeText(std::string(text, count));
+}
+
+int RunWidth(fontengine::Face& face, const std::vector<uint32_t>& cps) {
+  int64_t w = 0;
+  for (uint32_t cp : cps) w += face.GetGlyph(cp).advance;
+  return static_cast<int>(std::min<int64_t>(w, INT32_MAX / 2));
+}
+
+void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
+  Surface* s = DCSurface(dc);
+  PixelCodec codec(*s);
+  uint32_t v = codec.FromColor(color);
+  Region area = Region::Combine(clip, Region::FromRect(r.left, r.top, r.right, r.bottom), RGN_AND);
+  for (const Band& b : area.Bands())
+    for (int y = b.y0; y < b.y1; ++y)
+      for (const Span& sp : b.spans)
+        for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
+}
+
+// Draws code points with the pen starting at (x, baseline) in device
+// coordinates; advances come from dx when given. Coverage blends the text colour
+// over what is there; the alpha byte of 32-bit pixels becomes 0 like any drawing.
+void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline,
+             const Region& clip, const INT* dx) {
+  Surface* s = DCSurface(dc);
+  PixelCodec codec(*s);
+  COLORREF tc = dc->state.textColor;
+  int tr = GetRValue(tc), tg = GetGValue(tc), tb = GetBValue(tc);
+  uint32_t solid = codec.FromColor(tc);
+  RECT bounds = clip.Bounds();
+  int64_t px64 = int64_t{x} * 64, py64 = int64_t{baseline} * 64;
+  for (size_t i = 0; i < cps.size(); ++i) {
+    const fontengine::Glyph& g = face.GetGlyph(cps[i]);
+    int ox = static_cast<int>((px64 + 32) >> 6), oy = static_cast<int>((py64 + 32) >> 6);
+    int left = ox + g.left, top = oy - g.top;
+    if (top < bounds.bottom && top + g.height > bounds.top && left < bounds.right && left + g.width > bounds.left) {
+      for (int gy = 0; gy < g.height; ++gy) {
+        int y = top + gy;
+        const auto* spans = clip.SpansAt(y);
+        if (!spans) continue;
+        uint8_t* row = s->Row(y);
+        const uint8_t* cov = g.coverage.data() + static_cast<size_t>(gy) * g.width;
+        for (const Span& sp : *spans) {
+          int x0 = std::max(sp.x0, left), x1 = std::min(sp.x1, left + g.width);
+          for (int px = x0; px < x1; ++px) {
+            uint32_t c = cov[px - left];
+            if (c == 0) continue;
+            if (c == 255) {
+              codec.Write(row, px, solid);
+              continue;
+            }
+            COLORREF d = codec.ToColor(codec.Read(row, px));
+            auto mix = [&](int t, int v) { return static_cast<BYTE>((t * c + v * (255 - c) + 127) / 255); };
+            codec.Write(row, px, codec.FromColor(RGB(mix(tr, GetRValue(d)), mix(tg, GetGValue(d)), mix(tb, GetBValue(d)))));
+          }
+        }
+      }
+    }
+    if (dx) {
+      px64 += int64_t{dx[i]} * 64;
+    } else {
+      px64 += g.advanceX64;
+      py64 -= g.advanceY64;
+    }
+  }
+}
+
+// Underline and strike-out of an unrotated run.
+void DrawDecorations(DCObj* dc, fontengine::Face& face, int x, int baseline, int width, const Region& clip) {
+  FontObj* f = CurrentFont(dc);
+  if (!f || f->logFont.lfEscapement != 0) return;
+  const auto& m = face.GetMetrics();
+  if (f->logFont.lfUnderline) {
+    int y = baseline + m.underlinePosition;
+    FillDevice(dc, clip, RECT{x, y, x + width, y + m.underlineThickness}, dc->state.textColor);
+  }
+  if (f->logFont.lfStrikeOut) {
+    int y = baseline - m.strikeoutPosition;
+    FillDevice(dc, clip, RECT{x, y, x + width, y + m.strikeoutThickness}, dc->state.textColor);
+  }
+}
+
+int SumDx(const INT* dx, size_t n) {
+  int64_t w = 0;
+  for (size_t i = 0; i < n; ++i) w += dx[i];
+  return static_cast<int>(std::clamp<int64_t>(w, INT32_MIN / 2, INT32_MAX / 2));
+}
+
+// Text output at a reference point, following the DC's alignment.
+BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
+                const INT* dx) {
+  Region clip = DrawableArea(dc);
+  RECT devRect{};
+  if (rect) {
+    devRect = RECT{DevX(dc, rect->left), DevY(dc, rect->top), DevX(dc, rect->right), DevY(dc, rect->bottom)};
+    if (options & ETO_OPAQUE) FillDevice(dc, clip, devRect, dc->state.bkColor);
+    if (options & ETO_CLIPPED)
+      clip = Region::Combine(clip, Region::FromRect(devRect.left, devRect.top, devRect.right, devRect.bottom), RGN_AND);
+  }
+  std::vector<uint32_t> cps = Decode(text, count);
+  if (cps.empty()) return TRUE;
+  fontengine::Face* face = FaceOf(dc);
+  if (!face) return FALSE;
+  const auto& m = face->GetMetrics();
+  int width = dx ? SumDx(dx, cps.size()) : RunWidth(*face, cps);
+  UINT align = dc->state.textAlign;
+  bool updateCP = align & TA_UPDATECP;
+  int dxDev = updateCP ? DevX(dc, dc->state.position.x) : DevX(dc, x);
+  int dyDev = updateCP ? DevY(dc, dc->state.position.y) : DevY(dc, y);
+  int left = dxDev;
+  if ((align & TA_CENTER) == TA_CENTER) left = dxDev - width / 2;
+  else if (align & TA_RIGHT) left = dxDev - width;
+  int baseline = dyDev + m.ascent;
+  if ((align & TA_BASELINE) == TA_BASELINE) baseline = dyDev;
+  else if (align & TA_BOTTOM) baseline = dyDev - m.descent;
+  FontObj* f = CurrentFont(dc);
+  bool rotated = f && f->logFont.lfEscapement != 0;
+  if (dc->state.bkMode == OPAQUE && !rotated && !(options & ETO_OPAQUE))
+    FillDevice(dc, clip, RECT{left, baseline - m.ascent, left + width, baseline + m.descent}, dc->state.bkColor);
+  DrawRun(dc, *face, cps, left, baseline, clip, dx);
+  DrawDecorations(dc, *face, left, baseline, width, clip);
+  if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+  return TRUE;
+}
+
+// DrawText's view of the string: lines, with prefixes and tabs resolved.
+struct Line {
+  std::vector<uint32_t> cps;
+  int width = 0;
+};
+
+std::vector<uint32_t> ResolvePrefixes(const std::vector<uint32_t>& in, bool prefix) {
+  if (!prefix) return in;
+  std::vector<uint32_t> out;
+  for (size_t i = 0; i < in.size(); ++i) {
+    if (in[i] == '&') {
+      if (i + 1 < in.size() && in[i + 1] == '&') {
+        out.push_back('&');
+        ++i;
+      }
+      continue;
+    }
+    out.push_back(in[i]);
+  }
+  return out;
+}
+
+std::vector<Line> LayOut(fontengine::Face& face, const std::vector<uint32_t>& all, UINT format, int maxWidth) {
+  std::vector<std::vector<uint32_t>> paragraphs(1);
+  for (size_t i = 0; i < all.size(); ++i) {
+    uint32_t c = all[i];
+    if (c == '\r' || c == '\n') {
+      if (format & DT_SINGLELINE) continue;
+      if (c == '\r' && i + 1 < all.size() && all[i + 1] == '\n') ++i;
+      paragraphs.emplace_back();
+      continue;
+    }
+    if (c == '\t' && (format & DT_EXPANDTABS)) {
+      for (int k = 0; k < 8; ++k) paragraphs.back().push_back(' ');
+      continue;
+    }
+    paragraphs.back().push_back(c);
+  }
+  std::vector<Line> lines;
+  for (auto& p : paragraphs) {
+    if (!(format & DT_WORDBREAK) || (format & DT_SINGLELINE)) {
+      lines.push_back(Line{p, RunWidth(face, p)});
+      continue;
+    }
+    // Words go on a line while they fit; a word wider than the line stands alone.
+    size_t i = 0;
+    while (true) {
+      std::vector<uint32_t> line;
+      int width = 0, breakWidth = 0;
+      size_t breakLen = 0, breakNext = 0, j = i;
+      while (j < p.size()) {
+        int adv = face.GetGlyph(p[j]).advance;
+        if (p[j] == ' ') {
+          breakLen = line.size();
+          breakWidth = width;
+          breakNext = j + 1;
+        } else if (width + adv > maxWidth && breakNext > i) {
+          line.resize(breakLen);
+          width = breakWidth;
+          j = breakNext;
+          break;
+        }
+        line.push_back(p[j]);
+        width += adv;
+        ++j;
+      }
+      while (!line.empty() && line.back() == ' ') {
+        width -= face.GetGlyph(' ').advance;
+        line.pop_back();
+      }
+      lines.push_back(Line{std::move(line), width});
+      i = j;
+      while (i < p.size() && p[i] == ' ') ++i;
+      if (i >= p.size()) break;
+    }
+  }
+  return lines;
+}
+
+void Ellipsize(fontengine::Face& face, Line& line, int maxWidth) {
+  if (line.width <= maxWidth) return;
+  int dots = 3 * face.GetGlyph('.').advance;
+  while (!line.cps.empty() && line.width + dots > maxWidth) {
+    line.width -= face.GetGlyph(line.cps.back()).advance;
+    line.cps.pop_back();
+  }
+  for (int k = 0; k < 3; ++k) line.cps.push_back('.');
+  line.width += dots;
+}
+
+}  // namespace
+
+}  // namespace qvgdi
+
+using namespace qvgdi;
+
+HFONT CreateFontIndirect(const LOGFONTA* font) {
+  auto lock = Lock();
+  if (!font) return nullptr;
+  auto f = std::make_unique<FontObj>();
+  f->logFont = *font;
+  f->logFont.lfFaceName[LF_FACESIZE - 1] = 0;
+  return static_cast<HFONT>(Register(std::move(f)));
+}
+
+BOOL TextOut(HDC hdc, int x, int y, const char* text, int count) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || count < 0 || (count > 0 && !text)) return FALSE;
+  return OutputText(dc, x, y, 0, nullptr, text, static_cast<size_t>(count), nullptr);
+}
+
+BOOL ExtTextOut(HDC hdc, int x, int y, UINT options, const RECT* rect, const char* text, UINT count, const INT* dx) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || (count > 0 && !text) || count > (1u << 24)) return FALSE;
+  if (dx && count > 0) {
+    // Advances are given per character; a multi-byte character takes the first of its bytes'.
+    std::vector<uint32_t> cps = Decode(text, count);
+    if (cps.size() != count) {
+      std::vector<INT> perChar;
+      size_t byte = 0;
+      for (uint32_t cp : cps) {
+        perChar.push_back(dx[std::min<size_t>(byte, count - 1)]);
+        byte += cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+      }
+      return OutputText(dc, x, y, options, rect, text, count, perChar.data());
+    }
+  }
+  return OutputText(dc, x, y, options, rect, text, count, dx);
+}
+
+BOOL GetTextExtentPoint32(HDC hdc, const char* text, int count, SIZE* size) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !size || count < 0 || (count > 0 && !text)) return FALSE;
+  fontengine::Face* face = FaceOf(dc);
+  if (!face) return FALSE;
+  size->cx = RunWidth(*face, Decode(text, static_cast<size_t>(count)));
+  size->cy = face->GetMetrics().height;
+  return TRUE;
+}
+
+BOOL GetTextMetrics(HDC hdc, TEXTMETRICA* tm) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !tm) return FALSE;
+  fontengine::Face* face = FaceOf(dc);
+  FontObj* f = CurrentFont(dc);
+  if (!face || !f) return FALSE;
+  const auto& m = face->GetMetrics();
+  *tm = TEXTMETRICA();
+  tm->tmHeight = m.height;
+  tm->tmAscent = m.ascent;
+  tm->tmDescent = m.descent;
+  tm->tmInternalLeading = m.internalLeading;
+  tm->tmExternalLeading = m.externalLeading;
+  tm->tmAveCharWidth = m.aveCharWidth;
+  tm->tmMaxCharWidth = m.maxCharWidth;
+  tm->tmWeight = m.weight;
+  tm->tmDigitizedAspectX = 96;
+  tm->tmDigitizedAspectY = 96;
+  tm->tmFirstChar = 0x20;
+  tm->tmLastChar = 0xFF;
+  tm->tmDefaultChar = 0x1F;
+  tm->tmBreakChar = 0x20;
+  tm->tmItalic = m.italic ? 1 : 0;
+  tm->tmUnderlined = f->logFont.lfUnderline ? 1 : 0;
+  tm->tmStruckOut = f->logFont.lfStrikeOut ? 1 : 0;
+  // The "fixed pitch" bit is set for variable-pitch fonts, as documented.
+  bool fixed = face->GetGlyph('i').advance == face->GetGlyph('W').advance;
+  tm->tmPitchAndFamily = static_cast<BYTE>(TMPF_TRUETYPE | TMPF_VECTOR | (fixed ? 0 : TMPF_FIXED_PITCH) | FF_SWISS);
+  tm->tmCharSet = ANSI_CHARSET;
+  return TRUE;
+}
+
+int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect || (count != 0 && !text)) return 0;
+  size_t n = count < 0 ? std::strlen(text) : static_cast<size_t>(count);
+  fontengine::Face* face = FaceOf(dc);
+  if (!face) return 0;
+  const auto& m = face->GetMetrics();
+  int lineHeight = m.height + ((format & DT_EXTERNALLEADING) ? m.externalLeading : 0);
+  int boxWidth = rect->right - rect->left;
+  std::vector<uint32_t> cps = ResolvePrefixes(Decode(text, n), !(format & DT_NOPREFIX));
+  std::vector<Line> lines = LayOut(*face, cps, format, boxWidth);
+  if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS))
+    for (Line& l : lines) Ellipsize(*face, l, boxWidth);
+  int textHeight = static_cast<int>(std::min<int64_t>(int64_t{lineHeight} * static_cast<int64_t>(lines.size()), INT32_MAX / 2));
+  if (format & DT_CALCRECT) {
+    int widest = 0;
+    for (const Line& l : lines) widest = std::max(widest, l.width);
+    if (!(format & DT_WORDBREAK) || widest > boxWidth || n == 0) rect->right = rect->left + widest;
+    rect->bottom = rect->top + textHeight;
+    return textHeight;
+  }
+  int top = rect->top;
+  if (format & DT_SINGLELINE) {
+    if (format & DT_VCENTER) top = rect->top + (rect->bottom - rect->top - textHeight) / 2;
+    else if (format & DT_BOTTOM) top = rect->bottom - textHeight;
+  }
+  Region clip = DrawableArea(dc);
+  if (!(format & DT_NOCLIP)) {
+    RECT d{DevX(dc, rect->left), DevY(dc, rect->top), DevX(dc, rect->right), DevY(dc, rect->bottom)};
+    clip = Region::Combine(clip, Region::FromRect(d.left, d.top, d.right, d.bottom), RGN_AND);
+  }
+  int y = top;
+  for (const Line& l : lines) {
+    int x = rect->left;
+    if (format & DT_CENTER) x = rect->left + (boxWidth - l.width) / 2;
+    else if (format & DT_RIGHT) x = rect->right - l.width;
+    int dx = DevX(dc, x), dy = DevY(dc, y);
+    if (dc->state.bkMode == OPAQUE)
+      FillDevice(dc, clip, RECT{dx, dy, dx + l.width, dy + m.height}, dc->state.bkColor);
+    DrawRun(dc, *face, l.cps, dx, dy + m.ascent, clip, nullptr);
+    DrawDecorations(dc, *face, dx, dy + m.ascent, l.width, clip);
+    y += lineHeight;
+  }
+  return (format & (DT_VCENTER | DT_BOTTOM)) && (format & DT_SINGLELINE) ? top - rect->top + textHeight : textHeight;
+}
