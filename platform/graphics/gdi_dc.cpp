@@ -1,28 +1,39 @@
 // Device contexts: memory DCs and the virtual screen, their drawing state, saved
 // states, origins and clipping.
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
 #include "platform/graphics/gdi_internal.h"
+#include "platform/win/system_info.h"
 
 namespace qvgdi {
 
 namespace {
 
-// The virtual screen: 32 bits per pixel at 96 DPI.
-constexpr int kScreenWidth = 1024;
-constexpr int kScreenHeight = 768;
-constexpr int kScreenDpi = 96;
 // Stands for "no clip": bigger than any surface.
 constexpr int kHuge = 1 << 27;
 
+int ScreenBitCount() {
+  int bpp = VirtualScreen().BitsPerPixel;
+  return bpp == 1 || bpp == 4 || bpp == 8 || bpp == 16 || bpp == 24 ? bpp : 32;
+}
+
+// The virtual screen's pixels, made when a screen DC is first asked for and
+// made again when the screen's size or depth has changed and no DC holds it.
 HBITMAP ScreenBitmap() {
-  static HBITMAP screen = [] {
-    auto b = std::make_unique<BitmapObj>();
-    AllocateSurface(b->surface, kScreenWidth, kScreenHeight, 32);
-    b->stock = true;
-    return static_cast<HBITMAP>(Register(std::move(b)));
-  }();
+  static HBITMAP screen = nullptr;
+  TVirtualScreen vs = VirtualScreen();
+  auto* cur = static_cast<BitmapObj*>(FindHeld(screen));
+  if (cur && ((cur->surface.width == vs.Width && cur->surface.height == vs.Height &&
+              cur->surface.bitCount == ScreenBitCount()) || cur->selections > 0))
+    return screen;
+  if (cur) Unregister(screen);
+  auto b = std::make_unique<BitmapObj>();
+  int w = std::clamp(vs.Width, 1, kMaxDimension), h = std::clamp(vs.Height, 1, kMaxDimension);
+  if (!AllocateSurface(b->surface, w, h, ScreenBitCount())) AllocateSurface(b->surface, 1, 1, 32);
+  b->stock = true;
+  screen = static_cast<HBITMAP>(Register(std::move(b)));
   return screen;
 }
 
@@ -87,7 +98,7 @@ Region DrawableArea(DCObj* dc) {
 }
 
 bool CompatibleSurface(DCObj* dc, int width, int height, Surface& out) {
-  if (!dc || dc->screen) return AllocateSurface(out, width, height, 32);
+  if (!dc || dc->screen) return AllocateSurface(out, width, height, ScreenBitCount());
   const Surface* cur = DCSurface(dc);
   if (dc->state.bitmap == DefaultBitmap()) {
     if (!AllocateSurface(out, width, height, 1)) return false;
@@ -169,26 +180,11 @@ BOOL RestoreDC(HDC hdc, int savedDC) {
   return TRUE;
 }
 
+// Memory DCs answer for the screen they are compatible with.
 int GetDeviceCaps(HDC hdc, int index) {
   auto lock = Lock();
   if (!FindDC(hdc)) return 0;
-  switch (index) {
-    case TECHNOLOGY: return DT_RASDISPLAY;
-    case HORZSIZE: return kScreenWidth * 254 / (kScreenDpi * 10);
-    case VERTSIZE: return kScreenHeight * 254 / (kScreenDpi * 10);
-    case HORZRES: return kScreenWidth;
-    case VERTRES: return kScreenHeight;
-    case BITSPIXEL: return 32;
-    case PLANES: return 1;
-    case NUMCOLORS: return -1;
-    case RASTERCAPS: return RC_BITBLT | RC_DI_BITMAP | RC_STRETCHBLT | RC_STRETCHDIB;
-    case LOGPIXELSX:
-    case LOGPIXELSY: return kScreenDpi;
-    case SIZEPALETTE:
-    case NUMRESERVED: return 0;
-    case COLORRES: return 24;
-    default: return 0;
-  }
+  return ScreenDeviceCaps(index);
 }
 
 HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {

@@ -7,12 +7,11 @@
 #include <cstring>
 
 #include "platform/graphics/gdi_internal.h"
+#include "platform/win/system_info.h"
 
 namespace qvgdi {
 
 namespace {
-
-constexpr int kSystemIconSize = 32;  // SM_CXICON / SM_CXCURSOR at 96 DPI
 
 bool AnyAlpha(const Surface& s) {
   for (int y = 0; y < s.height; ++y) {
@@ -227,8 +226,10 @@ HICON CreateIconFromResourceEx(const BYTE* bits, DWORD size, BOOL isIcon, DWORD 
   icon->hasColor = true;
   icon->width = icon->color.width;
   icon->height = icon->color.height;
-  int cx = cxDesired ? cxDesired : ((flags & LR_DEFAULTSIZE) ? kSystemIconSize : icon->width);
-  int cy = cyDesired ? cyDesired : ((flags & LR_DEFAULTSIZE) ? kSystemIconSize : icon->height);
+  bool systemSize = flags & LR_DEFAULTSIZE;
+  int cx = cxDesired ? cxDesired : (systemSize ? GetSystemMetrics(isIcon ? SM_CXICON : SM_CXCURSOR) : icon->width);
+  int cy = cyDesired ? cyDesired : (systemSize ? GetSystemMetrics(isIcon ? SM_CYICON : SM_CYCURSOR) : icon->height);
+  if (cx <= 0 || cy <= 0 || cx > kMaxDimension || cy > kMaxDimension) return nullptr;
   if (cx != icon->width || cy != icon->height) {
     Surface c, m;
     if (!ScaleSurface(icon->color, cx, cy, c) || !ScaleSurface(icon->mask, cx, cy, m)) return nullptr;
@@ -293,9 +294,10 @@ BOOL DrawIconEx(HDC hdc, int x, int y, HICON handle, int cxWidth, int cyWidth, U
   DCObj* dc = FindDC(hdc);
   IconObj* icon = FindIcon(handle);
   if (!dc || !icon || !(flags & DI_NORMAL) || cxWidth < 0 || cyWidth < 0) return FALSE;
-  int cx = cxWidth ? cxWidth : ((flags & DI_DEFAULTSIZE) ? kSystemIconSize : icon->width);
-  int cy = cyWidth ? cyWidth : ((flags & DI_DEFAULTSIZE) ? kSystemIconSize : icon->height);
-  if (cx > kMaxDimension || cy > kMaxDimension) return FALSE;
+  bool systemSize = flags & DI_DEFAULTSIZE;
+  int cx = cxWidth ? cxWidth : (systemSize ? GetSystemMetrics(icon->isIcon ? SM_CXICON : SM_CXCURSOR) : icon->width);
+  int cy = cyWidth ? cyWidth : (systemSize ? GetSystemMetrics(icon->isIcon ? SM_CYICON : SM_CYCURSOR) : icon->height);
+  if (cx <= 0 || cy <= 0 || cx > kMaxDimension || cy > kMaxDimension) return FALSE;
   int left = DevX(dc, x), top = DevY(dc, y);
   if (flickerFree) {
     auto* brush = FindAs<BrushObj>(flickerFree, Kind::Brush);

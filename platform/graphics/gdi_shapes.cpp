@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/graphics_types.h"
 
 namespace qvgdi {
 
@@ -410,14 +411,24 @@ Region LogicalRect(DCObj* dc, const RECT& r) {
   return Region::FromRect(b.l, b.t, b.r, b.b);
 }
 
-BrushObj* FindBrush(HBRUSH h) { return FindAs<BrushObj>(h, Kind::Brush); }
+// A brush handle, or a system colour index + 1 in its place as user32 accepts it.
+BrushObj* FindBrush(HBRUSH h, BrushObj& sysColor) {
+  uintptr_t v = reinterpret_cast<uintptr_t>(h);
+  if (v >= 1 && v <= 31) {
+    sysColor.style = BS_SOLID;
+    sysColor.color = GetSysColor(static_cast<int>(v - 1));
+    return &sysColor;
+  }
+  return FindAs<BrushObj>(h, Kind::Brush);
+}
 
 }  // namespace
 
 int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
-  BrushObj* b = FindBrush(brush);
+  BrushObj sys;
+  BrushObj* b = FindBrush(brush, sys);
   if (!dc || !rect || !b) return 0;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
   FillRegionWithBrush(dc, LogicalRect(dc, *rect), b, 0xF0);
@@ -427,7 +438,8 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
 int FrameRect(HDC hdc, const RECT* rect, HBRUSH brush) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
-  BrushObj* b = FindBrush(brush);
+  BrushObj sys;
+  BrushObj* b = FindBrush(brush, sys);
   if (!dc || !rect || !b) return 0;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
   Region outer = LogicalRect(dc, *rect);
@@ -465,13 +477,6 @@ BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
 
 namespace {
 
-// The three-dimensional colours of the standard scheme.
-constexpr COLORREF k3DFace = RGB(0xD4, 0xD0, 0xC8);
-constexpr COLORREF k3DLight = RGB(0xD4, 0xD0, 0xC8);
-constexpr COLORREF k3DHilight = RGB(0xFF, 0xFF, 0xFF);
-constexpr COLORREF k3DShadow = RGB(0x80, 0x80, 0x80);
-constexpr COLORREF k3DDkShadow = RGB(0x40, 0x40, 0x40);
-
 void EdgeLines(DCObj* dc, RECT& r, UINT flags, COLORREF topLeft, COLORREF bottomRight) {
   Surface* s = DCSurface(dc);
   PixelCodec codec(*s);
@@ -504,16 +509,18 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
   RECT r = *rect;
   if (edge & BDR_OUTER) {
     bool raised = edge & BDR_RAISEDOUTER;
-    EdgeLines(dc, r, flags, raised ? k3DLight : k3DShadow, raised ? k3DDkShadow : k3DHilight);
+    EdgeLines(dc, r, flags, GetSysColor(raised ? COLOR_3DLIGHT : COLOR_3DSHADOW),
+              GetSysColor(raised ? COLOR_3DDKSHADOW : COLOR_3DHIGHLIGHT));
   }
   if (edge & BDR_INNER) {
     bool raised = edge & BDR_RAISEDINNER;
-    EdgeLines(dc, r, flags, raised ? k3DHilight : k3DDkShadow, raised ? k3DShadow : k3DLight);
+    EdgeLines(dc, r, flags, GetSysColor(raised ? COLOR_3DHIGHLIGHT : COLOR_3DDKSHADOW),
+              GetSysColor(raised ? COLOR_3DSHADOW : COLOR_3DLIGHT));
   }
   if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top) {
     Surface* s = DCSurface(dc);
     PixelCodec codec(*s);
-    uint32_t v = codec.FromColor(k3DFace);
+    uint32_t v = codec.FromColor(GetSysColor(COLOR_3DFACE));
     Region mid = Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND);
     for (const Band& b : mid.Bands())
       for (int y = b.y0; y < b.y1; ++y)
@@ -538,7 +545,8 @@ BOOL FillRgn(HDC hdc, HRGN rgn, HBRUSH brush) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   RegionObj* r = FindRegion(rgn);
-  BrushObj* b = FindBrush(brush);
+  BrushObj sys;
+  BrushObj* b = FindBrush(brush, sys);
   if (!dc || !r || !b) return FALSE;
   FillRegionWithBrush(dc, LogicalRegion(dc, r->region), b, 0xF0);
   return TRUE;
@@ -558,7 +566,8 @@ BOOL FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int width, int height) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   RegionObj* r = FindRegion(rgn);
-  BrushObj* b = FindBrush(brush);
+  BrushObj sys;
+  BrushObj* b = FindBrush(brush, sys);
   if (!dc || !r || !b || width <= 0 || height <= 0) return FALSE;
   // The frame is what the region loses when shrunk by the frame's size on every side.
   Region inner = r->region;
