@@ -26,7 +26,8 @@ void TPersistent::Assign(TPersistent* source) {
     source->AssignTo(this);
     return;
   }
-  AssignTo(nullptr);
+  // Nothing to ask: the error names the missing source first, as for any other.
+  throw EConvertError("Cannot assign a nil to a " + ClassName());
 }
 
 void TPersistent::AssignTo(TPersistent* dest) {

@@ -62,7 +62,7 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 std::vector<uint8_t> TStream::ReadBytes(int64_t count) {
   // Never allocate more than the stream can still deliver.
-  if (count < 0 || count > Remaining()) throw EReadError("Stream read error");
+  if (count < 0 || count > std::max<int64_t>(Remaining(), 0)) throw EReadError("Stream read error");
   std::vector<uint8_t> bytes(static_cast<size_t>(count));
   ReadBuffer(bytes.data(), count);
   return bytes;
@@ -125,16 +125,23 @@ void TMemoryStream::SetSize(int64_t newSize) {
     int64_t want = std::max(newSize, FCapacity + FCapacity / 4);
     SetCapacity((want + 0x1FFF) & ~int64_t(0x1FFF));
   }
+  // Grown bytes read as zeros, never as whatever the allocator left there.
+  if (newSize > FSize) std::memset(FMemory + FSize, 0, static_cast<size_t>(newSize - FSize));
   FSize = newSize;
   if (oldPos > newSize) FPosition = newSize;
 }
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
-  if (count <= 0 || FPosition < 0) return 0;
+  if (count <= 0 || FPosition < 0 || count > INT64_MAX - FPosition) return 0;
   int64_t end = FPosition + count;
   if (end > FSize) {
-    if (end > FCapacity) SetSize(end);
-    FSize = end;
+    if (end > FCapacity) {
+      SetSize(end);
+    } else {
+      // A write after a seek past the end leaves zeros in the gap.
+      if (FPosition > FSize) std::memset(FMemory + FSize, 0, static_cast<size_t>(FPosition - FSize));
+      FSize = end;
+    }
   }
   std::memcpy(FMemory + FPosition, buffer, static_cast<size_t>(count));
   FPosition = end;
@@ -272,7 +279,7 @@ int64_t TStringStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TStringStream::Write(const void* buffer, int64_t count) {
-  if (count <= 0) return 0;
+  if (count <= 0 || count > INT64_MAX - FPosition) return 0;
   size_t end = static_cast<size_t>(FPosition + count);
   if (end > FData.size()) FData.resize(end);
   std::memcpy(FData.data() + FPosition, buffer, static_cast<size_t>(count));
@@ -287,6 +294,7 @@ int64_t TStringStream::Seek(int64_t offset, TSeekOrigin origin) {
 }
 
 void TStringStream::SetSize(int64_t newSize) {
+  if (newSize < 0) throw EStreamError("Stream size cannot be negative");
   FData.resize(static_cast<size_t>(newSize));
   if (FPosition > newSize) FPosition = newSize;
 }

@@ -684,6 +684,108 @@ int64_t FileGetSize(const std::string& fileName) {
   return static_cast<int64_t>(st.st_size);
 }
 
+// ---- Searching folders ----
+
+namespace {
+TDateTime FromUnixMillis(int64_t ms, bool local);
+}  // namespace
+
+struct TFindState {
+  std::vector<TSearchRec> Entries;
+  size_t Next = 0;
+};
+
+namespace {
+
+// Windows-style wildcard match without regard to ASCII case.
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* starP = nullptr;
+  const char* starN = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      starP = ++pattern;
+      starN = name;
+    } else if (*pattern == '?' || Up(*pattern) == Up(*name)) {
+      ++pattern;
+      ++name;
+    } else if (starP) {
+      pattern = starP;
+      name = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  // "*.*" and "name.*" also match names without a dot, as on Windows.
+  if (pattern[0] == '.' && pattern[1] == '*' && pattern[2] == '\0') return true;
+  return *pattern == '\0';
+}
+
+int FindFillNext(TSearchRec& rec) {
+  TFindState* state = rec.FindHandle.get();
+  if (!state || state->Next >= state->Entries.size()) return kErrorNoMoreFiles;
+  TSearchRec& e = state->Entries[state->Next++];
+  rec.Time = e.Time;
+  rec.Size = e.Size;
+  rec.Attr = e.Attr;
+  rec.Name = e.Name;
+  return 0;
+}
+
+}  // namespace
+
+int FindFirst(const std::string& path, int attr, TSearchRec& rec) {
+  FindClose(rec);
+  std::string folder = ExtractFilePath(path);
+  std::string pattern = ExtractFileName(path);
+  if (pattern.empty()) return kErrorFileNotFound;
+  std::string nativeFolder = folder.empty() ? std::string(".") : NativePath(folder);
+  if (!DirectoryExists(folder.empty() ? std::string(".") : folder)) return kErrorPathNotFound;
+  rec.ExcludeAttr = ~attr & (faHidden | faSysFile | faVolumeID | faDirectory);
+
+  auto state = std::make_shared<TFindState>();
+  std::error_code ec;
+  std::vector<std::string> names;
+  std::string canonical = std::filesystem::weakly_canonical(nativeFolder, ec).string();
+  bool driveRoot = (folder.size() == 2 || folder.size() == 3) && folder[1] == ':';
+  if (canonical != "/" && !driveRoot) {
+    names.push_back(".");
+    names.push_back("..");
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(nativeFolder, ec)) names.push_back(entry.path().filename().string());
+  for (const std::string& name : names) {
+    if (!WildcardMatch(pattern.c_str(), name.c_str())) continue;
+    std::string full = nativeFolder + "/" + name;
+    struct stat st{};
+    if (::stat(full.c_str(), &st) != 0) continue;
+    TSearchRec e;
+    e.Name = name;
+    bool dir = S_ISDIR(st.st_mode);
+    e.Attr = dir ? faDirectory : faArchive;
+    if (name[0] == '.' && name != "." && name != "..") e.Attr |= faHidden;
+    if (::access(full.c_str(), W_OK) != 0) e.Attr |= faReadOnly;
+    if (e.Attr & rec.ExcludeAttr) continue;
+    e.Size = dir ? 0 : static_cast<int64_t>(st.st_size);
+    int64_t ms = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    e.Time = DateTimeToFileDate(FromUnixMillis(ms, true));
+    state->Entries.push_back(std::move(e));
+  }
+  std::stable_sort(state->Entries.begin(), state->Entries.end(), [](const TSearchRec& a, const TSearchRec& b) {
+    return CompareText(a.Name, b.Name) < 0;
+  });
+  rec.FindHandle = state;
+  int r = FindFillNext(rec);
+  if (r != 0) {
+    FindClose(rec);
+    return kErrorFileNotFound;
+  }
+  return 0;
+}
+
+int FindNext(TSearchRec& rec) { return FindFillNext(rec); }
+
+void FindClose(TSearchRec& rec) { rec.FindHandle.reset(); }
+
 // ---- Date and time ----
 
 namespace {

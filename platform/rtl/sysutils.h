@@ -8,6 +8,7 @@
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -176,6 +177,42 @@ std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& directory);
 // Size in bytes, -1 when no such file.
 int64_t FileGetSize(const std::string& fileName);
+
+// ---- Searching folders ----------------------------------------------------------
+
+// File attributes with their Windows values.
+constexpr int faReadOnly = 0x01;
+constexpr int faHidden = 0x02;
+constexpr int faSysFile = 0x04;
+constexpr int faVolumeID = 0x08;
+constexpr int faDirectory = 0x10;
+constexpr int faArchive = 0x20;
+constexpr int faAnyFile = 0x3F;
+
+struct TFindState;
+struct TSearchRec {
+  int32_t Time = 0;  // DOS date and time of the last write
+  int64_t Size = 0;  // 0 for a folder
+  int Attr = 0;
+  std::string Name;
+  int ExcludeAttr = 0;
+  std::shared_ptr<TFindState> FindHandle;
+};
+
+// Windows error codes the search returns.
+constexpr int kErrorFileNotFound = 2;
+constexpr int kErrorPathNotFound = 3;
+constexpr int kErrorNoMoreFiles = 18;
+
+// Searches the folder of path for names matching its last part, where '*' and '?'
+// are wildcards and case does not count ("*.*" matches names without a dot too).
+// Entries that are hidden, system or folders appear only when attr asks for them.
+// Names come in case-insensitive order; "." and ".." are listed for folders that
+// are not roots, as Windows lists them. Hidden are names starting with '.', read-only
+// are entries we may not write. Returns 0 and fills rec, or a Windows error code.
+int FindFirst(const std::string& path, int attr, TSearchRec& rec);
+int FindNext(TSearchRec& rec);
+void FindClose(TSearchRec& rec);
 
 // ---- Date and time ------------------------------------------------------------
 

@@ -69,7 +69,9 @@ TEST(Integers, TextConversions) {
   for (const auto& c : cases) {
     int32_t v = 0;
     EXPECT_EQ(TryStrToInt(c.text, v), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
     EXPECT_EQ(StrToIntDef(c.text, -99), c.ok ? c.value : -99) << c.text;
   }
   try {
@@ -263,4 +265,47 @@ TEST(Dates, NowAndFileAgeAgreeWithTheClock) {
   EXPECT_NE(FileAge(f), -1);
   EXPECT_EQ(FileAge(dir.File("none")), -1);
   EXPECT_EQ(Date(), std::trunc(Date()));
+}
+
+TEST(Files, FindFirstListsMatchesWithWindowsRules) {
+  qvtest::TempDir dir;
+  ModelRoot root(dir.File("win"));
+  ASSERT_TRUE(ForceDirectories("C:\\Icons\\sub"));
+  std::string base = dir.File("win") + "/Icons/";
+  qvtest::WriteFileBytes(base + "b.ICO", {1, 2, 3});
+  qvtest::WriteFileBytes(base + "a.ico", {1});
+  qvtest::WriteFileBytes(base + "readme", {1, 2});
+  qvtest::WriteFileBytes(base + ".hidden.ico", {1});
+
+  auto names = [](const std::string& path, int attr) {
+    std::vector<std::string> found;
+    TSearchRec rec;
+    if (FindFirst(path, attr, rec) == 0) {
+      do found.push_back(rec.Name);
+      while (FindNext(rec) == 0);
+    }
+    FindClose(rec);
+    return found;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(names("C:\\Icons\\*.ico", 0), (V{"a.ico", "b.ICO"}));
+  EXPECT_EQ(names("C:\\Icons\\*.*", 0), (V{"a.ico", "b.ICO", "readme"}));
+  EXPECT_EQ(names("C:\\Icons\\?.ico", faAnyFile), (V{"a.ico", "b.ICO"}));
+  EXPECT_EQ(names("C:\\Icons\\*", faAnyFile), (V{".", "..", ".hidden.ico", "a.ico", "b.ICO", "readme", "sub"}));
+  // Asking for folders adds them; files come all the same.
+  EXPECT_EQ(names("C:\\Icons\\*", faDirectory), (V{".", "..", "a.ico", "b.ICO", "readme", "sub"}));
+  EXPECT_EQ(names("C:\\Icons\\README", faAnyFile), (V{"readme"}));
+
+  TSearchRec rec;
+  ASSERT_EQ(FindFirst("C:\\Icons\\b.ico", faAnyFile, rec), 0);
+  EXPECT_EQ(rec.Size, 3);
+  EXPECT_EQ(rec.Attr & faDirectory, 0);
+  EXPECT_NE(rec.Time, 0);
+  EXPECT_EQ(FindNext(rec), kErrorNoMoreFiles);
+  ASSERT_EQ(FindFirst("C:\\Icons\\sub", faAnyFile, rec), 0);
+  EXPECT_EQ(rec.Size, 0);  // a folder's entry has no size
+  EXPECT_NE(rec.Attr & faDirectory, 0);
+  EXPECT_EQ(FindFirst("C:\\Icons\\*.png", faAnyFile, rec), kErrorFileNotFound);
+  EXPECT_EQ(FindFirst("C:\\Nowhere\\*.*", faAnyFile, rec), kErrorPathNotFound);
+  EXPECT_EQ(FindNext(rec), kErrorNoMoreFiles);
 }
