@@ -276,22 +276,52 @@ bool HasMacResourceMap(TStream& file) {
   return false;
 }
 
+namespace {
+
+// Reads of the JPEG walk come from a window of the file held in memory: a file
+// of many tiny segments then costs no system call per segment.
+class TWindowReader {
+public:
+  explicit TWindowReader(TStream& file) : FFile(file) {}
+  bool ReadAt(int64_t offset, void* buffer, int64_t count) {
+    if (offset < FStart || offset + count > FStart + FLength) {
+      FStart = offset;
+      FLength = 0;
+      if (file().Seek(offset, soBeginning) != offset) return false;
+      FLength = file().Read(FWindow.data(), static_cast<int64_t>(FWindow.size()));
+      if (count > FLength) return false;
+    }
+    std::memcpy(buffer, FWindow.data() + (offset - FStart), static_cast<size_t>(count));
+    return true;
+  }
+
+private:
+  TStream& file() { return FFile; }
+  TStream& FFile;
+  std::vector<uint8_t> FWindow = std::vector<uint8_t>(65536);
+  int64_t FStart = 0;
+  int64_t FLength = 0;
+};
+
+}  // namespace
+
 int32_t GetJpegComponentCount(TStream& file) {
+  TWindowReader reader(file);
   int64_t pos = 0;
   for (;;) {
     uint8_t m[2];
-    if (!ReadAt(file, pos, m, 2) || m[0] != 0xFF) return -1;
+    if (!reader.ReadAt(pos, m, 2) || m[0] != 0xFF) return -1;
     pos += 2;
     const uint8_t marker = m[1];
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) continue;
     uint8_t l[2];
-    if (!ReadAt(file, pos, l, 2)) return -1;
+    if (!reader.ReadAt(pos, l, 2)) return -1;
     const int length = (l[0] << 8) | l[1];
     // The length counts its own two bytes; anything less would never move on.
     if (length < 2) return -1;
     if (marker == 0xC0 || marker == 0xC2) {
       uint8_t components = 0;
-      if (!ReadAt(file, pos + 7, &components, 1)) return -1;
+      if (!reader.ReadAt(pos + 7, &components, 1)) return -1;
       return components;
     }
     pos += length;

@@ -180,6 +180,17 @@ TEST(FileTypeSniffer, HandBuiltHeaders) {
   }
 }
 
+TEST(FileTypeSniffer, LongWalksOverTinySegmentsEnd) {
+  // 4 MB of empty segments: each moves on by its own four bytes.
+  Bytes body;
+  body.reserve(4 << 20);
+  while (body.size() < (4u << 20)) body.insert(body.end(), {0xFF, 0xE2, 0x00, 0x02});
+  qvtest::TempDir dir;
+  const TResult r = SniffBytes(dir, Jpeg(Concat({body, Frame(0xC0, 3)})).Data());
+  EXPECT_EQ(r.code, 5);
+  EXPECT_EQ(r.sub, 3);
+}
+
 TEST(FileTypeSniffer, SizeLimitsAreStrict) {
   qvtest::TempDir dir;
   const Bytes jpegHead = Jpeg({}).Data();
@@ -467,6 +478,42 @@ TEST(FileTypeSnifferOracle, CursorWrittenByIcotoolAndArchiveByZip) {
     qvtest::WriteFileBytes(dir.File("note.txt"), {'h', 'i'});
     ASSERT_EQ(qvtest::RunCommand("cd " + dir.Path().string() + " && zip -q a.zip note.txt"), 0);
     EXPECT_EQ(Sniff(dir.File("a.zip")).code, 17);
+  }
+}
+
+}  // namespace
+
+#include <random>
+
+namespace {
+
+// Mutated copies of valid headers (bytes flipped, lengths and offsets set to
+// extremes, files cut short) must always end with a code.
+TEST(FileTypeSniffer, MutatedHeadersNeverHangOrCrash) {
+  const Bytes seeds[] = {PeImage().Data(), NeImage(3).Data(), Jpeg(Frame(0xC0, 3)).Data(),
+                         ResourceFork(700).Text(540, "ICN#").Data(), Tga().Data(),
+                         TBuilder(64).Text(0, "icns").Text(8, "is32").Data(), Riff("ACON", 64, 8).Data()};
+  std::mt19937 random(1234);
+  qvtest::TempDir dir;
+  for (int round = 0; round < 200; ++round) {
+    Bytes bytes = seeds[round % std::size(seeds)];
+    const int edits = 1 + static_cast<int>(random() % 8);
+    for (int e = 0; e < edits; ++e) {
+      const size_t at = random() % bytes.size();
+      switch (random() % 4) {
+        case 0: bytes[at] = static_cast<uint8_t>(random()); break;
+        case 1: bytes[at] = 0xFF; break;
+        case 2: bytes[at] = 0x00; break;
+        case 3: bytes.resize(std::max<size_t>(at, 1)); break;
+      }
+    }
+    const TResult r = SniffBytes(dir, bytes);
+    EXPECT_GE(r.code, 0);
+    EXPECT_LE(r.code, 25);
+    TMemoryStream s;
+    s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    bool is64 = false;
+    EXPECT_GE(CountIconGroupsInStream(s, is64), -1);
   }
 }
 
