@@ -287,8 +287,8 @@ public:
     if (offset < FStart || offset + count > FStart + FLength) {
       FStart = offset;
       FLength = 0;
-      if (file().Seek(offset, soBeginning) != offset) return false;
-      FLength = file().Read(FWindow.data(), static_cast<int64_t>(FWindow.size()));
+      if (FFile.Seek(offset, soBeginning) != offset) return false;
+      FLength = FFile.Read(FWindow.data(), static_cast<int64_t>(FWindow.size()));
       if (count > FLength) return false;
     }
     std::memcpy(buffer, FWindow.data() + (offset - FStart), static_cast<size_t>(count));
@@ -296,7 +296,6 @@ public:
   }
 
 private:
-  TStream& file() { return FFile; }
   TStream& FFile;
   std::vector<uint8_t> FWindow = std::vector<uint8_t>(65536);
   int64_t FStart = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <string>
+#include <type_traits>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/filer.h"
@@ -152,6 +153,56 @@ void TListOf<T>::WriteLines(TStrings& lines) const {
   for (int32_t i = 0; i < FCount; ++i) lines.Add(IntToStr(static_cast<int32_t>(FItems[static_cast<size_t>(i)])));
 }
 
+template <class T>
+void TListOf<T>::Assign(TPersistent* source) {
+  if (auto* list = dynamic_cast<TListOf<T>*>(source)) {
+    CopyFrom(*list);
+    return;
+  }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    Clear();
+    AddLines(*lines);
+    return;
+  }
+  TListCustom::Assign(source);
+}
+
+template <class T>
+void TListOf<T>::AssignTo(TPersistent* dest) {
+  if (auto* list = dynamic_cast<TListOf<T>*>(dest)) {
+    list->CopyFrom(*this);
+    return;
+  }
+  if (auto* lines = dynamic_cast<TStrings*>(dest)) {
+    // The integer list batches the change events of the lines; the byte list
+    // never did.
+    const bool batch = std::is_same_v<T, int32_t>;
+    if (batch) lines->BeginUpdate();
+    try {
+      WriteLines(*lines);
+    } catch (...) {
+      if (batch) lines->EndUpdate();
+      throw;
+    }
+    if (batch) lines->EndUpdate();
+    return;
+  }
+  TListCustom::AssignTo(dest);
+}
+
+template <class T>
+void TListOf<T>::AddList(TPersistent* source) {
+  if (auto* list = dynamic_cast<TListOf<T>*>(source)) {
+    Append(*list);
+    return;
+  }
+  if (auto* lines = dynamic_cast<TStrings*>(source)) {
+    AddLines(*lines);
+    return;
+  }
+  throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
+}
+
 template class TListOf<int32_t>;
 template class TListOf<uint8_t>;
 
@@ -179,50 +230,6 @@ void TListLongint::AddMissing(const TListLongint& other) {
     const int32_t v = other.FItems[static_cast<size_t>(i)];
     if (IndexOf(v) < 0) Add(v);
   }
-}
-
-void TListLongint::Assign(TPersistent* source) {
-  if (auto* list = dynamic_cast<TListLongint*>(source)) {
-    CopyFrom(*list);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(source)) {
-    Clear();
-    AddLines(*lines);
-    return;
-  }
-  TListOf<int32_t>::Assign(source);
-}
-
-void TListLongint::AssignTo(TPersistent* dest) {
-  if (auto* list = dynamic_cast<TListLongint*>(dest)) {
-    list->CopyFrom(*this);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(dest)) {
-    lines->BeginUpdate();
-    try {
-      WriteLines(*lines);
-    } catch (...) {
-      lines->EndUpdate();
-      throw;
-    }
-    lines->EndUpdate();
-    return;
-  }
-  TListOf<int32_t>::AssignTo(dest);
-}
-
-void TListLongint::AddList(TPersistent* source) {
-  if (auto* list = dynamic_cast<TListLongint*>(source)) {
-    Append(*list);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(source)) {
-    AddLines(*lines);
-    return;
-  }
-  throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
 }
 
 void TListLongint::DefineProperties(TFiler* filer) {
@@ -259,43 +266,6 @@ void TListLongint::SaveToStream(TStream& stream) {
 }
 
 // ---- TListByte ----
-
-void TListByte::Assign(TPersistent* source) {
-  if (auto* list = dynamic_cast<TListByte*>(source)) {
-    CopyFrom(*list);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(source)) {
-    Clear();
-    AddLines(*lines);
-    return;
-  }
-  TListOf<uint8_t>::Assign(source);
-}
-
-void TListByte::AssignTo(TPersistent* dest) {
-  if (auto* list = dynamic_cast<TListByte*>(dest)) {
-    list->CopyFrom(*this);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(dest)) {
-    WriteLines(*lines);
-    return;
-  }
-  TListOf<uint8_t>::AssignTo(dest);
-}
-
-void TListByte::AddList(TPersistent* source) {
-  if (auto* list = dynamic_cast<TListByte*>(source)) {
-    Append(*list);
-    return;
-  }
-  if (auto* lines = dynamic_cast<TStrings*>(source)) {
-    AddLines(*lines);
-    return;
-  }
-  throw EConvertError("Cannot assign a " + ClassNameOrNil(source) + " to a " + ClassName());
-}
 
 void TListByte::DefineProperties(TFiler* filer) {
   filer->DefineProperty(

@@ -61,6 +61,11 @@ public:
   void Exchange(int32_t index1, int32_t index2) override;
 
   int32_t Add(T value);
+  T Get(int32_t index) const {
+    CheckIndex(index);
+    return FItems[static_cast<size_t>(index)];
+  }
+  T operator[](int32_t index) const { return Get(index); }
   void Put(int32_t index, T value) {
     CheckIndex(index);
     FItems[static_cast<size_t>(index)] = value;
@@ -69,7 +74,14 @@ public:
   T* Items() { return FItems.data(); }
   const T* Items() const { return FItems.data(); }
 
+  // From a list of the same class, or StrToInt of each line of a TStrings.
+  void Assign(TPersistent* source) override;
+  // Appends a list of the same class, or StrToInt of each line of a TStrings.
+  void AddList(TPersistent* source) override;
+
 protected:
+  // Into a list of the same class, or one decimal line per item into a TStrings.
+  void AssignTo(TPersistent* dest) override;
   void CopyFrom(const TListOf<T>& source);
   void Append(const TListOf<T>& source);
   // Adds StrToInt of every line, in order; a bad line raises EConvertError with
@@ -85,28 +97,18 @@ public:
   TListLongint() = default;
   ~TListLongint() override { Clear(); }
 
-  int32_t Get(int32_t index) const {
-    CheckIndex(index);
-    return FItems[static_cast<size_t>(index)];
-  }
-  int32_t operator[](int32_t index) const { return Get(index); }
   int32_t IndexOf(int32_t value) const;
   void Insert(int32_t index, int32_t value);
   void Fill(int32_t value);
   // Adds each item of other that this list does not hold yet.
   void AddMissing(const TListLongint& other);
 
-  void Assign(TPersistent* source) override;
-  void AddList(TPersistent* source) override;
   // Form streaming: the property "Longs", the count and then each item as
   // integer values; stored only when the list is not empty.
   void DefineProperties(TFiler* filer) override;
   // A 32-bit count, then count 32-bit items, all little-endian.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
-
-protected:
-  void AssignTo(TPersistent* dest) override;
 };
 
 class TListByte : public TListOf<uint8_t> {
@@ -114,14 +116,6 @@ public:
   TListByte() = default;
   ~TListByte() override { Clear(); }
 
-  uint8_t Get(int32_t index) const {
-    CheckIndex(index);
-    return FItems[static_cast<size_t>(index)];
-  }
-  uint8_t operator[](int32_t index) const { return Get(index); }
-
-  void Assign(TPersistent* source) override;
-  void AddList(TPersistent* source) override;
   // Form streaming: the property "Bytes", the count as an integer value and
   // then the raw item bytes; stored only when the list is not empty.
   void DefineProperties(TFiler* filer) override;
@@ -129,9 +123,6 @@ public:
   // the items.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
-
-protected:
-  void AssignTo(TPersistent* dest) override;
 };
 
 // Operations on a TList of objects that the list's user owns.

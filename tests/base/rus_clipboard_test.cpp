@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "exception_text.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
@@ -18,14 +19,6 @@ HGLOBAL Block(const std::string& bytes) {
   return h;
 }
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
 
 bool HasFormat(UINT format) {
   for (const auto& item : ClipboardSnapshot())

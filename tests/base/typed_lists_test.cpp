@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "exception_text.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/filer.h"
 
@@ -19,14 +20,6 @@ template <class L> void Fill(L& list, std::initializer_list<int> values) {
   for (int v : values) list.Add(static_cast<decltype(list.Get(0))>(v));
 }
 
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "(nothing raised)";
-}
 
 TEST(TypedLists, AddGrowsByFourUpToEightThenBySixteen) {
   TListLongint list;
