@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/rtl/exceptions.h"
 #include "test_support.h"
 
@@ -32,6 +34,20 @@ TEST(FileMappingStream, MissingEmptyAndFolderGiveAnEmptyStream) {
     EXPECT_EQ(s.Read(&b, 1), 0) << name;
     EXPECT_EQ(s.Memory(), nullptr) << name;
   }
+}
+
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+  return n;
+}
+
+TEST(FileMappingStream, AFailedMappingHoldsNothing) {
+  qvtest::TempDir dir;
+  qvtest::WriteFileBytes(dir.File("empty.bin"), {});
+  const size_t before = OpenDescriptors();
+  TFileMappingStream s(dir.File("empty.bin"));  // opens, then cannot map an empty file
+  EXPECT_EQ(OpenDescriptors(), before) << "the file is closed again at once";
 }
 
 TEST(FileMappingStream, WritesAreRefused) {
