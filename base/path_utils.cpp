@@ -115,7 +115,11 @@ std::string RemoveTrailingSlash(const std::string& text) {
   return text;
 }
 
-std::string GetApplicationDir() { return EnsureTrailingBackslash(ExtractFileDir(GetProgramFileName())); }
+std::string GetApplicationDir() {
+  // The program lives in a native folder, so its separator is the native one.
+  const std::string dir = ExtractFileDir(GetProgramFileName());
+  return dir.empty() ? dir : IncludeTrailingPathDelimiter(dir);
+}
 
 namespace {
 
