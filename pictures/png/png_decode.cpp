@@ -13,15 +13,40 @@
 namespace {
 
 constexpr int64_t kInputBlockSize = 65535;
+// Rows are inflated many at a time into a block of about this size: zlib's
+// fast loop then runs across row ends, and the block stays in the cache while
+// its rows are unfiltered and placed.
+constexpr size_t kOutputBlockSize = 128 * 1024;
 
 // ------------------------------------------------------------ unfiltering
 
 // The byte loops below take the pixel size as a template argument where it is
 // 3, 4, 6 or 8, so the compiler keeps a whole pixel in registers.
+// Adds the bytes of two words lane by lane, modulo 256, without carries
+// between the lanes.
+inline uint32_t AddBytes(uint32_t a, uint32_t b) {
+  return ((a & 0x7F7F7F7Fu) + (b & 0x7F7F7F7Fu)) ^ ((a ^ b) & 0x80808080u);
+}
+
 template <size_t kBpp>
 void UnfilterSub(uint8_t* row, size_t n, size_t bpp) {
-  const size_t step = kBpp ? kBpp : bpp;
-  for (size_t i = step; i < n; i++) row[i] = uint8_t(row[i] + row[i - step]);
+  if constexpr (kBpp == 3 || kBpp == 4) {
+    // A whole pixel at a time: the left pixel is already in a register.
+    if (n < kBpp) return;
+    uint32_t left = 0;
+    std::memcpy(&left, row, kBpp);
+    size_t i = kBpp;
+    for (; i + kBpp <= n; i += kBpp) {
+      uint32_t x = 0;
+      std::memcpy(&x, row + i, kBpp);
+      left = AddBytes(x, left);
+      std::memcpy(row + i, &left, kBpp);
+    }
+    for (; i < n; i++) row[i] = uint8_t(row[i] + row[i - kBpp]);
+  } else {
+    const size_t step = kBpp ? kBpp : bpp;
+    for (size_t i = step; i < n; i++) row[i] = uint8_t(row[i] + row[i - step]);
+  }
 }
 
 void UnfilterUp(uint8_t* row, const uint8_t* prev, size_t n) {
@@ -199,13 +224,12 @@ public:
   TPngRowDecoder& operator=(const TPngRowDecoder&) = delete;
 
   void Decode(bool interlaced) {
-    const int width = FHeader.Width();
-    const int colorType = FHeader.ColorType();
-    const int depth = FHeader.BitDepth();
-    const int64_t fullRowBytes = RowBytesFor(width, colorType, depth);
-    FPixelBytes = size_t(PixelBytesFor(colorType, depth));
-    FRows[0] = std::make_unique<uint8_t[]>(size_t(fullRowBytes) + 1);
-    FRows[1] = std::make_unique<uint8_t[]>(size_t(fullRowBytes) + 1);
+    const int64_t fullRowBytes = RowBytesFor(FHeader.Width(), FHeader.ColorType(), FHeader.BitDepth());
+    FPixelBytes = size_t(PixelBytesFor(FHeader.ColorType(), FHeader.BitDepth()));
+    const size_t stride = size_t(fullRowBytes) + 1;
+    FBlockSize = std::max(kOutputBlockSize, stride);
+    FBlock = std::make_unique<uint8_t[]>(FBlockSize);
+    FPrevRow = std::make_unique<uint8_t[]>(stride);
     if (interlaced)
       DecodeInterlaced();
     else
@@ -217,43 +241,61 @@ private:
   void DecodeSequential(size_t rowBytes) {
     const TRowConverter convert = ChooseConverter<true>(FHeader.ColorType(), FHeader.BitDepth());
     if (!convert) throw EPngInvalidIHDR();
-    std::memset(FRows[1].get(), 0, rowBytes + 1);
     const int width = FHeader.Width();
-    for (int y = 0; y < FHeader.Height(); y++) {
-      if (!NextRow(rowBytes)) return;
-      convert(FRows[FCur].get() + 1, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
-      FCur ^= 1;
-    }
+    DecodeRows(rowBytes, FHeader.Height(), [&](int y, const uint8_t* samples) {
+      convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
+    });
   }
 
   void DecodeInterlaced() {
     const TRowConverter convert = ChooseConverter<false>(FHeader.ColorType(), FHeader.BitDepth());
     if (!convert) throw EPngInvalidIHDR();
+    const int height = FHeader.Height();
     for (const TPngPass& pass : kAdam7Passes) {
       const int passWidth = PassWidth(pass, FHeader.Width());
       const size_t rowBytes = size_t(RowBytesFor(passWidth, FHeader.ColorType(), FHeader.BitDepth()));
-      if (rowBytes == 0) continue;
-      // Each pass starts its filters against a row of zeros.
-      std::memset(FRows[FCur ^ 1].get(), 0, rowBytes + 1);
-      for (int y = pass.firstRow; y < FHeader.Height(); y += pass.rowStep) {
-        if (!NextRow(rowBytes)) return;
-        convert(FRows[FCur].get() + 1, FHeader.DibRow(y), FHeader.AlphaRowOf(y), pass.firstColumn,
-                pass.columnStep, passWidth);
-        FCur ^= 1;
-      }
+      const int rows = height > pass.firstRow ? (height - pass.firstRow + pass.rowStep - 1) / pass.rowStep : 0;
+      if (rowBytes == 0 || rows == 0) continue;
+      const bool whole = DecodeRows(rowBytes, rows, [&](int i, const uint8_t* samples) {
+        const int y = pass.firstRow + i * pass.rowStep;
+        convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), pass.firstColumn, pass.columnStep, passWidth);
+      });
+      if (!whole) return;
     }
   }
 
-  // Inflates and unfilters the next row into the current buffer; false when the
-  // image data ends before the row is whole (the rows left stay zero).
-  bool NextRow(size_t rowBytes) {
-    uint8_t* row = FRows[FCur].get();
-    if (InflateRowBytes(row, rowBytes + 1) != rowBytes + 1) return false;
-    UnfilterRow(row[0], row + 1, FRows[FCur ^ 1].get() + 1, rowBytes, FPixelBytes);
+  // Inflates rowCount rows of rowBytes samples (each after its filter byte)
+  // into the output block, as many rows at a time as fit, unfilters them there
+  // and hands each to emit. The first row unfilters against zeros. Returns
+  // false when the image data ends before the last row is whole; the rows
+  // left out stay zero.
+  template <class TEmit>
+  bool DecodeRows(size_t rowBytes, int rowCount, TEmit&& emit) {
+    const size_t stride = rowBytes + 1;
+    const int rowsPerBlock = int(std::max<size_t>(1, FBlockSize / stride));
+    std::memset(FPrevRow.get(), 0, stride);
+    const uint8_t* prev = FPrevRow.get() + 1;
+    for (int done = 0; done < rowCount;) {
+      const int want = std::min(rowsPerBlock, rowCount - done);
+      const size_t got = InflateBytes(FBlock.get(), size_t(want) * stride);
+      const int whole = int(got / stride);
+      for (int j = 0; j < whole; j++) {
+        uint8_t* row = FBlock.get() + size_t(j) * stride;
+        UnfilterRow(row[0], row + 1, prev, rowBytes, FPixelBytes);
+        emit(done + j, row + 1);
+        prev = row + 1;
+      }
+      if (whole < want) return false;
+      // The block is refilled next; its last row is the next one's row above.
+      std::memcpy(FPrevRow.get() + 1, prev, rowBytes);
+      prev = FPrevRow.get() + 1;
+      done += want;
+    }
     return true;
   }
 
-  size_t InflateRowBytes(uint8_t* dest, size_t n) {
+  // Inflates exactly n bytes, or fewer when the image data ends.
+  size_t InflateBytes(uint8_t* dest, size_t n) {
     if (FEnded) return 0;
     FZ.next_out = dest;
     FZ.avail_out = uInt(n);
@@ -319,8 +361,9 @@ private:
   bool FZInit = false;
   bool FEnded = false;
   std::unique_ptr<uint8_t[]> FInput;
-  std::unique_ptr<uint8_t[]> FRows[2];
-  int FCur = 0;
+  std::unique_ptr<uint8_t[]> FBlock;
+  size_t FBlockSize = 0;
+  std::unique_ptr<uint8_t[]> FPrevRow;
   size_t FPixelBytes = 1;
 };
 
