@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/core/ie_startup.h"
+#include "platform/graphics/graphics_types.h"
 #include "platform/rtl/exceptions.h"
 
 int64_t AlignedRowLength(int64_t width, int bitsPerPixel, int alignmentBits) {
@@ -25,22 +26,9 @@ int64_t ColorCountForBits(int bitsPerSample, int samplesPerPixel) {
   return int64_t(1) << bits;
 }
 
-namespace {
-// A system colour names an entry of the desktop's colour scheme. Until the
-// drawing layer answers for the scheme, the classic Windows defaults stand in.
-uint32_t ResolveSystemColor(uint32_t color) {
-  static constexpr uint32_t kScheme[31] = {
-      0xC8D0D4, 0xA56E3A, 0x6A240A, 0x808080, 0xC8D0D4, 0xFFFFFF, 0x000000, 0x000000, 0x000000,
-      0xFFFFFF, 0xC8D0D4, 0xC8D0D4, 0x808080, 0x6A240A, 0xFFFFFF, 0xC8D0D4, 0x808080, 0x808080,
-      0x000000, 0xC8D0D4, 0xFFFFFF, 0x404040, 0xC8D0D4, 0x000000, 0xE1FFFF, 0xB5B5B5, 0x800000,
-      0xF0CAA6, 0xC0C0C0, 0xD77800, 0xC8D0D4};
-  const uint32_t index = color & 0xFF;
-  return index < 31 ? kScheme[index] : 0;
-}
-}  // namespace
 
 void ColorToRGBPixel(uint32_t color, TRGB& pixel) {
-  if (color & 0x80000000u) color = ResolveSystemColor(color);
+  if (color & 0x80000000u) color = GetSysColor(static_cast<int>(color & 0xFF));
   pixel.r = static_cast<uint8_t>(color & 0xFF);
   pixel.g = static_cast<uint8_t>((color >> 8) & 0xFF);
   pixel.b = static_cast<uint8_t>((color >> 16) & 0xFF);

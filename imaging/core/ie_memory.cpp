@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/mman.h>
-#include <unistd.h>
+#include "platform/win/system_info.h"
 
 std::function<bool(int64_t size)> IEAllocationFaultHook;
 
@@ -66,8 +66,11 @@ void GlobalFreeAndNil(void*& block) {
 }
 
 int64_t GetPhysicalMemory(bool available) {
-  const long pages = sysconf(available ? _SC_AVPHYS_PAGES : _SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 0;
-  return int64_t(pages) * pageSize;
+  MEMORYSTATUSEX ex{};
+  ex.dwLength = sizeof ex;
+  if (GlobalMemoryStatusEx(&ex)) return static_cast<int64_t>(available ? ex.ullAvailPhys : ex.ullTotalPhys);
+  MEMORYSTATUS st{};
+  st.dwLength = sizeof st;
+  GlobalMemoryStatus(&st);
+  return available ? st.dwAvailPhys : st.dwTotalPhys;
 }

@@ -4,10 +4,11 @@
 #include <cmath>
 #include <atomic>
 #include <mutex>
-#include <unistd.h>
+#include <vector>
 
 #include "imaging/core/ie_version.h"
 #include "platform/rtl/rounding.h"
+#include "platform/win/system_info.h"
 
 int IEGrayWeightRed = 21;
 int IEGrayWeightGreen = 71;
@@ -83,7 +84,20 @@ int32_t GetProcessorCoreCount() {
 }
 
 namespace {
-int32_t QuerySystemCoreCount() { return static_cast<int32_t>(sysconf(_SC_NPROCESSORS_ONLN)); }
+// Cores, not logical processors: a hyper-threaded core runs one worker.
+int32_t QuerySystemCoreCount() {
+  DWORD length = 0;
+  if (GetLogicalProcessorInformation(nullptr, &length) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+      length == 0 || length > (1u << 24))
+    return 1;
+  std::vector<SYSTEM_LOGICAL_PROCESSOR_INFORMATION> records(length / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION) + 1);
+  length = static_cast<DWORD>(records.size() * sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION));
+  if (!GetLogicalProcessorInformation(records.data(), &length)) return 1;
+  int32_t cores = 0;
+  for (size_t i = 0; i < length / sizeof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION); ++i)
+    if (records[i].Relationship == RelationProcessorCore) ++cores;
+  return cores;
+}
 }  // namespace
 
 void SetLibraryStartupStep(TIEStartupStep step, std::function<void()> init, std::function<void()> done) {

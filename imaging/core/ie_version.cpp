@@ -4,6 +4,8 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "platform/win/system_info.h"
+
 uint8_t WindowsVersionCodeFor(uint32_t platformId, uint32_t major, uint32_t minor) {
   if (platformId == VER_PLATFORM_WIN32_WINDOWS && major == 4) {
     if (minor == 0) return 0;
@@ -19,9 +21,10 @@ uint8_t WindowsVersionCodeFor(uint32_t platformId, uint32_t major, uint32_t mino
 }
 
 uint8_t GetWindowsVersionCode() {
-  // This platform reports no Windows version, which the table counts as "other":
-  // a modern NT-family system with the wide-character interfaces.
-  return 10;
+  OSVERSIONINFOA info{};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (!GetVersionExA(&info)) return 10;
+  return WindowsVersionCodeFor(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion);
 }
 
 namespace {

@@ -4,14 +4,10 @@
 #include <cstdint>
 #include <string>
 
-// Platform identifiers as OSVERSIONINFOA reports them.
-constexpr uint32_t VER_PLATFORM_WIN32_WINDOWS = 1;
-constexpr uint32_t VER_PLATFORM_WIN32_NT = 2;
-
 // 0 Windows 95, 1 98, 2 Me, 3 NT 4.0, 4 2000, 5 XP, 6 Server 2003 / XP x64,
 // 7 Vista, 8 Windows 7, 9 Windows 8, 10 anything else.
 uint8_t WindowsVersionCodeFor(uint32_t platformId, uint32_t major, uint32_t minor);
-// The code of the system we run on; 10 when the system does not tell.
+// The code of the system we run on (GetVersionExA); 10 when the call fails.
 uint8_t GetWindowsVersionCode();
 
 // The text as a number under the current locale; failing that with its first
