@@ -9,6 +9,7 @@
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_memory.h"
 #include "imaging/core/ie_startup.h"
+#include "platform/graphics/graphics_bitmap.h"
 
 namespace {
 
@@ -63,12 +64,35 @@ std::unique_ptr<TIEBitmap> TIEBitmap::CreateAlphaChannel(int width, int height, 
 
 // ---- geometry ----
 
-int TIEBitmap::BitCount() { return FBitsPerPixel; }
-int TIEBitmap::Height() { return FHeight; }
-int TIEBitmap::Width() { return FWidth; }
-TIEBitmapFormat TIEBitmap::PixelFormat() { return FPixelFormat; }
-int64_t TIEBitmap::RowLen() { return FRowLength; }
-int TIEBitmap::ChannelCount() { return FChannels; }
+// A framework bitmap may have been changed through its canvas: every geometry
+// read looks at it first.
+#define QV_SYNC_FRAMEWORK() \
+  if (FLocation == ieTBitmap) SyncFromTBitmap()
+
+int TIEBitmap::BitCount() {
+  QV_SYNC_FRAMEWORK();
+  return FBitsPerPixel;
+}
+int TIEBitmap::Height() {
+  QV_SYNC_FRAMEWORK();
+  return FHeight;
+}
+int TIEBitmap::Width() {
+  QV_SYNC_FRAMEWORK();
+  return FWidth;
+}
+TIEBitmapFormat TIEBitmap::PixelFormat() {
+  QV_SYNC_FRAMEWORK();
+  return FPixelFormat;
+}
+int64_t TIEBitmap::RowLen() {
+  QV_SYNC_FRAMEWORK();
+  return FRowLength;
+}
+int TIEBitmap::ChannelCount() {
+  QV_SYNC_FRAMEWORK();
+  return FChannels;
+}
 
 // ---- rows ----
 
@@ -99,6 +123,10 @@ uint8_t* TIEBitmap::ScanLine(int row) {
       FMappedRow = FFileBuffer->Map(FAccess, FRowLength, int64_t(row) * FRowLength);
       return FMappedRow;
     case ieTBitmap:
+      // A stale row table after a canvas resize would point into freed pixels.
+      if (FFrameworkBitmap && (FFrameworkBitmap->GetHeight() != FHeight || FFrameworkBitmap->GetWidth() != FWidth ||
+                               FRowTable.empty() || FFrameworkBitmap->ScanLine(0) != FRowTable[0]))
+        SyncFromTBitmap();
       if (row < 0 || static_cast<size_t>(row) >= FRowTable.size()) return nullptr;
       return FRowTable[static_cast<size_t>(row)];
   }
@@ -185,6 +213,7 @@ void TIEBitmap::GetPaletteColor(int index, TRGB& rgb) {
 void TIEBitmap::SetPaletteColor(int index, const TRGB& rgb) {
   if (index < 0 || index >= FPaletteCount) return;
   FPaletteData[static_cast<size_t>(index)] = rgb;
+  if (FLocation == ieTBitmap) UpdateTBitmapPalette();
 }
 
 void TIEBitmap::CopyPaletteTo(TIEBaseBitmap* destination) {
@@ -197,6 +226,7 @@ void TIEBitmap::CopyPaletteTo(TIEBaseBitmap* destination) {
   dest->FPaletteData = FPaletteData;
   dest->FPaletteCount = FPaletteCount;
   dest->FPaletteColorCount = FPaletteColorCount;
+  if (dest->FLocation == ieTBitmap) dest->UpdateTBitmapPalette();
 }
 
 // ---- allocation ----
@@ -250,7 +280,7 @@ bool TIEBitmap::AllocateStorage() {
         ok = AllocateMemory(size);
         break;
       case ieTBitmap:
-        ok = false;  // the framework bitmap stands in once the drawing layer provides it
+        ok = AllocateFrameworkBitmap();
         break;
     }
     if (!ok) {
@@ -382,6 +412,7 @@ void TIEBitmap::MoveStorageTo(TIEBitmap& d) {
   d.FMemoryBlock = std::exchange(FMemoryBlock, nullptr);
   d.FMemoryBlockKind = FMemoryBlockKind;
   d.FFrameworkBitmap = std::exchange(FFrameworkBitmap, nullptr);
+  d.FOwnedTBitmap = std::move(FOwnedTBitmap);
   d.FRowTable = std::move(FRowTable);
   FRowTable.clear();
   d.FTopDown = std::exchange(FTopDown, false);
@@ -477,6 +508,10 @@ void TIEBitmap::CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlig
 void TIEBitmap::Assign(TObject* source) {
   auto* src = dynamic_cast<TIEBitmap*>(source);
   if (!src || src == this) return;
+  if (FLocation == ieTBitmap && FFrameworkBitmap) {
+    AssignIntoFrameworkBitmap(*src);
+    return;
+  }
   CopyContentFrom(*src, true, true);
 }
 
@@ -559,7 +594,6 @@ void TIEBitmap::EncapsulateMemory(void* buffer, int width, int height, TIEBitmap
   FRowTable.clear();
 }
 
-void TIEBitmap::FreeFrameworkBitmap() { FFrameworkBitmap = nullptr; }
 
 // ---- alpha channel ----
 

@@ -18,6 +18,7 @@
 #include "platform/rtl/object.h"
 
 class TBitmap;
+class TCanvas;
 class TIEBitmap;
 
 // A source of virtual pixels: the bitmap asks it for rows instead of storing them.
@@ -144,6 +145,23 @@ public:
   bool SetLocation(TIEStorageLocation location);
   int RowAlignment() const { return FRowAlignment; }
   void SetRowAlignment(int bits);
+  // ---- the framework bitmap location ----
+  // Moves the picture into a framework bitmap and returns it; nil (the picture
+  // kept where it was) when the format cannot live there or no bitmap can be had.
+  TBitmap* VclBitmap();
+  // The framework bitmap's canvas (moving the picture there first); nil as above.
+  TCanvas* Canvas();
+  // Lays the bitmap over a caller's framework bitmap. 1-, 8-, 24- and 32-bit
+  // bitmaps are taken as they are; any other depth is first converted to 24 bits
+  // (colours kept), as no library format reads those rows.
+  void EncapsulateTBitmap(TBitmap* bitmap, bool freeFirst);
+  void SyncFromTBitmap();
+  void BuildRowTable();
+  void FreeRowTable() { FRowTable.clear(); }
+  void UpdateTBitmapPalette();
+  void CopyPaletteFromTBitmap(TBitmap* bitmap, int n);
+  void UpdateTBitmapOrientation();
+
   // Lays the bitmap over a caller's buffer of height x row length bytes.
   void EncapsulateMemory(void* buffer, int width, int height, TIEBitmapFormat format, bool topDown,
                          bool freeFirst);
@@ -194,6 +212,9 @@ private:
   bool AllocateMemory(int64_t size);
   bool AllocateSegments();
   bool AllocateFileStore(int64_t size);
+  bool AllocateFrameworkBitmap();
+  bool AssignIntoFrameworkBitmap(TIEBitmap& source);
+  void TakeGeometryFromTBitmap();
   void FreeSegments();
   void FreeMemoryBlock();
   void FreeFrameworkBitmap();
@@ -208,7 +229,8 @@ private:
   uint8_t* FMemoryBase = nullptr;
   void* FMemoryBlock = nullptr;
   uint8_t FMemoryBlockKind = 0;  // the allocator that gave FMemoryBlock
-  TBitmap* FFrameworkBitmap = nullptr;
+  TBitmap* FFrameworkBitmap = nullptr;           // ours (FOwnedTBitmap) or the caller's
+  std::unique_ptr<TBitmap> FOwnedTBitmap;
   std::vector<uint8_t*> FRowTable;
   std::vector<uint8_t*> FAcquiredWindows;
   std::vector<int> FAcquiredRows;
@@ -252,5 +274,11 @@ std::unique_ptr<TIEBitmap> AttachAlphaChannel(TIEBitmap& bitmap, std::unique_ptr
 // ie8p: every palette entry grey; ie24RGB, ieRGB48, ie32RGB: every pixel grey;
 // every other format counts as grey.
 bool IsGrayBitmap(TIEBitmap& bitmap);
+// A 256-entry grey colour table (entry i = grey i) for an 8-bit framework bitmap.
+void SetGrayColorTable(TBitmap& bitmap);
+bool HasGrayColorTable(TBitmap& bitmap);
+// Colour table of a pf8bit bitmap into the palette of an ie8p bitmap.
+void CopyColorTableToBitmap(TBitmap& bitmap, TIEBitmap& target);
+
 // Smallest and largest sample into RangeMin / RangeMax (ie8g, ie24RGB, ie16g, ie32f).
 void ComputeValueRange(TIEBitmap& bitmap);

@@ -8,11 +8,18 @@
 
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_memory.h"
+#include "platform/graphics/graphics_bitmap.h"
 
 namespace {
 
 constexpr TIEBitmapFormat kAllFormats[] = {ie1g,    ie8p,  ie8g,   ie16g,    ie24RGB, ie32f,
                                            ieCMYK,  ieRGB48, ieCIELab, ie32RGB};
+
+// The formats a framework bitmap can hold.
+constexpr TIEBitmapFormat kFrameworkFormats[] = {ie1g, ie8p, ie8g, ie24RGB, ie32RGB};
+bool FrameworkHolds(TIEBitmapFormat f) {
+  return f == ie1g || f == ie8p || f == ie8g || f == ie24RGB || f == ie32RGB;
+}
 
 // A bitmap pinned to a location: a huge limit keeps it in memory, 0 sends it to
 // a temporary file.
@@ -85,8 +92,9 @@ TEST_P(IEBitmapFormatLocation, RowsRoundTripAndCopy) {
   WritePattern(*b, 5);
   EXPECT_TRUE(HasPattern(*b, 5));
 
-  // Copies into both locations keep every byte.
-  for (TIEStorageLocation other : {ieMemory, ieFile}) {
+  // Copies into every location keep every byte.
+  for (TIEStorageLocation other : {ieMemory, ieFile, ieTBitmap}) {
+    if (other == ieTBitmap && !FrameworkHolds(format)) continue;
     auto c = MakeBitmap(other);
     c->Assign(b.get());
     EXPECT_EQ(c->Width(), 13);
@@ -97,7 +105,7 @@ TEST_P(IEBitmapFormatLocation, RowsRoundTripAndCopy) {
     d->CopyFromTIEBitmap(*b);
     EXPECT_TRUE(HasPattern(*d, 5));
   }
-  // Moving to the other location and back keeps the pixels.
+  // Moving to another location keeps the pixels.
   const TIEStorageLocation other = where == ieFile ? ieMemory : ieFile;
   b->SetMemoryLimit(other == ieFile ? 0 : INT64_MAX / 2);
   ASSERT_TRUE(b->SetLocation(other));
@@ -123,11 +131,15 @@ TEST_P(IEBitmapFormatLocation, FillSetsFullAndCheckFullAgrees) {
   b->Fill(colour ? 0x000000 : 0);
   EXPECT_FALSE(b->Full());
   EXPECT_FALSE(b->CheckFull());
-  if (format != ie32RGB && format != ieCMYK) EXPECT_TRUE(b->IsAllZero());
+  if (format != ie32RGB && format != ieCMYK) {
+    EXPECT_TRUE(b->IsAllZero());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFormats, IEBitmapFormatLocation,
                          ::testing::Combine(::testing::ValuesIn(kAllFormats), ::testing::Values(ieMemory, ieFile)));
+INSTANTIATE_TEST_SUITE_P(FrameworkFormats, IEBitmapFormatLocation,
+                         ::testing::Combine(::testing::ValuesIn(kFrameworkFormats), ::testing::Values(ieTBitmap)));
 
 // ---- filling: the bytes of one pixel per format ----
 
@@ -172,6 +184,14 @@ const FillCase kFillCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, IEBitmapFill,
                          ::testing::Combine(::testing::ValuesIn(kFillCases), ::testing::Values(ieMemory, ieFile)));
+const FillCase kFrameworkFillCases[] = {
+    {ie8g, 200, {200}, false},
+    {ie8p, 7.9, {7}, false},
+    {ie24RGB, 0x0000FF, {0, 0, 255}, false},
+    {ie24RGB, 0xFFFFFF, {255, 255, 255}, true},
+};
+INSTANTIATE_TEST_SUITE_P(FrameworkTable, IEBitmapFill,
+                         ::testing::Combine(::testing::ValuesIn(kFrameworkFillCases), ::testing::Values(ieTBitmap)));
 
 TEST(IEBitmapFillExtra, FloatAndBitFormats) {
   for (TIEStorageLocation where : {ieMemory, ieFile}) {
@@ -195,8 +215,8 @@ TEST(IEBitmapFillExtra, FloatAndBitFormats) {
 
 // The fourth byte of ie32RGB is not part of the colour: Fill keeps it, also
 // when rows come from a temporary file.
-TEST(IEBitmapFillExtra, Fill32RGBKeepsFourthByteInBothLocations) {
-  for (TIEStorageLocation where : {ieMemory, ieFile}) {
+TEST(IEBitmapFillExtra, Fill32RGBKeepsFourthByteInEveryLocation) {
+  for (TIEStorageLocation where : {ieMemory, ieFile, ieTBitmap}) {
     auto b = MakeBitmap(where);
     ASSERT_TRUE(b->Allocate(4, 3, ie32RGB));
     for (int y = 0; y < 3; ++y) {
@@ -491,4 +511,106 @@ TEST(IEBitmap, VirtualRowsComeFromTheCallback) {
   const uint8_t* row = b.ScanLine(2);
   EXPECT_EQ(row[3 * 3 + 2], 3);  // red of x = 3
   EXPECT_EQ(row[3 * 3 + 1], 2);  // green = y
+}
+
+// ---- the framework bitmap location ----
+
+TEST(IEBitmapFramework, FormatsItCannotHold) {
+  for (TIEBitmapFormat f : {ie32f, ieCMYK, ieRGB48, ieCIELab}) {
+    auto b = MakeBitmap(ieTBitmap);
+    EXPECT_FALSE(b->Allocate(4, 4, f));
+    EXPECT_TRUE(b->IsEmpty());
+  }
+  auto g = MakeBitmap(ieTBitmap);
+  ASSERT_TRUE(g->Allocate(4, 4, ie16g));
+  EXPECT_EQ(g->PixelFormat(), ie8g);
+  EXPECT_EQ(g->BitCount(), 8);
+}
+
+// Asking for the framework bitmap of a picture it cannot hold must not lose it.
+TEST(IEBitmapFramework, VclBitmapOfAFloatPictureKeepsThePicture) {
+  TIEBitmap b(5, 4, ie32f);
+  b.Fill(0.75);
+  EXPECT_EQ(b.VclBitmap(), nullptr);
+  EXPECT_EQ(b.Canvas(), nullptr);
+  EXPECT_EQ(b.Width(), 5);
+  EXPECT_EQ(b.PixelFormat(), ie32f);
+  EXPECT_EQ(b.GetPixelFloat(4, 3), 0.75f);
+}
+
+TEST(IEBitmapFramework, CanvasDrawingIsSeenThroughScanLine) {
+  TIEBitmap b(6, 5, ie24RGB);
+  b.Fill(0x000000);
+  b.SetAlpha(1, 1, 9);
+  TCanvas* c = b.Canvas();
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(b.Location(), ieTBitmap);
+  c->SetPixels(2, 3, TColorOf(0x0000FF));
+  EXPECT_EQ(b.GetPixelRGB(2, 3), MakeRGB(255, 0, 0));
+  EXPECT_EQ(b.GetPixelRGB(3, 3), MakeRGB(0, 0, 0));
+  EXPECT_EQ(b.GetAlpha(1, 1), 9);
+}
+
+// The framework bitmap grown through its own interface: the geometry follows,
+// and the alpha channel is resized with new pixels opaque.
+TEST(IEBitmapFramework, ResizedFrameworkBitmapGivesOpaqueNewAlpha) {
+  TIEBitmap b(4, 4, ie24RGB);
+  b.SetAlpha(0, 0, 0);
+  TBitmap* t = b.VclBitmap();
+  ASSERT_NE(t, nullptr);
+  t->SetSize(8, 6);
+  EXPECT_EQ(b.Width(), 8);
+  EXPECT_EQ(b.Height(), 6);
+  ASSERT_TRUE(b.HasAlphaChannel());
+  TIEBitmap* a = b.AlphaChannel();
+  EXPECT_EQ(a->Width(), 8);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(a->GetPixel8(x, y), 255) << x << "," << y;
+}
+
+// Every depth of a framework bitmap is readable once encapsulated.
+TEST(IEBitmapFramework, EncapsulatedBitmapsOfEveryDepth) {
+  struct Case {
+    TPixelFormat pf;
+    TIEBitmapFormat expected;
+  };
+  const Case cases[] = {{pf1bit, ie1g},   {pf4bit, ie24RGB},  {pf8bit, ie8p},   {pf15bit, ie24RGB},
+                        {pf16bit, ie24RGB}, {pf24bit, ie24RGB}, {pf32bit, ie32RGB}};
+  for (const auto& c : cases) {
+    TBitmap t;
+    t.SetPixelFormat(c.pf);
+    t.SetSize(5, 3);
+    t.Canvas()->SetPixels(1, 2, TColorOf(0xFFFFFF));
+    TIEBitmap b;
+    b.EncapsulateTBitmap(&t, true);
+    EXPECT_EQ(b.PixelFormat(), c.expected) << int(c.pf);
+    EXPECT_EQ(b.Location(), ieTBitmap);
+    EXPECT_EQ(b.Width(), 5);
+    if (c.expected == ie24RGB) {
+      EXPECT_EQ(b.GetPixelRGB(1, 2), MakeRGB(255, 255, 255)) << int(c.pf);
+    }
+    b.FreeImage(true);
+    EXPECT_EQ(t.GetWidth(), 5);  // the caller's bitmap stays the caller's
+  }
+}
+
+TEST(IEBitmapFramework, AssignWritesIntoTheEncapsulatedBitmap) {
+  TBitmap t;
+  t.SetPixelFormat(pf24bit);
+  t.SetSize(2, 2);
+  TIEBitmap b;
+  b.EncapsulateTBitmap(&t, true);
+  TIEBitmap src(3, 4, ie8p);
+  src.SetPaletteColor(1, MakeRGB(10, 20, 30));
+  src.Fill(1);
+  b.Assign(&src);
+  EXPECT_EQ(t.GetWidth(), 3);
+  EXPECT_EQ(t.GetHeight(), 4);
+  EXPECT_EQ(t.PixelFormat(), pf8bit);
+  EXPECT_EQ(t.Canvas()->Pixels(2, 3), TColorOf(0x1E140A));
+  // A float picture cannot go there: the bitmap stays as it was.
+  TIEBitmap f(2, 2, ie32f);
+  b.Assign(&f);
+  EXPECT_EQ(b.PixelFormat(), ie8p);
+  EXPECT_EQ(t.GetWidth(), 3);
 }

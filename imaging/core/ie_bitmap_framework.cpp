@@ -1,0 +1,250 @@
+// The framework-bitmap location of TIEBitmap: pixels kept in a TBitmap so that
+// code can draw on them with the framework's canvas.
+#include <cstring>
+
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_memory.h"
+#include "platform/graphics/gdi.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/rtl/exceptions.h"
+
+namespace {
+
+// The framework depth that holds a library format, pfCustom for none.
+TPixelFormat FrameworkFormatFor(TIEBitmapFormat f) {
+  switch (f) {
+    case ie1g: return pf1bit;
+    case ie8p:
+    case ie8g:
+    case ie16g: return pf8bit;  // ie16g lives there as ie8g
+    case ie24RGB: return pf24bit;
+    case ie32RGB: return pf32bit;
+    default: return pfCustom;
+  }
+}
+
+const char* RefusalText(TIEBitmapFormat f) {
+  switch (f) {
+    case ie32f:
+      return "ie32f pixel format not allowed when Location=ieTBitmap Please set TImageLibView.LegacyBitmap=false.";
+    case ieCMYK:
+      return "ieCMYK pixel format not allowed when Location=ieTBitmap Please set TImageLibView.LegacyBitmap=false.";
+    case ieRGB48:
+      return "ieRGB48 pixel format not allowed when Location=ieTBitmap Please set TImageLibView.LegacyBitmap=false.";
+    case ieCIELab:
+      return "ieCIELab pixel format not allowed when Location=ieTBitmap Please set TImageLibView.LegacyBitmap=false.";
+    default:
+      return "Pixel format not allowed when Location=ieTBitmap";
+  }
+}
+
+}  // namespace
+
+void SetGrayColorTable(TBitmap& bitmap) {
+  RGBQUAD table[256];
+  for (int i = 0; i < 256; ++i) table[i] = RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0};
+  SetDIBColorTable(bitmap.Canvas()->Handle(), 0, 256, table);
+}
+
+bool HasGrayColorTable(TBitmap& bitmap) {
+  const bmpcodec::DibView v = bitmap.View();
+  if (!v.colors || v.colorCount == 0) return false;
+  for (int i = 0; i < v.colorCount; ++i)
+    if (v.colors[i].rgbRed != i || v.colors[i].rgbGreen != i || v.colors[i].rgbBlue != i) return false;
+  return true;
+}
+
+void CopyColorTableToBitmap(TBitmap& bitmap, TIEBitmap& target) {
+  if (bitmap.PixelFormat() != pf8bit || target.PixelFormat() != ie8p) return;
+  const bmpcodec::DibView v = bitmap.View();
+  for (int i = 0; i < v.colorCount && i < target.PaletteLength(); ++i)
+    target.SetPaletteColor(i, MakeRGB(v.colors[i].rgbRed, v.colors[i].rgbGreen, v.colors[i].rgbBlue));
+}
+
+void TIEBitmap::FreeFrameworkBitmap() {
+  FOwnedTBitmap.reset();
+  FFrameworkBitmap = nullptr;
+}
+
+bool TIEBitmap::AllocateFrameworkBitmap() {
+  try {
+    const TPixelFormat pf = FrameworkFormatFor(FPixelFormat);
+    if (pf == pfCustom) throw EInvalidGraphic(RefusalText(FPixelFormat));
+    if (FPixelFormat == ie16g) {
+      FPixelFormat = ie8g;
+      FBitsPerPixel = 8;
+      FChannels = 1;
+    }
+    // Framework rows are always padded to 32 bits.
+    FRowLength = AlignedRowLength(FWidth, FBitsPerPixel, 32);
+    const int64_t physical = GetPhysicalMemory(false);
+    if (IEAllocationRefused(FRowLength * FHeight) || (physical > 0 && FRowLength * FHeight > physical))
+      return false;
+    if (!FFrameworkBitmap) {
+      FOwnedTBitmap = std::make_unique<TBitmap>();
+      FFrameworkBitmap = FOwnedTBitmap.get();
+    }
+    FFrameworkBitmap->SetPixelFormat(pf);
+    FFrameworkBitmap->SetSize(FWidth, FHeight);
+    if (FFrameworkBitmap->GetWidth() != FWidth || FFrameworkBitmap->GetHeight() != FHeight) return false;
+    if (FPixelFormat == ie8g) SetGrayColorTable(*FFrameworkBitmap);
+    BuildRowTable();
+    return true;
+  } catch (const std::exception&) {
+    if (!FBorrowedTBitmap) FreeFrameworkBitmap();
+    return false;
+  }
+}
+
+void TIEBitmap::BuildRowTable() {
+  FRowTable.clear();
+  if (!FFrameworkBitmap) return;
+  const int h = FFrameworkBitmap->GetHeight();
+  FRowTable.reserve(static_cast<size_t>(std::max(h, 0)));
+  for (int y = 0; y < h; ++y) FRowTable.push_back(static_cast<uint8_t*>(FFrameworkBitmap->ScanLine(y)));
+}
+
+void TIEBitmap::TakeGeometryFromTBitmap() {
+  TBitmap& b = *FFrameworkBitmap;
+  // Depths no library format reads are widened to 24 bits, colours kept.
+  TPixelFormat pf = b.PixelFormat();
+  if (!b.GetEmpty() && pf != pf1bit && pf != pf8bit && pf != pf24bit && pf != pf32bit) {
+    b.SetPixelFormat(pf24bit);
+    pf = pf24bit;
+  }
+  TIEBitmapFormat f = ie24RGB;
+  if (pf == pf1bit)
+    f = ie1g;
+  else if (pf == pf8bit)
+    f = (FIsAlphaChannel || HasGrayColorTable(b)) ? ie8g : ie8p;
+  else if (pf == pf32bit)
+    f = ie32RGB;
+  const int w = b.GetWidth(), h = b.GetHeight();
+  const bool sizeChanged = w != FWidth || h != FHeight;
+  if (sizeChanged || f != FPixelFormat) {
+    FWidth = w;
+    FHeight = h;
+    FPixelFormat = f;
+    FBitsPerPixel = IEBitsPerPixel(f);
+    FChannels = IEChannels(f);
+    FRowLength = AlignedRowLength(w, FBitsPerPixel, 32);
+    if (sizeChanged && FAlphaBitmap && (FAlphaBitmap->FWidth != w || FAlphaBitmap->FHeight != h)) {
+      // The canvas grew or shrank the picture: the channel follows, and pixels
+      // it did not have are opaque rather than whatever memory held.
+      if (FAlphaBitmap->Allocate(w, h, ie8g)) FAlphaBitmap->Fill(255);
+    }
+    BuildRowTable();
+  } else if (h > 0 && (FRowTable.empty() || b.ScanLine(0) != FRowTable[0])) {
+    BuildRowTable();
+  }
+  if (f == ie8p) {
+    if (FPaletteData.size() != 256) {
+      FPaletteData.assign(256, TRGB{});
+      FPaletteCount = 256;
+    }
+    const bmpcodec::DibView v = b.View();
+    for (int i = 0; i < v.colorCount && i < 256; ++i)
+      FPaletteData[static_cast<size_t>(i)] = MakeRGB(v.colors[i].rgbRed, v.colors[i].rgbGreen, v.colors[i].rgbBlue);
+  }
+}
+
+void TIEBitmap::SyncFromTBitmap() {
+  if (!FFrameworkBitmap) return;
+  TakeGeometryFromTBitmap();
+}
+
+void TIEBitmap::UpdateTBitmapPalette() {
+  if (FLocation != ieTBitmap || !FFrameworkBitmap || FPaletteCount < 1) return;
+  if (FFrameworkBitmap->PixelFormat() != pf8bit) return;
+  RGBQUAD table[256];
+  const int n = std::min(FPaletteCount, 256);
+  for (int i = 0; i < n; ++i) {
+    const TRGB& c = FPaletteData[static_cast<size_t>(i)];
+    table[i] = RGBQUAD{c.b, c.g, c.r, 0};
+  }
+  SetDIBColorTable(FFrameworkBitmap->Canvas()->Handle(), 0, static_cast<UINT>(n), table);
+}
+
+void TIEBitmap::CopyPaletteFromTBitmap(TBitmap* bitmap, int n) {
+  if (!bitmap) return;
+  if (FPaletteData.size() != 256) {
+    FPaletteData.assign(256, TRGB{});
+    FPaletteCount = 256;
+  }
+  const bmpcodec::DibView v = bitmap->View();
+  for (int i = 0; i < n && i < v.colorCount && i < 256; ++i)
+    FPaletteData[static_cast<size_t>(i)] = MakeRGB(v.colors[i].rgbRed, v.colors[i].rgbGreen, v.colors[i].rgbBlue);
+}
+
+void TIEBitmap::UpdateTBitmapOrientation() {
+  // Rows reach a framework bitmap through ScanLine, which already turns a
+  // top-down buffer the right way up: the framework bitmap itself is never
+  // top-down and needs no drawing transform.
+}
+
+TBitmap* TIEBitmap::VclBitmap() {
+  if (FLocation != ieTBitmap && !SetLocation(ieTBitmap)) return nullptr;
+  if (FLocation != ieTBitmap) return nullptr;
+  if (!FFrameworkBitmap) {
+    // An empty picture still gets a bitmap to draw on.
+    FOwnedTBitmap = std::make_unique<TBitmap>();
+    FFrameworkBitmap = FOwnedTBitmap.get();
+  }
+  UpdateTBitmapOrientation();
+  return FFrameworkBitmap;
+}
+
+TCanvas* TIEBitmap::Canvas() {
+  TBitmap* b = VclBitmap();
+  return b ? b->Canvas() : nullptr;
+}
+
+void TIEBitmap::EncapsulateTBitmap(TBitmap* bitmap, bool freeFirst) {
+  if (freeFirst) FreeImage(true);
+  if (!bitmap) return;
+  if (bitmap == FFrameworkBitmap && FLocation == ieTBitmap) {
+    SyncFromTBitmap();
+    return;
+  }
+  if (!freeFirst) FreeImage(false);
+  FFrameworkBitmap = bitmap;
+  FBorrowedTBitmap = true;
+  FLocation = ieTBitmap;
+  FCachedObject.reset();
+  FWidth = -1;  // forces the geometry to be taken
+  TakeGeometryFromTBitmap();
+  if (FPixelFormat == ie8p) CopyPaletteFromTBitmap(bitmap, 256);
+}
+
+bool TIEBitmap::AssignIntoFrameworkBitmap(TIEBitmap& source) {
+  if (source.IsEmpty()) return false;
+  const TPixelFormat pf = FrameworkFormatFor(source.FPixelFormat);
+  // ie16g would arrive as 8 bits with 16-bit rows: refused with the others.
+  if (pf == pfCustom || source.FPixelFormat == ie16g) return false;
+  FNeedsReallocation = true;
+  try {
+    FFrameworkBitmap->SetSize(1, 1);
+    FFrameworkBitmap->SetPixelFormat(pf);
+    FFrameworkBitmap->SetSize(source.FWidth, source.FHeight);
+    if (source.FPixelFormat == ie8g) SetGrayColorTable(*FFrameworkBitmap);
+  } catch (const std::exception&) {
+    return false;
+  }
+  FCachedObject.reset();
+  FWidth = -1;
+  TakeGeometryFromTBitmap();
+  FPixelFormat = source.FPixelFormat;  // ie8p and ie8g share a depth
+  CopyRowsFrom(source);
+  FFull = source.FFull;
+  if (!FIsAlphaChannel) {
+    if (source.HasAlphaChannel())
+      AlphaChannel()->Assign(source.FAlphaBitmap.get());
+    else
+      FAlphaBitmap.reset();
+  }
+  source.CopyPaletteTo(this);
+  FBWConversion = source.FBWConversion;
+  FNeedsReallocation = false;
+  return true;
+}
