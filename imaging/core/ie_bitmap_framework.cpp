@@ -1,6 +1,7 @@
 // The framework-bitmap location of TIEBitmap: pixels kept in a TBitmap so that
 // code can draw on them with the framework's canvas.
 #include <cstring>
+#include <vector>
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_helpers.h"
@@ -39,12 +40,24 @@ const char* RefusalText(TIEBitmapFormat f) {
   }
 }
 
+// A framework bitmap takes a colour table through a palette, which keeps its
+// own record of the table and the DIB section's table in step.
+void SetTBitmapColorTable(TBitmap& bitmap, const TRGB* colors, int n) {
+  std::vector<uint8_t> buf(sizeof(LOGPALETTE) + size_t(n) * sizeof(PALETTEENTRY));
+  auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
+  lp->palVersion = 0x300;
+  lp->palNumEntries = static_cast<WORD>(n);
+  for (int i = 0; i < n; ++i) lp->palPalEntry[i] = PALETTEENTRY{colors[i].r, colors[i].g, colors[i].b, 0};
+  HPALETTE palette = CreatePalette(lp);
+  if (palette) bitmap.SetPalette(palette);  // the bitmap owns it from here
+}
+
 }  // namespace
 
 void SetGrayColorTable(TBitmap& bitmap) {
-  RGBQUAD table[256];
-  for (int i = 0; i < 256; ++i) table[i] = RGBQUAD{uint8_t(i), uint8_t(i), uint8_t(i), 0};
-  SetDIBColorTable(bitmap.Canvas()->Handle(), 0, 256, table);
+  TRGB table[256];
+  for (int i = 0; i < 256; ++i) table[i] = MakeRGB(uint8_t(i), uint8_t(i), uint8_t(i));
+  SetTBitmapColorTable(bitmap, table, 256);
 }
 
 bool HasGrayColorTable(TBitmap& bitmap) {
@@ -157,13 +170,7 @@ void TIEBitmap::SyncFromTBitmap() {
 void TIEBitmap::UpdateTBitmapPalette() {
   if (FLocation != ieTBitmap || !FFrameworkBitmap || FPaletteCount < 1) return;
   if (FFrameworkBitmap->PixelFormat() != pf8bit) return;
-  RGBQUAD table[256];
-  const int n = std::min(FPaletteCount, 256);
-  for (int i = 0; i < n; ++i) {
-    const TRGB& c = FPaletteData[static_cast<size_t>(i)];
-    table[i] = RGBQUAD{c.b, c.g, c.r, 0};
-  }
-  SetDIBColorTable(FFrameworkBitmap->Canvas()->Handle(), 0, static_cast<UINT>(n), table);
+  SetTBitmapColorTable(*FFrameworkBitmap, FPaletteData.data(), std::min(FPaletteCount, 256));
 }
 
 void TIEBitmap::CopyPaletteFromTBitmap(TBitmap* bitmap, int n) {

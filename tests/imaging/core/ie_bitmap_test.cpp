@@ -10,6 +10,10 @@
 #include "imaging/core/ie_memory.h"
 #include "platform/graphics/graphics_bitmap.h"
 
+// Readable names in failure messages (the enums are bytes).
+void PrintTo(TIEBitmapFormat f, std::ostream* os) { *os << "format " << int(f); }
+void PrintTo(TIEStorageLocation l, std::ostream* os) { *os << "location " << int(l); }
+
 namespace {
 
 constexpr TIEBitmapFormat kAllFormats[] = {ie1g,    ie8p,  ie8g,   ie16g,    ie24RGB, ie32f,
