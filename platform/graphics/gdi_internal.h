@@ -4,6 +4,7 @@
 // record of drawing state, and handles are keys into one table.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -27,6 +28,10 @@ constexpr int kMaxDimension = 1 << 16;
 // ---------------------------------------------------------------------------
 // Pixel surfaces
 // ---------------------------------------------------------------------------
+struct FreeDeleter {
+  void operator()(uint8_t* p) const { std::free(p); }
+};
+
 struct Surface {
   int width = 0;
   int height = 0;
@@ -39,7 +44,9 @@ struct Surface {
   UINT colorsUsed = 0;            // entries of the table that the bitmap declared
   size_t stride = 0;
   uint8_t* bits = nullptr;
-  std::unique_ptr<uint8_t[]> storage;  // null when the bits belong to someone else
+  // Zeroed by calloc, so large untouched bitmaps (the screen) cost no page writes;
+  // null when the bits belong to someone else.
+  std::unique_ptr<uint8_t, FreeDeleter> storage;
 
   uint8_t* Row(int y) const {
     return bits + static_cast<size_t>(topDown ? y : height - 1 - y) * stride;
@@ -111,6 +118,16 @@ struct Span {
 };
 // Sorts spans and merges those that overlap or touch.
 void Normalise(std::vector<Span>& spans);
+// Spans of consecutive rows (row 0 first), as shapes are rasterised; kept flat
+// so that tall shapes cost no allocation per row.
+struct Rows {
+  size_t count = 0;
+  std::vector<std::pair<uint32_t, Span>> items;  // row index, span
+  void resize(size_t n) { count = n; }
+  size_t size() const { return count; }
+  void Add(size_t row, Span s) { items.push_back({static_cast<uint32_t>(row), s}); }
+};
+
 struct Band {
   int y0;
   int y1;  // exclusive
@@ -122,7 +139,7 @@ public:
   Region() = default;
   static Region FromRect(int left, int top, int right, int bottom);
   // Rows starting at y, each a list of spans (sorted and disjoint afterwards).
-  static Region FromRows(int y, std::vector<std::vector<Span>> rows);
+  static Region FromRows(int y, Rows rows);
   static Region Combine(const Region& a, const Region& b, int mode);
 
   bool Empty() const { return FBands.empty(); }
@@ -140,20 +157,22 @@ public:
   void AppendBand(int y0, int y1, std::vector<Span> spans);
 
 private:
+  // Adds one row, extending the last band when it has the same spans.
+  void AppendRow(int y, const std::vector<Span>& spans);
   std::vector<Band> FBands;
 };
 
 // Rows of a shape clipped to [yMin, yMax): filled ellipse, round rectangle, polygon.
-std::vector<std::vector<Span>> EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax);
-std::vector<std::vector<Span>> RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
+Rows EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax);
+Rows RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
                                              int yMax);
 struct PointD {
   double x;
   double y;
 };
-std::vector<std::vector<Span>> PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode,
+Rows PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode,
                                             int yMin, int yMax, int& firstRow);
-std::vector<std::vector<Span>> PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
+Rows PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
                                            int yMin, int yMax, int& firstRow);
 
 // ---------------------------------------------------------------------------

@@ -12,11 +12,15 @@ namespace {
 
 // Shapes are rasterised only inside this range of rows, so a huge shape cannot
 // make a huge region.
-constexpr int kRowLimit = 1 << 17;
+constexpr int kRowLimit = 1 << 15;
 
 }  // namespace
 
 void Normalise(std::vector<Span>& spans) {
+  if (spans.size() <= 1) {
+    if (!spans.empty() && spans[0].x1 <= spans[0].x0) spans.clear();
+    return;
+  }
   std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.x0 < b.x0; });
   std::vector<Span> out;
   for (const Span& s : spans) {
@@ -81,15 +85,31 @@ Region Region::FromRect(int left, int top, int right, int bottom) {
   if (left > right) std::swap(left, right);
   if (top > bottom) std::swap(top, bottom);
   Region r;
-  r.AppendBand(top, bottom, {Span{left, right}});
+  if (left < right) r.AppendBand(top, bottom, {Span{left, right}});
   return r;
 }
 
-Region Region::FromRows(int y, std::vector<std::vector<Span>> rows) {
+void Region::AppendRow(int y, const std::vector<Span>& spans) {
+  if (spans.empty()) return;
+  if (!FBands.empty() && FBands.back().y1 == y && FBands.back().spans == spans) {
+    FBands.back().y1 = y + 1;
+    return;
+  }
+  FBands.push_back(Band{y, y + 1, spans});
+}
+
+Region Region::FromRows(int y, Rows rows) {
+  auto byRow = [](const auto& a, const auto& b) { return a.first < b.first; };
+  if (!std::is_sorted(rows.items.begin(), rows.items.end(), byRow))
+    std::stable_sort(rows.items.begin(), rows.items.end(), byRow);
   Region r;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    Normalise(rows[i]);
-    r.AppendBand(y + static_cast<int>(i), y + static_cast<int>(i) + 1, std::move(rows[i]));
+  std::vector<Span> spans;
+  for (size_t i = 0; i < rows.items.size();) {
+    uint32_t row = rows.items[i].first;
+    spans.clear();
+    for (; i < rows.items.size() && rows.items[i].first == row; ++i) spans.push_back(rows.items[i].second);
+    Normalise(spans);
+    r.AppendRow(y + static_cast<int>(row), spans);
   }
   return r;
 }
@@ -174,8 +194,8 @@ bool Region::operator==(const Region& other) const {
 
 // Pixels whose centres lie inside the shape belong to it; a shape covers the
 // box from left/top up to, not including, right/bottom.
-std::vector<std::vector<Span>> EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax) {
-  std::vector<std::vector<Span>> rows;
+Rows EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax) {
+  Rows rows;
   if (right <= left || bottom <= top) return rows;
   int y0 = std::max(top, yMin), y1 = std::min(bottom, yMax);
   if (y1 <= y0) return rows;
@@ -191,14 +211,14 @@ std::vector<std::vector<Span>> EllipseRows(int left, int top, int right, int bot
     int x1 = static_cast<int>(std::floor(cx + dx - 0.5)) + 1;
     x0 = std::max(x0, left);
     x1 = std::min(x1, right);
-    if (x1 > x0) rows[static_cast<size_t>(y - y0)].push_back({x0, x1});
+    if (x1 > x0) rows.Add(static_cast<size_t>(y - y0), {x0, x1});
   }
   return rows;
 }
 
-std::vector<std::vector<Span>> RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
+Rows RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
                                              int yMax) {
-  std::vector<std::vector<Span>> rows;
+  Rows rows;
   if (right <= left || bottom <= top) return rows;
   int y0 = std::max(top, yMin), y1 = std::min(bottom, yMax);
   if (y1 <= y0) return rows;
@@ -218,12 +238,12 @@ std::vector<std::vector<Span>> RoundRectRows(int left, int top, int right, int b
     int x1 = static_cast<int>(std::floor(right - inset - 0.5)) + 1;
     x0 = std::max(x0, left);
     x1 = std::min(x1, right);
-    if (x1 > x0) rows[static_cast<size_t>(y - y0)].push_back({x0, x1});
+    if (x1 > x0) rows.Add(static_cast<size_t>(y - y0), {x0, x1});
   }
   return rows;
 }
 
-std::vector<std::vector<Span>> PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
+Rows PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
                                            int yMin, int yMax, int& firstRow) {
   std::vector<std::vector<PointD>> converted;
   for (const auto& poly : polygons) {
@@ -233,9 +253,9 @@ std::vector<std::vector<Span>> PolygonRows(const std::vector<std::vector<POINT>>
   return PolygonRowsD(converted, fillMode, yMin, yMax, firstRow);
 }
 
-std::vector<std::vector<Span>> PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode,
+Rows PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode,
                                             int yMin, int yMax, int& firstRow) {
-  std::vector<std::vector<Span>> rows;
+  Rows rows;
   double top = HUGE_VAL, bottom = -HUGE_VAL;
   for (const auto& poly : polygons)
     for (const PointD& p : poly) {
@@ -270,7 +290,6 @@ std::vector<std::vector<Span>> PolygonRowsD(const std::vector<std::vector<PointD
     for (const Edge& e : edges)
       if (yc >= e.y0 && yc < e.y1) xs.push_back({e.x0 + (yc - e.y0) * (e.x1 - e.x0) / (e.y1 - e.y0), e.dir});
     std::sort(xs.begin(), xs.end());
-    auto& row = rows[static_cast<size_t>(y - y0)];
     int winding = 0;
     for (size_t i = 0; i + 1 < xs.size(); ++i) {
       winding += fillMode == WINDING ? xs[i].second : 1;
@@ -279,7 +298,7 @@ std::vector<std::vector<Span>> PolygonRowsD(const std::vector<std::vector<PointD
       double a = std::clamp(xs[i].first, -1e9, 1e9), b = std::clamp(xs[i + 1].first, -1e9, 1e9);
       int x0 = static_cast<int>(std::ceil(a - 0.5));
       int x1 = static_cast<int>(std::ceil(b - 0.5));
-      if (x1 > x0) row.push_back({x0, x1});
+      if (x1 > x0) rows.Add(static_cast<size_t>(y - y0), {x0, x1});
     }
   }
   return rows;

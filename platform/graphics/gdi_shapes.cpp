@@ -248,11 +248,12 @@ BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf,
   return TRUE;
 }
 
-std::vector<std::vector<Span>> RectRows(int l, int t, int r, int b, int yMin, int yMax) {
-  std::vector<std::vector<Span>> rows;
+Rows RectRows(int l, int t, int r, int b, int yMin, int yMax) {
+  Rows rows;
   int y0 = std::max(t, yMin), y1 = std::min(b, yMax);
   if (r <= l || y1 <= y0) return rows;
-  rows.assign(static_cast<size_t>(y1 - y0), std::vector<Span>{{l, r}});
+  rows.resize(static_cast<size_t>(y1 - y0));
+  for (int y = y0; y < y1; ++y) rows.Add(static_cast<size_t>(y - y0), {l, r});
   return rows;
 }
 
@@ -269,7 +270,7 @@ bool InSweep(double start, double end, double a) {
 }
 
 Region AngularPart(const Region& r, double cx, double cy, double start, double end) {
-  std::vector<std::vector<Span>> rows;
+  Rows rows;
   if (r.Empty()) return Region();
   RECT bounds = r.Bounds();
   rows.resize(static_cast<size_t>(bounds.bottom - bounds.top));
@@ -278,7 +279,7 @@ Region AngularPart(const Region& r, double cx, double cy, double start, double e
       for (const Span& sp : b.spans)
         for (int x = sp.x0; x < sp.x1; ++x)
           if (InSweep(start, end, AngleOf(cx, cy, x + 0.5, y + 0.5)))
-            rows[static_cast<size_t>(y - bounds.top)].push_back({x, x + 1});
+            rows.Add(static_cast<size_t>(y - bounds.top), {x, x + 1});
   return Region::FromRows(bounds.top, std::move(rows));
 }
 

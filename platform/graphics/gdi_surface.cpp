@@ -71,7 +71,7 @@ bool AllocateSurface(Surface& s, int width, int height, int bitCount) {
   s.bitCount = bitCount;
   s.compression = BI_RGB;
   s.stride = static_cast<size_t>(stride);
-  s.storage.reset(new (std::nothrow) uint8_t[static_cast<size_t>(stride * height)]());
+  s.storage.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(stride * height), 1)));
   if (!s.storage) return false;
   s.bits = s.storage.get();
   SetDefaultMasks(s);
