@@ -1,0 +1,332 @@
+#include "platform/win/resources.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "platform/rtl/paths.h"
+#include "platform/win/system_info.h"
+
+const HINSTANCE HInstance = reinterpret_cast<HINSTANCE>(uintptr_t{0x00400000});
+
+namespace {
+
+// The pseudo module of the system library whose entry points callers look up.
+const HMODULE kKernel32 = reinterpret_cast<HMODULE>(uintptr_t{0x7C800000});
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+struct TModules {
+  std::mutex Lock;
+  TResourceTable Program;
+  std::map<uintptr_t, std::unique_ptr<TModuleResources>> Loaded;
+  // The entries handed out as HRSRC per module, so that a stray pointer is refused.
+  std::map<uintptr_t, std::set<const TResourceEntry*>> Issued;
+  uintptr_t NextHandle = 0x10000000;
+  TDataFileLoader Loader;
+};
+
+// Built on first use: the registrars of linked-in resources run before main, in
+// an order the linker chooses.
+TModules& Modules() {
+  static TModules modules;
+  return modules;
+}
+
+bool IsProgram(HMODULE module) { return module == nullptr || module == HInstance; }
+
+// The resources of a module handle; call with the lock held.
+const TModuleResources* ModuleFor(TModules& m, HMODULE module) {
+  if (IsProgram(module)) return &m.Program;
+  auto it = m.Loaded.find(reinterpret_cast<uintptr_t>(module));
+  return it == m.Loaded.end() ? nullptr : it->second.get();
+}
+
+uintptr_t Key(HMODULE module) { return IsProgram(module) ? 0 : reinterpret_cast<uintptr_t>(module); }
+
+const TResourceEntry* IssuedEntry(TModules& m, HMODULE module, HRSRC resource) {
+  auto* entry = reinterpret_cast<const TResourceEntry*>(resource);
+  auto it = m.Issued.find(Key(module));
+  if (!entry || it == m.Issued.end() || !it->second.count(entry)) return nullptr;
+  return entry;
+}
+
+}  // namespace
+
+TResourceId TResourceId::From(const char* idOrName) {
+  if (IS_INTRESOURCE(idOrName)) return FromInteger(static_cast<WORD>(reinterpret_cast<uintptr_t>(idOrName)));
+  std::string text(idOrName);
+  // "#123" names the number 123, as the resource compiler writes it.
+  if (text.size() > 1 && text[0] == '#' && text.size() <= 6 &&
+      std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
+    unsigned long v = std::stoul(text.substr(1));
+    if (v <= 0xFFFF) return FromInteger(static_cast<WORD>(v));
+  }
+  TResourceId id;
+  id.Name = Upper(text);
+  return id;
+}
+
+TResourceId TResourceId::FromInteger(WORD value) {
+  TResourceId id;
+  id.IsInteger = true;
+  id.Id = value;
+  return id;
+}
+
+bool TResourceId::operator==(const TResourceId& other) const {
+  return IsInteger == other.IsInteger && (IsInteger ? Id == other.Id : Name == other.Name);
+}
+
+const TResourceEntry* TModuleResources::Find(const TResourceId& type, const TResourceId& name, WORD language) const {
+  for (const TResourceEntry* e : Entries())
+    if (e->Type == type && e->Name == name && (language == 0 || e->Language == language)) return e;
+  return nullptr;
+}
+
+void TResourceTable::Add(const TResourceId& type, const TResourceId& name, WORD language,
+                         std::vector<uint8_t> bytes) {
+  auto item = std::make_unique<TItem>();
+  item->Bytes = std::move(bytes);
+  item->Entry = TResourceEntry{type, name, language, item->Bytes.data(), static_cast<DWORD>(item->Bytes.size())};
+  FItems.push_back(std::move(item));
+}
+
+void TResourceTable::AddStatic(const TResourceId& type, const TResourceId& name, const uint8_t* data, DWORD size) {
+  auto item = std::make_unique<TItem>();
+  item->Entry = TResourceEntry{type, name, 0, data, size};
+  FItems.push_back(std::move(item));
+}
+
+std::vector<const TResourceEntry*> TResourceTable::Entries() const {
+  std::vector<const TResourceEntry*> out;
+  for (const auto& item : FItems) out.push_back(&item->Entry);
+  return out;
+}
+
+void RegisterProgramResource(const char* type, const char* name, const uint8_t* data, size_t size) {
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  TResourceId t = TResourceId::From(type);
+  TResourceId n = TResourceId::From(name);
+  if (m.Program.Find(t, n, 0)) return;
+  m.Program.AddStatic(t, n, data, static_cast<DWORD>(size));
+}
+
+HMODULE RegisterResourceModule(std::unique_ptr<TModuleResources> module) {
+  if (!module) return nullptr;
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  uintptr_t handle = m.NextHandle;
+  m.NextHandle += 0x10000;
+  m.Loaded[handle] = std::move(module);
+  return reinterpret_cast<HMODULE>(handle);
+}
+
+void SetDataFileLoader(TDataFileLoader loader) {
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  m.Loader = std::move(loader);
+}
+
+namespace {
+
+bool IsKernel32(const char* name) {
+  if (!name) return false;
+  std::string base = Upper(std::filesystem::path(NativePath(name)).filename().string());
+  return base == "KERNEL32.DLL" || base == "KERNEL32";
+}
+
+}  // namespace
+
+HMODULE LoadLibrary(const char* fileName) { return LoadLibraryEx(fileName, nullptr, 0); }
+
+HMODULE LoadLibraryEx(const char* fileName, HANDLE file, DWORD flags) {
+  if (!fileName || !*fileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (IsKernel32(fileName)) return kKernel32;
+  if (!(flags & LOAD_LIBRARY_AS_DATAFILE)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  std::string path = NativePath(fileName);
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+  }
+  TDataFileLoader loader;
+  {
+    TModules& m = Modules();
+    std::lock_guard<std::mutex> lock(m.Lock);
+    loader = m.Loader;
+  }
+  std::unique_ptr<TModuleResources> module;
+  try {
+    if (loader) module = loader(path);
+  } catch (...) {
+    module.reset();  // a reader that gives up on a file means the same as no module
+  }
+  if (!module) {
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return nullptr;
+  }
+  return RegisterResourceModule(std::move(module));
+}
+
+HMODULE GetModuleHandle(const char* moduleName) {
+  if (!moduleName) return HInstance;
+  if (IsKernel32(moduleName)) return kKernel32;
+  SetLastError(ERROR_MOD_NOT_FOUND);
+  return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* procName) {
+  if (module == kKernel32 && procName && !IS_INTRESOURCE(procName)) {
+    std::string name(procName);
+    if (name == "GetLogicalProcessorInformation")
+      return reinterpret_cast<FARPROC>(&GetLogicalProcessorInformation);
+    if (name == "GlobalMemoryStatusEx") return reinterpret_cast<FARPROC>(&GlobalMemoryStatusEx);
+    if (name == "GlobalMemoryStatus") return reinterpret_cast<FARPROC>(&GlobalMemoryStatus);
+  }
+  SetLastError(ERROR_PROC_NOT_FOUND);
+  return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module) {
+  if (module == kKernel32 || IsProgram(module)) return TRUE;
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  auto key = reinterpret_cast<uintptr_t>(module);
+  if (!m.Loaded.erase(key)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  m.Issued.erase(key);
+  return TRUE;
+}
+
+HRSRC FindResourceEx(HMODULE module, const char* type, const char* name, WORD language) {
+  if (!type || !name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  const TModuleResources* res = ModuleFor(m, module);
+  if (!res) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  TResourceId t = TResourceId::From(type);
+  TResourceId n = TResourceId::From(name);
+  const TResourceEntry* entry = res->Find(t, n, language);
+  if (!entry) {
+    auto entries = res->Entries();
+    bool typeKnown = std::any_of(entries.begin(), entries.end(), [&](const TResourceEntry* e) { return e->Type == t; });
+    SetLastError(typeKnown ? ERROR_RESOURCE_NAME_NOT_FOUND : ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return nullptr;
+  }
+  m.Issued[Key(module)].insert(entry);
+  return reinterpret_cast<HRSRC>(const_cast<TResourceEntry*>(entry));
+}
+
+HRSRC FindResource(HMODULE module, const char* name, const char* type) { return FindResourceEx(module, type, name, 0); }
+
+DWORD SizeofResource(HMODULE module, HRSRC resource) {
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  const TResourceEntry* entry = IssuedEntry(m, module, resource);
+  if (!entry) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return entry->Size;
+}
+
+HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  const TResourceEntry* entry = IssuedEntry(m, module, resource);
+  if (!entry) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  // As in 32-bit Windows, the handle of a loaded resource is its address.
+  static const uint8_t kEmpty = 0;
+  return const_cast<uint8_t*>(entry->Data ? entry->Data : &kEmpty);
+}
+
+LPVOID LockResource(HGLOBAL resData) { return resData; }
+
+BOOL FreeResource(HGLOBAL) { return FALSE; }
+
+BOOL EnumResourceNames(HMODULE module, const char* type, ENUMRESNAMEPROC callback, LONG_PTR param) {
+  if (!type || !callback) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::vector<TResourceId> names;
+  {
+    TModules& m = Modules();
+    std::lock_guard<std::mutex> lock(m.Lock);
+    const TModuleResources* res = ModuleFor(m, module);
+    if (!res) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    TResourceId t = TResourceId::From(type);
+    for (const TResourceEntry* e : res->Entries())
+      if (e->Type == t && std::find(names.begin(), names.end(), e->Name) == names.end()) names.push_back(e->Name);
+  }
+  if (names.empty()) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return FALSE;
+  }
+  // The callback runs without the lock, so it may find and load what it is given.
+  for (const auto& n : names) {
+    std::string text = n.Name;
+    char* arg = n.IsInteger ? const_cast<char*>(MAKEINTRESOURCE(n.Id)) : text.data();
+    if (!callback(module, type, arg, param)) {
+      SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+BOOL EnumResourceTypes(HMODULE module, ENUMRESTYPEPROC callback, LONG_PTR param) {
+  if (!callback) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::vector<TResourceId> types;
+  {
+    TModules& m = Modules();
+    std::lock_guard<std::mutex> lock(m.Lock);
+    const TModuleResources* res = ModuleFor(m, module);
+    if (!res) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    for (const TResourceEntry* e : res->Entries())
+      if (std::find(types.begin(), types.end(), e->Type) == types.end()) types.push_back(e->Type);
+  }
+  for (const auto& t : types) {
+    std::string text = t.Name;
+    char* arg = t.IsInteger ? const_cast<char*>(MAKEINTRESOURCE(t.Id)) : text.data();
+    if (!callback(module, arg, param)) {
+      SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
