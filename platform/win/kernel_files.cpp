@@ -17,7 +17,7 @@ namespace {
 
 constexpr uint64_t kAllocationGranularity = 0x10000;
 
-enum class TKind { File, Mapping };
+enum class TKind { File, Mapping, Placeholder };
 
 struct TKernelObject {
   TKind Kind = TKind::File;
@@ -340,8 +340,20 @@ BOOL CloseHandle(HANDLE object) {
   std::lock_guard<std::mutex> lock(gLock);
   auto it = gObjects.find(reinterpret_cast<uintptr_t>(object));
   if (it == gObjects.end()) return Fail(ERROR_INVALID_HANDLE);
-  ::close(it->second.Fd);
+  if (it->second.Fd >= 0) ::close(it->second.Fd);
   if (!it->second.DeleteOnClose.empty()) ::unlink(it->second.DeleteOnClose.c_str());
   gObjects.erase(it);
   return TRUE;
+}
+
+HANDLE NewPlaceholderHandle() {
+  std::lock_guard<std::mutex> lock(gLock);
+  TKernelObject obj;
+  obj.Kind = TKind::Placeholder;
+  return AddObject(std::move(obj));
+}
+
+bool IsPlaceholderHandle(HANDLE object) {
+  std::lock_guard<std::mutex> lock(gLock);
+  return FindObject(object, TKind::Placeholder) != nullptr;
 }

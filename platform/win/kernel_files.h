@@ -74,5 +74,11 @@ inline HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWO
 // The offset must be a multiple of 64 KB; 0 bytes maps to the end of the mapping.
 LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
-// Closes a file or mapping handle; a file made with FILE_FLAG_DELETE_ON_CLOSE goes.
+// Closes a file, mapping or token handle; a file made with
+// FILE_FLAG_DELETE_ON_CLOSE goes.
 BOOL CloseHandle(HANDLE object);
+
+// A kernel handle with nothing behind it, for the objects this model only
+// pretends to have (access tokens); CloseHandle releases it.
+HANDLE NewPlaceholderHandle();
+bool IsPlaceholderHandle(HANDLE object);
