@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -69,6 +72,50 @@ bool Fail(DWORD error) {
   return false;
 }
 
+constexpr const char* kAttributeName = "user.quorvane.attributes";
+constexpr DWORD kStoredAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY;
+// Where the file system keeps no extended attributes, for this run only.
+std::mutex gAttributeLock;
+std::map<std::string, DWORD> gAttributeFallback;
+
+bool ReadStoredAttributes(const std::string& path, DWORD& attributes) {
+  char buf[16] = {};
+  ssize_t n = ::getxattr(path.c_str(), kAttributeName, buf, sizeof buf - 1);
+  if (n > 0) {
+    attributes = static_cast<DWORD>(std::strtoul(buf, nullptr, 10)) & kStoredAttributes;
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(gAttributeLock);
+  auto it = gAttributeFallback.find(path);
+  if (it == gAttributeFallback.end()) return false;
+  attributes = it->second;
+  return true;
+}
+
+bool WriteStoredAttributes(const std::string& path, DWORD attributes) {
+  std::string text = std::to_string(attributes & kStoredAttributes);
+  if (::setxattr(path.c_str(), kAttributeName, text.data(), text.size(), 0) == 0) return true;
+  if (errno != ENOTSUP) return false;
+  std::lock_guard<std::mutex> lock(gAttributeLock);
+  gAttributeFallback[path] = attributes & kStoredAttributes;
+  return true;
+}
+
+DWORD AttributesOf(const std::string& path, const struct stat& st) {
+  DWORD stored = FILE_ATTRIBUTE_ARCHIVE;
+  bool known = ReadStoredAttributes(path, stored);
+  if (S_ISDIR(st.st_mode)) {
+    if (!known) stored = 0;
+    stored |= FILE_ATTRIBUTE_DIRECTORY;
+  } else if (!(st.st_mode & S_IWUSR)) {
+    stored |= FILE_ATTRIBUTE_READONLY;
+  } else {
+    stored &= ~FILE_ATTRIBUTE_READONLY;
+  }
+  return stored ? stored : FILE_ATTRIBUTE_NORMAL;
+}
+
 }  // namespace
 
 HANDLE CreateFile(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* security,
@@ -102,6 +149,11 @@ HANDLE CreateFile(const char* fileName, DWORD desiredAccess, DWORD shareMode, vo
     return INVALID_HANDLE_VALUE;
   }
   bool existed = std::filesystem::exists(path, ec);
+  struct stat st {};
+  if (existed && write && ::stat(path.c_str(), &st) == 0 && (AttributesOf(path, st) & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0644;
   int fd = ::open(path.c_str(), flags, mode);
   if (fd < 0) {
@@ -356,4 +408,59 @@ HANDLE NewPlaceholderHandle() {
 bool IsPlaceholderHandle(HANDLE object) {
   std::lock_guard<std::mutex> lock(gLock);
   return FindObject(object, TKind::Placeholder) != nullptr;
+}
+
+DWORD GetFileAttributes(const char* fileName) {
+  if (!fileName || !*fileName) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  std::string path = NativePath(fileName);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    SetLastError(ErrorFromErrno(errno, path));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return AttributesOf(path, st);
+}
+
+BOOL SetFileAttributes(const char* fileName, DWORD attributes) {
+  if (!fileName || !*fileName) return Fail(ERROR_PATH_NOT_FOUND);
+  std::string path = NativePath(fileName);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return Fail(ErrorFromErrno(errno, path));
+  // Folders keep read-only as a mark only: on Windows it does not stop files
+  // being made inside, and the shell reads it as "this folder is customised".
+  if (!S_ISDIR(st.st_mode)) {
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+    if (::chmod(path.c_str(), mode) != 0) return Fail(ERROR_ACCESS_DENIED);
+  }
+  if (!WriteStoredAttributes(path, attributes)) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+BOOL CopyFile(const char* existingFileName, const char* newFileName, BOOL failIfExists) {
+  if (!existingFileName || !newFileName) return Fail(ERROR_INVALID_PARAMETER);
+  DWORD sourceAttributes = GetFileAttributes(existingFileName);
+  if (sourceAttributes == INVALID_FILE_ATTRIBUTES) return FALSE;
+  if (sourceAttributes & FILE_ATTRIBUTE_DIRECTORY) return Fail(ERROR_ACCESS_DENIED);
+  DWORD targetAttributes = GetFileAttributes(newFileName);
+  if (targetAttributes != INVALID_FILE_ATTRIBUTES) {
+    if (failIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (targetAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return Fail(ERROR_ACCESS_DENIED);
+  }
+  std::string source = NativePath(existingFileName);
+  std::string target = NativePath(newFileName);
+  // Written beside the target and renamed over it, so a failed copy leaves the
+  // old target as it was.
+  std::string temp = target + ".copy-" + std::to_string(::getpid());
+  std::error_code ec;
+  std::filesystem::copy_file(source, temp, std::filesystem::copy_options::overwrite_existing, ec);
+  if (ec || std::rename(temp.c_str(), target.c_str()) != 0) {
+    int err = ec ? ec.value() : errno;
+    std::filesystem::remove(temp, ec);
+    return Fail(ErrorFromErrno(err, target));
+  }
+  return SetFileAttributes(newFileName, sourceAttributes);
 }

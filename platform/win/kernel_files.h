@@ -44,6 +44,26 @@ constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_INVALID_ADDRESS = 487;
 constexpr DWORD ERROR_MAPPED_ALIGNMENT = 1132;
 
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFFu;
+
+// File attributes. Read-only is the file's write permission (and stops CreateFile
+// from opening the file for writing, as on Windows, whoever runs the program);
+// hidden, system and archive are kept with the file in an extended attribute
+// (for this run only where the file system has none). A file never given
+// attributes reads as FILE_ATTRIBUTE_ARCHIVE, which Windows puts on new files.
+DWORD GetFileAttributes(const char* fileName);
+BOOL SetFileAttributes(const char* fileName, DWORD attributes);
+inline DWORD GetFileAttributesA(const char* fileName) { return GetFileAttributes(fileName); }
+inline BOOL SetFileAttributesA(const char* fileName, DWORD attributes) {
+  return SetFileAttributes(fileName, attributes);
+}
+// Copies contents and attributes; a read-only target is not replaced
+// (ERROR_ACCESS_DENIED), nor an existing one when failIfExists (ERROR_FILE_EXISTS).
+BOOL CopyFile(const char* existingFileName, const char* newFileName, BOOL failIfExists);
+inline BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists) {
+  return CopyFile(existingFileName, newFileName, failIfExists);
+}
+
 // INVALID_HANDLE_VALUE on failure, with ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
 // ERROR_FILE_EXISTS, ERROR_ACCESS_DENIED (also for a folder). CREATE_ALWAYS and
 // OPEN_ALWAYS on an existing file succeed with ERROR_ALREADY_EXISTS.

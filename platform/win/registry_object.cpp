@@ -148,6 +148,28 @@ void TRegistry::GetValueNames(std::vector<std::string>& names) {
   }
 }
 
+namespace {
+
+void Fill(TStrings* strings, const std::vector<std::string>& names) {
+  if (!strings) return;
+  strings->Clear();
+  for (const auto& name : names) strings->Add(name);
+}
+
+}  // namespace
+
+void TRegistry::GetKeyNames(TStrings* strings) {
+  std::vector<std::string> names;
+  GetKeyNames(names);
+  Fill(strings, names);
+}
+
+void TRegistry::GetValueNames(TStrings* strings) {
+  std::vector<std::string> names;
+  GetValueNames(names);
+  Fill(strings, names);
+}
+
 bool TRegistry::GetDataInfo(const std::string& name, TRegDataInfo& info) {
   info = TRegDataInfo();
   DWORD type = REG_NONE, size = 0;

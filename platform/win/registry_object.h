@@ -10,6 +10,7 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/object.h"
+#include "platform/rtl/strings.h"
 #include "platform/win/registry.h"
 
 enum TRegDataType : uint8_t { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
@@ -58,6 +59,9 @@ public:
   bool ValueExists(const std::string& name);
   bool HasSubKeys();
   bool GetKeyInfo(TRegKeyInfo& info);
+  // Clear the list and fill it, subkeys in their order, values in theirs.
+  void GetKeyNames(TStrings* strings);
+  void GetValueNames(TStrings* strings);
   void GetKeyNames(std::vector<std::string>& names);
   void GetValueNames(std::vector<std::string>& names);
 

@@ -176,3 +176,56 @@ TEST_F(KernelFiles, WritableAndMemoryBackedMappings) {
   CloseHandle(memory);
   EXPECT_EQ(CreateFileMapping(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 0, nullptr), nullptr);
 }
+
+// A folder customised by the shell: desktop.ini hidden and system, the folder
+// marked read-only, which must not stop files being made inside it.
+TEST_F(KernelFiles, AttributesOfFilesAndFolders) {
+  std::string ini = ModelFile("Photos/desktop.ini", {'[', ']'});
+  EXPECT_EQ(GetFileAttributes(ini.c_str()), FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(GetFileAttributes("C:\\Photos"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributes("C:\\Photos\\none.ini"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(GetFileAttributes("C:\\Nowhere\\none.ini"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+  ASSERT_TRUE(SetFileAttributes(ini.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesA(ini.c_str()), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(CreateFile(ini.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  HANDLE reader = OpenRead(ini);
+  EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+  CloseHandle(reader);
+  ASSERT_TRUE(SetFileAttributes(ini.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributes(ini.c_str()), FILE_ATTRIBUTE_NORMAL);
+  HANDLE writer = CreateFile(ini.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE);
+  CloseHandle(writer);
+
+  ASSERT_TRUE(SetFileAttributes("C:\\Photos", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributes("C:\\Photos"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
+  HANDLE inside = CreateFile("C:\\Photos\\icon.ico", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  EXPECT_NE(inside, INVALID_HANDLE_VALUE);
+  CloseHandle(inside);
+  EXPECT_FALSE(SetFileAttributes("C:\\Photos\\none.ini", FILE_ATTRIBUTE_HIDDEN));
+}
+
+TEST_F(KernelFiles, CopyFileKeepsAReadOnlyTargetAndCopiesAttributes) {
+  std::string source = ModelFile("src.ico", {1, 2, 3});
+  ASSERT_TRUE(SetFileAttributes(source.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(CopyFile(source.c_str(), "C:\\copy.ico", FALSE));
+  EXPECT_EQ(qvtest::ReadFileBytes(Root() + "/copy.ico"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(GetFileAttributes("C:\\copy.ico"), FILE_ATTRIBUTE_HIDDEN);
+  EXPECT_FALSE(CopyFileA(source.c_str(), "C:\\copy.ico", TRUE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_EXISTS);
+
+  std::string locked = ModelFile("locked.ico", {9});
+  ASSERT_TRUE(SetFileAttributes(locked.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(CopyFile(source.c_str(), locked.c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(qvtest::ReadFileBytes(Root() + "/locked.ico"), Bytes{9});
+  EXPECT_FALSE(CopyFile("C:\\missing.ico", "C:\\x.ico", FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  // The temporary copy never stays behind.
+  for (const auto& entry : std::filesystem::directory_iterator(Root()))
+    EXPECT_EQ(entry.path().filename().string().find(".copy-"), std::string::npos);
+}

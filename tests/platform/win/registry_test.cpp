@@ -438,6 +438,17 @@ TEST_F(Registry, TRegistryPathsAndTypedValues) {
   EXPECT_TRUE(reg.HasSubKeys());
   reg.GetKeyNames(names);
   EXPECT_NE(std::find(names.begin(), names.end(), "A"), names.end());
+  TStringList list;
+  list.Add("stale");
+  reg.GetKeyNames(&list);
+  EXPECT_EQ(list.Count(), static_cast<int>(names.size()));
+  EXPECT_NE(list.IndexOf("A"), -1);
+  EXPECT_EQ(list.IndexOf("stale"), -1);
+  ASSERT_TRUE(reg.OpenKey("A\\B", false));
+  reg.GetValueNames(&list);
+  ASSERT_EQ(list.Count(), 4);
+  EXPECT_EQ(list[0], "e");
+  EXPECT_EQ(list[3], "bin");
 }
 
 TEST_F(Registry, TRegistryReadOnlyAccessRefusesWrites) {
