@@ -1,6 +1,7 @@
 #include "platform/win/registry_object.h"
 
 #include <cstring>
+#include <functional>
 
 namespace {
 
@@ -128,24 +129,32 @@ bool TRegistry::HasSubKeys() {
   return GetKeyInfo(info) && info.NumSubKeys > 0;
 }
 
-void TRegistry::GetKeyNames(std::vector<std::string>& names) {
-  names.clear();
-  std::vector<char> buffer(256);
+namespace {
+
+// Names from an enumeration call until it reports no more (or fails).
+std::vector<std::string> EnumNames(size_t bufferSize, const std::function<LONG(DWORD, char*, DWORD*)>& enumerate) {
+  std::vector<std::string> names;
+  std::vector<char> buffer(bufferSize);
   for (DWORD i = 0;; ++i) {
     DWORD size = static_cast<DWORD>(buffer.size());
-    if (RegEnumKeyEx(BaseKey(), i, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (enumerate(i, buffer.data(), &size) != ERROR_SUCCESS) break;
     names.emplace_back(buffer.data(), size);
   }
+  return names;
+}
+
+}  // namespace
+
+void TRegistry::GetKeyNames(std::vector<std::string>& names) {
+  names = EnumNames(256, [&](DWORD i, char* name, DWORD* size) {
+    return RegEnumKeyEx(BaseKey(), i, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 void TRegistry::GetValueNames(std::vector<std::string>& names) {
-  names.clear();
-  std::vector<char> buffer(16384);
-  for (DWORD i = 0;; ++i) {
-    DWORD size = static_cast<DWORD>(buffer.size());
-    if (RegEnumValue(BaseKey(), i, buffer.data(), &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(buffer.data(), size);
-  }
+  names = EnumNames(16384, [&](DWORD i, char* name, DWORD* size) {
+    return RegEnumValue(BaseKey(), i, name, size, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 namespace {

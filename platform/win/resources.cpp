@@ -269,38 +269,55 @@ LPVOID LockResource(HGLOBAL resData) { return resData; }
 
 BOOL FreeResource(HGLOBAL) { return FALSE; }
 
-BOOL EnumResourceNames(HMODULE module, const char* type, ENUMRESNAMEPROC callback, LONG_PTR param) {
-  if (!type || !callback) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+namespace {
+
+// The distinct types (no type given) or the distinct names of one type that a
+// module holds, in the module's order. False, with the error set, for an unknown module.
+bool CollectIds(HMODULE module, const TResourceId* type, std::vector<TResourceId>& ids) {
+  TModules& m = Modules();
+  std::lock_guard<std::mutex> lock(m.Lock);
+  const TModuleResources* res = ModuleFor(m, module);
+  if (!res) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
   }
-  std::vector<TResourceId> names;
-  {
-    TModules& m = Modules();
-    std::lock_guard<std::mutex> lock(m.Lock);
-    const TModuleResources* res = ModuleFor(m, module);
-    if (!res) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    TResourceId t = TResourceId::From(type);
-    for (const TResourceEntry* e : res->Entries())
-      if (e->Type == t && std::find(names.begin(), names.end(), e->Name) == names.end()) names.push_back(e->Name);
+  for (const TResourceEntry* e : res->Entries()) {
+    if (type && !(e->Type == *type)) continue;
+    const TResourceId& id = type ? e->Name : e->Type;
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
   }
-  if (names.empty()) {
-    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
-    return FALSE;
-  }
-  // The callback runs without the lock, so it may find and load what it is given.
-  for (const auto& n : names) {
-    std::string text = n.Name;
-    char* arg = n.IsInteger ? const_cast<char*>(MAKEINTRESOURCE(n.Id)) : text.data();
-    if (!callback(module, type, arg, param)) {
+  return true;
+}
+
+// Hands each id to the callback in its pointer form. Runs without the lock, so
+// the callback may find and load what it is given.
+BOOL WalkIds(const std::vector<TResourceId>& ids, const std::function<BOOL(char*)>& callback) {
+  for (const auto& id : ids) {
+    std::string text = id.Name;
+    char* arg = id.IsInteger ? const_cast<char*>(MAKEINTRESOURCE(id.Id)) : text.data();
+    if (!callback(arg)) {
       SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
       return FALSE;
     }
   }
   return TRUE;
+}
+
+}  // namespace
+
+BOOL EnumResourceNames(HMODULE module, const char* type, ENUMRESNAMEPROC callback, LONG_PTR param) {
+  if (!type || !callback) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  TResourceId t = TResourceId::From(type);
+  std::vector<TResourceId> names;
+  if (!CollectIds(module, &t, names)) return FALSE;
+  if (names.empty()) {
+    SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+    return FALSE;
+  }
+  return WalkIds(names, [&](char* name) { return callback(module, type, name, param); });
 }
 
 BOOL EnumResourceTypes(HMODULE module, ENUMRESTYPEPROC callback, LONG_PTR param) {
@@ -309,24 +326,6 @@ BOOL EnumResourceTypes(HMODULE module, ENUMRESTYPEPROC callback, LONG_PTR param)
     return FALSE;
   }
   std::vector<TResourceId> types;
-  {
-    TModules& m = Modules();
-    std::lock_guard<std::mutex> lock(m.Lock);
-    const TModuleResources* res = ModuleFor(m, module);
-    if (!res) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    for (const TResourceEntry* e : res->Entries())
-      if (std::find(types.begin(), types.end(), e->Type) == types.end()) types.push_back(e->Type);
-  }
-  for (const auto& t : types) {
-    std::string text = t.Name;
-    char* arg = t.IsInteger ? const_cast<char*>(MAKEINTRESOURCE(t.Id)) : text.data();
-    if (!callback(module, arg, param)) {
-      SetLastError(ERROR_RESOURCE_ENUM_USER_STOP);
-      return FALSE;
-    }
-  }
-  return TRUE;
+  if (!CollectIds(module, nullptr, types)) return FALSE;
+  return WalkIds(types, [&](char* t) { return callback(module, t, param); });
 }

@@ -88,8 +88,9 @@ private:
   std::vector<std::unique_ptr<TItem>> FItems;
 };
 
-// Called by the code that qv_embed_resource generates, before main runs. A
-// second resource of the same type and name is ignored.
+// Called by the code that qv_embed_resource generates, before main runs (so
+// look-ups belong in main or later, not in other static initialisers). A second
+// resource of the same type and name is ignored.
 void RegisterProgramResource(const char* type, const char* name, const uint8_t* data, size_t size);
 struct TProgramResourceRegistrar {
   TProgramResourceRegistrar(const char* type, const char* name, const uint8_t* data, size_t size) {

@@ -460,3 +460,33 @@ TEST_F(Registry, TRegistryReadOnlyAccessRefusesWrites) {
   EXPECT_THROW(reg.WriteString("v", "x"), ERegistryException);
   EXPECT_THROW(reg.CreateKey("Sub"), ERegistryException);
 }
+
+// Whatever the file holds, reading it ends without a crash and what it returns
+// can be written out and read back to the same tree.
+TEST(RegFile, HostileStoresNeverCrash) {
+  std::vector<std::string> inputs = {
+      "Windows Registry Editor Version 5.00\n[HKCU\\a\n\"x\"=hex(ffffffff):01\n",
+      "Windows Registry Editor Version 5.00\n[HKCU]\n@=hex(2):41\n\"\"=\"\"\n[]\n[-]\n[-HKCU]\n",
+      "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=hex:\\\n",
+      "REGEDIT4\n[HKEY_USERS\\.DEFAULT]\n\"a\"=hex(7):61,00,00\n\"b\"=dword:\n",
+      std::string("\xFF\xFE", 2) + std::string(7, '\0'),
+  };
+  uint32_t seed = 12345;
+  for (int n = 0; n < 200; ++n) {
+    std::string text = "Windows Registry Editor Version 5.00\n";
+    const char alphabet[] = "[]\\\"=@-:,hexdword()0123456789abKCU \n";
+    for (int i = 0; i < 120; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      text += alphabet[(seed >> 16) % (sizeof alphabet - 1)];
+    }
+    inputs.push_back(text);
+  }
+  for (const auto& input : inputs) {
+    TRegStoreTree tree;
+    ParseRegExport(input, tree);
+    std::string out = FormatRegExport(tree);
+    TRegStoreTree again;
+    ASSERT_TRUE(ParseRegExport(out, again));
+    EXPECT_EQ(FormatRegExport(again), out);
+  }
+}

@@ -68,6 +68,10 @@ BOOL CollectNames(HMODULE, const char*, char* name, LONG_PTR param) {
   out->push_back(IS_INTRESOURCE(name) ? "#" + std::to_string(reinterpret_cast<uintptr_t>(name)) : std::string(name));
   return out->size() < 2;  // stops after two
 }
+BOOL CollectTypes(HMODULE, char* type, LONG_PTR param) {
+  reinterpret_cast<std::vector<uintptr_t>*>(param)->push_back(reinterpret_cast<uintptr_t>(type));
+  return TRUE;
+}
 }  // namespace
 
 TEST(Resources, ModulesEnumerateAndGoAwayWithFreeLibrary) {
@@ -88,6 +92,9 @@ TEST(Resources, ModulesEnumerateAndGoAwayWithFreeLibrary) {
   EXPECT_FALSE(EnumResourceNames(module, RT_CURSOR, CollectNames, reinterpret_cast<LONG_PTR>(&names)));
   EXPECT_EQ(GetLastError(), ERROR_RESOURCE_TYPE_NOT_FOUND);
 
+  std::vector<uintptr_t> types;
+  EXPECT_TRUE(EnumResourceTypes(module, CollectTypes, reinterpret_cast<LONG_PTR>(&types)));
+  EXPECT_EQ(types, (std::vector<uintptr_t>{14, 3}));
   EXPECT_EQ(ResourceBytes(module, "mainicon", RT_GROUP_ICON), (Bytes{1, 2}));
   EXPECT_EQ(FindResourceEx(module, RT_ICON, MAKEINTRESOURCE(1), 1033), nullptr);  // other language
   HRSRC icon = FindResourceEx(module, RT_ICON, MAKEINTRESOURCE(1), 1031);
