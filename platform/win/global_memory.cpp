@@ -155,3 +155,8 @@ void FreeClipboardOwnedBlock(HGLOBAL mem) {
   std::lock_guard<std::mutex> lock(gLock);
   Release(mem);
 }
+
+BOOL IsBadStringPtr(const char* text, UINT_PTR maxLength) {
+  if (maxLength == 0) return FALSE;  // nothing to read
+  return (!text || IS_INTRESOURCE(text)) ? TRUE : FALSE;
+}

@@ -39,3 +39,9 @@ size_t GlobalBlockCount();
 bool IsGlobalBlock(HGLOBAL mem);
 void SetGlobalBlockOwnedByClipboard(HGLOBAL mem, bool owned);
 void FreeClipboardOwnedBlock(HGLOBAL mem);
+
+// Whether a text pointer cannot be read. Memory is not probed here: null and the
+// integer identifiers that travel in pointers (below 0x10000) are refused, any
+// other pointer is taken as readable.
+BOOL IsBadStringPtr(const char* text, UINT_PTR maxLength);
+inline BOOL IsBadStringPtrA(const char* text, UINT_PTR maxLength) { return IsBadStringPtr(text, maxLength); }

@@ -4,6 +4,8 @@
 
 #include "model_root.h"
 #include "platform/win/desktop_settings.h"
+#include "platform/win/global_memory.h"
+#include "platform/win/internet.h"
 #include "platform/win/kernel_files.h"
 #include "platform/win/resources.h"
 #include "platform/win/shell.h"
@@ -162,4 +164,26 @@ TEST(DesktopSettings, RestartIsRecordedWithTheShutdownPrivilege) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].Flags, 6u);
   ClearExitWindowsLog();
+}
+
+TEST(Internet, ConnectionFollowsTheModelAndHandlesClose) {
+  SetInternetModel(imOffline);
+  DWORD flags = 0;
+  EXPECT_FALSE(InternetGetConnectedState(&flags, 0));
+  EXPECT_EQ(flags, INTERNET_CONNECTION_OFFLINE);
+  EXPECT_EQ(InternetOpenA("Mozilla/5.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0), nullptr);
+  SetInternetModel(imConnected);
+  EXPECT_TRUE(InternetGetConnectedState(&flags, 0));
+  EXPECT_EQ(flags, INTERNET_CONNECTION_LAN);
+  HINTERNET h = InternetOpen("Mozilla/5.0", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(InternetCloseHandle(h));
+  EXPECT_FALSE(InternetCloseHandle(h));
+  SetInternetModel(imMachine);
+}
+
+TEST(MemoryProbe, IntegerIdentifiersAreBadStringPointers) {
+  EXPECT_TRUE(IsBadStringPtrA(MAKEINTRESOURCE(137), 63));
+  EXPECT_TRUE(IsBadStringPtr(nullptr, 63));
+  EXPECT_FALSE(IsBadStringPtr("MAINICON", 63));
 }
