@@ -62,7 +62,9 @@ HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) {
 HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags) {
   std::lock_guard<std::mutex> lock(gLock);
   TBlock* b = Find(mem);
-  if (!b) {
+  // A block on the clipboard is the clipboard's; resizing it would pull it from
+  // under the clipboard's handle.
+  if (!b || b->ClipboardOwned) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }

@@ -20,7 +20,8 @@ constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
 // limited to what a 32-bit process could hold (below 2 GB).
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
 // Grows or shrinks a block (new bytes zeroed with GMEM_ZEROINIT); a fixed block
-// moves only when flags hold GMEM_MOVEABLE. Null on failure, the block unchanged.
+// moves only when flags hold GMEM_MOVEABLE. Null on failure, the block unchanged;
+// a block the clipboard owns is refused (ERROR_INVALID_HANDLE).
 HGLOBAL GlobalReAlloc(HGLOBAL mem, SIZE_T bytes, UINT flags);
 // The block's address (null for an unknown handle or an empty moveable block).
 LPVOID GlobalLock(HGLOBAL mem);

@@ -89,6 +89,8 @@ TEST_F(Clipboard, SetBlocksBelongToTheClipboard) {
   EXPECT_EQ(SetClipboardData(CF_DIB, first), first);
   EXPECT_EQ(GlobalFree(first), first);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(GlobalReAlloc(first, 100, GMEM_MOVEABLE), nullptr);
+  EXPECT_EQ(GlobalSize(first), 3u);
   EXPECT_EQ(Contents(GetClipboardData(CF_DIB)), (Bytes{1, 2, 3}));
 
   HGLOBAL second = Block({4});
