@@ -7,8 +7,10 @@
 #include <mutex>
 
 #include "platform/rtl/paths.h"
+#include "platform/win/global_memory.h"
 #include "platform/win/kernel_files.h"
 #include "platform/win/system_info.h"
+#include "platform/win/utf16_text.h"
 
 namespace {
 
@@ -159,4 +161,88 @@ DWORD_PTR SHGetFileInfo(const char* path, DWORD fileAttributes, SHFILEINFOA* inf
       info->hIcon = source->FileIcon(native, GetSystemMetrics((flags & SHGFI_SMALLICON) ? SM_CXSMICON : SM_CXICON));
   }
   return 1;
+}
+
+// ---- dropped files ----
+
+namespace {
+
+std::vector<HWND> gDropTargets;
+
+// The names in a drop block, read without going past its end.
+std::vector<std::string> DropNames(HDROP drop) {
+  std::vector<std::string> names;
+  HGLOBAL block = reinterpret_cast<HGLOBAL>(drop);
+  SIZE_T size = GlobalSize(block);
+  auto* p = static_cast<const uint8_t*>(GlobalLock(block));
+  if (!p) return names;
+  DROPFILES header{};
+  if (size >= sizeof header) {
+    std::memcpy(&header, p, sizeof header);
+    size_t pos = header.pFiles;
+    size_t unit = header.fWide ? 2 : 1;
+    auto isZero = [&](size_t at) { return p[at] == 0 && (unit == 1 || p[at + 1] == 0); };
+    while (pos >= sizeof header && pos + unit <= size && !isZero(pos)) {
+      size_t end = pos;
+      while (end + unit <= size && !isZero(end)) end += unit;
+      if (end + unit > size) break;  // a name without its terminator
+      names.push_back(header.fWide ? Utf16LEToUtf8(p + pos, end - pos)
+                                   : std::string(reinterpret_cast<const char*>(p + pos), end - pos));
+      pos = end + unit;
+    }
+  }
+  GlobalUnlock(block);
+  return names;
+}
+
+}  // namespace
+
+void DragAcceptFiles(HWND window, BOOL accept) {
+  std::lock_guard<std::mutex> lock(gLock);
+  gDropTargets.erase(std::remove(gDropTargets.begin(), gDropTargets.end(), window), gDropTargets.end());
+  if (accept) gDropTargets.push_back(window);
+}
+
+bool AcceptsDroppedFiles(HWND window) {
+  std::lock_guard<std::mutex> lock(gLock);
+  return std::find(gDropTargets.begin(), gDropTargets.end(), window) != gDropTargets.end();
+}
+
+UINT DragQueryFile(HDROP drop, UINT index, char* file, UINT size) {
+  std::vector<std::string> names = DropNames(drop);
+  if (index == 0xFFFFFFFFu) return static_cast<UINT>(names.size());
+  if (index >= names.size()) return 0;
+  const std::string& name = names[index];
+  if (!file) return static_cast<UINT>(name.size());
+  if (size == 0) return 0;
+  size_t n = std::min(name.size(), static_cast<size_t>(size - 1));
+  std::memcpy(file, name.data(), n);
+  file[n] = 0;
+  return static_cast<UINT>(n);
+}
+
+BOOL DragQueryPoint(HDROP drop, POINT* point) {
+  HGLOBAL block = reinterpret_cast<HGLOBAL>(drop);
+  if (!point || GlobalSize(block) < sizeof(DROPFILES)) return FALSE;
+  DROPFILES header{};
+  std::memcpy(&header, GlobalLock(block), sizeof header);
+  GlobalUnlock(block);
+  *point = header.pt;
+  return header.fNC ? FALSE : TRUE;
+}
+
+void DragFinish(HDROP drop) { GlobalFree(reinterpret_cast<HGLOBAL>(drop)); }
+
+HDROP MakeDropFiles(const std::vector<std::string>& files, POINT point, bool inClientArea) {
+  std::string list;
+  for (const auto& f : files) list += f + '\0';
+  list += '\0';
+  HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + list.size());
+  if (!block) return nullptr;
+  auto* p = static_cast<uint8_t*>(GlobalLock(block));
+  DROPFILES header{sizeof(DROPFILES), point, inClientArea ? FALSE : TRUE, FALSE};
+  std::memcpy(p, &header, sizeof header);
+  std::memcpy(p + sizeof header, list.data(), list.size());
+  GlobalUnlock(block);
+  return reinterpret_cast<HDROP>(block);
 }

@@ -92,3 +92,37 @@ inline DWORD_PTR SHGetFileInfoA(const char* path, DWORD fileAttributes, SHFILEIN
                                 UINT flags) {
   return SHGetFileInfo(path, fileAttributes, info, infoSize, flags);
 }
+
+// ---- dropped files ----
+
+QV_DECLARE_HANDLE(HDROP);
+
+// The header of a drop handle's block; the names follow at pFiles, each ended by
+// a terminator and the list by another, in UTF-16 when fWide.
+struct DROPFILES {
+  DWORD pFiles;
+  POINT pt;
+  BOOL fNC;
+  BOOL fWide;
+};
+static_assert(sizeof(DROPFILES) == 20);
+
+constexpr UINT WM_DROPFILES = 0x0233;
+
+// A window that takes dropped files; the desktop back end asks before it
+// delivers WM_DROPFILES.
+void DragAcceptFiles(HWND window, BOOL accept);
+bool AcceptsDroppedFiles(HWND window);
+// index 0xFFFFFFFF: the number of names. A null buffer: the length of the name
+// (without terminator). Otherwise copies at most size - 1 characters and a
+// terminator and returns the characters copied. A damaged block counts no names.
+UINT DragQueryFile(HDROP drop, UINT index, char* file, UINT size);
+inline UINT DragQueryFileA(HDROP drop, UINT index, char* file, UINT size) {
+  return DragQueryFile(drop, index, file, size);
+}
+// The drop point; TRUE when it was in the client area.
+BOOL DragQueryPoint(HDROP drop, POINT* point);
+void DragFinish(HDROP drop);
+// Builds the block of a drop (names as given, UTF-8), as the back end hands it
+// over with WM_DROPFILES; DragFinish frees it.
+HDROP MakeDropFiles(const std::vector<std::string>& files, POINT point, bool inClientArea = true);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "model_root.h"
@@ -25,6 +26,8 @@ protected:
     ModelRootTest::TearDown();
   }
 };
+
+using Bytes = std::vector<uint8_t>;
 
 intptr_t Code(HINSTANCE h) { return reinterpret_cast<intptr_t>(h); }
 
@@ -186,4 +189,58 @@ TEST(MemoryProbe, IntegerIdentifiersAreBadStringPointers) {
   EXPECT_TRUE(IsBadStringPtrA(MAKEINTRESOURCE(137), 63));
   EXPECT_TRUE(IsBadStringPtr(nullptr, 63));
   EXPECT_FALSE(IsBadStringPtr("MAINICON", 63));
+}
+
+TEST(DroppedFiles, NamesPointAndRelease) {
+  size_t baseline = GlobalBlockCount();
+  HWND window = reinterpret_cast<HWND>(uintptr_t{0x77});
+  DragAcceptFiles(window, TRUE);
+  EXPECT_TRUE(AcceptsDroppedFiles(window));
+  HDROP drop = MakeDropFiles({"C:\\pictures\\a.png", "/home/u/b.ico"}, POINT{10, 20});
+  EXPECT_EQ(DragQueryFile(drop, 0xFFFFFFFFu, nullptr, 0), 2u);
+  EXPECT_EQ(DragQueryFile(drop, 0, nullptr, 0), 17u);
+  char name[1025];
+  EXPECT_EQ(DragQueryFileA(drop, 1, name, sizeof name), 13u);
+  EXPECT_STREQ(name, "/home/u/b.ico");
+  EXPECT_EQ(DragQueryFile(drop, 0, name, 4), 3u);
+  EXPECT_STREQ(name, "C:\\");
+  EXPECT_EQ(DragQueryFile(drop, 2, name, sizeof name), 0u);
+  POINT pt{};
+  EXPECT_TRUE(DragQueryPoint(drop, &pt));
+  EXPECT_EQ(pt.x, 10);
+  EXPECT_EQ(pt.y, 20);
+  DragFinish(drop);
+  EXPECT_EQ(GlobalBlockCount(), baseline);
+  DragAcceptFiles(window, FALSE);
+  EXPECT_FALSE(AcceptsDroppedFiles(window));
+}
+
+// Blocks made elsewhere (the desktop hands over wide names) and damaged ones.
+TEST(DroppedFiles, WideAndDamagedBlocks) {
+  auto block = [](const Bytes& tail, DWORD offset, BOOL wide) {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, sizeof(DROPFILES) + tail.size());
+    auto* p = static_cast<uint8_t*>(GlobalLock(h));
+    DROPFILES header{offset, POINT{}, FALSE, wide};
+    std::memcpy(p, &header, sizeof header);
+    if (!tail.empty()) std::memcpy(p + sizeof header, tail.data(), tail.size());
+    GlobalUnlock(h);
+    return reinterpret_cast<HDROP>(h);
+  };
+  char name[64];
+  HDROP wide = block({'x', 0, 0xFC, 0, 0, 0, 'y', 0, 0, 0, 0, 0}, 20, TRUE);
+  EXPECT_EQ(DragQueryFile(wide, 0xFFFFFFFFu, nullptr, 0), 2u);
+  DragQueryFile(wide, 0, name, sizeof name);
+  EXPECT_STREQ(name, "x\xC3\xBC");
+  DragFinish(wide);
+  const std::pair<Bytes, DWORD> damaged[] = {
+      {{'a', 'b'}, 20},         // no terminator
+      {{'a', 0, 0}, 0xFFFFFF},  // names beyond the block
+      {{'a', 0, 0}, 4},         // names inside the header
+  };
+  for (const auto& [tail, offset] : damaged) {
+    HDROP d = block(tail, offset, FALSE);
+    EXPECT_EQ(DragQueryFile(d, 0xFFFFFFFFu, nullptr, 0), 0u);
+    DragFinish(d);
+  }
+  EXPECT_EQ(DragQueryFile(nullptr, 0xFFFFFFFFu, nullptr, 0), 0u);
 }
