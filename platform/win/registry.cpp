@@ -37,6 +37,7 @@ std::mutex gLock;
 TStore gStore;
 std::map<uintptr_t, TKeyHandle> gHandles;
 uintptr_t gNextHandle = 0x1000;
+bool gReadOnlyRoots[kRegStoreRootCount] = {};
 
 // What a fresh Windows has and the program reads: the shell's folders.
 void SeedDefaults(TRegStoreTree& tree) {
@@ -188,7 +189,7 @@ LONG PrepareChange(HKEY key, REGSAM need, TKeyHandle& h) {
   if ((h.Access & need) != need) return ERROR_ACCESS_DENIED;
   EnsureLoaded();
   if (gStore.Unreadable) return ERROR_REGISTRY_CORRUPT;
-  if (h.Root == kEmptyRoot) return ERROR_ACCESS_DENIED;
+  if (h.Root == kEmptyRoot || gReadOnlyRoots[h.Root]) return ERROR_ACCESS_DENIED;
   if (!Walk(gStore.Tree, h.Root, h.Path)) return ERROR_KEY_DELETED;
   return ERROR_SUCCESS;
 }
@@ -234,7 +235,7 @@ LONG OpenOrCreate(HKEY key, const char* subKey, REGSAM desired, bool create, HKE
   bool exists = Walk(gStore.Tree, base.Root, full) != nullptr;
   if (!exists) {
     if (!create) return ERROR_FILE_NOT_FOUND;
-    if (!(base.Access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
+    if (!(base.Access & KEY_CREATE_SUB_KEY) || gReadOnlyRoots[base.Root]) return ERROR_ACCESS_DENIED;
     LONG r = Change([&](TRegStoreTree& tree, bool& changed) {
       TRegStoreKey* k = &tree.Roots[base.Root];
       for (const auto& part : full) k = &k->AddSubKey(part);
@@ -426,6 +427,12 @@ LONG RegQueryInfoKey(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserved
   if (securityDescriptor) *securityDescriptor = 0;
   if (lastWriteTime) *lastWriteTime = FILETIME{};
   return ERROR_SUCCESS;
+}
+
+void SetRegistryRootWritable(HKEY root, bool writable) {
+  std::lock_guard<std::mutex> lock(gLock);
+  int index = RootIndexOf(root);
+  if (index >= 0) gReadOnlyRoots[index] = !writable;
 }
 
 std::string RegistryStoreFileName() { return StoreFileFor(WindowsModelRoot()); }

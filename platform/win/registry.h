@@ -90,6 +90,11 @@ LONG RegQueryInfoKey(HKEY key, char* keyClass, DWORD* classSize, DWORD* reserved
 
 // The store file of the current Windows model root.
 std::string RegistryStoreFileName();
+// Model of a user without administrator rights: while a root is not writable,
+// every change below it fails with ERROR_ACCESS_DENIED (reads still work).
+// All roots are writable until a test says otherwise.
+void SetRegistryRootWritable(HKEY root, bool writable);
+
 // Forgets what is held in memory; the next call reads the store file again.
 // Handles stay valid: they name their keys by path.
 void ReloadRegistryStore();

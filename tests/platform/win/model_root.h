@@ -15,6 +15,8 @@ protected:
     ReloadRegistryStore();
   }
   void TearDown() override {
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS, HKEY_CURRENT_CONFIG})
+      SetRegistryRootWritable(root, true);
     SetWindowsModelRoot(FSavedRoot);
     ReloadRegistryStore();
   }

@@ -490,3 +490,23 @@ TEST(RegFile, HostileStoresNeverCrash) {
     EXPECT_EQ(FormatRegExport(again), out);
   }
 }
+
+TEST_F(Registry, ARootWithoutWriteRightsRefusesChangesButReads) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "Software\\Drive");
+  Set(key, "v", REG_SZ, Text("x"));
+  SetRegistryRootWritable(HKEY_LOCAL_MACHINE, false);
+  EXPECT_EQ(Set(key, "v", REG_SZ, Text("y")), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValue(key, "v"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteTree(HKEY_LOCAL_MACHINE, "Software\\Drive"), ERROR_ACCESS_DENIED);
+  HKEY sub = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(key, "New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr), ERROR_ACCESS_DENIED);
+  TRegistry reg;
+  reg.SetRootKey(HKEY_LOCAL_MACHINE);
+  EXPECT_TRUE(reg.OpenKey("Software\\Drive", false));
+  EXPECT_EQ(reg.ReadString("v"), "x");
+  EXPECT_THROW(reg.WriteString("v", "z"), ERegistryException);
+  EXPECT_TRUE(Create(HKEY_CURRENT_USER, "Still\\Writable") != nullptr);
+  SetRegistryRootWritable(HKEY_LOCAL_MACHINE, true);
+  EXPECT_EQ(Set(key, "v", REG_SZ, Text("y")), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
