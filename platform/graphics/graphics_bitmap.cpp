@@ -256,11 +256,12 @@ void TBitmap::Rebuild(int width, int height, const Format& format) {
   height = std::max(height, 0);
   if (width == 0 || height == 0) {
     // An empty picture keeps its format for the next size it gets.
+    // Width and height are kept even while the other is 0: setting them one
+    // after the other must work.
     DestroyImage();
     FFormat = format;
     FWidth = width;
     FHeight = height;
-    if (FWidth == 0 || FHeight == 0) FWidth = FHeight = 0;
     return;
   }
   uint8_t* bits = nullptr;

@@ -327,8 +327,15 @@ void TCanvas::RequiredState(TSet<State> states) {
   if (states.Contains(csBrushValid) && !FState.Contains(csBrushValid)) {
     HGDIOBJ old = SelectObject(FHandle, FBrush.Handle());
     if (!FOldBrush) FOldBrush = old;
-    SetBkColor(FHandle, ColorRef(FBrush.Color()));
-    SetBkMode(FHandle, FBrush.Style() == bsSolid ? OPAQUE : TRANSPARENT);
+    // Hatches and clear brushes draw no background; the framework also sets the
+    // inverse colour as background for them.
+    if (FBrush.Style() == bsSolid) {
+      SetBkColor(FHandle, ColorRef(FBrush.Color()));
+      SetBkMode(FHandle, OPAQUE);
+    } else {
+      SetBkColor(FHandle, ~ColorRef(FBrush.Color()) & 0x00FFFFFF);
+      SetBkMode(FHandle, TRANSPARENT);
+    }
     FState.Include(csBrushValid);
   }
   if (states.Contains(csFontValid) && !FState.Contains(csFontValid)) {

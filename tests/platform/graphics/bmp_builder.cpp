@@ -89,26 +89,41 @@ std::vector<RGBQUAD> TestPalette(int count) {
   return p;
 }
 
-std::vector<uint8_t> PillowPixels(const std::string& path, int* width, int* height) {
+std::vector<PillowImage> PillowPixelsOfFiles(const std::vector<std::string>& paths) {
+  std::string list;
+  for (const auto& p : paths) list += "    '" + p + "',\n";
   std::string out;
-  int rc = RunPython(
-      "import sys\n"
+  RunPython(
       "from PIL import Image\n"
-      "im = Image.open('" + path + "')\n"
-      "im.load()\n"
-      "print(im.size[0], im.size[1])\n"
-      "print(im.convert('RGBA').tobytes().hex())\n",
+      "for path in [\n" + list + "]:\n"
+      "    try:\n"
+      "        im = Image.open(path)\n"
+      "        im.load()\n"
+      "        print(im.size[0], im.size[1], im.convert('RGBA').tobytes().hex() or '-')\n"
+      "    except Exception:\n"
+      "        print(0, 0, '-')\n",
       &out);
-  if (rc != 0) return {};
   std::istringstream in(out);
-  int w = 0, h = 0;
-  std::string hex;
-  in >> w >> h >> hex;
-  if (width) *width = w;
-  if (height) *height = h;
-  std::vector<uint8_t> px(hex.size() / 2);
-  for (size_t i = 0; i < px.size(); ++i) px[i] = static_cast<uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
-  return px;
+  std::vector<PillowImage> images;
+  for (size_t k = 0; k < paths.size(); ++k) {
+    PillowImage img;
+    std::string hex;
+    in >> img.width >> img.height >> hex;
+    if (hex != "-") {
+      img.rgba.resize(hex.size() / 2);
+      for (size_t i = 0; i < img.rgba.size(); ++i)
+        img.rgba[i] = static_cast<uint8_t>(std::stoi(hex.substr(i * 2, 2), nullptr, 16));
+    }
+    images.push_back(std::move(img));
+  }
+  return images;
+}
+
+std::vector<uint8_t> PillowPixels(const std::string& path, int* width, int* height) {
+  PillowImage img = PillowPixelsOfFiles({path}).front();
+  if (width) *width = img.width;
+  if (height) *height = img.height;
+  return img.rgba;
 }
 
 }  // namespace qvtest

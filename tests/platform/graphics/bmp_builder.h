@@ -36,4 +36,12 @@ std::vector<RGBQUAD> TestPalette(int count);
 // from the top: width*height*4 bytes; empty when Pillow fails.
 std::vector<uint8_t> PillowPixels(const std::string& path, int* width = nullptr, int* height = nullptr);
 
+struct PillowImage {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgba;  // empty when Pillow could not read the file
+};
+// Several files in one run of Python (starting it is the slow part).
+std::vector<PillowImage> PillowPixelsOfFiles(const std::vector<std::string>& paths);
+
 }  // namespace qvtest

@@ -191,17 +191,22 @@ TEST(BmpCodec, VariantsReadToWellFormedDibs) {
 TEST(BmpCodec, VariantsReadLikePillowOracle) {
   QV_REQUIRE_PILLOW();
   qvtest::TempDir dir;
-  for (const auto& v : Variants()) {
+  std::vector<const Variant*> checked;
+  std::vector<std::string> paths;
+  const auto variants = Variants();
+  for (const auto& v : variants) {
     if (!v.pillowReadsIt) continue;
-    SCOPED_TRACE(v.name);
-    BmpSpec s = v.make();
-    const auto bytes = BuildBmp(s);
-    const std::string path = dir.File("v.bmp");
-    qvtest::WriteFileBytes(path, bytes);
-    int w = 0, h = 0;
-    const auto pil = qvtest::PillowPixels(path, &w, &h);
+    paths.push_back(dir.File("v" + std::to_string(paths.size()) + ".bmp"));
+    qvtest::WriteFileBytes(paths.back(), BuildBmp(v.make()));
+    checked.push_back(&v);
+  }
+  const auto images = qvtest::PillowPixelsOfFiles(paths);
+  for (size_t k = 0; k < checked.size(); ++k) {
+    SCOPED_TRACE(checked[k]->name);
+    const auto& pil = images[k].rgba;
+    const int w = images[k].width, h = images[k].height;
     ASSERT_FALSE(pil.empty());
-    Dib dib = ReadBytes(bytes);
+    Dib dib = ReadBytes(qvtest::ReadFileBytes(paths[k]));
     ASSERT_EQ(w, dib.width);
     ASSERT_EQ(h, dib.height);
     DWORD masks[4];
@@ -246,11 +251,16 @@ TEST(BmpCodec, PillowWrittenFilesReadLikePillowOracle) {
                 "base.convert('RGB').quantize(40).save(os.path.join(d, 'p.bmp'))\n",
                 &out),
             0);
-  for (const char* name : {"rgba.bmp", "rgb.bmp", "l.bmp", "1.bmp", "p.bmp"}) {
+  const std::vector<std::string> names = {"rgba.bmp", "rgb.bmp", "l.bmp", "1.bmp", "p.bmp"};
+  std::vector<std::string> paths;
+  for (const auto& n : names) paths.push_back(dir.File(n));
+  const auto images = qvtest::PillowPixelsOfFiles(paths);
+  for (size_t k = 0; k < names.size(); ++k) {
+    const std::string& name = names[k];
     SCOPED_TRACE(name);
-    const std::string path = dir.File(name);
-    int w = 0, h = 0;
-    const auto pil = qvtest::PillowPixels(path, &w, &h);
+    const std::string& path = paths[k];
+    const int w = images[k].width, h = images[k].height;
+    const auto& pil = images[k].rgba;
     ASSERT_FALSE(pil.empty());
     Dib dib = ReadBytes(qvtest::ReadFileBytes(path));
     ASSERT_EQ(dib.width, w);
@@ -268,7 +278,7 @@ TEST(BmpCodec, PillowWrittenFilesReadLikePillowOracle) {
         }
       }
     }
-    if (std::string(name) == "rgba.bmp") {
+    if (name == "rgba.bmp") {
       // The fourth byte Pillow writes is the alpha we keep.
       EXPECT_EQ(PixelAt(dib, 3, 2).a, (3 * 2 * 17) % 256);
     }
@@ -285,6 +295,8 @@ TEST(BmpCodec, WrittenFilesReadBackIdenticallyAndInPillowOracle) {
       {16, BI_BITFIELDS, {0xF800, 0x07E0, 0x001F}}, {24, BI_RGB, {}}, {32, BI_RGB, {}},
   };
   qvtest::TempDir dir;
+  std::vector<Dib> written;
+  std::vector<std::string> paths;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bits);
     Dib dib;
@@ -313,12 +325,17 @@ TEST(BmpCodec, WrittenFilesReadBackIdenticallyAndInPillowOracle) {
     EXPECT_EQ(back.compression, dib.compression);
     EXPECT_EQ(back.bits, dib.bits);
     EXPECT_EQ(back.colors.size(), dib.colors.size());
-
-    if (!qvtest::HavePillow()) continue;
-    const std::string path = dir.File("ours.bmp");
-    s.SaveToFile(path);
-    int w = 0, h = 0;
-    const auto pil = qvtest::PillowPixels(path, &w, &h);
+    paths.push_back(dir.File("ours" + std::to_string(paths.size()) + ".bmp"));
+    s.SaveToFile(paths.back());
+    written.push_back(std::move(dib));
+  }
+  if (!qvtest::HavePillow()) return;
+  const auto images = qvtest::PillowPixelsOfFiles(paths);
+  for (size_t k = 0; k < written.size(); ++k) {
+    const Dib& dib = written[k];
+    SCOPED_TRACE(dib.bitCount);
+    const int w = images[k].width, h = images[k].height;
+    const auto& pil = images[k].rgba;
     ASSERT_EQ(w, dib.width);
     ASSERT_EQ(h, dib.height);
     DWORD m[4];
@@ -329,7 +346,7 @@ TEST(BmpCodec, WrittenFilesReadBackIdenticallyAndInPillowOracle) {
         const uint8_t* q = &pil[(static_cast<size_t>(y) * w + x) * 4];
         int ours[3] = {p.r, p.g, p.b};
         for (int ch = 0; ch < 3; ++ch) {
-          int bits = c.bits == 16 ? MaskBits(m[ch]) : 8;
+          int bits = dib.bitCount == 16 ? MaskBits(m[ch]) : 8;
           ASSERT_EQ(Quantise(ours[ch], bits), Quantise(q[ch], bits)) << x << "," << y << " channel " << ch;
         }
       }

@@ -134,6 +134,13 @@ TEST(BitmapState, NewBitmapIsEmptyDeviceFormatAndKeepsAFormatSetWhileEmpty) {
   EXPECT_EQ(b.PixelFormat(), pf1bit);
   EXPECT_THROW(b.SetPixelFormat(pfCustom), EInvalidGraphic);
   EXPECT_THROW(b.ScanLine(0), EInvalidGraphicOperation);
+  // Width and height set one after the other, as forms do.
+  TBitmap c;
+  c.SetWidth(5);
+  EXPECT_EQ(c.Width(), 5);
+  EXPECT_TRUE(c.Empty());
+  c.SetHeight(0);
+  EXPECT_EQ(c.Width(), 5);
   TMemoryStream out;
   b.SaveToStream(out);
   EXPECT_EQ(out.Size(), 0);  // nothing to write for an empty bitmap
