@@ -304,7 +304,8 @@ void TCanvas::SetHandle(HDC dc) {
 }
 
 HDC TCanvas::Handle() {
-  RequiredState({csHandleValid});
+  // Code that draws on the handle itself expects the canvas's pen, brush and font in it.
+  RequiredState({csHandleValid, csFontValid, csPenValid, csBrushValid});
   return FHandle;
 }
 

@@ -135,8 +135,8 @@ public:
   TCanvas();
   ~TCanvas() override;
 
-  // The device context; a canvas that makes its own (a bitmap's) makes it here.
-  // Raises EInvalidOperation "Canvas does not allow drawing" when there is none.
+  // The device context with the canvas's pen, brush and font selected; a canvas
+  // that makes its own (a bitmap's) makes it here. Raises EInvalidOperation "Canvas does not allow drawing" when there is none.
   HDC Handle();
   // Draws on a foreign DC, which stays the caller's.
   void SetHandle(HDC dc);
