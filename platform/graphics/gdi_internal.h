@@ -306,9 +306,18 @@ const std::vector<PALETTEENTRY>* DCPaletteEntries(DCObj* dc);
 // ---------------------------------------------------------------------------
 // Drawing helpers shared by the units
 // ---------------------------------------------------------------------------
-// Logical to device coordinates.
-inline int DevX(const DCObj* dc, int x) { return x - dc->state.windowOrg.x + dc->state.viewportOrg.x; }
-inline int DevY(const DCObj* dc, int y) { return y - dc->state.windowOrg.y + dc->state.viewportOrg.y; }
+// Logical to device coordinates, kept within a range where sums of a coordinate
+// and an extent cannot overflow.
+constexpr int kCoordLimit = 1 << 29;
+inline int ClampCoord(int64_t v) {
+  return static_cast<int>(v < -kCoordLimit ? -kCoordLimit : v > kCoordLimit ? kCoordLimit : v);
+}
+inline int DevX(const DCObj* dc, int x) {
+  return ClampCoord(int64_t{x} - dc->state.windowOrg.x + dc->state.viewportOrg.x);
+}
+inline int DevY(const DCObj* dc, int y) {
+  return ClampCoord(int64_t{y} - dc->state.windowOrg.y + dc->state.viewportOrg.y);
+}
 
 // The area a DC may paint, in device coordinates: the clip region cut to the surface.
 Region DrawableArea(DCObj* dc);
@@ -341,6 +350,12 @@ private:
   std::vector<uint32_t> FTile;
   std::vector<uint8_t> FPaint;
   POINT FOrigin;
+  // Large pattern bitmaps are read pixel by pixel instead of being converted up front.
+  const Surface* FPattern = nullptr;
+  std::optional<PixelCodec> FPatternCodec;
+  const PixelCodec* FOut = nullptr;
+  uint32_t FMonoZero = 0;
+  uint32_t FMonoOne = 0;
 };
 
 // Paints spans of one row with a brush through a ternary raster operation.

@@ -61,6 +61,9 @@ const uint8_t kHatches[6][8] = {
     {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // diagonal cross
 };
 
+// Patterns up to this many pixels are converted once per fill.
+constexpr int64_t kMaxTile = 1 << 16;
+
 int Mod(int a, int m) {
   int r = a % m;
   return r < 0 ? r + m : r;
@@ -95,16 +98,23 @@ BrushPainter::BrushPainter(DCObj* dc, const BrushObj* brush, const PixelCodec& c
   const Surface& p = brush->pattern;
   FWidth = p.width;
   FHeight = p.height;
+  // A monochrome device bitmap as pattern takes the text and background colours.
+  FMonoZero = codec.FromColor(dc->state.textColor);
+  FMonoOne = codec.FromColor(dc->state.bkColor);
+  if (static_cast<int64_t>(FWidth) * FHeight > kMaxTile) {
+    FPattern = &p;
+    FPatternCodec.emplace(p);
+    FOut = &codec;
+    return;
+  }
   FTile.resize(static_cast<size_t>(FWidth) * FHeight);
   FPaint.assign(FTile.size(), 1);
   PixelCodec in(p);
-  // A monochrome device bitmap as pattern takes the text and background colours.
-  uint32_t zero = codec.FromColor(dc->state.textColor), one = codec.FromColor(dc->state.bkColor);
   for (int y = 0; y < FHeight; ++y) {
     const uint8_t* row = p.Row(y);
     for (int x = 0; x < FWidth; ++x) {
       uint32_t v = in.Read(row, x);
-      FTile[static_cast<size_t>(y) * FWidth + x] = p.mono ? (v ? one : zero) : codec.FromColor(in.ToColor(v));
+      FTile[static_cast<size_t>(y) * FWidth + x] = p.mono ? (v ? FMonoOne : FMonoZero) : codec.FromColor(in.ToColor(v));
     }
   }
 }
@@ -114,7 +124,13 @@ bool BrushPainter::ValueAt(int x, int y, uint32_t& value) const {
     value = FSolidValue;
     return !FNull;
   }
-  size_t i = static_cast<size_t>(Mod(y - FOrigin.y, FHeight)) * FWidth + Mod(x - FOrigin.x, FWidth);
+  int tx = Mod(x - FOrigin.x, FWidth), ty = Mod(y - FOrigin.y, FHeight);
+  if (FPattern) {
+    uint32_t v = FPatternCodec->Read(FPattern->Row(ty), tx);
+    value = FPattern->mono ? (v ? FMonoOne : FMonoZero) : FOut->FromColor(FPatternCodec->ToColor(v));
+    return true;
+  }
+  size_t i = static_cast<size_t>(ty) * FWidth + tx;
   value = FTile[i];
   return FPaint[i] != 0;
 }

@@ -294,9 +294,12 @@ BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys,
   const PenObj* pen = CurrentPen(dc);
   int w = PenIsNull(pen) ? 1 : pen->width;
   int y0 = p.RowMin(), y1 = p.RowMax();
-  Region outer = Region::FromRows(std::max(box.t, y0), EllipseRows(box.l, box.t, box.r, box.b, y0, y1));
-  Region inner = Region::FromRows(std::max(box.t + w, y0),
-                                  EllipseRows(box.l + w, box.t + w, box.r - w, box.b - w, y0, y1));
+  // Cut to the drawable area first: the angle test goes pixel by pixel.
+  Region outer = Region::Combine(
+      Region::FromRows(std::max(box.t, y0), EllipseRows(box.l, box.t, box.r, box.b, y0, y1)), p.area, RGN_AND);
+  Region inner = Region::Combine(Region::FromRows(std::max(box.t + w, y0),
+                                                  EllipseRows(box.l + w, box.t + w, box.r - w, box.b - w, y0, y1)),
+                                 p.area, RGN_AND);
   if (pie) p.FillRegionWithBrush(AngularPart(inner, cx, cy, start, end));
   if (PenIsNull(pen)) return TRUE;
   Region ring = AngularPart(Region::Combine(outer, inner, RGN_DIFF), cx, cy, start, end);

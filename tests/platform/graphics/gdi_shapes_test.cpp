@@ -261,4 +261,62 @@ TEST(GdiObjects, SelectionRulesOfBitmapsAndDeletedObjects) {
   EXPECT_EQ(GetObjectType(GetStockObject(WHITE_BRUSH)), OBJ_BRUSH);
 }
 
+// Coordinates far outside the surface are cut, not walked.
+TEST(GdiShapes, HugeCoordinatesStayBounded) {
+  Dib d(16, 16, 32);
+  d.Fill32(0x00FFFFFF);
+  HDC dc = d.dc();
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  const int big = 2000000000;
+  EXPECT_TRUE(Ellipse(dc, -big, -big, big, big));
+  EXPECT_TRUE(Arc(dc, -big, -big, big, big, big, 0, -big, 0));
+  EXPECT_TRUE(Pie(dc, -big, -big, big, big, big, 0, 0, -big));
+  EXPECT_TRUE(RoundRect(dc, -big, -big, big, big, big, big));
+  EXPECT_TRUE(Rectangle(dc, -big, -big, big, big));
+  MoveToEx(dc, -big, -big, nullptr);
+  EXPECT_TRUE(LineTo(dc, big, big));
+  POINT pts[3] = {{-big, 0}, {big, 5}, {0, big}};
+  EXPECT_TRUE(Polygon(dc, pts, 3));
+  SetViewportOrgEx(dc, big, big, nullptr);
+  RECT r{big, big, big, big};
+  EXPECT_TRUE(FillRect(dc, &r, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH))));
+  EXPECT_TRUE(BitBlt(dc, big, big, 1000000, 1000000, dc, -big, -big, SRCCOPY));
+  EXPECT_FALSE(BitBlt(dc, 0, 0, big, big, dc, 0, 0, SRCCOPY));
+  EXPECT_EQ(d.Pixel32(8, 8), 0u);
+}
+
+TEST(GdiShapes, PatternBrushesTileFromTheBrushOrigin) {
+  // A monochrome device bitmap as pattern: 0 bits take the text colour, 1 bits the background.
+  BYTE bits[4] = {0x80, 0, 0x40, 0};  // 2x2: (0,0) and (1,1) set
+  HBITMAP pattern = CreateBitmap(2, 2, 1, 1, bits);
+  HBRUSH brush = CreatePatternBrush(pattern);
+  Dib d(4, 4, 32);
+  SetTextColor(d.dc(), RGB(255, 0, 0));
+  SetBkColor(d.dc(), RGB(0, 0, 255));
+  RECT r{0, 0, 4, 4};
+  FillRect(d.dc(), &r, brush);
+  EXPECT_EQ(d.Pixel32(0, 0), 0x000000FFu);
+  EXPECT_EQ(d.Pixel32(1, 0), 0x00FF0000u);
+  EXPECT_EQ(d.Pixel32(3, 3), 0x000000FFu);
+  SetBrushOrgEx(d.dc(), 1, 0, nullptr);
+  FillRect(d.dc(), &r, brush);
+  EXPECT_EQ(d.Pixel32(0, 0), 0x00FF0000u);
+  EXPECT_EQ(d.Pixel32(1, 0), 0x000000FFu);
+  DeleteObject(brush);
+  DeleteObject(pattern);
+  // A large colour pattern is read as it is.
+  Dib big(300, 300, 24);
+  SetPixel(big.dc(), 299, 299, RGB(9, 8, 7));
+  HBRUSH large = CreatePatternBrush(big.bitmap());
+  SetBrushOrgEx(d.dc(), 0, 0, nullptr);
+  SelectObject(d.dc(), large);
+  PatBlt(d.dc(), 0, 0, 4, 4, PATCOPY);
+  EXPECT_EQ(d.Pixel32(0, 0), 0u);
+  SetBrushOrgEx(d.dc(), 1, 1, nullptr);
+  PatBlt(d.dc(), 0, 0, 4, 4, PATCOPY);
+  EXPECT_EQ(d.Pixel32(0, 0), 0x00090807u);
+  SelectObject(d.dc(), GetStockObject(WHITE_BRUSH));
+  DeleteObject(large);
+}
+
 }  // namespace
