@@ -305,4 +305,44 @@ TEST(GdiBlit, PatBltWithHatchLeavesTheBackgroundInTransparentMode) {
   DeleteObject(hatch);
 }
 
+TEST(GdiStretch, BlackOnWhiteKeepsBlackWhenShrinking) {
+  // The default stretch mode ANDs the pixels a destination pixel covers.
+  Dib src(2, 1, 32), dest(1, 1, 32);
+  src.SetPixel32(0, 0, 0x00FFFFFF);
+  src.SetPixel32(1, 0, 0x00000000);
+  EXPECT_EQ(GetStretchBltMode(dest.dc()), BLACKONWHITE);
+  ASSERT_TRUE(StretchBlt(dest.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 2, 1, SRCCOPY));
+  EXPECT_EQ(dest.Pixel32(0, 0), 0u);
+  SetStretchBltMode(dest.dc(), WHITEONBLACK);
+  ASSERT_TRUE(StretchBlt(dest.dc(), 0, 0, 1, 1, src.dc(), 0, 0, 2, 1, SRCCOPY));
+  EXPECT_EQ(dest.Pixel32(0, 0), 0x00FFFFFFu);
+}
+
+TEST(GdiBlit, PlgBltMapsOntoTheParallelogram) {
+  Dib src(2, 2, 32), dest(2, 2, 32);
+  src.SetPixel32(0, 0, 1);
+  src.SetPixel32(1, 0, 2);
+  src.SetPixel32(0, 1, 3);
+  src.SetPixel32(1, 1, 4);
+  // Upper left at (2,0), upper right at (2,2), lower left at (0,0): a quarter turn clockwise.
+  POINT turn[3] = {{2, 0}, {2, 2}, {0, 0}};
+  ASSERT_TRUE(PlgBlt(dest.dc(), turn, src.dc(), 0, 0, 2, 2, nullptr, 0, 0));
+  EXPECT_EQ(dest.Pixel32(1, 0), 1u);
+  EXPECT_EQ(dest.Pixel32(1, 1), 2u);
+  EXPECT_EQ(dest.Pixel32(0, 0), 3u);
+  EXPECT_EQ(dest.Pixel32(0, 1), 4u);
+  POINT flat[3] = {{0, 0}, {2, 0}, {4, 0}};
+  EXPECT_FALSE(PlgBlt(dest.dc(), flat, src.dc(), 0, 0, 2, 2, nullptr, 0, 0));
+}
+
+TEST(GdiBlit, PixelsOutsideTheClipOrSurfaceAreInvalid) {
+  Dib d(4, 4, 32);
+  EXPECT_EQ(GetPixel(d.dc(), 4, 0), CLR_INVALID);
+  EXPECT_EQ(SetPixel(d.dc(), -1, 0, 0), CLR_INVALID);
+  IntersectClipRect(d.dc(), 0, 0, 2, 2);
+  EXPECT_EQ(GetPixel(d.dc(), 3, 3), CLR_INVALID);
+  EXPECT_EQ(GetPixel(d.dc(), 1, 1), 0u);
+  EXPECT_EQ(GetPixel(nullptr, 0, 0), CLR_INVALID);
+}
+
 }  // namespace
