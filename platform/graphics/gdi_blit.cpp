@@ -260,6 +260,29 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   return TRUE;
 }
 
+// Calls fn(destination row, x, source row, source x) for every visible
+// destination pixel of a stretched copy with a source pixel under it.
+template <class Fn>
+void ForEachStretched(DCObj* d, int x, int y, int width, int height, const Surface& ss, int sx, int sy, int sw, int sh,
+                      Fn fn) {
+  Surface* ds = DCSurface(d);
+  AxisMap mx{x, width, sx, sw, false, ss.width};
+  AxisMap my{y, height, sy, sh, false, ss.height};
+  Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + width, y + height), RGN_AND);
+  for (const Band& band : area.Bands())
+    for (int row = band.y0; row < band.y1; ++row) {
+      int sr = my.Index(row);
+      if (sr < 0) continue;
+      const uint8_t* srow = ss.Row(sr);
+      uint8_t* drow = ds->Row(row);
+      for (const Span& sp : band.spans)
+        for (int px = sp.x0; px < sp.x1; ++px) {
+          int sxi = mx.Index(px);
+          if (sxi >= 0) fn(drow, px, srow, sxi);
+        }
+    }
+}
+
 bool SourceFromDC(HDC hdc, int x, int y, int width, int height, BlitSource& out) {
   DCObj* dc = FindDC(hdc);
   if (!dc) return false;
@@ -446,38 +469,26 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
   if (destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0) return TRUE;
   int x = DevX(d, xDest), y = DevY(d, yDest);
   Surface* ds = DCSurface(d);
-  AxisMap mx{x, destWidth, s.x, srcWidth, false, ss.width};
-  AxisMap my{y, destHeight, s.y, srcHeight, false, ss.height};
   PixelCodec in(ss), out(*ds);
   uint32_t sca = blend.SourceConstantAlpha;
   bool destAlpha = ds->bitCount == 32 && ds->compression == BI_RGB;
-  Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + destWidth, y + destHeight), RGN_AND);
-  for (const Band& band : area.Bands())
-    for (int row = band.y0; row < band.y1; ++row) {
-      int sr = my.Index(row);
-      if (sr < 0) continue;
-      const uint8_t* srow = ss.Row(sr);
-      uint8_t* drow = ds->Row(row);
-      for (const Span& sp : band.spans)
-        for (int px = sp.x0; px < sp.x1; ++px) {
-          int sx = mx.Index(px);
-          if (sx < 0) continue;
-          uint32_t raw = in.Read(srow, sx);
-          COLORREF sc = in.ToColor(raw);
-          uint32_t sa = ss.bitCount == 32 ? raw >> 24 : 0;
-          uint32_t comp[4] = {GetRValue(sc), GetGValue(sc), GetBValue(sc), sa};
-          for (uint32_t& c : comp) c = DivRound255(c * sca);
-          uint32_t inv = perPixel ? 255 - comp[3] : 255 - sca;
-          uint32_t draw = out.Read(drow, px);
-          COLORREF dc = out.ToColor(draw);
-          uint32_t dcomp[4] = {GetRValue(dc), GetGValue(dc), GetBValue(dc), destAlpha ? draw >> 24 : 0};
-          uint32_t res[4];
-          for (int k = 0; k < 4; ++k) res[k] = std::min<uint32_t>(255, comp[k] + DivRound255(dcomp[k] * inv));
-          uint32_t v = out.FromColor(RGB(static_cast<BYTE>(res[0]), static_cast<BYTE>(res[1]), static_cast<BYTE>(res[2])));
-          if (destAlpha) v |= res[3] << 24;
-          out.Write(drow, px, v);
-        }
-    }
+  ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
+                   [&](uint8_t* drow, int px, const uint8_t* srow, int sx) {
+    uint32_t raw = in.Read(srow, sx);
+    COLORREF sc = in.ToColor(raw);
+    uint32_t sa = ss.bitCount == 32 ? raw >> 24 : 0;
+    uint32_t comp[4] = {GetRValue(sc), GetGValue(sc), GetBValue(sc), sa};
+    for (uint32_t& c : comp) c = DivRound255(c * sca);
+    uint32_t inv = perPixel ? 255 - comp[3] : 255 - sca;
+    uint32_t draw = out.Read(drow, px);
+    COLORREF dcol = out.ToColor(draw);
+    uint32_t dcomp[4] = {GetRValue(dcol), GetGValue(dcol), GetBValue(dcol), destAlpha ? draw >> 24 : 0};
+    uint32_t res[4];
+    for (int k = 0; k < 4; ++k) res[k] = std::min<uint32_t>(255, comp[k] + DivRound255(dcomp[k] * inv));
+    uint32_t v = out.FromColor(RGB(static_cast<BYTE>(res[0]), static_cast<BYTE>(res[1]), static_cast<BYTE>(res[2])));
+    if (destAlpha) v |= res[3] << 24;
+    out.Write(drow, px, v);
+  });
   return TRUE;
 }
 
@@ -492,27 +503,14 @@ BOOL TransparentBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeigh
   int x = DevX(d, xDest), y = DevY(d, yDest);
   Surface* ds = DCSurface(d);
   const Surface& ss = *s.surface;
-  AxisMap mx{x, destWidth, s.x, srcWidth, false, ss.width};
-  AxisMap my{y, destHeight, s.y, srcHeight, false, ss.height};
   SourceConverter conv(ss, s.dc, *ds, d);
   PixelCodec out(*ds);
   COLORREF key = transparent & 0xFFFFFF;
-  Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + destWidth, y + destHeight), RGN_AND);
-  for (const Band& band : area.Bands())
-    for (int row = band.y0; row < band.y1; ++row) {
-      int sr = my.Index(row);
-      if (sr < 0) continue;
-      const uint8_t* srow = ss.Row(sr);
-      uint8_t* drow = ds->Row(row);
-      for (const Span& sp : band.spans)
-        for (int px = sp.x0; px < sp.x1; ++px) {
-          int sx = mx.Index(px);
-          if (sx < 0) continue;
-          uint32_t raw = conv.In().Read(srow, sx);
-          if (conv.In().ToColor(raw) == key) continue;
-          out.Write(drow, px, conv.Convert(raw));
-        }
-    }
+  ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
+                   [&](uint8_t* drow, int px, const uint8_t* srow, int sx) {
+    uint32_t raw = conv.In().Read(srow, sx);
+    if (conv.In().ToColor(raw) != key) out.Write(drow, px, conv.Convert(raw));
+  });
   return TRUE;
 }
 

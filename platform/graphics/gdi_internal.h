@@ -364,6 +364,9 @@ void FillSpansWithBrush(DCObj* dc, Surface& s, const PixelCodec& codec, const Br
 // Paints a region (device coordinates) with a brush, clipped to the drawable area.
 void FillRegionWithBrush(DCObj* dc, const Region& region, const BrushObj* brush, uint8_t rop);
 
+// Paints a region (device coordinates, already clipped) in one colour.
+void FillRegionSolid(DCObj* dc, const Region& region, COLORREF color);
+
 // Converts one colour through a DC's surface (GetNearestColor).
 COLORREF NearestColor(DCObj* dc, COLORREF color);
 

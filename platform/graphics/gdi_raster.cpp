@@ -182,6 +182,17 @@ void FillRegionWithBrush(DCObj* dc, const Region& region, const BrushObj* brush,
     for (int y = b.y0; y < b.y1; ++y) FillSpansWithBrush(dc, *s, codec, painter, rop, y, b.spans);
 }
 
+void FillRegionSolid(DCObj* dc, const Region& region, COLORREF color) {
+  Surface* s = DCSurface(dc);
+  PixelCodec codec(*s);
+  uint32_t v = codec.FromColor(color);
+  for (const Band& b : region.Bands())
+    for (int y = b.y0; y < b.y1; ++y) {
+      uint8_t* row = s->Row(y);
+      for (const Span& sp : b.spans) FillRow(row, codec, sp.x0, sp.x1, v);
+    }
+}
+
 COLORREF NearestColor(DCObj* dc, COLORREF color) {
   const Surface* s = DCSurface(dc);
   PixelCodec codec(*s);

@@ -428,30 +428,31 @@ BrushObj* FindBrush(HBRUSH h, BrushObj& sysColor) {
 
 }  // namespace
 
-int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) {
+namespace {
+
+// The one-pixel frame just inside a rectangle (the whole rectangle when it is thinner than 3).
+Region FrameOf(DCObj* dc, const RECT& r) {
+  Region outer = LogicalRect(dc, r);
+  RECT in{r.left + 1, r.top + 1, r.right - 1, r.bottom - 1};
+  return in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
+}
+
+int BrushRect(HDC hdc, const RECT* rect, HBRUSH brush, bool frameOnly) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   BrushObj sys;
   BrushObj* b = FindBrush(brush, sys);
   if (!dc || !rect || !b) return 0;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
-  FillRegionWithBrush(dc, LogicalRect(dc, *rect), b, 0xF0);
+  FillRegionWithBrush(dc, frameOnly ? FrameOf(dc, *rect) : LogicalRect(dc, *rect), b, 0xF0);
   return 1;
 }
 
-int FrameRect(HDC hdc, const RECT* rect, HBRUSH brush) {
-  auto lock = Lock();
-  DCObj* dc = FindDC(hdc);
-  BrushObj sys;
-  BrushObj* b = FindBrush(brush, sys);
-  if (!dc || !rect || !b) return 0;
-  if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
-  Region outer = LogicalRect(dc, *rect);
-  RECT in{rect->left + 1, rect->top + 1, rect->right - 1, rect->bottom - 1};
-  Region frame = in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
-  FillRegionWithBrush(dc, frame, b, 0xF0);
-  return 1;
-}
+}  // namespace
+
+int FillRect(HDC hdc, const RECT* rect, HBRUSH brush) { return BrushRect(hdc, rect, brush, false); }
+
+int FrameRect(HDC hdc, const RECT* rect, HBRUSH brush) { return BrushRect(hdc, rect, brush, true); }
 
 BOOL InvertRect(HDC hdc, const RECT* rect) {
   if (!rect) return FALSE;
@@ -464,10 +465,7 @@ BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
   if (!dc || !rect) return FALSE;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return TRUE;
   // Every other pixel of the frame is inverted, so drawing it twice removes it.
-  Region outer = LogicalRect(dc, *rect);
-  RECT in{rect->left + 1, rect->top + 1, rect->right - 1, rect->bottom - 1};
-  Region frame = in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
-  frame = Region::Combine(frame, DrawableArea(dc), RGN_AND);
+  Region frame = Region::Combine(FrameOf(dc, *rect), DrawableArea(dc), RGN_AND);
   Surface* s = DCSurface(dc);
   PixelCodec codec(*s);
   uint32_t white = codec.FromColor(RGB(255, 255, 255));
@@ -482,16 +480,9 @@ BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
 namespace {
 
 void EdgeLines(DCObj* dc, RECT& r, UINT flags, COLORREF topLeft, COLORREF bottomRight) {
-  Surface* s = DCSurface(dc);
-  PixelCodec codec(*s);
   Region area = DrawableArea(dc);
   auto line = [&](int x0, int y0, int x1, int y1, COLORREF c) {
-    Region seg = Region::Combine(LogicalRect(dc, RECT{x0, y0, x1, y1}), area, RGN_AND);
-    uint32_t v = codec.FromColor(c);
-    for (const Band& b : seg.Bands())
-      for (int y = b.y0; y < b.y1; ++y)
-        for (const Span& sp : b.spans)
-          for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
+    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, RECT{x0, y0, x1, y1}), area, RGN_AND), c);
   };
   if (r.right <= r.left || r.bottom <= r.top) return;
   if (flags & BF_TOP) line(r.left, r.top, r.right - 1, r.top + 1, topLeft);
@@ -521,16 +512,8 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
     EdgeLines(dc, r, flags, GetSysColor(raised ? COLOR_3DHIGHLIGHT : COLOR_3DDKSHADOW),
               GetSysColor(raised ? COLOR_3DSHADOW : COLOR_3DLIGHT));
   }
-  if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top) {
-    Surface* s = DCSurface(dc);
-    PixelCodec codec(*s);
-    uint32_t v = codec.FromColor(GetSysColor(COLOR_3DFACE));
-    Region mid = Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND);
-    for (const Band& b : mid.Bands())
-      for (int y = b.y0; y < b.y1; ++y)
-        for (const Span& sp : b.spans)
-          for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
-  }
+  if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top)
+    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
   if (flags & BF_ADJUST) *rect = r;
   return TRUE;
 }

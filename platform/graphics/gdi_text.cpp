@@ -54,14 +54,7 @@ int RunWidth(fontengine::Face& face, const std::vector<uint32_t>& cps) {
 }
 
 void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
-  Surface* s = DCSurface(dc);
-  PixelCodec codec(*s);
-  uint32_t v = codec.FromColor(color);
-  Region area = Region::Combine(clip, Region::FromRect(r.left, r.top, r.right, r.bottom), RGN_AND);
-  for (const Band& b : area.Bands())
-    for (int y = b.y0; y < b.y1; ++y)
-      for (const Span& sp : b.spans)
-        for (int x = sp.x0; x < sp.x1; ++x) codec.Write(s->Row(y), x, v);
+  FillRegionSolid(dc, Region::Combine(clip, Region::FromRect(r.left, r.top, r.right, r.bottom), RGN_AND), color);
 }
 
 // Draws code points with the pen starting at (x, baseline) in device
