@@ -27,12 +27,19 @@ QV_DECLARE_EXCEPTION(EListError, Exception);
 QV_DECLARE_EXCEPTION(EStringListError, Exception);
 QV_DECLARE_EXCEPTION(EConvertError, Exception);
 QV_DECLARE_EXCEPTION(EStreamError, Exception);
-QV_DECLARE_EXCEPTION(EReadError, EStreamError);
-QV_DECLARE_EXCEPTION(EWriteError, EStreamError);
+QV_DECLARE_EXCEPTION(EFilerError, EStreamError);
+QV_DECLARE_EXCEPTION(EReadError, EFilerError);
+QV_DECLARE_EXCEPTION(EWriteError, EFilerError);
+QV_DECLARE_EXCEPTION(EClassNotFound, EFilerError);
 QV_DECLARE_EXCEPTION(EFileStreamError, EStreamError);
 QV_DECLARE_EXCEPTION(EFOpenError, EFileStreamError);
 QV_DECLARE_EXCEPTION(EFCreateError, EFileStreamError);
 QV_DECLARE_EXCEPTION(EOutOfMemory, Exception);
+// A Windows resource (a handle, a device context) could not be had: "Out of system resources".
+QV_DECLARE_EXCEPTION(EOutOfResources, EOutOfMemory);
+QV_DECLARE_EXCEPTION(EResNotFound, Exception);
+QV_DECLARE_EXCEPTION(EAbstractError, Exception);
+
 QV_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 QV_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 QV_DECLARE_EXCEPTION(EInvalidOperation, Exception);

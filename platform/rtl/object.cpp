@@ -1,15 +1,20 @@
 #include "platform/rtl/object.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cxxabi.h>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <typeindex>
 #include <typeinfo>
 
 #include "platform/rtl/exceptions.h"
 
-std::string TObject::ClassName() const {
-  const char* mangled = typeid(*this).name();
+std::string TObject::ClassName() const { return ClassNameOf(typeid(*this)); }
+
+std::string ClassNameOf(const std::type_info& type) {
+  const char* mangled = type.name();
   int status = 0;
   std::unique_ptr<char, void (*)(void*)> demangled(abi::__cxa_demangle(mangled, nullptr, nullptr, &status),
                                                    std::free);
@@ -17,6 +22,61 @@ std::string TObject::ClassName() const {
   // Classes inside namespaces keep only their own name, as the framework reports it.
   auto colon = name.rfind("::");
   return colon == std::string::npos ? name : name.substr(colon + 2);
+}
+
+namespace {
+
+struct TClassEntry {
+  TPersistentClassInfo Info;
+  std::type_index Type;
+};
+
+std::mutex gClassLock;
+// Entries stay where they are once made, so handed-out pointers stay good.
+std::vector<std::unique_ptr<TClassEntry>>& Classes() {
+  static std::vector<std::unique_ptr<TClassEntry>> classes;
+  return classes;
+}
+
+TClassEntry* FindEntry(const std::string& name) {
+  for (auto& e : Classes())
+    if (e->Info.Name.size() == name.size() &&
+        std::equal(name.begin(), name.end(), e->Info.Name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+        }))
+      return e.get();
+  return nullptr;
+}
+
+}  // namespace
+
+TPersistentClass RegisterClassInfo(const std::string& name, const std::type_info& type,
+                                   std::function<TPersistent*()> create) {
+  std::lock_guard<std::mutex> lock(gClassLock);
+  if (TClassEntry* e = FindEntry(name)) {
+    if (e->Type != std::type_index(type)) throw EFilerError("A class named " + name + " already exists");
+    return &e->Info;
+  }
+  Classes().push_back(std::make_unique<TClassEntry>(TClassEntry{{name, std::move(create)}, std::type_index(type)}));
+  return &Classes().back()->Info;
+}
+
+void UnRegisterClass(const std::string& name) {
+  std::lock_guard<std::mutex> lock(gClassLock);
+  // The entry stays allocated (callers may hold its pointer) but is no longer found.
+  if (TClassEntry* e = FindEntry(name)) e->Info.Name.insert(0, 1, '\0');
+}
+
+TPersistentClass GetClass(const std::string& name) {
+  std::lock_guard<std::mutex> lock(gClassLock);
+  TClassEntry* e = name.empty() ? nullptr : FindEntry(name);
+  return e ? &e->Info : nullptr;
+}
+
+TPersistentClass FindClass(const std::string& name) {
+  TPersistentClass c = GetClass(name);
+  if (!c) throw EClassNotFound("Class " + name + " not found");
+  return c;
 }
 
 std::string ClassNameOrNil(const TObject* obj) { return obj ? obj->ClassName() : std::string("nil"); }

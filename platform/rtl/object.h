@@ -2,6 +2,8 @@
 // Root classes of the component framework: TObject, TPersistent and TComponent.
 #include <functional>
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 class TObject {
@@ -21,6 +23,7 @@ std::string ClassNameOrNil(const TObject* obj);
 using TNotifyEvent = std::function<void(TObject* sender)>;
 
 class TFiler;
+class TComponent;
 
 class TPersistent : public TObject {
 public:
@@ -33,6 +36,32 @@ protected:
   virtual void AssignTo(TPersistent* dest);
   friend class TPersistentAccess;
 };
+
+// The class registry: classes registered by name can be made from that name, as
+// component streams and data modules need. A TComponent class is made without owner.
+struct TPersistentClassInfo {
+  std::string Name;
+  std::function<TPersistent*()> Create;
+};
+using TPersistentClass = const TPersistentClassInfo*;
+
+// The class name as ClassName() reports it, from the type alone.
+std::string ClassNameOf(const std::type_info& type);
+// Registers a class under its name; the same name for another class raises
+// EFilerError "A class named %s already exists". Registering again is harmless.
+TPersistentClass RegisterClassInfo(const std::string& name, const std::type_info& type,
+                                   std::function<TPersistent*()> create);
+template <class T> TPersistentClass RegisterClass() {
+  return RegisterClassInfo(ClassNameOf(typeid(T)), typeid(T), []() -> TPersistent* {
+    if constexpr (std::is_constructible_v<T, TComponent*>) return new T(nullptr);
+    else return new T();
+  });
+}
+void UnRegisterClass(const std::string& name);
+// nil when no class has the name (compared without regard to case).
+TPersistentClass GetClass(const std::string& name);
+// Raises EClassNotFound "Class %s not found" when no class has the name.
+TPersistentClass FindClass(const std::string& name);
 
 enum TOperation : uint8_t { opInsert, opRemove };
 

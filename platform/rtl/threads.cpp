@@ -106,6 +106,10 @@ void TThread::operator delete(TThread* thread, std::destroying_delete_t) {
   ::operator delete(memory);
 }
 
+void* TThread::operator new(std::size_t size) { return ::operator new(size); }
+
+void TThread::operator delete(void* memory) { ::operator delete(memory); }
+
 void TThread::StopAndJoin() {
   if (!FThread.joinable()) return;
   if (std::this_thread::get_id() == FThread.get_id()) {

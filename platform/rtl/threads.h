@@ -58,6 +58,8 @@ public:
 
 using TThreadMethod = std::function<void()>;
 
+enum TThreadPriority : uint8_t { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
 // The thread that runs the message loop; Synchronize and Queue hand work to it.
 std::thread::id MainThreadID();
 // Runs the work that other threads queued for the main thread; waits up to
@@ -86,6 +88,10 @@ public:
   // so Execute never sees its object half destroyed. A thread that is not made with
   // new must be stopped by its owner before it goes out of scope.
   void operator delete(TThread* thread, std::destroying_delete_t);
+  // The allocation that pairs with the delete above, and the release of a thread
+  // whose constructor threw.
+  static void* operator new(std::size_t size);
+  void operator delete(void* memory);
 
   template <class T, class... A> static T* New(A&&... args) {
     T* t = new T(std::forward<A>(args)...);
@@ -115,6 +121,10 @@ public:
   Exception* FatalException() const { return FFatalException; }
   std::exception_ptr FatalExceptionPtr() const { return FFatalExceptionPtr; }
   std::thread::id ThreadID() const { return FThreadID.load(); }
+  // Kept for those who ask; threads here all run at the scheduler's normal level,
+  // which an ordinary user cannot raise.
+  TThreadPriority Priority() const { return FPriority; }
+  void SetPriority(TThreadPriority priority) { FPriority = priority; }
 
   TNotifyEvent OnTerminate;
 
@@ -145,6 +155,7 @@ private:
   bool FCreateSuspended;
   std::atomic<bool> FFreeOnTerminate{false};
   int FReturnValue = 0;
+  TThreadPriority FPriority = tpNormal;
   Exception* FFatalException = nullptr;
   std::exception_ptr FFatalExceptionPtr;
   std::unique_ptr<Exception> FForeignException;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -140,4 +141,51 @@ TEST(Persistent, AssignWithoutSupportRaisesTheConversionError) {
   EXPECT_EQ(ClassNameOrNil(nullptr), "nil");
   EXPECT_TRUE(c.InheritsFrom<TComponent>());
   log.clear();
+}
+
+namespace {
+class TRegistered : public TPersistent {};
+class TRegisteredComponent : public TComponent {
+public:
+  using TComponent::TComponent;
+};
+}  // namespace
+
+TEST(ClassRegistry, MakesRegisteredClassesByName) {
+  TPersistentClass c = RegisterClass<TRegistered>();
+  EXPECT_EQ(c->Name, "TRegistered");
+  EXPECT_EQ(RegisterClass<TRegistered>(), c);  // again: the same entry
+  RegisterClass<TRegisteredComponent>();
+  ASSERT_EQ(GetClass("tregisteredcomponent"), FindClass("TRegisteredComponent"));
+  std::unique_ptr<TPersistent> made(FindClass("TRegisteredComponent")->Create());
+  auto* comp = dynamic_cast<TRegisteredComponent*>(made.get());
+  ASSERT_NE(comp, nullptr);
+  EXPECT_EQ(comp->Owner(), nullptr);
+  EXPECT_THROW(RegisterClassInfo("TRegistered", typeid(TPersistent), [] { return new TPersistent; }), EFilerError);
+  EXPECT_EQ(GetClass("TNoSuchClass"), nullptr);
+  try {
+    FindClass("TNoSuchClass");
+    FAIL();
+  } catch (const EClassNotFound& e) {
+    EXPECT_EQ(e.Message(), "Class TNoSuchClass not found");
+  }
+  UnRegisterClass("TRegistered");
+  EXPECT_EQ(GetClass("TRegistered"), nullptr);
+  EXPECT_EQ(c->Name.substr(1), "TRegistered");  // the old entry is still readable
+}
+
+TEST(Exceptions, FamilyAsTheFrameworkRaisesThem) {
+  // Read and write errors are filer errors and stream errors; out of resources is out of memory.
+  EXPECT_THROW(throw EReadError("x"), EFilerError);
+  EXPECT_THROW(throw EWriteError("x"), EStreamError);
+  EXPECT_THROW(throw EFOpenError("x"), EFileStreamError);
+  EXPECT_THROW(throw EOutOfResources("x"), EOutOfMemory);
+  EXPECT_THROW(throw EClassNotFound("x"), EStreamError);
+  try {
+    OutOfMemoryError();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Out of memory");
+    EXPECT_STREQ(e.what(), "Out of memory");
+  }
+  EXPECT_THROW(Abort(), EAbort);
 }
