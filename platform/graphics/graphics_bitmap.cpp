@@ -6,10 +6,11 @@
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
 
 namespace {
 
-constexpr WORD kClipboardBitmap = 2;  // CF_BITMAP
 // Larger pixel blocks than this are refused as the system would refuse them.
 constexpr int64_t kMaxBitmapBytes = int64_t{1} << 30;
 
@@ -682,7 +683,22 @@ HBITMAP TBitmap::ReleaseHandle() {
 }
 
 void TBitmap::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette) {
-  if (format != kClipboardBitmap || !data) throw EInvalidGraphic("Unsupported clipboard format");
+  if (format == CF_DIB && data) {
+    // A packed DIB in a global block, as other programs put pictures there.
+    const auto* p = static_cast<const uint8_t*>(GlobalLock(data));
+    if (!p) throw EInvalidGraphic("Bitmap image is not valid");
+    try {
+      const bmpcodec::Dib dib = bmpcodec::ReadPackedDib(p, GlobalSize(data));
+      GlobalUnlock(data);
+      LoadDib(dib);
+    } catch (...) {
+      GlobalUnlock(data);
+      throw;
+    }
+    Changed(this);
+    return;
+  }
+  if (format != CF_BITMAP || !data) throw EInvalidGraphic("Unsupported clipboard format");
   TakeBitmap(static_cast<HBITMAP>(data), false);
   if (palette && FFormat.bitCount <= 8) {
     PALETTEENTRY entries[256];
@@ -700,7 +716,7 @@ void TBitmap::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette
 }
 
 void TBitmap::SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) {
-  format = kClipboardBitmap;
+  format = CF_BITMAP;
   data = nullptr;
   palette = nullptr;
   if (!FBits) return;

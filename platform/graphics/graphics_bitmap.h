@@ -39,6 +39,7 @@ public:
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
   // CF_BITMAP: the data is a bitmap handle, copied; the caller keeps its own.
+  // CF_DIB (loading only): a global block holding a packed DIB.
   void LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette) override;
   void SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) override;
 

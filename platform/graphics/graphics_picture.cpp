@@ -7,10 +7,9 @@
 #include "platform/graphics/graphics_icon.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
+#include "platform/win/clipboard.h"
 
 namespace {
-
-constexpr WORD kClipboardBitmap = 2;  // CF_BITMAP
 
 struct ClipboardFormat {
   WORD format = 0;
@@ -27,7 +26,7 @@ struct Registry {
   Registry() {
     files.push_back({"ico", "Icons", TGraphicClass::Of<TIcon>()});
     files.insert(files.begin(), {"bmp", "Bitmaps", TGraphicClass::Of<TBitmap>()});
-    clipboard.push_back({kClipboardBitmap, TGraphicClass::Of<TBitmap>()});
+    clipboard.push_back({static_cast<WORD>(CF_BITMAP), TGraphicClass::Of<TBitmap>()});
   }
 };
 

@@ -10,6 +10,8 @@
 #include "platform/graphics/graphics.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
 #include "test_support.h"
 
 using qvtest::BmpSpec;
@@ -404,7 +406,29 @@ TEST(Bitmap, ClipboardRoundTripCopiesTheImage) {
   EXPECT_EQ(Rows(back), Rows(b));
   DeleteObject(data);
   if (palette) DeleteObject(palette);
-  EXPECT_THROW(back.LoadFromClipboardFormat(8, nullptr, nullptr), EInvalidGraphic);
+  EXPECT_THROW(back.LoadFromClipboardFormat(CF_DIB, nullptr, nullptr), EInvalidGraphic);
+  EXPECT_THROW(back.LoadFromClipboardFormat(CF_TEXT, data, nullptr), EInvalidGraphic);
+}
+
+TEST(Bitmap, PackedDibFromTheClipboardLoads) {
+  BmpSpec spec;
+  spec.width = 3, spec.height = -2, spec.bitCount = 24;  // top-down, as some programs paste
+  spec.data = PatternBytes(static_cast<size_t>(DibRowBytes(3, 24) * 2), 5);
+  const auto file = BuildBmp(spec);
+  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, file.size() - 14);
+  std::memcpy(GlobalLock(mem), file.data() + 14, file.size() - 14);
+  GlobalUnlock(mem);
+  TBitmap b;
+  b.LoadFromClipboardFormat(CF_DIB, mem, nullptr);
+  EXPECT_EQ(b.PixelFormat(), pf24bit);
+  EXPECT_EQ(std::memcmp(b.ScanLine(0), spec.data.data(), 9), 0);  // the first stored row is the top
+  // A block too short for its header is refused, not read past.
+  HGLOBAL shortMem = GlobalAlloc(GMEM_MOVEABLE, 20);
+  std::memcpy(GlobalLock(shortMem), file.data() + 14, 20);
+  GlobalUnlock(shortMem);
+  EXPECT_THROW(b.LoadFromClipboardFormat(CF_DIB, shortMem, nullptr), EInvalidGraphic);
+  GlobalFree(mem);
+  GlobalFree(shortMem);
 }
 
 TEST(Bitmap, TextDrawnWithTheDefaultFaceStaysInsideItsReportedExtent) {
