@@ -54,6 +54,22 @@ HBITMAP CreateSection(int width, int height, int bitCount, DWORD compression, co
   return bmp;
 }
 
+HPALETTE PaletteOf(const PALETTEENTRY* entries, size_t count) {
+  if (count == 0) return nullptr;
+  std::vector<uint8_t> buf(sizeof(LOGPALETTE) + count * sizeof(PALETTEENTRY));
+  auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
+  lp->palVersion = 0x300;
+  lp->palNumEntries = static_cast<WORD>(count);
+  std::memcpy(lp->palPalEntry, entries, count * sizeof(PALETTEENTRY));
+  return CreatePalette(lp);
+}
+
+// A palette of our own with the entries of another.
+HPALETTE CopyPalette(HPALETTE source) {
+  PALETTEENTRY entries[256];
+  return source ? PaletteOf(entries, GetPaletteEntries(source, 0, 256, entries)) : nullptr;
+}
+
 bool SameColor(const bmpcodec::Rgba& a, COLORREF c) {
   return a.r == GetRValue(c) && a.g == GetGValue(c) && a.b == GetBValue(c);
 }
@@ -407,18 +423,10 @@ TCanvas* TBitmap::Canvas() {
 
 HPALETTE TBitmap::GetPalette() {
   if (!FPalette && FBits && FFormat.bitCount <= 8 && !FFormat.colors.empty()) {
-    std::vector<uint8_t> buf(sizeof(LOGPALETTE) + FFormat.colors.size() * sizeof(PALETTEENTRY));
-    auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
-    lp->palVersion = 0x300;
-    lp->palNumEntries = static_cast<WORD>(FFormat.colors.size());
-    for (size_t i = 0; i < FFormat.colors.size(); ++i) {
-      PALETTEENTRY& e = lp->palPalEntry[i];
-      e.peRed = FFormat.colors[i].rgbRed;
-      e.peGreen = FFormat.colors[i].rgbGreen;
-      e.peBlue = FFormat.colors[i].rgbBlue;
-      e.peFlags = 0;
-    }
-    FPalette = CreatePalette(lp);
+    std::vector<PALETTEENTRY> entries(FFormat.colors.size());
+    for (size_t i = 0; i < entries.size(); ++i)
+      entries[i] = PALETTEENTRY{FFormat.colors[i].rgbRed, FFormat.colors[i].rgbGreen, FFormat.colors[i].rgbBlue, 0};
+    FPalette = PaletteOf(entries.data(), entries.size());
   }
   return FPalette;
 }
@@ -489,22 +497,25 @@ void TBitmap::SetTransparentMode(TTransparentMode value) {
   }
 }
 
-HBITMAP TBitmap::MaskHandle() {
-  if (FMaskHandle || !FBits) return FMaskHandle;
-  const COLORREF key = ColorRef(TransparentColor());
-  Format mono;
-  mono.bitCount = 1;
-  mono.colors = DefaultColorTable(1);
-  uint8_t* bits = nullptr;
-  FMaskHandle = CreateSection(FWidth, FHeight, 1, BI_RGB, mono.masks, mono.colors, &bits);
+HBITMAP TBitmap::ColorMask(COLORREF key, uint8_t** bits) const {
+  const std::vector<RGBQUAD> mono = DefaultColorTable(1);
+  const DWORD noMasks[4] = {0, 0, 0, 0};
+  HBITMAP h = CreateSection(FWidth, FHeight, 1, BI_RGB, noMasks, mono, bits);
   const bmpcodec::DibView src = View();
   const int64_t rowBytes = DibRowBytes(FWidth, 1);
   for (int y = 0; y < FHeight; ++y) {
-    uint8_t* row = bits + static_cast<size_t>(FHeight - 1 - y) * static_cast<size_t>(rowBytes);
+    uint8_t* row = *bits + static_cast<size_t>(FHeight - 1 - y) * static_cast<size_t>(rowBytes);
     std::memset(row, 0, static_cast<size_t>(rowBytes));
     for (int x = 0; x < FWidth; ++x)
       if (SameColor(bmpcodec::PixelAt(src, x, y), key)) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
   }
+  return h;
+}
+
+HBITMAP TBitmap::MaskHandle() {
+  if (FMaskHandle || !FBits) return FMaskHandle;
+  uint8_t* bits = nullptr;
+  FMaskHandle = ColorMask(ColorRef(TransparentColor()), &bits);
   return FMaskHandle;
 }
 
@@ -516,20 +527,11 @@ HBITMAP TBitmap::ReleaseMaskHandle() {
 
 void TBitmap::Mask(TColor transparentColor) {
   if (!FBits) return;
-  const COLORREF key = ColorRef(transparentColor);
+  uint8_t* bits = nullptr;
+  HBITMAP h = ColorMask(ColorRef(transparentColor), &bits);
   Format mono;
   mono.bitCount = 1;
   mono.colors = DefaultColorTable(1);
-  uint8_t* bits = nullptr;
-  HBITMAP h = CreateSection(FWidth, FHeight, 1, BI_RGB, mono.masks, mono.colors, &bits);
-  const bmpcodec::DibView src = View();
-  const int64_t rowBytes = DibRowBytes(FWidth, 1);
-  for (int y = 0; y < FHeight; ++y) {
-    uint8_t* row = bits + static_cast<size_t>(FHeight - 1 - y) * static_cast<size_t>(rowBytes);
-    std::memset(row, 0, static_cast<size_t>(rowBytes));
-    for (int x = 0; x < FWidth; ++x)
-      if (SameColor(bmpcodec::PixelAt(src, x, y), key)) row[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-  }
   Install(h, bits, FWidth, FHeight, mono);
   FPixelFormat = pf1bit;
   FHandleType = bmDIB;
@@ -701,14 +703,8 @@ void TBitmap::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette
   if (format != CF_BITMAP || !data) throw EInvalidGraphic("Unsupported clipboard format");
   TakeBitmap(static_cast<HBITMAP>(data), false);
   if (palette && FFormat.bitCount <= 8) {
-    PALETTEENTRY entries[256];
-    const UINT n = GetPaletteEntries(palette, 0, 256, entries);
-    if (n > 0) {
-      std::vector<uint8_t> buf(sizeof(LOGPALETTE) + n * sizeof(PALETTEENTRY));
-      auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
-      lp->palNumEntries = static_cast<WORD>(n);
-      std::memcpy(lp->palPalEntry, entries, n * sizeof(PALETTEENTRY));
-      SetPalette(CreatePalette(lp));
+    if (HPALETTE own = CopyPalette(palette)) {
+      SetPalette(own);
       return;
     }
   }
@@ -755,17 +751,7 @@ void TBitmap::Assign(TPersistent* source) {
   FTransparentMode = src->FTransparentMode;
   FAlphaFormat = src->FAlphaFormat;
   SetTransparent(src->GetTransparent());
-  if (FFormat.bitCount > 8 && src->FPalette) {
-    PALETTEENTRY entries[256];
-    const UINT n = GetPaletteEntries(src->FPalette, 0, 256, entries);
-    if (n > 0) {
-      std::vector<uint8_t> buf(sizeof(LOGPALETTE) + n * sizeof(PALETTEENTRY));
-      auto* lp = reinterpret_cast<LOGPALETTE*>(buf.data());
-      lp->palNumEntries = static_cast<WORD>(n);
-      std::memcpy(lp->palPalEntry, entries, n * sizeof(PALETTEENTRY));
-      ReplacePaletteHandle(CreatePalette(lp));
-    }
-  }
+  if (FFormat.bitCount > 8 && src->FPalette) ReplacePaletteHandle(CopyPalette(src->FPalette));
   Changed(this);
 }
 

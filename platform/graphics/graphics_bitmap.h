@@ -116,6 +116,8 @@ private:
   void DropMask();
   void ReplacePaletteHandle(HPALETTE palette);
   TColor FillColor();
+  // A 1-bit section of the picture's size, 1 where a pixel has the key colour.
+  HBITMAP ColorMask(COLORREF key, uint8_t** bits) const;
 
   HBITMAP FHandle = nullptr;
   uint8_t* FBits = nullptr;

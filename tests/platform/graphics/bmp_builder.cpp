@@ -3,44 +3,39 @@
 #include <sstream>
 
 #include "pillow_oracle.h"
+#include "platform/graphics/bmp_codec.h"
 
 namespace qvtest {
 namespace {
 
-void Put16(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  Put16(v, x & 0xFFFF);
-  Put16(v, x >> 16);
-}
+using bmpcodec::AppendLe16;
+using bmpcodec::AppendLe32;
 
 }  // namespace
 
 std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
   std::vector<uint8_t> info;
   const bool core = s.headerSize == 12;
-  Put32(info, static_cast<uint32_t>(s.headerSize));
+  AppendLe32(info, static_cast<uint32_t>(s.headerSize));
   if (core) {
-    Put16(info, static_cast<uint32_t>(s.width));
-    Put16(info, static_cast<uint32_t>(s.height));
-    Put16(info, static_cast<uint32_t>(s.planes));
-    Put16(info, static_cast<uint32_t>(s.bitCount));
+    AppendLe16(info, static_cast<uint32_t>(s.width));
+    AppendLe16(info, static_cast<uint32_t>(s.height));
+    AppendLe16(info, static_cast<uint32_t>(s.planes));
+    AppendLe16(info, static_cast<uint32_t>(s.bitCount));
   } else {
-    Put32(info, static_cast<uint32_t>(s.width));
-    Put32(info, static_cast<uint32_t>(s.height));
-    Put16(info, static_cast<uint32_t>(s.planes));
-    Put16(info, static_cast<uint32_t>(s.bitCount));
-    Put32(info, s.compression);
-    Put32(info, s.sizeImage.value_or(static_cast<DWORD>(s.data.size())));
-    Put32(info, 2835);
-    Put32(info, 2835);
+    AppendLe32(info, static_cast<uint32_t>(s.width));
+    AppendLe32(info, static_cast<uint32_t>(s.height));
+    AppendLe16(info, static_cast<uint32_t>(s.planes));
+    AppendLe16(info, static_cast<uint32_t>(s.bitCount));
+    AppendLe32(info, s.compression);
+    AppendLe32(info, s.sizeImage.value_or(static_cast<DWORD>(s.data.size())));
+    AppendLe32(info, 2835);
+    AppendLe32(info, 2835);
     const DWORD full = s.bitCount <= 8 ? 1u << s.bitCount : 0;
-    Put32(info, s.clrUsed.value_or(s.palette.size() < full ? static_cast<DWORD>(s.palette.size()) : 0));
-    Put32(info, 0);
+    AppendLe32(info, s.clrUsed.value_or(s.palette.size() < full ? static_cast<DWORD>(s.palette.size()) : 0));
+    AppendLe32(info, 0);
     if (s.headerSize >= 52) {
-      for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i) Put32(info, s.masks[i]);
+      for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i) AppendLe32(info, s.masks[i]);
     }
     info.resize(static_cast<size_t>(s.headerSize), 0);
     if (s.headerSize >= 108) {
@@ -48,7 +43,7 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
       info[56] = 'B', info[57] = 'G', info[58] = 'R', info[59] = 's';
     }
     if (s.headerSize == 40 && (s.compression == BI_BITFIELDS || s.compression == 6)) {
-      for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i) Put32(info, s.masks[i]);
+      for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i) AppendLe32(info, s.masks[i]);
     }
   }
   for (const RGBQUAD& c : s.palette) {
@@ -59,9 +54,9 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
   }
   std::vector<uint8_t> out{'B', 'M'};
   const uint32_t off = s.offBits.value_or(static_cast<DWORD>(14 + info.size()));
-  Put32(out, static_cast<uint32_t>(14 + info.size() + s.data.size()));
-  Put32(out, 0);
-  Put32(out, off);
+  AppendLe32(out, static_cast<uint32_t>(14 + info.size() + s.data.size()));
+  AppendLe32(out, 0);
+  AppendLe32(out, off);
   out.insert(out.end(), info.begin(), info.end());
   if (off > out.size() && !s.offBits) out.resize(off, 0);
   if (s.offBits && *s.offBits > out.size() && *s.offBits < out.size() + 4096) out.resize(*s.offBits, 0);
