@@ -175,56 +175,38 @@ void TIniFile::WriteFloat(const std::string& section, const std::string& ident, 
   WriteString(section, ident, FloatToStr(value));
 }
 
+void TIniFile::ForEachKey(const std::string& section,
+                          const std::function<void(const std::string&, const std::string&)>& visit) const {
+  std::vector<std::string> lines = Load();
+  TSectionRange r = FindSection(lines, section);
+  std::string key, value;
+  if (r.Found())
+    for (size_t i = r.First; i < r.End; ++i)
+      if (SplitKey(lines[i], key, value)) visit(key, value);
+}
+
 void TIniFile::ReadSection(const std::string& section, TStrings* strings) const {
   if (!strings) return;
-  strings->BeginUpdate();
-  try {
-    strings->Clear();
-    std::vector<std::string> lines = Load();
-    TSectionRange r = FindSection(lines, section);
-    std::string key, value;
-    if (r.Found())
-      for (size_t i = r.First; i < r.End; ++i)
-        if (SplitKey(lines[i], key, value)) strings->Add(key);
-  } catch (...) {
-    strings->EndUpdate();
-    throw;
-  }
-  strings->EndUpdate();
+  TStringsUpdate update(*strings);
+  strings->Clear();
+  ForEachKey(section, [&](const std::string& key, const std::string&) { strings->Add(key); });
 }
 
 void TIniFile::ReadSections(TStrings* strings) const {
   if (!strings) return;
-  strings->BeginUpdate();
-  try {
-    strings->Clear();
-    for (const auto& l : Load()) {
-      std::string t = Trim(l);
-      if (IsSectionLine(t)) strings->Add(SectionName(t));
-    }
-  } catch (...) {
-    strings->EndUpdate();
-    throw;
+  TStringsUpdate update(*strings);
+  strings->Clear();
+  for (const auto& l : Load()) {
+    std::string t = Trim(l);
+    if (IsSectionLine(t)) strings->Add(SectionName(t));
   }
-  strings->EndUpdate();
 }
 
 void TIniFile::ReadSectionValues(const std::string& section, TStrings* strings) const {
   if (!strings) return;
-  strings->BeginUpdate();
-  try {
-    strings->Clear();
-    std::vector<std::string> lines = Load();
-    TSectionRange r = FindSection(lines, section);
-    std::string key, value;
-    if (r.Found())
-      for (size_t i = r.First; i < r.End; ++i)
-        if (SplitKey(lines[i], key, value)) strings->Add(key + "=" + value);
-  } catch (...) {
-    strings->EndUpdate();
-    throw;
-  }
-  strings->EndUpdate();
+  TStringsUpdate update(*strings);
+  strings->Clear();
+  ForEachKey(section, [&](const std::string& key, const std::string& value) { strings->Add(key + "=" + value); });
 }
 
 void TIniFile::EraseSection(const std::string& section) {

@@ -8,6 +8,7 @@
 // the old one and renamed over it, so a failed write never loses the old settings.
 // Comments, blank lines and the order of everything else are kept.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,8 @@ public:
 
 private:
   std::vector<std::string> Load(bool forWrite = false) const;
+  void ForEachKey(const std::string& section,
+                  const std::function<void(const std::string& key, const std::string& value)>& visit) const;
   void Save(const std::vector<std::string>& lines) const;
   [[noreturn]] void WriteError() const;
 

@@ -26,30 +26,18 @@ int TStrings::AddObject(const std::string& s, TObject* obj) {
 
 void TStrings::AddStrings(TStrings* strings) {
   if (!strings) return;
-  BeginUpdate();
-  try {
-    // Adding a list to itself takes the lines it had before.
-    const int n = strings->Count();
-    for (int i = 0; i < n; ++i) AddObject(strings->Get(i), strings->GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TStringsUpdate update(*this);
+  // Adding a list to itself takes the lines it had before.
+  const int n = strings->Count();
+  for (int i = 0; i < n; ++i) AddObject(strings->Get(i), strings->GetObject(i));
 }
 
 void TStrings::Assign(TPersistent* source) {
   if (auto* src = dynamic_cast<TStrings*>(source)) {
     if (src == this) return;
-    BeginUpdate();
-    try {
-      Clear();
-      AddStrings(src);
-    } catch (...) {
-      EndUpdate();
-      throw;
-    }
-    EndUpdate();
+    TStringsUpdate update(*this);
+    Clear();
+    AddStrings(src);
     return;
   }
   TPersistent::Assign(source);
@@ -61,35 +49,23 @@ void TStrings::InsertObject(int index, const std::string& s, TObject* obj) {
 }
 
 void TStrings::Exchange(int index1, int index2) {
-  BeginUpdate();
-  try {
-    std::string s = Get(index1);
-    TObject* o = GetObject(index1);
-    Put(index1, Get(index2));
-    PutObject(index1, GetObject(index2));
-    Put(index2, s);
-    PutObject(index2, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TStringsUpdate update(*this);
+  std::string s = Get(index1);
+  TObject* o = GetObject(index1);
+  Put(index1, Get(index2));
+  PutObject(index1, GetObject(index2));
+  Put(index2, s);
+  PutObject(index2, o);
 }
 
 void TStrings::Move(int curIndex, int newIndex) {
   if (curIndex == newIndex) return;
-  BeginUpdate();
-  try {
-    std::string s = Get(curIndex);
-    TObject* o = GetObject(curIndex);
-    if (newIndex < 0 || newIndex >= Count()) Error("List index out of bounds", newIndex);
-    Delete(curIndex);
-    InsertObject(newIndex, s, o);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  TStringsUpdate update(*this);
+  std::string s = Get(curIndex);
+  TObject* o = GetObject(curIndex);
+  if (newIndex < 0 || newIndex >= Count()) Error("List index out of bounds", newIndex);
+  Delete(curIndex);
+  InsertObject(newIndex, s, o);
 }
 
 int TStrings::IndexOf(const std::string& s) const {
@@ -183,23 +159,17 @@ std::string TStrings::Text() const {
 }
 
 void TStrings::SetText(const std::string& text) {
-  BeginUpdate();
-  try {
-    Clear();
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-      size_t start = i;
-      while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
-      Add(text.substr(start, i - start));
-      if (i < n && text[i] == '\r') ++i;
-      if (i < n && text[i] == '\n') ++i;
-    }
-  } catch (...) {
-    EndUpdate();
-    throw;
+  TStringsUpdate update(*this);
+  Clear();
+  size_t i = 0;
+  const size_t n = text.size();
+  while (i < n) {
+    size_t start = i;
+    while (i < n && text[i] != '\r' && text[i] != '\n') ++i;
+    Add(text.substr(start, i - start));
+    if (i < n && text[i] == '\r') ++i;
+    if (i < n && text[i] == '\n') ++i;
   }
-  EndUpdate();
 }
 
 std::string TStrings::DelimitedText() const {
@@ -220,35 +190,29 @@ std::string TStrings::DelimitedText() const {
 
 void TStrings::SetDelimitedText(const std::string& text) {
   auto blank = [&](size_t p) { return !FStrictDelimiter && p < text.size() && static_cast<unsigned char>(text[p]) <= ' '; };
-  BeginUpdate();
-  try {
-    Clear();
-    size_t p = 0;
-    const size_t n = text.size();
-    while (blank(p)) ++p;
-    while (p < n) {
-      std::string s;
-      if (text[p] == FQuoteChar) {
-        s = AnsiExtractQuotedStr(text, p, FQuoteChar);
-      } else {
-        size_t start = p;
-        while (p < n && text[p] != FDelimiter && !blank(p)) ++p;
-        s = text.substr(start, p - start);
-      }
-      Add(s);
-      while (blank(p)) ++p;
-      if (p < n && text[p] == FDelimiter) {
-        // A delimiter at the very end stands for one more, empty, line.
-        if (p + 1 == n) Add(std::string());
-        ++p;
-        while (blank(p)) ++p;
-      }
+  TStringsUpdate update(*this);
+  Clear();
+  size_t p = 0;
+  const size_t n = text.size();
+  while (blank(p)) ++p;
+  while (p < n) {
+    std::string s;
+    if (text[p] == FQuoteChar) {
+      s = AnsiExtractQuotedStr(text, p, FQuoteChar);
+    } else {
+      size_t start = p;
+      while (p < n && text[p] != FDelimiter && !blank(p)) ++p;
+      s = text.substr(start, p - start);
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
+    Add(s);
+    while (blank(p)) ++p;
+    if (p < n && text[p] == FDelimiter) {
+      // A delimiter at the very end stands for one more, empty, line.
+      if (p + 1 == n) Add(std::string());
+      ++p;
+      while (blank(p)) ++p;
+    }
   }
-  EndUpdate();
 }
 
 std::string TStrings::CommaText() const {

@@ -4,6 +4,7 @@
 //
 // Text files: lines end at CR, LF or CR LF when read and are written with CR LF,
 // every line including the last. Bytes pass through unchanged (UTF-8 stays UTF-8).
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -99,6 +100,33 @@ private:
   char FQuoteChar = '"';
   char FNameValueSeparator = '=';
   bool FStrictDelimiter = false;
+};
+
+// Holds a BeginUpdate for its lifetime, so change events wait even when an
+// exception leaves the block.
+class TStringsUpdate {
+public:
+  explicit TStringsUpdate(TStrings& strings) : FStrings(strings), FUncaught(std::uncaught_exceptions()) {
+    FStrings.BeginUpdate();
+  }
+  // A change handler's exception reaches the caller, unless another one is already
+  // on its way out, which it must not replace.
+  ~TStringsUpdate() noexcept(false) {
+    if (std::uncaught_exceptions() == FUncaught) {
+      FStrings.EndUpdate();
+      return;
+    }
+    try {
+      FStrings.EndUpdate();
+    } catch (...) {
+    }
+  }
+  TStringsUpdate(const TStringsUpdate&) = delete;
+  TStringsUpdate& operator=(const TStringsUpdate&) = delete;
+
+private:
+  TStrings& FStrings;
+  int FUncaught;
 };
 
 class TStringList;

@@ -200,22 +200,33 @@ int TThread::WaitFor() {
   return FReturnValue;
 }
 
+namespace {
+
+// Puts work on the main thread's queue and wakes the loop that drains it.
+std::shared_ptr<TSyncItem> Enqueue(TThread* thread, const TThreadMethod& method, bool waiting) {
+  auto item = std::make_shared<TSyncItem>();
+  item->Thread = thread;
+  item->Method = method;
+  item->Waiting = waiting;
+  {
+    std::lock_guard<std::mutex> lock(gSyncLock);
+    gSyncQueue.push_back(item);
+    gSyncCond.notify_all();
+  }
+  Wake();
+  return item;
+}
+
+}  // namespace
+
 void TThread::Synchronize(TThread* thread, const TThreadMethod& method) {
   if (!method) return;
   if (std::this_thread::get_id() == gMainThread) {
     method();
     return;
   }
-  auto item = std::make_shared<TSyncItem>();
-  item->Thread = thread;
-  item->Method = method;
-  item->Waiting = true;
+  std::shared_ptr<TSyncItem> item = Enqueue(thread, method, true);
   std::unique_lock<std::mutex> lock(gSyncLock);
-  gSyncQueue.push_back(item);
-  gSyncCond.notify_all();
-  lock.unlock();
-  Wake();
-  lock.lock();
   gSyncCond.wait(lock, [&] { return item->Done; });
   if (item->Error) std::rethrow_exception(item->Error);
 }
@@ -226,15 +237,7 @@ void TThread::Queue(TThread* thread, const TThreadMethod& method) {
     method();
     return;
   }
-  auto item = std::make_shared<TSyncItem>();
-  item->Thread = thread;
-  item->Method = method;
-  {
-    std::lock_guard<std::mutex> lock(gSyncLock);
-    gSyncQueue.push_back(item);
-    gSyncCond.notify_all();
-  }
-  Wake();
+  Enqueue(thread, method, false);
 }
 
 void TThread::RemoveQueuedEvents(TThread* thread) {

@@ -6,6 +6,7 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/inifiles.h"
 #include "platform/rtl/strings.h"
+#include "string_lines.h"
 #include "test_support.h"
 
 namespace {
@@ -13,12 +14,6 @@ std::string FileText(const std::string& name) {
   auto b = qvtest::ReadFileBytes(name);
   return std::string(b.begin(), b.end());
 }
-std::vector<std::string> Lines(const TStrings& s) {
-  std::vector<std::string> v;
-  for (int i = 0; i < s.Count(); ++i) v.push_back(s[i]);
-  return v;
-}
-using V = std::vector<std::string>;
 }  // namespace
 
 TEST(IniFile, RoundTripWithSectionsAndOddKeys) {

@@ -4,16 +4,8 @@
 #include "platform/rtl/streams.h"
 #include "platform/rtl/strings.h"
 #include "platform/rtl/sysutils.h"
+#include "string_lines.h"
 #include "test_support.h"
-
-namespace {
-std::vector<std::string> Lines(const TStrings& s) {
-  std::vector<std::string> v;
-  for (int i = 0; i < s.Count(); ++i) v.push_back(s[i]);
-  return v;
-}
-using V = std::vector<std::string>;
-}  // namespace
 
 TEST(StringList, SortedAddFindAndDuplicates) {
   TStringList list;
@@ -209,4 +201,21 @@ TEST(StringList, AssignTakesLinesAndObjectsOnly) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "Cannot assign a TPersistent to a TStringList");
   }
+}
+
+TEST(StringList, ChangeHandlerExceptionsReachTheCaller) {
+  TStringList list;
+  bool armed = true;
+  list.OnChange = [&](TObject*) {
+    if (armed) throw EAbort("stop");
+  };
+  EXPECT_THROW(list.SetCommaText("a,b"), EAbort);
+  EXPECT_EQ(list.UpdateCount(), 0);
+  // A failure inside the update wins over the handler's.
+  armed = false;
+  list.SetSorted(true);
+  list.SetDuplicates(dupError);
+  armed = true;
+  EXPECT_THROW(list.SetCommaText("x,x"), EStringListError);
+  EXPECT_EQ(list.UpdateCount(), 0);
 }
