@@ -218,21 +218,40 @@ HICON CreateIconFromResourceEx(const BYTE* bits, DWORD size, BOOL isIcon, DWORD 
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) mc.Write(icon->mask.Row(y), x, icon->color.Row(y)[4 * x + 3] == 0 ? 1 : 0);
     icon->hasAlpha = true;
+    icon->hasColor = true;
   } else if (!DecodeDib(bits, size, icon->color, icon->mask)) {
     return nullptr;
   } else {
     icon->hasAlpha = AnyAlpha(icon->color);
+    icon->hasColor = true;
+    WORD bitCount;
+    std::memcpy(&bitCount, bits + 14, 2);
+    if (bitCount == 1 || (flags & LR_MONOCHROME)) {
+      // A monochrome icon keeps no colour image: its XOR mask goes below the AND mask.
+      Surface both;
+      int w = icon->mask.width, h = icon->mask.height;
+      if (!ToMask(icon->mask, w, 2 * h, 0, both)) return nullptr;
+      Surface xorMask;
+      if (!ToMask(icon->color, w, h, 0, xorMask)) return nullptr;
+      PixelCodec mc(both);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) mc.Write(both.Row(h + y), x, mc.Read(xorMask.Row(y), x));
+      icon->mask = std::move(both);
+      icon->color = Surface();
+      icon->hasColor = false;
+      icon->hasAlpha = false;
+    }
   }
-  icon->hasColor = true;
-  icon->width = icon->color.width;
-  icon->height = icon->color.height;
+  icon->width = icon->mask.width;
+  icon->height = icon->hasColor ? icon->mask.height : icon->mask.height / 2;
   bool systemSize = flags & LR_DEFAULTSIZE;
   int cx = cxDesired ? cxDesired : (systemSize ? GetSystemMetrics(isIcon ? SM_CXICON : SM_CXCURSOR) : icon->width);
   int cy = cyDesired ? cyDesired : (systemSize ? GetSystemMetrics(isIcon ? SM_CYICON : SM_CYCURSOR) : icon->height);
   if (cx <= 0 || cy <= 0 || cx > kMaxDimension || cy > kMaxDimension) return nullptr;
   if (cx != icon->width || cy != icon->height) {
     Surface c, m;
-    if (!ScaleSurface(icon->color, cx, cy, c) || !ScaleSurface(icon->mask, cx, cy, m)) return nullptr;
+    if (icon->hasColor && !ScaleSurface(icon->color, cx, cy, c)) return nullptr;
+    if (!ScaleSurface(icon->mask, cx, icon->hasColor ? cy : 2 * cy, m)) return nullptr;
     icon->color = std::move(c);
     icon->mask = std::move(m);
     icon->width = cx;

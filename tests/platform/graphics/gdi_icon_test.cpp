@@ -217,4 +217,36 @@ TEST(GdiIcon, BadResourceImagesAreRefused) {
   DestroyIcon(ok);
 }
 
+TEST(GdiIcon, OneBitImageMakesAMonochromeIcon) {
+  // AND 1 with XOR 1 inverts the background; AND 0 with XOR 0 paints black.
+  std::vector<RGBQUAD> table{gditest::Quad(0, 0, 0), gditest::Quad(255, 255, 255)};
+  std::vector<uint8_t> data;
+  BITMAPINFOHEADER hd;
+  hd.biWidth = 2;
+  hd.biHeight = 2;
+  hd.biBitCount = 1;
+  Put(data, &hd, sizeof(hd));
+  Put(data, table.data(), 8);
+  uint8_t xorRow[4] = {0x40, 0, 0, 0};  // pixel 1 white
+  uint8_t andRow[4] = {0x40, 0, 0, 0};  // pixel 1 transparent
+  Put(data, xorRow, 4);
+  Put(data, andRow, 4);
+  HICON icon = CreateIconFromResourceEx(data.data(), static_cast<DWORD>(data.size()), TRUE, 0x00030000, 0, 0, 0);
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info;
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  EXPECT_EQ(info.hbmColor, nullptr);
+  BITMAP bm;
+  ASSERT_TRUE(GetObject(info.hbmMask, sizeof(bm), &bm));
+  EXPECT_EQ(bm.bmWidth, 2);
+  EXPECT_EQ(bm.bmHeight, 2);  // AND above XOR
+  DeleteObject(info.hbmMask);
+  Dib d(2, 1, 32);
+  d.Fill32(0x00102030);
+  ASSERT_TRUE(DrawIconEx(d.dc(), 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL));
+  EXPECT_EQ(d.Pixel32(0, 0), 0u);
+  EXPECT_EQ(d.Pixel32(1, 0), 0x00EFDFCFu);
+  DestroyIcon(icon);
+}
+
 }  // namespace
