@@ -4,6 +4,8 @@
 #include <cstring>
 #include <typeinfo>
 
+#include "platform/graphics/graphics_picture.h"
+
 TPNGImage::TPNGImage() : FChunkList(std::make_unique<TPNGList>(this)) {}
 
 TPNGImage::~TPNGImage() { ClearChunks(); }
@@ -22,18 +24,18 @@ void TPNGImage::ClearChunks() {
 
 TChunkIHDR* TPNGImage::Header() const { return dynamic_cast<TChunkIHDR*>(FChunkList->GetItem(0)); }
 
-int TPNGImage::GetWidth() const {
+int TPNGImage::GetWidth() {
   TChunkIHDR* h = Header();
   return h ? h->Width() : 0;
 }
 
-int TPNGImage::GetHeight() const {
+int TPNGImage::GetHeight() {
   TChunkIHDR* h = Header();
   return h ? h->Height() : 0;
 }
 
-void TPNGImage::SetWidth(int) { throw EPngError(kPngCannotResizeText); }
-void TPNGImage::SetHeight(int) { throw EPngError(kPngCannotResizeText); }
+void TPNGImage::DoSetWidth(int) { throw EPngError(kPngCannotResizeText); }
+void TPNGImage::DoSetHeight(int) { throw EPngError(kPngCannotResizeText); }
 
 void TPNGImage::SetIdatBlockSize(uint32_t v) {
   FIdatBlockSize = std::clamp<uint32_t>(v, 65535u, uint32_t(kPngMaxChunkLength));
@@ -116,6 +118,7 @@ void TPNGImage::LoadFromStream(TStream& stream) {
   // A palette image without its palette has no colours to show.
   TChunkIHDR* header = Header();
   if (header && header->ColorType() == 3 && !FChunkList->FirstOfClass<TChunkPLTE>()) throw EPNGInvalidPalette();
+  Changed(this);
 }
 
 void TPNGImage::SaveToStream(TStream& stream) {
@@ -141,3 +144,35 @@ void TPNGImage::CopyFromPNG(const TPNGImage& source) {
     chunk->Assign(src);
   }
 }
+
+void TPNGImage::Assign(TPersistent* source) {
+  if (auto* png = dynamic_cast<TPNGImage*>(source)) {
+    CopyFromPNG(*png);
+  } else if (auto* bitmap = dynamic_cast<TBitmap*>(source)) {
+    AssignFromBitmap(bitmap);
+  } else {
+    TGraphic::Assign(source);
+    return;
+  }
+  Changed(this);
+}
+
+void TPNGImage::AssignTo(TPersistent* dest) {
+  if (auto* png = dynamic_cast<TPNGImage*>(dest)) {
+    png->CopyFromPNG(*this);
+  } else if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
+    AssignToBitmap(bitmap);
+  } else {
+    TGraphic::AssignTo(dest);
+  }
+}
+
+// The picture registry knows PNG files from the start.
+namespace {
+struct TPngRegistration {
+  TPngRegistration() {
+    RegisterStandardChunkClasses();
+    TPicture::RegisterFileFormat("png", "Portable Network Graphics", TGraphicClass::Of<TPNGImage>());
+  }
+} pngRegistration;
+}  // namespace

@@ -4,25 +4,35 @@
 #include <memory>
 
 #include "pictures/png/png_chunks.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_graphic.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
 
-class TPNGImage : public TPersistent {
+class TPNGImage : public TGraphic {
 public:
   TPNGImage();
   ~TPNGImage() override;
 
+  // From another PNG picture (a copy) or from a bitmap: 1-, 4- and 8-bit
+  // bitmaps become palette images, pf32bit truecolour with alpha, the others
+  // truecolour.
+  void Assign(TPersistent* source) override;
+  void Draw(TCanvas* canvas, const TRect& rect) override;
+  bool GetEmpty() override { return FChunkList->Count() == 0; }
+  int GetWidth() override;
+  int GetHeight() override;
+
   // Reads a whole PNG stream; raises the PNG errors on a bad one, leaving the
   // chunks read before the error in the list.
-  void LoadFromStream(TStream& stream);
-  void SaveToStream(TStream& stream);
-
-  bool GetEmpty() const { return FChunkList->Count() == 0; }
-  int GetWidth() const;
-  int GetHeight() const;
-  // A PNG cannot be resized through its size: both always raise EPngError.
-  void SetWidth(int value);
-  void SetHeight(int value);
+  void LoadFromStream(TStream& stream) override;
+  void SaveToStream(TStream& stream) override;
+  // CF_BITMAP only: the bitmap is copied in as by Assign.
+  void LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette) override;
+  // Gives a packed DIB (CF_DIB; 32-bit with alpha when the picture has an alpha
+  // channel or transparent palette entries) and, when the clipboard is open,
+  // also puts the PNG stream itself there under the registered format "PNG".
+  void SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) override;
 
   void ClearChunks();
   void ResetGammaTables();
@@ -32,6 +42,14 @@ public:
   uint8_t* AlphaRow(int row) const;
   // Makes this picture a copy of source with its own chunks and settings.
   void CopyFromPNG(const TPNGImage& source);
+
+  // Builds the picture from a palette bitmap (1, 4 or 8 bits) whose entry
+  // transparentIndex is fully transparent.
+  void SetFromPaletteBitmap(TBitmap* bitmap, int transparentIndex);
+  // The picture as a colour bitmap and, when mask is given, a 1-bit mask
+  // (white transparent, black opaque) for an icon image; palette and grey
+  // images with alpha use the threshold to tell the two apart.
+  void ExtractBitmapAndMask(TBitmap* picture, TBitmap* mask, uint8_t threshold);
 
   // Sample value to displayed value and back, from the gAMA chunk (identity
   // without one). They describe the file for callers that correct for display;
@@ -51,13 +69,37 @@ public:
   void SetInterlaceMode(uint8_t v) { FInterlaceMode = v; }
   TPNGList& ChunkList() const { return *FChunkList; }
 
+protected:
+  void AssignTo(TPersistent* dest) override;
+  // A PNG cannot be resized through its size: both always raise EPngError.
+  void DoSetWidth(int value) override;
+  void DoSetHeight(int value) override;
+
 private:
+  bool AssignBitmapHandle(HBITMAP bitmap, bool withTransparency);
+  void HeaderFromBitmap(HBITMAP bitmap, const BITMAP& info);
+  void AssignFromBitmap(TBitmap* bitmap);
+  void CopyAlphaFromBitmap(TBitmap* bitmap);
+  void AssignToBitmap(TBitmap* bitmap);
+  void PaletteToIndexBitmap(TBitmap* bitmap, int threshold);
+  void ExtractPaletteImage(TBitmap* picture, TBitmap* mask, uint8_t threshold);
+  void DrawWithAlpha(TCanvas* canvas, const TRect& rect);
+  // The picture as a packed DIB in a global memory block (null when empty).
+  HANDLE MakePackedDib();
+
   uint8_t FRowFilters = 2;
   uint8_t FDeflateLevel = 7;
   uint32_t FIdatBlockSize = 65535;
   uint8_t FInterlaceMode = 0;
   std::unique_ptr<TPNGList> FChunkList;
 };
+
+// The id of a clipboard format whose data begin with the PNG signature, 0
+// when there is none; the format found is remembered for the next call.
+UINT FindClipboardPNGFormat();
+// Loads the picture from the clipboard's PNG data; false (never an exception)
+// when there is none or it does not load.
+bool LoadPNGFromClipboard(TPNGImage& picture);
 
 // Row filter bits of RowFilters.
 inline constexpr uint8_t kRowFilterNone = 1, kRowFilterSub = 2, kRowFilterUp = 4, kRowFilterAverage = 8,
