@@ -1,6 +1,9 @@
 #include "base/toolbox/resample_core.h"
 
+#include <algorithm>
 #include <vector>
+
+#include "platform/rtl/rounding.h"
 
 namespace {
 
@@ -170,4 +173,78 @@ void ResampleRowsWithAlpha(const TPixelRows& colour, int colourPixelBytes, const
     HorizontalWithAlpha<3, 3>(colour, alpha, alphaOffset, horiz, inter);
   const TContributorList vert = BuildContributors(colour.Height, dst.Height, filter);
   VerticalWithAlpha(inter, vert, dst, plainAlpha);
+}
+
+bool BorderAlphaAverages(const TPixelRows& rows, uint8_t& left, uint8_t& top, uint8_t& right, uint8_t& bottom) {
+  const int w = rows.Width, h = rows.Height;
+  if (w < 4 || h < 4 || w / h > 40 || h / w > 40) return false;
+  const int k = w / 32;
+  auto alpha = [&](int x, int y) -> int64_t { return rows.Row(y)[x * 4 + 3]; };
+  int64_t sl = 0, sr = 0, st = 0, sb = 0;
+  const int rightStart = std::max(0, w - 1 - k), topEnd = std::min(k, h - 1), bottomStart = std::max(0, h - 1 - k);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x <= k && x < w; ++x) sl += alpha(x, y);
+    for (int x = rightStart; x < w; ++x) sr += alpha(x, y);
+  }
+  for (int x = 0; x < w; ++x) {
+    for (int y = 0; y <= topEnd; ++y) st += alpha(x, y);
+    for (int y = bottomStart; y < h; ++y) sb += alpha(x, y);
+  }
+  left = static_cast<uint8_t>(sl / ((k + 1) * static_cast<int64_t>(h)));
+  right = static_cast<uint8_t>(sr / ((k + 1) * static_cast<int64_t>(h)));
+  top = static_cast<uint8_t>(st / ((k + 1) * static_cast<int64_t>(w)));
+  bottom = static_cast<uint8_t>(sb / ((k + 1) * static_cast<int64_t>(w)));
+  return true;
+}
+
+void ClearTransparentWhiteRows(const TPixelRows& rows) {
+  for (int y = 0; y < rows.Height; ++y) {
+    uint32_t* p = reinterpret_cast<uint32_t*>(rows.Row(y));
+    for (int x = 0; x < rows.Width; ++x)
+      if (p[x] == 0x00FFFFFFu) p[x] = 0;
+  }
+}
+
+namespace {
+
+bool HasTransparentWhite(const TPixelRows& rows) {
+  for (int y = 0; y < rows.Height; ++y) {
+    const uint32_t* p = reinterpret_cast<const uint32_t*>(rows.Row(y));
+    for (int x = 0; x < rows.Width; ++x)
+      if (p[x] == 0x00FFFFFFu) return true;
+  }
+  return false;
+}
+
+void ResampleDirect32(const TPixelRows& source, const TPixelRows& target, TIconResampleFilter filter,
+                      bool transparentWhite) {
+  // Colour pixels of alpha 0 weigh nothing in the alpha-weighted passes, so
+  // the 32-bit rows serve as colour and alpha at once.
+  ResampleRowsWithAlpha(source, 4, source, 4, 3, target, filter, true);
+  if (!transparentWhite) ClearTransparentWhiteRows(target);
+}
+
+}  // namespace
+
+void ResampleBlock32(const TPixelRows& source, const TPixelRows& target, TIconResampleFilter filter) {
+  const int w = source.Width, h = source.Height, W = target.Width, H = target.Height;
+  if (w <= 0 || h <= 0 || W <= 0 || H <= 0) return;
+  const bool transparentWhite = HasTransparentWhite(source);
+  uint8_t l = 0, t = 0, r = 0, b = 0;
+  const bool border = BorderAlphaAverages(source, l, t, r, b) && (l >= 1 || t >= 1 || r >= 1 || b >= 1) &&
+                      l <= 230 && t <= 230 && r <= 230 && b <= 230 && W >= 4 && H >= 4;
+  if (!border) {
+    ResampleDirect32(source, target, filter, transparentWhite);
+    return;
+  }
+  constexpr int kFrame = 30;
+  TPixelBuffer padded(w + 2 * kFrame, h + 2 * kFrame, 4);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(source.Row(y), static_cast<size_t>(w) * 4, padded.Rows().Row(y + kFrame) + kFrame * 4);
+  const int bx = static_cast<int>(Round(W * static_cast<double>(kFrame) / w));
+  const int by = static_cast<int>(Round(H * static_cast<double>(kFrame) / h));
+  TPixelBuffer result(W + 2 * bx, H + 2 * by, 4);
+  ResampleDirect32(padded.Rows(), result.Rows(), filter, transparentWhite);
+  for (int y = 0; y < H; ++y)
+    std::copy_n(result.Rows().Row(y + by) + bx * 4, static_cast<size_t>(W) * 4, target.Row(y));
 }

@@ -22,3 +22,17 @@ void ResampleRowsWithAlpha(const TPixelRows& colour, int colourPixelBytes, const
                            bool plainAlpha = true);
 
 inline int32_t ClampToByte(int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); }
+
+// Average alpha of the left, top, right and bottom border strips of 32-bit
+// rows; false (outputs untouched) for pictures under 4 x 4 or with sides more
+// than 40 times apart.
+bool BorderAlphaAverages(const TPixelRows& rows, uint8_t& left, uint8_t& top, uint8_t& right, uint8_t& bottom);
+
+// Every pixel of exactly 0x00FFFFFF becomes 0.
+void ClearTransparentWhiteRows(const TPixelRows& rows);
+
+// The filtering resize of a 32-bit picture with alpha (both views 32-bit,
+// both at least 2 x 2 on the axis that is filtered): pictures whose borders
+// are partly transparent are resampled inside a transparent frame of 30
+// pixels, so their edges fade out instead of being mirrored back in.
+void ResampleBlock32(const TPixelRows& source, const TPixelRows& target, TIconResampleFilter filter);
