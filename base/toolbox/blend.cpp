@@ -2,15 +2,18 @@
 
 #include <filesystem>
 #include <memory>
-#include <vector>
 
+#include "base/compact_encoding.h"
+#include "base/path_utils.h"
+#include "base/typed_lists.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/paths.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
 
 namespace {
 
-std::unique_ptr<std::vector<uint8_t>> gBlendTable;
+std::unique_ptr<TListByte> gBlendTable;
 
 inline uint32_t Alpha(uint32_t p) { return p >> 24; }
 inline uint32_t Chan(uint32_t p, int shift) { return (p >> shift) & 0xFF; }
@@ -26,19 +29,38 @@ uint8_t BlendWeight(uint8_t da, uint8_t sa) {
 
 bool LoadBlendTable(const std::string& fileName) {
   std::error_code ec;
-  if (!std::filesystem::is_regular_file(NativePath(fileName), ec)) return false;  // weights are computed
+  const std::string native = NativePath(fileName);
+  if (!std::filesystem::is_regular_file(native, ec)) return false;  // weights are computed
+  const auto size = std::filesystem::file_size(native, ec);
+  if (ec || size < static_cast<uintmax_t>(kBlendTableSize)) return false;
+  auto table = std::make_unique<TListByte>();
+  table->SetCount(kBlendTableSize);
   // A file that is there but cannot be opened raises the open error.
-  auto file = std::make_unique<TFileStream>(fileName, fmOpenRead | fmShareDenyWrite);
-  if (file->Size() < kBlendTableSize) return false;
-  auto table = std::make_unique<std::vector<uint8_t>>(kBlendTableSize);
-  file->ReadBuffer(table->data(), kBlendTableSize);
+  ReadFileToBuffer(table->Items(), kBlendTableSize, fileName);
   gBlendTable = std::move(table);
   return true;
 }
 
+void InitBlendTable() { LoadBlendTable(GetApplicationDir() + "data\\blend.dat"); }
+
 void UnloadBlendTable() { gBlendTable.reset(); }
 
-const uint8_t* BlendTable() { return gBlendTable ? gBlendTable->data() : nullptr; }
+namespace {
+
+// Unit start-up: the table is there before any window is made. An unreadable
+// file cannot be reported this early; the computed weights stand in.
+struct TBlendTableUnit {
+  TBlendTableUnit() {
+    try {
+      InitBlendTable();
+    } catch (const Exception&) {
+    }
+  }
+} gBlendTableUnit;
+
+}  // namespace
+
+const uint8_t* BlendTable() { return gBlendTable ? gBlendTable->Items() : nullptr; }
 
 uint32_t BlendPixel(uint32_t s, uint32_t d) {
   const uint32_t sa = Alpha(s), da = Alpha(d);
