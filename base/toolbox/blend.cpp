@@ -1,9 +1,11 @@
 #include "base/toolbox/blend.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 
 #include "base/compact_encoding.h"
+#include "base/toolbox/bitmap_utils.h"
 #include "base/path_utils.h"
 #include "base/typed_lists.h"
 #include "platform/rtl/exceptions.h"
@@ -109,4 +111,128 @@ void FadeAlphaRow(uint32_t* px, int count, int amount) {
     const uint32_t a = ((keep * Alpha(px[i])) / 255) & 0xFF;
     px[i] = (px[i] & 0x00FFFFFFu) | (a << 24);
   }
+}
+
+// ---- compositing of framework bitmaps ----
+
+namespace {
+
+// Per channel C + (a x S) div 255 - (a x C) div 255: the integer "over" onto
+// an opaque pixel.
+inline uint8_t OverOpaque(uint32_t a, uint32_t s, uint32_t c) {
+  return static_cast<uint8_t>(c + (a * s) / 255 - (a * c) / 255);
+}
+
+}  // namespace
+
+void Composite32(TBitmap* source, TBitmap* target) {
+  if (!Is32(source) || !Is32(target)) return;
+  const int w = std::min(source->Width(), target->Width()), h = std::min(source->Height(), target->Height());
+  if (w <= 0 || h <= 0) return;
+  const TPixelRows s = BitmapRows(source), t = BitmapRows(target);
+  for (int y = 0; y < h; ++y)
+    BlendRowOver(reinterpret_cast<const uint32_t*>(s.Row(y)), reinterpret_cast<uint32_t*>(t.Row(y)), w);
+}
+
+void DrawAlphaOver(TBitmap* source, TBitmap* target) {
+  if (!Is32(source) || !target) return;
+  if (Is32(target)) {
+    Composite32(source, target);
+    return;
+  }
+  if (target->PixelFormat() != pf24bit) return;
+  const int w = std::min(source->Width(), target->Width()), h = std::min(source->Height(), target->Height());
+  if (w <= 0 || h <= 0) return;
+  const TPixelRows s = BitmapRows(source), t = BitmapRows(target);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* p = s.Row(y);
+    uint8_t* d = t.Row(y);
+    for (int x = 0; x < w; ++x, p += 4, d += 3)
+      for (int c = 0; c < 3; ++c) d[c] = OverOpaque(p[3], p[c], d[c]);
+  }
+}
+
+void CompositeOverColor32(TBitmap* bitmap, uint32_t value) {
+  if (!Is32(bitmap) || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
+  uint32_t* p = Block32(bitmap);
+  const size_t n = static_cast<size_t>(bitmap->Width()) * bitmap->Height();
+  for (size_t i = 0; i < n; ++i) p[i] = BlendPixel(value, p[i]);
+}
+
+void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
+  if (!Is32(source) || !target || source->Width() <= 0 || source->Height() <= 0) return;
+  const int w = std::min(source->Width(), target->Width()), h = std::min(source->Height(), target->Height());
+  const TPixelRows s = BitmapRows(source);
+  const TPixelFormat tf = target->PixelFormat();
+  const uint8_t bg[3] = {static_cast<uint8_t>((colour >> 16) & 0xFF), static_cast<uint8_t>((colour >> 8) & 0xFF),
+                         static_cast<uint8_t>(colour & 0xFF)};
+  const TPixelRows t = (tf == pf24bit || tf == pf32bit) ? BitmapRows(target) : TPixelRows{};
+  for (int y = 0; y < h; ++y) {
+    const uint32_t* p = reinterpret_cast<const uint32_t*>(s.Row(y));
+    for (int x = 0; x < w; ++x) {
+      const uint32_t px = BlendPixelOverOpaque(p[x], colour);
+      if (tf == pf32bit) {
+        reinterpret_cast<uint32_t*>(t.Row(y))[x] = px;
+      } else if (tf == pf24bit) {
+        uint8_t* d = t.Row(y) + x * 3;
+        const uint32_t a = p[x] >> 24;
+        for (int c = 0; c < 3; ++c) d[c] = OverOpaque(a, (p[x] >> (8 * c)) & 0xFF, bg[c]);
+      } else {
+        target->Canvas()->SetPixels(x, y, static_cast<TColor>(PixelToColour(px)));
+      }
+    }
+  }
+}
+
+void FillRectAlpha(uint32_t value, TBitmap* bitmap, const RECT& rect) {
+  if (!bitmap || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
+  const TPixelFormat pf = bitmap->PixelFormat();
+  if (pf != pf24bit && pf != pf32bit) return;
+  const int left = std::max<int>(rect.left, 0), top = std::max<int>(rect.top, 0);
+  const int right = std::min<int>(rect.right, bitmap->Width()), bottom = std::min<int>(rect.bottom, bitmap->Height());
+  const TPixelRows rows = BitmapRows(bitmap);
+  const uint32_t a = value >> 24;
+  for (int y = top; y < bottom; ++y)
+    for (int x = left; x < right; ++x) {
+      if (pf == pf32bit) {
+        uint32_t& p = reinterpret_cast<uint32_t*>(rows.Row(y))[x];
+        p = a == 255 ? value : BlendPixel(value, p);
+      } else {
+        uint8_t* d = rows.Row(y) + x * 3;
+        for (int c = 0; c < 3; ++c) {
+          const uint32_t v = (value >> (8 * c)) & 0xFF;
+          d[c] = a == 255 ? static_cast<uint8_t>(v) : OverOpaque(a, v, d[c]);
+        }
+      }
+    }
+}
+
+void FillAlpha(uint32_t value, TBitmap* bitmap) {
+  if (bitmap) FillRectAlpha(value, bitmap, RECT{0, 0, bitmap->Width(), bitmap->Height()});
+}
+
+void AdjustAlpha(TBitmap* source, TBitmap* work, TBitmap* mask, int amount, bool skipEmpty) {
+  if (!source || !work) return;
+  if (work != source) {
+    work->Assign(source);
+    work->SetPixelFormat(pf32bit);
+  }
+  if (!Is32(work) || work->Width() <= 0 || work->Height() <= 0) return;
+  uint32_t* p = Block32(work);
+  const size_t n = static_cast<size_t>(work->Width()) * work->Height();
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t a = p[i] >> 24;
+    if (amount < 0) {
+      a = static_cast<uint32_t>((amount + 255) * static_cast<int>(a) / 255);
+    } else if (amount > 0 && !(skipEmpty && p[i] == 0)) {
+      a = amount >= 255 ? 255 : std::min<uint32_t>(a * 255 / static_cast<uint32_t>(255 - amount), 255);
+    }
+    p[i] = (p[i] & 0xFFFFFF) | (a << 24);
+  }
+  AlphaToKeyMask(work, mask);
+}
+
+void FadeAlpha(TBitmap* bitmap, int amount) {
+  if (!Is32(bitmap) || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
+  FadeAlphaRow(Block32(bitmap), bitmap->Width() * bitmap->Height(), amount);
 }
