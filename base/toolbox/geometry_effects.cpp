@@ -39,6 +39,16 @@ void RotateRowBytes(uint8_t* row, int rowBytes, int shiftBytes) {
   std::rotate(row, row + rowBytes - shiftBytes, row + rowBytes);
 }
 
+// Every palette entry becomes the grey that fn gives for its red + green + blue.
+template <class Fn>
+void GreyPalette(TBitmap* bitmap, Fn fn) {
+  int32_t colours[256];
+  const int n = ReadPaletteColours(bitmap, colours, 256);
+  for (int i = 0; i < n; ++i)
+    colours[i] = static_cast<int32_t>(fn((colours[i] & 0xFF) + ((colours[i] >> 8) & 0xFF) + ((colours[i] >> 16) & 0xFF))) * 0x010101;
+  SetPaletteEntriesOf(bitmap, colours, n);
+}
+
 uint8_t GreyOf(const uint8_t* bgr) { return static_cast<uint8_t>((bgr[0] + bgr[1] + bgr[2]) / 3); }
 
 TRect WholeOr(const TRect& r, TBitmap* b) {
@@ -194,13 +204,7 @@ void GrayscaleRect(TBitmap* bitmap, const TRect& rect) {
   const TPixelFormat pf = bitmap->PixelFormat();
   if (pf == pf1bit) return;
   if (pf == pf8bit) {
-    int32_t colours[256];
-    const int n = ReadPaletteColours(bitmap, colours, 256);
-    for (int i = 0; i < n; ++i) {
-      const int g = ((colours[i] & 0xFF) + ((colours[i] >> 8) & 0xFF) + ((colours[i] >> 16) & 0xFF)) / 3;
-      colours[i] = g * 0x010101;
-    }
-    SetPaletteEntriesOf(bitmap, colours, n);
+    GreyPalette(bitmap, [](int sum) { return sum / 3; });
     return;
   }
   if (pf == pf24bit || pf == pf32bit) {
@@ -226,11 +230,7 @@ void GrayscaleRangeRect(TBitmap* bitmap, const TRect& rect, int low, int high, T
   auto grey = [&](int sum) { return static_cast<uint8_t>(std::clamp(low + sum / d, 0, 255)); };
   const int32_t key = keyColour == clNone ? -1 : (ColorToRGB(keyColour) & 0xFFFFFF);
   if (pf == pf8bit) {
-    int32_t colours[256];
-    const int n = ReadPaletteColours(bitmap, colours, 256);
-    for (int i = 0; i < n; ++i)
-      colours[i] = grey((colours[i] & 0xFF) + ((colours[i] >> 8) & 0xFF) + ((colours[i] >> 16) & 0xFF)) * 0x010101;
-    SetPaletteEntriesOf(bitmap, colours, n);
+    GreyPalette(bitmap, grey);
     return;
   }
   if (pf == pf24bit || pf == pf32bit) {
