@@ -506,6 +506,13 @@ void TIEBitmap::CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlig
 }
 
 void TIEBitmap::Assign(TObject* source) {
+  if (auto* framework = dynamic_cast<TBitmap*>(source)) {
+    // A framework bitmap is read through a bitmap laid over it.
+    TIEBitmap view;
+    view.EncapsulateTBitmap(framework, true);
+    if (!view.IsEmpty()) Assign(&view);
+    return;
+  }
   auto* src = dynamic_cast<TIEBitmap*>(source);
   if (!src || src == this) return;
   if (FLocation == ieTBitmap && FFrameworkBitmap) {

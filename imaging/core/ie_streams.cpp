@@ -14,6 +14,7 @@
 #include "imaging/core/ie_startup.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/paths.h"
+#include "platform/rtl/sysutils.h"
 #include "platform/win/system_folders.h"
 
 std::string LibraryTempFolder;
@@ -276,6 +277,7 @@ bool MakeTempFileName(const std::string& prefix, const std::string& folder, std:
 bool NewTempFileName(std::string& name) { return MakeTempFileName("ietemp", IETempFolder(), name); }
 
 bool FileExistsA(const std::string& name) {
+  if (IEFileTestSwitch) return FileExists(name);
   struct stat st {};
   if (::stat(NativePath(name).c_str(), &st) != 0) return false;
   return !S_ISDIR(st.st_mode);

@@ -5,12 +5,15 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <thread>
 
 #include "imaging/core/ie_helpers.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/sysutils.h"
+#include "platform/graphics/graphics_bitmap.h"
 #include "platform/win/clipboard.h"
+#include "platform/win/system_info.h"
 
 namespace {
 constexpr double kTwoPi = 2 * M_PI;
@@ -358,6 +361,74 @@ void WriteStreamAsBase64(TStream& stream, std::string& text, int lineLength) {
   }
   if (groups > 0) text += '\n';
 }
+
+std::string TrimString(const std::string& s) { return Trim(s); }
+std::string UpperCaseString(const std::string& s) { return UpperCase(s); }
+std::string IELowerCase(const std::string& s) { return LowerCase(s); }
+std::string IntegerToString(int64_t v) { return IntToStr(v); }
+std::string IntegerToHex(int64_t v, int digits) { return IntToHex(v, digits); }
+int32_t StringToIntDefault(const std::string& s, int32_t defaultValue) { return StrToIntDef(s, defaultValue); }
+std::string CopySubstring(const std::string& s, int index, int count) {
+  if (index < 1) index = 1;
+  if (count <= 0 || size_t(index) > s.size()) return std::string();
+  return s.substr(size_t(index - 1), size_t(count));
+}
+int SubstringPos(const std::string& sub, const std::string& s) {
+  if (sub.empty()) return 0;
+  const size_t p = s.find(sub);
+  return p == std::string::npos ? 0 : static_cast<int>(p) + 1;
+}
+std::string FormatFloatF(double value, int precision, int digits) {
+  return FloatToStrF(value, ffGeneral, precision, digits);
+}
+
+// ---- preview backgrounds ----
+
+std::vector<double> GaussianCurve(int n, double low, double high, double spread) {
+  std::vector<double> v(static_cast<size_t>(std::max(n, 0)));
+  double top = 0;
+  for (int i = 0; i < n; ++i) {
+    const double t = 2.0 * i / n - 1;
+    v[size_t(i)] = std::exp(-0.5 * spread * spread * t * t) / (spread * std::sqrt(kTwoPi));
+    top = std::max(top, v[size_t(i)]);
+  }
+  for (double& x : v) x = top > 0 ? x / top * (high - low) + low : low;
+  return v;
+}
+
+void FillStripedBackground(TBitmap& bitmap, int width, int height) {
+  bitmap.SetPixelFormat(pf24bit);
+  bitmap.SetSize(width, height);
+  const auto levels = GaussianCurve(4, 130, 255, 0.5);
+  for (int y = 0; y < height; ++y) {
+    auto* row = static_cast<uint8_t*>(bitmap.ScanLine(y));
+    std::memset(row, static_cast<int>(Trunc(levels[size_t(y % 4)])), size_t(width) * 3);
+  }
+}
+
+void FillBrushedBackground(TBitmap& bitmap, int width, int height) {
+  bitmap.SetPixelFormat(pf24bit);
+  bitmap.SetSize(width, height);
+  if (width <= 0) return;
+  const auto levels = GaussianCurve(width, 160, 208, 3);
+  static thread_local std::mt19937 random(std::random_device{}());
+  int grain = 0, counter = 0;
+  for (int y = 0; y < height; ++y) {
+    auto* row = static_cast<uint8_t*>(bitmap.ScanLine(y));
+    for (int x = 0; x < width; ++x) {
+      const int v = std::min(255, grain + static_cast<int>(Trunc(levels[size_t(x)])));
+      std::memset(row + 3 * x, v, 3);
+      if (++counter > static_cast<int>(random() % unsigned(width)) + 100) {
+        counter = 0;
+        grain = static_cast<int>(random() % 11);
+      }
+    }
+  }
+}
+
+// ---- system ----
+
+bool IsRemoteSession() { return GetSystemMetrics(SM_REMOTESESSION) != 0; }
 
 // ---- clipboard ----
 

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/graphics/gdi.h"
+
+class TBitmap;
 #include "platform/rtl/streams.h"
 #include "platform/win/win_types.h"
 
@@ -68,6 +70,30 @@ void QuickSortIndices(int n, const std::function<void(int, int)>& swap, const st
 void EncodeBase64Group(const uint8_t bytes[3], char out[4], int n);
 // From the stream's position to its end, lineLength characters to a line.
 void WriteStreamAsBase64(TStream& stream, std::string& text, int lineLength);
+
+// Thin wrappers of the run-time library's text routines.
+std::string TrimString(const std::string& s);
+std::string UpperCaseString(const std::string& s);
+std::string IELowerCase(const std::string& s);
+std::string IntegerToString(int64_t v);
+std::string IntegerToHex(int64_t v, int digits);
+int32_t StringToIntDefault(const std::string& s, int32_t defaultValue);
+// Count characters from the 1-based index, as the framework's Copy.
+std::string CopySubstring(const std::string& s, int index, int count);
+// 1-based position of the first occurrence, 0 when absent.
+int SubstringPos(const std::string& sub, const std::string& s);
+std::string FormatFloatF(double value, int precision, int digits);
+
+// ---- preview backgrounds ----
+// n values of a Gaussian bell over -1..1, scaled to low..high.
+std::vector<double> GaussianCurve(int n, double low, double high, double spread);
+// Grey stripes (levels 240, 251, 255, 251 by row) on a 24-bit bitmap of that size.
+void FillStripedBackground(TBitmap& bitmap, int width, int height);
+// A brushed-metal grey: a bell of levels across the columns with a random grain.
+void FillBrushedBackground(TBitmap& bitmap, int width, int height);
+
+// ---- system ----
+bool IsRemoteSession();
 
 // ---- clipboard ----
 // Opens the clipboard, up to 10 tries 20 ms apart.

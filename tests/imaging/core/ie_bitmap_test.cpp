@@ -618,3 +618,32 @@ TEST(IEBitmapFramework, AssignWritesIntoTheEncapsulatedBitmap) {
   EXPECT_EQ(b.PixelFormat(), ie8p);
   EXPECT_EQ(t.GetWidth(), 3);
 }
+
+TEST(IEBitmapFramework, AssignFromAFrameworkBitmap) {
+  TBitmap t;
+  t.SetPixelFormat(pf24bit);
+  t.SetSize(3, 2);
+  t.Canvas()->SetPixels(2, 1, TColorOf(0x00FF00));
+  TIEBitmap b;
+  b.Assign(&t);
+  EXPECT_EQ(b.Width(), 3);
+  EXPECT_EQ(b.PixelFormat(), ie24RGB);
+  EXPECT_NE(b.Location(), ieTBitmap);  // a copy, not the caller's pixels
+  EXPECT_EQ(b.GetPixelRGB(2, 1), MakeRGB(0, 255, 0));
+}
+
+// Pictures beyond 2 GB: row offsets into the paging file are 64-bit.
+TEST(IEBitmapStorage, FileBackedPictureBeyondTwoGigabytes) {
+  TIEBitmap b;
+  b.SetMemoryLimit(0);
+  if (!b.Allocate(40000, 20000, ie32RGB)) GTEST_SKIP() << "no room for a 3.2 GB paging file";
+  ASSERT_EQ(b.Location(), ieFile);
+  ASSERT_GT(b.RowLen() * b.Height(), int64_t(1) << 31);
+  b.ScanLine(0)[0] = 11;
+  b.ScanLine(19999)[159999] = 22;
+  b.ScanLine(13500)[5] = 33;  // beyond the 2 GB mark
+  EXPECT_EQ(b.ScanLine(0)[0], 11);
+  EXPECT_EQ(b.ScanLine(19999)[159999], 22);
+  EXPECT_EQ(b.ScanLine(13500)[5], 33);
+  EXPECT_FALSE(b.FileBuffer()->WriteFailed());
+}

@@ -6,6 +6,7 @@
 #include <numeric>
 #include <random>
 
+#include "platform/graphics/graphics_bitmap.h"
 #include "platform/win/clipboard.h"
 
 TEST(IEUtilsGeometry, Angles) {
@@ -161,4 +162,33 @@ TEST(IEUtilsClipboard, FormatsByName) {
   const UINT found = FindClipboardFormat("imagelib raw format");
   CloseClipboard();
   EXPECT_EQ(found, raw);
+}
+
+TEST(IEUtilsBackgrounds, StripesAndBellCurve) {
+  const auto v = GaussianCurve(4, 130, 255, 0.5);
+  ASSERT_EQ(v.size(), 4u);
+  EXPECT_EQ(int(v[0]), 240);
+  EXPECT_EQ(int(v[1]), 251);
+  EXPECT_EQ(int(v[2]), 255);
+  EXPECT_EQ(int(v[3]), 251);
+  TBitmap b;
+  FillStripedBackground(b, 3, 5);
+  EXPECT_EQ(b.PixelFormat(), pf24bit);
+  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(1))[2], 251);
+  EXPECT_EQ(static_cast<uint8_t*>(b.ScanLine(4))[0], 240);
+  TBitmap brushed;
+  FillBrushedBackground(brushed, 300, 2);
+  const auto* row = static_cast<uint8_t*>(brushed.ScanLine(0));
+  EXPECT_GE(row[0], 160);
+  EXPECT_LE(row[0], 170);
+  EXPECT_GE(row[150 * 3], 208);
+}
+
+TEST(IEUtilsText, RuntimeWrappers) {
+  EXPECT_EQ(CopySubstring("abcdef", 2, 3), "bcd");
+  EXPECT_EQ(CopySubstring("abc", 5, 3), "");
+  EXPECT_EQ(SubstringPos("cd", "abcdef"), 3);
+  EXPECT_EQ(SubstringPos("x", "abc"), 0);
+  EXPECT_EQ(StringToIntDefault("12x", 7), 7);
+  EXPECT_EQ(TrimString("  a "), "a");
 }
