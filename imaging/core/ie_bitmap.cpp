@@ -466,8 +466,22 @@ void TIEBitmap::CopyRowsFrom(TIEBitmap& source) {
   source.UnmapMappedRow();
 }
 
+bool TIEBitmap::CanReuseStorageFor(const TIEBitmap& source, bool takeAlignment) const {
+  // The same geometry in storage of our own: the pixels are simply overwritten,
+  // which needs no second block and so cannot fail for want of memory.
+  return !IsEmpty() && !IsVirtual() && !FBorrowedMemory && !FBorrowedTBitmap && FLocation != ieTBitmap &&
+         FWidth == source.FWidth && FHeight == source.FHeight && FPixelFormat == source.FPixelFormat &&
+         (!takeAlignment || FRowAlignment == source.FRowAlignment) && !FTopDown;
+}
+
 void TIEBitmap::CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlignment) {
   if (&source == this) return;
+  if (CanReuseStorageFor(source, takeAlignment)) {
+    FCachedObject.reset();
+    CopyRowsFrom(source);
+    FinishCopyFrom(source, withAlpha, nullptr);
+    return;
+  }
   FNeedsReallocation = true;
   // The present picture stays whole until the copy's storage exists, so a
   // failed allocation leaves this bitmap as it was.
@@ -488,6 +502,11 @@ void TIEBitmap::CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlig
   }
   FNeedsReallocation = false;
   CopyRowsFrom(source);
+  FinishCopyFrom(source, withAlpha, &previous);
+}
+
+void TIEBitmap::FinishCopyFrom(TIEBitmap& source, bool withAlpha, TIEBitmap* previous) {
+  FNeedsReallocation = false;
   if (withAlpha) {
     if (!FIsAlphaChannel) {
       if (source.HasAlphaChannel()) {
@@ -499,7 +518,7 @@ void TIEBitmap::CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlig
     FFull = source.FFull;
     FBWConversion = source.FBWConversion;
   } else {
-    FAlphaBitmap = std::move(previous.FAlphaBitmap);
+    if (previous) FAlphaBitmap = std::move(previous->FAlphaBitmap);
     FFull = false;
   }
   source.CopyPaletteTo(this);
@@ -798,11 +817,29 @@ void FillRowPixels(uint8_t* row, const FillPattern& f, int x1, int x2) {
   }
   const size_t stride = f.keepFourth ? 4 : f.pixel.size();
   uint8_t* p = row + int64_t(x1) * int64_t(stride);
-  if (f.pixel.size() == 1) {
-    std::memset(p, f.pixel[0], static_cast<size_t>(x2 - x1 + 1));
-    return;
+  const int n = x2 - x1 + 1;
+  const uint8_t* v = f.pixel.data();
+  // Fixed-size stores per pixel width keep the loop free of calls and branches.
+  switch (f.pixel.size()) {
+    case 1:
+      std::memset(p, v[0], static_cast<size_t>(n));
+      return;
+    case 3:
+      for (int i = 0; i < n; ++i, p += stride) {
+        p[0] = v[0];
+        p[1] = v[1];
+        p[2] = v[2];
+      }
+      return;
+    case 2:
+      for (int i = 0; i < n; ++i, p += 2) std::memcpy(p, v, 2);
+      return;
+    case 4:
+      for (int i = 0; i < n; ++i, p += 4) std::memcpy(p, v, 4);
+      return;
+    default:
+      for (int i = 0; i < n; ++i, p += stride) std::memcpy(p, v, f.pixel.size());
   }
-  for (int x = x1; x <= x2; ++x, p += stride) std::memcpy(p, f.pixel.data(), f.pixel.size());
 }
 
 }  // namespace

@@ -208,6 +208,8 @@ public:
 private:
   void CopyDisplaySettingsFrom(const TIEBitmap& source);
   void CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlignment);
+  bool CanReuseStorageFor(const TIEBitmap& source, bool takeAlignment) const;
+  void FinishCopyFrom(TIEBitmap& source, bool withAlpha, TIEBitmap* previous);
   void CopyRowsFrom(TIEBitmap& source);
   bool AllocateMemory(int64_t size);
   bool AllocateSegments();

@@ -51,6 +51,21 @@ void FlipOne(TIEBitmap& b, int direction) {
   b.UnmapRows();
 }
 
+// A block of k source rows becomes k neighbouring pixels of each band row:
+// the writes of one band row are contiguous, so the turn walks memory in runs
+// instead of touching a new page for every pixel. N is the pixel width.
+template <int N>
+void CopyBlock(const uint8_t* block, int64_t srcLen, int k, int xFirst, int xStep, uint8_t* band, int64_t dstLen,
+               int y0, int y1, int ws, bool reversed) {
+  for (int y = y0; y < y1; ++y) {
+    const int col = reversed ? ws - 1 - y : y;
+    uint8_t* out = band + int64_t(y - y0) * dstLen;
+    const uint8_t* in = block + int64_t(col) * N;
+    int x = xFirst;
+    for (int i = 0; i < k; ++i, x += xStep, in += srcLen) std::memcpy(out + int64_t(x) * N, in, N);
+  }
+}
+
 enum QuarterKind { qkTranspose, qkClockwise, qkTransverse, qkCounterClockwise };
 
 // Fills dst (already Hs wide and Ws high) from src. Destination rows are built
@@ -63,20 +78,31 @@ void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
   const bool columnReversed = kind == qkTransverse || kind == qkCounterClockwise;  // src col = ws-1-y
   const bool rowReversed = kind == qkClockwise || kind == qkTransverse;           // src row = hs-1-x
   const int64_t bandRows = std::max<int64_t>(1, std::min<int64_t>(ws, (int64_t(64) << 20) / std::max<int64_t>(dstLen, 1)));
-  std::vector<uint8_t> srcRow(static_cast<size_t>(src.RowLen()));
+  const int64_t srcLen = src.RowLen();
+  constexpr int kBlock = 32;
+  std::vector<uint8_t> block(static_cast<size_t>(srcLen * kBlock));
   for (int y0 = 0; y0 < ws; y0 += static_cast<int>(bandRows)) {
     const int y1 = static_cast<int>(std::min<int64_t>(ws, y0 + bandRows));
     std::vector<uint8_t> band(static_cast<size_t>(int64_t(y1 - y0) * dstLen), 0);
-    for (int r = 0; r < hs; ++r) {
-      std::memcpy(srcRow.data(), src.ScanLine(r), srcRow.size());
-      const int x = rowReversed ? hs - 1 - r : r;
-      for (int y = y0; y < y1; ++y) {
-        const int col = columnReversed ? ws - 1 - y : y;
-        uint8_t* out = band.data() + int64_t(y - y0) * dstLen;
-        if (bpp == 1)
-          SetBitAt(out, x, GetBitAt(srcRow.data(), col));
-        else
-          std::memcpy(out + int64_t(x) * bytes, srcRow.data() + int64_t(col) * bytes, bytes);
+    for (int r0 = 0; r0 < hs; r0 += kBlock) {
+      const int k = std::min(kBlock, hs - r0);
+      for (int i = 0; i < k; ++i) std::memcpy(block.data() + i * srcLen, src.ScanLine(r0 + i), static_cast<size_t>(srcLen));
+      const int xFirst = rowReversed ? hs - 1 - r0 : r0;
+      const int xStep = rowReversed ? -1 : 1;
+      if (bpp == 1) {
+        for (int y = y0; y < y1; ++y) {
+          const int col = columnReversed ? ws - 1 - y : y;
+          uint8_t* out = band.data() + int64_t(y - y0) * dstLen;
+          for (int i = 0; i < k; ++i) SetBitAt(out, xFirst + i * xStep, GetBitAt(block.data() + i * srcLen, col));
+        }
+        continue;
+      }
+      switch (bytes) {
+        case 1: CopyBlock<1>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
+        case 2: CopyBlock<2>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
+        case 3: CopyBlock<3>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
+        case 4: CopyBlock<4>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
+        case 6: CopyBlock<6>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
       }
     }
     for (int y = y0; y < y1; ++y)
