@@ -205,7 +205,17 @@ public:
   TObject* CachedObject() const { return FCachedObject.get(); }
   void SetCachedObject(std::unique_ptr<TObject> object) { FCachedObject = std::move(object); }
 
+  // ---- pixel formats, geometry and exchange (ie_pixel_convert.cpp, ie_geometry.cpp) ----
+  // Changes the format in place; false (the picture kept as it was) when the new
+  // storage cannot be had or a framework bitmap cannot hold the format.
+  bool ConvertToPixelFormat(TIEBitmapFormat format);
+  void SetPixelFormat(TIEBitmapFormat format);
+  // Fills this bitmap (allocated at the source's size) from source; the source is not changed.
+  void ConvertFrom(TIEBitmap& source);
+  TRGB GetPixelAsRGB(int x, int y);
+
 private:
+  bool ConvertFrameworkLocated(TIEBitmapFormat format);
   void CopyDisplaySettingsFrom(const TIEBitmap& source);
   void CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlignment);
   bool CanReuseStorageFor(const TIEBitmap& source, bool takeAlignment) const;

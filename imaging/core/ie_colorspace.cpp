@@ -26,7 +26,8 @@ uint32_t ConvertRGBToCIELab(uint32_t packedRGB) {
   const double b = Linearise((packedRGB & 0xFF) / 255.0);
   const double y = 0.212671 * r + 0.71516 * g + 0.072169 * b;
   const double x = (0.412453 * r + 0.35758 * g + 0.180423 * b) / 0.95047;
-  const double z = (0.019334 * r + 0.119193 * g + 0.950227 * b) / 1.088883;
+  // D65 white (0.95047, 1, 1.08883) both ways, so a colour survives the round trip.
+  const double z = (0.019334 * r + 0.119193 * g + 0.950227 * b) / 1.08883;
   const double fx = LabF(x), fy = LabF(y), fz = LabF(z);
   const double l = y > 0.008856 ? 116 * fy - 16 : 903.3 * y;
   // Values outside a field are cut into it, not clamped.

@@ -1,0 +1,572 @@
+#include "imaging/core/ie_pixel_convert.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+#include "imaging/core/ie_colorspace.h"
+#include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_startup.h"
+
+const uint8_t kIEDitherMatrix[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
+
+void CMYKToRGBRowPlain(const TCMYK* s, TRGB* d, int count) {
+  for (int i = 0; i < count; ++i) {
+    const int k = s[i].k;
+    d[i] = TRGB{static_cast<uint8_t>(s[i].y * k / 255), static_cast<uint8_t>(s[i].m * k / 255),
+                static_cast<uint8_t>(s[i].c * k / 255)};
+  }
+}
+
+void RGBToCMYKRowPlain(const TRGB* s, TCMYK* d, int count) {
+  for (int i = 0; i < count; ++i) d[i] = RGBToCMYKPlain(s[i]);
+}
+
+TIECMYKToRGBRow IECMYKToRGBRow = CMYKToRGBRowPlain;
+TIERGBToCMYKRow IERGBToCMYKRow = RGBToCMYKRowPlain;
+
+namespace {
+
+// Samples of a float picture are kept inside 0..1 before scaling: a value above
+// white must stay white rather than wrap round the target field.
+inline double Unit(float f) { return f > 1.0f ? 1.0 : (f > 0.0f ? double(f) : 0.0); }
+// The small allowance keeps a sample that came from an integer (3 / 255 stored
+// as a float) from truncating to the integer below on its way back.
+inline uint8_t FloatTo8(float f) { return static_cast<uint8_t>(std::min(255.0, Unit(f) * 255 + 1e-4)); }
+inline uint16_t FloatTo16(float f) { return static_cast<uint16_t>(std::min(65535.0, Unit(f) * 65535 + 1e-2)); }
+
+inline int Gray8(TRGB p) { return (p.r * IEGrayWeightRed + p.g * IEGrayWeightGreen + p.b * IEGrayWeightBlue) / 100; }
+inline uint16_t Gray16(TRGB p) { return static_cast<uint16_t>((p.r * 54484 + p.g * 183241 + p.b * 19275) / 1000); }
+inline float GrayFloat(TRGB p) { return static_cast<float>((p.r * 0.2126 + p.g * 0.7152 + p.b * 0.0722) / 255); }
+
+struct Context {
+  const TRGB* palette = nullptr;  // the source's
+  bool useRange = false;
+  double lo = 0, hi = 0, span = 1;
+};
+
+inline uint8_t Stretch(double v, const Context& c) {
+  v = std::clamp(v, c.lo, c.hi);
+  return static_cast<uint8_t>(std::clamp(std::trunc((v - c.lo) / c.span * 255), 0.0, 255.0));
+}
+
+// ---- any source row as 24-bit colour ----
+using ToRGBFn = void (*)(const uint8_t* s, TRGB* d, int w, const Context& c);
+
+void RGBFrom1g(const uint8_t* s, TRGB* d, int w, const Context&) {
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = (s[x >> 3] & kIEBitMask[x & 7]) ? 255 : 0;
+    d[x] = TRGB{v, v, v};
+  }
+}
+void RGBFrom8p(const uint8_t* s, TRGB* d, int w, const Context& c) {
+  for (int x = 0; x < w; ++x) d[x] = c.palette ? c.palette[s[x]] : TRGB{};
+}
+void RGBFrom8g(const uint8_t* s, TRGB* d, int w, const Context& c) {
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = c.useRange ? Stretch(s[x], c) : s[x];
+    d[x] = TRGB{v, v, v};
+  }
+}
+void RGBFrom16g(const uint8_t* s, TRGB* d, int w, const Context& c) {
+  const auto* p = reinterpret_cast<const uint16_t*>(s);
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = c.useRange ? Stretch(p[x], c) : static_cast<uint8_t>(p[x] >> 8);
+    d[x] = TRGB{v, v, v};
+  }
+}
+void RGBFrom24(const uint8_t* s, TRGB* d, int w, const Context&) { std::memcpy(d, s, size_t(w) * 3); }
+void RGBFrom32f(const uint8_t* s, TRGB* d, int w, const Context&) {
+  const auto* p = reinterpret_cast<const float*>(s);
+  for (int x = 0; x < w; ++x) {
+    const uint8_t v = FloatTo8(p[x]);
+    d[x] = TRGB{v, v, v};
+  }
+}
+void RGBFromCMYK(const uint8_t* s, TRGB* d, int w, const Context&) {
+  IECMYKToRGBRow(reinterpret_cast<const TCMYK*>(s), d, w);
+}
+void RGBFrom48(const uint8_t* s, TRGB* d, int w, const Context&) {
+  const auto* p = reinterpret_cast<const TRGB48*>(s);
+  for (int x = 0; x < w; ++x)
+    d[x] = TRGB{static_cast<uint8_t>(p[x].b >> 8), static_cast<uint8_t>(p[x].g >> 8), static_cast<uint8_t>(p[x].r >> 8)};
+}
+void RGBFromLab(const uint8_t* s, TRGB* d, int w, const Context&) {
+  const auto* p = reinterpret_cast<const TCIELab*>(s);
+  for (int x = 0; x < w; ++x) d[x] = ConvertCIELabToRGB(p[x].l, p[x].a, p[x].b);
+}
+void RGBFrom32(const uint8_t* s, TRGB* d, int w, const Context&) {
+  for (int x = 0; x < w; ++x) d[x] = TRGB{s[4 * x], s[4 * x + 1], s[4 * x + 2]};
+}
+
+constexpr ToRGBFn kToRGB[kIEFormatCount] = {nullptr,   RGBFrom1g,   RGBFrom8p, RGBFrom8g, RGBFrom16g, RGBFrom24,
+                                            RGBFrom32f, RGBFromCMYK, RGBFrom48, RGBFromLab, RGBFrom32};
+
+// ---- 24-bit colour into any target row ----
+using FromRGBFn = void (*)(const TRGB* s, uint8_t* d, int w);
+
+void RGBTo8g(const TRGB* s, uint8_t* d, int w) {
+  for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(Gray8(s[x]));
+}
+void RGBTo16g(const TRGB* s, uint8_t* d, int w) {
+  auto* p = reinterpret_cast<uint16_t*>(d);
+  for (int x = 0; x < w; ++x) p[x] = Gray16(s[x]);
+}
+void RGBTo24(const TRGB* s, uint8_t* d, int w) { std::memcpy(d, s, size_t(w) * 3); }
+void RGBTo32f(const TRGB* s, uint8_t* d, int w) {
+  auto* p = reinterpret_cast<float*>(d);
+  for (int x = 0; x < w; ++x) p[x] = GrayFloat(s[x]);
+}
+void RGBToCMYK(const TRGB* s, uint8_t* d, int w) { IERGBToCMYKRow(s, reinterpret_cast<TCMYK*>(d), w); }
+void RGBTo48(const TRGB* s, uint8_t* d, int w) {
+  auto* p = reinterpret_cast<TRGB48*>(d);
+  for (int x = 0; x < w; ++x)
+    p[x] = TRGB48{static_cast<uint16_t>(s[x].r * 257), static_cast<uint16_t>(s[x].g * 257),
+                  static_cast<uint16_t>(s[x].b * 257)};
+}
+void RGBToLab(const TRGB* s, uint8_t* d, int w) {
+  auto* p = reinterpret_cast<TCIELab*>(d);
+  for (int x = 0; x < w; ++x) p[x] = CIELabOf(s[x]);
+}
+void RGBTo32(const TRGB* s, uint8_t* d, int w) {
+  for (int x = 0; x < w; ++x) {
+    d[4 * x] = s[x].b;
+    d[4 * x + 1] = s[x].g;
+    d[4 * x + 2] = s[x].r;
+    d[4 * x + 3] = 255;
+  }
+}
+
+FromRGBFn FromRGBFor(TIEBitmapFormat f) {
+  switch (f) {
+    case ie8g: return RGBTo8g;
+    case ie16g: return RGBTo16g;
+    case ie24RGB: return RGBTo24;
+    case ie32f: return RGBTo32f;
+    case ieCMYK: return RGBToCMYK;
+    case ieRGB48: return RGBTo48;
+    case ieCIELab: return RGBToLab;
+    case ie32RGB: return RGBTo32;
+    default: return nullptr;  // ie1g and ie8p need the whole picture first
+  }
+}
+
+// ---- pairs kept exact at more than eight bits ----
+using DirectFn = void (*)(const uint8_t* s, uint8_t* d, int w);
+
+void Gray16To32f(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const uint16_t*>(s);
+  auto* b = reinterpret_cast<float*>(d);
+  for (int x = 0; x < w; ++x) b[x] = static_cast<float>(a[x] / 65535.0);
+}
+void Gray8To32f(const uint8_t* s, uint8_t* d, int w) {
+  auto* b = reinterpret_cast<float*>(d);
+  for (int x = 0; x < w; ++x) b[x] = static_cast<float>(s[x] / 255.0);
+}
+void Gray1To32f(const uint8_t* s, uint8_t* d, int w) {
+  auto* b = reinterpret_cast<float*>(d);
+  for (int x = 0; x < w; ++x) b[x] = (s[x >> 3] & kIEBitMask[x & 7]) ? 1.0f : 0.0f;
+}
+void Gray16To48(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const uint16_t*>(s);
+  auto* b = reinterpret_cast<TRGB48*>(d);
+  for (int x = 0; x < w; ++x) b[x] = TRGB48{a[x], a[x], a[x]};
+}
+void FloatTo16g(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const float*>(s);
+  auto* b = reinterpret_cast<uint16_t*>(d);
+  for (int x = 0; x < w; ++x) b[x] = FloatTo16(a[x]);
+}
+void FloatTo48(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const float*>(s);
+  auto* b = reinterpret_cast<TRGB48*>(d);
+  for (int x = 0; x < w; ++x) {
+    const uint16_t v = FloatTo16(a[x]);
+    b[x] = TRGB48{v, v, v};
+  }
+}
+void FloatTo8g(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const float*>(s);
+  for (int x = 0; x < w; ++x) d[x] = FloatTo8(a[x]);
+}
+void Gray16To8g(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const uint16_t*>(s);
+  for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(a[x] >> 8);
+}
+void RGB48To16g(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const TRGB48*>(s);
+  auto* b = reinterpret_cast<uint16_t*>(d);
+  for (int x = 0; x < w; ++x) b[x] = static_cast<uint16_t>((a[x].r * 212 + a[x].g * 713 + a[x].b * 75) / 1000);
+}
+void RGB48To32f(const uint8_t* s, uint8_t* d, int w) {
+  const auto* a = reinterpret_cast<const TRGB48*>(s);
+  auto* b = reinterpret_cast<float*>(d);
+  // Weighted high bytes over 255 reach 1.0039 for white: kept at 1.0.
+  for (int x = 0; x < w; ++x)
+    b[x] = static_cast<float>(
+        std::min(1.0, (a[x].r * 0.2126 / 256 + a[x].g * 0.7152 / 256 + a[x].b * 0.0722 / 256) / 255));
+}
+
+DirectFn DirectRule(TIEBitmapFormat s, TIEBitmapFormat d) {
+  switch (s) {
+    case ie1g: return d == ie32f ? Gray1To32f : nullptr;
+    case ie8g: return d == ie32f ? Gray8To32f : nullptr;
+    case ie16g: return d == ie32f ? Gray16To32f : d == ieRGB48 ? Gray16To48 : d == ie8g ? Gray16To8g : nullptr;
+    case ie32f: return d == ie16g ? FloatTo16g : d == ieRGB48 ? FloatTo48 : d == ie8g ? FloatTo8g : nullptr;
+    case ieRGB48: return d == ie16g ? RGB48To16g : d == ie32f ? RGB48To32f : nullptr;
+    default: return nullptr;
+  }
+}
+
+// Grey level 0..255 of a source row: the sample itself for grey formats, the
+// library's weighted grey of the colour otherwise.
+void GrayRow(TIEBitmapFormat f, const uint8_t* s, TRGB* rgb, uint8_t* grey, int w, const Context& c) {
+  switch (f) {
+    case ie8g: std::memcpy(grey, s, size_t(w)); return;
+    case ie16g: Gray16To8g(s, grey, w); return;
+    case ie32f: FloatTo8g(s, grey, w); return;
+    default:
+      kToRGB[f](s, rgb, w, c);
+      for (int x = 0; x < w; ++x) grey[x] = static_cast<uint8_t>(Gray8(rgb[x]));
+  }
+}
+
+void SetBit(uint8_t* row, int x, bool on) {
+  if (on)
+    row[x >> 3] |= kIEBitMask[x & 7];
+  else
+    row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
+}
+
+void ConvertTo1Bit(TIEBitmap& src, TIEBitmap& dst, const Context& c) {
+  const int w = src.Width(), h = src.Height();
+  const TIEBitmapFormat f = src.PixelFormat();
+  std::vector<TRGB> rgb(static_cast<size_t>(w));
+  std::vector<uint8_t> grey(static_cast<size_t>(w));
+  int threshold = -1;
+  if (dst.BWConversion() != 0) {
+    // The grey of the picture's mean colour.
+    double sr = 0, sg = 0, sb = 0;
+    for (int y = 0; y < h; ++y) {
+      if (f == ie8g || f == ie16g || f == ie32f) {
+        GrayRow(f, src.ScanLine(y), rgb.data(), grey.data(), w, c);
+        for (int x = 0; x < w; ++x) sr += grey[x];
+      } else {
+        kToRGB[f](src.ScanLine(y), rgb.data(), w, c);
+        for (int x = 0; x < w; ++x) {
+          sr += rgb[x].r;
+          sg += rgb[x].g;
+          sb += rgb[x].b;
+        }
+      }
+    }
+    const double n = double(w) * h;
+    if (f == ie8g || f == ie16g || f == ie32f)
+      threshold = int(sr / n);
+    else
+      threshold = Gray8(TRGB{uint8_t(sb / n), uint8_t(sg / n), uint8_t(sr / n)});
+  }
+  for (int y = 0; y < h; ++y) {
+    GrayRow(f, src.ScanLine(y), rgb.data(), grey.data(), w, c);
+    uint8_t* d = dst.ScanLine(y);
+    for (int x = 0; x < w; ++x)
+      SetBit(d, x, threshold >= 0 ? grey[x] >= threshold : kIEDitherMatrix[x & 7][y & 7] < (grey[x] >> 2));
+  }
+}
+
+void ConvertTo8Bit(TIEBitmap& src, TIEBitmap& dst, const Context& c) {
+  const int w = src.Width(), h = src.Height();
+  const TIEBitmapFormat f = src.PixelFormat();
+  TRGB* pal = dst.Palette();
+  if (!pal) return;
+  if (f == ie1g) {
+    pal[0] = TRGB{0, 0, 0};
+    pal[1] = TRGB{255, 255, 255};
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* s = src.ScanLine(y);
+      uint8_t* d = dst.ScanLine(y);
+      for (int x = 0; x < w; ++x) d[x] = (s[x >> 3] & kIEBitMask[x & 7]) ? 1 : 0;
+    }
+    return;
+  }
+  std::vector<TRGB> rgb(static_cast<size_t>(w));
+  if (f == ie8g || f == ie16g || f == ie32f) {
+    for (int i = 0; i < 256; ++i) pal[i] = TRGB{uint8_t(i), uint8_t(i), uint8_t(i)};
+    for (int y = 0; y < h; ++y) GrayRow(f, src.ScanLine(y), rgb.data(), dst.ScanLine(y), w, c);
+    return;
+  }
+  const auto rows = [&](int y, TRGB* row) { kToRGB[f](src.ScanLine(y), row, w, c); };
+  const TIEPaletteBuilder builder(rows, w, h, std::clamp(dst.PaletteColorCount(), 1, 256), pal);
+  for (int y = 0; y < h; ++y) {
+    rows(y, rgb.data());
+    uint8_t* d = dst.ScanLine(y);
+    for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(builder.Index(rgb[x]));
+  }
+}
+
+void CopySameFormat(TIEBitmap& src, TIEBitmap& dst) {
+  const int64_t used = (int64_t(src.Width()) * src.BitCount() + 7) / 8;
+  for (int y = 0; y < src.Height(); ++y) std::memcpy(dst.ScanLine(y), src.ScanLine(y), size_t(used));
+  if (src.PixelFormat() == ie8p && src.Palette() && dst.Palette())
+    std::memcpy(dst.Palette(), src.Palette(), sizeof(TRGB) * size_t(std::min(src.PaletteLength(), dst.PaletteLength())));
+}
+
+}  // namespace
+
+void ConvertBitmapPixels(TIEBitmap& src, TIEBitmap& dst) {
+  const TIEBitmapFormat sf = src.PixelFormat(), df = dst.PixelFormat();
+  if (&src == &dst || dst.Location() == ieTBitmap || sf == ieNoFormat || sf >= kIEFormatCount ||
+      df == ieNoFormat || df >= kIEFormatCount || src.Width() != dst.Width() || src.Height() != dst.Height())
+    return;
+  const int w = src.Width(), h = src.Height();
+  const uint8_t savedSrc = src.Access(), savedDst = dst.Access();
+  src.SetAccess(1);
+  dst.SetAccess(2);
+  Context c;
+  c.palette = src.Palette();
+  const bool stretches = (sf == ie8g || sf == ie16g) && (df == ie24RGB || df == ieCMYK || df == ieCIELab);
+  if (stretches && dst.RangeMin() != dst.RangeMax()) {
+    c.useRange = true;
+    c.lo = std::trunc(dst.RangeMin());
+    c.hi = std::trunc(dst.RangeMax());
+    c.span = dst.RangeMax() - dst.RangeMin();
+  }
+  if (sf == df) {
+    CopySameFormat(src, dst);
+  } else if (df == ie1g) {
+    ConvertTo1Bit(src, dst, c);
+  } else if (df == ie8p) {
+    ConvertTo8Bit(src, dst, c);
+  } else if (const DirectFn direct = DirectRule(sf, df)) {
+    for (int y = 0; y < h; ++y) direct(src.ScanLine(y), dst.ScanLine(y), w);
+  } else {
+    const ToRGBFn in = kToRGB[sf];
+    const FromRGBFn out = FromRGBFor(df);
+    if (df == ie24RGB) {
+      for (int y = 0; y < h; ++y) in(src.ScanLine(y), reinterpret_cast<TRGB*>(dst.ScanLine(y)), w, c);
+    } else {
+      std::vector<TRGB> rgb(static_cast<size_t>(w));
+      for (int y = 0; y < h; ++y) {
+        in(src.ScanLine(y), rgb.data(), w, c);
+        out(rgb.data(), dst.ScanLine(y), w);
+      }
+    }
+  }
+  if (c.useRange) dst.SetRange(0, 0);
+  src.SetAccess(savedSrc);
+  dst.SetAccess(savedDst);
+  if (src.HasAlphaChannel() && !dst.IsAlphaChannel()) dst.AlphaChannel()->Assign(src.AlphaChannel());
+}
+
+TRGB PixelAsRGB(TIEBitmap& bitmap, int x, int y) {
+  const TIEBitmapFormat f = bitmap.PixelFormat();
+  if (f == ieNoFormat || f >= kIEFormatCount) return TRGB{};
+  Context c;
+  c.palette = bitmap.Palette();
+  TRGB out[8];
+  if (f == ie1g) {
+    const uint8_t v = (bitmap.ScanLine(y)[x >> 3] & kIEBitMask[x & 7]) ? 255 : 0;
+    return TRGB{v, v, v};
+  }
+  kToRGB[f](bitmap.PixelAddress(y, x), out, 1, c);
+  return out[0];
+}
+
+// ---- palette building ----
+
+namespace {
+
+struct Box {
+  int lo[3], hi[3];  // inclusive 5-bit bounds, channel order r, g, b
+  int64_t count = 0;
+};
+
+inline int CubeIndex(int r, int g, int b) { return (r << 10) | (g << 5) | b; }
+
+void ShrinkBox(Box& box, const std::vector<uint32_t>& hist) {
+  int lo[3] = {31, 31, 31}, hi[3] = {0, 0, 0};
+  int64_t count = 0;
+  for (int r = box.lo[0]; r <= box.hi[0]; ++r)
+    for (int g = box.lo[1]; g <= box.hi[1]; ++g)
+      for (int b = box.lo[2]; b <= box.hi[2]; ++b) {
+        const uint32_t n = hist[size_t(CubeIndex(r, g, b))];
+        if (!n) continue;
+        count += n;
+        const int v[3] = {r, g, b};
+        for (int k = 0; k < 3; ++k) {
+          lo[k] = std::min(lo[k], v[k]);
+          hi[k] = std::max(hi[k], v[k]);
+        }
+      }
+  box.count = count;
+  if (count)
+    for (int k = 0; k < 3; ++k) {
+      box.lo[k] = lo[k];
+      box.hi[k] = hi[k];
+    }
+}
+
+}  // namespace
+
+TIEPaletteBuilder::TIEPaletteBuilder(const RowSource& rows, int width, int height, int count, TRGB* palette) {
+  count = std::clamp(count, 1, 256);
+  std::vector<TRGB> row(size_t(std::max(width, 0)));
+  std::vector<uint32_t> hist(32768, 0);
+  std::unordered_map<uint32_t, int> exact;
+  bool tooMany = false;
+  for (int y = 0; y < height; ++y) {
+    rows(y, row.data());
+    for (const TRGB& p : row) {
+      ++hist[size_t(CubeIndex(p.r >> 3, p.g >> 3, p.b >> 3))];
+      if (!tooMany) {
+        exact.emplace((uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b, 0);
+        tooMany = int(exact.size()) > count;
+      }
+    }
+  }
+  for (int i = 0; i < 256; ++i) palette[i] = TRGB{};
+  if (!tooMany) {
+    FExact = true;
+    for (const auto& e : exact) FExactColors.push_back(e.first);
+    std::sort(FExactColors.begin(), FExactColors.end());
+    FCount = int(FExactColors.size());
+    for (int i = 0; i < FCount; ++i) {
+      const uint32_t v = FExactColors[size_t(i)];
+      palette[i] = TRGB{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
+    }
+    return;
+  }
+  // Median cut: split the box with the most pixels along its longest side.
+  std::vector<Box> boxes(1);
+  boxes[0] = Box{{0, 0, 0}, {31, 31, 31}, 0};
+  ShrinkBox(boxes[0], hist);
+  while (int(boxes.size()) < count) {
+    int best = -1;
+    for (int i = 0; i < int(boxes.size()); ++i) {
+      const Box& b = boxes[size_t(i)];
+      const bool splittable = b.hi[0] > b.lo[0] || b.hi[1] > b.lo[1] || b.hi[2] > b.lo[2];
+      if (splittable && (best < 0 || b.count > boxes[size_t(best)].count)) best = i;
+    }
+    if (best < 0) break;
+    Box a = boxes[size_t(best)];
+    int axis = 0;
+    for (int k = 1; k < 3; ++k)
+      if (a.hi[k] - a.lo[k] > a.hi[axis] - a.lo[axis]) axis = k;
+    // Median plane along the axis.
+    int64_t half = a.count / 2, run = 0;
+    int cut = a.lo[axis];
+    for (int v = a.lo[axis]; v < a.hi[axis]; ++v) {
+      Box slice = a;
+      slice.lo[axis] = slice.hi[axis] = v;
+      ShrinkBox(slice, hist);
+      run += slice.count;
+      cut = v;
+      if (run >= half) break;
+    }
+    Box b = a;
+    a.hi[axis] = cut;
+    b.lo[axis] = cut + 1;
+    ShrinkBox(a, hist);
+    ShrinkBox(b, hist);
+    boxes[size_t(best)] = a;
+    boxes.push_back(b);
+  }
+  FCount = int(boxes.size());
+  FCubeIndex.assign(32768, 0);
+  for (int i = 0; i < FCount; ++i) {
+    const Box& b = boxes[size_t(i)];
+    double sr = 0, sg = 0, sb = 0, n = 0;
+    for (int r = b.lo[0]; r <= b.hi[0]; ++r)
+      for (int g = b.lo[1]; g <= b.hi[1]; ++g)
+        for (int bl = b.lo[2]; bl <= b.hi[2]; ++bl) {
+          const int idx = CubeIndex(r, g, bl);
+          FCubeIndex[size_t(idx)] = uint8_t(i);
+          const double h = hist[size_t(idx)];
+          sr += h * (r * 8 + 4);
+          sg += h * (g * 8 + 4);
+          sb += h * (bl * 8 + 4);
+          n += h;
+        }
+    if (n > 0) palette[i] = TRGB{uint8_t(sb / n), uint8_t(sg / n), uint8_t(sr / n)};
+  }
+}
+
+int TIEPaletteBuilder::Index(TRGB c) const {
+  if (FExact) {
+    const uint32_t v = (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b;
+    const auto it = std::lower_bound(FExactColors.begin(), FExactColors.end(), v);
+    return it != FExactColors.end() && *it == v ? int(it - FExactColors.begin()) : 0;
+  }
+  return FCubeIndex[size_t(CubeIndex(c.r >> 3, c.g >> 3, c.b >> 3))];
+}
+
+// ---- the bitmap's own entry points ----
+
+bool TIEBitmap::ConvertToPixelFormat(TIEBitmapFormat format) {
+  if (format >= kIEFormatCount) return false;
+  if (FLocation == ieTBitmap) return ConvertFrameworkLocated(format);
+  TIEBitmap previous;
+  const TIEStorageLocation location = FLocation;
+  const int32_t alignment = FRowAlignment;
+  const uint8_t allocator = FAllocatorKind;
+  const bool isAlpha = FIsAlphaChannel;
+  MoveStorageTo(previous);
+  FLocation = location;
+  FRowAlignment = alignment;
+  FAllocatorKind = allocator;
+  FIsAlphaChannel = isAlpha;
+  FWidth = previous.FWidth;
+  FHeight = previous.FHeight;
+  FPixelFormat = format;
+  if (format == ieNoFormat || FWidth < 1 || FHeight < 1) {
+    FBitsPerPixel = IEBitsPerPixel(format);
+    FChannels = IEChannels(format);
+    FRowLength = 0;
+    return true;
+  }
+  if (!AllocateStorage()) {
+    // The picture must survive a conversion that cannot get its memory.
+    FreeImage(true);
+    previous.MoveStorageTo(*this);
+    FLocation = location;
+    return false;
+  }
+  FNeedsReallocation = false;
+  if (previous.FPixelFormat != ieNoFormat) {
+    std::unique_ptr<TIEBitmap> alpha = AttachAlphaChannel(previous, nullptr);
+    ConvertBitmapPixels(previous, *this);
+    if (alpha) AttachAlphaChannel(*this, std::move(alpha));
+  }
+  return true;
+}
+
+bool TIEBitmap::ConvertFrameworkLocated(TIEBitmapFormat format) {
+  // A framework bitmap holds 1, 8, 24 and 32 bits only; the conversion is made
+  // on a copy in memory and laid back.
+  if (format != ie1g && format != ie8p && format != ie8g && format != ie24RGB && format != ie32RGB) return false;
+  if (IsEmpty()) {
+    FPixelFormat = format;
+    return AllocateStorage();
+  }
+  TIEBitmap copy;
+  copy.SetLocation(ieMemory);
+  copy.Assign(this);
+  if (copy.PixelFormat() != PixelFormat()) return false;
+  copy.SetBWConversion(FBWConversion);
+  copy.SetPaletteColorCount(FPaletteColorCount);
+  if (!copy.ConvertToPixelFormat(format)) return false;
+  Assign(&copy);
+  return PixelFormat() == format;
+}
+
+void TIEBitmap::SetPixelFormat(TIEBitmapFormat format) {
+  if (format != PixelFormat()) ConvertToPixelFormat(format);
+}
+
+void TIEBitmap::ConvertFrom(TIEBitmap& source) { ConvertBitmapPixels(source, *this); }
+
+TRGB TIEBitmap::GetPixelAsRGB(int x, int y) { return PixelAsRGB(*this, x, y); }
