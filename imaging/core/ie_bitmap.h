@@ -213,9 +213,24 @@ public:
   // Fills this bitmap (allocated at the source's size) from source; the source is not changed.
   void ConvertFrom(TIEBitmap& source);
   TRGB GetPixelAsRGB(int x, int y);
+  // Width and height changed with the content kept at the top-left; new
+  // columns and rows are not cleared. The alpha channel changes alongside.
+  void SetWidth(int width);
+  void SetHeight(int height);
+  // Canvas resize: alignment 0 keeps the origin, 1 centres, 2 aligns right or
+  // bottom; the new area takes background and, in the alpha channel, alphaFill.
+  void Resize(int width, int height, double background, int alphaFill, int hAlign, int vAlign);
+  // Copies the inclusive rectangle to (dx, dy), filling its old place with value when fill is set.
+  void MoveRect(int x1, int y1, int x2, int y2, int dx, int dy, bool fill, double value);
+  // Copies a rectangle into destination, clipped to both; pairs of formats
+  // without a direct rule go through the destination's format.
+  void CopyRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);
+  // Mode 1 with quality 0 and any angle, or any mode: see RotateIEBitmap.
+  void Rotate(int mode, int quality, double angle, uint32_t background);
 
 private:
   bool ConvertFrameworkLocated(TIEBitmapFormat format);
+  bool ChangeSizeKeepingRows(int width, int height);
   void CopyDisplaySettingsFrom(const TIEBitmap& source);
   void CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlignment);
   bool CanReuseStorageFor(const TIEBitmap& source, bool takeAlignment) const;

@@ -1,0 +1,272 @@
+#include "imaging/core/ie_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_orientation.h"
+
+// ---- width and height ----
+
+bool TIEBitmap::ChangeSizeKeepingRows(int width, int height) {
+  if (FLocation == ieTBitmap) {
+    // A framework bitmap is rebuilt through a copy in memory and laid back.
+    TIEBitmap copy;
+    copy.SetLocation(ieMemory);
+    copy.Assign(this);
+    if (copy.Width() != Width()) return false;
+    std::unique_ptr<TIEBitmap> alpha = AttachAlphaChannel(copy, nullptr);
+    if (!copy.ChangeSizeKeepingRows(width, height)) return false;
+    std::unique_ptr<TIEBitmap> ownAlpha = AttachAlphaChannel(*this, nullptr);
+    Assign(&copy);
+    AttachAlphaChannel(*this, std::move(ownAlpha));
+    return Width() == width && Height() == height;
+  }
+  TIEBitmap previous;
+  const TIEStorageLocation location = FLocation;
+  const int32_t alignment = FRowAlignment;
+  const uint8_t allocator = FAllocatorKind;
+  const bool isAlpha = FIsAlphaChannel;
+  MoveStorageTo(previous);
+  FLocation = location;
+  FRowAlignment = alignment;
+  FAllocatorKind = allocator;
+  FIsAlphaChannel = isAlpha;
+  FWidth = width;
+  FHeight = height;
+  FPixelFormat = previous.FPixelFormat;
+  if (!AllocateStorage()) {
+    FreeImage(true);
+    previous.MoveStorageTo(*this);
+    FLocation = location;
+    return false;
+  }
+  FNeedsReallocation = false;
+  FAlphaBitmap = std::move(previous.FAlphaBitmap);
+  if (previous.FPaletteCount && FPaletteCount)
+    std::copy_n(previous.FPaletteData.begin(), std::min(previous.FPaletteCount, FPaletteCount), FPaletteData.begin());
+  const int64_t len = std::min(FRowLength, previous.FRowLength);
+  const int rows = std::min(FHeight, previous.FHeight);
+  previous.SetAccess(1);
+  for (int y = 0; y < rows; ++y) std::memcpy(ScanLine(y), previous.ScanLine(y), size_t(len));
+  FFull = false;
+  return true;
+}
+
+void TIEBitmap::SetWidth(int width) {
+  if (width == Width() || width < 0) return;
+  if (FAlphaBitmap) FAlphaBitmap->SetWidth(width);
+  if (FPixelFormat == ieNoFormat || FHeight < 1 || width == 0) {
+    FWidth = width;
+    return;
+  }
+  ChangeSizeKeepingRows(width, FHeight);
+}
+
+void TIEBitmap::SetHeight(int height) {
+  if (height == Height() || height < 0) return;
+  if (FAlphaBitmap) FAlphaBitmap->SetHeight(height);
+  if (FPixelFormat == ieNoFormat || FWidth < 1 || height == 0) {
+    FHeight = height;
+    return;
+  }
+  ChangeSizeKeepingRows(FWidth, height);
+}
+
+// ---- canvas resize ----
+
+namespace {
+
+void AlignShrink(TIEBitmap& b, int w, int h, double fill, int hAlign, int vAlign) {
+  const int w0 = b.Width(), h0 = b.Height();
+  if (w < w0 && hAlign != 0) {
+    const int x1 = hAlign == 1 ? (w0 - w) / 2 : w0 - w;
+    b.MoveRect(x1, 0, x1 + w - 1, h0 - 1, 0, 0, true, fill);
+  }
+  if (h < h0 && vAlign != 0) {
+    const int y1 = vAlign == 1 ? (h0 - h) / 2 : h0 - h;
+    b.MoveRect(0, y1, w0 - 1, y1 + h - 1, 0, 0, true, fill);
+  }
+}
+
+void FillGrown(TIEBitmap& b, int w0, int h0, double fill, int hAlign, int vAlign) {
+  const int w = b.Width(), h = b.Height();
+  if (w > w0) {
+    b.FillRect(w0, 0, w - 1, h - 1, fill);
+    if (hAlign != 0) {
+      const int by = hAlign == 1 ? (w - w0) / 2 : w - w0;
+      b.MoveRect(0, 0, w0 - 1, std::min(h0, h) - 1, by, 0, true, fill);
+    }
+  }
+  if (h > h0) {
+    b.FillRect(0, h0, w - 1, h - 1, fill);
+    if (vAlign != 0) {
+      const int by = vAlign == 1 ? (h - h0) / 2 : h - h0;
+      b.MoveRect(0, 0, w - 1, h0 - 1, 0, by, true, fill);
+    }
+  }
+}
+
+}  // namespace
+
+void TIEBitmap::Resize(int width, int height, double background, int alphaFill, int hAlign, int vAlign) {
+  if (width < 1 || height < 1) return;
+  const int w0 = Width(), h0 = Height();
+  AlignShrink(*this, width, height, background, hAlign, vAlign);
+  if (FAlphaBitmap) AlignShrink(*FAlphaBitmap, width, height, alphaFill, hAlign, vAlign);
+  SetWidth(width);
+  SetHeight(height);
+  if (Width() != width || Height() != height) return;
+  FillGrown(*this, w0, h0, background, hAlign, vAlign);
+  if (FAlphaBitmap) FillGrown(*FAlphaBitmap, w0, h0, alphaFill, hAlign, vAlign);
+}
+
+void TIEBitmap::MoveRect(int x1, int y1, int x2, int y2, int dx, int dy, bool fill, double value) {
+  OrderRectCorners(x1, y1, x2, y2);
+  const int w = x2 - x1 + 1, h = y2 - y1 + 1;
+  if (IsEmpty() || w < 1 || h < 1) return;
+  TIEBitmap temp;
+  temp.SetLocation(ieMemory);
+  if (!temp.Allocate(w, h, PixelFormat())) return;
+  CopyRectTo(temp, x1, y1, w, h, 0, 0);
+  if (fill) FillRect(x1, y1, x2, y2, value);
+  temp.CopyRectTo(*this, 0, 0, w, h, dx, dy);
+}
+
+// ---- rectangles between bitmaps ----
+
+namespace {
+
+void CopyRectSameFormat(TIEBitmap& s, TIEBitmap& d, int sx, int sy, int w, int h, int dx, int dy) {
+  const int bpp = s.BitCount();
+  if (bpp == 1) {
+    for (int y = 0; y < h; ++y) {
+      std::vector<uint8_t> row(s.ScanLine(sy + y), s.ScanLine(sy + y) + s.RowLen());
+      CopyBitRun(d.ScanLine(dy + y), row.data(), dx, sx, w, s.RowLen());
+    }
+    return;
+  }
+  const size_t n = size_t(w) * size_t(bpp / 8);
+  for (int y = 0; y < h; ++y) std::memmove(d.PixelAddress(dy + y, dx, w), s.PixelAddress(sy + y, sx, w), n);
+}
+
+}  // namespace
+
+void TIEBitmap::CopyRectTo(TIEBitmap& d, int sx, int sy, int width, int height, int dx, int dy) {
+  const int sw = Width(), sh = Height(), dw = d.Width(), dh = d.Height();
+  if (sw < 1 || sh < 1 || dw < 1 || dh < 1 || PixelFormat() == ieNoFormat || d.PixelFormat() == ieNoFormat) return;
+  const int dxs = std::min(std::max(dx, 0), dw - 1), dys = std::min(std::max(dy, 0), dh - 1);
+  const int sxs = std::min(std::max(dx < 0 ? sx - dx : sx, 0), sw - 1);
+  const int sys = std::min(std::max(dy < 0 ? sy - dy : sy, 0), sh - 1);
+  if (dx < 0) width += dx;
+  if (dy < 0) height += dy;
+  width = std::min({width, sw - sxs, dw - dxs});
+  height = std::min({height, sh - sys, dh - dys});
+  if (width < 1 || height < 1) return;
+  const TIEBitmapFormat sf = PixelFormat(), df = d.PixelFormat();
+  if (sf == df) {
+    CopyRectSameFormat(*this, d, sxs, sys, width, height, dxs, dys);
+    return;
+  }
+  // No direct rule: the rectangle goes through a copy in the destination's
+  // format, an indexed destination taking the nearest entries of its palette.
+  TIEBitmap part;
+  part.SetLocation(ieMemory);
+  if (!part.Allocate(width, height, sf)) return;
+  CopyRectSameFormat(*this, part, sxs, sys, width, height, 0, 0);
+  if (sf == ie8p) CopyPaletteTo(&part);
+  if (df == ie8p) {
+    if (!part.ConvertToPixelFormat(ie24RGB) || !d.Palette()) return;
+    for (int y = 0; y < height; ++y) {
+      uint8_t* row = d.ScanLine(dys + y) + dxs;
+      const TRGB* src = reinterpret_cast<const TRGB*>(part.ScanLine(y));
+      for (int x = 0; x < width; ++x) row[x] = uint8_t(FindNearestPaletteEntry(d.Palette(), d.PaletteLength(), src[x]));
+    }
+    return;
+  }
+  if (!part.ConvertToPixelFormat(df)) return;
+  CopyRectSameFormat(part, d, 0, 0, width, height, dxs, dys);
+}
+
+// ---- rotation ----
+
+namespace {
+
+bool IsRightAngle(double a) { return std::fmod(a, 90.0) == 0.0; }
+
+// Inverse mapping of every target pixel; bilinear for 24-bit colour and 8-bit
+// grey when smooth, else the nearest source pixel.
+void RotateInto(TIEBitmap& s, TIEBitmap& d, double angle, bool smooth) {
+  const double rad = angle * M_PI / 180, c = std::cos(rad), sn = std::sin(rad);
+  const double cxs = s.Width() / 2.0, cys = s.Height() / 2.0, cxd = d.Width() / 2.0, cyd = d.Height() / 2.0;
+  const int sw = s.Width(), sh = s.Height(), bpp = s.BitCount(), n = bpp / 8;
+  const bool bilinear = smooth && (s.PixelFormat() == ie24RGB || s.PixelFormat() == ie8g);
+  for (int y = 0; y < d.Height(); ++y) {
+    uint8_t* drow = d.ScanLine(y);
+    const double v = y + 0.5 - cyd;
+    for (int x = 0; x < d.Width(); ++x) {
+      const double u = x + 0.5 - cxd;
+      const double xs = u * c - v * sn + cxs, ys = u * sn + v * c + cys;
+      if (xs < 0 || ys < 0 || xs >= sw || ys >= sh) continue;
+      if (bilinear) {
+        const double fx = std::max(0.0, xs - 0.5), fy = std::max(0.0, ys - 0.5);
+        const int x0 = std::min(int(fx), sw - 1), y0 = std::min(int(fy), sh - 1);
+        const int x1 = std::min(x0 + 1, sw - 1), y1 = std::min(y0 + 1, sh - 1);
+        const double ax = fx - x0, ay = fy - y0;
+        for (int k = 0; k < n; ++k) {
+          const double p00 = s.PixelAddress(y0, x0)[k], p01 = s.PixelAddress(y0, x1)[k];
+          const double p10 = s.PixelAddress(y1, x0)[k], p11 = s.PixelAddress(y1, x1)[k];
+          const double top = p00 + (p01 - p00) * ax, bottom = p10 + (p11 - p10) * ax;
+          drow[int64_t(x) * n + k] = uint8_t(std::clamp(top + (bottom - top) * ay + 0.5, 0.0, 255.0));
+        }
+        continue;
+      }
+      const int ix = int(xs), iy = int(ys);
+      if (bpp == 1) {
+        const bool on = s.ScanLine(iy)[ix >> 3] & kIEBitMask[ix & 7];
+        if (on) drow[x >> 3] |= kIEBitMask[x & 7];
+        else drow[x >> 3] &= uint8_t(~kIEBitMask[x & 7]);
+      } else {
+        std::memcpy(drow + int64_t(x) * n, s.PixelAddress(iy, ix), size_t(n));
+      }
+    }
+  }
+}
+
+}  // namespace
+
+bool RotateIEBitmap(TIEBitmap& b, double angle, uint32_t background, int quality) {
+  if (b.IsEmpty() || b.IsVirtual() || !std::isfinite(angle)) return false;
+  double a = std::fmod(angle, 360.0);
+  if (a < 0) a += 360;
+  if (IsRightAngle(a)) {
+    // Counter-clockwise quarter turns are the picture-orientation turns 8, 3 and 6.
+    if (a == 0) return true;
+    return ApplyExifOrientation(b, a == 90 ? 8 : a == 180 ? 3 : 6);
+  }
+  const double rad = a * M_PI / 180;
+  const double c = std::fabs(std::cos(rad)), s = std::fabs(std::sin(rad));
+  const int w = int(std::ceil(b.Width() * c + b.Height() * s - 1e-9));
+  const int h = int(std::ceil(b.Width() * s + b.Height() * c - 1e-9));
+  TIEBitmap turned;
+  turned.SetLocation(ieMemory);
+  if (!turned.Allocate(w, h, b.PixelFormat())) return false;
+  b.CopyPaletteTo(&turned);
+  turned.Fill(background);
+  RotateInto(b, turned, a, quality != 0);
+  if (b.HasAlphaChannel()) {
+    TIEBitmap* alpha = turned.AlphaChannel();
+    if (!alpha || alpha->Width() != w) return false;
+    alpha->Fill(0);
+    RotateInto(*b.AlphaChannel(), *alpha, a, quality != 0);
+    alpha->SetFull(false);
+  }
+  b.Assign(&turned);
+  return b.Width() == w && b.Height() == h;
+}
+
+void TIEBitmap::Rotate(int mode, int quality, double angle, uint32_t background) {
+  RotateIEBitmap(*this, angle, background, mode == 1 ? quality : 0);
+}
