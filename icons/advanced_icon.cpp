@@ -1,0 +1,360 @@
+#include "icons/advanced_icon.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/graphics/dib_types.h"
+#include "platform/graphics/graphics_bitmap.h"
+
+namespace {
+
+[[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
+
+int PaletteEntryCount(int bitCount) {
+  switch (bitCount) {
+    case 1: return 2;
+    case 4: return 16;
+    case 8: return 256;
+    default: return 0;
+  }
+}
+
+int64_t DwordRowSize(int64_t width, int bitCount) { return DibRowBytes(width, bitCount); }
+
+
+// AND-mask rows, bottom-up, of a 32-bit bitmap: a bit is set (transparent)
+// where alpha is at most the threshold.
+std::vector<uint8_t> MaskRowsFromAlpha(TBitmap& bitmap, uint8_t threshold) {
+  const int w = bitmap.GetWidth(), h = bitmap.GetHeight();
+  const int64_t rowBytes = DwordRowSize(w, 1);
+  std::vector<uint8_t> rows(static_cast<size_t>(rowBytes * h), 0);
+  for (int y = 0; y < h; ++y) {
+    const auto* px = static_cast<const uint8_t*>(bitmap.ScanLine(y));
+    uint8_t* out = rows.data() + static_cast<size_t>(h - 1 - y) * rowBytes;
+    for (int x = 0; x < w; ++x)
+      if (px[x * 4 + 3] <= threshold) out[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
+  }
+  return rows;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the list
+
+void TSubIconList::Grow(size_t needed) {
+  if (needed > static_cast<size_t>(kMaxImages)) throw EListError("Too many images in icon");
+  if (static_cast<int>(needed) > FCapacity) SetCapacity(static_cast<int>(needed));
+}
+
+void TSubIconList::SetCapacity(int n) {
+  n = std::clamp(n, Count(), kMaxImages);
+  FItems.reserve(static_cast<size_t>(n));
+  FCapacity = n;
+}
+
+void TSubIconList::Add(std::unique_ptr<TSubIcon> image) {
+  Grow(FItems.size() + 1);
+  FItems.push_back(std::move(image));
+}
+
+void TSubIconList::Insert(int index, std::unique_ptr<TSubIcon> image) {
+  if (index < 0 || index >= Count()) {
+    Add(std::move(image));
+    return;
+  }
+  Grow(FItems.size() + 1);
+  FItems.insert(FItems.begin() + index, std::move(image));
+}
+
+std::unique_ptr<TSubIcon> TSubIconList::RemoveAt(int index, bool free) {
+  if (index < 0 || index >= Count()) return nullptr;
+  std::unique_ptr<TSubIcon> image = std::move(FItems[static_cast<size_t>(index)]);
+  FItems.erase(FItems.begin() + index);
+  if (free) image.reset();
+  return image;
+}
+
+void TSubIconList::Move(int from, int to) {
+  if (from == to) return;
+  if (from < 0 || from >= Count() || to < 0 || to >= Count()) throw EListError("List index out of bounds");
+  auto image = std::move(FItems[static_cast<size_t>(from)]);
+  FItems.erase(FItems.begin() + from);
+  FItems.insert(FItems.begin() + to, std::move(image));
+}
+
+void TSubIconList::TakeImage(TAdvancedIcon* icon, int index) {
+  if (!icon || icon == nullptr || index < 0 || index >= icon->Count()) return;
+  Grow(FItems.size() + 1);
+  Add(icon->Images().RemoveAt(index, false));
+}
+
+void TSubIconList::TakeAllImages(TAdvancedIcon* icon) {
+  if (!icon || &icon->Images() == this) return;
+  Grow(FItems.size() + static_cast<size_t>(icon->Count()));
+  while (icon->Count() > 0) Add(icon->Images().RemoveAt(0, false));
+}
+
+TSubIcon* TSubIconList::GetItem(int index) const {
+  if (index < 0 || index >= Count()) return nullptr;
+  return FItems[static_cast<size_t>(index)].get();
+}
+
+void TSubIconList::Clear() {
+  FItems.clear();
+  FItems.shrink_to_fit();
+  FCapacity = 0;
+}
+
+int CompareSubIconsForSort(TSubIcon* a, TSubIcon* b) {
+  const int da = a->GetBitsPerPixel(), db = b->GetBitsPerPixel();
+  if (da != db) return da > db ? -1 : 1;
+  const int wa = a->GetWidth() - (a->IsMacHiResElement() ? 1 : 0);
+  const int wb = b->GetWidth() - (b->IsMacHiResElement() ? 1 : 0);
+  if (wa == wb) return 0;
+  return wa > wb ? -1 : 1;
+}
+
+void TSubIconList::Sort() {
+  // A stable sort: images that compare equal keep the order they were added in,
+  // so the same icon always saves the same way.
+  std::stable_sort(FItems.begin(), FItems.end(), [](const auto& a, const auto& b) {
+    return CompareSubIconsForSort(a.get(), b.get()) < 0;
+  });
+}
+
+int TSubIconList::FindBestIndex(int width, int height, int depth) const {
+  if (Count() < 2) return 0;
+  auto term = [](int have, int want) -> int64_t {
+    if (want == 0) return 0;
+    const int64_t d = static_cast<int64_t>(have) - want;
+    if (static_cast<double>(d) / want < -0.125) return 4096;
+    return d < 0 ? -d : d;
+  };
+  auto sizeScore = [&](TSubIcon* im) { return term(im->GetWidth(), width) + term(im->GetHeight(), height); };
+  auto depthScore = [&](TSubIcon* im) -> int64_t {
+    if (depth == 0) return 0;
+    const int bpp = im->GetBitsPerPixel();
+    int64_t s = std::abs(bpp - depth);
+    if (depth == 16 && bpp < 8) s += 8;
+    return s;
+  };
+  int best = 0;
+  int64_t bestSize = sizeScore(GetItem(0)), bestDepth = depthScore(GetItem(0));
+  for (int i = 1; i < Count(); ++i) {
+    const int64_t s = sizeScore(GetItem(i)), d = depthScore(GetItem(i));
+    if (s < bestSize || (s == bestSize && d < bestDepth)) {
+      best = i;
+      bestSize = s;
+      bestDepth = d;
+    }
+  }
+  return best;
+}
+
+int TSubIconList::IndexOfImage(int width, int height, int depth) const {
+  for (int i = 0; i < Count(); ++i) {
+    TSubIcon* im = GetItem(i);
+    if (im->GetWidth() == width && im->GetHeight() == height && im->GetBitsPerPixel() == depth) return i;
+  }
+  return -1;
+}
+
+TSubIcon* TSubIconList::AddDIB(TStream& colour, TStream* mask, uint8_t fillByte, int64_t available) {
+  available = std::min<int64_t>(available, colour.Size() - colour.Position());
+  if (available < 4) InvalidBitmap();
+  BITMAPINFOHEADER bih{};
+  std::vector<uint8_t> extraHeader;  // bytes of a longer header beyond the first 40
+  bool core = false;
+  const uint32_t s = colour.ReadValue<uint32_t>();
+  if (s == 12) {
+    if (available < 12) InvalidBitmap();
+    BITMAPCOREHEADER ch;
+  
+    colour.ReadBuffer(reinterpret_cast<uint8_t*>(&ch) + 4, 8);
+    bih.biWidth = ch.bcWidth;
+    bih.biHeight = ch.bcHeight;
+    bih.biPlanes = ch.bcPlanes;
+    bih.biBitCount = ch.bcBitCount;
+    core = true;
+    available -= 12;
+  } else {
+    // The header must be a known size that the stream really holds.
+    if (s < 40 || s > 124 || s > available) InvalidBitmap();
+    colour.ReadBuffer(reinterpret_cast<uint8_t*>(&bih) + 4, 36);
+    extraHeader = colour.ReadBytes(s - 40);
+    available -= s;
+  }
+  bih.biSize = core ? 40 : s;
+  if (bih.biPlanes != 1) InvalidBitmap();
+  const int bitCount = bih.biBitCount;
+  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
+    InvalidBitmap();
+  // Rows stored top-down are not what an icon holds; such DIBs are refused.
+  if (bih.biWidth <= 0 || bih.biHeight <= 0) InvalidBitmap();
+  if (static_cast<uint32_t>(bih.biWidth) > kMaxIconSide || static_cast<uint32_t>(bih.biHeight) > kMaxIconSide)
+    throw Exception(kInvalidImage);
+
+  std::vector<uint8_t> masks;
+  if (!core && bih.biSize == 40 && (bitCount == 16 || bitCount == 32) && bih.biCompression == BI_BITFIELDS) {
+    if (available < 12) InvalidBitmap();
+    masks = colour.ReadBytes(12);
+    available -= 12;
+  }
+  const int maxColours = PaletteEntryCount(bitCount);
+  uint32_t coloursUsed = bih.biClrUsed ? bih.biClrUsed : static_cast<uint32_t>(maxColours);
+  // More colours than the depth can index, or than the stream holds, is no DIB.
+  if ((maxColours && coloursUsed > static_cast<uint32_t>(maxColours)) || coloursUsed > 256) InvalidBitmap();
+  const int entryBytes = core ? 3 : 4;
+  if (static_cast<int64_t>(coloursUsed) * entryBytes > available) InvalidBitmap();
+  std::vector<uint8_t> table(coloursUsed * 4u, 0);
+  for (uint32_t i = 0; i < coloursUsed; ++i) colour.ReadBuffer(&table[i * 4u], entryBytes);
+  available -= static_cast<int64_t>(coloursUsed) * entryBytes;
+  bih.biClrUsed = coloursUsed;
+
+  // The row size is computed, not taken from the header: a wrong image size
+  // field would otherwise make us copy too little or read past the rows.
+  const int64_t colourBytes = DwordRowSize(bih.biWidth, bitCount) * bih.biHeight;
+  if (colourBytes > available) InvalidBitmap();
+  const int64_t maskBytes = DwordRowSize(bih.biWidth, 1) * bih.biHeight;
+  bih.biSizeImage = static_cast<DWORD>(colourBytes + maskBytes);
+  bih.biHeight *= 2;
+
+  TMemoryStream dib;
+  dib.WriteBuffer(&bih, sizeof bih);
+  if (!extraHeader.empty()) dib.WriteBuffer(extraHeader.data(), static_cast<int64_t>(extraHeader.size()));
+  if (!masks.empty()) dib.WriteBuffer(masks.data(), 12);
+  if (!table.empty()) dib.WriteBuffer(table.data(), static_cast<int64_t>(table.size()));
+  dib.CopyFrom(colour, colourBytes);
+  if (mask) {
+    if (mask->Size() - mask->Position() < maskBytes) InvalidBitmap();
+    dib.CopyFrom(*mask, maskBytes);
+  } else {
+    std::vector<uint8_t> fill(static_cast<size_t>(maskBytes), fillByte);
+    dib.WriteBuffer(fill.data(), maskBytes);
+  }
+  TIconEntryHead head;
+  head.dwBytesInRes = static_cast<uint32_t>(dib.Size());
+  dib.SetPosition(0);
+  auto image = TSubIcon::CreateFromEntryKeepPosition<TFileIconImage>(dib, head);
+  TSubIcon* result = image.get();
+  Add(std::move(image));
+  return result;
+}
+
+TSubIcon* TSubIconList::AddBitmap(TBitmap* bitmap, TBitmap* mask, uint8_t byte) {
+  if (!bitmap) return nullptr;
+  // An empty mask object is no mask: a 32-bit bitmap then takes its mask from
+  // alpha, any other bitmap gets the fill byte.
+  if (mask && mask->GetWidth() == 0) mask = nullptr;
+  TBitmap work;
+  TBitmap* source = bitmap;
+  const TPixelFormat pf = bitmap->PixelFormat();
+  if (pf == pfDevice || pf == pf15bit || pf == pf16bit || pf == pfCustom || bitmap->GetWidth() == 0 ||
+      bitmap->GetHeight() == 0) {
+    if (bitmap->GetWidth() == 0 || bitmap->GetHeight() == 0) {
+      work.SetPixelFormat(pf24bit);
+      work.SetSize(1, 1);
+    } else {
+      work.Assign(bitmap);
+      work.SetPixelFormat(pf24bit);
+    }
+    source = &work;
+  }
+  TMemoryStream maskRows;
+  bool haveMask = false;
+  if (!mask && bitmap->PixelFormat() == pf32bit && bitmap->GetWidth() > 0 && bitmap->GetHeight() > 0) {
+    const auto rows = MaskRowsFromAlpha(*bitmap, byte);
+    maskRows.WriteBuffer(rows.data(), static_cast<int64_t>(rows.size()));
+    haveMask = true;
+  } else if (mask) {
+    TBitmap monoMask;
+    monoMask.Assign(mask);
+    if (monoMask.PixelFormat() != pf1bit) monoMask.SetPixelFormat(pf1bit);
+    if (monoMask.GetWidth() != source->GetWidth() || monoMask.GetHeight() != source->GetHeight())
+      monoMask.SetSize(source->GetWidth(), source->GetHeight());
+    TMemoryStream bmp;
+    monoMask.SaveToStream(bmp);
+    if (bmp.Size() >= 14) {
+      bmp.SetPosition(10);
+      const uint32_t offBits = bmp.ReadValue<uint32_t>();
+      if (offBits > bmp.Size()) InvalidBitmap();
+      bmp.SetPosition(offBits);
+      maskRows.CopyFrom(bmp, bmp.Size() - offBits);
+      haveMask = true;
+    }
+  }
+  TMemoryStream colourBmp;
+  source->SaveToStream(colourBmp);
+  if (colourBmp.Size() >= 14)
+    colourBmp.SetPosition(14);
+  else
+    colourBmp.SetPosition(0);
+  maskRows.SetPosition(0);
+  return AddDIB(colourBmp, haveMask ? &maskRows : nullptr, byte, colourBmp.Size() - colourBmp.Position());
+}
+
+void TSubIconList::ReplaceWithBitmap(TBitmap* bitmap, TBitmap* mask, int index, uint8_t byte) {
+  AddBitmap(bitmap, mask, byte);
+  if (Count() > 1 && index >= 0 && index < Count() - 1) {
+    const bool flagged = GetItem(index)->StoreAsPNG();
+    FItems[static_cast<size_t>(index)] = std::move(FItems.back());
+    FItems.pop_back();
+    // The new image takes the place's wish to be stored compressed; the ICO
+    // writer compresses it when the icon is saved.
+    if (flagged) GetItem(index)->SetStoreAsPNG(true);
+  }
+}
+
+// ---------------------------------------------------------------- the icon
+
+TAdvancedIcon::TAdvancedIcon() : FImages(std::make_unique<TSubIconList>()) {}
+TAdvancedIcon::~TAdvancedIcon() = default;
+
+void TAdvancedIcon::Assign(TPersistent* source) {
+  if (auto* other = dynamic_cast<TAdvancedIcon*>(source)) {
+    if (other == this) return;
+    FImages->Clear();
+    FImages->SetCapacity(other->Count());
+    for (int i = 0; i < other->Count(); ++i) FImages->Add(other->Images().GetItem(i)->CreateCopy());
+    return;
+  }
+  TPersistent::Assign(source);
+}
+
+TSubIcon* TAdvancedIcon::GetBestImage(int width, int height, int depth) {
+  if (Count() == 0) return nullptr;
+  if (Count() == 1) return FImages->GetItem(0);
+  return FImages->GetItem(FImages->FindBestIndex(width, height, depth));
+}
+
+HICON TAdvancedIcon::GetBestHandle(int width, int height, int depth) {
+  TSubIcon* image = GetBestImage(width, height, depth);
+  return image ? image->GetHandle() : nullptr;
+}
+
+TSubIcon* TAdvancedIcon::FindImage(int width, int height, int depth) {
+  TSubIcon* similar = nullptr;
+  for (int i = 0; i < Count(); ++i) {
+    TSubIcon* im = FImages->GetItem(i);
+    if (im->GetWidth() != width || im->GetHeight() != height) continue;
+    const int bpp = im->GetBitsPerPixel();
+    if (bpp == depth) return im;
+    if (bpp >= 8 && bpp <= 24) similar = im;
+  }
+  return depth >= 8 && depth <= 24 ? similar : nullptr;
+}
+
+void TAdvancedIcon::GetMaxDimensions(int& width, int& height, int& depth) {
+  width = height = depth = 0;
+  for (int i = 0; i < Count(); ++i) {
+    TSubIcon* im = FImages->GetItem(i);
+    width = std::max(width, im->GetWidth());
+    height = std::max(height, im->GetHeight());
+    depth = std::max(depth, im->GetBitsPerPixel());
+  }
+}
+
+void TAdvancedIcon::ReleaseHandles() {
+  for (int i = 0; i < Count(); ++i) FImages->GetItem(i)->ReleaseHandle();
+}

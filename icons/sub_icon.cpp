@@ -1,0 +1,387 @@
+#include "icons/sub_icon.h"
+
+#include <cstring>
+
+#include "base/toolbox/png_header.h"
+#include "icons/sub_icon_render.h"
+#include "platform/graphics/dib_types.h"
+
+namespace {
+
+constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+constexpr UINT kLR_COLOR = 0x0002;  // documented value; the drawing layer does not name it
+
+[[noreturn]] void InvalidImage() { throw Exception(kInvalidImage); }
+
+// The bytes the stream holds from its position on.
+int64_t Available(TStream& stream) {
+  const int64_t left = stream.Size() - stream.Position();
+  return left < 0 ? 0 : left;
+}
+
+template <class T> T ReadRecord(TStream& stream) {
+  T value{};
+  stream.ReadBuffer(&value, sizeof(T));
+  return value;
+}
+
+template <class T> std::unique_ptr<TSubIcon> CopyAs(const TSubIcon& source) {
+  auto copy = std::make_unique<T>();
+  CopySubIconInto(source, *copy);
+  return copy;
+}
+
+}  // namespace
+
+bool HasPngSignature(const uint8_t* data, size_t size) {
+  return size > 8 && std::memcmp(data, kPngSignature, 8) == 0;
+}
+
+TSubIcon::~TSubIcon() { ReleaseHandle(); }
+
+void TSubIcon::ResetState() {
+  ReleaseHandle();
+  FBitsPerPixel = 0;
+  FHead = TIconEntryHead{};
+  FBits.clear();
+  FHotspotX = FHotspotY = 0;
+  FStoreAsPNG = false;
+}
+
+void TSubIcon::SetBits(std::vector<uint8_t> bits) {
+  ReleaseHandle();
+  FBits = std::move(bits);
+  FHead.dwBytesInRes = static_cast<uint32_t>(FBits.size());
+  FBitsPerPixel = 0;
+}
+
+void TSubIcon::ClearBits() {
+  ReleaseHandle();
+  FBits.clear();
+  FHead.dwBytesInRes = 0;
+  FBitsPerPixel = 0;
+}
+
+void TSubIcon::ReadBitsFrom(TStream& stream, uint32_t count) {
+  // A size the stream cannot fill is refused before any memory is taken for it.
+  if (static_cast<int64_t>(count) > Available(stream)) InvalidImage();
+  FBits.resize(count);
+  if (count) stream.ReadBuffer(FBits.data(), count);
+  FHead.dwBytesInRes = count;
+}
+
+void TSubIcon::LoadBitsStream(TStream& stream) {
+  ResetState();
+  const int64_t left = Available(stream);
+  if (left > 0xFFFFFFFFLL) InvalidImage();
+  ReadBitsFrom(stream, static_cast<uint32_t>(left));
+  ParseBits();
+}
+
+void TSubIcon::LoadDirEntry(TStream& stream, int64_t base) {
+  ResetState();
+  const auto entry = ReadRecord<TIconDirEntry>(stream);
+  const int64_t after = stream.Position();
+  FHead = entry.head;
+  FHead.dwBytesInRes = 0;
+  const int64_t at = base + entry.dwImageOffset;
+  if (at < 0 || at > stream.Size()) InvalidImage();
+  stream.SetPosition(at);
+  try {
+    ReadBitsFrom(stream, entry.head.dwBytesInRes);
+  } catch (...) {
+    stream.SetPosition(after);
+    throw;
+  }
+  stream.SetPosition(after);
+  ParseBits();
+}
+
+void TSubIcon::LoadEntryAndStream(TStream& stream, const TIconEntryHead& head) {
+  ResetState();
+  FHead = head;
+  FHead.dwBytesInRes = 0;
+  ReadBitsFrom(stream, head.dwBytesInRes);
+  ParseBits();
+}
+
+void TSubIcon::LoadEntryKeepPosition(TStream& stream, const TIconEntryHead& head) {
+  const int64_t at = stream.Position();
+  try {
+    LoadEntryAndStream(stream, head);
+  } catch (...) {
+    stream.SetPosition(at);
+    throw;
+  }
+  stream.SetPosition(at);
+}
+
+void TSubIcon::LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header, int64_t base) {
+  ResetState();
+  const auto entry = ReadRecord<TIconDirEntry>(stream);
+  const int64_t after = stream.Position();
+  FHead = entry.head;
+  FHead.dwBytesInRes = 0;
+  if (header.idType == 2) {
+    FHotspotX = static_cast<int16_t>(entry.head.wPlanes);
+    FHotspotY = entry.head.wBitCount;
+  }
+  const int64_t at = base + entry.dwImageOffset;
+  if (at < 0 || at > stream.Size()) InvalidImage();
+  stream.SetPosition(at);
+  try {
+    ReadBitsFrom(stream, entry.head.dwBytesInRes);
+  } catch (...) {
+    stream.SetPosition(after);
+    throw;
+  }
+  stream.SetPosition(after);
+  ParseBits();
+}
+
+void CopySubIconInto(const TSubIcon& source, TSubIcon& target) {
+  target.Head() = source.Head();
+  target.SetBits(source.Bits());
+  target.Head() = source.Head();
+  target.SetHotspot(source.HotspotX(), source.HotspotY());
+  if (!source.Bits().empty()) target.ParseBits();
+  target.SetStoreAsPNG(source.StoreAsPNG());
+}
+
+std::unique_ptr<TSubIcon> TSubIcon::CreateCopy() const { return CopyAs<TSubIcon>(*this); }
+std::unique_ptr<TSubIcon> TFileIconImage::CreateCopy() const { return CopyAs<TFileIconImage>(*this); }
+std::unique_ptr<TSubIcon> TResourceIconImage::CreateCopy() const { return CopyAs<TResourceIconImage>(*this); }
+std::unique_ptr<TSubIcon> TSubCursor::CreateCopy() const { return CopyAs<TSubCursor>(*this); }
+std::unique_ptr<TSubIcon> TFileCursorImage::CreateCopy() const { return CopyAs<TFileCursorImage>(*this); }
+std::unique_ptr<TSubIcon> TResourceCursorImage::CreateCopy() const {
+  return CopyAs<TResourceCursorImage>(*this);
+}
+
+void TSubIcon::ParseBits() {
+  if (FBits.empty()) return;
+  FBitsPerPixel = 0;
+  if (HasPngSignature(FBits.data(), FBits.size())) {
+    // A PNG image stays compressed until it is drawn; its header alone must
+    // be readable and within the size limit every image obeys.
+    const uint32_t w = PngWidth(FBits), h = PngHeight(FBits);
+    if (FindPngHeader(FBits) < 0 || w == 0 || h == 0 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
+    FHead.bWidth = w <= 255 ? static_cast<uint8_t>(w) : 0;
+    FHead.bHeight = h <= 255 ? static_cast<uint8_t>(h) : 0;
+    if (FHead.wBitCount == 0) {
+      FHead.wPlanes = 1;
+      FHead.wBitCount = static_cast<int16_t>(PngBitsPerPixel(FBits));
+    }
+    FStoreAsPNG = true;
+    return;
+  }
+  FStoreAsPNG = false;
+  // The header must be there before any field of it is believed.
+  if (FBits.size() < sizeof(BITMAPINFOHEADER)) InvalidImage();
+  BITMAPINFOHEADER bih;
+  std::memcpy(&bih, FBits.data(), sizeof bih);
+  if (bih.biSize < sizeof(BITMAPINFOHEADER) || bih.biSize > FBits.size()) InvalidImage();
+  FHead.wPlanes = bih.biPlanes;
+  FHead.wBitCount = static_cast<int16_t>(bih.biBitCount);
+  const uint32_t bpp = static_cast<uint32_t>(bih.biPlanes) * bih.biBitCount;
+  FHead.bColorCount = bpp < 8 ? static_cast<uint8_t>(1u << bpp) : 0;
+  uint32_t w = static_cast<uint32_t>(bih.biWidth);
+  uint32_t h = static_cast<uint32_t>(bih.biHeight) >> 1;
+  if (w == 0)
+    w = h;
+  else if (h == 0)
+    h = w;
+  FHead.bWidth = w <= 255 ? static_cast<uint8_t>(w) : 0;
+  FHead.bHeight = h <= 255 ? static_cast<uint8_t>(h) : 0;
+  if (bpp > 32 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
+  FBitsPerPixel = static_cast<int32_t>(bpp);
+  // The colour rows must be there; a missing AND mask is read as opaque when
+  // the image is drawn.
+  const uint64_t rows = static_cast<uint32_t>(bih.biHeight) >> 1;
+  uint64_t table = 0;
+  if (bpp <= 8 && bpp > 0)
+    table = 4ull * (bih.biClrUsed ? bih.biClrUsed : (1u << bpp));
+  else if (bih.biCompression == BI_BITFIELDS && bih.biSize == sizeof(BITMAPINFOHEADER))
+    table = 12;
+  const uint64_t need = bih.biSize + table + static_cast<uint64_t>(DibRowBytes(bih.biWidth, bpp)) * rows;
+  if (bih.biWidth < 0 || need > FBits.size()) InvalidImage();
+}
+
+int TSubIcon::GetWidth() const {
+  if (FBits.empty()) return 0;
+  if (HasPngSignature(FBits.data(), FBits.size())) return static_cast<int>(PngWidth(FBits));
+  if (FBits.size() < sizeof(BITMAPINFOHEADER)) return 0;
+  BITMAPINFOHEADER bih;
+  std::memcpy(&bih, FBits.data(), sizeof bih);
+  return bih.biWidth;
+}
+
+int TSubIcon::GetHeight() const {
+  if (FBits.empty()) return 0;
+  if (HasPngSignature(FBits.data(), FBits.size())) return static_cast<int>(PngHeight(FBits));
+  if (FBits.size() < sizeof(BITMAPINFOHEADER)) return 0;
+  BITMAPINFOHEADER bih;
+  std::memcpy(&bih, FBits.data(), sizeof bih);
+  return static_cast<int>(static_cast<uint32_t>(bih.biHeight) >> 1);
+}
+
+void TSubIcon::UpdateBitsPerPixel() {
+  FBitsPerPixel = 0;
+  if (FBits.size() < sizeof(BITMAPINFOHEADER) || FHead.dwBytesInRes == 0) return;
+  BITMAPINFOHEADER bih;
+  std::memcpy(&bih, FBits.data(), sizeof bih);
+  FBitsPerPixel = static_cast<int32_t>(bih.biPlanes) * bih.biBitCount;
+}
+
+int TSubIcon::GetBitsPerPixel() {
+  if (FBits.empty()) return 0;
+  if (HasPngSignature(FBits.data(), FBits.size())) return PngBitsPerPixel(FBits);
+  if (FBitsPerPixel == 0) UpdateBitsPerPixel();
+  return FBitsPerPixel;
+}
+
+bool TSubIcon::HasPNGBits() const { return HasPngSignature(FBits.data(), FBits.size()); }
+
+std::string TSubIcon::GetDescription() {
+  const char* word = "";
+  switch (GetBitsPerPixel()) {
+    case 1: word = "2"; break;
+    case 4: word = "16"; break;
+    case 8: word = "256"; break;
+    case 16: word = "65k"; break;
+    case 24: word = "16M"; break;
+    case 32: word = "32bpp"; break;
+    default: break;
+  }
+  return std::to_string(GetWidth()) + "x" + std::to_string(GetHeight()) + "x" + word;
+}
+
+HICON TSubIcon::GetHandle() {
+  if (!FHandle && !FBits.empty())
+    FHandle = CreateIconFromResourceEx(FBits.data(), FHead.dwBytesInRes, TRUE, 0x30000, GetWidth(), GetHeight(),
+                                       kLR_COLOR);
+  return FHandle;
+}
+
+void TSubIcon::ReleaseHandle() {
+  if (FHandle) DestroyIcon(FHandle);
+  FHandle = nullptr;
+}
+
+void TSubIcon::Draw(TCanvas* canvas, int x, int y) {
+  HICON icon = GetHandle();
+  if (icon && canvas) DrawIconEx(canvas->Handle(), x, y, icon, 0, 0, 0, nullptr, DI_NORMAL);
+}
+
+void TSubIcon::AssignTo(TPersistent* dest) {
+  if (auto* target = dynamic_cast<TSubIcon*>(dest)) {
+    if (target == this) return;
+    target->ReleaseHandle();
+    target->FHead = FHead;
+    target->FBits = FHead.dwBytesInRes ? FBits : std::vector<uint8_t>{};
+    target->FHead.dwBytesInRes = static_cast<uint32_t>(target->FBits.size());
+    target->FHotspotX = FHotspotX;
+    target->FHotspotY = FHotspotY;
+    target->FStoreAsPNG = FStoreAsPNG;
+    target->FBitsPerPixel = 0;
+    return;
+  }
+  if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
+    AssignSubIconToBitmap(*this, *bitmap);
+    return;
+  }
+  TPersistent::AssignTo(dest);
+}
+
+void TSubIcon::SaveToStream(TStream& stream) {
+  if (FBits.empty()) {
+    stream.WriteValue<uint8_t>(0);
+    return;
+  }
+  stream.WriteValue<uint8_t>(12);
+  stream.WriteBuffer(&FHead, sizeof FHead);
+  WriteBits(stream);
+}
+
+void TSubIcon::LoadFromStream(TStream& stream) {
+  ReleaseHandle();
+  FBits.clear();
+  FHead.dwBytesInRes = 0;
+  FBitsPerPixel = 0;
+  try {
+    if (stream.ReadValue<uint8_t>() == 0) return;
+    const auto head = ReadRecord<TIconEntryHead>(stream);
+    FHead = head;
+    FHead.dwBytesInRes = 0;
+    ReadBitsFrom(stream, head.dwBytesInRes);
+    FStoreAsPNG = HasPNGBits();
+  } catch (const Exception&) {
+    FBits.clear();
+    FHead.dwBytesInRes = 0;
+  }
+}
+
+void TSubIcon::SkipRecord(TStream& stream) {
+  if (stream.ReadValue<uint8_t>() == 0) return;
+  const auto head = ReadRecord<TIconEntryHead>(stream);
+  try {
+    stream.Seek(head.dwBytesInRes, soCurrent);
+  } catch (const Exception&) {
+  }
+}
+
+void TSubIcon::WriteBits(TStream& stream) const {
+  if (!FBits.empty()) stream.WriteBuffer(FBits.data(), static_cast<int64_t>(FBits.size()));
+}
+
+void TSubIcon::LoadFromResourceData(TStream& stream, bool isCursor) {
+  ReleaseHandle();
+  FBits.clear();
+  FHead.dwBytesInRes = 0;
+  FBitsPerPixel = 0;
+  try {
+    stream.SetPosition(0);
+    int64_t size = stream.Size();
+    if (isCursor) {
+      FHotspotX = stream.ReadValue<int16_t>();
+      FHotspotY = stream.ReadValue<int16_t>();
+      size -= 4;
+    }
+    if (size < 0 || size > 0xFFFFFFFFLL) InvalidImage();
+    ReadBitsFrom(stream, static_cast<uint32_t>(size));
+  } catch (const Exception&) {
+    FBits.clear();
+    FHead.dwBytesInRes = 0;
+  }
+  ParseBits();
+}
+
+void TSubIcon::LoadFromSingleEntryFile(TStream& stream) {
+  ReleaseHandle();
+  FBits.clear();
+  FHead.dwBytesInRes = 0;
+  FBitsPerPixel = 0;
+  try {
+    stream.SetPosition(10);
+    const uint32_t size = stream.ReadValue<uint32_t>();
+    stream.SetPosition(18);
+    ReadBitsFrom(stream, size);
+  } catch (const Exception&) {
+    FBits.clear();
+    FHead.dwBytesInRes = 0;
+  }
+  ParseBits();
+}
+
+void TSubIcon::MarkAsMacImage(bool on) {
+  FHotspotX = on ? kMacImageMarker : 0;
+  if (FHotspotY != kMacHiResMarker) FHotspotY = 0;
+}
+
+void TSubIcon::MarkAsMacHiResElement(bool on) {
+  if (on) {
+    FHotspotX = kMacImageMarker;
+    FHotspotY = kMacHiResMarker;
+  } else {
+    FHotspotY = 0;
+  }
+}

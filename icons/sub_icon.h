@@ -1,0 +1,207 @@
+#pragma once
+// TSubIcon: one image of an icon or cursor, held as the raw bytes that an ICO
+// file or an RT_ICON resource stores (a packed DIB with its AND mask, or a whole
+// PNG stream), with the head of its directory entry, the cursor hotspot and a
+// Windows icon handle made on first use.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/graphics/gdi.h"
+#include "platform/graphics/graphics_canvas.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/object.h"
+#include "platform/rtl/streams.h"
+
+#pragma pack(push, 1)
+// The first 12 bytes of an ICO/CUR directory entry. For cursors the planes and
+// bit-count words hold the hotspot in a file.
+struct TIconEntryHead {
+  uint8_t bWidth = 0;
+  uint8_t bHeight = 0;
+  uint8_t bColorCount = 0;
+  uint8_t bReserved = 0;
+  uint16_t wPlanes = 0;
+  int16_t wBitCount = 0;
+  uint32_t dwBytesInRes = 0;
+};
+struct TIconDirEntry {
+  TIconEntryHead head;
+  uint32_t dwImageOffset = 0;
+};
+struct TIconDirHeader {
+  uint16_t idReserved = 0;
+  uint16_t idType = 0;
+  uint16_t idCount = 0;
+};
+// An entry of an icon or cursor group resource: the head and the resource id.
+struct TIconGroupEntry {
+  TIconEntryHead head;
+  uint16_t nID = 0;
+};
+#pragma pack(pop)
+static_assert(sizeof(TIconEntryHead) == 12);
+static_assert(sizeof(TIconDirEntry) == 16);
+static_assert(sizeof(TIconDirHeader) == 6);
+static_assert(sizeof(TIconGroupEntry) == 14);
+
+// Hotspot words that mark images taken from Mac icons.
+inline constexpr int16_t kMacImageMarker = static_cast<int16_t>(0xFC17);
+inline constexpr int16_t kMacHiResMarker = static_cast<int16_t>(0xFC16);
+// The largest side an image may have; larger ones are refused as "Invalid image".
+inline constexpr uint32_t kMaxIconSide = 5999;
+inline constexpr const char* kInvalidImage = "Invalid image";
+
+// True when the bytes begin with the 8-byte PNG signature.
+bool HasPngSignature(const uint8_t* data, size_t size);
+
+class TSubIcon : public TPersistent {
+public:
+  TSubIcon() = default;
+  ~TSubIcon() override;
+  TSubIcon(const TSubIcon&) = delete;
+  TSubIcon& operator=(const TSubIcon&) = delete;
+
+  // A deep copy of the same class: head, bits, hotspot, a copy of the handle and
+  // the store-as-PNG flag.
+  virtual std::unique_ptr<TSubIcon> CreateCopy() const;
+
+  // The loaders behind the constructors of the design. Each starts from the
+  // empty state and ends with ParseBits, whose exception reaches the caller.
+  // Every size read from the stream is checked against what the stream holds
+  // before anything is allocated.
+  void LoadBitsStream(TStream& stream);
+  void LoadDirEntry(TStream& stream, int64_t base);
+  void LoadEntryAndStream(TStream& stream, const TIconEntryHead& head);
+  void LoadEntryKeepPosition(TStream& stream, const TIconEntryHead& head);
+  void LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header, int64_t base);
+
+  template <class T = TSubIcon> static std::unique_ptr<T> CreateFromBitsStream(TStream& stream) {
+    auto p = std::make_unique<T>();
+    p->LoadBitsStream(stream);
+    return p;
+  }
+  template <class T = TSubIcon> static std::unique_ptr<T> CreateFromDirEntry(TStream& stream) {
+    auto p = std::make_unique<T>();
+    p->LoadDirEntry(stream, 0);
+    return p;
+  }
+  template <class T = TSubIcon> static std::unique_ptr<T> CreateFromDirEntryAt(TStream& stream, int64_t base) {
+    auto p = std::make_unique<T>();
+    p->LoadDirEntry(stream, base);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromEntryAndStream(TStream& stream, const TIconEntryHead& head) {
+    auto p = std::make_unique<T>();
+    p->LoadEntryAndStream(stream, head);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromEntryKeepPosition(TStream& stream, const TIconEntryHead& head) {
+    auto p = std::make_unique<T>();
+    p->LoadEntryKeepPosition(stream, head);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromCursorDirEntry(TStream& stream, const TIconDirHeader& header) {
+    auto p = std::make_unique<T>();
+    p->LoadCursorDirEntry(stream, header, 0);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromCursorDirEntryAt(TStream& stream, const TIconDirHeader& header,
+                                                        int64_t base) {
+    auto p = std::make_unique<T>();
+    p->LoadCursorDirEntry(stream, header, base);
+    return p;
+  }
+
+  // Fills the head from the bits and validates them ("Invalid image").
+  void ParseBits();
+
+  int GetWidth() const;
+  int GetHeight() const;
+  int GetBitsPerPixel();
+  bool HasPNGBits() const;
+  std::string GetDescription();
+
+  HICON GetHandle();
+  void ReleaseHandle();
+  void DetachHandle() { FHandle = nullptr; }
+  void Draw(TCanvas* canvas, int x, int y);
+
+  // Image records of project files, and the same with the hotspot for the
+  // component streaming.
+  void SaveToStream(TStream& stream);
+  void LoadFromStream(TStream& stream);
+  static void SkipRecord(TStream& stream);
+  void WriteBits(TStream& stream) const;
+  void LoadFromResourceData(TStream& stream, bool isCursor);
+  void LoadFromSingleEntryFile(TStream& stream);
+
+  bool IsMacHiResElement() const { return FHotspotY == kMacHiResMarker; }
+  void MarkAsMacImage(bool on);
+  void MarkAsMacHiResElement(bool on);
+
+  // Direct access for the containers of the icon model.
+  const TIconEntryHead& Head() const { return FHead; }
+  TIconEntryHead& Head() { return FHead; }
+  const std::vector<uint8_t>& Bits() const { return FBits; }
+  bool HasBits() const { return !FBits.empty(); }
+  uint32_t BytesInRes() const { return FHead.dwBytesInRes; }
+  // Replaces the bits (and bytes in resource) without parsing them.
+  void SetBits(std::vector<uint8_t> bits);
+  void ClearBits();
+  int16_t HotspotX() const { return FHotspotX; }
+  int16_t HotspotY() const { return FHotspotY; }
+  void SetHotspot(int16_t x, int16_t y) {
+    FHotspotX = x;
+    FHotspotY = y;
+  }
+  bool StoreAsPNG() const { return FStoreAsPNG; }
+  void SetStoreAsPNG(bool value) { FStoreAsPNG = value; }
+  void ClearBitsPerPixelCache() { FBitsPerPixel = 0; }
+
+protected:
+  void AssignTo(TPersistent* dest) override;
+  void ResetState();
+  // Reads count bytes of bits from the stream's position after checking that
+  // the stream holds them.
+  void ReadBitsFrom(TStream& stream, uint32_t count);
+
+private:
+  void UpdateBitsPerPixel();
+
+  int32_t FBitsPerPixel = 0;
+  HICON FHandle = nullptr;
+  TIconEntryHead FHead;
+  std::vector<uint8_t> FBits;
+  int16_t FHotspotX = 0;
+  int16_t FHotspotY = 0;
+  bool FStoreAsPNG = false;
+};
+
+// The subclasses record where an image came from; none adds anything.
+class TFileIconImage : public TSubIcon {
+public:
+  std::unique_ptr<TSubIcon> CreateCopy() const override;
+};
+class TResourceIconImage : public TSubIcon {
+public:
+  std::unique_ptr<TSubIcon> CreateCopy() const override;
+};
+class TSubCursor : public TSubIcon {
+public:
+  std::unique_ptr<TSubIcon> CreateCopy() const override;
+};
+class TFileCursorImage : public TSubCursor {
+public:
+  std::unique_ptr<TSubIcon> CreateCopy() const override;
+};
+class TResourceCursorImage : public TSubCursor {
+public:
+  std::unique_ptr<TSubIcon> CreateCopy() const override;
+};
+
