@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "platform/graphics/dib_types.h"
+#include "icons/sub_icon_render.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_picture.h"
 
 namespace {
 
@@ -357,4 +359,28 @@ void TAdvancedIcon::GetMaxDimensions(int& width, int& height, int& depth) {
 
 void TAdvancedIcon::ReleaseHandles() {
   for (int i = 0; i < Count(); ++i) FImages->GetItem(i)->ReleaseHandle();
+}
+
+void DrawBestIconImage(TPicture* picture, TAdvancedIcon* icon, int width, int height, int depth, TColor background) {
+  if (!picture) return;
+  TBitmap bitmap;
+  TSubIcon* image = icon ? icon->GetBestImage(width, height, depth) : nullptr;
+  if (image) {
+    const int w = image->GetWidth(), h = image->GetHeight();
+    if (image->Head().wBitCount == 32) {
+      bitmap.SetPixelFormat(pf32bit);
+      bitmap.SetSize(w, h);
+      DrawSubIcon(bitmap.Canvas(), 0, 0, *image, background);
+    } else {
+      bitmap.SetSize(w, h);
+      bitmap.Canvas()->Brush()->SetColor(background);
+      bitmap.Canvas()->FillRect(Rect(0, 0, w, h));
+      HICON handle = w < 127 && h < 127 ? image->GetHandle() : nullptr;
+      if (handle)
+        DrawIconEx(bitmap.Canvas()->Handle(), 0, 0, handle, 0, 0, 0, nullptr, DI_NORMAL);
+      else
+        DrawSubIcon(bitmap.Canvas(), 0, 0, *image, background);
+    }
+  }
+  picture->Assign(&bitmap);
 }

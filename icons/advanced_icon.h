@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "icons/sub_icon.h"
+#include "platform/graphics/graphics_types.h"
 
 class TBitmap;
 class TPicture;
@@ -93,6 +94,10 @@ public:
 private:
   std::unique_ptr<TSubIconList> FImages;
 };
+
+// Renders the best image for the request into a new bitmap and gives it to the
+// picture; an icon without images gives an empty bitmap.
+void DrawBestIconImage(TPicture* picture, TAdvancedIcon* icon, int width, int height, int depth, TColor background);
 
 class TAdvancedCursor : public TAdvancedIcon {
 public:

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "base/toolbox/png_header.h"
+#include "icons/resource_model.h"
 #include "icons/sub_icon_render.h"
+#include "platform/win/resources.h"
 #include "platform/graphics/dib_types.h"
 
 namespace {
@@ -136,6 +138,56 @@ void TSubIcon::LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header,
     throw;
   }
   stream.SetPosition(after);
+  ParseBits();
+}
+
+namespace {
+
+// The bytes of a module resource; the framework's error when there is none.
+std::pair<const uint8_t*, DWORD> ModuleResource(HMODULE module, uint16_t id, const char* type) {
+  HRSRC found = FindResource(module, MAKEINTRESOURCE(id), type);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const auto* data = static_cast<const uint8_t*>(loaded ? LockResource(loaded) : nullptr);
+  if (!data) throw EResNotFound("Resource " + std::to_string(id) + " not found");
+  return {data, SizeofResource(module, found)};
+}
+
+}  // namespace
+
+void TSubIcon::LoadModuleResource(TStream& groupStream, HMODULE module) {
+  ResetState();
+  const auto entry = ReadRecord<TIconGroupEntry>(groupStream);
+  FHead = entry.head;
+  const auto [data, size] = ModuleResource(module, entry.nID, RT_ICON);
+  FBits.assign(data, data + size);
+  FHead.dwBytesInRes = size;
+  ParseBits();
+}
+
+void TSubIcon::LoadResourceModuleEntry(TStream& groupStream, const TResourceModule& resourceModule) {
+  ResetState();
+  const auto entry = ReadRecord<TIconGroupEntry>(groupStream);
+  FHead = entry.head;
+  FHead.dwBytesInRes = 0;
+  TResourceDetails* res = resourceModule.FindByTypeAndName("3", std::to_string(entry.nID));
+  if (!res) return;
+  TMemoryStream& data = res->Data();
+  data.SetPosition(0);
+  if (data.Size() > 0xFFFFFFFFLL) InvalidImage();
+  ReadBitsFrom(data, static_cast<uint32_t>(data.Size()));
+  ParseBits();
+}
+
+void TSubIcon::LoadCursorResource(TStream& groupStream, HMODULE module) {
+  ResetState();
+  const auto entry = ReadRecord<TIconGroupEntry>(groupStream);
+  FHead = entry.head;
+  const auto [data, size] = ModuleResource(module, entry.nID, RT_CURSOR);
+  if (size != entry.head.dwBytesInRes || size < 4) throw Exception("Invalid resource size");
+  std::memcpy(&FHotspotX, data, 2);
+  std::memcpy(&FHotspotY, data + 2, 2);
+  FBits.assign(data + 4, data + size);
+  FHead.dwBytesInRes = size - 4;
   ParseBits();
 }
 

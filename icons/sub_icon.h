@@ -13,6 +13,9 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
+#include "platform/win/win_types.h"
+
+class TResourceModule;
 
 #pragma pack(push, 1)
 // The first 12 bytes of an ICO/CUR directory entry. For cursors the planes and
@@ -76,6 +79,10 @@ public:
   void LoadEntryAndStream(TStream& stream, const TIconEntryHead& head);
   void LoadEntryKeepPosition(TStream& stream, const TIconEntryHead& head);
   void LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header, int64_t base);
+  // From a 14-byte group entry and the RT_ICON or RT_CURSOR resource it names.
+  void LoadModuleResource(TStream& groupStream, HMODULE module);
+  void LoadResourceModuleEntry(TStream& groupStream, const TResourceModule& resourceModule);
+  void LoadCursorResource(TStream& groupStream, HMODULE module);
 
   template <class T = TSubIcon> static std::unique_ptr<T> CreateFromBitsStream(TStream& stream) {
     auto p = std::make_unique<T>();
@@ -115,6 +122,25 @@ public:
                                                         int64_t base) {
     auto p = std::make_unique<T>();
     p->LoadCursorDirEntry(stream, header, base);
+    return p;
+  }
+
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromModuleResource(TStream& groupStream, HMODULE module) {
+    auto p = std::make_unique<T>();
+    p->LoadModuleResource(groupStream, module);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromResourceModule(TStream& groupStream, const TResourceModule& resourceModule) {
+    auto p = std::make_unique<T>();
+    p->LoadResourceModuleEntry(groupStream, resourceModule);
+    return p;
+  }
+  template <class T = TSubIcon>
+  static std::unique_ptr<T> CreateFromCursorResource(TStream& groupStream, HMODULE module) {
+    auto p = std::make_unique<T>();
+    p->LoadCursorResource(groupStream, module);
     return p;
   }
 

@@ -66,6 +66,12 @@ inline std::vector<uint8_t> IcoFile(const std::vector<Entry>& entries, uint16_t 
     const size_t at = 6 + 16 * i;
     f[at] = e.w;
     f[at + 1] = e.h;
+    // Sizes left 0 for a DIB are taken from its header, as a writer would.
+    if (e.w == 0 && e.h == 0 && e.bits.size() >= 40 && e.bits[0] == 40) {
+      const uint32_t w = Get32(e.bits, 4), h = Get32(e.bits, 8) / 2;
+      f[at] = w < 256 ? uint8_t(w) : 0;
+      f[at + 1] = h < 256 ? uint8_t(h) : 0;
+    }
     Put16(f, at + 4, e.planes);
     Put16(f, at + 6, e.bitCount);
     Put32(f, at + 8, uint32_t(e.size >= 0 ? e.size : int64_t(e.bits.size())));

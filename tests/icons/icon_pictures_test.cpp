@@ -1,0 +1,216 @@
+#include "icons/icon_pictures.h"
+
+#include <gtest/gtest.h>
+
+#include "icon_test_util.h"
+#include "icons/advanced_icon.h"
+#include "platform/graphics/graphics_icon.h"
+#include "platform/graphics/graphics_picture.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
+#include "test_support.h"
+
+using namespace icontest;
+
+namespace {
+
+std::string MessageOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+std::vector<uint8_t> Bytes(TMemoryStream& s) { return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size()); }
+
+TEST(IconPictures, IcoStreamRoundTripsAndCursorRefusesIcons) {
+  const auto file = IcoFile({Entry{DibImage(16, 16, 4)}, Entry{DibImage(32, 32, 8)}});
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TExIcon icon;
+  icon.LoadFromStream(s);
+  EXPECT_EQ(icon.ImageCount(), 2);
+  EXPECT_EQ(icon.GetWidth(), 16);
+  EXPECT_EQ(icon.PixelFormat(), pf4bit);
+  icon.SetCurrentIndex(1);
+  EXPECT_EQ(icon.GetWidth(), 32);
+  EXPECT_EQ(icon.PixelFormat(), pf8bit);
+  TMemoryStream out;
+  icon.SaveToStream(out);
+  const auto saved = Bytes(out);
+  EXPECT_EQ(Get16(saved, 4), 2);
+  EXPECT_EQ(saved[6 + 2], 16);  // colour count of a 4-bit image
+  EXPECT_EQ(Get16(saved, 6 + 6), 0);
+  EXPECT_EQ(Get16(saved, 22 + 6), 8);
+
+  s.SetPosition(0);
+  TExCursor cursor;
+  EXPECT_EQ(MessageOf([&] { cursor.LoadFromStream(s); }), "Invalid Icon or Cursor");
+}
+
+TEST(IconPictures, CursorFilesKeepTheirHotspots) {
+  Entry e{DibImage(32, 32, 1)};
+  e.planes = 5;
+  e.bitCount = 9;
+  const auto file = IcoFile({e}, 2);
+  qvtest::TempDir dir;
+  qvtest::WriteFileBytes(dir.File("a.cur"), file);
+  TExCursor cursor;
+  cursor.LoadFromFile(dir.File("a.cur"));
+  EXPECT_EQ(cursor.GetWidth(), 32);
+  cursor.SaveToFile(dir.File("b.cur"));
+  const auto again = qvtest::ReadFileBytes(dir.File("b.cur"));
+  EXPECT_EQ(Get16(again, 2), 2);
+  EXPECT_EQ(Get16(again, 6 + 4), 5);
+  EXPECT_EQ(Get16(again, 6 + 6), 9);
+  EXPECT_EQ(Get32(again, 6 + 8), e.bits.size());
+
+  qvtest::WriteFileBytes(dir.File("i.ico"), IcoFile({e}, 1));
+  EXPECT_EQ(MessageOf([&] { TExCursor().LoadFromFile(dir.File("i.ico")); }), "Invalid Icon or Cursor");
+}
+
+TEST(IconPictures, SidesOf256AreZeroInTheEntryAndLargerOnesARangeError) {
+  const auto png = PngHeaderOnly(256, 256);
+  Entry e{png};
+  const auto file = IcoFile({e});
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TExIcon icon;
+  icon.LoadFromStream(s);
+  EXPECT_EQ(icon.GetWidth(), 256);
+  EXPECT_EQ(icon.GetHeight(), 256);
+  TMemoryStream out;
+  icon.SaveToStream(out);
+  const auto saved = Bytes(out);
+  EXPECT_EQ(saved[6], 0);
+  EXPECT_EQ(saved[7], 0);
+  EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 22, saved.end()), png);
+}
+
+TEST(IconPictures, HostileStreamsAreRefused) {
+  auto cut = IcoFile({Entry{DibImage(16, 16, 4)}});
+  cut.resize(cut.size() - 50);
+  auto hugeCount = IcoFile({Entry{DibImage(16, 16, 4)}}, 1, 60000);
+  auto deep = DibImage(16, 16, 4);
+  Put16(deep, 14, 7);
+  auto badDepth = IcoFile({Entry{deep}});
+  auto tiny = IcoFile({Entry{std::vector<uint8_t>(10, 0)}});
+  for (const auto* f : {&cut, &hugeCount, &badDepth, &tiny}) {
+    TCustomMemoryStream s(f->data(), int64_t(f->size()));
+    TExIcon icon;
+    EXPECT_THROW(icon.LoadFromStream(s), EInvalidGraphic);
+  }
+}
+
+TEST(IconPictures, SharedImagesAndResizing) {
+  const auto file = IcoFile({Entry{DibImage(16, 16, 24, 0x40)}});
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TExIcon a;
+  a.LoadFromStream(s);
+  TExIcon b;
+  b.Assign(&a);
+  EXPECT_EQ(a.CurrentImage(), b.CurrentImage());
+  b.SetWidth(32);
+  EXPECT_NE(a.CurrentImage(), b.CurrentImage());
+  EXPECT_EQ(a.GetWidth(), 16);
+  EXPECT_EQ(b.GetWidth(), 32);
+  EXPECT_FALSE(b.GetEmpty());
+  // The rendered image is a sound icon DIB: our icon reader takes it.
+  TMemoryStream out;
+  b.SaveToStream(out);
+  out.SetPosition(0);
+  TAdvancedIcon check;
+  ASSERT_TRUE(check.LoadFromStream(out));
+  EXPECT_EQ(check.Images()[0]->GetWidth(), 32);
+  EXPECT_EQ(check.Images()[0]->GetHeight(), 16);
+
+  TExIcon fresh;
+  EXPECT_TRUE(fresh.GetEmpty());
+  TBitmap canvasHolder;
+  canvasHolder.SetSize(8, 8);
+  fresh.Draw(canvasHolder.Canvas(), Rect(0, 0, 8, 8));  // draws nothing, raises nothing
+  TMemoryStream none;
+  EXPECT_EQ(MessageOf([&] { fresh.SaveToStream(none); }), "Invalid Icon or Cursor");
+}
+
+TEST(IconPictures, DrawShowsTheColoursThroughTheMask) {
+  auto dib = DibImage(8, 8, 24, 0x80);
+  // The AND mask marks the left half transparent; those colour pixels are 0.
+  const size_t colourAt = 40, maskAt = 40 + RowBytes(8, 24) * 8;
+  for (int y = 0; y < 8; ++y) {
+    dib[maskAt + size_t(y) * 4] = 0xF0;
+    for (int x = 0; x < 4; ++x) std::fill_n(dib.begin() + long(colourAt + size_t(y) * RowBytes(8, 24) + size_t(x) * 3), 3, 0);
+  }
+  const auto file = IcoFile({Entry{dib}});
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TExIcon icon;
+  icon.LoadFromStream(s);
+  TBitmap bmp;
+  bmp.Assign(&icon);
+  EXPECT_EQ(bmp.Canvas()->Pixels(1, 1), icon.TransparentColor());
+  EXPECT_EQ(bmp.Canvas()->Pixels(6, 6), TColor(0x808080));
+}
+
+TEST(IconPictures, ClipboardDibHasDwordAlignedMaskRows) {
+  const auto file = IcoFile({Entry{DibImage(20, 3, 8)}});
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TExIcon icon;
+  icon.LoadFromStream(s);
+  WORD format = 0;
+  HANDLE data = nullptr;
+  HPALETTE palette = nullptr;
+  icon.SaveToClipboardFormat(format, data, palette);
+  EXPECT_EQ(format, CF_DIB);
+  // header, 256 colours, rows of 20 bytes, mask rows of 4 bytes
+  EXPECT_EQ(GlobalSize(data), size_t(40 + 1024 + 20 * 3 + 4 * 3));
+  TExIcon back;
+  back.LoadFromClipboardFormat(CF_DIB, data, nullptr);
+  EXPECT_EQ(back.GetWidth(), 20);
+  EXPECT_EQ(back.GetHeight(), 3);
+  TMemoryStream a, b;
+  icon.SaveToStream(a);
+  back.SaveToStream(b);
+  EXPECT_EQ(Bytes(a), Bytes(b));
+  GlobalFree(data);
+}
+
+TEST(IconPictures, HeaderHelpers) {
+  BITMAPINFOHEADER h{};
+  h.biSize = 40;
+  h.biWidth = 10;
+  h.biHeight = 20;
+  h.biBitCount = 16;
+  h.biCompression = BI_RGB;
+  EXPECT_EQ(PixelFormatOfHeader(h), pf15bit);
+  h.biCompression = BI_BITFIELDS;
+  EXPECT_EQ(PixelFormatOfHeader(h), pf16bit);
+  uint32_t hs, is;
+  DIBSizes(h, true, hs, is);
+  EXPECT_EQ(hs, 52u);
+  EXPECT_EQ(is, 20u * 10u);
+  h.biCompression = 2;
+  EXPECT_EQ(MessageOf([&] { PixelFormatOfHeader(h); }), "Pixel Format Not Valid for Icons or Cursors");
+  h.biBitCount = 4;
+  h.biClrUsed = 0;
+  EXPECT_EQ(HeaderColorCount(h), 16);
+  EXPECT_EQ(BitsOfPixelFormat(pf15bit), 16);
+  EXPECT_EQ(ColorCountOfPixelFormat(pf4bit), 16);
+  PALETTEENTRY e[256];
+  ASSERT_EQ(GetPaletteEntries(Shared256ColourPalette(), 0, 256, e), 256u);
+  EXPECT_EQ(e[1 * 36 + 2 * 6 + 3].peRed, 51);
+  EXPECT_EQ(e[1 * 36 + 2 * 6 + 3].peGreen, 102);
+  EXPECT_EQ(e[1 * 36 + 2 * 6 + 3].peBlue, 153);
+  EXPECT_EQ(e[216].peRed, 10);
+  EXPECT_EQ(e[239].peRed, 240);
+}
+
+TEST(IconPictures, RegistrationReplacesTheFrameworkIconClass) {
+  RegisterIconPictureClasses();
+  EXPECT_TRUE(FileFormatClass("ico") == TGraphicClass::Of<TExIcon>());
+  EXPECT_TRUE(FileFormatClass("CUR") == TGraphicClass::Of<TExCursor>());
+  UnregisterIconPictureClasses();
+  EXPECT_TRUE(FileFormatClass("ico") == TGraphicClass::Of<TIcon>());
+  EXPECT_FALSE(FileFormatClass("cur"));
+}
+
+}  // namespace

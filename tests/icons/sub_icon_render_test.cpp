@@ -1,0 +1,149 @@
+#include "icons/sub_icon_render.h"
+
+#include <gtest/gtest.h>
+
+#include "icon_test_util.h"
+#include "icons/advanced_icon.h"
+#include "platform/graphics/graphics_picture.h"
+
+using namespace icontest;
+
+namespace {
+
+std::unique_ptr<TSubIcon> FromBits(const std::vector<uint8_t>& bits) {
+  TCustomMemoryStream s(bits.data(), int64_t(bits.size()));
+  return TSubIcon::CreateFromBitsStream<TFileIconImage>(s);
+}
+
+// Sets the AND bit of pixel (x, y from the top) of a DIB icon image.
+void SetAndBit(std::vector<uint8_t>& dib, int w, int h, int bpp, int x, int y) {
+  const size_t colours = bpp <= 8 ? (size_t(1) << bpp) : 0;
+  const size_t at = 40 + colours * 4 + RowBytes(w, bpp) * size_t(h) + RowBytes(w, 1) * size_t(h - 1 - y) + size_t(x / 8);
+  dib[at] |= uint8_t(0x80 >> (x % 8));
+}
+
+TEST(ExtractBitmaps, EmptyImagesGiveEmptyBitmaps) {
+  TSubIcon empty;
+  TBitmap raw, mask, comp;
+  raw.SetSize(3, 3);
+  ExtractBitmaps(empty, &comp, &raw, clWhite, &mask);
+  EXPECT_EQ(raw.GetWidth(), 0);
+  EXPECT_EQ(mask.GetHeight(), 0);
+  EXPECT_EQ(comp.GetWidth(), 0);
+
+  TSubIcon zeroWidth;
+  auto bits = DibImage(4, 4, 8);
+  Put32(bits, 4, 0);
+  zeroWidth.SetBits(bits);
+  TBitmap raw2;
+  raw2.SetSize(2, 2);
+  ExtractBitmaps(zeroWidth, nullptr, &raw2, clWhite, nullptr);
+  EXPECT_EQ(raw2.GetWidth(), 0);
+  EXPECT_EQ(raw2.PixelFormat(), pf24bit);
+}
+
+TEST(ExtractBitmaps, MaskAndComposite) {
+  // 32-bit, opaque: the mask is all black; one AND bit set shows white.
+  auto dib = DibImage(8, 4, 32, 0xFF);
+  SetAndBit(dib, 8, 4, 32, 3, 1);
+  auto im = FromBits(dib);
+  TBitmap mask;
+  ExtractBitmaps(*im, nullptr, nullptr, 0, &mask);
+  ASSERT_EQ(mask.GetWidth(), 8);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 8; ++x)
+      EXPECT_EQ(mask.Canvas()->Pixels(x, y), (x == 3 && y == 1) ? clWhite : clBlack) << x << "," << y;
+
+  // A 1-bit image on any background but 0 shows its transparent pixels white;
+  // a white pixel under a set AND bit shows the background inverted.
+  auto mono = DibImage(8, 2, 1, 0x00);  // all black (index 0)
+  SetAndBit(mono, 8, 2, 1, 0, 0);
+  mono[40 + 8 + 4] = 0x40;  // top row (stored second), pixel 1 white
+  SetAndBit(mono, 8, 2, 1, 1, 0);
+  auto m = FromBits(mono);
+  struct Case {
+    TColor background, transparent, inverted;
+  };
+  for (const Case c : {Case{0x0000FF, clWhite, clBlack}, Case{0, clBlack, clWhite}}) {
+    TBitmap comp;
+    ExtractBitmaps(*m, &comp, nullptr, c.background, nullptr);
+    EXPECT_EQ(comp.Canvas()->Pixels(0, 0), c.transparent);
+    EXPECT_EQ(comp.Canvas()->Pixels(1, 0), c.inverted);
+    EXPECT_EQ(comp.Canvas()->Pixels(2, 0), clBlack);
+  }
+
+  // A 32-bit pixel of alpha 0 composites to the background.
+  auto clear = DibImage(2, 2, 32, 0x00);
+  auto c32 = FromBits(clear);
+  TBitmap comp;
+  ExtractBitmaps(*c32, &comp, nullptr, 0x00FF00, nullptr);
+  EXPECT_EQ(static_cast<uint32_t*>(comp.ScanLine(0))[0] & 0xFFFFFF, 0x00FF00u);  // BGRA green
+}
+
+TEST(ExtractBitmaps, RowsTheBitsDoNotHoldAreRefused) {
+  TSubIcon im;
+  auto bits = DibImage(16, 16, 24);
+  bits.resize(200);
+  im.SetBits(bits);  // kept without a parse, as a project record keeps it
+  TBitmap raw;
+  EXPECT_THROW(ExtractBitmaps(im, nullptr, &raw, 0, nullptr), Exception);
+  // A missing AND mask reads as opaque.
+  auto noMask = DibImage(8, 8, 24);
+  noMask.resize(40 + RowBytes(8, 24) * 8);
+  TSubIcon opaque;
+  opaque.SetBits(noMask);
+  TBitmap mask;
+  ExtractBitmaps(opaque, nullptr, nullptr, 0, &mask);
+  EXPECT_EQ(mask.Canvas()->Pixels(7, 7), clBlack);
+}
+
+TEST(SetFrom32BitBitmap, SizesAndMaskBelow96) {
+  TBitmap b;
+  b.SetPixelFormat(pf32bit);
+  b.SetSize(256, 256);
+  for (int y = 0; y < 256; ++y) {
+    auto* px = static_cast<uint8_t*>(b.ScanLine(y));
+    for (int x = 0; x < 256; ++x) px[x * 4 + 3] = uint8_t(x);
+  }
+  TSubIcon im;
+  SetFrom32BitBitmap(im, b);
+  EXPECT_EQ(im.BytesInRes(), 40u + 262144u + 8192u);
+  EXPECT_EQ(im.Head().bWidth, 0);
+  EXPECT_EQ(im.Head().wBitCount, 32);
+  TBitmap mask;
+  ExtractBitmaps(im, nullptr, nullptr, 0, &mask);
+  EXPECT_EQ(mask.Canvas()->Pixels(95, 10), clWhite);
+  EXPECT_EQ(mask.Canvas()->Pixels(96, 10), clBlack);
+}
+
+TEST(DrawBestIconImage, DrawsLikeDrawIconEx) {
+  TPicture picture;
+  TAdvancedIcon empty;
+  DrawBestIconImage(&picture, &empty, 32, 32, 32, clWhite);
+  EXPECT_EQ(picture.Width(), 0);
+
+  // A 24-bit image with its left column transparent, on red.
+  auto dib = DibImage(16, 16, 24, 0x20);
+  for (int y = 0; y < 16; ++y) {
+    SetAndBit(dib, 16, 16, 24, 0, y);
+    for (int k = 0; k < 3; ++k) dib[40 + RowBytes(16, 24) * size_t(y) + size_t(k)] = 0;
+  }
+  TAdvancedIcon icon;
+  icon.Images().Add(FromBits(dib));
+  auto alpha = DibImage(16, 16, 32, 0xFF);
+  for (int y = 0; y < 16; ++y) alpha[40 + 64 * size_t(y) + 3] = 0;  // pixel 0 of each row: alpha 0
+  icon.Images().Add(FromBits(alpha));
+  struct Case {
+    int depth;
+    TColor left, inside;
+  };
+  for (const Case c : {Case{24, 0x0000FF, 0x202020}, Case{32, 0x0000FF, 0xFFFFFF}}) {
+    DrawBestIconImage(&picture, &icon, 16, 16, c.depth, 0x0000FF);
+    ASSERT_EQ(picture.Width(), 16);
+    TBitmap* drawn = picture.Bitmap();
+    EXPECT_EQ(drawn->Canvas()->Pixels(0, 5), c.left) << c.depth;
+    EXPECT_EQ(drawn->Canvas()->Pixels(8, 5), c.inside) << c.depth;
+  }
+}
+
+}  // namespace
