@@ -231,6 +231,7 @@ public:
 private:
   bool ConvertFrameworkLocated(TIEBitmapFormat format);
   bool ChangeSizeKeepingRows(int width, int height);
+  bool ReallocateKeepingOld(TIEBitmap& previous, int width, int height, TIEBitmapFormat format);
   void CopyDisplaySettingsFrom(const TIEBitmap& source);
   void CopyContentFrom(TIEBitmap& source, bool withAlpha, bool takeAlignment);
   bool CanReuseStorageFor(const TIEBitmap& source, bool takeAlignment) const;

@@ -25,25 +25,7 @@ bool TIEBitmap::ChangeSizeKeepingRows(int width, int height) {
     return Width() == width && Height() == height;
   }
   TIEBitmap previous;
-  const TIEStorageLocation location = FLocation;
-  const int32_t alignment = FRowAlignment;
-  const uint8_t allocator = FAllocatorKind;
-  const bool isAlpha = FIsAlphaChannel;
-  MoveStorageTo(previous);
-  FLocation = location;
-  FRowAlignment = alignment;
-  FAllocatorKind = allocator;
-  FIsAlphaChannel = isAlpha;
-  FWidth = width;
-  FHeight = height;
-  FPixelFormat = previous.FPixelFormat;
-  if (!AllocateStorage()) {
-    FreeImage(true);
-    previous.MoveStorageTo(*this);
-    FLocation = location;
-    return false;
-  }
-  FNeedsReallocation = false;
+  if (!ReallocateKeepingOld(previous, width, height, FPixelFormat)) return false;
   FAlphaBitmap = std::move(previous.FAlphaBitmap);
   if (previous.FPaletteCount && FPaletteCount)
     std::copy_n(previous.FPaletteData.begin(), std::min(previous.FPaletteCount, FPaletteCount), FPaletteData.begin());

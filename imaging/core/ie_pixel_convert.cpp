@@ -510,6 +510,25 @@ bool TIEBitmap::ConvertToPixelFormat(TIEBitmapFormat format) {
   if (format >= kIEFormatCount) return false;
   if (FLocation == ieTBitmap) return ConvertFrameworkLocated(format);
   TIEBitmap previous;
+  if (format == ieNoFormat || FWidth < 1 || FHeight < 1) {
+    ReallocateKeepingOld(previous, FWidth, FHeight, ieNoFormat);
+    FPixelFormat = format;
+    return true;
+  }
+  // The picture must survive a conversion that cannot get its memory.
+  if (!ReallocateKeepingOld(previous, FWidth, FHeight, format)) return false;
+  FNeedsReallocation = false;
+  if (previous.FPixelFormat != ieNoFormat) {
+    std::unique_ptr<TIEBitmap> alpha = AttachAlphaChannel(previous, nullptr);
+    ConvertBitmapPixels(previous, *this);
+    if (alpha) AttachAlphaChannel(*this, std::move(alpha));
+  }
+  return true;
+}
+
+// Moves the content into previous and allocates this bitmap anew with its own
+// location and settings; on failure the content comes back and the result is false.
+bool TIEBitmap::ReallocateKeepingOld(TIEBitmap& previous, int width, int height, TIEBitmapFormat format) {
   const TIEStorageLocation location = FLocation;
   const int32_t alignment = FRowAlignment;
   const uint8_t allocator = FAllocatorKind;
@@ -519,28 +538,21 @@ bool TIEBitmap::ConvertToPixelFormat(TIEBitmapFormat format) {
   FRowAlignment = alignment;
   FAllocatorKind = allocator;
   FIsAlphaChannel = isAlpha;
-  FWidth = previous.FWidth;
-  FHeight = previous.FHeight;
+  FWidth = width;
+  FHeight = height;
   FPixelFormat = format;
-  if (format == ieNoFormat || FWidth < 1 || FHeight < 1) {
-    FBitsPerPixel = IEBitsPerPixel(format);
-    FChannels = IEChannels(format);
+  if (format == ieNoFormat) {
+    FBitsPerPixel = FChannels = 0;
     FRowLength = 0;
     return true;
   }
   if (!AllocateStorage()) {
-    // The picture must survive a conversion that cannot get its memory.
     FreeImage(true);
     previous.MoveStorageTo(*this);
     FLocation = location;
     return false;
   }
   FNeedsReallocation = false;
-  if (previous.FPixelFormat != ieNoFormat) {
-    std::unique_ptr<TIEBitmap> alpha = AttachAlphaChannel(previous, nullptr);
-    ConvertBitmapPixels(previous, *this);
-    if (alpha) AttachAlphaChannel(*this, std::move(alpha));
-  }
   return true;
 }
 
