@@ -80,23 +80,27 @@ void TSubIcon::LoadBitsStream(TStream& stream) {
   ParseBits();
 }
 
-void TSubIcon::LoadDirEntry(TStream& stream, int64_t base) {
-  ResetState();
-  const auto entry = ReadRecord<TIconDirEntry>(stream);
-  const int64_t after = stream.Position();
-  FHead = entry.head;
-  FHead.dwBytesInRes = 0;
-  const int64_t at = base + entry.dwImageOffset;
-  if (at < 0 || at > stream.Size()) InvalidImage();
-  stream.SetPosition(at);
+void TSubIcon::ReadEntryBits(TStream& stream, int64_t at, uint32_t count, int64_t after) {
+  // The stream stands behind the entry afterwards, also when the image fails.
   try {
-    ReadBitsFrom(stream, entry.head.dwBytesInRes);
+    if (at < 0 || at > stream.Size()) InvalidImage();
+    stream.SetPosition(at);
+    ReadBitsFrom(stream, count);
   } catch (...) {
     stream.SetPosition(after);
     throw;
   }
   stream.SetPosition(after);
   ParseBits();
+}
+
+void TSubIcon::LoadDirEntry(TStream& stream, int64_t base) {
+  ResetState();
+  const auto entry = ReadRecord<TIconDirEntry>(stream);
+  const int64_t after = stream.Position();
+  FHead = entry.head;
+  FHead.dwBytesInRes = 0;
+  ReadEntryBits(stream, base + entry.dwImageOffset, entry.head.dwBytesInRes, after);
 }
 
 void TSubIcon::LoadEntryAndStream(TStream& stream, const TIconEntryHead& head) {
@@ -128,17 +132,7 @@ void TSubIcon::LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header,
     FHotspotX = static_cast<int16_t>(entry.head.wPlanes);
     FHotspotY = entry.head.wBitCount;
   }
-  const int64_t at = base + entry.dwImageOffset;
-  if (at < 0 || at > stream.Size()) InvalidImage();
-  stream.SetPosition(at);
-  try {
-    ReadBitsFrom(stream, entry.head.dwBytesInRes);
-  } catch (...) {
-    stream.SetPosition(after);
-    throw;
-  }
-  stream.SetPosition(after);
-  ParseBits();
+  ReadEntryBits(stream, base + entry.dwImageOffset, entry.head.dwBytesInRes, after);
 }
 
 namespace {

@@ -196,6 +196,8 @@ protected:
   // Reads count bytes of bits from the stream's position after checking that
   // the stream holds them.
   void ReadBitsFrom(TStream& stream, uint32_t count);
+  // Reads an entry's bits at an absolute position, returns to after and parses.
+  void ReadEntryBits(TStream& stream, int64_t at, uint32_t count, int64_t after);
 
 private:
   void UpdateBitsPerPixel();
