@@ -1,0 +1,248 @@
+#include "icons/pe_module.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+uint32_t Rd32(const Bytes& b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+void Wr32(Bytes& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+}
+void Wr16(Bytes& b, size_t at, uint16_t v) {
+  b[at] = uint8_t(v);
+  b[at + 1] = uint8_t(v >> 8);
+}
+
+Bytes IcoFile(int size) {
+  Bytes d;
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) d.push_back(uint8_t(v >> (8 * i)));
+  };
+  const uint32_t bytes = 40 + size * size * 4 + ((size + 31) / 32) * 4 * size;
+  put(0, 2), put(1, 2), put(1, 2);
+  put(size, 1), put(size, 1), put(0, 1), put(0, 1), put(1, 2), put(32, 2), put(bytes, 4), put(22, 4);
+  put(40, 4), put(size, 4), put(size * 2, 4), put(1, 2), put(32, 2);
+  for (int i = 0; i < 6; ++i) put(0, 4);
+  d.resize(22 + bytes, 0x7F);
+  return d;
+}
+
+// One executable built by the mingw-w64 cross tools for the whole test run:
+// named and numbered icon groups, a cursor, and two languages.
+class PEFixture : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc")) return;
+    dir = new qvtest::TempDir;
+    qvtest::WriteFileBytes(dir->File("a.ico"), IcoFile(16));
+    qvtest::WriteFileBytes(dir->File("b.ico"), IcoFile(32));
+    Bytes cur = IcoFile(32);
+    cur[2] = 2;  // a cursor file: type 2, hotspot in the planes/bit-count fields
+    qvtest::WriteFileBytes(dir->File("c.cur"), cur);
+    const std::string rc =
+        "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"c.cur\"\n"
+        "LANGUAGE 7, 1\n2 ICON \"a.ico\"\n";
+    qvtest::WriteFileBytes(dir->File("r.rc"), Bytes(rc.begin(), rc.end()));
+    qvtest::WriteFileBytes(dir->File("m.c"), Bytes{'i', 'n', 't', ' ', 'm', 'a', 'i', 'n', '(', ')', '{', 'r', 'e',
+                                                   't', 'u', 'r', 'n', ' ', '0', ';', '}', '\n'});
+    const std::string d = dir->Path().string();
+    const int rc1 = qvtest::RunCommand("cd '" + d + "' && i686-w64-mingw32-windres r.rc -O coff -o r.o && " +
+                                       "i686-w64-mingw32-gcc -s m.c r.o -o t.exe 2>&1");
+    if (rc1 == 0) exe = dir->File("t.exe");
+  }
+  static void TearDownTestSuite() {
+    delete dir;
+    dir = nullptr;
+  }
+  void SetUp() override {
+    if (exe.empty()) GTEST_SKIP() << "mingw-w64 cross tools missing";
+  }
+  static qvtest::TempDir* dir;
+  static std::string exe;
+};
+qvtest::TempDir* PEFixture::dir = nullptr;
+std::string PEFixture::exe;
+
+std::vector<std::string> ResourceLines(const TResourceModule& m) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < m.GetResourceCount(); ++i) {
+    TResourceDetails* r = m.GetResource(i);
+    lines.push_back(r->ResourceType() + " " + r->Name() + " " + std::to_string(r->Language()) + " " +
+                    std::to_string(r->Data().Size()));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// wrestool -l lines as "type name language size", names unquoted.
+std::vector<std::string> WrestoolLines(const std::string& file) {
+  std::string out;
+  qvtest::RunCommand("wrestool -l '" + file + "'", &out);
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto field = [&](const std::string& key) {
+      size_t p = line.find(key);
+      if (p == std::string::npos) return std::string();
+      p += key.size();
+      size_t e = line.find_first_of(" ]", p);
+      std::string v = line.substr(p, e - p);
+      if (!v.empty() && v.front() == '\'') v = v.substr(1, v.size() - 2);
+      return v;
+    };
+    lines.push_back(field("--type=") + " " + field("--name=") + " " + field("--language=") + " " + field("size="));
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TEST_F(PEFixture, OracleResourcesMatchWrestool) {
+  if (!qvtest::HaveProgram("wrestool")) GTEST_SKIP();
+  TPEResourceModule m;
+  m.LoadFromFile(exe);
+  EXPECT_EQ(ResourceLines(m), WrestoolLines(exe));
+  TResourceDetails* named = m.FindByTypeAndName("14", "MAINICON");
+  ASSERT_NE(named, nullptr);
+  EXPECT_TRUE(named->NameIsText());
+  EXPECT_FALSE(m.FindByTypeAndName("14", "2")->NameIsText());
+  // The bytes are those wrestool extracts.
+  std::string raw;
+  qvtest::RunCommand("wrestool -x --raw --type=14 --name=MAINICON '" + exe + "' | od -An -tx1 -v", &raw);
+  std::string ours;
+  char hex[4];
+  for (int64_t i = 0; i < named->Data().Size(); ++i) {
+    snprintf(hex, sizeof hex, " %02x", named->Data().Memory()[i]);
+    ours += hex;
+  }
+  raw.erase(std::remove(raw.begin(), raw.end(), '\n'), raw.end());
+  EXPECT_EQ(ours, raw);
+}
+
+TEST_F(PEFixture, OracleRewrittenImageKeepsSectionsAndPassesPefile) {
+  TPEResourceModule m;
+  m.LoadFromFile(exe);
+  // Resources that no longer fit where the section lies, with sections after
+  // it, are refused rather than moving code and data away from their addresses.
+  Bytes big(100000, 0xAB);
+  const int blob = m.AddResource(std::make_unique<TResourceDetails>(&m, 1033, "BLOB", "10", big.size(), big.data()));
+  const std::string outFile = dir->File("out.exe");
+  EXPECT_THROW(m.SaveToFile(outFile), EPEException);
+  m.DeleteResource(blob);
+  // A change that fits: a small new resource, the German group gone.
+  const Bytes small(100, 0xCD);
+  m.AddResource(std::make_unique<TResourceDetails>(&m, 1033, "BLOB", "10", small.size(), small.data()));
+  for (int i = 0; i < m.GetResourceCount(); ++i)
+    if (m.GetResource(i)->Language() == 1031 && m.GetResource(i)->ResourceType() == "14") m.DeleteResource(i);
+  m.SortResources();
+  m.SaveToFile(outFile);
+
+  TPEResourceModule back;
+  back.LoadFromFile(outFile);
+  EXPECT_EQ(back.GetResourceCount(), m.GetResourceCount());
+  ASSERT_NE(back.FindByTypeAndName("10", "BLOB"), nullptr);
+  EXPECT_EQ(back.FindByTypeAndName("10", "BLOB")->Data().Size(), 100);
+
+  // Every section but the resource one is where it was, field by field.
+  TPEResourceModule orig;
+  orig.LoadFromFile(exe);
+  ASSERT_EQ(back.GetSectionCount(), orig.GetSectionCount());
+  const TImageSection* rsrc = orig.GetResourceSection();
+  for (int i = 0; i < orig.GetSectionCount(); ++i) {
+    const TImageSectionHeader& a = orig.GetSection(i)->Header();
+    const TImageSectionHeader& b = back.GetSection(i)->Header();
+    EXPECT_EQ(a.VirtualAddress, b.VirtualAddress) << i;
+    EXPECT_EQ(a.PointerToRawData, b.PointerToRawData) << i;
+    EXPECT_EQ(a.Characteristics, b.Characteristics) << i;
+    if (orig.GetSection(i) == rsrc) continue;
+    EXPECT_EQ(a.VirtualSize, b.VirtualSize) << i;
+    EXPECT_EQ(a.SizeOfRawData, b.SizeOfRawData) << i;
+    EXPECT_EQ(orig.GetSection(i)->DataSize(), back.GetSection(i)->DataSize());
+    EXPECT_EQ(0, memcmp(orig.GetSection(i)->DataBytes(), back.GetSection(i)->DataBytes(),
+                        size_t(orig.GetSection(i)->DataSize())));
+  }
+  // The optional header differs only in SizeOfImage, SizeOfInitializedData,
+  // CheckSum and the resource directory's size.
+  const Bytes& oa = orig.OptionalHeader();
+  const Bytes& ob = back.OptionalHeader();
+  ASSERT_EQ(oa.size(), ob.size());
+  const std::vector<size_t> allowed = {8, 9, 10, 11, 56, 57, 58, 59, 64, 65, 66, 67, 116, 117, 118, 119};
+  for (size_t i = 0; i < oa.size(); ++i) {
+    if (std::find(allowed.begin(), allowed.end(), i) == allowed.end()) {
+      EXPECT_EQ(oa[i], ob[i]) << "offset " << i;
+    }
+  }
+  EXPECT_EQ(orig.FileHeader(), back.FileHeader());
+
+  // Debian's python3-pefile lives with the system interpreter.
+  std::string py = "/usr/bin/python3";
+  if (qvtest::RunCommand(py + " -c 'import pefile' 2>/dev/null") != 0) py = "python3";
+  if (qvtest::RunCommand(py + " -c 'import pefile' 2>/dev/null") != 0) GTEST_SKIP() << "python3-pefile missing";
+  // The rewritten file's checksum verifies, its directory parses with every
+  // resource, and pefile warns no more than about the original.
+  std::string out;
+  const int rc = qvtest::RunCommand(
+      py + " -c \"import pefile,sys\n"
+      "for f in sys.argv[1:]:\n"
+      " p=pefile.PE(f)\n"
+      " n=sum(len(l.directory.entries) for t in p.DIRECTORY_ENTRY_RESOURCE.entries for l in t.directory.entries)\n"
+      " print(p.verify_checksum() or f==sys.argv[1], n, len(p.get_warnings()))\" '" + exe + "' '" + outFile + "' 2>&1",
+      &out);
+  ASSERT_EQ(rc, 0) << out;
+  std::istringstream lines(out);
+  std::string first, second;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  EXPECT_EQ(second.substr(0, 4), "True") << out;
+  EXPECT_EQ(second.substr(second.find(' ') + 1),
+            std::to_string(m.GetResourceCount()) + " " + first.substr(first.rfind(' ') + 1))
+      << out;
+}
+
+TEST_F(PEFixture, HostileImagesFailCleanly) {
+  const Bytes good = qvtest::ReadFileBytes(exe);
+  const uint32_t e = Rd32(good, 60);
+  TPEResourceModule probe;
+  probe.LoadFromFile(exe);
+  const uint32_t rsrcRaw = probe.GetResourceSection()->Header().PointerToRawData;
+  struct Case {
+    const char* what;
+    std::function<void(Bytes&)> mutate;
+  } cases[] = {
+      {"truncated header", [](Bytes& b) { b.resize(100); }},
+      {"no MZ", [](Bytes& b) { b[0] = 'X'; }},
+      {"e_lfanew past the end", [](Bytes& b) { Wr32(b, 60, 0xFFFFFFF0u); }},
+      {"PE32+", [e](Bytes& b) { Wr16(b, e + 24, 0x20B); }},
+      {"huge section count", [e](Bytes& b) { Wr16(b, e + 6, 0xFFFF); }},
+      {"section past end", [e](Bytes& b) { Wr32(b, e + 24 + (b[e + 20] | (b[e + 21] << 8)) + 16, 0x7FFFFFFF); }},
+      {"cyclic directory", [rsrcRaw](Bytes& b) { Wr32(b, rsrcRaw + 16 + 4, 0x80000000u); }},
+      {"huge entry count", [rsrcRaw](Bytes& b) { Wr16(b, rsrcRaw + 14, 0xFFFF); }},
+      {"file cut inside resources", [rsrcRaw](Bytes& b) { b.resize(rsrcRaw + 40); }},
+  };
+  for (const Case& c : cases) {
+    Bytes b = good;
+    c.mutate(b);
+    TPEResourceModule m;
+    TCustomMemoryStream s(b.data(), int64_t(b.size()));
+    EXPECT_THROW(m.LoadFromStream(s), Exception) << c.what;
+  }
+}
+
+TEST(PEModule, ChecksumOfKnownBlock) {
+  // Words 0x0201 + 0x0403 + the length 4.
+  const uint8_t b[] = {1, 2, 3, 4};
+  EXPECT_EQ(ComputePEChecksum(b, 4, 100), 0x0201u + 0x0403u + 4u);
+  // The checksum field itself is skipped.
+  EXPECT_EQ(ComputePEChecksum(b, 4, 0), 4u);
+}
+
+}  // namespace
