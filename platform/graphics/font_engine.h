@@ -62,7 +62,7 @@ public:
   virtual int Kerning(uint32_t left, uint32_t right) = 0;
 };
 
-// Opens (or returns from a cache) the face that best matches the spec. Never
+// Opens (or returns from a cache) the face that best matches the request. Never
 // fails while any font is installed; throws Exception when none is.
 std::shared_ptr<Face> OpenFace(const FontSpec& spec);
 
