@@ -165,22 +165,23 @@ bool TAdvancedIcon::LoadCursorFromStream(TStream& stream) {
   return true;
 }
 
-bool TAdvancedIcon::ReadEmbeddedIcon(TStream& stream) {
+// An icon or cursor directory inside a larger stream: entry offsets count from
+// where the directory starts, not from the start of the stream.
+static bool ReadEmbeddedDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind) {
   const int64_t base = stream.Position();
   if (stream.Size() - base < 6) return false;
   TIconDirHeader header;
-  if (!ReadCursorDirectoryHeader(stream, header)) return false;
-  ReadEntries(Images(), stream, header, base, TDirKind::Icon, false);
+  if (!icon.ReadCursorDirectoryHeader(stream, header)) return false;
+  ReadEntries(icon.Images(), stream, header, base, kind, false);
   return true;
 }
 
+bool TAdvancedIcon::ReadEmbeddedIcon(TStream& stream) {
+  return ReadEmbeddedDirectory(*this, stream, TDirKind::Icon);
+}
+
 bool TAdvancedIcon::ReadEmbeddedCursor(TStream& stream) {
-  const int64_t base = stream.Position();
-  if (stream.Size() - base < 6) return false;
-  TIconDirHeader header;
-  if (!ReadCursorDirectoryHeader(stream, header)) return false;
-  ReadEntries(Images(), stream, header, base, TDirKind::Cursor, false);
-  return true;
+  return ReadEmbeddedDirectory(*this, stream, TDirKind::Cursor);
 }
 
 void TAdvancedIcon::SaveToStream(TStream& stream) {
