@@ -22,14 +22,12 @@ int PaletteEntryCount(int bitCount) {
   }
 }
 
-int64_t DwordRowSize(int64_t width, int bitCount) { return DibRowBytes(width, bitCount); }
-
 
 // AND-mask rows, bottom-up, of a 32-bit bitmap: a bit is set (transparent)
 // where alpha is at most the threshold.
 std::vector<uint8_t> MaskRowsFromAlpha(TBitmap& bitmap, uint8_t threshold) {
   const int w = bitmap.GetWidth(), h = bitmap.GetHeight();
-  const int64_t rowBytes = DwordRowSize(w, 1);
+  const int64_t rowBytes = DibRowBytes(w, 1);
   std::vector<uint8_t> rows(static_cast<size_t>(rowBytes * h), 0);
   for (int y = 0; y < h; ++y) {
     const auto* px = static_cast<const uint8_t*>(bitmap.ScanLine(y));
@@ -216,9 +214,9 @@ TSubIcon* TSubIconList::AddDIB(TStream& colour, TStream* mask, uint8_t fillByte,
 
   // The row size is computed, not taken from the header: a wrong image size
   // field would otherwise make us copy too little or read past the rows.
-  const int64_t colourBytes = DwordRowSize(bih.biWidth, bitCount) * bih.biHeight;
+  const int64_t colourBytes = DibRowBytes(bih.biWidth, bitCount) * bih.biHeight;
   if (colourBytes > available) InvalidBitmap();
-  const int64_t maskBytes = DwordRowSize(bih.biWidth, 1) * bih.biHeight;
+  const int64_t maskBytes = DibRowBytes(bih.biWidth, 1) * bih.biHeight;
   bih.biSizeImage = static_cast<DWORD>(colourBytes + maskBytes);
   bih.biHeight *= 2;
 
