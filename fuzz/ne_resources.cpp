@@ -1,0 +1,28 @@
+// libFuzzer target: the NE resource table reader must refuse any file with an
+// EICLReadError and never read outside it, whatever its offsets and counts.
+#include <cstddef>
+#include <cstdint>
+
+#include "icons/module_readers.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TCustomMemoryStream stream(data, static_cast<int64_t>(size));
+  for (const bool icons : {true, false}) {
+    try {
+      TNEResourceFile file(stream, "fuzz");
+      if (icons)
+        file.ReadTable(3, 14, true);
+      else
+        file.ReadTable(1, 12, false);
+      for (size_t g = 0; g < file.Groups().size(); ++g) {
+        (void)file.GroupName(g);
+        try {
+          (void)file.ResourceBytes(file.Groups()[g]);
+        } catch (const Exception&) {
+        }
+      }
+    } catch (const Exception&) {
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,362 @@
+// Icon and cursor libraries over PE files built by the mingw-w64 cross tools,
+// NE files of the test-side writer, and files the raw scan has to search.
+#include "icons/icon_library.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "icons/module_readers.h"
+#include "icons/pe_module.h"
+#include "ne_test_writer.h"
+#include "platform/win/shell.h"
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using icontest::DibImage;
+using icontest::IcoFile;
+
+struct WrestoolEntry {
+  std::string type, name, language;
+};
+
+std::vector<WrestoolEntry> WrestoolList(const std::string& file, const std::string& type) {
+  std::string out;
+  qvtest::RunCommand("wrestool -l --type=" + type + " '" + file + "'", &out);
+  std::vector<WrestoolEntry> list;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto field = [&](const std::string& key) {
+      size_t p = line.find(key);
+      if (p == std::string::npos) return std::string();
+      p += key.size();
+      std::string v = line.substr(p, line.find_first_of(" ]", p) - p);
+      if (!v.empty() && v.front() == '\'') v = v.substr(1, v.size() - 2);
+      return v;
+    };
+    list.push_back({field("--type="), field("--name="), field("--language=")});
+  }
+  return list;
+}
+
+// icotool -l lines as "width height depth hotspot-x hotspot-y".
+std::vector<std::string> IcotoolImages(const std::string& file) {
+  std::string out;
+  qvtest::RunCommand("icotool -l '" + file + "'", &out);
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto field = [&](const std::string& key) {
+      size_t p = line.find(key);
+      if (p == std::string::npos) return std::string("-");
+      p += key.size();
+      return line.substr(p, line.find(' ', p) - p);
+    };
+    lines.push_back(field("--width=") + " " + field("--height=") + " " + field("--bit-depth=") + " " +
+                    field("--hotspot-x=") + " " + field("--hotspot-y="));
+  }
+  return lines;
+}
+
+std::string ImageLine(TSubIcon* image, bool cursor) {
+  std::string hx = "-", hy = "-";
+  if (cursor) hx = std::to_string(image->HotspotX()), hy = std::to_string(image->HotspotY());
+  return std::to_string(image->GetWidth()) + " " + std::to_string(image->GetHeight()) + " " +
+         std::to_string(image->GetBitsPerPixel()) + " " + hx + " " + hy;
+}
+
+Bytes CursorFile(int size, int bpp, uint16_t x, uint16_t y) {
+  return IcoFile({{DibImage(size, size, bpp), 0, 0, x, y}}, 2);
+}
+
+// An EXE and a DLL with numbered and named icon and cursor groups, a group in
+// a second language, and an ICL-style name list in the DLL.
+class LibraryFixture : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    RegisterExecutableLoaders();
+    if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc")) return;
+    dir = new qvtest::TempDir;
+    qvtest::WriteFileBytes(dir->File("a.ico"), IcoFile({{DibImage(32, 32, 32)}, {DibImage(16, 16, 32)}}));
+    qvtest::WriteFileBytes(dir->File("b.ico"), IcoFile({{DibImage(48, 48, 8)}, {DibImage(32, 32, 4)}}));
+    qvtest::WriteFileBytes(dir->File("c.ico"), IcoFile({{DibImage(16, 16, 4)}}));
+    qvtest::WriteFileBytes(dir->File("p.cur"), CursorFile(32, 1, 3, 4));
+    qvtest::WriteFileBytes(dir->File("q.cur"), CursorFile(32, 4, 10, 20));
+    const std::string rc =
+        "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\n5 CURSOR \"q.cur\"\n"
+        "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n";
+    const std::string rcDll =
+        "1 ICON \"a.ico\"\n2 ICON \"c.ico\"\n1 301 { \"\\003ICL\\004STAR\\004MOON\" }\n";
+    qvtest::WriteFileBytes(dir->File("r.rc"), Bytes(rc.begin(), rc.end()));
+    qvtest::WriteFileBytes(dir->File("d.rc"), Bytes(rcDll.begin(), rcDll.end()));
+    const std::string main = "int main(){return 0;}\n", lib = "int f(void){return 1;}\n";
+    qvtest::WriteFileBytes(dir->File("m.c"), Bytes(main.begin(), main.end()));
+    qvtest::WriteFileBytes(dir->File("l.c"), Bytes(lib.begin(), lib.end()));
+    const std::string d = dir->Path().string();
+    const int rc1 = qvtest::RunCommand(
+        "cd '" + d + "' && i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-windres d.rc -O coff -o d.o" +
+        " && i686-w64-mingw32-gcc -s m.c r.o -o t.exe && i686-w64-mingw32-gcc -s -shared l.c d.o -o t.dll 2>&1");
+    if (rc1 == 0) exe = dir->File("t.exe"), dll = dir->File("t.dll");
+  }
+  static void TearDownTestSuite() {
+    delete dir;
+    dir = nullptr;
+  }
+  void SetUp() override {
+    if (exe.empty()) GTEST_SKIP() << "mingw-w64 cross tools missing";
+  }
+  static qvtest::TempDir* dir;
+  static std::string exe, dll;
+};
+qvtest::TempDir* LibraryFixture::dir = nullptr;
+std::string LibraryFixture::exe, LibraryFixture::dll;
+
+TEST_F(LibraryFixture, OracleIconGroupsMatchWrestoolAndIcotool) {
+  if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";
+  for (const std::string& file : {exe, dll}) {
+    TIconLibrary library;
+    EXPECT_TRUE(library.LoadFromFile(file)) << file;
+    EXPECT_TRUE(library.IsMZ());
+    EXPECT_TRUE(library.IsPE());
+    const std::vector<WrestoolEntry> groups = WrestoolList(file, "14");
+    EXPECT_EQ(library.IconGroupCount(), int(groups.size()));
+    ASSERT_EQ(library.Icons().Count(), int(groups.size())) << file;
+    for (size_t g = 0; g < groups.size(); ++g) {
+      EXPECT_EQ(library.Icons().Strings(int(g)), groups[g].name);
+      const std::string ico = dir->File("x.ico");
+      ASSERT_EQ(qvtest::RunCommand("wrestool -x --type=14 --name=" + groups[g].name + " -o '" + ico + "' '" + file +
+                                   "'"),
+                0);
+      std::vector<std::string> ours;
+      TAdvancedIcon* icon = library.GetIcon(int(g));
+      for (int i = 0; i < icon->Count(); ++i) ours.push_back(ImageLine(icon->Images()[i], false));
+      EXPECT_EQ(ours, IcotoolImages(ico)) << groups[g].name;
+    }
+  }
+}
+
+TEST_F(LibraryFixture, OracleCursorGroupsMatchWrestoolAndIcotool) {
+  if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";
+  TCursorLibrary library;
+  ASSERT_TRUE(library.LoadFromFile(exe));
+  const std::vector<WrestoolEntry> groups = WrestoolList(exe, "12");
+  ASSERT_EQ(library.Cursors().Count(), int(groups.size()));
+  for (size_t g = 0; g < groups.size(); ++g) {
+    EXPECT_EQ(library.Cursors().Strings(int(g)), groups[g].name);
+    const std::string cur = dir->File("x.cur");
+    ASSERT_EQ(qvtest::RunCommand("wrestool -x --type=12 --name=" + groups[g].name + " -o '" + cur + "' '" + exe + "'"),
+              0);
+    TAdvancedIcon* cursor = library.GetCursor(int(g));
+    ASSERT_EQ(cursor->Count(), 1);
+    // icotool refuses wrestool's cursor files (their byte count still holds
+    // the hotspot), so the one entry is read by hand.
+    const Bytes c = qvtest::ReadFileBytes(cur);
+    ASSERT_GE(c.size(), 22u + 40u);
+    const uint32_t dib = icontest::Get32(c, 18);
+    ASSERT_LT(dib + 16, c.size());
+    const std::string theirs = std::to_string(c[6]) + " " + std::to_string(c[7]) + " " +
+                               std::to_string(icontest::Get16(c, dib + 14)) + " " +
+                               std::to_string(icontest::Get16(c, 10)) + " " + std::to_string(icontest::Get16(c, 12));
+    EXPECT_EQ(ImageLine(cursor->Images()[0], true), theirs);
+  }
+  // The DLL has no cursors: the reader runs and finds none.
+  EXPECT_TRUE(library.LoadFromFile(dll));
+  EXPECT_EQ(library.Cursors().Count(), 0);
+}
+
+TEST_F(LibraryFixture, ReadersThroughTheModuleLoader) {
+  TIconLibrary library;
+  ASSERT_TRUE(library.LoadWithReaders(exe));
+  EXPECT_EQ(library.IconGroupCount(), 3);  // ExtractIconEx's count
+  ASSERT_EQ(library.Icons().Count(), 3);
+  const int main = IndexOfLibraryIcon(exe, "MAINICON");
+  ASSERT_GE(main, 0);
+  EXPECT_EQ(library.GetIcon(main)->Count(), 2);
+  EXPECT_EQ(IndexOfLibraryIcon(exe, "mainicon"), -1);  // exact names only
+  EXPECT_GE(IndexOfLibraryIcon(exe, "2"), 0);
+
+  // The names of an icon library DLL come from its name list.
+  T32BitReader reader(dll);
+  ASSERT_TRUE(reader.ReadLibrary());
+  ASSERT_EQ(reader.Result().Count(), 2);
+  EXPECT_EQ(reader.Result().Strings(0), "STAR");
+  EXPECT_EQ(reader.Result().Strings(1), "MOON");
+  EXPECT_EQ(reader.Result().GetIconObject(1)->Count(), 1);
+
+  EXPECT_EQ(ExtractIconExA(dll.c_str(), -1, nullptr, nullptr, 0), 2u);
+  HICON large = nullptr;
+  EXPECT_EQ(ExtractIconExA(exe.c_str(), 0, &large, nullptr, 1), 1u);
+  EXPECT_NE(large, nullptr);
+  DestroyIcon(large);
+}
+
+TEST_F(LibraryFixture, LibraryIconHandles) {
+  TIconLibrary library;
+  library.LoadFromFile(exe);
+  EXPECT_EQ(GetLibraryIconHandle(exe, library.Icons().Count(), 32, 32), nullptr);
+  EXPECT_EQ(GetLibraryIconHandle(exe, -1, 32, 32), nullptr);
+  HICON h = GetLibraryIconHandle(exe, 0, 32, 32);
+  ASSERT_NE(h, nullptr);
+  ICONINFO info{};
+  EXPECT_TRUE(GetIconInfo(h, &info));
+  DestroyIcon(h);
+}
+
+TEST_F(LibraryFixture, SixtyFourBitImagesAreRefusedCleanly) {
+  Bytes b = qvtest::ReadFileBytes(dll);
+  const uint32_t e = icontest::Get32(b, 60);
+  icontest::Put16(b, e + 24, 0x20B);
+  const std::string file = dir->File("wide.dll");
+  qvtest::WriteFileBytes(file, b);
+  TPEResourceModule module;
+  EXPECT_THROW(module.LoadFromFile(file), EPEException);
+  T32BitReader reader(file);
+  EXPECT_FALSE(reader.ReadNames());
+  EXPECT_FALSE(reader.ReadLibrary());
+  TCursorLibrary cursors;
+  EXPECT_FALSE(cursors.LoadFromFile(file));
+  TIconLibrary library;
+  EXPECT_NO_THROW(library.LoadFromFile(file));
+}
+
+TEST_F(LibraryFixture, DamagedImagesDoNotThrowFromTheLibrary) {
+  const Bytes good = qvtest::ReadFileBytes(exe);
+  TPEResourceModule probe;
+  probe.LoadFromFile(exe);
+  const uint32_t rsrc = probe.GetResourceSection()->Header().PointerToRawData;
+  const std::vector<std::function<void(Bytes&)>> damage = {
+      [rsrc](Bytes& b) { icontest::Put32(b, rsrc + 16 + 4, 0x80000000u); },  // a cycle
+      [rsrc](Bytes& b) { icontest::Put16(b, rsrc + 14, 0xFFFF); },           // a huge count
+      [rsrc](Bytes& b) { b.resize(rsrc + 100); },                            // cut short
+  };
+  for (const auto& d : damage) {
+    Bytes b = good;
+    d(b);
+    const std::string file = dir->File("bad.exe");
+    qvtest::WriteFileBytes(file, b);
+    TIconLibrary library;
+    EXPECT_NO_THROW(library.LoadFromFile(file));
+    EXPECT_NO_THROW(library.LoadWithReaders(file));
+    TCursorLibrary cursors;
+    EXPECT_NO_THROW(cursors.LoadFromFile(file));
+  }
+}
+
+// ---- files without a reader's help -------------------------------------------
+
+TEST(IconLibrary, TextFileIsNoLibrary) {
+  qvtest::TempDir dir;
+  const std::string file = dir.File("notes.icl");
+  const std::string text(1000, 'x');
+  qvtest::WriteFileBytes(file, Bytes(text.begin(), text.end()));
+  TIconLibrary library;
+  EXPECT_FALSE(library.LoadFromFile(file));
+  EXPECT_FALSE(library.IsMZ());
+  EXPECT_EQ(library.IconGroupCount(), -1);
+  EXPECT_EQ(library.Icons().Count(), 0);
+  EXPECT_THROW(library.LoadFromFile(dir.File("missing.icl")), Exception);
+}
+
+TEST(IconLibrary, NEFileOpensAsNamedIcons) {
+  const Bytes a = DibImage(32, 32, 4);
+  netest::TypeBlock images{0x8003, {{"", 1, a}}};
+  netest::TypeBlock groups{0x800E, {{"SUN", 0, netest::IconGroup({{a, 1}})}}};
+  qvtest::TempDir dir;
+  const std::string file = dir.File("lib.icl");
+  qvtest::WriteFileBytes(file, netest::Write({images, groups}).bytes);
+  TIconLibrary library;
+  EXPECT_TRUE(library.LoadFromFile(file));
+  EXPECT_FALSE(library.IsPE());
+  EXPECT_EQ(library.IconGroupCount(), 1);
+  ASSERT_EQ(library.Icons().Count(), 1);
+  EXPECT_EQ(library.Icons().Strings(0), "SUN");
+  EXPECT_TRUE(library.LoadWithReaders(file));
+  EXPECT_EQ(library.Icons().Strings(0), "SUN");
+}
+
+// An NE file whose group names an icon block it lacks, so that the readers
+// fail, followed by raw images for the scan to find.
+Bytes ScanFile(const Bytes& tail) {
+  netest::TypeBlock groups{0x800E, {{"", 1, netest::IconGroup({{DibImage(16, 16, 4), 1}})}}};
+  Bytes f = netest::Write({groups}).bytes;
+  f.insert(f.end(), tail.begin(), tail.end());
+  f.resize(f.size() + 600, 0);
+  return f;
+}
+
+TEST(IconLibrary, ScanFindsImagesAndMergesSizes) {
+  Bytes tail;
+  // A stray PNG signature first: its bytes are no PNG and must not end the scan.
+  const Bytes sig = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 1, 2, 3, 4, 5, 6, 7, 8};
+  tail.insert(tail.end(), sig.begin(), sig.end());
+  for (int s : {48, 32, 16}) {
+    const Bytes d = DibImage(s, s, 4, uint8_t(s));
+    tail.insert(tail.end(), d.begin(), d.end());
+  }
+  // A header that claims more bytes than the file holds, near its end.
+  Bytes last = DibImage(128, 128, 32);
+  last.resize(700);
+  tail.insert(tail.end(), last.begin(), last.end());
+
+  qvtest::TempDir dir;
+  const std::string file = dir.File("scan.icl");
+  qvtest::WriteFileBytes(file, ScanFile(tail));
+  TIconLibrary library;
+  EXPECT_TRUE(library.LoadFromFile(file));
+  ASSERT_EQ(library.Icons().Count(), 1);
+  EXPECT_EQ(library.Icons().Strings(0), "Icon 1");
+  TAdvancedIcon* icon = library.GetIcon(0);
+  ASSERT_EQ(icon->Count(), 3);
+  EXPECT_EQ(icon->Images()[0]->GetWidth(), 48);
+  EXPECT_EQ(icon->Images()[1]->GetWidth(), 32);
+  EXPECT_EQ(icon->Images()[2]->GetWidth(), 16);
+}
+
+TEST(IconLibrary, MergeRules) {
+  struct Case {
+    std::vector<std::pair<int, int>> images;  // size, depth per scanned entry
+    std::vector<int> counts;                 // images per entry after the merge
+  } cases[] = {
+      {{{48, 8}, {32, 8}, {16, 8}}, {3}},
+      {{{16, 8}, {32, 32}}, {2}},   // larger and deeper
+      {{{16, 8}, {32, 8}}, {1, 1}}, // larger, same depth
+      {{{32, 8}, {32, 32}}, {1, 1}},  // equal sizes never merge
+      {{{32, 32}, {16, 8}}, {1, 1}},  // smaller but shallower
+  };
+  for (const Case& c : cases) {
+    TIconLibrary library;
+    for (auto [size, depth] : c.images) {
+      auto icon = std::make_unique<TAdvancedIcon>();
+      TCustomMemoryStream s(nullptr, 0);
+      const Bytes d = DibImage(size, size, depth);
+      TCustomMemoryStream bits(d.data(), int64_t(d.size()));
+      icon->Images().Add(TSubIcon::CreateFromBitsStream(bits));
+      library.Icons().AddIcon("", std::move(icon));
+    }
+    library.MergeScannedIcons(0);
+    std::vector<int> counts;
+    for (int i = 0; i < library.Icons().Count(); ++i) counts.push_back(library.GetIcon(i)->Count());
+    EXPECT_EQ(counts, c.counts);
+  }
+}
+
+TEST(IconList, NamesAndOwnership) {
+  TIconList list;
+  list.AddIcon("A", std::make_unique<TAdvancedIcon>());
+  list.AddIcon("", nullptr);
+  list.AddIcon("B", std::make_unique<TAdvancedIcon>());
+  list.AddIcon("", std::make_unique<TAdvancedCursor>());
+  ASSERT_EQ(list.Count(), 3);
+  EXPECT_EQ(list.Strings(2), "Icon 3");
+  list.Delete(0);
+  EXPECT_EQ(list.Strings(0), "B");
+  TIconList other;
+  other.TakeEntries(list);
+  EXPECT_EQ(list.Count(), 0);
+  ASSERT_EQ(other.Count(), 2);
+  EXPECT_NE(dynamic_cast<TAdvancedCursor*>(other.GetIconObject(1)), nullptr);
+}
+
+}  // namespace
