@@ -526,10 +526,7 @@ void TIEBitmap::FinishCopyFrom(TIEBitmap& source, bool withAlpha, TIEBitmap* pre
 
 void TIEBitmap::Assign(TObject* source) {
   if (auto* framework = dynamic_cast<TBitmap*>(source)) {
-    // A framework bitmap is read through a bitmap laid over it.
-    TIEBitmap view;
-    view.EncapsulateTBitmap(framework, true);
-    if (!view.IsEmpty()) Assign(&view);
+    CopyFromTBitmap(*framework);
     return;
   }
   auto* src = dynamic_cast<TIEBitmap*>(source);

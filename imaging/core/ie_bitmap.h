@@ -20,6 +20,8 @@
 class TBitmap;
 class TCanvas;
 class TIEBitmap;
+class TIEDibbitmap;
+class TIEMask;
 
 // A source of virtual pixels: the bitmap asks it for rows instead of storing them.
 class TIEVirtualBitmapRenderer : public TObject {
@@ -227,6 +229,26 @@ public:
   void CopyRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);
   // Mode 1 with quality 0 and any angle, or any mode: see RotateIEBitmap.
   void Rotate(int mode, int quality, double angle, uint32_t background);
+  // Each destination alpha value in the rectangle (clipped as CopyRectTo) becomes
+  // the larger of itself and the source's; both channels are created when missing.
+  void MaxAlphaRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);
+  // The selection's bounding box into destination (allocated in this format),
+  // then the selected pixels again with their alpha; nothing for an empty mask.
+  void CopySelection(TIEBitmap& destination, TIEMask& mask);
+
+  // ---- exchange with framework bitmaps, masks and DIB sections ----
+  // ieCMYK, ieRGB48 and ieCIELab raise EInvalidGraphic; ie16g and ie32f become
+  // 8-bit grey; ie32RGB keeps its fourth byte.
+  void CopyToTBitmap(TBitmap& bitmap);
+  // Every framework depth: 1 bit (black and white, else indexed), 4 and 8 bits
+  // indexed, 15 and 16 bits widened to 24, 24 and 32 bits as they are; device
+  // layouts through a 24-bit copy. The caller's bitmap is not changed.
+  void CopyFromTBitmap(TBitmap& bitmap);
+  // A 1-bit mask gives ie1g, an 8-bit one ie8g, no mask an opaque fill; the
+  // mask's Full flag comes along. Turns a transparency mask into an alpha channel.
+  void CopyFromMask(TIEMask* mask);
+  // The rows of a 1-bit DIB as ie1g, of a 24-bit one as ie24RGB (8 bits as ie8g).
+  void CopyFromDibbitmap(TIEDibbitmap* dib);
 
 private:
   bool ConvertFrameworkLocated(TIEBitmapFormat format);
@@ -307,6 +329,14 @@ void SetGrayColorTable(TBitmap& bitmap);
 bool HasGrayColorTable(TBitmap& bitmap);
 // Colour table of a pf8bit bitmap into the palette of an ie8p bitmap.
 void CopyColorTableToBitmap(TBitmap& bitmap, TIEBitmap& target);
+
+// The selected pixels of source (alpha included) into destination, allocated at
+// the mask's bounding box in the source's format and filled with background
+// first; nothing for an empty mask.
+void CopyMaskedArea(TIEBitmap& source, TIEBitmap& destination, TIEMask& mask, double background);
+// ie1g and ie8g rows become a 1- or 8-bit mask of the bitmap's size; ie24RGB an
+// 8-bit mask of grey / 4 (0..63); other formats leave the mask alone.
+void CopyBitmapToMask(TIEBitmap& bitmap, TIEMask& mask);
 
 // Smallest and largest sample into RangeMin / RangeMax (ie8g, ie24RGB, ie16g, ie32f).
 void ComputeValueRange(TIEBitmap& bitmap);

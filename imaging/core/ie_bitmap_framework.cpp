@@ -1,5 +1,7 @@
 // The framework-bitmap location of TIEBitmap: pixels kept in a TBitmap so that
 // code can draw on them with the framework's canvas.
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -254,4 +256,172 @@ bool TIEBitmap::AssignIntoFrameworkBitmap(TIEBitmap& source) {
   FBWConversion = source.FBWConversion;
   FNeedsReallocation = false;
   return true;
+}
+
+// ---- exchange with framework bitmaps ----
+
+namespace {
+
+// Restores a bitmap's access mode when a copy is done with it.
+class TAccessScope {
+public:
+  TAccessScope(TIEBitmap& bitmap, uint8_t access) : FBitmap(bitmap), FSaved(bitmap.Access()) {
+    bitmap.SetAccess(access);
+  }
+  ~TAccessScope() { FBitmap.SetAccess(FSaved); }
+  TAccessScope(const TAccessScope&) = delete;
+  TAccessScope& operator=(const TAccessScope&) = delete;
+
+private:
+  TIEBitmap& FBitmap;
+  uint8_t FSaved;
+};
+
+// A 1-bit framework bitmap whose colour table is black then white reads as ie1g.
+bool HasBlackWhiteTable(const bmpcodec::DibView& v) {
+  if (!v.colors || v.colorCount < 2) return true;  // the default table
+  const RGBQUAD& c0 = v.colors[0];
+  const RGBQUAD& c1 = v.colors[1];
+  return c0.rgbRed == 0 && c0.rgbGreen == 0 && c0.rgbBlue == 0 && c1.rgbRed == 255 && c1.rgbGreen == 255 &&
+         c1.rgbBlue == 255;
+}
+
+}  // namespace
+
+void TIEBitmap::CopyToTBitmap(TBitmap& bitmap) {
+  const TIEBitmapFormat f = PixelFormat();
+  if (f == ieCMYK) throw EInvalidGraphic("CMYK to TBitmap not supported");
+  if (f == ieRGB48) throw EInvalidGraphic("RGB48 to TBitmap not supported");
+  if (f == ieCIELab) throw EInvalidGraphic("CIELab to TBitmap not supported");
+  if (IsEmpty() || f == ieNoFormat) {
+    bitmap.SetSize(0, 0);
+    return;
+  }
+  bitmap.SetSize(1, 1);
+  switch (f) {
+    case ie1g: {
+      bitmap.SetPixelFormat(pf1bit);
+      const TRGB blackWhite[2] = {MakeRGB(0, 0, 0), MakeRGB(255, 255, 255)};
+      SetTBitmapColorTable(bitmap, blackWhite, 2);
+      break;
+    }
+    case ie8p:
+      bitmap.SetPixelFormat(pf8bit);
+      if (FPaletteCount > 0) SetTBitmapColorTable(bitmap, FPaletteData.data(), std::min(FPaletteCount, 256));
+      break;
+    case ie8g:
+    case ie16g:
+    case ie32f:
+      bitmap.SetPixelFormat(pf8bit);
+      SetGrayColorTable(bitmap);
+      break;
+    case ie32RGB: bitmap.SetPixelFormat(pf32bit); break;
+    default: bitmap.SetPixelFormat(pf24bit); break;
+  }
+  bitmap.SetSize(Width(), Height());
+  if (bitmap.GetWidth() != Width() || bitmap.GetHeight() != Height()) return;
+  TAccessScope reading(*this, 1);
+  const int64_t len = std::min<int64_t>(RowLen(), bitmap.View().RowBytes());
+  for (int y = 0; y < Height(); ++y) {
+    const uint8_t* src = ScanLine(y);
+    auto* dst = static_cast<uint8_t*>(bitmap.ScanLine(y));
+    if (f == ie16g) {
+      // The high byte of each word; words are stored little-endian.
+      for (int x = 0; x < Width(); ++x) dst[x] = src[2 * x + 1];
+    } else if (f == ie32f) {
+      const auto* v = reinterpret_cast<const float*>(src);
+      for (int x = 0; x < Width(); ++x) {
+        const float s = std::isfinite(v[x]) ? std::clamp(v[x], 0.0f, 1.0f) : 0.0f;
+        dst[x] = static_cast<uint8_t>(s * 255);
+      }
+    } else {
+      std::memcpy(dst, src, size_t(len));
+    }
+  }
+}
+
+void TIEBitmap::CopyFromTBitmap(TBitmap& bitmap) {
+  if (FLocation == ieTBitmap) {
+    if (!FFrameworkBitmap) {
+      FOwnedTBitmap = std::make_unique<TBitmap>();
+      FFrameworkBitmap = FOwnedTBitmap.get();
+    }
+    if (&bitmap != FFrameworkBitmap) FFrameworkBitmap->Assign(&bitmap);
+    // Only 1-, 24- and 32-bit rows live here; the caller's bitmap is left as it is.
+    const TPixelFormat pf = FFrameworkBitmap->PixelFormat();
+    if (!FFrameworkBitmap->GetEmpty() && pf != pf1bit && pf != pf24bit && pf != pf32bit)
+      FFrameworkBitmap->SetPixelFormat(pf24bit);
+    FAlphaBitmap.reset();
+    FCachedObject.reset();
+    FNeedsReallocation = true;
+    FWidth = -1;
+    TakeGeometryFromTBitmap();
+    FFull = false;
+    return;
+  }
+  if (bitmap.GetEmpty()) {
+    FreeImage(true);
+    return;
+  }
+  TPixelFormat pf = bitmap.PixelFormat();
+  TBitmap widened;
+  TBitmap* from = &bitmap;
+  if (pf != pf1bit && pf != pf4bit && pf != pf8bit && pf != pf15bit && pf != pf16bit && pf != pf24bit &&
+      pf != pf32bit) {
+    // Device and custom layouts are read through a 24-bit copy rather than dropped.
+    widened.Assign(&bitmap);
+    widened.SetPixelFormat(pf24bit);
+    from = &widened;
+    pf = pf24bit;
+  }
+  const bmpcodec::DibView v = from->View();
+  const int w = from->GetWidth(), h = from->GetHeight();
+  TIEBitmapFormat f = ie24RGB;
+  if (pf == pf1bit)
+    f = HasBlackWhiteTable(v) ? ie1g : ie8p;
+  else if (pf == pf4bit || pf == pf8bit)
+    f = ie8p;
+  else if (pf == pf32bit)
+    f = ie32RGB;
+  FNeedsReallocation = true;
+  if (!Allocate(w, h, f)) return;
+  if (f == ie8p) {
+    std::fill(FPaletteData.begin(), FPaletteData.end(), TRGB{});
+    for (int i = 0; i < v.colorCount && i < 256; ++i)
+      FPaletteData[size_t(i)] = MakeRGB(v.colors[i].rgbRed, v.colors[i].rgbGreen, v.colors[i].rgbBlue);
+  }
+  TAccessScope writing(*this, 2);
+  const int64_t len = std::min<int64_t>(RowLen(), v.RowBytes());
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = v.Row(y);
+    uint8_t* dst = ScanLine(y);
+    switch (pf) {
+      case pf1bit:
+        if (f == ie1g)
+          std::memcpy(dst, src, size_t(len));
+        else
+          for (int x = 0; x < w; ++x) dst[x] = (src[x >> 3] & kIEBitMask[x & 7]) ? 1 : 0;
+        break;
+      case pf4bit:
+        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+        break;
+      case pf15bit:
+      case pf16bit:
+        for (int x = 0; x < w; ++x) {
+          const unsigned p = unsigned(src[2 * x]) | (unsigned(src[2 * x + 1]) << 8);
+          TRGB& o = reinterpret_cast<TRGB*>(dst)[x];
+          if (pf == pf15bit) {
+            o.r = uint8_t(((p >> 10) & 31) << 3);
+            o.g = uint8_t(((p >> 5) & 31) << 3);
+          } else {
+            o.r = uint8_t((p >> 11) << 3);
+            o.g = uint8_t(((p >> 5) & 63) << 2);
+          }
+          o.b = uint8_t((p & 31) << 3);
+        }
+        break;
+      default: std::memcpy(dst, src, size_t(len)); break;
+    }
+  }
+  FFull = false;
 }

@@ -5,8 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "imaging/core/ie_dib_bitmap.h"
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_orientation.h"
+#include "platform/graphics/graphics_bitmap.h"
 
 // ---- width and height ----
 
@@ -136,17 +139,37 @@ void CopyRectSameFormat(TIEBitmap& s, TIEBitmap& d, int sx, int sy, int w, int h
 
 }  // namespace
 
-void TIEBitmap::CopyRectTo(TIEBitmap& d, int sx, int sy, int width, int height, int dx, int dy) {
-  const int sw = Width(), sh = Height(), dw = d.Width(), dh = d.Height();
-  if (sw < 1 || sh < 1 || dw < 1 || dh < 1 || PixelFormat() == ieNoFormat || d.PixelFormat() == ieNoFormat) return;
-  const int dxs = std::min(std::max(dx, 0), dw - 1), dys = std::min(std::max(dy, 0), dh - 1);
-  const int sxs = std::min(std::max(dx < 0 ? sx - dx : sx, 0), sw - 1);
-  const int sys = std::min(std::max(dy < 0 ? sy - dy : sy, 0), sh - 1);
+namespace {
+
+// A rectangle copy clipped to both bitmaps: where it starts in each and its size.
+struct TClippedRect {
+  int sx, sy, dx, dy, width, height;
+};
+
+bool ClipCopyRect(TIEBitmap& s, TIEBitmap& d, int sx, int sy, int width, int height, int dx, int dy,
+                  TClippedRect& r) {
+  const int sw = s.Width(), sh = s.Height(), dw = d.Width(), dh = d.Height();
+  if (sw < 1 || sh < 1 || dw < 1 || dh < 1 || s.PixelFormat() == ieNoFormat || d.PixelFormat() == ieNoFormat)
+    return false;
+  r.dx = std::min(std::max(dx, 0), dw - 1);
+  r.dy = std::min(std::max(dy, 0), dh - 1);
+  r.sx = std::min(std::max(dx < 0 ? sx - dx : sx, 0), sw - 1);
+  r.sy = std::min(std::max(dy < 0 ? sy - dy : sy, 0), sh - 1);
   if (dx < 0) width += dx;
   if (dy < 0) height += dy;
-  width = std::min({width, sw - sxs, dw - dxs});
-  height = std::min({height, sh - sys, dh - dys});
-  if (width < 1 || height < 1) return;
+  r.width = std::min({width, sw - r.sx, dw - r.dx});
+  r.height = std::min({height, sh - r.sy, dh - r.dy});
+  return r.width >= 1 && r.height >= 1;
+}
+
+}  // namespace
+
+void TIEBitmap::CopyRectTo(TIEBitmap& d, int sx, int sy, int width, int height, int dx, int dy) {
+  TClippedRect r;
+  if (!ClipCopyRect(*this, d, sx, sy, width, height, dx, dy, r)) return;
+  const int sxs = r.sx, sys = r.sy, dxs = r.dx, dys = r.dy;
+  width = r.width;
+  height = r.height;
   const TIEBitmapFormat sf = PixelFormat(), df = d.PixelFormat();
   if (sf == df) {
     CopyRectSameFormat(*this, d, sxs, sys, width, height, dxs, dys);
@@ -251,4 +274,96 @@ bool RotateIEBitmap(TIEBitmap& b, double angle, uint32_t background, int quality
 
 void TIEBitmap::Rotate(int mode, int quality, double angle, uint32_t background) {
   RotateIEBitmap(*this, angle, background, mode == 1 ? quality : 0);
+}
+
+// ---- alpha, selections and masks ----
+
+void TIEBitmap::MaxAlphaRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy) {
+  TIEBitmap* s = AlphaChannel();
+  TIEBitmap* d = destination.AlphaChannel();
+  if (!s || !d || s->PixelFormat() != ie8g || d->PixelFormat() != ie8g) return;
+  TClippedRect r;
+  if (!ClipCopyRect(*s, *d, sx, sy, width, height, dx, dy, r)) return;
+  for (int y = 0; y < r.height; ++y) {
+    const uint8_t* src = s->ScanLine(r.sy + y) + r.sx;
+    uint8_t* dst = d->ScanLine(r.dy + y) + r.dx;
+    for (int x = 0; x < r.width; ++x) dst[x] = std::max(dst[x], src[x]);
+  }
+}
+
+void TIEBitmap::CopySelection(TIEBitmap& destination, TIEMask& mask) {
+  if (mask.IsEmpty() || &destination == this) return;
+  const int w = mask.X2() - mask.X1() + 1, h = mask.Y2() - mask.Y1() + 1;
+  destination.SetNeedsReallocation(true);
+  if (!destination.Allocate(w, h, PixelFormat())) return;
+  CopyPaletteTo(&destination);
+  CopyRectTo(destination, mask.X1(), mask.Y1(), w, h, 0, 0);
+  mask.CopyBitmapMasked(destination, *this, true, false, true);
+}
+
+void CopyMaskedArea(TIEBitmap& source, TIEBitmap& destination, TIEMask& mask, double background) {
+  if (mask.IsEmpty() || &destination == &source) return;
+  const int w = mask.X2() - mask.X1() + 1, h = mask.Y2() - mask.Y1() + 1;
+  destination.SetNeedsReallocation(true);
+  if (!destination.Allocate(w, h, source.PixelFormat())) return;
+  source.CopyPaletteTo(&destination);
+  destination.Fill(background);
+  mask.CopyBitmapMasked(destination, source, true, false, true);
+}
+
+void TIEBitmap::CopyFromMask(TIEMask* mask) {
+  if (!mask) {
+    Fill(255);
+    return;
+  }
+  if (mask->BitsPerPixel() != 1 && mask->BitsPerPixel() != 8) return;
+  if (!Allocate(mask->Width(), mask->Height(), mask->BitsPerPixel() == 1 ? ie1g : ie8g)) return;
+  const int64_t len = std::min(RowLen(), mask->RowLen());
+  for (int y = 0; y < Height(); ++y) std::memcpy(ScanLine(y), mask->ScanLine(y), size_t(len));
+  FFull = mask->Full();
+}
+
+void CopyBitmapToMask(TIEBitmap& bitmap, TIEMask& mask) {
+  const TIEBitmapFormat f = bitmap.PixelFormat();
+  if (bitmap.IsEmpty() || (f != ie1g && f != ie8g && f != ie24RGB)) return;
+  const int w = bitmap.Width(), h = bitmap.Height();
+  mask.Allocate(w, h, f == ie1g ? 1 : 8);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = bitmap.ScanLine(y);
+    uint8_t* dst = mask.ScanLine(y);
+    if (f == ie24RGB) {
+      // A colour picture selects by its grey: white is fully selected.
+      const TRGB* p = reinterpret_cast<const TRGB*>(src);
+      for (int x = 0; x < w; ++x) dst[x] = uint8_t(RGBToGray(uint32_t(p[x].r) << 16 | uint32_t(p[x].g) << 8 | p[x].b));
+    } else {
+      std::memcpy(dst, src, size_t(std::min(bitmap.RowLen(), mask.RowLen())));
+    }
+  }
+  if (f == ie24RGB)
+    mask.CheckFull();
+  else
+    mask.SetFull(bitmap.Full());
+  mask.UpdateBoundingBox();
+}
+
+void TIEBitmap::CopyFromDibbitmap(TIEDibbitmap* dib) {
+  if (!dib || dib->Width() < 1 || dib->Height() < 1) return;
+  const int bits = dib->BitCount();
+  const TIEBitmapFormat f = bits == 1 ? ie1g : bits == 8 ? ie8g : bits == 24 ? ie24RGB : ieNoFormat;
+  if (f == ieNoFormat) return;
+  GdiFlush();
+  if (FLocation == ieTBitmap) {
+    if (f == ie8g) return;  // a framework bitmap here holds 1 or 24 bits
+    TBitmap picture;
+    picture.SetPixelFormat(f == ie1g ? pf1bit : pf24bit);
+    picture.SetSize(dib->Width(), dib->Height());
+    if (picture.GetWidth() != dib->Width()) return;
+    const int64_t len = std::min<int64_t>(picture.View().RowBytes(), dib->RowLen());
+    for (int y = 0; y < dib->Height(); ++y) std::memcpy(picture.ScanLine(y), dib->ScanLine(y), size_t(len));
+    CopyFromTBitmap(picture);
+    return;
+  }
+  if (!Allocate(dib->Width(), dib->Height(), f)) return;
+  const int64_t len = std::min(RowLen(), dib->RowLen());
+  for (int y = 0; y < Height(); ++y) std::memcpy(ScanLine(y), dib->ScanLine(y), size_t(len));
 }
