@@ -13,6 +13,9 @@
 class TBitmap;
 class TPicture;
 class TAdvancedIcon;
+class TReader;
+class TWriter;
+struct TResourceId;
 
 // The order of Sort: the deeper image first, then the wider (a Mac
 // high-resolution element counts one pixel narrower).
@@ -90,6 +93,19 @@ public:
   void SaveToFile(const std::string& fileName);
   void SaveCursorToStream(TStream& stream);
   void SaveCursorToFile(const std::string& fileName);
+
+  // Module resources, the clipboard and component streams (icon_resources.cpp).
+  // The module loaders append to the icon; true when the group's header is valid.
+  bool LoadFromModuleResource(HMODULE module, const TResourceId& name);
+  bool LoadFromModuleResource(HMODULE module, const char* name);  // MAKEINTRESOURCE or a name
+  bool LoadFromPEResource(const TResourceModule& module, const std::string& name);
+  bool LoadCursorFromModuleResource(HMODULE module, const TResourceId& name);
+  bool LoadCursorFromModuleResource(HMODULE module, const char* name);
+  // True when the private icon format was on the clipboard and gave images.
+  bool PasteIconFormat();
+  void PasteFromClipboard();
+  void WriteToFiler(TWriter& writer) const;
+  void ReadFromFiler(TReader& reader);
 
 private:
   std::unique_ptr<TSubIconList> FImages;

@@ -16,6 +16,8 @@
 #include "platform/win/win_types.h"
 
 class TResourceModule;
+class TReader;
+class TWriter;
 
 #pragma pack(push, 1)
 // The first 12 bytes of an ICO/CUR directory entry. For cursors the planes and
@@ -166,6 +168,10 @@ public:
   void WriteBits(TStream& stream) const;
   void LoadFromResourceData(TStream& stream, bool isCursor);
   void LoadFromSingleEntryFile(TStream& stream);
+  // The record of component streams: the image record with the hotspot words
+  // between head and bits (icon_resources.cpp).
+  void WriteToFiler(TWriter& writer) const;
+  void ReadFromFiler(TReader& reader);
 
   bool IsMacHiResElement() const { return FHotspotY == kMacHiResMarker; }
   void MarkAsMacImage(bool on);
