@@ -13,19 +13,6 @@
 
 namespace {
 
-// Restores an access mode when a pass ends, also when it ends by an exception.
-class AccessScope {
-public:
-  AccessScope(TIEBaseBitmap& bitmap, uint8_t access) : FBitmap(bitmap), FSaved(bitmap.Access()) {
-    bitmap.SetAccess(access);
-  }
-  ~AccessScope() { FBitmap.SetAccess(FSaved); }
-
-private:
-  TIEBaseBitmap& FBitmap;
-  uint8_t FSaved;
-};
-
 int64_t DefaultMemoryLimit() {
   if (MemoryLimitOverride != -1) return MemoryLimitOverride;
   const int64_t physical = GetPhysicalMemory(false);
@@ -445,8 +432,8 @@ void TIEBitmap::MoveStorageTo(TIEBitmap& d) {
 }
 
 void TIEBitmap::CopyRowsFrom(TIEBitmap& source) {
-  AccessScope readOnly(source, 1);
-  AccessScope writeOnly(*this, 2);
+  TIEAccessScope readOnly(source, 1);
+  TIEAccessScope writeOnly(*this, 2);
   if (FLocation == ieFile && source.FLocation == ieFile && !IsVirtual() && !source.IsVirtual() &&
       FRowLength == source.FRowLength && !FTopDown && !source.FTopDown && FFileBuffer->IsAllocated() &&
       source.FFileBuffer->IsAllocated()) {
@@ -676,7 +663,7 @@ bool TIEBitmap::CheckFull() {
     FFull = false;
     return false;
   }
-  AccessScope readOnly(*this, 1);
+  TIEAccessScope readOnly(*this, 1);
   bool full = true;
   if (FPixelFormat == ie32f) {
     for (int y = 0; y < FHeight && full; ++y) {
@@ -708,7 +695,7 @@ bool TIEBitmap::CheckFull() {
 }
 
 bool TIEBitmap::IsAllZero() {
-  AccessScope readOnly(*this, 1);
+  TIEAccessScope readOnly(*this, 1);
   const int64_t used = UsedRowBytes(FWidth, FBitsPerPixel);
   bool zero = true;
   for (int y = 0; y < FHeight && zero; ++y) {
@@ -846,7 +833,7 @@ void TIEBitmap::Fill(double value) {
   const FillPattern f = PatternFor(FPixelFormat, value);
   // Rows are written whole, except that ie32RGB keeps its fourth byte, so its
   // rows must be read as well as written.
-  AccessScope access(*this, f.keepFourth ? 3 : 2);
+  TIEAccessScope access(*this, f.keepFourth ? 3 : 2);
   // One finished row is built once and copied into every row.
   std::vector<uint8_t> pattern(static_cast<size_t>(FRowLength), 0);
   if (f.pixel.empty())
@@ -895,7 +882,7 @@ bool IsGrayBitmap(TIEBitmap& bitmap) {
     case ie24RGB:
     case ie32RGB: {
       const int step = bitmap.PixelFormat() == ie24RGB ? 3 : 4;
-      AccessScope readOnly(bitmap, 1);
+      TIEAccessScope readOnly(bitmap, 1);
       for (int y = 0; y < h; ++y) {
         const uint8_t* p = bitmap.ScanLine(y);
         for (int x = 0; x < w; ++x, p += step)
@@ -904,7 +891,7 @@ bool IsGrayBitmap(TIEBitmap& bitmap) {
       return true;
     }
     case ieRGB48: {
-      AccessScope readOnly(bitmap, 1);
+      TIEAccessScope readOnly(bitmap, 1);
       for (int y = 0; y < h; ++y) {
         const auto* p = reinterpret_cast<const uint16_t*>(bitmap.ScanLine(y));
         for (int x = 0; x < w; ++x, p += 3)
@@ -919,7 +906,7 @@ bool IsGrayBitmap(TIEBitmap& bitmap) {
 
 void ComputeValueRange(TIEBitmap& bitmap) {
   const int w = bitmap.Width(), h = bitmap.Height();
-  AccessScope readOnly(bitmap, 1);
+  TIEAccessScope readOnly(bitmap, 1);
   switch (bitmap.PixelFormat()) {
     case ie8g:
     case ie24RGB: {

@@ -58,6 +58,22 @@ protected:
   uint8_t FAccess = 3;
 };
 
+// Sets the access mode of a bitmap for one pass over its rows and restores it
+// when the pass ends, also when it ends by an exception.
+class TIEAccessScope {
+public:
+  TIEAccessScope(TIEBaseBitmap& bitmap, uint8_t access) : FBitmap(bitmap), FSaved(bitmap.Access()) {
+    bitmap.SetAccess(access);
+  }
+  ~TIEAccessScope() { FBitmap.SetAccess(FSaved); }
+  TIEAccessScope(const TIEAccessScope&) = delete;
+  TIEAccessScope& operator=(const TIEAccessScope&) = delete;
+
+private:
+  TIEBaseBitmap& FBitmap;
+  uint8_t FSaved;
+};
+
 class TIEBitmap : public TIEBaseBitmap {
 public:
   TIEBitmap();

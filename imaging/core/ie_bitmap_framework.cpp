@@ -262,21 +262,6 @@ bool TIEBitmap::AssignIntoFrameworkBitmap(TIEBitmap& source) {
 
 namespace {
 
-// Restores a bitmap's access mode when a copy is done with it.
-class TAccessScope {
-public:
-  TAccessScope(TIEBitmap& bitmap, uint8_t access) : FBitmap(bitmap), FSaved(bitmap.Access()) {
-    bitmap.SetAccess(access);
-  }
-  ~TAccessScope() { FBitmap.SetAccess(FSaved); }
-  TAccessScope(const TAccessScope&) = delete;
-  TAccessScope& operator=(const TAccessScope&) = delete;
-
-private:
-  TIEBitmap& FBitmap;
-  uint8_t FSaved;
-};
-
 // A 1-bit framework bitmap whose colour table is black then white reads as ie1g.
 bool HasBlackWhiteTable(const bmpcodec::DibView& v) {
   if (!v.colors || v.colorCount < 2) return true;  // the default table
@@ -320,7 +305,7 @@ void TIEBitmap::CopyToTBitmap(TBitmap& bitmap) {
   }
   bitmap.SetSize(Width(), Height());
   if (bitmap.GetWidth() != Width() || bitmap.GetHeight() != Height()) return;
-  TAccessScope reading(*this, 1);
+  TIEAccessScope reading(*this, 1);
   const int64_t len = std::min<int64_t>(RowLen(), bitmap.View().RowBytes());
   for (int y = 0; y < Height(); ++y) {
     const uint8_t* src = ScanLine(y);
@@ -390,7 +375,7 @@ void TIEBitmap::CopyFromTBitmap(TBitmap& bitmap) {
     for (int i = 0; i < v.colorCount && i < 256; ++i)
       FPaletteData[size_t(i)] = MakeRGB(v.colors[i].rgbRed, v.colors[i].rgbGreen, v.colors[i].rgbBlue);
   }
-  TAccessScope writing(*this, 2);
+  TIEAccessScope writing(*this, 2);
   const int64_t len = std::min<int64_t>(RowLen(), v.RowBytes());
   for (int y = 0; y < h; ++y) {
     const uint8_t* src = v.Row(y);

@@ -2,17 +2,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_helpers.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/rounding.h"
 
 namespace {
-
-bool BitAt(const uint8_t* row, int64_t x) { return (row[x >> 3] & kIEBitMask[x & 7]) != 0; }
 
 void PutBit(uint8_t* row, int64_t x, bool on) {
   if (on)
@@ -97,7 +98,14 @@ void TIEMask::Resize(int width, int height) {
 }
 
 void TIEMask::EnsureBits() {
-  if (FBits.empty() && FRowLen > 0 && FHeight > 0) FBits.assign(size_t(FRowLen * FHeight), 0);
+  if (!FBits.empty() || FRowLen <= 0 || FHeight <= 0) return;
+  try {
+    FBits.assign(size_t(FRowLen * FHeight), 0);
+  } catch (const std::bad_alloc&) {
+    OutOfMemoryError();
+  } catch (const std::length_error&) {
+    OutOfMemoryError();
+  }
 }
 
 uint8_t* TIEMask::Bits() {
@@ -152,7 +160,7 @@ void TIEMask::SetPixel(int x, int y, int value) {
 int TIEMask::GetPixel(int x, int y) const {
   if (FBits.empty() || x < 0 || y < 0 || x >= FWidth || y >= FHeight) return 0;
   const uint8_t* row = FBits.data() + (int64_t(FHeight) - y - 1) * FRowLen;
-  if (FBitsPerPixel == 1) return BitAt(row, x) ? 1 : 0;
+  if (FBitsPerPixel == 1) return GetBit(row, x) ? 1 : 0;
   if (FBitsPerPixel == 8) return row[x];
   return 0;
 }
@@ -213,7 +221,7 @@ void TIEMask::UpdateBoundingBox() {
           x += 7;
           continue;
         }
-        if (BitAt(row, x)) {
+        if (GetBit(row, x)) {
           if (first < 0) first = x;
           last = x;
         }
@@ -248,7 +256,7 @@ void TIEMask::CheckFull() {
       for (int i = 0; i < whole; ++i)
         if (row[i] != 0xFF) return;
       for (int x = whole * 8; x < FWidth; ++x)
-        if (!BitAt(row, x)) return;
+        if (!GetBit(row, x)) return;
     } else {
       for (int x = 0; x < FWidth; ++x)
         if (row[x] != 255) return;
@@ -483,7 +491,7 @@ void TIEMask::StretchMaskBits(int dstW, int dstH, int srcX, int srcY, int srcW, 
       const int64_t sx = columns[size_t(c - c0)];
       if (sx < 0 || sx >= FWidth) continue;
       if (FBitsPerPixel == 1) {
-        if (BitAt(src, sx)) PutBit(dst, c, true);
+        if (GetBit(src, sx)) PutBit(dst, c, true);
       } else {
         dst[c] = src[sx];
       }
@@ -493,7 +501,7 @@ void TIEMask::StretchMaskBits(int dstW, int dstH, int srcX, int srcY, int srcW, 
 
 int TIEMask::ZoomPixel(int row, int column) const {
   const uint8_t* r = FZoomRows[size_t(row)];
-  return FBitsPerPixel == 1 ? (BitAt(r, column) ? 1 : 0) : r[column];
+  return FBitsPerPixel == 1 ? (GetBit(r, column) ? 1 : 0) : r[column];
 }
 
 void TIEMask::StampDot(TCanvas* canvas, int x, int y, const TRGB& color) {
@@ -701,11 +709,11 @@ void TIEMask::CopyRegion(TIEBitmap& destination, TIEBitmap& source, const Region
     const uint8_t* s = source.ScanLine(y - region.sourceY);
     uint8_t* d = destination.ScanLine(y - region.destY);
     for (int x = region.x1; x <= region.x2; ++x) {
-      const int m = FBitsPerPixel == 1 ? (BitAt(mask, x) ? 255 : 0) : mask[x];
+      const int m = FBitsPerPixel == 1 ? (GetBit(mask, x) ? 255 : 0) : mask[x];
       if (m == 0) continue;
       const int64_t sx = x - region.sourceX, dx = x - region.destX;
       if (oneBit)
-        PutBit(d, dx, BitAt(s, sx));
+        PutBit(d, dx, GetBit(s, sx));
       else if (m == 255)
         std::memcpy(d + dx * bytes, s + sx * bytes, size_t(bytes));
       else
@@ -723,7 +731,7 @@ void TIEMask::CopyAlphaRegion(TIEBitmap& destination, TIEBitmap& source, const R
     const uint8_t* s = alpha ? alpha->ScanLine(y - region.sourceY) : nullptr;
     uint8_t* d = target->ScanLine(y - region.destY);
     for (int x = region.x1; x <= region.x2; ++x) {
-      const int m = FBitsPerPixel == 1 ? (BitAt(mask, x) ? 255 : 0) : mask[x];
+      const int m = FBitsPerPixel == 1 ? (GetBit(mask, x) ? 255 : 0) : mask[x];
       const uint8_t sv = s ? s[x - region.sourceX] : 255;
       uint8_t& dv = d[x - region.destX];
       if (cutOut)

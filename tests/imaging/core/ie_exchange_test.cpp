@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/core/ie_bitmap.h"
+#include "ie_pixel_table.h"
 #include "imaging/core/ie_dib_bitmap.h"
 #include "imaging/core/ie_geometry.h"
 #include "imaging/core/ie_mask.h"
@@ -17,38 +18,13 @@
 
 namespace {
 
-constexpr TIEBitmapFormat kAllFormats[] = {ie1g, ie8p, ie8g, ie16g, ie24RGB, ie32f, ieCMYK, ieRGB48, ieCIELab, ie32RGB};
-
-// Every pixel gets a value of its own (ie1g a pattern, ie32f floats in 0..1).
-void Number(TIEBitmap& b) {
-  const int n = b.BitCount() / 8;
-  for (int y = 0; y < b.Height(); ++y) {
-    uint8_t* row = b.ScanLine(y);
-    for (int x = 0; x < b.Width(); ++x) {
-      if (b.BitCount() == 1) {
-        const bool on = (x * 3 + y * 5) % 7 < 3;
-        row[x >> 3] = on ? uint8_t(row[x >> 3] | kIEBitMask[x & 7]) : uint8_t(row[x >> 3] & ~kIEBitMask[x & 7]);
-      } else if (b.PixelFormat() == ie32f) {
-        reinterpret_cast<float*>(row)[x] = float((x * 13 + y * 7) % 100) / 100.0f;
-      } else {
-        for (int i = 0; i < n; ++i) row[x * n + i] = uint8_t(x * 16 + y * 3 + i * 101);
-      }
-    }
-  }
-  if (b.PixelFormat() == ie8p)
-    for (int i = 0; i < 256; ++i) b.SetPaletteColor(i, MakeRGB(uint8_t(i), uint8_t(255 - i), uint8_t(i * 7)));
-}
+using qvtest::kAllPixelFormats;
+using qvtest::NumberPixels;
+constexpr auto PixelOf = qvtest::PixelBytes;
 
 void NumberAlpha(TIEBitmap& b) {
   for (int y = 0; y < b.Height(); ++y)
     for (int x = 0; x < b.Width(); ++x) b.SetAlpha(x, y, uint8_t(1 + x * 20 + y * 3));
-}
-
-std::vector<uint8_t> PixelOf(TIEBitmap& b, int x, int y) {
-  const uint8_t* row = b.ScanLine(y);
-  if (b.BitCount() == 1) return {uint8_t((row[x >> 3] & kIEBitMask[x & 7]) != 0)};
-  const int n = b.BitCount() / 8;
-  return std::vector<uint8_t>(row + x * n, row + x * n + n);
 }
 
 class EveryFormat : public ::testing::TestWithParam<TIEBitmapFormat> {};
@@ -60,7 +36,7 @@ class EveryFormat : public ::testing::TestWithParam<TIEBitmapFormat> {};
 TEST_P(EveryFormat, FrameworkBitmapRoundTrip) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap b(13, 5, f);
-  Number(b);
+  NumberPixels(b);
   TBitmap t;
   if (f == ieCMYK || f == ieRGB48 || f == ieCIELab) {
     const char* text = f == ieCMYK    ? "CMYK to TBitmap not supported"
@@ -92,11 +68,13 @@ TEST_P(EveryFormat, FrameworkBitmapRoundTrip) {
       } else {
         ASSERT_EQ(PixelOf(back, x, y), PixelOf(b, x, y)) << x << "," << y;
       }
-      if (f == ie8p || grey) ASSERT_EQ(back.GetPixelAsRGB(x, y), b.GetPixelAsRGB(x, y)) << x << "," << y;
+      if (f == ie8p || grey) {
+        ASSERT_EQ(back.GetPixelAsRGB(x, y), b.GetPixelAsRGB(x, y)) << x << "," << y;
+      }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(All, EveryFormat, ::testing::ValuesIn(kAllFormats));
+INSTANTIATE_TEST_SUITE_P(All, EveryFormat, ::testing::ValuesIn(kAllPixelFormats));
 
 TEST(FrameworkExchange, ThirtyTwoBitsKeepTheirAlphaByte) {
   TBitmap t;
@@ -269,7 +247,9 @@ TEST(DibBitmap, GdiDrawingReachesTheLibraryBitmap) {
     DeleteObject(white);
     for (TIEStorageLocation where : {ieMemory, ieTBitmap}) {
       TIEBitmap b;
-      if (where == ieTBitmap) ASSERT_TRUE(b.VclBitmap());
+      if (where == ieTBitmap) {
+        ASSERT_TRUE(b.VclBitmap());
+      }
       b.CopyFromDibbitmap(&d);
       ASSERT_EQ(b.PixelFormat(), f);
       ASSERT_EQ(b.Width(), 9);
@@ -306,7 +286,7 @@ TEST(WorkBitmap, KeepsItsBlockAndReportsAFailedAllocation) {
 TEST_P(EveryFormat, ResizeKeepsPixelsAndAlpha) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap src(6, 4, f);
-  Number(src);
+  NumberPixels(src);
   NumberAlpha(src);
   auto b = TIEBitmap::CreateCopy(src);
   b->Resize(10, 6, 0, 7, 1, 2);  // centred across, at the bottom
@@ -327,7 +307,7 @@ TEST_P(EveryFormat, ResizeKeepsPixelsAndAlpha) {
 TEST_P(EveryFormat, CropBySelectionKeepsPixelsAndAlpha) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap src(9, 7, f);
-  Number(src);
+  NumberPixels(src);
   NumberAlpha(src);
   TIEMask m;
   m.Allocate(9, 7, 1);
@@ -347,7 +327,7 @@ TEST_P(EveryFormat, CropBySelectionKeepsPixelsAndAlpha) {
 TEST_P(EveryFormat, RightAngleRotationsAndFlipsAreExact) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap src(7, 3, f);
-  Number(src);
+  NumberPixels(src);
   NumberAlpha(src);
   struct Case {
     double angle;
@@ -389,7 +369,7 @@ TEST_P(EveryFormat, OtherAnglesMapPixelsBack) {
   };
   for (const Case c : {Case{30, 13, 13}, Case{45, 13, 13}, Case{-60, 13, 13}, Case{150, 13, 13}}) {
     TIEBitmap b(9, 9, f);
-    Number(b);
+    NumberPixels(b);
     NumberAlpha(b);
     const std::vector<uint8_t> centre = PixelOf(b, 4, 4);
     const uint8_t centreAlpha = b.GetAlpha(4, 4);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/core/ie_bitmap.h"
+#include "ie_pixel_table.h"
 #include "platform/graphics/graphics_bitmap.h"
 
 namespace {
@@ -222,24 +223,9 @@ INSTANTIATE_TEST_SUITE_P(OneAndEightBits, MaskDepth, ::testing::Values(1, 8));
 
 namespace {
 
-constexpr TIEBitmapFormat kAllFormats[] = {ie1g, ie8p, ie8g, ie16g, ie24RGB, ie32f, ieCMYK, ieRGB48, ieCIELab, ie32RGB};
-
-// Every byte of the picture gets a value of its own.
-void Number(TIEBitmap& b, int seed) {
-  for (int y = 0; y < b.Height(); ++y) {
-    uint8_t* row = b.ScanLine(y);
-    for (int64_t i = 0; i < b.RowLen(); ++i) row[i] = uint8_t(seed + i * 7 + y * 31);
-    if (b.PixelFormat() == ie32f)
-      for (int x = 0; x < b.Width(); ++x) reinterpret_cast<float*>(row)[x] = float(seed + x + y * 10) / 100.0f;
-  }
-}
-
-std::vector<uint8_t> PixelOf(TIEBitmap& b, int x, int y) {
-  const uint8_t* row = b.ScanLine(y);
-  if (b.BitCount() == 1) return {uint8_t((row[x >> 3] >> (7 - (x & 7))) & 1)};
-  const int n = b.BitCount() / 8;
-  return std::vector<uint8_t>(row + x * n, row + x * n + n);
-}
+using qvtest::kAllPixelFormats;
+using qvtest::NumberPixels;
+constexpr auto PixelOf = qvtest::PixelBytes;
 
 class MaskedCopy : public ::testing::TestWithParam<TIEBitmapFormat> {};
 
@@ -248,8 +234,8 @@ class MaskedCopy : public ::testing::TestWithParam<TIEBitmapFormat> {};
 TEST_P(MaskedCopy, SelectedPixelsAndAlphaGoThroughTheMask) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap src(9, 7, f), dst(9, 7, f);
-  Number(src, 3);
-  Number(dst, 100);
+  NumberPixels(src, 3);
+  NumberPixels(dst, 100);
   for (int y = 0; y < 7; ++y)
     for (int x = 0; x < 9; ++x) src.SetAlpha(x, y, uint8_t(10 + x + 20 * y));
   auto before = TIEBitmap::CreateCopy(dst);
@@ -271,7 +257,7 @@ TEST_P(MaskedCopy, SelectedPixelsAndAlphaGoThroughTheMask) {
 TEST_P(MaskedCopy, CutOutIntoABoxSizedBitmap) {
   const TIEBitmapFormat f = GetParam();
   TIEBitmap src(12, 10, f);
-  Number(src, 9);
+  NumberPixels(src, 9);
   TIEMask m;
   m.Allocate(12, 10, 1);
   const auto shape = Ellipse(6, 5, 4, 3, 24);
@@ -289,7 +275,7 @@ TEST_P(MaskedCopy, CutOutIntoABoxSizedBitmap) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllFormats, MaskedCopy, ::testing::ValuesIn(kAllFormats));
+INSTANTIATE_TEST_SUITE_P(AllFormats, MaskedCopy, ::testing::ValuesIn(kAllPixelFormats));
 
 TEST(MaskedCopyWeights, EightBitMaskBlendsAndFullSelectionCopies) {
   TIEBitmap src(3, 1, ie24RGB), dst(3, 1, ie24RGB);
