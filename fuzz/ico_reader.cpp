@@ -1,4 +1,5 @@
-// Feeds arbitrary bytes to the ICO and CUR readers and renders what they keep.
+// Feeds arbitrary bytes to the ICO and CUR readers, renders what they keep,
+// and writes it again with every image compressed.
 #include <cstddef>
 #include <cstdint>
 
@@ -18,15 +19,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     for (int i = 0; i < icon.Count(); ++i) {
       TSubIcon* im = icon.Images()[i];
-      if (im->HasPNGBits()) continue;
       TBitmap raw, mask, composite;
       try {
+        // PNG images are decoded on the way; DIB images are also compressed.
         ExtractBitmaps(*im, &composite, &raw, 0xFFFFFF, &mask);
+        im->SetStoreAsPNG(true);
       } catch (const Exception&) {
       }
     }
     TMemoryStream out;
     icon.SaveToStream(out);
+    out.SetPosition(0);
+    TAdvancedIcon back;
+    back.LoadFromStream(out);
   } catch (const Exception&) {
   }
   return 0;

@@ -300,9 +300,8 @@ void TSubIconList::ReplaceWithBitmap(TBitmap* bitmap, TBitmap* mask, int index, 
     const bool flagged = GetItem(index)->StoreAsPNG();
     FItems[static_cast<size_t>(index)] = std::move(FItems.back());
     FItems.pop_back();
-    // The new image takes the place's wish to be stored compressed; the ICO
-    // writer compresses it when the icon is saved.
-    if (flagged) GetItem(index)->SetStoreAsPNG(true);
+    // The new image takes the place's wish to be stored compressed.
+    if (flagged) EncodePNG(*GetItem(index), *GetItem(index));
   }
 }
 

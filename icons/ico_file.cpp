@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "icons/advanced_icon.h"
+#include "icons/sub_icon_render.h"
 
 namespace {
 
@@ -63,6 +64,14 @@ int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& hea
   }
   stream.SetPosition(std::min<int64_t>(dirStart + 16LL * count, size));
   return added;
+}
+
+bool NeedsPngEncoding(const TAdvancedIcon& icon) {
+  for (int i = 0; i < icon.Count(); ++i) {
+    const TSubIcon* im = icon.Images().GetItem(i);
+    if (im->StoreAsPNG() && !im->HasPNGBits()) return true;
+  }
+  return false;
 }
 
 void WriteDirectory(TAdvancedIcon& icon, TStream& stream, uint16_t type) {
@@ -190,6 +199,22 @@ void TAdvancedIcon::SaveToStream(TStream& stream) {
     TSubIcon* im = Images().GetItem(i);
     // An image without bits would make an entry that no reader accepts.
     if (!im->HasBits()) throw Exception(kInvalidImage);
+  }
+  if (NeedsPngEncoding(*this)) {
+    // Flagged images are written compressed; the icon in memory keeps its DIBs.
+    TAdvancedIcon encoded;
+    encoded.Images().SetCapacity(Count());
+    for (int i = 0; i < Count(); ++i) {
+      TSubIcon* im = Images().GetItem(i);
+      auto copy = std::make_unique<TFileIconImage>();
+      if (im->StoreAsPNG() && !im->HasPNGBits())
+        EncodePNG(*im, *copy);
+      else
+        copy->Assign(im);
+      encoded.Images().Add(std::move(copy));
+    }
+    encoded.SaveToStream(stream);
+    return;
   }
   WriteDirectory(*this, stream, 1);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "icons/sub_icon.h"
+#include "icons/sub_icon_render.h"
 #include "platform/graphics/bmp_codec.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/graphics/graphics_icon.h"
@@ -310,6 +311,15 @@ void TExCursor::SaveToFile(const std::string& fileName) {
 void TExIconCursor::CurrentBitmaps(TBitmap* colour, TBitmap* mask) {
   const TExIconImage& im = Current();
   const size_t dib = DibStart(im);
+  if (im.isPNG) {
+    // Decoded as the icon model decodes it: the entry's bit count chooses the
+    // depth, and the colour is cleared where the mask shows the screen.
+    TSubIcon image;
+    image.SetBits(std::vector<uint8_t>(im.bytes.begin() + static_cast<ptrdiff_t>(dib), im.bytes.end()));
+    if (im.isIcon) image.Head().wBitCount = static_cast<int16_t>(im.entryWord2);
+    ExtractBitmaps(image, nullptr, colour, kNoBackground, mask);
+    return;
+  }
   const TIconParts p = PartsOf(im.bytes, dib);
   const int w = p.header.biWidth, h = p.header.biHeight / 2;
   if (colour) {
@@ -355,7 +365,7 @@ void TExIconCursor::CurrentBitmaps(TBitmap* colour, TBitmap* mask) {
 }
 
 void TExIconCursor::Draw(TCanvas* canvas, const TRect& rect) {
-  if (!canvas || GetEmpty() || Current().isPNG) return;
+  if (!canvas || GetEmpty()) return;
   TBitmap colour, mask;
   CurrentBitmaps(&colour, &mask);
   // The colour rows are cleared where the mask is set, so AND with the mask

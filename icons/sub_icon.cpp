@@ -343,6 +343,13 @@ void TSubIcon::SaveToStream(TStream& stream) {
     stream.WriteValue<uint8_t>(0);
     return;
   }
+  if (FStoreAsPNG && !HasPNGBits()) {
+    // The record holds the compressed image; the one in memory stays a DIB.
+    TSubIcon encoded;
+    EncodePNG(*this, encoded);
+    encoded.SaveToStream(stream);
+    return;
+  }
   stream.WriteValue<uint8_t>(12);
   stream.WriteBuffer(&FHead, sizeof FHead);
   WriteBits(stream);

@@ -1,8 +1,14 @@
 #include "icons/sub_icon_render.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/blend.h"
+#include "base/toolbox/palettes.h"
+#include "base/toolbox/png_header.h"
+#include "icons/advanced_icon.h"
+#include "pictures/png/png_image.h"
 #include "platform/graphics/dib_types.h"
 
 namespace {
@@ -54,20 +60,9 @@ void WriteFileHeader(TStream& s, uint32_t fileSize, uint32_t offBits) {
   s.WriteBuffer(&fh, sizeof fh);
 }
 
-TPixelFormat BitsToPixelFormat(int bpp) {
-  switch (bpp) {
-    case 1: return pf1bit;
-    case 4: return pf4bit;
-    case 8: return pf8bit;
-    case 16: return pf16bit;
-    case 24: return pf24bit;
-    case 32: return pf32bit;
-    default: return pf24bit;
-  }
-}
-
 void FallbackFill(TBitmap& b, const TDibLayout& l, TColor background) {
-  b.SetPixelFormat(BitsToPixelFormat(l.bpp));
+  const TPixelFormat pf = BitsToPixelFormat(l.bpp);
+  b.SetPixelFormat(pf == pfDevice ? pf24bit : pf);
   b.SetSize(l.width, l.height);
   b.Canvas()->Brush()->SetColor(background == kNoBackground ? clBlack : background);
   b.Canvas()->FillRect(Rect(0, 0, l.width, l.height));
@@ -135,8 +130,13 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
       if (b) b->SetSize(0, 0);
     return;
   }
-  if (image.HasPNGBits()) throw EInvalidGraphicOperation("PNG images cannot be drawn yet");
   if (!composite && !raw && !mask) return;
+  if (image.HasPNGBits()) {
+    TSubIcon decoded;
+    DecodePNG(image, decoded);
+    ExtractBitmaps(decoded, composite, raw, background, mask);
+    return;
+  }
   const TDibLayout l = LayoutOf(image);
   if (l.width == 0 || l.height == 0) {
     EmptyBitmap(raw, pf24bit);
@@ -172,6 +172,13 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
 
 void DrawSubIcon(TCanvas* canvas, int x, int y, TSubIcon& image, TColor background) {
   if (!canvas || !image.HasBits()) return;
+  if (image.HasPNGBits()) {
+    // Decoded once; the decoded image's own depth says whether it has alpha.
+    TSubIcon decoded;
+    DecodePNG(image, decoded);
+    DrawSubIcon(canvas, x, y, decoded, background);
+    return;
+  }
   if (image.Head().wBitCount == 32) {
     TBitmap raw;
     ExtractBitmaps(image, nullptr, &raw, kNoBackground, nullptr);
@@ -239,4 +246,253 @@ void AssignSubIconToBitmap(TSubIcon& image, TBitmap& bitmap) {
   }
   bitmap.SetSize(image.GetWidth(), image.GetHeight());
   image.Draw(bitmap.Canvas(), 0, 0);
+}
+
+// ---------------------------------------------------------------- PNG
+
+namespace {
+
+[[noreturn]] void InvalidImage() { throw Exception(kInvalidImage); }
+
+// Deflate cannot expand its input by more than 1032 to 1.
+constexpr uint64_t kMaxDeflateRatio = 1032;
+
+// Refuses, before any image memory is taken, a PNG whose sides pass the limit
+// of every icon image or whose image data is too short to hold its pixels: a
+// hostile entry claiming an enormous picture in a few bytes fails here.
+void CheckPngBeforeDecoding(const std::vector<uint8_t>& bits) {
+  const int64_t ihdr = FindPngHeader(bits);
+  if (ihdr < 0) InvalidImage();
+  const uint64_t w = PngWidth(bits), h = PngHeight(bits);
+  if (w == 0 || h == 0 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
+  const uint8_t depth = bits[size_t(ihdr) + 16], colourType = bits[size_t(ihdr) + 17];
+  int samples = 0;
+  switch (colourType) {
+    case 0: case 3: samples = 1; break;
+    case 2: samples = 3; break;
+    case 4: samples = 2; break;
+    case 6: samples = 4; break;
+    default: InvalidImage();
+  }
+  const uint64_t pixelBytes = h * ((w * uint64_t(samples) * depth + 7) / 8);
+  uint64_t compressed = 0;
+  size_t at = 8;
+  while (at + 8 <= bits.size()) {
+    const uint64_t length = ReadBigEndian32(bits.data() + at);
+    const uint8_t* type = bits.data() + at + 4;
+    const uint64_t present = std::min<uint64_t>(length, bits.size() - at - 8);
+    if (std::memcmp(type, "IDAT", 4) == 0) compressed += present;
+    if (std::memcmp(type, "IEND", 4) == 0 || present < length) break;
+    at += size_t(length) + 12;
+  }
+  if (compressed * kMaxDeflateRatio < pixelBytes) InvalidImage();
+}
+
+// The PNG picture puts the colour table of a palette bitmap straight into its
+// DIB section; the bitmap's own copy, which its BMP writer uses, is brought in
+// line with it here.
+void TakeSectionColours(TBitmap& bitmap) {
+  const TPixelFormat pf = bitmap.PixelFormat();
+  if ((pf != pf1bit && pf != pf4bit && pf != pf8bit) || bitmap.GetWidth() == 0) return;
+  RGBQUAD table[256];
+  const UINT n = GetDIBColorTable(bitmap.Canvas()->Handle(), 0, 256, table);
+  if (n == 0) return;
+  int32_t colours[256];
+  for (UINT i = 0; i < n; ++i) colours[i] = table[i].rgbRed | (table[i].rgbGreen << 8) | (table[i].rgbBlue << 16);
+  WritePaletteColours(&bitmap, colours, int(n));
+}
+
+// A 1- or 4-bit bitmap of exactly the picture's colours; false when it has
+// more than the depth can index.
+bool ReduceExactly(TBitmap& source, int bits, TBitmap& target) {
+  const int w = source.GetWidth(), h = source.GetHeight();
+  const size_t room = size_t(1) << bits;
+  std::vector<int32_t> colours;
+  std::vector<uint8_t> indices(size_t(w) * size_t(h));
+  const TRows24 rows(&source);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* p = rows.Rows().Row(y);
+    for (int x = 0; x < w; ++x, p += 3) {
+      const int32_t c = p[2] | (p[1] << 8) | (p[0] << 16);
+      size_t i = 0;
+      while (i < colours.size() && colours[i] != c) ++i;
+      if (i == colours.size()) {
+        if (colours.size() == room) return false;
+        colours.push_back(c);
+      }
+      indices[size_t(y) * size_t(w) + size_t(x)] = uint8_t(i);
+    }
+  }
+  colours.resize(room, 0);
+  target.SetPixelFormat(bits == 1 ? pf1bit : pf4bit);
+  target.SetSize(w, h);
+  WritePaletteColours(&target, colours.data(), int(room));
+  const int perByte = 8 / bits;
+  for (int y = 0; y < h; ++y) {
+    auto* row = static_cast<uint8_t*>(target.ScanLine(y));
+    std::memset(row, 0, size_t(DibRowBytes(w, bits)));
+    for (int x = 0; x < w; ++x) {
+      const int shift = (perByte - 1 - x % perByte) * bits;
+      row[x / perByte] |= uint8_t(indices[size_t(y) * size_t(w) + size_t(x)] << shift);
+    }
+  }
+  return true;
+}
+
+// The bitmap a decoded PNG is kept as, chosen by the depth its entry names.
+// The entry only asks: a picture is brought down to 1, 4 or 8 bits only when
+// its colours fit and it has no partial alpha, since anything else would throw
+// away what the PNG holds.
+TBitmap* ChooseDecodedBitmap(int bitCount, TBitmap& colour, TBitmap& reduced) {
+  if (HasPartialAlpha(&colour)) return &colour;
+  switch (bitCount) {
+    case 1:
+    case 4:
+      if (colour.PixelFormat() == BitsToPixelFormat(bitCount)) return &colour;
+      return ReduceExactly(colour, bitCount, reduced) ? &reduced : &colour;
+    case 8:
+      if (colour.PixelFormat() == pf8bit) return &colour;
+      return ConvertExactTo8Bit(&colour, &reduced, true, false) ? &reduced : &colour;
+    case 24:
+      // Alpha is 0 or 255 here; the AND mask carries it.
+      if (colour.PixelFormat() != pf32bit) return &colour;
+      reduced.Assign(&colour);
+      reduced.SetPixelFormat(pf24bit);
+      return &reduced;
+    default: return &colour;
+  }
+}
+
+// An 8-bit copy of a 1- or 4-bit bitmap with the same palette entries and
+// indices, so that nothing of its colours is lost on the way to PNG.
+void ExpandTo8Bit(TBitmap& source, TBitmap& target) {
+  const int w = source.GetWidth(), h = source.GetHeight();
+  const int bits = source.PixelFormat() == pf1bit ? 1 : 4;
+  int32_t colours[256];
+  const int n = ReadPaletteColours(&source, colours, 256);
+  target.SetPixelFormat(pf8bit);
+  target.SetSize(w, h);
+  WritePaletteColours(&target, colours, n > 0 ? n : 2);
+  const int perByte = 8 / bits, mask = (1 << bits) - 1;
+  for (int y = 0; y < h; ++y) {
+    const auto* in = static_cast<const uint8_t*>(source.ScanLine(y));
+    auto* out = static_cast<uint8_t*>(target.ScanLine(y));
+    for (int x = 0; x < w; ++x) out[x] = uint8_t((in[x / perByte] >> ((perByte - 1 - x % perByte) * bits)) & mask);
+  }
+}
+
+bool AllAlphaZero(TBitmap& bitmap) {
+  const uint32_t* p = Block32(&bitmap);
+  if (!p) return false;
+  const size_t n = size_t(bitmap.GetWidth()) * size_t(bitmap.GetHeight());
+  return std::all_of(p, p + n, [](uint32_t v) { return (v >> 24) == 0; });
+}
+
+void LoadPngBits(const TSubIcon& image, TPNGImage& png) {
+  TCustomMemoryStream s(image.Bits().data(), int64_t(image.Bits().size()));
+  png.LoadFromStream(s);
+}
+
+}  // namespace
+
+void AssignToPNG(TSubIcon& image, TPNGImage& png) {
+  if (image.HasPNGBits()) {
+    LoadPngBits(image, png);
+    return;
+  }
+  if (!image.HasBits()) InvalidImage();
+  const int depth = image.GetBitsPerPixel();
+  TBitmap raw, mask;
+  if (depth == 32) {
+    ExtractBitmaps(image, nullptr, &raw, kNoBackground, &mask);
+    if (raw.GetWidth() == 0 || raw.GetHeight() == 0) InvalidImage();
+    if (raw.PixelFormat() == pf32bit && AllAlphaZero(raw)) {
+      // An old 32-bit image without alpha: its AND mask says what shows.
+      auto colour = CopyTo24Bit(&raw);
+      TBitmap withAlpha;
+      ToBitmap32(colour.get(), &mask, &withAlpha);
+      png.Assign(&withAlpha);
+      return;
+    }
+    png.Assign(&raw);
+    return;
+  }
+  ExtractBitmaps(image, nullptr, &raw, 0, &mask);
+  if (raw.GetWidth() == 0 || raw.GetHeight() == 0) InvalidImage();
+  auto black = NewBitmap(pf24bit, mask.GetWidth(), mask.GetHeight(), clBlack);
+  if (BitmapsEqual(&mask, black.get())) {
+    png.Assign(&raw);  // opaque: the PNG keeps the image's own depth
+    return;
+  }
+  if (depth <= 8) {
+    TBitmap indexed;
+    TBitmap* eight = &raw;
+    if (depth < 8) {
+      if (raw.PixelFormat() == pf1bit || raw.PixelFormat() == pf4bit) {
+        ExpandTo8Bit(raw, indexed);
+      } else {
+        indexed.SetPixelFormat(pf8bit);
+        indexed.SetSize(raw.GetWidth(), raw.GetHeight());
+        Set16ColorPalette(&indexed);
+        indexed.Canvas()->Draw(0, 0, &raw);
+      }
+      eight = &indexed;
+    }
+    int index = 0;
+    ReserveTransparentIndex(eight, &mask, index, clNone);
+    png.SetFromPaletteBitmap(eight, index);
+    return;
+  }
+  TBitmap withAlpha;
+  ToBitmap32(&raw, &mask, &withAlpha);
+  png.Assign(&withAlpha);
+}
+
+void EncodePNG(TSubIcon& source, TSubIcon& target) {
+  if (source.HasPNGBits()) {
+    // Already compressed: the stream is kept as it is.
+    if (&source != &target) target.Assign(&source);
+    target.SetStoreAsPNG(true);
+    return;
+  }
+  if (!source.HasBits()) InvalidImage();
+  TPNGImage png;
+  AssignToPNG(source, png);
+  TMemoryStream stream;
+  png.SaveToStream(stream);
+  std::vector<uint8_t> bytes(stream.Memory(), stream.Memory() + stream.Size());
+  if (&source != &target) {
+    target.Head() = source.Head();
+    target.SetHotspot(source.HotspotX(), source.HotspotY());
+  }
+  target.SetBits(std::move(bytes));
+  target.SetStoreAsPNG(true);
+}
+
+void DecodePNG(TSubIcon& source, TSubIcon& target) {
+  if (!source.HasPNGBits()) InvalidImage();
+  CheckPngBeforeDecoding(source.Bits());
+  const TIconEntryHead head = source.Head();
+  const int16_t hotspotX = source.HotspotX(), hotspotY = source.HotspotY();
+  TPNGImage png;
+  LoadPngBits(source, png);
+  TBitmap decoded;
+  decoded.Assign(&png);
+  if (decoded.GetWidth() <= 0 || decoded.GetHeight() <= 0) InvalidImage();
+  const int bitCount = head.wBitCount;
+  if (decoded.PixelFormat() == pf32bit && (bitCount == ~1 || bitCount == ~4 || bitCount == ~8)) {
+    // The writer asked for the full 32 bits whatever depth the image had.
+    target.Head() = head;
+    SetFrom32BitBitmap(target, decoded);
+  } else {
+    TBitmap colour, mask, reduced;
+    png.ExtractBitmapAndMask(&colour, &mask, 80);
+    TakeSectionColours(colour);
+    TSubIconList made;
+    TSubIcon* image = made.AddBitmap(ChooseDecodedBitmap(bitCount, colour, reduced), &mask, 0);
+    target.Assign(image);
+  }
+  // The hotspot belongs to the image, not to its encoding.
+  target.SetHotspot(hotspotX, hotspotY);
+  target.SetStoreAsPNG(false);
 }
