@@ -7,6 +7,7 @@
 
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_icc.h"
 #include "imaging/core/ie_startup.h"
 
 const uint8_t kIEDitherMatrix[8][8] = {
@@ -26,8 +27,9 @@ void RGBToCMYKRowPlain(const TRGB* s, TCMYK* d, int count) {
   for (int i = 0; i < count; ++i) d[i] = RGBToCMYKPlain(s[i]);
 }
 
-TIECMYKToRGBRow IECMYKToRGBRow = CMYKToRGBRowPlain;
-TIERGBToCMYKRow IERGBToCMYKRow = RGBToCMYKRowPlain;
+// Through the library's CMYK profile when there is one, else the formulas.
+TIECMYKToRGBRow IECMYKToRGBRow = CMYKToRGBRowProfiled;
+TIERGBToCMYKRow IERGBToCMYKRow = RGBToCMYKRowProfiled;
 
 namespace {
 

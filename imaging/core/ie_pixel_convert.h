@@ -23,8 +23,9 @@ TRGB PixelAsRGB(TIEBitmap& bitmap, int x, int y);
 // kIEDitherMatrix[x mod 8][y mod 8] is below its level 0..63.
 extern const uint8_t kIEDitherMatrix[8][8];
 
-// How CMYK rows become colour and back. The defaults are the plain formulas; the
-// input and output layer installs conversions through colour profiles.
+// How CMYK rows become colour and back. The defaults go through the library's
+// CMYK colour profile when one is available and CMYKProfileConversion is on
+// (ie_icc.h), else through the plain formulas below.
 using TIECMYKToRGBRow = void (*)(const TCMYK* source, TRGB* destination, int count);
 using TIERGBToCMYKRow = void (*)(const TRGB* source, TCMYK* destination, int count);
 extern TIECMYKToRGBRow IECMYKToRGBRow;

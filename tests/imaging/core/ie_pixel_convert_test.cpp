@@ -316,6 +316,234 @@ TEST(PixelConvertOracle, CIELabMatchesScikitImage) {
   }
 }
 
+// Four pixels of known value in each format, with the colour each stands for
+// (worked out by hand from the format's definition).
+struct KnownPicture {
+  TIEBitmapFormat format;
+  TRGB colour[4];
+};
+
+void FillKnown(TIEBitmap& b) {
+  uint8_t* row = b.ScanLine(0);
+  switch (b.PixelFormat()) {
+    case ie1g: row[0] = 0xB0; break;  // white, black, white, white
+    case ie8p:
+      b.SetPaletteColor(0, MakeRGB(10, 20, 30));
+      b.SetPaletteColor(1, MakeRGB(200, 100, 50));
+      b.SetPaletteColor(2, MakeRGB(0, 0, 0));
+      b.SetPaletteColor(3, MakeRGB(255, 255, 255));
+      for (int x = 0; x < 4; ++x) row[x] = uint8_t(x);
+      break;
+    case ie8g: {
+      const uint8_t v[4] = {0, 77, 128, 255};
+      std::memcpy(row, v, 4);
+      break;
+    }
+    case ie16g: {
+      const uint16_t v[4] = {0, 19789, 32896, 65535};
+      std::memcpy(row, v, 8);
+      break;
+    }
+    case ie24RGB: {
+      const TRGB v[4] = {MakeRGB(0, 0, 0), MakeRGB(255, 0, 0), MakeRGB(12, 34, 56), MakeRGB(200, 150, 100)};
+      std::memcpy(row, v, 12);
+      break;
+    }
+    case ie32f: {
+      const float v[4] = {0.0f, 0.25f, 0.5f, 1.0f};
+      std::memcpy(row, v, 16);
+      break;
+    }
+    case ieCMYK: {
+      const TCMYK v[4] = {{255, 255, 255, 255}, {255, 255, 255, 0}, {200, 100, 50, 128}, {0, 255, 255, 255}};
+      std::memcpy(row, v, 16);
+      break;
+    }
+    case ieRGB48: {
+      const TRGB48 v[4] = {{0, 0, 0}, {65535, 0, 0}, {1000, 30000, 60000}, {51400, 38550, 25700}};
+      std::memcpy(row, v, 24);
+      break;
+    }
+    case ieCIELab: {
+      const TCIELab v[4] = {{0, 0, 0}, {255, 0, 0}, {128, 20, -30}, {200, -10, 40}};
+      std::memcpy(row, v, 12);
+      break;
+    }
+    case ie32RGB: {
+      const uint8_t v[16] = {56, 34, 12, 0, 0, 0, 255, 7, 100, 150, 200, 9, 255, 255, 255, 0};
+      std::memcpy(row, v, 16);
+      break;
+    }
+    default: break;
+  }
+}
+
+const KnownPicture kKnown[] = {
+    {ie1g, {MakeRGB(255, 255, 255), MakeRGB(0, 0, 0), MakeRGB(255, 255, 255), MakeRGB(255, 255, 255)}},
+    {ie8p, {MakeRGB(10, 20, 30), MakeRGB(200, 100, 50), MakeRGB(0, 0, 0), MakeRGB(255, 255, 255)}},
+    {ie8g, {MakeRGB(0, 0, 0), MakeRGB(77, 77, 77), MakeRGB(128, 128, 128), MakeRGB(255, 255, 255)}},
+    {ie16g, {MakeRGB(0, 0, 0), MakeRGB(77, 77, 77), MakeRGB(128, 128, 128), MakeRGB(255, 255, 255)}},
+    {ie24RGB, {MakeRGB(0, 0, 0), MakeRGB(255, 0, 0), MakeRGB(12, 34, 56), MakeRGB(200, 150, 100)}},
+    {ie32f, {MakeRGB(0, 0, 0), MakeRGB(63, 63, 63), MakeRGB(127, 127, 127), MakeRGB(255, 255, 255)}},
+    // Inverted inks by the plain formula: red = C x K / 255 and so on.
+    {ieCMYK, {MakeRGB(255, 255, 255), MakeRGB(0, 0, 0), MakeRGB(100, 50, 25), MakeRGB(0, 255, 255)}},
+    {ieRGB48, {MakeRGB(0, 0, 0), MakeRGB(255, 0, 0), MakeRGB(3, 117, 234), MakeRGB(200, 150, 100)}},
+    {ieCIELab, {MakeRGB(0, 0, 0), MakeRGB(255, 255, 255), ConvertCIELabToRGB(128, 20, -30), ConvertCIELabToRGB(200, -10, 40)}},
+    {ie32RGB, {MakeRGB(12, 34, 56), MakeRGB(255, 0, 0), MakeRGB(200, 150, 100), MakeRGB(255, 255, 255)}},
+};
+
+int Grey8Of(TRGB p) { return (p.r * 21 + p.g * 71 + p.b * 8) / 100; }
+
+// Every pair of formats on the known pictures: what the target keeps of each
+// colour, read back as 8-bit colour, and the source left as it was.
+TEST(PixelConvert, EveryPairGivesTheKnownValues) {
+  for (const KnownPicture& k : kKnown)
+    for (int t = 1; t < kIEFormatCount; ++t) {
+      const TIEBitmapFormat to = TIEBitmapFormat(t);
+      SCOPED_TRACE("from " + Name(k.format) + " to " + Name(to));
+      TIEBitmap src(4, 1, k.format);
+      FillKnown(src);
+      const std::vector<uint8_t> before(src.ScanLine(0), src.ScanLine(0) + src.RowLen());
+      TIEBitmap dst(4, 1, to);
+      dst.ConvertFrom(src);
+      EXPECT_EQ(std::vector<uint8_t>(src.ScanLine(0), src.ScanLine(0) + src.RowLen()), before);
+      // Threshold of black and white: the grey of the mean colour.
+      int sr = 0, sg = 0, sb = 0;
+      for (const TRGB& c : k.colour) {
+        sr += c.r;
+        sg += c.g;
+        sb += c.b;
+      }
+      const int threshold = Grey8Of(MakeRGB(uint8_t(sr / 4), uint8_t(sg / 4), uint8_t(sb / 4)));
+      for (int x = 0; x < 4; ++x) {
+        const TRGB want = k.colour[x], got = dst.GetPixelAsRGB(x, 0);
+        const int grey = Grey8Of(want);
+        switch (to) {
+          case ie1g: {
+            const uint8_t v = grey >= threshold ? 255 : 0;
+            EXPECT_EQ(got, MakeRGB(v, v, v)) << x;
+            break;
+          }
+          case ie8g: EXPECT_EQ(got, MakeRGB(uint8_t(grey), uint8_t(grey), uint8_t(grey))) << x; break;
+          // Finer greys weigh the channels 0.2126, 0.7152, 0.0722.
+          case ie16g:
+          case ie32f:
+            EXPECT_NEAR(got.g, grey, 1) << x;
+            EXPECT_EQ(got.r, got.g);
+            break;
+          case ieCMYK:
+            EXPECT_NEAR(got.r, want.r, 2) << x;
+            EXPECT_NEAR(got.g, want.g, 2) << x;
+            EXPECT_NEAR(got.b, want.b, 2) << x;
+            break;
+          // a and b are kept in whole units, which moves saturated colours a few steps.
+          case ieCIELab:
+            EXPECT_NEAR(got.r, want.r, 5) << x;
+            EXPECT_NEAR(got.g, want.g, 5) << x;
+            EXPECT_NEAR(got.b, want.b, 5) << x;
+            break;
+          default: EXPECT_EQ(got, want) << x; break;  // 8p, 24RGB, RGB48, 32RGB keep every colour
+        }
+      }
+    }
+}
+
+// The raw samples of one colour in each target, worked out by hand.
+TEST(PixelConvert, ColourToEveryFormatByHand) {
+  TIEBitmap src(1, 1, ie24RGB);
+  src.SetPixelRGB(0, 0, MakeRGB(200, 150, 100));
+  TIEBitmap g8(1, 1, ie8g), g16(1, 1, ie16g), f(1, 1, ie32f), c(1, 1, ieCMYK), w(1, 1, ieRGB48), q(1, 1, ie32RGB);
+  for (TIEBitmap* d : {&g8, &g16, &f, &c, &w, &q}) d->ConvertFrom(src);
+  EXPECT_EQ(g8.GetPixel8(0, 0), 156);       // (4200 + 10650 + 800) div 100
+  EXPECT_EQ(g16.GetPixel16(0, 0), 40310);   // (10896800 + 27486150 + 1927500) div 1000
+  EXPECT_NEAR(f.GetPixelFloat(0, 0), 157.02 / 255, 1e-6);
+  EXPECT_EQ(c.GetPixelCMYK(0, 0), (TCMYK{255, 191, 127, 200}));  // K = 200, C M Y = channel x 255 / 200
+  EXPECT_EQ(w.GetPixelRGB48(0, 0), (TRGB48{51400, 38550, 25700}));
+  const uint8_t want32[4] = {100, 150, 200, 255};
+  EXPECT_EQ(std::memcmp(q.ScanLine(0), want32, 4), 0);
+}
+
+TEST(PixelConvertOracle, CIELabToRGBMatchesScikitImage) {
+  const std::string python = "/usr/bin/python3";
+  if (qvtest::RunCommand(python + " -c 'import skimage.color' 2>/dev/null") != 0)
+    GTEST_SKIP() << "scikit-image missing";
+  std::vector<TCIELab> list;
+  std::ostringstream values;
+  // Lightness and chroma that keep X, Y and Z positive: scikit-image clips
+  // negative ones to 0 before going on, where the formula carries them through.
+  for (int l = 102; l < 256; l += 51)
+    for (int a = -40; a <= 40; a += 20)
+      for (int b = -40; b <= 40; b += 20) {
+        list.push_back(TCIELab{uint8_t(l), int8_t(a), int8_t(b)});
+        values << l / 2.55 << "," << a << "," << b << ";";
+      }
+  const std::string script =
+      "import sys,warnings,numpy as n,skimage.color as c\n"
+      "warnings.simplefilter('ignore')\n"
+      "v=[[float(t) for t in s.split(',')] for s in sys.argv[1].split(';') if s]\n"
+      "a=c.lab2rgb(n.array([v],dtype=float),illuminant='D65')[0]\n"
+      "print(' '.join('%.6f,%.6f,%.6f'%tuple(x*255) for x in a))\n";
+  qvtest::TempDir dir;
+  const std::string py = dir.File("lab2rgb.py");
+  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
+  std::string out;
+  ASSERT_EQ(qvtest::RunCommand(python + " " + py + " '" + values.str() + "'", &out), 0);
+  std::istringstream in(out);
+  for (const TCIELab& l : list) {
+    double r, g, b;
+    char comma;
+    ASSERT_TRUE(in >> r >> comma >> g >> comma >> b);
+    const TRGB p = ConvertCIELabToRGB(l.l, l.a, l.b);
+    EXPECT_NEAR(p.r, r, 1) << int(l.l) << " " << int(l.a) << " " << int(l.b);
+    EXPECT_NEAR(p.g, g, 1) << int(l.l) << " " << int(l.a) << " " << int(l.b);
+    EXPECT_NEAR(p.b, b, 1) << int(l.l) << " " << int(l.a) << " " << int(l.b);
+  }
+}
+
+// Pillow's full-range YCbCr is the JFIF one; it rounds where the library truncates.
+TEST(PixelConvertOracle, YCbCrMatchesPillow) {
+  const std::string python = "/usr/bin/python3";
+  if (qvtest::RunCommand(python + " -c 'import PIL.Image' 2>/dev/null") != 0) GTEST_SKIP() << "Pillow missing";
+  std::vector<TRGB> list;
+  std::ostringstream values;
+  for (int r = 0; r < 256; r += 51)
+    for (int g = 0; g < 256; g += 51)
+      for (int b = 0; b < 256; b += 85) {
+        list.push_back(MakeRGB(uint8_t(r), uint8_t(g), uint8_t(b)));
+        values << r << "," << g << "," << b << ";";
+      }
+  const std::string script =
+      "import sys\nfrom PIL import Image\n"
+      "v=[tuple(int(t) for t in s.split(',')) for s in sys.argv[1].split(';') if s]\n"
+      "i=Image.new('RGB',(len(v),1)); i.putdata(v)\n"
+      "y=list(i.convert('YCbCr').getdata())\n"
+      "j=Image.new('YCbCr',(len(v),1)); j.putdata(v)\n"
+      "r=list(j.convert('RGB').getdata())\n"
+      "print(' '.join('%d,%d,%d,%d,%d,%d'%(a+b) for a,b in zip(y,r)))\n";
+  qvtest::TempDir dir;
+  const std::string py = dir.File("ycc.py");
+  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
+  std::string out;
+  ASSERT_EQ(qvtest::RunCommand(python + " " + py + " '" + values.str() + "'", &out), 0);
+  std::istringstream in(out);
+  for (const TRGB& p : list) {
+    int y, cb, cr, r, g, b;
+    char c;
+    ASSERT_TRUE(in >> y >> c >> cb >> c >> cr >> c >> r >> c >> g >> c >> b);
+    uint8_t my, mcb, mcr;
+    RGBToYCbCr(my, mcb, mcr, p);
+    EXPECT_NEAR(my, y, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+    EXPECT_NEAR(mcb, cb, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+    EXPECT_NEAR(mcr, cr, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+    // The same triple read as Y, Cb, Cr back to colour.
+    TRGB back;
+    YCbCrToRGB(back, p.r, p.g, p.b);
+    EXPECT_NEAR(back.r, r, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+    EXPECT_NEAR(back.g, g, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+    EXPECT_NEAR(back.b, b, 1) << int(p.r) << " " << int(p.g) << " " << int(p.b);
+  }
+}
+
 TEST(PixelConvert, FileBackedPicturesConvertRowByRow) {
   TIEBitmap b;
   b.SetMemoryLimit(0);

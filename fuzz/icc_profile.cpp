@@ -1,0 +1,17 @@
+// Feeds arbitrary bytes to the ICC profile holder: opening them, reading their
+// texts and converting a row through them must never read outside the bytes.
+#include <cstddef>
+#include <cstdint>
+
+#include "imaging/core/ie_icc.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  TIEICC icc, srgb;
+  icc.LoadFromBuffer(data, static_cast<int64_t>(size));
+  srgb.LoadSRGB();
+  const uint8_t row[12] = {0, 0, 0, 255, 255, 255, 12, 34, 56, 200, 150, 100};
+  uint8_t out[16] = {};
+  for (int code : {kIccBGR, kIccInvCMYK, kIccLab, kIccGray}) icc.Transform(srgb, code, 3, out, row, 0, 0, kIccBGR);
+  icc.FreeTransform();
+  return 0;
+}
