@@ -281,11 +281,21 @@ TEST(PixelConvert, CIELabRoundTripKeepsColours) {
   EXPECT_EQ(back.r, back.b);
 }
 
+// The system interpreter carries Debian's scikit-image and Pillow.
+const char* const kPython = "/usr/bin/python3";
+bool PythonHas(const std::string& module) {
+  return qvtest::RunCommand(std::string(kPython) + " -c 'import " + module + "' 2>/dev/null") == 0;
+}
+// Runs a script with one argument; false when it fails.
+bool RunPython(const std::string& script, const std::string& argument, std::string* out) {
+  qvtest::TempDir dir;
+  const std::string py = dir.File("oracle.py");
+  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
+  return qvtest::RunCommand(std::string(kPython) + " " + py + " '" + argument + "'", out) == 0;
+}
+
 TEST(PixelConvertOracle, CIELabMatchesScikitImage) {
-  // Debian's scikit-image lives with the system interpreter.
-  const std::string python = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
-  if (qvtest::RunCommand(python + " -c 'import skimage.color' 2>/dev/null") != 0)
-    GTEST_SKIP() << "scikit-image missing";
+  if (!PythonHas("skimage.color")) GTEST_SKIP() << "scikit-image missing";
   std::ostringstream colours;
   std::vector<TRGB> list;
   for (int r = 0; r < 256; r += 51)
@@ -299,11 +309,8 @@ TEST(PixelConvertOracle, CIELabMatchesScikitImage) {
       "v=[[int(t) for t in s.split(',')] for s in sys.argv[1].split(';') if s]\n"
       "a=c.rgb2lab(n.array([v],dtype=float)/255.0)[0]\n"
       "print(' '.join('%.6f,%.6f,%.6f'%tuple(x) for x in a))\n";
-  qvtest::TempDir dir;
-  const std::string py = dir.File("lab.py");
-  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
   std::string out;
-  ASSERT_EQ(qvtest::RunCommand(python + " " + py + " '" + colours.str() + "'", &out), 0);
+  ASSERT_TRUE(RunPython(script, colours.str(), &out));
   std::istringstream in(out);
   for (const TRGB& p : list) {
     double L, A, B;
@@ -464,9 +471,7 @@ TEST(PixelConvert, ColourToEveryFormatByHand) {
 }
 
 TEST(PixelConvertOracle, CIELabToRGBMatchesScikitImage) {
-  const std::string python = "/usr/bin/python3";
-  if (qvtest::RunCommand(python + " -c 'import skimage.color' 2>/dev/null") != 0)
-    GTEST_SKIP() << "scikit-image missing";
+  if (!PythonHas("skimage.color")) GTEST_SKIP() << "scikit-image missing";
   std::vector<TCIELab> list;
   std::ostringstream values;
   // Lightness and chroma that keep X, Y and Z positive: scikit-image clips
@@ -483,11 +488,8 @@ TEST(PixelConvertOracle, CIELabToRGBMatchesScikitImage) {
       "v=[[float(t) for t in s.split(',')] for s in sys.argv[1].split(';') if s]\n"
       "a=c.lab2rgb(n.array([v],dtype=float),illuminant='D65')[0]\n"
       "print(' '.join('%.6f,%.6f,%.6f'%tuple(x*255) for x in a))\n";
-  qvtest::TempDir dir;
-  const std::string py = dir.File("lab2rgb.py");
-  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
   std::string out;
-  ASSERT_EQ(qvtest::RunCommand(python + " " + py + " '" + values.str() + "'", &out), 0);
+  ASSERT_TRUE(RunPython(script, values.str(), &out));
   std::istringstream in(out);
   for (const TCIELab& l : list) {
     double r, g, b;
@@ -502,8 +504,7 @@ TEST(PixelConvertOracle, CIELabToRGBMatchesScikitImage) {
 
 // Pillow's full-range YCbCr is the JFIF one; it rounds where the library truncates.
 TEST(PixelConvertOracle, YCbCrMatchesPillow) {
-  const std::string python = "/usr/bin/python3";
-  if (qvtest::RunCommand(python + " -c 'import PIL.Image' 2>/dev/null") != 0) GTEST_SKIP() << "Pillow missing";
+  if (!PythonHas("PIL.Image")) GTEST_SKIP() << "Pillow missing";
   std::vector<TRGB> list;
   std::ostringstream values;
   for (int r = 0; r < 256; r += 51)
@@ -520,11 +521,8 @@ TEST(PixelConvertOracle, YCbCrMatchesPillow) {
       "j=Image.new('YCbCr',(len(v),1)); j.putdata(v)\n"
       "r=list(j.convert('RGB').getdata())\n"
       "print(' '.join('%d,%d,%d,%d,%d,%d'%(a+b) for a,b in zip(y,r)))\n";
-  qvtest::TempDir dir;
-  const std::string py = dir.File("ycc.py");
-  qvtest::WriteFileBytes(py, std::vector<uint8_t>(script.begin(), script.end()));
   std::string out;
-  ASSERT_EQ(qvtest::RunCommand(python + " " + py + " '" + values.str() + "'", &out), 0);
+  ASSERT_TRUE(RunPython(script, values.str(), &out));
   std::istringstream in(out);
   for (const TRGB& p : list) {
     int y, cb, cr, r, g, b;
