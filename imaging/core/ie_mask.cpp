@@ -393,31 +393,39 @@ void TIEMask::FillPolygon(int value, const POINT* points, int count) {
 void TIEMask::MoveBy(int& dx, int& dy, bool cut) {
   if (IsEmpty()) UpdateBoundingBox();
   if (IsEmpty()) return;
+  // Worked out in 64 bits: an offset may be anything an int holds.
+  int64_t x1 = FX1, y1 = FY1, x2 = FX2, y2 = FY2, ox = dx, oy = dy;
   if (cut) {
-    if (int64_t(FX1) + dx < 0) FX1 = -dx;
-    if (int64_t(FY1) + dy < 0) FY1 = -dy;
-    if (int64_t(FX2) + dx >= FWidth) FX2 = FWidth - dx - 1;
-    if (int64_t(FY2) + dy >= FHeight) FY2 = FHeight - dy - 1;
+    if (x1 + ox < 0) x1 = -ox;
+    if (y1 + oy < 0) y1 = -oy;
+    if (x2 + ox >= FWidth) x2 = FWidth - ox - 1;
+    if (y2 + oy >= FHeight) y2 = FHeight - oy - 1;
   } else {
-    if (int64_t(FX1) + dx < 0) dx = -FX1;
-    if (int64_t(FX2) + dx >= FWidth) dx = FWidth - 1 - FX2;
-    if (int64_t(FY1) + dy < 0) dy = -FY1;
-    if (int64_t(FY2) + dy >= FHeight) dy = FHeight - 1 - FY2;
+    if (x1 + ox < 0) ox = -x1;
+    if (x2 + ox >= FWidth) ox = FWidth - 1 - x2;
+    if (y1 + oy < 0) oy = -y1;
+    if (y2 + oy >= FHeight) oy = FHeight - 1 - y2;
+    dx = int(ox);
+    dy = int(oy);
   }
-  if (dx == 0 && dy == 0) return;
-  if (FX2 < FX1 || FY2 < FY1) {
+  if (ox == 0 && oy == 0) return;
+  if (x2 < x1 || y2 < y1) {
     // Everything left the plane.
     Clear();
     return;
   }
+  FX1 = int32_t(x1);
+  FY1 = int32_t(y1);
+  FX2 = int32_t(x2);
+  FY2 = int32_t(y2);
   if (FBitsPerPixel == 1)
-    MoveBits1(dx, dy);
+    MoveBits1(int(ox), int(oy));
   else
-    MoveBits8(dx, dy);
-  FX1 += dx;
-  FX2 += dx;
-  FY1 += dy;
-  FY2 += dy;
+    MoveBits8(int(ox), int(oy));
+  FX1 += int(ox);
+  FX2 += int(ox);
+  FY1 += int(oy);
+  FY2 += int(oy);
   ClampBox();
 }
 
@@ -476,9 +484,9 @@ void TIEMask::StretchMaskBits(int dstW, int dstH, int srcX, int srcY, int srcW, 
   }
   if (IsEmpty() || FBits.empty() || srcW < 1 || srcH < 1) return;
   const int64_t stepX = int64_t(double(srcW) / dstW * 16384), stepY = int64_t(double(srcH) / dstH * 16384);
-  const int c0 = std::max(0, int(int64_t(FX1 - srcX) * dstW / srcW));
+  const int c0 = int(std::max<int64_t>(0, (int64_t(FX1) - srcX) * dstW / srcW));
   const int c1 = int(std::min<int64_t>(int64_t(double(dstW) / srcW * (int64_t(FX2) - srcX + 1)), dstW - 1));
-  const int r0 = std::max(0, int(int64_t(FY1 - srcY) * dstH / srcH));
+  const int r0 = int(std::max<int64_t>(0, (int64_t(FY1) - srcY) * dstH / srcH));
   const int r1 = int(std::min<int64_t>(int64_t(double(dstH) / srcH * (int64_t(FY2) - srcY + 1)), dstH - 1));
   std::vector<int64_t> columns;
   for (int c = c0; c <= c1; ++c) columns.push_back(srcX + ((c * stepX) >> 14));
@@ -520,9 +528,9 @@ void TIEMask::DrawOutline(TCanvas* canvas, int xDest, int yDest, int dstW, int d
   StretchMaskBits(dstW, dstH, srcX, srcY, srcW, srcH);
   const int64_t stepX = std::max<int64_t>(1, int64_t(double(srcW) / dstW * 16384));
   const int64_t stepY = std::max<int64_t>(1, int64_t(double(srcH) / dstH * 16384));
-  const int left = int(std::max<int64_t>(0, (int64_t(FX1 - srcX) << 14) / stepX));
+  const int left = int(std::max<int64_t>(0, ((int64_t(FX1) - srcX) << 14) / stepX));
   const int right = int(std::min<int64_t>(((int64_t(FX2) - srcX + 1) << 14) / stepX + 1, dstW - 1));
-  const int top = int(std::max<int64_t>(0, (int64_t(FY1 - srcY) << 14) / stepY));
+  const int top = int(std::max<int64_t>(0, ((int64_t(FY1) - srcY) << 14) / stepY));
   const int bottom = int(std::min<int64_t>(((int64_t(FY2) - srcY + 1) << 14) / stepY + 1, dstH - 1));
   if (outRect) *outRect = RECT{left + xDest + 1, top + yDest + 1, right + xDest - 1, bottom + yDest - 1};
   canvas->Pen()->SetStyle(psSolid);

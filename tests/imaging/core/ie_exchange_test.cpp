@@ -383,3 +383,59 @@ TEST_P(EveryFormat, OtherAnglesMapPixelsBack) {
     EXPECT_EQ(b.GetAlpha(c.w - 1, c.h - 1), 0) << c.angle;
   }
 }
+
+// ---- rectangles between any two formats ----
+
+namespace {
+
+// A black and white checker in the format, so that every format holds it.
+std::unique_ptr<TIEBitmap> Checker(TIEBitmapFormat f, int w, int h) {
+  auto b = std::make_unique<TIEBitmap>(w, h, ie24RGB);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) b->SetPixelRGB(x, y, (x + y) % 2 ? MakeRGB(255, 255, 255) : MakeRGB(0, 0, 0));
+  EXPECT_TRUE(b->ConvertToPixelFormat(f));
+  return b;
+}
+
+// A mid-grey picture; an indexed one gets a grey ramp to match into.
+std::unique_ptr<TIEBitmap> Grey(TIEBitmapFormat f, int w, int h) {
+  if (f == ie8p) {
+    auto b = std::make_unique<TIEBitmap>(w, h, ie8p);
+    for (int i = 0; i < 256; ++i) b->SetPaletteColor(i, MakeRGB(uint8_t(i), uint8_t(i), uint8_t(i)));
+    b->Fill(128);
+    return b;
+  }
+  auto b = std::make_unique<TIEBitmap>(w, h, ie24RGB);
+  b->Fill(0x808080);
+  EXPECT_TRUE(b->ConvertToPixelFormat(f));
+  return b;
+}
+
+class FormatPair : public ::testing::TestWithParam<std::tuple<TIEBitmapFormat, TIEBitmapFormat>> {};
+
+}  // namespace
+
+TEST_P(FormatPair, CopyRectConvertsEveryPair) {
+  const auto [sf, df] = GetParam();
+  auto s = Checker(sf, 6, 5);
+  auto d = Grey(df, 7, 6);
+  // Indexes copy as they are between indexed pictures: the caller gives both one palette.
+  if (sf == ie8p && df == ie8p) s->CopyPaletteTo(d.get());
+  auto before = TIEBitmap::CreateCopy(*d);
+  s->CopyRectTo(*d, 1, 1, 4, 3, 2, 2);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 7; ++x) {
+      const TRGB got = d->GetPixelAsRGB(x, y);
+      if (x >= 2 && x < 6 && y >= 2 && y < 5) {
+        const TRGB want = s->GetPixelAsRGB(x - 1, y - 1);
+        ASSERT_NEAR(got.g, want.g, 3) << int(sf) << "->" << int(df) << " " << x << "," << y;
+        ASSERT_NEAR(got.r, want.r, 3) << int(sf) << "->" << int(df) << " " << x << "," << y;
+      } else {
+        ASSERT_EQ(got, before->GetPixelAsRGB(x, y)) << int(sf) << "->" << int(df) << " " << x << "," << y;
+      }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, FormatPair,
+                         ::testing::Combine(::testing::ValuesIn(kAllPixelFormats),
+                                            ::testing::ValuesIn(kAllPixelFormats)));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -197,6 +198,20 @@ TEST_P(MaskDepth, MoveLimitsCutsOrClears) {
     m.MoveBy(dx, dy, true);
     EXPECT_TRUE(m.IsEmpty());
     EXPECT_EQ(m.GetPixel(3, 3), 0);
+  }
+  for (bool cut : {false, true}) {
+    // Offsets at the ends of the int range are limited or clear, never overflow.
+    TIEMask m;
+    m.Allocate(12, 8, GetParam());
+    m.SetPixel(4, 4, 255);
+    int dx = INT_MIN, dy = INT_MAX;
+    m.MoveBy(dx, dy, cut);
+    EXPECT_EQ(m.IsEmpty(), cut);
+    if (!cut) {
+      EXPECT_EQ(dx, -4);
+      EXPECT_EQ(dy, 3);
+      EXPECT_NE(m.GetPixel(0, 7), 0);
+    }
   }
 }
 
