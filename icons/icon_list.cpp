@@ -2,12 +2,6 @@
 
 #include "platform/rtl/sysutils.h"
 
-namespace {
-// PENDING-ICONRES: the icon's own filer record comes with the resource loaders.
-void WriteIconToFiler(TAdvancedIcon&, TWriter&) { throw Exception("Icon streaming is not available"); }
-void ReadIconFromFiler(TAdvancedIcon&, TReader&) { throw Exception("Icon streaming is not available"); }
-}  // namespace
-
 TIconList::~TIconList() { Clear(); }
 
 void TIconList::Clear() {
@@ -62,9 +56,10 @@ void TIconList::WriteIcons(TWriter* writer) {
   writer->WriteInteger(int32_t(Count()));
   for (int i = 0; i < Count(); ++i) {
     writer->WriteString(Strings(i));
-    TAdvancedIcon* icon = GetIconObject(i);
-    TAdvancedIcon empty;
-    WriteIconToFiler(icon ? *icon : empty, *writer);
+    if (TAdvancedIcon* icon = GetIconObject(i))
+      icon->WriteToFiler(*writer);
+    else
+      TAdvancedIcon().WriteToFiler(*writer);
   }
   writer->WriteInteger(int32_t{0});
 }
@@ -77,7 +72,7 @@ void TIconList::ReadIcons(TReader* reader) {
   for (int32_t i = 0; i < count; ++i) {
     const std::string name = reader->ReadString();
     auto icon = std::make_unique<TAdvancedIcon>();
-    ReadIconFromFiler(*icon, *reader);
+    icon->ReadFromFiler(*reader);
     AddIcon(name, std::move(icon));
   }
   reader->ReadInteger();

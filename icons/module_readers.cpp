@@ -25,44 +25,6 @@ std::string GeneratedName(const std::string& base, size_t index) {
   return Format("%s %0.3d", base, static_cast<int>(index + 1));
 }
 
-// PENDING-ICONRES: the group loaders of the icon model come with the resource
-// readers; until then the readers load groups here.
-void LoadIconFromModule(TAdvancedIcon& icon, HMODULE module, const char* name) {
-  HRSRC found = FindResource(module, name, RT_GROUP_ICON);
-  if (!found) throw EResNotFound("Resource not found");
-  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
-  TCustomMemoryStream group(data, SizeofResource(module, found));
-  int count = 0;
-  if (!icon.ReadDirectoryHeader(group, count)) return;
-  for (int i = 0; i < count; ++i)
-    icon.Images().Add(TSubIcon::CreateFromModuleResource<TResourceIconImage>(group, module));
-}
-
-void LoadCursorFromModule(TAdvancedIcon& icon, HMODULE module, const char* name) {
-  HRSRC found = FindResource(module, name, RT_GROUP_CURSOR);
-  if (!found) throw EResNotFound("Resource not found");
-  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
-  TCustomMemoryStream group(data, SizeofResource(module, found));
-  TIconDirHeader header;
-  if (!icon.ReadCursorDirectoryHeader(group, header)) return;
-  for (int i = 0; i < header.idCount; ++i)
-    icon.Images().Add(TSubIcon::CreateFromCursorResource<TResourceCursorImage>(group, module));
-}
-
-bool LoadIconFromPE(TAdvancedIcon& icon, const TResourceModule& module, const std::string& name) {
-  TResourceDetails* group = module.FindByTypeAndName("14", name);
-  if (!group) return false;
-  TMemoryStream& s = group->Data();
-  s.SetPosition(0);
-  int count = 0;
-  if (!icon.ReadDirectoryHeader(s, count)) return false;
-  for (int i = 0; i < count; ++i) {
-    auto image = TSubIcon::CreateFromResourceModule<TResourceIconImage>(s, module);
-    if (image->HasBits()) icon.Images().Add(std::move(image));
-  }
-  return true;
-}
-
 // The strings of an "ICL" name list: each a length byte and its characters.
 std::vector<std::string> LengthPrefixedStrings(TMemoryStream& data) {
   std::vector<std::string> out;
@@ -89,7 +51,7 @@ void ReadPEIconGroups(const TResourceModule& module, TIconList& into) {
     if (!SameText(r->ResourceType(), "14")) continue;
     auto icon = std::make_unique<TAdvancedIcon>();
     try {
-      LoadIconFromPE(*icon, module, r->Name());
+      icon->LoadFromPEResource(module, r->Name());
     } catch (const Exception&) {
       // A group that names a missing or bad image keeps the images before it.
     }
@@ -414,7 +376,7 @@ BOOL AddIconGroup(HMODULE module, const char*, char* name, LONG_PTR param) {
   auto* result = reinterpret_cast<TIconList*>(param);
   auto icon = std::make_unique<TAdvancedIcon>();
   try {
-    LoadIconFromModule(*icon, module, name);
+    icon->LoadFromModuleResource(module, TResourceId::From(name));
   } catch (const Exception&) {
     // A group that names a missing image keeps the images before it.
   }
@@ -426,7 +388,7 @@ BOOL AddCursorGroup(HMODULE module, const char*, char* name, LONG_PTR param) {
   auto* result = reinterpret_cast<TIconList*>(param);
   auto cursor = std::make_unique<TAdvancedCursor>();
   try {
-    LoadCursorFromModule(*cursor, module, name);
+    cursor->LoadCursorFromModuleResource(module, TResourceId::From(name));
   } catch (const Exception&) {
   }
   if (cursor->Count() > 0) result->AddIcon(ResourceIdText(name), std::move(cursor));

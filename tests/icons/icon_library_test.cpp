@@ -360,3 +360,45 @@ TEST(IconList, NamesAndOwnership) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IconList, StreamsWithItsHolder) {
+  TIconListHolder holder(nullptr);
+  for (int s : {32, 16}) {
+    auto icon = std::make_unique<TAdvancedIcon>();
+    const Bytes d = DibImage(s, s, 8, uint8_t(s));
+    TCustomMemoryStream bits(d.data(), int64_t(d.size()));
+    icon->Images().Add(TSubIcon::CreateFromBitsStream(bits));
+    holder.IconList()->AddIcon(s == 32 ? "BIG" : "", std::move(icon));
+  }
+  TMemoryStream stream;
+  {
+    TWriter writer(&stream);
+    writer.WriteProperties(&holder);
+  }
+  stream.SetPosition(0);
+  TIconListHolder back(nullptr);
+  back.IconList()->AddIcon("OLD", std::make_unique<TAdvancedIcon>());
+  {
+    TReader reader(&stream);
+    reader.ReadProperties(&back);
+  }
+  TIconList& list = *back.IconList();
+  ASSERT_EQ(list.Count(), 2);
+  EXPECT_EQ(list.Strings(0), "BIG");
+  EXPECT_EQ(list.Strings(1), "Icon 2");
+  ASSERT_EQ(list.GetIconObject(1)->Count(), 1);
+  EXPECT_EQ(list.GetIconObject(1)->Images()[0]->Bits(), holder.IconList()->GetIconObject(1)->Images()[0]->Bits());
+
+  // An empty list stores nothing.
+  TIconListHolder empty(nullptr);
+  TMemoryStream none;
+  {
+    TWriter writer(&none);
+    writer.WriteProperties(&empty);
+  }
+  EXPECT_EQ(none.Size(), 1);  // the end-of-list marker only
+}
+
+}  // namespace
