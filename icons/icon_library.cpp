@@ -71,15 +71,13 @@ bool TIconLibrary::LoadWithReaders(const std::string& fileName) {
   FIsMZ = IsExecutableImage(fileName, FIsPE);
   FIconGroupCount = static_cast<int32_t>(ExtractIconExA(fileName.c_str(), -1, nullptr, nullptr, 0));
   if (!FIsMZ) return false;
-  if (FIsPE) {
-    T32BitReader reader(fileName);
-    if (!reader.ReadNames()) return false;
-    FIcons.TakeEntries(reader.Result());
-  } else {
-    T16BitReader reader(fileName);
-    if (!reader.ReadNames()) return false;
-    FIcons.TakeEntries(reader.Result());
-  }
+  std::unique_ptr<TICLReader> reader;
+  if (FIsPE)
+    reader = std::make_unique<T32BitReader>(fileName);
+  else
+    reader = std::make_unique<T16BitReader>(fileName);
+  if (!reader->ReadNames()) return false;
+  FIcons.TakeEntries(reader->Result());
   return true;
 }
 
@@ -205,15 +203,13 @@ bool TCursorLibrary::LoadFromFile(const std::string& fileName) {
   FCursors.Clear();
   FIsMZ = IsExecutableImage(fileName, FIsPE);
   if (!FIsMZ) return false;
-  if (FIsPE) {
-    T32BitReaderC reader(fileName);
-    if (!reader.ReadLibrary()) return false;
-    FCursors.TakeEntries(reader.Result());
-  } else {
-    T16BitReaderC reader(fileName);
-    if (!reader.ReadLibrary()) return false;
-    FCursors.TakeEntries(reader.Result());
-  }
+  std::unique_ptr<TICLReaderC> reader;
+  if (FIsPE)
+    reader = std::make_unique<T32BitReaderC>(fileName);
+  else
+    reader = std::make_unique<T16BitReaderC>(fileName);
+  if (!reader->ReadLibrary()) return false;
+  FCursors.TakeEntries(reader->Result());
   return true;
 }
 

@@ -8,6 +8,7 @@
 
 #include "icons/module_readers.h"
 #include "icons/pe_module.h"
+#include "mingw_samples.h"
 #include "ne_test_writer.h"
 #include "platform/win/shell.h"
 #include "test_support.h"
@@ -77,28 +78,19 @@ class LibraryFixture : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     RegisterExecutableLoaders();
-    if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc")) return;
+    if (!mingwtest::HaveTools()) return;
     dir = new qvtest::TempDir;
-    qvtest::WriteFileBytes(dir->File("a.ico"), IcoFile({{DibImage(32, 32, 32)}, {DibImage(16, 16, 32)}}));
-    qvtest::WriteFileBytes(dir->File("b.ico"), IcoFile({{DibImage(48, 48, 8)}, {DibImage(32, 32, 4)}}));
-    qvtest::WriteFileBytes(dir->File("c.ico"), IcoFile({{DibImage(16, 16, 4)}}));
-    qvtest::WriteFileBytes(dir->File("p.cur"), CursorFile(32, 1, 3, 4));
+    mingwtest::WriteSamples(*dir);
     qvtest::WriteFileBytes(dir->File("q.cur"), CursorFile(32, 4, 10, 20));
-    const std::string rc =
-        "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\n5 CURSOR \"q.cur\"\n"
-        "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n";
-    const std::string rcDll =
-        "1 ICON \"a.ico\"\n2 ICON \"c.ico\"\n1 301 { \"\\003ICL\\004STAR\\004MOON\" }\n";
-    qvtest::WriteFileBytes(dir->File("r.rc"), Bytes(rc.begin(), rc.end()));
-    qvtest::WriteFileBytes(dir->File("d.rc"), Bytes(rcDll.begin(), rcDll.end()));
-    const std::string main = "int main(){return 0;}\n", lib = "int f(void){return 1;}\n";
-    qvtest::WriteFileBytes(dir->File("m.c"), Bytes(main.begin(), main.end()));
-    qvtest::WriteFileBytes(dir->File("l.c"), Bytes(lib.begin(), lib.end()));
-    const std::string d = dir->Path().string();
-    const int rc1 = qvtest::RunCommand(
-        "cd '" + d + "' && i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-windres d.rc -O coff -o d.o" +
-        " && i686-w64-mingw32-gcc -s m.c r.o -o t.exe && i686-w64-mingw32-gcc -s -shared l.c d.o -o t.dll 2>&1");
-    if (rc1 == 0) exe = dir->File("t.exe"), dll = dir->File("t.dll");
+    mingwtest::WriteText(dir->File("r.rc"),
+                         "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\n5 CURSOR \"q.cur\"\n"
+                         "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
+    mingwtest::WriteText(dir->File("d.rc"), "1 ICON \"a.ico\"\n2 ICON \"c.ico\"\n1 301 { \"\\003ICL\\004STAR\\004MOON\" }\n");
+    mingwtest::WriteText(dir->File("l.c"), "int f(void){return 1;}\n");
+    if (mingwtest::Build(*dir, "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-windres d.rc -O coff "
+                               "-o d.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe && "
+                               "i686-w64-mingw32-gcc -s -shared l.c d.o -o t.dll"))
+      exe = dir->File("t.exe"), dll = dir->File("t.dll");
   }
   static void TearDownTestSuite() {
     delete dir;

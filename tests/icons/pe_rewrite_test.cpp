@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "icons/pe_module.h"
+#include "mingw_samples.h"
 #include "test_support.h"
 
 namespace {
@@ -12,18 +13,13 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 TEST(PERewrite, OracleGrownLastResourceSectionStillLoads) {
-  if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc"))
-    GTEST_SKIP() << "mingw-w64 cross tools missing";
+  if (!mingwtest::HaveTools()) GTEST_SKIP() << "mingw-w64 cross tools missing";
   qvtest::TempDir dir;
-  const std::string rc = "1 RCDATA { \"abc\" }\nNAMED RCDATA { \"defg\" }\n";
-  const std::string main = "int main(){return 0;}\n";
-  qvtest::WriteFileBytes(dir.File("r.rc"), Bytes(rc.begin(), rc.end()));
-  qvtest::WriteFileBytes(dir.File("m.c"), Bytes(main.begin(), main.end()));
+  mingwtest::WriteSamples(dir);
+  mingwtest::WriteText(dir.File("r.rc"), "1 RCDATA { \"abc\" }\nNAMED RCDATA { \"defg\" }\nMAINICON ICON \"a.ico\"\n");
   // Without relocations the resource section is the last in the file and in memory.
-  ASSERT_EQ(qvtest::RunCommand("cd '" + dir.Path().string() +
-                               "' && i686-w64-mingw32-windres r.rc -O coff -o r.o && "
-                               "i686-w64-mingw32-gcc -s m.c r.o -o t.exe -Wl,--disable-reloc-section 2>&1"),
-            0);
+  ASSERT_TRUE(mingwtest::Build(dir, "i686-w64-mingw32-windres r.rc -O coff -o r.o && "
+                                    "i686-w64-mingw32-gcc -s m.c r.o -o t.exe -Wl,--disable-reloc-section"));
   const std::string exe = dir.File("t.exe"), out = dir.File("out.exe");
 
   TPEResourceModule m;

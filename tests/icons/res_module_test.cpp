@@ -9,6 +9,7 @@
 
 #include "icons/icon_library.h"
 #include "icon_test_util.h"
+#include "mingw_samples.h"
 #include "test_support.h"
 
 namespace {
@@ -46,12 +47,9 @@ class ResFixture : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     RegisterExecutableLoaders();
-    if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc")) return;
+    if (!mingwtest::HaveTools()) return;
     dir = new qvtest::TempDir;
-    qvtest::WriteFileBytes(dir->File("a.ico"), IcoFile({{DibImage(32, 32, 32)}, {DibImage(16, 16, 32)}}));
-    qvtest::WriteFileBytes(dir->File("b.ico"), IcoFile({{DibImage(48, 48, 8)}, {DibImage(32, 32, 4)}}));
-    qvtest::WriteFileBytes(dir->File("c.ico"), IcoFile({{DibImage(16, 16, 4)}}));
-    qvtest::WriteFileBytes(dir->File("p.cur"), IcoFile({{DibImage(32, 32, 1), 0, 0, 3, 4}}, 2));
+    mingwtest::WriteSamples(*dir);
     Bytes bmp = {'B', 'M'};
     const Bytes dib = DibImage(24, 24, 8, 0x55, icontest::kKeep, 24);
     bmp.resize(14, 0);
@@ -59,17 +57,12 @@ protected:
     icontest::Put32(bmp, 10, 14 + 40 + 1024);
     bmp.insert(bmp.end(), dib.begin(), dib.begin() + 40 + 1024 + 24 * 24);
     qvtest::WriteFileBytes(dir->File("l.bmp"), bmp);
-    const std::string rc =
-        "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\nLOGO BITMAP \"l.bmp\"\n"
-        "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n";
-    qvtest::WriteFileBytes(dir->File("r.rc"), Bytes(rc.begin(), rc.end()));
-    const std::string main = "int main(){return 0;}\n";
-    qvtest::WriteFileBytes(dir->File("m.c"), Bytes(main.begin(), main.end()));
-    const int r = qvtest::RunCommand("cd '" + dir->Path().string() +
-                                     "' && i686-w64-mingw32-windres r.rc -O res -o r.res && "
-                                     "i686-w64-mingw32-windres r.rc -O coff -o r.o && "
-                                     "i686-w64-mingw32-gcc -s m.c r.o -o t.exe 2>&1");
-    if (r == 0) res = dir->File("r.res"), exe = dir->File("t.exe");
+    mingwtest::WriteText(dir->File("r.rc"),
+                         "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\nLOGO BITMAP \"l.bmp\"\n"
+                         "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
+    if (mingwtest::Build(*dir, "i686-w64-mingw32-windres r.rc -O res -o r.res && "
+                               "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe"))
+      res = dir->File("r.res"), exe = dir->File("t.exe");
   }
   static void TearDownTestSuite() {
     delete dir;
