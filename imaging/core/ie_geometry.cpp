@@ -332,17 +332,17 @@ void CopyBitmapToMask(TIEBitmap& bitmap, TIEMask& mask) {
     const uint8_t* src = bitmap.ScanLine(y);
     uint8_t* dst = mask.ScanLine(y);
     if (f == ie24RGB) {
-      // A colour picture selects by its grey: white is fully selected.
+      // A colour picture becomes a mask of its grey divided by 4 (0 to 63):
+      // the writers that take such a mask as alpha rely on that range.
       const TRGB* p = reinterpret_cast<const TRGB*>(src);
-      for (int x = 0; x < w; ++x) dst[x] = uint8_t(RGBToGray(uint32_t(p[x].r) << 16 | uint32_t(p[x].g) << 8 | p[x].b));
+      for (int x = 0; x < w; ++x)
+        dst[x] = uint8_t(RGBToGray(uint32_t(p[x].r) << 16 | uint32_t(p[x].g) << 8 | p[x].b) / 4);
     } else {
       std::memcpy(dst, src, size_t(std::min(bitmap.RowLen(), mask.RowLen())));
     }
   }
-  if (f == ie24RGB)
-    mask.CheckFull();
-  else
-    mask.SetFull(bitmap.Full());
+  // A colour picture leaves the mask's full flag as allocation left it.
+  if (f != ie24RGB) mask.SetFull(bitmap.Full());
   mask.UpdateBoundingBox();
 }
 

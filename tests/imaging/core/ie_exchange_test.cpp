@@ -170,14 +170,14 @@ TEST(MaskExchange, MasksBecomeAlphaChannelsAndBack) {
   EXPECT_EQ(opaque.GetPixel8(2, 2), 255);
 }
 
-TEST(MaskExchange, ColourPicturesSelectByTheirGrey) {
+TEST(MaskExchange, ColourPicturesGiveAQuarterOfTheirGrey) {
   TIEBitmap white(3, 2, ie24RGB);
   white.Fill(0xFFFFFF);
   white.SetPixelRGB(0, 0, MakeRGB(0, 0, 0));
   TIEMask m;
   CopyBitmapToMask(white, m);
   EXPECT_EQ(m.BitsPerPixel(), 8);
-  EXPECT_EQ(m.GetPixel(2, 1), 255);
+  EXPECT_EQ(m.GetPixel(2, 1), 63);
   EXPECT_EQ(m.GetPixel(0, 0), 0);
 }
 
