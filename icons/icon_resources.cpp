@@ -107,14 +107,27 @@ bool ClipboardPicture(TBitmap& bitmap, TBitmap& mask, bool& haveMask) {
 
 // ---------------------------------------------------------------- module resources
 
-bool TAdvancedIcon::LoadFromModuleResource(HMODULE module, const TResourceId& name) {
-  const auto [data, size] = GroupBytes(module, name, RT_GROUP_ICON);
+namespace {
+
+// Appends one image per entry of a group of a loaded module, each read by
+// makeImage from the group's bytes.
+template <class MakeImage>
+bool LoadModuleGroup(TAdvancedIcon& icon, HMODULE module, const TResourceId& name, const char* type,
+                     MakeImage makeImage) {
+  const auto [data, size] = GroupBytes(module, name, type);
   TCustomMemoryStream group(data, size);
   int count = 0;
-  if (!ReadGroupHeader(*this, group, count)) return false;
-  for (int i = 0; i < count; ++i)
-    Images().Add(TSubIcon::CreateFromModuleResource<TResourceIconImage>(group, module));
+  if (!ReadGroupHeader(icon, group, count)) return false;
+  for (int i = 0; i < count; ++i) icon.Images().Add(makeImage(group));
   return true;
+}
+
+}  // namespace
+
+bool TAdvancedIcon::LoadFromModuleResource(HMODULE module, const TResourceId& name) {
+  return LoadModuleGroup(*this, module, name, RT_GROUP_ICON, [module](TStream& group) {
+    return TSubIcon::CreateFromModuleResource<TResourceIconImage>(group, module);
+  });
 }
 
 bool TAdvancedIcon::LoadFromModuleResource(HMODULE module, const char* name) {
@@ -122,13 +135,9 @@ bool TAdvancedIcon::LoadFromModuleResource(HMODULE module, const char* name) {
 }
 
 bool TAdvancedIcon::LoadCursorFromModuleResource(HMODULE module, const TResourceId& name) {
-  const auto [data, size] = GroupBytes(module, name, RT_GROUP_CURSOR);
-  TCustomMemoryStream group(data, size);
-  int count = 0;
-  if (!ReadGroupHeader(*this, group, count)) return false;
-  for (int i = 0; i < count; ++i)
-    Images().Add(TSubIcon::CreateFromCursorResource<TResourceCursorImage>(group, module));
-  return true;
+  return LoadModuleGroup(*this, module, name, RT_GROUP_CURSOR, [module](TStream& group) {
+    return TSubIcon::CreateFromCursorResource<TResourceCursorImage>(group, module);
+  });
 }
 
 bool TAdvancedIcon::LoadCursorFromModuleResource(HMODULE module, const char* name) {
@@ -198,10 +207,7 @@ void TSubIcon::WriteToFiler(TWriter& writer) const {
 }
 
 void TSubIcon::ReadFromFiler(TReader& reader) {
-  ReleaseHandle();
-  FBits.clear();
-  FHead.dwBytesInRes = 0;
-  FBitsPerPixel = 0;
+  ClearBits();
   try {
     uint8_t marker = 0;
     reader.Read(&marker, 1);
@@ -221,8 +227,7 @@ void TSubIcon::ReadFromFiler(TReader& reader) {
     FBits = std::move(bits);
     FStoreAsPNG = HasPNGBits();
   } catch (const Exception&) {
-    FBits.clear();
-    FHead.dwBytesInRes = 0;
+    ClearBits();
   }
 }
 

@@ -7,6 +7,7 @@
 #include "base/rus_clipboard.h"
 #include "icon_test_util.h"
 #include "icons/advanced_icon.h"
+#include "icons/pe_module.h"
 #include "icons/resource_model.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -101,23 +102,12 @@ TEST(IconResources, CursorGroupsCarryHotspots) {
   }
 }
 
-class TListModule : public TResourceModule {
+// A container that keeps its resources in a list, as the PE and RES containers do.
+class TListModule : public TResourceListOf<TResourceModule> {
 public:
-  int GetResourceCount() const override { return int(FList.size()); }
-  TResourceDetails* GetResource(int index) const override { return FList.at(size_t(index)).get(); }
-  int AddResource(std::unique_ptr<TResourceDetails> r) override {
-    FList.push_back(std::move(r));
-    return int(FList.size()) - 1;
-  }
-  int IndexOfResource(const TResourceDetails* r) const override {
-    for (size_t i = 0; i < FList.size(); ++i)
-      if (FList[i].get() == r) return int(i);
-    return -1;
-  }
   void Add(const std::string& type, const std::string& name, const std::vector<uint8_t>& bytes) {
     AddResource(std::make_unique<TResourceDetails>(this, 1033, name, type, bytes.size(), bytes.data()));
   }
-  std::vector<std::unique_ptr<TResourceDetails>> FList;
 };
 
 TEST(IconResources, PEGroupsSkipMissingImagesAndTruncatedEntries) {
