@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/compact_encoding.h"
+#include "base/rus_clipboard.h"
 #include "base/text_utils.h"
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/blend.h"
@@ -394,7 +395,26 @@ void TIconProject::Assign(TPersistent* source) {
     Changed(this);
     return;
   }
+  if (dynamic_cast<TRusClipboard*>(source)) {
+    PasteFromClipboard();
+    return;
+  }
   TGraphic::Assign(source);
+}
+
+void TIconProject::PasteFromClipboard() {
+  // Pasted into a separate icon first: a clipboard without a usable picture
+  // leaves the project, layers and all, as it was.
+  TAdvancedIcon pasted;
+  pasted.PasteFromClipboard();
+  if (pasted.Count() == 0) return;
+  ClearLayerLists();
+  FIcon->Clear();
+  FIcon->Images().TakeAllImages(&pasted);
+  // Every pasted image gets its (empty) layer list, so a project holding
+  // images never reports itself empty.
+  ResetLayerLists();
+  Changed(this);
 }
 
 void TIconProject::AssignTo(TPersistent* dest) {

@@ -137,7 +137,8 @@ public:
   ~TIconProject() override;
 
   // From a TAdvancedIcon: a deep copy with one empty layer list per image. From
-  // the clipboard object: the clipboard's picture.
+  // the clipboard object (SharedClipboard): the clipboard's picture, each image
+  // with an empty layer list; nothing changes when the clipboard holds none.
   void Assign(TPersistent* source) override;
   void Draw(TCanvas* canvas, const TRect& rect) override;
   // True when the project holds neither a layer list nor an image.
@@ -185,6 +186,8 @@ protected:
   void DoSetHeight(int) override {}
 
 private:
+  void PasteFromClipboard();
+
   std::unique_ptr<TAdvancedIcon> FIcon;
   std::vector<std::unique_ptr<TIconLayersList>> FLayerLists;
 };

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "base/rus_clipboard.h"
 #include "base/toolbox/bitmap_utils.h"
 #include "icon_test_util.h"
 #include "icons/sub_icon_render.h"
@@ -633,6 +634,57 @@ TEST(IconProject, DrawStretchesTheImageNearest32) {
   grey.ParseBits();
   DrawSubIconStretched(canvas.Canvas(), 0, 0, 4, 4, grey, kNoBackground);
   EXPECT_EQ(canvas.Canvas()->Pixels(3, 3), TColor(0x111111));
+}
+
+TEST(IconProject, PastedPictureIsAnImageWithALayerList) {
+  TIconProject project;
+  auto kept = Bitmap32(4, 4, 0xFF0000FF);
+  project.AddImage(ImageOf(kept.get()));
+
+  // Nothing usable on the clipboard: the project, layers and all, stays.
+  SharedClipboard().Clear();
+  project.Assign(&SharedClipboard());
+  EXPECT_EQ(project.Icon().Count(), 1);
+  EXPECT_EQ(project.LayerList(0)->Count(), 1);
+
+  TBitmap pasted;
+  pasted.SetPixelFormat(pf24bit);
+  pasted.SetSize(6, 5);
+  FillBitmap(&pasted, clRed);
+  SharedClipboard().Assign(&pasted);
+  project.Assign(&SharedClipboard());
+  SharedClipboard().Clear();
+  ASSERT_EQ(project.Icon().Count(), 1);
+  EXPECT_EQ(project.Icon().Images()[0]->GetWidth(), 6);
+  EXPECT_FALSE(project.GetEmpty());
+  ASSERT_EQ(project.LayerListCount(), 1);
+  EXPECT_EQ(project.LayerList(0)->Count(), 0);
+}
+
+TEST(IconProject, CompressedImagesAreStoredAsPngAndLayeredFromTheirPixels) {
+  auto bitmap = Bitmap32(5, 3, 0x80336699);
+  FillRect32(bitmap.get(), 0xFF102030, Rect(0, 0, 2, 1));
+  TIconProject project;
+  project.AddImage(ImageOf(bitmap.get()));
+  project.Icon().Images()[0]->SetStoreAsPNG(true);
+
+  TIconProject back;
+  Load(back, Saved(project));
+  TSubIcon* image = back.Icon().Images()[0];
+  ASSERT_TRUE(image->HasPNGBits());
+  EXPECT_TRUE(image->StoreAsPNG());
+  EXPECT_EQ(image->GetWidth(), 5);
+
+  TIconLayer layer;
+  layer.Assign(image);
+  EXPECT_TRUE(BitmapsEqual(layer.Bitmap(), bitmap.get()));
+
+  // Flattened, the image holds a DIB again but is still stored compressed.
+  back.FlattenLayers(true);
+  EXPECT_FALSE(back.Icon().Images()[0]->HasPNGBits());
+  TIconProject again;
+  Load(again, Saved(back));
+  EXPECT_TRUE(again.Icon().Images()[0]->HasPNGBits());
 }
 
 }  // namespace
