@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "icon_test_util.h"
+#include "icons/sub_icon_render.h"
+#include "platform/graphics/graphics_bitmap.h"
 
 namespace icontest {
 
@@ -165,6 +167,31 @@ inline std::string FirstDifference(const Rgba& want, const Rgba& got, bool exact
                std::to_string(b[3]);
     }
   return "";
+}
+
+// The image's pixels as ExtractBitmaps gives them: the colour part, and alpha
+// from a 32-bit colour part or else from the AND mask.
+inline Rgba PixelsOf(TSubIcon& im) {
+  TBitmap raw, mask;
+  ExtractBitmaps(im, nullptr, &raw, kNoBackground, &mask);
+  const bool alpha = raw.PixelFormat() == pf32bit;
+  if (!alpha) raw.SetPixelFormat(pf24bit);
+  Rgba out;
+  out.w = raw.GetWidth();
+  out.h = raw.GetHeight();
+  out.px.resize(size_t(out.w) * size_t(out.h) * 4);
+  for (int y = 0; y < out.h; ++y) {
+    const auto* row = static_cast<const uint8_t*>(raw.ScanLine(y));
+    for (int x = 0; x < out.w; ++x) {
+      const uint8_t* s = row + x * (alpha ? 4 : 3);
+      uint8_t* p = out.At(x, y);
+      p[0] = s[2];
+      p[1] = s[1];
+      p[2] = s[0];
+      p[3] = alpha ? s[3] : (mask.Canvas()->Pixels(x, y) == clWhite ? 0 : 255);
+    }
+  }
+  return out;
 }
 
 }  // namespace icontest

@@ -30,31 +30,6 @@ std::unique_ptr<TSubIcon> Unparsed(const std::vector<uint8_t>& bits, int16_t bit
   return im;
 }
 
-// The image's pixels as ExtractBitmaps gives them: the colour part, and alpha
-// from a 32-bit colour part or else from the AND mask.
-Rgba PixelsOf(TSubIcon& im) {
-  TBitmap raw, mask;
-  ExtractBitmaps(im, nullptr, &raw, kNoBackground, &mask);
-  const bool alpha = raw.PixelFormat() == pf32bit;
-  if (!alpha) raw.SetPixelFormat(pf24bit);
-  Rgba out;
-  out.w = raw.GetWidth();
-  out.h = raw.GetHeight();
-  out.px.resize(size_t(out.w) * size_t(out.h) * 4);
-  for (int y = 0; y < out.h; ++y) {
-    const auto* row = static_cast<const uint8_t*>(raw.ScanLine(y));
-    for (int x = 0; x < out.w; ++x) {
-      const uint8_t* s = row + x * (alpha ? 4 : 3);
-      uint8_t* p = out.At(x, y);
-      p[0] = s[2];
-      p[1] = s[1];
-      p[2] = s[0];
-      p[3] = alpha ? s[3] : (mask.Canvas()->Pixels(x, y) == clWhite ? 0 : 255);
-    }
-  }
-  return out;
-}
-
 const std::vector<uint32_t> kMono = {0x000000, 0xFFFFFF};
 const std::vector<uint32_t> kSixteen = {0x000000, 0x102030, 0x405060, 0x708090, 0xA0B0C0, 0xD0E0F0, 0x123456,
                                         0x654321, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0x00FFFF, 0xFF00FF,
