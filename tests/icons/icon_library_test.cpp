@@ -394,3 +394,32 @@ TEST(IconList, StreamsWithItsHolder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IconLibrary, ExecutableSignatureAtTheWholeOffset) {
+  struct Case {
+    uint32_t lfanew;
+    const char* signature;
+    bool executable, pe;
+  } cases[] = {
+      {0x80, "PE", true, true},
+      {0x80, "NE", true, false},
+      {0x80, "LE", false, false},
+      {0x00010080, "PE", false, false},  // only the low half points at "PE"
+      {0xFFFFFFF0u, "PE", false, false},
+  };
+  qvtest::TempDir dir;
+  for (const Case& c : cases) {
+    Bytes f(0x100, 0);
+    f[0] = 'M', f[1] = 'Z';
+    icontest::Put32(f, 60, c.lfanew);
+    f[0x80] = uint8_t(c.signature[0]), f[0x81] = uint8_t(c.signature[1]);
+    qvtest::WriteFileBytes(dir.File("x.exe"), f);
+    bool pe = !c.pe;
+    EXPECT_EQ(IsExecutableImage(dir.File("x.exe"), pe), c.executable) << c.lfanew;
+    EXPECT_EQ(pe, c.pe) << c.lfanew;
+  }
+}
+
+}  // namespace
