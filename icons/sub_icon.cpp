@@ -302,6 +302,9 @@ std::string TSubIcon::GetDescription() {
 }
 
 HICON TSubIcon::GetHandle() {
+  // A PNG that cannot be an icon image is not handed to the drawing layer,
+  // which would take the memory its header asks for.
+  if (!FHandle && HasPNGBits() && !PngWithinIconLimits(FBits)) return nullptr;
   if (!FHandle && !FBits.empty())
     FHandle = CreateIconFromResourceEx(FBits.data(), FHead.dwBytesInRes, TRUE, 0x30000, GetWidth(), GetHeight(),
                                        kLR_COLOR);

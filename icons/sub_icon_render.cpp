@@ -257,14 +257,13 @@ namespace {
 // Deflate cannot expand its input by more than 1032 to 1.
 constexpr uint64_t kMaxDeflateRatio = 1032;
 
-// Refuses, before any image memory is taken, a PNG whose sides pass the limit
-// of every icon image or whose image data is too short to hold its pixels: a
-// hostile entry claiming an enormous picture in a few bytes fails here.
-void CheckPngBeforeDecoding(const std::vector<uint8_t>& bits) {
+}  // namespace
+
+bool PngWithinIconLimits(const std::vector<uint8_t>& bits) {
   const int64_t ihdr = FindPngHeader(bits);
-  if (ihdr < 0) InvalidImage();
+  if (ihdr < 0) return false;
   const uint64_t w = PngWidth(bits), h = PngHeight(bits);
-  if (w == 0 || h == 0 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
+  if (w == 0 || h == 0 || w > kMaxIconSide || h > kMaxIconSide) return false;
   const uint8_t depth = bits[size_t(ihdr) + 16], colourType = bits[size_t(ihdr) + 17];
   int samples = 0;
   switch (colourType) {
@@ -272,7 +271,7 @@ void CheckPngBeforeDecoding(const std::vector<uint8_t>& bits) {
     case 2: samples = 3; break;
     case 4: samples = 2; break;
     case 6: samples = 4; break;
-    default: InvalidImage();
+    default: return false;
   }
   const uint64_t pixelBytes = h * ((w * uint64_t(samples) * depth + 7) / 8);
   uint64_t compressed = 0;
@@ -285,8 +284,10 @@ void CheckPngBeforeDecoding(const std::vector<uint8_t>& bits) {
     if (std::memcmp(type, "IEND", 4) == 0 || present < length) break;
     at += size_t(length) + 12;
   }
-  if (compressed * kMaxDeflateRatio < pixelBytes) InvalidImage();
+  return compressed * kMaxDeflateRatio >= pixelBytes;
 }
+
+namespace {
 
 // The PNG picture puts the colour table of a palette bitmap straight into its
 // DIB section; the bitmap's own copy, which its BMP writer uses, is brought in
@@ -471,7 +472,9 @@ void EncodePNG(TSubIcon& source, TSubIcon& target) {
 
 void DecodePNG(TSubIcon& source, TSubIcon& target) {
   if (!source.HasPNGBits()) InvalidImage();
-  CheckPngBeforeDecoding(source.Bits());
+  // Refused before any image memory is taken: a hostile entry may claim an
+  // enormous picture in a few bytes.
+  if (!PngWithinIconLimits(source.Bits())) InvalidImage();
   const TIconEntryHead head = source.Head();
   const int16_t hotspotX = source.HotspotX(), hotspotY = source.HotspotY();
   TPNGImage png;

@@ -41,6 +41,11 @@ void AssignToPNG(TSubIcon& image, TPNGImage& png);
 // "Invalid image".
 void EncodePNG(TSubIcon& source, TSubIcon& target);
 
+// True when a PNG stream's sides are within the limit of every icon image and
+// its image data is long enough to hold its pixels (deflate expands at most
+// 1032 to 1); only such a PNG is worth decoding.
+bool PngWithinIconLimits(const std::vector<uint8_t>& bits);
+
 // Gives target (which may be source itself) a DIB decoded from the source's
 // PNG bits, chosen by the bit count of the source's entry, and clears its
 // store-as-PNG flag; the hotspot stays. A PNG wider or taller than the largest

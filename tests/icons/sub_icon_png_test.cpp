@@ -277,6 +277,8 @@ TEST_P(HostilePng, FailsCleanlyWherePixelsAreWanted) {
   TBitmap canvas;
   canvas.SetSize(8, 8);
   EXPECT_THROW(DrawSubIcon(canvas.Canvas(), 0, 0, *im, clWhite), Exception);
+  // The drawing layer is not asked for a handle of it either.
+  EXPECT_EQ(im->GetHandle(), nullptr);
   // Nothing needs the pixels to keep or copy the stream.
   EncodePNG(*im, target);
   EXPECT_EQ(target.Bits(), c.bits);
@@ -284,6 +286,49 @@ TEST_P(HostilePng, FailsCleanlyWherePixelsAreWanted) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostilePng, ::testing::ValuesIn(HostilePngs()),
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Bits cut short inside the AND mask, or before it: the colour part is
+// whole, the missing mask rows read as opaque, and nothing is read past the
+// bits however little of the mask is there.
+TEST(TruncatedBits, TheColourPartStaysWholeAndMissingMaskRowsAreOpaque) {
+  IconFixture f{"cut", 16, 16, 8, ManyColours(50), true, false};
+  const auto whole = f.Dib();
+  const size_t maskBytes = RowBytes(16, 1) * 16;
+  for (size_t cut : {size_t(0), size_t(4), maskBytes / 2, maskBytes - 1}) {
+    auto bits = whole;
+    bits.resize(whole.size() - maskBytes + cut);
+    auto im = Unparsed(bits, 8);
+    Rgba want = f.Pixels();
+    // Mask rows are stored bottom-up: the bytes kept are the bottom rows.
+    const size_t rowsKept = cut / RowBytes(16, 1);
+    for (int y = 0; y < 16 - int(rowsKept); ++y)
+      for (int x = 0; x < 16; ++x) want.At(x, y)[3] = 255;
+    const Rgba got = PixelsOf(*im);
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        if (size_t(16 - 1 - y) == rowsKept && cut % RowBytes(16, 1)) continue;  // the row cut in two
+        const uint8_t* a = want.At(x, y);
+        const uint8_t* b = got.At(x, y);
+        ASSERT_EQ(a[3], b[3]) << "cut " << cut << " at " << x << "," << y;
+        if (b[3]) {
+          ASSERT_EQ(std::vector<uint8_t>(a, a + 3), std::vector<uint8_t>(b, b + 3)) << x << "," << y;
+        }
+      }
+  }
+  // Bits that only begin like a PNG are no PNG: the signature has 8 bytes.
+  auto fake = whole;
+  const uint8_t four[4] = {0x89, 'P', 'N', 'G'};
+  std::copy(four, four + 4, fake.begin());
+  auto im = Unparsed(fake, 8);
+  EXPECT_FALSE(im->HasPNGBits());
+  TBitmap raw;
+  try {
+    ExtractBitmaps(*im, nullptr, &raw, 0, nullptr);
+    ADD_FAILURE() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Invalid image");
+  }
+}
 
 // The screen colour under each pixel after drawing on a background.
 std::vector<uint32_t> Drawn(const std::function<void(TCanvas*)>& draw, int w, int h, TColor background) {
