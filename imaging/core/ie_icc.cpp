@@ -266,6 +266,8 @@ bool TIEICC::ConvertBitmap(TIEBitmap& bitmap, TIEBitmapFormat target, TIEICC& de
   const int in = codeOf(bitmap.PixelFormat()), out = codeOf(target);
   // Only colour and CMYK come out of a transform.
   if (in < 0 || (out != kIccBGR && out != kIccInvCMYK)) return false;
+  // A framework bitmap holds no CMYK.
+  if (bitmap.Location() == ieTBitmap && target == ieCMYK) return false;
   const int w = bitmap.Width(), h = bitmap.Height();
   TIEBitmap converted;
   converted.SetLocation(bitmap.Location() == ieFile ? ieFile : ieMemory);
