@@ -425,18 +425,14 @@ void AssignToPNG(TSubIcon& image, TPNGImage& png) {
     png.Assign(&raw);  // opaque: the PNG keeps the image's own depth
     return;
   }
-  if (depth <= 8) {
+  const TPixelFormat pf = raw.PixelFormat();
+  if (depth <= 8 && (pf == pf1bit || pf == pf4bit || pf == pf8bit)) {
+    // A palette image keeps its palette, with one entry freed for the
+    // transparent pixels.
     TBitmap indexed;
     TBitmap* eight = &raw;
-    if (depth < 8) {
-      if (raw.PixelFormat() == pf1bit || raw.PixelFormat() == pf4bit) {
-        ExpandTo8Bit(raw, indexed);
-      } else {
-        indexed.SetPixelFormat(pf8bit);
-        indexed.SetSize(raw.GetWidth(), raw.GetHeight());
-        Set16ColorPalette(&indexed);
-        indexed.Canvas()->Draw(0, 0, &raw);
-      }
+    if (pf != pf8bit) {
+      ExpandTo8Bit(raw, indexed);
       eight = &indexed;
     }
     int index = 0;
