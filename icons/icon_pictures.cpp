@@ -75,6 +75,16 @@ TIconParts PartsOf(const std::vector<uint8_t>& bytes, size_t at) {
   return p;
 }
 
+// A PNG image decoded as the icon model decodes it: the entry's bit count
+// chooses the depth, and the colour is cleared where the mask shows the screen.
+void DecodePngImage(const TExIconImage& im, TSubIcon& image) {
+  const size_t dib = DibStart(im);
+  TSubIcon png;
+  png.SetBits(std::vector<uint8_t>(im.bytes.begin() + static_cast<ptrdiff_t>(dib), im.bytes.end()));
+  if (im.isIcon) png.Head().wBitCount = static_cast<int16_t>(im.entryWord2);
+  DecodePNG(png, image);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- helpers
@@ -312,11 +322,8 @@ void TExIconCursor::CurrentBitmaps(TBitmap* colour, TBitmap* mask) {
   const TExIconImage& im = Current();
   const size_t dib = DibStart(im);
   if (im.isPNG) {
-    // Decoded as the icon model decodes it: the entry's bit count chooses the
-    // depth, and the colour is cleared where the mask shows the screen.
     TSubIcon image;
-    image.SetBits(std::vector<uint8_t>(im.bytes.begin() + static_cast<ptrdiff_t>(dib), im.bytes.end()));
-    if (im.isIcon) image.Head().wBitCount = static_cast<int16_t>(im.entryWord2);
+    DecodePngImage(im, image);
     ExtractBitmaps(image, nullptr, colour, kNoBackground, mask);
     return;
   }
@@ -614,15 +621,19 @@ void TExIconCursor::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE) 
 
 void TExIconCursor::SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) {
   const TExIconImage& im = Current();
-  if (im.bytes.empty() || im.isPNG) InvalidIconOrCursor();
-  const size_t dib = DibStart(im);
-  const TIconParts p = PartsOf(im.bytes, dib);
+  if (im.bytes.empty()) InvalidIconOrCursor();
+  // A PNG image goes to the clipboard as the DIB it decodes to.
+  TSubIcon decoded;
+  if (im.isPNG) DecodePngImage(im, decoded);
+  const std::vector<uint8_t>& bytes = im.isPNG ? decoded.Bits() : im.bytes;
+  const size_t dib = im.isPNG ? 0 : DibStart(im);
+  const TIconParts p = PartsOf(bytes, dib);
   const size_t total = size_t(p.tableSize) + p.colourSize + p.maskSize;
   HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, total);
   auto* out = static_cast<uint8_t*>(GlobalLock(mem));
   std::memset(out, 0, total);
-  const size_t have = std::min(total, im.bytes.size() - dib);
-  std::memcpy(out, im.bytes.data() + dib, have);
+  const size_t have = std::min(total, bytes.size() - dib);
+  std::memcpy(out, bytes.data() + dib, have);
   BITMAPINFOHEADER h = p.header;
   h.biHeight /= 2;
   std::memcpy(out, &h, sizeof h);

@@ -11,6 +11,8 @@
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_picture.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
 
 using namespace icontest;
 
@@ -428,6 +430,17 @@ TEST(DrawCompressed, IconPicturesDrawTheirPngImagesThroughTheMask) {
       const uint32_t want = p[3] ? uint32_t(p[0] | (p[1] << 8) | (p[2] << 16)) : uint32_t(background);
       ASSERT_EQ(got[size_t(y) * 24 + size_t(x)], want) << x << "," << y;
     }
+  // On the clipboard it is the DIB it decodes to, and looks the same.
+  WORD format = 0;
+  HANDLE data = nullptr;
+  HPALETTE palette = nullptr;
+  icon.SaveToClipboardFormat(format, data, palette);
+  EXPECT_EQ(format, CF_DIB);
+  EXPECT_EQ(GlobalSize(data), size_t(40 + 24 * 24 * 4 + 4 * 24));
+  TExIcon back;
+  back.LoadFromClipboardFormat(CF_DIB, data, nullptr);
+  GlobalFree(data);
+  EXPECT_EQ(Drawn([&](TCanvas* c) { back.Draw(c, Rect(0, 0, 24, 24)); }, 24, 24, background), got);
 }
 
 // ---------------------------------------------------------------- storing
