@@ -1,9 +1,12 @@
 #include "icons/advanced_icon.h"
 
+#include "base/rus_clipboard.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 
+#include "base/rus_clipboard.h"
 #include "platform/graphics/dib_types.h"
 #include "icons/sub_icon_render.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -316,6 +319,11 @@ void TAdvancedIcon::Assign(TPersistent* source) {
     FImages->Clear();
     FImages->SetCapacity(other->Count());
     for (int i = 0; i < other->Count(); ++i) FImages->Add(other->Images().GetItem(i)->CreateCopy());
+    return;
+  }
+  // Assigning the clipboard object is how a paste reaches an icon.
+  if (dynamic_cast<TRusClipboard*>(source)) {
+    PasteFromClipboard();
     return;
   }
   TPersistent::Assign(source);

@@ -311,9 +311,22 @@ TEST_F(IconClipboard, PlainBitmapsArePastedOpaque) {
     const int bpp = image.GetBitsPerPixel();
     EXPECT_EQ(image.GetWidth(), 9);
     EXPECT_EQ(MaskOf(image, 9, 4, bpp), std::vector<uint8_t>(RowBytes(9, 1) * 4, 0)) << pf;
-    if (bpp == 32)
+    if (bpp == 32) {
       for (int p = 0; p < 9 * 4; ++p) EXPECT_EQ(image.Bits()[40 + 4 * p + 3], 255) << p;
+    }
   }
+}
+
+TEST_F(IconClipboard, AssigningTheClipboardPastes) {
+  TBitmap bitmap;
+  bitmap.SetPixelFormat(pf24bit);
+  bitmap.SetSize(7, 3);
+  SetClipboardBitmap(bitmap);
+  TAdvancedIcon icon;
+  AddOneImage(icon);
+  icon.Assign(&SharedClipboard());
+  ASSERT_EQ(icon.Count(), 1);
+  EXPECT_EQ(icon.Images()[0]->GetWidth(), 7);
 }
 
 TEST_F(IconClipboard, PngDataGivesColourAndMask) {
