@@ -19,9 +19,9 @@ struct TBmpHead {
 constexpr int kMaxSide = 1 << 15;  // no icon-side picture comes near this
 
 bool ReadBmpHead(TStream& stream, TBmpHead& head) {
-  std::memset(&head.File, 0, sizeof(head.File));
-  std::memset(&head.Info, 0, sizeof(head.Info));
-  std::memset(head.Colors, 0, sizeof(head.Colors));
+  head.File = {};
+  head.Info = {};
+  std::fill(std::begin(head.Colors), std::end(head.Colors), RGBQUAD{});
   head.Start = stream.Position();
   if (stream.Read(&head.File, sizeof(head.File)) != sizeof(head.File) || head.File.bfType != 0x4D42) return false;
   const int64_t afterFile = stream.Position();
@@ -37,7 +37,7 @@ bool ReadBmpHead(TStream& stream, TBmpHead& head) {
   }
   // The colour table sits right behind a header of biSize bytes.
   if (h.biSize != sizeof(BITMAPINFOHEADER) && h.biBitCount <= 8) {
-    std::memset(head.Colors, 0, sizeof(head.Colors));
+    std::fill(std::begin(head.Colors), std::end(head.Colors), RGBQUAD{});
     stream.SetPosition(afterFile + h.biSize);
     const int colours = h.biClrUsed ? static_cast<int>(std::min<DWORD>(h.biClrUsed, 256)) : (1 << h.biBitCount);
     stream.Read(head.Colors, colours * 4);
@@ -69,7 +69,7 @@ bool DrawFilePixels(TStream& stream, const TBmpHead& head, HDC dc) {
 }  // namespace
 
 TFastRGB::TFastRGB(int bitCount) {
-  std::memset(&FInfo, 0, sizeof(FInfo));
+  FInfo = {};
   FInfo.Header.biSize = sizeof(BITMAPINFOHEADER);
   FInfo.Header.biPlanes = 1;
   FInfo.Header.biBitCount = static_cast<WORD>(bitCount);

@@ -153,6 +153,7 @@ void TPNGImage::AssignFromBitmap(TBitmap* bitmap) {
 void TPNGImage::SetFromPaletteBitmap(TBitmap* bitmap, int transparentIndex) {
   if (!AssignBitmapHandle(bitmap->Handle(), true)) return;
   TChunktRNS* trns = ChunkList().FirstOfClass<TChunktRNS>();
+  if (!trns) return;
   const int t = std::clamp(transparentIndex, 0, 255);
   std::memset(trns->Alpha(), 255, 256);
   trns->Alpha()[t] = 0;

@@ -216,7 +216,9 @@ TEST(ReserveTransparentIndex, FullPaletteMergesClosestAndKeepsBlackWhite) {
   EXPECT_EQ(BitmapRows(b.get()).Row(0)[0], 0);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x)
-      if (x || y) EXPECT_NE(BitmapRows(b.get()).Row(y)[x], 0) << x << "," << y;
+      if (x || y) {
+        EXPECT_NE(BitmapRows(b.get()).Row(y)[x], 0) << x << "," << y;
+      }
   // The pixels of index 100 now show black.
   EXPECT_EQ(after[BitmapRows(b.get()).Row(100 / 16)[100 % 16]], 0);
 }

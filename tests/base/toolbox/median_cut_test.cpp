@@ -38,8 +38,9 @@ TEST(MedianCutQuantize, BoxesFollowOccupiedCells) {
       for (int i = 0; i < 24; ++i)
         for (int j = 0; j < 24; ++j)
           if (src.Bytes[i * 3] == src.Bytes[j * 3] && src.Bytes[i * 3 + 1] == src.Bytes[j * 3 + 1] &&
-              src.Bytes[i * 3 + 2] == src.Bytes[j * 3 + 2])
+              src.Bytes[i * 3 + 2] == src.Bytes[j * 3 + 2]) {
             EXPECT_EQ(dst.Bytes[i], dst.Bytes[j]);
+          }
     }
 }
 

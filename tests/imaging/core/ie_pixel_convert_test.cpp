@@ -130,8 +130,9 @@ TEST(PixelConvert, LosslessRoundTrips) {
         ASSERT_EQ(p, q) << x << "," << y;
       }
     // Padding bits of a 1-bit row are not part of the picture.
-    if (c.a != ie8p && c.a != ie1g)
+    if (c.a != ie8p && c.a != ie1g) {
       for (int y = 0; y < 3; ++y) EXPECT_EQ(std::memcmp(b.ScanLine(y), original.ScanLine(y), size_t(used)), 0);
+    }
   }
 }
 
