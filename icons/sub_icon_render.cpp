@@ -37,6 +37,10 @@ TDibLayout LayoutOf(const TSubIcon& image) {
   if (l.header.biSize < 40 || l.header.biSize > bits.size() || l.width < 0 || l.height < 0 ||
       l.width > int(kMaxIconSide) || l.height > int(kMaxIconSide) || l.bpp > 32)
     throw Exception(kInvalidImage);
+  // Only these depths have pixels to draw; any other (0 among them) would turn
+  // a few bytes into a picture of the full claimed size filled with nothing.
+  if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32)
+    throw Exception(kInvalidImage);
   size_t table = 0;
   if (l.bpp >= 1 && l.bpp <= 8)
     table = 4 * size_t(l.header.biClrUsed ? l.header.biClrUsed : (1u << l.bpp));

@@ -302,7 +302,15 @@ void TBitmap::Rebuild(int width, int height, const Format& format) {
   if (keepW < width || keepH < height) {
     const COLORREF c = ColorRef(FillColor());
     const bmpcodec::Rgba fill{GetRValue(c), GetGValue(c), GetBValue(c), 0};
+    // Rows that are wholly new repeat one row, so only that one is matched
+    // pixel by pixel (a picture may be thousands of pixels a side).
+    const size_t rowBytes = static_cast<size_t>(target.RowBytes());
+    const int firstNew = keepW > 0 ? keepH : 0;
     for (int y = 0; y < height; ++y) {
+      if (y > firstNew) {
+        std::memcpy(target.Row(y), target.Row(firstNew), rowBytes);
+        continue;
+      }
       const int from = y < keepH ? keepW : 0;
       for (int x = from; x < width; ++x) matcher.Store(x, y, fill);
     }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "icon_test_util.h"
 #include "icons/advanced_icon.h"
 #include "platform/graphics/graphics_picture.h"
@@ -95,6 +97,29 @@ TEST(ExtractBitmaps, RowsTheBitsDoNotHoldAreRefused) {
   TBitmap mask;
   ExtractBitmaps(opaque, nullptr, nullptr, 0, &mask);
   EXPECT_EQ(mask.Canvas()->Pixels(7, 7), clBlack);
+}
+
+TEST(ExtractBitmaps, DepthsWithoutPixelsAreRefused) {
+  // A 40-byte header claiming thousands of pixels at a depth that has no
+  // pixel data (0, or planes times bit count off the list) draws nothing.
+  struct Case {
+    int planes, bitCount;
+  } cases[] = {{1, 0}, {58, 0}, {2, 4}, {1, 2}, {3, 8}};
+  for (const Case& c : cases) {
+    auto bits = DibImage(16, 16, 24);
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, bits.data(), sizeof h);
+    h.biWidth = 5000;
+    h.biHeight = 2 * 700;
+    h.biPlanes = WORD(c.planes);
+    h.biBitCount = WORD(c.bitCount);
+    std::memcpy(bits.data(), &h, sizeof h);
+    bits.resize(58);
+    TSubIcon im;
+    im.SetBits(bits);
+    TBitmap raw;
+    EXPECT_THROW(ExtractBitmaps(im, nullptr, &raw, 0, nullptr), Exception) << c.planes << "x" << c.bitCount;
+  }
 }
 
 TEST(SetFrom32BitBitmap, SizesAndMaskBelow96) {
