@@ -139,13 +139,17 @@ void TIconLayer::Assign(TPersistent* source) {
 }
 
 void TIconLayer::AssignFromImage(TSubIcon& image) {
+  // Whether the image has alpha is told by the colour part it decodes to, not
+  // by the depth its bits claim: a compressed image may decode to another
+  // depth than its head or its PNG header says (a palette PNG with
+  // see-through entries gives 32 bits, a 32-bit PNG under an 8-bit head gives
+  // 8), and only a 32-bit colour part carries alpha of its own.
   auto bitmap = std::make_unique<TBitmap>();
-  if (image.GetBitsPerPixel() == 32) {
-    ExtractBitmaps(image, nullptr, bitmap.get(), kNoBackground, nullptr);
-    Ensure32(bitmap.get());
-  } else {
-    TBitmap raw, mask;
-    ExtractBitmaps(image, nullptr, &raw, kNoBackground, &mask);
+  TBitmap mask;
+  ExtractBitmaps(image, nullptr, bitmap.get(), kNoBackground, &mask);
+  if (bitmap->PixelFormat() != pf32bit) {
+    TBitmap raw;
+    raw.Assign(bitmap.get());
     SetSize32AndFill(bitmap.get(), raw.GetWidth(), raw.GetHeight(), 0);
     bitmap->Canvas()->Draw(0, 0, &raw);
     SetAlphaFromMask(bitmap.get(), &mask, 255);
@@ -176,21 +180,33 @@ void TIconLayer::ApplyEffects() {
     FEffectBitmap.reset();
     return;
   }
-  // The layer's own offsets place nothing: every layer stands at (0, 0), and
-  // the effects are rendered over the layer's own area.
+  // The layer's own offsets place nothing: every layer stands at (0, 0). A
+  // negative y offset, or a negative x offset under a shadow, takes that many
+  // rows off the bottom (columns off the right) of the area the effects are
+  // rendered in, and that part of the effect picture stays transparent; an
+  // offset beyond the layer's size leaves nothing to render.
   Ensure32(FBitmap.get());
+  const int width = FBitmap->GetWidth(), height = FBitmap->GetHeight();
+  auto shortened = [](int side, int32_t offset) {
+    return offset < 0 ? static_cast<int>(std::max<int64_t>(0, int64_t(side) + offset)) : side;
+  };
+  const int workWidth = FShadowStrength != 0 ? shortened(width, FXOffset) : width;
+  const int workHeight = shortened(height, FYOffset);
   TBitmap work;
-  work.Assign(FBitmap.get());
-  Ensure32(&work);
+  SetSize32AndFill(&work, workWidth, workHeight, 0);
+  DrawBitmap32At(FBitmap.get(), &work, 0, 0);
   if (FTransparency != 0) FadeAlpha(&work, FTransparency);
-  if (!FEffectBitmap) FEffectBitmap = NewLayerBitmap(0, 0);
+  TBitmap shadow;
+  TBitmap* rendered = &work;
   if (FShadowStrength != 0) {
-    MakeDropShadow(&work, FEffectBitmap.get(), FShadowRadius, FShadowXOffset / 100, FShadowYOffset / 100,
-                   FShadowStrength, FShadowColor);
-  } else {
-    FEffectBitmap->Assign(&work);
-    Ensure32(FEffectBitmap.get());
+    MakeDropShadow(&work, &shadow, FShadowRadius, FShadowXOffset / 100, FShadowYOffset / 100, FShadowStrength,
+                   FShadowColor);
+    rendered = &shadow;
   }
+  // Rendered afresh each time, so nothing of an earlier rendering lingers
+  // where the work area no longer reaches.
+  FEffectBitmap = NewLayerBitmap(width, height);
+  DrawBitmap32At(rendered, FEffectBitmap.get(), 0, 0);
 }
 
 void TIconLayer::LoadFromStream(TStream& stream) {

@@ -6,6 +6,7 @@
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/palettes.h"
 #include "icons/advanced_icon.h"
+#include "icons/sub_icon.h"
 #include "pictures/jpeg2000/jpeg2000_bitmap.h"
 #include "pictures/png/png_image.h"
 #include "platform/rtl/streams.h"
@@ -116,9 +117,6 @@ void ClassicSize(const std::string& type, int& width, int& height) {
   else if (has("t")) width = height = 128;
 }
 
-bool HasPngSignature4(const uint8_t* data, size_t size) {
-  return size >= 4 && data[0] == 0x89 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G';
-}
 bool HasJp2Signature(const uint8_t* data, size_t size) {
   static const uint8_t kJp2[8] = {0, 0, 0, 12, 'j', 'P', ' ', ' '};
   static const uint8_t kCodeStream[4] = {0xFF, 0x4F, 0xFF, 0x51};
@@ -129,7 +127,7 @@ bool HasJp2Signature(const uint8_t* data, size_t size) {
 TBitmapPtr DecodeCompressed(const uint8_t* data, size_t size, int nominal) {
   TBitmapPtr image = NewPixels(pf32bit, nominal, nominal);
   TCustomMemoryStream stream(data, static_cast<int64_t>(size));
-  if (HasPngSignature4(data, size)) {
+  if (HasPngSignature(data, size)) {
     TPNGImage png;
     png.LoadFromStream(stream);
     png.ExtractBitmapAndMask(image.get(), nullptr, 0);
@@ -217,7 +215,7 @@ TDecoded DecodeIcnsElement(const std::string& type, const uint8_t* data, size_t 
     d.kind = ekModern;
     // "ic04" and "ic05" hold run-length channels after an "ARGB" header, in
     // that order: alpha first. They may also hold a PNG or JPEG 2000 stream.
-    const bool argb = (type == "ic04" || type == "ic05") && !HasPngSignature4(data, size) && !HasJp2Signature(data, size);
+    const bool argb = (type == "ic04" || type == "ic05") && !HasPngSignature(data, size) && !HasJp2Signature(data, size);
     if (argb) {
       static const int kOrder[4] = {kAlpha, kRed, kGreen, kBlue};
       d.image = DecodeRunLength(data, size, side, true, kOrder, 4);

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 
 #include "base/rus_clipboard.h"
 #include "base/toolbox/bitmap_utils.h"
+#include "icon_png_util.h"
 #include "icon_test_util.h"
 #include "icons/sub_icon_render.h"
 #include "platform/graphics/graphics_picture.h"
@@ -408,6 +410,130 @@ TEST(IconLayer, ImageWithoutAlphaTakesAlphaFromItsMask) {
   EXPECT_EQ(GetPixel32(layer.Bitmap(), 0, 1) >> 24, 0u);
   EXPECT_EQ(GetPixel32(layer.Bitmap(), 1, 1), 0xFF111111u);
   EXPECT_EQ(GetPixel32(layer.Bitmap(), 0, 0), 0xFF111111u);
+}
+
+// Negative offsets shorten the area the effects are rendered in: rows off the
+// bottom for y, columns off the right for x (only under a shadow). The effect
+// picture keeps the layer's size, transparent where the area no longer reaches.
+struct OffsetCase {
+  const char* name;
+  int32_t x, y;
+  uint8_t strength;
+  int visibleWidth, visibleHeight;
+};
+
+TEST(IconLayer, NegativeOffsetsShortenTheRenderedArea) {
+  const OffsetCase cases[] = {
+      {"y -1", 0, -1, 0, 4, 2},
+      {"x -1 without shadow", -1, 0, 0, 4, 3},
+      {"x -1 under a shadow", -1, 0, 255, 3, 3},
+      {"both under a shadow", -3, -2, 255, 1, 1},
+      {"positive offsets", 7, 9, 255, 4, 3},
+      {"y beyond the layer", 0, -100000, 0, 0, 0},
+      {"x at the lowest value", INT32_MIN, 0, 255, 0, 3},
+      {"y at the lowest value", 0, INT32_MIN, 255, 4, 0},
+  };
+  for (const OffsetCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    TIconLayer layer;
+    SetSize32AndFill(layer.Bitmap(), 4, 3, 0xFF204060);
+    // Rendered once without offsets first: nothing of it may linger.
+    layer.SetTransparency(1);
+    layer.ApplyEffects();
+    layer.SetTransparency(0);
+    layer.SetXOffset(c.x);
+    layer.SetYOffset(c.y);
+    layer.SetShadowStrength(c.strength);
+    layer.ApplyEffects();
+    TBitmap* shown = layer.GetDisplayBitmap();
+    ASSERT_EQ(shown, layer.EffectBitmap());
+    ASSERT_EQ(shown->GetWidth(), 4);
+    ASSERT_EQ(shown->GetHeight(), 3);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x) {
+        const bool visible = x < c.visibleWidth && y < c.visibleHeight;
+        EXPECT_EQ(GetPixel32(shown, x, y), visible ? 0xFF204060u : 0u) << x << "," << y;
+      }
+  }
+  // Flattening shows the same: the cut rows are transparent in the image.
+  TIconLayersList list;
+  auto layer = std::make_unique<TIconLayer>();
+  SetSize32AndFill(layer->Bitmap(), 2, 2, 0xFF0000FF);
+  layer->SetYOffset(-1);
+  list.Add(std::move(layer));
+  TBitmap flat;
+  list.Flatten(&flat, kNoBackground);
+  EXPECT_EQ(GetPixel32(&flat, 1, 0), 0xFF0000FFu);
+  EXPECT_EQ(GetPixel32(&flat, 1, 1), 0u);
+}
+
+// A palette PNG whose entries are partly see-through, written by libpng.
+std::vector<uint8_t> SoftPalettePng(int w, int h, const std::vector<uint8_t>& rgbaEntries) {
+  png_image p{};
+  p.version = PNG_IMAGE_VERSION;
+  p.width = uint32_t(w);
+  p.height = uint32_t(h);
+  p.format = PNG_FORMAT_RGBA_COLORMAP;
+  p.colormap_entries = uint32_t(rgbaEntries.size() / 4);
+  std::vector<uint8_t> indices(size_t(w) * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) indices[size_t(y) * w + x] = uint8_t((x + y) % p.colormap_entries);
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&p, nullptr, &size, 0, indices.data(), 0, rgbaEntries.data())) return {};
+  std::vector<uint8_t> out(size);
+  if (!png_image_write_to_memory(&p, out.data(), &size, 0, indices.data(), 0, rgbaEntries.data())) return {};
+  out.resize(size);
+  return out;
+}
+
+// Compressed images give a layer with the alpha they decode to, whatever depth
+// their head or their PNG header claims.
+TEST(IconLayer, CompressedImagesKeepTheAlphaTheyDecodeTo) {
+  const std::vector<uint8_t> entries = {255, 0, 0, 255, 0, 255, 0, 128, 0, 0, 255, 0, 9, 9, 9, 60};
+  Rgba hard;
+  hard.w = 3;
+  hard.h = 2;
+  hard.px = {255, 0, 0, 255, 0, 255, 0, 0, 0, 0, 255, 255, 1, 2, 3, 0, 4, 5, 6, 255, 7, 8, 9, 255};
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> png;
+    int16_t headBitCount;  // 0: taken from the PNG
+    Rgba expected;
+  };
+  Rgba soft;
+  soft.w = 3;
+  soft.h = 2;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) {
+      const uint8_t* e = &entries[size_t((x + y) % 4) * 4];
+      soft.px.insert(soft.px.end(), e, e + 4);
+    }
+  const Case cases[] = {
+      {"palette with soft alpha", SoftPalettePng(3, 2, entries), 0, soft},
+      {"palette with soft alpha under a 32-bit head", SoftPalettePng(3, 2, entries), 32, soft},
+      {"RGBA under an 8-bit head", EncodeRgbaPng(hard), 8, hard},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.png.empty());
+    TSubIcon image;
+    image.Head().wBitCount = c.headBitCount;
+    image.SetBits(c.png);
+    image.ParseBits();
+    TIconLayer layer;
+    layer.Assign(&image);
+    ASSERT_EQ(layer.Bitmap()->PixelFormat(), pf32bit);
+    ASSERT_EQ(layer.Bitmap()->GetWidth(), 3);
+    for (int y = 0; y < 2; ++y)
+      for (int x = 0; x < 3; ++x) {
+        const uint8_t* e = c.expected.At(x, y);
+        const uint32_t got = GetPixel32(layer.Bitmap(), x, y);
+        EXPECT_EQ(got >> 24, e[3]) << x << "," << y;
+        if (e[3] != 0) {
+          EXPECT_EQ(got & 0xFFFFFF, uint32_t(e[0]) << 16 | uint32_t(e[1]) << 8 | e[2]) << x << "," << y;
+        }
+      }
+  }
 }
 
 TEST(IconLayer, CopyTakesFieldsButNotColourEditingOrModified) {

@@ -354,6 +354,9 @@ TEST(MacIcons, BrokenCompressedElementsReachTheCaller) {
   EXPECT_THROW(ReadMacIconData(brokenPng.data(), brokenPng.size(), images), Exception);
   const Bytes brokenJp2 = Icns({Element("ic08", Bytes(100, 0x33))});
   EXPECT_THROW(ReadMacIconData(brokenJp2.data(), brokenJp2.size(), images), EJpeg2000Error);
+  // Only the whole 8-byte signature makes a PNG element; anything else is taken for JPEG 2000.
+  const Bytes halfSignature = Icns({Element("ic08", Bytes{0x89, 'P', 'N', 'G', 0, 0, 0, 0, 0, 0, 0, 0})});
+  EXPECT_THROW(ReadMacIconData(halfSignature.data(), halfSignature.size(), images), EJpeg2000Error);
 }
 
 }  // namespace
