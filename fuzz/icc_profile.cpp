@@ -12,6 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t row[12] = {0, 0, 0, 255, 255, 255, 12, 34, 56, 200, 150, 100};
   uint8_t out[16] = {};
   for (int code : {kIccBGR, kIccInvCMYK, kIccLab, kIccGray}) icc.Transform(srgb, code, 3, out, row, 0, 0, kIccBGR);
+  // And towards the bytes, as colour turns into a printer's inks.
+  srgb.Transform(icc, kIccBGR, 3, out, row, 0, 0, kIccInvCMYK);
   icc.FreeTransform();
   return 0;
 }

@@ -8,6 +8,7 @@
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_memory.h"
+#include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_startup.h"
 #include "platform/graphics/graphics_bitmap.h"
 
@@ -764,7 +765,10 @@ FillPattern PatternFor(TIEBitmapFormat format, double value) {
       f.full = white;
       break;
     case ieCMYK: {
-      const TCMYK c = RGBToCMYKPlain(rgb);
+      // The same way as any colour into CMYK: through the library's CMYK
+      // profile when one is installed, else the formula.
+      TCMYK c;
+      IERGBToCMYKRow(&rgb, &c, 1);
       bytesOf(&c, 4);
       f.full = white;
       break;
@@ -791,12 +795,7 @@ FillPattern PatternFor(TIEBitmapFormat format, double value) {
 // Writes the pattern into pixels x1..x2 of a row.
 void FillRowPixels(uint8_t* row, const FillPattern& f, int x1, int x2) {
   if (f.pixel.empty()) {  // ie1g
-    for (int x = x1; x <= x2; ++x) {
-      if (f.bitValue)
-        row[x >> 3] |= kIEBitMask[x & 7];
-      else
-        row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
-    }
+    for (int x = x1; x <= x2; ++x) SetBit(row, x, f.bitValue);
     return;
   }
   const size_t stride = f.keepFourth ? 4 : f.pixel.size();

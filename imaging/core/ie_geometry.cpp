@@ -230,9 +230,7 @@ void RotateInto(TIEBitmap& s, TIEBitmap& d, double angle, bool smooth) {
       }
       const int ix = int(xs), iy = int(ys);
       if (bpp == 1) {
-        const bool on = s.ScanLine(iy)[ix >> 3] & kIEBitMask[ix & 7];
-        if (on) drow[x >> 3] |= kIEBitMask[x & 7];
-        else drow[x >> 3] &= uint8_t(~kIEBitMask[x & 7]);
+        SetBit(drow, x, GetBit(s.ScanLine(iy), ix));
       } else {
         std::memcpy(drow + int64_t(x) * n, s.PixelAddress(iy, ix), size_t(n));
       }

@@ -78,6 +78,12 @@ void InvertBytes(void* buffer, int64_t count) {
 }
 
 bool GetBit(const uint8_t* data, int64_t index) { return (data[index >> 3] & kIEBitMask[index & 7]) != 0; }
+void SetBit(uint8_t* data, int64_t index, bool on) {
+  if (on)
+    data[index >> 3] |= kIEBitMask[index & 7];
+  else
+    data[index >> 3] &= static_cast<uint8_t>(~kIEBitMask[index & 7]);
+}
 
 namespace {
 struct BitReverseTable {

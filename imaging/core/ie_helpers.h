@@ -46,6 +46,7 @@ void InvertBytes(void* buffer, int64_t count);
 
 // Bit index counts from the most significant bit of the first byte.
 bool GetBit(const uint8_t* data, int64_t index);
+void SetBit(uint8_t* data, int64_t index, bool on);
 void ReverseByteBits(uint8_t& value);
 void ReverseDWordBits(uint32_t& value);
 // Width of the run of set bits starting at the lowest set bit: 0x7C00 -> 5.

@@ -15,17 +15,10 @@
 
 namespace {
 
-void PutBit(uint8_t* row, int64_t x, bool on) {
-  if (on)
-    row[x >> 3] |= kIEBitMask[x & 7];
-  else
-    row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
-}
-
 // Sets or clears bits x1..x2 of a 1-bit row, whole bytes at once in the middle.
 void FillBitRun(uint8_t* row, int x1, int x2, bool on) {
-  while (x1 <= x2 && (x1 & 7) != 0) PutBit(row, x1++, on);
-  while (x1 <= x2 && (x2 & 7) != 7) PutBit(row, x2--, on);
+  while (x1 <= x2 && (x1 & 7) != 0) SetBit(row, x1++, on);
+  while (x1 <= x2 && (x2 & 7) != 7) SetBit(row, x2--, on);
   if (x1 <= x2) std::memset(row + (x1 >> 3), on ? 0xFF : 0, size_t((x2 - x1 + 1) >> 3));
 }
 
@@ -149,7 +142,7 @@ void TIEMask::SetPixel(int x, int y, int value) {
     FY2 = box.bottom;
   }
   if (FBitsPerPixel == 1) {
-    PutBit(row, x, value != 0);
+    SetBit(row, x, value != 0);
     WriteFullAfter(value != 0);
   } else {
     row[x] = uint8_t(value);
@@ -499,7 +492,7 @@ void TIEMask::StretchMaskBits(int dstW, int dstH, int srcX, int srcY, int srcW, 
       const int64_t sx = columns[size_t(c - c0)];
       if (sx < 0 || sx >= FWidth) continue;
       if (FBitsPerPixel == 1) {
-        if (GetBit(src, sx)) PutBit(dst, c, true);
+        if (GetBit(src, sx)) SetBit(dst, c, true);
       } else {
         dst[c] = src[sx];
       }
@@ -721,7 +714,7 @@ void TIEMask::CopyRegion(TIEBitmap& destination, TIEBitmap& source, const Region
       if (m == 0) continue;
       const int64_t sx = x - region.sourceX, dx = x - region.destX;
       if (oneBit)
-        PutBit(d, dx, GetBit(s, sx));
+        SetBit(d, dx, GetBit(s, sx));
       else if (m == 255)
         std::memcpy(d + dx * bytes, s + sx * bytes, size_t(bytes));
       else

@@ -4,22 +4,16 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "imaging/core/ie_helpers.h"
 
-bool GetBitAt(const uint8_t* row, int64_t x) { return (row[x >> 3] & kIEBitMask[x & 7]) != 0; }
-void SetBitAt(uint8_t* row, int64_t x, bool v) {
-  if (v)
-    row[x >> 3] |= kIEBitMask[x & 7];
-  else
-    row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
-}
+namespace {
 
 void MirrorRow(uint8_t* row, int width, int bpp) {
   if (bpp == 1) {
     for (int a = 0, b = width - 1; a < b; ++a, --b) {
-      const bool va = GetBitAt(row, a), vb = GetBitAt(row, b);
-      SetBitAt(row, a, vb);
-      SetBitAt(row, b, va);
+      const bool va = GetBit(row, a), vb = GetBit(row, b);
+      SetBit(row, a, vb);
+      SetBit(row, b, va);
     }
     return;
   }
@@ -93,7 +87,7 @@ void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
         for (int y = y0; y < y1; ++y) {
           const int col = columnReversed ? ws - 1 - y : y;
           uint8_t* out = band.data() + int64_t(y - y0) * dstLen;
-          for (int i = 0; i < k; ++i) SetBitAt(out, xFirst + i * xStep, GetBitAt(block.data() + i * srcLen, col));
+          for (int i = 0; i < k; ++i) SetBit(out, xFirst + i * xStep, GetBit(block.data() + i * srcLen, col));
         }
         continue;
       }

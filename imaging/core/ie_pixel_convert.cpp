@@ -237,13 +237,6 @@ void GrayRow(TIEBitmapFormat f, const uint8_t* s, TRGB* rgb, uint8_t* grey, int 
   }
 }
 
-void SetBit(uint8_t* row, int x, bool on) {
-  if (on)
-    row[x >> 3] |= kIEBitMask[x & 7];
-  else
-    row[x >> 3] &= static_cast<uint8_t>(~kIEBitMask[x & 7]);
-}
-
 void ConvertTo1Bit(TIEBitmap& src, TIEBitmap& dst, const Context& c) {
   const int w = src.Width(), h = src.Height();
   const TIEBitmapFormat f = src.PixelFormat();

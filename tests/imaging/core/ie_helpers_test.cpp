@@ -47,6 +47,12 @@ TEST(IEHelpers, ByteAndBitOrder) {
   EXPECT_TRUE(GetBit(bits, 0));
   EXPECT_FALSE(GetBit(bits, 1));
   EXPECT_TRUE(GetBit(bits, 15));
+  uint8_t row[2] = {0x00, 0xFF};
+  SetBit(row, 0, true);
+  SetBit(row, 14, false);
+  SetBit(row, 9, true);  // already set: stays
+  EXPECT_EQ(row[0], 0x80);
+  EXPECT_EQ(row[1], 0xFD);
 }
 
 TEST(IEHelpers, BitRunsKeepTheirNeighbours) {

@@ -275,8 +275,19 @@ TEST(IEICC, CMYKThroughAProfileReplacesTheFormula) {
   TIEBitmap b(1, 1, ieCMYK);
   b.SetPixelCMYK(0, 0, TCMYK{255, 255, 255, 0});
   EXPECT_EQ(b.GetPixelAsRGB(0, 0), p);
+  // Filling with a colour takes the profile's inks as well.
+  TIEBitmap filled(3, 2, ieCMYK);
+  filled.Fill(0x00336699);  // red 0x99, green 0x66, blue 0x33
+  const TCMYK inks = RGBToCMYKColor(0x996633);
+  EXPECT_NE(inks, RGBToCMYKPlain(MakeRGB(0x99, 0x66, 0x33)));
+  EXPECT_EQ(filled.GetPixelCMYK(0, 0), inks);
+  EXPECT_EQ(filled.GetPixelCMYK(2, 1), inks);
+  filled.FillRect(1, 0, 1, 0, 0x00FFFFFF);
+  EXPECT_EQ(filled.GetPixelCMYK(1, 0), RGBToCMYKColor(0xFFFFFF));
   CMYKProfileConversion = false;
   EXPECT_EQ(b.GetPixelAsRGB(0, 0), MakeRGB(0, 0, 0));
+  filled.Fill(0x00336699);
+  EXPECT_EQ(filled.GetPixelCMYK(0, 0), RGBToCMYKPlain(MakeRGB(0x99, 0x66, 0x33)));
   CMYKProfileConversion = true;
   // A profile that does not open leaves the formulas in place.
   const std::vector<uint8_t> junk(300, 7);

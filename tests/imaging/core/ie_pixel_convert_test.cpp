@@ -10,6 +10,7 @@
 #include <string>
 
 #include "imaging/core/ie_colorspace.h"
+#include "imaging/core/ie_icc.h"
 #include "imaging/core/ie_memory.h"
 #include "tests/support/test_support.h"
 
@@ -405,6 +406,7 @@ int Grey8Of(TRGB p) { return (p.r * 21 + p.g * 71 + p.b * 8) / 100; }
 // Every pair of formats on the known pictures: what the target keeps of each
 // colour, read back as 8-bit colour, and the source left as it was.
 TEST(PixelConvert, EveryPairGivesTheKnownValues) {
+  ASSERT_FALSE(EnsureCMYKProfiles());  // the CMYK formulas, not a printer profile
   for (const KnownPicture& k : kKnown)
     for (int t = 1; t < kIEFormatCount; ++t) {
       const TIEBitmapFormat to = TIEBitmapFormat(t);
@@ -439,17 +441,35 @@ TEST(PixelConvert, EveryPairGivesTheKnownValues) {
             EXPECT_NEAR(got.g, grey, 1) << x;
             EXPECT_EQ(got.r, got.g);
             break;
-          case ieCMYK:
-            EXPECT_NEAR(got.r, want.r, 2) << x;
-            EXPECT_NEAR(got.g, want.g, 2) << x;
-            EXPECT_NEAR(got.b, want.b, 2) << x;
+          // The stored inks are exactly the formula's (a CMYK source is copied
+          // as it is), and read back by the formula. Both divisions round
+          // down, so a channel comes back at most one step darker.
+          case ieCMYK: {
+            const TCMYK inks = k.format == ieCMYK ? src.GetPixelCMYK(x, 0) : RGBToCMYKPlain(want);
+            EXPECT_EQ(dst.GetPixelCMYK(x, 0), inks) << x;
+            TRGB back;
+            CMYKToRGBRowPlain(&inks, &back, 1);
+            EXPECT_EQ(got, back) << x;
+            EXPECT_LE(want.r - got.r, 1) << x;
+            EXPECT_LE(want.g - got.g, 1) << x;
+            EXPECT_LE(want.b - got.b, 1) << x;
+            EXPECT_GE(want.r - got.r, 0) << x;
+            EXPECT_GE(want.g - got.g, 0) << x;
+            EXPECT_GE(want.b - got.b, 0) << x;
             break;
-          // a and b are kept in whole units, which moves saturated colours a few steps.
-          case ieCIELab:
-            EXPECT_NEAR(got.r, want.r, 5) << x;
-            EXPECT_NEAR(got.g, want.g, 5) << x;
-            EXPECT_NEAR(got.b, want.b, 5) << x;
+          }
+          // The stored L, a, b are exactly the formula's and read back by the
+          // formula; a and b kept in whole units move these colours by up to 4
+          // steps (cyan the most).
+          case ieCIELab: {
+            const TCIELab lab = k.format == ieCIELab ? *reinterpret_cast<TCIELab*>(src.PixelAddress(0, x)) : CIELabOf(want);
+            EXPECT_EQ(*reinterpret_cast<TCIELab*>(dst.PixelAddress(0, x)), lab) << x;
+            EXPECT_EQ(got, ConvertCIELabToRGB(lab.l, lab.a, lab.b)) << x;
+            EXPECT_NEAR(got.r, want.r, 4) << x;
+            EXPECT_NEAR(got.g, want.g, 4) << x;
+            EXPECT_NEAR(got.b, want.b, 4) << x;
             break;
+          }
           default: EXPECT_EQ(got, want) << x; break;  // 8p, 24RGB, RGB48, 32RGB keep every colour
         }
       }
