@@ -298,7 +298,8 @@ TSubIcon* TSubIconList::AddBitmap(TBitmap* bitmap, TBitmap* mask, uint8_t byte) 
 }
 
 void TSubIconList::ReplaceWithBitmap(TBitmap* bitmap, TBitmap* mask, int index, uint8_t byte) {
-  AddBitmap(bitmap, mask, byte);
+  // Without a new image there is nothing to put in the place of the old one.
+  if (!AddBitmap(bitmap, mask, byte)) return;
   if (Count() > 1 && index >= 0 && index < Count() - 1) {
     const bool flagged = GetItem(index)->StoreAsPNG();
     FItems[static_cast<size_t>(index)] = std::move(FItems.back());

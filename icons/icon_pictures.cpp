@@ -53,6 +53,12 @@ TPixelFormat FormatForPaletteCount(UINT n, TPixelFormat otherwise) {
   return otherwise;
 }
 
+// A header size the bytes hold, and no smaller than the header every field is
+// read from; the sizes computed from it could otherwise wrap.
+bool HeaderSizeFits(const BITMAPINFOHEADER& h, size_t available) {
+  return h.biSize >= sizeof(BITMAPINFOHEADER) && h.biSize <= available;
+}
+
 // The colour and mask parts of an icon DIB (header with doubled height) as BMP
 // streams, after checking that the bytes hold them.
 struct TIconParts {
@@ -66,7 +72,7 @@ TIconParts PartsOf(const std::vector<uint8_t>& bytes, size_t at) {
   TIconParts p;
   p.header = HeaderAt(bytes, at);
   if (p.header.biWidth <= 0 || p.header.biHeight <= 0 || p.header.biWidth > int(kMaxIconSide) ||
-      p.header.biHeight / 2 > int(kMaxIconSide) || p.header.biSize < 40)
+      p.header.biHeight / 2 > int(kMaxIconSide) || !HeaderSizeFits(p.header, bytes.size() - at))
     InvalidIconOrCursor();
   DIBSizes(p.header, true, p.tableSize, p.colourSize);
   p.tableSize += p.header.biSize - 40;
@@ -246,6 +252,7 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
       im->entryWord2 = static_cast<uint16_t>(e.head.wBitCount);
     } else {
       BITMAPINFOHEADER h = HeaderAt(im->bytes, dib);
+      if (!HeaderSizeFits(h, im->bytes.size() - dib)) InvalidIconOrCursor();
       im->pixelFormat = PixelFormatOfHeader(h);
       h.biSizeImage = 0;
       std::memcpy(im->bytes.data() + dib, &h, sizeof h);
@@ -597,7 +604,8 @@ void TExIconCursor::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE) 
   GlobalUnlock(data);
   BITMAPINFOHEADER h = HeaderAt(dibBytes, 0);
   const TPixelFormat pf = PixelFormatOfHeader(h);
-  if (h.biWidth <= 0 || h.biHeight <= 0 || h.biWidth > int(kMaxIconSide) || h.biHeight > int(kMaxIconSide))
+  if (h.biWidth <= 0 || h.biHeight <= 0 || h.biWidth > int(kMaxIconSide) || h.biHeight > int(kMaxIconSide) ||
+      !HeaderSizeFits(h, dibBytes.size()))
     InvalidIconOrCursor();
   uint32_t headerSize, imageSize;
   DIBSizes(h, false, headerSize, imageSize);

@@ -131,6 +131,10 @@ void TSubIcon::LoadCursorDirEntry(TStream& stream, const TIconDirHeader& header,
   if (header.idType == 2) {
     FHotspotX = static_cast<int16_t>(entry.head.wPlanes);
     FHotspotY = entry.head.wBitCount;
+    // Those words were the hotspot, not a depth: a PNG image takes its planes
+    // and bit count from its own header, as a DIB does.
+    FHead.wPlanes = 0;
+    FHead.wBitCount = 0;
   }
   ReadEntryBits(stream, base + entry.dwImageOffset, entry.head.dwBytesInRes, after);
 }

@@ -215,6 +215,9 @@ TEST(AddBitmap, ReplaceKeepsOneImageInItsPlace) {
   Fill(three, {{32, 32, 8}, {24, 24, 8}, {48, 48, 8}});
   three.Images().ReplaceWithBitmap(ramp.get(), nullptr, 1, 80);
   EXPECT_EQ(Descriptions(three), (std::vector<std::string>{"32x32x256", "16x16x32bpp", "48x48x256"}));
+  // No bitmap: no image is made, and none is lost.
+  three.Images().ReplaceWithBitmap(nullptr, nullptr, 0, 80);
+  EXPECT_EQ(Descriptions(three), (std::vector<std::string>{"32x32x256", "16x16x32bpp", "48x48x256"}));
 }
 
 TEST(AddDIB, HeaderFieldsAreCheckedAgainstTheData) {

@@ -138,6 +138,33 @@ TEST(CurFiles, HotspotsTravelInTheEntry) {
   EXPECT_EQ(asIcon.Images()[0]->HotspotX(), 0);
 }
 
+// In a cursor file the planes and bit-count words are the hotspot; a PNG
+// image must not keep them as its depth, or saving it as an icon would write
+// the hotspot into its entry.
+TEST(CurFiles, PngImagesTakeTheirDepthFromThePngNotFromTheHotspot) {
+  Entry e{PngHeaderOnly(16, 16)};
+  e.planes = 5;
+  e.bitCount = 7;
+  const auto f = IcoFile({e}, 2);
+  for (bool embedded : {false, true}) {
+    TAdvancedCursor cursor;
+    TCustomMemoryStream s(f.data(), int64_t(f.size()));
+    ASSERT_TRUE(embedded ? cursor.ReadEmbeddedCursor(s) : cursor.LoadCursorFromStream(s));
+    ASSERT_EQ(cursor.Count(), 1);
+    TSubIcon* im = cursor.Images()[0];
+    EXPECT_EQ(im->HotspotX(), 5);
+    EXPECT_EQ(im->HotspotY(), 7);
+    EXPECT_EQ(im->Head().wPlanes, 1);
+    EXPECT_EQ(im->Head().wBitCount, 32);
+    const auto asIcon = Saved(cursor);
+    EXPECT_EQ(Get16(asIcon, 6 + 4), 1);
+    EXPECT_EQ(Get16(asIcon, 6 + 6), 32);
+    const auto asCursor = Saved(cursor, true);
+    EXPECT_EQ(Get16(asCursor, 6 + 4), 5);
+    EXPECT_EQ(Get16(asCursor, 6 + 6), 7);
+  }
+}
+
 TEST(IcoFiles, SaveToFileRefusesEmptyIconsAndImagesWithoutBits) {
   qvtest::TempDir dir;
   TAdvancedIcon icon;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "icon_test_util.h"
 #include "icons/advanced_icon.h"
 #include "platform/graphics/graphics_icon.h"
@@ -172,6 +174,38 @@ TEST(IconPictures, ClipboardDibHasDwordAlignedMaskRows) {
   back.SaveToStream(b);
   EXPECT_EQ(Bytes(a), Bytes(b));
   GlobalFree(data);
+}
+
+// Clipboard DIBs come from other programs: a header size below the header or
+// past the data is refused, and the picture keeps its image.
+TEST(IconPictures, ClipboardDibWithAnUntrueHeaderSizeIsRefused) {
+  struct Case {
+    const char* what;
+    uint32_t headerSize;
+  };
+  for (const Case c : {Case{"zero", 0}, Case{"short", 12}, Case{"past the data", 1000},
+                       Case{"wrapping", 0xFFFFFFF0u}}) {
+    auto dib = DibImage(1, 1, 24);
+    dib.resize(40 + 4);  // header and one colour row, no mask
+    Put32(dib, 8, 1);
+    Put32(dib, 0, c.headerSize);
+    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, dib.size());
+    std::memcpy(GlobalLock(mem), dib.data(), dib.size());
+    GlobalUnlock(mem);
+    TExIcon icon;
+    const TExIconImage* before = icon.CurrentImage();
+    EXPECT_EQ(MessageOf([&] { icon.LoadFromClipboardFormat(CF_DIB, mem, nullptr); }), kInvalidIconOrCursor)
+        << c.what;
+    EXPECT_EQ(icon.CurrentImage(), before) << c.what;
+    GlobalFree(mem);
+    // The same header inside an ICO stream is refused when it is read.
+    auto full = DibImage(16, 16, 4);
+    Put32(full, 0, c.headerSize);
+    const auto file = IcoFile({Entry{full}});
+    TCustomMemoryStream s(file.data(), int64_t(file.size()));
+    TExIcon fromFile;
+    EXPECT_THROW(fromFile.LoadFromStream(s), EInvalidGraphic) << c.what;
+  }
 }
 
 TEST(IconPictures, HeaderHelpers) {
