@@ -641,22 +641,14 @@ void TIconProject::PutEditedLayer(int index, TPersistent* picture, const std::st
 
 void DrawSubIconStretched(TCanvas* canvas, int x, int y, int width, int height, TSubIcon& image, TColor background) {
   if (!canvas || !image.HasBits()) return;
-  if (image.Head().wBitCount == 32) {
-    TBitmap raw;
-    ExtractBitmaps(image, nullptr, &raw, kNoBackground, nullptr);
-    DrawAlphaStretched(&raw, canvas->Handle(), x, y, width, height, background);
-    return;
-  }
+  // A compressed image may decode to another depth than its head claims; the
+  // colour part it decodes to says whether it is blended by its alpha.
   TBitmap raw, mask;
   ExtractBitmaps(image, nullptr, &raw, background, &mask);
-  const TRect dest = Rect(x, y, x + width, y + height);
-  const TRect source = Rect(0, 0, mask.GetWidth(), mask.GetHeight());
-  const TCopyMode old = canvas->CopyMode();
-  canvas->SetCopyMode(SRCAND);
-  canvas->CopyRect(dest, mask.Canvas(), source);
-  canvas->SetCopyMode(SRCINVERT);
-  canvas->CopyRect(dest, raw.Canvas(), source);
-  canvas->SetCopyMode(old);
+  if (raw.PixelFormat() == pf32bit)
+    DrawAlphaStretched(&raw, canvas->Handle(), x, y, width, height, background);
+  else
+    DrawThroughMask(canvas, Rect(x, y, x + width, y + height), raw, mask);
 }
 
 void LoadProjectIcon(TAdvancedIcon* icon, const std::string& fileName) {

@@ -196,13 +196,18 @@ void DrawSubIcon(TCanvas* canvas, int x, int y, TSubIcon& image, TColor backgrou
   }
   TBitmap raw, mask;
   ExtractBitmaps(image, nullptr, &raw, background, &mask);
-  const TRect dest = Rect(x, y, x + mask.GetWidth(), y + mask.GetHeight());
+  DrawThroughMask(canvas, Rect(x, y, x + mask.GetWidth(), y + mask.GetHeight()), raw, mask);
+}
+
+// The mask clears what the image covers (SRCAND), then the colour part is
+// laid in (SRCINVERT), both stretched into dest; the canvas's copy mode stays.
+void DrawThroughMask(TCanvas* canvas, const TRect& dest, TBitmap& colour, TBitmap& mask) {
   const TRect src = Rect(0, 0, mask.GetWidth(), mask.GetHeight());
   const TCopyMode old = canvas->CopyMode();
   canvas->SetCopyMode(SRCAND);
   canvas->CopyRect(dest, mask.Canvas(), src);
   canvas->SetCopyMode(SRCINVERT);
-  canvas->CopyRect(dest, raw.Canvas(), src);
+  canvas->CopyRect(dest, colour.Canvas(), src);
   canvas->SetCopyMode(old);
 }
 

@@ -21,6 +21,7 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
 
 // Draws the image on a canvas at (x, y) at its own size.
 void DrawSubIcon(TCanvas* canvas, int x, int y, TSubIcon& image, TColor background);
+void DrawThroughMask(TCanvas* canvas, const TRect& dest, TBitmap& colour, TBitmap& mask);
 
 // Replaces the image's bits by a 32-bit DIB of a pf32bit bitmap; the AND mask
 // is set where alpha is below 96.

@@ -760,6 +760,18 @@ TEST(IconProject, DrawStretchesTheImageNearest32) {
   grey.ParseBits();
   DrawSubIconStretched(canvas.Canvas(), 0, 0, 4, 4, grey, kNoBackground);
   EXPECT_EQ(canvas.Canvas()->Pixels(3, 3), TColor(0x111111));
+
+  // A palette PNG with a half-transparent entry, under a head that claims 8
+  // bits, is still blended by its alpha.
+  TSubIcon soft;
+  soft.Head().wBitCount = 8;
+  soft.SetBits(SoftPalettePng(1, 1, {0, 0, 0, 128}));
+  soft.ParseBits();
+  FillBitmap(&canvas, clWhite);
+  DrawSubIconStretched(canvas.Canvas(), 0, 0, 4, 4, soft, kNoBackground);
+  const TColor blended = canvas.Canvas()->Pixels(2, 2);
+  EXPECT_NEAR(int(blended & 0xFF), 127, 2);
+  EXPECT_EQ(blended, (blended & 0xFF) * 0x010101u);
 }
 
 TEST(IconProject, PastedPictureIsAnImageWithALayerList) {
