@@ -8,6 +8,7 @@
 #include "icons/advanced_icon.h"
 #include "icons/icon_pictures.h"
 #include "icons/sub_icon_render.h"
+#include "platform/graphics/graphics_picture.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
 
@@ -22,6 +23,15 @@ void IconModel(const uint8_t* data, size_t size) {
   try {
     cursor.LoadCursorFromStream(stream);
   } catch (const Exception&) {
+  }
+  // Small images go through their icon handle, large and 32-bit ones are drawn.
+  for (int side : {16, 256}) {
+    TPicture picture;
+    try {
+      DrawBestIconImage(&picture, &icon, side, side, 32, clWhite);
+      DrawBestIconImage(&picture, &cursor, side, side, 8, kNoBackground);
+    } catch (const Exception&) {
+    }
   }
   for (int i = 0; i < icon.Count(); ++i) {
     TSubIcon* im = icon.Images()[i];

@@ -44,8 +44,8 @@ TDibLayout LayoutOf(const TSubIcon& image) {
   size_t table = 0;
   if (l.bpp >= 1 && l.bpp <= 8)
     table = 4 * size_t(l.header.biClrUsed ? l.header.biClrUsed : (1u << l.bpp));
-  else if (l.header.biCompression == BI_BITFIELDS)
-    table = 12;
+  else if (l.header.biCompression == BI_BITFIELDS && l.header.biSize == sizeof(BITMAPINFOHEADER))
+    table = 12;  // longer headers hold their masks themselves
   l.headerBytes = l.header.biSize + table;
   l.colourBytes = size_t(DibRowBytes(l.width, l.bpp)) * size_t(l.height);
   l.maskBytes = size_t(DibRowBytes(l.width, 1)) * size_t(l.height);

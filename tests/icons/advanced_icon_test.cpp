@@ -1,4 +1,5 @@
 #include "icons/advanced_icon.h"
+#include "icons/sub_icon_render.h"
 
 #include <gtest/gtest.h>
 
@@ -91,6 +92,25 @@ TEST(ImageList, SortPutsDeepAndLargeFirstAndIsStable) {
   EXPECT_EQ(mac.Images()[0], plain);  // a plain image before a high-resolution one of equal width
   EXPECT_TRUE(mac.Images()[1]->IsMacHiResElement());
   EXPECT_EQ(mac.Images()[2]->GetWidth(), 48);
+
+  // The high-resolution element added first still sorts behind the plain one.
+  TAdvancedIcon hiResFirst;
+  Fill(hiResFirst, {{16, 16, 8}, {32, 32, 32}, {32, 32, 32}});
+  TSubIcon* hiRes = hiResFirst.Images()[1];
+  hiRes->MarkAsMacHiResElement(true);
+  TSubIcon* plainLast = hiResFirst.Images()[2];
+  hiResFirst.Images().Sort();
+  EXPECT_EQ(hiResFirst.Images()[0], plainLast);
+  EXPECT_EQ(hiResFirst.Images()[1], hiRes);
+
+  // A longer list in no order: every depth and size lands in its place.
+  TAdvancedIcon many;
+  Fill(many, {{16, 16, 4}, {48, 48, 8}, {24, 24, 32}, {16, 16, 32}, {256, 256, 32}, {32, 32, 4},
+              {32, 32, 8}, {48, 48, 32}, {16, 16, 8}, {48, 48, 4}, {32, 32, 32}});
+  many.Images().Sort();
+  EXPECT_EQ(Descriptions(many),
+            (std::vector<std::string>{"256x256x32bpp", "48x48x32bpp", "32x32x32bpp", "24x24x32bpp", "16x16x32bpp",
+                                      "48x48x256", "32x32x256", "16x16x256", "48x48x16", "32x32x16", "16x16x16"}));
 }
 
 TEST(ImageList, InsertMoveRemoveTake) {
@@ -269,6 +289,35 @@ TEST(AddDIB, HeaderFieldsAreCheckedAgainstTheData) {
   TCustomMemoryStream s(d.data(), int64_t(d.size()));
   TSubIconList list;
   EXPECT_EQ(list.AddDIB(s, nullptr, 0, int64_t(d.size()))->BytesInRes(), 72u);
+}
+
+// A 124-byte header carries its bit-field masks inside itself; the image it
+// makes draws its own pixels, not ones shifted by a second set of masks.
+TEST(AddDIB, LongHeadersKeepTheirMasksInside) {
+  const int w = 2, h = 2;
+  std::vector<uint8_t> d(124 + 4 * w * h, 0);
+  Put32(d, 0, 124);
+  Put32(d, 4, w);
+  Put32(d, 8, h);
+  Put16(d, 12, 1);
+  Put16(d, 14, 32);
+  Put32(d, 16, 3);  // bit fields
+  Put32(d, 40, 0x00FF0000);
+  Put32(d, 44, 0x0000FF00);
+  Put32(d, 48, 0x000000FF);
+  Put32(d, 52, 0xFF000000);
+  const uint32_t pixels[4] = {0xFF102030, 0xFF405060, 0xFF708090, 0xFFA0B0C0};  // bottom row first
+  for (int i = 0; i < 4; ++i) Put32(d, 124 + 4 * size_t(i), pixels[i]);
+  TCustomMemoryStream s(d.data(), int64_t(d.size()));
+  TSubIconList list;
+  TSubIcon* im = list.AddDIB(s, nullptr, 0, int64_t(d.size()));
+  ASSERT_NE(im, nullptr);
+  EXPECT_EQ(im->BytesInRes(), 124u + 16u + 8u);
+  TBitmap raw;
+  ExtractBitmaps(*im, nullptr, &raw, kNoBackground, nullptr);
+  ASSERT_EQ(raw.GetWidth(), 2);
+  EXPECT_EQ(raw.Canvas()->Pixels(0, 1), TColor(0x302010));  // bottom left
+  EXPECT_EQ(raw.Canvas()->Pixels(1, 0), TColor(0xC0B0A0));  // top right
 }
 
 }  // namespace

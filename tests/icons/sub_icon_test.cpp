@@ -78,8 +78,11 @@ TEST(SubIconParse, RefusesBitsThatDoNotHoldWhatTheHeaderSays) {
   auto pngTooWide = PngHeaderOnly(100000, 16);
   auto pngCut = PngHeaderOnly(16, 16);
   pngCut.resize(20);
-  for (const auto* bits : {&deep, &shortHeader, &truncatedRows, &hugeHeaderSize, &pngTooWide, &pngCut})
+  auto pngJustTooTall = PngHeaderOnly(16, 6000);
+  for (const auto* bits : {&deep, &shortHeader, &truncatedRows, &hugeHeaderSize, &pngTooWide, &pngCut, &pngJustTooTall})
     EXPECT_EQ(ErrorOf(*bits), "Invalid image");
+  // PNG images obey the same largest side as DIBs.
+  EXPECT_EQ(FromBits(PngHeaderOnly(5999, 16))->GetWidth(), 5999);
 }
 
 TEST(SubIconParse, PngBitsStayCompressedAndAreFlagged) {
