@@ -37,8 +37,9 @@ int UsedComponents(TJp2Layout layout) {
 }
 
 // The header's sizes before any sample is decoded: each used component must
-// carry samples, and the whole image must stay below the sample budget.
-bool HeaderIsUsable(const opj_image_t& image) {
+// carry samples, and the whole image must stay below the sample budget and
+// within what its code stream's length can stand for.
+bool HeaderIsUsable(const opj_image_t& image, size_t bytes) {
   if (image.x1 <= image.x0 || image.y1 <= image.y0 || image.numcomps == 0 || !image.comps) return false;
   const uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
   if (width > 65535 || height > 65535) return false;
@@ -49,6 +50,7 @@ bool HeaderIsUsable(const opj_image_t& image) {
     samples += (width + c.dx - 1) / c.dx * ((height + c.dy - 1) / c.dy);
     if (samples > kMaxJpeg2000Samples) return false;
   }
+  if (samples > kJpeg2000FreeSamples && samples / kJpeg2000SamplesPerByte > bytes) return false;
   return width * height <= kMaxJpeg2000Samples;
 }
 
@@ -140,7 +142,50 @@ void FillBitmap(TBitmap& bitmap, TJp2Layout layout, const std::vector<TPlane>& p
   }
 }
 
+uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+
+// Where the code stream starts: at 0 for a bare one, inside the "jp2c" box of
+// a JP2 file; size when there is none.
+size_t CodeStreamStart(const uint8_t* data, size_t size) {
+  if (size >= 2 && data[0] == 0xFF && data[1] == 0x4F) return 0;
+  size_t at = 0;
+  while (size - at >= 8) {
+    uint64_t length = Big32(data + at);
+    size_t head = 8;
+    if (length == 1) {
+      if (size - at < 16) break;
+      length = uint64_t(Big32(data + at + 8)) << 32 | Big32(data + at + 12);
+      head = 16;
+    } else if (length == 0) {
+      length = size - at;
+    }
+    if (std::memcmp(data + at + 4, "jp2c", 4) == 0) return at + head;
+    if (length < head || length > size - at) break;
+    at += static_cast<size_t>(length);
+  }
+  return size;
+}
+
+// The tile grid of the code stream's SIZ marker, checked before OpenJPEG
+// reads the header: OpenJPEG sets up every tile while it reads it, and a
+// grid of tiny tiles takes seconds there whatever the picture holds. Past
+// the free tiles the tiles must average kJpeg2000PixelsPerTile pixels. A
+// stream without a readable SIZ is left to OpenJPEG to refuse.
+bool TileGridIsUsable(const uint8_t* data, size_t size) {
+  const size_t at = CodeStreamStart(data, size);
+  if (at > size || size - at < 40 || data[at + 2] != 0xFF || data[at + 3] != 0x51) return true;
+  const uint8_t* siz = data + at + 8;  // Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz
+  const uint64_t x1 = Big32(siz), y1 = Big32(siz + 4), x0 = Big32(siz + 8), y0 = Big32(siz + 12);
+  const uint64_t tileWidth = Big32(siz + 16), tileHeight = Big32(siz + 20);
+  const uint64_t tileX0 = Big32(siz + 24), tileY0 = Big32(siz + 28);
+  if (tileWidth == 0 || tileHeight == 0 || x1 <= x0 || y1 <= y0 || tileX0 > x0 || tileY0 > y0) return false;
+  const uint64_t tiles = ((x1 - tileX0 + tileWidth - 1) / tileWidth) * ((y1 - tileY0 + tileHeight - 1) / tileHeight);
+  const uint64_t pixels = (x1 - x0) * (y1 - y0);
+  return tiles <= std::max(kJpeg2000FreeTiles, pixels / kJpeg2000PixelsPerTile);
+}
+
 jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes) {
+  if (!TileGridIsUsable(bytes.data(), bytes.size())) return nullptr;
   jp2::TMemorySource source{bytes.data(), bytes.size(), 0};
   jp2::TCodecPtr codec = jp2::CreateQuietDecompressor(jp2::CodecForData(bytes.data(), bytes.size()));
   jp2::TStreamPtr stream = jp2::CreateReadStream(source);
@@ -151,7 +196,7 @@ jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes) {
   opj_image_t* header = nullptr;
   const bool read = opj_read_header(stream.get(), codec.get(), &header);
   jp2::TImagePtr image(header);
-  if (!read || !image || !HeaderIsUsable(*image)) return nullptr;
+  if (!read || !image || !HeaderIsUsable(*image, bytes.size())) return nullptr;
   if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
     return nullptr;
   return image;

@@ -21,6 +21,18 @@ inline constexpr const char* kJpeg2000EncodeFailed = "JPEG 2000 image encoding f
 // components, so that a small hostile header cannot make the decoder allocate
 // gigabytes.
 inline constexpr uint64_t kMaxJpeg2000Samples = uint64_t(1) << 27;
+// OpenJPEG fills in whatever a code stream leaves out, so a few hundred bytes
+// may claim a picture of hundreds of megabytes. Up to the free samples
+// (the largest icon element, 1024 x 1024 with alpha) any picture is decoded;
+// beyond them a picture needs a byte of code stream per this many samples,
+// which even a flat picture brings.
+inline constexpr uint64_t kJpeg2000FreeSamples = uint64_t(1) << 22;
+inline constexpr uint64_t kJpeg2000SamplesPerByte = uint64_t(1) << 15;
+// Every tile costs the decoder time of its own, present in the stream or not,
+// so a picture of tiny tiles is slow whatever its size. Past this many tiles
+// the tiles must average at least kJpeg2000PixelsPerTile pixels.
+inline constexpr uint64_t kJpeg2000FreeTiles = 1024;
+inline constexpr uint64_t kJpeg2000PixelsPerTile = 32 * 32;
 
 class TJpeg2000Bitmap : public TBitmap {
 public:

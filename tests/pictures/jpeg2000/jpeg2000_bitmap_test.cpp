@@ -5,6 +5,8 @@
 
 #include <openjpeg.h>
 
+#include <algorithm>
+
 #include "jpeg2000_test_util.h"
 #include "platform/graphics/graphics_picture.h"
 #include "test_support.h"
@@ -232,6 +234,94 @@ TEST(Jpeg2000Bitmap, BadFilesRaiseTheDecodingError) {
       EXPECT_STREQ(e.what(), kJpeg2000DecodeFailed) << name;
     }
   }
+}
+
+// A flat picture beyond the free samples still brings enough code stream.
+TEST(Jpeg2000Bitmap, FlatPictureBeyondTheFreeSamplesLoads) {
+  TJp2Spec spec{0, 0, 2100, 2100, OPJ_CLRSPC_GRAY, true, {}};
+  spec.comps = {{1, 1, 8, false, std::vector<int32_t>(2100 * 2100, 77)}};
+  ASSERT_GT(uint64_t(2100) * 2100, kJpeg2000FreeSamples);
+  const Bytes file = MakeJp2(spec);
+  ASSERT_FALSE(file.empty());
+  const TPixels p = Load(file);
+  ASSERT_EQ(p.width, 2100);
+  EXPECT_EQ(p.At(2099, 2099)[0], 77);
+}
+
+// A code stream of three components with its first 16 x 16 tile only: the
+// output of opj_compress for a small picture whose SIZ marker a fuzzer then
+// widened. OpenJPEG decodes such a stream, filling every absent tile, but it
+// sets up each tile of the grid while reading the header, so a few bytes may
+// claim a picture that costs seconds (tiny tiles) or a great deal of memory
+// (a large picture).
+Bytes SparseCodeStream(uint32_t width, uint32_t height, uint32_t tile, int levels) {
+  static const char* const kHex =
+      "ff4fff51002f0000000029100000007a0000000000000000000000100000001000000000000000000003070101070101"
+      "070101ff52000c00000001010204040001ff5c000a4040484850484850ff640025000143726561746564206279204f70"
+      "656e4a5045472076657273696f6e20322e352e30ff90000a0000000000230001ff93cfb028115054a303a00002ff7f80"
+      "80808080808080ffd9";
+  Bytes b;
+  for (const char* p = kHex; p[0] && p[1]; p += 2) b.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  };
+  put(8, width);  // Xsiz, Ysiz, then XTsiz and YTsiz
+  put(12, height);
+  put(24, tile);
+  put(28, tile);
+  b[60] = static_cast<uint8_t>(levels);  // decomposition levels of the COD marker
+  return b;
+}
+
+TEST(Jpeg2000Bitmap, SparseCodeStreamsWithinTheBudgetsLoad) {
+  struct Case {
+    const char* name;
+    uint32_t width, height, tile;
+    int levels;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"few tiles", 100, 60, 16, 2, true},
+      {"more than the free tiles, each large enough", 1216, 1120, 32, 2, true},
+      {"tiny tiles", 200, 200, 1, 0, false},
+      {"many small tiles", 10512, 122, 16, 2, false},
+      {"more samples than its bytes stand for", 2000, 2000, 256, 2, false},
+  };
+  // The same code streams inside a JP2 file of three components.
+  TJp2Spec spec{0, 0, 2, 2, OPJ_CLRSPC_SRGB, false, {}};
+  spec.comps = {{1, 1, 8, false, {1, 2, 3, 4}}, {1, 1, 8, false, {1, 2, 3, 4}}, {1, 1, 8, false, {1, 2, 3, 4}}};
+  const Bytes jp2 = MakeJp2(spec);
+  static const uint8_t kJp2c[4] = {'j', 'p', '2', 'c'};
+  const size_t box = static_cast<size_t>(std::search(jp2.begin(), jp2.end(), kJp2c, kJp2c + 4) - jp2.begin()) - 4;
+  ASSERT_LT(box + 8, jp2.size());
+  static const uint8_t kIhdr[4] = {'i', 'h', 'd', 'r'};
+  const size_t ihdr = static_cast<size_t>(std::search(jp2.begin(), jp2.end(), kIhdr, kIhdr + 4) - jp2.begin()) + 4;
+  ASSERT_LT(ihdr + 8, box);
+  auto wrapped = [&](const Bytes& codeStream) {
+    Bytes file(jp2.begin(), jp2.begin() + static_cast<std::ptrdiff_t>(box));
+    // The image header box gives height and width as the code stream does.
+    std::copy(codeStream.begin() + 12, codeStream.begin() + 16, file.begin() + static_cast<std::ptrdiff_t>(ihdr));
+    std::copy(codeStream.begin() + 8, codeStream.begin() + 12, file.begin() + static_cast<std::ptrdiff_t>(ihdr) + 4);
+    const uint32_t length = static_cast<uint32_t>(codeStream.size() + 8);
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<uint8_t>(length >> (24 - 8 * i)));
+    file.insert(file.end(), kJp2c, kJp2c + 4);
+    file.insert(file.end(), codeStream.begin(), codeStream.end());
+    return file;
+  };
+  for (const Case& c : cases)
+    for (bool inJp2 : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (inJp2 ? " in a JP2 file" : ""));
+      TJpeg2000Bitmap picture;
+      try {
+        const Bytes codeStream = SparseCodeStream(c.width, c.height, c.tile, c.levels);
+        LoadBytes(picture, inJp2 ? wrapped(codeStream) : codeStream);
+        EXPECT_TRUE(c.loads);
+        EXPECT_EQ(picture.Width(), static_cast<int>(c.width));
+      } catch (const EJpeg2000Error& e) {
+        EXPECT_FALSE(c.loads);
+        EXPECT_STREQ(e.what(), kJpeg2000DecodeFailed);
+      }
+    }
 }
 
 TEST(Jpeg2000Bitmap, LosslessSaveLoadsBackTheSamePixels) {
