@@ -248,7 +248,7 @@ TResourceId ResourceIdOf(const std::string& text, bool isText) {
   const int64_t v = ResourceNameToNumber(text);
   if (!isText && v >= 0 && v <= 0xFFFF && std::to_string(v) == text) return TResourceId::FromInteger(WORD(v));
   TResourceId id;
-  id.Name = UpperCase(text);
+  id.Name = text;
   return id;
 }
 

@@ -59,9 +59,6 @@ void ReadPEIconGroups(const TResourceModule& module, TIconList& into) {
   }
 }
 
-// The deep copy the other image classes make (sub_icon.cpp).
-void CopySubIconInto(const TSubIcon& source, TSubIcon& target);
-
 std::unique_ptr<TSubIcon> TICL16IconImage::CreateCopy() const {
   auto copy = std::make_unique<TICL16IconImage>();
   CopySubIconInto(*this, *copy);

@@ -216,6 +216,7 @@ private:
   int16_t FHotspotY = 0;
   bool FStoreAsPNG = false;
 };
+void CopySubIconInto(const TSubIcon& source, TSubIcon& target);  // head, bits, hotspot and flag, reparsed
 
 // The subclasses record where an image came from; none adds anything.
 class TFileIconImage : public TSubIcon {

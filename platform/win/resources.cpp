@@ -69,7 +69,7 @@ TResourceId TResourceId::From(const char* idOrName) {
     if (v <= 0xFFFF) return FromInteger(static_cast<WORD>(v));
   }
   TResourceId id;
-  id.Name = Upper(text);
+  id.Name = std::move(text);
   return id;
 }
 
@@ -81,7 +81,7 @@ TResourceId TResourceId::FromInteger(WORD value) {
 }
 
 bool TResourceId::operator==(const TResourceId& other) const {
-  return IsInteger == other.IsInteger && (IsInteger ? Id == other.Id : Name == other.Name);
+  return IsInteger == other.IsInteger && (IsInteger ? Id == other.Id : Upper(Name) == Upper(other.Name));
 }
 
 const TResourceEntry* TModuleResources::Find(const TResourceId& type, const TResourceId& name, WORD language) const {

@@ -39,12 +39,13 @@ constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x00000002;
 // The program itself (the address a Windows program is loaded at).
 extern const HINSTANCE HInstance;
 
-// A resource type or name: a 16-bit number or a text, which compares without
-// regard to case (Windows keeps resource names upper-cased).
+// A resource type or name: a 16-bit number or a text. Texts keep the case the
+// module stores them in (enumeration hands them out as stored) and compare
+// without regard to case, so that a look-up finds a name however it is spelt.
 struct TResourceId {
   bool IsInteger = false;
   WORD Id = 0;
-  std::string Name;  // upper-cased
+  std::string Name;  // as stored or as asked for
 
   // From the pointer form of the Windows calls: MAKEINTRESOURCE(n), "#n" or a name.
   static TResourceId From(const char* idOrName);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "icons/module_readers.h"
@@ -182,6 +183,33 @@ TEST_F(LibraryFixture, ReadersThroughTheModuleLoader) {
   EXPECT_EQ(ExtractIconExA(exe.c_str(), 0, &large, nullptr, 1), 1u);
   EXPECT_NE(large, nullptr);
   DestroyIcon(large);
+}
+
+TEST_F(LibraryFixture, NamesKeepTheirCaseThroughEitherReader) {
+  // windres upper-cases names; other tools (and our own writer) keep them as given.
+  TPEResourceModule module;
+  module.LoadFromFile(exe);
+  TResourceDetails* group = module.FindByTypeAndName("14", "MAINICON");
+  ASSERT_NE(group, nullptr);
+  group->Rename("MainIcon");
+  module.SortResources();
+  const std::string file = dir->File("mixed.exe");
+  module.SaveToFile(file);
+
+  TIconLibrary direct, loader;
+  EXPECT_TRUE(direct.LoadFromFile(file));
+  ASSERT_TRUE(loader.LoadWithReaders(file));
+  std::vector<std::string> a, b;
+  for (int i = 0; i < direct.Icons().Count(); ++i) a.push_back(direct.Icons().Strings(i));
+  for (int i = 0; i < loader.Icons().Count(); ++i) b.push_back(loader.Icons().Strings(i));
+  std::sort(a.begin(), a.end());
+  std::sort(b.begin(), b.end());
+  EXPECT_EQ(a, b);
+  const int at = IndexOfLibraryIcon(file, "MainIcon");
+  ASSERT_GE(at, 0);
+  EXPECT_EQ(loader.Icons().Strings(at), "MainIcon");
+  EXPECT_EQ(loader.GetIcon(at)->Count(), 2);  // found again by the loader's look-up
+  EXPECT_EQ(IndexOfLibraryIcon(file, "MAINICON"), -1);
 }
 
 TEST_F(LibraryFixture, LibraryIconHandles) {
