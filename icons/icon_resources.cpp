@@ -146,14 +146,17 @@ bool TAdvancedIcon::LoadCursorFromModuleResource(HMODULE module, const char* nam
 
 bool TAdvancedIcon::LoadFromPEResource(const TResourceModule& module, const std::string& name) {
   TResourceDetails* resource = module.FindByTypeAndName("14", name);
-  if (!resource) return false;
+  return resource && LoadIconGroupResource(*this, module, *resource);
+}
+
+bool LoadIconGroupResource(TAdvancedIcon& icon, const TResourceModule& module, TResourceDetails& resource) {
   // A view of the bytes, so that the resource's own stream keeps its position.
-  TCustomMemoryStream group(resource->Data().Memory(), resource->Data().Size());
+  TCustomMemoryStream group(resource.Data().Memory(), resource.Data().Size());
   int count = 0;
-  if (!ReadGroupHeader(*this, group, count)) return false;
+  if (!ReadGroupHeader(icon, group, count)) return false;
   for (int i = 0; i < count; ++i) {
     auto image = TSubIcon::CreateFromResourceModule<TResourceIconImage>(group, module);
-    if (image->HasBits()) Images().Add(std::move(image));
+    if (image->HasBits()) icon.Images().Add(std::move(image));
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "icons/icon_resources.h"
 #include "icons/pe_module.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/resources.h"
@@ -51,7 +52,8 @@ void ReadPEIconGroups(const TResourceModule& module, TIconList& into) {
     if (!SameText(r->ResourceType(), "14")) continue;
     auto icon = std::make_unique<TAdvancedIcon>();
     try {
-      icon->LoadFromPEResource(module, r->Name());
+      // This very group: a name may stand for one group in each language.
+      LoadIconGroupResource(*icon, module, *r);
     } catch (const Exception&) {
       // A group that names a missing or bad image keeps the images before it.
     }

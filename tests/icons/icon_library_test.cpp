@@ -20,47 +20,9 @@ using Bytes = std::vector<uint8_t>;
 using icontest::DibImage;
 using icontest::IcoFile;
 
-struct WrestoolEntry {
-  std::string type, name, language;
-};
-
-std::vector<WrestoolEntry> WrestoolList(const std::string& file, const std::string& type) {
-  std::string out;
-  qvtest::RunCommand("wrestool -l --type=" + type + " '" + file + "'", &out);
-  std::vector<WrestoolEntry> list;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    auto field = [&](const std::string& key) {
-      size_t p = line.find(key);
-      if (p == std::string::npos) return std::string();
-      p += key.size();
-      std::string v = line.substr(p, line.find_first_of(" ]", p) - p);
-      if (!v.empty() && v.front() == '\'') v = v.substr(1, v.size() - 2);
-      return v;
-    };
-    list.push_back({field("--type="), field("--name="), field("--language=")});
-  }
-  return list;
-}
-
-// icotool -l lines as "width height depth hotspot-x hotspot-y".
-std::vector<std::string> IcotoolImages(const std::string& file) {
-  std::string out;
-  qvtest::RunCommand("icotool -l '" + file + "'", &out);
-  std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    auto field = [&](const std::string& key) {
-      size_t p = line.find(key);
-      if (p == std::string::npos) return std::string("-");
-      p += key.size();
-      return line.substr(p, line.find(' ', p) - p);
-    };
-    lines.push_back(field("--width=") + " " + field("--height=") + " " + field("--bit-depth=") + " " +
-                    field("--hotspot-x=") + " " + field("--hotspot-y="));
-  }
-  return lines;
-}
+using mingwtest::IcotoolImages;
+using mingwtest::WrestoolEntry;
+using mingwtest::WrestoolList;
 
 std::string ImageLine(TSubIcon* image, bool cursor) {
   std::string hx = "-", hy = "-";

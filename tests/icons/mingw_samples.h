@@ -1,6 +1,7 @@
 #pragma once
 // Sample icon and cursor files and the mingw-w64 cross tools, for the tests
 // that build executables and RES files from resource scripts.
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,52 @@ inline void WriteSamples(const qvtest::TempDir& dir) {
 // Runs the commands in the folder; true when they all succeeded.
 inline bool Build(const qvtest::TempDir& dir, const std::string& commands) {
   return qvtest::RunCommand("cd '" + dir.Path().string() + "' && " + commands + " 2>&1") == 0;
+}
+
+// One line of wrestool -l, names unquoted.
+struct WrestoolEntry {
+  std::string type, name, language, size;
+};
+
+// wrestool -l of a file, of one type when one is given.
+inline std::vector<WrestoolEntry> WrestoolList(const std::string& file, const std::string& type = "") {
+  std::string out;
+  qvtest::RunCommand("wrestool -l " + (type.empty() ? "" : "--type=" + type + " ") + "'" + file + "'", &out);
+  std::vector<WrestoolEntry> list;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto field = [&](const std::string& key) {
+      size_t p = line.find(key);
+      if (p == std::string::npos) return std::string();
+      p += key.size();
+      std::string v = line.substr(p, line.find_first_of(" ]", p) - p);
+      if (v.size() >= 2 && v.front() == '\'') v = v.substr(1, v.size() - 2);
+      return v;
+    };
+    if (line.find("--type=") == std::string::npos) continue;
+    list.push_back({field("--type="), field("--name="), field("--language="), field("size=")});
+  }
+  return list;
+}
+
+// icotool -l of an icon or cursor file, a line per image as "width height
+// depth hotspot-x hotspot-y" ("-" for a field icotool does not print).
+inline std::vector<std::string> IcotoolImages(const std::string& file) {
+  std::string out;
+  qvtest::RunCommand("icotool -l '" + file + "'", &out);
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    auto field = [&](const std::string& key) {
+      size_t p = line.find(key);
+      if (p == std::string::npos) return std::string("-");
+      p += key.size();
+      return line.substr(p, line.find(' ', p) - p);
+    };
+    lines.push_back(field("--width=") + " " + field("--height=") + " " + field("--bit-depth=") + " " +
+                    field("--hotspot-x=") + " " + field("--hotspot-y="));
+  }
+  return lines;
 }
 
 }  // namespace mingwtest

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "icons/module_readers.h"
+#include "mingw_samples.h"
 #include "ne_test_writer.h"
 #include "test_support.h"
 
@@ -63,21 +64,12 @@ TEST(NEReader, OracleWrestoolListsTheSameGroups) {
   if (!qvtest::HaveProgram("wrestool")) GTEST_SKIP() << "icoutils missing";
   qvtest::TempDir dir;
   const std::string file = WriteTemp(dir, "lib.icl", Library().bytes);
-  std::string out;
-  ASSERT_EQ(qvtest::RunCommand("wrestool -l --type=14 '" + file + "'", &out), 0) << out;
   std::vector<std::string> theirs;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    const size_t p = line.find("--name=");
-    if (p == std::string::npos) continue;
-    std::string v = line.substr(p + 7, line.find(' ', p) - p - 7);
-    if (!v.empty() && v.front() == '\'') v = v.substr(1, v.size() - 2);
-    theirs.push_back(v);
-  }
+  for (const auto& e : mingwtest::WrestoolList(file, "14")) theirs.push_back(e.name);
   T16BitReader reader(file);
   ASSERT_TRUE(reader.ReadLibrary());
   // wrestool names an integer group by its number.
-  ASSERT_EQ(theirs.size(), 3u) << out;
+  ASSERT_EQ(theirs.size(), 3u);
   EXPECT_EQ(theirs[0], "7");
   EXPECT_EQ(theirs[1], reader.Result().Strings(1));
   EXPECT_EQ(theirs[2], reader.Result().Strings(2));

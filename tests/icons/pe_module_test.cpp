@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "icons/icon_library.h"
+#include "mingw_samples.h"
 #include "test_support.h"
 
 namespace {
@@ -84,24 +86,10 @@ std::vector<std::string> ResourceLines(const TResourceModule& m) {
   return lines;
 }
 
-// wrestool -l lines as "type name language size", names unquoted.
+// wrestool -l lines as "type name language size".
 std::vector<std::string> WrestoolLines(const std::string& file) {
-  std::string out;
-  qvtest::RunCommand("wrestool -l '" + file + "'", &out);
   std::vector<std::string> lines;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) {
-    auto field = [&](const std::string& key) {
-      size_t p = line.find(key);
-      if (p == std::string::npos) return std::string();
-      p += key.size();
-      size_t e = line.find_first_of(" ]", p);
-      std::string v = line.substr(p, e - p);
-      if (!v.empty() && v.front() == '\'') v = v.substr(1, v.size() - 2);
-      return v;
-    };
-    lines.push_back(field("--type=") + " " + field("--name=") + " " + field("--language=") + " " + field("size="));
-  }
+  for (const auto& e : mingwtest::WrestoolList(file)) lines.push_back(e.type + " " + e.name + " " + e.language + " " + e.size);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
@@ -126,6 +114,35 @@ TEST_F(PEFixture, OracleResourcesMatchWrestool) {
   }
   raw.erase(std::remove(raw.begin(), raw.end(), '\n'), raw.end());
   EXPECT_EQ(ours, raw);
+}
+
+TEST_F(PEFixture, OracleEachLanguageOfAGroupKeepsItsOwnImages) {
+  if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";
+  // Group 2 is in English (32 pixels) and in German (16 pixels): two entries,
+  // each with the images wrestool extracts for its language.
+  TIconLibrary library;
+  EXPECT_TRUE(library.LoadFromFile(exe));
+  const std::vector<mingwtest::WrestoolEntry> groups = mingwtest::WrestoolList(exe, "14");
+  ASSERT_EQ(groups.size(), 3u);
+  ASSERT_EQ(library.Icons().Count(), 3);
+  EXPECT_EQ(library.IconGroupCount(), 3);
+  std::vector<std::vector<std::string>> ours, theirs;
+  for (int g = 0; g < 3; ++g) {
+    EXPECT_EQ(library.Icons().Strings(g), groups[size_t(g)].name);
+    const std::string ico = dir->File("x.ico");
+    ASSERT_EQ(qvtest::RunCommand("wrestool -x --type=14 --name=" + groups[size_t(g)].name + " --language=" +
+                                 groups[size_t(g)].language + " -o '" + ico + "' '" + exe + "'"),
+              0);
+    theirs.push_back(mingwtest::IcotoolImages(ico));
+    ours.emplace_back();
+    for (int i = 0; i < library.GetIcon(g)->Count(); ++i) {
+      TSubIcon* image = library.GetIcon(g)->Images()[i];
+      ours.back().push_back(std::to_string(image->GetWidth()) + " " + std::to_string(image->GetHeight()) + " " +
+                            std::to_string(image->GetBitsPerPixel()) + " - -");
+    }
+  }
+  EXPECT_EQ(ours, theirs);
+  EXPECT_NE(ours[1], ours[2]);
 }
 
 TEST_F(PEFixture, OracleRewrittenImageKeepsSectionsAndPassesPefile) {
