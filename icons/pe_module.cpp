@@ -213,8 +213,11 @@ void TPEModule::PrepareImage() {
   // Sections keep their file offsets and virtual addresses; only a section
   // whose data changed gets new sizes, and it may grow only where nothing
   // follows it in the file or in memory.
+  // Alignments are powers of two, the file's at most 64K and never above the
+  // memory's; any other value would pad a rebuilt section to gigabytes.
   const uint32_t fa = FileAlignment(), sa = SectionAlignment();
-  if (fa == 0 || sa == 0) throw EPEException("Image has no valid alignment");
+  const auto powerOfTwo = [](uint32_t v) { return v != 0 && (v & (v - 1)) == 0; };
+  if (!powerOfTwo(fa) || !powerOfTwo(sa) || fa > 0x10000 || sa < fa) throw EPEException("Image has no valid alignment");
   uint32_t imageEnd = static_cast<uint32_t>(AlignUp(OptionalValue32(60), sa));
   int64_t initialisedDelta = 0;
   for (size_t i = 0; i < FSections.size(); ++i) {

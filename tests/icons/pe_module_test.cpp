@@ -254,6 +254,31 @@ TEST_F(PEFixture, HostileImagesFailCleanly) {
   }
 }
 
+TEST_F(PEFixture, ImagesWithAlignmentsThatCannotBeKeptAreNotWritten) {
+  const Bytes good = qvtest::ReadFileBytes(exe);
+  const uint32_t opt = Rd32(good, 60) + 24;
+  struct Case {
+    const char* what;
+    uint32_t sectionAlignment, fileAlignment;
+  } cases[] = {
+      {"file alignment of gigabytes", 0x100000, 0xB1000000u},
+      {"file alignment no power of two", 0x1000, 0x300},
+      {"file alignment above the memory's", 0x200, 0x1000},
+      {"no alignment", 0, 0},
+  };
+  for (const Case& c : cases) {
+    Bytes b = good;
+    Wr32(b, opt + 32, c.sectionAlignment);
+    Wr32(b, opt + 36, c.fileAlignment);
+    TPEResourceModule m;
+    TCustomMemoryStream in(b.data(), int64_t(b.size()));
+    m.LoadFromStream(in);
+    TMemoryStream out;
+    EXPECT_THROW(m.SaveToStream(out), EPEException) << c.what;
+    EXPECT_EQ(out.Size(), 0) << c.what;
+  }
+}
+
 TEST(PEModule, ChecksumOfKnownBlock) {
   // Words 0x0201 + 0x0403 + the length 4.
   const uint8_t b[] = {1, 2, 3, 4};
