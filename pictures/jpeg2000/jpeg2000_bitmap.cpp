@@ -36,22 +36,32 @@ int UsedComponents(TJp2Layout layout) {
   }
 }
 
-// The header's sizes before any sample is decoded: each used component must
-// carry samples, and the whole image must stay below the sample budget and
-// within what its code stream's length can stand for.
-bool HeaderIsUsable(const opj_image_t& image, size_t bytes) {
-  if (image.x1 <= image.x0 || image.y1 <= image.y0 || image.numcomps == 0 || !image.comps) return false;
-  const uint64_t width = image.x1 - image.x0, height = image.y1 - image.y0;
-  if (width > 65535 || height > 65535) return false;
+// The samples of a picture of width x height whose components step over its
+// grid by (dx, dy); 0 when the sizes are beyond the budgets: a side above
+// 65535, more samples than kMaxJpeg2000Samples, or more than the free
+// samples with less code stream than they need.
+struct TGridStep {
+  uint64_t dx, dy;
+};
+uint64_t BudgetedSamples(uint64_t width, uint64_t height, const std::vector<TGridStep>& steps, size_t bytes) {
+  if (width == 0 || height == 0 || width > 65535 || height > 65535 || steps.empty()) return 0;
+  if (width * height > kMaxJpeg2000Samples) return 0;
   uint64_t samples = 0;
-  for (OPJ_UINT32 i = 0; i < image.numcomps; ++i) {
-    const opj_image_comp_t& c = image.comps[i];
-    if (c.dx == 0 || c.dy == 0) return false;
-    samples += (width + c.dx - 1) / c.dx * ((height + c.dy - 1) / c.dy);
-    if (samples > kMaxJpeg2000Samples) return false;
+  for (const TGridStep& step : steps) {
+    if (step.dx == 0 || step.dy == 0) return 0;
+    samples += (width + step.dx - 1) / step.dx * ((height + step.dy - 1) / step.dy);
+    if (samples > kMaxJpeg2000Samples) return 0;
   }
-  if (samples > kJpeg2000FreeSamples && samples / kJpeg2000SamplesPerByte > bytes) return false;
-  return width * height <= kMaxJpeg2000Samples;
+  if (samples > kJpeg2000FreeSamples && samples / kJpeg2000SamplesPerByte > bytes) return 0;
+  return samples;
+}
+
+// The header as OpenJPEG read it, within the budgets.
+bool HeaderIsUsable(const opj_image_t& image, size_t bytes) {
+  if (image.x1 <= image.x0 || image.y1 <= image.y0 || !image.comps) return false;
+  std::vector<TGridStep> steps;
+  for (OPJ_UINT32 i = 0; i < image.numcomps; ++i) steps.push_back({image.comps[i].dx, image.comps[i].dy});
+  return BudgetedSamples(image.x1 - image.x0, image.y1 - image.y0, steps, bytes) != 0;
 }
 
 bool ComponentIsUsable(const opj_image_comp_t& c) {
@@ -166,26 +176,34 @@ size_t CodeStreamStart(const uint8_t* data, size_t size) {
   return size;
 }
 
-// The tile grid of the code stream's SIZ marker, checked before OpenJPEG
-// reads the header: OpenJPEG sets up every tile while it reads it, and a
-// grid of tiny tiles takes seconds there whatever the picture holds. Past
-// the free tiles the tiles must average kJpeg2000PixelsPerTile pixels. A
-// stream without a readable SIZ is left to OpenJPEG to refuse.
-bool TileGridIsUsable(const uint8_t* data, size_t size) {
+// The sizes of the code stream's SIZ marker, checked before OpenJPEG reads
+// the header: OpenJPEG sets up every component of every tile while it reads
+// it, so a grid of tiny tiles, or a picture far beyond the budgets, takes
+// seconds and much memory there, whatever the stream holds. Past the free
+// tile components each must average kJpeg2000SamplesPerTileComponent
+// samples. A stream without a readable SIZ is left to OpenJPEG to refuse.
+bool CodeStreamSizesAreUsable(const uint8_t* data, size_t size) {
   const size_t at = CodeStreamStart(data, size);
-  if (at > size || size - at < 40 || data[at + 2] != 0xFF || data[at + 3] != 0x51) return true;
-  const uint8_t* siz = data + at + 8;  // Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz
+  if (at > size || size - at < 42 || data[at + 2] != 0xFF || data[at + 3] != 0x51) return true;
+  const uint8_t* siz = data + at + 8;  // Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz, Csiz
   const uint64_t x1 = Big32(siz), y1 = Big32(siz + 4), x0 = Big32(siz + 8), y0 = Big32(siz + 12);
   const uint64_t tileWidth = Big32(siz + 16), tileHeight = Big32(siz + 20);
   const uint64_t tileX0 = Big32(siz + 24), tileY0 = Big32(siz + 28);
-  if (tileWidth == 0 || tileHeight == 0 || x1 <= x0 || y1 <= y0 || tileX0 > x0 || tileY0 > y0) return false;
+  const size_t components = size_t(siz[32]) << 8 | siz[33];
+  if (tileWidth == 0 || tileHeight == 0 || x1 <= x0 || y1 <= y0 || tileX0 > x0 || tileY0 > y0 || components == 0)
+    return false;
+  // Each component: precision, then its horizontal and vertical grid steps.
+  if ((size - at - 42) / 3 < components) return false;
+  std::vector<TGridStep> steps;
+  for (size_t c = 0; c < components; ++c) steps.push_back({siz[35 + 3 * c], siz[36 + 3 * c]});
+  const uint64_t samples = BudgetedSamples(x1 - x0, y1 - y0, steps, size);
+  if (samples == 0) return false;
   const uint64_t tiles = ((x1 - tileX0 + tileWidth - 1) / tileWidth) * ((y1 - tileY0 + tileHeight - 1) / tileHeight);
-  const uint64_t pixels = (x1 - x0) * (y1 - y0);
-  return tiles <= std::max(kJpeg2000FreeTiles, pixels / kJpeg2000PixelsPerTile);
+  return tiles * components <= std::max(kJpeg2000FreeTileComponents, samples / kJpeg2000SamplesPerTileComponent);
 }
 
 jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes) {
-  if (!TileGridIsUsable(bytes.data(), bytes.size())) return nullptr;
+  if (!CodeStreamSizesAreUsable(bytes.data(), bytes.size())) return nullptr;
   jp2::TMemorySource source{bytes.data(), bytes.size(), 0};
   jp2::TCodecPtr codec = jp2::CreateQuietDecompressor(jp2::CodecForData(bytes.data(), bytes.size()));
   jp2::TStreamPtr stream = jp2::CreateReadStream(source);

@@ -28,11 +28,11 @@ inline constexpr uint64_t kMaxJpeg2000Samples = uint64_t(1) << 27;
 // which even a flat picture brings.
 inline constexpr uint64_t kJpeg2000FreeSamples = uint64_t(1) << 22;
 inline constexpr uint64_t kJpeg2000SamplesPerByte = uint64_t(1) << 15;
-// Every tile costs the decoder time of its own, present in the stream or not,
-// so a picture of tiny tiles is slow whatever its size. Past this many tiles
-// the tiles must average at least kJpeg2000PixelsPerTile pixels.
-inline constexpr uint64_t kJpeg2000FreeTiles = 1024;
-inline constexpr uint64_t kJpeg2000PixelsPerTile = 32 * 32;
+// Every component of every tile costs the decoder time and memory of its own,
+// present in the stream or not, so a picture of tiny tiles is slow whatever
+// its size. Past the free tile components each must average this many samples.
+inline constexpr uint64_t kJpeg2000FreeTileComponents = 4096;
+inline constexpr uint64_t kJpeg2000SamplesPerTileComponent = 32 * 32;
 
 class TJpeg2000Bitmap : public TBitmap {
 public:
