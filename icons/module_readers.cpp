@@ -398,6 +398,7 @@ BOOL AddCursorGroup(HMODULE module, const char*, char* name, LONG_PTR param) {
 
 bool T32BitReader::ReadNames() {
   FResult.Clear();
+  if (FModule) FreeLibrary(FModule);  // a second reading loads the file anew
   FModule = LoadLibraryExA(FFileName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!FModule) return false;
   EnumResourceNamesA(FModule, RT_GROUP_ICON, &AddIconGroup, reinterpret_cast<LONG_PTR>(&FResult));
@@ -410,6 +411,7 @@ T32BitReaderC::~T32BitReaderC() {
 
 bool T32BitReaderC::ReadLibrary() {
   FResult.Clear();
+  if (FModule) FreeLibrary(FModule);
   FModule = LoadLibraryExA(FFileName.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!FModule) return false;
   EnumResourceNamesA(FModule, RT_GROUP_CURSOR, &AddCursorGroup, reinterpret_cast<LONG_PTR>(&FResult));

@@ -37,36 +37,26 @@ Bytes CursorFile(int size, int bpp, uint16_t x, uint16_t y) {
 
 // An EXE and a DLL with numbered and named icon and cursor groups, a group in
 // a second language, and an ICL-style name list in the DLL.
-class LibraryFixture : public ::testing::Test {
+class LibraryFixture : public mingwtest::SampleSuite<LibraryFixture> {
 protected:
   static void SetUpTestSuite() {
     RegisterExecutableLoaders();
-    if (!mingwtest::HaveTools()) return;
-    dir = new qvtest::TempDir;
-    mingwtest::WriteSamples(*dir);
-    qvtest::WriteFileBytes(dir->File("q.cur"), CursorFile(32, 4, 10, 20));
-    mingwtest::WriteText(dir->File("r.rc"),
-                         "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\n5 CURSOR \"q.cur\"\n"
-                         "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
-    mingwtest::WriteText(dir->File("d.rc"), "1 ICON \"a.ico\"\n2 ICON \"c.ico\"\n1 301 { \"\\003ICL\\004STAR\\004MOON\" }\n");
-    mingwtest::WriteText(dir->File("l.c"), "int f(void){return 1;}\n");
-    if (mingwtest::Build(*dir, "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-windres d.rc -O coff "
-                               "-o d.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe && "
-                               "i686-w64-mingw32-gcc -s -shared l.c d.o -o t.dll"))
-      exe = dir->File("t.exe"), dll = dir->File("t.dll");
+    Make(
+        [](const qvtest::TempDir& d) {
+          qvtest::WriteFileBytes(d.File("q.cur"), CursorFile(32, 4, 10, 20));
+          mingwtest::WriteText(d.File("r.rc"),
+                               "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\n5 CURSOR \"q.cur\"\n"
+                               "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
+          mingwtest::WriteText(d.File("d.rc"),
+                               "1 ICON \"a.ico\"\n2 ICON \"c.ico\"\n1 301 { \"\\003ICL\\004STAR\\004MOON\" }\n");
+          mingwtest::WriteText(d.File("l.c"), "int f(void){return 1;}\n");
+        },
+        "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-windres d.rc -O coff -o d.o && "
+        "i686-w64-mingw32-gcc -s m.c r.o -o t.exe && i686-w64-mingw32-gcc -s -shared l.c d.o -o t.dll");
+    if (built) exe = dir->File("t.exe"), dll = dir->File("t.dll");
   }
-  static void TearDownTestSuite() {
-    delete dir;
-    dir = nullptr;
-  }
-  void SetUp() override {
-    if (exe.empty()) GTEST_SKIP() << "mingw-w64 cross tools missing";
-  }
-  static qvtest::TempDir* dir;
-  static std::string exe, dll;
+  static inline std::string exe, dll;
 };
-qvtest::TempDir* LibraryFixture::dir = nullptr;
-std::string LibraryFixture::exe, LibraryFixture::dll;
 
 TEST_F(LibraryFixture, OracleIconGroupsMatchWrestoolAndIcotool) {
   if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";

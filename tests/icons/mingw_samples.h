@@ -1,6 +1,10 @@
 #pragma once
 // Sample icon and cursor files and the mingw-w64 cross tools, for the tests
 // that build executables and RES files from resource scripts.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +39,29 @@ inline void WriteSamples(const qvtest::TempDir& dir) {
 inline bool Build(const qvtest::TempDir& dir, const std::string& commands) {
   return qvtest::RunCommand("cd '" + dir.Path().string() + "' && " + commands + " 2>&1") == 0;
 }
+
+// A suite whose tests share the samples and what one set of commands builds
+// from them (Suite names the suite, so that each keeps a folder of its own).
+// A test is skipped when the tools are missing or the build failed.
+template <class Suite>
+class SampleSuite : public ::testing::Test {
+protected:
+  // Writes the samples and what write adds, then runs the commands.
+  static void Make(const std::function<void(const qvtest::TempDir&)>& write, const std::string& commands) {
+    built = false;
+    if (!HaveTools()) return;
+    dir = std::make_unique<qvtest::TempDir>();
+    WriteSamples(*dir);
+    write(*dir);
+    built = Build(*dir, commands);
+  }
+  static void TearDownTestSuite() { dir.reset(); }
+  void SetUp() override {
+    if (!built) GTEST_SKIP() << "mingw-w64 cross tools missing";
+  }
+  static inline std::unique_ptr<qvtest::TempDir> dir;
+  static inline bool built = false;
+};
 
 // One line of wrestool -l, names unquoted.
 struct WrestoolEntry {

@@ -41,39 +41,25 @@ Bytes IcoFile(int size) {
 
 // One executable built by the mingw-w64 cross tools for the whole test run:
 // named and numbered icon groups, a cursor, and two languages.
-class PEFixture : public ::testing::Test {
+class PEFixture : public mingwtest::SampleSuite<PEFixture> {
 protected:
   static void SetUpTestSuite() {
-    if (!qvtest::HaveProgram("i686-w64-mingw32-windres") || !qvtest::HaveProgram("i686-w64-mingw32-gcc")) return;
-    dir = new qvtest::TempDir;
-    qvtest::WriteFileBytes(dir->File("a.ico"), IcoFile(16));
-    qvtest::WriteFileBytes(dir->File("b.ico"), IcoFile(32));
-    Bytes cur = IcoFile(32);
-    cur[2] = 2;  // a cursor file: type 2, hotspot in the planes/bit-count fields
-    qvtest::WriteFileBytes(dir->File("c.cur"), cur);
-    const std::string rc =
-        "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"c.cur\"\n"
-        "LANGUAGE 7, 1\n2 ICON \"a.ico\"\n";
-    qvtest::WriteFileBytes(dir->File("r.rc"), Bytes(rc.begin(), rc.end()));
-    qvtest::WriteFileBytes(dir->File("m.c"), Bytes{'i', 'n', 't', ' ', 'm', 'a', 'i', 'n', '(', ')', '{', 'r', 'e',
-                                                   't', 'u', 'r', 'n', ' ', '0', ';', '}', '\n'});
-    const std::string d = dir->Path().string();
-    const int rc1 = qvtest::RunCommand("cd '" + d + "' && i686-w64-mingw32-windres r.rc -O coff -o r.o && " +
-                                       "i686-w64-mingw32-gcc -s m.c r.o -o t.exe 2>&1");
-    if (rc1 == 0) exe = dir->File("t.exe");
+    Make(
+        [](const qvtest::TempDir& d) {
+          qvtest::WriteFileBytes(d.File("a.ico"), IcoFile(16));
+          qvtest::WriteFileBytes(d.File("b.ico"), IcoFile(32));
+          Bytes cur = IcoFile(32);
+          cur[2] = 2;  // a cursor file: type 2, hotspot in the planes/bit-count fields
+          qvtest::WriteFileBytes(d.File("c.cur"), cur);
+          mingwtest::WriteText(d.File("r.rc"),
+                               "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"c.cur\"\n"
+                               "LANGUAGE 7, 1\n2 ICON \"a.ico\"\n");
+        },
+        "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe");
+    if (built) exe = dir->File("t.exe");
   }
-  static void TearDownTestSuite() {
-    delete dir;
-    dir = nullptr;
-  }
-  void SetUp() override {
-    if (exe.empty()) GTEST_SKIP() << "mingw-w64 cross tools missing";
-  }
-  static qvtest::TempDir* dir;
-  static std::string exe;
+  static inline std::string exe;
 };
-qvtest::TempDir* PEFixture::dir = nullptr;
-std::string PEFixture::exe;
 
 std::vector<std::string> ResourceLines(const TResourceModule& m) {
   std::vector<std::string> lines;

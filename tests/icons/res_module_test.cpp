@@ -43,39 +43,29 @@ std::vector<int> Counts(TIconList& list) {
 
 // A RES and an EXE compiled from the same script: icon groups named and
 // numbered, in two languages, cursors and a bitmap.
-class ResFixture : public ::testing::Test {
+class ResFixture : public mingwtest::SampleSuite<ResFixture> {
 protected:
   static void SetUpTestSuite() {
     RegisterExecutableLoaders();
-    if (!mingwtest::HaveTools()) return;
-    dir = new qvtest::TempDir;
-    mingwtest::WriteSamples(*dir);
-    Bytes bmp = {'B', 'M'};
-    const Bytes dib = DibImage(24, 24, 8, 0x55, icontest::kKeep, 24);
-    bmp.resize(14, 0);
-    icontest::Put32(bmp, 2, uint32_t(14 + dib.size()));
-    icontest::Put32(bmp, 10, 14 + 40 + 1024);
-    bmp.insert(bmp.end(), dib.begin(), dib.begin() + 40 + 1024 + 24 * 24);
-    qvtest::WriteFileBytes(dir->File("l.bmp"), bmp);
-    mingwtest::WriteText(dir->File("r.rc"),
-                         "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\nLOGO BITMAP \"l.bmp\"\n"
-                         "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
-    if (mingwtest::Build(*dir, "i686-w64-mingw32-windres r.rc -O res -o r.res && "
-                               "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe"))
-      res = dir->File("r.res"), exe = dir->File("t.exe");
+    Make(
+        [](const qvtest::TempDir& d) {
+          Bytes bmp = {'B', 'M'};
+          const Bytes dib = DibImage(24, 24, 8, 0x55, icontest::kKeep, 24);
+          bmp.resize(14, 0);
+          icontest::Put32(bmp, 2, uint32_t(14 + dib.size()));
+          icontest::Put32(bmp, 10, 14 + 40 + 1024);
+          bmp.insert(bmp.end(), dib.begin(), dib.begin() + 40 + 1024 + 24 * 24);
+          qvtest::WriteFileBytes(d.File("l.bmp"), bmp);
+          mingwtest::WriteText(d.File("r.rc"),
+                               "MAINICON ICON \"a.ico\"\n2 ICON \"b.ico\"\nPOINTER CURSOR \"p.cur\"\nLOGO BITMAP \"l.bmp\"\n"
+                               "LANGUAGE 7, 1\nGERMAN ICON \"c.ico\"\n");
+        },
+        "i686-w64-mingw32-windres r.rc -O res -o r.res && i686-w64-mingw32-windres r.rc -O coff -o r.o && "
+        "i686-w64-mingw32-gcc -s m.c r.o -o t.exe");
+    if (built) res = dir->File("r.res"), exe = dir->File("t.exe");
   }
-  static void TearDownTestSuite() {
-    delete dir;
-    dir = nullptr;
-  }
-  void SetUp() override {
-    if (res.empty()) GTEST_SKIP() << "mingw-w64 cross tools missing";
-  }
-  static qvtest::TempDir* dir;
-  static std::string res, exe;
+  static inline std::string res, exe;
 };
-qvtest::TempDir* ResFixture::dir = nullptr;
-std::string ResFixture::res, ResFixture::exe;
 
 TEST_F(ResFixture, OracleImportsEveryGroupAsTheExecutableHoldsIt) {
   TIconLibrary fromRes, fromExe;
