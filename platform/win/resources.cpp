@@ -81,7 +81,13 @@ TResourceId TResourceId::FromInteger(WORD value) {
 }
 
 bool TResourceId::operator==(const TResourceId& other) const {
-  return IsInteger == other.IsInteger && (IsInteger ? Id == other.Id : Upper(Name) == Upper(other.Name));
+  if (IsInteger != other.IsInteger) return false;
+  if (IsInteger) return Id == other.Id;
+  // Compared in place: enumeration compares every name with every other.
+  return Name.size() == other.Name.size() &&
+         std::equal(Name.begin(), Name.end(), other.Name.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+         });
 }
 
 const TResourceEntry* TModuleResources::Find(const TResourceId& type, const TResourceId& name, WORD language) const {
