@@ -146,17 +146,34 @@ bool TAdvancedIcon::LoadCursorFromModuleResource(HMODULE module, const char* nam
 
 bool TAdvancedIcon::LoadFromPEResource(const TResourceModule& module, const std::string& name) {
   TResourceDetails* resource = module.FindByTypeAndName("14", name);
-  return resource && LoadIconGroupResource(*this, module, *resource);
+  return resource && LoadIconGroupResource(*this, IndexResourcesOfType(module, "3"), *resource);
 }
 
-bool LoadIconGroupResource(TAdvancedIcon& icon, const TResourceModule& module, TResourceDetails& resource) {
+TResourceIndex IndexResourcesOfType(const TResourceModule& module, const std::string& type) {
+  TResourceIndex index;
+  for (int i = 0; i < module.GetResourceCount(); ++i) {
+    TResourceDetails* r = module.GetResource(i);
+    if (r->ResourceType() == type) index.emplace(r->Name(), r);  // the first of a name stays
+  }
+  return index;
+}
+
+bool LoadIconGroupResource(TAdvancedIcon& icon, const TResourceIndex& images, TResourceDetails& resource) {
   // A view of the bytes, so that the resource's own stream keeps its position.
   TCustomMemoryStream group(resource.Data().Memory(), resource.Data().Size());
   int count = 0;
   if (!ReadGroupHeader(icon, group, count)) return false;
   for (int i = 0; i < count; ++i) {
-    auto image = TSubIcon::CreateFromResourceModule<TResourceIconImage>(group, module);
-    if (image->HasBits()) icon.Images().Add(std::move(image));
+    TIconGroupEntry entry;
+    group.ReadBuffer(&entry, sizeof entry);
+    const auto found = images.find(std::to_string(entry.nID));
+    if (found == images.end()) continue;  // an image the module lacks
+    TMemoryStream& data = found->second->Data();
+    if (data.Size() > 0xFFFFFFFFLL) throw Exception(kInvalidImage);
+    TCustomMemoryStream bits(data.Memory(), data.Size());
+    TIconEntryHead head = entry.head;
+    head.dwBytesInRes = static_cast<uint32_t>(data.Size());
+    icon.Images().Add(TSubIcon::CreateFromEntryAndStream<TResourceIconImage>(bits, head));
   }
   return true;
 }

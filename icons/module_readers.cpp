@@ -47,13 +47,14 @@ bool AllDigits(const std::string& s) {
 }  // namespace
 
 void ReadPEIconGroups(const TResourceModule& module, TIconList& into) {
+  const TResourceIndex images = IndexResourcesOfType(module, "3");
   for (int i = 0; i < module.GetResourceCount(); ++i) {
     TResourceDetails* r = module.GetResource(i);
     if (!SameText(r->ResourceType(), "14")) continue;
     auto icon = std::make_unique<TAdvancedIcon>();
     try {
       // This very group: a name may stand for one group in each language.
-      LoadIconGroupResource(*icon, module, *r);
+      LoadIconGroupResource(*icon, images, *r);
     } catch (const Exception&) {
       // A group that names a missing or bad image keeps the images before it.
     }

@@ -6,6 +6,7 @@
 
 #include "base/toolbox/bitmap_utils.h"
 #include "icons/icon_library.h"
+#include "icons/icon_resources.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/utf16_text.h"
 
@@ -164,11 +165,12 @@ std::unique_ptr<TSubIcon> ImageFromResource(TResourceDetails& r, bool cursor) {
 
 // The images of a group, taken by the ids its directory names (an image the
 // module lacks or that does not parse is left out).
-void AddGroupImages(const TResModule& module, TResourceDetails& group, const TGroupKinds& kinds,
+void AddGroupImages(const TResourceIndex& images, TResourceDetails& group, const TGroupKinds& kinds,
                     TAdvancedIcon& icon) {
   for (uint16_t id : GroupIds(group)) {
-    TResourceDetails* r = module.FindByTypeAndName(kinds.image, std::to_string(id));
-    if (!r) continue;
+    const auto found = images.find(std::to_string(id));
+    if (found == images.end()) continue;
+    TResourceDetails* r = found->second;
     try {
       icon.Images().Add(ImageFromResource(*r, kinds.cursor));
     } catch (const Exception&) {
@@ -193,6 +195,9 @@ int ImportModule(const TResModule& module, const std::vector<TGroupKinds>& kinds
       if (r->ResourceType() == k.group)
         for (uint16_t id : GroupIds(*r)) claimed.insert({k.image, std::to_string(id)});
   }
+  // The images of each kind by name, looked up once for all groups.
+  std::vector<TResourceIndex> images;
+  for (const TGroupKinds& k : kinds) images.push_back(IndexResourcesOfType(module, k.image));
   const int before = list.Count();
   std::unique_ptr<TAdvancedIcon> pending;
   auto finishPending = [&]() {
@@ -203,7 +208,8 @@ int ImportModule(const TResModule& module, const std::vector<TGroupKinds>& kinds
     TResourceDetails* r = module.GetResource(i);
     const std::string& type = r->ResourceType();
     try {
-      for (const TGroupKinds& k : kinds) {
+      for (size_t kind = 0; kind < kinds.size(); ++kind) {
+        const TGroupKinds& k = kinds[kind];
         if (type == k.image && !claimed.count({type, r->Name()})) {
           auto image = ImageFromResource(*r, k.cursor);
           if (!pending) pending = newIcon();
@@ -211,7 +217,7 @@ int ImportModule(const TResModule& module, const std::vector<TGroupKinds>& kinds
         } else if (type == k.group) {
           finishPending();
           auto icon = newIcon();
-          AddGroupImages(module, *r, k, *icon);
+          AddGroupImages(images[kind], *r, k, *icon);
           if (icon->Count() > 0) list.AddIcon(r->Name(), std::move(icon));
         }
       }

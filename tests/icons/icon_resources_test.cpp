@@ -115,6 +115,7 @@ TEST(IconResources, PEGroupsSkipMissingImagesAndTruncatedEntries) {
   TListModule m;
   m.Add("3", "1", a);
   m.Add("3", "2", b);
+  m.Add("3", "2", a);  // a second image of that name: the first one counts
   m.Add("14", "MAINICON", GroupData({{a, 1}, {b, 7}, {b, 2}}));
   auto truncated = GroupData({{a, 1}, {b, 2}}, 1, 40000);  // says 40000 entries, holds two
   truncated.resize(truncated.size() - 3);                   // and the second is cut short
