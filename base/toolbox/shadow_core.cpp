@@ -1,7 +1,9 @@
 #include "base/toolbox/shadow_core.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "base/toolbox/blend.h"
 #include "platform/rtl/rounding.h"
@@ -55,19 +57,46 @@ void SpreadShadow(const TPixelRows& source, const TPixelRows& target, int radius
                   int strength, uint32_t shadowPixel) {
   const int w = source.Width, h = source.Height;
   const uint32_t colour = shadowPixel & 0x00FFFFFFu;
+  if (radius < 0) return;
+  // Cells that land outside the picture add nothing, so the reach is cut to
+  // the offsets that can land inside (at most twice the picture's side): a
+  // huge radius or offset stays cheap.
+  const int64_t r = radius;
+  const int64_t dxLo = std::max<int64_t>(-r, -int64_t(xOffset) - (w - 1));
+  const int64_t dxHi = std::min<int64_t>(r, int64_t(w - 1) - xOffset);
+  const int64_t dyLo = std::max<int64_t>(-r, -int64_t(yOffset) - (h - 1));
+  const int64_t dyHi = std::min<int64_t>(r, int64_t(h - 1) - yOffset);
+  if (w <= 0 || h <= 0 || dxLo > dxHi || dyLo > dyHi) return;
+  // The kernel is the same for every source pixel: weigh it once (a large
+  // radius costs a square root per cell otherwise).
+  const size_t side = static_cast<size_t>(dyHi - dyLo + 1);
+  std::vector<int> kernel(static_cast<size_t>(dxHi - dxLo + 1) * side);
+  for (int64_t dx = dxLo; dx <= dxHi; ++dx)
+    for (int64_t dy = dyLo; dy <= dyHi; ++dy)
+      kernel[static_cast<size_t>(dx - dxLo) * side + static_cast<size_t>(dy - dyLo)] =
+          ShadowKernelWeight(radius, strength, static_cast<int>(dx), static_cast<int>(dy));
+  // What each cell adds for one source alpha; neighbouring pixels mostly
+  // share their alpha, so the table is rebuilt only when it changes.
+  std::vector<int> spread(kernel.size());
+  uint32_t spreadAlpha = 0;
   for (int y = 0; y < h; ++y) {
     const uint32_t* srow = reinterpret_cast<const uint32_t*>(source.Row(y));
     for (int x = 0; x < w; ++x) {
       const uint32_t a = srow[x] >> 24;
       if (a == 0) continue;
-      for (int xx = x - radius; xx <= x + radius; ++xx) {
-        const int tx = xx + xOffset;
+      if (a != spreadAlpha) {
+        for (size_t i = 0; i < kernel.size(); ++i)
+          spread[i] = static_cast<int>(Round(static_cast<double>(kernel[i]) * strength * a / 65025.0));
+        spreadAlpha = a;
+      }
+      for (int64_t dx = dxLo; dx <= dxHi; ++dx) {
+        const int64_t tx = x + dx + xOffset;
         if (tx < 0 || tx >= w) continue;
-        for (int yy = y - radius; yy <= y + radius; ++yy) {
-          const int ty = yy + yOffset;
+        const int* cells = spread.data() + static_cast<size_t>(dx - dxLo) * side;
+        for (int64_t dy = dyLo; dy <= dyHi; ++dy) {
+          const int64_t ty = y + dy + yOffset;
           if (ty < 0 || ty >= h) continue;
-          const int weight = ShadowKernelWeight(radius, strength, xx - x, yy - y);
-          const int v = static_cast<int>(Round(static_cast<double>(weight) * strength * a / 65025.0));
+          const int v = cells[dy - dyLo];
           uint32_t* t = reinterpret_cast<uint32_t*>(target.Row(ty)) + tx;
           const int e = static_cast<int>(*t >> 24);
           const int alpha = Min(v + e + (e > 0 ? 1 : 0), strength);

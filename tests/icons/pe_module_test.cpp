@@ -252,7 +252,9 @@ TEST_F(PEFixture, HostileImagesFailCleanly) {
       m.LoadFromStream(s);
       ADD_FAILURE() << c.what;
     } catch (const Exception& x) {
-      if (c.message) EXPECT_EQ(std::string(x.what()), c.message) << c.what;
+      if (c.message) {
+        EXPECT_EQ(std::string(x.what()), c.message) << c.what;
+      }
     }
   }
 }

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
+#include "platform/rtl/rounding.h"
+
 namespace {
 
 TEST(ShadowKernelWeight, TablesAndFormula) {
@@ -51,6 +56,62 @@ TEST(SpreadShadow, OverlapsAddOneAndNeverPassStrength) {
   SpreadShadow(many.Rows(), out.Rows(), 1, 0, 0, 100, 0);
   for (int i = 0; i < 9; ++i) EXPECT_LE(out.Pixels32()[i] >> 24, 100u);
   EXPECT_EQ(out.Pixels32()[4] >> 24, 100u);
+}
+
+// The spread written out cell by cell, as the shadow is defined.
+void NaiveSpread(TPixelBuffer& src, TPixelBuffer& dst, int radius, int xOffset, int yOffset, int strength) {
+  const int w = src.Rows().Width, h = src.Rows().Height;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t a = src.Pixels32()[y * w + x] >> 24;
+      if (a == 0) continue;
+      for (int xx = x - radius; xx <= x + radius; ++xx) {
+        const int tx = xx + xOffset;
+        if (tx < 0 || tx >= w) continue;
+        for (int yy = y - radius; yy <= y + radius; ++yy) {
+          const int ty = yy + yOffset;
+          if (ty < 0 || ty >= h) continue;
+          const int weight = ShadowKernelWeight(radius, strength, xx - x, yy - y);
+          const int v = static_cast<int>(Round(static_cast<double>(weight) * strength * a / 65025.0));
+          uint32_t& t = dst.Pixels32()[ty * w + tx];
+          const int e = static_cast<int>(t >> 24);
+          t = static_cast<uint32_t>(std::min(v + e + (e > 0 ? 1 : 0), strength)) << 24;
+        }
+      }
+    }
+}
+
+TEST(SpreadShadow, MatchesTheCellByCellSpread) {
+  // Alphas vary pixel to pixel; radii cover the tables, the formula and a
+  // reach beyond the picture; offsets push the shadow partly out.
+  struct Case {
+    int radius, dx, dy, strength;
+  } cases[] = {{0, 1, 1, 200}, {2, -1, 0, 120}, {5, 0, 3, 255}, {7, 2, -2, 180}, {20, -5, 4, 255}, {3, 30, 0, 90}};
+  TPixelBuffer src(13, 9, 4);
+  uint32_t seed = 12345;
+  for (int i = 0; i < 13 * 9; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    const uint32_t a = (seed >> 16) % 3 == 0 ? 0 : (seed >> 8) & 0xFF;
+    src.Pixels32()[i] = a << 24;
+  }
+  for (const Case& c : cases) {
+    TPixelBuffer fast(13, 9, 4), slow(13, 9, 4);
+    SpreadShadow(src.Rows(), fast.Rows(), c.radius, c.dx, c.dy, c.strength, 0);
+    NaiveSpread(src, slow, c.radius, c.dx, c.dy, c.strength);
+    for (int i = 0; i < 13 * 9; ++i)
+      ASSERT_EQ(fast.Pixels32()[i], slow.Pixels32()[i]) << "radius " << c.radius << " pixel " << i;
+  }
+}
+
+TEST(SpreadShadow, HugeRadiusOrOffsetOnlyTouchesThePicture) {
+  TPixelBuffer src(4, 4, 4), dst(4, 4, 4), far(4, 4, 4);
+  src.Pixels32()[5] = 0xFF000000;
+  // A radius of a billion reaches every pixel of a small picture at once; its
+  // weights (strength / radius) are all 0, so nothing shows.
+  SpreadShadow(src.Rows(), dst.Rows(), 1000000000, 0, 0, 255, 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(dst.Pixels32()[i] >> 24, 0u) << i;
+  SpreadShadow(src.Rows(), far.Rows(), 3, 2000000000, -2000000000, 255, 0);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(far.Pixels32()[i], 0u) << i;
 }
 
 TEST(CombineBlackWhiteBlocks, CoverageGivesAlpha) {
