@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "exception_text.h"
+
 #include <cstring>
 
 #include "icon_test_util.h"
@@ -15,15 +17,6 @@
 using namespace icontest;
 
 namespace {
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
-}
 
 std::vector<uint8_t> Bytes(TMemoryStream& s) { return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size()); }
 

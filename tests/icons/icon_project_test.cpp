@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "exception_text.h"
+
 #include <climits>
 #include <functional>
 
@@ -149,15 +151,6 @@ std::vector<uint8_t> Saved(TIconProject& project) {
 void Load(TIconProject& project, const std::vector<uint8_t>& bytes) {
   TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
   project.LoadFromStream(s);
-}
-
-std::string MessageOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return "";
 }
 
 std::unique_ptr<TBitmap> Bitmap32(int w, int h, uint32_t pixel) {
@@ -333,7 +326,7 @@ TEST(IconProject, HostileFilesAreRefusedAndLeaveTheProjectAsItWas) {
     TIconProject project;
     Load(project, good);
     const std::string message = MessageOf([&] { Load(project, ProjectFile(spec)); });
-    EXPECT_NE(message, "");
+    EXPECT_NE(message, kNothingRaised);
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
     EXPECT_EQ(Saved(project), good);
   }
@@ -351,7 +344,7 @@ TEST(IconProject, EveryTruncationIsRefused) {
 
 TEST(IconProject, DataThatIsNeitherProjectNorIconIsRefused) {
   TIconProject project;
-  EXPECT_NE(MessageOf([&] { Load(project, {'G', 'I', 'F', '8', '9', 'a', 0, 0}); }), "");
+  EXPECT_NE(MessageOf([&] { Load(project, {'G', 'I', 'F', '8', '9', 'a', 0, 0}); }), kNothingRaised);
 }
 
 // ---- layers and effects ----

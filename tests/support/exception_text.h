@@ -5,11 +5,13 @@
 
 #include "platform/rtl/exceptions.h"
 
+inline constexpr const char* kNothingRaised = "(nothing raised)";
+
 inline std::string MessageOf(const std::function<void()>& f) {
   try {
     f();
   } catch (const Exception& e) {
     return e.Message();
   }
-  return "(nothing raised)";
+  return kNothingRaised;
 }
