@@ -124,16 +124,22 @@ bool TAdvancedIcon::ReadDirectoryHeader(TStream& stream, int& count) {
   return ok;
 }
 
-bool TAdvancedIcon::LoadFromStream(TStream& stream) {
-  Clear();
+// A whole ICO or CUR stream: the icon is emptied first and stays empty when the
+// directory header is refused.
+static bool ReadTopDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind, bool cursorEntries) {
+  icon.Clear();
   if (stream.Size() - stream.Position() < 6) return false;
   TIconDirHeader header;
-  if (!ReadCursorDirectoryHeader(stream, header)) {
-    Clear();
+  if (!icon.ReadCursorDirectoryHeader(stream, header)) {
+    icon.Clear();
     return false;
   }
-  ReadEntries(Images(), stream, header, 0, TDirKind::Icon, false);
-  return Count() > 0;
+  ReadEntries(icon.Images(), stream, header, 0, kind, cursorEntries);
+  return true;
+}
+
+bool TAdvancedIcon::LoadFromStream(TStream& stream) {
+  return ReadTopDirectory(*this, stream, TDirKind::Icon, false) && Count() > 0;
 }
 
 bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
@@ -143,7 +149,6 @@ bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
   stream.LoadFromStream(file);
   stream.SetPosition(0);
   if (LoadFromStream(stream)) return true;
-  if (Count() > 0) return true;
   // Some old writers left a one-image file without a proper header.
   if (stream.Size() < 22) return false;
   stream.SetPosition(0);
@@ -163,15 +168,7 @@ bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
 }
 
 bool TAdvancedIcon::LoadCursorFromStream(TStream& stream) {
-  Clear();
-  if (stream.Size() - stream.Position() < 6) return false;
-  TIconDirHeader header;
-  if (!ReadCursorDirectoryHeader(stream, header)) {
-    Clear();
-    return false;
-  }
-  ReadEntries(Images(), stream, header, 0, TDirKind::Cursor, true);
-  return true;
+  return ReadTopDirectory(*this, stream, TDirKind::Cursor, true);
 }
 
 // An icon or cursor directory inside a larger stream: entry offsets count from
