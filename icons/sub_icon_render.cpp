@@ -128,11 +128,13 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
       TBitmap m;
       LoadMask(image, l, m, background);
       const TColor inverse = (fill ^ 0xFFFFFF) & 0xFFFFFF;
+      TMaskPixels screen(&m);
+      TColourPixels pixels(composite);
       for (int y = 0; y < l.height; ++y)
         for (int x = 0; x < l.width; ++x) {
-          if (m.Canvas()->Pixels(x, y) == clBlack) continue;
-          const TColor c = composite->Canvas()->Pixels(x, y);
-          composite->Canvas()->SetPixels(x, y, c == clWhite ? inverse : fill);
+          if (!screen.IsWhite(x, y)) continue;
+          const TColor c = pixels.Get(x, y);
+          pixels.Set(x, y, c == clWhite ? inverse : fill);
         }
     }
   }
