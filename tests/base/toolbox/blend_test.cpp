@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "python_oracle.h"
@@ -96,6 +98,44 @@ TEST(BlendTableFile, GeneratedBesideTheProgramMatchesFormula) {
     EXPECT_EQ(BlendPixel(s, d), withTable);
     ASSERT_TRUE(LoadBlendTable(file));
   }
+}
+
+// Run as a child of the test below, in a folder of its own: the program's
+// first use of the table must look beside the program, never in the current
+// folder, and nothing may have been read before main.
+TEST(BlendTableStartUp, ChildLooksOnlyBesideTheProgram) {
+  const char* expected = std::getenv("QV_BLEND_CHILD_EXPECT");
+  if (!expected) GTEST_SKIP() << "runs only as the child of FirstUseIgnoresTheCurrentFolder";
+  const uint8_t* table = BlendTable();
+  if (std::string(expected) == "none") {
+    EXPECT_EQ(table, nullptr);
+  } else {
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table[128 * 256 + 128], 170);
+  }
+}
+
+TEST(BlendTableStartUp, FirstUseIgnoresTheCurrentFolder) {
+  qvtest::TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "data");
+  // A foreign table of zero weights in the current folder's "data" folder.
+  qvtest::WriteFileBytes(dir.File("data/blend.dat"), std::vector<uint8_t>(kBlendTableSize, 0));
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  // The test program's own folder holds no table.
+  const std::string none = "cd '" + dir.Path().string() + "' && QV_BLEND_CHILD_EXPECT=none '" + self +
+                           "' --gtest_filter=BlendTableStartUp.ChildLooksOnlyBesideTheProgram >/dev/null 2>&1";
+  EXPECT_EQ(qvtest::RunCommand(none), 0);
+  // A copy of the program beside a real table takes that one.
+  qvtest::TempDir home;
+  std::filesystem::create_directories(home.Path() / "data");
+  std::filesystem::copy_file(self, home.File("tests_copy"));
+  std::filesystem::permissions(home.File("tests_copy"), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  std::filesystem::copy_file(std::string(QV_BINARY_DIR) + "/data/blend.dat", home.File("data/blend.dat"));
+  const std::string beside = "cd '" + dir.Path().string() + "' && QV_BLEND_CHILD_EXPECT=formula '" +
+                             home.File("tests_copy") +
+                             "' --gtest_filter=BlendTableStartUp.ChildLooksOnlyBesideTheProgram >/dev/null 2>&1";
+  EXPECT_EQ(qvtest::RunCommand(beside), 0);
 }
 
 TEST(BlendPixel, OverOpaqueColour) {
