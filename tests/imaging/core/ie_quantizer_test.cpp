@@ -72,7 +72,9 @@ TEST(TIEQuantizer, GreyPicturesGetTheRamp) {
   for (int i = 0; i < 4; ++i) EXPECT_EQ(palette[size_t(i)], MakeRGB(uint8_t(64 * i), uint8_t(64 * i), uint8_t(64 * i)));
   EXPECT_EQ(q.GetIndex(MakeRGB(200, 200, 200)), 3);
   TIEBitmap g(3, 1, ie16g);
-  TIEQuantizer ramp(g, 16, palette.data());
+  std::vector<TRGB> sixteen(16);
+  TIEQuantizer ramp(g, 16, sixteen.data());
+  EXPECT_EQ(sixteen[15], MakeRGB(240, 240, 240));
   EXPECT_TRUE(ramp.IsGray());
 }
 
