@@ -1,6 +1,7 @@
 #include "imaging/io/image_lib_io.h"
 
 #include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -148,7 +149,7 @@ void TImageLibIO::UpdateAttached() {
     FAttachedView->Update();
     FAttachedView->ImageChange();
   } else if (FVclBitmapLink != nullptr) {
-    FVclBitmapLink->Changed(FVclBitmapLink);
+    FVclBitmapLink->SetModified(true);
   }
 }
 

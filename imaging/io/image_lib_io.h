@@ -31,6 +31,12 @@ class TStream;
 
 QV_DECLARE_EXCEPTION(EInvalidCast, Exception);
 
+// The picture stretched to square pixels (the shorter side takes the other's
+// resolution), the resolution of params set to match; nil when the resolutions
+// are already equal, one is not positive or the bitmap is empty, and the caller
+// keeps the bitmap it gave. The alpha channel is not carried.
+std::unique_ptr<TIEBitmap> ResampleToSquareDPI(TIEBitmap& bitmap, TIOParamsVals& params, bool filtered);
+
 // The operations that deferred calls name by number.
 enum TIEIODynamicIndex : int32_t {
   ieioFireAcquireBitmap = -16,

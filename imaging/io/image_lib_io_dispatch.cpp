@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"

@@ -1,5 +1,6 @@
 #include "imaging/io/imaging_annot.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -75,7 +76,7 @@ void WriteNamedBlock(std::vector<uint8_t>& out, uint32_t recordType, const char*
   PutLE32(out, recordType);
   PutLE32(out, 12);
   char padded[8] = {};
-  std::strncpy(padded, name, 8);
+  std::memcpy(padded, name, std::min<size_t>(std::strlen(name), 8));
   out.insert(out.end(), padded, padded + 8);
   PutLE32(out, uint32_t(size));
   const auto* p = static_cast<const uint8_t*>(data);

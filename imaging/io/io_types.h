@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "imaging/core/ie_progress.h"
+
 class TObject;
 class TStream;
 
@@ -41,8 +43,6 @@ constexpr TImageFileType ioALL = 27;
 constexpr TImageFileType ioDICOM = 28;
 constexpr TImageFileType ioHDP = 29;
 
-// (sender, percentage).
-using TIEProgressEvent = std::function<void(TObject* sender, int per)>;
 
 // Handed by the component to every reader and writer. A filter reports bad or
 // short data by setting *AbortFlag and returning, and stops when another thread

@@ -22,8 +22,9 @@ bool ParseXMPMarker(const uint8_t* data, int64_t length, TIOParamsVals& params) 
 }
 
 std::vector<uint8_t> BuildXMPMarker(const TIOParamsVals& params) {
-  std::vector<uint8_t> block(kXMPIdentifier, kXMPIdentifier + 29);
-  block.insert(block.end(), params.XmpPacket.begin(), params.XmpPacket.end());
+  std::vector<uint8_t> block(29 + params.XmpPacket.size());
+  std::memcpy(block.data(), kXMPIdentifier, 29);
+  if (!params.XmpPacket.empty()) std::memcpy(block.data() + 29, params.XmpPacket.data(), params.XmpPacket.size());
   return block;
 }
 
