@@ -171,7 +171,7 @@ void CompositeOverColor32(TBitmap* bitmap, uint32_t value) {
   if (!Is32(bitmap) || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
   uint32_t* p = Block32(bitmap);
   const size_t n = static_cast<size_t>(bitmap->Width()) * bitmap->Height();
-  for (size_t i = 0; i < n; ++i) p[i] = BlendPixel(value, p[i]);
+  for (size_t i = 0; i < n; ++i) p[i] = BlendPixel(p[i], value);
 }
 
 void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {

@@ -1,5 +1,7 @@
 #include "base/toolbox/blend.h"
 
+#include "platform/graphics/graphics_bitmap.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -144,6 +146,23 @@ TEST(BlendPixel, OverOpaqueColour) {
   EXPECT_EQ(R(half), 0x10 + 128 * 200 / 255 - 128 * 0x10 / 255);
   EXPECT_EQ(B(half), 255 + 0 - 128 * 255 / 255);
   EXPECT_EQ(A(half), 255);
+}
+
+// Each pixel goes over the colour, not the colour over the pixels: an opaque
+// colour must not cover the picture.
+TEST(CompositeOverColor32Test, PixelsGoOverTheColour) {
+  TBitmap b;
+  b.SetPixelFormat(pf32bit);
+  b.SetSize(3, 1);
+  auto* row = static_cast<uint32_t*>(b.ScanLine(0));
+  row[0] = Px(255, 10, 20, 30);
+  row[1] = Px(0, 1, 2, 3);
+  row[2] = Px(128, 200, 100, 0);
+  const uint32_t white = Px(255, 255, 255, 255);
+  CompositeOverColor32(&b, white);
+  EXPECT_EQ(row[0], Px(255, 10, 20, 30));
+  EXPECT_EQ(row[1], white);
+  EXPECT_EQ(row[2], Px(255, 255 + 128 * (200 - 255) / 255, 255 + 128 * (100 - 255) / 255, 255 - 128 * 255 / 255));
 }
 
 TEST(FadeAlphaRow, EndsOfTheRange) {
