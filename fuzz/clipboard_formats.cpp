@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "base/rus_clipboard.h"
 #include "icons/advanced_icon.h"
 #include "icons/icon_pictures.h"

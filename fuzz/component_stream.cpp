@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "base/typed_lists.h"
 #include "icons/advanced_icon.h"
 #include "icons/icon_library.h"

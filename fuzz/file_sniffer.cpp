@@ -5,6 +5,7 @@
 
 #include "base/file_type_sniffer.h"
 #include "fuzz_support.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

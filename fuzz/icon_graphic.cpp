@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "fuzz_support.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "fuzz_support.h"
 #include "icons/icon_pictures.h"
 #include "pictures/jpeg2000/jpeg2000_bitmap.h"

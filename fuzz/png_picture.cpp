@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "fuzz_support.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"

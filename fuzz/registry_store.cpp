@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "fuzz_support.h"
 #include "platform/win/reg_file.h"
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "base/form_texts.h"
 #include "fuzz_support.h"
 #include "platform/rtl/inifiles.h"

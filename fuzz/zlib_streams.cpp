@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/streams.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/io/zlib_streams.h"
 
