@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/toolbox/bitmap_utils.h"
+#include "pictures/common/mono_bitmap.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
 
@@ -86,14 +87,7 @@ void TWapBitmap::LoadFromStream(TStream& stream) {
 }
 
 void TWapBitmap::MakeBlackAndWhite() {
-  if (FBitmap->PixelFormat() == pf1bit) {
-    int32_t colours[2];
-    if (ReadPaletteColours(FBitmap.get(), colours, 2) == 2 && colours[0] == 0 && colours[1] == 0xFFFFFF) return;
-  }
-  std::unique_ptr<TBitmap> mono = NewMonoBitmap();
-  mono->SetSize(FBitmap->Width(), FBitmap->Height());
-  mono->Canvas()->Draw(0, 0, FBitmap.get());
-  FBitmap = std::move(mono);
+  if (!IsBlackAndWhite(FBitmap.get())) FBitmap = BlackAndWhiteCopy(FBitmap.get());
 }
 
 void TWapBitmap::SaveToStream(TStream& stream) {
