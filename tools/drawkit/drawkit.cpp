@@ -31,11 +31,19 @@ Rgba Over(const Rgba& s, double sa, const Rgba& d) {
   return Rgba{ch(s.r, d.r), ch(s.g, d.g), ch(s.b, d.b), outA};
 }
 
-// The colour the pixel shows over the face colour, as 0xRRGGBB.
-uint32_t Flatten(const Rgba& p, uint32_t face) {
-  const Rgba f = Hex(face);
-  auto ch = [&](double c, double b) { return Byte(c * p.a + b * (1 - p.a)); };
-  return uint32_t(ch(p.r, f.r)) << 16 | uint32_t(ch(p.g, f.g)) << 8 | ch(p.b, f.b);
+// The colour an 8-bit RGBA pixel shows over the face colour, as 0xRRGGBB; an
+// opaque pixel keeps its own bytes exactly.
+uint32_t Flatten(const uint8_t* p, uint32_t face) {
+  auto ch = [&](int c, int b) { return uint32_t((c * p[3] + b * (255 - p[3]) + 127) / 255); };
+  return ch(p[0], int(face >> 16) & 0xFF) << 16 | ch(p[1], int(face >> 8) & 0xFF) << 8 | ch(p[2], int(face) & 0xFF);
+}
+
+// The key colour for pixels of little cover, else the flattened colour.
+std::vector<uint32_t> FlatPixels(const Image& img, uint32_t key, uint32_t face) {
+  const std::vector<uint8_t> rgba = img.Rgba8();
+  std::vector<uint32_t> out;
+  for (size_t i = 0; i < rgba.size(); i += 4) out.push_back(rgba[i + 3] < 90 ? key : Flatten(&rgba[i], face));
+  return out;
 }
 
 constexpr uint32_t kVga[16] = {0x000000, 0x800000, 0x008000, 0x808000, 0x000080, 0x800080, 0x008080, 0xC0C0C0,
@@ -233,11 +241,11 @@ std::vector<uint8_t> IconDib32(const Image& img) {
 std::vector<uint8_t> Dib24(const Image& img, uint32_t key, uint32_t face) {
   const size_t row = RowBytes(img.W, 24);
   std::vector<uint8_t> d = DibHeader(img.W, img.H, 24, 0, row * size_t(img.H));
+  const std::vector<uint32_t> flat = FlatPixels(img, key, face);
   for (int y = img.H - 1; y >= 0; --y) {
     std::vector<uint8_t> r(row, 0);
     for (int x = 0; x < img.W; ++x) {
-      const Rgba& p = img.At(x, y);
-      const uint32_t c = p.a < 0.35 ? key : Flatten(p, face);
+      const uint32_t c = flat[size_t(y) * size_t(img.W) + size_t(x)];
       r[size_t(x) * 3] = uint8_t(c), r[size_t(x) * 3 + 1] = uint8_t(c >> 8), r[size_t(x) * 3 + 2] = uint8_t(c >> 16);
     }
     d.insert(d.end(), r.begin(), r.end());
@@ -249,6 +257,7 @@ std::vector<uint8_t> Dib4(const Image& img, uint32_t key, uint32_t face) {
   const size_t row = RowBytes(img.W, 4);
   std::vector<uint8_t> d = DibHeader(img.W, img.H, 4, 16, row * size_t(img.H));
   for (int i = 0; i < 16; ++i) Put32(d, 40 + size_t(i) * 4, kVga[i]);
+  const std::vector<uint32_t> flat = FlatPixels(img, key, face);
   auto nearest = [](uint32_t c) {
     int best = 0;
     long bestD = std::numeric_limits<long>::max();
@@ -265,8 +274,7 @@ std::vector<uint8_t> Dib4(const Image& img, uint32_t key, uint32_t face) {
   for (int y = img.H - 1; y >= 0; --y) {
     std::vector<uint8_t> r(row, 0);
     for (int x = 0; x < img.W; ++x) {
-      const Rgba& p = img.At(x, y);
-      const int index = nearest(p.a < 0.35 ? key : Flatten(p, face));
+      const int index = nearest(flat[size_t(y) * size_t(img.W) + size_t(x)]);
       r[size_t(x / 2)] |= uint8_t(x % 2 ? index : index << 4);
     }
     d.insert(d.end(), r.begin(), r.end());
