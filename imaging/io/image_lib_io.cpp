@@ -5,10 +5,14 @@
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_canvas.h"
 
 TImageLibIO::TImageLibIO(TComponent* owner)
-    : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()) {
+    : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()), FPreviewFont(std::make_unique<TFont>()) {
   FIEBitmap = FOwnedBitmap.get();
+  FAcquireParams = new TIEAcquireParams(this);
+  FTwainParams = new TIETwainParams(this);
+  FDcimAcquire = new TIEDcimAcquire(this);
   FParams = std::make_unique<TIOParamsVals>(this);
 }
 
@@ -109,7 +113,15 @@ TBitmap* TImageLibIO::GetVclBitmap() {
 
 // ---- settings ----
 
-void TImageLibIO::SetAborting(bool value) { FAborting = value; }
+void TImageLibIO::SetAborting(bool value) {
+  FAborting = value;
+  FAcquireParams->Aborting = value;
+  FDcimAcquire->Aborting = value;
+}
+
+void TImageLibIO::SetPreviewFont(TFont* font) {
+  if (font != nullptr) FPreviewFont->Assign(font);
+}
 
 uint32_t TImageLibIO::Background() const { return FAttachedView != nullptr ? FAttachedView->Background() : FBackground; }
 
