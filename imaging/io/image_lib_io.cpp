@@ -2,6 +2,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
+#include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -185,6 +186,16 @@ void TImageLibIO::NotifyProgress(TObject* sender, int per) {
 void TImageLibIO::NotifyFinishWork() {
   NotifyProgress(this, 100);
   if (OnFinishWork) OnFinishWork(this);
+}
+
+TIEBitmap* TImageLibIO::WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g) {
+  const TIEBitmapFormat format = FIEBitmap->PixelFormat();
+  if (format == ie24RGB || format == ie1g || (keep8g && format == ie8g)) return FIEBitmap;
+  // The working bitmap is the caller's picture: convert a copy, never it.
+  holder = std::make_unique<TIEBitmap>();
+  if (!holder->Allocate(FIEBitmap->Width(), FIEBitmap->Height(), ie24RGB)) return nullptr;
+  ConvertBitmapPixels(*FIEBitmap, *holder);
+  return holder.get();
 }
 
 TProgressRecord TImageLibIO::MakeProgress() {

@@ -240,6 +240,9 @@ private:
   struct TSaveSpec;
   friend struct TIOFormatTable;
   TProgressRecord MakeProgress();
+  // The picture a writer gets: the working bitmap, or a 24-bit copy of it in
+  // holder when its format is not ie24RGB, ie1g (or ie8g with keep8g).
+  TIEBitmap* WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g = false);
   void UnregisterFromView();
   // The shared bodies of the per-format operations.
   void RunLoadStream(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
