@@ -483,7 +483,7 @@ void TImageLibIO::LoadBody(const TLoadSpec& spec, TStream& stream, const std::ws
     // A filter that raises has failed like one that sets the flag.
     FAborting = true;
   }
-  if (mask && spec.fullAlpha) FIEBitmap->CopyFromMask(mask.get());
+  if (mask && spec.fullAlpha) FIEBitmap->AlphaChannel()->CopyFromMask(mask.get());
   mask.reset();
   if (spec.fixDPI) FixDefaultDPI();
   if (spec.adjustDPI && AutoAdjustDPI) AdjustDPI();
