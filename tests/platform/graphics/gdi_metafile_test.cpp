@@ -72,6 +72,7 @@ struct Case {
   const char* name;
   Scene draw;
   bool scalable;  // drawn the same under a doubling map (no map or clip region of its own)
+  bool windows;   // the Windows metafile format can say every call
 };
 
 void Lines(HDC dc) {
@@ -360,11 +361,19 @@ void WorldTransforms(HDC dc) {
 }
 
 const Case kCases[] = {
-    {"Lines", Lines, true},           {"Shapes", Shapes, true},          {"Polygons", Polygons, true},
-    {"PatternBrushes", PatternBrushes, true}, {"RasterOps", RasterOps, true}, {"Text", Text, true},
-    {"Dibs", Dibs, true},             {"Blits", Blits, true},            {"SaveRestore", SaveRestore, false},
-    {"Clipping", Clipping, false},    {"Regions", Regions, true},        {"MapModes", MapModes, false},
-    {"WorldTransforms", WorldTransforms, false},
+    {"Lines", Lines, true, true},
+    {"Shapes", Shapes, true, true},
+    {"Polygons", Polygons, true, true},
+    {"PatternBrushes", PatternBrushes, true, false},  // a monochrome tile takes the DC's colours only in EMF
+    {"RasterOps", RasterOps, true, true},
+    {"Text", Text, true, true},
+    {"Dibs", Dibs, true, true},
+    {"Blits", Blits, true, false},  // no alpha blend in WMF
+    {"SaveRestore", SaveRestore, false, true},
+    {"Clipping", Clipping, false, false},
+    {"Regions", Regions, true, true},
+    {"MapModes", MapModes, false, false},
+    {"WorldTransforms", WorldTransforms, false, false},
 };
 
 // Every target starts from the same non-uniform background, so operations that
@@ -466,6 +475,25 @@ TEST_P(MetafileExactness, PlayedTwiceAsLargeEqualsDoublingMap) {
   auto want = Direct(c.draw, 2);
   auto got = Played(mf, 2);
   EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, 2 * W);
+}
+
+TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
+  const Case& c = GetParam();
+  if (!c.windows) GTEST_SKIP() << "the Windows format cannot say every call of the scene";
+  TMetafile recorded;
+  Record(recorded, c.draw);
+  recorded.SetEnhanced(false);
+  std::vector<uint8_t> bytes = SaveBytes(recorded);
+  ASSERT_GE(bytes.size(), 40u);
+  EXPECT_EQ(bytes[0], 0xD7);  // the placeable key
+  TMetafile loaded;
+  LoadBytes(loaded, bytes);
+  EXPECT_FALSE(loaded.Enhanced());
+  EXPECT_EQ(loaded.Width(), W);
+  EXPECT_EQ(loaded.Height(), H);
+  auto want = Direct(c.draw, 1);
+  auto got = Played(loaded, 1);
+  EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
