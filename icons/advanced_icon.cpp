@@ -87,7 +87,7 @@ void TSubIconList::Move(int from, int to) {
 }
 
 void TSubIconList::TakeImage(TAdvancedIcon* icon, int index) {
-  if (!icon || icon == nullptr || index < 0 || index >= icon->Count()) return;
+  if (!icon || index < 0 || index >= icon->Count()) return;
   Grow(FItems.size() + 1);
   Add(icon->Images().RemoveAt(index, false));
 }

@@ -74,8 +74,21 @@ bool NeedsPngEncoding(const TAdvancedIcon& icon) {
   return false;
 }
 
+// The directory counts its images, and a cursor entry holds its hotspot, in
+// unsigned 16-bit words: what does not fit is refused before a byte is
+// written, rather than written cut down to a file that says something else.
+void CheckDirectoryFits(TSubIconList& images, uint16_t type) {
+  if (images.Count() > 65535) throw Exception("Too many images in icon");
+  if (type != 2) return;
+  for (int i = 0; i < images.Count(); ++i) {
+    const TSubIcon* im = images.GetItem(i);
+    if (im->HotspotX() < 0 || im->HotspotY() < 0) throw Exception("Cursor hotspot out of range");
+  }
+}
+
 void WriteDirectory(TAdvancedIcon& icon, TStream& stream, uint16_t type) {
   TSubIconList& images = icon.Images();
+  CheckDirectoryFits(images, type);
   const int n = images.Count();
   const int64_t start = stream.Position();
   TIconDirHeader header;

@@ -1,6 +1,8 @@
 #include "base/toolbox/blend.h"
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <filesystem>
 #include <memory>
 
@@ -29,7 +31,17 @@ uint8_t BlendWeight(uint8_t da, uint8_t sa) {
   return static_cast<uint8_t>(Min<int64_t>(Max<int64_t>(w, 0), 255));
 }
 
+namespace {
+
+// Once any of these has run, the table stays as it left it: first use does
+// not replace a table a caller loaded or dropped on purpose.
+std::atomic<bool> gBlendTableSettled{false};
+std::once_flag gBlendTableFirstUse;
+
+}  // namespace
+
 bool LoadBlendTable(const std::string& fileName) {
+  gBlendTableSettled = true;
   std::error_code ec;
   const std::string native = NativePath(fileName);
   if (!std::filesystem::is_regular_file(native, ec)) return false;  // weights are computed
@@ -45,24 +57,27 @@ bool LoadBlendTable(const std::string& fileName) {
 
 void InitBlendTable() { LoadBlendTable(GetApplicationDir() + "data\\blend.dat"); }
 
-void UnloadBlendTable() { gBlendTable.reset(); }
+void UnloadBlendTable() {
+  gBlendTableSettled = true;
+  gBlendTable.reset();
+}
 
-namespace {
-
-// Unit start-up: the table is there before any window is made. An unreadable
-// file cannot be reported this early; the computed weights stand in.
-struct TBlendTableUnit {
-  TBlendTableUnit() {
-    try {
-      InitBlendTable();
-    } catch (const Exception&) {
-    }
+// The table beside the program is read on first use, not by a static
+// constructor: the path helpers it needs belong to another unit, which may not
+// have been started yet. An unreadable file leaves the computed weights.
+const uint8_t* BlendTable() {
+  if (!gBlendTableSettled) {
+    std::call_once(gBlendTableFirstUse, [] {
+      if (gBlendTableSettled) return;
+      try {
+        InitBlendTable();
+      } catch (const Exception&) {
+      }
+      gBlendTableSettled = true;
+    });
   }
-} gBlendTableUnit;
-
-}  // namespace
-
-const uint8_t* BlendTable() { return gBlendTable ? gBlendTable->Items() : nullptr; }
+  return gBlendTable ? gBlendTable->Items() : nullptr;
+}
 
 uint32_t BlendPixel(uint32_t s, uint32_t d) {
   const uint32_t sa = Alpha(s), da = Alpha(d);
@@ -156,7 +171,7 @@ void CompositeOverColor32(TBitmap* bitmap, uint32_t value) {
   if (!Is32(bitmap) || bitmap->Width() <= 0 || bitmap->Height() <= 0) return;
   uint32_t* p = Block32(bitmap);
   const size_t n = static_cast<size_t>(bitmap->Width()) * bitmap->Height();
-  for (size_t i = 0; i < n; ++i) p[i] = BlendPixel(value, p[i]);
+  for (size_t i = 0; i < n; ++i) p[i] = BlendPixel(p[i], value);
 }
 
 void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
@@ -167,6 +182,7 @@ void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
   const uint8_t bg[3] = {static_cast<uint8_t>((colour >> 16) & 0xFF), static_cast<uint8_t>((colour >> 8) & 0xFF),
                          static_cast<uint8_t>(colour & 0xFF)};
   const TPixelRows t = (tf == pf24bit || tf == pf32bit) ? BitmapRows(target) : TPixelRows{};
+  TColourPixels other(tf == pf24bit || tf == pf32bit ? nullptr : target);
   for (int y = 0; y < h; ++y) {
     const uint32_t* p = reinterpret_cast<const uint32_t*>(s.Row(y));
     for (int x = 0; x < w; ++x) {
@@ -178,7 +194,7 @@ void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
         const uint32_t a = p[x] >> 24;
         for (int c = 0; c < 3; ++c) d[c] = OverOpaque(a, (p[x] >> (8 * c)) & 0xFF, bg[c]);
       } else {
-        target->Canvas()->SetPixels(x, y, static_cast<TColor>(PixelToColour(px)));
+        other.Set(x, y, static_cast<TColor>(PixelToColour(px)));
       }
     }
   }

@@ -19,7 +19,8 @@ constexpr int kBlendTableSize = 65536;
 // since a table with zeroed tail weights would silently drop source colours.
 // Returns true when a table is in place afterwards from this file.
 bool LoadBlendTable(const std::string& fileName);
-// Start-up: "data\\blend.dat" beside the program, when it is there.
+// "data\\blend.dat" beside the program, when it is there; BlendTable() calls it
+// on first use unless a table was loaded or dropped before.
 void InitBlendTable();
 void UnloadBlendTable();
 // The loaded table, or nullptr when none was found.

@@ -44,8 +44,9 @@ int ShadowKernelWeight(int radius, int strength, int dx, int dy) {
     case 5: return FromTable(kKernel5, dx, dy);
     default: break;
   }
-  const int d2 = dx * dx + dy * dy;
-  if (d2 > radius * radius) return 0;
+  // Squares of large radii pass 32 bits.
+  const int64_t d2 = int64_t(dx) * dx + int64_t(dy) * dy;
+  if (d2 > int64_t(radius) * radius) return 0;
   // (k x 2^s) div 2^r with s = r - round(distance) is k shifted right by the
   // rounded distance; written so, large radii cannot overflow the shift.
   const int64_t dist = Round(std::sqrt(static_cast<double>(d2)));

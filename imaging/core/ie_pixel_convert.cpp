@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <unordered_map>
 
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_icc.h"
+#include "imaging/core/ie_quantizer.h"
 #include "imaging/core/ie_startup.h"
 
 const uint8_t kIEDitherMatrix[8][8] = {
@@ -294,12 +294,22 @@ void ConvertTo8Bit(TIEBitmap& src, TIEBitmap& dst, const Context& c) {
     for (int y = 0; y < h; ++y) GrayRow(f, src.ScanLine(y), rgb.data(), dst.ScanLine(y), w, c);
     return;
   }
-  const auto rows = [&](int y, TRGB* row) { kToRGB[f](src.ScanLine(y), row, w, c); };
-  const TIEPaletteBuilder builder(rows, w, h, std::clamp(dst.PaletteColorCount(), 1, 256), pal);
+  // Colour goes through the library's quantiser on 24-bit rows; other formats
+  // are read through a 24-bit copy first.
+  TIEBitmap copy;
+  TIEBitmap* rgbSource = &src;
+  if (f != ie24RGB) {
+    if (!copy.Allocate(w, h, ie24RGB)) return;
+    for (int y = 0; y < h; ++y) kToRGB[f](src.ScanLine(y), reinterpret_cast<TRGB*>(copy.ScanLine(y)), w, c);
+    rgbSource = &copy;
+  }
+  for (int i = 0; i < 256; ++i) pal[i] = TRGB{};
+  TIEQuantizer quantizer(*rgbSource, std::clamp(dst.PaletteColorCount(), 1, 256), pal);
+  TIEAccessScope readOnly(*rgbSource, 1);
   for (int y = 0; y < h; ++y) {
-    rows(y, rgb.data());
+    std::memcpy(rgb.data(), rgbSource->ScanLine(y), size_t(w) * 3);
     uint8_t* d = dst.ScanLine(y);
-    for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(builder.Index(rgb[x]));
+    for (int x = 0; x < w; ++x) d[x] = static_cast<uint8_t>(quantizer.GetIndex(rgb[x]));
   }
 }
 
@@ -369,134 +379,6 @@ TRGB PixelAsRGB(TIEBitmap& bitmap, int x, int y) {
   }
   kToRGB[f](bitmap.PixelAddress(y, x), out, 1, c);
   return out[0];
-}
-
-// ---- palette building ----
-
-namespace {
-
-struct Box {
-  int lo[3], hi[3];  // inclusive 5-bit bounds, channel order r, g, b
-  int64_t count = 0;
-};
-
-inline int CubeIndex(int r, int g, int b) { return (r << 10) | (g << 5) | b; }
-
-void ShrinkBox(Box& box, const std::vector<uint32_t>& hist) {
-  int lo[3] = {31, 31, 31}, hi[3] = {0, 0, 0};
-  int64_t count = 0;
-  for (int r = box.lo[0]; r <= box.hi[0]; ++r)
-    for (int g = box.lo[1]; g <= box.hi[1]; ++g)
-      for (int b = box.lo[2]; b <= box.hi[2]; ++b) {
-        const uint32_t n = hist[size_t(CubeIndex(r, g, b))];
-        if (!n) continue;
-        count += n;
-        const int v[3] = {r, g, b};
-        for (int k = 0; k < 3; ++k) {
-          lo[k] = std::min(lo[k], v[k]);
-          hi[k] = std::max(hi[k], v[k]);
-        }
-      }
-  box.count = count;
-  if (count)
-    for (int k = 0; k < 3; ++k) {
-      box.lo[k] = lo[k];
-      box.hi[k] = hi[k];
-    }
-}
-
-}  // namespace
-
-TIEPaletteBuilder::TIEPaletteBuilder(const RowSource& rows, int width, int height, int count, TRGB* palette) {
-  count = std::clamp(count, 1, 256);
-  std::vector<TRGB> row(size_t(std::max(width, 0)));
-  std::vector<uint32_t> hist(32768, 0);
-  std::unordered_map<uint32_t, int> exact;
-  bool tooMany = false;
-  for (int y = 0; y < height; ++y) {
-    rows(y, row.data());
-    for (const TRGB& p : row) {
-      ++hist[size_t(CubeIndex(p.r >> 3, p.g >> 3, p.b >> 3))];
-      if (!tooMany) {
-        exact.emplace((uint32_t(p.r) << 16) | (uint32_t(p.g) << 8) | p.b, 0);
-        tooMany = int(exact.size()) > count;
-      }
-    }
-  }
-  for (int i = 0; i < 256; ++i) palette[i] = TRGB{};
-  if (!tooMany) {
-    FExact = true;
-    for (const auto& e : exact) FExactColors.push_back(e.first);
-    std::sort(FExactColors.begin(), FExactColors.end());
-    FCount = int(FExactColors.size());
-    for (int i = 0; i < FCount; ++i) {
-      const uint32_t v = FExactColors[size_t(i)];
-      palette[i] = TRGB{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16)};
-    }
-    return;
-  }
-  // Median cut: split the box with the most pixels along its longest side.
-  std::vector<Box> boxes(1);
-  boxes[0] = Box{{0, 0, 0}, {31, 31, 31}, 0};
-  ShrinkBox(boxes[0], hist);
-  while (int(boxes.size()) < count) {
-    int best = -1;
-    for (int i = 0; i < int(boxes.size()); ++i) {
-      const Box& b = boxes[size_t(i)];
-      const bool splittable = b.hi[0] > b.lo[0] || b.hi[1] > b.lo[1] || b.hi[2] > b.lo[2];
-      if (splittable && (best < 0 || b.count > boxes[size_t(best)].count)) best = i;
-    }
-    if (best < 0) break;
-    Box a = boxes[size_t(best)];
-    int axis = 0;
-    for (int k = 1; k < 3; ++k)
-      if (a.hi[k] - a.lo[k] > a.hi[axis] - a.lo[axis]) axis = k;
-    // Median plane along the axis.
-    int64_t half = a.count / 2, run = 0;
-    int cut = a.lo[axis];
-    for (int v = a.lo[axis]; v < a.hi[axis]; ++v) {
-      Box slice = a;
-      slice.lo[axis] = slice.hi[axis] = v;
-      ShrinkBox(slice, hist);
-      run += slice.count;
-      cut = v;
-      if (run >= half) break;
-    }
-    Box b = a;
-    a.hi[axis] = cut;
-    b.lo[axis] = cut + 1;
-    ShrinkBox(a, hist);
-    ShrinkBox(b, hist);
-    boxes[size_t(best)] = a;
-    boxes.push_back(b);
-  }
-  FCount = int(boxes.size());
-  FCubeIndex.assign(32768, 0);
-  for (int i = 0; i < FCount; ++i) {
-    const Box& b = boxes[size_t(i)];
-    double sr = 0, sg = 0, sb = 0, n = 0;
-    for (int r = b.lo[0]; r <= b.hi[0]; ++r)
-      for (int g = b.lo[1]; g <= b.hi[1]; ++g)
-        for (int bl = b.lo[2]; bl <= b.hi[2]; ++bl) {
-          const int idx = CubeIndex(r, g, bl);
-          FCubeIndex[size_t(idx)] = uint8_t(i);
-          const double h = hist[size_t(idx)];
-          sr += h * (r * 8 + 4);
-          sg += h * (g * 8 + 4);
-          sb += h * (bl * 8 + 4);
-          n += h;
-        }
-    if (n > 0) palette[i] = TRGB{uint8_t(sb / n), uint8_t(sg / n), uint8_t(sr / n)};
-  }
-}
-
-int TIEPaletteBuilder::Index(TRGB c) const {
-  if (FExact) {
-    const uint32_t v = (uint32_t(c.r) << 16) | (uint32_t(c.g) << 8) | c.b;
-    const auto it = std::lower_bound(FExactColors.begin(), FExactColors.end(), v);
-    return it != FExactColors.end() && *it == v ? int(it - FExactColors.begin()) : 0;
-  }
-  return FCubeIndex[size_t(CubeIndex(c.r >> 3, c.g >> 3, c.b >> 3))];
 }
 
 // ---- the bitmap's own entry points ----

@@ -4,8 +4,6 @@
 // through 24-bit colour (made on a private copy, never on the caller's source)
 // where they are not.
 #include <cstdint>
-#include <functional>
-#include <vector>
 
 #include "imaging/core/ie_bitmap.h"
 
@@ -34,20 +32,3 @@ extern TIERGBToCMYKRow IERGBToCMYKRow;
 // reverse of RGBToCMYKPlain.
 void CMYKToRGBRowPlain(const TCMYK* source, TRGB* destination, int count);
 void RGBToCMYKRowPlain(const TRGB* source, TCMYK* destination, int count);
-
-// Builds a palette of at most count colours (1..256) for a picture given row by
-// row as 24-bit colour: its exact colours when it has no more, else boxes of the
-// colour cube split at their median. Index() maps a colour to its entry.
-class TIEPaletteBuilder {
-public:
-  using RowSource = std::function<void(int y, TRGB* row)>;
-  TIEPaletteBuilder(const RowSource& rows, int width, int height, int count, TRGB* palette);
-  int Index(TRGB color) const;
-  int ColorCount() const { return FCount; }
-
-private:
-  int FCount = 0;
-  bool FExact = false;
-  std::vector<uint32_t> FExactColors;  // sorted packed colours, index = entry
-  std::vector<uint8_t> FCubeIndex;     // 15-bit colour -> entry
-};

@@ -31,34 +31,51 @@ void TIEThreadPool::WaitAll() {
   if (first) std::rethrow_exception(first);
 }
 
+int IEWorkerCountOverride = 0;
+
 namespace {
 
 class TIERowBandThread : public TThread {
 public:
-  TIERowBandThread(const std::function<void(int, int)>& work, int first, int last)
-      : TThread(true), FWork(work), FFirst(first), FLast(last) {}
+  using Work = std::function<void(int, int, int)>;
+  TIERowBandThread(const Work& work, int first, int last, int worker)
+      : TThread(true), FWork(work), FFirst(first), FLast(last), FWorker(worker) {}
 
 protected:
-  void Execute() override { FWork(FFirst, FLast); }
+  void Execute() override { FWork(FFirst, FLast, FWorker); }
 
 private:
-  const std::function<void(int, int)>& FWork;
+  const Work& FWork;
   int FFirst;
   int FLast;
+  int FWorker;
 };
 
 }  // namespace
 
-void IERunRowBands(int rowCount, bool fileBacked, const std::function<void(int firstRow, int lastRow)>& work) {
+int IERowBandWorkers(int rowCount, bool fileBacked) {
+  if (rowCount <= 1 || fileBacked) return 1;
+  const int wanted = IEWorkerCountOverride > 0 ? IEWorkerCountOverride : GetProcessorCoreCount();
+  return std::clamp(wanted, 1, rowCount);
+}
+
+void IERunRowBands(int rowCount, bool fileBacked, const std::function<void(int, int, int)>& work) {
   if (rowCount <= 0) return;
-  const int workers = fileBacked ? 1 : std::clamp(GetProcessorCoreCount(), 1, rowCount);
+  const int workers = IERowBandWorkers(rowCount, fileBacked);
   if (workers == 1) {
-    work(0, rowCount - 1);
+    work(0, rowCount - 1, 0);
     return;
   }
   TIEThreadPool pool;
-  const int band = (rowCount + workers - 1) / workers;
-  for (int first = 0; first < rowCount; first += band)
-    pool.Add(std::make_unique<TIERowBandThread>(work, first, std::min(rowCount, first + band) - 1));
+  const int band = rowCount / workers;
+  for (int i = 0; i < workers; ++i) {
+    const int first = i * band;
+    const int last = i == workers - 1 ? rowCount - 1 : first + band - 1;
+    pool.Add(std::make_unique<TIERowBandThread>(work, first, last, i));
+  }
   pool.WaitAll();
+}
+
+void IERunRowBands(int rowCount, bool fileBacked, const std::function<void(int firstRow, int lastRow)>& work) {
+  IERunRowBands(rowCount, fileBacked, [&work](int first, int last, int) { work(first, last); });
 }

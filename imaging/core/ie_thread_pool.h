@@ -25,7 +25,19 @@ private:
   std::vector<std::unique_ptr<TThread>> FThreads;
 };
 
-// Runs work(firstRow, lastRow) over rows 0..rowCount-1 split into one band per
-// processor core (a single band for a bitmap kept in a temporary file, whose
-// rows must not be mapped from several threads), and joins the workers.
+// When above 0, the number of workers IERunRowBands uses in place of the core
+// count (tests run the banded passes with 1, 2, 3 ... workers).
+extern int IEWorkerCountOverride;
+
+// The number of workers a pass over rowCount rows gets: 1 for a bitmap kept in
+// a temporary file (its rows must not be mapped from several threads), else
+// one per processor core, never more than there are rows.
+int IERowBandWorkers(int rowCount, bool fileBacked);
+
+// Runs work(firstRow, lastRow, worker) over rows 0..rowCount-1: each of the n
+// workers gets rowCount div n consecutive rows and the last one the rest (4
+// workers and 10 rows give 2, 2, 2 and 4). Worker 0 runs on a thread of its
+// own like the others; the call returns when all have been joined.
+void IERunRowBands(int rowCount, bool fileBacked,
+                   const std::function<void(int firstRow, int lastRow, int worker)>& work);
 void IERunRowBands(int rowCount, bool fileBacked, const std::function<void(int firstRow, int lastRow)>& work);

@@ -1,6 +1,7 @@
 #include "pictures/jpeg2000/jpeg2000_opj.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace jp2 {
@@ -20,7 +21,6 @@ TCodecPtr Quiet(opj_codec_t* codec) {
 
 // OpenJPEG's chunk size for its own buffering of a stream.
 constexpr OPJ_SIZE_T kChunk = 64 * 1024;
-constexpr OPJ_SIZE_T kEndOfStream = static_cast<OPJ_SIZE_T>(-1);
 
 OPJ_SIZE_T ReadFromMemory(void* buffer, OPJ_SIZE_T count, void* user) {
   auto* source = static_cast<TMemorySource*>(user);
@@ -53,33 +53,51 @@ OPJ_BOOL SeekInMemory(OPJ_OFF_T to, void* user) {
   return OPJ_TRUE;
 }
 
-OPJ_SIZE_T WriteToMemory(void* buffer, OPJ_SIZE_T count, void* user) {
+}  // namespace
+
+namespace {
+
+// Makes the sink at least end bytes long; false when it cannot be had.
+bool GrowSink(TMemorySink& sink, size_t end) noexcept {
+  if (end <= sink.bytes.size()) return true;
+  if (end > sink.bytes.max_size()) return false;
+  try {
+    sink.bytes.resize(end);
+  } catch (...) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+OPJ_SIZE_T WriteToMemory(void* buffer, OPJ_SIZE_T count, void* user) noexcept {
   auto* sink = static_cast<TMemorySink*>(user);
+  if (count > SIZE_MAX - sink->position) return kEndOfStream;
   const size_t end = sink->position + count;
-  if (end > sink->bytes.size()) sink->bytes.resize(end);
-  std::memcpy(sink->bytes.data() + sink->position, buffer, count);
+  if (!GrowSink(*sink, end)) return kEndOfStream;
+  if (count > 0) std::memcpy(sink->bytes.data() + sink->position, buffer, count);
   sink->position = end;
   return count;
 }
 
 // Writing streams skip forward over space that is filled in later.
-OPJ_OFF_T SkipInSink(OPJ_OFF_T count, void* user) {
+OPJ_OFF_T SkipInSink(OPJ_OFF_T count, void* user) noexcept {
   auto* sink = static_cast<TMemorySink*>(user);
-  if (count < 0 && static_cast<size_t>(-count) > sink->position) return -1;
-  sink->position = static_cast<size_t>(static_cast<OPJ_OFF_T>(sink->position) + count);
-  if (sink->position > sink->bytes.size()) sink->bytes.resize(sink->position);
+  if (count < 0 && static_cast<uint64_t>(-(count + 1)) + 1 > sink->position) return -1;
+  if (count > 0 && static_cast<uint64_t>(count) > SIZE_MAX - sink->position) return -1;
+  const size_t to = static_cast<size_t>(static_cast<OPJ_OFF_T>(sink->position) + count);
+  if (!GrowSink(*sink, to)) return -1;
+  sink->position = to;
   return count;
 }
 
-OPJ_BOOL SeekInSink(OPJ_OFF_T to, void* user) {
+OPJ_BOOL SeekInSink(OPJ_OFF_T to, void* user) noexcept {
   auto* sink = static_cast<TMemorySink*>(user);
-  if (to < 0) return OPJ_FALSE;
+  if (to < 0 || !GrowSink(*sink, static_cast<size_t>(to))) return OPJ_FALSE;
   sink->position = static_cast<size_t>(to);
-  if (sink->position > sink->bytes.size()) sink->bytes.resize(sink->position);
   return OPJ_TRUE;
 }
-
-}  // namespace
 
 TCodecPtr CreateQuietDecompressor(OPJ_CODEC_FORMAT format) { return Quiet(opj_create_decompress(format)); }
 TCodecPtr CreateQuietCompressor(OPJ_CODEC_FORMAT format) { return Quiet(opj_create_compress(format)); }

@@ -48,4 +48,13 @@ struct TMemorySink {
 };
 TStreamPtr CreateWriteStream(TMemorySink& sink);
 
+// The sink's callbacks, called by OpenJPEG's C code: no exception may leave
+// them, so running out of memory (or a position past what a vector can hold)
+// is reported through the return value (kEndOfStream, -1, OPJ_FALSE) and
+// leaves the sink as it was. Declared here so tests can reach them.
+inline constexpr OPJ_SIZE_T kEndOfStream = static_cast<OPJ_SIZE_T>(-1);
+OPJ_SIZE_T WriteToMemory(void* buffer, OPJ_SIZE_T count, void* user) noexcept;
+OPJ_OFF_T SkipInSink(OPJ_OFF_T count, void* user) noexcept;
+OPJ_BOOL SeekInSink(OPJ_OFF_T to, void* user) noexcept;
+
 }  // namespace jp2

@@ -448,6 +448,15 @@ void TPNGPointerList::SetItem(uint32_t index, std::unique_ptr<TChunk> chunk) {
   if (index < FItems.size()) FItems[index] = std::move(chunk);
 }
 
+void TPNGPointerList::TakeOver(TPNGPointerList& other) {
+  if (&other == this) return;
+  SetCount(0);
+  FItems = std::move(other.FItems);
+  other.FItems.clear();
+  for (auto& chunk : FItems)
+    if (chunk) chunk->SetOwnerImage(FOwner);
+}
+
 void TPNGPointerList::SetCount(int32_t n) {
   if (n <= 0) {
     // Free from the back: later chunks may look at the header while going.

@@ -73,6 +73,9 @@ public:
   uint8_t* Payload() const { return FPayload; }
   int32_t PayloadSize() const { return FPayloadSize; }
   TPNGImage* OwnerImage() const { return FOwnerImage; }
+  // Moves the chunk to another picture's list (a load parses into a picture of
+  // its own and hands the chunks over only when the whole stream was good).
+  void SetOwnerImage(TPNGImage* owner) { FOwnerImage = owner; }
   const TChunkName& ChunkName() const { return FChunkName; }
   void SetChunkName(const TChunkName& name) { FChunkName = name; }
 
@@ -285,6 +288,9 @@ public:
   void SetItem(uint32_t index, std::unique_ptr<TChunk> chunk);
   // Shrinking frees the chunks past n; growing adds empty slots.
   void SetCount(int32_t n);
+  // Frees this list's chunks and takes over every chunk of other, which ends
+  // empty; the chunks then belong to this list's picture.
+  void TakeOver(TPNGPointerList& other);
   template <class T> T* FirstOfClass() const {
     for (const auto& c : FItems)
       if (auto* t = dynamic_cast<T*>(c.get())) return t;

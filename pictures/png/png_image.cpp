@@ -77,6 +77,18 @@ void CheckChunkFits(TStream& stream, const TChunkName& name, int64_t length) {
 }  // namespace
 
 void TPNGImage::LoadFromStream(TStream& stream) {
+  // Parsed into a picture of its own: a stream that fails half way leaves this
+  // one as it was.
+  TPNGImage loaded;
+  loaded.ReadChunks(stream);
+  FChunkList->TakeOver(*loaded.FChunkList);
+  std::memcpy(DecodeGamma, loaded.DecodeGamma, 256);
+  std::memcpy(EncodeGamma, loaded.EncodeGamma, 256);
+  FInterlaceMode = loaded.FInterlaceMode;
+  Changed(this);
+}
+
+void TPNGImage::ReadChunks(TStream& stream) {
   ClearChunks();
   uint8_t signature[8];
   if (stream.Read(signature, 8) != 8 || std::memcmp(signature, kPngSignature, 8) != 0)
@@ -94,10 +106,7 @@ void TPNGImage::LoadFromStream(TStream& stream) {
     std::memcpy(name.data(), head + 4, 4);
     const bool isIdat = std::memcmp(name.data(), "IDAT", 4) == 0;
     const bool isIhdr = std::memcmp(name.data(), "IHDR", 4) == 0;
-    if (first && !isIhdr) {
-      FChunkList->SetCount(0);
-      throw EPNGIHDRNotFirst();
-    }
+    if (first && !isIhdr) throw EPNGIHDRNotFirst();
     // A second header would decode against a different image than the first.
     if (!first && isIhdr) throw EPngInvalidIHDR();
     first = false;
@@ -118,7 +127,6 @@ void TPNGImage::LoadFromStream(TStream& stream) {
   // A palette image without its palette has no colours to show.
   TChunkIHDR* header = Header();
   if (header && header->ColorType() == 3 && !FChunkList->FirstOfClass<TChunkPLTE>()) throw EPNGInvalidPalette();
-  Changed(this);
 }
 
 void TPNGImage::SaveToStream(TStream& stream) {

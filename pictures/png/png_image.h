@@ -24,7 +24,7 @@ public:
   int GetHeight() override;
 
   // Reads a whole PNG stream; raises the PNG errors on a bad one, leaving the
-  // chunks read before the error in the list.
+  // picture as it was.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
   // CF_BITMAP only: the bitmap is copied in as by Assign.
@@ -76,6 +76,8 @@ protected:
   void DoSetHeight(int value) override;
 
 private:
+  // The chunks of a stream into this (fresh) picture; raises on a bad one.
+  void ReadChunks(TStream& stream);
   bool AssignBitmapHandle(HBITMAP bitmap, bool withTransparency);
   void HeaderFromBitmap(HBITMAP bitmap, const BITMAP& info);
   void AssignFromBitmap(TBitmap* bitmap);

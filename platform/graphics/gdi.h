@@ -629,6 +629,10 @@ UINT RealizePalette(HDC hdc);
 UINT GetPaletteEntries(HPALETTE palette, UINT start, UINT count, PALETTEENTRY* entries);
 UINT SetPaletteEntries(HPALETTE palette, UINT start, UINT count, const PALETTEENTRY* entries);
 UINT GetNearestPaletteIndex(HPALETTE palette, COLORREF color);
+// A new 256-entry palette that spreads its colours evenly over the colour space:
+// the 20 static colours in the first and last ten places, a 6x6x6 cube and a grey
+// ramp between them. The caller deletes it.
+HPALETTE CreateHalftonePalette(HDC hdc);
 
 // ---------------------------------------------------------------------------
 // Fonts and text

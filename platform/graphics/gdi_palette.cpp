@@ -64,3 +64,33 @@ UINT GetNearestPaletteIndex(HPALETTE palette, COLORREF color) {
   }
   return static_cast<UINT>(NearestIndex(quads.data(), quads.size(), color));
 }
+
+HPALETTE CreateHalftonePalette(HDC) {
+  std::vector<PALETTEENTRY> entries(256);
+  const auto& statics = StaticPaletteEntries();
+  for (int i = 0; i < 10; ++i) {
+    entries[i] = statics[i];
+    entries[246 + i] = statics[10 + i];
+  }
+  int k = 10;
+  for (int r = 0; r < 6; ++r)
+    for (int g = 0; g < 6; ++g)
+      for (int b = 0; b < 6; ++b) {
+        entries[k].peRed = static_cast<BYTE>(r * 51);
+        entries[k].peGreen = static_cast<BYTE>(g * 51);
+        entries[k].peBlue = static_cast<BYTE>(b * 51);
+        ++k;
+      }
+  // The cube has six greys of its own; twenty more, 8 to 236 in steps of 12 (none
+  // of them a cube level), fill the places 226 to 245.
+  for (int i = 0; k < 246; ++i, ++k) {
+    const BYTE v = static_cast<BYTE>(8 + i * 12);
+    entries[k].peRed = entries[k].peGreen = entries[k].peBlue = v;
+  }
+  std::vector<uint8_t> buffer(sizeof(LOGPALETTE) + 255 * sizeof(PALETTEENTRY));
+  auto* lp = reinterpret_cast<LOGPALETTE*>(buffer.data());
+  lp->palVersion = 0x300;
+  lp->palNumEntries = 256;
+  std::copy(entries.begin(), entries.end(), lp->palPalEntry);
+  return CreatePalette(lp);
+}

@@ -149,6 +149,20 @@ std::vector<RGBQUAD> DefaultColorTable(int bitCount) {
   return t;
 }
 
+HPALETTE SystemPalette16() {
+  static const HPALETTE palette = [] {
+    const std::vector<RGBQUAD> vga = DefaultColorTable(4);
+    std::vector<uint8_t> buffer(sizeof(LOGPALETTE) + (vga.size() - 1) * sizeof(PALETTEENTRY));
+    auto* lp = reinterpret_cast<LOGPALETTE*>(buffer.data());
+    lp->palVersion = 0x300;
+    lp->palNumEntries = static_cast<WORD>(vga.size());
+    for (size_t i = 0; i < vga.size(); ++i)
+      lp->palPalEntry[i] = {vga[i].rgbRed, vga[i].rgbGreen, vga[i].rgbBlue, 0};
+    return CreatePalette(lp);
+  }();
+  return palette;
+}
+
 // ---- TBitmapCanvas ----
 
 void TBitmapCanvas::CreateHandle() {

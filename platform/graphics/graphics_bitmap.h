@@ -154,3 +154,7 @@ private:
 // The framework's default colour tables: black and white; the 16 VGA colours; a
 // 256-entry table of those 16, a 6x6x6 colour cube and greys.
 std::vector<RGBQUAD> DefaultColorTable(int bitCount);
+
+// The framework's palette of the 16 VGA colours (DefaultColorTable(4)), made once
+// and shared: select it, never delete it.
+HPALETTE SystemPalette16();

@@ -63,6 +63,11 @@ void TGraphic::Changed(TObject* sender) {
   if (OnChange) OnChange(this);
 }
 
+void TGraphic::Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                        const TRect& rect, const std::string& msg) {
+  if (OnProgress) OnProgress(sender, stage, percentDone, redrawNow, rect, msg);
+}
+
 void TGraphic::LoadFromFile(const std::string& fileName) {
   TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
   LoadFromStream(stream);

@@ -13,6 +13,13 @@
 class TCanvas;
 class TStream;
 
+// Stages of a long operation on a picture (loading, saving, rendering).
+enum TProgressStage : uint8_t { psStarting, psRunning, psEnding };
+// sender, stage, percent done, whether the picture should be redrawn now, the part
+// of the picture that changed (empty: unknown), a message for the user.
+using TProgressEvent = std::function<void(TObject* sender, TProgressStage stage, uint8_t percentDone,
+                                          bool redrawNow, const TRect& rect, const std::string& msg)>;
+
 class TGraphic : public TPersistent {
 public:
   TGraphic() = default;
@@ -30,6 +37,10 @@ public:
   bool Transparent() { return GetTransparent(); }
   bool Modified() const { return FModified; }
   void SetModified(bool value);
+  // Set by a picture whose palette had to change for its format, so that whoever
+  // shows it realises the palette again; cleared by them.
+  bool PaletteModified() const { return FPaletteModified; }
+  void SetPaletteModified(bool value) { FPaletteModified = value; }
 
   virtual bool GetEmpty() = 0;
   virtual int GetWidth() = 0;
@@ -53,17 +64,22 @@ public:
   virtual bool Equals(TGraphic* other);
 
   TNotifyEvent OnChange;
+  TProgressEvent OnProgress;
 
 protected:
   virtual void DoSetWidth(int value) = 0;
   virtual void DoSetHeight(int value) = 0;
   // Marks the picture modified and tells OnChange.
   virtual void Changed(TObject* sender);
+  // Tells OnProgress, when set.
+  virtual void Progress(TObject* sender, TProgressStage stage, uint8_t percentDone, bool redrawNow,
+                        const TRect& rect, const std::string& msg);
 
   friend class TPicture;
 
 private:
   bool FModified = false;
+  bool FPaletteModified = false;
   bool FTransparent = false;
 };
 

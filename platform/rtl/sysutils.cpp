@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fcntl.h>
 #include <limits>
+#include <string_view>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -513,8 +514,15 @@ int LastDelimiter(const std::string& delimiters, const std::string& s) {
 // ---- Paths ----
 
 namespace {
-const std::string kPathDelims = "\\/:";
-const std::string kExtDelims = ".\\/:";
+// Plain constants: a std::string here would be built by a static constructor,
+// and code that runs in another unit's start-up could see it still empty.
+constexpr std::string_view kPathDelims = "\\/:";
+constexpr std::string_view kExtDelims = ".\\/:";
+
+int LastDelimiter(std::string_view delimiters, const std::string& s) {
+  const size_t p = s.find_last_of(delimiters);
+  return p == std::string::npos ? 0 : static_cast<int>(p) + 1;
+}
 }  // namespace
 
 bool IsPathSeparator(char c) { return c == '\\' || c == '/'; }
@@ -527,7 +535,7 @@ std::string ExtractFileDir(const std::string& fileName) {
   int i = LastDelimiter(kPathDelims, fileName);
   // Keep the separator of a root ("C:\", "/"); drop any other trailing one.
   if (i > 1 && IsPathSeparator(fileName[static_cast<size_t>(i - 1)]) &&
-      kPathDelims.find(fileName[static_cast<size_t>(i - 2)]) == std::string::npos)
+      kPathDelims.find(fileName[static_cast<size_t>(i - 2)]) == std::string_view::npos)
     --i;
   return fileName.substr(0, static_cast<size_t>(i));
 }

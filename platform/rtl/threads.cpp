@@ -30,6 +30,7 @@ void Wake() {
 }  // namespace
 
 std::function<void()> WakeMainThread;
+std::function<void()> ProcessPendingMessages;
 
 std::thread::id MainThreadID() { return gMainThread; }
 

@@ -70,6 +70,10 @@ bool CheckSynchronize(uint32_t timeoutMs = 0);
 // Set by the message loop: called (on any thread) when work was queued, so a
 // sleeping loop wakes up and calls CheckSynchronize.
 extern std::function<void()> WakeMainThread;
+// Set by the user-interface layer: takes and dispatches the messages waiting for
+// the main thread, without idle processing. Code that must wait on the main thread
+// for a while (an animation played inside a draw call) calls it between waits.
+extern std::function<void()> ProcessPendingMessages;
 
 // A thread of the framework's kind. Execute is the body; it should look at
 // Terminated() and return soon after Terminate. An exception leaving Execute is

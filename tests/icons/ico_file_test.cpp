@@ -138,6 +138,21 @@ TEST(CurFiles, HotspotsTravelInTheEntry) {
   EXPECT_EQ(asIcon.Images()[0]->HotspotX(), 0);
 }
 
+TEST(CurFiles, HotspotsThatNoWordHoldsAreRefusedBeforeWriting) {
+  for (const auto& [x, y] : {std::pair<int16_t, int16_t>{-1, 3}, {4, -32768}, {kMacImageMarker, 0}}) {
+    TAdvancedIcon cursor;
+    cursor.Images().Add(Image(16, 16, 1));
+    auto im = Image(32, 32, 1);
+    im->SetHotspot(x, y);
+    cursor.Images().Add(std::move(im));
+    TMemoryStream s;
+    EXPECT_THROW(cursor.SaveCursorToStream(s), Exception) << x << "," << y;
+    EXPECT_EQ(s.Size(), 0);
+    // As an icon the words are planes and depth, not the hotspot.
+    EXPECT_NO_THROW(cursor.SaveToStream(s));
+  }
+}
+
 // In a cursor file the planes and bit-count words are the hotspot; a PNG
 // image must not keep them as its depth, or saving it as an icon would write
 // the hotspot into its entry.

@@ -1,7 +1,11 @@
 #include "base/toolbox/blend.h"
 
+#include "platform/graphics/graphics_bitmap.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 
 #include "python_oracle.h"
@@ -96,6 +100,44 @@ TEST(BlendTableFile, GeneratedBesideTheProgramMatchesFormula) {
   }
 }
 
+// Run as a child of the test below, in a folder of its own: the program's
+// first use of the table must look beside the program, never in the current
+// folder, and nothing may have been read before main.
+TEST(BlendTableStartUp, ChildLooksOnlyBesideTheProgram) {
+  const char* expected = std::getenv("QV_BLEND_CHILD_EXPECT");
+  if (!expected) GTEST_SKIP() << "runs only as the child of FirstUseIgnoresTheCurrentFolder";
+  const uint8_t* table = BlendTable();
+  if (std::string(expected) == "none") {
+    EXPECT_EQ(table, nullptr);
+  } else {
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table[128 * 256 + 128], 170);
+  }
+}
+
+TEST(BlendTableStartUp, FirstUseIgnoresTheCurrentFolder) {
+  qvtest::TempDir dir;
+  std::filesystem::create_directories(dir.Path() / "data");
+  // A foreign table of zero weights in the current folder's "data" folder.
+  qvtest::WriteFileBytes(dir.File("data/blend.dat"), std::vector<uint8_t>(kBlendTableSize, 0));
+  const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+  // The test program's own folder holds no table.
+  const std::string none = "cd '" + dir.Path().string() + "' && QV_BLEND_CHILD_EXPECT=none '" + self +
+                           "' --gtest_filter=BlendTableStartUp.ChildLooksOnlyBesideTheProgram >/dev/null 2>&1";
+  EXPECT_EQ(qvtest::RunCommand(none), 0);
+  // A copy of the program beside a real table takes that one.
+  qvtest::TempDir home;
+  std::filesystem::create_directories(home.Path() / "data");
+  std::filesystem::copy_file(self, home.File("tests_copy"));
+  std::filesystem::permissions(home.File("tests_copy"), std::filesystem::perms::owner_exec,
+                               std::filesystem::perm_options::add);
+  std::filesystem::copy_file(std::string(QV_BINARY_DIR) + "/data/blend.dat", home.File("data/blend.dat"));
+  const std::string beside = "cd '" + dir.Path().string() + "' && QV_BLEND_CHILD_EXPECT=formula '" +
+                             home.File("tests_copy") +
+                             "' --gtest_filter=BlendTableStartUp.ChildLooksOnlyBesideTheProgram >/dev/null 2>&1";
+  EXPECT_EQ(qvtest::RunCommand(beside), 0);
+}
+
 TEST(BlendPixel, OverOpaqueColour) {
   // Colour 0x00BBGGRR: red 0x10 lands in the pixel's red byte.
   const uint32_t out = BlendPixelOverOpaque(Px(255, 1, 2, 3), 0x00302010);
@@ -104,6 +146,23 @@ TEST(BlendPixel, OverOpaqueColour) {
   EXPECT_EQ(R(half), 0x10 + 128 * 200 / 255 - 128 * 0x10 / 255);
   EXPECT_EQ(B(half), 255 + 0 - 128 * 255 / 255);
   EXPECT_EQ(A(half), 255);
+}
+
+// Each pixel goes over the colour, not the colour over the pixels: an opaque
+// colour must not cover the picture.
+TEST(CompositeOverColor32Test, PixelsGoOverTheColour) {
+  TBitmap b;
+  b.SetPixelFormat(pf32bit);
+  b.SetSize(3, 1);
+  auto* row = static_cast<uint32_t*>(b.ScanLine(0));
+  row[0] = Px(255, 10, 20, 30);
+  row[1] = Px(0, 1, 2, 3);
+  row[2] = Px(128, 200, 100, 0);
+  const uint32_t white = Px(255, 255, 255, 255);
+  CompositeOverColor32(&b, white);
+  EXPECT_EQ(row[0], Px(255, 10, 20, 30));
+  EXPECT_EQ(row[1], white);
+  EXPECT_EQ(row[2], Px(255, 255 + 128 * (200 - 255) / 255, 255 + 128 * (100 - 255) / 255, 255 - 128 * 255 / 255));
 }
 
 TEST(FadeAlphaRow, EndsOfTheRange) {

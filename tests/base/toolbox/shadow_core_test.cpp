@@ -135,3 +135,13 @@ TEST(CombineBlackWhiteBlocks, CoverageGivesAlpha) {
 }
 
 }  // namespace
+
+TEST(ShadowKernel, LargeRadiiWeighInSixtyFourBits) {
+  // 46341 squared no longer fits 32 bits; a near cell must still weigh
+  // strength / radius shifted by its distance, and far cells nothing.
+  const int radius = 46341, strength = 46341 * 40000;
+  EXPECT_EQ(ShadowKernelWeight(radius, strength, 10, 0), 40000 >> 10);
+  EXPECT_EQ(ShadowKernelWeight(radius, strength, 3, 4), 40000 >> 5);
+  EXPECT_EQ(ShadowKernelWeight(radius, strength, 40000, 40000), 0);
+  EXPECT_EQ(ShadowKernelWeight(radius, strength, radius, 1), 0);
+}

@@ -2,6 +2,8 @@
 // picture and the fast 8-bit bitmap.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/toolbox/bitmap_fix32.h"
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/blend.h"
@@ -11,6 +13,15 @@
 #include "platform/rtl/streams.h"
 
 namespace {
+
+// File fields lie at any byte offset: read and written through memcpy, since a
+// uint32_t access there is misaligned.
+uint32_t Le32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+void PutLe32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 
 // A drawn picture of known shapes: the left half of its area filled in one
 // colour, the rest left untouched.
@@ -113,8 +124,8 @@ TEST(TBitmapFix32, SavesAlphaAndLoadsTrailingData) {
   TMemoryStream out;
   b.SaveToStream(out);
   ASSERT_EQ(out.Size(), 70);
-  EXPECT_EQ(*reinterpret_cast<uint32_t*>(out.Memory() + 2), 70u);
-  EXPECT_EQ(*reinterpret_cast<uint32_t*>(out.Memory() + 34), 16u);
+  EXPECT_EQ(Le32(out.Memory() + 2), 70u);
+  EXPECT_EQ(Le32(out.Memory() + 34), 16u);
 
   auto bytes = Bmp32(2, 1, 0, {0x80010203, 0x00040506});
   const size_t declared = bytes.size();
@@ -136,7 +147,7 @@ TEST(TBitmapFix32, SavesAlphaAndLoadsTrailingData) {
   TCustomMemoryStream jin(junk.data(), 60);
   EXPECT_THROW(opaque.LoadFromStream(jin), EInvalidGraphic);
   auto hostile = Bmp32(1, 1, 4, {0});
-  *reinterpret_cast<uint32_t*>(hostile.data() + 14) = 0x7FFFFFF0;  // header size
+  PutLe32(hostile.data() + 14, 0x7FFFFFF0);  // header size
   TCustomMemoryStream hin(hostile.data(), static_cast<int64_t>(hostile.size()));
   EXPECT_THROW(opaque.LoadFromStream(hin), EInvalidGraphic);
 }
@@ -155,7 +166,7 @@ TEST(TFast256, StreamRoundTripAndSizes) {
   TMemoryStream out;
   fast.SaveToBmpStream(out);
   EXPECT_EQ(out.Size(), 1078 + 4);
-  EXPECT_EQ(*reinterpret_cast<uint32_t*>(out.Memory() + 10), 1078u);
+  EXPECT_EQ(Le32(out.Memory() + 10), 1078u);
   out.SetPosition(0);
   TBitmap back;
   back.LoadFromStream(out);

@@ -46,6 +46,14 @@ std::vector<uint8_t> V2SRGBProfile(const char* description, const char* copyrigh
   return SavedProfile(h);
 }
 
+// A grey profile of gamma 2.2; the profile keeps a copy of the curve.
+std::vector<uint8_t> GreyGamma22Profile() {
+  cmsToneCurve* curve = cmsBuildGamma(nullptr, 2.2);
+  const std::vector<uint8_t> bytes = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), curve));
+  cmsFreeToneCurve(curve);
+  return bytes;
+}
+
 void PutBE32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   if (b.size() < at + 4) b.resize(at + 4);
   b[at] = uint8_t(v >> 24);
@@ -229,7 +237,7 @@ TEST(IEICC, ConvertBitmapKeepsAlphaAndRefusesOtherFormats) {
   TIEBitmap grey(2, 1, ie8g);
   grey.Fill(128);
   TIEICC g;
-  const std::vector<uint8_t> gbytes = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), cmsBuildGamma(nullptr, 2.2)));
+  const std::vector<uint8_t> gbytes = GreyGamma22Profile();
   ASSERT_TRUE(g.LoadFromBuffer(gbytes.data(), int64_t(gbytes.size())));
   ASSERT_TRUE(g.ConvertBitmap(grey, ie24RGB, b));
   const TRGB p = grey.GetPixelRGB(1, 0);
@@ -345,7 +353,7 @@ TEST(IEICC, RowConversionThroughThePictureProfile) {
   // A grey picture profile turns the grey row into neutral colour; with profile
   // management off the formula (none for grey to colour) writes nothing.
   TIEICC input, defaultInput, output;
-  const std::vector<uint8_t> gbytes = SavedProfile(cmsCreateGrayProfile(cmsD50_xyY(), cmsBuildGamma(nullptr, 2.2)));
+  const std::vector<uint8_t> gbytes = GreyGamma22Profile();
   ASSERT_TRUE(defaultInput.LoadFromBuffer(gbytes.data(), int64_t(gbytes.size())));
   output.LoadSRGB();
   TIERowProfiles profiles;

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "jpeg2000_test_util.h"
+#include "pictures/jpeg2000/jpeg2000_opj.h"
 #include "platform/graphics/graphics_picture.h"
 #include "test_support.h"
 
@@ -225,6 +226,9 @@ TEST(Jpeg2000Bitmap, BadFilesRaiseTheDecodingError) {
       {"huge", withSize(60000, 60000)},
       {"widest", withSize(0xFFFFFFF0u, 8)},
   };
+  TJpeg2000Bitmap held;
+  LoadBytes(held, good);
+  const TPixels before = PixelsOf(held);
   for (const auto& [name, bytes] : cases) {
     TJpeg2000Bitmap picture;
     try {
@@ -233,7 +237,31 @@ TEST(Jpeg2000Bitmap, BadFilesRaiseTheDecodingError) {
     } catch (const EJpeg2000Error& e) {
       EXPECT_STREQ(e.what(), kJpeg2000DecodeFailed) << name;
     }
+    // A picture that held an image keeps it.
+    EXPECT_THROW(LoadBytes(held, bytes), EJpeg2000Error) << name;
+    EXPECT_EQ(held.GetWidth(), 8) << name;
+    EXPECT_EQ(PixelsOf(held).bgra, before.bgra) << name;
   }
+}
+
+// OpenJPEG calls the sink from C: a size no vector can hold is reported
+// through the return value, never by an exception, and changes nothing.
+TEST(Jpeg2000Sink, CallbacksReportWhatCannotBeHad) {
+  jp2::TMemorySink sink;
+  uint8_t four[4] = {1, 2, 3, 4};
+  ASSERT_EQ(jp2::WriteToMemory(four, 4, &sink), 4u);
+  const OPJ_OFF_T huge = OPJ_OFF_T(1) << 62;
+  EXPECT_EQ(jp2::SeekInSink(huge, &sink), OPJ_FALSE);
+  EXPECT_EQ(jp2::SkipInSink(huge, &sink), -1);
+  EXPECT_EQ(jp2::SkipInSink(-5, &sink), -1);
+  EXPECT_EQ(sink.position, 4u);
+  EXPECT_EQ(sink.bytes.size(), 4u);
+  sink.position = SIZE_MAX - 1;
+  EXPECT_EQ(jp2::WriteToMemory(four, 4, &sink), jp2::kEndOfStream);
+  sink.position = 2;
+  EXPECT_EQ(jp2::SkipInSink(-2, &sink), -2);
+  EXPECT_EQ(jp2::WriteToMemory(four, 4, &sink), 4u);
+  EXPECT_EQ(sink.bytes, (std::vector<uint8_t>{1, 2, 3, 4}));
 }
 
 // A flat picture beyond the free samples still brings enough code stream.

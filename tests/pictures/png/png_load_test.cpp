@@ -246,10 +246,26 @@ struct TBadCase {
   std::function<void(const Bytes&)> expect;
 };
 
+Bytes SavedBytes(TPNGImage& png) {
+  TMemoryStream out;
+  png.SaveToStream(out);
+  return Bytes(out.Memory(), out.Memory() + out.Size());
+}
+
+// The error, and a picture that held an image before still holds it, chunks,
+// size and gamma tables alike.
 template <class E> std::function<void(const Bytes&)> Raises() {
   return [](const Bytes& file) {
     TPNGImage png;
     EXPECT_THROW(LoadBytes(png, file), E);
+    TPNGImage held;
+    LoadBytes(held, SimplePng(3, 2, 8, 2, Bytes(20, 0x40), {Chunk("gAMA", {0, 0, 0xAF, 0xC8})}));
+    const Bytes before = SavedBytes(held);
+    const uint8_t decode100 = held.DecodeGamma[100];
+    EXPECT_THROW(LoadBytes(held, file), E);
+    EXPECT_EQ(held.GetWidth(), 3);
+    EXPECT_EQ(held.DecodeGamma[100], decode100);
+    EXPECT_EQ(SavedBytes(held), before);
   };
 }
 
@@ -342,13 +358,17 @@ TEST(PngDamaged, EachFailsWithItsError) {
   }
 }
 
-TEST(PngDamaged, BadSignatureLeavesThePictureEmpty) {
+TEST(PngDamaged, BadSignatureLeavesThePictureAsItWas) {
   TPNGImage png;
   LoadBytes(png, SmallRgbPng());
   for (size_t i = 0; i < 8; i++) {
     EXPECT_THROW(LoadBytes(png, WithByteChanged(SmallRgbPng(), i, 0x01)), EPNGInvalidFileHeader);
-    EXPECT_TRUE(png.GetEmpty());
+    EXPECT_FALSE(png.GetEmpty());
+    EXPECT_EQ(png.GetWidth(), 4);
   }
+  TPNGImage empty;
+  EXPECT_THROW(LoadBytes(empty, WithByteChanged(SmallRgbPng(), 0, 0x01)), EPNGInvalidFileHeader);
+  EXPECT_TRUE(empty.GetEmpty());
 }
 
 // Every prefix and every single-byte change of a small file either loads or

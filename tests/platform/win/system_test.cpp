@@ -165,7 +165,11 @@ TEST(Clock, TickCountFollowsTheMonotonicClock) {
   Sleep(20);
   DWORD elapsed = GetTickCount() - before;  // unsigned difference survives a wrap
   EXPECT_GE(elapsed, 19u);
-  EXPECT_EQ(static_cast<DWORD>(GetTickCount64()) - GetTickCount() < 1000u, true);
+  // Read in a fixed order: the later reading may be a tick further on, never
+  // behind (the two operands of a subtraction are read in either order).
+  const DWORD low = GetTickCount();
+  const uint64_t wide = GetTickCount64();
+  EXPECT_LT(static_cast<DWORD>(wide) - low, 1000u);
 }
 
 namespace {

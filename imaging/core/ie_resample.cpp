@@ -1,0 +1,481 @@
+// The dispatcher, the nearest-pixel stretch and the two-pass kernel resampler.
+#include "imaging/core/ie_resample.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <vector>
+
+#include "imaging/core/ie_pixel_convert.h"
+#include "imaging/core/ie_resample_internal.h"
+#include "imaging/core/ie_thread_pool.h"
+#include "platform/rtl/rounding.h"
+
+// ---- kernels ----
+
+double IESinc(double x) {
+  if (x == 0.0) return 1.0;
+  const double px = std::numbers::pi * x;
+  return std::sin(px) / px;
+}
+
+double IETriangleFilter(double x) {
+  const double a = std::fabs(x);
+  return a < 1.0 ? 1.0 - a : 0.0;
+}
+
+double IEHermiteFilter(double x) {
+  const double a = std::fabs(x);
+  return a < 1.0 ? a * a * (2.0 * a - 3.0) + 1.0 : 0.0;
+}
+
+double IEBellFilter(double x) {
+  const double a = std::fabs(x);
+  if (a < 0.5) return 0.75 - x * x;
+  if (a < 1.5) return 0.5 * (a - 1.5) * (a - 1.5);
+  return 0.0;
+}
+
+double IEBSplineFilter(double x) {
+  const double a = std::fabs(x);
+  if (a < 1.0) return 0.5 * a * a * a - a * a + 2.0 / 3.0;
+  if (a < 2.0) return (2.0 - a) * (2.0 - a) * (2.0 - a) / 6.0;
+  return 0.0;
+}
+
+double IELanczos3Filter(double x) {
+  return std::fabs(x) < 3.0 ? IESinc(x) * IESinc(x / 3.0) : 0.0;
+}
+
+double IEMitchellFilter(double x) {
+  const double a = std::fabs(x);
+  if (a < 1.0) return (7.0 * a * a * a - 12.0 * a * a + 16.0 / 3.0) / 6.0;
+  if (a < 2.0) return (-(7.0 / 3.0) * a * a * a + 12.0 * a * a - 20.0 * a + 32.0 / 3.0) / 6.0;
+  return 0.0;
+}
+
+double IEBoxFilter(double x) { return x > -0.5 && x <= 0.5 ? 1.0 : 0.0; }
+
+double IELinearFilter(double x) {
+  if (x >= 0.0 && x < 1.0) return 1.0 - x;
+  if (x >= -1.0 && x < 0.0) return x + 1.0;
+  return 0.0;
+}
+
+const TIEResampleKernel IEResampleKernels[9] = {
+    {IETriangleFilter, 1.0}, {IETriangleFilter, 1.0}, {IEHermiteFilter, 1.0}, {IEBellFilter, 1.5},
+    {IEBSplineFilter, 2.0},  {IELanczos3Filter, 3.0}, {IEMitchellFilter, 2.0}, {IEBoxFilter, 1.0},
+    {IELinearFilter, 1.0},
+};
+
+// ---- contributor lists ----
+
+namespace ieresample {
+
+TIEProgressReporter::TIEProgressReporter(TObject* sender, const TIEProgressEvent& progress)
+    : FSender(sender), FProgress(progress) {}
+
+void TIEProgressReporter::Report(int percent) {
+  if (FProgress) FProgress(FSender, percent);
+}
+
+void TIEProgressReporter::ReportChange(int percent) {
+  if (!FProgress || percent == FLast) return;
+  FLast = percent;
+  FProgress(FSender, percent);
+}
+
+TResampleFilter KernelFilter(TResampleFilter filter) {
+  return filter >= rfTriangle && filter <= rfLinear ? filter : rfTriangle;
+}
+
+namespace {
+
+int MirrorIndex(int64_t i, int n) {
+  if (i < 0) i = -i;
+  if (i >= n) i = 2 * int64_t(n) - 1 - i;
+  return int(std::clamp<int64_t>(i, 0, n - 1));
+}
+
+}  // namespace
+
+TContributors BuildContributors(int sourceLength, int destinationLength, TResampleFilter filter) {
+  const TIEResampleKernel& kernel = IEResampleKernels[KernelFilter(filter)];
+  const double s = (sourceLength == 1 || destinationLength == 1)
+                       ? double(destinationLength) / sourceLength
+                       : double(destinationLength - 1) / (sourceLength - 1);
+  const bool reducing = s < 1.0;
+  const double support = reducing ? kernel.Support / s : kernel.Support;
+  TContributors list;
+  list.First.reserve(size_t(destinationLength) + 1);
+  list.Sum.reserve(size_t(destinationLength));
+  std::vector<int32_t> weights;
+  for (int x = 0; x < destinationLength; ++x) {
+    const double c = x / s;
+    const int64_t lo = int64_t(std::floor(c - support));
+    const int64_t hi = int64_t(std::ceil(c + support));
+    weights.assign(size_t(hi - lo + 1), 0);
+    // A strong reduction makes every weight of an output round to 0 (the output
+    // would turn black); the weights are then doubled until some survive, which
+    // keeps their proportions and so the output's value.
+    bool any = false;
+    for (double factor = 1.0; !any; factor *= 2.0) {
+      for (int64_t i = lo; i <= hi; ++i) {
+        const double w = reducing ? kernel.Kernel((c - double(i)) * s) * 256.0 * s * factor
+                                  : kernel.Kernel(c - double(i)) * 256.0 * factor;
+        const int32_t r = int32_t(Round(w));
+        weights[size_t(i - lo)] = r;
+        any = any || r != 0;
+      }
+      if (factor > 1e12) break;  // only a kernel that is 0 everywhere gets here
+    }
+    list.First.push_back(int32_t(list.Index.size()));
+    int32_t sum = 0;
+    for (int64_t i = lo; i <= hi; ++i) {
+      const int32_t w = weights[size_t(i - lo)];
+      if (w == 0) continue;
+      list.Index.push_back(MirrorIndex(i, sourceLength));
+      list.Weight.push_back(w);
+      sum += w;
+    }
+    list.Sum.push_back(sum);
+  }
+  list.First.push_back(int32_t(list.Index.size()));
+  return list;
+}
+
+namespace {
+
+// A weighted sum over weight sum (an arithmetic shift by 8 when the sum is 0)
+// clamped to a byte. A negative sum gives 0 however it is divided.
+inline uint8_t Normalise(int32_t value, int32_t sum) {
+  const int32_t q = sum != 0 ? value / sum : value >> 8;
+  return uint8_t(q < 0 ? 0 : (q > 255 ? 255 : q));
+}
+
+}  // namespace
+
+template <int C>
+void HorizontalRow(const uint8_t* source, uint8_t* out, const TContributors& list, int destinationLength) {
+  const int32_t* first = list.First.data();
+  const int32_t* index = list.Index.data();
+  const int32_t* weight = list.Weight.data();
+  for (int x = 0; x < destinationLength; ++x) {
+    int32_t acc[C] = {};
+    for (int32_t k = first[x]; k < first[x + 1]; ++k) {
+      const uint8_t* p = source + int64_t(index[k]) * C;
+      const int32_t w = weight[k];
+      for (int ch = 0; ch < C; ++ch) acc[ch] += w * p[ch];
+    }
+    const int32_t sum = list.Sum[size_t(x)];
+    for (int ch = 0; ch < C; ++ch) out[ch] = Normalise(acc[ch], sum);
+    out += C;
+  }
+}
+template void HorizontalRow<1>(const uint8_t*, uint8_t*, const TContributors&, int);
+template void HorizontalRow<3>(const uint8_t*, uint8_t*, const TContributors&, int);
+
+void VerticalRow(const uint8_t* work, int64_t workStride, int64_t samples, const TContributors& list, int y,
+                 int32_t* acc, uint8_t* out) {
+  std::fill(acc, acc + samples, 0);
+  for (int32_t k = list.First[size_t(y)]; k < list.First[size_t(y) + 1]; ++k) {
+    const uint8_t* row = work + int64_t(list.Index[size_t(k)]) * workStride;
+    const int32_t w = list.Weight[size_t(k)];
+    for (int64_t i = 0; i < samples; ++i) acc[i] += w * row[i];
+  }
+  const int32_t sum = list.Sum[size_t(y)];
+  for (int64_t i = 0; i < samples; ++i) out[i] = Normalise(acc[i], sum);
+}
+
+void ExpandBitRow(const uint8_t* bits, uint8_t* grey, int width) {
+  for (int x = 0; x < width; ++x) grey[x] = (bits[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+}
+
+void GreyToRGBRow(const uint8_t* grey, uint8_t* rgb, int width) {
+  for (int x = 0; x < width; ++x) {
+    rgb[0] = rgb[1] = rgb[2] = grey[x];
+    rgb += 3;
+  }
+}
+
+bool RowsNeedOneWorker(TIEBitmap& bitmap) { return bitmap.Location() == ieFile || bitmap.IsVirtual(); }
+
+}  // namespace ieresample
+
+using namespace ieresample;
+
+// ---- nearest pixel ----
+
+void IEBmpStretchEx(TIEBitmap* source, TIEBitmap* destination, TObject* sender, const TIEProgressEvent& progress) {
+  if (!source || !destination || source == destination) return;
+  const int sw = source->Width(), sh = source->Height();
+  const int dw = destination->Width(), dh = destination->Height();
+  const TIEBitmapFormat format = source->PixelFormat();
+  if (dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 || format == ieNoFormat || format >= kIEFormatCount) return;
+  // Whole pixels of the source's format are copied, so the rows must agree.
+  if (destination->PixelFormat() != format && !destination->Allocate(dw, dh, format)) return;
+  TIEAccessScope readScope(*source, 1);
+  TIEAccessScope writeScope(*destination, 2);
+  const double xRatio = double(sw) / dw, yRatio = double(sh) / dh;
+  std::vector<int> columns(static_cast<size_t>(dw), 0);
+  for (int x = 0; x < dw; ++x) columns[size_t(x)] = int(std::min<int64_t>(sw - 1, Trunc(xRatio * x)));
+  const int bytes = IEBitsPerPixel(format) / 8;
+  std::vector<uint8_t> row(static_cast<size_t>(destination->RowLen()), 0);
+  TIEProgressReporter reporter(sender, progress);
+  for (int y = 0; y < dh; ++y) {
+    const int sy = int(std::min<int64_t>(sh - 1, Trunc(yRatio * y)));
+    const uint8_t* s = source->ScanLine(sy);
+    if (!s) return;
+    uint8_t* d = row.data();
+    if (format == ie1g) {
+      for (int x = 0; x < dw; ++x) {
+        const int c = columns[size_t(x)];
+        const uint8_t mask = uint8_t(0x80 >> (x & 7));
+        if (s[c >> 3] & (0x80 >> (c & 7))) d[x >> 3] |= mask;
+        else d[x >> 3] &= uint8_t(~mask);
+      }
+    } else if (bytes == 1) {
+      for (int x = 0; x < dw; ++x) d[x] = s[columns[size_t(x)]];
+    } else if (bytes == 3) {
+      for (int x = 0; x < dw; ++x) std::memcpy(d + 3 * int64_t(x), s + 3 * int64_t(columns[size_t(x)]), 3);
+    } else {
+      for (int x = 0; x < dw; ++x)
+        std::memcpy(d + int64_t(bytes) * x, s + int64_t(bytes) * columns[size_t(x)], size_t(bytes));
+    }
+    uint8_t* out = destination->ScanLine(y);
+    if (!out) return;
+    std::memcpy(out, row.data(), row.size());
+    reporter.ReportChange(int(Trunc(y * 100.0 / (dh + 0.5))));
+  }
+  if (format == ie8p) source->CopyPaletteTo(destination);
+}
+
+// ---- the kernel resampler ----
+
+namespace {
+
+// Filters 1..8 on an ie24RGB source: the horizontal pass in row bands, one per
+// worker, into a work image of dw x sh; then the vertical pass.
+void ResampleKernel24(TIEBitmap& source, TIEBitmap& destination, TResampleFilter filter, TObject* sender,
+                      const TIEProgressEvent& progress) {
+  const int sw = source.Width(), sh = source.Height();
+  const int dw = destination.Width(), dh = destination.Height();
+  const TContributors columns = BuildContributors(sw, dw, filter);
+  const int64_t stride = 3 * int64_t(dw);
+  std::vector<uint8_t> work(static_cast<size_t>(stride * sh));
+  const double scale = 100.0 / (sh + dh + 0.5);
+  const bool oneWorker = RowsNeedOneWorker(source);
+  const int workers = IERowBandWorkers(sh, oneWorker);
+  TIEProgressReporter horizontal(sender, progress);
+  if (source.Location() == ieTBitmap) source.ScanLine(0);  // the row table is built before the workers read it
+  TIEAccessScope readScope(source, 1);
+  IERunRowBands(sh, oneWorker, [&](int first, int last, int worker) {
+    for (int y = first; y <= last; ++y) {
+      const uint8_t* row = source.ScanLine(y);
+      if (row) HorizontalRow<3>(row, work.data() + stride * y, columns, dw);
+      if (worker == 0) horizontal.ReportChange(int(Trunc((double(y) * workers + 1) * scale)));
+    }
+  });
+  const TContributors rows = BuildContributors(sh, dh, filter);
+  std::vector<int32_t> acc(static_cast<size_t>(stride));
+  std::vector<uint8_t> out(static_cast<size_t>(stride));
+  TIEProgressReporter vertical(sender, progress);
+  TIEAccessScope writeScope(destination, 2);
+  for (int y = 0; y < dh; ++y) {
+    VerticalRow(work.data(), stride, stride, rows, y, acc.data(), out.data());
+    if (uint8_t* d = destination.ScanLine(y)) std::memcpy(d, out.data(), size_t(stride));
+    vertical.ReportChange(int(Trunc((double(sh) + y + 1) * scale)));
+  }
+}
+
+// Filters 1..8 on one channel; rows come from readRow (a byte per pixel) and
+// go to writeRow. Single-threaded, no progress.
+template <class ReadRow, class WriteRow>
+void ResampleKernelGrey(int sw, int sh, int dw, int dh, TResampleFilter filter, ReadRow readRow, WriteRow writeRow) {
+  const TContributors columns = BuildContributors(sw, dw, filter);
+  std::vector<uint8_t> work(static_cast<size_t>(int64_t(dw) * sh));
+  for (int y = 0; y < sh; ++y) {
+    const uint8_t* row = readRow(y);
+    if (row) HorizontalRow<1>(row, work.data() + int64_t(dw) * y, columns, dw);
+  }
+  const TContributors rows = BuildContributors(sh, dh, filter);
+  std::vector<int32_t> acc(static_cast<size_t>(dw));
+  std::vector<uint8_t> out(static_cast<size_t>(dw));
+  for (int y = 0; y < dh; ++y) {
+    VerticalRow(work.data(), dw, dw, rows, y, acc.data(), out.data());
+    writeRow(y, out.data());
+  }
+}
+
+bool SameSize(TIEBitmap& a, TIEBitmap& b) { return a.Width() == b.Width() && a.Height() == b.Height(); }
+
+// The destination in the given format at its own size; false when it cannot be had.
+bool EnsureFormat(TIEBitmap& bitmap, TIEBitmapFormat format) {
+  if (bitmap.PixelFormat() == format) return true;
+  return bitmap.Allocate(bitmap.Width(), bitmap.Height(), format);
+}
+
+void ResampleFrom24(TIEBitmap& source, TIEBitmap& destination, TObject* sender, const TIEProgressEvent& progress,
+                    TResampleFilter filter) {
+  switch (filter) {
+    case rfNone:
+      if (EnsureFormat(destination, ie24RGB)) IEBmpStretchEx(&source, &destination, sender, progress);
+      return;
+    case rfFastLinear:
+      if (EnsureFormat(destination, ie24RGB)) ResampleFastLinear(source, destination, sender, progress);
+      return;
+    case rfProjectBW:
+    case rfProjectWB:
+      ProjectRGBTo1Bit(source, destination, filter == rfProjectWB, sender, progress);
+      return;
+    default:
+      if (EnsureFormat(destination, ie24RGB)) ResampleKernel24(source, destination, KernelFilter(filter), sender, progress);
+      return;
+  }
+}
+
+}  // namespace
+
+void ResampleEx(TIEBitmap* source, TIEBitmap* destination, TIEBitmap* sourceAlpha, TObject* sender,
+                const TIEProgressEvent& progress, TResampleFilter filter) {
+  if (!source || !destination || source == destination) return;
+  const TIEBitmapFormat format = source->PixelFormat();
+  if (source->Width() <= 0 || source->Height() <= 0 || format == ieNoFormat || format >= kIEFormatCount) return;
+  if (destination->Width() <= 0 || destination->Height() <= 0) return;
+  if (filter >= kResampleFilterCount) filter = rfTriangle;
+  if (filter == rfBilinear || filter == rfBicubic) {
+    const bool sameFormat = destination->PixelFormat() == format;
+    if (sameFormat && (format == ie24RGB || format == ie8g)) {
+      ResampleBilinearBicubic(*source, *destination, sourceAlpha, sender, progress, filter == rfBicubic);
+      return;
+    }
+    if (sameFormat && (format == ieRGB48 || format == ie16g)) {
+      ResampleBilinearBicubic16(*source, *destination, filter == rfBicubic, sender, progress);
+      return;
+    }
+    filter = rfTriangle;
+  }
+  if (format == ie8g && destination->PixelFormat() == ie8g) {
+    ResampleGrayFiltered(*source, *destination, filter);
+    return;
+  }
+  if (format == ie24RGB) {
+    ResampleFrom24(*source, *destination, sender, progress, filter);
+    return;
+  }
+  TIEBitmap copy(source->Width(), source->Height(), ie24RGB);
+  if (copy.IsEmpty()) return;
+  ConvertBitmapPixels(*source, copy);
+  copy.RemoveAlphaChannel();  // the caller resamples the channel itself
+  ResampleFrom24(copy, *destination, sender, progress, filter);
+}
+
+void ResampleGrayFiltered(TIEBitmap& source, TIEBitmap& destination, TResampleFilter filter) {
+  if (&source == &destination || source.BitCount() != 8 || destination.BitCount() != 8) return;
+  const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
+  if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
+  if (filter >= kResampleFilterCount) filter = rfTriangle;
+  switch (filter) {
+    case rfNone:
+      IEBmpStretchEx(&source, &destination);
+      return;
+    case rfBilinear:
+    case rfBicubic:
+      ResampleEx(&source, &destination, source.HasAlphaChannel() ? source.AlphaChannel() : nullptr, nullptr,
+                 nullptr, filter);
+      return;
+    case rfFastLinear:
+    case rfProjectBW:
+    case rfProjectWB:
+      ResampleGrayFastLinear(source, destination);
+      return;
+    default:
+      break;
+  }
+  TIEAccessScope readScope(source, 1);
+  TIEAccessScope writeScope(destination, 2);
+  std::vector<uint8_t> row(static_cast<size_t>(sw));
+  ResampleKernelGrey(
+      sw, sh, dw, dh, filter,
+      [&](int y) -> const uint8_t* {
+        const uint8_t* s = source.ScanLine(y);
+        if (!s) return nullptr;
+        std::memcpy(row.data(), s, size_t(sw));
+        return row.data();
+      },
+      [&](int y, const uint8_t* out) {
+        if (uint8_t* d = destination.ScanLine(y)) std::memcpy(d, out, size_t(dw));
+      });
+}
+
+void Resample1BitEx(TIEBitmap& source, TIEBitmap& destination, TResampleFilter filter) {
+  if (&source == &destination || source.PixelFormat() != ie1g) return;
+  const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
+  if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
+  if (filter >= kResampleFilterCount) filter = rfTriangle;
+  switch (filter) {
+    case rfNone:
+      IEBmpStretchEx(&source, &destination);
+      return;
+    case rfProjectBW:
+    case rfProjectWB:
+      Resample1BitProject(source, destination, filter == rfProjectWB);
+      return;
+    case rfFastLinear:
+    case rfBilinear:
+    case rfBicubic:
+      if (EnsureFormat(destination, ie24RGB)) Resample1BitLinear(source, destination);
+      return;
+    default:
+      break;
+  }
+  if (!EnsureFormat(destination, ie24RGB)) return;
+  TIEAccessScope readScope(source, 1);
+  TIEAccessScope writeScope(destination, 2);
+  std::vector<uint8_t> grey(static_cast<size_t>(sw)), rgb(size_t(dw) * 3);
+  ResampleKernelGrey(
+      sw, sh, dw, dh, filter,
+      [&](int y) -> const uint8_t* {
+        const uint8_t* s = source.ScanLine(y);
+        if (!s) return nullptr;
+        ExpandBitRow(s, grey.data(), sw);
+        return grey.data();
+      },
+      [&](int y, const uint8_t* out) {
+        GreyToRGBRow(out, rgb.data(), dw);
+        if (uint8_t* d = destination.ScanLine(y)) std::memcpy(d, rgb.data(), rgb.size());
+      });
+}
+
+// ---- the dispatcher ----
+
+void ResampleIEBitmap(TIEBitmap* source, TIEBitmap* destination, TResampleFilter filter, TObject* sender,
+                      const TIEProgressEvent& progress) {
+  if (!source || !destination || source == destination) return;
+  if (filter >= kResampleFilterCount) filter = rfTriangle;
+  if (SameSize(*source, *destination)) {
+    destination->Assign(source);
+    return;
+  }
+  if (filter == rfNone) {
+    IEBmpStretchEx(source, destination, sender, progress);
+  } else if (source->PixelFormat() == ie1g) {
+    const TIEBitmapFormat wanted = (filter == rfProjectBW || filter == rfProjectWB) ? ie1g : ie24RGB;
+    if (!EnsureFormat(*destination, wanted)) return;
+    Resample1BitEx(*source, *destination, filter);
+  } else {
+    ResampleEx(source, destination, source->HasAlphaChannel() ? source->AlphaChannel() : nullptr, sender, progress,
+               filter);
+  }
+  if (!source->HasAlphaChannel() || destination->IsEmpty()) return;
+  TIEBitmap* sourceAlpha = source->AlphaChannel();
+  TIEBitmap* destinationAlpha = destination->AlphaChannel();
+  if (!sourceAlpha || !destinationAlpha) return;
+  // A channel left from an earlier picture of another size is made anew.
+  if (!SameSize(*destinationAlpha, *destination) || destinationAlpha->PixelFormat() != ie8g)
+    if (!destinationAlpha->Allocate(destination->Width(), destination->Height(), ie8g)) return;
+  if (filter == rfNone) IEBmpStretchEx(sourceAlpha, destinationAlpha);
+  else ResampleGrayFiltered(*sourceAlpha, *destinationAlpha, filter);
+  destinationAlpha->SetFull(sourceAlpha->Full());
+}
