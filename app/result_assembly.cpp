@@ -419,3 +419,8 @@ void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles,
 bool StyleStripHoldsRow(int index, int stripHeight) {
   return index >= 0 && (static_cast<int64_t>(index) + 1) * kStyleThumbSize <= stripHeight;
 }
+
+int PreviewOffset(int boxSide, int bitmapSide) {
+  const int offset = (boxSide - bitmapSide) / 2;
+  return offset < 2 ? 0 : offset;
+}

@@ -84,6 +84,11 @@ void MergeBackgroundColor(TBitmap* bitmap, TBitmap* scratch, TBitmap* mask, TCol
 // common area.
 void MaskByAlpha(TBitmap* image, TBitmap* shape, TBitmap* target);
 
+// ---- previews ----
+// Where a preview draws its picture along one side of its box: centred, and at
+// 0 when that would be below 2.
+int PreviewOffset(int boxSide, int bitmapSide);
+
 // ---- style list ----
 inline constexpr int kStyleThumbSize = 48;
 // The strip of style thumbnails: row 0 the icon without style, row k+1 with

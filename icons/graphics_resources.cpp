@@ -25,12 +25,25 @@ const uint8_t* DataBytes(TResourceDetails& r) { return r.Data().Memory(); }
 int64_t DataSize(TResourceDetails& r) { return r.Data().Size(); }
 
 // The info header at an offset of the data; what the data lacks reads as 0.
+// The 12-byte header of OS/2 bitmaps is widened to the same fields (biSize
+// stays 12, so the colour table is still known to hold 3-byte entries).
 BITMAPINFOHEADER HeaderAt(TResourceDetails& r, int64_t offset) {
   BITMAPINFOHEADER h;
   h.biSize = 0;
   h.biPlanes = 0;
   const int64_t have = DataSize(r) - offset;
   if (have > 0) std::memcpy(&h, DataBytes(r) + offset, static_cast<size_t>(std::min<int64_t>(have, sizeof h)));
+  if (h.biSize == sizeof(BITMAPCOREHEADER) && have >= int64_t(sizeof(BITMAPCOREHEADER))) {
+    BITMAPCOREHEADER core;
+    std::memcpy(&core, DataBytes(r) + offset, sizeof core);
+    h = BITMAPINFOHEADER{};
+    h.biSize = sizeof(BITMAPCOREHEADER);
+    h.biWidth = core.bcWidth;
+    h.biHeight = core.bcHeight;
+    h.biPlanes = core.bcPlanes;
+    h.biBitCount = core.bcBitCount;
+    h.biCompression = BI_RGB;
+  }
   return h;
 }
 
@@ -57,6 +70,7 @@ TPixelFormat UsableFormat(TPixelFormat pf, TPixelFormat fallback) {
 // Where the pixel rows begin after the info header: colour table or masks.
 int64_t ColourTableEnd(const BITMAPINFOHEADER& h) {
   int64_t end = h.biSize;
+  if (h.biSize == sizeof(BITMAPCOREHEADER)) return h.biBitCount <= 8 ? end + 3 * (int64_t(1) << h.biBitCount) : end;
   const uint32_t used = std::min<DWORD>(h.biClrUsed, 256);
   if (h.biBitCount <= 8)
     end += 4 * int64_t(used ? used : (1u << h.biBitCount));

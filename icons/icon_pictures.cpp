@@ -69,15 +69,14 @@ struct TIconParts {
 };
 
 TIconParts PartsOf(const std::vector<uint8_t>& bytes, size_t at) {
-  TIconParts p;
-  p.header = HeaderAt(bytes, at);
-  if (p.header.biWidth <= 0 || p.header.biHeight <= 0 || p.header.biWidth > int(kMaxIconSide) ||
-      p.header.biHeight / 2 > int(kMaxIconSide) || !HeaderSizeFits(p.header, bytes.size() - at))
+  TIconDibLayout l;
+  if (at > bytes.size() || ReadIconDibLayout(bytes.data() + at, bytes.size() - at, l) || l.width == 0 || l.height == 0)
     InvalidIconOrCursor();
-  DIBSizes(p.header, true, p.tableSize, p.colourSize);
-  p.tableSize += p.header.biSize - 40;
-  p.maskSize = MaskRowBytes(p.header.biWidth) * uint32_t(p.header.biHeight / 2);
-  if (uint64_t(at) + p.tableSize + p.colourSize > bytes.size()) InvalidIconOrCursor();
+  TIconParts p;
+  p.header = l.header;
+  p.tableSize = uint32_t(l.headerBytes);
+  p.colourSize = uint32_t(l.colourBytes);
+  p.maskSize = uint32_t(l.maskBytes);
   return p;
 }
 
@@ -251,8 +250,10 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
       im->entryWord1 = e.head.wPlanes;
       im->entryWord2 = static_cast<uint16_t>(e.head.wBitCount);
     } else {
-      BITMAPINFOHEADER h = HeaderAt(im->bytes, dib);
-      if (!HeaderSizeFits(h, im->bytes.size() - dib)) InvalidIconOrCursor();
+      // The same checks as the icon model's, now rather than when drawn.
+      TIconDibLayout layout;
+      if (ReadIconDibLayout(im->bytes.data() + dib, im->bytes.size() - dib, layout)) InvalidIconOrCursor();
+      BITMAPINFOHEADER h = layout.header;
       im->pixelFormat = PixelFormatOfHeader(h);
       h.biSizeImage = 0;
       std::memcpy(im->bytes.data() + dib, &h, sizeof h);

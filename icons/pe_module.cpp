@@ -342,7 +342,16 @@ void TPEResourceModule::ParseImage(const uint8_t* image, size_t size) {
   ClearResources();
   TPEModule::ParseImage(image, size);
   GetDataDirectory(IMAGE_DIRECTORY_ENTRY_RESOURCE);  // fewer than three directories is an error
-  if (TImageSection* section = GetResourceSection()) ParseDirectory(image, size, *section);
+  FLoadedResourceTree.clear();
+  FResourceSectionRebuilt = false;
+  if (TImageSection* section = GetResourceSection()) {
+    ParseDirectory(image, size, *section);
+    try {
+      FLoadedResourceTree = BuildResourceSection(*section);
+    } catch (const EPEException&) {
+      FResourceSectionRebuilt = true;  // it cannot be written back as it stands
+    }
+  }
 }
 
 namespace {
@@ -532,13 +541,7 @@ struct TWriter {
 
 }  // namespace
 
-void TPEResourceModule::PrepareImage() {
-  TImageSection* section = GetResourceSection();
-  if (!section) {
-    if (GetResourceCount() > 0) throw EPEException("The image has no resource section to hold its resources");
-    TPEModule::PrepareImage();
-    return;
-  }
+std::vector<uint8_t> TPEResourceModule::BuildResourceSection(const TImageSection& section) const {
   // The tree of types, names and languages, in list order.
   TResourceNode root;
   for (int i = 0; i < GetResourceCount(); ++i) {
@@ -562,8 +565,8 @@ void TPEResourceModule::PrepareImage() {
       name->child->entries.push_back({language, true, true, nullptr, r, r->CodePage()});
   }
 
-  const uint8_t* old = section->DataBytes();
-  const bool hasRoot = section->DataSize() >= 16;
+  const uint8_t* old = section.DataBytes();
+  const bool hasRoot = section.DataSize() >= 16;
   const uint32_t stamp = hasRoot ? Get32(old + 4) : 0;
   const uint16_t major = hasRoot ? Get16(old + 8) : 0, minor = hasRoot ? Get16(old + 10) : 0;
 
@@ -578,10 +581,30 @@ void TPEResourceModule::PrepareImage() {
             static_cast<uint32_t>(l.tables),
             static_cast<uint32_t>(l.tables + l.leaves),
             static_cast<uint32_t>(dataStart),
-            section->Header().VirtualAddress,
+            section.Header().VirtualAddress,
             0, 0, 0, 0, stamp, major, minor};
   w.WriteTable(root);
 
+  return bytes;
+}
+
+void TPEResourceModule::PrepareImage() {
+  TImageSection* section = GetResourceSection();
+  if (!section) {
+    if (GetResourceCount() > 0) throw EPEException("The image has no resource section to hold its resources");
+    TPEModule::PrepareImage();
+    return;
+  }
+  std::vector<uint8_t> bytes = BuildResourceSection(*section);
+  // Resources as they were loaded leave the section as it was read: its
+  // layout, padding and sizes are the file's own, and a load and save of an
+  // unchanged module gives its bytes back.
+  if (!FResourceSectionRebuilt && bytes == FLoadedResourceTree) {
+    TPEModule::PrepareImage();
+    return;
+  }
+  FResourceSectionRebuilt = true;
+  const uint64_t total = bytes.size();
   section->Data().Clear();
   section->Data().WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
   section->Data().SetPosition(0);

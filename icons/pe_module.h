@@ -171,6 +171,13 @@ public:
 
 private:
   void ParseDirectory(const uint8_t* image, size_t imageSize, TImageSection& section);
+  // The section data that the resources in the list make.
+  std::vector<uint8_t> BuildResourceSection(const TImageSection& section) const;
+
+  // What the resources made when loaded; while they make the same, the
+  // section is written as it was read.
+  std::vector<uint8_t> FLoadedResourceTree;
+  bool FResourceSectionRebuilt = false;
 };
 
 // The PE checksum over a whole image whose CheckSum field lies at checksumOffset

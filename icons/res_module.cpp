@@ -379,17 +379,24 @@ void ConvertDcrToRes(TStream& file, TMemoryStream& out) {
 
   const uint32_t used = Get32(bih + 32);
   const uint64_t colours = used != 0 && used < (1u << bits) ? used : (1u << bits);
-  uint64_t imageSize = Get32(bih + 20);
   const bool compressed = compression == 1 || compression == 2;
-  // Uncompressed bitmaps may leave the image size 0: their rows say how much.
-  if (imageSize == 0 && !compressed && width > 0 && height != 0)
-    imageSize = uint64_t(DwordRowSize(width, bits)) * uint64_t(std::abs(int64_t{height}));
-  if (imageSize == 0 && compressed) imageSize = uint64_t(std::max<int64_t>(0, file.Size() - file.Position()));
+  const uint64_t present = uint64_t(std::max<int64_t>(0, file.Size() - file.Position()));
+  const uint64_t table = colours * 4;
+  // Rows of plain bitmaps say how much data there is, whatever the image size
+  // field claims; compressed data can be no longer than what the file holds.
+  uint64_t imageSize = Get32(bih + 20);
+  if (!compressed)
+    imageSize = width > 0 && height != 0 ? uint64_t(DwordRowSize(width, bits)) * uint64_t(std::abs(int64_t{height})) : 0;
+  else if (imageSize == 0 || imageSize > present - std::min(present, table))
+    imageSize = present - std::min(present, table);
   if (imageSize > kMaxDcrImage) throw Exception("DCR bitmap is too large");
-  const uint64_t want = colours * 4 + imageSize;
-  const uint64_t have = std::min<uint64_t>(want, uint64_t(std::max<int64_t>(0, file.Size() - file.Position())));
+  const uint64_t want = table + imageSize;
+  const uint64_t have = std::min<uint64_t>(want, present);
+  // A file that ends a little early is made up with zeros; one that holds less
+  // than half of what it claims is no bitmap, and must not become a large one.
+  if (want - have > have) throw Exception("DCR bitmap is cut short");
   std::vector<uint8_t> rest = file.ReadBytes(static_cast<int64_t>(have));
-  rest.resize(want, 0);  // a file that ends early is made up with zeros
+  rest.resize(want, 0);
   out.WriteBuffer(rest.data(), static_cast<int64_t>(rest.size()));
   out.SetPosition(0);
 }

@@ -1,5 +1,6 @@
 #include "icons/sub_icon.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/toolbox/png_header.h"
@@ -225,11 +226,10 @@ void TSubIcon::ParseBits() {
     return;
   }
   FStoreAsPNG = false;
-  // The header must be there before any field of it is believed.
-  if (FBits.size() < sizeof(BITMAPINFOHEADER)) InvalidImage();
-  BITMAPINFOHEADER bih;
-  std::memcpy(&bih, FBits.data(), sizeof bih);
-  if (bih.biSize < sizeof(BITMAPINFOHEADER) || bih.biSize > FBits.size()) InvalidImage();
+  // The image must be sound before any field of it is believed.
+  TIconDibLayout layout;
+  if (ReadIconDibLayout(FBits.data(), FBits.size(), layout)) InvalidImage();
+  const BITMAPINFOHEADER& bih = layout.header;
   FHead.wPlanes = bih.biPlanes;
   FHead.wBitCount = static_cast<int16_t>(bih.biBitCount);
   const uint32_t bpp = static_cast<uint32_t>(bih.biPlanes) * bih.biBitCount;
@@ -242,18 +242,38 @@ void TSubIcon::ParseBits() {
     h = w;
   FHead.bWidth = w <= 255 ? static_cast<uint8_t>(w) : 0;
   FHead.bHeight = h <= 255 ? static_cast<uint8_t>(h) : 0;
-  if (bpp > 32 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
   FBitsPerPixel = static_cast<int32_t>(bpp);
-  // The colour rows must be there; a missing AND mask is read as opaque when
-  // the image is drawn.
-  const uint64_t rows = static_cast<uint32_t>(bih.biHeight) >> 1;
+}
+
+const char* ReadIconDibLayout(const uint8_t* bytes, size_t size, TIconDibLayout& l) {
+  l = TIconDibLayout{};
+  if (!bytes || size < sizeof(BITMAPINFOHEADER)) return "header cut short";
+  std::memcpy(&l.header, bytes, sizeof l.header);
+  const BITMAPINFOHEADER& h = l.header;
+  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > size) return "header size outside the data";
+  if (h.biWidth < 0 || h.biHeight < 0) return "negative side";
+  l.width = h.biWidth;
+  l.height = h.biHeight / 2;
+  if (l.width > int(kMaxIconSide) || l.height > int(kMaxIconSide)) return "side above the limit";
+  l.bpp = int(h.biPlanes) * int(h.biBitCount);
+  // Only these depths have pixels to draw; any other (0 among them) would turn
+  // a few bytes into a picture of the full claimed size filled with nothing.
+  if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32) return "depth without pixels";
+  const bool fields = h.biCompression == BI_BITFIELDS && (l.bpp == 16 || l.bpp == 32);
+  if (h.biCompression != BI_RGB && !fields) return "unknown compression";
   uint64_t table = 0;
-  if (bpp <= 8 && bpp > 0)
-    table = 4ull * (bih.biClrUsed ? bih.biClrUsed : (1u << bpp));
-  else if (bih.biCompression == BI_BITFIELDS && bih.biSize == sizeof(BITMAPINFOHEADER))
-    table = 12;
-  const uint64_t need = bih.biSize + table + static_cast<uint64_t>(DibRowBytes(bih.biWidth, bpp)) * rows;
-  if (bih.biWidth < 0 || need > FBits.size()) InvalidImage();
+  if (l.bpp <= 8)
+    table = 4ull * (h.biClrUsed ? h.biClrUsed : (1u << l.bpp));
+  else if (fields && h.biSize == sizeof(BITMAPINFOHEADER))
+    table = 12;  // longer headers hold their masks themselves
+  const uint64_t headerBytes = uint64_t(h.biSize) + table;
+  const uint64_t colourBytes = uint64_t(DibRowBytes(l.width, l.bpp)) * uint64_t(l.height);
+  if (headerBytes > size || colourBytes > size - headerBytes) return "colour rows missing";
+  l.headerBytes = size_t(headerBytes);
+  l.colourBytes = size_t(colourBytes);
+  l.maskBytes = size_t(DibRowBytes(l.width, 1)) * size_t(l.height);
+  l.maskPresent = std::min(size - l.headerBytes - l.colourBytes, l.maskBytes);
+  return nullptr;
 }
 
 int TSubIcon::GetWidth() const {

@@ -61,6 +61,27 @@ inline constexpr const char* kInvalidImage = "Invalid image";
 // True when the bytes begin with the 8-byte PNG signature.
 bool HasPngSignature(const uint8_t* data, size_t size);
 
+// Where the parts of a DIB icon image lie in its bytes: the info header (its
+// height counts colour rows and mask rows), the colour table or bit-field
+// masks, the colour rows, then the AND mask, which may be cut short (what is
+// missing reads as opaque).
+struct TIconDibLayout {
+  BITMAPINFOHEADER header{};
+  int width = 0;
+  int height = 0;  // of the image: half the header's
+  int bpp = 0;
+  size_t headerBytes = 0;  // header and colour table (or bit-field masks)
+  size_t colourBytes = 0;
+  size_t maskBytes = 0;
+  size_t maskPresent = 0;  // mask bytes the data really holds
+};
+// The one reading of an icon DIB that the icon model, the icon picture
+// classes and the renderer share: the header and colour rows must be held by
+// the data, the sides within kMaxIconSide, the depth one with pixels and the
+// compression plain (or bit fields at 16 and 32 bits). Returns nullptr when
+// the image is sound, else why it is refused.
+const char* ReadIconDibLayout(const uint8_t* bytes, size_t size, TIconDibLayout& layout);
+
 class TSubIcon : public TPersistent {
 public:
   TSubIcon() = default;

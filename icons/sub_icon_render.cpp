@@ -13,46 +13,11 @@
 
 namespace {
 
-// Where the parts of a DIB icon image lie in its bits, each checked against
-// the length of the bits.
-struct TDibLayout {
-  BITMAPINFOHEADER header{};
-  int width = 0;
-  int height = 0;  // of the image: half the header's
-  int bpp = 0;
-  size_t headerBytes = 0;  // header and colour table (or bit-field masks)
-  size_t colourBytes = 0;
-  size_t maskBytes = 0;
-  size_t maskPresent = 0;  // mask bytes the bits really hold
-};
+using TDibLayout = TIconDibLayout;
 
 TDibLayout LayoutOf(const TSubIcon& image) {
-  const auto& bits = image.Bits();
   TDibLayout l;
-  if (bits.size() < sizeof(BITMAPINFOHEADER)) throw Exception(kInvalidImage);
-  std::memcpy(&l.header, bits.data(), sizeof l.header);
-  l.width = l.header.biWidth;
-  l.height = l.header.biHeight / 2;
-  l.bpp = l.header.biPlanes * l.header.biBitCount;
-  if (l.header.biSize < 40 || l.header.biSize > bits.size() || l.width < 0 || l.height < 0 ||
-      l.width > int(kMaxIconSide) || l.height > int(kMaxIconSide) || l.bpp > 32)
-    throw Exception(kInvalidImage);
-  // Only these depths have pixels to draw; any other (0 among them) would turn
-  // a few bytes into a picture of the full claimed size filled with nothing.
-  if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32)
-    throw Exception(kInvalidImage);
-  size_t table = 0;
-  if (l.bpp >= 1 && l.bpp <= 8)
-    table = 4 * size_t(l.header.biClrUsed ? l.header.biClrUsed : (1u << l.bpp));
-  else if (l.header.biCompression == BI_BITFIELDS && l.header.biSize == sizeof(BITMAPINFOHEADER))
-    table = 12;  // longer headers hold their masks themselves
-  l.headerBytes = l.header.biSize + table;
-  l.colourBytes = size_t(DibRowBytes(l.width, l.bpp)) * size_t(l.height);
-  l.maskBytes = size_t(DibRowBytes(l.width, 1)) * size_t(l.height);
-  // The sizes come from the header; the bits must hold the colour part.
-  if (l.headerBytes > bits.size() || l.colourBytes > bits.size() - l.headerBytes) throw Exception(kInvalidImage);
-  const size_t left = bits.size() - l.headerBytes - l.colourBytes;
-  l.maskPresent = left < l.maskBytes ? left : l.maskBytes;
+  if (ReadIconDibLayout(image.Bits().data(), image.Bits().size(), l)) throw Exception(kInvalidImage);
   return l;
 }
 
@@ -163,11 +128,13 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
       TBitmap m;
       LoadMask(image, l, m, background);
       const TColor inverse = (fill ^ 0xFFFFFF) & 0xFFFFFF;
+      TMaskPixels screen(&m);
+      TColourPixels pixels(composite);
       for (int y = 0; y < l.height; ++y)
         for (int x = 0; x < l.width; ++x) {
-          if (m.Canvas()->Pixels(x, y) == clBlack) continue;
-          const TColor c = composite->Canvas()->Pixels(x, y);
-          composite->Canvas()->SetPixels(x, y, c == clWhite ? inverse : fill);
+          if (!screen.IsWhite(x, y)) continue;
+          const TColor c = pixels.Get(x, y);
+          pixels.Set(x, y, c == clWhite ? inverse : fill);
         }
     }
   }

@@ -182,8 +182,9 @@ void FillRectWithColor(TBitmap* bitmap, TColor colour, const TRect& rect) {
     return;
   }
   const TRect r = Clip(rect, bitmap->Width(), bitmap->Height());
+  TColourPixels pixels(bitmap);
   for (int y = r.top; y < r.bottom; ++y)
-    for (int x = r.left; x < r.right; ++x) bitmap->Canvas()->SetPixels(x, y, rgb);
+    for (int x = r.left; x < r.right; ++x) pixels.Set(x, y, rgb);
 }
 
 std::unique_ptr<TBitmap> CloneBitmap(TBitmap* bitmap) {
@@ -207,8 +208,9 @@ void MakeCheckerBitmap(TBitmap* bitmap, int width, int height, TColor background
   bitmap->Canvas()->Brush()->SetColor(background);
   bitmap->SetSize(width, height);
   const TColor rgb = ColorToRGB(colour);
+  TColourPixels pixels(bitmap);
   for (int y = 0; y < height; ++y)
-    for (int x = y % 2; x < width; x += 2) bitmap->Canvas()->SetPixels(x, y, rgb);
+    for (int x = y % 2; x < width; x += 2) pixels.Set(x, y, rgb);
 }
 
 HBRUSH MakeCheckerBrush(TColor a, TColor b, std::unique_ptr<TBitmap>& bitmap) {
@@ -296,6 +298,89 @@ void ReplaceColor32(TBitmap* bitmap, uint32_t oldValue, uint32_t newValue, bool 
       p[i] = (newValue & 0xFFFFFF) | (v & 0xFF000000u);
     else
       p[i] = newValue;
+  }
+}
+
+// ---- colour pixels ----
+
+TColourPixels::TColourPixels(TBitmap* bitmap) : FBitmap(Empty(bitmap) ? nullptr : bitmap) {
+  if (!FBitmap) return;
+  const TPixelFormat pf = FBitmap->PixelFormat();
+  const int bits = pf == pf1bit ? 1 : pf == pf4bit ? 4 : pf == pf8bit ? 8 : pf == pf24bit ? 24 : pf == pf32bit ? 32 : 0;
+  if (bits == 0) return;
+  if (bits <= 8) {
+    FCount = int(GetDIBColorTable(FBitmap->Canvas()->Handle(), 0, 1u << bits, FTable));
+    if (FCount <= 0) return;
+  }
+  FRows = BitmapRows(FBitmap);
+  FBits = bits;
+}
+
+TColor TColourPixels::Get(int x, int y) const {
+  if (!FBitmap) return clBlack;
+  if (FBits == 0) return FBitmap->Canvas()->Pixels(x, y);
+  const uint8_t* row = FRows.Row(y);
+  uint32_t index;
+  switch (FBits) {
+    case 1: index = (row[x >> 3] >> (7 - (x & 7))) & 1; break;
+    case 4: index = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 0xF; break;
+    case 8: index = row[x]; break;
+    case 24: return TColor(RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]));
+    default: return TColor(RGB(row[4 * x + 2], row[4 * x + 1], row[4 * x]));
+  }
+  if (index >= uint32_t(FCount)) return clBlack;
+  return TColor(RGB(FTable[index].rgbRed, FTable[index].rgbGreen, FTable[index].rgbBlue));
+}
+
+uint32_t TColourPixels::IndexOf(TColor colour) {
+  for (int i = 0; i < 4; ++i)
+    if (FLastColour[i] == colour) return FLastIndex[i];
+  const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+  uint32_t best = 0;
+  int bestDist = 1 << 30;
+  for (int i = 0; i < FCount; ++i) {
+    const int dr = FTable[i].rgbRed - r, dg = FTable[i].rgbGreen - g, db = FTable[i].rgbBlue - b;
+    const int d = dr * dr + dg * dg + db * db;
+    if (d < bestDist) bestDist = d, best = uint32_t(i);
+  }
+  FLastColour[FNextSlot] = colour;
+  FLastIndex[FNextSlot] = best;
+  FNextSlot = (FNextSlot + 1) % 4;
+  return best;
+}
+
+void TColourPixels::Set(int x, int y, TColor colour) {
+  if (!FBitmap) return;
+  if (FBits == 0) {
+    FBitmap->Canvas()->SetPixels(x, y, colour);
+    return;
+  }
+  colour = TColor(uint32_t(ColorToRGB(colour)) & 0xFFFFFF);
+  uint8_t* row = FRows.Row(y);
+  switch (FBits) {
+    case 1: {
+      const uint8_t bit = uint8_t(0x80 >> (x & 7));
+      if (IndexOf(colour) & 1)
+        row[x >> 3] |= bit;
+      else
+        row[x >> 3] &= uint8_t(~bit);
+      break;
+    }
+    case 4: {
+      uint8_t& b = row[x >> 1];
+      const uint8_t v = uint8_t(IndexOf(colour) & 0xF);
+      b = (x & 1) ? uint8_t((b & 0xF0) | v) : uint8_t((b & 0x0F) | (v << 4));
+      break;
+    }
+    case 8: row[x] = uint8_t(IndexOf(colour)); break;
+    case 24:
+      row[3 * x] = GetBValue(colour), row[3 * x + 1] = GetGValue(colour), row[3 * x + 2] = GetRValue(colour);
+      break;
+    default: {
+      const uint32_t v = (uint32_t(GetRValue(colour)) << 16) | (uint32_t(GetGValue(colour)) << 8) | GetBValue(colour);
+      std::memcpy(row + 4 * x, &v, 4);
+      break;
+    }
   }
 }
 
@@ -515,6 +600,7 @@ void ApplyAlphaThreshold(TBitmap* source, TBitmap* target, TBitmap* mask, int th
     blackIndex = static_cast<uint8_t>(std::max(0, NearestColourIndex(colours, n, 0)));
     whiteIndex = static_cast<uint8_t>(std::max(0, NearestColourIndex(colours, n, 0xFFFFFF)));
   }
+  TColourPixels other(tf == pf24bit || tf == pf8bit ? nullptr : target);
   for (int y = 0; y < h; ++y) {
     const uint32_t* p = Row32(s, y);
     for (int x = 0; x < w; ++x) {
@@ -530,7 +616,7 @@ void ApplyAlphaThreshold(TBitmap* source, TBitmap* target, TBitmap* mask, int th
       } else if (tf == pf8bit) {
         t.Row(y)[x] = white ? whiteIndex : blackIndex;
       } else {
-        target->Canvas()->SetPixels(x, y, white ? clWhite : clBlack);
+        other.Set(x, y, white ? clWhite : clBlack);
       }
     }
   }
@@ -579,6 +665,7 @@ void ApplyMaskBlack(TBitmap* bitmap, TBitmap* mask, bool keepWhite) {
   TMaskPixels m(mask);
   const TPixelFormat pf = bitmap->PixelFormat();
   const TPixelRows rows = (pf == pf24bit || pf == pf32bit) ? BitmapRows(bitmap) : TPixelRows{};
+  TColourPixels other(pf == pf24bit || pf == pf32bit ? nullptr : bitmap);
   for (int y = 0; y < bitmap->Height(); ++y)
     for (int x = 0; x < bitmap->Width(); ++x) {
       if (!m.IsWhite(x, y)) continue;
@@ -589,8 +676,8 @@ void ApplyMaskBlack(TBitmap* bitmap, TBitmap* mask, bool keepWhite) {
         uint8_t* p = rows.Row(y) + x * 3;
         if (!(keepWhite && p[0] == 0xFF && p[1] == 0xFF && p[2] == 0xFF)) p[0] = p[1] = p[2] = 0;
       } else {
-        const bool white = (static_cast<uint32_t>(bitmap->Canvas()->Pixels(x, y)) & 0xFFFFFF) == 0xFFFFFF;
-        if (!(keepWhite && white)) bitmap->Canvas()->SetPixels(x, y, clBlack);
+        const bool white = (static_cast<uint32_t>(other.Get(x, y)) & 0xFFFFFF) == 0xFFFFFF;
+        if (!(keepWhite && white)) other.Set(x, y, clBlack);
       }
     }
 }

@@ -68,6 +68,31 @@ void FixZeroAlpha(TBitmap* bitmap);
 bool HasPartialAlpha(TBitmap* bitmap);
 void ReplaceColor32(TBitmap* bitmap, uint32_t oldValue, uint32_t newValue, bool keepAlpha);
 
+// Pixels of a bitmap as colours (0x00BBGGRR), read and written on its rows for
+// 1-, 4-, 8-, 24- and 32-bit bitmaps: indexes resolve through the colour table
+// read once, and a colour written takes the nearest entry, first of equals, as
+// SetPixel does (32-bit pixels get alpha 0, as drawing leaves it). Other
+// formats go through the canvas. Callers keep to the bitmap's area.
+class TColourPixels {
+public:
+  explicit TColourPixels(TBitmap* bitmap);
+  TColor Get(int x, int y) const;
+  void Set(int x, int y, TColor colour);
+
+private:
+  uint32_t IndexOf(TColor colour);
+
+  TBitmap* FBitmap;
+  TPixelRows FRows;
+  int FBits = 0;  // 0: through the canvas
+  int FCount = 0;
+  RGBQUAD FTable[256] = {};
+  // The last colours written and their indexes: a caller mostly writes a few.
+  TColor FLastColour[4] = {clNone, clNone, clNone, clNone};
+  uint32_t FLastIndex[4] = {};
+  int FNextSlot = 0;
+};
+
 // Mask pixels, read and written straight from a 1-bit mask's rows (through its
 // colour table) and through the device context for other formats.
 class TMaskPixels {

@@ -182,6 +182,7 @@ void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
   const uint8_t bg[3] = {static_cast<uint8_t>((colour >> 16) & 0xFF), static_cast<uint8_t>((colour >> 8) & 0xFF),
                          static_cast<uint8_t>(colour & 0xFF)};
   const TPixelRows t = (tf == pf24bit || tf == pf32bit) ? BitmapRows(target) : TPixelRows{};
+  TColourPixels other(tf == pf24bit || tf == pf32bit ? nullptr : target);
   for (int y = 0; y < h; ++y) {
     const uint32_t* p = reinterpret_cast<const uint32_t*>(s.Row(y));
     for (int x = 0; x < w; ++x) {
@@ -193,7 +194,7 @@ void FlattenOnColor(TBitmap* source, TBitmap* target, uint32_t colour) {
         const uint32_t a = p[x] >> 24;
         for (int c = 0; c < 3; ++c) d[c] = OverOpaque(a, (p[x] >> (8 * c)) & 0xFF, bg[c]);
       } else {
-        target->Canvas()->SetPixels(x, y, static_cast<TColor>(PixelToColour(px)));
+        other.Set(x, y, static_cast<TColor>(PixelToColour(px)));
       }
     }
   }

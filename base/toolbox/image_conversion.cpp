@@ -400,7 +400,7 @@ void DitherTo16Colors(TBitmap* source, TBitmap* target) {
   SetBitmapFormatAndFill(target, source->Width(), source->Height(), clBlack, pf4bit);
   if (Empty(source)) return;
   const TPixelRows rows = BitmapRows(c24.get());
-  TCanvas* canvas = target->Canvas();
+  TColourPixels canvas(target);
   for (int y = 0; y < rows.Height; ++y) {
     const uint8_t* p = rows.Row(y);
     for (int x = 0; x < rows.Width; ++x, p += 3) {
@@ -409,7 +409,7 @@ void DitherTo16Colors(TBitmap* source, TBitmap* target) {
         if (v == 252) v = 255;
       const int32_t c = ch[0] | (ch[1] << 8) | (ch[2] << 16);
       if (std::find(colours, colours + 16, c) != colours + 16) {
-        canvas->SetPixels(x, y, c);
+        canvas.Set(x, y, c);
         continue;
       }
       const int hue = hueOf(c);
@@ -421,7 +421,7 @@ void DitherTo16Colors(TBitmap* source, TBitmap* target) {
         const int64_t d = int64_t{dr} * dr + dg * dg + db * db + dh * dh;
         if (!best || d < bestDist) best = &m, bestDist = d;
       }
-      canvas->SetPixels(x, y, (x + y) % 2 ? best->A : best->B);
+      canvas.Set(x, y, (x + y) % 2 ? best->A : best->B);
     }
   }
 }

@@ -32,6 +32,15 @@ struct FreeDeleter {
   void operator()(uint8_t* p) const { std::free(p); }
 };
 
+// Nearest table entries found for colours, kept with the surface so that a
+// run of single-pixel calls fills the cache once, not once per call. It holds
+// the colour table it was filled for and is refilled when the table changes.
+struct NearestColorCache {
+  std::vector<RGBQUAD> table;
+  std::vector<uint32_t> keys;
+  std::vector<uint8_t> values;
+};
+
 struct Surface {
   int width = 0;
   int height = 0;
@@ -47,6 +56,8 @@ struct Surface {
   // Zeroed by calloc, so large untouched bitmaps (the screen) cost no page writes;
   // null when the bits belong to someone else.
   std::unique_ptr<uint8_t, FreeDeleter> storage;
+  // Filled on the first colour-to-index search (indexed surfaces only).
+  mutable std::unique_ptr<NearestColorCache> nearest;
 
   uint8_t* Row(int y) const {
     return bits + static_cast<size_t>(topDown ? y : height - 1 - y) * stride;
@@ -86,6 +97,9 @@ public:
   int BitCount() const { return FBitCount; }
 
 private:
+  NearestColorCache& Cache() const;
+
+  const Surface* FSurface;
   int FBitCount;
   uint32_t FAllBits;
   const RGBQUAD* FColors = nullptr;
@@ -93,9 +107,9 @@ private:
   uint32_t FMask[3] = {0, 0, 0};
   int FShift[3] = {0, 0, 0};
   int FBits[3] = {0, 0, 0};
-  // A direct-mapped cache of nearest-entry searches for indexed surfaces.
-  mutable std::vector<uint32_t> FCacheKeys;
-  mutable std::vector<uint8_t> FCacheValues;
+  // The surface's direct-mapped cache of nearest-entry searches, found on the
+  // first search: reading pixels never builds one.
+  mutable NearestColorCache* FCache = nullptr;
 };
 
 // Index of the nearest table colour (squared RGB distance, first wins).

@@ -161,13 +161,11 @@ int NearestIndex(const RGBQUAD* colors, size_t count, COLORREF color) {
   return best;
 }
 
-PixelCodec::PixelCodec(const Surface& s) : FBitCount(s.bitCount) {
+PixelCodec::PixelCodec(const Surface& s) : FSurface(&s), FBitCount(s.bitCount) {
   FAllBits = s.bitCount >= 32 ? 0xFFFFFFFFu : ((1u << s.bitCount) - 1);
   if (s.bitCount <= 8) {
     FColors = s.colors.data();
     FColorCount = std::min<size_t>(s.colors.size(), size_t{1} << s.bitCount);
-    FCacheKeys.assign(4096, 0xFFFFFFFFu);
-    FCacheValues.assign(4096, 0);
   } else if (s.bitCount == 16 || (s.bitCount == 32 && s.compression == BI_BITFIELDS)) {
     for (int i = 0; i < 3; ++i) {
       FMask[i] = s.masks[i];
@@ -233,14 +231,30 @@ COLORREF PixelCodec::ToColor(uint32_t value) const {
   return RGB(static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value));
 }
 
+NearestColorCache& PixelCodec::Cache() const {
+  if (FCache) return *FCache;
+  auto& cache = FSurface->nearest;
+  const bool sameTable = cache && cache->table.size() == FColorCount &&
+                         (FColorCount == 0 || std::memcmp(cache->table.data(), FColors, FColorCount * sizeof(RGBQUAD)) == 0);
+  if (!sameTable) {
+    if (!cache) cache = std::make_unique<NearestColorCache>();
+    cache->table.assign(FColors, FColors + FColorCount);
+    cache->keys.assign(4096, 0xFFFFFFFFu);
+    cache->values.assign(4096, 0);
+  }
+  FCache = cache.get();
+  return *FCache;
+}
+
 uint32_t PixelCodec::FromColor(COLORREF color) const {
   color &= 0xFFFFFF;
   if (FBitCount <= 8) {
+    NearestColorCache& cache = Cache();
     size_t slot = (color ^ (color >> 12)) & 4095;
-    if (FCacheKeys[slot] == color) return FCacheValues[slot];
+    if (cache.keys[slot] == color) return cache.values[slot];
     uint32_t v = static_cast<uint32_t>(NearestIndex(FColors, FColorCount, color));
-    FCacheKeys[slot] = color;
-    FCacheValues[slot] = static_cast<uint8_t>(v);
+    cache.keys[slot] = color;
+    cache.values[slot] = static_cast<uint8_t>(v);
     return v;
   }
   if (FMask[0] | FMask[1] | FMask[2]) {

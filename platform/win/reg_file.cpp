@@ -36,13 +36,13 @@ std::string Quote(const std::string& text) {
   return out + "\"";
 }
 
-// A REG_SZ that the quoted form holds exactly: one terminator at the end, no
-// line breaks and valid UTF-8. Anything else goes out as hex(1).
+// A REG_SZ that the quoted form holds exactly: one terminator at the end and
+// no line breaks. Its bytes go out as they are, UTF-8 or not, and read back
+// the same; anything else goes out as hex(1).
 bool FitsQuotedForm(const std::vector<uint8_t>& data) {
   if (data.empty() || data.back() != 0) return false;
   std::string text(data.begin(), data.end() - 1);
-  if (text.find_first_of(std::string("\0\r\n", 3)) != std::string::npos) return false;
-  return IsValidUtf8(text);
+  return text.find_first_of(std::string("\0\r\n", 3)) == std::string::npos;
 }
 
 void AppendHex(std::string& out, const std::string& prefix, const std::vector<uint8_t>& bytes) {
@@ -230,6 +230,9 @@ bool ParseData(const std::string& text, bool unicode, TRegStoreValue& value) {
     std::string s = Utf16LEToUtf8(bytes);
     value.Data.assign(s.begin(), s.end());
   } else {
+    // Text in the hex forms is written back through UTF-16: bytes that are
+    // no UTF-8 would come back changed, so they are refused here.
+    if (IsStringType(type) && !IsValidUtf8(std::string(bytes.begin(), bytes.end()))) return false;
     value.Data = std::move(bytes);
   }
   return true;

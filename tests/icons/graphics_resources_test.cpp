@@ -257,6 +257,47 @@ TEST_F(GraphicsResources, RunLengthBitmapsKeepTheirDepth) {
   }
 }
 
+// Bitmaps of the 12-byte OS/2 header: 16-bit sizes and a table of 3-byte
+// entries, read as the BMP reader reads the same bytes.
+TEST_F(GraphicsResources, CoreHeaderBitmapsAreReadAsSuch) {
+  std::vector<uint8_t> d(12 + 2 * 3 + 4 * 2, 0);
+  Put32(d, 0, 12);
+  Put16(d, 4, 3);  // width
+  Put16(d, 6, 2);  // height
+  Put16(d, 8, 1);
+  Put16(d, 10, 1);
+  const uint8_t table[] = {0, 0, 0xFF, 0xFF, 0, 0};  // red, blue (blue, green, red order)
+  std::memcpy(d.data() + 12, table, sizeof table);
+  d[18] = 0x40;  // bottom row: 0 1 0
+  d[22] = 0xA0;  // top row: 1 0 1
+  TListModule m;
+  auto* r = dynamic_cast<TBitmapResourceDetails*>(AddTo(m, "2", "1", d));
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->GetWidth(), 3);
+  EXPECT_EQ(r->GetHeight(), 2);
+  EXPECT_EQ(r->GetPixelFormat(), pf1bit);
+  TPicture picture;
+  r->GetImage(&picture);
+  ASSERT_EQ(picture.Width(), 3);
+  ASSERT_EQ(picture.Height(), 2);
+  // The same bytes as a BMP file.
+  std::vector<uint8_t> file(14, 0);
+  file[0] = 'B';
+  file[1] = 'M';
+  Put32(file, 2, uint32_t(14 + d.size()));
+  Put32(file, 10, 14 + 12 + 6);
+  file.insert(file.end(), d.begin(), d.end());
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  TBitmap bmp;
+  bmp.LoadFromStream(s);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x) {
+      const uint32_t expected = ((y == 0) == (x != 1)) ? 0x00FF0000u : 0x000000FFu;
+      EXPECT_EQ(picture.Bitmap()->Canvas()->Pixels(x, y), expected) << x << "," << y;
+      EXPECT_EQ(bmp.Canvas()->Pixels(x, y), expected) << x << "," << y;
+    }
+}
+
 TEST_F(GraphicsResources, IconAndCursorImagesAsPictures) {
   TListModule m;
   const auto dib = DibImage(16, 16, 8);

@@ -5,6 +5,7 @@
 #include "exception_text.h"
 
 #include <cstring>
+#include <functional>
 
 #include "icon_test_util.h"
 #include "icons/advanced_icon.h"
@@ -90,10 +91,73 @@ TEST(IconPictures, HostileStreamsAreRefused) {
   Put16(deep, 14, 7);
   auto badDepth = IcoFile({Entry{deep}});
   auto tiny = IcoFile({Entry{std::vector<uint8_t>(10, 0)}});
-  for (const auto* f : {&cut, &hugeCount, &badDepth, &tiny}) {
+  // A compression word of garbage, and a header that claims 233 x 4.5 million
+  // pixels: refused when read, as the icon model refuses them, not when drawn.
+  auto packed = DibImage(16, 16, 4);
+  Put32(packed, 16, 0xDE00);
+  auto garbageCompression = IcoFile({Entry{packed}});
+  auto tall = DibImage(16, 16, 4);
+  Put32(tall, 4, 233);
+  Put32(tall, 8, 9000000);
+  auto claimsTooMuch = IcoFile({Entry{tall}});
+  const auto good = IcoFile({Entry{DibImage(8, 8, 1)}});
+  for (const auto* f : {&cut, &hugeCount, &badDepth, &tiny, &garbageCompression, &claimsTooMuch}) {
     TCustomMemoryStream s(f->data(), int64_t(f->size()));
     TExIcon icon;
     EXPECT_THROW(icon.LoadFromStream(s), EInvalidGraphic);
+    // A picture that held an icon keeps it, and saves the same bytes.
+    TCustomMemoryStream g(good.data(), int64_t(good.size()));
+    icon.LoadFromStream(g);
+    TMemoryStream before;
+    icon.SaveToStream(before);
+    s.SetPosition(0);
+    EXPECT_THROW(icon.LoadFromStream(s), EInvalidGraphic);
+    EXPECT_EQ(icon.GetWidth(), 8);
+    TMemoryStream after;
+    icon.SaveToStream(after);
+    EXPECT_EQ(Bytes(after), Bytes(before));
+  }
+  // The icon model refuses the same images.
+  for (const auto* f : {&badDepth, &garbageCompression, &claimsTooMuch}) {
+    TCustomMemoryStream s(f->data(), int64_t(f->size()));
+    TAdvancedIcon model;
+    model.LoadFromStream(s);
+    EXPECT_EQ(model.Count(), 0);
+  }
+}
+
+// The one reading of icon DIBs says why it refuses one.
+TEST(IconDibLayout, ReasonsForRefusal) {
+  struct Case {
+    const char* reason;
+    std::function<void(std::vector<uint8_t>&)> change;
+  };
+  const Case cases[] = {
+      {nullptr, [](std::vector<uint8_t>&) {}},
+      {nullptr, [](std::vector<uint8_t>& d) { d.resize(d.size() - 1); }},  // mask cut short
+      {"header cut short", [](std::vector<uint8_t>& d) { d.resize(39); }},
+      {"header size outside the data", [](std::vector<uint8_t>& d) { Put32(d, 0, 100000); }},
+      {"negative side", [](std::vector<uint8_t>& d) { Put32(d, 8, uint32_t(-32)); }},
+      {"side above the limit", [](std::vector<uint8_t>& d) { Put32(d, 4, 6000); }},
+      {"depth without pixels", [](std::vector<uint8_t>& d) { Put16(d, 14, 0); }},
+      {"depth without pixels", [](std::vector<uint8_t>& d) { Put16(d, 12, 3); }},
+      {"unknown compression", [](std::vector<uint8_t>& d) { Put32(d, 16, 0xDE00); }},
+      {"unknown compression", [](std::vector<uint8_t>& d) { Put32(d, 16, 3); }},  // bit fields at 4 bits
+      {"colour rows missing", [](std::vector<uint8_t>& d) { Put32(d, 8, 64); }},
+      {"colour rows missing", [](std::vector<uint8_t>& d) { Put32(d, 32, 0x40000000); }},
+  };
+  for (const Case& c : cases) {
+    auto d = DibImage(16, 16, 4);
+    c.change(d);
+    TIconDibLayout l;
+    const char* reason = ReadIconDibLayout(d.data(), d.size(), l);
+    EXPECT_STREQ(reason, c.reason) << (c.reason ? c.reason : "sound");
+    if (!c.reason) {
+      EXPECT_EQ(l.width, 16);
+      EXPECT_EQ(l.height, 16);
+      EXPECT_EQ(l.headerBytes, 40u + 64u);
+      EXPECT_EQ(l.colourBytes, 8u * 16u);
+    }
   }
 }
 

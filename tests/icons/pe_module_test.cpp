@@ -284,6 +284,40 @@ TEST_F(PEFixture, ImagesWithAlignmentsThatCannotBeKeptAreNotWritten) {
   }
 }
 
+// A load and save of an unchanged module gives its bytes back, also when the
+// resource section's VirtualSize passes its raw size (memory beyond the file's
+// bytes), and a second round changes nothing either.
+TEST_F(PEFixture, UnchangedModulesSaveTheirOwnBytes) {
+  const Bytes good = qvtest::ReadFileBytes(exe);
+  TPEResourceModule probe;
+  probe.LoadFromFile(exe);
+  const int rsrcIndex = [&] {
+    for (int i = 0; i < probe.GetSectionCount(); ++i)
+      if (probe.GetSection(i) == probe.GetResourceSection()) return i;
+    return -1;
+  }();
+  ASSERT_GE(rsrcIndex, 0);
+  const uint32_t e = Rd32(good, 60);
+  const uint32_t sectionTable = e + 24 + (good[e + 20] | (good[e + 21] << 8));
+  const uint32_t header = sectionTable + 40 * uint32_t(rsrcIndex);
+  auto saved = [](const Bytes& in) {
+    TPEResourceModule m;
+    TCustomMemoryStream s(in.data(), int64_t(in.size()));
+    m.LoadFromStream(s);
+    TMemoryStream out;
+    m.SaveToStream(out);
+    return Bytes(out.Memory(), out.Memory() + out.Size());
+  };
+  Bytes beyond = good;
+  Wr32(beyond, header + 8, Rd32(good, header + 16) + 0x30);  // VirtualSize = raw + 0x30
+  for (const Bytes* file : {&good, static_cast<const Bytes*>(&beyond)}) {
+    const Bytes once = saved(*file);
+    EXPECT_EQ(Rd32(once, header + 8), Rd32(*file, header + 8));
+    EXPECT_EQ(once.size(), file->size());
+    EXPECT_EQ(saved(once), once);
+  }
+}
+
 TEST(PEModule, ChecksumOfKnownBlock) {
   // Words 0x0201 + 0x0403 + the length 4.
   const uint8_t b[] = {1, 2, 3, 4};

@@ -329,6 +329,29 @@ TEST(DcrImport, BadFilesSayWhy) {
       EXPECT_EQ(std::string(e.what()), c.message);
     }
   }
+  // An image size field of 48 MB in a small file: the rows count, and a file
+  // that holds less than half its rows is refused, not padded to their size.
+  {
+    Bytes big = Dcr("T", 1, 48u << 20);
+    TMemoryStream res;
+    TCustomMemoryStream in(big.data(), int64_t(big.size()));
+    ConvertDcrToRes(in, res);
+    EXPECT_EQ(res.Size(), int64_t(big.size()));
+    Bytes wide = Dcr("T", 8, 0, 3000);
+    wide.resize(85);
+    TCustomMemoryStream win(wide.data(), int64_t(wide.size()));
+    try {
+      ConvertDcrToRes(win, res);
+      ADD_FAILURE() << "85 bytes of a 3000 x 3000 bitmap converted";
+    } catch (const Exception& e) {
+      EXPECT_EQ(std::string(e.what()), "DCR bitmap is cut short");
+    }
+    Bytes compressed = Dcr("T", 8, 48u << 20);
+    icontest::Put32(compressed, 3 + 2 + 6 + 16, 1);  // RLE8
+    TCustomMemoryStream cin(compressed.data(), int64_t(compressed.size()));
+    ConvertDcrToRes(cin, res);
+    EXPECT_EQ(res.Size(), int64_t(compressed.size()));
+  }
   // The size field of the info header must be 40.
   Bytes f = Dcr("T", 8, 0);
   f[3 + 2 + 6] = 12;

@@ -224,3 +224,48 @@ TEST(ReserveTransparentIndex, FullPaletteMergesClosestAndKeepsBlackWhite) {
 }
 
 }  // namespace
+
+namespace {
+
+// Row access writes and reads what the canvas's single-pixel calls would, in
+// every format it takes on itself and in one it leaves to the canvas.
+TEST(ColourPixels, MatchTheCanvasInEveryFormat) {
+  const TColor colours[] = {clBlack, clWhite, TColor(0x00123456), TColor(0x0080FF00), TColor(0x00C0C0C0),
+                            TColor(0x000000FF), clBtnFace};
+  for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit, pf15bit, pf24bit, pf32bit}) {
+    TBitmap viaRows, viaCanvas;
+    for (TBitmap* b : {&viaRows, &viaCanvas}) {
+      b->SetPixelFormat(pf);
+      b->SetSize(13, 3);
+    }
+    TColourPixels rows(&viaRows);
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) {
+        const TColor c = colours[(x + 3 * y) % 7];
+        rows.Set(x, y, c);
+        viaCanvas.Canvas()->SetPixels(x, y, c);
+      }
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 13; ++x) {
+        EXPECT_EQ(rows.Get(x, y), viaCanvas.Canvas()->Pixels(x, y)) << pf << " " << x << "," << y;
+        EXPECT_EQ(viaRows.Canvas()->Pixels(x, y), viaCanvas.Canvas()->Pixels(x, y)) << pf << " " << x << "," << y;
+      }
+  }
+}
+
+// The colour-to-index cache belongs to the surface and follows its colour table.
+TEST(ColourPixels, SetPixelFollowsAChangedColourTable) {
+  TBitmap b;
+  b.SetPixelFormat(pf8bit);
+  b.SetSize(2, 1);
+  HDC dc = b.Canvas()->Handle();
+  SetPixel(dc, 0, 0, RGB(200, 10, 10));
+  RGBQUAD table[256] = {};
+  ASSERT_GT(GetDIBColorTable(dc, 0, 256, table), 0u);
+  table[77] = RGBQUAD{10, 10, 200, 0};  // exactly the colour written next
+  ASSERT_EQ(SetDIBColorTable(dc, 77, 1, &table[77]), 1u);
+  SetPixel(dc, 1, 0, RGB(200, 10, 10));
+  EXPECT_EQ(BitmapRows(&b).Row(0)[1], 77);
+}
+
+}  // namespace

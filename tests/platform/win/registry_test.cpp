@@ -470,6 +470,11 @@ TEST(RegFile, HostileStoresNeverCrash) {
       "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=hex:\\\n",
       "REGEDIT4\n[HKEY_USERS\\.DEFAULT]\n\"a\"=hex(7):61,00,00\n\"b\"=dword:\n",
       std::string("\xFF\xFE", 2) + std::string(7, '\0'),
+      // Text that is no UTF-8, quoted and as hex from an ANSI export; a lone
+      // surrogate in UTF-16 data; such names.
+      "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=\"a\xC3(\xFFb\"\n\"\xFE\"=\"n\"\n",
+      "REGEDIT4\n[HKCU\\k]\n\"v\"=hex(1):ff,fe,41,00\n\"w\"=hex(7):c3,28,00,00\n\"q\"=\"\xE9t\xE9\"\n",
+      "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=hex(1):00,d8,41,00,00,00\n\"o\"=hex(2):41\n",
   };
   uint32_t seed = 12345;
   for (int n = 0; n < 200; ++n) {

@@ -1,0 +1,63 @@
+#pragma once
+// What the library's non-visual components ask of the view they are attached
+// to. The image views implement it; the input/output and processing components
+// see a view only through it, so they do not depend on the view code.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+class TBitmap;
+class TComponent;
+class TIEBitmap;
+class TObject;
+
+// The resolution a picture gets when its file tells none, and the one every new
+// view starts with. The views may change it at start-up.
+extern int32_t gDefaultDPIX;
+extern int32_t gDefaultDPIY;
+
+class TIEViewLink;
+// (data, view, code): code 0 the view's bitmap changed, 1 the view is going away.
+using TIEBitmapChangeEvent = std::function<void(TObject* data, TIEViewLink* view, int code)>;
+
+// Which class of view stands behind the interface, where the components treat
+// them differently (only a single-image view takes resolutions and layers, a
+// thumbnail grid keeps its own background).
+enum TIEViewKind : uint8_t { ievkBase, ievkImageView, ievkMultiView, ievkVectView };
+
+class TIEViewLink {
+public:
+  virtual ~TIEViewLink() = default;
+  virtual TComponent* ViewComponent() = 0;
+  virtual TIEViewKind ViewKind() const = 0;
+
+  virtual TBitmap* GetBitmap() = 0;
+  virtual TIEBitmap* GetIEBitmap() = 0;
+  // The returned handle stays valid until removed or until the view ends.
+  virtual void* AddBitmapChangeHandler(TIEBitmapChangeEvent callback, TObject* data) = 0;
+  virtual void RemoveBitmapChangeHandler(void* handle) = 0;
+
+  virtual void Update() = 0;
+  virtual void ImageChange() = 0;
+
+  virtual int32_t DpiX() const = 0;
+  virtual int32_t DpiY() const = 0;
+  // 0 leaves the value as it was.
+  virtual void SetDpiX(int32_t value) = 0;
+  virtual void SetDpiY(int32_t value) = 0;
+  virtual void SetDPI(int32_t x, int32_t y) {
+    SetDpiX(x);
+    SetDpiY(y);
+  }
+  // The update lock of a single-image view: held while the resolution is passed
+  // on, released without a repaint.
+  virtual void LockUpdate() = 0;
+  virtual void UnlockUpdateNoRefresh() = 0;
+
+  virtual uint32_t Background() const = 0;
+  virtual void SetBackground(uint32_t color) = 0;
+
+  // Layer files of a single-image view and of a vector view.
+  virtual void SaveLayersToFile(const std::string& fileName) = 0;
+  virtual void SaveAllToFile(const std::string& fileName) = 0;
+};

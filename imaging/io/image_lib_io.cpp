@@ -1,0 +1,184 @@
+#include "imaging/io/image_lib_io.h"
+
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_mask.h"
+#include "imaging/core/ie_view_link.h"
+#include "imaging/io/io_params.h"
+#include "platform/graphics/graphics_bitmap.h"
+
+TImageLibIO::TImageLibIO(TComponent* owner)
+    : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()) {
+  FIEBitmap = FOwnedBitmap.get();
+  FParams = std::make_unique<TIOParamsVals>(this);
+}
+
+std::unique_ptr<TImageLibIO> TImageLibIO::CreateForBitmap(TIEBitmap* bitmap) {
+  auto io = std::make_unique<TImageLibIO>(nullptr);
+  io->AttachBitmap(bitmap);
+  return io;
+}
+
+TImageLibIO::~TImageLibIO() { UnregisterFromView(); }
+
+// ---- attachment ----
+
+void TImageLibIO::UnregisterFromView() {
+  if (FAttachedView != nullptr && FViewCallbackHandle != nullptr) FAttachedView->RemoveBitmapChangeHandler(FViewCallbackHandle);
+  FViewCallbackHandle = nullptr;
+}
+
+void TImageLibIO::ReplaceBitmap(TIEBitmap* bitmap) {
+  FVclBitmapLink = nullptr;
+  FOwnedBitmap.reset();
+  FOwnsBitmap = false;
+  FIEBitmap = bitmap;
+}
+
+void TImageLibIO::AttachBitmap(TIEBitmap* bitmap) {
+  UnregisterFromView();
+  if (bitmap == nullptr && FAttachedView != nullptr) return;
+  ReplaceBitmap(bitmap);
+  if (bitmap != nullptr && FAttachedView != nullptr) {
+    if (TComponent* c = FAttachedView->ViewComponent()) RemoveFreeNotification(c);
+    FAttachedView = nullptr;
+  }
+}
+
+void TImageLibIO::SetAttachedImageLib(TIEViewLink* view) {
+  UnregisterFromView();
+  if (FAttachedView != nullptr)
+    if (TComponent* c = FAttachedView->ViewComponent()) RemoveFreeNotification(c);
+  FAttachedView = view;
+  if (view == nullptr) {
+    FVclBitmapLink = nullptr;
+    FOwnedBitmap = std::make_unique<TIEBitmap>();
+    FIEBitmap = FOwnedBitmap.get();
+    FOwnsBitmap = true;
+    return;
+  }
+  FOwnedBitmap.reset();
+  FOwnsBitmap = false;
+  FVclBitmapLink = view->GetBitmap();
+  FIEBitmap = view->GetIEBitmap();
+  if (FIEBitmap != nullptr) {
+    FVclBitmapLink = nullptr;
+  } else {
+    // The view shows a framework bitmap only: lay a bitmap of our own over it,
+    // sharing its pixels.
+    FOwnedBitmap = std::make_unique<TIEBitmap>();
+    FOwnsBitmap = true;
+    FIEBitmap = FOwnedBitmap.get();
+    if (FVclBitmapLink != nullptr) FIEBitmap->EncapsulateTBitmap(FVclBitmapLink, true);
+  }
+  if (TComponent* c = view->ViewComponent()) FreeNotification(c);
+  FViewCallbackHandle = view->AddBitmapChangeHandler(
+      [this](TObject*, TIEViewLink*, int code) { ViewBitmapChanged(code == 1); }, this);
+}
+
+void TImageLibIO::ViewBitmapChanged(bool destroying) {
+  if (destroying) {
+    FViewCallbackHandle = nullptr;
+    FAttachedView = nullptr;
+    FIEBitmap = FOwnsBitmap ? FOwnedBitmap.get() : nullptr;
+    return;
+  }
+  if (FAttachedView == nullptr) return;
+  if (TIEBitmap* b = FAttachedView->GetIEBitmap()) {
+    FOwnedBitmap.reset();
+    FOwnsBitmap = false;
+    FIEBitmap = b;
+  }
+  FVclBitmapLink = nullptr;
+  FParams->SetDpiX(FAttachedView->DpiX());
+  FParams->SetDpiY(FAttachedView->DpiY());
+}
+
+void TImageLibIO::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation == opRemove && FAttachedView != nullptr && FAttachedView->ViewComponent() == component) {
+    UnregisterFromView();
+    FAttachedView = nullptr;
+    FIEBitmap = FOwnsBitmap ? FOwnedBitmap.get() : nullptr;
+  }
+}
+
+TBitmap* TImageLibIO::GetVclBitmap() {
+  if (FIEBitmap != nullptr && FIEBitmap->Location() == ieTBitmap) return FIEBitmap->VclBitmap();
+  return FVclBitmapLink;
+}
+
+// ---- settings ----
+
+void TImageLibIO::SetAborting(bool value) { FAborting = value; }
+
+uint32_t TImageLibIO::Background() const { return FAttachedView != nullptr ? FAttachedView->Background() : FBackground; }
+
+void TImageLibIO::SetBackground(uint32_t color) {
+  if (FAttachedView == nullptr) {
+    FBackground = color;
+  } else if (FAttachedView->ViewKind() != ievkMultiView && ViewBackgroundSync) {
+    FAttachedView->SetBackground(color);
+  }
+}
+
+bool TImageLibIO::NativePixelFormat() const { return FParams && FParams->NativePixelFormat; }
+void TImageLibIO::SetNativePixelFormat(bool value) {
+  if (FParams) FParams->NativePixelFormat = value;
+}
+
+void TImageLibIO::SetMonoConversion(uint8_t value) {
+  if (FIEBitmap != nullptr) FIEBitmap->SetBWConversion(value);
+  FMonoConversion = value;
+}
+
+// ---- frame ----
+
+bool TImageLibIO::PrepareBitmap(std::initializer_list<TIEBitmapFormat> allowed) {
+  if (FIEBitmap == nullptr) return false;
+  // A change of the framework bitmap's size or format made from outside is seen.
+  if (FVclBitmapLink != nullptr) FIEBitmap->EncapsulateTBitmap(FVclBitmapLink, false);
+  if (allowed.size() == 0) return true;
+  for (TIEBitmapFormat f : allowed)
+    if (f == FIEBitmap->PixelFormat()) return true;
+  return false;
+}
+
+void TImageLibIO::UpdateAttached() {
+  if (FVclBitmapLink != nullptr && FIEBitmap != nullptr) FIEBitmap->RemoveAlphaChannel(false);
+  if (FAttachedView != nullptr) {
+    FAttachedView->Update();
+    FAttachedView->ImageChange();
+  } else if (FVclBitmapLink != nullptr) {
+    FVclBitmapLink->SetModified(true);
+  }
+}
+
+void TImageLibIO::FixDefaultDPI() {
+  if (FParams->DpiX < 2) FParams->SetDpiX(gDefaultDPIX);
+  if (FParams->DpiY < 2) FParams->SetDpiY(gDefaultDPIY);
+}
+
+void TImageLibIO::SyncViewDPI() {
+  if (FAttachedView == nullptr) return;
+  if (FAttachedView->ViewKind() != ievkImageView && FAttachedView->ViewKind() != ievkVectView) return;
+  FAttachedView->LockUpdate();
+  FAttachedView->SetDPI(FParams->DpiX, FParams->DpiY);
+  FAttachedView->UnlockUpdateNoRefresh();
+}
+
+void TImageLibIO::NotifyProgress(TObject* sender, int per) {
+  if (OnProgress) OnProgress(sender, per);
+}
+
+void TImageLibIO::NotifyFinishWork() {
+  NotifyProgress(this, 100);
+  if (OnFinishWork) OnFinishWork(this);
+}
+
+TProgressRecord TImageLibIO::MakeProgress() {
+  TProgressRecord p;
+  p.ProgressEvent = [this](TObject* sender, int per) { NotifyProgress(sender, per); };
+  p.Sender = this;
+  p.AbortFlag = &FAborting;
+  return p;
+}

@@ -1,0 +1,251 @@
+#pragma once
+// TImageLibIO: the imaging library's component for reading and writing
+// pictures. It holds one working bitmap (its own, a caller's or an attached
+// view's) and one parameter set, and runs every load and save through one
+// frame: the bitmap check, the progress record with its abort flag, the final
+// parameters, the refresh of what is attached and the finish notification.
+//
+// A load or save never raises for bad data: Aborting says after each operation
+// whether it failed. Exceptions from opening or creating a file pass to the
+// caller. Saves by name write beside the target and replace it only when the
+// writer succeeded.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "imaging/core/ie_types.h"
+#include "imaging/io/ie_filters.h"
+#include "imaging/io/io_types.h"
+#include "platform/rtl/exceptions.h"
+#include "platform/rtl/object.h"
+
+class TBitmap;
+class TIEBitmap;
+class TIEViewLink;
+class TIOParamsVals;
+class TIEFileFormatInfo;
+class TStream;
+
+QV_DECLARE_EXCEPTION(EInvalidCast, Exception);
+
+// The picture stretched to square pixels (the shorter side takes the other's
+// resolution), the resolution of params set to match; nil when the resolutions
+// are already equal, one is not positive or the bitmap is empty, and the caller
+// keeps the bitmap it gave. The alpha channel is not carried.
+std::unique_ptr<TIEBitmap> ResampleToSquareDPI(TIEBitmap& bitmap, TIOParamsVals& params, bool filtered);
+
+// The operations that deferred calls name by number.
+enum TIEIODynamicIndex : int32_t {
+  ieioFireAcquireBitmap = -16,
+  ieioLoadFile = -17,
+  ieioLoadFileDetected = -18,
+  ieioSaveFile = -19,
+  ieioSaveFileAsText = -20,
+  ieioLoadFileAsType = -21,
+  ieioLoadBuffer = -22,
+  ieioReadParamsFromBuffer = -23,
+  ieioReadParamsFromFile = -24,
+  ieioReadParamsFromFileAsType = -25,
+  ieioReadParamsFromStream = -26,
+  ieioReadParamsFromStreamAsType = -27,
+  ieioLoadStream = -28,
+  ieioLoadStreamAsType = -29,
+  ieioSaveStream = -30,
+};
+
+class TImageLibIO : public TComponent {
+public:
+  explicit TImageLibIO(TComponent* owner);
+  // A component without owner working on the caller's bitmap.
+  static std::unique_ptr<TImageLibIO> CreateForBitmap(TIEBitmap* bitmap);
+  ~TImageLibIO() override;
+
+  // ---- attachment ----
+  TIEBitmap* IEBitmap() const { return FIEBitmap; }
+  bool OwnsBitmap() const { return FOwnsBitmap; }
+  void ReplaceBitmap(TIEBitmap* bitmap);
+  void AttachBitmap(TIEBitmap* bitmap);
+  TIEViewLink* AttachedImageLib() const { return FAttachedView; }
+  void SetAttachedImageLib(TIEViewLink* view);
+  void ViewBitmapChanged(bool destroying);
+  TBitmap* GetVclBitmap();
+
+  TIOParamsVals& Params() { return *FParams; }
+
+  // ---- state of the last operation ----
+  bool Aborting() const { return FAborting.load(); }
+  void SetAborting(bool value);
+  std::atomic<bool>& AbortFlag() { return FAborting; }
+
+  // ---- settings ----
+  uint32_t Background() const;
+  void SetBackground(uint32_t color);
+  bool NativePixelFormat() const;
+  void SetNativePixelFormat(bool value);
+  std::string ImageLibVersion() const { return "4.3.0"; }
+  void SetImageLibVersion(const std::string&) {}
+  bool StreamHeaders = false;
+  bool AutoAdjustDPI = false;
+  bool FilteredAdjustDPI = false;
+  bool ViewBackgroundSync = false;
+  uint8_t MonoConversion() const { return FMonoConversion; }
+  void SetMonoConversion(uint8_t value);
+
+  TIEProgressEvent OnProgress;
+  TNotifyEvent OnFinishWork;
+
+  // ---- frame ----
+  // False without a bitmap, or when its format is not in the allowed set (an
+  // empty set allows every format).
+  bool PrepareBitmap(std::initializer_list<TIEBitmapFormat> allowed = {});
+  void UpdateAttached();
+  void FixDefaultDPI();
+  void AdjustDPI();
+  virtual void SyncViewDPI();
+  virtual void NotifyProgress(TObject* sender, int per);
+  virtual void NotifyFinishWork();
+
+  // ---- dispatch (by extension, content or code) ----
+  void LoadFile(const std::wstring& name, TImageFileType type = -1);
+  void LoadFile(const std::string& name, TImageFileType type = -1);
+  void LoadFileAsType(const std::wstring& name, TImageFileType type);
+  void LoadFileDetected(const std::wstring& name);
+  void LoadStream(TStream& stream);
+  void LoadStreamAsType(TStream& stream, TImageFileType type);
+  void LoadBuffer(const void* buffer, int64_t size, TImageFileType type);
+  void SaveFile(const std::wstring& name, TImageFileType type = -1);
+  void SaveFile(const std::string& name, TImageFileType type = -1);
+  void SaveStream(TStream& stream, TImageFileType type);
+  TImageFileType ReadParamsFromFile(const std::wstring& name);
+  TImageFileType ReadParamsFromFileAsType(const std::wstring& name, TImageFileType type);
+  TImageFileType ReadParamsFromStream(TStream& stream);
+  TImageFileType ReadParamsFromStreamAsType(TStream& stream, TImageFileType type);
+  TImageFileType ReadParamsFromBuffer(const void* buffer, int64_t size, TImageFileType type);
+  // kind 1 previous, 2 next, 3 last, else first; reloads when a name is given
+  // or the index moves. Returns the new index.
+  int SeekPage(int kind, const std::wstring& name);
+
+  // ---- per-format loads and saves ----
+  int LoadTIFFFile(const std::wstring& name);
+  int LoadTIFFStream(TStream& stream);
+  int LoadGIFFile(const std::wstring& name);
+  int LoadGIFStream(TStream& stream);
+  void LoadJPEGFile(const std::wstring& name);
+  void LoadJPEGStream(TStream& stream);
+  void LoadPCXFile(const std::wstring& name);
+  void LoadPCXStream(TStream& stream);
+  void LoadBMPFile(const std::wstring& name);
+  void LoadBMPStream(TStream& stream);
+  void LoadICOFile(const std::wstring& name);
+  void LoadICOStream(TStream& stream);
+  void LoadCURFile(const std::wstring& name);
+  void LoadCURStream(TStream& stream);
+  void LoadPNGFile(const std::wstring& name);
+  void LoadPNGStream(TStream& stream);
+  void LoadTGAFile(const std::wstring& name);
+  void LoadTGAStream(TStream& stream);
+  void LoadPXMFile(const std::wstring& name);
+  void LoadPXMStream(TStream& stream);
+  void LoadJP2File(const std::wstring& name);
+  void LoadJP2Stream(TStream& stream);
+  void LoadJ2KFile(const std::wstring& name);
+  void LoadJ2KStream(TStream& stream);
+  void LoadWBMPFile(const std::wstring& name);
+  void LoadWBMPStream(TStream& stream);
+  void LoadDCXFile(const std::wstring& name);
+  void LoadDCXStream(TStream& stream);
+  void LoadRAWFile(const std::wstring& name);
+  void LoadRAWStream(TStream& stream);
+  void LoadRawBitmapFile(const std::wstring& name);
+  void LoadRawBitmapStream(TStream& stream);
+  void LoadPSDFile(const std::wstring& name);
+  void LoadPSDStream(TStream& stream);
+  void LoadDICOMFile(const std::wstring& name);
+  void LoadDICOMStream(TStream& stream);
+  void LoadHDPFile(const std::wstring& name);
+  void LoadHDPStream(TStream& stream);
+  // width or height -1 keeps the metafile's own size.
+  void LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height);
+  void LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height);
+  void LoadLayeredFile(const std::wstring& name, TImageFileType type);
+  void LoadLayeredStream(TStream& stream, TImageFileType type);
+
+  void SaveTIFFFile(const std::wstring& name);
+  void SaveTIFFStream(TStream& stream);
+  void SaveGIFFile(const std::wstring& name);
+  void SaveGIFStream(TStream& stream);
+  void SaveJPEGFile(const std::wstring& name);
+  void SaveJPEGStream(TStream& stream);
+  void SavePCXFile(const std::wstring& name);
+  void SavePCXStream(TStream& stream);
+  void SaveBMPFile(const std::wstring& name);
+  void SaveBMPStream(TStream& stream);
+  void SaveICOFile(const std::wstring& name);
+  void SaveICOStream(TStream& stream);
+  void SavePNGFile(const std::wstring& name);
+  void SavePNGStream(TStream& stream);
+  void SaveTGAFile(const std::wstring& name);
+  void SaveTGAStream(TStream& stream);
+  void SavePXMFile(const std::wstring& name);
+  void SavePXMStream(TStream& stream);
+  void SaveJP2File(const std::wstring& name);
+  void SaveJP2Stream(TStream& stream);
+  void SaveJ2KFile(const std::wstring& name);
+  void SaveJ2KStream(TStream& stream);
+  void SaveWBMPFile(const std::wstring& name);
+  void SaveWBMPStream(TStream& stream);
+  void SavePSFile(const std::wstring& name);
+  void SavePSStream(TStream& stream);
+  void SavePDFFile(const std::wstring& name);
+  void SavePDFStream(TStream& stream);
+  void SaveDCXFile(const std::wstring& name);
+  void SaveDCXStream(TStream& stream);
+  void SavePSDFile(const std::wstring& name);
+  void SavePSDStream(TStream& stream);
+  void SaveHDPFile(const std::wstring& name);
+  void SaveHDPStream(TStream& stream);
+
+  // Rewrites the resolution of the Photoshop resource in the first APP13 marker.
+  void UpdateJPEGResolutionResource();
+  // Before a JPEG is written: the resolution resource, then the IPTC, EXIF and
+  // XMP markers built anew from the parameter set.
+  void RebuildJPEGMarkersForSave();
+
+protected:
+  void Notification(TComponent* component, TOperation operation) override;
+
+private:
+  struct TLoadSpec;
+  struct TSaveSpec;
+  friend struct TIOFormatTable;
+  TProgressRecord MakeProgress();
+  void UnregisterFromView();
+  // The shared bodies of the per-format operations.
+  void RunLoadStream(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
+  void RunLoadFile(const TLoadSpec& spec, const std::wstring& name);
+  void RunSaveStream(const TSaveSpec& spec, TStream& stream);
+  void RunSaveFile(const TSaveSpec& spec, const std::wstring& name);
+  bool LoadByCode(TImageFileType code, const std::wstring* name, TStream* stream);
+  bool SaveByCode(TImageFileType code, const std::wstring* name, TStream* stream);
+  void HookLoad(TIEFileFormatInfo& entry, const std::wstring* name, TStream* stream, bool catchErrors,
+                bool notifyWithoutBitmap);
+  void HookSaveFile(TIEFileFormatInfo& entry, const std::wstring& name);
+  void HookSaveStream(TIEFileFormatInfo& entry, TStream& stream);
+  void LoadBody(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
+  void SaveBody(const TSaveSpec& spec, TStream& stream, bool toStream);
+  void ReadParamsBody(TStream& stream, TImageFileType type);
+
+  TBitmap* FVclBitmapLink = nullptr;
+  TIEBitmap* FIEBitmap = nullptr;
+  std::unique_ptr<TIEBitmap> FOwnedBitmap;
+  bool FOwnsBitmap = true;
+  TIEViewLink* FAttachedView = nullptr;
+  void* FViewCallbackHandle = nullptr;
+  uint32_t FBackground = 0;
+  uint8_t FMonoConversion = 1;
+  std::unique_ptr<TIOParamsVals> FParams;
+  std::atomic<bool> FAborting{false};
+};

@@ -1,0 +1,472 @@
+// The dispatch of TImageLibIO: which per-format operation a file name, a
+// stream's content or a format code leads to, and the hook path of formats
+// registered from outside.
+#include <algorithm>
+
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_mask.h"
+#include "imaging/core/ie_pixel_convert.h"
+#include "imaging/core/ie_streams.h"
+#include "imaging/core/ie_view_link.h"
+#include "imaging/io/file_formats.h"
+#include "imaging/io/format_detect.h"
+#include "imaging/io/image_lib_io.h"
+#include "imaging/io/io_params.h"
+#include "imaging/io/io_target_file.h"
+
+namespace {
+
+struct TFinishOnExit {
+  TImageLibIO& io;
+  ~TFinishOnExit() { io.NotifyFinishWork(); }
+};
+
+bool StartsWithNoCase(const std::string& s, const char* prefix) {
+  for (size_t i = 0; prefix[i] != 0; ++i) {
+    if (i >= s.size()) return false;
+    char c = s[i];
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsURL(const std::wstring& name) {
+  const std::string s = WideToUTF8(name);
+  return StartsWithNoCase(s, "http://") || StartsWithNoCase(s, "https://") || StartsWithNoCase(s, "ftp://");
+}
+
+}  // namespace
+
+// ---- loads ----
+
+void TImageLibIO::LoadFile(const std::string& name, TImageFileType type) { LoadFile(UTF8ToWide(name), type); }
+
+void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
+  if (FIEBitmap == nullptr) return;
+  if (name.empty() || IsURL(name)) {
+    // Pictures from the network come with the URL loader; none is opened here.
+    FAborting = true;
+    NotifyFinishWork();
+    return;
+  }
+  const std::string ext = LowerExtension(name);
+  if (ext == ".avi") {
+    // Video frames are read by the video readers, which are not here yet.
+    FAborting = true;
+    NotifyFinishWork();
+    return;
+  }
+  if (type >= 1) {
+    LoadFileAsType(name, type);
+    return;
+  }
+  TIEFileFormatInfo* entry = FindFileFormatByExtension(ext);
+  if (entry == nullptr && ext == ".win") entry = FindFileFormatByType(ioTGA);  // saved as Targa, so read as Targa
+  if (entry == nullptr) {
+    FAborting = true;
+    NotifyFinishWork();
+    return;
+  }
+  if (entry->InternalFormat && LoadByCode(entry->FileType, &name, nullptr)) return;
+  FParams->FileName.clear();
+  FParams->FileType = ioUnknown;
+  FParams->ResetMetadata();
+  HookLoad(*entry, &name, nullptr, true, false);
+}
+
+void TImageLibIO::LoadFileAsType(const std::wstring& name, TImageFileType type) {
+  TIEFileFormatInfo* entry = FindFileFormatByType(type);
+  if (entry == nullptr) return;
+  if (entry->InternalFormat) {
+    if (!LoadByCode(type, &name, nullptr)) LoadFile(name, -1);
+    return;
+  }
+  HookLoad(*entry, &name, nullptr, false, true);
+}
+
+void TImageLibIO::LoadFileDetected(const std::wstring& name) {
+  const TImageFileType code = DetectFileTypeByName(name, false);
+  if (code != ioUnknown)
+    LoadFileAsType(name, code);
+  else
+    LoadFile(name, -1);
+}
+
+void TImageLibIO::LoadStream(TStream& stream) {
+  const int64_t start = stream.Position();
+  const TImageFileType code = DetectStreamFileType(stream);
+  TIEFileFormatInfo* entry = FindFileFormatByType(code);
+  if (entry == nullptr) {
+    FAborting = true;
+    return;
+  }
+  stream.SetPosition(start);
+  if (entry->InternalFormat) {
+    if (code == ioWBMP || code == ioBMPRAW) return;
+    LoadByCode(code, nullptr, &stream);
+    return;
+  }
+  HookLoad(*entry, nullptr, &stream, false, true);
+}
+
+void TImageLibIO::LoadStreamAsType(TStream& stream, TImageFileType type) {
+  if (type == ioUnknown) {
+    LoadStream(stream);
+    return;
+  }
+  TIEFileFormatInfo* entry = FindFileFormatByType(type);
+  if (entry == nullptr) return;
+  if (entry->InternalFormat) {
+    if (type == ioWMF || type == ioEMF)
+      LoadStream(stream);
+    else
+      LoadByCode(type, nullptr, &stream);
+    return;
+  }
+  HookLoad(*entry, nullptr, &stream, false, true);
+}
+
+void TImageLibIO::LoadBuffer(const void* buffer, int64_t size, TImageFileType type) {
+  if (buffer == nullptr || size <= 0) {
+    FAborting = true;
+    return;
+  }
+  TIEMemStream stream(buffer, size);
+  if (type != ioUnknown)
+    LoadStreamAsType(stream, type);
+  else
+    LoadStream(stream);
+}
+
+void TImageLibIO::HookLoad(TIEFileFormatInfo& entry, const std::wstring* name, TStream* stream, bool inLoadFile,
+                           bool notifyWithoutBitmap) {
+  if (!entry.ReadFunction) {
+    FAborting = true;
+    NotifyFinishWork();
+    return;
+  }
+  std::unique_ptr<TIEWideFileStream> file;
+  if (name != nullptr) {
+    FAborting = true;
+    if (!PrepareBitmap()) {
+      if (notifyWithoutBitmap) NotifyFinishWork();
+      return;
+    }
+    file = std::make_unique<TIEWideFileStream>(*name, 0x20);
+    stream = file.get();
+  } else {
+    FAborting = false;
+    if (!PrepareBitmap()) {
+      NotifyFinishWork();
+      return;
+    }
+  }
+  FAborting = false;
+  TFinishOnExit finish{*this};
+  TProgressRecord progress = MakeProgress();
+  if (name != nullptr) FParams->FileName = *name;
+  FParams->FileType = entry.FileType;
+  try {
+    entry.ReadFunction(*stream, *FIEBitmap, *FParams, false, progress);
+  } catch (const std::exception&) {
+    FAborting = true;
+  }
+  if (!inLoadFile || !FAborting) {
+    if (AutoAdjustDPI) AdjustDPI();
+    SyncViewDPI();
+  }
+  UpdateAttached();
+}
+
+// ---- saves ----
+
+void TImageLibIO::SaveFile(const std::string& name, TImageFileType type) { SaveFile(UTF8ToWide(name), type); }
+
+void TImageLibIO::SaveFile(const std::wstring& name, TImageFileType type) {
+  if (name.empty()) return;
+  const std::string ext = LowerExtension(name);
+  struct TRule {
+    TImageFileType code;
+    std::initializer_list<const char*> exts;
+  };
+  // The order decides: an earlier extension wins over a later type.
+  static const TRule kRules[] = {
+      {ioJPEG, {".jpg", ".jpeg", ".jpe", ".jif"}},
+      {ioJP2, {".jp2"}},
+      {ioJ2K, {".j2k", ".jpc", ".j2c"}},
+      {ioPCX, {".pcx"}},
+      {ioDCX, {".dcx"}},
+      {ioGIF, {".gif"}},
+      {ioTIFF, {".tif", ".tiff", ".fax", ".g3f", ".g3n"}},
+      {ioPNG, {".png"}},
+      {ioBMP, {".bmp", ".dib", ".rle"}},
+      {ioTGA, {".tga", ".targa", ".vda", ".icb", ".vst", ".win"}},
+      {ioPXM, {".pxm", ".pbm", ".pgm", ".ppm"}},
+      {ioICO, {".ico"}},
+      {ioWBMP, {".wbmp"}},
+      {ioPS, {".ps", ".eps"}},
+      {ioPDF, {".pdf"}},
+      {ioPSD, {".psd"}},
+      {ioHDP, {".hdp", ".wdp"}},
+  };
+  for (const TRule& rule : kRules) {
+    const bool byExt = std::any_of(rule.exts.begin(), rule.exts.end(), [&](const char* e) { return ext == e; });
+    if (rule.code == type || byExt) {
+      SaveByCode(rule.code, &name, nullptr);
+      return;
+    }
+  }
+  if (FAttachedView != nullptr && (type == ioALL || ext == ".all")) {
+    if (FAttachedView->ViewKind() != ievkVectView) throw EInvalidCast("Invalid class typecast");
+    FAttachedView->SaveAllToFile(WideToUTF8(name));
+    return;
+  }
+  if (FAttachedView != nullptr && (type == ioLYR || ext == ".lyr")) {
+    if (FAttachedView->ViewKind() != ievkImageView && FAttachedView->ViewKind() != ievkVectView)
+      throw EInvalidCast("Invalid class typecast");
+    FAttachedView->SaveLayersToFile(WideToUTF8(name));
+    return;
+  }
+  TIEFileFormatInfo* entry = type < 0 ? FindFileFormatByExtension(ext) : FindFileFormatByType(type);
+  if (entry == nullptr || !entry->WriteFunction) {
+    FAborting = true;
+    return;
+  }
+  HookSaveFile(*entry, name);
+}
+
+void TImageLibIO::HookSaveFile(TIEFileFormatInfo& entry, const std::wstring& name) {
+  if (entry.InternalFormat) {
+    // A built-in format is written by its own writer (".pix" is Targa, ".xif"
+    // TIFF); one without a writer here (raw pixels, layers without a view)
+    // fails and leaves the disk alone.
+    if (!SaveByCode(entry.FileType, &name, nullptr)) FAborting = true;
+    return;
+  }
+  FAborting = true;
+  if (!PrepareBitmap()) {
+    NotifyFinishWork();
+    return;
+  }
+  TIETargetFile target(name);
+  TFinishOnExit finish{*this};
+  FAborting = false;
+  TIEBitmap* bitmap = FIEBitmap;
+  std::unique_ptr<TIEBitmap> converted;
+  if (bitmap->PixelFormat() != ie24RGB && bitmap->PixelFormat() != ie1g) {
+    converted = std::make_unique<TIEBitmap>(bitmap->Width(), bitmap->Height(), ie24RGB);
+    ConvertBitmapPixels(*bitmap, *converted);
+    bitmap = converted.get();
+  }
+  FParams->FileName = name;
+  FParams->FileType = entry.FileType;
+  TProgressRecord progress = MakeProgress();
+  try {
+    entry.WriteFunction(target.Stream(), *bitmap, *FParams, progress);
+  } catch (const std::exception&) {
+    FAborting = true;
+  }
+  if (FAborting || !target.Commit()) FAborting = true;
+}
+
+void TImageLibIO::SaveStream(TStream& stream, TImageFileType type) {
+  if (SaveByCode(type, nullptr, &stream)) return;
+  FAborting = false;
+  TIEFileFormatInfo* entry = FindFileFormatByType(type);
+  if (entry == nullptr || !entry->WriteFunction || entry->InternalFormat) {
+    FAborting = true;
+    return;
+  }
+  HookSaveStream(*entry, stream);
+}
+
+void TImageLibIO::HookSaveStream(TIEFileFormatInfo& entry, TStream& stream) {
+  if (!PrepareBitmap()) {
+    NotifyFinishWork();
+    return;
+  }
+  TFinishOnExit finish{*this};
+  TIEBitmap* bitmap = FIEBitmap;
+  std::unique_ptr<TIEBitmap> converted;
+  if (bitmap->PixelFormat() != ie24RGB && bitmap->PixelFormat() != ie1g) {
+    converted = std::make_unique<TIEBitmap>(bitmap->Width(), bitmap->Height(), ie24RGB);
+    ConvertBitmapPixels(*bitmap, *converted);
+    bitmap = converted.get();
+  }
+  TProgressRecord progress = MakeProgress();
+  try {
+    entry.WriteFunction(stream, *bitmap, *FParams, progress);
+  } catch (const std::exception&) {
+    FAborting = true;
+  }
+}
+
+// ---- parameters only ----
+
+void TImageLibIO::ReadParamsBody(TStream& s, TImageFileType type) {
+  TIOParamsVals& p = *FParams;
+  TProgressRecord progress;
+  progress.Sender = this;
+  progress.AbortFlag = &FAborting;
+  TIEBitmap scratch;
+  TIEMaskOut mask;
+  const TIEFilterSlots& f = IEFilters();
+  auto missing = [&] { FAborting = true; };
+  switch (type) {
+    case ioTIFF:
+      if (!f.ReadTIFFStream) return missing();
+      {
+        int pages = 0;
+        f.ReadTIFFStream(nullptr, s, pages, p, progress, true, mask, true, true, false, false, false);
+        p.TiffImageCount = pages;
+      }
+      break;
+    case ioGIF:
+      if (!f.ReadGIFStream) return missing();
+      {
+        int frames = 0;
+        f.ReadGIFStream(s, scratch, frames, false, mask, true, progress, p);
+      }
+      break;
+    case ioJPEG:
+      if (!f.ReadJpegStream) return missing();
+      f.ReadJpegStream(s, nullptr, nullptr, p.NativePixelFormat, -1, true, true, false, true, false, true, progress, p);
+      break;
+    case ioPCX:
+      if (!f.ReadPCXStream) return missing();
+      f.ReadPCXStream(s, scratch, p, true, progress, s.Size());
+      break;
+    case ioBMP:
+      if (!f.ReadBMPStream) return missing();
+      f.ReadBMPStream(s, scratch, s.Size(), p, progress, true, false, mask, false);
+      break;
+    case ioICO:
+      if (!f.ReadICOStream) return missing();
+      f.ReadICOStream(s, scratch, p, true, progress, mask, false);
+      break;
+    case ioCUR:
+      if (!f.ReadCURStream) return missing();
+      f.ReadCURStream(s, scratch, p, true, progress, mask, false);
+      break;
+    case ioPNG:
+      if (!f.ReadPNGStream) return missing();
+      f.ReadPNGStream(s, scratch, p, true, progress);
+      break;
+    case ioWMF:
+    case ioEMF:
+      if (!f.ReadMetafileParams) return missing();
+      f.ReadMetafileParams(s, p);
+      break;
+    case ioTGA:
+      if (!f.ReadTGAStream) return missing();
+      f.ReadTGAStream(s, scratch, p, progress, true, mask, false);
+      break;
+    case ioPXM:
+      if (!f.ReadPXMStream) return missing();
+      f.ReadPXMStream(s, scratch, p, progress, true);
+      break;
+    case ioJP2:
+    case ioJ2K:
+      if (!f.ReadJ2000Stream) return missing();
+      f.ReadJ2000Stream(s, &scratch, p, true, progress);
+      break;
+    case ioWBMP:
+      if (!f.ReadWBMPStream) return missing();
+      f.ReadWBMPStream(s, scratch, p, progress, true);
+      break;
+    case ioDCX:
+      if (!f.ReadDCXStream) return missing();
+      f.ReadDCXStream(s, scratch, p, true, progress);
+      break;
+    case ioRAW:
+      if (!f.ReadCameraRawStream) return missing();
+      f.ReadCameraRawStream(s, &scratch, p, true, progress);
+      break;
+    case ioPSD:
+      if (!f.ReadPSDStream) return missing();
+      f.ReadPSDStream(s, nullptr, p, nullptr, false, progress);
+      break;
+    case ioDICOM:
+      if (!f.ReadDICOMStream) return missing();
+      f.ReadDICOMStream(s, &scratch, p, true, progress);
+      break;
+    case ioHDP:
+      if (!f.ReadHDPhotoStream) return missing();
+      f.ReadHDPhotoStream(s, &scratch, p, true, progress);
+      break;
+    default: {
+      TIEFileFormatInfo* entry = FindFileFormatByType(type);
+      if (entry == nullptr || !entry->ReadFunction || entry->InternalFormat) return missing();
+      entry->ReadFunction(s, scratch, p, true, progress);
+    }
+  }
+}
+
+TImageFileType TImageLibIO::ReadParamsFromFileAsType(const std::wstring& name, TImageFileType type) {
+  FParams->FileType = type;
+  FParams->ResetMetadata();
+  FAborting = true;
+  try {
+    TIEWideFileStream file(name, 0x20);
+    TIEBufferedReadStream buffered(&file, 8192, IEBufferedReadRelative);
+    FAborting = false;
+    ReadParamsBody(buffered, type);
+  } catch (...) {
+    FAborting = true;
+  }
+  if (FAborting) FParams->FileType = ioUnknown;
+  FParams->FileName = name;
+  NotifyFinishWork();
+  return FParams->FileType;
+}
+
+TImageFileType TImageLibIO::ReadParamsFromFile(const std::wstring& name) {
+  return ReadParamsFromFileAsType(name, DetectFileTypeByName(name, true));
+}
+
+TImageFileType TImageLibIO::ReadParamsFromStreamAsType(TStream& stream, TImageFileType type) {
+  FParams->FileType = type;
+  FParams->ResetMetadata();
+  FAborting = false;
+  try {
+    TIEBufferedReadStream buffered(&stream, 8192, IEBufferedReadRelative);
+    ReadParamsBody(buffered, type);
+  } catch (...) {
+    FAborting = true;
+  }
+  if (FAborting) FParams->FileType = ioUnknown;
+  NotifyFinishWork();
+  return FParams->FileType;
+}
+
+TImageFileType TImageLibIO::ReadParamsFromStream(TStream& stream) {
+  return ReadParamsFromStreamAsType(stream, DetectStreamFileType(stream));
+}
+
+TImageFileType TImageLibIO::ReadParamsFromBuffer(const void* buffer, int64_t size, TImageFileType type) {
+  if (buffer == nullptr || size <= 0) {
+    FAborting = true;
+    return ioUnknown;
+  }
+  TIEMemStream stream(buffer, size);
+  return type != ioUnknown ? ReadParamsFromStreamAsType(stream, type) : ReadParamsFromStream(stream);
+}
+
+int TImageLibIO::SeekPage(int kind, const std::wstring& name) {
+  const int index = FParams->ImageIndex;
+  const int count = FParams->ImageCount;
+  int next = 0;
+  switch (kind) {
+    case 1: next = std::max(0, index - 1); break;
+    case 2: next = std::min(count - 1, index + 1); break;
+    case 3: next = count - 1; break;
+    default: next = 0;
+  }
+  const std::wstring file = name.empty() ? FParams->FileName : name;
+  if (!name.empty() || next != index) {
+    FParams->SetImageIndex(next);
+    LoadFile(file, -1);
+  }
+  return next;
+}

@@ -1,0 +1,28 @@
+#pragma once
+// Shared set-up of the input/output tests: the format registry exists once per
+// test program, and the filter slots are put back after each test that fills them.
+#include "imaging/io/file_formats.h"
+#include "imaging/io/ie_filters.h"
+
+namespace qvtest {
+
+// Builds the registry the first time (as the library's start-up does).
+inline void EnsureImageIO() {
+  static const bool done = [] {
+    InitImageIO();
+    return true;
+  }();
+  (void)done;
+}
+
+// Keeps the slot table as it was and restores it when the test ends.
+class FilterSlotsScope {
+public:
+  FilterSlotsScope() : FSaved(IEFilters()) {}
+  ~FilterSlotsScope() { IEFilters() = FSaved; }
+
+private:
+  TIEFilterSlots FSaved;
+};
+
+}  // namespace qvtest
