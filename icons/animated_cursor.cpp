@@ -366,6 +366,10 @@ void TAnimatedCursor::SaveToStream(TStream& stream) {
   TRiffWriter w(out);
   const int64_t riff = w.Open("RIFF");
   w.Id("ACON");
+  // The header first: gdk-pixbuf refuses a file whose INFO list comes before it.
+  const int64_t anih = w.Open("anih");
+  out.WriteBuffer(&h, sizeof h);
+  w.Close(anih);
   if (!Title.empty() || !Artist.empty()) {
     const int64_t list = w.Open("LIST");
     w.Id("INFO");
@@ -373,9 +377,6 @@ void TAnimatedCursor::SaveToStream(TStream& stream) {
     WriteInfoText(w, out, "IART", Artist);
     w.Close(list);
   }
-  const int64_t anih = w.Open("anih");
-  out.WriteBuffer(&h, sizeof h);
-  w.Close(anih);
   if (writeRates) {
     const int64_t rate = w.Open("rate");
     for (int i = 0; i < FRates.Count(); ++i) w.Value(static_cast<uint32_t>(FRates[i]));

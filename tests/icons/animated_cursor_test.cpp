@@ -139,7 +139,8 @@ TEST(AnimatedCursor, WritesTheRiffLayoutAndChangesNothingInMemory) {
   // INFO: "INAM" 5, "abcd", 0, pad; "IART" 1, 0, pad.
   const std::vector<uint8_t> info = {'I', 'N', 'A', 'M', 5, 0, 0, 0, 'a', 'b', 'c', 'd', 0, 0,
                                      'I', 'A', 'R', 'T', 1, 0, 0, 0, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 24, out.begin() + 24 + info.size()), info);
+  const size_t infoAt = 12 + 8 + 36 + 12;  // after the header chunk and the list's own head
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + infoAt, out.begin() + infoAt + info.size()), info);
   const std::string text(out.begin(), out.end());
   EXPECT_EQ(text.find("rate"), std::string::npos) << "equal rates go into the header";
   EXPECT_NE(text.find("seq "), std::string::npos);
