@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "app/icon_converter.h"
+#include "app/rebuild_options.h"
 #include "app/result_assembly.h"
 #include "app_test_util.h"
+#include "icons/icon_library.h"
 #include "test_support.h"
 
 using namespace apptest;
@@ -26,21 +28,25 @@ struct SavedCase {
   const char* name;
   std::function<std::unique_ptr<TBitmap>()> picture;
   bool background;
+  int style;  // item of the style list: 0 none, k the library's icon k - 1
   // Rows of the centre column that hold the picture in the 48, 32 and 16 images;
   // first < 0: not checked.
   int rows[3][2];
 };
 
-// The main window's choice for its automatic filter: Lanczos3 above 48, else BSpline.
-int AutoFilter(TBitmap* b) { return b->Width() > 48 || b->Height() >= 48 ? irfLanczos3 : irfBSpline; }
-
 std::vector<uint8_t> SaveThroughTheMainRoad(const SavedCase& c, const std::string& file) {
   auto source = c.picture();
   TAdvancedIcon base, display, result, thumb;
-  // Default settings: Shrink to fit and Constrain proportions on, Zoom to fit off, "As is".
-  MakeIconFromBitmap(source.get(), &base, false, clNone, itmNone, AutoFilter(source.get()), true, true);
+  // Default settings with no selection: the whole picture.
+  BuildBaseIcon(source.get(), TBaseIconOptions{}, base);
   TResultOptions o;
   o.MergeBackground = c.background;
+  TIconLibrary styles;
+  if (c.style > 0) {
+    EXPECT_TRUE(styles.LoadFromFile(std::string(QV_BINARY_DIR) + "/data/styles.icl"));
+    o.StyleIcon = styles.GetIcon(c.style - 1);
+    EXPECT_NE(o.StyleIcon, nullptr);
+  }
   UpdateResultIcon(base, o, display, result, thumb);
   result.SaveToFile(file);
   return qvtest::ReadFileBytes(file);
@@ -102,6 +108,10 @@ TEST_P(SavedIconOracle, SixImagesInStandardOrderWithAlphaMasks) {
         }
       }
     const int k = i - 3;
+    if (c.style > 0) {
+      // The style's rounded corner cuts the opaque picture's top-left pixel.
+      EXPECT_TRUE((ico[maskAt + size_t(s - 1) * maskRow] >> 7) & 1) << "style corner " << s;
+    }
     if (c.rows[k][0] >= 0) {
       EXPECT_EQ(rowTop, c.rows[k][0]) << c.name << " size " << s;
       EXPECT_EQ(rowBottom, c.rows[k][1]) << c.name << " size " << s;
@@ -148,10 +158,11 @@ std::unique_ptr<TBitmap> Picture100x60() {
 INSTANTIATE_TEST_SUITE_P(
     Cases, SavedIconOracle,
     ::testing::Values(
-        SavedCase{"bitmap100x60", Picture100x60, false, {{10, 37}, {6, 25}, {3, 12}}},
-        SavedCase{"alphaGradient64", [] { return Bitmap32(64, 64, [](int x, int y) { return uint32_t(x * 4) << 24 | uint32_t(y * 4) << 8 | 0x80u; }); }, false, {{-1, -1}, {-1, -1}, {-1, -1}}},
-        SavedCase{"large1000x500", [] { return Bitmap24(1000, 500, [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); }); }, false, {{12, 35}, {8, 23}, {4, 11}}},
-        SavedCase{"backgroundWhite", Picture100x60, true, {{0, 47}, {0, 31}, {0, 15}}}),
+        SavedCase{"bitmap100x60", Picture100x60, false, 0, {{10, 37}, {6, 25}, {3, 12}}},
+        SavedCase{"alphaGradient64", [] { return Bitmap32(64, 64, [](int x, int y) { return uint32_t(x * 4) << 24 | uint32_t(y * 4) << 8 | 0x80u; }); }, false, 0, {{-1, -1}, {-1, -1}, {-1, -1}}},
+        SavedCase{"large1000x500", [] { return Bitmap24(1000, 500, [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); }); }, false, 0, {{12, 35}, {8, 23}, {4, 11}}},
+        SavedCase{"backgroundWhite", Picture100x60, true, 0, {{0, 47}, {0, 31}, {0, 15}}},
+        SavedCase{"style1", [] { return Bitmap24(64, 64, [](int x, int y) { return 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8; }); }, false, 1, {{-1, -1}, {-1, -1}, {-1, -1}}}),
     [](const ::testing::TestParamInfo<SavedCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
