@@ -46,6 +46,33 @@ TEST(StyleLibraryFile, EveryStyleHoldsShapeAndOverlayPairsAt48_32_16) {
   }
 }
 
+// icoutils read the same library: wrestool lists the named groups and takes
+// each out as an .ico file, which icotool lists.
+TEST(StyleLibraryFile, WrestoolAndIcotoolOracleReadTheLibrary) {
+  if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";
+  const std::string file = DataFile("data/styles.icl");
+  TIconLibrary library;
+  ASSERT_TRUE(library.LoadFromFile(file));
+  std::string list;
+  ASSERT_EQ(qvtest::RunCommand("wrestool -l '" + file + "' 2>/dev/null", &list), 0);
+  qvtest::TempDir dir;
+  for (int k = 0; k < library.Icons().Count(); ++k) {
+    const std::string name = library.Icons().Strings(k);
+    EXPECT_NE(list.find("--type=14 --name='" + name + "'"), std::string::npos) << name;
+    const std::string ico = dir.File("style.ico");
+    ASSERT_EQ(qvtest::RunCommand("wrestool -x -t14 -n '" + name + "' -o '" + ico + "' '" + file + "' 2>/dev/null"), 0);
+    std::string images;
+    ASSERT_EQ(qvtest::RunCommand("icotool -l '" + ico + "'", &images), 0);
+    std::string expect;
+    int index = 1;
+    for (int s : {48, 32, 16})
+      for (int j = 0; j < 4; ++j)
+        expect += "--icon --index=" + std::to_string(index++) + " --width=" + std::to_string(s) + " --height=" +
+                  std::to_string(s) + " --bit-depth=32 --palette-size=0\n";
+    EXPECT_EQ(images, expect) << name;
+  }
+}
+
 TEST(StyleLibraryFile, MissingOrDamagedLibraryLeavesNoStyles) {
   qvtest::TempDir dir;
   TIconLibrary missing;
