@@ -74,7 +74,6 @@ void Decode(const std::vector<uint8_t>& jpeg, RowAt rowAt) {
   jpeg_destroy_decompress(&d);
 }
 
-
 // A decoded picture is a new picture: its pixels are allocated per decode.
 void BM_DecodeJpeg(benchmark::State& state) {
   for (auto _ : state) {

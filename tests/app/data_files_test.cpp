@@ -67,8 +67,8 @@ TEST(StyleLibraryFile, WrestoolAndIcotoolOracleReadTheLibrary) {
     int index = 1;
     for (int s : {48, 32, 16})
       for (int j = 0; j < 4; ++j)
-        expect += "--icon --index=" + std::to_string(index++) + " --width=" + std::to_string(s) + " --height=" +
-                  std::to_string(s) + " --bit-depth=32 --palette-size=0\n";
+        expect += "--icon --index=" + std::to_string(index++) + " --width=" + std::to_string(s) +
+                  " --height=" + std::to_string(s) + " --bit-depth=32 --palette-size=0\n";
     EXPECT_EQ(images, expect) << name;
   }
 }
@@ -169,8 +169,9 @@ void LoadBitmapResource(const char* name, TBitmap& bitmap) {
   const uint32_t table = (colours ? colours : (bits <= 8 ? 1u << bits : 0)) * 4;
   TMemoryStream s;
   const uint32_t size = uint32_t(14 + dib.size()), off = 14 + 40 + table;
-  const uint8_t head[14] = {'B', 'M', uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), 0, 0, 0, 0, 0,
-                            uint8_t(off), uint8_t(off >> 8), 0, 0};
+  const uint8_t head[14] = {
+      'B', 'M', uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), 0, 0, 0, 0, 0, uint8_t(off), uint8_t(off >> 8),
+      0,   0};
   s.WriteBuffer(head, 14);
   s.WriteBuffer(dib.data(), int64_t(dib.size()));
   s.SetPosition(0);
@@ -205,7 +206,9 @@ TEST(ToolbarPictures, ButtonsPngAndTheIlmainBitmapHoldTheSameStrip) {
         ASSERT_TRUE(q[0] == 0xFF && q[1] == 0 && q[2] == 0xFF) << x << "," << y;
       } else if (p[3] == 255) {
         ++opaque;
-        ASSERT_TRUE(q[0] == p[0] && q[1] == p[1] && q[2] == p[2]) << x << "," << y << " png " << int(p[0]) << " " << int(p[1]) << " " << int(p[2]) << " bmp " << int(q[0]) << " " << int(q[1]) << " " << int(q[2]);
+        ASSERT_TRUE(q[0] == p[0] && q[1] == p[1] && q[2] == p[2])
+            << x << "," << y << " png " << int(p[0]) << " " << int(p[1]) << " " << int(p[2]) << " bmp " << int(q[0])
+            << " " << int(q[1]) << " " << int(q[2]);
       }
     }
   }
