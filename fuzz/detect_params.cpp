@@ -6,6 +6,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
+#include "imaging/formats/format_filters.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
@@ -13,6 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
+    RegisterFormatFilters();
     InitImageIO();
     return true;
   }();
