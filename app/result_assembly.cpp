@@ -382,6 +382,15 @@ void AddAlphaImages(TAdvancedIcon& source, TAdvancedIcon& target) {
   }
 }
 
+int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName) {
+  try {
+    library.LoadFromFile(fileName);
+  } catch (const std::exception&) {
+    library.Icons().Clear();
+  }
+  return library.Icons().Count();
+}
+
 void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,
                            TBitmap* strip) {
   if (!strip) return;
@@ -418,4 +427,9 @@ void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles,
 
 bool StyleStripHoldsRow(int index, int stripHeight) {
   return index >= 0 && (static_cast<int64_t>(index) + 1) * kStyleThumbSize <= stripHeight;
+}
+
+int PreviewOffset(int boxSide, int bitmapSide) {
+  const int offset = (boxSide - bitmapSide) / 2;
+  return offset < 2 ? 0 : offset;
 }

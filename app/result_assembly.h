@@ -10,6 +10,7 @@
 // control values in a TResultOptions.
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "icons/advanced_icon.h"
 #include "platform/graphics/graphics.h"
@@ -84,8 +85,17 @@ void MergeBackgroundColor(TBitmap* bitmap, TBitmap* scratch, TBitmap* mask, TCol
 // common area.
 void MaskByAlpha(TBitmap* image, TBitmap* shape, TBitmap* target);
 
+// ---- previews ----
+// Where a preview draws its picture along one side of its box: centred, and at
+// 0 when that would be below 2.
+int PreviewOffset(int boxSide, int bitmapSide);
+
 // ---- style list ----
 inline constexpr int kStyleThumbSize = 48;
+// Loads the style library; a missing or unreadable file leaves it empty, so
+// that the list holds only its first item, "no style". Returns the number of
+// styles.
+int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName);
 // The strip of style thumbnails: row 0 the icon without style, row k+1 with
 // style k of the library; each flattened onto the list colour.
 void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,

@@ -1,7 +1,10 @@
 #pragma once
-// Which Windows the program runs on.
+// Which Windows the program runs on, and whether the Internet is reachable.
 
 // Version 5.1.
 bool IsWindowsXP();
 // The NT family (platform identifier above 1).
 bool IsWindowsNT();
+// A connection is reported and an Internet handle can be opened (and is closed
+// again); asked before the program opens a web page.
+bool IsInternetAvailable();

@@ -312,6 +312,14 @@ TEST(StyleStrip, RowsAreDrawnOnlyWhenTheStripHoldsThemWhole) {
   EXPECT_FALSE(StyleStripHoldsRow(-1, 96));
 }
 
+TEST(Previews, PictureCentredUnlessTheMarginIsBelowTwo) {
+  EXPECT_EQ(PreviewOffset(48, 48), 0);
+  EXPECT_EQ(PreviewOffset(48, 44), 2);
+  EXPECT_EQ(PreviewOffset(48, 45), 0);  // 3 div 2 = 1
+  EXPECT_EQ(PreviewOffset(48, 16), 16);
+  EXPECT_EQ(PreviewOffset(16, 48), 0);
+}
+
 TEST(StyleStrip, ThumbnailsWithoutLibraryOrPictureStillFillTheStrip) {
   TAdvancedIcon empty;
   TBitmap strip;

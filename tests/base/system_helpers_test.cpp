@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/win/internet.h"
 #include "platform/win/system_info.h"
 
 namespace {
@@ -25,6 +26,14 @@ TEST(SystemHelpers, VersionTests) {
     EXPECT_EQ(IsWindowsNT(), c.nt) << c.major << "." << c.minor;
   }
   SetWindowsVersion(saved);
+}
+
+TEST(SystemHelpers, InternetFollowsTheConnectionModel) {
+  SetInternetModel(imOffline);
+  EXPECT_FALSE(IsInternetAvailable());
+  SetInternetModel(imConnected);
+  EXPECT_TRUE(IsInternetAvailable());
+  SetInternetModel(imMachine);
 }
 
 }  // namespace

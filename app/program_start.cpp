@@ -1,0 +1,26 @@
+#include "app/program_start.h"
+
+#include "base/app_messages.h"
+#include "base/system_helpers.h"
+#include "platform/rtl/sysutils.h"
+#include "platform/win/shell.h"
+
+const char* const kFeedbackPage = "https://www.marrowin.com/quorvane/feedback/";
+
+bool HandleUninstallSwitch(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 1 || arguments[0] != "-uninstall") return false;
+  if (IsInternetAvailable()) ShellExecute(nullptr, nullptr, kFeedbackPage, "", "", SW_SHOWNORMAL);
+  return true;
+}
+
+std::string NameThatWillBeWritten(const std::string& fileName, const std::string& filterExtension) {
+  if (filterExtension.empty() || filterExtension == "*") return fileName;
+  return ChangeFileExt(fileName, "." + filterExtension);
+}
+
+bool SaveDialogCanClose(const std::string& fileName, const std::string& filterExtension,
+                        const std::function<bool(const std::string& question)>& askOverwrite) {
+  const std::string name = NameThatWillBeWritten(fileName, filterExtension);
+  if (!FileExists(name)) return true;
+  return askOverwrite && askOverwrite(Format(AppMessages.FileExistsOverwrite, name));
+}
