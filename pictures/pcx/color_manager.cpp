@@ -56,28 +56,22 @@ bool HasAlpha(TRowColorScheme s) { return s == rcsGrayAlpha || s == rcsRGBA || s
 
 TColorManager::TColorManager() { SetGammaValues(1.0f, 2.2f); }
 
-void TColorManager::SetSourceSampleBits(int bits) {
-  if (bits <= 0 || bits > 16) throw EColorConversionError(kColorDepthInvalid);
-  if (bits != FSourceBPS) FChanged = true;
-  FSourceBPS = static_cast<uint8_t>(bits);
+namespace {
+// A new value makes the converter be chosen again; a bad one changes nothing.
+void SetChecked(uint8_t& field, int value, int maximum, const char* message, bool& changed) {
+  if (value <= 0 || value > maximum) throw EColorConversionError(message);
+  if (value != field) changed = true;
+  field = static_cast<uint8_t>(value);
 }
+}  // namespace
 
-void TColorManager::SetTargetSampleBits(int bits) {
-  if (bits <= 0 || bits > 16) throw EColorConversionError(kColorDepthInvalid);
-  if (bits != FTargetBPS) FChanged = true;
-  FTargetBPS = static_cast<uint8_t>(bits);
-}
-
+void TColorManager::SetSourceSampleBits(int bits) { SetChecked(FSourceBPS, bits, 16, kColorDepthInvalid, FChanged); }
+void TColorManager::SetTargetSampleBits(int bits) { SetChecked(FTargetBPS, bits, 16, kColorDepthInvalid, FChanged); }
 void TColorManager::SetSourceSampleCount(int count) {
-  if (count <= 0 || count > 4) throw EColorConversionError(kSourceSampleCountInvalid);
-  if (count != FSourceSPP) FChanged = true;
-  FSourceSPP = static_cast<uint8_t>(count);
+  SetChecked(FSourceSPP, count, 4, kSourceSampleCountInvalid, FChanged);
 }
-
 void TColorManager::SetTargetSampleCount(int count) {
-  if (count <= 0 || count > 4) throw EColorConversionError(kTargetSampleCountInvalid);
-  if (count != FTargetSPP) FChanged = true;
-  FTargetSPP = static_cast<uint8_t>(count);
+  SetChecked(FTargetSPP, count, 4, kTargetSampleCountInvalid, FChanged);
 }
 
 void TColorManager::SetSourceScheme(TRowColorScheme scheme) {

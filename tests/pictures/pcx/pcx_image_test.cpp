@@ -12,10 +12,7 @@ using pictest::RgbaOf;
 
 namespace {
 
-std::vector<uint8_t> Pixel(TBitmap& b, int x, int y) {
-  const pictest::TRgba p = RgbaOf(b);
-  return {p.At(x, y)[0], p.At(x, y)[1], p.At(x, y)[2]};
-}
+std::vector<uint8_t> Pixel(TBitmap& b, int x, int y) { return pictest::PixelOf(b, x, y, 3); }
 
 }  // namespace
 
