@@ -2,14 +2,17 @@
 
 set(QV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wno-unused-parameter)
 
-# qv_library(name DIR folder [EXCLUDE files...] LINKS targets...)
+# qv_library(name DIR folder [EXCLUDE files...] [EXCLUDE_DIRS folders...] LINKS targets...)
 # A static library of every .cpp below the folder. Headers are reached from the
 # repository root ("platform/rtl/classes.h"), so an include names its layer.
 function(qv_library name)
-  cmake_parse_arguments(A "" "DIR" "LINKS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(A "" "DIR" "LINKS;EXCLUDE;EXCLUDE_DIRS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${A_DIR}/*.cpp ${CMAKE_SOURCE_DIR}/${A_DIR}/*.c)
   foreach(ex IN LISTS A_EXCLUDE)
     list(REMOVE_ITEM srcs ${CMAKE_SOURCE_DIR}/${A_DIR}/${ex})
+  endforeach()
+  foreach(ex IN LISTS A_EXCLUDE_DIRS)
+    list(FILTER srcs EXCLUDE REGEX "^${CMAKE_SOURCE_DIR}/${A_DIR}/${ex}/")
   endforeach()
   if(srcs)
     add_library(${name} STATIC ${srcs})

@@ -135,6 +135,8 @@ void TPicture::SetGraphic(TGraphic* value) {
     return;
   }
   if (value == FGraphic.get()) return;
+  // The registry names the built-in classes; before its first use TBitmap and TIcon are unknown.
+  TheRegistry();
   const TGraphicClass cls = GraphicClassOf(value);
   if (!cls) throw EInvalidGraphicOperation("Cannot assign a " + value->ClassName() + " to a TPicture");
   std::unique_ptr<TGraphic> copy = cls.Create();

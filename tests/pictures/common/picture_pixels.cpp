@@ -47,6 +47,11 @@ TRgba RgbaOf(TBitmap& bitmap) {
   return p;
 }
 
+std::vector<uint8_t> PixelOf(TBitmap& bitmap, int x, int y, int channels) {
+  const TRgba p = RgbaOf(bitmap);
+  return std::vector<uint8_t>(p.At(x, y), p.At(x, y) + channels);
+}
+
 Bytes CommandBytes(const std::string& command) {
   Bytes out;
   FILE* pipe = popen(command.c_str(), "r");

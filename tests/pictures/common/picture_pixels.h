@@ -19,6 +19,8 @@ struct TRgba {
 
 // Every pixel format; pictures without alpha get 255.
 TRgba RgbaOf(TBitmap& bitmap);
+// One pixel's red, green, blue (and alpha, with channels 4).
+std::vector<uint8_t> PixelOf(TBitmap& bitmap, int x, int y, int channels = 4);
 // Pillow's Image.open(path).convert("RGBA"), after the Python statements in
 // prepare (which see the image as im). Width 0 when Pillow fails.
 TRgba PillowRgba(const std::string& path, const std::string& prepare = "");

@@ -27,10 +27,7 @@ Bytes RawDocument(uint16_t mode, uint16_t depth, const std::vector<Bytes>& plane
   return MakePsd(s);
 }
 
-std::vector<uint8_t> Pixel(TBitmap& bitmap, int x, int y) {
-  const pictest::TRgba p = RgbaOf(bitmap);
-  return std::vector<uint8_t>(p.At(x, y), p.At(x, y) + 4);
-}
+std::vector<uint8_t> Pixel(TBitmap& bitmap, int x, int y) { return pictest::PixelOf(bitmap, x, y); }
 
 }  // namespace
 
