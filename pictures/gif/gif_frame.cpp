@@ -382,9 +382,11 @@ TRect TGIFSubImage::ScaleFrameRect(const TRect& rect) {
   const int sw = FImage && FImage->Width() > 0 ? FImage->Width() : std::max(Left() + Width(), 1);
   const int sh = FImage && FImage->Height() > 0 ? FImage->Height() : std::max(Top() + Height(), 1);
   const int tw = rect.right - rect.left, th = rect.bottom - rect.top;
-  return TRect{rect.left + Round(static_cast<double>(Left()) * tw / sw), rect.top + Round(static_cast<double>(Top()) * th / sh),
-               rect.left + Round(static_cast<double>(Left() + Width()) * tw / sw),
-               rect.top + Round(static_cast<double>(Top() + Height()) * th / sh)};
+  // Round gives 64 bits; the sides are bounded by the rectangle's own.
+  const auto at = [](LONG base, double offset) { return static_cast<LONG>(base + Round(offset)); };
+  return TRect{at(rect.left, static_cast<double>(Left()) * tw / sw), at(rect.top, static_cast<double>(Top()) * th / sh),
+               at(rect.left, static_cast<double>(Left() + Width()) * tw / sw),
+               at(rect.top, static_cast<double>(Top() + Height()) * th / sh)};
 }
 
 void TGIFSubImage::DrawFrame(TCanvas* canvas, const TRect& rect, bool tiled, bool masked) {
