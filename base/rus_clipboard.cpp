@@ -4,6 +4,7 @@
 
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
@@ -138,6 +139,14 @@ void TRusClipboard::AssignTo(TPersistent* dest) {
   if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
     TClipboardSession session(*this);
     bitmap->LoadFromClipboardFormat(static_cast<WORD>(CF_BITMAP), GetClipboardData(CF_BITMAP), ClipboardPalette());
+    return;
+  }
+  if (auto* metafile = dynamic_cast<TMetafile*>(dest)) {
+    // A Windows metafile picture; an enhanced one on the clipboard is offered in that form too.
+    RegisterMetafileClipboardSupport();
+    TClipboardSession session(*this);
+    metafile->LoadFromClipboardFormat(static_cast<WORD>(CF_METAFILEPICT), GetClipboardData(CF_METAFILEPICT),
+                                      ClipboardPalette());
     return;
   }
   TPersistent::AssignTo(dest);
