@@ -31,8 +31,6 @@ class TIOParamsVals;
 class TIEFileFormatInfo;
 class TStream;
 
-QV_DECLARE_EXCEPTION(EInvalidCast, Exception);
-
 // The picture stretched to square pixels (the shorter side takes the other's
 // resolution), the resolution of params set to match; nil when the resolutions
 // are already equal, one is not positive or the bitmap is empty, and the caller
