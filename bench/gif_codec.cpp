@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "least_time_reporter.h"
 #include "pictures/gif/gif_image.h"
 
 namespace {
@@ -185,34 +186,19 @@ std::map<std::string, double> PillowTimes() {
   return times;
 }
 
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        const double t = r.cpu_accumulated_time / double(r.iterations);
-        auto [it, inserted] = FTimes.emplace(r.run_name.function_name, t);
-        if (!inserted) it->second = std::min(it->second, t);
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios(const std::map<std::string, double>& pillow) const {
-    std::printf("\nours / giflib and ours / Pillow time (below 1 is faster)\n");
-    for (const auto& p : Pictures())
-      for (const char* op : {"Decode", "Encode"}) {
-        auto ours = FTimes.find(std::string(op) + "Ours/" + p.name);
-        auto lib = FTimes.find(std::string(op) + "Giflib/" + p.name);
-        auto pil = pillow.find(std::string(op) + "/" + p.name);
-        if (ours == FTimes.end()) continue;
-        std::printf("  %-7s %-30s giflib %.3f", op, p.name.c_str(), lib != FTimes.end() ? ours->second / lib->second : 0.0);
-        if (pil != pillow.end() && pil->second > 0) std::printf("  Pillow %.3f", ours->second / pil->second);
-        std::printf("\n");
-      }
-  }
-
-private:
-  std::map<std::string, double> FTimes;
-};
+void PrintRatios(const TLeastTimeReporter& reporter, const std::map<std::string, double>& pillow) {
+  std::printf("\nours / giflib and ours / Pillow time (below 1 is faster)\n");
+  for (const auto& p : Pictures())
+    for (const char* op : {"Decode", "Encode"}) {
+      const double ours = reporter.Time(std::string(op) + "Ours/" + p.name);
+      const double lib = reporter.Time(std::string(op) + "Giflib/" + p.name);
+      auto pil = pillow.find(std::string(op) + "/" + p.name);
+      if (ours <= 0) continue;
+      std::printf("  %-7s %-30s giflib %.3f", op, p.name.c_str(), lib > 0 ? ours / lib : 0.0);
+      if (pil != pillow.end() && pil->second > 0) std::printf("  Pillow %.3f", ours / pil->second);
+      std::printf("\n");
+    }
+}
 
 }  // namespace
 
@@ -229,9 +215,9 @@ int main(int argc, char** argv) {
   }
   benchmark::Initialize(&argc, argv);
   const std::map<std::string, double> pillow = PillowTimes();
-  TRatioReporter reporter;
+  TLeastTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios(pillow);
+  PrintRatios(reporter, pillow);
   benchmark::Shutdown();
   return 0;
 }
