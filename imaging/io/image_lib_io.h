@@ -25,6 +25,7 @@
 
 class TBitmap;
 class TFont;
+class TImage;
 class TIEBitmap;
 class TIEViewLink;
 class TIOParamsVals;
@@ -70,6 +71,10 @@ public:
   void AttachBitmap(TIEBitmap* bitmap);
   TIEViewLink* AttachedImageLib() const { return FAttachedView; }
   void SetAttachedImageLib(TIEViewLink* view);
+  // A framework image control whose picture bitmap the working bitmap is laid
+  // over, so a load shows in the control.
+  TImage* AttachedTImage() const { return FAttachedTImage; }
+  void SetAttachedTImage(TImage* image);
   void ViewBitmapChanged(bool destroying);
   TBitmap* GetVclBitmap();
 
@@ -262,6 +267,7 @@ private:
   std::unique_ptr<TIEBitmap> FOwnedBitmap;
   bool FOwnsBitmap = true;
   TIEViewLink* FAttachedView = nullptr;
+  TImage* FAttachedTImage = nullptr;
   void* FViewCallbackHandle = nullptr;
   uint32_t FBackground = 0;
   uint8_t FMonoConversion = 1;

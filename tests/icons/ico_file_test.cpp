@@ -301,6 +301,16 @@ TEST_P(HostileIco, ReadersKeepWhatIsSoundAndRaiseNothing) {
   TAdvancedIcon fromFile;
   EXPECT_EQ(fromFile.LoadFromFile(dir.File("h.ico")), c.result);
   EXPECT_EQ(fromFile.Count(), c.images);
+  // An icon that held images keeps them when the stream is refused.
+  if (!c.result) {
+    TAdvancedIcon held;
+    held.Images().Add(Image(48, 48, 8));
+    EXPECT_FALSE(Load(held, c.file));
+    ASSERT_EQ(held.Count(), 1);
+    EXPECT_EQ(held.Images()[0]->GetWidth(), 48);
+    EXPECT_FALSE(held.LoadFromFile(dir.File("h.ico")));
+    EXPECT_EQ(held.Count(), 1);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostileIco, ::testing::ValuesIn(HostileCases()),

@@ -18,6 +18,8 @@ TEST(IOParams, DefaultsWithAndWithoutOwner) {
   TImageLibIO io(nullptr);
   EXPECT_EQ(io.Params().DpiX, gDefaultDPIX);
   EXPECT_EQ(io.Params().DpiY, 300);
+  // The EXIF reset comes after the resolution in the reset's order.
+  EXPECT_EQ(io.Params().ExifXResolution, 0.0);
 
   // Kept as the library has always done: the two orientations differ after a reset.
   EXPECT_EQ(alone.TiffOrientation, 1);
