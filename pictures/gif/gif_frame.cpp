@@ -382,9 +382,9 @@ TRect TGIFSubImage::ScaleFrameRect(const TRect& rect) {
   const int sw = FImage && FImage->Width() > 0 ? FImage->Width() : std::max(Left() + Width(), 1);
   const int sh = FImage && FImage->Height() > 0 ? FImage->Height() : std::max(Top() + Height(), 1);
   const int tw = rect.right - rect.left, th = rect.bottom - rect.top;
-  return TRect{rect.left + Round(static_cast<double>(Left()) * tw / sw), rect.top + Round(static_cast<double>(Top()) * th / sh),
-               rect.left + Round(static_cast<double>(Left() + Width()) * tw / sw),
-               rect.top + Round(static_cast<double>(Top() + Height()) * th / sh)};
+  auto scale = [](int v, int num, int den) { return static_cast<int>(Round(static_cast<double>(v) * num / den)); };
+  return TRect{rect.left + scale(Left(), tw, sw), rect.top + scale(Top(), th, sh),
+               rect.left + scale(Left() + Width(), tw, sw), rect.top + scale(Top() + Height(), th, sh)};
 }
 
 void TGIFSubImage::DrawFrame(TCanvas* canvas, const TRect& rect, bool tiled, bool masked) {
