@@ -396,7 +396,8 @@ BOOL LineTo(HDC hdc, int x, int y) {
   if (dc->recorder) {
     POINT pts[2] = {dc->state.position, POINT{x, y}};
     dc->recorder->AddValues(EMR_LINETO, {static_cast<uint32_t>(x), static_cast<uint32_t>(y)});
-    dc->recorder->TouchPoints(dc, pts, 2, DevPenWidth(dc, CurrentPen(dc) ? CurrentPen(dc)->width : 1) / 2 + 2);
+    int w = CurrentPen(dc) ? DevPenWidth(dc, CurrentPen(dc)->width) : 1;
+    dc->recorder->TouchPoints(dc, pts, 2, w <= 1 ? 0 : w / 2 + 1);
     dc->state.position = POINT{x, y};
     return TRUE;
   }
