@@ -8,26 +8,13 @@
 #include "base/toolbox/bitmap_fix32.h"
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/image_conversion.h"
+#include "icons/icon_pictures.h"
 
 namespace {
 
 constexpr int kReductionMethod = 1;
 
 bool IsEmpty(TBitmap* b) { return !b || b->Width() <= 0 || b->Height() <= 0; }
-
-// Bits of the source's pixel format; 0 for formats without a fixed depth.
-int SourceDepth(TBitmap* bitmap) {
-  switch (bitmap->PixelFormat()) {
-    case pf1bit: return 1;
-    case pf4bit: return 4;
-    case pf8bit: return 8;
-    case pf15bit:
-    case pf16bit: return 16;
-    case pf24bit: return 24;
-    case pf32bit: return 32;
-    default: return 0;
-  }
-}
 
 TPixelFormat DepthFormat(int depth) {
   const TPixelFormat f = BitsToPixelFormat(depth);
@@ -195,7 +182,7 @@ void ConvertBitmapToIcon(TBitmap* source, TBitmap* workMask, TAdvancedIcon* icon
   icon->Clear();
   if (!source) return;
   DropEmptyAlpha(source);
-  int W = source->Width(), H = source->Height(), D = SourceDepth(source);
+  int W = source->Width(), H = source->Height(), D = BitsOfPixelFormat(source->PixelFormat());
   TBitmap* mask = nullptr;
 
   GetTransparentColor(source, mode, colour);

@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#include "base/toolbox/bitmap_fix32.h"
+#include "icons/advanced_icon.h"
+#include "icons/sub_icon_render.h"
+#include "pictures/png/png_image.h"
+
 void IEBitmapToBitmap32(TIEBitmap& source, TBitmap& target) {
   if (!source.HasAlphaChannel() || source.IsEmpty()) {
     source.CopyToTBitmap(target);
@@ -56,4 +61,19 @@ void Bitmap32ToIEBitmap(TBitmap& source, TIEBitmap& target) {
     for (int y = 0; y < h; ++y) std::memset(alpha->ScanLine(y), 255, size_t(w));
   alpha->SetFull(!anyAlpha);
   if (anyAlpha) alpha->CheckFull();
+}
+
+bool IconToPngStream(TAdvancedIcon& icon, TStream& stream) {
+  TSubIcon* image = icon.GetBestImage(48, 48, 32);
+  if (!image) return false;
+  TPNGImage png;
+  AssignToPNG(*image, png);
+  png.SaveToStream(stream);
+  return true;
+}
+
+void PictureToBmpStream(TGraphic* picture, TStream& stream) {
+  TBitmapFix32 bitmap;
+  bitmap.Assign(picture);
+  bitmap.SaveToStream(stream);
 }

@@ -12,3 +12,12 @@ void IEBitmapToBitmap32(TIEBitmap& source, TBitmap& target);
 // A pf32bit bitmap becomes ie24RGB with an alpha channel of its alpha (255
 // everywhere when all of it is 0); any other bitmap the library's own copy.
 void Bitmap32ToIEBitmap(TBitmap& source, TIEBitmap& target);
+
+class TAdvancedIcon;
+class TStream;
+class TGraphic;
+// The icon's best image for 48 x 48 at 32 bits as a PNG stream, so that its
+// alpha reaches the view; false (nothing written) for an icon without images.
+bool IconToPngStream(TAdvancedIcon& icon, TStream& stream);
+// A picture as a BMP stream that keeps 32-bit alpha.
+void PictureToBmpStream(TGraphic* picture, TStream& stream);

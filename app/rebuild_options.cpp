@@ -37,6 +37,17 @@ int SharpnessPreset(int width, int height, TSniffedFileType fileType, const std:
   return jpegOrTiff || jpeg2000 ? 6 : 0;
 }
 
+void BuildBaseIcon(TBitmap* picture, const TBaseIconOptions& options, TAdvancedIcon& base) {
+  if (!picture) return;
+  int mode = itmNone;
+  TColor colour = clNone;
+  TransparencyFromChoice(options.Transparency, options.CustomColor, mode, colour);
+  const int filter =
+      ResolveResampleFilter(options.FilterIndex, picture->Width(), picture->Height(), options.SmoothResample);
+  MakeIconFromBitmap(picture, &base, options.ZoomToFit, colour, mode, filter, options.ConstrainProportions,
+                     options.ShrinkToFit);
+}
+
 std::string UnknownSourceMessage(const std::string& fileName) {
   return std::string(AppMessages.UnknownFileFormat) + ": " + fileName;
 }

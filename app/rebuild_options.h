@@ -17,6 +17,22 @@ int ResolveResampleFilter(int filterIndex, int width, int height, bool smoothRes
 enum TTransparencyChoice : uint8_t { tcAsIs, tcCustomColor, tcLeftBottom };
 void TransparencyFromChoice(TTransparencyChoice choice, TColor customColour, int& mode, TColor& colour);
 
+// The Resampling and Transparency controls; the defaults are those of Default
+// Settings.
+struct TBaseIconOptions {
+  TTransparencyChoice Transparency = tcAsIs;
+  TColor CustomColor = clNone;
+  int FilterIndex = 9;  // Auto
+  bool SmoothResample = true;
+  bool ShrinkToFit = true;
+  bool ZoomToFit = false;
+  bool ConstrainProportions = true;
+};
+class TAdvancedIcon;
+// The base icon (48, 32 and 16 pixels at 32 bits) of the picture as the
+// controls say; the picture may be changed on the way.
+void BuildBaseIcon(TBitmap* picture, const TBaseIconOptions& options, TAdvancedIcon& base);
+
 // The Sharpness slider's position for a newly loaded source: 6 for a JPEG,
 // TIFF or JPEG 2000 picture wider and higher than 48 pixels, else 0.
 int SharpnessPreset(int width, int height, TSniffedFileType fileType, const std::string& lowerExtension);

@@ -382,6 +382,15 @@ void AddAlphaImages(TAdvancedIcon& source, TAdvancedIcon& target) {
   }
 }
 
+int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName) {
+  try {
+    library.LoadFromFile(fileName);
+  } catch (const std::exception&) {
+    library.Icons().Clear();
+  }
+  return library.Icons().Count();
+}
+
 void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,
                            TBitmap* strip) {
   if (!strip) return;

@@ -10,6 +10,7 @@
 // control values in a TResultOptions.
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "icons/advanced_icon.h"
 #include "platform/graphics/graphics.h"
@@ -91,6 +92,10 @@ int PreviewOffset(int boxSide, int bitmapSide);
 
 // ---- style list ----
 inline constexpr int kStyleThumbSize = 48;
+// Loads the style library; a missing or unreadable file leaves it empty, so
+// that the list holds only its first item, "no style". Returns the number of
+// styles.
+int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName);
 // The strip of style thumbnails: row 0 the icon without style, row k+1 with
 // style k of the library; each flattened onto the list colour.
 void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,

@@ -13,6 +13,7 @@
 class TBitmap;
 class TPicture;
 class TAdvancedIcon;
+class TIconList;
 class TReader;
 class TWriter;
 struct TResourceId;
@@ -93,6 +94,11 @@ public:
   void SaveToFile(const std::string& fileName);
   void SaveCursorToStream(TStream& stream);
   void SaveCursorToFile(const std::string& fileName);
+  // Scans an animated cursor file for the images of its frames: into this icon,
+  // or with a list, one new icon per frame appended to it. A frame limit above 0
+  // stops the scan at that many images (icons with a list). True when any were
+  // added (animated_cursor.cpp).
+  bool LoadFromAniFile(const std::string& fileName, int frameLimit, TIconList* list);
 
   // Module resources, the clipboard and component streams (icon_resources.cpp).
   // The module loaders append to the icon; true when the group's header is valid.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imaging/core/ie_version.h"
+#include "imaging/core/ie_word_table.h"
 #include "platform/rtl/rounding.h"
 #include "platform/win/system_info.h"
 
@@ -68,9 +69,10 @@ void InitUtilityGlobals() {
   AllowSegments = true;
   IEFileTestSwitch = false;
   FillInterpolationTable();
+  FillWordTables();
 }
 
-void DoneUtilityGlobals() {}
+void DoneUtilityGlobals() { ClearWordTables(); }
 
 bool IsVistaOrLater() { return IEWindowsVersion >= 7; }
 

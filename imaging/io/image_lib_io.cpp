@@ -2,13 +2,18 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
+#include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_canvas.h"
 
 TImageLibIO::TImageLibIO(TComponent* owner)
-    : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()) {
+    : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()), FPreviewFont(std::make_unique<TFont>()) {
   FIEBitmap = FOwnedBitmap.get();
+  FAcquireParams = new TIEAcquireParams(this);
+  FTwainParams = new TIETwainParams(this);
+  FDcimAcquire = new TIEDcimAcquire(this);
   FParams = std::make_unique<TIOParamsVals>(this);
 }
 
@@ -109,7 +114,15 @@ TBitmap* TImageLibIO::GetVclBitmap() {
 
 // ---- settings ----
 
-void TImageLibIO::SetAborting(bool value) { FAborting = value; }
+void TImageLibIO::SetAborting(bool value) {
+  FAborting = value;
+  FAcquireParams->Aborting = value;
+  FDcimAcquire->Aborting = value;
+}
+
+void TImageLibIO::SetPreviewFont(TFont* font) {
+  if (font != nullptr) FPreviewFont->Assign(font);
+}
 
 uint32_t TImageLibIO::Background() const { return FAttachedView != nullptr ? FAttachedView->Background() : FBackground; }
 
@@ -173,6 +186,16 @@ void TImageLibIO::NotifyProgress(TObject* sender, int per) {
 void TImageLibIO::NotifyFinishWork() {
   NotifyProgress(this, 100);
   if (OnFinishWork) OnFinishWork(this);
+}
+
+TIEBitmap* TImageLibIO::WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g) {
+  const TIEBitmapFormat format = FIEBitmap->PixelFormat();
+  if (format == ie24RGB || format == ie1g || (keep8g && format == ie8g)) return FIEBitmap;
+  // The working bitmap is the caller's picture: convert a copy, never it.
+  holder = std::make_unique<TIEBitmap>();
+  if (!holder->Allocate(FIEBitmap->Width(), FIEBitmap->Height(), ie24RGB)) return nullptr;
+  ConvertBitmapPixels(*FIEBitmap, *holder);
+  return holder.get();
 }
 
 TProgressRecord TImageLibIO::MakeProgress() {

@@ -17,19 +17,19 @@
 #include <string>
 
 #include "imaging/core/ie_types.h"
+#include "imaging/io/acquire_params.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/object.h"
 
 class TBitmap;
+class TFont;
 class TIEBitmap;
 class TIEViewLink;
 class TIOParamsVals;
 class TIEFileFormatInfo;
 class TStream;
-
-QV_DECLARE_EXCEPTION(EInvalidCast, Exception);
 
 // The picture stretched to square pixels (the shorter side takes the other's
 // resolution), the resolution of params set to match; nil when the resolutions
@@ -96,6 +96,22 @@ public:
 
   TIEProgressEvent OnProgress;
   TNotifyEvent OnFinishWork;
+
+  // Settings kept for the dialogs, the URL loader and the acquisition that
+  // build on this component.
+  uint8_t MsgLanguage = 0;           // msSystem
+  uint8_t PreviewsParams = 0;        // ioppDefaultLockPreview 1, ioppApplyButton 2
+  bool SimplifiedParamsDialogs = true;
+  uint8_t DialogsMeasureUnit = 0;    // ieduInches
+  bool PreviewFontEnabled = false;
+  TFont* PreviewFont() { return FPreviewFont.get(); }
+  void SetPreviewFont(TFont* font);
+  std::wstring ProxyAddress, ProxyUser, ProxyPassword;
+  bool Asynchronous = false;  // loads and saves run where they are called
+  TIEAcquireParams* AcquireParams() { return FAcquireParams; }
+  TIETwainParams* TwainParams() { return FTwainParams; }
+  TIEDcimAcquire* DcimAcquire() { return FDcimAcquire; }
+  TIOPrintPreviewParams& PrintPreviewParams() { return FPrintPreviewParams; }
 
   // ---- frame ----
   // False without a bitmap, or when its format is not in the allowed set (an
@@ -222,6 +238,9 @@ private:
   struct TSaveSpec;
   friend struct TIOFormatTable;
   TProgressRecord MakeProgress();
+  // The picture a writer gets: the working bitmap, or a 24-bit copy of it in
+  // holder when its format is not ie24RGB, ie1g (or ie8g with keep8g).
+  TIEBitmap* WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g = false);
   void UnregisterFromView();
   // The shared bodies of the per-format operations.
   void RunLoadStream(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
@@ -248,4 +267,9 @@ private:
   uint8_t FMonoConversion = 1;
   std::unique_ptr<TIOParamsVals> FParams;
   std::atomic<bool> FAborting{false};
+  std::unique_ptr<TFont> FPreviewFont;
+  TIEAcquireParams* FAcquireParams = nullptr;  // owned as components
+  TIETwainParams* FTwainParams = nullptr;
+  TIEDcimAcquire* FDcimAcquire = nullptr;
+  TIOPrintPreviewParams FPrintPreviewParams;
 };

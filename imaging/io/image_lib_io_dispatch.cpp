@@ -252,12 +252,11 @@ void TImageLibIO::HookSaveFile(TIEFileFormatInfo& entry, const std::wstring& nam
   TIETargetFile target(name);
   TFinishOnExit finish{*this};
   FAborting = false;
-  TIEBitmap* bitmap = FIEBitmap;
   std::unique_ptr<TIEBitmap> converted;
-  if (bitmap->PixelFormat() != ie24RGB && bitmap->PixelFormat() != ie1g) {
-    converted = std::make_unique<TIEBitmap>(bitmap->Width(), bitmap->Height(), ie24RGB);
-    ConvertBitmapPixels(*bitmap, *converted);
-    bitmap = converted.get();
+  TIEBitmap* bitmap = WriterBitmap(converted);
+  if (bitmap == nullptr) {
+    FAborting = true;
+    return;
   }
   FParams->FileName = name;
   FParams->FileType = entry.FileType;
@@ -287,12 +286,11 @@ void TImageLibIO::HookSaveStream(TIEFileFormatInfo& entry, TStream& stream) {
     return;
   }
   TFinishOnExit finish{*this};
-  TIEBitmap* bitmap = FIEBitmap;
   std::unique_ptr<TIEBitmap> converted;
-  if (bitmap->PixelFormat() != ie24RGB && bitmap->PixelFormat() != ie1g) {
-    converted = std::make_unique<TIEBitmap>(bitmap->Width(), bitmap->Height(), ie24RGB);
-    ConvertBitmapPixels(*bitmap, *converted);
-    bitmap = converted.get();
+  TIEBitmap* bitmap = WriterBitmap(converted);
+  if (bitmap == nullptr) {
+    FAborting = true;
+    return;
   }
   TProgressRecord progress = MakeProgress();
   try {

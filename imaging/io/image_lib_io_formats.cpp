@@ -526,18 +526,11 @@ void TImageLibIO::RunLoadFile(const TLoadSpec& spec, const std::wstring& name) {
 // ---- the save frame ----
 
 void TImageLibIO::SaveBody(const TSaveSpec& spec, TStream& stream, bool toStream) {
-  TIEBitmap* bitmap = FIEBitmap;
-  // The writer gets a converted copy: the working bitmap is the caller's picture.
   std::unique_ptr<TIEBitmap> converted;
-  const TIEBitmapFormat format = bitmap->PixelFormat();
-  if (spec.convert && format != ie24RGB && format != ie1g && !(spec.keep8g && format == ie8g)) {
-    converted = std::make_unique<TIEBitmap>();
-    if (!converted->Allocate(bitmap->Width(), bitmap->Height(), ie24RGB)) {
-      FAborting = true;
-      return;
-    }
-    ConvertBitmapPixels(*bitmap, *converted);
-    bitmap = converted.get();
+  TIEBitmap* bitmap = spec.convert ? WriterBitmap(converted, spec.keep8g) : FIEBitmap;
+  if (bitmap == nullptr) {
+    FAborting = true;
+    return;
   }
   std::unique_ptr<TIEMask> mask;
   if (spec.alphaMask && FIEBitmap->HasAlphaChannel()) {

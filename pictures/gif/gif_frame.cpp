@@ -331,7 +331,12 @@ std::unique_ptr<TBitmap> TGIFSubImage::RenderPlain() {
 std::unique_ptr<TBitmap> TGIFSubImage::RenderDithered() {
   auto bitmap = std::make_unique<TBitmap>();
   const int w = Width(), h = Height();
-  HPALETTE palette = FramePalette();
+  // The indices written are the cube's, whatever palette the frame cached before.
+  struct Cube {
+    HPALETTE p = MakeCubePalette();
+    ~Cube() { DeleteObject(p); }
+  } cube;
+  HPALETTE palette = cube.p;
   TMaskBuilder mask;
   const bool buildMask = FMaskPending && FIsTransparent && !FTransparencyMask;
   FMaskPending = false;

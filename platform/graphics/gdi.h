@@ -697,3 +697,5 @@ inline BOOL DestroyCursor(HCURSOR cursor) { return DestroyIcon(cursor); }
 BOOL DrawIconEx(HDC hdc, int x, int y, HICON icon, int cxWidth, int cyWidth, UINT step, HBRUSH flickerFree,
                 UINT flags);
 BOOL DrawIcon(HDC hdc, int x, int y, HICON icon);
+
+#include "platform/graphics/gdi_metafile.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/gdi_metafile_internal.h"
 
 namespace qvgdi {
 
@@ -295,6 +295,16 @@ bool SourceFromDC(HDC hdc, int x, int y, int width, int height, BlitSource& out)
   return true;
 }
 
+// A logical rectangle's device origin and size (the size keeps its sign).
+struct DevBox {
+  int x, y, w, h;
+};
+DevBox DeviceRect(DCObj* d, int x, int y, int w, int h) {
+  if (d->state.plain) return DevBox{DevX(d, x), DevY(d, y), w, h};
+  int x0 = DevX(d, x), y0 = DevY(d, y);
+  return DevBox{x0, y0, DevX(d, x + w) - x0, DevY(d, y + h) - y0};
+}
+
 bool ValidSize(int w, int h) { return w > -kMaxDimension * 64 && w < kMaxDimension * 64 && h > -kMaxDimension * 64 &&
                                       h < kMaxDimension * 64; }
 
@@ -313,7 +323,19 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, in
   if (RopUsesSource(code)) {
     if (!SourceFromDC(src, xSrc, ySrc, width, height, s)) return FALSE;
   }
-  return Transfer(d, DevX(d, x), DevY(d, y), width, height, &s, code);
+  if (d->recorder)
+    return RecBlit(d, EMR_BITBLT, x, y, width, height, RopUsesSource(code) ? FindDC(src) : nullptr, xSrc, ySrc, width,
+                   height, rop);
+  DevBox b = DeviceRect(d, x, y, width, height);
+  if (b.w != width || b.h != height) {
+    // Scaled by the map: the copy stretches.
+    if (!RopUsesSource(code)) {
+      s.width = b.w;
+      s.height = b.h;
+    }
+    return Transfer(d, b.x, b.y, b.w, b.h, &s, code, nullptr, 0xAA, true);
+  }
+  return Transfer(d, b.x, b.y, width, height, &s, code);
 }
 
 BOOL StretchBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC src, int xSrc, int ySrc,
@@ -325,11 +347,16 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
   BlitSource s;
   if (RopUsesSource(code)) {
     if (!SourceFromDC(src, xSrc, ySrc, srcWidth, srcHeight, s)) return FALSE;
-  } else {
-    s.width = destWidth;
-    s.height = destHeight;
   }
-  return Transfer(d, DevX(d, xDest), DevY(d, yDest), destWidth, destHeight, &s, code, nullptr, 0xAA, true);
+  if (d->recorder)
+    return RecBlit(d, RopUsesSource(code) ? EMR_STRETCHBLT : EMR_BITBLT, xDest, yDest, destWidth, destHeight,
+                   RopUsesSource(code) ? FindDC(src) : nullptr, xSrc, ySrc, srcWidth, srcHeight, rop);
+  DevBox b = DeviceRect(d, xDest, yDest, destWidth, destHeight);
+  if (!RopUsesSource(code)) {
+    s.width = b.w;
+    s.height = b.h;
+  }
+  return Transfer(d, b.x, b.y, b.w, b.h, &s, code, nullptr, 0xAA, true);
 }
 
 BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
@@ -337,7 +364,9 @@ BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
   DCObj* d = FindDC(hdc);
   uint8_t code = static_cast<uint8_t>(rop >> 16);
   if (!d || RopUsesSource(code) || !ValidSize(width, height)) return FALSE;
-  return Transfer(d, DevX(d, x), DevY(d, y), width, height, nullptr, code);
+  if (d->recorder) return RecBlit(d, EMR_BITBLT, x, y, width, height, nullptr, 0, 0, 0, 0, rop);
+  DevBox b = DeviceRect(d, x, y, width, height);
+  return Transfer(d, b.x, b.y, b.w, b.h, nullptr, code);
 }
 
 BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int xSrc, int ySrc, HBITMAP mask,
@@ -423,11 +452,16 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
   if (!d || !bits || !ValidSize(destWidth, destHeight) || !ValidSize(srcWidth, srcHeight) ||
       !SurfaceFromDib(view, info, bits, usage, DCPaletteEntries(d)))
     return 0;
+  if (d->recorder) {
+    int32_t v[9] = {xDest, yDest, xSrc, ySrc, srcWidth, srcHeight, static_cast<int32_t>(rop), destWidth, destHeight};
+    return RecDib(d, EMR_STRETCHDIBITS, v, 9, info, bits, usage, view.height) ? std::abs(srcHeight) : 0;
+  }
   // Source coordinates of a bottom-up DIB count from its lower left corner.
   int sy = view.topDown ? ySrc : view.height - ySrc - srcHeight;
   BlitSource s{&view, nullptr, xSrc, sy, srcWidth, srcHeight};
   uint8_t code = static_cast<uint8_t>(rop >> 16);
-  if (!Transfer(d, DevX(d, xDest), DevY(d, yDest), destWidth, destHeight, &s, code, nullptr, 0xAA, true)) return 0;
+  DevBox b = DeviceRect(d, xDest, yDest, destWidth, destHeight);
+  if (!Transfer(d, b.x, b.y, b.w, b.h, &s, code, nullptr, 0xAA, true)) return 0;
   return std::abs(srcHeight);
 }
 
@@ -441,6 +475,11 @@ int SetDIBitsToDevice(HDC hdc, int xDest, int yDest, DWORD width, DWORD height, 
   int total = full.height;
   if (startScan >= static_cast<UINT>(total)) return 0;
   int count = static_cast<int>(std::min<UINT>(lines, static_cast<UINT>(total) - startScan));
+  if (d->recorder) {
+    int32_t v[8] = {xDest, yDest, xSrc, ySrc, static_cast<int32_t>(width), static_cast<int32_t>(height),
+                    static_cast<int32_t>(startScan), count};
+    return RecDib(d, EMR_SETDIBITSTODEVICE, v, 8, info, bits, usage, count) ? count : 0;
+  }
   // The bits hold only the scan lines [startScan, startScan + count); for a
   // bottom-up DIB scan 0 is the bottom row and ySrc counts from the bottom too.
   Surface view = std::move(full);
@@ -467,7 +506,17 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
   // The source rectangle must lie inside the source.
   if (s.x < 0 || s.y < 0 || s.x + srcWidth > ss.width || s.y + srcHeight > ss.height) return FALSE;
   if (destWidth == 0 || destHeight == 0 || srcWidth == 0 || srcHeight == 0) return TRUE;
-  int x = DevX(d, xDest), y = DevY(d, yDest);
+  if (d->recorder) {
+    uint32_t packed = blend.BlendOp | (blend.BlendFlags << 8) | (uint32_t{blend.SourceConstantAlpha} << 16) |
+                      (uint32_t{blend.AlphaFormat} << 24);
+    return RecBlit(d, EMR_ALPHABLEND, xDest, yDest, destWidth, destHeight, FindDC(src), xSrc, ySrc, srcWidth,
+                   srcHeight, packed);
+  }
+  DevBox box = DeviceRect(d, xDest, yDest, destWidth, destHeight);
+  int x = box.x, y = box.y;
+  destWidth = box.w;
+  destHeight = box.h;
+  if (destWidth <= 0 || destHeight <= 0) return TRUE;
   Surface* ds = DCSurface(d);
   PixelCodec in(ss), out(*ds);
   uint32_t sca = blend.SourceConstantAlpha;
@@ -608,6 +657,12 @@ COLORREF SetPixel(HDC hdc, int x, int y, COLORREF color) {
   auto lock = Lock();
   DCObj* d = FindDC(hdc);
   if (!d) return CLR_INVALID;
+  if (d->recorder) {
+    RecState(d, EMR_SETPIXELV, {static_cast<uint32_t>(x), static_cast<uint32_t>(y), color & 0xFFFFFF});
+    POINT pt{x, y};
+    d->recorder->TouchPoints(d, &pt, 1, 0);
+    return color & 0xFFFFFF;
+  }
   int dx = DevX(d, x), dy = DevY(d, y);
   Surface* s = DCSurface(d);
   if (dx < 0 || dy < 0 || dx >= s->width || dy >= s->height) return CLR_INVALID;

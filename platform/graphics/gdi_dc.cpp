@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/gdi_metafile_internal.h"
 #include "platform/win/system_info.h"
 
 namespace qvgdi {
@@ -75,6 +75,10 @@ int ClipResult(DCObj* dc) { return DrawableArea(dc).Type(); }
 int ClipWith(HDC hdc, int left, int top, int right, int bottom, int mode) {
   DCObj* dc = FindDC(hdc);
   if (!dc) return ERROR;
+  if (dc->recorder)
+    RecState(dc, mode == RGN_AND ? EMR_INTERSECTCLIPRECT : EMR_EXCLUDECLIPRECT,
+             {static_cast<uint32_t>(left), static_cast<uint32_t>(top), static_cast<uint32_t>(right),
+              static_cast<uint32_t>(bottom)});
   Region rect = Region::FromRect(DevX(dc, left), DevY(dc, top), DevX(dc, right), DevY(dc, bottom));
   Region current = dc->state.clip ? *dc->state.clip : Region::FromRect(-kHuge, -kHuge, kHuge, kHuge);
   dc->state.clip = Region::Combine(current, rect, mode);
@@ -156,6 +160,7 @@ int SaveDC(HDC hdc) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc || dc->saved.size() >= 4096) return 0;
+  if (dc->recorder) RecState(dc, EMR_SAVEDC, {});
   dc->saved.push_back(dc->state);
   HoldState(dc->state);
   return static_cast<int>(dc->saved.size());
@@ -168,6 +173,7 @@ BOOL RestoreDC(HDC hdc, int savedDC) {
   int depth = static_cast<int>(dc->saved.size());
   int level = savedDC < 0 ? depth + 1 + savedDC : savedDC;
   if (savedDC == 0 || level < 1 || level > depth) return FALSE;
+  if (dc->recorder) RecState(dc, EMR_RESTOREDC, {static_cast<uint32_t>(level - depth - 1)});
   while (static_cast<int>(dc->saved.size()) > level) {
     ReleaseState(dc->saved.back());
     dc->saved.pop_back();
@@ -193,6 +199,7 @@ HGDIOBJ SelectObject(HDC hdc, HGDIOBJ h) {
   GdiObject* o = Find(h);
   if (!dc || !o) return nullptr;
   DCState& s = dc->state;
+  if (dc->recorder && h != s.pen && h != s.brush && h != s.font) dc->recorder->Select(h);
   auto swap = [&](auto& slot, auto handle) -> HGDIOBJ {
     auto old = slot;
     if (old == handle) return old;
@@ -242,50 +249,58 @@ BOOL GdiFlush() { return TRUE; }
 namespace {
 
 template <class T, class F>
-T SetField(HDC hdc, T fail, F field) {
+T SetField(HDC hdc, T fail, F field, uint32_t record = 0, uint32_t value = 0) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
+  if (dc && dc->recorder && record) RecState(dc, record, {value});
   return dc ? field(dc->state) : fail;
 }
 
 }  // namespace
 
 COLORREF SetBkColor(HDC hdc, COLORREF color) {
-  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.bkColor, color & 0xFFFFFF); });
+  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.bkColor, color & 0xFFFFFF); },
+                  EMR_SETBKCOLOR, color & 0xFFFFFF);
 }
 COLORREF GetBkColor(HDC hdc) { return SetField(hdc, CLR_INVALID, [](DCState& s) { return s.bkColor; }); }
 int SetBkMode(HDC hdc, int mode) {
   if (mode != TRANSPARENT && mode != OPAQUE) return 0;
-  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.bkMode, mode); });
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.bkMode, mode); }, EMR_SETBKMODE,
+                  static_cast<uint32_t>(mode));
 }
 int GetBkMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.bkMode; }); }
 COLORREF SetTextColor(HDC hdc, COLORREF color) {
-  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.textColor, color & 0xFFFFFF); });
+  return SetField(hdc, CLR_INVALID, [&](DCState& s) { return std::exchange(s.textColor, color & 0xFFFFFF); },
+                  EMR_SETTEXTCOLOR, color & 0xFFFFFF);
 }
 COLORREF GetTextColor(HDC hdc) { return SetField(hdc, CLR_INVALID, [](DCState& s) { return s.textColor; }); }
 UINT SetTextAlign(HDC hdc, UINT align) {
-  return SetField(hdc, GDI_ERROR, [&](DCState& s) { return std::exchange(s.textAlign, align); });
+  return SetField(hdc, GDI_ERROR, [&](DCState& s) { return std::exchange(s.textAlign, align); }, EMR_SETTEXTALIGN,
+                  align);
 }
 UINT GetTextAlign(HDC hdc) { return SetField(hdc, GDI_ERROR, [](DCState& s) { return s.textAlign; }); }
 int SetROP2(HDC hdc, int rop2) {
   if (rop2 < R2_BLACK || rop2 > R2_WHITE) return 0;
-  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.rop2, rop2); });
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.rop2, rop2); }, EMR_SETROP2,
+                  static_cast<uint32_t>(rop2));
 }
 int GetROP2(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.rop2; }); }
 int SetStretchBltMode(HDC hdc, int mode) {
   if (mode < BLACKONWHITE || mode > HALFTONE) return 0;
-  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.stretchMode, mode); });
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.stretchMode, mode); },
+                  EMR_SETSTRETCHBLTMODE, static_cast<uint32_t>(mode));
 }
 int GetStretchBltMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.stretchMode; }); }
 int SetPolyFillMode(HDC hdc, int mode) {
   if (mode != ALTERNATE && mode != WINDING) return 0;
-  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.polyFillMode, mode); });
+  return SetField(hdc, 0, [&](DCState& s) { return std::exchange(s.polyFillMode, mode); },
+                  EMR_SETPOLYFILLMODE, static_cast<uint32_t>(mode));
 }
 int GetPolyFillMode(HDC hdc) { return SetField(hdc, 0, [](DCState& s) { return s.polyFillMode; }); }
 
 namespace {
 
-BOOL SetPoint(HDC hdc, POINT DCState::*field, int x, int y, POINT* old, bool relative) {
+BOOL SetPoint(HDC hdc, POINT DCState::*field, int x, int y, POINT* old, bool relative, uint32_t record = 0) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
@@ -298,6 +313,7 @@ BOOL SetPoint(HDC hdc, POINT DCState::*field, int x, int y, POINT* old, bool rel
     p.x = x;
     p.y = y;
   }
+  if (dc->recorder && record) RecState(dc, record, {static_cast<uint32_t>(p.x), static_cast<uint32_t>(p.y)});
   return TRUE;
 }
 
@@ -312,18 +328,18 @@ BOOL GetPoint(HDC hdc, POINT DCState::*field, POINT* out) {
 }  // namespace
 
 BOOL SetBrushOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
-  return SetPoint(hdc, &DCState::brushOrg, x, y, oldOrg, false);
+  return SetPoint(hdc, &DCState::brushOrg, x, y, oldOrg, false, EMR_SETBRUSHORGEX);
 }
 BOOL GetBrushOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::brushOrg, org); }
 BOOL SetViewportOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
-  return SetPoint(hdc, &DCState::viewportOrg, x, y, oldOrg, false);
+  return SetPoint(hdc, &DCState::viewportOrg, x, y, oldOrg, false, EMR_SETVIEWPORTORGEX);
 }
 BOOL GetViewportOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::viewportOrg, org); }
 BOOL OffsetViewportOrgEx(HDC hdc, int dx, int dy, POINT* oldOrg) {
-  return SetPoint(hdc, &DCState::viewportOrg, dx, dy, oldOrg, true);
+  return SetPoint(hdc, &DCState::viewportOrg, dx, dy, oldOrg, true, EMR_SETVIEWPORTORGEX);
 }
 BOOL SetWindowOrgEx(HDC hdc, int x, int y, POINT* oldOrg) {
-  return SetPoint(hdc, &DCState::windowOrg, x, y, oldOrg, false);
+  return SetPoint(hdc, &DCState::windowOrg, x, y, oldOrg, false, EMR_SETWINDOWORGEX);
 }
 BOOL GetWindowOrgEx(HDC hdc, POINT* org) { return GetPoint(hdc, &DCState::windowOrg, org); }
 BOOL GetCurrentPositionEx(HDC hdc, POINT* pt) { return GetPoint(hdc, &DCState::position, pt); }
@@ -343,11 +359,13 @@ int SelectClipRgn(HDC hdc, HRGN rgn) {
   DCObj* dc = FindDC(hdc);
   if (!dc) return ERROR;
   if (!rgn) {
+    if (dc->recorder) RecSelectClip(dc, nullptr, RGN_COPY);
     dc->state.clip.reset();
     return SIMPLEREGION;
   }
   RegionObj* r = FindRegion(rgn);
   if (!r) return ERROR;
+  if (dc->recorder) RecSelectClip(dc, &r->region, RGN_COPY);
   dc->state.clip = r->region;
   return ClipResult(dc);
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -192,7 +194,7 @@ Rows PolygonRows(const std::vector<std::vector<POINT>>& polygons, int fillMode,
 // ---------------------------------------------------------------------------
 // Objects
 // ---------------------------------------------------------------------------
-enum class Kind : uint8_t { DC, Bitmap, Pen, Brush, Font, Palette, Region, Icon };
+enum class Kind : uint8_t { DC, Bitmap, Pen, Brush, Font, Palette, Region, Icon, EnhMetaFile, MetaFile };
 
 struct GdiObject {
   explicit GdiObject(Kind k) : kind(k) {}
@@ -231,6 +233,10 @@ struct FontObj : GdiObject {
   FontObj() : GdiObject(Kind::Font) {}
   LOGFONTA logFont;
   std::shared_ptr<fontengine::Face> face;  // opened on first use
+  // The face at another device size, for DCs whose map scales logical units.
+  std::shared_ptr<fontengine::Face> scaledFace;
+  int scaledHeight = 0;
+  int scaledWidth = 0;
 };
 
 struct PaletteObj : GdiObject {
@@ -256,6 +262,19 @@ struct IconObj : GdiObject {
   bool hasAlpha = false;   // any non-zero alpha in the colour image
 };
 
+// An affine map of the plane: x' = m11 x + m21 y + dx, y' = m12 x + m22 y + dy.
+struct Matrix {
+  double m11 = 1, m12 = 0, m21 = 0, m22 = 1, dx = 0, dy = 0;
+  bool operator==(const Matrix&) const = default;
+  // This map after the other one.
+  Matrix After(const Matrix& first) const {
+    return Matrix{first.m11 * m11 + first.m12 * m21, first.m11 * m12 + first.m12 * m22,
+                  first.m21 * m11 + first.m22 * m21, first.m21 * m12 + first.m22 * m22,
+                  first.dx * m11 + first.dy * m21 + dx, first.dx * m12 + first.dy * m22 + dy};
+  }
+  bool AxisAligned() const { return m12 == 0 && m21 == 0; }
+};
+
 struct DCState {
   HBITMAP bitmap = nullptr;
   HPEN pen = nullptr;
@@ -274,11 +293,32 @@ struct DCState {
   POINT windowOrg;
   POINT position;
   std::optional<Region> clip;  // device coordinates
+  // Logical to device: the world transform, then the page (window to viewport),
+  // then the placement of a metafile being played. plain: all three are the
+  // identity but for the origins, the fast path of ordinary drawing.
+  int mapMode = MM_TEXT;
+  SIZE windowExt{1, 1};
+  SIZE viewportExt{1, 1};
+  int graphicsMode = GM_COMPATIBLE;
+  Matrix world;
+  Matrix play;
+  bool plain = true;
+  // The clip that a metafile's own clipping is combined with while it plays.
+  std::optional<Region> metaClip;
+  bool playing = false;
+};
+
+class MetaRecorder;
+struct RecorderDeleter {
+  void operator()(MetaRecorder* r) const;
 };
 
 struct DCObj : GdiObject {
   DCObj() : GdiObject(Kind::DC) {}
   bool screen = false;
+  // Set on a recording DC (CreateEnhMetaFile, CreateMetaFile): drawing calls
+  // become records instead of pixels.
+  std::unique_ptr<MetaRecorder, RecorderDeleter> recorder;
   DCState state;
   std::vector<DCState> saved;
 };
@@ -326,12 +366,36 @@ constexpr int kCoordLimit = 1 << 29;
 inline int ClampCoord(int64_t v) {
   return static_cast<int>(v < -kCoordLimit ? -kCoordLimit : v > kCoordLimit ? kCoordLimit : v);
 }
+// The whole logical-to-device map of a DC.
+Matrix DeviceMatrix(const DCObj* dc);
+// Recomputes DCState::plain after a change of map mode, extents or transforms.
+void UpdatePlain(DCState& s);
+inline int RoundDevice(double v) {
+  return ClampCoord(static_cast<int64_t>(std::floor(std::clamp(v, -4.0 * kCoordLimit, 4.0 * kCoordLimit) + 0.5)));
+}
+// One axis of a point; exact only when the map keeps axes apart (no rotation or
+// shear), which DevPoint handles.
 inline int DevX(const DCObj* dc, int x) {
-  return ClampCoord(int64_t{x} - dc->state.windowOrg.x + dc->state.viewportOrg.x);
+  if (dc->state.plain) return ClampCoord(int64_t{x} - dc->state.windowOrg.x + dc->state.viewportOrg.x);
+  Matrix m = DeviceMatrix(dc);
+  return RoundDevice(m.m11 * x + m.dx);
 }
 inline int DevY(const DCObj* dc, int y) {
-  return ClampCoord(int64_t{y} - dc->state.windowOrg.y + dc->state.viewportOrg.y);
+  if (dc->state.plain) return ClampCoord(int64_t{y} - dc->state.windowOrg.y + dc->state.viewportOrg.y);
+  Matrix m = DeviceMatrix(dc);
+  return RoundDevice(m.m22 * y + m.dy);
 }
+inline POINT DevPoint(const DCObj* dc, int x, int y) {
+  if (dc->state.plain) return POINT{DevX(dc, x), DevY(dc, y)};
+  Matrix m = DeviceMatrix(dc);
+  return POINT{RoundDevice(m.m11 * x + m.m21 * y + m.dx), RoundDevice(m.m12 * x + m.m22 * y + m.dy)};
+}
+// How many device pixels one logical unit spans (the mean of the two axes).
+double DeviceScale(const DCObj* dc);
+// A pen's width in device pixels: one-pixel pens stay one pixel, wider ones scale.
+int DevPenWidth(const DCObj* dc, int width);
+// True when logical rectangles stay rectangles on the device.
+inline bool AxisAligned(const DCObj* dc) { return dc->state.plain || DeviceMatrix(dc).AxisAligned(); }
 
 // The area a DC may paint, in device coordinates: the clip region cut to the surface.
 Region DrawableArea(DCObj* dc);

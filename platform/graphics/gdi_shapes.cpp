@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/gdi_metafile_internal.h"
 #include "platform/graphics/graphics_types.h"
 
 namespace qvgdi {
@@ -146,8 +146,8 @@ private:
 
 // The area a wide pen covers along a path of device points: a band of the pen's
 // width around every segment and, for round ends and joins, a disc at each point.
-Region WidePath(const std::vector<POINT>& pts, const PenObj* pen, bool closed, int yMin, int yMax) {
-  double hw = pen->width / 2.0;
+Region WidePath(const std::vector<POINT>& pts, const PenObj* pen, int width, bool closed, int yMin, int yMax) {
+  double hw = width / 2.0;
   UINT cap = pen->style & PS_ENDCAP_MASK;
   UINT join = pen->style & PS_JOIN_MASK;
   Region out;
@@ -174,7 +174,7 @@ Region WidePath(const std::vector<POINT>& pts, const PenObj* pen, bool closed, i
     if (!round) continue;
     double cx = pts[i].x + 0.5, cy = pts[i].y + 0.5;
     int l = static_cast<int>(std::floor(cx - hw)), t = static_cast<int>(std::floor(cy - hw));
-    int w = pen->width;
+    int w = width;
     auto rows = EllipseRows(l, t, l + w, t + w, yMin, yMax);
     out = Region::Combine(out, Region::FromRows(std::max(t, yMin), std::move(rows)), RGN_OR);
   }
@@ -184,19 +184,20 @@ Region WidePath(const std::vector<POINT>& pts, const PenObj* pen, bool closed, i
 void StrokePath(Painter& p, const std::vector<POINT>& devPts, bool closed) {
   const PenObj* pen = CurrentPen(p.dc);
   if (PenIsNull(pen) || devPts.size() < 2) return;
-  if (pen->width <= 1) {
+  int width = DevPenWidth(p.dc, pen->width);
+  if (width <= 1) {
     ThinLine line(p, pen);
     for (size_t i = 0; i + 1 < devPts.size(); ++i)
       line.Draw(devPts[i].x, devPts[i].y, devPts[i + 1].x, devPts[i + 1].y);
     if (closed) line.Draw(devPts.back().x, devPts.back().y, devPts.front().x, devPts.front().y);
     return;
   }
-  p.FillRegion(WidePath(devPts, pen, closed, p.RowMin(), p.RowMax()), p.codec.FromColor(pen->color));
+  p.FillRegion(WidePath(devPts, pen, width, closed, p.RowMin(), p.RowMax()), p.codec.FromColor(pen->color));
 }
 
 std::vector<POINT> ToDevice(DCObj* dc, const POINT* pts, int count) {
   std::vector<POINT> out(static_cast<size_t>(count));
-  for (int i = 0; i < count; ++i) out[i] = POINT{DevX(dc, pts[i].x), DevY(dc, pts[i].y)};
+  for (int i = 0; i < count; ++i) out[i] = DevPoint(dc, pts[i].x, pts[i].y);
   return out;
 }
 
@@ -215,10 +216,12 @@ Box DeviceBox(DCObj* dc, int left, int top, int right, int bottom) {
 // Without a pen the shape is one pixel smaller to the right and bottom; an
 // inside-frame pen keeps to the box, other pens centre on its edge.
 template <class RowsOf>
-BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf, bool isRect = false) {
+BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf, uint32_t recordType,
+               std::initializer_list<int32_t> extra = {}, bool isRect = false) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
+  if (dc->recorder) return RecBox(dc, recordType, left, top, right, bottom, extra);
   Painter p(dc);
   Box box = DeviceBox(dc, left, top, right, bottom);
   const PenObj* pen = CurrentPen(dc);
@@ -227,7 +230,7 @@ BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf,
     p.FillRegionWithBrush(Region::FromRows(std::max(box.t, y0), rowsOf(box.l, box.t, box.r - 1, box.b - 1, 0, y0, y1)));
     return TRUE;
   }
-  int w = pen->width;
+  int w = DevPenWidth(dc, pen->width);
   Box outer = box;
   if (w > 1 && pen->Kind() != PS_INSIDEFRAME)
     outer = Box{box.l - w / 2, box.t - w / 2, box.r + (w - 1) / 2, box.b + (w - 1) / 2};
@@ -283,16 +286,67 @@ Region AngularPart(const Region& r, double cx, double cy, double start, double e
   return Region::FromRows(bounds.top, std::move(rows));
 }
 
-BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye, bool pie) {
+// The two points where the radials at the start and end angles meet the ellipse.
+std::pair<PointD, PointD> RadialEnds(const Box& box, double cx, double cy, double start, double end) {
+  double a = (box.r - box.l) / 2.0, b = (box.b - box.t) / 2.0;
+  PointD out[2];
+  int i = 0;
+  for (double ang : {start, end}) {
+    double c = std::cos(ang), s = -std::sin(ang);
+    double k = (a > 0 && b > 0) ? 1 / std::sqrt((c * c) / (a * a) + (s * s) / (b * b)) : 0;
+    out[i++] = PointD{cx + c * k, cy + s * k};
+  }
+  return {out[0], out[1]};
+}
+
+// A chord: the part of the ellipse on the arc's side of the line between the
+// radial ends, filled with the brush, outlined by the arc and the line.
+BOOL DrawChord(Painter& p, const Box& box, const Region& outer, const Region& inner, double cx, double cy,
+               double start, double end, const PenObj* pen, int w) {
+  auto [a, b] = RadialEnds(box, cx, cy, start, end);
+  // Pixels whose centres lie on the arc's side: the sweep from start to end runs
+  // counter-clockwise, so the arc is to the left of the line from a to b... on
+  // the screen, where y grows downwards, that is the side with negative cross product.
+  auto onArcSide = [&](double x, double y) {
+    double cross = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
+    return cross <= 0;
+  };
+  auto cut = [&](const Region& r) {
+    Rows rows;
+    if (r.Empty()) return Region();
+    RECT bounds = r.Bounds();
+    rows.resize(static_cast<size_t>(bounds.bottom - bounds.top));
+    for (const Band& band : r.Bands())
+      for (int y = band.y0; y < band.y1; ++y)
+        for (const Span& sp : band.spans)
+          for (int x = sp.x0; x < sp.x1; ++x)
+            if (onArcSide(x + 0.5, y + 0.5)) rows.Add(static_cast<size_t>(y - bounds.top), {x, x + 1});
+    return Region::FromRows(bounds.top, std::move(rows));
+  };
+  p.FillRegionWithBrush(cut(inner));
+  if (PenIsNull(pen)) return TRUE;
+  Region ring = AngularPart(Region::Combine(outer, inner, RGN_DIFF), cx, cy, start, end);
+  p.FillRegion(ring, p.codec.FromColor(pen->color));
+  (void)w;
+  std::vector<POINT> line{{LONG(std::floor(a.x - 0.5)), LONG(std::floor(a.y - 0.5))},
+                          {LONG(std::floor(b.x - 0.5)), LONG(std::floor(b.y - 0.5))}};
+  StrokePath(p, line, false);
+  return TRUE;
+}
+
+BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye, bool pie,
+              bool chord = false) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
+  if (dc->recorder)
+    return RecBox(dc, chord ? EMR_CHORD : pie ? EMR_PIE : EMR_ARC, left, top, right, bottom, {xs, ys, xe, ye});
   Painter p(dc);
   Box box = DeviceBox(dc, left, top, right, bottom);
   double cx = (box.l + box.r) / 2.0, cy = (box.t + box.b) / 2.0;
   double start = AngleOf(cx, cy, DevX(dc, xs), DevY(dc, ys)), end = AngleOf(cx, cy, DevX(dc, xe), DevY(dc, ye));
   const PenObj* pen = CurrentPen(dc);
-  int w = PenIsNull(pen) ? 1 : pen->width;
+  int w = PenIsNull(pen) ? 1 : DevPenWidth(dc, pen->width);
   int y0 = p.RowMin(), y1 = p.RowMax();
   // Cut to the drawable area first: the angle test goes pixel by pixel.
   Region outer = Region::Combine(
@@ -300,6 +354,7 @@ BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys,
   Region inner = Region::Combine(Region::FromRows(std::max(box.t + w, y0),
                                                   EllipseRows(box.l + w, box.t + w, box.r - w, box.b - w, y0, y1)),
                                  p.area, RGN_AND);
+  if (chord) return DrawChord(p, box, outer, inner, cx, cy, start, end, pen, w);
   if (pie) p.FillRegionWithBrush(AngularPart(inner, cx, cy, start, end));
   if (PenIsNull(pen)) return TRUE;
   Region ring = AngularPart(Region::Combine(outer, inner, RGN_DIFF), cx, cy, start, end);
@@ -328,6 +383,7 @@ BOOL MoveToEx(HDC hdc, int x, int y, POINT* oldPos) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
+  if (dc->recorder) RecState(dc, EMR_MOVETOEX, {static_cast<uint32_t>(x), static_cast<uint32_t>(y)});
   if (oldPos) *oldPos = dc->state.position;
   dc->state.position = POINT{x, y};
   return TRUE;
@@ -337,6 +393,13 @@ BOOL LineTo(HDC hdc, int x, int y) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
+  if (dc->recorder) {
+    POINT pts[2] = {dc->state.position, POINT{x, y}};
+    dc->recorder->AddValues(EMR_LINETO, {static_cast<uint32_t>(x), static_cast<uint32_t>(y)});
+    dc->recorder->TouchPoints(dc, pts, 2, DevPenWidth(dc, CurrentPen(dc) ? CurrentPen(dc)->width : 1) / 2 + 2);
+    dc->state.position = POINT{x, y};
+    return TRUE;
+  }
   Painter p(dc);
   POINT pts[2] = {dc->state.position, POINT{x, y}};
   StrokePath(p, ToDevice(dc, pts, 2), false);
@@ -348,6 +411,7 @@ BOOL Polyline(HDC hdc, const POINT* points, int count) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc || !points || count < 2 || count > (1 << 20)) return FALSE;
+  if (dc->recorder) return RecPoints(dc, EMR_POLYLINE16, EMR_POLYLINE, points, static_cast<size_t>(count));
   Painter p(dc);
   StrokePath(p, ToDevice(dc, points, count), false);
   return TRUE;
@@ -363,6 +427,11 @@ BOOL PolyPolygon(HDC hdc, const POINT* points, const INT* counts, int polygons) 
     if (counts[i] < 2) return FALSE;
     total += counts[i];
     if (total > (1 << 20)) return FALSE;
+  }
+  if (dc->recorder) {
+    std::vector<uint32_t> c(counts, counts + polygons);
+    if (polygons == 1) return RecPoints(dc, EMR_POLYGON16, EMR_POLYGON, points, c[0]);
+    return RecPolyPoly(dc, EMR_POLYPOLYGON16, EMR_POLYPOLYGON, points, c.data(), static_cast<size_t>(polygons));
   }
   const POINT* at = points;
   for (int i = 0; i < polygons; ++i) {
@@ -385,19 +454,28 @@ BOOL Polygon(HDC hdc, const POINT* points, int count) {
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
   return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
     return RectRows(l, t, r, b, y0, y1);
-  }, true);
+  }, EMR_RECTANGLE, {}, true);
 }
 
 BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom) {
   return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
     return EllipseRows(l, t, r, b, y0, y1);
-  });
+  }, EMR_ELLIPSE);
 }
 
 BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height) {
+  // The corner ellipse is given in logical units.
+  int cw = width, ch = height;
+  {
+    auto lock = Lock();
+    if (DCObj* dc = FindDC(hdc); dc && !dc->state.plain && !dc->recorder) {
+      cw = std::abs(DevX(dc, width) - DevX(dc, 0));
+      ch = std::abs(DevY(dc, height) - DevY(dc, 0));
+    }
+  }
   return DrawShape(hdc, left, top, right, bottom, [&](int l, int t, int r, int b, int inset, int y0, int y1) {
-    return RoundRectRows(l, t, r, b, std::max(0, width - 2 * inset), std::max(0, height - 2 * inset), y0, y1);
-  });
+    return RoundRectRows(l, t, r, b, std::max(0, cw - 2 * inset), std::max(0, ch - 2 * inset), y0, y1);
+  }, EMR_ROUNDRECT, {width, height});
 }
 
 BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
@@ -406,6 +484,10 @@ BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int ySta
 
 BOOL Pie(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
   return ArcOrPie(hdc, left, top, right, bottom, xStart, yStart, xEnd, yEnd, true);
+}
+
+BOOL Chord(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
+  return ArcOrPie(hdc, left, top, right, bottom, xStart, yStart, xEnd, yEnd, false, true);
 }
 
 namespace {
@@ -437,6 +519,18 @@ Region FrameOf(DCObj* dc, const RECT& r) {
   return in.right > in.left && in.bottom > in.top ? Region::Combine(outer, LogicalRect(dc, in), RGN_DIFF) : outer;
 }
 
+HBRUSH RecordableBrush(HBRUSH brush, const BrushObj* b, HBRUSH& temporary);
+
+// FillRect and FrameRect are kept as region records over the one rectangle.
+int RecRectBrush(DCObj* dc, const RECT& rect, HBRUSH brush, const BrushObj* b, bool frameOnly) {
+  HBRUSH temp = nullptr;
+  HBRUSH use = RecordableBrush(brush, b, temp);
+  Region r = Region::FromRect(rect.left, rect.top, rect.right, rect.bottom);
+  BOOL ok = RecRegion(dc, frameOnly ? EMR_FRAMERGN : EMR_FILLRGN, r, use, 1, 1);
+  if (temp) DeleteObject(temp);
+  return ok;
+}
+
 int BrushRect(HDC hdc, const RECT* rect, HBRUSH brush, bool frameOnly) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
@@ -444,6 +538,7 @@ int BrushRect(HDC hdc, const RECT* rect, HBRUSH brush, bool frameOnly) {
   BrushObj* b = FindBrush(brush, sys);
   if (!dc || !rect || !b) return 0;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return 1;
+  if (dc->recorder) return RecRectBrush(dc, *rect, brush, b, frameOnly);
   FillRegionWithBrush(dc, frameOnly ? FrameOf(dc, *rect) : LogicalRect(dc, *rect), b, 0xF0);
   return 1;
 }
@@ -543,8 +638,27 @@ namespace {
 
 Region LogicalRegion(DCObj* dc, const Region& r) {
   Region out = r;
-  out.Offset(dc->state.viewportOrg.x - dc->state.windowOrg.x, dc->state.viewportOrg.y - dc->state.windowOrg.y);
+  if (dc->state.plain) {
+    out.Offset(dc->state.viewportOrg.x - dc->state.windowOrg.x, dc->state.viewportOrg.y - dc->state.windowOrg.y);
+    return out;
+  }
+  // Scaled: each rectangle goes through the map.
+  out = Region();
+  for (const RECT& rc : r.Rects()) {
+    Box b = DeviceBox(dc, rc.left, rc.top, rc.right, rc.bottom);
+    out = Region::Combine(out, Region::FromRect(b.l, b.t, b.r, b.b), RGN_OR);
+  }
   return out;
+}
+
+// A brush handle for a record: system colour brushes become solid brushes of their colour.
+HBRUSH RecordableBrush(HBRUSH brush, const BrushObj* b, HBRUSH& temporary) {
+  uintptr_t v = reinterpret_cast<uintptr_t>(brush);
+  if (v >= 1 && v <= 31) {
+    temporary = CreateSolidBrush(b->color);
+    return temporary;
+  }
+  return brush;
 }
 
 }  // namespace
@@ -556,6 +670,12 @@ BOOL FillRgn(HDC hdc, HRGN rgn, HBRUSH brush) {
   BrushObj sys;
   BrushObj* b = FindBrush(brush, sys);
   if (!dc || !r || !b) return FALSE;
+  if (dc->recorder) {
+    HBRUSH temp = nullptr;
+    BOOL ok = RecRegion(dc, EMR_FILLRGN, r->region, RecordableBrush(brush, b, temp), 0, 0);
+    if (temp) DeleteObject(temp);
+    return ok;
+  }
   FillRegionWithBrush(dc, LogicalRegion(dc, r->region), b, 0xF0);
   return TRUE;
 }
@@ -565,6 +685,7 @@ BOOL PaintRgn(HDC hdc, HRGN rgn) {
   DCObj* dc = FindDC(hdc);
   RegionObj* r = FindRegion(rgn);
   if (!dc || !r) return FALSE;
+  if (dc->recorder) return RecRegion(dc, EMR_PAINTRGN, r->region, nullptr, 0, 0);
   Painter p(dc);
   p.FillRegionWithBrush(LogicalRegion(dc, r->region));
   return TRUE;
@@ -577,6 +698,12 @@ BOOL FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int width, int height) {
   BrushObj sys;
   BrushObj* b = FindBrush(brush, sys);
   if (!dc || !r || !b || width <= 0 || height <= 0) return FALSE;
+  if (dc->recorder) {
+    HBRUSH temp = nullptr;
+    BOOL ok = RecRegion(dc, EMR_FRAMERGN, r->region, RecordableBrush(brush, b, temp), width, height);
+    if (temp) DeleteObject(temp);
+    return ok;
+  }
   // The frame is what the region loses when shrunk by the frame's size on every side.
   Region inner = r->region;
   for (auto [dx, dy] : {std::pair{width, 0}, std::pair{-width, 0}, std::pair{0, height}, std::pair{0, -height}}) {

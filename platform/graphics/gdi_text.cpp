@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/gdi_metafile_internal.h"
 
 namespace qvgdi {
 
@@ -32,6 +32,28 @@ FontObj* CurrentFont(DCObj* dc) { return static_cast<FontObj*>(FindHeld(dc->stat
 fontengine::Face* FaceOf(DCObj* dc) {
   FontObj* f = CurrentFont(dc);
   if (!f) return nullptr;
+  if (!dc->state.plain) {
+    // A scaling map opens the face at its device size.
+    Matrix m = DeviceMatrix(dc);
+    double sy = std::sqrt(m.m12 * m.m12 + m.m22 * m.m22), sx = std::sqrt(m.m11 * m.m11 + m.m21 * m.m21);
+    fontengine::FontSpec spec = SpecOf(f->logFont);
+    int h = f->logFont.lfHeight == 0 ? -13 : f->logFont.lfHeight;
+    spec.height = static_cast<int>(std::lround(h * sy));
+    if (spec.height == 0) spec.height = h < 0 ? -1 : 1;
+    spec.width = static_cast<int>(std::lround(std::abs(f->logFont.lfWidth) * sx));
+    if (spec.height != f->logFont.lfHeight || spec.width != std::abs(f->logFont.lfWidth)) {
+      if (!f->scaledFace || f->scaledHeight != spec.height || f->scaledWidth != spec.width) {
+        try {
+          f->scaledFace = fontengine::OpenFace(spec);
+        } catch (...) {
+          return nullptr;
+        }
+        f->scaledHeight = spec.height;
+        f->scaledWidth = spec.width;
+      }
+      return f->scaledFace.get();
+    }
+  }
   if (!f->face) {
     try {
       f->face = fontengine::OpenFace(SpecOf(f->logFont));
@@ -139,6 +161,19 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
   }
   std::vector<uint32_t> cps = Decode(text, count);
   if (cps.empty()) return TRUE;
+  std::vector<INT> scaledDx;
+  if (dx && !dc->state.plain) {
+    // Advances are logical: the pen positions go through the map and their steps become device advances.
+    int64_t sum = 0;
+    int prev = DevX(dc, 0);
+    for (size_t i = 0; i < cps.size(); ++i) {
+      sum += dx[i];
+      int next = DevX(dc, static_cast<int>(std::clamp<int64_t>(sum, INT32_MIN / 2, INT32_MAX / 2)));
+      scaledDx.push_back(next - prev);
+      prev = next;
+    }
+    dx = scaledDx.data();
+  }
   fontengine::Face* face = FaceOf(dc);
   if (!face) return FALSE;
   const auto& m = face->GetMetrics();
@@ -272,6 +307,7 @@ BOOL TextOut(HDC hdc, int x, int y, const char* text, int count) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc || count < 0 || (count > 0 && !text)) return FALSE;
+  if (dc->recorder) return RecText(dc, x, y, 0, nullptr, text, static_cast<UINT>(count), nullptr);
   return OutputText(dc, x, y, 0, nullptr, text, static_cast<size_t>(count), nullptr);
 }
 
@@ -279,6 +315,7 @@ BOOL ExtTextOut(HDC hdc, int x, int y, UINT options, const RECT* rect, const cha
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc || (count > 0 && !text) || count > (1u << 24)) return FALSE;
+  if (dc->recorder) return RecText(dc, x, y, options, rect, text, count, dx);
   if (dx && count > 0) {
     // Advances are given per character; a multi-byte character takes the first of its bytes'.
     std::vector<uint32_t> cps = Decode(text, count);
@@ -376,6 +413,31 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
     int x = rect->left;
     if (format & DT_CENTER) x = rect->left + (boxWidth - l.width) / 2;
     else if (format & DT_RIGHT) x = rect->right - l.width;
+    if (dc->recorder) {
+      // Kept as text records, one per line, clipped like the box.
+      std::string bytes;
+      for (uint32_t c : l.cps) {
+        if (c < 0x80) {
+          bytes.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+          bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
+          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+          bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
+          bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+          bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
+          bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+          bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+      }
+      RecText(dc, x, y, (format & DT_NOCLIP) ? 0 : ETO_CLIPPED, rect, bytes.data(), static_cast<UINT>(bytes.size()),
+              nullptr);
+      y += lineHeight;
+      continue;
+    }
     int dx = DevX(dc, x), dy = DevY(dc, y);
     if (dc->state.bkMode == OPAQUE)
       FillDevice(dc, clip, RECT{dx, dy, dx + l.width, dy + m.height}, dc->state.bkColor);

@@ -5,6 +5,7 @@
 
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_icon.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/clipboard.h"
@@ -24,9 +25,14 @@ struct Registry {
   std::vector<ClipboardFormat> clipboard;   // latest first
 
   Registry() {
-    files.push_back({"ico", "Icons", TGraphicClass::Of<TIcon>()});
+    files.push_back({"wmf", "Metafiles", TGraphicClass::Of<TMetafile>()});
+    files.insert(files.begin(), {"emf", "Enhanced Metafiles", TGraphicClass::Of<TMetafile>()});
+    files.insert(files.begin(), {"ico", "Icons", TGraphicClass::Of<TIcon>()});
     files.insert(files.begin(), {"bmp", "Bitmaps", TGraphicClass::Of<TBitmap>()});
-    clipboard.push_back({static_cast<WORD>(CF_BITMAP), TGraphicClass::Of<TBitmap>()});
+    clipboard.push_back({static_cast<WORD>(CF_METAFILEPICT), TGraphicClass::Of<TMetafile>()});
+    clipboard.insert(clipboard.begin(), {static_cast<WORD>(CF_ENHMETAFILE), TGraphicClass::Of<TMetafile>()});
+    clipboard.insert(clipboard.begin(), {static_cast<WORD>(CF_BITMAP), TGraphicClass::Of<TBitmap>()});
+    RegisterMetafileClipboardSupport();
   }
 };
 

@@ -44,6 +44,7 @@ QV_DECLARE_EXCEPTION(EInvalidGraphic, Exception);
 QV_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception);
 QV_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 QV_DECLARE_EXCEPTION(EInvalidPointer, Exception);
+QV_DECLARE_EXCEPTION(EInvalidCast, Exception);
 QV_DECLARE_EXCEPTION(EInOutError, Exception);
 QV_DECLARE_EXCEPTION(EOSError, Exception);
 QV_DECLARE_EXCEPTION(ERangeError, Exception);

@@ -115,12 +115,12 @@ TEntry* FindEntry(TState& s, UINT format) {
 
 void ReleaseData(TState& s, UINT format, HANDLE data) {
   if (!data) return;
-  if (IsObjectFormat(format)) {
-    auto it = s.Releasers.find(format);
-    if (it != s.Releasers.end() && it->second) it->second(data);
-  } else {
-    FreeClipboardOwnedBlock(data);
-  }
+  auto it = s.Releasers.find(format);
+  bool released = it != s.Releasers.end() && it->second;
+  if (released) it->second(data);
+  // A block that holds a handle of its own (CF_METAFILEPICT) has its releaser
+  // free the handle; the block itself is always the clipboard's to free.
+  if (!IsObjectFormat(format)) FreeClipboardOwnedBlock(data);
 }
 
 void ReleaseAll(TState& s) {

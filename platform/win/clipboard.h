@@ -76,7 +76,9 @@ DWORD GetClipboardSequenceNumber();
 // While set, OpenClipboard fails with ERROR_ACCESS_DENIED.
 void SetClipboardHeldByOtherWindow(bool held);
 
-// How the drawing layer frees the object handles of its formats.
+// How the drawing layer frees the object handles of its formats. A releaser of
+// a block format (CF_METAFILEPICT) frees what the block refers to; the block
+// itself is then freed as any other.
 void SetClipboardObjectReleaser(UINT format, std::function<void(HANDLE)> releaser);
 
 // A format that can be made from another when asked for (CF_UNICODETEXT from

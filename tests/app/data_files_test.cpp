@@ -10,7 +10,9 @@
 
 #include "base/file_type_sniffer.h"
 
+#include "app/result_assembly.h"
 #include "icons/icon_library.h"
+#include "test_support.h"
 #include "icons/sub_icon_render.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -42,6 +44,40 @@ TEST(StyleLibraryFile, EveryStyleHoldsShapeAndOverlayPairsAt48_32_16) {
       }
     }
   }
+}
+
+TEST(StyleLibraryFile, MissingOrDamagedLibraryLeavesNoStyles) {
+  qvtest::TempDir dir;
+  TIconLibrary missing;
+  EXPECT_EQ(LoadStyleLibrary(missing, dir.File("none.icl")), 0);
+  std::vector<uint8_t> bytes = qvtest::ReadFileBytes(DataFile("data/styles.icl"));
+  bytes.resize(300);  // the table without the images
+  qvtest::WriteFileBytes(dir.File("cut.icl"), bytes);
+  TIconLibrary cut;
+  EXPECT_NO_THROW(LoadStyleLibrary(cut, dir.File("cut.icl")));
+  qvtest::WriteFileBytes(dir.File("text.icl"), std::vector<uint8_t>(100, 'x'));
+  TIconLibrary text;
+  EXPECT_EQ(LoadStyleLibrary(text, dir.File("text.icl")), 0);
+  TIconLibrary real;
+  EXPECT_EQ(LoadStyleLibrary(real, DataFile("data/styles.icl")), 14);
+}
+
+TEST(StyleLibraryFile, ThumbnailStripHasARowPerStyleAndTheStylesCutThePicture) {
+  TIconLibrary library;
+  const int n = LoadStyleLibrary(library, DataFile("data/styles.icl"));
+  TAdvancedIcon thumb;
+  TBitmap strip;
+  RenderStyleThumbnails(thumb, &library, 0x0000FF, &strip);  // red list colour
+  ASSERT_EQ(strip.Height(), 48 * (n + 1));
+  auto px = [&](int x, int y) {
+    const auto* p = static_cast<const uint8_t*>(strip.ScanLine(y)) + x * 3;
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  };
+  // Row 0: the white square without a style; row 2 (the round button): its
+  // corner shows the list colour, its middle the picture under the overlay.
+  EXPECT_EQ(px(0, 0), 0xFFFFFFu);
+  EXPECT_EQ(px(0, 2 * 48), 0xFF0000u);
+  EXPECT_NE(px(24, 2 * 48 + 24), 0xFF0000u);
 }
 
 }  // namespace

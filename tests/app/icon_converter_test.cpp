@@ -367,3 +367,29 @@ TEST(SortSubIconsTest, OrdersByDepthThenLargestSquareFirst) {
 }
 
 }  // namespace
+
+namespace {
+
+// Degenerate sources give images of the requested sizes and nothing worse.
+TEST(ConverterEdges, EmptyThinAndTinySourcesAreConverted) {
+  struct {
+    int w, h;
+    bool zoom, shrink;
+  } cases[] = {{0, 0, false, true}, {0, 0, true, false}, {1, 1, false, true}, {1, 1, true, false},
+               {1, 1000, false, true}, {1000, 1, true, true}, {3, 2, false, false}};
+  for (const auto& c : cases) {
+    for (bool is32 : {false, true}) {
+      auto source = is32 ? Bitmap32(c.w, c.h, [](int, int) { return 0xFF808080u; })
+                         : Bitmap24(c.w, c.h, [](int, int) { return 0x808080u; });
+      TAdvancedIcon icon;
+      EXPECT_NO_THROW(MakeIconFromBitmap(source.get(), &icon, c.zoom, clNone, itmBottomRight, irfLanczos3, true,
+                                         c.shrink))
+          << c.w << "x" << c.h;
+      if (c.w > 0 && c.h > 0) {
+        EXPECT_EQ(Shapes(icon), (std::vector<std::string>{"48x48x32", "32x32x32", "16x16x32"})) << c.w << "x" << c.h;
+      }
+    }
+  }
+}
+
+}  // namespace

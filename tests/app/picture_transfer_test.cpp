@@ -4,6 +4,9 @@
 
 #include "app/picture_transfer.h"
 #include "app_test_util.h"
+#include "base/toolbox/bitmap_fix32.h"
+#include "pictures/png/png_image.h"
+#include "platform/rtl/streams.h"
 
 using namespace apptest;
 
@@ -50,6 +53,46 @@ TEST(PictureTransfer, PicturesWithoutAlphaStayPlain) {
   IEBitmapToBitmap32(ie, back);
   EXPECT_EQ(back.PixelFormat(), pf24bit);
   EXPECT_EQ(static_cast<uint8_t*>(back.ScanLine(2))[4 * 3], 4 * 40 + 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(IconIntoView, BestImageBecomesAPngThatKeepsAlpha) {
+  TAdvancedIcon icon;
+  EXPECT_FALSE([&] {
+    TMemoryStream s;
+    const bool ok = IconToPngStream(icon, s);
+    EXPECT_EQ(s.Size(), 0);
+    return ok;
+  }());
+  for (int size : {16, 48}) {
+    auto b = Bitmap32(size, size, [&](int x, int) { return uint32_t(x * 255 / (size - 1)) << 24 | 0x00336699u; });
+    icon.Images().AddBitmap(b.get(), nullptr, 0);
+  }
+  TMemoryStream s;
+  ASSERT_TRUE(IconToPngStream(icon, s));
+  s.SetPosition(0);
+  TPNGImage png;
+  png.LoadFromStream(s);
+  EXPECT_EQ(png.GetWidth(), 48);
+  TBitmap back;
+  back.Assign(&png);
+  ASSERT_EQ(back.PixelFormat(), pf32bit);
+  EXPECT_EQ(Pixel32(back, 47, 3), 0xFF336699u);
+  EXPECT_EQ(Pixel32(back, 0, 3) >> 24, 0u);
+}
+
+TEST(BitmapIntoView, BmpStreamKeeps32BitAlpha) {
+  auto b = Bitmap32(3, 2, [](int x, int) { return uint32_t(x * 100) << 24 | 0x102030u; });
+  TMemoryStream s;
+  PictureToBmpStream(b.get(), s);
+  s.SetPosition(0);
+  TBitmapFix32 back;
+  back.LoadFromStream(s);
+  ASSERT_EQ(back.PixelFormat(), pf32bit);
+  EXPECT_EQ(Pixel32(back, 2, 1), 200u << 24 | 0x102030u);
 }
 
 }  // namespace

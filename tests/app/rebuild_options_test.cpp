@@ -4,6 +4,10 @@
 #include "app/icon_converter.h"
 #include "app/rebuild_options.h"
 #include "base/toolbox/resample_filters.h"
+#include "icons/sub_icon_render.h"
+#include "platform/graphics/graphics_bitmap.h"
+
+#include <memory>
 
 namespace {
 
@@ -50,6 +54,44 @@ TEST(SharpnessPresetTest, JpegAndTiffSourcesLargerThan48) {
 TEST(SourceMessages, NameTheFile) {
   EXPECT_EQ(UnknownSourceMessage("C:\\a.xyz"), "Unknown file format: C:\\a.xyz");
   EXPECT_NE(NoImageSourceMessage("x.ico").find("x.ico"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BuildBaseIconTest, TransparencyControlsReachTheConverter) {
+  auto picture = [] {
+    auto b = std::make_unique<TBitmap>();
+    b->SetPixelFormat(pf24bit);
+    b->SetSize(16, 16);
+    b->Canvas()->Brush()->SetColor(TColor(0x00FF00));
+    b->Canvas()->FillRect(TRect{0, 0, 16, 16});
+    b->Canvas()->SetPixels(0, 15, TColor(0x0000FF));
+    return b;
+  };
+  struct {
+    TTransparencyChoice choice;
+    TColor custom;
+    bool cornerKeyed, greenKeyed;
+  } cases[] = {{tcAsIs, clNone, false, false},
+               {tcLeftBottom, clNone, true, false},
+               {tcCustomColor, TColor(0x00FF00), false, true},
+               {tcCustomColor, clNone, false, false}};
+  for (const auto& c : cases) {
+    TBaseIconOptions o;
+    o.Transparency = c.choice;
+    o.CustomColor = c.custom;
+    TAdvancedIcon base;
+    auto p = picture();
+    BuildBaseIcon(p.get(), o, base);
+    TSubIcon* im = base.FindImage(16, 16, 32);
+    ASSERT_NE(im, nullptr);
+    TBitmap raw;
+    ExtractBitmaps(*im, nullptr, &raw, kNoBackground, nullptr);
+    EXPECT_EQ(static_cast<uint32_t*>(raw.ScanLine(15))[0] >> 24 == 0, c.cornerKeyed) << c.choice;
+    EXPECT_EQ(static_cast<uint32_t*>(raw.ScanLine(5))[5] >> 24 == 0, c.greenKeyed) << c.choice;
+  }
 }
 
 }  // namespace

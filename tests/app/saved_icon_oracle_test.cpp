@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/icon_converter.h"
+#include "app/rebuild_options.h"
 #include "app/result_assembly.h"
 #include "app_test_util.h"
 #include "icons/icon_library.h"
@@ -33,14 +34,11 @@ struct SavedCase {
   int rows[3][2];
 };
 
-// The main window's choice for its automatic filter: Lanczos3 above 48, else BSpline.
-int AutoFilter(TBitmap* b) { return b->Width() > 48 || b->Height() >= 48 ? irfLanczos3 : irfBSpline; }
-
 std::vector<uint8_t> SaveThroughTheMainRoad(const SavedCase& c, const std::string& file) {
   auto source = c.picture();
   TAdvancedIcon base, display, result, thumb;
-  // Default settings: Shrink to fit and Constrain proportions on, Zoom to fit off, "As is".
-  MakeIconFromBitmap(source.get(), &base, false, clNone, itmNone, AutoFilter(source.get()), true, true);
+  // Default settings with no selection: the whole picture.
+  BuildBaseIcon(source.get(), TBaseIconOptions{}, base);
   TResultOptions o;
   o.MergeBackground = c.background;
   TIconLibrary styles;

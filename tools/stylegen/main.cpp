@@ -250,8 +250,8 @@ int main(int argc, char** argv) {
       Image mask(s, s), overlay(s, s);
       mask.Fill(shape, Hex(0xFFFFFF));
       st.overlay(overlay, shape, s);
-      if (argc > 2 && s == 48) {
-        std::string base = std::string(argv[2]) + "/" + st.name;
+      if (argc > 2) {
+        std::string base = std::string(argv[2]) + "/" + st.name + "_" + std::to_string(s);
         for (char& c : base)
           if (c == ' ') c = '_';
         WritePng(base + "_shape.png", mask);

@@ -93,7 +93,10 @@ TEST(IEHelpers, Rectangles) {
   EXPECT_EQ(RectVisibility(RECT{20, 20, 24, 24}, RECT{0, 0, 10, 10}), 0);
   EXPECT_DOUBLE_EQ(DistanceToSegment(0, 5, -10, 0, 10, 0), 5.0);
   EXPECT_DOUBLE_EQ(DistanceToSegment(13, 4, 0, 0, 10, 0), 5.0);
-  EXPECT_EQ(DistanceToSegment(0, 0, 0, 0, 50000, 0), 1000000.0);
+  // A nearest end point 45,001 or more away on an axis counts as far; a point on
+  // a long segment does not.
+  EXPECT_EQ(DistanceToSegment(0, 0, 50000, 0, 60000, 0), 1000000.0);
+  EXPECT_EQ(DistanceToSegment(0, 0, 0, 0, 50000, 0), 0.0);
 }
 
 // Golden values: the JFIF equations, and the CIE L*a*b* of sRGB primaries as

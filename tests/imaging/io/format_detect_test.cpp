@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "imaging/core/ie_streams.h"
+#include "imaging/formats/format_filters.h"
 #include "imaging/io/file_formats.h"
 #include "io_test_support.h"
 #include "platform/rtl/exceptions.h"
@@ -190,6 +191,9 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
   if (qvtest::RunCommand("/usr/bin/python3 -c 'import PIL.Image, magic' 2>/dev/null") != 0)
     GTEST_SKIP() << "Pillow or python3-magic is not installed";
   qvtest::EnsureImageIO();
+  // The real stream tests, as far as they stand.
+  qvtest::FilterSlotsScope slots;
+  RegisterFormatFilters();
   qvtest::TempDir dir;
   const std::string ppm = dir.File("src.ppm");
   ASSERT_EQ(qvtest::RunCommand("ppmmake rgb:ff/80/00 24 16 > " + ppm), 0);

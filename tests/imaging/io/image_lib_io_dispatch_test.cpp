@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/io/file_formats.h"
@@ -463,6 +466,41 @@ TEST_F(ImageLibIOTest, OutsideFormatLoadsSavesAndIsDetected) {
   EXPECT_EQ(DetectStreamFileType(s), ioUnknown);
   io.SaveStream(out, 41);
   EXPECT_TRUE(io.Aborting());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ImageLibIOTest, NamesOutsideASCIIInBothSpellings) {
+  io.IEBitmap()->Allocate(2, 2, ie24RGB);
+  const std::string utf8 = dir.File("bild-\xC3\xA4\xE2\x82\xAC.png");
+  io.SaveFile(utf8);
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(qvtest::ReadFileBytes(utf8).size(), stub.payload.size());
+  io.LoadFile(UTF8ToWide(utf8));
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(io.Params().FileName, UTF8ToWide(utf8));
+  EXPECT_EQ(WideToUTF8(io.Params().FileName), utf8);
+}
+
+TEST_F(ImageLibIOTest, AbortFromAnotherThreadStopsTheFilter) {
+  std::atomic<bool> started{false};
+  IEFilters().ReadPNGStream = [&](TStream&, TIEBitmap& b, TIOParamsVals&, bool, TProgressRecord& pr) {
+    b.Allocate(1, 1, ie24RGB);
+    started = true;
+    while (!pr.Aborted()) std::this_thread::yield();
+  };
+  std::thread canceller([&] {
+    while (!started) std::this_thread::yield();
+    io.SetAborting(true);
+  });
+  TMemoryStream s;
+  io.LoadPNGStream(s);
+  canceller.join();
+  EXPECT_TRUE(io.Aborting());
+  EXPECT_EQ(io.AcquireParams()->Aborting, 1);
+  EXPECT_EQ(io.DcimAcquire()->Aborting, 1);
 }
 
 }  // namespace

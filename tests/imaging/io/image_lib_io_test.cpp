@@ -57,7 +57,22 @@ const LoadRow kLoads[] = {
 };
 #undef QV_L
 
-TEST_F(ImageLibIOTest, LoadOutcomesByFormat) {
+// Runs a row's load on the file "in.dat" or on a stream of 20 bytes.
+class LoadTableTest : public ImageLibIOTest {
+protected:
+  void Run(const LoadRow& row, bool byName) {
+    if (byName) {
+      row.byName(io, File("in.dat"));
+      return;
+    }
+    TMemoryStream s;
+    s.WriteBuffer("xxxxxxxxxxxxxxxxxxxx", 20);
+    s.SetPosition(0);
+    row.byStream(io, s);
+  }
+};
+
+TEST_F(LoadTableTest, LoadOutcomesByFormat) {
   Touch("in.dat");
   for (const LoadRow& row : kLoads) {
     for (bool byName : {false, true}) {
@@ -69,14 +84,7 @@ TEST_F(ImageLibIOTest, LoadOutcomesByFormat) {
       events.list.clear();
       stub.readDpiX = 0;
       stub.readDpiY = 150;
-      if (byName) {
-        row.byName(io, File("in.dat"));
-      } else {
-        TMemoryStream s;
-        s.WriteBuffer("xxxxxxxxxxxxxxxxxxxx", 20);
-        s.SetPosition(0);
-        row.byStream(io, s);
-      }
+      Run(row, byName);
       EXPECT_FALSE(io.Aborting());
       EXPECT_EQ(events.Finishes(), 1);
       EXPECT_TRUE(events.HundredBeforeFinish());
@@ -97,7 +105,7 @@ TEST_F(ImageLibIOTest, LoadOutcomesByFormat) {
   }
 }
 
-TEST_F(ImageLibIOTest, LoadFailuresByFormat) {
+TEST_F(LoadTableTest, LoadFailuresByFormat) {
   Touch("in.dat");
   const std::wstring missing = File("missing.dat");
   for (const LoadRow& row : kLoads) {
@@ -106,14 +114,7 @@ TEST_F(ImageLibIOTest, LoadFailuresByFormat) {
       for (bool byName : {false, true}) {
         stub.mode = mode;
         events.list.clear();
-        if (byName) {
-          row.byName(io, File("in.dat"));
-        } else {
-          TMemoryStream s;
-          s.WriteBuffer("xxxxxxxxxxxxxxxx", 16);
-          s.SetPosition(0);
-          row.byStream(io, s);
-        }
+        Run(row, byName);
         EXPECT_TRUE(io.Aborting()) << mode << byName;
         EXPECT_EQ(events.Finishes(), 1) << mode << byName;
         EXPECT_EQ(io.Params().FileType, row.code);
@@ -133,10 +134,7 @@ TEST_F(ImageLibIOTest, LoadFailuresByFormat) {
     {
       qvtest::FilterSlotsScope inner;
       IEFilters() = TIEFilterSlots{};
-      TMemoryStream s;
-      s.WriteBuffer("xxxxxxxxxxxxxxxx", 16);
-      s.SetPosition(0);
-      row.byStream(io, s);
+      Run(row, false);
       EXPECT_TRUE(io.Aborting());
     }
   }

@@ -12,6 +12,17 @@ void Put32(std::vector<uint8_t>& v, uint32_t x) {
   for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
 }
 
+// A named block record: type, size field 12, the zero-padded name, the data size and the data.
+void PutNamed(std::vector<uint8_t>& b, uint32_t type, const char* name, const std::vector<uint8_t>& data) {
+  Put32(b, type);
+  Put32(b, 12);
+  char padded[8] = {};
+  std::memcpy(padded, name, std::strlen(name));
+  b.insert(b.end(), padded, padded + 8);
+  Put32(b, uint32_t(data.size()));
+  b.insert(b.end(), data.begin(), data.end());
+}
+
 // A block with one mark of the given type and one named block of it.
 std::vector<uint8_t> OneMark(uint32_t markType, const char* name, const std::vector<uint8_t>& data) {
   std::vector<uint8_t> b;
@@ -22,15 +33,7 @@ std::vector<uint8_t> OneMark(uint32_t markType, const char* name, const std::vec
   std::vector<uint8_t> attributes(164, 0);
   attributes[0] = uint8_t(markType);
   b.insert(b.end(), attributes.begin(), attributes.end());
-  if (name != nullptr) {
-    Put32(b, 6);
-    Put32(b, 12);
-    char padded[8] = {};
-    std::memcpy(padded, name, std::strlen(name));
-    b.insert(b.end(), padded, padded + 8);
-    Put32(b, uint32_t(data.size()));
-    b.insert(b.end(), data.begin(), data.end());
-  }
+  if (name != nullptr) PutNamed(b, 6, name, data);
   return b;
 }
 
@@ -77,13 +80,7 @@ TEST(ImagingAnnotations, SavedLayoutOfALine) {
   Put32(expect, 0);
   Put32(expect, 1);
   auto named = [&](uint32_t type, const char* name, const std::vector<uint8_t>& data) {
-    Put32(expect, type);
-    Put32(expect, 12);
-    char padded[8] = {};
-    std::memcpy(padded, name, std::strlen(name));
-    expect.insert(expect.end(), padded, padded + 8);
-    Put32(expect, uint32_t(data.size()));
-    expect.insert(expect.end(), data.begin(), data.end());
+    PutNamed(expect, type, name, data);
   };
   named(2, "OiGroup", {'0', 0});
   named(2, "OiIndex", {'1', 0});
@@ -174,7 +171,9 @@ TEST(ImagingAnnotations, HostileBlocksStayInside) {
     TIEImagingAnnot annot;
     LoadImagingAnnot(annot, c.block.data(), int64_t(c.block.size()));
     ASSERT_EQ(annot.Count(), c.objects) << c.name;
-    if (c.objects > 0) EXPECT_EQ(annot.Objects(0).Points.size(), c.points) << c.name;
+    if (c.objects > 0) {
+      EXPECT_EQ(annot.Objects(0).Points.size(), c.points) << c.name;
+    }
   }
 }
 

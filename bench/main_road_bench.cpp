@@ -1,0 +1,126 @@
+// The icon maker's main road on a 24-megapixel photograph: decoding the JPEG,
+// converting it to the 48, 32 and 16 pixel images, assembling the result and
+// writing the .ico, against decoding the JPEG alone (libjpeg in both: the
+// program's JPEG filter reads through it too). Prints road / decode.
+#include <benchmark/benchmark.h>
+#include <jpeglib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/icon_converter.h"
+#include "app/result_assembly.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/rtl/streams.h"
+
+namespace {
+
+constexpr int kWidth = 6000, kHeight = 4000;
+
+std::vector<uint8_t> MakeJpeg() {
+  std::vector<uint8_t> rgb(size_t(kWidth) * 3);
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = kWidth;
+  c.image_height = kHeight;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    const int y = int(c.next_scanline);
+    for (int x = 0; x < kWidth; ++x)
+      for (int k = 0; k < 3; ++k)
+        rgb[size_t(x) * 3 + size_t(k)] =
+            uint8_t(128 + 100 * std::sin(x * (0.002 + k * 0.001) + y * 0.003) + ((x ^ y) & 15));
+    JSAMPROW row = rgb.data();
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::vector<uint8_t> bytes(out, out + size);
+  std::free(out);
+  return bytes;
+}
+
+const std::vector<uint8_t>& Jpeg() {
+  static const std::vector<uint8_t> jpeg = MakeJpeg();
+  return jpeg;
+}
+
+// Decodes into rows given by rowAt(y), as blue, green, red.
+template <class RowAt>
+void Decode(const std::vector<uint8_t>& jpeg, RowAt rowAt) {
+  jpeg_decompress_struct d{};
+  jpeg_error_mgr err{};
+  d.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&d);
+  jpeg_mem_src(&d, jpeg.data(), jpeg.size());
+  jpeg_read_header(&d, TRUE);
+  d.out_color_space = JCS_EXT_BGR;
+  jpeg_start_decompress(&d);
+  while (d.output_scanline < d.output_height) {
+    JSAMPROW row = rowAt(int(d.output_scanline));
+    jpeg_read_scanlines(&d, &row, 1);
+  }
+  jpeg_finish_decompress(&d);
+  jpeg_destroy_decompress(&d);
+}
+
+
+// A decoded picture is a new picture: its pixels are allocated per decode.
+void BM_DecodeJpeg(benchmark::State& state) {
+  for (auto _ : state) {
+    std::vector<uint8_t> pixels(size_t(kWidth) * kHeight * 3);
+    Decode(Jpeg(), [&](int y) { return pixels.data() + size_t(y) * kWidth * 3; });
+    benchmark::DoNotOptimize(pixels.data());
+  }
+}
+
+void BM_MainRoad(benchmark::State& state) {
+  for (auto _ : state) {
+    TBitmap source;
+    source.SetPixelFormat(pf24bit);
+    source.SetSize(kWidth, kHeight);
+    Decode(Jpeg(), [&](int y) { return static_cast<uint8_t*>(source.ScanLine(y)); });
+    TAdvancedIcon base, display, result, thumb;
+    MakeIconFromBitmap(&source, &base, false, clNone, itmNone, irfLanczos3, true, true);
+    UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
+    TMemoryStream ico;
+    result.SaveToStream(ico);
+    benchmark::DoNotOptimize(ico.Size());
+  }
+}
+
+BENCHMARK(BM_DecodeJpeg)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_MainRoad)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  Jpeg();  // made once, outside every timing
+  struct Reporter : benchmark::ConsoleReporter {
+    double decode = 0, road = 0;
+    void ReportRuns(const std::vector<Run>& runs) override {
+      for (const Run& r : runs) {
+        const double t = r.GetAdjustedRealTime();
+        if (r.benchmark_name().find("DecodeJpeg") != std::string::npos) decode = t;
+        if (r.benchmark_name().find("MainRoad") != std::string::npos) road = t;
+      }
+      ConsoleReporter::ReportRuns(runs);
+    }
+  } reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (reporter.decode > 0 && reporter.road > 0)
+    std::printf("main road / JPEG decode: %.2f (goal 1.5 or less)\n", reporter.road / reporter.decode);
+  benchmark::Shutdown();
+  return 0;
+}

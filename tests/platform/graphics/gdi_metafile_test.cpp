@@ -1,0 +1,502 @@
+// Metafiles against direct drawing: a scene of drawing calls recorded on a
+// metafile canvas, saved, loaded and played must give exactly the pixels of the
+// same calls drawn into a bitmap; played into twice the rectangle, the pixels of
+// the calls drawn under a map that doubles every unit.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gdi_test_helpers.h"
+#include "platform/graphics/graphics.h"
+#include "platform/rtl/streams.h"
+
+using gditest::Dib;
+
+namespace {
+
+constexpr int W = 96, H = 72;
+
+HFONT Font(const char* face, int height, int escapement = 0, int weight = FW_NORMAL) {
+  LOGFONTA lf;
+  lf.lfHeight = height;
+  lf.lfEscapement = lf.lfOrientation = escapement;
+  lf.lfWeight = weight;
+  std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  return CreateFontIndirect(&lf);
+}
+
+// A small DIB of any depth with a recognisable pattern, as a packed header + bits.
+struct PackedDib {
+  std::vector<uint8_t> info;
+  std::vector<uint8_t> bits;
+  const BITMAPINFO* Info() const { return reinterpret_cast<const BITMAPINFO*>(info.data()); }
+};
+
+PackedDib MakeDib(int bitCount, int w = 7, int h = 5) {
+  PackedDib d;
+  d.info.resize(sizeof(BITMAPINFOHEADER) + 256 * 4);
+  auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(d.info.data());
+  *bih = BITMAPINFOHEADER();
+  bih->biWidth = w;
+  bih->biHeight = h;
+  bih->biBitCount = static_cast<WORD>(bitCount);
+  if (bitCount <= 8) {
+    int n = 1 << bitCount;
+    bih->biClrUsed = static_cast<DWORD>(n);
+    for (int i = 0; i < n; ++i) {
+      RGBQUAD q{static_cast<BYTE>(i * 37), static_cast<BYTE>(255 - i * 11), static_cast<BYTE>(i * 73), 0};
+      std::memcpy(d.info.data() + sizeof(BITMAPINFOHEADER) + 4 * i, &q, 4);
+    }
+  }
+  size_t stride = static_cast<size_t>(DibRowBytes(w, bitCount));
+  d.bits.resize(stride * h);
+  for (size_t i = 0; i < d.bits.size(); ++i) d.bits[i] = static_cast<uint8_t>(i * 29 + 7);
+  return d;
+}
+
+// A memory DC with a 24-bit picture to blit from.
+struct Source {
+  Dib dib{16, 12, 24};
+  Source() {
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 16; ++x) SetPixel(dib.dc(), x, y, RGB(x * 15, y * 20, (x ^ y) * 16));
+  }
+};
+
+using Scene = std::function<void(HDC)>;
+
+struct Case {
+  const char* name;
+  Scene draw;
+  bool scalable;  // drawn the same under a doubling map (no map or clip region of its own)
+  bool windows;   // the Windows metafile format can say every call
+};
+
+void Lines(HDC dc) {
+  HPEN dash = CreatePen(PS_DASH, 1, RGB(200, 0, 0));
+  HGDIOBJ old = SelectObject(dc, dash);
+  MoveToEx(dc, 3, 3, nullptr);
+  LineTo(dc, 90, 20);
+  POINT poly[] = {{5, 60}, {30, 30}, {50, 65}, {70, 35}};
+  LOGBRUSH lb{BS_SOLID, RGB(0, 90, 200), 0};
+  HPEN wide = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_SQUARE | PS_JOIN_BEVEL, 5, &lb, 0, nullptr);
+  SelectObject(dc, wide);
+  Polyline(dc, poly, 4);
+  HPEN round = CreatePen(PS_SOLID, 4, RGB(0, 160, 0));
+  SelectObject(dc, round);
+  POINT to[] = {{80, 60}, {88, 40}};
+  MoveToEx(dc, 60, 68, nullptr);
+  PolylineTo(dc, to, 2);
+  POINT pp[] = {{10, 10}, {20, 15}, {30, 10}, {40, 40}, {50, 45}};
+  DWORD counts[] = {3, 2};
+  PolyPolyline(dc, pp, counts, 2);
+  SelectObject(dc, old);
+  DeleteObject(dash);
+  DeleteObject(wide);
+  DeleteObject(round);
+}
+
+void Shapes(HDC dc) {
+  HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(0, 0, 160));
+  HPEN pen = CreatePen(PS_SOLID, 3, RGB(120, 60, 0));
+  SelectObject(dc, hatch);
+  SelectObject(dc, pen);
+  Rectangle(dc, 4, 4, 40, 30);
+  SetBkMode(dc, TRANSPARENT);
+  RoundRect(dc, 44, 4, 92, 34, 16, 12);
+  SetBkMode(dc, OPAQUE);
+  SetBkColor(dc, RGB(250, 240, 0));
+  Ellipse(dc, 4, 36, 34, 68);
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  Pie(dc, 36, 36, 66, 70, 66, 50, 36, 40);
+  SelectObject(dc, pen);
+  SelectObject(dc, GetStockObject(NULL_BRUSH));
+  Arc(dc, 60, 36, 92, 70, 92, 53, 60, 53);
+  SelectObject(dc, GetStockObject(GRAY_BRUSH));
+  Chord(dc, 66, 40, 94, 66, 94, 60, 66, 44);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(hatch);
+  DeleteObject(pen);
+}
+
+void Polygons(HDC dc) {
+  HBRUSH b = CreateSolidBrush(RGB(30, 150, 90));
+  SelectObject(dc, b);
+  POINT star[] = {{20, 2}, {32, 40}, {2, 15}, {38, 15}, {8, 40}};
+  Polygon(dc, star, 5);
+  SetPolyFillMode(dc, WINDING);
+  POINT star2[] = {{60, 2}, {72, 40}, {42, 15}, {78, 15}, {48, 40}};
+  Polygon(dc, star2, 5);
+  POINT two[] = {{5, 45}, {40, 45}, {40, 70}, {5, 70}, {50, 45}, {90, 50}, {70, 70}};
+  INT counts[] = {4, 3};
+  PolyPolygon(dc, two, counts, 2);
+  POINT bez[] = {{50, 60}, {60, 20}, {80, 90}, {94, 50}, {70, 40}, {60, 45}, {55, 68}};
+  PolyBezier(dc, bez, 7);
+  MoveToEx(dc, 2, 2, nullptr);
+  POINT to[] = {{30, 60}, {60, 0}, {94, 30}};
+  PolyBezierTo(dc, to, 3);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+}
+
+void PatternBrushes(HDC dc) {
+  Dib tile(8, 8, 24);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) SetPixel(tile.dc(), x, y, (x + y) % 3 ? RGB(200, 30, 30) : RGB(20, 20, 220));
+  HBRUSH colour = CreatePatternBrush(tile.bitmap());
+  const uint8_t monoBits[16] = {0xAA, 0, 0x55, 0, 0xF0, 0, 0x0F, 0, 0xCC, 0, 0x33, 0, 0xFF, 0, 0x00, 0};
+  HBITMAP mono = CreateBitmap(8, 8, 1, 1, monoBits);
+  HBRUSH monoBrush = CreatePatternBrush(mono);
+  PackedDib dib = MakeDib(4, 8, 8);
+  std::vector<uint8_t> packed = dib.info;
+  packed.resize(sizeof(BITMAPINFOHEADER) + 16 * 4);
+  packed.insert(packed.end(), dib.bits.begin(), dib.bits.end());
+  LOGBRUSH lb{BS_DIBPATTERNPT, DIB_RGB_COLORS, reinterpret_cast<ULONG_PTR>(packed.data())};
+  HBRUSH dibBrush = CreateBrushIndirect(&lb);
+  SelectObject(dc, colour);
+  Rectangle(dc, 2, 2, 40, 30);
+  SetTextColor(dc, RGB(0, 128, 0));
+  SetBkColor(dc, RGB(255, 200, 200));
+  SelectObject(dc, monoBrush);
+  SetBrushOrgEx(dc, 3, 1, nullptr);
+  Ellipse(dc, 44, 2, 94, 34);
+  SelectObject(dc, dibBrush);
+  RECT r{4, 36, 60, 70};
+  FillRect(dc, &r, dibBrush);
+  RECT f{62, 36, 92, 70};
+  FrameRect(dc, &f, colour);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(colour);
+  DeleteObject(monoBrush);
+  DeleteObject(dibBrush);
+  DeleteObject(mono);
+}
+
+void RasterOps(HDC dc) {
+  HBRUSH b = CreateSolidBrush(RGB(90, 200, 40));
+  SelectObject(dc, b);
+  Rectangle(dc, 0, 0, 60, 50);
+  SetROP2(dc, R2_XORPEN);
+  HPEN p = CreatePen(PS_SOLID, 6, RGB(255, 0, 255));
+  SelectObject(dc, p);
+  MoveToEx(dc, 0, 0, nullptr);
+  LineTo(dc, 90, 70);
+  SetROP2(dc, R2_NOT);
+  Ellipse(dc, 30, 20, 90, 70);
+  SetROP2(dc, R2_COPYPEN);
+  SetBkMode(dc, TRANSPARENT);
+  HPEN dot = CreatePen(PS_DOT, 1, RGB(0, 0, 0));
+  SelectObject(dc, dot);
+  MoveToEx(dc, 0, 65, nullptr);
+  LineTo(dc, 95, 65);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+  DeleteObject(p);
+  DeleteObject(dot);
+}
+
+void Text(HDC dc) {
+  HFONT sans = Font("DejaVu Sans", -14);
+  HFONT serif = Font("DejaVu Serif", -17, 0, FW_BOLD);
+  HFONT turned = Font("DejaVu Sans", -12, 450);
+  SelectObject(dc, sans);
+  SetTextColor(dc, RGB(0, 0, 160));
+  TextOut(dc, 2, 2, "Metafile", 8);
+  SelectObject(dc, serif);
+  SetBkColor(dc, RGB(255, 255, 0));
+  RECT r{2, 22, 70, 42};
+  INT dx[] = {9, 12, 8, 14, 10};
+  ExtTextOut(dc, 4, 22, ETO_OPAQUE | ETO_CLIPPED, &r, "Wide!", 5, dx);
+  SelectObject(dc, turned);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextAlign(dc, TA_BASELINE | TA_LEFT);
+  TextOut(dc, 20, 68, "up", 2);
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(sans);
+  DeleteObject(serif);
+  DeleteObject(turned);
+}
+
+void Dibs(HDC dc) {
+  int x = 0;
+  for (int bits : {1, 4, 8, 16, 24, 32}) {
+    PackedDib d = MakeDib(bits);
+    StretchDIBits(dc, x, 2, 14, 10, 0, 0, 7, 5, d.bits.data(), d.Info(), DIB_RGB_COLORS, SRCCOPY);
+    SetDIBitsToDevice(dc, x + 2, 20, 7, 5, 0, 0, 0, 5, d.bits.data(), d.Info(), DIB_RGB_COLORS);
+    x += 16;
+  }
+  PackedDib big = MakeDib(24, 30, 20);
+  SetStretchBltMode(dc, COLORONCOLOR);
+  StretchDIBits(dc, 80, 60, -10, -8, 0, 0, 30, 20, big.bits.data(), big.Info(), DIB_RGB_COLORS, SRCCOPY);
+  StretchDIBits(dc, 4, 30, 60, 40, 0, 0, 30, 20, big.bits.data(), big.Info(), DIB_RGB_COLORS, SRCINVERT);
+}
+
+void Blits(HDC dc) {
+  Source src;
+  BitBlt(dc, 2, 2, 16, 12, src.dib.dc(), 0, 0, SRCCOPY);
+  StretchBlt(dc, 20, 2, 40, 30, src.dib.dc(), 2, 2, 10, 8, SRCCOPY);
+  HBRUSH b = CreateHatchBrush(HS_CROSS, RGB(0, 90, 0));
+  SelectObject(dc, b);
+  PatBlt(dc, 0, 40, 50, 30, PATINVERT);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+  Dib alpha(8, 8, 32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint32_t a = static_cast<uint32_t>(x * 32);
+      alpha.SetPixel32(x, y, (a << 24) | ((a * 200 / 255) << 16) | ((a * y * 30 / 255) << 0));
+    }
+  BLENDFUNCTION bf{AC_SRC_OVER, 0, 200, AC_SRC_ALPHA};
+  AlphaBlend(dc, 60, 36, 32, 32, alpha.dc(), 0, 0, 8, 8, bf);
+  RECT inv{70, 4, 90, 20};
+  InvertRect(dc, &inv);
+  SetPixel(dc, 94, 70, RGB(1, 2, 3));
+}
+
+void SaveRestore(HDC dc) {
+  HPEN red = CreatePen(PS_SOLID, 2, RGB(255, 0, 0));
+  SelectObject(dc, red);
+  SaveDC(dc);
+  HPEN blue = CreatePen(PS_SOLID, 5, RGB(0, 0, 255));
+  SelectObject(dc, blue);
+  SetBkColor(dc, RGB(0, 255, 0));
+  SetViewportOrgEx(dc, 10, 10, nullptr);
+  Rectangle(dc, 0, 0, 30, 30);
+  RestoreDC(dc, -1);
+  Rectangle(dc, 40, 20, 80, 60);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  DeleteObject(red);
+  DeleteObject(blue);
+}
+
+void Clipping(HDC dc) {
+  HBRUSH b = CreateSolidBrush(RGB(200, 100, 0));
+  SelectObject(dc, b);
+  IntersectClipRect(dc, 4, 4, 80, 60);
+  ExcludeClipRect(dc, 20, 20, 40, 40);
+  Rectangle(dc, 0, 0, 96, 72);
+  HRGN e = CreateEllipticRgn(30, 10, 90, 70);
+  SelectClipRgn(dc, e);
+  HBRUSH g = CreateHatchBrush(HS_BDIAGONAL, RGB(0, 0, 0));
+  SelectObject(dc, g);
+  Rectangle(dc, 0, 0, 96, 72);
+  HRGN r = CreateRectRgn(0, 0, 50, 30);
+  ExtSelectClipRgn(dc, r, RGN_OR);
+  ExtSelectClipRgn(dc, r, RGN_XOR);
+  HRGN r2 = CreateRectRgn(60, 0, 96, 72);
+  ExtSelectClipRgn(dc, r2, RGN_DIFF);
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Ellipse(dc, 10, 10, 95, 70);
+  SelectClipRgn(dc, nullptr);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+  DeleteObject(g);
+  DeleteObject(e);
+  DeleteObject(r);
+  DeleteObject(r2);
+}
+
+void Regions(HDC dc) {
+  HRGN a = CreateRoundRectRgn(2, 2, 50, 40, 12, 12);
+  HBRUSH b = CreateSolidBrush(RGB(0, 120, 255));
+  FillRgn(dc, a, b);
+  HRGN c = CreateEllipticRgn(40, 20, 94, 70);
+  FrameRgn(dc, c, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)), 3, 2);
+  HRGN d = CreateRectRgn(5, 50, 30, 70);
+  SelectObject(dc, GetStockObject(DKGRAY_BRUSH));
+  PaintRgn(dc, d);
+  RECT fr{60, 2, 90, 16};
+  FillRect(dc, &fr, reinterpret_cast<HBRUSH>(static_cast<uintptr_t>(COLOR_HIGHLIGHT + 1)));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(a);
+  DeleteObject(b);
+  DeleteObject(c);
+  DeleteObject(d);
+}
+
+void MapModes(HDC dc) {
+  SetMapMode(dc, MM_ANISOTROPIC);
+  SetWindowOrgEx(dc, 100, 100, nullptr);
+  SetWindowExtEx(dc, 200, 100, nullptr);
+  SetViewportExtEx(dc, 96, 72, nullptr);
+  HPEN p = CreatePen(PS_SOLID, 6, RGB(0, 0, 0));
+  SelectObject(dc, p);
+  Ellipse(dc, 110, 110, 290, 190);
+  HFONT f = Font("DejaVu Sans", -30);
+  SelectObject(dc, f);
+  TextOut(dc, 120, 120, "Map", 3);
+  SetMapMode(dc, MM_LOMETRIC);
+  SetWindowOrgEx(dc, 0, 0, nullptr);
+  SetViewportOrgEx(dc, 0, 72, nullptr);
+  Rectangle(dc, 20, 20, 120, 90);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(p);
+  DeleteObject(f);
+}
+
+void WorldTransforms(HDC dc) {
+  SetGraphicsMode(dc, GM_ADVANCED);
+  XFORM scale{1.5f, 0, 0, 0.75f, 10, 4};
+  SetWorldTransform(dc, &scale);
+  HBRUSH b = CreateSolidBrush(RGB(100, 0, 100));
+  SelectObject(dc, b);
+  Rectangle(dc, 0, 0, 40, 40);
+  Ellipse(dc, 20, 40, 50, 90);
+  XFORM turn{0.8660254f, 0.5f, -0.5f, 0.8660254f, 0, 0};
+  ModifyWorldTransform(dc, &turn, MWT_LEFTMULTIPLY);
+  POINT tri[] = {{40, 0}, {50, 30}, {30, 30}};
+  Polygon(dc, tri, 3);
+  MoveToEx(dc, 0, 0, nullptr);
+  LineTo(dc, 50, 0);
+  ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+}
+
+const Case kCases[] = {
+    {"Lines", Lines, true, true},
+    {"Shapes", Shapes, true, true},
+    {"Polygons", Polygons, true, true},
+    {"PatternBrushes", PatternBrushes, true, false},  // a monochrome tile takes the DC's colours only in EMF
+    {"RasterOps", RasterOps, true, true},
+    {"Text", Text, true, true},
+    {"Dibs", Dibs, true, true},
+    {"Blits", Blits, true, false},  // no alpha blend in WMF
+    {"SaveRestore", SaveRestore, false, true},
+    {"Clipping", Clipping, false, false},
+    {"Regions", Regions, true, true},
+    {"MapModes", MapModes, false, false},
+    {"WorldTransforms", WorldTransforms, false, false},
+};
+
+// Every target starts from the same non-uniform background, so operations that
+// read the destination are checked too.
+void Background(const Dib& d, int w, int h) {
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) SetPixel(d.dc(), x, y, RGB(255 - (x * 2) % 64, 250 - (y * 3) % 50, 240));
+}
+
+std::vector<uint8_t> Pixels(const Dib& d, int w, int h) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < h; ++y) out.insert(out.end(), d.Row(y), d.Row(y) + 3 * w);
+  return out;
+}
+
+// Position of the first differing pixel, for the failure message.
+std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int w) {
+  for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+    if (a[i] != b[i]) {
+      size_t px = i / 3;
+      return "(" + std::to_string(px % w) + ", " + std::to_string(px / w) + ")";
+    }
+  return "none";
+}
+
+std::vector<uint8_t> SaveBytes(TMetafile& mf) {
+  TMemoryStream s;
+  mf.SaveToStream(s);
+  std::vector<uint8_t> out(static_cast<size_t>(s.Size()));
+  s.SetPosition(0);
+  if (!out.empty()) s.ReadBuffer(out.data(), static_cast<int64_t>(out.size()));
+  return out;
+}
+
+void LoadBytes(TMetafile& mf, const std::vector<uint8_t>& bytes) {
+  TMemoryStream s;
+  s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  s.SetPosition(0);
+  mf.LoadFromStream(s);
+}
+
+// The scene recorded on a metafile canvas of W x H.
+void Record(TMetafile& mf, const Scene& scene) {
+  mf.SetWidth(W);
+  mf.SetHeight(H);
+  TMetafileCanvas canvas(&mf, nullptr);
+  scene(canvas.Handle());
+}
+
+// The scene drawn directly, through a canvas like the recording, at a scale.
+std::vector<uint8_t> Direct(const Scene& scene, int scale) {
+  Dib d(W * scale, H * scale, 24);
+  Background(d, W * scale, H * scale);
+  TCanvas canvas;
+  canvas.SetHandle(d.dc());
+  HDC dc = canvas.Handle();
+  if (scale != 1) {
+    SetMapMode(dc, MM_ANISOTROPIC);
+    SetWindowExtEx(dc, 1, 1, nullptr);
+    SetViewportExtEx(dc, scale, scale, nullptr);
+  }
+  scene(dc);
+  canvas.SetHandle(nullptr);
+  return Pixels(d, W * scale, H * scale);
+}
+
+std::vector<uint8_t> Played(TMetafile& mf, int scale) {
+  Dib d(W * scale, H * scale, 24);
+  Background(d, W * scale, H * scale);
+  RECT r{0, 0, W * scale, H * scale};
+  EXPECT_TRUE(PlayEnhMetaFile(d.dc(), mf.Handle(), &r));
+  return Pixels(d, W * scale, H * scale);
+}
+
+class MetafileExactness : public ::testing::TestWithParam<Case> {};
+
+TEST_P(MetafileExactness, SavedLoadedAndPlayedEqualsDirectDrawing) {
+  const Case& c = GetParam();
+  TMetafile recorded;
+  Record(recorded, c.draw);
+  ASSERT_FALSE(recorded.Empty());
+  EXPECT_EQ(recorded.Width(), W);
+  EXPECT_EQ(recorded.Height(), H);
+  TMetafile loaded;
+  LoadBytes(loaded, SaveBytes(recorded));
+  EXPECT_TRUE(loaded.Enhanced());
+  EXPECT_EQ(loaded.Width(), W);
+  auto want = Direct(c.draw, 1);
+  auto got = Played(loaded, 1);
+  ASSERT_NE(want, Direct([](HDC) {}, 1)) << "the scene draws nothing";
+  EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
+}
+
+TEST_P(MetafileExactness, PlayedTwiceAsLargeEqualsDoublingMap) {
+  const Case& c = GetParam();
+  if (!c.scalable) GTEST_SKIP() << "the scene sets its own map or device clip";
+  TMetafile mf;
+  Record(mf, c.draw);
+  auto want = Direct(c.draw, 2);
+  auto got = Played(mf, 2);
+  EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, 2 * W);
+}
+
+TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
+  const Case& c = GetParam();
+  if (!c.windows) GTEST_SKIP() << "the Windows format cannot say every call of the scene";
+  TMetafile recorded;
+  Record(recorded, c.draw);
+  recorded.SetEnhanced(false);
+  std::vector<uint8_t> bytes = SaveBytes(recorded);
+  ASSERT_GE(bytes.size(), 40u);
+  EXPECT_EQ(bytes[0], 0xD7);  // the placeable key
+  TMetafile loaded;
+  LoadBytes(loaded, bytes);
+  EXPECT_FALSE(loaded.Enhanced());
+  EXPECT_EQ(loaded.Width(), W);
+  EXPECT_EQ(loaded.Height(), H);
+  auto want = Direct(c.draw, 1);
+  auto got = Played(loaded, 1);
+  EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
