@@ -60,7 +60,9 @@ namespace {
 // Makes the sink at least end bytes long; false when it cannot be had.
 bool GrowSink(TMemorySink& sink, size_t end) noexcept {
   if (end <= sink.bytes.size()) return true;
-  if (end > sink.bytes.max_size()) return false;
+  // No code stream the picture writes comes near 4 GB; a seek beyond that is
+  // a fault, not something to allocate for.
+  if (end > (size_t(1) << 32)) return false;
   try {
     sink.bytes.resize(end);
   } catch (...) {
