@@ -616,6 +616,27 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
   return TRUE;
 }
 
+BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state) {
+  if (type != DFC_BUTTON || (state & 0x1F) != DFCS_BUTTONPUSH) return FALSE;
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect) return FALSE;
+  RECT r = *rect;
+  if (state & DFCS_PUSHED) {
+    // A pushed button is framed flat: the darkest shadow outside, the shadow inside.
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DDKSHADOW), GetSysColor(COLOR_3DDKSHADOW));
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DSHADOW), GetSysColor(COLOR_3DSHADOW));
+  } else {
+    // A raised button has its highlight outside and the light inside.
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DHIGHLIGHT), GetSysColor(COLOR_3DDKSHADOW));
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DLIGHT), GetSysColor(COLOR_3DSHADOW));
+  }
+  if (r.right > r.left && r.bottom > r.top)
+    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
+  if (state & DFCS_ADJUSTRECT) *rect = r;
+  return TRUE;
+}
+
 namespace {
 
 Region LogicalRegion(DCObj* dc, const Region& r) {
