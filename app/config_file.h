@@ -24,7 +24,7 @@ void ResetConfigFileName();
 // be made or a write fails, the values written are kept in memory for the rest
 // of the run instead, so that closing the window never fails over its settings.
 class TConfigFile {
-public:
+ public:
   explicit TConfigFile(const std::string& fileName, bool folderReady = true);
   // The file at GetConfigFileName.
   static std::unique_ptr<TConfigFile> Open();
@@ -42,7 +42,7 @@ public:
   // afterwards and while the file works.
   std::string TakeNotice();
 
-private:
+ private:
   bool Remembered(const std::string& section, const std::string& key, std::string& value) const;
   void Write(const std::string& section, const std::string& key, const std::string& value,
              const std::function<void()>& toFile);

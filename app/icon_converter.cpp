@@ -22,8 +22,8 @@ TPixelFormat DepthFormat(int depth) {
   return f == pfDevice ? pf24bit : f;
 }
 
-void Convert(TBitmap* source, TBitmap* mask, TBitmap* target, TBitmap* targetMask, int depth, int width,
-             int height, TIconResampleFilter filter, bool proportions) {
+void Convert(TBitmap* source, TBitmap* mask, TBitmap* target, TBitmap* targetMask, int depth, int width, int height,
+             TIconResampleFilter filter, bool proportions) {
   ConvertImage(source, mask, target, targetMask, DepthFormat(depth), width, height, kReductionMethod,
                kConverterAlphaThreshold, proportions, filter, nullptr, false);
 }
@@ -161,8 +161,8 @@ void ComputePlacement(int sourceWidth, int sourceHeight, int targetWidth, int ta
   }
 }
 
-bool NeedsOneTimeReduction(int width, int height, int depth, const TListLongint& depths,
-                           const TListLongint& heights, const TListLongint& widths) {
+bool NeedsOneTimeReduction(int width, int height, int depth, const TListLongint& depths, const TListLongint& heights,
+                           const TListLongint& widths) {
   if (widths.Count() <= 1) return false;
   bool anyOwnDepth = false;
   for (int j = 0; j < depths.Count(); ++j) anyOwnDepth = anyOwnDepth || depths[j] == 0;

@@ -29,8 +29,8 @@ inline constexpr int kReduceAbove = 384;
 
 // The sizes 48, 32 and 16 at 32 bits, as the main window asks for them. The
 // source may be changed (colour key, one-time reduction); the caller frees it.
-void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode,
-                        int filter, bool constrainProportions, bool shrinkToFit);
+void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode, int filter,
+                        bool constrainProportions, bool shrinkToFit);
 
 // Replaces every image of icon by the requested ones. A width, height or depth
 // of 0 stands for the source's own. workMask receives the colour-key mask of a
@@ -53,8 +53,8 @@ void ComputePlacement(int sourceWidth, int sourceHeight, int targetWidth, int ta
                       bool zoomToFit, bool& placeAsIs, TRect& sourceRect, TRect& destRect);
 
 // True when a W x H source of depth D is reduced once before the sizes are made.
-bool NeedsOneTimeReduction(int width, int height, int depth, const TListLongint& depths,
-                           const TListLongint& heights, const TListLongint& widths);
+bool NeedsOneTimeReduction(int width, int height, int depth, const TListLongint& depths, const TListLongint& heights,
+                           const TListLongint& widths);
 
 // Reorders the images into the standard order; true when the order changed.
 bool SortSubIcons(TAdvancedIcon* icon);

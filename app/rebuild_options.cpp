@@ -52,6 +52,4 @@ std::string UnknownSourceMessage(const std::string& fileName) {
   return std::string(AppMessages.UnknownFileFormat) + ": " + fileName;
 }
 
-std::string NoImageSourceMessage(const std::string& fileName) {
-  return "No image to load in " + fileName;
-}
+std::string NoImageSourceMessage(const std::string& fileName) { return "No image to load in " + fileName; }

@@ -112,8 +112,8 @@ bool TSizeBoxes::TickedFor(int width, int height) const {
   }
 }
 
-void UpdateResultIcon(TAdvancedIcon& base, const TResultOptions& options, TAdvancedIcon& display,
-                      TAdvancedIcon& result, TAdvancedIcon& thumbnail) {
+void UpdateResultIcon(TAdvancedIcon& base, const TResultOptions& options, TAdvancedIcon& display, TAdvancedIcon& result,
+                      TAdvancedIcon& thumbnail) {
   display.Assign(&base);
   result.Assign(&base);
   ApplyEffects(display, result, options);
@@ -284,7 +284,8 @@ void ColorizeBitmap(TBitmap* bitmap, TColor colour) {
     WritePaletteColours(bitmap, entries, n);
   } else if (pf == pf32bit || pf == pf24bit) {
     const int step = pf == pf32bit ? 4 : 3;
-    for (int y = 0; y < bitmap->Height(); ++y) mapRow(static_cast<uint8_t*>(bitmap->ScanLine(y)), bitmap->Width(), step);
+    for (int y = 0; y < bitmap->Height(); ++y)
+      mapRow(static_cast<uint8_t*>(bitmap->ScanLine(y)), bitmap->Width(), step);
   } else {
     On24BitCopy(bitmap, [&](TBitmap* copy) { ColorizeBitmap(copy, colour); });
   }
@@ -308,7 +309,8 @@ void MergeBackgroundColor(TBitmap* bitmap, TBitmap* scratch, TBitmap* mask, TCol
       for (int y = 0; y < copy->Height(); ++y) {
         auto* row = static_cast<uint8_t*>(copy->ScanLine(y));
         for (int x = 0; x < copy->Width(); ++x)
-          if (m.IsWhite(x, y)) row[x * 3] = uint8_t(px), row[x * 3 + 1] = uint8_t(px >> 8), row[x * 3 + 2] = uint8_t(px >> 16);
+          if (m.IsWhite(x, y))
+            row[x * 3] = uint8_t(px), row[x * 3 + 1] = uint8_t(px >> 8), row[x * 3 + 2] = uint8_t(px >> 16);
       }
     });
   }
@@ -391,8 +393,7 @@ int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName) {
   return library.Icons().Count();
 }
 
-void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,
-                           TBitmap* strip) {
+void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour, TBitmap* strip) {
   if (!strip) return;
   TBitmap picture;
   if (TSubIcon* image = thumbnail.FindImage(kStyleThumbSize, kStyleThumbSize, 32))

@@ -52,8 +52,8 @@ struct TResultOptions {
 // The whole update, in order: copies of the base icon, effects, shadows,
 // colorize and background, the thumbnail copy (taken before the style), the
 // style, and the final icon in result.
-void UpdateResultIcon(TAdvancedIcon& base, const TResultOptions& options, TAdvancedIcon& display,
-                      TAdvancedIcon& result, TAdvancedIcon& thumbnail);
+void UpdateResultIcon(TAdvancedIcon& base, const TResultOptions& options, TAdvancedIcon& display, TAdvancedIcon& result,
+                      TAdvancedIcon& thumbnail);
 
 // ---- the stages ----
 void ApplyEffects(TAdvancedIcon& display, TAdvancedIcon& result, const TResultOptions& options);
@@ -98,8 +98,7 @@ inline constexpr int kStyleThumbSize = 48;
 int LoadStyleLibrary(TIconLibrary& library, const std::string& fileName);
 // The strip of style thumbnails: row 0 the icon without style, row k+1 with
 // style k of the library; each flattened onto the list colour.
-void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour,
-                           TBitmap* strip);
+void RenderStyleThumbnails(TAdvancedIcon& thumbnail, const TIconLibrary* styles, TColor listColour, TBitmap* strip);
 // True when the strip holds the whole row of item index (the strip is empty
 // before its first rendering).
 bool StyleStripHoldsRow(int index, int stripHeight);

@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "app/icon_converter.h"
@@ -74,7 +76,6 @@ void Decode(const std::vector<uint8_t>& jpeg, RowAt rowAt) {
   jpeg_destroy_decompress(&d);
 }
 
-
 // A decoded picture is a new picture: its pixels are allocated per decode.
 void BM_DecodeJpeg(benchmark::State& state) {
   for (auto _ : state) {
@@ -84,19 +85,49 @@ void BM_DecodeJpeg(benchmark::State& state) {
   }
 }
 
+void MainRoadOnce() {
+  TBitmap source;
+  source.SetPixelFormat(pf24bit);
+  source.SetSize(kWidth, kHeight);
+  Decode(Jpeg(), [&](int y) { return static_cast<uint8_t*>(source.ScanLine(y)); });
+  TAdvancedIcon base, display, result, thumb;
+  MakeIconFromBitmap(&source, &base, false, clNone, itmNone, irfLanczos3, true, true);
+  UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
+  TMemoryStream ico;
+  result.SaveToStream(ico);
+  benchmark::DoNotOptimize(ico.Size());
+}
+
 void BM_MainRoad(benchmark::State& state) {
-  for (auto _ : state) {
-    TBitmap source;
-    source.SetPixelFormat(pf24bit);
-    source.SetSize(kWidth, kHeight);
-    Decode(Jpeg(), [&](int y) { return static_cast<uint8_t*>(source.ScanLine(y)); });
-    TAdvancedIcon base, display, result, thumb;
-    MakeIconFromBitmap(&source, &base, false, clNone, itmNone, irfLanczos3, true, true);
-    UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
-    TMemoryStream ico;
-    result.SaveToStream(ico);
-    benchmark::DoNotOptimize(ico.Size());
-  }
+  for (auto _ : state) MainRoadOnce();
+}
+
+// Kilobytes of a /proc/self/status line ("VmRSS", "VmHWM").
+long StatusKb(const char* key) {
+  std::FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return -1;
+  char line[256];
+  long kb = -1;
+  const size_t n = std::strlen(key);
+  while (std::fgets(line, sizeof line, f))
+    if (std::strncmp(line, key, n) == 0 && line[n] == ':') kb = std::atol(line + n + 1);
+  std::fclose(f);
+  return kb;
+}
+
+// The road once, its peak resident memory above what was resident before
+// against the picture's pixel bytes (the peak is reset through clear_refs).
+void PrintPeakMemory() {
+  std::FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f) return;
+  std::fputs("5", f);
+  std::fclose(f);
+  const long before = StatusKb("VmRSS");
+  MainRoadOnce();
+  const long peak = StatusKb("VmHWM");
+  if (before < 0 || peak < 0) return;
+  const double pictureKb = double(kWidth) * kHeight * 3 / 1024;
+  std::printf("main road peak memory / picture bytes: %.2f (goal 1.2 or less)\n", (peak - before) / pictureKb);
 }
 
 BENCHMARK(BM_DecodeJpeg)->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -107,6 +138,7 @@ BENCHMARK(BM_MainRoad)->Unit(benchmark::kMillisecond)->Iterations(3);
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Jpeg();  // made once, outside every timing
+  PrintPeakMemory();
   struct Reporter : benchmark::ConsoleReporter {
     double decode = 0, road = 0;
     void ReportRuns(const std::vector<Run>& runs) override {

@@ -7,6 +7,8 @@
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/graphics_picture.h"
+#include "platform/ui/ext_ctrls.h"
 
 TImageLibIO::TImageLibIO(TComponent* owner)
     : TComponent(owner), FOwnedBitmap(std::make_unique<TIEBitmap>()), FPreviewFont(std::make_unique<TFont>()) {
@@ -23,7 +25,11 @@ std::unique_ptr<TImageLibIO> TImageLibIO::CreateForBitmap(TIEBitmap* bitmap) {
   return io;
 }
 
-TImageLibIO::~TImageLibIO() { UnregisterFromView(); }
+TImageLibIO::~TImageLibIO() {
+  UnregisterFromView();
+  // Our bitmap may lie over the control's: let go before either goes away.
+  if (FAttachedTImage != nullptr && FIEBitmap != nullptr) FIEBitmap->FreeImage(true);
+}
 
 // ---- attachment ----
 
@@ -41,11 +47,15 @@ void TImageLibIO::ReplaceBitmap(TIEBitmap* bitmap) {
 
 void TImageLibIO::AttachBitmap(TIEBitmap* bitmap) {
   UnregisterFromView();
-  if (bitmap == nullptr && FAttachedView != nullptr) return;
+  if (bitmap == nullptr && (FAttachedView != nullptr || FAttachedTImage != nullptr)) return;
   ReplaceBitmap(bitmap);
   if (bitmap != nullptr && FAttachedView != nullptr) {
     if (TComponent* c = FAttachedView->ViewComponent()) RemoveFreeNotification(c);
     FAttachedView = nullptr;
+  }
+  if (bitmap != nullptr && FAttachedTImage != nullptr) {
+    RemoveFreeNotification(FAttachedTImage);
+    FAttachedTImage = nullptr;
   }
 }
 
@@ -76,8 +86,37 @@ void TImageLibIO::SetAttachedImageLib(TIEViewLink* view) {
     if (FVclBitmapLink != nullptr) FIEBitmap->EncapsulateTBitmap(FVclBitmapLink, true);
   }
   if (TComponent* c = view->ViewComponent()) FreeNotification(c);
+  if (FAttachedTImage != nullptr) {
+    RemoveFreeNotification(FAttachedTImage);
+    FAttachedTImage = nullptr;
+  }
   FViewCallbackHandle = view->AddBitmapChangeHandler(
       [this](TObject*, TIEViewLink*, int code) { ViewBitmapChanged(code == 1); }, this);
+}
+
+void TImageLibIO::SetAttachedTImage(TImage* image) {
+  UnregisterFromView();
+  if (FAttachedTImage != nullptr && FAttachedTImage != image) RemoveFreeNotification(FAttachedTImage);
+  FAttachedTImage = image;
+  if (image == nullptr) {
+    FVclBitmapLink = nullptr;
+    if (FIEBitmap != nullptr) FIEBitmap->FreeImage(true);
+    return;
+  }
+  if (FAttachedView != nullptr) {
+    if (TComponent* c = FAttachedView->ViewComponent()) RemoveFreeNotification(c);
+    FAttachedView = nullptr;
+  }
+  // Laid over the control's bitmap through a bitmap of our own: a caller's
+  // bitmap is never turned into a view of another picture.
+  if (!FOwnsBitmap) {
+    FOwnedBitmap = std::make_unique<TIEBitmap>();
+    FIEBitmap = FOwnedBitmap.get();
+    FOwnsBitmap = true;
+  }
+  FVclBitmapLink = image->Picture()->Bitmap();
+  FIEBitmap->EncapsulateTBitmap(FVclBitmapLink, true);
+  FreeNotification(image);
 }
 
 void TImageLibIO::ViewBitmapChanged(bool destroying) {
@@ -104,6 +143,12 @@ void TImageLibIO::Notification(TComponent* component, TOperation operation) {
     UnregisterFromView();
     FAttachedView = nullptr;
     FIEBitmap = FOwnsBitmap ? FOwnedBitmap.get() : nullptr;
+  }
+  if (operation == opRemove && component == FAttachedTImage) {
+    // The control's bitmap goes with it: let go of it first.
+    if (FIEBitmap != nullptr) FIEBitmap->FreeImage(true);
+    FVclBitmapLink = nullptr;
+    FAttachedTImage = nullptr;
   }
 }
 
@@ -157,7 +202,20 @@ bool TImageLibIO::PrepareBitmap(std::initializer_list<TIEBitmapFormat> allowed) 
 }
 
 void TImageLibIO::UpdateAttached() {
-  if (FVclBitmapLink != nullptr && FIEBitmap != nullptr) FIEBitmap->RemoveAlphaChannel(false);
+  if (FVclBitmapLink != nullptr && FIEBitmap != nullptr) {
+    FIEBitmap->RemoveAlphaChannel(false);
+    // A reader that allocated the picture anew has left the framework bitmap
+    // behind: the control is given what was read, and we lie over it again.
+    const bool over = FIEBitmap->Location() == ieTBitmap && FIEBitmap->VclBitmap() == FVclBitmapLink;
+    if (!over && !FIEBitmap->IsEmpty()) {
+      try {
+        FIEBitmap->CopyToTBitmap(*FVclBitmapLink);
+        FIEBitmap->EncapsulateTBitmap(FVclBitmapLink, true);
+      } catch (const std::exception&) {
+        // Formats a framework bitmap cannot hold stay in the working bitmap only.
+      }
+    }
+  }
   if (FAttachedView != nullptr) {
     FAttachedView->Update();
     FAttachedView->ImageChange();

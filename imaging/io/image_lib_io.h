@@ -25,6 +25,7 @@
 
 class TBitmap;
 class TFont;
+class TImage;
 class TIEBitmap;
 class TIEViewLink;
 class TIOParamsVals;
@@ -56,6 +57,8 @@ enum TIEIODynamicIndex : int32_t {
   ieioSaveStream = -30,
 };
 
+class TMetafile;
+
 class TImageLibIO : public TComponent {
 public:
   explicit TImageLibIO(TComponent* owner);
@@ -70,6 +73,10 @@ public:
   void AttachBitmap(TIEBitmap* bitmap);
   TIEViewLink* AttachedImageLib() const { return FAttachedView; }
   void SetAttachedImageLib(TIEViewLink* view);
+  // A framework image control whose picture bitmap the working bitmap is laid
+  // over, so a load shows in the control.
+  TImage* AttachedTImage() const { return FAttachedTImage; }
+  void SetAttachedTImage(TImage* image);
   void ViewBitmapChanged(bool destroying);
   TBitmap* GetVclBitmap();
 
@@ -186,6 +193,12 @@ public:
   // width or height -1 keeps the metafile's own size.
   void LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height);
   void LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height);
+  // Renders a framework metafile into the bitmap at the asked size (0 in either
+  // direction renders nothing and sets Aborting), capped at IEMetafileSizeLimit;
+  // with alpha, what the drawing left uncovered becomes transparent.
+  void RenderMetafile(TMetafile* metafile, int width, bool withAlpha, int height);
+  // The parameters-only read of a metafile: type, size and the default resolution.
+  void ReadMetafileParams(TStream& stream);
   void LoadLayeredFile(const std::wstring& name, TImageFileType type);
   void LoadLayeredStream(TStream& stream, TImageFileType type);
 
@@ -262,6 +275,7 @@ private:
   std::unique_ptr<TIEBitmap> FOwnedBitmap;
   bool FOwnsBitmap = true;
   TIEViewLink* FAttachedView = nullptr;
+  TImage* FAttachedTImage = nullptr;
   void* FViewCallbackHandle = nullptr;
   uint32_t FBackground = 0;
   uint8_t FMonoConversion = 1;

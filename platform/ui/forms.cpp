@@ -8,6 +8,7 @@
 #include "platform/rtl/threads.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/dialogs.h"
+#include "platform/ui/hint_window.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/picture_file.h"
 #include "platform/ui/ui_paint.h"
@@ -18,7 +19,7 @@ TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
 TMouse* Mouse = nullptr;
 
-void DismissActivePopup();
+void ForgetHintWindow();
 
 namespace {
 
@@ -62,6 +63,9 @@ TCustomForm::TCustomForm(TComponent* owner) : TScrollingWinControl(owner) {
   SetVisibleFlag(false);
   SetControlStyle({csAcceptsControls, csCaptureMouse, csClickEvents, csDoubleClicks});
   FBacking.SetPixelFormat(pf32bit);
+  FIcon.OnChange = [this](TObject*) {
+    if (FWindowMade) UIBackend().SetWindowIcon(Handle(), FIcon.Empty() ? nullptr : FIcon.Handle());
+  };
   SetBounds(0, 0, 320, 240);
   Screen->AddForm(this);
 }
@@ -149,10 +153,17 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle value) {
   SetBounds(Left(), Top(), before.right + 2 * FrameWidth(), before.bottom + 2 * FrameWidth() + CaptionHeight() + ClientTop());
 }
 
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  TScrollingWinControl::Notification(component, operation);
+  if (operation == opRemove && component == FMenu) FMenu = nullptr;
+}
+
 void TCustomForm::SetMenu(TMainMenu* value) {
   if (value == FMenu) return;
   int oldTop = ClientTop();
+  if (FMenu) FMenu->RemoveFreeNotification(this);
   FMenu = value;
+  if (value) value->FreeNotification(this);
   SetBounds(Left(), Top(), Width(), Height() + ClientTop() - oldTop);
   ResizeBacking();
   InvalidateRect(WindowClientRect());
@@ -190,6 +201,7 @@ void TCustomForm::EnsureWindow() {
     owner = Application->MainForm()->Handle();
   UIBackend().CreateWindow(Handle(), FKind, owner);
   UIBackend().SetWindowCaption(Handle(), Caption());
+  if (!FIcon.Empty()) UIBackend().SetWindowIcon(Handle(), FIcon.Handle());
   SyncBounds();
 }
 
@@ -574,9 +586,11 @@ void TCustomForm::RouteMouse(TMessage& message) {
       target->Perform(CM_MOUSEENTER, 0, 0);
       if (Application) Application->SetHint(GetLongHint(target->Hint()));
     }
+    if (FKind == wkForm) HintMouseEntered(target);
   }
   if (!target) return;
   if (IsButtonDown(message.Msg)) {
+    CancelHint();
     if (auto* w = dynamic_cast<TWinControl*>(target); w && w != this && w->FocusOnClick() && w->CanFocus() && !w->Focused())
       SetFocusedControl(w);
     if (!Active()) BringToFront();
@@ -856,20 +870,35 @@ void TApplication::Idle() {
   } catch (...) {
     HandleException(this);
   }
-  PaintForms();
-  if (done && !MessagesWaiting() && !FTerminated && !CheckSynchronize(0) && !DispatchDueTimers())
-    UIBackend().WaitForEvents(NextTimerDue());
-  CheckSynchronize(0);
-  DispatchDueTimers();
+  bool busy = false;
+  try {
+    PaintForms();
+    busy = !done || MessagesWaiting() || FTerminated || CheckSynchronize(0) || DispatchDueTimers();
+  } catch (...) {
+    HandleException(this);
+    return;
+  }
+  if (!busy) UIBackend().WaitForEvents(NextTimerDue());
+  try {
+    CheckSynchronize(0);
+    DispatchDueTimers();
+  } catch (...) {
+    HandleException(this);
+  }
 }
 
 void TApplication::HandleMessage() {
   MSG msg;
+  bool processed = false;
   try {
-    if (!ProcessMessage(msg)) Idle();
+    processed = ProcessMessage(msg);
   } catch (...) {
     HandleException(this);
+    return;
   }
+  // Idle handles the exceptions of its handlers itself; a back end that cannot
+  // wait any longer (a headless script that ran dry) ends the loop through here.
+  if (!processed) Idle();
 }
 
 void TApplication::Run() {
@@ -961,6 +990,21 @@ void TScreen::RemoveForm(TCustomForm* form) {
   if (FActiveForm == form) FActiveForm = nullptr;
 }
 
+// ---- popups ----
+
+TCustomForm* ActivePopupForm() {
+  if (!Screen) return nullptr;
+  for (int i = Screen->FormCount() - 1; i >= 0; --i) {
+    TCustomForm* f = Screen->Forms(i);
+    if (f->WindowKind() == wkPopup && f->TakesKeys() && f->Visible()) return f;
+  }
+  return nullptr;
+}
+
+void DismissActivePopup() {
+  if (TCustomForm* popup = ActivePopupForm()) popup->DismissPopup();
+}
+
 // ---- TMouse ----
 
 TPoint TMouse::CursorPos() {
@@ -983,6 +1027,7 @@ void InitializeUI() {
 
 void FinalizeUI() {
   if (!Application) return;
+  ForgetHintWindow();
   TApplication* app = Application;
   delete app;
   Application = nullptr;

@@ -78,6 +78,9 @@ public:
   TMainMenu* Menu() const { return FMenu; }
   void SetMenu(TMainMenu* value);
   TWindowKind WindowKind() const { return FKind; }
+  bool TakesKeys() const { return FTakesKeys; }
+  // A click elsewhere closes a popup that takes keys.
+  virtual void DismissPopup() {}
 
   void SetBounds(int left, int top, int width, int height) override;
   TRect ClientRect() override;
@@ -175,7 +178,10 @@ protected:
   void VisibleChanged() override;
   // A popup form (menus, drop-downs, hints) has no frame and no taskbar entry.
   void SetWindowKind(TWindowKind kind) { FKind = kind; }
+  // A popup that takes the keys while it shows (menus and drop-down lists; hints do not).
+  void SetTakesKeys(bool value) { FTakesKeys = value; }
   void CloseModal();
+  void Notification(TComponent* component, TOperation operation) override;
   // Moves the form to the place Position asks for, before it is shown.
   void PlaceForShow();
 
@@ -200,6 +206,7 @@ private:
   bool FWindowMade = false;
   bool FDestroyFired = false;
   TWindowKind FKind = wkForm;
+  bool FTakesKeys = false;
   TMainMenu* FMenu = nullptr;
   TModalResult FModalResult = mrNone;
   TWinControl* FActiveControl = nullptr;
@@ -361,6 +368,10 @@ public:
   bool MousePresent() const { return true; }
   int WheelScrollLines() const { return 3; }
 };
+
+// The popup that takes the keys now (the topmost shown menu or drop-down list), or nullptr.
+TCustomForm* ActivePopupForm();
+void DismissActivePopup();
 
 // The program's application, screen and mouse; made on first use.
 extern TApplication* Application;

@@ -138,6 +138,7 @@ class TMenuPopupForm : public TCustomForm {
 public:
   TMenuPopupForm(TMenuItem* parent, TCustomImageList* images) : TCustomForm(nullptr), FParentItem(parent), FImages(images) {
     SetWindowKind(wkPopup);
+    SetTakesKeys(true);
     SetBorderStyle(bsNone);
     SetColor(clMenu);
     for (int i = 0; i < parent->Count(); ++i)
@@ -155,6 +156,7 @@ public:
 
   int Chosen() const { return FChosen; }
   bool Done() const { return FDone; }
+  void DismissPopup() override { Finish(-1); }
   void Finish(int index) {
     FChosen = index;
     FDone = true;
@@ -252,15 +254,7 @@ private:
   bool FDone = false;
 };
 
-TMenuPopupForm* gActivePopup = nullptr;
-
 }  // namespace
-
-TCustomForm* ActivePopupForm() { return gActivePopup; }
-
-void DismissActivePopup() {
-  if (gActivePopup) gActivePopup->Finish(-1);
-}
 
 int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images) {
   InitializeUI();
@@ -270,16 +264,8 @@ int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images) {
   if (x + popup.Width() > work.right) x = std::max<int>(work.left, x - popup.Width());
   if (y + popup.Height() > work.bottom) y = std::max<int>(work.top, y - popup.Height());
   popup.SetBounds(x, y, popup.Width(), popup.Height());
-  TMenuPopupForm* outer = gActivePopup;
-  gActivePopup = &popup;
   popup.Show();
-  try {
-    while (!popup.Done() && !Application->Terminated()) Application->HandleMessage();
-  } catch (...) {
-    gActivePopup = outer;
-    throw;
-  }
-  gActivePopup = outer;
+  while (!popup.Done() && !Application->Terminated()) Application->HandleMessage();
   popup.Hide();
   return popup.Chosen();
 }

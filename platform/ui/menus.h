@@ -134,6 +134,3 @@ private:
 // Runs a drop-down list of items at a screen point: the index chosen, -1 when
 // dismissed. Menus, the menu bar and tool buttons use it.
 int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images);
-// The popup form that TrackMenuItems shows, while it runs (tests drive it).
-class TCustomForm;
-TCustomForm* ActivePopupForm();

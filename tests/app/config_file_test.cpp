@@ -15,15 +15,15 @@ namespace {
 
 // A Windows model of our own with the application-data folder at appData.
 class ConfigFileTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     FSavedRoot = WindowsModelRoot();
     SetWindowsModelRoot(FTemp.File("model"));
     ReloadRegistryStore();
     FAppData = FTemp.File("appdata");
     std::filesystem::create_directories(FAppData);
-    WriteRegistryString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
-                        FAppData);
+    WriteRegistryString(HKEY_CURRENT_USER,
+                        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData", FAppData);
     ResetConfigFileName();
   }
   void TearDown() override {
@@ -34,7 +34,7 @@ protected:
   qvtest::TempDir FTemp;
   std::string FAppData;
 
-private:
+ private:
   std::string FSavedRoot;
 };
 
@@ -79,7 +79,8 @@ TEST_F(ConfigFileTest, WriteThatFailsLaterAlsoFallsBackToMemory) {
 }
 
 TEST_F(ConfigFileTest, WithoutApplicationDataTheFileIsBesideTheProgram) {
-  WriteRegistryString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
+  WriteRegistryString(HKEY_CURRENT_USER,
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
                       FTemp.File("missing"));
   bool ready = false;
   const std::string name = BuildConfigFileName(ready);
@@ -103,8 +104,12 @@ TEST_F(ConfigFileTest, PlacementKeysAreClampedToTheScreen) {
       {"maximised", {{"WinHeight", -1}, {"WinWidth", 900}, {"WinLeft", 5}}, {50, 60, 700, 500, true, false}},
       {"height 99 ignored", {{"WinHeight", 99}, {"WinWidth", 800}}, {50, 60, 800, 500, false, false}},
       {"larger than the screen", {{"WinHeight", 5000}, {"WinWidth", 5000}}, {50, 60, 1024, 768, false, false}},
-      {"left absent keeps the framework's place", {{"WinLeft", -100000}, {"WinTop", 40}}, {50, 40, 700, 500, false, true}},
-      {"a quarter stays on screen", {{"WinLeft", 2000}, {"WinTop", 2000}}, {1024 - 175, 768 - 125, 700, 500, false, true}},
+      {"left absent keeps the framework's place",
+       {{"WinLeft", -100000}, {"WinTop", 40}},
+       {50, 40, 700, 500, false, true}},
+      {"a quarter stays on screen",
+       {{"WinLeft", 2000}, {"WinTop", 2000}},
+       {1024 - 175, 768 - 125, 700, 500, false, true}},
       {"off the left and top", {{"WinLeft", -2000}, {"WinTop", -50}}, {-525, -5, 700, 500, false, true}},
       {"not saved", {{"SaveWinSize", 0}, {"WinWidth", 800}, {"WinLeft", 5}}, designed},
   };

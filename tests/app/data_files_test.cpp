@@ -46,6 +46,33 @@ TEST(StyleLibraryFile, EveryStyleHoldsShapeAndOverlayPairsAt48_32_16) {
   }
 }
 
+// icoutils read the same library: wrestool lists the named groups and takes
+// each out as an .ico file, which icotool lists.
+TEST(StyleLibraryFile, WrestoolAndIcotoolOracleReadTheLibrary) {
+  if (!qvtest::HaveProgram("wrestool") || !qvtest::HaveProgram("icotool")) GTEST_SKIP() << "icoutils missing";
+  const std::string file = DataFile("data/styles.icl");
+  TIconLibrary library;
+  ASSERT_TRUE(library.LoadFromFile(file));
+  std::string list;
+  ASSERT_EQ(qvtest::RunCommand("wrestool -l '" + file + "' 2>/dev/null", &list), 0);
+  qvtest::TempDir dir;
+  for (int k = 0; k < library.Icons().Count(); ++k) {
+    const std::string name = library.Icons().Strings(k);
+    EXPECT_NE(list.find("--type=14 --name='" + name + "'"), std::string::npos) << name;
+    const std::string ico = dir.File("style.ico");
+    ASSERT_EQ(qvtest::RunCommand("wrestool -x -t14 -n '" + name + "' -o '" + ico + "' '" + file + "' 2>/dev/null"), 0);
+    std::string images;
+    ASSERT_EQ(qvtest::RunCommand("icotool -l '" + ico + "'", &images), 0);
+    std::string expect;
+    int index = 1;
+    for (int s : {48, 32, 16})
+      for (int j = 0; j < 4; ++j)
+        expect += "--icon --index=" + std::to_string(index++) + " --width=" + std::to_string(s) +
+                  " --height=" + std::to_string(s) + " --bit-depth=32 --palette-size=0\n";
+    EXPECT_EQ(images, expect) << name;
+  }
+}
+
 TEST(StyleLibraryFile, MissingOrDamagedLibraryLeavesNoStyles) {
   qvtest::TempDir dir;
   TIconLibrary missing;
@@ -142,8 +169,9 @@ void LoadBitmapResource(const char* name, TBitmap& bitmap) {
   const uint32_t table = (colours ? colours : (bits <= 8 ? 1u << bits : 0)) * 4;
   TMemoryStream s;
   const uint32_t size = uint32_t(14 + dib.size()), off = 14 + 40 + table;
-  const uint8_t head[14] = {'B', 'M', uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), 0, 0, 0, 0, 0,
-                            uint8_t(off), uint8_t(off >> 8), 0, 0};
+  const uint8_t head[14] = {
+      'B', 'M', uint8_t(size), uint8_t(size >> 8), uint8_t(size >> 16), 0, 0, 0, 0, 0, uint8_t(off), uint8_t(off >> 8),
+      0,   0};
   s.WriteBuffer(head, 14);
   s.WriteBuffer(dib.data(), int64_t(dib.size()));
   s.SetPosition(0);
@@ -178,7 +206,9 @@ TEST(ToolbarPictures, ButtonsPngAndTheIlmainBitmapHoldTheSameStrip) {
         ASSERT_TRUE(q[0] == 0xFF && q[1] == 0 && q[2] == 0xFF) << x << "," << y;
       } else if (p[3] == 255) {
         ++opaque;
-        ASSERT_TRUE(q[0] == p[0] && q[1] == p[1] && q[2] == p[2]) << x << "," << y << " png " << int(p[0]) << " " << int(p[1]) << " " << int(p[2]) << " bmp " << int(q[0]) << " " << int(q[1]) << " " << int(q[2]);
+        ASSERT_TRUE(q[0] == p[0] && q[1] == p[1] && q[2] == p[2])
+            << x << "," << y << " png " << int(p[0]) << " " << int(p[1]) << " " << int(p[2]) << " bmp " << int(q[0])
+            << " " << int(q[1]) << " " << int(q[2]);
       }
     }
   }

@@ -18,7 +18,9 @@ void Put(TListLongint& l, std::initializer_list<int> v) {
 }
 
 // A picture in which every pixel differs from its neighbours.
-uint32_t Distinct(int x, int y) { return 0xFF000000u | uint32_t((x * 5) & 0xFF) << 16 | uint32_t((y * 3) & 0xFF) << 8 | uint32_t((x + y) & 0xFF); }
+uint32_t Distinct(int x, int y) {
+  return 0xFF000000u | uint32_t((x * 5) & 0xFF) << 16 | uint32_t((y * 3) & 0xFF) << 8 | uint32_t((x + y) & 0xFF);
+}
 
 struct PlacementCase {
   const char* what;
@@ -49,15 +51,20 @@ TEST_P(PlacementTest, DecidesScaleCutOrCentre) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PlacementTest,
     ::testing::Values(
-        PlacementCase{"large source cut at top left", 100, 100, 48, 48, false, false, true, {0, 0, 48, 48}, {0, 0, 48, 48}},
+        PlacementCase{
+            "large source cut at top left", 100, 100, 48, 48, false, false, true, {0, 0, 48, 48}, {0, 0, 48, 48}},
         PlacementCase{"small source centred", 20, 20, 48, 48, false, false, true, {0, 0, 20, 20}, {14, 14, 34, 34}},
         PlacementCase{"zoom scales a small source up", 20, 20, 48, 48, false, true, false, {}, {0, 0, 48, 48}},
-        PlacementCase{"zoom does not scale a wider source", 100, 60, 48, 48, false, true, true, {0, 0, 48, 48}, {0, 0, 48, 48}},
-        PlacementCase{"shrink scales when one side is as large", 48, 20, 48, 48, true, false, false, {}, {0, 14, 48, 34}},
-        PlacementCase{"shrink keeps a smaller source", 40, 20, 48, 48, true, false, true, {0, 0, 40, 20}, {4, 14, 44, 34}},
+        PlacementCase{
+            "zoom does not scale a wider source", 100, 60, 48, 48, false, true, true, {0, 0, 48, 48}, {0, 0, 48, 48}},
+        PlacementCase{
+            "shrink scales when one side is as large", 48, 20, 48, 48, true, false, false, {}, {0, 14, 48, 34}},
+        PlacementCase{
+            "shrink keeps a smaller source", 40, 20, 48, 48, true, false, true, {0, 0, 40, 20}, {4, 14, 44, 34}},
         PlacementCase{"zoom scales the exact size", 48, 48, 48, 48, false, true, false, {}, {0, 0, 48, 48}},
         PlacementCase{"aspect box of a wide picture", 100, 60, 48, 48, true, false, false, {}, {0, 10, 48, 38}},
-        PlacementCase{"target 0 means the source size", 30, 20, 0, 0, false, false, true, {0, 0, 30, 20}, {0, 0, 30, 20}}),
+        PlacementCase{
+            "target 0 means the source size", 30, 20, 0, 0, false, false, true, {0, 0, 30, 20}, {0, 0, 30, 20}}),
     [](const ::testing::TestParamInfo<PlacementCase>& p) {
       std::string n = p.param.what;
       for (char& ch : n)
@@ -71,15 +78,12 @@ TEST(ConverterReduction, TriggersOnlyForLargeSourcesAndSizesThatDivideTheLargest
     std::initializer_list<int> depths, sizes;
     bool reduce;
   } cases[] = {
-      {1000, 500, 24, {32}, {48, 32, 16}, true},
-      {1000, 500, 24, {32}, {48, 40}, false},   // 40 does not divide 192
-      {1000, 500, 24, {32}, {48}, false},       // one size only
-      {384, 384, 24, {32}, {48, 32, 16}, false},
-      {385, 10, 24, {32}, {48, 32, 16}, true},
+      {1000, 500, 24, {32}, {48, 32, 16}, true}, {1000, 500, 24, {32}, {48, 40}, false},  // 40 does not divide 192
+      {1000, 500, 24, {32}, {48}, false},                                                 // one size only
+      {384, 384, 24, {32}, {48, 32, 16}, false}, {385, 10, 24, {32}, {48, 32, 16}, true},
       {1000, 500, 8, {0}, {48, 32, 16}, false},  // own depth below 24
-      {1000, 500, 8, {32}, {48, 32, 16}, true},
-      {1000, 500, 32, {0}, {48, 32, 16}, true},
-      {1000, 500, 24, {32}, {0, 48}, true},      // 0 counts as 192
+      {1000, 500, 8, {32}, {48, 32, 16}, true},  {1000, 500, 32, {0}, {48, 32, 16}, true},
+      {1000, 500, 24, {32}, {0, 48}, true},  // 0 counts as 192
   };
   for (const auto& c : cases) {
     TListLongint depths, sizes;
@@ -243,7 +247,8 @@ TEST(ConverterTransparency, TransparentCornerOfA32BitSourceGivesNoKey) {
   EXPECT_EQ(im.alpha(0, 15), 0);
 
   // An opaque bottom-left of the same colour keys every pixel of it.
-  auto keyed = Bitmap32(16, 16, [](int x, int y) { return (x == 8 && y == 8) || (x == 0 && y == 15) ? 0xFFFF0000u : 0xFF808080u; });
+  auto keyed = Bitmap32(
+      16, 16, [](int x, int y) { return (x == 8 && y == 8) || (x == 0 && y == 15) ? 0xFFFF0000u : 0xFF808080u; });
   TAdvancedIcon icon2;
   MakeIconFromBitmap(keyed.get(), &icon2, false, clNone, itmBottomLeft, irfLanczos3, true, true);
   EXPECT_EQ(Read(*icon2.FindImage(16, 16, 32)).at(8, 8), 0u);
@@ -354,8 +359,11 @@ TEST(SortSubIconsTest, OrdersByDepthThenLargestSquareFirst) {
       auto b = Bitmap32(w, h, Distinct);
       if (depth != 32) {
         TBitmap conv, m;
-        ConvertImage(b.get(), nullptr, &conv, &m, depth == 8 ? pf8bit : depth == 4 ? pf4bit : pf24bit, w, h, 1, 80,
-                     false, irfNone, nullptr, false);
+        ConvertImage(b.get(), nullptr, &conv, &m,
+                     depth == 8   ? pf8bit
+                     : depth == 4 ? pf4bit
+                                  : pf24bit,
+                     w, h, 1, 80, false, irfNone, nullptr, false);
         icon.Images().AddBitmap(&conv, &m, 0);
       } else {
         icon.Images().AddBitmap(b.get(), nullptr, 80);
@@ -375,15 +383,15 @@ TEST(ConverterEdges, EmptyThinAndTinySourcesAreConverted) {
   struct {
     int w, h;
     bool zoom, shrink;
-  } cases[] = {{0, 0, false, true}, {0, 0, true, false}, {1, 1, false, true}, {1, 1, true, false},
+  } cases[] = {{0, 0, false, true},    {0, 0, true, false},   {1, 1, false, true}, {1, 1, true, false},
                {1, 1000, false, true}, {1000, 1, true, true}, {3, 2, false, false}};
   for (const auto& c : cases) {
     for (bool is32 : {false, true}) {
       auto source = is32 ? Bitmap32(c.w, c.h, [](int, int) { return 0xFF808080u; })
                          : Bitmap24(c.w, c.h, [](int, int) { return 0x808080u; });
       TAdvancedIcon icon;
-      EXPECT_NO_THROW(MakeIconFromBitmap(source.get(), &icon, c.zoom, clNone, itmBottomRight, irfLanczos3, true,
-                                         c.shrink))
+      EXPECT_NO_THROW(
+          MakeIconFromBitmap(source.get(), &icon, c.zoom, clNone, itmBottomRight, irfLanczos3, true, c.shrink))
           << c.w << "x" << c.h;
       if (c.w > 0 && c.h > 0) {
         EXPECT_EQ(Shapes(icon), (std::vector<std::string>{"48x48x32", "32x32x32", "16x16x32"})) << c.w << "x" << c.h;

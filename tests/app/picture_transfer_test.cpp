@@ -13,7 +13,9 @@ using namespace apptest;
 namespace {
 
 TEST(PictureTransfer, ColourAndAlphaSurviveTheRoundTrip) {
-  auto source = Bitmap32(7, 5, [](int x, int y) { return uint32_t(x * 36) << 24 | uint32_t(x * 30) << 16 | uint32_t(y * 50) << 8 | 0x11u; });
+  auto source = Bitmap32(7, 5, [](int x, int y) {
+    return uint32_t(x * 36) << 24 | uint32_t(x * 30) << 16 | uint32_t(y * 50) << 8 | 0x11u;
+  });
   TIEBitmap ie;
   Bitmap32ToIEBitmap(*source, ie);
   ASSERT_EQ(ie.PixelFormat(), ie24RGB);

@@ -17,8 +17,9 @@ TEST(ResolveResampleFilterTest, AutoDependsOnTheSideThatReaches48) {
     bool smooth;
     int expect;
   } cases[] = {
-      {irfAuto, 48, 47, true, irfBSpline},  {irfAuto, 49, 10, true, irfLanczos3}, {irfAuto, 10, 48, true, irfLanczos3},
-      {irfAuto, 48, 48, true, irfLanczos3}, {irfMitchell, 10, 10, true, irfMitchell}, {irfAuto, 100, 100, false, irfNone},
+      {irfAuto, 48, 47, true, irfBSpline},      {irfAuto, 49, 10, true, irfLanczos3},
+      {irfAuto, 10, 48, true, irfLanczos3},     {irfAuto, 48, 48, true, irfLanczos3},
+      {irfMitchell, 10, 10, true, irfMitchell}, {irfAuto, 100, 100, false, irfNone},
       {irfHermite, 100, 100, false, irfNone},
   };
   for (const auto& c : cases)

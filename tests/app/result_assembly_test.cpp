@@ -172,7 +172,9 @@ TEST(MakeRoomForShadowTest, ShiftsOnlyWhenNothingIsLost) {
   } cases[] = {
       {"clear border", [](int x, int y) { return x >= 2 && x < 6 && y >= 2 && y < 6 ? 0xFF112233u : 0u; }, true},
       {"opaque to the edges", [](int, int) { return 0xFF112233u; }, false},
-      {"nearly opaque bottom row", [](int x, int y) { return y == 7 ? 0xFA112233u : (x >= 2 && x < 6 && y >= 2 && y < 6 ? 0xFF112233u : 0u); }, false},
+      {"nearly opaque bottom row",
+       [](int x, int y) { return y == 7 ? 0xFA112233u : (x >= 2 && x < 6 && y >= 2 && y < 6 ? 0xFF112233u : 0u); },
+       false},
       {"touches the top", [](int x, int y) { return x >= 2 && x < 6 && y < 4 ? 0xFF112233u : 0u; }, false},
       {"touches the left", [](int x, int y) { return x < 3 && y >= 2 && y < 5 ? 0xFF112233u : 0u; }, false},
       {"faint pixel in the right columns", [](int x, int y) { return x == 6 && y == 3 ? 0x01000000u : 0u; }, false},
@@ -217,7 +219,8 @@ TEST(Colorize, BlackGradientMapsDarkHalfToBlackAndBrightHalfToGreys) {
   // Sums 300 and 600 and 765, in a 32-bit and a 24-bit picture.
   const uint32_t in[] = {0xFF646464u, 0xFFC8C8C8u, 0xFFFFFFFFu};
   for (bool is32 : {true, false}) {
-    auto b = is32 ? Bitmap32(3, 1, [&](int x, int) { return in[x]; }) : Bitmap24(3, 1, [&](int x, int) { return in[x]; });
+    auto b =
+        is32 ? Bitmap32(3, 1, [&](int x, int) { return in[x]; }) : Bitmap24(3, 1, [&](int x, int) { return in[x]; });
     ColorizeBitmap(b.get(), 0x000000);
     const auto* row = static_cast<const uint8_t*>(b->ScanLine(0));
     const int step = is32 ? 4 : 3;
@@ -232,7 +235,7 @@ TEST(Colorize, BlackGradientMapsDarkHalfToBlackAndBrightHalfToGreys) {
   }
   // A colour lands at the middle of the range in its own channels.
   auto mid = Bitmap32(1, 1, [](int, int) { return 0xFF7F7F80u; });  // sum 382
-  ColorizeBitmap(mid.get(), 0x0000FF);                               // red
+  ColorizeBitmap(mid.get(), 0x0000FF);                              // red
   EXPECT_EQ(Pixel32(*mid, 0, 0), 0xFFFF0000u);
 }
 

@@ -152,17 +152,41 @@ TEST_P(SavedIconOracle, SixImagesInStandardOrderWithAlphaMasks) {
 }
 
 std::unique_ptr<TBitmap> Picture100x60() {
-  return Bitmap24(100, 60, [](int x, int y) { return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 4) << 8 | 0x40u; });
+  return Bitmap24(100, 60,
+                  [](int x, int y) { return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 4) << 8 | 0x40u; });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SavedIconOracle,
-    ::testing::Values(
-        SavedCase{"bitmap100x60", Picture100x60, false, 0, {{10, 37}, {6, 25}, {3, 12}}},
-        SavedCase{"alphaGradient64", [] { return Bitmap32(64, 64, [](int x, int y) { return uint32_t(x * 4) << 24 | uint32_t(y * 4) << 8 | 0x80u; }); }, false, 0, {{-1, -1}, {-1, -1}, {-1, -1}}},
-        SavedCase{"large1000x500", [] { return Bitmap24(1000, 500, [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); }); }, false, 0, {{12, 35}, {8, 23}, {4, 11}}},
-        SavedCase{"backgroundWhite", Picture100x60, true, 0, {{0, 47}, {0, 31}, {0, 15}}},
-        SavedCase{"style1", [] { return Bitmap24(64, 64, [](int x, int y) { return 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8; }); }, false, 1, {{-1, -1}, {-1, -1}, {-1, -1}}}),
+    ::testing::Values(SavedCase{"bitmap100x60", Picture100x60, false, 0, {{10, 37}, {6, 25}, {3, 12}}},
+                      SavedCase{"alphaGradient64",
+                                [] {
+                                  return Bitmap32(64, 64, [](int x, int y) {
+                                    return uint32_t(x * 4) << 24 | uint32_t(y * 4) << 8 | 0x80u;
+                                  });
+                                },
+                                false,
+                                0,
+                                {{-1, -1}, {-1, -1}, {-1, -1}}},
+                      SavedCase{"large1000x500",
+                                [] {
+                                  return Bitmap24(1000, 500, [](int x, int y) {
+                                    return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256);
+                                  });
+                                },
+                                false,
+                                0,
+                                {{12, 35}, {8, 23}, {4, 11}}},
+                      SavedCase{"backgroundWhite", Picture100x60, true, 0, {{0, 47}, {0, 31}, {0, 15}}},
+                      SavedCase{"style1",
+                                [] {
+                                  return Bitmap24(64, 64, [](int x, int y) {
+                                    return 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8;
+                                  });
+                                },
+                                false,
+                                1,
+                                {{-1, -1}, {-1, -1}, {-1, -1}}}),
     [](const ::testing::TestParamInfo<SavedCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

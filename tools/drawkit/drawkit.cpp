@@ -200,8 +200,7 @@ void Image::Fill(const Sdf& shape, const Paint& paint, int samples) {
       } else {
         int in = 0;
         for (int sy = 0; sy < samples; ++sy)
-          for (int sx = 0; sx < samples; ++sx)
-            in += shape(x + (sx + 0.5) / samples, y + (sy + 0.5) / samples) <= 0;
+          for (int sx = 0; sx < samples; ++sx) in += shape(x + (sx + 0.5) / samples, y + (sy + 0.5) / samples) <= 0;
         cover = double(in) / (samples * samples);
       }
       if (cover <= 0) continue;

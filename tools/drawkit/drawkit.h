@@ -55,7 +55,7 @@ Paint Linear(Point p0, Rgba a, Point p1, Rgba b);
 Paint Radial(Point centre, double radius, Rgba inner, Rgba outer);
 
 class Image {
-public:
+ public:
   Image(int w, int h) : W(w), H(h), Px(size_t(w) * size_t(h)) {}
   int W, H;
   std::vector<Rgba> Px;  // rows top-down

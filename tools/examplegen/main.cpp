@@ -32,7 +32,8 @@ Image Scene() {
   img.Fill(all, Linear({0, 0}, Hex(0x2F6FD0), {0, kHeight * 0.75}, Hex(0xB8E2F6)));
   img.Fill(Circle(330, 60, 70), Radial({330, 60}, 70, Hex(0xFFF6C0, 0.8), Hex(0xFFF6C0, 0)));
   img.Fill(Circle(330, 60, 26), Radial({324, 54}, 26, Hex(0xFFFBE0), Hex(0xFFD84A)));
-  const Sdf cloud = Union(Union(Circle(60, 62, 20), Circle(86, 68, 26)), Union(Circle(112, 62, 20), RoundRect(60, 62, 112, 88, 12)));
+  const Sdf cloud =
+      Union(Union(Circle(60, 62, 20), Circle(86, 68, 26)), Union(Circle(112, 62, 20), RoundRect(60, 62, 112, 88, 12)));
   img.Fill(cloud, Linear({0, 40}, Hex(0xFFFFFF), {0, 92}, Hex(0xDDE8F2)));
   img.Fill(Circle(80, 470, 260), Linear({0, 210}, Hex(0x5DBB4A), {0, 300}, Hex(0x2E7D32)));
   img.Fill(Circle(360, 500, 270), Linear({0, 230}, Hex(0x7CCF5A), {0, 300}, Hex(0x3D8B36)));

@@ -41,7 +41,8 @@ void Outline(Image& img, const Sdf& shape, double s, uint32_t colour = 0x000000,
 // A light crescent along the bottom, as glass catches light from behind.
 void Reflection(Image& img, const Sdf& shape, double s) {
   const Sdf band = Subtract(Offset(shape, -s * 0.07), Offset(Circle(s / 2, s * 0.42, s * 0.42), 0));
-  img.Fill(Intersect(band, Offset(shape, -s * 0.07)), Linear({0, s * 0.6}, Hex(0xFFFFFF, 0.0), {0, s * 0.92}, Hex(0xFFFFFF, 0.45)));
+  img.Fill(Intersect(band, Offset(shape, -s * 0.07)),
+           Linear({0, s * 0.6}, Hex(0xFFFFFF, 0.0), {0, s * 0.92}, Hex(0xFFFFFF, 0.45)));
 }
 
 void Standard(Image& img, const Sdf& shape, double s) {
@@ -72,20 +73,25 @@ Sdf Squircle(double s) {
 
 std::vector<Style> Styles() {
   std::vector<Style> v;
-  v.push_back({"Rounded Tile", [](double s) { return RoundRect(s * 0.04, s * 0.04, s * 0.96, s * 0.96, s * 0.22); }, Standard});
+  v.push_back(
+      {"Rounded Tile", [](double s) { return RoundRect(s * 0.04, s * 0.04, s * 0.96, s * 0.96, s * 0.22); }, Standard});
   v.push_back({"Round Button", [](double s) { return Circle(s / 2, s / 2, s * 0.46); }, Standard});
   v.push_back({"Framed Square", [](double s) { return RoundRect(s * 0.03, s * 0.03, s * 0.97, s * 0.97, s * 0.06); },
                [](Image& img, const Sdf& shape, double s) {
-                 img.Fill(Rim(shape, std::max(2.0, s * 0.1)),
-                          Linear({0, 0}, Hex(0xF4F4F4), {s, s}, Hex(0x9098A8)));
+                 img.Fill(Rim(shape, std::max(2.0, s * 0.1)), Linear({0, 0}, Hex(0xF4F4F4), {s, s}, Hex(0x9098A8)));
                  img.Fill(Rim(shape, std::max(1.0, s / 40)), Hex(0x303040, 0.7));
                  img.Fill(Rim(Offset(shape, -std::max(2.0, s * 0.1)), std::max(1.0, s / 48)), Hex(0x000000, 0.35));
                }});
   v.push_back({"Hexagon", [](double s) { return Polygon(RegularPoints(s / 2, s / 2, 6, s * 0.5, 30)); }, Standard});
   v.push_back({"Shield",
                [](double s) {
-                 return Polygon({{s * 0.1, s * 0.08}, {s * 0.9, s * 0.08}, {s * 0.9, s * 0.5}, {s * 0.78, s * 0.74},
-                                 {s * 0.5, s * 0.96}, {s * 0.22, s * 0.74}, {s * 0.1, s * 0.5}});
+                 return Polygon({{s * 0.1, s * 0.08},
+                                 {s * 0.9, s * 0.08},
+                                 {s * 0.9, s * 0.5},
+                                 {s * 0.78, s * 0.74},
+                                 {s * 0.5, s * 0.96},
+                                 {s * 0.22, s * 0.74},
+                                 {s * 0.1, s * 0.5}});
                },
                [](Image& img, const Sdf& shape, double s) {
                  img.Fill(Intersect(shape, RoundRect(s * 0.5, 0, s, s, 0)), Hex(0x000000, 0.18));
@@ -109,9 +115,9 @@ std::vector<Style> Styles() {
                  Outline(img, shape, s);
                }});
   v.push_back({"Octagon", [](double s) { return Polygon(RegularPoints(s / 2, s / 2, 8, s * 0.5, 22.5)); }, Standard});
-  v.push_back({"Squircle", Squircle,
-               [](Image& img, const Sdf& shape, double s) {
-                 img.Fill(Intersect(Offset(shape, -s * 0.05), Polygon({{0, s * 0.55}, {s * 0.55, 0}, {s * 0.75, 0}, {0, s * 0.75}})),
+  v.push_back({"Squircle", Squircle, [](Image& img, const Sdf& shape, double s) {
+                 img.Fill(Intersect(Offset(shape, -s * 0.05),
+                                    Polygon({{0, s * 0.55}, {s * 0.55, 0}, {s * 0.75, 0}, {0, s * 0.75}})),
                           Hex(0xFFFFFF, 0.35));
                  Outline(img, shape, s);
                }});

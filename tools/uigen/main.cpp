@@ -112,8 +112,10 @@ std::vector<std::pair<const char*, Glyph>> Glyphs() {
        [](Image& g) {
          for (int i = 0; i < 4; ++i) {
            const double a = 2.5 + i * 3;
-           for (auto [p, q] : std::vector<std::pair<Point, Point>>{{{a, 2.5}, {a + 1.6, 2.5}}, {{a, 13.5}, {a + 1.6, 13.5}},
-                                                                    {{2.5, a}, {2.5, a + 1.6}}, {{13.5, a}, {13.5, a + 1.6}}})
+           for (auto [p, q] : std::vector<std::pair<Point, Point>>{{{a, 2.5}, {a + 1.6, 2.5}},
+                                                                   {{a, 13.5}, {a + 1.6, 13.5}},
+                                                                   {{2.5, a}, {2.5, a + 1.6}},
+                                                                   {{13.5, a}, {13.5, a + 1.6}}})
              g.Fill(Segment(p, q, 1.2), kInk);
          }
        }},
@@ -273,7 +275,7 @@ int main(int argc, char** argv) {
   Image cursor(32, 32);
   Dropper(cursor, 2, true);
   std::vector<uint8_t> cursorImage(4, 0);
-  Put16(cursorImage, 0, 1);   // hotspot at the tip
+  Put16(cursorImage, 0, 1);  // hotspot at the tip
   Put16(cursorImage, 2, 30);
   const std::vector<uint8_t> dib = IconDib32(cursor);
   cursorImage.insert(cursorImage.end(), dib.begin(), dib.end());

@@ -101,6 +101,30 @@ TEST(ConvertImage, LargeSourceReducedOnce) {
   EXPECT_LT((GetPixel32(&target, 96, 5) >> 8) & 0xFF, (GetPixel32(&target, 96, 90) >> 8) & 0xFF);
 }
 
+// An opaque 24-bit picture resampled to 24 bits takes no 32-bit detour, and
+// gives what the 32-bit road gives for the same opaque picture.
+TEST(ConvertImage, Opaque24BitResampleMatchesThe32BitRoad) {
+  for (bool proportions : {false, true})
+    for (TIconResampleFilter f : {irfTriangle, irfLanczos3, irfMitchell}) {
+      auto s24 = Source(pf24bit, 301, 117);
+      auto s32 = Source(pf32bit, 301, 117);
+      TBitmap t24, m24, t32, m32;
+      ConvertImage(s24.get(), nullptr, &t24, &m24, pf24bit, 48, 40, 1, 80, proportions, f, nullptr, false);
+      ConvertImage(s32.get(), nullptr, &t32, &m32, pf32bit, 48, 40, 1, 80, proportions, f, nullptr, false);
+      ASSERT_EQ(t24.PixelFormat(), pf24bit);
+      TMaskPixels a(&m24), b(&m32);
+      for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 48; ++x) {
+          const uint32_t v = reinterpret_cast<uint32_t*>(BitmapRows(&t32).Row(y))[x];
+          const uint8_t* p = BitmapRows(&t24).Row(y) + x * 3;
+          ASSERT_EQ(a.IsWhite(x, y), b.IsWhite(x, y)) << x << "," << y;
+          if (!a.IsWhite(x, y)) {
+            ASSERT_EQ(p[0] | p[1] << 8 | p[2] << 16, int(v & 0xFFFFFF)) << x << "," << y << " filter " << int(f);
+          }
+        }
+    }
+}
+
 TEST(ConvertImage, SameSize32BitMaskComesFromAlpha) {
   auto src = Source(pf32bit, 8, 8, true);
   TBitmap target;

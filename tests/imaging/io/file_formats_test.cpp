@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "imaging/core/ie_startup.h"
 #include "io_test_support.h"
 
 namespace {
@@ -116,6 +117,23 @@ TEST(FileFormatRegistry, HDPhotoOnlyWithTheImagingComponent) {
   IEFilters().IsWICAvailable = nullptr;
   InitImageIO();
   EXPECT_EQ(FileFormatCount(), 25);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FileFormatRegistry, BuiltAndFreedByTheLibraryStartup) {
+  qvtest::EnsureImageIO();
+  if (LibraryStartupCount() != 0) GTEST_SKIP() << "library already started";
+  FreeFileFormats();
+  InstallImageIOStartup();
+  LibraryStaticInit();
+  EXPECT_EQ(FileFormatCount(), 25);
+  LibraryStaticDone();
+  EXPECT_EQ(FileFormatCount(), 0);
+  SetLibraryStartupStep(iessImageIO, nullptr, nullptr);
+  InitImageIO();  // the other tests of this program find the list as before
 }
 
 }  // namespace

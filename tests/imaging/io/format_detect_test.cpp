@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "imaging/core/ie_streams.h"
+#include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/io/file_formats.h"
 #include "io_test_support.h"
@@ -194,6 +195,7 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
   // The real stream tests, as far as they stand.
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  SetLibraryStartupStep(iessImageIO, nullptr, nullptr);  // the start-up tests run without it
   qvtest::TempDir dir;
   const std::string ppm = dir.File("src.ppm");
   ASSERT_EQ(qvtest::RunCommand("ppmmake rgb:ff/80/00 24 16 > " + ppm), 0);

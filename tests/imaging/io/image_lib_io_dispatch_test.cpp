@@ -504,3 +504,40 @@ TEST_F(ImageLibIOTest, AbortFromAnotherThreadStopsTheFilter) {
 }
 
 }  // namespace
+
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_picture.h"
+#include "platform/ui/ext_ctrls.h"
+
+namespace {
+
+TEST_F(ImageLibIOTest, ImageControlShowsWhatIsLoaded) {
+  auto image = std::make_unique<TImage>(nullptr);
+  image->Picture()->Bitmap()->SetSize(5, 4);
+  int changes = 0;
+  image->Picture()->Bitmap()->OnChange = [&](TObject*) { ++changes; };
+  TIEBitmap callers(1, 1, ie24RGB);
+  io.AttachBitmap(&callers);
+  io.SetAttachedTImage(image.get());
+  EXPECT_EQ(io.AttachedTImage(), image.get());
+  EXPECT_NE(io.IEBitmap(), &callers);  // the caller's bitmap is not laid over the control's
+  EXPECT_EQ(io.IEBitmap()->Width(), 5);
+  EXPECT_EQ(io.GetVclBitmap(), image->Picture()->Bitmap());
+  TMemoryStream s;
+  io.LoadPNGStream(s);
+  EXPECT_FALSE(io.Aborting());
+  EXPECT_EQ(image->Picture()->Bitmap()->Width(), stub.width);
+  EXPECT_EQ(image->Picture()->Bitmap()->Height(), stub.height);
+  EXPECT_GE(changes, 1);
+  EXPECT_EQ(io.IEBitmap()->Location(), ieTBitmap);
+  EXPECT_EQ(io.IEBitmap()->VclBitmap(), image->Picture()->Bitmap());
+  EXPECT_EQ(io.IEBitmap()->GetPixelRGB(3, 2), MakeRGB(0x40, 0x40, 0x40));
+  EXPECT_FALSE(io.IEBitmap()->HasAlphaChannel());
+  // The control going away leaves the component safe to use.
+  image.reset();
+  EXPECT_EQ(io.AttachedTImage(), nullptr);
+  io.LoadPNGStream(s);
+  EXPECT_EQ(io.IEBitmap()->Width(), stub.width);
+}
+
+}  // namespace

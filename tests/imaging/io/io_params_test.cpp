@@ -18,6 +18,8 @@ TEST(IOParams, DefaultsWithAndWithoutOwner) {
   TImageLibIO io(nullptr);
   EXPECT_EQ(io.Params().DpiX, gDefaultDPIX);
   EXPECT_EQ(io.Params().DpiY, 300);
+  // The EXIF reset comes after the resolution in the reset's order.
+  EXPECT_EQ(io.Params().ExifXResolution, 0.0);
 
   // Kept as the library has always done: the two orientations differ after a reset.
   EXPECT_EQ(alone.TiffOrientation, 1);
@@ -145,7 +147,14 @@ TEST(IOParams, AssignCopiesDeepAndEndsIndexesAtTheCursorIndex) {
   s.ExifGPSLatitudeRef = "N";
   s.ExifThumbnail = std::make_unique<TIEBitmap>(2, 2, ie24RGB);
   s.GetImagingAnnot()->Add().SetMarkType(3);
+  s.JpegQuality = 33;
+  s.SetOrientation(6);
+  s.PngCompression = 9;
   d.Assign(&s);
+  EXPECT_EQ(d.JpegQuality, 33);
+  EXPECT_EQ(d.PngCompression, 9);
+  EXPECT_EQ(d.TiffOrientation, 6);
+  EXPECT_EQ(d.ExifOrientation, 6);
   for (int v : {d.ImageIndex, d.TiffImageIndex, d.GifImageIndex, d.DcxImageIndex, d.IcoImageIndex, d.CurImageIndex})
     EXPECT_EQ(v, 5);
   EXPECT_EQ(d.JpegMarkers->Count(), 1);

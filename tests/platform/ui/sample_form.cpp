@@ -2,6 +2,9 @@
 
 #include "platform/ui/actions.h"
 #include "platform/ui/com_ctrls.h"
+#include "platform/ui/com_ctrls_pages.h"
+#include "platform/ui/grids.h"
+#include "platform/ui/std_edits.h"
 #include "platform/ui/ext_ctrls.h"
 #include "platform/ui/img_list.h"
 #include "platform/ui/menus.h"
@@ -39,8 +42,8 @@ TForm* MakeSampleForm() {
   auto* form = new TForm(Application);
   form->SetCaption("Sample");
   form->SetBorderStyle(bsSingle);
-  form->SetClientWidth(480);
-  form->SetClientHeight(360);
+  form->SetClientWidth(700);
+  form->SetClientHeight(420);
 
   auto* menu = new TMainMenu(form);
   for (const char* caption : {"&File", "&Edit", "&Help"}) {
@@ -56,19 +59,36 @@ TForm* MakeSampleForm() {
   status->Panels(0)->SetWidth(120);
   status->AddPanel()->SetText("32 x 32");
 
-  auto* top = Put<TPanel>(form, form, 0, 0, 480, 34);
-  top->SetAlign(alTop);
-  top->SetBevelOuter(bvRaised);
   TBitmap glyph;
   MakeGlyph(&glyph);
+  auto* images = new TImageList(form);
+  images->AddMasked(&glyph, clFuchsia);
+  TBitmap second;
+  second.Assign(&glyph);
+  second.Canvas()->Brush()->SetColor(clNavy);
+  second.Canvas()->FillRect(Rect(2, 2, 14, 14));
+  images->AddMasked(&second, clFuchsia);
+  auto* tools = Put<TToolBar>(form, form, 0, 0, 700, 28);
+  tools->SetImages(images);
+  for (int i = 0; i < 4; ++i) {
+    auto* b = new TToolButton(form);
+    b->SetParent(tools);
+    if (i == 2) {
+      b->SetStyle(tbsSeparator);
+      continue;
+    }
+    b->SetImageIndex(i % 2);
+    if (i == 3) b->SetEnabled(false);
+  }
+  TWinControl* top = tools;
   for (int i = 0; i < 3; ++i) {
-    auto* s = Put<TSpeedButton>(form, top, 4 + i * 25, 5, 23, 22);
+    auto* s = Put<TSpeedButton>(form, top, 90 + i * 25, 3, 23, 22);
     s->SetGlyph(&glyph);
     s->SetGroupIndex(1);
     s->SetFlat(i != 0);
     if (i == 1) s->SetDown(true);
   }
-  auto* disabledSpeed = Put<TSpeedButton>(form, top, 80, 5, 23, 22);
+  auto* disabledSpeed = Put<TSpeedButton>(form, top, 166, 3, 23, 22);
   disabledSpeed->SetGlyph(&glyph);
   disabledSpeed->SetEnabled(false);
 
@@ -148,6 +168,55 @@ TForm* MakeSampleForm() {
   text->SetCaption("Static text");
   auto* updown = Put<TUpDown>(form, form, 390, 268, 16, 24);
   updown->SetPosition(5);
+
+  auto* edit = Put<TEdit>(form, form, 490, 70, 200, 21);
+  edit->SetText("icon.ico");
+  auto* combo = Put<TComboBox>(form, form, 490, 98, 200, 21);
+  combo->SetStyle(csDropDownList);
+  for (const char* s : {"Lanczos 3", "Mitchell", "Bilinear"}) combo->Items()->Add(s);
+  combo->SetItemIndex(1);
+  auto* list = Put<TListBox>(form, form, 490, 126, 95, 80);
+  for (const char* s : {"16 x 16", "24 x 24", "32 x 32", "48 x 48", "64 x 64", "128 x 128"}) list->Items()->Add(s);
+  list->SetItemIndex(2);
+  auto* memo = Put<TMemo>(form, form, 595, 126, 95, 80);
+  memo->Lines()->Add("First line");
+  memo->Lines()->Add("Second");
+  auto* pages = Put<TPageControl>(form, form, 490, 214, 200, 130);
+  const char* captions[] = {"Icons", "Grid", "Hidden"};
+  TTabSheet* sheets[3];
+  for (int i = 0; i < 3; ++i) {
+    sheets[i] = new TTabSheet(form);
+    sheets[i]->SetPageControl(pages);
+    sheets[i]->SetCaption(captions[i]);
+  }
+  sheets[2]->SetTabVisible(false);
+  auto* view = new TListView(form);
+  view->SetParent(sheets[0]);
+  view->SetAlign(alClient);
+  auto* large = new TImageList(form);
+  large->SetWidth(32);
+  large->SetHeight(32);
+  TBitmap big;
+  big.SetPixelFormat(pf24bit);
+  big.SetSize(32, 32);
+  big.Canvas()->StretchDraw(Rect(0, 0, 32, 32), &glyph);
+  large->AddMasked(&big, clFuchsia);
+  view->SetLargeImages(large);
+  view->SetHideSelection(false);
+  for (const char* s : {"Plus", "Add", "New"}) {
+    TListItem* item = view->Items()->Add();
+    item->SetCaption(s);
+    item->SetImageIndex(0);
+  }
+  view->Items()->Item(1)->SetSelected(true);
+  auto* grid = new TDrawGrid(form);
+  grid->SetParent(sheets[1]);
+  grid->SetAlign(alClient);
+  grid->SetColCount(4);
+  grid->SetRowCount(4);
+  grid->SetDefaultColWidth(40);
+  grid->SetDefaultRowHeight(20);
+  pages->SetActivePage(sheets[0]);
 
   form->SetActiveControl(ok);
   form->Show();
