@@ -303,7 +303,8 @@ std::pair<PointD, PointD> RadialEnds(const Box& box, double cx, double cy, doubl
 // radial ends, filled with the brush, outlined by the arc and the line.
 BOOL DrawChord(Painter& p, const Box& box, const Region& outer, const Region& inner, double cx, double cy,
                double start, double end, const PenObj* pen, int w) {
-  auto [a, b] = RadialEnds(box, cx, cy, start, end);
+  const std::pair<PointD, PointD> ends = RadialEnds(box, cx, cy, start, end);
+  const PointD a = ends.first, b = ends.second;
   // Pixels whose centres lie on the arc's side: the sweep from start to end runs
   // counter-clockwise, so the arc is to the left of the line from a to b... on
   // the screen, where y grows downwards, that is the side with negative cross product.
