@@ -8,6 +8,7 @@
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
+#include "platform/ui/windows.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
 #include "platform/win/system_info.h"
@@ -15,11 +16,18 @@
 TRusClipboard::~TRusClipboard() {
   // A clipboard left open would block every other program.
   if (FOpenCount > 0) CloseClipboard();
+  if (FWindow) DeallocateHWnd(FWindow);
 }
 
 void TRusClipboard::Open() {
   if (FOpenCount == 0) {
-    if (!OpenClipboard(FWindow)) throw EClipboardException("Cannot open clipboard");
+    // A window of its own owns what the program puts on the clipboard.
+    if (!FWindow) FWindow = AllocateHWnd([](TMessage&) {});
+    if (!OpenClipboard(FWindow)) {
+      DeallocateHWnd(FWindow);
+      FWindow = nullptr;
+      throw EClipboardException("Cannot open clipboard");
+    }
     FEmptied = false;
     FSequenceAtOpen = GetClipboardSequenceNumber();
   }
@@ -32,6 +40,8 @@ void TRusClipboard::Close() {
   if (--FOpenCount == 0) {
     CloseClipboard();
     FEmptied = false;
+    DeallocateHWnd(FWindow);
+    FWindow = nullptr;
   }
 }
 

@@ -1,6 +1,10 @@
 # Helpers that keep the per-folder CMake files to a line each.
 
 set(QV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wno-unused-parameter)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  # clang spells the local-shadowing warning differently.
+  set(QV_WARNINGS -Wall -Wextra -Wpedantic -Wshadow-uncaptured-local -Wno-unused-parameter)
+endif()
 
 # qv_library(name DIR folder [EXCLUDE files...] [EXCLUDE_DIRS folders...] LINKS targets...)
 # A static library of every .cpp below the folder. Headers are reached from the

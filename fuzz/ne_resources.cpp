@@ -1,8 +1,10 @@
 // libFuzzer target: the NE resource table reader must refuse any file with an
-// EICLReadError and never read outside it, whatever its offsets and counts.
+// EICLReadError and never read outside it, whatever its offsets and counts;
+// the icon and cursor readers then turn its groups into icons and cursors.
 #include <cstddef>
 #include <cstdint>
 
+#include "fuzz_support.h"
 #include "icons/module_readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -23,6 +25,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     } catch (const Exception&) {
     }
+  }
+  const std::string path = qvfuzz::InputFile(data, size, ".icl");
+  try {
+    T16BitReader reader(path);
+    reader.ReadNames();
+    reader.ReadLibrary();
+  } catch (const Exception&) {
+  }
+  try {
+    T16BitReaderC reader(path);
+    reader.ReadLibrary();
+  } catch (const Exception&) {
   }
   return 0;
 }

@@ -94,8 +94,12 @@ void TSubIconList::TakeImage(TAdvancedIcon* icon, int index) {
 
 void TSubIconList::TakeAllImages(TAdvancedIcon* icon) {
   if (!icon || &icon->Images() == this) return;
-  Grow(FItems.size() + static_cast<size_t>(icon->Count()));
-  while (icon->Count() > 0) Add(icon->Images().RemoveAt(0, false));
+  auto& from = icon->Images().FItems;
+  Grow(FItems.size() + from.size());
+  // Moved in one go: taking them one by one from the front costs the square of
+  // their number.
+  for (auto& image : from) FItems.push_back(std::move(image));
+  from.clear();
 }
 
 TSubIcon* TSubIconList::GetItem(int index) const {

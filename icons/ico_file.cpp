@@ -137,26 +137,27 @@ bool TAdvancedIcon::ReadDirectoryHeader(TStream& stream, int& count) {
   return ok;
 }
 
-// A whole ICO or CUR stream: the icon is emptied first and stays empty when the
-// directory header is refused.
-static bool ReadTopDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind, bool cursorEntries) {
-  icon.Clear();
+// A whole ICO or CUR stream, read into an icon of its own: this one takes
+// its images only when the stream gives what the caller needs (a directory, and
+// with needImages at least one image), and is left as it was otherwise.
+static bool ReadTopDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind, bool cursorEntries,
+                             bool needImages) {
   if (stream.Size() - stream.Position() < 6) return false;
+  std::unique_ptr<TAdvancedIcon> read = icon.Create();
   TIconDirHeader header;
-  if (!icon.ReadCursorDirectoryHeader(stream, header)) {
-    icon.Clear();
-    return false;
-  }
-  ReadEntries(icon.Images(), stream, header, 0, kind, cursorEntries);
+  if (!read->ReadCursorDirectoryHeader(stream, header)) return false;
+  ReadEntries(read->Images(), stream, header, 0, kind, cursorEntries);
+  if (needImages && read->Count() == 0) return false;
+  icon.Clear();
+  icon.Images().TakeAllImages(read.get());
   return true;
 }
 
 bool TAdvancedIcon::LoadFromStream(TStream& stream) {
-  return ReadTopDirectory(*this, stream, TDirKind::Icon, false) && Count() > 0;
+  return ReadTopDirectory(*this, stream, TDirKind::Icon, false, true);
 }
 
 bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
-  Clear();
   TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
   TMemoryStream stream;
   stream.LoadFromStream(file);
@@ -176,12 +177,13 @@ bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
     return false;
   }
   if (!image->HasBits()) return false;
+  Clear();
   Images().Add(std::move(image));
   return true;
 }
 
 bool TAdvancedIcon::LoadCursorFromStream(TStream& stream) {
-  return ReadTopDirectory(*this, stream, TDirKind::Cursor, true);
+  return ReadTopDirectory(*this, stream, TDirKind::Cursor, true, false);
 }
 
 // An icon or cursor directory inside a larger stream: entry offsets count from

@@ -252,7 +252,8 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
     } else {
       // The same checks as the icon model's, now rather than when drawn.
       TIconDibLayout layout;
-      if (ReadIconDibLayout(im->bytes.data() + dib, im->bytes.size() - dib, layout)) InvalidIconOrCursor();
+      if (im->bytes.size() < dib || ReadIconDibLayout(im->bytes.data() + dib, im->bytes.size() - dib, layout))
+        InvalidIconOrCursor();
       BITMAPINFOHEADER h = layout.header;
       im->pixelFormat = PixelFormatOfHeader(h);
       h.biSizeImage = 0;

@@ -474,9 +474,9 @@ void CopyICC(std::unique_ptr<TIEICC>& source, std::unique_ptr<TIEICC>& destinati
 
 void TIOParamsVals::Assign(TIOParamsVals* s) {
   if (s == nullptr || s == this) return;
-  BitsPerSample = s->BitsPerSample;
+  // The writer's options first (the orientation through its setter), then the rest.
+  AssignSaveOptions(s);
   FileName = s->FileName;
-  SamplesPerPixel = s->SamplesPerPixel;
   Width = s->Width;
   Height = s->Height;
   SetDpiX(s->DpiX);
@@ -489,12 +489,9 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   StoredHeight = s->StoredHeight;
   // TIFF; every image index goes through the one setter, so they all end at
   // the source's last one (the cursor index).
-  TiffCompression = s->TiffCompression;
   SetImageIndex(s->TiffImageIndex);
   TiffSubIndex = s->TiffSubIndex;
   TiffNewSubfileType = s->TiffNewSubfileType;
-  TiffPhotometric = s->TiffPhotometric;
-  TiffPlanarConfig = s->TiffPlanarConfig;
   TiffXPos = s->TiffXPos;
   TiffYPos = s->TiffYPos;
   TiffTileIndex = s->TiffTileIndex;
@@ -503,15 +500,6 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   TiffPageName = s->TiffPageName;
   TiffPageNumber = s->TiffPageNumber;
   TiffPageCount = s->TiffPageCount;
-  SetOrientation(s->TiffOrientation);
-  TiffLZWDecoder = s->TiffLZWDecoder;
-  TiffLZWEncoder = s->TiffLZWEncoder;
-  TiffApplyOrientation = s->TiffApplyOrientation;
-  TiffJpegQuality = s->TiffJpegQuality;
-  TiffJpegColorSpace = s->TiffJpegColorSpace;
-  TiffZipLevel = s->TiffZipLevel;
-  TiffStripCount = s->TiffStripCount;
-  TiffFillOrder = s->TiffFillOrder;
   TiffLittleEndian = s->TiffLittleEndian;
   SetImageIndex(s->DcxImageIndex);
   // GIF
@@ -522,47 +510,26 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   GifDelay = s->GifDelay;
   GifTransparent = s->GifTransparent;
   GifTransparentColor = s->GifTransparentColor;
-  GifInterlaced = s->GifInterlaced;
   GifWinWidth = s->GifWinWidth;
   GifWinHeight = s->GifWinHeight;
   GifBackground = s->GifBackground;
   GifAspectRatio = s->GifAspectRatio;
   GifComments.Assign(&s->GifComments);
   GifDisposal = s->GifDisposal;
-  GifLZWDecoder = s->GifLZWDecoder;
-  GifLZWEncoder = s->GifLZWEncoder;
   // JPEG
-  JpegColorSpace = s->JpegColorSpace;
-  JpegQuality = s->JpegQuality;
-  JpegDctMethod = s->JpegDctMethod;
-  JpegChromaSubsampling = s->JpegChromaSubsampling;
-  JpegOptimalHuffman = s->JpegOptimalHuffman;
-  JpegSmoothing = s->JpegSmoothing;
-  JpegProgressive = s->JpegProgressive;
   JpegScale = s->JpegScale;
   JpegMarkers->Assign(s->JpegMarkers.get());
   JpegScaleUsed = s->JpegScaleUsed;
   JpegApplyOrientation = s->JpegApplyOrientation;
   SetUseEXIFThumbnail(s->JpegUseExifThumbnail);
   GetThumbnail = s->GetThumbnail;
-  J2000ColorSpace = s->J2000ColorSpace;
-  J2000Rate = s->J2000Rate;
-  J2000Progression = s->J2000Progression;
-  PcxVersion = s->PcxVersion;
-  PcxCompression = s->PcxCompression;
-  BmpVersion = s->BmpVersion;
-  BmpCompression = s->BmpCompression;
-  BmpAlphaChannel = s->BmpAlphaChannel;
   SetImageIndex(s->IcoImageIndex);
   IcoBackground = s->IcoBackground;
   SetImageIndex(s->CurImageIndex);
   CurHotSpotX = s->CurHotSpotX;
   CurHotSpotY = s->CurHotSpotY;
   CurBackground = s->CurBackground;
-  PngInterlaced = s->PngInterlaced;
   PngBackground = s->PngBackground;
-  PngFilter = s->PngFilter;
-  PngCompression = s->PngCompression;
   PngTextKeys.Assign(&s->PngTextKeys);
   PngTextValues.Assign(&s->PngTextValues);
   DicomTags->Assign(s->DicomTags.get());
@@ -570,7 +537,6 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   DicomRange = s->DicomRange;
   TgaXPos = s->TgaXPos;
   TgaYPos = s->TgaYPos;
-  TgaCompressed = s->TgaCompressed;
   TgaImageID = s->TgaImageID;
   TgaAuthor = s->TgaAuthor;
   TgaDateTime = s->TgaDateTime;
@@ -578,7 +544,6 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   TgaKeyColor = s->TgaKeyColor;
   TgaAspectRatio = s->TgaAspectRatio;
   TgaGamma = s->TgaGamma;
-  TgaGrayscale = s->TgaGrayscale;
   IptcInfo->Assign(s->IptcInfo.get());
   if (s->ImagingAnnotations)
     GetImagingAnnot()->Assign(s->ImagingAnnotations.get());
@@ -590,11 +555,9 @@ void TIOParamsVals::Assign(TIOParamsVals* s) {
   AviFrameDelay = s->AviFrameDelay;
   PsPaperWidth = s->PsPaperWidth;
   PsPaperHeight = s->PsPaperHeight;
-  PsCompression = s->PsCompression;
   PsTitle = s->PsTitle;
   PdfPaperWidth = s->PdfPaperWidth;
   PdfPaperHeight = s->PdfPaperHeight;
-  PdfCompression = s->PdfCompression;
   PdfTitle = s->PdfTitle;
   PdfAuthor = s->PdfAuthor;
   PdfSubject = s->PdfSubject;

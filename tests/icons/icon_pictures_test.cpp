@@ -117,6 +117,14 @@ TEST(IconPictures, HostileStreamsAreRefused) {
     icon.SaveToStream(after);
     EXPECT_EQ(Bytes(after), Bytes(before));
   }
+  // A cursor picture reading a stream whose image is shorter than the hotspot
+  // words it expects in front.
+  const auto shortCursorImage = IcoFile({Entry{std::vector<uint8_t>{1, 2}}}, 2);
+  {
+    TCustomMemoryStream s(shortCursorImage.data(), int64_t(shortCursorImage.size()));
+    TExCursor cursor;
+    EXPECT_THROW(cursor.LoadFromStream(s), EInvalidGraphic);
+  }
   // The icon model refuses the same images.
   for (const auto* f : {&badDepth, &garbageCompression, &claimsTooMuch}) {
     TCustomMemoryStream s(f->data(), int64_t(f->size()));

@@ -147,7 +147,14 @@ TEST(IOParams, AssignCopiesDeepAndEndsIndexesAtTheCursorIndex) {
   s.ExifGPSLatitudeRef = "N";
   s.ExifThumbnail = std::make_unique<TIEBitmap>(2, 2, ie24RGB);
   s.GetImagingAnnot()->Add().SetMarkType(3);
+  s.JpegQuality = 33;
+  s.SetOrientation(6);
+  s.PngCompression = 9;
   d.Assign(&s);
+  EXPECT_EQ(d.JpegQuality, 33);
+  EXPECT_EQ(d.PngCompression, 9);
+  EXPECT_EQ(d.TiffOrientation, 6);
+  EXPECT_EQ(d.ExifOrientation, 6);
   for (int v : {d.ImageIndex, d.TiffImageIndex, d.GifImageIndex, d.DcxImageIndex, d.IcoImageIndex, d.CurImageIndex})
     EXPECT_EQ(v, 5);
   EXPECT_EQ(d.JpegMarkers->Count(), 1);

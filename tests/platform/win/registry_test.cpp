@@ -472,7 +472,7 @@ TEST(RegFile, HostileStoresNeverCrash) {
       std::string("\xFF\xFE", 2) + std::string(7, '\0'),
       // Text that is no UTF-8, quoted and as hex from an ANSI export; a lone
       // surrogate in UTF-16 data; such names.
-      "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=\"a\xC3(\xFFb\"\n\"\xFE\"=\"n\"\n",
+      "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=\"a\xC3(\xFF" "b\"\n\"\xFE\"=\"n\"\n",
       "REGEDIT4\n[HKCU\\k]\n\"v\"=hex(1):ff,fe,41,00\n\"w\"=hex(7):c3,28,00,00\n\"q\"=\"\xE9t\xE9\"\n",
       "Windows Registry Editor Version 5.00\n[HKCU\\k]\n\"v\"=hex(1):00,d8,41,00,00,00\n\"o\"=hex(2):41\n",
   };

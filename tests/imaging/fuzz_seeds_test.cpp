@@ -1,0 +1,70 @@
+// Writes the seeds of the fuzz targets over the imaging core and its streams
+// (see tests/icons/fuzz_seeds_test.cpp): run with QV_WRITE_FUZZ_SEEDS set to
+// fuzz/corpus; otherwise checks that they are committed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include <lcms2.h>
+
+#include "imaging/io/zlib_streams.h"
+#include "test_support.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Little CMS's sRGB profile, written out.
+Bytes SrgbProfile() {
+  cmsHPROFILE h = cmsCreate_sRGBProfile();
+  cmsUInt32Number size = 0;
+  cmsSaveProfileToMem(h, nullptr, &size);
+  Bytes bytes(size);
+  cmsSaveProfileToMem(h, bytes.data(), &size);
+  cmsCloseProfile(h);
+  return bytes;
+}
+
+// The first byte steers the target's read sizes; a zlib stream follows.
+Bytes Deflated(uint8_t steer, const Bytes& plain, TZCompressionLevel level) {
+  TMemoryStream out;
+  {
+    TZCompressionStream z(&out, level);
+    z.WriteBuffer(plain.data(), int64_t(plain.size()));
+  }
+  Bytes b = {steer};
+  b.insert(b.end(), out.Memory(), out.Memory() + out.Size());
+  return b;
+}
+
+struct TSeed {
+  const char* target;
+  const char* name;
+  Bytes bytes;
+};
+
+std::vector<TSeed> Seeds() {
+  Bytes text;
+  for (int i = 0; i < 600; ++i) text.push_back(uint8_t("quorvane "[i % 9]));
+  return {{"icc_profile", "srgb.icc", SrgbProfile()},
+          {"zlib_streams", "text.z", Deflated(3, text, zcDefault)},
+          {"zlib_streams", "stored.z", Deflated(200, Bytes(100, 7), zcNone)}};
+}
+
+TEST(FuzzSeeds, ImagingSeedsWrittenWhenAskedAndPresent) {
+  const char* out = std::getenv("QV_WRITE_FUZZ_SEEDS");
+  for (const TSeed& s : Seeds()) {
+    ASSERT_FALSE(s.bytes.empty()) << s.name;
+    if (out && *out) {
+      const std::filesystem::path dir = std::filesystem::path(out) / s.target;
+      std::filesystem::create_directories(dir);
+      qvtest::WriteFileBytes((dir / s.name).string(), s.bytes);
+      continue;
+    }
+    const std::filesystem::path file = std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "corpus" / s.target / s.name;
+    EXPECT_TRUE(std::filesystem::exists(file)) << file << " is missing: write the seeds again";
+  }
+}
+
+}  // namespace
