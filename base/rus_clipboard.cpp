@@ -4,9 +4,11 @@
 
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
+#include "platform/ui/windows.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
 #include "platform/win/system_info.h"
@@ -14,11 +16,18 @@
 TRusClipboard::~TRusClipboard() {
   // A clipboard left open would block every other program.
   if (FOpenCount > 0) CloseClipboard();
+  if (FWindow) DeallocateHWnd(FWindow);
 }
 
 void TRusClipboard::Open() {
   if (FOpenCount == 0) {
-    if (!OpenClipboard(FWindow)) throw EClipboardException("Cannot open clipboard");
+    // A window of its own owns what the program puts on the clipboard.
+    if (!FWindow) FWindow = AllocateHWnd([](TMessage&) {});
+    if (!OpenClipboard(FWindow)) {
+      DeallocateHWnd(FWindow);
+      FWindow = nullptr;
+      throw EClipboardException("Cannot open clipboard");
+    }
     FEmptied = false;
     FSequenceAtOpen = GetClipboardSequenceNumber();
   }
@@ -31,6 +40,8 @@ void TRusClipboard::Close() {
   if (--FOpenCount == 0) {
     CloseClipboard();
     FEmptied = false;
+    DeallocateHWnd(FWindow);
+    FWindow = nullptr;
   }
 }
 
@@ -128,6 +139,14 @@ void TRusClipboard::AssignTo(TPersistent* dest) {
   if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
     TClipboardSession session(*this);
     bitmap->LoadFromClipboardFormat(static_cast<WORD>(CF_BITMAP), GetClipboardData(CF_BITMAP), ClipboardPalette());
+    return;
+  }
+  if (auto* metafile = dynamic_cast<TMetafile*>(dest)) {
+    // A Windows metafile picture; an enhanced one on the clipboard is offered in that form too.
+    RegisterMetafileClipboardSupport();
+    TClipboardSession session(*this);
+    metafile->LoadFromClipboardFormat(static_cast<WORD>(CF_METAFILEPICT), GetClipboardData(CF_METAFILEPICT),
+                                      ClipboardPalette());
     return;
   }
   TPersistent::AssignTo(dest);

@@ -5,10 +5,12 @@
 
 #include "base/rus_clipboard.h"
 #include "base/toolbox/bitmap_utils.h"
+#include "base/toolbox/shadows_metafile.h"
 #include "icons/advanced_icon.h"
 #include "icons/resource_model.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/filer.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
@@ -98,8 +100,22 @@ bool ClipboardPicture(TBitmap& bitmap, TBitmap& mask, bool& haveMask) {
     }
   } catch (const Exception&) {
   }
-  // An enhanced metafile would be drawn into a 32-bit picture here; the drawing
-  // layer has no metafile picture, so that format is passed over.
+  try {
+    if (IsClipboardFormatAvailable(CF_ENHMETAFILE)) {
+      // The clipboard keeps its handle: we draw from a copy, at the picture's own size.
+      TMetafile metafile;
+      {
+        TClipboardSession session;
+        auto handle = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
+        if (handle) metafile.SetHandle(CopyEnhMetaFile(handle, nullptr));
+      }
+      if (!metafile.Empty()) {
+        MetafileToBitmap32(&metafile, &bitmap, 0, 0);
+        if (bitmap.GetWidth() > 0) return true;
+      }
+    }
+  } catch (const Exception&) {
+  }
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "imaging/formats/format_filters.h"
 
 #include "imaging/formats/bmp_filter.h"
+#include "imaging/formats/metafile_probes.h"
 #include "imaging/formats/png_filter.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/ie_filters.h"
@@ -10,5 +11,6 @@ void RegisterFormatFilters() {
   // Each filter family fills its own slots here, one line a family.
   slots.ReadBMPStream = ReadBMPStream, slots.WriteBMPStream = WriteBMPStream;
   slots.ReadPNGStream = ReadPNGStream, slots.WritePNGStream = WritePNGStream, slots.IsPNGStream = IsPNGStream;
+  RegisterMetafileProbes();
   InstallImageIOStartup();
 }

@@ -57,6 +57,8 @@ enum TIEIODynamicIndex : int32_t {
   ieioSaveStream = -30,
 };
 
+class TMetafile;
+
 class TImageLibIO : public TComponent {
 public:
   explicit TImageLibIO(TComponent* owner);
@@ -191,6 +193,12 @@ public:
   // width or height -1 keeps the metafile's own size.
   void LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height);
   void LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height);
+  // Renders a framework metafile into the bitmap at the asked size (0 in either
+  // direction renders nothing and sets Aborting), capped at IEMetafileSizeLimit;
+  // with alpha, what the drawing left uncovered becomes transparent.
+  void RenderMetafile(TMetafile* metafile, int width, bool withAlpha, int height);
+  // The parameters-only read of a metafile: type, size and the default resolution.
+  void ReadMetafileParams(TStream& stream);
   void LoadLayeredFile(const std::wstring& name, TImageFileType type);
   void LoadLayeredStream(TStream& stream, TImageFileType type);
 

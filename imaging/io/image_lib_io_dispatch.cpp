@@ -353,8 +353,7 @@ void TImageLibIO::ReadParamsBody(TStream& s, TImageFileType type) {
       break;
     case ioWMF:
     case ioEMF:
-      if (!f.ReadMetafileParams) return missing();
-      f.ReadMetafileParams(s, p);
+      ReadMetafileParams(s);
       break;
     case ioTGA:
       if (!f.ReadTGAStream) return missing();

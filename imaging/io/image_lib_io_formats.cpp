@@ -16,6 +16,8 @@
 #include "imaging/io/jpeg_markers.h"
 #include "imaging/io/exif_block.h"
 #include "imaging/io/xmp_packet.h"
+#include "platform/graphics/graphics_metafile.h"
+#include "platform/rtl/exceptions.h"
 
 // How one format's load differs from the common frame.
 struct TImageLibIO::TLoadSpec {
@@ -732,34 +734,19 @@ void TImageLibIO::LoadRawBitmapFile(const std::wstring& name) {
 }
 void TImageLibIO::LoadRawBitmapStream(TStream& stream) { RunLoadStream(TIOFormatTable::kRawPixels, stream, nullptr); }
 
-namespace {
-bool ReadMetafileWith(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, int width, bool alpha,
-                      int height) {
-  const auto& slot = IEFilters().ReadMetafileStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), width, alpha, height, pr);
-  return true;
-}
-}  // namespace
-
 void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height) {
   FAborting = false;
-  if (!PrepareBitmap()) {
-    NotifyFinishWork();
+  TFinishGuard finish{*this};
+  TMetafile metafile;
+  try {
+    metafile.LoadFromStream(stream);
+  } catch (const Exception&) {
+    // Not a metafile, or a damaged header: nothing is rendered.
+    FAborting = true;
     return;
   }
-  TFinishGuard finish{*this};
-  FParams->ResetMetadata();
-  TProgressRecord progress = MakeProgress();
-  FIEBitmap->RemoveAlphaChannel(false);
-  try {
-    if (!ReadMetafileWith(*this, stream, *FIEBitmap, progress, width, withAlpha, height)) FAborting = true;
-  } catch (const std::exception&) {
-    FAborting = true;
-  }
+  RenderMetafile(&metafile, width, withAlpha, height);
   FParams->FileName.clear();
-  if (FParams->FileType != ioWMF && FParams->FileType != ioEMF) FParams->FileType = ioWMF;
-  UpdateAttached();
 }
 
 void TImageLibIO::LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height) {

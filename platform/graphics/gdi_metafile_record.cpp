@@ -27,10 +27,12 @@ void PutRect(Bytes& b, const RECT& r) {
   b.I32(r.bottom);
 }
 
+// How far outside its outline a shape of the current pen reaches, in device pixels.
 int PenPad(DCObj* dc) {
   auto* pen = static_cast<PenObj*>(FindHeld(dc->state.pen));
-  if (!pen || pen->Kind() == PS_NULL) return 1;
-  return DevPenWidth(dc, pen->width) / 2 + 2;
+  if (!pen || pen->Kind() == PS_NULL) return 0;
+  int w = DevPenWidth(dc, pen->width);
+  return w <= 1 ? 0 : w / 2 + 1;
 }
 
 // The stock index of a handle, or -1.
@@ -153,8 +155,17 @@ void MetaRecorder::TouchPoints(DCObj* dc, const POINT* pts, size_t n, int pad) {
 }
 
 void MetaRecorder::TouchBox(DCObj* dc, int left, int top, int right, int bottom, int pad) {
+  // Boxes end before their right and bottom edges.
   POINT c[4] = {{left, top}, {right, top}, {right, bottom}, {left, bottom}};
-  TouchPoints(dc, c, 4, pad);
+  int l = INT32_MAX, t = INT32_MAX, r = INT32_MIN, b = INT32_MIN;
+  for (const POINT& pt : c) {
+    POINT p = DevPoint(dc, pt.x, pt.y);
+    l = std::min<int>(l, p.x);
+    t = std::min<int>(t, p.y);
+    r = std::max<int>(r, p.x);
+    b = std::max<int>(b, p.y);
+  }
+  Touch(l - pad, t - pad, r + pad, b + pad);
 }
 
 uint32_t MetaRecorder::FreeSlot() {
@@ -490,7 +501,7 @@ BOOL RecRegion(DCObj* dc, uint32_t type, const Region& logical, HBRUSH brush, in
   PutRect(b, box);
   for (const RECT& rc : rects) PutRect(b, rc);
   r.Add(type, b);
-  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 1);
+  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 0);
   return TRUE;
 }
 
@@ -529,7 +540,7 @@ BOOL RecBlit(DCObj* dc, uint32_t type, int x, int y, int w, int h, DCObj* src, i
   b.Raw(dib.info.data(), dib.info.size());
   b.Raw(dib.bits.data(), dib.bits.size());
   r.Add(type, b);
-  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 1);
+  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 0);
   return TRUE;
 }
 
@@ -577,7 +588,7 @@ BOOL RecDib(DCObj* dc, uint32_t type, const int32_t* values, size_t valueCount, 
   RECT box{std::min(x, x + w), std::min(y, y + h), std::max(x, x + w), std::max(y, y + h)};
   std::memcpy(b.v.data(), &box, sizeof(box));
   r.Add(type, b);
-  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 1);
+  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 0);
   return TRUE;
 }
 

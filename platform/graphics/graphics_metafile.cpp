@@ -157,6 +157,8 @@ void RegisterMetafileClipboardSupport() {
 
 // ---- TMetafile ----
 
+TMetafile::TMetafile() { RegisterMetafileClipboardSupport(); }
+
 TMetafile::~TMetafile() {
   if (FHandle) DeleteEnhMetaFile(FHandle);
 }

@@ -13,7 +13,7 @@
 
 class TMetafile : public TGraphic {
 public:
-  TMetafile() = default;
+  TMetafile();
   ~TMetafile() override;
 
   void Assign(TPersistent* source) override;

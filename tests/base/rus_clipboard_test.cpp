@@ -6,6 +6,9 @@
 #include <string>
 
 #include "exception_text.h"
+#include "platform/graphics/graphics_metafile.h"
+#include "platform/graphics/graphics_picture.h"
+#include "platform/rtl/streams.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
@@ -155,6 +158,39 @@ TEST_F(RusClipboard, NoPictureOnTheClipboard) {
   EXPECT_EQ(clip.OpenCount(), 0);
   TRusClipboard other;
   EXPECT_THROW(clip.Assign(&other), EConvertError);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RusClipboard, MetafileGoesToAMetafileAndAPicture) {
+  TMetafile mf;
+  mf.SetWidth(30);
+  mf.SetHeight(20);
+  {
+    TMetafileCanvas canvas(&mf, nullptr);
+    canvas.Brush()->SetColor(0x00FF00);
+    canvas.FillRect(Rect(0, 0, 15, 20));
+  }
+  SharedClipboard().Assign(&mf);
+  EXPECT_TRUE(HasFormat(CF_ENHMETAFILE) || IsClipboardFormatAvailable(CF_ENHMETAFILE));
+  // Into a metafile: the Windows metafile picture, made from the enhanced one.
+  TMetafile back;
+  back.Assign(&SharedClipboard());
+  EXPECT_EQ(back.Width(), 30);
+  EXPECT_EQ(back.Height(), 20);
+  EXPECT_FALSE(back.Enhanced());
+  // Into a picture: the first format it knows, the enhanced metafile, byte for byte.
+  TPicture picture;
+  picture.Assign(&SharedClipboard());
+  auto* pasted = dynamic_cast<TMetafile*>(picture.Graphic());
+  ASSERT_NE(pasted, nullptr);
+  TMemoryStream a, b;
+  mf.SaveToStream(a);
+  pasted->SaveToStream(b);
+  ASSERT_EQ(a.Size(), b.Size());
+  EXPECT_EQ(std::memcmp(a.Memory(), b.Memory(), static_cast<size_t>(a.Size())), 0);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "icons/resource_model.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/filer.h"
 #include "platform/win/clipboard.h"
@@ -316,6 +317,37 @@ TEST_F(IconClipboard, PlainBitmapsArePastedOpaque) {
       for (int p = 0; p < 9 * 4; ++p) EXPECT_EQ(image.Bits()[40 + 4 * p + 3], 255) << p;
     }
   }
+}
+
+TEST_F(IconClipboard, EnhancedMetafileBecomesA32BitImageWithAlpha) {
+  TMetafile mf;
+  mf.SetWidth(16);
+  mf.SetHeight(16);
+  {
+    TMetafileCanvas canvas(&mf, nullptr);
+    canvas.Brush()->SetColor(0x0000FF);
+    canvas.Pen()->SetStyle(psClear);
+    canvas.Ellipse(0, 0, 16, 16);
+  }
+  SharedClipboard().Clear();
+  SharedClipboard().Assign(&mf);
+  TAdvancedIcon icon;
+  AddOneImage(icon);
+  icon.PasteFromClipboard();
+  ASSERT_EQ(icon.Count(), 1);
+  TSubIcon& image = *icon.Images()[0];
+  ASSERT_EQ(image.GetWidth(), 16);
+  ASSERT_EQ(image.GetBitsPerPixel(), 32);
+  // Bottom-up rows after the 40-byte header: the corner is clear, the middle opaque red.
+  auto alphaAt = [&](int x, int y) { return image.Bits()[40 + 4 * ((15 - y) * 16 + x) + 3]; };
+  EXPECT_EQ(alphaAt(0, 0), 0);
+  EXPECT_EQ(alphaAt(8, 8), 255);
+  EXPECT_EQ(image.Bits()[40 + 4 * ((15 - 8) * 16 + 8) + 2], 255);
+  // The clipboard keeps its metafile.
+  SharedClipboard().Open();
+  auto h = static_cast<HENHMETAFILE>(GetClipboardData(CF_ENHMETAFILE));
+  EXPECT_GT(GetEnhMetaFileBits(h, 0, nullptr), 0u);
+  SharedClipboard().Close();
 }
 
 TEST_F(IconClipboard, AssigningTheClipboardPastes) {

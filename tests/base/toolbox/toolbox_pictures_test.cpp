@@ -9,6 +9,7 @@
 #include "base/toolbox/blend.h"
 #include "base/toolbox/fast_dib.h"
 #include "base/toolbox/shadows_metafile.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 
@@ -62,6 +63,41 @@ TEST(MetafileToBitmap32, CoverageAndEmptyAreas) {
   TBitmap refused;
   MetafileToBitmap32(&g, &refused, 40000, 2);
   EXPECT_EQ(refused.Width(), 0);
+}
+
+TEST(MetafileToBitmap32, RealMetafileGivesCoverageAsAlphaWithinBudget) {
+  // Left half of a 4 x 2 picture filled: drawn at 3 x 1, the middle pixel's
+  // 8 x 8 block is half covered.
+  TMetafile half;
+  half.SetWidth(4);
+  half.SetHeight(2);
+  {
+    TMetafileCanvas canvas(&half, nullptr);
+    canvas.Brush()->SetColor(0x204060);
+    canvas.FillRect(TRect{0, 0, 2, 2});
+  }
+  TBitmap odd;
+  MetafileToBitmap32(&half, &odd, 3, 1);
+  EXPECT_EQ(GetPixel32(&odd, 0, 0), 0xFF604020u);
+  EXPECT_EQ(GetPixel32(&odd, 1, 0), 0x80604020u);
+  EXPECT_EQ(GetPixel32(&odd, 2, 0), 0u);  // nothing drawn: transparent
+  // A 1,000-pixel picture at its own size is read in bands of the budget.
+  TMetafile big;
+  big.SetWidth(1000);
+  big.SetHeight(1000);
+  {
+    TMetafileCanvas canvas(&big, nullptr);
+    canvas.Brush()->SetColor(0x0000FF);
+    canvas.Pen()->SetStyle(psClear);
+    canvas.Ellipse(0, 0, 1000, 1000);
+  }
+  TBitmap out;
+  MetafileToBitmap32(&big, &out, 0, 0);
+  ASSERT_EQ(out.Width(), 1000);
+  ASSERT_EQ(out.Height(), 1000);
+  EXPECT_EQ(GetPixel32(&out, 500, 500), 0xFFFF0000u);
+  EXPECT_EQ(GetPixel32(&out, 2, 2), 0u);
+  EXPECT_GT(GetPixel32(&out, 500, 0) >> 24, 0u);  // the top edge of the disc, partly covered
 }
 
 TEST(MakeDropShadow, HardShadowUnderThePicture) {
