@@ -69,6 +69,15 @@ HGLOBAL BlockOf(const std::vector<uint8_t>& bytes) {
   return h;
 }
 
+// The packed DIB with four spare bytes after the rows, as other programs'
+// readers of the clipboard have always been given it.
+HGLOBAL DibBlock(TIEBitmap& bitmap, int x1, int y1, int x2, int y2, int dpiX, int dpiY) {
+  std::vector<uint8_t> dib = CopyBitmapToPackedDIB(bitmap, x1, y1, x2, y2, dpiX, dpiY);
+  if (dib.empty()) return nullptr;
+  dib.resize(dib.size() + 4, 0);
+  return BlockOf(dib);
+}
+
 void PlaceRaw(TIEBitmap& bitmap) { PlaceBlock(ImageLibRawClipboardFormat(), BlockOf(SaveRawToBytes(bitmap))); }
 
 // Reads one clipboard block with reader into a new bitmap.
@@ -479,7 +488,7 @@ bool TImageLibProc::CopyImageToClipboard(bool withRaw) {
   TClipboardSession clipboard;
   if (!clipboard.open) return false;
   EmptyClipboard();
-  if (!PlaceBlock(CF_DIB, CopyBitmaptoDIBEx(*FBitmap, 0, 0, 0, 0, GetDpiX(), GetDpiY()))) return false;
+  if (!PlaceBlock(CF_DIB, DibBlock(*FBitmap, 0, 0, 0, 0, GetDpiX(), GetDpiY()))) return false;
   if (withRaw) PlaceRaw(*FBitmap);
   return true;
 }
@@ -497,9 +506,9 @@ bool TImageLibProc::CopySelectionToClipboard(bool withRaw) {
   TIEBitmap cut;
   if (masked) {
     CopyMaskedArea(*FBitmap, cut, *mask, Background());
-    dib = CopyBitmaptoDIBEx(cut, 0, 0, 0, 0, GetDpiX(), GetDpiY());
+    dib = DibBlock(cut, 0, 0, 0, 0, GetDpiX(), GetDpiY());
   } else {
-    dib = CopyBitmaptoDIBEx(*FBitmap, x1, y1, x2, y2, GetDpiX(), GetDpiY());
+    dib = DibBlock(*FBitmap, x1, y1, x2, y2, GetDpiX(), GetDpiY());
   }
   if (!PlaceBlock(CF_DIB, dib)) return false;
   if (withRaw) {
