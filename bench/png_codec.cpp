@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "least_time_reporter.h"
 #include "pictures/png/png_image.h"
 
 namespace {
@@ -182,34 +183,15 @@ void BM_EncodeLibpng(benchmark::State& state, size_t index) {
   }
 }
 
-// Collects the least time per iteration of each benchmark over its
-// repetitions (the least is the one least disturbed by other work on the
-// machine), to print the ratios at the end.
-class TRatioReporter : public benchmark::ConsoleReporter {
-public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration && r.iterations > 0) {
-        const double t = r.cpu_accumulated_time / double(r.iterations);
-        auto [it, inserted] = FTimes.emplace(r.run_name.function_name, t);
-        if (!inserted) it->second = std::min(it->second, t);
-      }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const {
-    std::printf("\nours / libpng time (below 1 is faster than libpng)\n");
-    for (const auto& p : Pictures())
-      for (const char* op : {"Decode", "Encode"}) {
-        auto a = FTimes.find(std::string(op) + "Ours/" + p.name);
-        auto b = FTimes.find(std::string(op) + "Libpng/" + p.name);
-        if (a != FTimes.end() && b != FTimes.end() && b->second > 0)
-          std::printf("  %-8s %-34s %.3f\n", op, p.name.c_str(), a->second / b->second);
-      }
-  }
-
-private:
-  std::map<std::string, double> FTimes;
-};
+void PrintRatios(const TLeastTimeReporter& reporter) {
+  std::printf("\nours / libpng time (below 1 is faster than libpng)\n");
+  for (const auto& p : Pictures())
+    for (const char* op : {"Decode", "Encode"}) {
+      const double a = reporter.Time(std::string(op) + "Ours/" + p.name);
+      const double b = reporter.Time(std::string(op) + "Libpng/" + p.name);
+      if (a > 0 && b > 0) std::printf("  %-8s %-34s %.3f\n", op, p.name.c_str(), a / b);
+    }
+}
 
 }  // namespace
 
@@ -225,9 +207,9 @@ int main(int argc, char** argv) {
       benchmark::RegisterBenchmark((op + n).c_str(), fn, i)->Unit(benchmark::kMillisecond)->Repetitions(5);
   }
   benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
+  TLeastTimeReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
+  PrintRatios(reporter);
   benchmark::Shutdown();
   return 0;
 }

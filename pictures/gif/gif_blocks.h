@@ -19,6 +19,7 @@ class TGIFSubImage;
 class TGIFHeader;
 class TGIFExtension;
 class TGIFGraphicControlExtension;
+class TMetafile;
 
 // A frame of more pixels than this is refused rather than allocated.
 inline constexpr int64_t kGIFMaxFramePixels = int64_t{1} << 27;
@@ -284,6 +285,7 @@ private:
   void AssignFromGraphic(TGraphic* graphic);
   void ImportBitmap(TBitmap* bitmap, bool reportProgress);
   bool ApplyAppendedColorMask(TBitmap* mask);
+  void ApplyMetafileMask(TMetafile* metafile);
   std::unique_ptr<TBitmap> RenderPlain();
   std::unique_ptr<TBitmap> RenderDithered();
 

@@ -9,6 +9,7 @@
 #include "pictures/gif/gif_reduction.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/graphics/graphics_icon.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/rounding.h"
 
@@ -178,7 +179,8 @@ void TGIFSubImage::AssignFromGraphic(TGraphic* graphic) {
     bitmap.Canvas()->Draw(0, 0, graphic);
   };
   auto* icon = dynamic_cast<TIcon*>(graphic);
-  if (icon) {
+  auto* metafile = dynamic_cast<TMetafile*>(graphic);
+  if (icon || metafile) {
     try {
       drawn();
     } catch (const Exception&) {
@@ -201,6 +203,32 @@ void TGIFSubImage::AssignFromGraphic(TGraphic* graphic) {
       ApplyAppendedColorMask(&mask);
     }
   }
+  if (metafile) ApplyMetafileMask(metafile);
+}
+
+// Where a metafile did not paint, it shows what was under it: drawn once over
+// white and once over black, the pixels that differ are its transparent ones.
+void TGIFSubImage::ApplyMetafileMask(TMetafile* metafile) {
+  const int w = metafile->Width(), h = metafile->Height();
+  if (w <= 0 || h <= 0) return;
+  TBitmap over[2];
+  for (int i = 0; i < 2; ++i) {
+    over[i].SetPixelFormat(pf24bit);
+    over[i].SetSize(w, h);
+    over[i].Canvas()->Brush()->SetColor(i == 0 ? clWhite : clBlack);
+    over[i].Canvas()->FillRect(TRect{0, 0, w, h});
+    over[i].Canvas()->Draw(0, 0, metafile);
+  }
+  TBitmap mask;
+  mask.SetPixelFormat(pf8bit);
+  mask.SetSize(w, h);
+  for (int y = 0; y < h; ++y) {
+    const auto* a = static_cast<const uint8_t*>(over[0].ScanLine(y));
+    const auto* b = static_cast<const uint8_t*>(over[1].ScanLine(y));
+    auto* m = static_cast<uint8_t*>(mask.ScanLine(y));
+    for (int x = 0; x < w; ++x) m[x] = (a[x * 3] ^ b[x * 3]) | (a[x * 3 + 1] ^ b[x * 3 + 1]) | (a[x * 3 + 2] ^ b[x * 3 + 2]) ? 255 : 0;
+  }
+  ApplyAppendedColorMask(&mask);
 }
 
 bool TGIFSubImage::ApplyAppendedColorMask(TBitmap* mask) {
@@ -382,9 +410,9 @@ TRect TGIFSubImage::ScaleFrameRect(const TRect& rect) {
   const int sw = FImage && FImage->Width() > 0 ? FImage->Width() : std::max(Left() + Width(), 1);
   const int sh = FImage && FImage->Height() > 0 ? FImage->Height() : std::max(Top() + Height(), 1);
   const int tw = rect.right - rect.left, th = rect.bottom - rect.top;
-  return TRect{rect.left + Round(static_cast<double>(Left()) * tw / sw), rect.top + Round(static_cast<double>(Top()) * th / sh),
-               rect.left + Round(static_cast<double>(Left() + Width()) * tw / sw),
-               rect.top + Round(static_cast<double>(Top() + Height()) * th / sh)};
+  auto scale = [](int v, int num, int den) { return static_cast<int>(Round(static_cast<double>(v) * num / den)); };
+  return TRect{rect.left + scale(Left(), tw, sw), rect.top + scale(Top(), th, sh),
+               rect.left + scale(Left() + Width(), tw, sw), rect.top + scale(Top() + Height(), th, sh)};
 }
 
 void TGIFSubImage::DrawFrame(TCanvas* canvas, const TRect& rect, bool tiled, bool masked) {

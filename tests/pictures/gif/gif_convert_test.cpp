@@ -6,6 +6,7 @@
 
 #include "gif_test_util.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "test_support.h"
 
 using namespace giftest;
@@ -211,6 +212,30 @@ TEST(GifRender, DitheredAndPlainRenderingsAndMaskedDrawingAtAnySize) {
     for (int x = 0; x < 4; ++x) EXPECT_LE(static_cast<uint8_t*>(r->ScanLine(y))[x], 215);
   EXPECT_EQ(static_cast<uint8_t*>(r->ScanLine(1))[0], 36 * 5) << "pure red stays red";
   EXPECT_NE(f->TransparencyMask(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(GifConvert, MetafileFrameIsTransparentWhereNothingWasPainted) {
+  TMetafile mf;
+  mf.SetWidth(20);
+  mf.SetHeight(10);
+  {
+    TMetafileCanvas canvas(&mf, nullptr);
+    canvas.Brush()->SetColor(TColor(0x0000FF));
+    canvas.FillRect(TRect{5, 2, 15, 8});
+  }
+  TGIFImage image;
+  image.SetReductionMethod(rdNone);
+  image.Assign(&mf);
+  ASSERT_EQ(image.Frames().Count(), 1);
+  TGIFSubImage* f = image.Frames()[0];
+  ASSERT_TRUE(f->IsTransparent());
+  EXPECT_EQ(f->PixelAt(1, 1), f->TransparentIndex());
+  EXPECT_NE(f->PixelAt(10, 5), f->TransparentIndex());
+  EXPECT_EQ(f->LocalMap().RawColor(f->PixelAt(10, 5)), 0x0000FFu);
 }
 
 }  // namespace
