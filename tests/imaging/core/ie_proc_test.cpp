@@ -546,3 +546,73 @@ TEST(RawStream, SizesRoundTripAndRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<uint8_t> RgbBytes(TIEBitmap& b) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TRGB p = b.GetPixelRGB(x, y);
+      out.insert(out.end(), {p.r, p.g, p.b});
+    }
+  return out;
+}
+
+TEST(ProcRotateOracle, QuarterTurnsEqualImageMagick) {
+  if (!qvtest::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is not available";
+  qvtest::TempDir dir;
+  auto src = Image(7, 5, 21);
+  qvtest::WriteFileBytes(dir.File("in.rgb"), RgbBytes(*src));
+  // ImageMagick turns clockwise for positive angles, we counter-clockwise.
+  for (int magick : {90, 180, 270}) {
+    const std::string out = dir.File("out" + std::to_string(magick) + ".rgb");
+    ASSERT_EQ(qvtest::RunCommand("convert -size 7x5 -depth 8 rgb:" + dir.File("in.rgb") + " -rotate " +
+                                 std::to_string(magick) + " -depth 8 rgb:" + out + " 2>/dev/null"),
+              0);
+    auto b = TIEBitmap::CreateCopy(*src);
+    auto proc = TImageLibProc::CreateForBitmap(b.get());
+    proc->Rotate(-magick);
+    EXPECT_EQ(RgbBytes(*b), qvtest::ReadFileBytes(out)) << magick;
+  }
+}
+
+TEST_F(ProcClipboard, OracleCopiedDibReadsInPillowAndIdentify) {
+  if (!qvtest::HaveProgram("identify") ||
+      qvtest::RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "identify or Pillow is not available";
+  qvtest::TempDir dir;
+  struct Case {
+    TIEBitmapFormat format;
+    const char* depth;
+    const char* mode;
+  } cases[] = {{ie24RGB, "8", "RGB"}, {ie8g, "8", "L"}, {ie1g, "1", "1"}};
+  for (const Case& c : cases) {
+    TFakeView view(1);
+    view.layers[0].bitmap = Image(9, 4, 22, c.format);
+    TImageLibProc proc(nullptr);
+    proc.SetAttachedImageLib(&view);
+    ASSERT_TRUE(proc.CopyImageToClipboard(false));
+    const auto dib = Data(CF_DIB);
+    ASSERT_GT(dib.size(), 40u);
+    uint32_t headerEnd = 14 + 40 + (c.format == ie24RGB ? 0 : c.format == ie1g ? 8 : 1024);
+    std::vector<uint8_t> file = {'B', 'M'};
+    for (uint32_t v : {uint32_t(14 + dib.size()), 0u, headerEnd})
+      for (int i = 0; i < 4; ++i) file.push_back(uint8_t(v >> (8 * i)));
+    file.insert(file.end(), dib.begin(), dib.end());
+    const std::string path = dir.File("copy.bmp");
+    qvtest::WriteFileBytes(path, file);
+    std::string out;
+    ASSERT_EQ(qvtest::RunCommand("identify -format '%w %h %z' " + path + " 2>/dev/null", &out), 0);
+    EXPECT_EQ(out, std::string("9 4 ") + c.depth) << int(c.format);
+    std::string pil;
+    ASSERT_EQ(qvtest::RunCommand("/usr/bin/python3 -c \"from PIL import Image; i = Image.open('" + path +
+                                     "'); i.load(); print(i.size[0], i.size[1], i.mode, "
+                                     "round(i.info['dpi'][0]), round(i.info['dpi'][1]))\"",
+                                 &pil),
+              0);
+    EXPECT_EQ(pil, std::string("9 4 ") + c.mode + " 96 72\n") << int(c.format);
+  }
+}
+
+}  // namespace
