@@ -538,6 +538,21 @@ TEST(RawStream, SizesRoundTripAndRefusals) {
     EXPECT_FALSE(LoadRawFromMemory(*keep, copy.data(), copy.size())) << bad.offset;
     EXPECT_EQ(Rows(*keep), before);
   }
+  // Rows written at another alignment are read at the writer's row length.
+  TIEBitmap narrow;
+  narrow.SetLocation(ieMemory);
+  narrow.SetRowAlignment(8);
+  ASSERT_TRUE(narrow.Allocate(9, 3, ie1g));
+  Paint(narrow, 17);
+  ASSERT_EQ(narrow.RowLen(), 2);
+  auto narrowBytes = SaveRawToBytes(narrow);
+  TIEBitmap wide;
+  ASSERT_TRUE(LoadRawFromMemory(wide, narrowBytes.data(), narrowBytes.size()));
+  for (int y = 0; y < 3; ++y)
+    EXPECT_EQ(std::vector<uint8_t>(wide.ScanLine(y), wide.ScanLine(y) + 2),
+              std::vector<uint8_t>(narrow.ScanLine(y), narrow.ScanLine(y) + 2))
+        << y;
+
   for (size_t cut : {size_t(5), size_t(80), bytes.size() - 10}) {
     auto keep = Image(2, 2, 16);
     EXPECT_FALSE(LoadRawFromMemory(*keep, bytes.data(), cut)) << cut;
