@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -628,6 +630,74 @@ TEST_F(ProcClipboard, OracleCopiedDibReadsInPillowAndIdentify) {
               0);
     EXPECT_EQ(pil, std::string("9 4 ") + c.mode + " 96 72\n") << int(c.format);
   }
+}
+
+}  // namespace
+
+namespace {
+
+int WhiteBits(TIEBitmap& b) {
+  int n = 0;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) n += (b.ScanLine(y)[x / 8] & kIEBitMask[x % 8]) != 0;
+  return n;
+}
+
+TEST(ProcColors, DitherLevelsByTable) {
+  struct Case {
+    TRGB colour;
+    int white;  // of a 16 x 8 image: two 8 x 8 tiles
+  } cases[] = {{MakeRGB(255, 255, 255), 128}, {MakeRGB(0, 0, 0), 0},         {MakeRGB(128, 128, 128), 64},
+               {MakeRGB(251, 251, 251), 128}, {MakeRGB(250, 255, 255), 126}};
+  for (const Case& c : cases) {
+    TIEBitmap b(16, 8, ie24RGB);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 16; ++x) b.SetPixelRGB(x, y, c.colour);
+    auto proc = TImageLibProc::CreateForBitmap(&b);
+    proc->ConvertTo(2);
+    ASSERT_EQ(b.PixelFormat(), ie1g);
+    EXPECT_EQ(WhiteBits(b), c.white) << int(c.colour.r) << "," << int(c.colour.g);
+  }
+}
+
+TEST(ProcColors, QuantizeLimitsAndPaletteSizes) {
+  auto b = Image(20, 20, 30);
+  auto proc = TImageLibProc::CreateForBitmap(b.get());
+  proc->SetAutoUndo(true);
+  std::vector<int> percents;
+  proc->OnProgress = [&](TObject*, int p) { percents.push_back(p); };
+  const auto before = Rows(*b);
+  proc->ConvertTo(2000);
+  EXPECT_EQ(Rows(*b), before);
+  EXPECT_EQ(proc->GetUndoCaption(0), "ConvertTo 2000");
+  ASSERT_EQ(percents, std::vector<int>{100});
+
+  TRGB palette[16];
+  proc->ConvertToPalette(16, palette);
+  std::set<uint32_t> colours;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x) {
+      const TRGB p = b->GetPixelRGB(x, y);
+      colours.insert(uint32_t(p.r) << 16 | p.g << 8 | p.b);
+      ASSERT_NE(std::find(std::begin(palette), std::end(palette), p), std::end(palette));
+    }
+  EXPECT_LE(colours.size(), 16u);
+
+  // One entry asked for, one written.
+  TRGB one[2] = {MakeRGB(1, 2, 3), MakeRGB(4, 5, 6)};
+  proc->ConvertToPalette(1, one);
+  EXPECT_EQ(one[0], MakeRGB(0, 0, 0));
+  EXPECT_EQ(one[1], MakeRGB(4, 5, 6));
+
+  // A 1-bit image with conversion switched off stays as it is.
+  auto bits = Image(9, 3, 31, ie1g);
+  auto p2 = TImageLibProc::CreateForBitmap(bits.get());
+  p2->SetAutoConvertFormat(false);
+  p2->ConvertTo(8);
+  EXPECT_EQ(bits->PixelFormat(), ie1g);
+  p2->SetAutoConvertFormat(true);
+  p2->ConvertTo(8);
+  EXPECT_EQ(bits->PixelFormat(), ie24RGB);
 }
 
 }  // namespace
