@@ -9,6 +9,8 @@
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_orientation.h"
 #include "imaging/core/ie_proc_filters.h"
+#include "imaging/core/ie_quantizer.h"
+#include "imaging/core/ie_startup.h"
 #include "imaging/core/ie_raw_stream.h"
 #include "imaging/core/ie_utils.h"
 #include "imaging/core/ie_version.h"
@@ -148,6 +150,53 @@ bool GetOpaqueBounds(TIEBitmap& bitmap, RECT& bounds) {
   if (top < 0) return false;
   bounds = {left, top, right, bottom};
   return true;
+}
+
+namespace {
+
+constexpr uint8_t kBayer[8][8] = {
+    {0, 32, 8, 40, 2, 34, 10, 42},   {48, 16, 56, 24, 50, 18, 58, 26}, {12, 44, 4, 36, 14, 46, 6, 38},
+    {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},   {51, 19, 59, 27, 49, 17, 57, 25},
+    {15, 47, 7, 39, 13, 45, 5, 37},  {63, 31, 55, 23, 61, 29, 53, 21}};
+
+void RowProgress(TObject* sender, const TIEProgressEvent& progress, int done, int rows) {
+  if (progress) progress(sender, int(done * 100 / (rows + 0.5)));
+}
+
+}  // namespace
+
+void QuantizeToColors(TIEBitmap& bitmap, int n, TRGB* palette, TObject* sender, const TIEProgressEvent& progress) {
+  if (bitmap.PixelFormat() != ie24RGB || bitmap.IsEmpty() || n <= 0) return;
+  std::vector<TRGB> own;
+  if (!palette) {
+    own.resize(size_t(n));
+    palette = own.data();
+  }
+  TIEQuantizer quantizer(bitmap, n, palette);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    auto* row = reinterpret_cast<TRGB*>(bitmap.ScanLine(y));
+    for (int x = 0; x < bitmap.Width(); ++x) row[x] = palette[quantizer.GetIndex(row[x])];
+    RowProgress(sender, progress, y + 1, bitmap.Height());
+  }
+}
+
+void DitherToBW(TIEBitmap& bitmap, TObject* sender, const TIEProgressEvent& progress) {
+  if (bitmap.PixelFormat() != ie24RGB || bitmap.IsEmpty()) return;
+  TIEBitmap bw(bitmap.Width(), bitmap.Height(), ie1g);
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const auto* src = reinterpret_cast<const TRGB*>(bitmap.ScanLine(y));
+    uint8_t* dst = bw.ScanLine(y);
+    std::memset(dst, 0, size_t(bw.RowLen()));
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      const TRGB p = src[x];
+      const int level = (p.r >= 251 && p.g >= 251 && p.b >= 251)
+                            ? 64
+                            : (IEGrayWeightRed * p.r + IEGrayWeightGreen * p.g + IEGrayWeightBlue * p.b) / 100 / 4;
+      if (kBayer[x % 8][y % 8] < level) dst[x / 8] |= kIEBitMask[x % 8];
+    }
+    RowProgress(sender, progress, y + 1, bitmap.Height());
+  }
+  bitmap.CopyFromTIEBitmap(bw);
 }
 
 // ---- construction and attachment ----
@@ -549,6 +598,33 @@ void TImageLibProc::PasteFromClipboard() {
   FBitmap->Assign(&pasted);
   if (!pasted.HasAlphaChannel()) FBitmap->RemoveAlphaChannel();
   Update();
+}
+
+void TImageLibProc::ReduceColors(int n, TRGB* palette, bool useThreshold, const std::string& caption) {
+  if (!PrepareBitmap(TIEFormatSet{ie24RGB})) return;
+  if (FAutoUndo) SaveUndoCaptioned(caption);
+  if (n < 3) {
+    if (useThreshold)
+      FBitmap->SetPixelFormat(ie1g);
+    else
+      DitherToBW(*FBitmap, this, OnProgress);
+    // Only as many entries as the caller's palette holds.
+    if (palette && n >= 1) palette[0] = MakeRGB(0, 0, 0);
+    if (palette && n >= 2) palette[1] = MakeRGB(255, 255, 255);
+  } else if (n <= 1024) {
+    QuantizeToColors(*FBitmap, n, palette, this, OnProgress);
+  }
+  Update();
+  DoFinishWork();
+}
+
+void TImageLibProc::ConvertTo(int n, bool useThreshold) {
+  ReduceColors(n, nullptr, useThreshold, "ConvertTo " + std::to_string(n));
+}
+
+void TImageLibProc::ConvertToPalette(int n, TRGB* palette, bool useThreshold) {
+  if (n == 0) return;
+  ReduceColors(n, palette, useThreshold, "ConvertToPalette");
 }
 
 void TImageLibProc::ImageResize(int newWidth, int newHeight, int hAlign, int vAlign, int alpha) {

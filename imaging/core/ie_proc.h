@@ -72,6 +72,12 @@ void ComputeResampleSize(int& width, int& height, int sourceWidth, int sourceHei
 // an alpha channel); false when every pixel is transparent.
 bool GetOpaqueBounds(TIEBitmap& bitmap, RECT& bounds);
 
+// ie24RGB only (other formats are left alone): every pixel becomes its entry
+// of an n-colour palette (palette, when given, receives the n entries);
+// 8 x 8 ordered dithering to ie1g; progress after each row.
+void QuantizeToColors(TIEBitmap& bitmap, int n, TRGB* palette, TObject* sender, const TIEProgressEvent& progress);
+void DitherToBW(TIEBitmap& bitmap, TObject* sender, const TIEProgressEvent& progress);
+
 class TImageLibProc : public TComponent {
 public:
   explicit TImageLibProc(TComponent* owner);
@@ -143,6 +149,11 @@ public:
   bool CopyImageToClipboard(bool withRaw = true);
   bool CopySelectionToClipboard(bool withRaw = true);
   void PasteFromClipboard();
+  // n < 3: black and white (dithered, or the bitmap's own threshold
+  // conversion); 3..1024: at most n colours in 24 bits; more: no change.
+  void ConvertTo(int n, bool useThreshold = false);
+  // As ConvertTo; palette receives at most n colours used.
+  void ConvertToPalette(int n, TRGB* palette, bool useThreshold = false);
   void ImageResize(int newWidth, int newHeight, int hAlign = 0, int vAlign = 0, int alpha = 255);
   void Resample(int newWidth, int newHeight, TResampleFilter filter = rfNone, bool fit = false);
   void ResampleTo(TIEBitmap& target, int newWidth, int newHeight, TResampleFilter filter = rfNone, bool fit = false);
@@ -168,6 +179,7 @@ private:
   void Restore(TUndoEntry& entry);
   void RestoreLayerRecords(TStream& stream, TIELayeredViewLink& view);
   bool CanSnapshot();
+  void ReduceColors(int n, TRGB* palette, bool useThreshold, const std::string& caption);
 
   bool FAutoUndo;
   bool FAutoConvertFormat = true;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -538,11 +540,164 @@ TEST(RawStream, SizesRoundTripAndRefusals) {
     EXPECT_FALSE(LoadRawFromMemory(*keep, copy.data(), copy.size())) << bad.offset;
     EXPECT_EQ(Rows(*keep), before);
   }
+  // Rows written at another alignment are read at the writer's row length.
+  TIEBitmap narrow;
+  narrow.SetLocation(ieMemory);
+  narrow.SetRowAlignment(8);
+  ASSERT_TRUE(narrow.Allocate(9, 3, ie1g));
+  Paint(narrow, 17);
+  ASSERT_EQ(narrow.RowLen(), 2);
+  auto narrowBytes = SaveRawToBytes(narrow);
+  TIEBitmap wide;
+  ASSERT_TRUE(LoadRawFromMemory(wide, narrowBytes.data(), narrowBytes.size()));
+  for (int y = 0; y < 3; ++y)
+    EXPECT_EQ(std::vector<uint8_t>(wide.ScanLine(y), wide.ScanLine(y) + 2),
+              std::vector<uint8_t>(narrow.ScanLine(y), narrow.ScanLine(y) + 2))
+        << y;
+
   for (size_t cut : {size_t(5), size_t(80), bytes.size() - 10}) {
     auto keep = Image(2, 2, 16);
     EXPECT_FALSE(LoadRawFromMemory(*keep, bytes.data(), cut)) << cut;
     EXPECT_EQ(keep->Width(), 2);
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<uint8_t> RgbBytes(TIEBitmap& b) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TRGB p = b.GetPixelRGB(x, y);
+      out.insert(out.end(), {p.r, p.g, p.b});
+    }
+  return out;
+}
+
+TEST(ProcRotateOracle, QuarterTurnsEqualImageMagick) {
+  if (!qvtest::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick is not available";
+  qvtest::TempDir dir;
+  auto src = Image(7, 5, 21);
+  qvtest::WriteFileBytes(dir.File("in.rgb"), RgbBytes(*src));
+  // ImageMagick turns clockwise for positive angles, we counter-clockwise.
+  for (int magick : {90, 180, 270}) {
+    const std::string out = dir.File("out" + std::to_string(magick) + ".rgb");
+    ASSERT_EQ(qvtest::RunCommand("convert -size 7x5 -depth 8 rgb:" + dir.File("in.rgb") + " -rotate " +
+                                 std::to_string(magick) + " -depth 8 rgb:" + out + " 2>/dev/null"),
+              0);
+    auto b = TIEBitmap::CreateCopy(*src);
+    auto proc = TImageLibProc::CreateForBitmap(b.get());
+    proc->Rotate(-magick);
+    EXPECT_EQ(RgbBytes(*b), qvtest::ReadFileBytes(out)) << magick;
+  }
+}
+
+TEST_F(ProcClipboard, OracleCopiedDibReadsInPillowAndIdentify) {
+  if (!qvtest::HaveProgram("identify") ||
+      qvtest::RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "identify or Pillow is not available";
+  qvtest::TempDir dir;
+  struct Case {
+    TIEBitmapFormat format;
+    const char* depth;
+    const char* mode;
+  } cases[] = {{ie24RGB, "8", "RGB"}, {ie8g, "8", "L"}, {ie1g, "1", "1"}};
+  for (const Case& c : cases) {
+    TFakeView view(1);
+    view.layers[0].bitmap = Image(9, 4, 22, c.format);
+    TImageLibProc proc(nullptr);
+    proc.SetAttachedImageLib(&view);
+    ASSERT_TRUE(proc.CopyImageToClipboard(false));
+    const auto dib = Data(CF_DIB);
+    ASSERT_GT(dib.size(), 40u);
+    uint32_t headerEnd = 14 + 40 + (c.format == ie24RGB ? 0 : c.format == ie1g ? 8 : 1024);
+    std::vector<uint8_t> file = {'B', 'M'};
+    for (uint32_t v : {uint32_t(14 + dib.size()), 0u, headerEnd})
+      for (int i = 0; i < 4; ++i) file.push_back(uint8_t(v >> (8 * i)));
+    file.insert(file.end(), dib.begin(), dib.end());
+    const std::string path = dir.File("copy.bmp");
+    qvtest::WriteFileBytes(path, file);
+    std::string out;
+    ASSERT_EQ(qvtest::RunCommand("identify -format '%w %h %z' " + path + " 2>/dev/null", &out), 0);
+    EXPECT_EQ(out, std::string("9 4 ") + c.depth) << int(c.format);
+    std::string pil;
+    ASSERT_EQ(qvtest::RunCommand("/usr/bin/python3 -c \"from PIL import Image; i = Image.open('" + path +
+                                     "'); i.load(); print(i.size[0], i.size[1], i.mode, "
+                                     "round(i.info['dpi'][0]), round(i.info['dpi'][1]))\"",
+                                 &pil),
+              0);
+    EXPECT_EQ(pil, std::string("9 4 ") + c.mode + " 96 72\n") << int(c.format);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+int WhiteBits(TIEBitmap& b) {
+  int n = 0;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) n += (b.ScanLine(y)[x / 8] & kIEBitMask[x % 8]) != 0;
+  return n;
+}
+
+TEST(ProcColors, DitherLevelsByTable) {
+  struct Case {
+    TRGB colour;
+    int white;  // of a 16 x 8 image: two 8 x 8 tiles
+  } cases[] = {{MakeRGB(255, 255, 255), 128}, {MakeRGB(0, 0, 0), 0},         {MakeRGB(128, 128, 128), 64},
+               {MakeRGB(251, 251, 251), 128}, {MakeRGB(250, 255, 255), 126}};
+  for (const Case& c : cases) {
+    TIEBitmap b(16, 8, ie24RGB);
+    for (int y = 0; y < 8; ++y)
+      for (int x = 0; x < 16; ++x) b.SetPixelRGB(x, y, c.colour);
+    auto proc = TImageLibProc::CreateForBitmap(&b);
+    proc->ConvertTo(2);
+    ASSERT_EQ(b.PixelFormat(), ie1g);
+    EXPECT_EQ(WhiteBits(b), c.white) << int(c.colour.r) << "," << int(c.colour.g);
+  }
+}
+
+TEST(ProcColors, QuantizeLimitsAndPaletteSizes) {
+  auto b = Image(20, 20, 30);
+  auto proc = TImageLibProc::CreateForBitmap(b.get());
+  proc->SetAutoUndo(true);
+  std::vector<int> percents;
+  proc->OnProgress = [&](TObject*, int p) { percents.push_back(p); };
+  const auto before = Rows(*b);
+  proc->ConvertTo(2000);
+  EXPECT_EQ(Rows(*b), before);
+  EXPECT_EQ(proc->GetUndoCaption(0), "ConvertTo 2000");
+  ASSERT_EQ(percents, std::vector<int>{100});
+
+  TRGB palette[16];
+  proc->ConvertToPalette(16, palette);
+  std::set<uint32_t> colours;
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 20; ++x) {
+      const TRGB p = b->GetPixelRGB(x, y);
+      colours.insert(uint32_t(p.r) << 16 | p.g << 8 | p.b);
+      ASSERT_NE(std::find(std::begin(palette), std::end(palette), p), std::end(palette));
+    }
+  EXPECT_LE(colours.size(), 16u);
+
+  // One entry asked for, one written.
+  TRGB one[2] = {MakeRGB(1, 2, 3), MakeRGB(4, 5, 6)};
+  proc->ConvertToPalette(1, one);
+  EXPECT_EQ(one[0], MakeRGB(0, 0, 0));
+  EXPECT_EQ(one[1], MakeRGB(4, 5, 6));
+
+  // A 1-bit image with conversion switched off stays as it is.
+  auto bits = Image(9, 3, 31, ie1g);
+  auto p2 = TImageLibProc::CreateForBitmap(bits.get());
+  p2->SetAutoConvertFormat(false);
+  p2->ConvertTo(8);
+  EXPECT_EQ(bits->PixelFormat(), ie1g);
+  p2->SetAutoConvertFormat(true);
+  p2->ConvertTo(8);
+  EXPECT_EQ(bits->PixelFormat(), ie24RGB);
 }
 
 }  // namespace
