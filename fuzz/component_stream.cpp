@@ -23,6 +23,15 @@ void Read(const uint8_t* data, size_t size, F&& read) {
   }
 }
 
+// The properties of a fresh object of the class.
+template <class T>
+void ReadInto(const uint8_t* data, size_t size) {
+  Read(data, size, [](TReader& r) {
+    T object;
+    r.ReadProperties(&object);
+  });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -30,18 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TIconListHolder holder(nullptr);
     r.ReadProperties(&holder);
   });
-  Read(data, size, [](TReader& r) {
-    TIconList list;
-    r.ReadProperties(&list);
-  });
-  Read(data, size, [](TReader& r) {
-    TListLongint longs;
-    r.ReadProperties(&longs);
-  });
-  Read(data, size, [](TReader& r) {
-    TListByte bytes;
-    r.ReadProperties(&bytes);
-  });
+  ReadInto<TIconList>(data, size);
+  ReadInto<TListLongint>(data, size);
+  ReadInto<TListByte>(data, size);
   Read(data, size, [](TReader& r) {
     TAdvancedIcon icon;
     icon.ReadFromFiler(r);

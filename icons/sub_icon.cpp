@@ -358,6 +358,7 @@ void TSubIcon::AssignTo(TPersistent* dest) {
     target->FBitsPerPixel = 0;
     return;
   }
+  if (AssignSubIconToXbm(*this, dest)) return;
   if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
     AssignSubIconToBitmap(*this, *bitmap);
     return;

@@ -12,14 +12,34 @@ TColor ColorOf(const TRGB& entry) { return TColor(entry.r | (entry.g << 8) | (en
 
 }  // namespace
 
+TImageLibPaletteDialog::TImageLibPaletteDialog(TComponent* owner) : TForm(owner) {
+  SetBorderStyle(bsDialog);
+  SetBorderIcons(TBorderIcons{biSystemMenu});
+  SetCaption("Palette");
+  SetWidth(520);
+  SetHeight(199);
+  SetPosition(poScreenCenter);
+  FCancelButton = new TButton(this);
+  FCancelButton->SetParent(this);
+  FCancelButton->SetCaption("Cancel");
+  FCancelButton->SetModalResult(mrCancel);
+  FCancelButton->SetCancel(true);
+  FCancelButton->SetTop(136);
+  FCancelButton->SetLeft(ClientWidth() - FCancelButton->Width() - 8);
+  OnPaint = [this](TObject*) { PaintCells(*Canvas()); };
+  OnMouseMove = [this](TObject*, TShiftState, int x, int y) { TrackMouse(x, y); };
+  OnClick = [this](TObject*) { SelectCell(); };
+}
+
 void TImageLibPaletteDialog::SetPalette(const TRGB* palette, int, int count) {
   FPalette = palette;
   FCount = palette && count > 0 ? count : 0;
   FHotCell = -1;
 }
 
-void TImageLibPaletteDialog::CheckPalette() const {
+bool TImageLibPaletteDialog::Execute() {
   if (!FPalette) throw Exception("Invalid Palette!");
+  return ShowModal() == mrOk;
 }
 
 int TImageLibPaletteDialog::CellAt(int x, int y) { return ((y - 1) / kCell) * kColumns + (x - 1) / kCell; }
@@ -37,18 +57,26 @@ void TImageLibPaletteDialog::PaintCells(TCanvas& canvas) {
   }
 }
 
-bool TImageLibPaletteDialog::TrackMouse(int x, int y, TCanvas* canvas) {
-  // A point left of or above the grid divides towards zero into cell 0's row or
+bool TImageLibPaletteDialog::TrackMouse(int x, int y) {
+  // Points left of or above the grid divide towards zero into the first row or
   // column, as the picker always did; only indices outside the palette are ignored.
   const int cell = CellAt(x, y);
   if (cell < 0 || cell >= FCount || cell == FHotCell) return false;
   FHotCell = cell;
-  if (canvas) PaintCells(*canvas);
+  PaintCells(*Canvas());
   return true;
 }
 
 bool TImageLibPaletteDialog::SelectCell() {
+  // Before the pointer was over any cell there is no entry to choose.
   if (FHotCell < 0 || FHotCell >= FCount) return false;
   FChosenColor = int32_t(ColorOf(FPalette[FHotCell]));
+  SetModalResult(mrOk);
   return true;
+}
+
+HWND OwnerWindowHandle(TComponent* component) {
+  for (TComponent* c = component; c; c = c->Owner())
+    if (auto* control = dynamic_cast<TWinControl*>(c)) return control->HandleAllocated() ? control->Handle() : HWND{};
+  return HWND{};
 }

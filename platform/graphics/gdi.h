@@ -407,6 +407,20 @@ constexpr UINT BF_ADJUST = 0x2000;
 constexpr UINT BF_FLAT = 0x4000;
 constexpr UINT BF_MONO = 0x8000;
 
+// DrawFrameControl.
+constexpr UINT DFC_CAPTION = 1;
+constexpr UINT DFC_MENU = 2;
+constexpr UINT DFC_SCROLL = 3;
+constexpr UINT DFC_BUTTON = 4;
+constexpr UINT DFCS_BUTTONCHECK = 0x0000;
+constexpr UINT DFCS_BUTTONRADIO = 0x0004;
+constexpr UINT DFCS_BUTTONPUSH = 0x0010;
+constexpr UINT DFCS_INACTIVE = 0x0100;
+constexpr UINT DFCS_PUSHED = 0x0200;
+constexpr UINT DFCS_CHECKED = 0x0400;
+constexpr UINT DFCS_ADJUSTRECT = 0x2000;
+constexpr UINT DFCS_FLAT = 0x4000;
+
 // Regions.
 constexpr int ERROR = 0;
 constexpr int NULLREGION = 1;
@@ -595,6 +609,10 @@ int FillRect(HDC hdc, const RECT* rect, HBRUSH brush);
 int FrameRect(HDC hdc, const RECT* rect, HBRUSH brush);
 BOOL InvertRect(HDC hdc, const RECT* rect);
 BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags);
+// The frame of a standard control. Push buttons (DFC_BUTTON with
+// DFCS_BUTTONPUSH) are drawn; other kinds return FALSE. DFCS_ADJUSTRECT
+// leaves the rectangle inside the frame.
+BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state);
 BOOL DrawFocusRect(HDC hdc, const RECT* rect);
 BOOL FillRgn(HDC hdc, HRGN rgn, HBRUSH brush);
 BOOL FrameRgn(HDC hdc, HRGN rgn, HBRUSH brush, int width, int height);

@@ -303,10 +303,12 @@ std::pair<PointD, PointD> RadialEnds(const Box& box, double cx, double cy, doubl
 // radial ends, filled with the brush, outlined by the arc and the line.
 BOOL DrawChord(Painter& p, const Box& box, const Region& outer, const Region& inner, double cx, double cy,
                double start, double end, const PenObj* pen, int w) {
-  auto [a, b] = RadialEnds(box, cx, cy, start, end);
-  // Pixels whose centres lie on the arc's side: the sweep from start to end runs
-  // counter-clockwise, so the arc is to the left of the line from a to b... on
-  // the screen, where y grows downwards, that is the side with negative cross product.
+  const auto ends = RadialEnds(box, cx, cy, start, end);
+  const auto a = ends.first;
+  const auto b = ends.second;
+  // Pixels whose centres lie on the arc's side of the line from a to b: the
+  // sweep runs counter-clockwise, which with y growing downwards is the side
+  // where the cross product is not positive.
   auto onArcSide = [&](double x, double y) {
     double cross = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
     return cross <= 0;
@@ -611,6 +613,27 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
   if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top)
     FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
   if (flags & BF_ADJUST) *rect = r;
+  return TRUE;
+}
+
+BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state) {
+  if (type != DFC_BUTTON || (state & 0x1F) != DFCS_BUTTONPUSH) return FALSE;
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !rect) return FALSE;
+  RECT r = *rect;
+  if (state & DFCS_PUSHED) {
+    // A pushed button is framed flat: the darkest shadow outside, the shadow inside.
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DDKSHADOW), GetSysColor(COLOR_3DDKSHADOW));
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DSHADOW), GetSysColor(COLOR_3DSHADOW));
+  } else {
+    // A raised button has its highlight outside and the light inside.
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DHIGHLIGHT), GetSysColor(COLOR_3DDKSHADOW));
+    EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DLIGHT), GetSysColor(COLOR_3DSHADOW));
+  }
+  if (r.right > r.left && r.bottom > r.top)
+    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
+  if (state & DFCS_ADJUSTRECT) *rect = r;
   return TRUE;
 }
 

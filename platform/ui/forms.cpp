@@ -63,6 +63,9 @@ TCustomForm::TCustomForm(TComponent* owner) : TScrollingWinControl(owner) {
   SetVisibleFlag(false);
   SetControlStyle({csAcceptsControls, csCaptureMouse, csClickEvents, csDoubleClicks});
   FBacking.SetPixelFormat(pf32bit);
+  FIcon.OnChange = [this](TObject*) {
+    if (FWindowMade) UIBackend().SetWindowIcon(Handle(), FIcon.Empty() ? nullptr : FIcon.Handle());
+  };
   SetBounds(0, 0, 320, 240);
   Screen->AddForm(this);
 }
@@ -150,10 +153,17 @@ void TCustomForm::SetBorderStyle(TFormBorderStyle value) {
   SetBounds(Left(), Top(), before.right + 2 * FrameWidth(), before.bottom + 2 * FrameWidth() + CaptionHeight() + ClientTop());
 }
 
+void TCustomForm::Notification(TComponent* component, TOperation operation) {
+  TScrollingWinControl::Notification(component, operation);
+  if (operation == opRemove && component == FMenu) FMenu = nullptr;
+}
+
 void TCustomForm::SetMenu(TMainMenu* value) {
   if (value == FMenu) return;
   int oldTop = ClientTop();
+  if (FMenu) FMenu->RemoveFreeNotification(this);
   FMenu = value;
+  if (value) value->FreeNotification(this);
   SetBounds(Left(), Top(), Width(), Height() + ClientTop() - oldTop);
   ResizeBacking();
   InvalidateRect(WindowClientRect());
@@ -191,6 +201,7 @@ void TCustomForm::EnsureWindow() {
     owner = Application->MainForm()->Handle();
   UIBackend().CreateWindow(Handle(), FKind, owner);
   UIBackend().SetWindowCaption(Handle(), Caption());
+  if (!FIcon.Empty()) UIBackend().SetWindowIcon(Handle(), FIcon.Handle());
   SyncBounds();
 }
 

@@ -181,6 +181,7 @@ protected:
   // A popup that takes the keys while it shows (menus and drop-down lists; hints do not).
   void SetTakesKeys(bool value) { FTakesKeys = value; }
   void CloseModal();
+  void Notification(TComponent* component, TOperation operation) override;
   // Moves the form to the place Position asks for, before it is shown.
   void PlaceForShow();
 

@@ -361,6 +361,78 @@ void TCustomEdit::Paint() {
   }
 }
 
+// ---- TSpinEdit ----
+
+namespace {
+constexpr int kSpinButtonWidth = 15;
+}
+
+TSpinEdit::TSpinEdit(TComponent* owner) : TCustomEdit(owner) {
+  SetInitialBounds(121, 22);
+  FText = "0";
+}
+
+int TSpinEdit::Clamp(int value) const {
+  if (FMinValue == 0 && FMaxValue == 0) return value;
+  return std::clamp(value, FMinValue, std::max(FMinValue, FMaxValue));
+}
+
+int TSpinEdit::Value() const {
+  char* end = nullptr;
+  long v = std::strtol(FText.c_str(), &end, 10);
+  if (end == FText.c_str()) return Clamp(FMinValue);
+  return Clamp(static_cast<int>(std::clamp<long>(v, INT32_MIN, INT32_MAX)));
+}
+
+void TSpinEdit::SetValue(int value) { SetText(std::to_string(Clamp(value))); }
+
+void TSpinEdit::KeyDown(WORD& key, TShiftState shift) {
+  if (key == VK_UP || key == VK_DOWN) {
+    TWinControl::KeyDown(key, shift);
+    if (key == 0 || ReadOnly()) return;
+    SetValue(Value() + (key == VK_UP ? FIncrement : -FIncrement));
+    key = 0;
+    return;
+  }
+  TCustomEdit::KeyDown(key, shift);
+}
+
+void TSpinEdit::KeyPress(char& key) {
+  // Digits and a leading minus only, as the framework's spin edit takes them.
+  unsigned char c = static_cast<unsigned char>(key);
+  if (c >= 32 && !std::isdigit(c) && c != '-') key = 0;
+  TCustomEdit::KeyPress(key);
+}
+
+void TSpinEdit::MouseDown(TMouseButton button, TShiftState shift, int x, int y) {
+  if (button == mbLeft && x >= Width() - kSpinButtonWidth - 2 && !ReadOnly()) {
+    TWinControl::MouseDown(button, shift, x, y);
+    SetValue(Value() + (y < Height() / 2 ? FIncrement : -FIncrement));
+    return;
+  }
+  TCustomEdit::MouseDown(button, shift, x, y);
+}
+
+void TSpinEdit::DoExit() {
+  int v = Value();
+  if (std::to_string(v) != FText) SetText(std::to_string(v));
+  TCustomEdit::DoExit();
+}
+
+void TSpinEdit::Paint() {
+  TCustomEdit::Paint();
+  TCanvas* c = ControlCanvas();
+  int right = Width() - 2, top = 2, bottom = Height() - 2;
+  TRect up = Rect(right - kSpinButtonWidth, top, right, (top + bottom) / 2);
+  TRect down = Rect(right - kSpinButtonWidth, (top + bottom) / 2, right, bottom);
+  TColor arrow = IsEnabledInTree() ? clBtnText : clGrayText;
+  for (auto [r, dir] : {std::pair{up, adUp}, std::pair{down, adDown}}) {
+    TRect f = r;
+    DrawButtonFace(c, f, false, false);
+    DrawArrow(c, r, dir, arrow);
+  }
+}
+
 // ---- TMemo ----
 
 TMemo::TMemo(TComponent* owner) : TCustomEdit(owner) {

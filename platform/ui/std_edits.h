@@ -100,6 +100,36 @@ public:
   explicit TEdit(TComponent* owner) : TCustomEdit(owner) {}
 };
 
+// An edit for a whole number with up and down buttons at its right edge.
+class TSpinEdit : public TCustomEdit {
+public:
+  explicit TSpinEdit(TComponent* owner);
+  // The number in the text, kept within MinValue..MaxValue (no limit when both are 0).
+  int Value() const;
+  // Sets the text, which fires OnChange.
+  void SetValue(int value);
+  int MinValue() const { return FMinValue; }
+  void SetMinValue(int value) { FMinValue = value; SetValue(Value()); }
+  int MaxValue() const { return FMaxValue; }
+  void SetMaxValue(int value) { FMaxValue = value; SetValue(Value()); }
+  int Increment() const { return FIncrement; }
+  void SetIncrement(int value) { FIncrement = value; }
+  UINT DialogCode() override { return DLGC_WANTARROWS; }
+
+protected:
+  void Paint() override;
+  void KeyDown(WORD& key, TShiftState shift) override;
+  void KeyPress(char& key) override;
+  void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
+  void DoExit() override;
+
+private:
+  int Clamp(int value) const;
+  int FMinValue = 0;
+  int FMaxValue = 0;
+  int FIncrement = 1;
+};
+
 enum TScrollStyle : uint8_t { ssNone, ssHorizontal, ssVertical, ssBoth };
 
 class TMemo : public TCustomEdit {

@@ -11,21 +11,11 @@
 #include "platform/ui/std_edits.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/system_info.h"
+#include "platform/ui/ui_test_support.h"
 
 namespace {
 
-class UiWindows : public ::testing::Test {
-protected:
-  void SetUp() override {
-    Headless().ClearScript();
-    Headless().SetStallLimit(3000);
-    InitializeUI();
-  }
-  void TearDown() override {
-    Headless().ClearScript();
-    FinalizeUI();
-  }
-};
+class UiWindows : public UiTest {};
 
 TEST_F(UiWindows, ErrorListShowsTheTextsReadOnlyAndClosesWithItsButton) {
   std::string caption, text;

@@ -335,3 +335,49 @@ TEST(CurFiles, CursorReaderRaisesTheFirstBadImage) {
 }
 
 }  // namespace
+
+namespace {
+
+// A load and save of an unchanged file gives its bytes back: icons of every
+// depth, one with a PNG image, and a cursor, as this writer wrote them (the
+// test builder leaves entry fields such as the colour count at 0, which the
+// writer fills from the image).
+TEST(IcoFiles, LoadAndSaveGiveTheSameBytes) {
+  std::vector<uint8_t> png;
+  {
+    TBitmap b;
+    b.SetPixelFormat(pf32bit);
+    b.SetSize(16, 16);
+    auto bits = DibImage(16, 16, 32);
+    TCustomMemoryStream s(bits.data(), int64_t(bits.size()));
+    auto im = TSubIcon::CreateFromBitsStream<TFileIconImage>(s);
+    im->SetStoreAsPNG(true);
+    TAdvancedIcon icon;
+    icon.Images().Add(std::move(im));
+    png = Saved(icon);
+  }
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> file;
+    bool cursor;
+  } cases[] = {
+      {"depths", IcoFile({Entry{DibImage(16, 16, 1)}, Entry{DibImage(16, 16, 4)}, Entry{DibImage(32, 32, 8)},
+                          Entry{DibImage(32, 32, 24)}, Entry{DibImage(48, 48, 32)}}),
+       false},
+      {"png", png, false},
+      {"cursor", IcoFile({{DibImage(32, 32, 1), 0, 0, 3, 4}}, 2), true},
+  };
+  auto resaved = [](const std::vector<uint8_t>& file, bool cursor) {
+    TAdvancedIcon icon;
+    TCustomMemoryStream s(file.data(), int64_t(file.size()));
+    EXPECT_TRUE(cursor ? icon.LoadCursorFromStream(s) : icon.LoadFromStream(s));
+    return Saved(icon, cursor);
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> written = resaved(c.file, c.cursor);
+    EXPECT_EQ(written.size(), c.file.size()) << c.name;
+    EXPECT_EQ(resaved(written, c.cursor), written) << c.name;
+  }
+}
+
+}  // namespace

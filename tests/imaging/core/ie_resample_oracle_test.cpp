@@ -126,8 +126,11 @@ TEST(ResampleOracle, EveryFilterFormatAndWorkerCountMatchesThePythonAccount) {
   for (size_t i = 0; i < cases.size(); ++i) {
     const Case& c = cases[i];
     std::vector<uint8_t> expected;
+    // Workers 1, 2, 3 and one per core, then a source in a temporary file; only
+    // the kernel filters share rows out among workers.
+    const bool banded = c.filter >= rfTriangle && c.filter <= rfLinear;
     for (int variant = 0; variant < 5; ++variant) {
-      // Workers 1, 2, 3 and one per core, then a source in a temporary file.
+      if (!banded && variant > 0 && variant < 4) continue;
       IEWorkerCountOverride = variant < 3 ? variant + 1 : 0;
       auto src = MakeSource(c, uint32_t(i + 1), variant == 4);
       TIEBitmap dst(c.dw, c.dh, c.format);

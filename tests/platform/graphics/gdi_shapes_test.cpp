@@ -5,6 +5,7 @@
 #include <string>
 
 #include "gdi_test_helpers.h"
+#include "platform/graphics/graphics_types.h"
 
 using gditest::Argb;
 using gditest::Dib;
@@ -234,6 +235,42 @@ TEST(GdiShapes, RaisedEdgeUsesLightThenDarkColours) {
   uint32_t outerBottom = d.Pixel32(3, 5), innerBottom = d.Pixel32(3, 4);
   EXPECT_LT(outerBottom & 0xFF, innerBottom & 0xFF);
   EXPECT_EQ(d.Pixel32(3, 3), 0x00000001u);  // no BF_MIDDLE: the inside stays
+}
+
+TEST(GdiShapes, PushButtonFrameRaisedOrPushed) {
+  // Pixel values of system colours: 0x00RRGGBB as a 32-bit DIB holds them.
+  auto px = [](int index) {
+    const DWORD c = GetSysColor(index);
+    return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+  };
+  struct TCase {
+    UINT state;
+    uint32_t outerTopLeft, outerBottomRight, innerTopLeft, innerBottomRight;
+  } cases[] = {
+      {DFCS_BUTTONPUSH, px(COLOR_3DHIGHLIGHT), px(COLOR_3DDKSHADOW), px(COLOR_3DLIGHT), px(COLOR_3DSHADOW)},
+      {DFCS_BUTTONPUSH | DFCS_PUSHED, px(COLOR_3DDKSHADOW), px(COLOR_3DDKSHADOW), px(COLOR_3DSHADOW),
+       px(COLOR_3DSHADOW)},
+  };
+  for (const TCase& c : cases) {
+    Dib d(8, 8, 32);
+    d.Fill32(0x00000001);
+    RECT r{0, 0, 8, 8};
+    ASSERT_TRUE(DrawFrameControl(d.dc(), &r, DFC_BUTTON, c.state | DFCS_ADJUSTRECT));
+    EXPECT_EQ(r.left, 2);
+    EXPECT_EQ(r.bottom, 6);
+    EXPECT_EQ(d.Pixel32(0, 3), c.outerTopLeft);
+    EXPECT_EQ(d.Pixel32(7, 3), c.outerBottomRight);
+    EXPECT_EQ(d.Pixel32(3, 1), c.innerTopLeft);
+    EXPECT_EQ(d.Pixel32(3, 6), c.innerBottomRight);
+    EXPECT_EQ(d.Pixel32(4, 4), px(COLOR_3DFACE));
+  }
+  // Without DFCS_ADJUSTRECT the rectangle stays; other kinds are not drawn.
+  Dib d(8, 8, 32);
+  RECT r{0, 0, 8, 8};
+  ASSERT_TRUE(DrawFrameControl(d.dc(), &r, DFC_BUTTON, DFCS_BUTTONPUSH));
+  EXPECT_EQ(r.left, 0);
+  EXPECT_FALSE(DrawFrameControl(d.dc(), &r, DFC_BUTTON, DFCS_BUTTONCHECK));
+  EXPECT_FALSE(DrawFrameControl(d.dc(), &r, DFC_SCROLL, 0));
 }
 
 TEST(GdiObjects, SelectionRulesOfBitmapsAndDeletedObjects) {

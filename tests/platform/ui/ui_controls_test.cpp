@@ -11,6 +11,7 @@
 #include "platform/ui/img_list.h"
 #include "platform/ui/menus.h"
 #include "platform/ui/std_edits.h"
+#include "platform/win/shell.h"
 #include "ui_test_support.h"
 
 namespace {
@@ -333,6 +334,72 @@ TEST_F(UiTest, ImagePlaysAnAnimatedPictureOnTheTimerClock) {
   stop->OnTimer = [&](TObject*) { form->SetModalResult(mrOk); };
   form->ShowModal();
   EXPECT_EQ(shown->frames, (std::vector<int>{0, 1, 2, 0}));
+}
+
+}  // namespace
+
+namespace {
+
+using namespace headless;
+
+TEST_F(UiTest, SpinEditStepsWithinItsLimitsAndTakesOnlyNumbers) {
+  TForm* form = MakeForm();
+  auto* spin = new TSpinEdit(form);
+  spin->SetParent(form);
+  spin->SetBounds(10, 10, 80, 22);
+  spin->SetMinValue(1);
+  spin->SetMaxValue(5);
+  spin->SetValue(4);
+  int changes = 0;
+  spin->OnChange = [&](TObject*) { ++changes; };
+  form->Show();
+  spin->SetFocus();
+  PressKey(VK_UP);
+  PressKey(VK_UP);  // stays at the top
+  ProcessMessages();
+  EXPECT_EQ(spin->Value(), 5);
+  Click(spin, spin->Width() - 6, spin->Height() - 4);  // the lower button
+  ProcessMessages();
+  EXPECT_EQ(spin->Value(), 4);
+  spin->SelectAll();
+  TypeText("x9");
+  ProcessMessages();
+  EXPECT_EQ(spin->Text(), "9");
+  EXPECT_EQ(spin->Value(), 5);
+  EXPECT_EQ(changes, 3);  // one step (the second changed nothing), the click, the typed digit
+}
+
+TEST_F(UiTest, DroppedFilesReachTheControlThatTakesThem) {
+  TForm* form = MakeForm();
+  auto* target = new TPanel(form);
+  target->SetParent(form);
+  target->SetBounds(50, 50, 100, 100);
+  auto* elsewhere = new TPanel(form);
+  elsewhere->SetParent(form);
+  elsewhere->SetBounds(160, 50, 100, 100);
+  DragAcceptFiles(target->Handle(), TRUE);
+  std::vector<std::string> names;
+  target->SetMessageHandler(WM_DROPFILES, [&](TMessage& m) {
+    auto drop = reinterpret_cast<HDROP>(m.WParam);
+    UINT n = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < n; ++i) {
+      char name[260];
+      DragQueryFile(drop, i, name, sizeof name);
+      names.push_back(name);
+    }
+    DragFinish(drop);
+  });
+  int formDrops = 0;
+  form->SetMessageHandler(WM_DROPFILES, [&](TMessage& m) {
+    ++formDrops;
+    DragFinish(reinterpret_cast<HDROP>(m.WParam));
+  });
+  form->Show();
+  DropFiles(target, {"/tmp/a.ico", "/tmp/b.cur"}, 10, 10);
+  DropFiles(elsewhere, {"/tmp/c.ico"}, 10, 10);
+  ProcessMessages();
+  EXPECT_EQ(names, (std::vector<std::string>{"/tmp/a.ico", "/tmp/b.cur"}));
+  EXPECT_EQ(formDrops, 1);  // no control under the point takes files: the form hears it
 }
 
 }  // namespace
