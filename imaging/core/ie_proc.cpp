@@ -199,6 +199,51 @@ void DitherToBW(TIEBitmap& bitmap, TObject* sender, const TIEProgressEvent& prog
   bitmap.CopyFromTIEBitmap(bw);
 }
 
+void FillTransparentPixels(TIEBitmap& bitmap, TRGB pixel) {
+  if (bitmap.PixelFormat() != ie24RGB || bitmap.IsEmpty() || !bitmap.HasAlphaChannel()) return;
+  TIEBitmap& alpha = *bitmap.AlphaChannel();
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    const uint8_t* a = alpha.ScanLine(y);
+    auto* row = reinterpret_cast<TRGB*>(bitmap.ScanLine(y));
+    for (int x = 0; x < bitmap.Width(); ++x)
+      if (a[x] == 0) row[x] = pixel;
+  }
+}
+
+namespace {
+
+// Alpha 0 over columns x1..x2 of rows y1..y2, clipped to the channel.
+void ClearAlphaBlock(TIEBitmap& alpha, int x1, int y1, int x2, int y2) {
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, alpha.Width() - 1);
+  y2 = std::min(y2, alpha.Height() - 1);
+  for (int y = y1; y <= y2; ++y)
+    if (x1 <= x2) std::memset(alpha.ScanLine(y) + x1, 0, size_t(x2 - x1 + 1));
+}
+
+}  // namespace
+
+void RoundImageCorners(TIEBitmap& bitmap, int rx, int ry) {
+  if (bitmap.IsEmpty() || rx <= 0 || ry <= 0) return;
+  TIEBitmap* alpha = bitmap.AlphaChannel();
+  if (!alpha) return;
+  const int w = bitmap.Width(), h = bitmap.Height(), n = rx + ry;
+  std::vector<POINT> points;
+  BezierPoints({0, ry}, {0, 0}, {rx, 0}, {rx, 0}, points, n);
+  for (const POINT& p : points) {
+    ClearAlphaBlock(*alpha, 0, 0, p.x, p.y);
+    ClearAlphaBlock(*alpha, w - 1 - p.x, 0, w - 1, p.y);
+  }
+  BezierPoints({w, h - ry}, {w, h}, {w - rx, h}, {w - rx, h}, points, n);
+  for (const POINT& p : points) {
+    const int x = std::max<int>(p.x, 1), y = std::max<int>(p.y, 1);
+    ClearAlphaBlock(*alpha, x - 1, y - 1, w - 1, h - 1);
+    ClearAlphaBlock(*alpha, 0, y - 1, w - x, h - 1);
+  }
+  alpha->CheckFull();
+}
+
 // ---- construction and attachment ----
 
 TImageLibProc::TImageLibProc(TComponent* owner) : TComponent(owner), FAutoUndo(owner != nullptr) { UseOwnBitmap(); }

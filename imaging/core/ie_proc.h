@@ -78,6 +78,13 @@ bool GetOpaqueBounds(TIEBitmap& bitmap, RECT& bounds);
 void QuantizeToColors(TIEBitmap& bitmap, int n, TRGB* palette, TObject* sender, const TIEProgressEvent& progress);
 void DitherToBW(TIEBitmap& bitmap, TObject* sender, const TIEProgressEvent& progress);
 
+// Every pixel of an ie24RGB bitmap whose alpha is 0 takes pixel; other formats
+// are left alone.
+void FillTransparentPixels(TIEBitmap& bitmap, TRGB pixel);
+// Transparent rounded corners of the given radii along a cubic curve, the
+// alpha channel's Full flag recomputed; nothing for an empty image or radius 0.
+void RoundImageCorners(TIEBitmap& bitmap, int rx, int ry);
+
 class TImageLibProc : public TComponent {
 public:
   explicit TImageLibProc(TComponent* owner);

@@ -12,7 +12,7 @@ void RegisterFormatFilters() {
   // Each filter family fills its own slots here, one line a family.
   slots.ReadBMPStream = ReadBMPStream, slots.WriteBMPStream = WriteBMPStream;
   slots.ReadPNGStream = ReadPNGStream, slots.WritePNGStream = WritePNGStream, slots.IsPNGStream = IsPNGStream;
-  slots.ReadJpegStream = ReadJpegStream;
+  slots.ReadJpegStream = ReadJpegStream, slots.WriteJpegStream = WriteJpegStream;
   slots.FindJpegStart = [](TStream& s, bool search) { return FindJpegStart(s, search); };
   RegisterMetafileProbes();
   InstallImageIOStartup();

@@ -12,6 +12,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_icc.h"
+#include "imaging/core/ie_view_link.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
@@ -443,4 +444,184 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     progress.Abort();
     return 0;
   }
+}
+
+namespace {
+
+struct TJpegDest {
+  jpeg_destination_mgr pub;
+  TStream* stream = nullptr;
+  TProgressRecord* progress = nullptr;
+  JOCTET buffer[kJpegBufferSize];
+};
+
+void DestWrite(TJpegDest* d, size_t n) {
+  int64_t put = 0;
+  try {
+    put = d->stream->Write(d->buffer, int64_t(n));
+  } catch (...) {
+    put = -1;
+  }
+  if (put != int64_t(n)) d->progress->Abort();
+}
+
+void InitDest(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = kJpegBufferSize;
+}
+
+boolean EmptyDest(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  DestWrite(d, kJpegBufferSize);
+  d->pub.next_output_byte = d->buffer;
+  d->pub.free_in_buffer = kJpegBufferSize;
+  return TRUE;
+}
+
+void TermDest(j_compress_ptr cinfo) {
+  auto* d = reinterpret_cast<TJpegDest*>(cinfo->dest);
+  const size_t n = kJpegBufferSize - d->pub.free_in_buffer;
+  if (n > 0) DestWrite(d, n);
+}
+
+struct TJpegWrite {
+  jpeg_compress_struct cinfo;
+  TJpegError err;
+  TJpegDest dest;
+  std::vector<uint8_t> row;
+  char message[JMSG_LENGTH_MAX] = {};
+};
+
+void WriteErrorExit(j_common_ptr cinfo) {
+  auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
+  if (err->progress) err->progress->Abort();
+  longjmp(err->jump, 1);
+}
+
+bool EncodeGuarded(TJpegWrite& w, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
+  j_compress_ptr cinfo = &w.cinfo;
+  if (setjmp(w.err.jump)) {
+    // The codec's own text, its placeholders left unfilled.
+    const int code = w.err.pub.msg_code;
+    const char* const* table = w.err.pub.jpeg_message_table;
+    const char* text = code > 0 && code <= w.err.pub.last_jpeg_message && table ? table[code] : "Corrupted";
+    std::snprintf(w.message, sizeof(w.message), "%s", text ? text : "Corrupted");
+    return false;
+  }
+  const int width = bitmap.Width(), height = bitmap.Height();
+  cinfo->dest = &w.dest.pub;
+  w.dest.pub.init_destination = InitDest;
+  w.dest.pub.empty_output_buffer = EmptyDest;
+  w.dest.pub.term_destination = TermDest;
+  cinfo->image_width = JDIMENSION(width);
+  cinfo->image_height = JDIMENSION(height);
+  J_COLOR_SPACE space = JCS_RGB;
+  bool cmyk = false;
+  switch (params.JpegColorSpace) {
+    case 1: space = JCS_GRAYSCALE; break;
+    case 2: space = JCS_YCbCr; break;
+    case 3: space = JCS_CMYK, cmyk = true; break;
+    case 4: space = JCS_YCCK, cmyk = true; break;
+    default: space = JCS_RGB; break;
+  }
+  cinfo->in_color_space = cmyk ? JCS_CMYK : (space == JCS_RGB ? JCS_RGB : JCS_EXT_BGR);
+  cinfo->input_components = cmyk ? 4 : 3;
+  jpeg_set_defaults(cinfo);
+  jpeg_set_colorspace(cinfo, space);
+  cinfo->density_unit = 1;
+  cinfo->X_density = UINT16(params.DpiX != 0 ? params.DpiX : gDefaultDPIX);
+  cinfo->Y_density = UINT16(params.DpiY != 0 ? params.DpiY : gDefaultDPIY);
+  if (params.JpegDctMethod == 0) cinfo->dct_method = JDCT_ISLOW;
+  else if (params.JpegDctMethod == 1) cinfo->dct_method = JDCT_IFAST;
+  else if (params.JpegDctMethod == 2) cinfo->dct_method = JDCT_FLOAT;
+  cinfo->optimize_coding = params.JpegOptimalHuffman ? TRUE : FALSE;
+  cinfo->smoothing_factor = params.JpegSmoothing;
+  jpeg_set_quality(cinfo, params.JpegQuality, TRUE);
+  if (space == JCS_YCbCr) {
+    const int h[3] = {2, 2, 1}, v[3] = {1, 2, 1};
+    if (params.JpegChromaSubsampling <= 2) {
+      cinfo->comp_info[0].h_samp_factor = h[params.JpegChromaSubsampling];
+      cinfo->comp_info[0].v_samp_factor = v[params.JpegChromaSubsampling];
+      for (int c = 1; c < 3; ++c) cinfo->comp_info[c].h_samp_factor = cinfo->comp_info[c].v_samp_factor = 1;
+    }
+  }
+  if (space == JCS_CMYK) cinfo->write_JFIF_header = TRUE;
+  if (params.JpegProgressive) jpeg_simple_progression(cinfo);
+  jpeg_start_compress(cinfo, TRUE);
+  if (TIEICC* icc = params.GetInputICC(); icc && icc->IsValid() && !icc->Applied()) AddJpegICCMarkers(params);
+  if (params.JpegMarkers) {
+    TIEMarkerList& list = *params.JpegMarkers;
+    list.Sort();
+    for (int i = 0; i < list.Count(); ++i) {
+      if (list.MarkerType(i) == 0xEE) continue;  // the codec writes its own Adobe marker
+      jpeg_write_marker(cinfo, list.MarkerType(i), list.MarkerData(i), unsigned(list.MarkerLength(i)));
+    }
+  }
+  int last = -1;
+  while (int(cinfo->next_scanline) < height && !progress.Aborted()) {
+    const int y = int(cinfo->next_scanline);
+    JSAMPROW src = bitmap.ScanLine(y);
+    if (cmyk) {
+      ConvertRowColorSpace(src, 1, w.row.data(), nullptr, width, 2);
+      src = w.row.data();
+    } else if (space == JCS_RGB) {
+      std::memcpy(w.row.data(), src, size_t(width) * 3);
+      SwapRedBlue(w.row.data(), width);
+      src = w.row.data();
+    }
+    jpeg_write_scanlines(cinfo, &src, 1);
+    ++progress.Counter;
+    if (progress.ProgressEvent) {
+      const int per = int(int64_t(y + 1) * 100 / height);
+      if (per != last) {
+        last = per;
+        progress.Report(per);
+      }
+    }
+  }
+  if (!progress.Aborted()) jpeg_finish_compress(cinfo);
+  return true;
+}
+
+}  // namespace
+
+void AddJpegICCMarkers(TIOParamsVals& params) {
+  if (!params.JpegMarkers) params.JpegMarkers = std::make_unique<TIEMarkerList>();
+  params.JpegMarkers->DeleteType(0xE2);
+  TIEICC* icc = params.GetInputICC();
+  if (!icc) return;
+  const std::vector<uint8_t>& raw = icc->Raw();
+  const size_t n = (raw.size() + 31999) / 32000;
+  if (n == 0 || n > 255) return;
+  for (size_t i = 0; i < n; ++i) {
+    const size_t take = std::min<size_t>(32000, raw.size() - i * 32000);
+    std::vector<uint8_t> chunk = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, uint8_t(i + 1), uint8_t(n)};
+    chunk.insert(chunk.end(), raw.begin() + long(i * 32000), raw.begin() + long(i * 32000 + take));
+    params.JpegMarkers->AddMarker(0xE2, chunk.data(), int64_t(chunk.size()));
+  }
+}
+
+void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
+  if (bitmap.IsEmpty() || bitmap.Width() <= 0 || bitmap.Height() <= 0) return progress.Abort();
+  std::unique_ptr<TIEBitmap> copy;
+  TIEBitmap* src = &bitmap;
+  if (bitmap.PixelFormat() != ie24RGB) {
+    copy = TIEBitmap::CreateCopy(bitmap);
+    copy->SetPixelFormat(ie24RGB);
+    src = copy.get();
+  }
+  auto w = std::make_unique<TJpegWrite>();
+  w->row.resize(size_t(src->Width()) * 4 + 16);
+  w->cinfo.err = jpeg_std_error(&w->err.pub);
+  w->err.pub.error_exit = WriteErrorExit;
+  w->err.pub.emit_message = JpegEmitMessage;
+  w->err.pub.output_message = JpegOutputMessage;
+  w->err.progress = &progress;
+  w->dest.stream = &stream;
+  w->dest.progress = &progress;
+  jpeg_create_compress(&w->cinfo);
+  const bool ok = EncodeGuarded(*w, *src, params, progress);
+  jpeg_destroy_compress(&w->cinfo);
+  if (!ok) throw EIEJpegException(w->message);
 }

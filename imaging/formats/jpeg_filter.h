@@ -3,10 +3,15 @@
 // colour, RGB-stored, CMYK and YCCK files, the markers and the ICC profile.
 #include <cstdint>
 
+#include "platform/rtl/exceptions.h"
+
 class TIEBitmap;
 class TIOParamsVals;
 class TStream;
 struct TProgressRecord;
+
+// Raised by the writer when the codec refuses; the text is the codec's message.
+QV_DECLARE_EXCEPTION(EIEJpegException, Exception);
 
 // Returns the rows decoded. Failure sets the abort flag; the markers read so
 // far are kept. The stream is left right after the JPEG data the codec used.
@@ -20,3 +25,9 @@ int64_t FindJpegStart(TStream& stream, bool search = true);
 int64_t GetJpegStreamLength(TStream& stream);
 // Joins the "ICC_PROFILE" APP2 chunks before the image data into InputICC; the position is kept.
 void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params);
+// Encodes the bitmap at the stream position by JpegColorSpace, JpegQuality,
+// JpegChromaSubsampling, JpegProgressive, JpegOptimalHuffman, the DPI and
+// JpegMarkers. An empty bitmap or a short write sets the abort flag.
+void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
+// Replaces the APP2 markers of JpegMarkers by InputICC in chunks of 32,000 bytes.
+void AddJpegICCMarkers(TIOParamsVals& params);

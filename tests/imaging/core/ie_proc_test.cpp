@@ -701,3 +701,26 @@ TEST(ProcColors, QuantizeLimitsAndPaletteSizes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ProcCorners, RoundedCornersAreSymmetricAndFillTransparentPixels) {
+  TIEBitmap b(12, 10, ie24RGB);
+  b.Fill(0x102030);
+  RoundImageCorners(b, 0, 3);
+  EXPECT_FALSE(b.HasAlphaChannel() && !b.AlphaChannel()->Full());
+  RoundImageCorners(b, 3, 3);
+  TIEBitmap& a = *b.AlphaChannel();
+  EXPECT_FALSE(a.Full());
+  for (auto [x, y] : {std::pair{0, 0}, {11, 0}, {0, 9}, {11, 9}}) EXPECT_EQ(a.GetPixel8(x, y), 0) << x << "," << y;
+  EXPECT_EQ(a.GetPixel8(6, 5), 255);
+  EXPECT_EQ(a.GetPixel8(6, 0), 255);
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 12; ++x) ASSERT_EQ(a.GetPixel8(x, y), a.GetPixel8(11 - x, y)) << x << "," << y;
+  FillTransparentPixels(b, MakeRGB(9, 8, 7));
+  EXPECT_EQ(b.GetPixelRGB(0, 0), MakeRGB(9, 8, 7));
+  EXPECT_EQ(b.GetPixelRGB(6, 5), b.GetPixelRGB(6, 0));
+  EXPECT_NE(b.GetPixelRGB(6, 5), MakeRGB(9, 8, 7));
+}
+
+}  // namespace

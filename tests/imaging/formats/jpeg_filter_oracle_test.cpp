@@ -195,3 +195,66 @@ TEST(JpegMarkers, HostileSegmentsEndTheScans) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JpegOracle, WrittenFilesOpenInDjpegWithTheirMarkers) {
+  if (!HaveTools() || !qvtest::HaveProgram("exiftool")) GTEST_SKIP() << "libjpeg-turbo-progs or exiftool missing";
+  qvtest::TempDir dir;
+  // Smooth, so that subsampled chroma stays close.
+  auto src = std::make_unique<TIEBitmap>(40, 24, ie24RGB);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x) src->SetPixelRGB(x, y, MakeRGB(uint8_t(x * 6), uint8_t(y * 10), uint8_t((x + y) * 3)));
+  struct Form {
+    const char* name;
+    int space;
+    bool progressive;
+  };
+  for (const Form& f : {Form{"ycc", 2, false}, Form{"prog", 2, true}, Form{"grey", 1, false}, Form{"rgb", 0, false},
+                        Form{"cmyk", 3, false}}) {
+    TIOParamsVals params(nullptr);
+    params.JpegColorSpace = uint8_t(f.space);
+    params.JpegQuality = 95;
+    params.JpegProgressive = f.progressive;
+    params.SetDpiX(150);
+    params.SetDpiY(150);
+    params.JpegMarkers = std::make_unique<TIEMarkerList>();
+    params.JpegMarkers->AddMarker(0xFE, "made here", 9);
+    params.JpegMarkers->AddMarker(0xEE, "Adobe", 5);  // never written: the codec writes its own
+    TMemoryStream out;
+    qvtest::Progress p;
+    WriteJpegStream(out, *src, params, p.rec);
+    ASSERT_FALSE(p.Aborted()) << f.name;
+    const std::string path = dir.File(std::string(f.name) + ".jpg");
+    qvtest::WriteFileBytes(path, qvtest::StreamBytes(out));
+    std::string info;
+    ASSERT_EQ(qvtest::RunCommand("exiftool -s -Comment -XResolution -ProgressiveDCT " + path, &info), 0);
+    EXPECT_NE(info.find("made here"), std::string::npos) << f.name << info;
+    // RGB and CMYK files carry no JFIF header of their own (CMYK gets one here).
+    if (f.space != 0) EXPECT_NE(info.find("150"), std::string::npos) << f.name << info;
+    ASSERT_EQ(qvtest::RunCommand("djpeg -dct int " + path + " > " + dir.File("out.pnm")), 0) << f.name;
+    // Read back: close to the source.
+    auto d = Decode(qvtest::StreamBytes(out));
+    ASSERT_FALSE(d->progress.Aborted()) << f.name;
+    EXPECT_EQ(d->params.JpegProgressive, f.progressive);
+    int worst = 0;
+    for (int y = 0; y < 24; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const TRGB a = src->GetPixelRGB(x, y), b = d->bitmap.GetPixelRGB(x, y);
+        if (f.space == 1) continue;
+        worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+      }
+    EXPECT_LT(worst, 12) << f.name;
+    int adobe = 0;
+    for (int i = 0; i < d->params.JpegMarkers->Count(); ++i) adobe += d->params.JpegMarkers->MarkerType(i) == 0xEE;
+    EXPECT_LE(adobe, 1) << f.name;
+  }
+  TIEBitmap empty;
+  TIOParamsVals params(nullptr);
+  TMemoryStream out;
+  qvtest::Progress p;
+  WriteJpegStream(out, empty, params, p.rec);
+  EXPECT_TRUE(p.Aborted());
+}
+
+}  // namespace
