@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <cstdlib>
 #include <map>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/forms.h"
 #include "platform/ui/messages.h"
+#include "platform/ui/picture_file.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "platform/ui/std_ctrls.h"
 #include "platform/ui/windows.h"
@@ -291,6 +293,39 @@ TEST_F(QtTest, DroppedFileReachesTheFormsHandler) {
   EXPECT_EQ(names, (std::vector<std::string>{"/tmp/a.ico", "/tmp/b c.cur"}));
   EXPECT_EQ(where.x, 20);
   EXPECT_EQ(where.y, 30);
+}
+
+// Run by the xvfb-run entry of the test list, on a real X server: the form is a
+// window there, and a screenshot of its place on the screen is kept.
+TEST_F(QtTest, XvfbShowsTheSampleFormAsARealWindow) {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!platform || std::string(platform) != "xcb") GTEST_SKIP() << "needs an X server";
+  TForm* form = MakeSampleForm();
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+  while (std::chrono::steady_clock::now() < until) {
+    Application->ProcessMessages();
+    UIBackend().WaitForEvents(20);
+  }
+  form->InvalidateRect(form->WindowClientRect());
+  form->PaintDirty();
+  Settle();
+  TPoint o = form->ClientOrigin();
+  TBitmap* own = form->Backing();
+  TRect place = Rect(o.x, o.y - form->ClientTop(), o.x + own->Width(), o.y - form->ClientTop() + own->Height());
+  TBitmap shot;
+  ASSERT_TRUE(UIBackend().CaptureScreen(place, &shot));
+  std::filesystem::path dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
+  std::filesystem::create_directories(dir);
+  SavePicturePng(&shot, (dir / "sample_form_xvfb.png").string());
+  ASSERT_EQ(shot.Width(), own->Width());
+  ASSERT_EQ(shot.Height(), own->Height());
+  int differing = 0;
+  for (int y = 0; y < own->Height(); ++y)
+    for (int x = 0; x < own->Width(); ++x)
+      if ((static_cast<const uint32_t*>(shot.ScanLine(y))[x] & 0xFFFFFF) !=
+          (static_cast<const uint32_t*>(own->ScanLine(y))[x] & 0xFFFFFF))
+        ++differing;
+  EXPECT_EQ(differing, 0) << "see " << (dir / "sample_form_xvfb.png").string();
 }
 
 TEST(QtBackendChoice, FollowsTheEnvironment) {
