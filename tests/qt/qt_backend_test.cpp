@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <map>
 #include <thread>
@@ -14,6 +15,9 @@
 #include "platform/ui/qt/qt_backend.h"
 #include "platform/ui/std_ctrls.h"
 #include "platform/ui/windows.h"
+#include "platform/win/clipboard.h"
+#include "platform/win/global_memory.h"
+#include "platform/win/shell.h"
 #include "sample_form.h"
 
 namespace {
@@ -178,6 +182,115 @@ TEST_F(QtTest, CaptureScreenEitherFillsTheBitmapOrFailsCleanly) {
     EXPECT_EQ(shot.Height(), 30);
   }
   EXPECT_FALSE(UIBackend().CaptureScreen(Rect(10, 10, 10, 20), &shot));
+}
+
+// Puts one block on our clipboard, as a program's copy does.
+void PutOnClipboard(UINT format, const std::vector<uint8_t>& bytes) {
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+  std::memcpy(GlobalLock(block), bytes.data(), bytes.size());
+  GlobalUnlock(block);
+  ASSERT_TRUE(SetClipboardData(format, block));
+  CloseClipboard();
+}
+
+std::vector<uint8_t> TakeFromClipboard(UINT format) {
+  std::vector<uint8_t> out;
+  if (!OpenClipboard(nullptr)) return out;
+  if (HANDLE h = GetClipboardData(format)) {
+    auto* p = static_cast<const uint8_t*>(GlobalLock(h));
+    out.assign(p, p + GlobalSize(h));
+    GlobalUnlock(h);
+  }
+  CloseClipboard();
+  return out;
+}
+
+TEST_F(QtTest, ClipboardTextGoesBothWays) {
+  std::string ours = "Icon \xC3\xA9dit";
+  std::vector<uint8_t> bytes(ours.begin(), ours.end());
+  bytes.push_back(0);
+  PutOnClipboard(CF_TEXT, bytes);
+  EXPECT_EQ(qtinput::DesktopClipboardText(), ours);
+
+  qtinput::SetDesktopClipboardText("from another program");
+  std::vector<uint8_t> text = TakeFromClipboard(CF_TEXT);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.data())), "from another program");
+}
+
+TEST_F(QtTest, ClipboardBitmapGoesBothWays) {
+  // A 2 x 2 bottom-up 32-bit DIB: blue, green / red, white (bottom row first).
+  std::vector<uint8_t> dib(40 + 16, 0);
+  auto put = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) dib[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  put(0, 40);
+  put(4, 2);
+  put(8, 2);
+  dib[12] = 1;
+  dib[14] = 32;
+  const uint32_t pixels[4] = {0xFFFF0000, 0xFFFFFFFF, 0xFF0000FF, 0xFF00FF00};
+  for (int i = 0; i < 4; ++i) put(40 + 4 * static_cast<size_t>(i), pixels[i]);
+  PutOnClipboard(CF_DIB, dib);
+  TBitmap shown;
+  ASSERT_TRUE(qtinput::DesktopClipboardImage(&shown));
+  ASSERT_EQ(shown.Width(), 2);
+  ASSERT_EQ(shown.Height(), 2);
+  auto at = [](TBitmap& b, int x, int y) { return static_cast<const uint32_t*>(b.ScanLine(y))[x] & 0xFFFFFF; };
+  EXPECT_EQ(at(shown, 0, 0), 0x0000FFu);  // top left: blue
+  EXPECT_EQ(at(shown, 1, 0), 0x00FF00u);
+  EXPECT_EQ(at(shown, 0, 1), 0xFF0000u);  // bottom left: red
+
+  TBitmap theirs;
+  theirs.SetPixelFormat(pf32bit);
+  theirs.SetSize(3, 1);
+  auto* row = static_cast<uint32_t*>(theirs.ScanLine(0));
+  row[0] = 0xFF112233;
+  row[1] = 0xFF445566;
+  row[2] = 0xFF778899;
+  qtinput::SetDesktopClipboardImage(&theirs);
+  std::vector<uint8_t> got = TakeFromClipboard(CF_DIB);
+  ASSERT_GE(got.size(), 40u);
+  int32_t width, height;
+  std::memcpy(&width, &got[4], 4);
+  std::memcpy(&height, &got[8], 4);
+  EXPECT_EQ(width, 3);
+  EXPECT_EQ(std::abs(height), 1);
+  uint32_t header;
+  std::memcpy(&header, &got[0], 4);
+  // 24 or 32 bits a pixel, uncompressed: the second pixel's blue, green, red.
+  int bytesPerPixel = got[14] / 8;
+  ASSERT_TRUE(bytesPerPixel == 3 || bytesPerPixel == 4) << int(got[14]);
+  size_t second = header + static_cast<size_t>(bytesPerPixel);
+  ASSERT_GE(got.size(), second + 3);
+  EXPECT_EQ(got[second], 0x66);
+  EXPECT_EQ(got[second + 1], 0x55);
+  EXPECT_EQ(got[second + 2], 0x44);
+  // Programs that paste PNG find it too.
+  EXPECT_FALSE(TakeFromClipboard(RegisterClipboardFormat("PNG")).empty());
+}
+
+TEST_F(QtTest, DroppedFileReachesTheFormsHandler) {
+  TForm* form = MakeForm(100, 60);
+  std::vector<std::string> names;
+  POINT where{};
+  form->SetMessageHandler(WM_DROPFILES, [&](TMessage& m) {
+    auto drop = reinterpret_cast<HDROP>(m.WParam);
+    UINT n = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < n; ++i) {
+      char name[260];
+      DragQueryFile(drop, i, name, sizeof name);
+      names.push_back(name);
+    }
+    DragQueryPoint(drop, &where);
+    DragFinish(drop);
+  });
+  qtinput::DropFiles(form->Handle(), {"/tmp/a.ico", "/tmp/b c.cur"}, 20, 30);
+  Settle();
+  EXPECT_EQ(names, (std::vector<std::string>{"/tmp/a.ico", "/tmp/b c.cur"}));
+  EXPECT_EQ(where.x, 20);
+  EXPECT_EQ(where.y, 30);
 }
 
 TEST(QtBackendChoice, FollowsTheEnvironment) {

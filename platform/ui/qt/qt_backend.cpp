@@ -2,6 +2,9 @@
 
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QBuffer>
+#include <QClipboard>
+#include <QThread>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDragEnterEvent>
@@ -27,6 +30,7 @@
 #include "platform/ui/controls.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/windows.h"
+#include "platform/win/clipboard.h"
 #include "platform/win/shell.h"
 
 namespace {
@@ -288,6 +292,138 @@ Qt::CursorShape Shape(int cursor) {
   }
 }
 
+// ---- the desktop clipboard ----
+
+const QString kPrivateMime = QStringLiteral("application/x-quorvane-");
+
+uint32_t Dword(const std::vector<uint8_t>& b, size_t at) {
+  return at + 4 <= b.size() ? static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24) : 0;
+}
+
+// A BMP file of a packed DIB: the file header says where the pixels start.
+QByteArray BmpFromDib(const std::vector<uint8_t>& dib) {
+  uint32_t header = Dword(dib, 0);
+  if (header < 12 || header > dib.size()) return {};
+  int bits = header == 12 ? (dib.size() > 10 ? dib[10] : 0) : (dib.size() > 14 ? dib[14] : 0);
+  uint32_t compression = header >= 40 ? Dword(dib, 16) : 0;
+  uint32_t used = header >= 40 ? Dword(dib, 32) : 0;
+  uint64_t palette = bits <= 8 ? (used ? used : 1u << bits) * (header == 12 ? 3 : 4) : used * 4;
+  uint64_t masks = header == 40 && (compression == 3 || compression == 6) ? (compression == 3 ? 12 : 16) : 0;
+  uint64_t offset = 14 + header + masks + palette;
+  uint64_t size = 14 + dib.size();
+  if (offset > size || size > 0x7FFFFFFF) return {};
+  QByteArray file(14, '\0');
+  auto put = [&](int at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) file[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  file[0] = 'B';
+  file[1] = 'M';
+  put(2, static_cast<uint32_t>(size));
+  put(10, static_cast<uint32_t>(offset));
+  file.append(reinterpret_cast<const char*>(dib.data()), static_cast<qsizetype>(dib.size()));
+  return file;
+}
+
+std::vector<uint8_t> Bytes(const QByteArray& a, int skip = 0) {
+  if (a.size() <= skip) return {};
+  return std::vector<uint8_t>(a.begin() + skip, a.end());
+}
+
+std::string FormatName(UINT format) {
+  char name[256];
+  int n = GetClipboardFormatName(format, name, sizeof name);
+  return n > 0 ? std::string(name, static_cast<size_t>(n)) : std::string();
+}
+
+class TQtClipboardMirror : public TClipboardMirror {
+public:
+  // Our clipboard changed: the desktop gets the same contents.
+  void ContentsChanged() override {
+    if (!OnQtThread()) return;
+    auto* data = new QMimeData;
+    bool text = false;
+    for (const TClipboardItem& item : ClipboardSnapshot()) {
+      const auto& d = item.Data;
+      if (item.Format == CF_UNICODETEXT && !text) {
+        std::u16string wide;
+        for (size_t i = 0; i + 1 < d.size(); i += 2) {
+          char16_t c = static_cast<char16_t>(d[i] | d[i + 1] << 8);
+          if (!c) break;
+          wide.push_back(c);
+        }
+        data->setText(QString::fromStdU16String(wide));
+        text = true;
+      } else if (item.Format == CF_TEXT && !text) {
+        size_t end = 0;
+        while (end < d.size() && d[end]) ++end;
+        data->setText(QString::fromUtf8(reinterpret_cast<const char*>(d.data()), static_cast<qsizetype>(end)));
+        text = true;
+      } else if (item.Format == CF_DIB) {
+        QByteArray bmp = BmpFromDib(d);
+        QImage image = QImage::fromData(bmp, "BMP");
+        if (!image.isNull()) {
+          data->setData(QStringLiteral("image/bmp"), bmp);
+          data->setImageData(image);
+        }
+      } else if (item.Format >= 0xC000) {
+        std::string name = FormatName(item.Format);
+        if (name.empty()) continue;
+        QByteArray bytes(reinterpret_cast<const char*>(d.data()), static_cast<qsizetype>(d.size()));
+        if (name == "PNG") data->setData(QStringLiteral("image/png"), bytes);
+        else data->setData(kPrivateMime + QString::fromStdString(name), bytes);
+      }
+    }
+    FOurs = data;
+    QGuiApplication::clipboard()->setMimeData(data);
+  }
+
+  // The program opens the clipboard: what another program put on the desktop's comes in first.
+  void BeforeOpen() override {
+    if (!OnQtThread()) return;
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    if (!data || data == FOurs || data->formats().isEmpty()) return;
+    std::vector<TClipboardItem> items;
+    if (data->hasText()) {
+      std::u16string wide = data->text().toStdU16String();
+      TClipboardItem item{CF_UNICODETEXT, {}};
+      for (char16_t c : wide) {
+        item.Data.push_back(static_cast<uint8_t>(c & 0xFF));
+        item.Data.push_back(static_cast<uint8_t>(c >> 8));
+      }
+      item.Data.insert(item.Data.end(), {0, 0});
+      items.push_back(std::move(item));
+    }
+    QImage image = qvariant_cast<QImage>(data->imageData());
+    if (!image.isNull()) {
+      QByteArray bmp;
+      QBuffer buffer(&bmp);
+      buffer.open(QIODevice::WriteOnly);
+      if (image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32).save(&buffer, "BMP"))
+        items.push_back({CF_DIB, Bytes(bmp, 14)});
+    }
+    QByteArray png = data->data(QStringLiteral("image/png"));
+    if (png.isEmpty() && !image.isNull()) {
+      QBuffer buffer(&png);
+      buffer.open(QIODevice::WriteOnly);
+      image.save(&buffer, "PNG");
+    }
+    if (!png.isEmpty()) items.push_back({RegisterClipboardFormat("PNG"), Bytes(png)});
+    for (const QString& mime : data->formats())
+      if (mime.startsWith(kPrivateMime))
+        items.push_back({RegisterClipboardFormat(mime.mid(kPrivateMime.size()).toStdString().c_str()), Bytes(data->data(mime))});
+    if (items.empty()) return;
+    ReplaceClipboardContents(items);
+    // Taken in: until the desktop's clipboard changes again, ours is the newer.
+    FOurs = data;
+  }
+
+private:
+  static bool OnQtThread() {
+    return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+  }
+  const QMimeData* FOurs = nullptr;
+};
+
 class TQtBackend;
 TQtBackend* gQt = nullptr;
 
@@ -303,8 +439,10 @@ public:
     FTimeout.setSingleShot(true);
     FClock.start();
     gQt = this;
+    SetClipboardMirror(&FMirror);
   }
   ~TQtBackend() override {
+    SetClipboardMirror(nullptr);
     FWindows.clear();
     if (gQt == this) gQt = nullptr;
   }
@@ -431,6 +569,7 @@ private:
   QTimer FTimeout;
   QElapsedTimer FClock;
   std::atomic<bool> FWoken{false};
+  TQtClipboardMirror FMirror;
 };
 
 TQtWindow* FindWindow(HWND window) { return gQt ? gQt->Find(window) : nullptr; }
@@ -512,6 +651,43 @@ bool Grab(HWND window, TBitmap* bitmap) {
   QPixmap shot = w->grab();
   TQtBackend::ToBitmap(shot.toImage().convertToFormat(QImage::Format_RGB32), bitmap);
   return true;
+}
+
+}  // namespace qtinput
+
+namespace qtinput {
+
+void DropFiles(HWND window, const std::vector<std::string>& files, int x, int y) {
+  TQtWindow* w = FindWindow(window);
+  if (!w) return;
+  QMimeData data;
+  QList<QUrl> urls;
+  for (const std::string& f : files) urls.push_back(QUrl::fromLocalFile(QString::fromStdString(f)));
+  data.setUrls(urls);
+  QDragEnterEvent enter(QPoint(x, y), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &enter);
+  QDropEvent drop(QPointF(x, y), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(w, &drop);
+}
+
+std::string DesktopClipboardText() { return QGuiApplication::clipboard()->text().toStdString(); }
+
+void SetDesktopClipboardText(const std::string& text) {
+  QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+bool DesktopClipboardImage(TBitmap* bitmap) {
+  QImage image = QGuiApplication::clipboard()->image();
+  if (image.isNull() || !bitmap) return false;
+  TQtBackend::ToBitmap(image.convertToFormat(QImage::Format_RGB32), bitmap);
+  return true;
+}
+
+void SetDesktopClipboardImage(TBitmap* bitmap) {
+  QImage image(bitmap->Width(), bitmap->Height(), QImage::Format_RGB32);
+  for (int y = 0; y < bitmap->Height(); ++y)
+    std::memcpy(image.scanLine(y), bitmap->ScanLine(y), static_cast<size_t>(bitmap->Width()) * 4);
+  QGuiApplication::clipboard()->setImage(image);
 }
 
 }  // namespace qtinput

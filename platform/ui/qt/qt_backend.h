@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/ui/ui_backend.h"
 
@@ -30,4 +31,11 @@ void Key(HWND window, const std::string& key);
 void RequestClose(HWND window);
 // What the window shows now, as a pf32bit bitmap; false when there is no such window.
 bool Grab(HWND window, TBitmap* bitmap);
+// Files dragged from another program and dropped at a point of the client area.
+void DropFiles(HWND window, const std::vector<std::string>& files, int x, int y);
+// The desktop's clipboard as another program sees it.
+std::string DesktopClipboardText();
+void SetDesktopClipboardText(const std::string& text);
+bool DesktopClipboardImage(TBitmap* bitmap);  // pf32bit; false when it holds no image
+void SetDesktopClipboardImage(TBitmap* bitmap);  // from a pf32bit bitmap
 }  // namespace qtinput
