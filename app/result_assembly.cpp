@@ -12,6 +12,8 @@
 #include "base/toolbox/shadows_metafile.h"
 #include "icons/icon_library.h"
 #include "icons/sub_icon_render.h"
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_proc_filters.h"
 #include "platform/rtl/rounding.h"
 
 namespace {
@@ -171,6 +173,13 @@ void AdjustHueSaturationLightness(TBitmap* bitmap, TBitmap* mask, int hue, int l
   ConvertImage(copy.get(), nullptr, &back, nullptr, pf, bitmap->Width(), bitmap->Height(), 1, 0, false, irfNone,
                nullptr, false);
   bitmap->Assign(&back);
+}
+
+void SharpenPlaneWithLibrary(TBitmap* plane, int amount, int boxSize) {
+  if (!plane || plane->PixelFormat() != pf24bit) return;
+  TIEBitmap pixels;
+  pixels.EncapsulateTBitmap(plane, true);
+  SharpenArea(pixels, 0, 0, nullptr, nullptr, boxSize, amount, pixels.Height(), pixels.Width());
 }
 
 void SharpenBitmap(TBitmap* bitmap, int amount, int boxSize, const TPlaneSharpener& sharpenPlane) {

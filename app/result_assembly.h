@@ -18,9 +18,11 @@
 class TIconLibrary;
 
 // Sharpens one 24-bit plane in place: each channel p + (p - mean of a
-// boxSize box) x amount / 10, clamped. The imaging library's area sharpener
-// does this; until the window hands one in, Sharpness leaves images unchanged.
+// boxSize box) x amount / 10, clamped.
 using TPlaneSharpener = std::function<void(TBitmap* plane, int amount, int boxSize)>;
+// The imaging library's area sharpener over the whole plane; the options use it
+// unless a caller hands in another one.
+void SharpenPlaneWithLibrary(TBitmap* plane, int amount, int boxSize);
 
 // One check box per preview size.
 struct TSizeBoxes {
@@ -46,7 +48,7 @@ struct TResultOptions {
   TSizeBoxes Style;
   TSizeBoxes Shadow{false, false, false};
   TAdvancedIcon* StyleIcon = nullptr;  // the chosen style, nil for none
-  TPlaneSharpener SharpenPlane;
+  TPlaneSharpener SharpenPlane = SharpenPlaneWithLibrary;
 };
 
 // The whole update, in order: copies of the base icon, effects, shadows,

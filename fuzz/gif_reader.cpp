@@ -14,8 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const Exception&) {
     return 0;
   }
-  // Keep the work per input small: pictures of huge logical screens are only saved.
-  const bool small = int64_t{image.Width()} * image.Height() <= 1 << 20;
+  // Keep the work per input small: pictures of huge screens or frames (a few
+  // bytes may declare millions of pixels) are only saved.
+  int64_t pixels = int64_t{image.Width()} * image.Height();
+  for (int i = 0; i < image.Frames().Count(); ++i) pixels += static_cast<int64_t>(image.Frames()[i]->PixelBytes());
+  const bool small = pixels <= 1 << 20;
   try {
     for (int i = 0; i < image.Frames().Count() && small; ++i) image.Frames()[i]->GetRendering();
     if (small) {
@@ -27,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const Exception&) {
   }
   for (TGIFCompressionKind kind : {ckLZW, ckRunLength}) {
+    if (!small) break;
     TGIFImage copy;
     try {
       copy.Assign(&image);

@@ -255,7 +255,9 @@ const char* ReadIconDibLayout(const uint8_t* bytes, size_t size, TIconDibLayout&
   l.width = h.biWidth;
   l.height = h.biHeight / 2;
   if (l.width > int(kMaxIconSide) || l.height > int(kMaxIconSide)) return "side above the limit";
-  l.bpp = int(h.biPlanes) * int(h.biBitCount);
+  // Both fields are 16-bit, so their product can pass what an int holds.
+  const int64_t bits = int64_t(h.biPlanes) * h.biBitCount;
+  l.bpp = bits > 32 ? 0 : int(bits);
   // Only these depths have pixels to draw; any other (0 among them) would turn
   // a few bytes into a picture of the full claimed size filled with nothing.
   if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32) return "depth without pixels";
@@ -358,6 +360,7 @@ void TSubIcon::AssignTo(TPersistent* dest) {
     target->FBitsPerPixel = 0;
     return;
   }
+  if (AssignSubIconToXbm(*this, dest)) return;
   if (auto* bitmap = dynamic_cast<TBitmap*>(dest)) {
     AssignSubIconToBitmap(*this, *bitmap);
     return;

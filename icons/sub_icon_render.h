@@ -29,6 +29,9 @@ void SetFrom32BitBitmap(TSubIcon& image, TBitmap& bitmap);
 
 // The image drawn into a bitmap of its size and depth.
 void AssignSubIconToBitmap(TSubIcon& image, TBitmap& bitmap);
+// When dest is an X bitmap (TXBMImage): the image drawn black and white on it,
+// its AND mask as the XBM's mask and its hotspot; false for any other dest.
+bool AssignSubIconToXbm(TSubIcon& image, TPersistent* dest);
 
 // The image as a PNG picture: a PNG image as it is; a 32-bit image with its
 // alpha; an opaque image at its own depth; a masked 1-, 4- or 8-bit image as

@@ -606,59 +606,52 @@ void WriteRGB(uint8_t* d, const TRGB& c) {
 
 }  // namespace
 
-int ConvertRowBitDepth(const uint8_t* s, uint8_t* d, int sourceBits, TIEQuantizer* quantizer, const TRGB* palette,
-                       int width, int destinationBits) {
-  const auto* rgb = reinterpret_cast<const TRGB*>(s);
-  const auto index = [&](int x) { return quantizer ? quantizer->GetIndex(rgb[x]) : 0; };
-  const auto bit = [&](int x) { return (s[x >> 3] >> (7 - (x & 7))) & 1; };
-  const auto nibble = [&](int x) { return (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4); };
-  switch (sourceBits * 100 + destinationBits) {
-    case 2404:
-      // A quantiser of more than 16 colours must not spill into the neighbour's nibble.
-      for (int x = 0; x < width; ++x) d[x >> 1] |= uint8_t((index(x) & 0x0F) << ((x & 1) ? 0 : 4));
-      break;
-    case 2408:
-      for (int x = 0; x < width; ++x) d[x] = uint8_t(index(x));
-      break;
-    case 2424:
-      std::memcpy(d, s, size_t(width) * 3);
-      break;
-    case 3224:
-      for (int x = 0; x < width; ++x) std::memcpy(d + 3 * size_t(x), s + 4 * size_t(x), 3);
-      break;
-    case 801:
+namespace {
+
+// Writes the row's indices (get(x)) as destinationBits 1, 4, 8 or 24 (through the palette).
+template <class Get>
+void SpreadIndices(Get get, uint8_t* d, const TRGB* palette, int width, int destinationBits) {
+  switch (destinationBits) {
+    case 1:
       std::memset(d, 0, size_t(RowBytesFor(1, width)));
-      for (int x = 0; x < width; ++x) d[x >> 3] |= uint8_t(s[x] << (7 - (x & 7)));
+      for (int x = 0; x < width; ++x) d[x >> 3] |= uint8_t((get(x) & 1) << (7 - (x & 7)));
       break;
-    case 808:
-      std::memcpy(d, s, size_t(width));
+    case 4:
+      // An index above 15 must not spill into the neighbour's nibble.
+      for (int x = 0; x < width; ++x) d[x >> 1] |= uint8_t((get(x) & 0x0F) << ((x & 1) ? 0 : 4));
       break;
-    case 824:
-      for (int x = 0; x < width; ++x) WriteRGB(d + 3 * size_t(x), palette[s[x]]);
+    case 8:
+      for (int x = 0; x < width; ++x) d[x] = uint8_t(get(x));
       break;
-    case 101:
-      std::memcpy(d, s, size_t(RowBytesFor(1, width)));
-      break;
-    case 104:
-      for (int x = 0; x < width; ++x) d[x >> 1] |= uint8_t(bit(x) << ((x & 1) ? 0 : 4));
-      break;
-    case 108:
-      for (int x = 0; x < width; ++x) d[x] = uint8_t(bit(x));
-      break;
-    case 124:
-      for (int x = 0; x < width; ++x) WriteRGB(d + 3 * size_t(x), palette[bit(x)]);
-      break;
-    case 404:
-      std::memcpy(d, s, size_t(RowBytesFor(4, width)));
-      break;
-    case 408:
-      for (int x = 0; x < width; ++x) d[x] = uint8_t(nibble(x));
-      break;
-    case 424:
-      for (int x = 0; x < width; ++x) WriteRGB(d + 3 * size_t(x), palette[nibble(x)]);
+    case 24:
+      for (int x = 0; x < width; ++x) WriteRGB(d + 3 * size_t(x), palette[get(x) & 0xFF]);
       break;
     default:
       break;
   }
-  return RowBytesFor(destinationBits, width);
+}
+
+}  // namespace
+
+int ConvertRowBitDepth(const uint8_t* s, uint8_t* d, int sourceBits, TIEQuantizer* quantizer, const TRGB* palette,
+                       int width, int destinationBits) {
+  const int bytes = RowBytesFor(destinationBits, width);
+  const int pair = sourceBits * 100 + destinationBits;
+  if (sourceBits == destinationBits && bytes > 0) {
+    std::memcpy(d, s, size_t(bytes));
+  } else if (pair == 3224) {
+    for (int x = 0; x < width; ++x) std::memcpy(d + 3 * size_t(x), s + 4 * size_t(x), 3);
+  } else if (pair == 2404 || pair == 2408) {
+    const auto* rgb = reinterpret_cast<const TRGB*>(s);
+    SpreadIndices([&](int x) { return quantizer ? quantizer->GetIndex(rgb[x]) : 0; }, d, palette, width,
+                  destinationBits);
+  } else if (pair == 801 || pair == 824) {
+    SpreadIndices([&](int x) { return int(s[x]); }, d, palette, width, destinationBits);
+  } else if (pair == 104 || pair == 108 || pair == 124) {
+    SpreadIndices([&](int x) { return (s[x >> 3] >> (7 - (x & 7))) & 1; }, d, palette, width, destinationBits);
+  } else if (pair == 408 || pair == 424) {
+    SpreadIndices([&](int x) { return (x & 1) ? (s[x >> 1] & 0x0F) : (s[x >> 1] >> 4); }, d, palette, width,
+                  destinationBits);
+  }
+  return bytes;
 }

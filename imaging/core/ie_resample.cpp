@@ -494,9 +494,8 @@ void ResampleEx(TIEBitmap* source, TIEBitmap* destination, TIEBitmap* sourceAlph
 }
 
 void ResampleGrayFiltered(TIEBitmap& source, TIEBitmap& destination, TResampleFilter filter) {
-  if (&source == &destination || source.BitCount() != 8 || destination.BitCount() != 8) return;
+  if (!HavePixels(source, destination) || source.BitCount() != 8 || destination.BitCount() != 8) return;
   const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
-  if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
   if (filter >= kResampleFilterCount) filter = rfTriangle;
   switch (filter) {
     case rfNone:
@@ -532,9 +531,8 @@ void ResampleGrayFiltered(TIEBitmap& source, TIEBitmap& destination, TResampleFi
 }
 
 void Resample1BitEx(TIEBitmap& source, TIEBitmap& destination, TResampleFilter filter) {
-  if (&source == &destination || source.PixelFormat() != ie1g) return;
+  if (!HavePixels(source, destination) || source.PixelFormat() != ie1g) return;
   const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
-  if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return;
   if (filter >= kResampleFilterCount) filter = rfTriangle;
   switch (filter) {
     case rfNone:

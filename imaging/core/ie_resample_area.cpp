@@ -220,8 +220,7 @@ void AreaResample(TIEBitmap& source, TIEBitmap& destination, TIEBitmap* sourceAl
 }
 
 bool ReadyPair(TIEBitmap& source, TIEBitmap& destination) {
-  return &source != &destination && source.PixelFormat() == destination.PixelFormat() && source.Width() > 0 &&
-         source.Height() > 0 && destination.Width() > 0 && destination.Height() > 0;
+  return HavePixels(source, destination) && source.PixelFormat() == destination.PixelFormat();
 }
 
 }  // namespace

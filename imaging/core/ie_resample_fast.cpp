@@ -111,13 +111,9 @@ void FastLinearPasses(int sw, int sh, int dw, int dh, bool alwaysInterpolate, Re
   }
 }
 
-bool AnySizeZero(TIEBitmap& a, TIEBitmap& b) {
-  return a.Width() <= 0 || a.Height() <= 0 || b.Width() <= 0 || b.Height() <= 0;
-}
-
 template <int C>
 void FastLinearBitmap(TIEBitmap& source, TIEBitmap& destination, TObject* sender, const TIEProgressEvent& progress) {
-  if (&source == &destination || AnySizeZero(source, destination)) return;
+  if (!HavePixels(source, destination)) return;
   const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
   if (sw == dw && sh == dh) {
     destination.Assign(&source);
@@ -148,7 +144,7 @@ void ResampleGrayFastLinear(TIEBitmap& source, TIEBitmap& destination, TObject* 
 }
 
 void Resample1BitLinear(TIEBitmap& source, TIEBitmap& destination, TObject* sender, const TIEProgressEvent& progress) {
-  if (&source == &destination || source.PixelFormat() != ie1g || AnySizeZero(source, destination)) return;
+  if (!HavePixels(source, destination) || source.PixelFormat() != ie1g) return;
   const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
   if (sw == dw && sh == dh) {
     destination.Assign(&source);
@@ -179,7 +175,7 @@ void Resample1BitLinear(TIEBitmap& source, TIEBitmap& destination, TObject* send
 }
 
 void Stretch1BitToGray(TIEBitmap& source, int left, int top, int right, int bottom, TIEBitmap& destination) {
-  if (source.PixelFormat() != ie1g || destination.PixelFormat() != ie24RGB || AnySizeZero(source, destination))
+  if (!HavePixels(source, destination) || source.PixelFormat() != ie1g || destination.PixelFormat() != ie24RGB)
     return;
   const int sw = source.Width(), sh = source.Height(), dw = destination.Width(), dh = destination.Height();
   left = std::max(left, 0);

@@ -47,6 +47,12 @@ void VerticalRow(const uint8_t* work, int64_t workStride, int64_t samples, const
 void ExpandBitRow(const uint8_t* bits, uint8_t* grey, int width);
 void GreyToRGBRow(const uint8_t* grey, uint8_t* rgb, int width);
 
+// Two different bitmaps that both have pixels to read and write.
+inline bool HavePixels(TIEBitmap& source, TIEBitmap& destination) {
+  return &source != &destination && source.Width() > 0 && source.Height() > 0 && destination.Width() > 0 &&
+         destination.Height() > 0;
+}
+
 // Rows of a file-backed or virtual bitmap are valid one at a time: one worker reads them.
 bool RowsNeedOneWorker(TIEBitmap& bitmap);
 

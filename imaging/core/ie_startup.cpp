@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "imaging/core/ie_proc_filters.h"
 #include "imaging/core/ie_version.h"
 #include "imaging/core/ie_word_table.h"
 #include "platform/rtl/rounding.h"
@@ -121,6 +122,10 @@ void LibraryStaticInit() {
     if (!s.init[iessUtilityGlobals]) {
       s.init[iessUtilityGlobals] = InitUtilityGlobals;
       s.done[iessUtilityGlobals] = DoneUtilityGlobals;
+    }
+    if (!s.init[iessImageProcUnit]) {
+      s.init[iessImageProcUnit] = InitImageProcUnit;
+      s.done[iessImageProcUnit] = DoneImageProcUnit;
     }
     for (int i = 0; i < iessStepCount; ++i) {
       if (s.ran[i]) continue;

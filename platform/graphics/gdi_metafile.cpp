@@ -33,32 +33,7 @@ constexpr uint32_t kMaxPoints = 1u << 20;
 EnhMetaObj* FindEmf(HENHMETAFILE h) { return FindAs<EnhMetaObj>(h, Kind::EnhMetaFile); }
 MetaObj* FindWmf(HMETAFILE h) { return FindAs<MetaObj>(h, Kind::MetaFile); }
 
-std::string Utf8Of(const std::u16string& w) {
-  std::string out;
-  for (size_t i = 0; i < w.size(); ++i) {
-    uint32_t c = w[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
-      ++i;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string Utf8Of(const std::u16string& w) { return Utf8FromUtf16(w); }
 
 // Bytes of a DIB's header with its colour table; 0 when it is not one we read.
 size_t DibInfoBytes(const uint8_t* p, size_t avail, UINT usage, size_t& bitsBytes, int rows = -1) {

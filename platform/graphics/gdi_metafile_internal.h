@@ -67,6 +67,13 @@ inline int32_t LeI32(const uint8_t* p) { return static_cast<int32_t>(Le32(p)); }
 inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline int16_t LeI16(const uint8_t* p) { return static_cast<int16_t>(Le16(p)); }
 
+// Text of the records: UTF-16 in enhanced metafiles, UTF-8 (our code page) elsewhere.
+void AppendUtf8(std::string& out, uint32_t codePoint);
+std::string Utf8FromUtf16(const std::u16string& units);
+std::u16string Utf16Of(const std::vector<uint32_t>& codePoints);
+// UTF-16 units stored little-endian at p.
+std::u16string Utf16At(const uint8_t* p, size_t units);
+
 // A surface written as a packed DIB: header with colour table, and the bits.
 struct PackedDib {
   std::vector<uint8_t> info;

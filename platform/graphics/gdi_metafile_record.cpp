@@ -20,6 +20,21 @@ bool Fits16(const POINT* pts, size_t n) {
   return true;
 }
 
+// Points in 16 bits when they all fit, else in 32; says which.
+bool PutPoints(Bytes& b, const POINT* pts, size_t n) {
+  bool small = Fits16(pts, n);
+  for (size_t i = 0; i < n; ++i) {
+    if (small) {
+      b.U16(static_cast<uint16_t>(pts[i].x));
+      b.U16(static_cast<uint16_t>(pts[i].y));
+    } else {
+      b.I32(pts[i].x);
+      b.I32(pts[i].y);
+    }
+  }
+  return small;
+}
+
 void PutRect(Bytes& b, const RECT& r) {
   b.I32(r.left);
   b.I32(r.top);
@@ -42,6 +57,39 @@ int StockIndex(HGDIOBJ h) {
   return -1;
 }
 
+}  // namespace
+
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+std::string Utf8FromUtf16(const std::u16string& w) {
+  std::string out;
+  for (size_t i = 0; i < w.size(); ++i) {
+    uint32_t c = w[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (w[i + 1] - 0xDC00);
+      ++i;
+    }
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
 std::u16string Utf16Of(const std::vector<uint32_t>& cps) {
   std::u16string out;
   for (uint32_t c : cps) {
@@ -56,7 +104,11 @@ std::u16string Utf16Of(const std::vector<uint32_t>& cps) {
   return out;
 }
 
-}  // namespace
+std::u16string Utf16At(const uint8_t* p, size_t units) {
+  std::u16string out(units, u'\0');
+  for (size_t i = 0; i < units; ++i) out[i] = static_cast<char16_t>(Le16(p + 2 * i));
+  return out;
+}
 
 PackedDib PackSurface(const Surface& s, int x, int y, int w, int h, COLORREF monoZero, COLORREF monoOne) {
   PackedDib out;
@@ -365,16 +417,7 @@ BOOL RecPoints(DCObj* dc, uint32_t type16, uint32_t type32, const POINT* pts, si
   }
   PutRect(b, box);
   b.U32(static_cast<uint32_t>(n));
-  bool small = Fits16(pts, n);
-  for (size_t i = 0; i < n; ++i) {
-    if (small) {
-      b.U16(static_cast<uint16_t>(pts[i].x));
-      b.U16(static_cast<uint16_t>(pts[i].y));
-    } else {
-      b.I32(pts[i].x);
-      b.I32(pts[i].y);
-    }
-  }
+  bool small = PutPoints(b, pts, n);
   r.Add(small ? type16 : type32, b);
   r.TouchPoints(dc, pts, n, PenPad(dc));
   return TRUE;
@@ -398,16 +441,7 @@ BOOL RecPolyPoly(DCObj* dc, uint32_t type16, uint32_t type32, const POINT* pts, 
   b.U32(static_cast<uint32_t>(polys));
   b.U32(static_cast<uint32_t>(total));
   for (size_t i = 0; i < polys; ++i) b.U32(counts[i]);
-  bool small = Fits16(pts, total);
-  for (size_t i = 0; i < total; ++i) {
-    if (small) {
-      b.U16(static_cast<uint16_t>(pts[i].x));
-      b.U16(static_cast<uint16_t>(pts[i].y));
-    } else {
-      b.I32(pts[i].x);
-      b.I32(pts[i].y);
-    }
-  }
+  bool small = PutPoints(b, pts, total);
   r.Add(small ? type16 : type32, b);
   r.TouchPoints(dc, pts, total, PenPad(dc));
   return TRUE;

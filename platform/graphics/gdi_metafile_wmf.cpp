@@ -17,36 +17,6 @@ namespace {
 
 int16_t Cut(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, INT16_MIN, INT16_MAX)); }
 
-std::string Utf8FromUtf16(const uint8_t* p, size_t units) {
-  std::string out;
-  for (size_t i = 0; i < units; ++i) {
-    uint32_t c = Le16(p + 2 * i);
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-      uint32_t lo = Le16(p + 2 * (i + 1));
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-        ++i;
-      }
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
 class WmfWriter {
 public:
   void Record(uint16_t fn, const std::vector<int16_t>& words, const std::vector<uint8_t>& tail = {}) {
@@ -305,7 +275,7 @@ struct Converter {
         uint32_t offDx = u(16);
         if (count > 0x7FFF || (count && (offString > size || size_t{count} * 2 > size - offString))) break;
         if (offDx && (offDx > size || size_t{count} * 4 > size - offDx)) offDx = 0;
-        std::string text = count ? Utf8FromUtf16(rec + offString, count) : std::string();
+        std::string text = count ? Utf8FromUtf16(Utf16At(rec + offString, count)) : std::string();
         std::vector<int16_t> words{Cut(y), Cut(x), static_cast<int16_t>(text.size()), static_cast<int16_t>(options)};
         if (options & (ETO_OPAQUE | ETO_CLIPPED)) {
           for (size_t i = 12; i < 16; ++i) words.push_back(c16(i));
@@ -374,7 +344,7 @@ struct Converter {
         lf.lfPitchAndFamily = b[7];
         size_t units = 0;
         while (units < LF_FACESIZE && Le16(p + 32 + 2 * units)) ++units;
-        std::string face = Utf8FromUtf16(p + 32, units);
+        std::string face = Utf8FromUtf16(Utf16At(p + 32, units));
         face.resize(std::min<size_t>(face.size(), LF_FACESIZE - 1));
         std::memcpy(lf.lfFaceName, face.data(), face.size());
         lf.lfFaceName[face.size()] = 0;

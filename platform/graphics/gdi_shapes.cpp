@@ -306,9 +306,9 @@ BOOL DrawChord(Painter& p, const Box& box, const Region& outer, const Region& in
   const auto ends = RadialEnds(box, cx, cy, start, end);
   const auto a = ends.first;
   const auto b = ends.second;
-  // Pixels whose centres lie on the arc's side: the sweep from start to end runs
-  // counter-clockwise, so the arc is to the left of the line from a to b... on
-  // the screen, where y grows downwards, that is the side with negative cross product.
+  // Pixels whose centres lie on the arc's side of the line from a to b: the
+  // sweep runs counter-clockwise, which with y growing downwards is the side
+  // where the cross product is not positive.
   auto onArcSide = [&](double x, double y) {
     double cross = (b.x - a.x) * (y - a.y) - (b.y - a.y) * (x - a.x);
     return cross <= 0;

@@ -416,23 +416,7 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
     if (dc->recorder) {
       // Kept as text records, one per line, clipped like the box.
       std::string bytes;
-      for (uint32_t c : l.cps) {
-        if (c < 0x80) {
-          bytes.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-          bytes.push_back(static_cast<char>(0xC0 | (c >> 6)));
-          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-          bytes.push_back(static_cast<char>(0xE0 | (c >> 12)));
-          bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-          bytes.push_back(static_cast<char>(0xF0 | (c >> 18)));
-          bytes.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-          bytes.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-          bytes.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-      }
+      for (uint32_t c : l.cps) AppendUtf8(bytes, c);
       RecText(dc, x, y, (format & DT_NOCLIP) ? 0 : ETO_CLIPPED, rect, bytes.data(), static_cast<UINT>(bytes.size()),
               nullptr);
       y += lineHeight;

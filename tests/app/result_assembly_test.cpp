@@ -7,6 +7,8 @@
 
 #include "app/icon_converter.h"
 #include "app/result_assembly.h"
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_proc_filters.h"
 #include "app_test_util.h"
 #include "platform/rtl/rounding.h"
 
@@ -144,6 +146,30 @@ TEST(Sharpness, PlanesGoThroughTheSharpenerAndAlphaOnlyWhenPartlyTransparent) {
   // Without a sharpener the picture stays as it is.
   SharpenBitmap(partly.get(), 6, 4, nullptr);
   EXPECT_EQ(Pixel32(*partly, 5, 5), 0xFF102030u);
+}
+
+TEST(Sharpness, TheLibrarySharpenerWorksOnThePlaneInPlace) {
+  // A 16-pixel plane with a lone dark pixel: the library's rule, applied to a
+  // copy of the same pixels, gives the same plane; the dot gets darker.
+  auto plane = std::make_unique<TBitmap>();
+  plane->SetPixelFormat(pf24bit);
+  plane->SetSize(16, 16);
+  TIEBitmap expected(16, 16, ie24RGB);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) {
+      const uint8_t v = (x == 7 && y == 5) ? 40 : uint8_t(100 + x * 3 + y);
+      auto* p = static_cast<uint8_t*>(plane->ScanLine(y)) + 3 * x;
+      p[0] = p[1] = p[2] = v;
+      expected.SetPixelRGB(x, y, MakeRGB(v, v, v));
+    }
+  SharpenArea(expected, 0, 0, nullptr, nullptr, 4, 20, 16, 16);
+  TResultOptions o;
+  ASSERT_TRUE(o.SharpenPlane);
+  o.SharpenPlane(plane.get(), 20, 4);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x)
+      ASSERT_EQ(static_cast<uint8_t*>(plane->ScanLine(y))[3 * x], expected.GetPixelRGB(x, y).b) << x << "," << y;
+  EXPECT_LT(static_cast<uint8_t*>(plane->ScanLine(5))[3 * 7], 40);
 }
 
 TEST(Shadows, OnlyTickedSizeOfTheDisplayAndTheResultWithBackground) {

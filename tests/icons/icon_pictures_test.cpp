@@ -149,6 +149,7 @@ TEST(IconDibLayout, ReasonsForRefusal) {
       {"side above the limit", [](std::vector<uint8_t>& d) { Put32(d, 4, 6000); }},
       {"depth without pixels", [](std::vector<uint8_t>& d) { Put16(d, 14, 0); }},
       {"depth without pixels", [](std::vector<uint8_t>& d) { Put16(d, 12, 3); }},
+      {"depth without pixels", [](std::vector<uint8_t>& d) { Put16(d, 12, 0xFFFF); Put16(d, 14, 0xFFFF); }},
       {"unknown compression", [](std::vector<uint8_t>& d) { Put32(d, 16, 0xDE00); }},
       {"unknown compression", [](std::vector<uint8_t>& d) { Put32(d, 16, 3); }},  // bit fields at 4 bits
       {"colour rows missing", [](std::vector<uint8_t>& d) { Put32(d, 8, 64); }},

@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "gdi_test_helpers.h"
+#include "metafile_test_helpers.h"
 #include "platform/graphics/graphics.h"
 #include "platform/rtl/streams.h"
 
 using gditest::Dib;
+using metafiletest::LoadBytes;
+using metafiletest::SaveBytes;
 
 namespace {
 
@@ -397,22 +400,6 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
       return "(" + std::to_string(px % w) + ", " + std::to_string(px / w) + ")";
     }
   return "none";
-}
-
-std::vector<uint8_t> SaveBytes(TMetafile& mf) {
-  TMemoryStream s;
-  mf.SaveToStream(s);
-  std::vector<uint8_t> out(static_cast<size_t>(s.Size()));
-  s.SetPosition(0);
-  if (!out.empty()) s.ReadBuffer(out.data(), static_cast<int64_t>(out.size()));
-  return out;
-}
-
-void LoadBytes(TMetafile& mf, const std::vector<uint8_t>& bytes) {
-  TMemoryStream s;
-  s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  s.SetPosition(0);
-  mf.LoadFromStream(s);
 }
 
 // The scene recorded on a metafile canvas of W x H.

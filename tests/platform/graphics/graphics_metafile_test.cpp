@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gdi_test_helpers.h"
+#include "metafile_test_helpers.h"
 #include "platform/graphics/graphics.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
@@ -37,21 +38,8 @@ std::vector<uint8_t> Bytes(HENHMETAFILE h) {
   return out;
 }
 
-std::vector<uint8_t> Save(TMetafile& mf) {
-  TMemoryStream s;
-  mf.SaveToStream(s);
-  std::vector<uint8_t> out(static_cast<size_t>(s.Size()));
-  s.SetPosition(0);
-  if (!out.empty()) s.ReadBuffer(out.data(), static_cast<int64_t>(out.size()));
-  return out;
-}
-
-void Load(TMetafile& mf, const std::vector<uint8_t>& bytes) {
-  TMemoryStream s;
-  if (!bytes.empty()) s.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  s.SetPosition(0);
-  mf.LoadFromStream(s);
-}
+std::vector<uint8_t> Save(TMetafile& mf) { return metafiletest::SaveBytes(mf); }
+void Load(TMetafile& mf, const std::vector<uint8_t>& bytes) { metafiletest::LoadBytes(mf, bytes); }
 
 // A metafile of a red box from (10, 5) to (30, 25), recorded without a frame.
 HENHMETAFILE RedBox() {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/threads.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/com_ctrls.h"
 #include "platform/ui/ext_ctrls.h"
@@ -493,6 +494,59 @@ TEST_F(UiTest, PopupMenuClicksTheItemChosenAfterClosingAndKnowsItsComponent) {
   ProcessMessages();
   EXPECT_EQ(log, (std::vector<std::string>{"popup", "closed", "box"}));
   EXPECT_TRUE(second->Checked());
+}
+
+}  // namespace
+
+namespace {
+
+using namespace headless;
+
+// A worker whose Synchronize must run on the waiting main loop.
+class TSyncWorker : public TThread {
+public:
+  explicit TSyncWorker(TForm* form) : TThread(true), FForm(form) {}
+
+protected:
+  void Execute() override {
+    Synchronize([this] { FForm->SetModalResult(mrRetry); });
+  }
+
+private:
+  TForm* FForm;
+};
+
+TEST_F(UiTest, SynchronizeFromAThreadRunsInsideAWaitingModalLoop) {
+  TForm* form = MakeForm();
+  TSyncWorker worker(form);
+  form->OnShow = [&](TObject*) { worker.Start(); };
+  EXPECT_EQ(form->ShowModal(), mrRetry);
+  worker.WaitFor();
+}
+
+class TMainForm : public TForm {
+public:
+  explicit TMainForm(TComponent* owner) : TForm(owner) {}
+};
+
+TEST_F(UiTest, RunShowsTheMainFormAndClosingItEndsTheProgram) {
+  TMainForm* main = nullptr;
+  Application->CreateForm(main);
+  TForm* second = nullptr;
+  Application->CreateForm(second);
+  EXPECT_EQ(Application->MainForm(), main);
+  main->OnShow = Note("show");
+  main->OnActivate = Note("activate");
+  main->OnCloseQuery = [&](TObject*, bool&) { log.push_back("closequery"); };
+  main->OnClose = [&](TObject*, TCloseAction&) { log.push_back("close"); };
+  main->OnDestroy = Note("destroy");
+  Headless().Then([&] { CloseWindow(main); });
+  Application->Run();
+  EXPECT_TRUE(Application->Terminated());
+  EXPECT_FALSE(second->Visible());
+  EXPECT_EQ(log, (std::vector<std::string>{"show", "activate", "closequery", "close"}));
+  delete main;  // OnDestroy runs while the whole form still stands
+  EXPECT_EQ(log.back(), "destroy");
 }
 
 }  // namespace

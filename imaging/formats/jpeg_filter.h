@@ -1,0 +1,33 @@
+#pragma once
+// JPEG reading through libjpeg-turbo (interface 62): DCT-scaled loads, grey,
+// colour, RGB-stored, CMYK and YCCK files, the markers and the ICC profile.
+#include <cstdint>
+
+#include "platform/rtl/exceptions.h"
+
+class TIEBitmap;
+class TIOParamsVals;
+class TStream;
+struct TProgressRecord;
+
+// Raised by the writer when the codec refuses; the text is the codec's message.
+QV_DECLARE_EXCEPTION(EIEJpegException, Exception);
+
+// Returns the rows decoded. Failure sets the abort flag; the markers read so
+// far are kept. The stream is left right after the JPEG data the codec used.
+int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap, bool nativeFormat, int linesToRead,
+                       bool readICC, bool applyICC, bool invertCMYK, bool readMetadata, bool rawYCbCr,
+                       bool paramsOnly, TProgressRecord& progress, TIOParamsVals& params);
+// Position of FF D8 FF at the current one, or within 150 bytes of it when
+// search is set; -1 when there is none. The position is kept.
+int64_t FindJpegStart(TStream& stream, bool search = true);
+// Bytes from the position up to and including EOI (or to the end); the position is kept.
+int64_t GetJpegStreamLength(TStream& stream);
+// Joins the "ICC_PROFILE" APP2 chunks before the image data into InputICC; the position is kept.
+void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params);
+// Encodes the bitmap at the stream position by JpegColorSpace, JpegQuality,
+// JpegChromaSubsampling, JpegProgressive, JpegOptimalHuffman, the DPI and
+// JpegMarkers. An empty bitmap or a short write sets the abort flag.
+void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
+// Replaces the APP2 markers of JpegMarkers by InputICC in chunks of 32,000 bytes.
+void AddJpegICCMarkers(TIOParamsVals& params);

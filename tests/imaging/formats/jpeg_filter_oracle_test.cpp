@@ -1,0 +1,260 @@
+// JPEG reading against djpeg on cjpeg's files (every subsampling, grey,
+// optimised, restart markers, progressive twins, DCT scaling), truncated
+// files, and the marker scans on hostile segments.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "imaging/core/ie_icc.h"
+#include "imaging/formats/jpeg_filter.h"
+#include "imaging/io/jpeg_markers.h"
+#include "tests/imaging/formats/format_test_util.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+bool HaveTools() {
+  return qvtest::HaveProgram("cjpeg") && qvtest::HaveProgram("djpeg") && qvtest::HaveProgram("jpegtran");
+}
+
+// A binary PPM of a smooth and busy colour picture.
+std::vector<uint8_t> Ppm(int w, int h) {
+  std::string head = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  std::vector<uint8_t> v(head.begin(), head.end());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      v.push_back(uint8_t(x * 255 / w));
+      v.push_back(uint8_t((x * y) % 251));
+      v.push_back(uint8_t(y * 255 / h));
+    }
+  return v;
+}
+
+// The pixels after a PNM header (P5 or P6).
+std::vector<uint8_t> PnmPixels(const std::vector<uint8_t>& pnm, int& w, int& h, int& channels) {
+  std::string s(pnm.begin(), pnm.begin() + std::min<size_t>(pnm.size(), 64));
+  channels = s[1] == '6' ? 3 : 1;
+  size_t pos = 2;
+  int fields[3], n = 0;
+  while (n < 3) {
+    while (isspace(uint8_t(pnm[pos]))) ++pos;
+    size_t e = pos;
+    while (isdigit(pnm[e])) ++e;
+    fields[n++] = std::stoi(std::string(pnm.begin() + long(pos), pnm.begin() + long(e)));
+    pos = e;
+  }
+  w = fields[0], h = fields[1];
+  return std::vector<uint8_t>(pnm.begin() + long(pos) + 1, pnm.end());
+}
+
+struct Decoded {
+  TIEBitmap bitmap;
+  TIOParamsVals params{nullptr};
+  qvtest::Progress progress;
+  int rows = 0;
+};
+
+std::unique_ptr<Decoded> Decode(const std::vector<uint8_t>& bytes, int scale = 1, bool native = false) {
+  auto d = std::make_unique<Decoded>();
+  d->params.JpegScale = uint8_t(scale);
+  TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
+  d->rows = ReadJpegStream(s, nullptr, &d->bitmap, native, -1, true, true, false, true, false, false, d->progress.rec,
+                           d->params);
+  return d;
+}
+
+std::vector<uint8_t> RgbRows(TIEBitmap& b, int channels) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      if (channels == 1) {
+        out.push_back(b.PixelFormat() == ie8g ? b.GetPixel8(x, y) : b.GetPixelRGB(x, y).r);
+      } else {
+        const TRGB p = b.GetPixelRGB(x, y);
+        out.insert(out.end(), {p.r, p.g, p.b});
+      }
+    }
+  return out;
+}
+
+TEST(JpegOracle, CjpegFilesDecodeToDjpegPixels) {
+  if (!HaveTools()) GTEST_SKIP() << "libjpeg-turbo-progs missing";
+  qvtest::TempDir dir;
+  const std::string ppm = dir.File("src.ppm");
+  qvtest::WriteFileBytes(ppm, Ppm(67, 45));
+  const char* variants[][2] = {{"s444", "-sample 1x1"}, {"s422", "-sample 2x1"}, {"s420", "-sample 2x2"},
+                               {"grey", "-grayscale"},  {"opt", "-optimize"},     {"restart", "-restart 1"},
+                               {"rgb", "-rgb"}};
+  for (const auto& v : variants) {
+    for (bool progressive : {false, true}) {
+      std::string jpg = dir.File(std::string(v[0]) + ".jpg");
+      ASSERT_EQ(qvtest::RunCommand("cjpeg -quality 85 " + std::string(v[1]) + " " + ppm + " > " + jpg), 0);
+      if (progressive) {
+        const std::string p = dir.File(std::string(v[0]) + "p.jpg");
+        ASSERT_EQ(qvtest::RunCommand("jpegtran -progressive " + jpg + " > " + p), 0);
+        jpg = p;
+      }
+      const auto bytes = qvtest::ReadFileBytes(jpg);
+      for (int scale : {1, 2, 3, 4}) {
+        const char* frac[] = {"", "1/1", "1/2", "1/4", "1/8"};
+        const std::string ref = dir.File("ref.pnm");
+        ASSERT_EQ(qvtest::RunCommand("djpeg -dct int -scale " + std::string(frac[scale]) + " " + jpg + " > " + ref), 0);
+        int w, h, channels;
+        const auto want = PnmPixels(qvtest::ReadFileBytes(ref), w, h, channels);
+        auto d = Decode(bytes, scale, true);
+        ASSERT_FALSE(d->progress.Aborted()) << jpg;
+        EXPECT_EQ(d->params.JpegProgressive, progressive);
+        ASSERT_EQ(d->bitmap.Width(), w) << jpg << " 1/" << (1 << (scale - 1));
+        ASSERT_EQ(d->bitmap.Height(), h);
+        EXPECT_EQ(d->rows, h);
+        EXPECT_EQ(RgbRows(d->bitmap, channels), want) << jpg << " scale " << scale;
+      }
+    }
+  }
+}
+
+TEST(JpegOracle, AutomaticScaleTruncationAndStreamPosition) {
+  if (!HaveTools()) GTEST_SKIP() << "libjpeg-turbo-progs missing";
+  qvtest::TempDir dir;
+  const std::string ppm = dir.File("big.ppm");
+  qvtest::WriteFileBytes(ppm, Ppm(1600, 1200));
+  ASSERT_EQ(qvtest::RunCommand("cjpeg -quality 50 " + ppm + " > " + dir.File("big.jpg")), 0);
+  auto bytes = qvtest::ReadFileBytes(dir.File("big.jpg"));
+
+  Decoded d;
+  d.params.JpegScale = 0;
+  d.params.Width = 200;
+  d.params.Height = 200;
+  TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
+  ReadJpegStream(s, nullptr, &d.bitmap, false, -1, false, false, false, false, false, false, d.progress.rec, d.params);
+  EXPECT_EQ(d.params.JpegScaleUsed, 4);
+  EXPECT_EQ(d.bitmap.Width(), 400);
+  EXPECT_EQ(d.bitmap.Height(), 300);
+  // The stream stands right after the JPEG data, as GetJpegStreamLength measures it.
+  EXPECT_EQ(s.Position(), int64_t(bytes.size()));
+  s.SetPosition(0);
+  EXPECT_EQ(GetJpegStreamLength(s), int64_t(bytes.size()));
+
+  // A truncated file gives every row, warnings and no abort.
+  bytes.resize(bytes.size() * 2 / 3);
+  auto t = Decode(bytes, 4);
+  EXPECT_FALSE(t->progress.Aborted());
+  EXPECT_EQ(t->rows, 150);
+  EXPECT_GT(t->params.JpegWarningCount, 0);
+
+  // Nothing at all, or a JPEG start 150 bytes in, is an error.
+  EXPECT_TRUE(Decode({})->progress.Aborted());
+  std::vector<uint8_t> late(150, 0);
+  late.insert(late.end(), bytes.begin(), bytes.end());
+  EXPECT_TRUE(Decode(late)->progress.Aborted());
+  late.erase(late.begin());
+  EXPECT_FALSE(Decode(late, 4)->progress.Aborted());
+}
+
+// An SOI followed by the given segments (marker, payload) and an EOI.
+std::vector<uint8_t> Segments(const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& segs) {
+  std::vector<uint8_t> v = {0xFF, 0xD8};
+  for (const auto& [m, payload] : segs) {
+    v.insert(v.end(), {0xFF, m, uint8_t((payload.size() + 2) >> 8), uint8_t(payload.size() + 2)});
+    v.insert(v.end(), payload.begin(), payload.end());
+  }
+  v.insert(v.end(), {0xFF, 0xD9});
+  return v;
+}
+
+std::vector<uint8_t> IccChunk(int seq, int count, const std::string& body) {
+  std::vector<uint8_t> v = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, uint8_t(seq), uint8_t(count)};
+  v.insert(v.end(), body.begin(), body.end());
+  return v;
+}
+
+TEST(JpegMarkers, HostileSegmentsEndTheScans) {
+  // A segment length below 2 must not loop for ever.
+  std::vector<uint8_t> bad = {0xFF, 0xD8, 0xFF, 0xE1, 0x00, 0x01, 0x55, 0x55};
+  TCustomMemoryStream s(bad.data(), int64_t(bad.size()));
+  EXPECT_LE(GetJpegStreamLength(s), int64_t(bad.size()));
+  EXPECT_EQ(s.Position(), 0);
+  TIOParamsVals params(nullptr);
+  ReadJpegICCProfile(s, params);
+  EXPECT_EQ(s.Position(), 0);
+
+  // Chunks numbered 0 or past their count, and too-short APP2s, are passed over.
+  const auto file = Segments({{0xE2, {1, 2, 3}},
+                              {0xE2, IccChunk(0, 2, "zero")},
+                              {0xE2, IccChunk(3, 2, "three")},
+                              {0xE2, IccChunk(2, 2, "BB")},
+                              {0xE2, IccChunk(1, 2, "AA")}});
+  TCustomMemoryStream f(file.data(), int64_t(file.size()));
+  ReadJpegICCProfile(f, params);
+  EXPECT_EQ(f.Position(), 0);
+  EXPECT_EQ(GetJpegStreamLength(f), int64_t(file.size()));
+  TIEICC* icc = params.GetInputICC();
+  ASSERT_NE(icc, nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(JpegOracle, WrittenFilesOpenInDjpegWithTheirMarkers) {
+  if (!HaveTools() || !qvtest::HaveProgram("exiftool")) GTEST_SKIP() << "libjpeg-turbo-progs or exiftool missing";
+  qvtest::TempDir dir;
+  // Smooth, so that subsampled chroma stays close.
+  auto src = std::make_unique<TIEBitmap>(40, 24, ie24RGB);
+  for (int y = 0; y < 24; ++y)
+    for (int x = 0; x < 40; ++x) src->SetPixelRGB(x, y, MakeRGB(uint8_t(x * 6), uint8_t(y * 10), uint8_t((x + y) * 3)));
+  struct Form {
+    const char* name;
+    int space;
+    bool progressive;
+  };
+  for (const Form& f : {Form{"ycc", 2, false}, Form{"prog", 2, true}, Form{"grey", 1, false}, Form{"rgb", 0, false},
+                        Form{"cmyk", 3, false}}) {
+    TIOParamsVals params(nullptr);
+    params.JpegColorSpace = uint8_t(f.space);
+    params.JpegQuality = 95;
+    params.JpegProgressive = f.progressive;
+    params.SetDpiX(150);
+    params.SetDpiY(150);
+    params.JpegMarkers = std::make_unique<TIEMarkerList>();
+    params.JpegMarkers->AddMarker(0xFE, "made here", 9);
+    params.JpegMarkers->AddMarker(0xEE, "Adobe", 5);  // never written: the codec writes its own
+    TMemoryStream out;
+    qvtest::Progress p;
+    WriteJpegStream(out, *src, params, p.rec);
+    ASSERT_FALSE(p.Aborted()) << f.name;
+    const std::string path = dir.File(std::string(f.name) + ".jpg");
+    qvtest::WriteFileBytes(path, qvtest::StreamBytes(out));
+    std::string info;
+    ASSERT_EQ(qvtest::RunCommand("exiftool -s -Comment -XResolution -ProgressiveDCT " + path, &info), 0);
+    EXPECT_NE(info.find("made here"), std::string::npos) << f.name << info;
+    // RGB and CMYK files carry no JFIF header of their own (CMYK gets one here).
+    if (f.space != 0) EXPECT_NE(info.find("150"), std::string::npos) << f.name << info;
+    ASSERT_EQ(qvtest::RunCommand("djpeg -dct int " + path + " > " + dir.File("out.pnm")), 0) << f.name;
+    // Read back: close to the source.
+    auto d = Decode(qvtest::StreamBytes(out));
+    ASSERT_FALSE(d->progress.Aborted()) << f.name;
+    EXPECT_EQ(d->params.JpegProgressive, f.progressive);
+    int worst = 0;
+    for (int y = 0; y < 24; ++y)
+      for (int x = 0; x < 40; ++x) {
+        const TRGB a = src->GetPixelRGB(x, y), b = d->bitmap.GetPixelRGB(x, y);
+        if (f.space == 1) continue;
+        worst = std::max({worst, std::abs(a.r - b.r), std::abs(a.g - b.g), std::abs(a.b - b.b)});
+      }
+    EXPECT_LT(worst, 12) << f.name;
+    int adobe = 0;
+    for (int i = 0; i < d->params.JpegMarkers->Count(); ++i) adobe += d->params.JpegMarkers->MarkerType(i) == 0xEE;
+    EXPECT_LE(adobe, 1) << f.name;
+  }
+  TIEBitmap empty;
+  TIOParamsVals params(nullptr);
+  TMemoryStream out;
+  qvtest::Progress p;
+  WriteJpegStream(out, empty, params, p.rec);
+  EXPECT_TRUE(p.Aborted());
+}
+
+}  // namespace
