@@ -10,6 +10,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/forms.h"
 #include "platform/ui/messages.h"
@@ -326,6 +327,32 @@ TEST_F(QtTest, XvfbShowsTheSampleFormAsARealWindow) {
           (static_cast<const uint32_t*>(own->ScanLine(y))[x] & 0xFFFFFF))
         ++differing;
   EXPECT_EQ(differing, 0) << "see " << (dir / "sample_form_xvfb.png").string();
+}
+
+TEST_F(QtTest, FormIconBecomesTheWindowIconWithItsTransparency) {
+  TForm* form = MakeForm(100, 60);
+  // 16 x 16: the left half opaque red, the right half transparent.
+  std::vector<uint32_t> colour(16 * 16, 0);
+  std::vector<uint8_t> mask(2 * 16, 0);
+  for (int y = 0; y < 16; ++y) {
+    for (int x = 0; x < 8; ++x) colour[static_cast<size_t>(y * 16 + x)] = 0xFFFF0000;
+    mask[static_cast<size_t>(y * 2 + 1)] = 0xFF;
+  }
+  ICONINFO info;
+  info.hbmColor = CreateBitmap(16, 16, 1, 32, colour.data());
+  info.hbmMask = CreateBitmap(16, 16, 1, 1, mask.data());
+  HICON icon = CreateIconIndirect(&info);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  ASSERT_TRUE(icon);
+  form->Icon()->SetHandle(icon);
+  Settle();
+  TBitmap shown;
+  ASSERT_TRUE(qtinput::WindowIconImage(form->Handle(), &shown));
+  ASSERT_EQ(shown.Width(), 16);
+  auto at = [&](int x, int y) { return static_cast<const uint32_t*>(shown.ScanLine(y))[x]; };
+  EXPECT_EQ(at(3, 8), 0xFFFF0000u);
+  EXPECT_EQ(at(12, 8) >> 24, 0u);
 }
 
 TEST(QtBackendChoice, FollowsTheEnvironment) {

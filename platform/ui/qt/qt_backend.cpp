@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QDragEnterEvent>
+#include <QIcon>
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QKeySequence>
@@ -24,8 +25,11 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <map>
 
+#include "platform/graphics/dib_types.h"
+#include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/messages.h"
@@ -424,6 +428,69 @@ private:
   const QMimeData* FOurs = nullptr;
 };
 
+// ---- icons and cursors ----
+
+// An icon or cursor of ours as an image with alpha. It is drawn over black and
+// over white: where the two differ, the icon lets the background through.
+QImage IconImage(HICON icon, QPoint* hotspot) {
+  ICONINFO info;
+  if (!icon || !GetIconInfo(icon, &info)) return {};
+  BITMAP bm{};
+  int w = 0, h = 0;
+  if (info.hbmColor && GetObject(info.hbmColor, sizeof bm, &bm)) {
+    w = bm.bmWidth;
+    h = bm.bmHeight;
+  } else if (info.hbmMask && GetObject(info.hbmMask, sizeof bm, &bm)) {
+    w = bm.bmWidth;
+    h = bm.bmHeight / 2;  // a monochrome cursor: AND mask above XOR mask
+  }
+  if (hotspot) *hotspot = QPoint(static_cast<int>(info.xHotspot), static_cast<int>(info.yHotspot));
+  if (info.hbmColor) DeleteObject(info.hbmColor);
+  if (info.hbmMask) DeleteObject(info.hbmMask);
+  if (w <= 0 || h <= 0 || w > 1024 || h > 1024) return {};
+  BITMAPINFO bi{};
+  bi.bmiHeader.biWidth = w;
+  bi.bmiHeader.biHeight = -h;
+  bi.bmiHeader.biPlanes = 1;
+  bi.bmiHeader.biBitCount = 32;
+  HDC dc = CreateCompatibleDC(nullptr);
+  uint32_t* px[2] = {nullptr, nullptr};
+  HBITMAP dib[2] = {nullptr, nullptr};
+  for (int k = 0; k < 2; ++k) {
+    void* bits = nullptr;
+    dib[k] = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!dib[k] || !bits) continue;
+    px[k] = static_cast<uint32_t*>(bits);
+    std::fill(px[k], px[k] + static_cast<size_t>(w) * h, k ? 0x00FFFFFFu : 0u);
+    HGDIOBJ old = SelectObject(dc, dib[k]);
+    DrawIconEx(dc, 0, 0, icon, w, h, 0, nullptr, DI_NORMAL);
+    SelectObject(dc, old);
+  }
+  QImage image;
+  if (px[0] && px[1]) {
+    image = QImage(w, h, QImage::Format_ARGB32);
+    for (int y = 0; y < h; ++y) {
+      auto* out = reinterpret_cast<uint32_t*>(image.scanLine(y));
+      for (int x = 0; x < w; ++x) {
+        uint32_t b = px[0][y * w + x], wt = px[1][y * w + x];
+        int through = 0;
+        for (int sh = 0; sh < 24; sh += 8)
+          through = std::max(through, static_cast<int>((wt >> sh) & 0xFF) - static_cast<int>((b >> sh) & 0xFF));
+        int alpha = 255 - through;
+        uint32_t c = 0;
+        if (alpha > 0)
+          for (int sh = 0; sh < 24; sh += 8)
+            c |= static_cast<uint32_t>(std::min(255, static_cast<int>((b >> sh) & 0xFF) * 255 / alpha)) << sh;
+        out[x] = c | static_cast<uint32_t>(alpha) << 24;
+      }
+    }
+  }
+  for (HBITMAP d : dib)
+    if (d) DeleteObject(d);
+  DeleteDC(dc);
+  return image;
+}
+
 class TQtBackend;
 TQtBackend* gQt = nullptr;
 
@@ -466,7 +533,12 @@ public:
   void SetWindowCaption(HWND window, const std::string& caption) override {
     if (TQtWindow* w = Find(window)) w->setWindowTitle(QString::fromStdString(caption));
   }
-  void SetWindowIcon(HWND, HICON) override {}
+  void SetWindowIcon(HWND window, HICON icon) override {
+    TQtWindow* w = Find(window);
+    if (!w) return;
+    QImage image = IconImage(icon, nullptr);
+    w->setWindowIcon(image.isNull() ? QIcon() : QIcon(QPixmap::fromImage(image)));
+  }
   void ShowWindow(HWND window, int showCommand) override {
     TQtWindow* w = Find(window);
     if (!w) return;
@@ -498,10 +570,13 @@ public:
       FCapture = window;
     }
   }
-  void SetCursor(HWND window, int standardCursor, HCURSOR) override {
+  void SetCursor(HWND window, int standardCursor, HCURSOR cursor) override {
     TQtWindow* w = Find(window);
     if (!w) return;
-    if (standardCursor == crDefault) w->unsetCursor();
+    QPoint hot;
+    QImage image = cursor ? IconImage(cursor, &hot) : QImage();
+    if (!image.isNull()) w->setCursor(QCursor(QPixmap::fromImage(image), hot.x(), hot.y()));
+    else if (standardCursor == crDefault) w->unsetCursor();
     else w->setCursor(Shape(standardCursor));
   }
   TPoint CursorPos() override {
@@ -688,6 +763,20 @@ void SetDesktopClipboardImage(TBitmap* bitmap) {
   for (int y = 0; y < bitmap->Height(); ++y)
     std::memcpy(image.scanLine(y), bitmap->ScanLine(y), static_cast<size_t>(bitmap->Width()) * 4);
   QGuiApplication::clipboard()->setImage(image);
+}
+
+}  // namespace qtinput
+
+namespace qtinput {
+
+bool WindowIconImage(HWND window, TBitmap* bitmap) {
+  TQtWindow* w = FindWindow(window);
+  if (!w || !bitmap || w->windowIcon().isNull()) return false;
+  QList<QSize> sizes = w->windowIcon().availableSizes();
+  QSize size = sizes.isEmpty() ? QSize(32, 32) : sizes.front();
+  QImage image = w->windowIcon().pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32);
+  TQtBackend::ToBitmap(image, bitmap);
+  return true;
 }
 
 }  // namespace qtinput

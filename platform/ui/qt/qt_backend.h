@@ -38,4 +38,6 @@ std::string DesktopClipboardText();
 void SetDesktopClipboardText(const std::string& text);
 bool DesktopClipboardImage(TBitmap* bitmap);  // pf32bit; false when it holds no image
 void SetDesktopClipboardImage(TBitmap* bitmap);  // from a pf32bit bitmap
+// The window's icon as the desktop shows it (pf32bit with alpha); false without one.
+bool WindowIconImage(HWND window, TBitmap* bitmap);
 }  // namespace qtinput
