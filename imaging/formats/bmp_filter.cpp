@@ -271,6 +271,10 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     const int64_t lastRow = (int64_t(width) * bitCount + 7) / 8;
     if (height > 0 && (remaining - lastRow) / rowLen < height - 1) return progress.Abort();
     if (remaining < lastRow) return progress.Abort();
+  } else {
+    // No row decoder exists for this depth: nothing could be read, and a claimed
+    // row length of that depth must not size a buffer.
+    return progress.Abort();
   }
 
   TIEBitmapFormat format = ie24RGB;

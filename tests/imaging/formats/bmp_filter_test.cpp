@@ -329,6 +329,8 @@ TEST(BmpRead, HostileFilesSetTheAbortFlag) {
       {"truncated_rows", std::vector<uint8_t>(tiny24.begin(), tiny24.end() - 9)},
       {"header_size_huge", BmpFile(InfoHeader(40, 2, 2, 24, 0), {}, {})},
       {"rle_past_stream", BmpFile(InfoHeader(40, 4, 4, 8, 1), std::vector<uint8_t>(1024, 0), {1, 1})},
+      // A depth with no row decoder reads nothing: not a success.
+      {"depth_without_rows", BmpFile(InfoHeader(40, 4, 2, 0xFFFF, 0), {}, std::vector<uint8_t>(16, 1))},
   };
   cases[7].file[14] = 0xFF, cases[7].file[15] = 0xFF, cases[7].file[16] = 0xFF;
   {  // data offset past the stream
