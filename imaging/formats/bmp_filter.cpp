@@ -115,12 +115,17 @@ private:
     } else {
       ++FX;
     }
-    const int y = std::abs(FTop - FRow);
+    // One row look-up per row, not per pixel: a file-backed bitmap maps its
+    // row from disk on every look-up, which made long runs crawl.
+    if (FRow != FLineRow) {
+      FLine = FBitmap.ScanLine(std::abs(FTop - FRow));
+      FLineRow = FRow;
+    }
     if (FIndexed) {
-      FBitmap.ScanLine(y)[x] = static_cast<uint8_t>(index);
+      FLine[x] = static_cast<uint8_t>(index);
     } else {
       const TRGB c = PaletteAt(FPalette, index);
-      std::memcpy(FBitmap.ScanLine(y) + 3 * int64_t(x), &c, 3);
+      std::memcpy(FLine + 3 * int64_t(x), &c, 3);
     }
   }
 
@@ -131,6 +136,8 @@ private:
   bool FIndexed, FFourBits;
   int FWidth, FHeight;
   int FRow = 0, FX = 0;
+  int FLineRow = -1;
+  uint8_t* FLine = nullptr;
 };
 
 bool ReadAll(TStream& s, void* buffer, int64_t count) { return s.Read(buffer, count) == count; }
