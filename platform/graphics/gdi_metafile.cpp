@@ -358,14 +358,7 @@ void PlayCreateFont(Player& pl, const uint8_t* rec, size_t size) {
   lf.lfEscapement = LeI32(p + 12);
   lf.lfOrientation = LeI32(p + 16);
   lf.lfWeight = LeI32(p + 20);
-  lf.lfItalic = p[24];
-  lf.lfUnderline = p[25];
-  lf.lfStrikeOut = p[26];
-  lf.lfCharSet = p[27];
-  lf.lfOutPrecision = p[28];
-  lf.lfClipPrecision = p[29];
-  lf.lfQuality = p[30];
-  lf.lfPitchAndFamily = p[31];
+  ReadLogFontBytes(lf, p + 24);
   std::u16string face;
   for (int i = 0; i < LF_FACESIZE; ++i) {
     char16_t c = static_cast<char16_t>(Le16(p + 32 + 2 * i));
@@ -877,15 +870,7 @@ void PlayWmfRecord(WmfPlayer& w, uint16_t fn, const uint8_t* p, size_t n) {
       lf.lfEscapement = at(2);
       lf.lfOrientation = at(3);
       lf.lfWeight = at(4);
-      const uint8_t* b = p + 10;
-      lf.lfItalic = b[0];
-      lf.lfUnderline = b[1];
-      lf.lfStrikeOut = b[2];
-      lf.lfCharSet = b[3];
-      lf.lfOutPrecision = b[4];
-      lf.lfClipPrecision = b[5];
-      lf.lfQuality = b[6];
-      lf.lfPitchAndFamily = b[7];
+      ReadLogFontBytes(lf, p + 10);
       size_t faceBytes = std::min<size_t>(n - 18, LF_FACESIZE - 1);
       size_t len = strnlen(reinterpret_cast<const char*>(p + 18), faceBytes);
       std::string face = Latin1Text(p + 18, len);

@@ -32,6 +32,20 @@ enum : uint32_t {
 };
 
 constexpr uint32_t kStockFlag = 0x80000000u;
+
+// The eight byte fields of a stored LOGFONT (italic to pitch and family), laid out
+// alike in EMF and WMF font records.
+inline void ReadLogFontBytes(LOGFONTA& lf, const uint8_t* b) {
+  lf.lfItalic = b[0];
+  lf.lfUnderline = b[1];
+  lf.lfStrikeOut = b[2];
+  lf.lfCharSet = b[3];
+  lf.lfOutPrecision = b[4];
+  lf.lfClipPrecision = b[5];
+  lf.lfQuality = b[6];
+  lf.lfPitchAndFamily = b[7];
+}
+
 // Our reference device: the 96 DPI virtual screen.
 constexpr int kRefDpi = 96;
 

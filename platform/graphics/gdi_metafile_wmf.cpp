@@ -333,15 +333,7 @@ struct Converter {
         lf.lfEscapement = s(3);
         lf.lfOrientation = s(4);
         lf.lfWeight = s(5);
-        const uint8_t* b = p + 24;
-        lf.lfItalic = b[0];
-        lf.lfUnderline = b[1];
-        lf.lfStrikeOut = b[2];
-        lf.lfCharSet = b[3];
-        lf.lfOutPrecision = b[4];
-        lf.lfClipPrecision = b[5];
-        lf.lfQuality = b[6];
-        lf.lfPitchAndFamily = b[7];
+        ReadLogFontBytes(lf, p + 24);
         size_t units = 0;
         while (units < LF_FACESIZE && Le16(p + 32 + 2 * units)) ++units;
         std::string face = Utf8FromUtf16(Utf16At(p + 32, units));
