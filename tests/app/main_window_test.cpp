@@ -156,9 +156,9 @@ std::unique_ptr<TBitmap> Gradient100x60() {
   return Bitmap24(100, 60, [](int x, int y) { return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 4) << 8 | 0x40u; });
 }
 
-class MainWindowRoad : public MainWindow, public ::testing::WithParamInterface<RoadCase> {};
+class MainWindowRoadOracle : public MainWindow, public ::testing::WithParamInterface<RoadCase> {};
 
-TEST_P(MainWindowRoad, SavedIconFromDefaultSettingsWithoutSelection) {
+TEST_P(MainWindowRoadOracle, SavedIconFromDefaultSettingsWithoutSelection) {
   const RoadCase& c = GetParam();
   const std::string source = dir.File(c.file);
   auto picture = c.picture();
@@ -177,7 +177,7 @@ TEST_P(MainWindowRoad, SavedIconFromDefaultSettingsWithoutSelection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Sources, MainWindowRoad,
+    Sources, MainWindowRoadOracle,
     ::testing::Values(
         RoadCase{"bmp100x60", "a.bmp", Gradient100x60, false, 0, 0, {{10, 37}, {6, 25}, {3, 12}}},
         RoadCase{"pngAlphaGradient64",
