@@ -277,13 +277,16 @@ private:
     const int64_t rowLen = int64_t(FRow.size());
     for (int i = 0; i < FHeight; ++i) {
       const int y = topDown ? i : FHeight - 1 - i;
-      if (!(FCompressed ? ReadRleRow() : ReadRawRow())) {
-        // Rows read so far stay; the ones the data did not reach are cleared.
-        if (topDown) ClearBitmapRows(FBitmap, y, FHeight);
-        else ClearBitmapRows(FBitmap, 0, y + 1);
+      std::fill(FRow.begin(), FRow.end(), 0);
+      const bool whole = FCompressed ? ReadRleRow() : ReadRawRow();
+      if (rightToLeft) Mirror();
+      if (!whole) {
+        // What was read stays; the rows the data did not reach are cleared.
+        std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
+        if (topDown) ClearBitmapRows(FBitmap, y + 1, FHeight);
+        else ClearBitmapRows(FBitmap, 0, y);
         return FProgress.Abort();
       }
-      if (rightToLeft) Mirror();
       std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
       if (mask) std::memcpy(mask->ScanLine(y), FAlphaRow.data(), FAlphaRow.size());
       ++FProgress.Counter;
