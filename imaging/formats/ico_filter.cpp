@@ -131,7 +131,11 @@ public:
     if (FStream.Read(h, kDibHeader) != kDibHeader) return FProgress.Abort();
     if (!FCursor && std::memcmp(h, kPngSignature, 8) == 0) {
       FStream.Seek(-kDibHeader, soCurrent);
-      return ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      // The PNG reader counts one picture; the directory knows how many there are.
+      const int32_t count = FParams.ImageCount;
+      ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      FParams.SetImageCount(count);
+      return;
     }
     const uint32_t headerSize = ReadLe32(h);
     const int32_t headerWidth = int32_t(ReadLe32(h + 4));
