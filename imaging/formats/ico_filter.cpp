@@ -333,7 +333,6 @@ private:
 
 // ---- writing ----
 
-
 // The bit depth one entry is written at.
 int EntryBits(int bitCount, const TIOParamsVals& params) {
   int samples = 3, bits = 8;

@@ -312,7 +312,6 @@ private:
 
 // ---- writing ----
 
-
 void PutText(uint8_t* p, const std::string& s) {
   std::memcpy(p, s.data(), std::min<size_t>(s.size(), kTextField - 1));
 }
