@@ -18,6 +18,7 @@
 #include "app/program_start.h"
 #include "imaging/views/image_view.h"
 #include "base/registry_helpers.h"
+#include "app_data_model.h"
 #include "app_test_util.h"
 #include "base/image_button.h"
 #include "imaging/io/image_lib_io.h"
@@ -52,15 +53,8 @@ protected:
       StartLibraries();
       started = true;
     }
-    // A Windows model of the test's own, whose application-data folder holds
-    // the settings.
-    savedRoot = WindowsModelRoot();
-    SetWindowsModelRoot(dir.File("model"));
-    ReloadRegistryStore();
-    std::filesystem::create_directories(dir.File("appdata"));
-    WriteRegistryString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
-                        dir.File("appdata"));
-    ResetConfigFileName();
+    // Settings stay in the test's own folder.
+    model = std::make_unique<TAppDataModelScope>(dir.Path().string());
     Headless().ClearScript();
     Headless().SetStallLimit(3000);
     InitializeUI();
@@ -73,9 +67,7 @@ protected:
   void TearDown() override {
     Headless().ClearScript();
     FinalizeUI();
-    ResetConfigFileName();
-    SetWindowsModelRoot(savedRoot);
-    ReloadRegistryStore();
+    model.reset();
   }
   // Runs the loop until nothing is queued, then one idle round as the loop
   // would when it runs out of messages.
@@ -108,7 +100,7 @@ protected:
     return (dir / name).string();
   }
   qvtest::TempDir dir;
-  std::string savedRoot;
+  std::unique_ptr<TAppDataModelScope> model;
   // Where the window finds its data files.
   virtual std::string ProgramFolder() { return std::string(QV_BINARY_DIR) + "/"; }
 };
