@@ -511,6 +511,7 @@ bool TfmMain::LoadSourceImage(const std::string& fileName) {
     ShowSourceMessage(UnknownSourceMessage(fileName));
     return false;
   }
+  FSourceLoaded = true;
   lbSource->SetCaption(fileName);
   ShowSourceMessage("");
   AutoZoomAndRebuild();
@@ -570,9 +571,15 @@ void TfmMain::RebuildBaseIcon() {
   Screen->SetCursor(crAppStart);
   Application->ProcessMessages();
   if (!BaseIcon) return;  // the window went away meanwhile
-  TBitmap picture;
-  CopyViewImageToBitmap(picture);
-  BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+  if (img->IsEmptyBitmap() && !FSourceLoaded) {
+    // No picture yet (the start picture missing, say): no icon either, rather
+    // than one made of the view's blank pixel.
+    BaseIcon->Clear();
+  } else {
+    TBitmap picture;
+    CopyViewImageToBitmap(picture);
+    BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+  }
   ++FRebuildCount;
   UpdateResultIcon();
   img->SetMouseInteract(TIEMouseInteract{miSelect});

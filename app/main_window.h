@@ -181,6 +181,7 @@ private:
   bool LoadIntoView(const std::string& fileName);
   std::string FProgramFolder;
   bool FRebuilding = false;
+  bool FSourceLoaded = false;  // a file gave the view its picture
   int FRebuildCount = 0;
   std::unique_ptr<TConfigFile> FConfig;
 };
