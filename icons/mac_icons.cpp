@@ -1,6 +1,7 @@
 #include "icons/mac_icons.h"
 
 #include <algorithm>
+#include <string_view>
 #include <cstring>
 
 #include "base/toolbox/bitmap_utils.h"
@@ -351,7 +352,7 @@ TDecoded DecodeForkResource(uint32_t length, const uint8_t* data, bool& seenIcon
     case 128: d.image = DecodePaletted(data, 16, 16, 4); break;
     case 64:
       // Sixty-four bytes are also the size of a Finder text resource.
-      if (std::search(data, data + 64, "TEXT", "TEXT" + 4) == data + 64) d = DecodeOneBit(data, 16, 16);
+      if (std::string_view(reinterpret_cast<const char*>(data), 64).find("TEXT") == std::string_view::npos) d = DecodeOneBit(data, 16, 16);
       break;
     case 2312: d.image = DecodePaletted(data, 48, 48, 8); break;
     default: d.kind = ekNone; break;

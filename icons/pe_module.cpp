@@ -12,7 +12,6 @@
 namespace {
 
 // Offsets in the PE32 optional header.
-constexpr size_t kOptMagic = 0;
 constexpr size_t kOptSizeOfInitializedData = 8;
 constexpr size_t kOptSectionAlignment = 32;
 constexpr size_t kOptFileAlignment = 36;

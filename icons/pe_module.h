@@ -50,7 +50,7 @@ class TPEModule;
 
 class TImageSection : public TObject {
 public:
-  TImageSection(TPEModule* module, const TImageSectionHeader& header) : FModule(module), FHeader(header) {}
+  TImageSection(TPEModule* module, const TImageSectionHeader& header) : FHeader(header) {}
   TImageSectionHeader& Header() { return FHeader; }
   const TImageSectionHeader& Header() const { return FHeader; }
   TMemoryStream& Data() { return FData; }
@@ -65,7 +65,6 @@ public:
   void LoadData(const uint8_t* image, size_t imageSize);
 
 private:
-  TPEModule* FModule;
   TImageSectionHeader FHeader;
   TMemoryStream FData;
   uint32_t FUninitializedTail = 0;

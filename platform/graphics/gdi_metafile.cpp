@@ -105,10 +105,9 @@ FramePx FramePixels(const ENHMETAHEADER& h) {
 }
 
 ENHMETAHEADER HeaderOf(const EnhMetaObj& e) {
-  ENHMETAHEADER h;
+  ENHMETAHEADER h{};
   size_t n = std::min<size_t>(sizeof(h), ReadLE32(e.bytes.data() + 4));
-  std::memset(&h, 0, sizeof(h));
-  std::memcpy(&h, e.bytes.data(), n);
+  std::memcpy(static_cast<void*>(&h), e.bytes.data(), n);
   return h;
 }
 
