@@ -18,12 +18,11 @@
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "platform/graphics/bmp_codec.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/shell.h"
 
-using bmpcodec::ReadLe16;
-using bmpcodec::ReadLe32;
 
 namespace {
 
@@ -44,8 +43,8 @@ struct TEntry {
 TEntry ParseEntry(const uint8_t* e) {
   TEntry t;
   t.width = e[0], t.height = e[1], t.colors = e[2];
-  t.planes = ReadLe16(e + 4), t.bitCount = ReadLe16(e + 6);
-  t.size = ReadLe32(e + 8), t.offset = ReadLe32(e + 12);
+  t.planes = ReadLE16(e + 4), t.bitCount = ReadLE16(e + 6);
+  t.size = ReadLE32(e + 8), t.offset = ReadLE32(e + 12);
   return t;
 }
 
@@ -54,9 +53,9 @@ bool ProbeDirectory(TStream& stream, int type) {
   bool ok = false;
   if (stream.Size() - start > 22) {
     uint8_t h[kDirHeader];
-    if (stream.Read(h, kDirHeader) == kDirHeader && ReadLe16(h) == 0 && ReadLe16(h + 2) == type &&
-        ReadLe16(h + 4) > 0) {
-      const int count = ReadLe16(h + 4);
+    if (stream.Read(h, kDirHeader) == kDirHeader && ReadLE16(h) == 0 && ReadLE16(h + 2) == type &&
+        ReadLE16(h + 4) > 0) {
+      const int count = ReadLE16(h + 4);
       ok = true;
       int64_t consumed = kDirHeader;
       for (int i = 0; i < count && ok; ++i) {
@@ -97,8 +96,8 @@ public:
       if (FCursor) {
         uint8_t hot[4];
         if (FStream.Read(hot, 4) != 4) return FProgress.Abort();
-        FParams.CurHotSpotX = ReadLe16(hot);
-        FParams.CurHotSpotY = ReadLe16(hot + 2);
+        FParams.CurHotSpotX = ReadLE16(hot);
+        FParams.CurHotSpotY = ReadLE16(hot + 2);
       }
     } else {
       uint8_t d[kDirHeader];
@@ -108,7 +107,7 @@ public:
         return ReadBMPStream(FStream, FBitmap, size - start, FParams, FProgress, paramsOnly, false, alphaMask,
                              ignoreAlpha);
       }
-      const int count = ReadLe16(d + 4);
+      const int count = ReadLE16(d + 4);
       const int index = FCursor ? FParams.CurImageIndex : FParams.IcoImageIndex;
       if (index < 0 || index >= count) return;
       FParams.SetImageCount(count);
@@ -133,12 +132,12 @@ public:
       FStream.Seek(-kDibHeader, soCurrent);
       return ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
     }
-    const uint32_t headerSize = ReadLe32(h);
-    const int32_t headerWidth = int32_t(ReadLe32(h + 4));
-    const uint32_t headerHeight = ReadLe32(h + 8);
-    const int headerBits = ReadLe16(h + 14);
-    const uint32_t compression = ReadLe32(h + 16);
-    const uint32_t colorsUsed = ReadLe32(h + 32);
+    const uint32_t headerSize = ReadLE32(h);
+    const int32_t headerWidth = int32_t(ReadLE32(h + 4));
+    const uint32_t headerHeight = ReadLE32(h + 8);
+    const int headerBits = ReadLE16(h + 14);
+    const uint32_t compression = ReadLE32(h + 16);
+    const uint32_t colorsUsed = ReadLE32(h + 32);
     if (headerSize < kDibHeader || headerSize > FStream.Size() - FStream.Position() + kDibHeader)
       return FProgress.Abort();
     FStream.Seek(headerSize - kDibHeader, soCurrent);
@@ -150,8 +149,8 @@ public:
         FParams.IcoSizes[0] = TIOIcoSize{headerWidth, int32_t(headerHeight >> 1)};
       }
     }
-    FParams.SetDpiX(DpiFromPelsPerMeter(int32_t(ReadLe32(h + 24)), gDefaultDPIX));
-    FParams.SetDpiY(DpiFromPelsPerMeter(int32_t(ReadLe32(h + 28)), gDefaultDPIY));
+    FParams.SetDpiX(DpiFromPelsPerMeter(int32_t(ReadLE32(h + 24)), gDefaultDPIX));
+    FParams.SetDpiY(DpiFromPelsPerMeter(int32_t(ReadLE32(h + 28)), gDefaultDPIY));
 
     int bits = headerBits;
     if (bits == 0) bits = entry.bitCount;
