@@ -141,6 +141,14 @@ void FlipBitmap(TIEBitmap& bitmap, int direction) {
   if (bitmap.HasAlphaChannel()) FlipOne(*bitmap.AlphaChannel(), direction);
 }
 
+bool QuarterTurnInto(TIEBitmap& source, TIEBitmap& destination, bool clockwise) {
+  if (source.IsEmpty() || source.IsVirtual() || &source == &destination) return false;
+  if (!destination.Allocate(source.Height(), source.Width(), source.PixelFormat())) return false;
+  QuarterTurn(source, destination, clockwise ? qkClockwise : qkCounterClockwise);
+  source.CopyPaletteTo(&destination);
+  return true;
+}
+
 bool ApplyExifOrientation(TIEBitmap& bitmap, int orientation) {
   switch (orientation) {
     case 2: FlipBitmap(bitmap, 0); return true;

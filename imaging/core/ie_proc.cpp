@@ -624,8 +624,7 @@ void TImageLibProc::Rotate(double angle, bool antiAlias, int quality, int64_t ba
   if (angle == 0 || !PrepareBitmap()) return;
   if (FAutoUndo) SaveUndoCaptioned(Format("Rotate %.2f", angle));
   const uint32_t bg = background == -1 ? Background() : uint32_t(background);
-  // Quality above 2 acts as 2.
-  FBitmap->Rotate(antiAlias ? 1 : 0, std::min(quality, 2), angle, bg);
+  FBitmap->Rotate(antiAlias, quality, this, OnProgress, bg, angle);
   Update();
   DoFinishWork();
 }

@@ -338,7 +338,7 @@ TEST_P(EveryFormat, RightAngleRotationsAndFlipsAreExact) {
                        Case{0, 1, 7, 3}}) {
     auto b = TIEBitmap::CreateCopy(src);
     if (c.flip < 0) {
-      b->Rotate(1, 0, c.angle, 0);
+      b->Rotate(true, 0, nullptr, nullptr, 0, c.angle);
     } else {
       FlipBitmap(*b, c.flip);
     }
@@ -373,7 +373,7 @@ TEST_P(EveryFormat, OtherAnglesMapPixelsBack) {
     NumberAlpha(b);
     const std::vector<uint8_t> centre = PixelOf(b, 4, 4);
     const uint8_t centreAlpha = b.GetAlpha(4, 4);
-    b.Rotate(1, 0, c.angle, 0);
+    b.Rotate(true, 0, nullptr, nullptr, 0, c.angle);
     ASSERT_EQ(b.Width(), c.w) << c.angle;
     ASSERT_EQ(b.Height(), c.h) << c.angle;
     ASSERT_EQ(b.PixelFormat(), f);
