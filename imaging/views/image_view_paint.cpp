@@ -7,7 +7,7 @@
 
 #include "imaging/core/ie_pixel_convert.h"
 #include "imaging/views/image_view.h"
-#include "imaging/views/image_view_render.h"
+#include "imaging/core/ie_render.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/rounding.h"
@@ -238,32 +238,26 @@ void TImageLibView::PaintLayerBackground(TIEBitmap* dest, bool whole, const TRec
 }
 
 void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool firstSolid, TResampleFilter filter) {
-  TIEViewRenderArea area;
-  area.destX = FOffsetX;
-  area.destY = FOffsetY;
-  area.destW = std::min(FScrW, FDrawW);
-  area.destH = std::min(FScrH, FDrawH);
-  area.srcX = FSrcX;
-  area.srcY = FSrcY;
-  area.srcW = FSrcW;
-  area.srcH = FSrcH;
-  area.scrW = FScrW;
-  area.scrH = FScrH;
+  // The view's own tables are the renderer's maps, so what is painted at a
+  // column is what ScreenToBitmapX names there.
+  const int w = FScrW, h = FScrH;
+  if (w <= 0 || h <= 0 || FSrcW <= 0 || FSrcH <= 0) return;
   const int sx = Snap(FViewX, true), sy = Snap(FViewY, false);
-  area.columnMap.resize(size_t(std::max(area.destW, 0)));
-  area.rowMap.resize(size_t(std::max(area.destH, 0)));
   const int lastX = std::max(source.Width() - 1, 0), lastY = std::max(source.Height() - 1, 0);
-  for (int i = 0; i < area.destW; ++i) {
+  std::vector<int32_t> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  for (int i = 0; i < w; ++i) {
     const size_t k = size_t(sx + i);
-    area.columnMap[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
+    columns[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
   }
-  for (int i = 0; i < area.destH; ++i) {
+  for (int i = 0; i < h; ++i) {
     const size_t k = size_t(sy + i);
-    area.rowMap[size_t(i)] = k < FTablesY.v2b.size() ? std::min(FTablesY.v2b[k], lastY) : lastY;
+    rows[size_t(i)] = k < FTablesY.v2b.size() ? std::min(FTablesY.v2b[k], lastY) : lastY;
   }
   TIELayer* layer = Layer0();
-  RenderViewLayer(source, dest, area, FEnableAlpha, uint8_t(std::clamp(layer->Transparency, 0, 255)), filter,
-                  layer->Operation);
+  const RECT clip = Rect(FOffsetX, FOffsetY, FOffsetX + FDrawW, FOffsetY + FDrawH);
+  source.RenderToTIEBitmapEx(dest, nullptr, &columns, &rows, &clip, FOffsetX, FOffsetY, w, h, FSrcX, FSrcY, FSrcW,
+                             FSrcH, FEnableAlpha, filter == rfNone, uint8_t(std::clamp(layer->Transparency, 0, 255)),
+                             filter, true, static_cast<TIEBlendMode>(layer->Operation));
   (void)firstSolid;
 }
 
