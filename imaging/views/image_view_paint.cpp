@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "imaging/core/ie_pixel_convert.h"
+#include "imaging/core/ie_proc_blur.h"
 #include "imaging/views/image_view.h"
 #include "imaging/core/ie_render.h"
 #include "platform/graphics/gdi.h"
@@ -75,6 +76,32 @@ void BottomEdgeShadow(TIEBitmap& dest, const TRect& r) {
   }
 }
 
+// A blurred shadow around the image rectangle: the pixels within 5 of it, outside
+// it, darkened by a blurred plane of the rectangle moved 2 pixels down and right.
+void SoftShadow(TIEBitmap& dest, const TRect& r) {
+  const int iw = r.right - r.left, ih = r.bottom - r.top;
+  if (iw < 2 || ih < 2) return;
+  TIEBitmap plane(iw + 11, ih + 11, ie8g);
+  if (plane.IsEmpty()) return;
+  plane.Fill(0);
+  plane.FillRect(5, 5, iw + 6, ih + 6, 255);
+  GaussianBlurRect(plane, 0, 0, 2.5, ih + 10, iw + 10);
+  for (int py = 0; py < ih + 11; ++py) {
+    const int y = r.top - 5 + py;
+    if (y < 0 || y >= dest.Height()) continue;
+    auto* row = reinterpret_cast<TRGB*>(dest.ScanLine(y));
+    const uint8_t* shade = plane.ScanLine(py);
+    for (int px = 0; px < iw + 11; ++px) {
+      const int x = r.left - 5 + px;
+      if (x < 0 || x >= dest.Width() || (x >= r.left && x < r.right && y >= r.top && y < r.bottom)) continue;
+      const double f = 1.0 - shade[px] / 255.0;
+      row[x].r = uint8_t(R(row[x].r * f));
+      row[x].g = uint8_t(R(row[x].g * f));
+      row[x].b = uint8_t(R(row[x].b * f));
+    }
+  }
+}
+
 }  // namespace
 
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
@@ -84,8 +111,11 @@ void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color
   const TRGB a = RGBOf(color);
   switch (style) {
     case iebsSolid:
+      FillRows(dest, 0, 0, width, height, a);
+      break;
     case iebsSoftShadow:
       FillRows(dest, 0, 0, width, height, a);
+      SoftShadow(dest, imageRect);
       break;
     case iebsHorizontal:
     case iebsVertical:
