@@ -17,7 +17,6 @@
 #include "imaging/formats/png_filter.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
-#include "platform/graphics/bmp_codec.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -130,7 +129,11 @@ public:
     if (FStream.Read(h, kDibHeader) != kDibHeader) return FProgress.Abort();
     if (!FCursor && std::memcmp(h, kPngSignature, 8) == 0) {
       FStream.Seek(-kDibHeader, soCurrent);
-      return ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      // The PNG reader counts one picture; the directory knows how many there are.
+      const int32_t count = FParams.ImageCount;
+      ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      FParams.SetImageCount(count);
+      return;
     }
     const uint32_t headerSize = ReadLE32(h);
     const int32_t headerWidth = int32_t(ReadLE32(h + 4));
@@ -330,11 +333,6 @@ private:
 
 // ---- writing ----
 
-void PutLe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
-
 // The bit depth one entry is written at.
 int EntryBits(int bitCount, const TIOParamsVals& params) {
   int samples = 3, bits = 8;
@@ -365,7 +363,7 @@ public:
       if (s.first <= 0 || s.second <= 0 || s.first > 0xFFFF || s.second > 0xFFFF) return FProgress.Abort();
     FStart = FStream.Position();
     uint8_t head[kDirHeader] = {0, 0, 1, 0};
-    PutLe16(head + 4, uint32_t(n));
+    WriteLE16(head + 4, uint32_t(n));
     FOut.Put(head, kDirHeader);
     FProgress.Step = 100.0 / double(n);
     std::vector<uint8_t> dir(n * kDirEntry, 0);
@@ -383,20 +381,20 @@ public:
       uint8_t* e = dir.data() + i * kDirEntry;
       e[0] = uint8_t(sizes[i].first), e[1] = uint8_t(sizes[i].second);
       if (bits >= 24) {
-        PutLe16(e + 4, 1);
-        PutLe16(e + 6, uint32_t(bits));
+        WriteLE16(e + 4, 1);
+        WriteLE16(e + 6, uint32_t(bits));
       } else {
         e[2] = uint8_t(std::min(1 << bits, 255));
       }
-      PutLe32(e + 8, uint32_t(FStream.Position() - FStart - offset));
-      PutLe32(e + 12, uint32_t(offset));
+      WriteLE32(e + 8, uint32_t(FStream.Position() - FStart - offset));
+      WriteLE32(e + 12, uint32_t(offset));
       ++written;
     }
     if (FOut.Failed()) return;
     // After an abort the directory lists the images that were finished.
     const int64_t end = FStream.Position();
     if (written != n) {
-      PutLe16(head + 4, uint32_t(written));
+      WriteLE16(head + 4, uint32_t(written));
       FStream.SetPosition(FStart);
       FOut.Put(head, kDirHeader);
     }
@@ -428,15 +426,15 @@ private:
     }
     const int64_t xorRow = XorRowBytes(w, bits), andRow = AndRowBytes(w);
     uint8_t header[kDibHeader] = {};
-    PutLe32(header, kDibHeader);
-    PutLe32(header + 4, uint32_t(w));
-    PutLe32(header + 8, uint32_t(2 * h));
-    PutLe16(header + 12, 1);
-    PutLe16(header + 14, uint32_t(bits));
-    PutLe32(header + 24, uint32_t(Round(FParams.DpiX / 2.54 * 100)));
-    PutLe32(header + 28, uint32_t(Round(FParams.DpiY / 2.54 * 100)));
+    WriteLE32(header, kDibHeader);
+    WriteLE32(header + 4, uint32_t(w));
+    WriteLE32(header + 8, uint32_t(2 * h));
+    WriteLE16(header + 12, 1);
+    WriteLE16(header + 14, uint32_t(bits));
+    WriteLE32(header + 24, uint32_t(Round(FParams.DpiX / 2.54 * 100)));
+    WriteLE32(header + 28, uint32_t(Round(FParams.DpiY / 2.54 * 100)));
     // Both sets of rows are padded to whole 32-bit words.
-    if (bits <= 8) PutLe32(header + 20, uint32_t((xorRow + andRow) * h));
+    if (bits <= 8) WriteLE32(header + 20, uint32_t((xorRow + andRow) * h));
     FOut.Put(header, kDibHeader);
 
     const bool alpha = image->HasAlphaChannel();
@@ -641,12 +639,12 @@ bool IconHandleToStream(TMemoryStream& stream, HICON icon) {
   const auto* mh = reinterpret_cast<const BITMAPINFOHEADER*>(maskHeader.data());
   uint8_t dir[kDirHeader + kDirEntry] = {0, 0, 1, 0, 1, 0};
   uint8_t* e = dir + kDirHeader;
-  PutLe32(e + 12, kDirHeader + kDirEntry);
+  WriteLE32(e + 12, kDirHeader + kDirEntry);
   if (!g.info.hbmColor) {
     // A monochrome icon: its mask bitmap holds the AND rows over the XOR rows,
     // which bottom-up are the XOR rows then the AND rows of an icon image.
     e[0] = uint8_t(mh->biWidth), e[1] = uint8_t(mh->biHeight / 2), e[2] = 2;
-    PutLe32(e + 8, uint32_t(maskHeader.size() + maskBits.size()));
+    WriteLE32(e + 8, uint32_t(maskHeader.size() + maskBits.size()));
     stream.WriteBuffer(dir, sizeof dir);
     stream.WriteBuffer(maskHeader.data(), int64_t(maskHeader.size()));
     stream.WriteBuffer(maskBits.data(), int64_t(maskBits.size()));
@@ -655,11 +653,11 @@ bool IconHandleToStream(TMemoryStream& stream, HICON icon) {
   if (!TakeBits(g.info.hbmColor, 256, colorHeader, colorBits)) return false;
   auto* ch = reinterpret_cast<BITMAPINFOHEADER*>(colorHeader.data());
   e[0] = uint8_t(ch->biWidth), e[1] = uint8_t(ch->biHeight);
-  PutLe16(e + 2, uint32_t(ch->biPlanes * ch->biBitCount));
+  WriteLE16(e + 2, uint32_t(ch->biPlanes * ch->biBitCount));
   // Only the mask's bits follow: its header is not part of an icon image.
   const int64_t maskRows = AndRowBytes(ch->biWidth) * ch->biHeight;
   const int64_t maskTake = std::min<int64_t>(maskRows, int64_t(maskBits.size()));
-  PutLe32(e + 8, uint32_t(colorHeader.size() + colorBits.size() + size_t(maskTake)));
+  WriteLE32(e + 8, uint32_t(colorHeader.size() + colorBits.size() + size_t(maskTake)));
   ch->biHeight *= 2;
   // No colour table follows a 32-bit image, so none may be counted.
   if (ch->biBitCount > 8) ch->biClrUsed = 0;

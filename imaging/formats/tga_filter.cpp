@@ -18,7 +18,6 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
-#include "platform/graphics/bmp_codec.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -313,28 +312,26 @@ private:
 
 // ---- writing ----
 
-void PutLe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-
 void PutText(uint8_t* p, const std::string& s) {
   std::memcpy(p, s.data(), std::min<size_t>(s.size(), kTextField - 1));
 }
 
 std::vector<uint8_t> ExtensionArea(TIOParamsVals& params) {
   std::vector<uint8_t> e(kExtensionSize, 0);
-  PutLe16(e.data(), kExtensionSize);
+  WriteLE16(e.data(), kExtensionSize);
   PutText(e.data() + 2, params.TgaAuthor);
   uint16_t year, month, day, hour, minute, second, ms;
   DecodeDate(params.TgaDateTime, year, month, day);
   DecodeTime(params.TgaDateTime, hour, minute, second, ms);
   const uint16_t stamp[6] = {month, day, year, hour, minute, second};
-  for (int i = 0; i < 6; ++i) PutLe16(e.data() + 367 + 2 * i, stamp[i]);
+  for (int i = 0; i < 6; ++i) WriteLE16(e.data() + 367 + 2 * i, stamp[i]);
   PutText(e.data() + 379, params.TgaJobName);
   e[471] = params.TgaKeyColor.r, e[472] = params.TgaKeyColor.g, e[473] = params.TgaKeyColor.b;
   uint16_t n, d;
   TGARatioFraction(params.TgaAspectRatio, n, d);
-  PutLe16(e.data() + 474, n), PutLe16(e.data() + 476, d);
+  WriteLE16(e.data() + 474, n), WriteLE16(e.data() + 476, d);
   TGARatioFraction(params.TgaGamma, n, d);
-  PutLe16(e.data() + 478, n), PutLe16(e.data() + 480, d);
+  WriteLE16(e.data() + 478, n), WriteLE16(e.data() + 480, d);
   return e;
 }
 
@@ -392,13 +389,13 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
   else h[2] = mapped ? 1 : 2;
   if (compressed) h[2] += 8;
   if (mapped) {
-    PutLe16(h + 5, uint32_t(colors));
+    WriteLE16(h + 5, uint32_t(colors));
     h[7] = 24;
   }
-  PutLe16(h + 8, uint32_t(params.TgaXPos));
-  PutLe16(h + 10, uint32_t(params.TgaYPos));
-  PutLe16(h + 12, uint32_t(width));
-  PutLe16(h + 14, uint32_t(height));
+  WriteLE16(h + 8, uint32_t(params.TgaXPos));
+  WriteLE16(h + 10, uint32_t(params.TgaYPos));
+  WriteLE16(h + 12, uint32_t(width));
+  WriteLE16(h + 14, uint32_t(height));
   h[16] = uint8_t(depth);
   h[17] = uint8_t(0x20 | (depth == 32 ? 8 : 0));
   TFilterWriter w{stream, progress};
@@ -450,8 +447,7 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
   const std::vector<uint8_t> ext = ExtensionArea(params);
   w.Put(ext.data(), int64_t(ext.size()));
   uint8_t footer[kFooterSize] = {};
-  footer[0] = uint8_t(extensionOffset), footer[1] = uint8_t(extensionOffset >> 8);
-  footer[2] = uint8_t(extensionOffset >> 16), footer[3] = uint8_t(extensionOffset >> 24);
+  WriteLE32(footer, uint32_t(extensionOffset));
   std::memcpy(footer + 8, kSignature, sizeof kSignature);
   w.Put(footer, kFooterSize);
 }
