@@ -292,10 +292,8 @@ void TfmMain::BuildResultGroup(TWinControl* parent, int top) {
   }
   btSave = Put<TButton>(this, gbResult, 14, 142, 130, 28);
   btSave->SetAction(aFileSave);
-  btSave->SetCaption("Save Icon...");
   btTest = Put<TButton>(this, gbResult, 160, 142, 130, 28);
   btTest->SetAction(aTest);
-  btTest->SetCaption("Test Icon...");
 }
 
 // ---------------------------------------------------------------------------
