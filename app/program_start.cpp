@@ -1,6 +1,13 @@
 #include "app/program_start.h"
 
+#include "app/data_module.h"
+#include "app/main_window.h"
 #include "base/app_messages.h"
+#include "base/ui_windows.h"
+#include "icons/graphics_resources.h"
+#include "icons/icon_library.h"
+#include "imaging/core/ie_startup.h"
+#include "imaging/formats/format_filters.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -23,4 +30,22 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
   const std::string name = NameThatWillBeWritten(fileName, filterExtension);
   if (!FileExists(name)) return true;
   return askOverwrite && askOverwrite(Format(AppMessages.FileExistsOverwrite, name));
+}
+
+void StartLibraries() {
+  RegisterFormatFilters();
+  LibraryStaticInit();
+  RegisterExecutableLoaders();
+  RegisterGraphicsResourceClasses();
+}
+
+void StopLibraries() { LibraryStaticDone(); }
+
+void ExecuteApplication() {
+  InitializeUI();
+  LoadToolCursors();
+  Application->Initialize();
+  Application->CreateForm(fmMain);
+  dm = new Tdm(Application);
+  Application->Run();
 }

@@ -22,3 +22,14 @@ std::string NameThatWillBeWritten(const std::string& fileName, const std::string
 // may close.
 bool SaveDialogCanClose(const std::string& fileName, const std::string& filterExtension,
                         const std::function<bool(const std::string& question)>& askOverwrite);
+
+// Start-up before any window: the format filters and the imaging library's
+// one-time start-up, the readers of executables and the resource classes of
+// the icon side. StopLibraries undoes the library's part at the end.
+void StartLibraries();
+void StopLibraries();
+
+// Initialises the application, makes the main window (its creation handler
+// runs inside) and then the data module, and runs the message loop until the
+// main window closes.
+void ExecuteApplication();

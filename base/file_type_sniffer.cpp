@@ -8,6 +8,7 @@
 #include "base/file_mapping_stream.h"
 #include "base/path_utils.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -28,16 +29,10 @@ bool ReadAt(TStream& file, int64_t offset, void* buffer, int64_t count) {
 bool ReadDWordAt(TStream& file, int64_t offset, uint32_t& value) {
   uint8_t b[4];
   if (!ReadAt(file, offset, b, 4)) return false;
-  value = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
-          (static_cast<uint32_t>(b[3]) << 24);
+  value = ReadLE32(b);
   return true;
 }
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t LE32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 class TPositionKeeper {
 public:
@@ -67,7 +62,7 @@ void SniffZeroWordHeader(TStream& file, int64_t size, const uint8_t* head, TSnif
                          int32_t& subValue) {
   uint32_t d = 0;
   if (!ReadDWordAt(file, 4, d)) return;
-  if (LE32(head) == 0 && d == 32) {
+  if (ReadLE32(head) == 0 && d == 32) {
     uint32_t a = 0, b = 0;
     if (ReadDWordAt(file, 8, a) && ReadDWordAt(file, 12, b) && a == 0x0000FFFF && b == 0x0000FFFF && size > 20) {
       uint32_t c = 1, e = 1;
@@ -77,7 +72,7 @@ void SniffZeroWordHeader(TStream& file, int64_t size, const uint8_t* head, TSnif
   }
   if ((d & 0xFFFF) != 0) {
     code = sftIconOrCursor;
-    subValue = LE16(head + 2);
+    subValue = ReadLE16(head + 2);
   }
   // A resource fork starts with the big-endian data and map offsets; the map
   // repeats the header.
@@ -135,8 +130,8 @@ bool IsJpegStart(const uint8_t* h) {
 void SniffFile(TStream& file, int64_t size, TSniffedFileType& code, int32_t& subValue) {
   uint8_t h[4];
   if (file.Read(h, 4) != 4) return;
-  const uint16_t w0 = LE16(h);
-  const uint16_t w1 = LE16(h + 2);
+  const uint16_t w0 = ReadLE16(h);
+  const uint16_t w1 = ReadLE16(h + 2);
   auto is = [&](const char* four) { return std::memcmp(h, four, 4) == 0; };
 
   if (w0 == 0 && w1 <= 2) {
@@ -270,7 +265,7 @@ bool HasMacResourceMap(TStream& file) {
     uint8_t b[10];
     if (!ReadAt(file, offset, b, 10)) continue;
     int w[5];
-    for (int i = 0; i < 5; ++i) w[i] = LE16(b + 2 * i);
+    for (int i = 0; i < 5; ++i) w[i] = ReadLE16(b + 2 * i);
     if (w[1] - w[0] == 1 && w[2] - w[1] == 1 && w[3] - w[2] == 2 && w[3] - w[4] == 1) return true;
   }
   return false;
@@ -332,7 +327,7 @@ int32_t GetJpegComponentCount(TStream& file) {
 bool SeekToNewHeader(TStream& file, TExeResourceTable& table) {
   uint8_t dos[64];
   if (!ReadAt(file, 0, dos, 64) || dos[0] != 'M' || dos[1] != 'Z') return false;
-  table.NewHeaderOffset = LE32(dos + 60);
+  table.NewHeaderOffset = ReadLE32(dos + 60);
   return file.Seek(table.NewHeaderOffset, soBeginning) == table.NewHeaderOffset;
 }
 
@@ -347,26 +342,26 @@ bool LocatePEResourceTable(TStream& file, TExeResourceTable& table) {
   const int64_t fileHeaderAt = table.NewHeaderOffset + 4;
   uint8_t fh[kPEFileHeaderSize];
   if (!ReadAt(file, fileHeaderAt, fh, kPEFileHeaderSize)) return false;
-  const int sections = LE16(fh + 2);
-  const int optionalSize = LE16(fh + 16);
+  const int sections = ReadLE16(fh + 2);
+  const int optionalSize = ReadLE16(fh + 16);
   const int64_t optionalAt = fileHeaderAt + kPEFileHeaderSize;
   // Only the part of the optional header that the file declares is read; the
   // rest stays zero, and the section table starts where the file says.
   uint8_t oh[kPEOptionalKept] = {};
   const int kept = std::min(optionalSize, kPEOptionalKept);
   if (kept < 2 || !ReadAt(file, optionalAt, oh, kept)) return false;
-  const uint16_t magic = LE16(oh);
+  const uint16_t magic = ReadLE16(oh);
   if (magic == 0x20B) table.Is64Bit = true;
   if (magic != 0x10B && magic != 0x107) return false;
   if (optionalSize < kPEResourceDirectoryAt + 4) return false;
-  const uint32_t resourceVA = LE32(oh + kPEResourceDirectoryAt);
+  const uint32_t resourceVA = ReadLE32(oh + kPEResourceDirectoryAt);
   if (resourceVA == 0) return false;
   const int64_t size = file.Size();
   int64_t sectionAt = optionalAt + optionalSize;
   for (int i = 0; i < sections; ++i, sectionAt += kPESectionHeaderSize) {
     uint8_t sh[kPESectionHeaderSize];
     if (!ReadAt(file, sectionAt, sh, kPESectionHeaderSize)) break;
-    if (LE32(sh + 12) == resourceVA) table.TableOffset = LE32(sh + 20);
+    if (ReadLE32(sh + 12) == resourceVA) table.TableOffset = ReadLE32(sh + 20);
   }
   if (table.TableOffset >= size) table.TableOffset = 0;
   return table.TableOffset != 0;
@@ -383,7 +378,7 @@ bool LocateResourceTable(TStream& file, TExeResourceTable& table) {
     table.Signature = esNE;
     uint8_t ne[64];
     if (!ReadAt(file, table.NewHeaderOffset, ne, 64)) return false;
-    table.TableOffset = table.NewHeaderOffset + LE16(ne + 36);
+    table.TableOffset = table.NewHeaderOffset + ReadLE16(ne + 36);
     if (table.TableOffset >= file.Size()) table.TableOffset = 0;
     return table.TableOffset != 0;
   }
@@ -408,9 +403,9 @@ int32_t FindNEIconGroupBlock(TStream& file, const TExeResourceTable& table) {
   for (;;) {
     uint8_t block[8];
     if (!ReadAt(file, pos, block, 8)) return -1;
-    const uint16_t typeId = LE16(block);
+    const uint16_t typeId = ReadLE16(block);
     if (typeId == 0) return -1;
-    const uint16_t count = LE16(block + 2);
+    const uint16_t count = ReadLE16(block + 2);
     if (typeId == kNEIconGroupType) return count;
     pos += 8 + static_cast<int64_t>(count) * kNEEntrySize;
     if (size < pos) return -1;
@@ -426,7 +421,7 @@ bool ReadPEDirectory(TStream& file, const TExeResourceTable& table, uint32_t off
   uint8_t head[16];
   dir.At = table.TableOffset + (offset & 0x7FFFFFFF);
   if (!ReadAt(file, dir.At, head, 16)) return false;
-  dir.Entries = LE16(head + 12) + LE16(head + 14);
+  dir.Entries = ReadLE16(head + 12) + ReadLE16(head + 14);
   // The entries must lie inside the file as well.
   return dir.At + 16 + static_cast<int64_t>(dir.Entries) * 8 <= file.Size();
 }
@@ -434,8 +429,8 @@ bool ReadPEDirectory(TStream& file, const TExeResourceTable& table, uint32_t off
 bool ReadPEEntry(TStream& file, const TPEDirectory& dir, int index, uint32_t& name, uint32_t& offset) {
   uint8_t e[8];
   if (!ReadAt(file, dir.At + 16 + static_cast<int64_t>(index) * 8, e, 8)) return false;
-  name = LE32(e);
-  offset = LE32(e + 4);
+  name = ReadLE32(e);
+  offset = ReadLE32(e + 4);
   return true;
 }
 

@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
 constexpr const char* kInvalidStreamFormat = "Invalid stream format";
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
 
 bool SameId(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
 
@@ -21,7 +21,7 @@ bool SameIdNoCase(const uint8_t* p, const char* id) {
 
 // reserved 0, a count, type 1 (icon) or 2 (cursor).
 bool LooksLikeDirectory(const uint8_t* p) {
-  const uint16_t reserved = p[0] | (p[1] << 8), type = p[2] | (p[3] << 8), count = p[4] | (p[5] << 8);
+  const uint16_t reserved = ReadLE16(p), type = ReadLE16(p + 2), count = ReadLE16(p + 4);
   return reserved == 0 && count != 0 && (type == 1 || type == 2);
 }
 
@@ -246,7 +246,7 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
   uint8_t head[12];
   if (stream.Read(head, 12) != 12 || !SameId(head, "RIFF") || !SameId(head + 8, "ACON"))
     throw EInvalidGraphic(kInvalidStreamFormat);
-  const int64_t riffSize = Le32(head + 4);
+  const int64_t riffSize = ReadLE32(head + 4);
   if (riffSize < kAniMinSize || riffSize > kAniMaxSize) throw EInvalidGraphic(kInvalidStreamFormat);
   // The size counts from after the size field; some writers counted the whole
   // file, which the end of the stream cuts back to what is there.
@@ -270,7 +270,7 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
   };
   while (p + 8 <= len) {
     const uint8_t* id = &data[p];
-    const uint32_t size = Le32(&data[p + 4]);
+    const uint32_t size = ReadLE32(&data[p + 4]);
     const size_t dataStart = p + 8;
     const size_t avail = len - dataStart;
     if (SameIdNoCase(id, "LIST")) {
@@ -279,7 +279,7 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
       if (SameId(&data[dataStart], "INFO")) {
         size_t q = dataStart + 4;
         while (q + 8 <= listEnd) {
-          const uint32_t sub = Le32(&data[q + 4]);
+          const uint32_t sub = ReadLE32(&data[q + 4]);
           const size_t textAt = q + 8;
           const uint32_t have = static_cast<uint32_t>(std::min<size_t>(sub, listEnd - textAt));
           if (SameId(&data[q], "INAM")) loaded.Title = InfoText(&data[textAt], have);
@@ -302,10 +302,10 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
       }
     } else if (SameIdNoCase(id, "rate")) {
       loaded.FRates.Clear();
-      for (size_t k = 0; k + 4 <= have; k += 4) loaded.FRates.Add(static_cast<int32_t>(Le32(&data[dataStart + k])));
+      for (size_t k = 0; k + 4 <= have; k += 4) loaded.FRates.Add(static_cast<int32_t>(ReadLE32(&data[dataStart + k])));
     } else if (SameIdNoCase(id, "seq ")) {
       loaded.FSteps.Clear();
-      for (size_t k = 0; k + 4 <= have; k += 4) loaded.FSteps.Add(static_cast<int32_t>(Le32(&data[dataStart + k])));
+      for (size_t k = 0; k + 4 <= have; k += 4) loaded.FSteps.Add(static_cast<int32_t>(ReadLE32(&data[dataStart + k])));
     } else if (SameIdNoCase(id, "icon") && size > 44 && size < 500000 && have == size &&
                LooksLikeDirectory(&data[dataStart])) {
       TCustomMemoryStream chunk(&data[dataStart], size);
@@ -417,7 +417,7 @@ bool TAdvancedIcon::LoadFromAniFile(const std::string& fileName, int frameLimit,
   if (fileLength > kAniMaxSize || fileLength < 12) return false;
   std::vector<uint8_t> data(static_cast<size_t>(fileLength));
   if (file.Read(data.data(), fileLength) != fileLength) return false;
-  if (!SameId(data.data(), "RIFF") || Le32(&data[4]) > static_cast<uint64_t>(fileLength)) return false;
+  if (!SameId(data.data(), "RIFF") || ReadLE32(&data[4]) > static_cast<uint64_t>(fileLength)) return false;
   const size_t len = data.size();
   size_t p = 8;
   if (SameId(&data[8], "ACON")) {
@@ -438,7 +438,7 @@ bool TAdvancedIcon::LoadFromAniFile(const std::string& fileName, int frameLimit,
       continue;
     }
     if (p + 8 > len) break;
-    const uint32_t size = Le32(&data[p + 4]);
+    const uint32_t size = ReadLE32(&data[p + 4]);
     const size_t dataStart = p + 8;
     if (size == 0 || size >= static_cast<uint64_t>(fileLength) || dataStart + 6 > len ||
         !LooksLikeDirectory(&data[dataStart])) {

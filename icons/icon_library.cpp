@@ -12,13 +12,10 @@
 #include "platform/rtl/sysutils.h"
 #include "platform/win/resources.h"
 #include "platform/win/shell.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 }  // namespace
 
@@ -29,9 +26,9 @@ bool IsExecutableImage(const std::string& fileName, bool& isPE) {
   if (size < 64) return false;
   uint8_t dos[64];
   file.ReadBuffer(dos, 64);
-  if (Get16(dos) != 0x5A4D) return false;
+  if (ReadLE16(dos) != 0x5A4D) return false;
   // e_lfanew is a 32-bit field.
-  const uint32_t e = Get32(dos + 60);
+  const uint32_t e = ReadLE32(dos + 60);
   if (int64_t{e} > size - 2) return false;
   uint8_t sig[2];
   file.SetPosition(e);
@@ -109,14 +106,14 @@ uint32_t ScannedImageSize(uint32_t w, uint16_t bits) {
 // header looks like one and the image fits in the file.
 bool DIBCandidate(const uint8_t* data, uint64_t size, uint64_t p, TIconEntryHead& head) {
   const uint8_t* h = data + p;
-  const uint32_t w = Get32(h + 4);
-  const uint16_t bits = Get16(h + 14);
-  if (Get32(h) != 40 || !IsScanWidth(w) || Get32(h + 8) != 2 * w || Get16(h + 12) != 1 || !IsScanDepth(bits) ||
-      Get32(h + 16) != 0 || Get32(h + 20) >= size - p || Get32(h + 36) > Get32(h + 32))
+  const uint32_t w = ReadLE32(h + 4);
+  const uint16_t bits = ReadLE16(h + 14);
+  if (ReadLE32(h) != 40 || !IsScanWidth(w) || ReadLE32(h + 8) != 2 * w || ReadLE16(h + 12) != 1 || !IsScanDepth(bits) ||
+      ReadLE32(h + 16) != 0 || ReadLE32(h + 20) >= size - p || ReadLE32(h + 36) > ReadLE32(h + 32))
     return false;
   head = TIconEntryHead{};
   head.bWidth = head.bHeight = static_cast<uint8_t>(w);
-  head.bColorCount = static_cast<uint8_t>(Get32(h + 32));
+  head.bColorCount = static_cast<uint8_t>(ReadLE32(h + 32));
   head.wPlanes = 1;
   head.wBitCount = static_cast<int16_t>(bits);
   head.dwBytesInRes = ScannedImageSize(w, bits);

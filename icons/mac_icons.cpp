@@ -10,6 +10,7 @@
 #include "pictures/jpeg2000/jpeg2000_bitmap.h"
 #include "pictures/png/png_image.h"
 #include "platform/rtl/streams.h"
+#include "platform/rtl/byte_order.h"
 
 // ---------------------------------------------------------------- palettes
 
@@ -65,9 +66,6 @@ namespace {
 // Byte of a blue, green, red, alpha pixel.
 constexpr int kBlue = 0, kGreen = 1, kRed = 2, kAlpha = 3;
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 8 | p[3];
-}
 
 std::string LowerType(const uint8_t* p) {
   std::string t(reinterpret_cast<const char*>(p), 4);
@@ -152,8 +150,7 @@ TBitmapPtr DecodeRunLength(const uint8_t* data, size_t size, int side, bool with
   size_t at = 0;
   if (withHeader) {
     if (size < 4) return nullptr;
-    fill = static_cast<uint32_t>(data[0]) | static_cast<uint32_t>(data[1]) << 8 | static_cast<uint32_t>(data[2]) << 16 |
-           static_cast<uint32_t>(data[3]) << 24;
+    fill = ReadLE32(data);
     at = 4;
   }
   for (size_t i = 0; i < count; ++i) std::memcpy(&pixels[i * 4], &fill, 4);
@@ -316,12 +313,12 @@ void PairIcnsElements(std::vector<TElement>& elements, TMacIconImages& images) {
 // past, so it ends the container.
 void ReadIcnsElements(const uint8_t* data, size_t size, size_t start, TMacIconImages& images) {
   if (start + 8 > size) return;
-  const size_t end = std::min<uint64_t>(static_cast<uint64_t>(start) + BigEndian32(data + start + 4), size);
+  const size_t end = std::min<uint64_t>(static_cast<uint64_t>(start) + ReadBE32(data + start + 4), size);
   std::vector<TElement> elements;
   size_t pos = start + 8;
   while (pos + 8 <= end) {
     const std::string type = LowerType(data + pos);
-    const uint32_t length = BigEndian32(data + pos + 4);
+    const uint32_t length = ReadBE32(data + pos + 4);
     if (length < 8) break;
     const size_t dataSize = std::min<uint64_t>(length - 8, end - pos - 8);
     if (IsKnownIcnsType(type) && !IsSkippedType(type)) {
@@ -381,7 +378,7 @@ void ReadResourceFork(const uint8_t* data, size_t size, TMacIconImages& images) 
   TMacIconImages embedded;
   bool haveEmbedded = false, seenIconList = false;
   while (pos + 4 <= size) {
-    const uint32_t length = BigEndian32(data + pos);
+    const uint32_t length = ReadBE32(data + pos);
     if (length >> 24) {
       pos += 4;
       continue;

@@ -7,6 +7,9 @@
 #include "icons/pe_module.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/resources.h"
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
 
 namespace {
 
@@ -104,14 +107,14 @@ std::vector<uint8_t> TNEResourceFile::ReadAt(int64_t offset, int64_t count) {
 
 uint16_t TNEResourceFile::Read16At(int64_t offset) {
   const std::vector<uint8_t> b = ReadAt(offset, 2);
-  return static_cast<uint16_t>(b[0] | (b[1] << 8));
+  return ReadLE16(b.data());
 }
 
 void TNEResourceFile::ReadBlock(int64_t& at, uint16_t count, std::vector<TNEResourceEntry>& into) {
   const std::vector<uint8_t> b = ReadAt(at, int64_t{count} * 12);
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* e = b.data() + size_t{i} * 12;
-    auto w = [e](int k) { return static_cast<uint16_t>(e[k] | (e[k + 1] << 8)); };
+    auto w = [e](int k) { return ReadLE16(e + k); };
     into.push_back({w(0), w(2), w(4), w(6)});
   }
   at += int64_t{count} * 12;
@@ -125,7 +128,7 @@ void TNEResourceFile::ReadTable(uint16_t imageType, uint16_t groupType, bool low
   // The offset of the new header is a 32-bit field: reading only its low half
   // would take a far-away header for one near the start.
   const std::vector<uint8_t> lfanew = ReadAt(60, 4);
-  FNEOffset = int64_t{lfanew[0]} | (int64_t{lfanew[1]} << 8) | (int64_t{lfanew[2]} << 16) | (int64_t{lfanew[3]} << 24);
+  FNEOffset = int64_t{ReadLE32(lfanew.data())};
   if (FNEOffset < 60) throw EICLReadError(kBadOffset);
   if (FNEOffset > FFileSize - 64 || Read16At(FNEOffset) != 0x454E) throw EICLReadError(kBadHeader);
   const uint16_t tableRel = Read16At(FNEOffset + 36), namesRel = Read16At(FNEOffset + 38);
@@ -314,7 +317,7 @@ std::unique_ptr<TICL16Cursor> T16BitReaderC::ReadGroup(size_t index) {
       head.dwBytesInRes = entry.dwBytesInRes - 4;
       TCustomMemoryStream bits(data.data() + 4, head.dwBytesInRes);
       auto image16 = TSubIcon::CreateFromEntryAndStream<TICL16CursorImage>(bits, head);
-      image16->SetHotspot(static_cast<int16_t>(data[0] | (data[1] << 8)), static_cast<int16_t>(data[2] | (data[3] << 8)));
+      image16->SetHotspot(ReadLEI16(data.data()), ReadLEI16(data.data() + 2));
       cursor->Images().Add(std::move(image16));
     }
   } catch (const Exception&) {

@@ -7,6 +7,7 @@
 
 #include "base/file_mapping_stream.h"
 #include "platform/win/utf16_text.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -21,18 +22,6 @@ constexpr size_t kOptNumberOfRvaAndSizes = 92;
 constexpr size_t kOptDataDirectories = 96;
 constexpr uint16_t kPE32Magic = 0x10B;
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 // True when [offset, offset + count) lies inside a block of size bytes.
 bool Inside(uint64_t offset, uint64_t count, uint64_t size) { return offset <= size && count <= size - offset; }
@@ -96,11 +85,11 @@ void TImageSection::LoadData(const uint8_t* image, size_t imageSize) {
 // ---- module --------------------------------------------------------------
 
 uint32_t TPEModule::OptionalValue32(size_t offset) const {
-  return offset + 4 <= FOptionalHeader.size() ? Get32(FOptionalHeader.data() + offset) : 0;
+  return offset + 4 <= FOptionalHeader.size() ? ReadLE32(FOptionalHeader.data() + offset) : 0;
 }
 
 void TPEModule::SetOptionalValue32(size_t offset, uint32_t value) {
-  if (offset + 4 <= FOptionalHeader.size()) Put32(FOptionalHeader.data() + offset, value);
+  if (offset + 4 <= FOptionalHeader.size()) WriteLE32(FOptionalHeader.data() + offset, value);
 }
 
 uint32_t TPEModule::FileAlignment() const { return OptionalValue32(kOptFileAlignment); }
@@ -153,15 +142,15 @@ void TPEModule::ParseImage(const uint8_t* image, size_t size) {
   FOriginalRawSizes.clear();
   FHeaderGap.clear();
   FOverlay.clear();
-  if (size < 64 || Get16(image) != 0x5A4D) throw EPEException("Invalid DOS signature");
+  if (size < 64 || ReadLE16(image) != 0x5A4D) throw EPEException("Invalid DOS signature");
   FDOSHeader = Slice(image, 0, 64);
-  const uint32_t e = Get32(image + 60);  // the whole 32 bits: no truncation to 16
-  if (!Inside(e, 24, size) || e < 64 || Get32(image + e) != 0x00004550) throw EPEException("Invalid COFF signature");
+  const uint32_t e = ReadLE32(image + 60);  // the whole 32 bits: no truncation to 16
+  if (!Inside(e, 24, size) || e < 64 || ReadLE32(image + e) != 0x00004550) throw EPEException("Invalid COFF signature");
   FDOSStub = Slice(image, 64, e);
   FFileHeader = Slice(image, e + 4, e + 24);
-  const uint16_t sectionCount = Get16(FFileHeader.data() + 2);
-  const uint16_t optionalSize = Get16(FFileHeader.data() + 16);
-  if (!Inside(e + 24, 2, size) || Get16(image + e + 24) != kPE32Magic) throw EPEException("Invalid Windows Image");
+  const uint16_t sectionCount = ReadLE16(FFileHeader.data() + 2);
+  const uint16_t optionalSize = ReadLE16(FFileHeader.data() + 16);
+  if (!Inside(e + 24, 2, size) || ReadLE16(image + e + 24) != kPE32Magic) throw EPEException("Invalid Windows Image");
   if (optionalSize < kOptDataDirectories || !Inside(e + 24, optionalSize, size))
     throw EPEException("Invalid Windows Image");
   FOptionalHeader = Slice(image, e + 24, uint64_t(e) + 24 + optionalSize);
@@ -253,7 +242,7 @@ void TPEModule::PrepareImage() {
   SetOptionalValue32(kOptSizeOfInitializedData,
                      static_cast<uint32_t>(int64_t(OptionalValue32(kOptSizeOfInitializedData)) + initialisedDelta));
   SetOptionalValue32(kOptCheckSum, 0);
-  Put16(FFileHeader.data() + 2, static_cast<uint16_t>(FSections.size()));
+  WriteLE16(FFileHeader.data() + 2, static_cast<uint16_t>(FSections.size()));
 }
 
 void TPEModule::SaveToStream(TStream& stream) {
@@ -270,7 +259,7 @@ void TPEModule::SaveToStream(TStream& stream) {
   TMemoryStream out;
   const uint32_t e = static_cast<uint32_t>(64 + FDOSStub.size());
   std::vector<uint8_t> dos = FDOSHeader;
-  Put32(dos.data() + 60, e);
+  WriteLE32(dos.data() + 60, e);
   WriteBytes(out, dos);
   WriteBytes(out, FDOSStub);
   out.WriteValue<uint32_t>(0x00004550);
@@ -299,8 +288,8 @@ void TPEModule::SaveToStream(TStream& stream) {
 
   const size_t checksumAt = e + 24 + kOptCheckSum;
   if (out.Size() >= int64_t(checksumAt + 4))
-    Put32(out.Memory() + checksumAt, ComputePEChecksum(out.Memory(), static_cast<size_t>(out.Size()), checksumAt));
-  SetOptionalValue32(kOptCheckSum, Get32(out.Memory() + checksumAt));
+    WriteLE32(out.Memory() + checksumAt, ComputePEChecksum(out.Memory(), static_cast<size_t>(out.Size()), checksumAt));
+  SetOptionalValue32(kOptCheckSum, ReadLE32(out.Memory() + checksumAt));
   stream.WriteBuffer(out.Memory(), out.Size());
 }
 
@@ -371,7 +360,7 @@ struct TDirectoryWalk {
 
 std::string ReadDirectoryString(const TDirectoryWalk& w, uint32_t offset) {
   if (!Inside(offset, 2, w.size)) throw EPEException("Resource name lies outside the resource section");
-  const uint16_t length = Get16(w.data + offset);
+  const uint16_t length = ReadLE16(w.data + offset);
   if (!Inside(uint64_t(offset) + 2, uint64_t(length) * 2, w.size))
     throw EPEException("Resource name lies outside the resource section");
   return Utf16LEToUtf8(w.data + offset + 2, size_t(length) * 2);
@@ -388,14 +377,14 @@ void TPEResourceModule::ParseDirectory(const uint8_t* image, size_t imageSize, T
     if (!w.visitedTables.insert(offset).second) throw EPEException("Resource directory contains a cycle");
     if (!Inside(offset, 16, w.size)) throw EPEException("Resource directory lies outside the resource section");
     const uint8_t* table = w.data + offset;
-    const uint32_t characteristics = Get32(table);
-    const uint16_t major = Get16(table + 8), minor = Get16(table + 10);
-    const uint32_t named = Get16(table + 12), ids = Get16(table + 14);
+    const uint32_t characteristics = ReadLE32(table);
+    const uint16_t major = ReadLE16(table + 8), minor = ReadLE16(table + 10);
+    const uint32_t named = ReadLE16(table + 12), ids = ReadLE16(table + 14);
     if (!Inside(uint64_t(offset) + 16, uint64_t(named + ids) * 8, w.size))
       throw EPEException("Resource directory lies outside the resource section");
     for (uint32_t k = 0; k < named + ids; ++k) {
       const uint8_t* entry = table + 16 + k * 8;
-      const uint32_t nameOrId = Get32(entry), target = Get32(entry + 4);
+      const uint32_t nameOrId = ReadLE32(entry), target = ReadLE32(entry + 4);
       const bool isNamed = k < named;
       std::string text;
       if (level == 2) {
@@ -412,9 +401,9 @@ void TPEResourceModule::ParseDirectory(const uint8_t* image, size_t imageSize, T
       }
       if (level != 2) throw EPEException("Resource data entry above the language level");
       if (!Inside(target, 16, w.size)) throw EPEException("Resource data entry lies outside the resource section");
-      const uint32_t rva = Get32(w.data + target);
-      uint32_t dataSize = Get32(w.data + target + 4);
-      const uint32_t codePage = Get32(w.data + target + 8);
+      const uint32_t rva = ReadLE32(w.data + target);
+      uint32_t dataSize = ReadLE32(w.data + target + 4);
+      const uint32_t codePage = ReadLE32(w.data + target + 8);
       const uint8_t* bytes = nullptr;
       if (rva - w.sectionRva < w.size) {
         const uint64_t at = rva - w.sectionRva;
@@ -495,12 +484,12 @@ struct TWriter {
     uint16_t named = 0, ids = 0;
     for (const auto& e : node.entries) (e.numeric ? ids : named)++;
     uint8_t* t = out.data() + tableBase + at;
-    Put32(t, 0);
-    Put32(t + 4, timeDateStamp);
-    Put16(t + 8, major);
-    Put16(t + 10, minor);
-    Put16(t + 12, named);
-    Put16(t + 14, ids);
+    WriteLE32(t, 0);
+    WriteLE32(t + 4, timeDateStamp);
+    WriteLE16(t + 8, major);
+    WriteLE16(t + 10, minor);
+    WriteLE16(t + 12, named);
+    WriteLE16(t + 14, ids);
     uint32_t slot = at + 16;
     // Named entries first, then identifiers, each group in entry order.
     for (int pass = 0; pass < 2; ++pass)
@@ -513,7 +502,7 @@ struct TWriter {
           const std::vector<uint8_t> u = Utf8ToUtf16LE(e.name);
           first = 0x80000000u + stringBase + nextString;
           uint8_t* s = out.data() + stringBase + nextString;
-          Put16(s, static_cast<uint16_t>(u.size() / 2));
+          WriteLE16(s, static_cast<uint16_t>(u.size() / 2));
           if (!u.empty()) std::memcpy(s + 2, u.data(), u.size());
           nextString += static_cast<uint32_t>(2 + u.size());
         }
@@ -522,17 +511,17 @@ struct TWriter {
           uint8_t* d = out.data() + leafBase + nextLeaf;
           nextLeaf += 16;
           const uint32_t size = static_cast<uint32_t>(e.data->Data().Size());
-          Put32(d, sectionRva + dataBase + nextData);
-          Put32(d + 4, size);
-          Put32(d + 8, e.codePage);
-          Put32(d + 12, 0);
+          WriteLE32(d, sectionRva + dataBase + nextData);
+          WriteLE32(d + 4, size);
+          WriteLE32(d + 8, e.codePage);
+          WriteLE32(d + 12, 0);
           if (size) std::memcpy(out.data() + dataBase + nextData, e.data->Data().Memory(), size);
           nextData += static_cast<uint32_t>(AlignUp(size, 4));
         } else {
           second = 0x80000000u + WriteTable(*e.child);
         }
-        Put32(out.data() + tableBase + slot, first);
-        Put32(out.data() + tableBase + slot + 4, second);
+        WriteLE32(out.data() + tableBase + slot, first);
+        WriteLE32(out.data() + tableBase + slot + 4, second);
         slot += 8;
       }
     return at;
@@ -567,8 +556,8 @@ std::vector<uint8_t> TPEResourceModule::BuildResourceSection(const TImageSection
 
   const uint8_t* old = section.DataBytes();
   const bool hasRoot = section.DataSize() >= 16;
-  const uint32_t stamp = hasRoot ? Get32(old + 4) : 0;
-  const uint16_t major = hasRoot ? Get16(old + 8) : 0, minor = hasRoot ? Get16(old + 10) : 0;
+  const uint32_t stamp = hasRoot ? ReadLE32(old + 4) : 0;
+  const uint16_t major = hasRoot ? ReadLE16(old + 8) : 0, minor = hasRoot ? ReadLE16(old + 10) : 0;
 
   TLayout l;
   Measure(root, l);

@@ -12,6 +12,9 @@
 
 #include "icons/resource_model.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
 
 QV_DECLARE_EXCEPTION(EPEException, Exception);
 

@@ -9,20 +9,10 @@
 #include "icons/icon_resources.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/utf16_text.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Get32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-void Put16(std::vector<uint8_t>& v, uint16_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-}
-void Put32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(static_cast<uint8_t>(x >> (8 * i)));
-}
 uint64_t Align4(uint64_t x) { return (x + 3) & ~uint64_t{3}; }
 
 // The 32 bytes every RES file begins with: an entry of no data, type and name 0.
@@ -35,16 +25,16 @@ constexpr uint8_t kEmptyEntry[32] = {0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 
 // a zero-terminated UTF-16 text, read without passing end.
 std::string ReadResourceNameOrId(const uint8_t* data, uint64_t& at, uint64_t end) {
   if (at + 2 > end) BadEntry();
-  if (Get16(data + at) == 0xFFFF) {
+  if (ReadLE16(data + at) == 0xFFFF) {
     if (at + 4 > end) BadEntry();
-    const uint16_t id = Get16(data + at + 2);
+    const uint16_t id = ReadLE16(data + at + 2);
     at += 4;
     return std::to_string(id);
   }
   const uint64_t start = at;
   while (true) {
     if (at + 2 > end) BadEntry();
-    if (Get16(data + at) == 0) break;
+    if (ReadLE16(data + at) == 0) break;
     at += 2;
   }
   const std::string text = Utf16LEToUtf8(data + start, static_cast<size_t>(at - start));
@@ -56,13 +46,13 @@ void WriteNameOrId(std::vector<uint8_t>& header, const std::string& text) {
   // Numbers past 16 bits cannot be ordinals: they stay names.
   const int64_t v = ResourceNameToNumber(text);
   if (v >= 0 && v <= 0xFFFF) {
-    Put16(header, 0xFFFF);
-    Put16(header, static_cast<uint16_t>(v));
+    AppendLE16(header, 0xFFFF);
+    AppendLE16(header, static_cast<uint16_t>(v));
     return;
   }
   const std::vector<uint8_t> u = Utf8ToUtf16LE(text);
   header.insert(header.end(), u.begin(), u.end());
-  Put16(header, 0);
+  AppendLE16(header, 0);
 }
 
 }  // namespace
@@ -77,7 +67,7 @@ void TResModule::LoadFromStream(TStream& stream) {
   FNoLeadingEntry = true;
   uint64_t at = 0;
   while (size - at > 8) {
-    const uint32_t dataSize = Get32(data + at), headerSize = Get32(data + at + 4);
+    const uint32_t dataSize = ReadLE32(data + at), headerSize = ReadLE32(data + at + 4);
     // The smallest header: the sizes, two ordinals and the 16 bytes of fields.
     if (headerSize < 32 || headerSize > size - at || dataSize > size - at - headerSize) BadEntry();
     const uint64_t headerEnd = at + headerSize;
@@ -86,11 +76,11 @@ void TResModule::LoadFromStream(TStream& stream) {
     const std::string name = ReadResourceNameOrId(data, p, headerEnd);
     p = Align4(p);
     if (p + 16 > headerEnd) BadEntry();
-    const uint32_t dataVersion = Get32(data + p);
-    const uint16_t memoryFlags = Get16(data + p + 4);
-    const uint16_t language = Get16(data + p + 6);
-    const uint32_t version = Get32(data + p + 8);
-    const uint32_t characteristics = Get32(data + p + 12);
+    const uint32_t dataVersion = ReadLE32(data + p);
+    const uint16_t memoryFlags = ReadLE16(data + p + 4);
+    const uint16_t language = ReadLE16(data + p + 6);
+    const uint32_t version = ReadLE32(data + p + 8);
+    const uint32_t characteristics = ReadLE32(data + p + 12);
     if (dataSize == 0 && name == "0") {
       FNoLeadingEntry = false;
     } else {
@@ -115,11 +105,11 @@ void TResModule::SaveToStream(TStream& stream) {
     WriteNameOrId(header, r->ResourceType());
     WriteNameOrId(header, r->Name());
     while ((header.size() + 8) % 4) header.push_back(0);
-    Put32(header, r->DataVersion());
-    Put16(header, r->MemoryFlags());
-    Put16(header, static_cast<uint16_t>(r->Language()));
-    Put32(header, r->Version());
-    Put32(header, r->Characteristics());
+    AppendLE32(header, r->DataVersion());
+    AppendLE16(header, r->MemoryFlags());
+    AppendLE16(header, static_cast<uint16_t>(r->Language()));
+    AppendLE32(header, r->Version());
+    AppendLE32(header, r->Characteristics());
     const int64_t dataSize = r->Data().Size();
     if (dataSize > 0xFFFFFFFFLL) throw Exception("Resource too large for a RES file");
     stream.WriteValue<uint32_t>(static_cast<uint32_t>(dataSize));
@@ -147,9 +137,9 @@ constexpr TGroupKinds kCursorGroups{"12", "1", true};
 std::vector<uint16_t> GroupIds(TResourceDetails& group) {
   std::vector<uint16_t> ids;
   TMemoryStream& d = group.Data();
-  if (d.Size() < 6 || Get16(d.Memory()) != 0) return ids;
-  const uint64_t count = std::min<uint64_t>(Get16(d.Memory() + 4), (uint64_t(d.Size()) - 6) / 14);
-  for (uint64_t i = 0; i < count; ++i) ids.push_back(Get16(d.Memory() + 6 + 14 * i + 12));
+  if (d.Size() < 6 || ReadLE16(d.Memory()) != 0) return ids;
+  const uint64_t count = std::min<uint64_t>(ReadLE16(d.Memory() + 4), (uint64_t(d.Size()) - 6) / 14);
+  for (uint64_t i = 0; i < count; ++i) ids.push_back(ReadLE16(d.Memory() + 6 + 14 * i + 12));
   return ids;
 }
 
@@ -265,12 +255,12 @@ void ScanResEntries(TStream& file, TIconLibrary& library) {
     if (dataAt + int64_t{dataSize} > size) break;
     std::vector<uint8_t> header = file.ReadBytes(headerSize - 8);
     // The type, then the name; a name that is an ordinal is its number.
-    uint64_t p = Get16(header.data()) == 0xFFFF ? 4 : 0;
+    uint64_t p = ReadLE16(header.data()) == 0xFFFF ? 4 : 0;
     if (p == 0)
-      while (p + 2 <= header.size() && Get16(header.data() + p) != 0) p += 2;
+      while (p + 2 <= header.size() && ReadLE16(header.data() + p) != 0) p += 2;
     std::string name;
-    if (p + 4 <= header.size() && Get16(header.data() + p) == 0xFFFF) {
-      name = std::to_string(Get16(header.data() + p + 2));
+    if (p + 4 <= header.size() && ReadLE16(header.data() + p) == 0xFFFF) {
+      name = std::to_string(ReadLE16(header.data() + p + 2));
     } else {
       for (; p + 2 <= header.size() && header[p] != 0; p += 2) name += static_cast<char>(header[p]);
     }
@@ -364,11 +354,11 @@ void ConvertDcrToRes(TStream& file, TMemoryStream& out) {
 
   uint8_t bih[40];
   file.ReadBuffer(bih, 40);
-  const uint32_t biSize = Get32(bih);
+  const uint32_t biSize = ReadLE32(bih);
   if (biSize != 40) throw Exception("Bad TBITMAPINFOHEADER biSize: " + std::to_string(biSize));
-  const int32_t width = static_cast<int32_t>(Get32(bih + 4)), height = static_cast<int32_t>(Get32(bih + 8));
-  const uint16_t planes = Get16(bih + 12), bits = Get16(bih + 14);
-  const uint32_t compression = Get32(bih + 16);
+  const int32_t width = static_cast<int32_t>(ReadLE32(bih + 4)), height = static_cast<int32_t>(ReadLE32(bih + 8));
+  const uint16_t planes = ReadLE16(bih + 12), bits = ReadLE16(bih + 14);
+  const uint32_t compression = ReadLE32(bih + 16);
   if (planes != 1) throw Exception("Bad biPlanes");
   if (bits != 1 && bits != 4 && bits != 8) throw Exception("Bad biBitCount");
   if (compression == 1 && bits != 8) throw Exception("RLE8 mismatch");
@@ -377,14 +367,14 @@ void ConvertDcrToRes(TStream& file, TMemoryStream& out) {
     throw Exception("Bad biCompression");
   out.WriteBuffer(bih, 40);
 
-  const uint32_t used = Get32(bih + 32);
+  const uint32_t used = ReadLE32(bih + 32);
   const uint64_t colours = used != 0 && used < (1u << bits) ? used : (1u << bits);
   const bool compressed = compression == 1 || compression == 2;
   const uint64_t present = uint64_t(std::max<int64_t>(0, file.Size() - file.Position()));
   const uint64_t table = colours * 4;
   // Rows of plain bitmaps say how much data there is, whatever the image size
   // field claims; compressed data can be no longer than what the file holds.
-  uint64_t imageSize = Get32(bih + 20);
+  uint64_t imageSize = ReadLE32(bih + 20);
   if (!compressed)
     imageSize = width > 0 && height != 0 ? uint64_t(DwordRowSize(width, bits)) * uint64_t(std::abs(int64_t{height})) : 0;
   else if (imageSize == 0 || imageSize > present - std::min(present, table))

@@ -14,6 +14,9 @@
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/win_types.h"
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
 
 class TResourceModule;
 class TReader;

@@ -10,6 +10,7 @@
 #include "icons/advanced_icon.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/dib_types.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -253,7 +254,7 @@ bool PngWithinIconLimits(const std::vector<uint8_t>& bits) {
   uint64_t compressed = 0;
   size_t at = 8;
   while (at + 8 <= bits.size()) {
-    const uint64_t length = ReadBigEndian32(bits.data() + at);
+    const uint64_t length = ReadBE32(bits.data() + at);
     const uint8_t* type = bits.data() + at + 4;
     const uint64_t present = std::min<uint64_t>(length, bits.size() - at - 8);
     if (std::memcmp(type, "IDAT", 4) == 0) compressed += present;

@@ -1,4 +1,5 @@
 #include "base/toolbox/png_header.h"
+#include "platform/rtl/byte_order.h"
 
 #include <cstring>
 
@@ -10,10 +11,6 @@ constexpr uint64_t kIhdrNeeded = 8 + 10;
 
 }  // namespace
 
-uint32_t ReadBigEndian32(const uint8_t* b) {
-  return (static_cast<uint32_t>(b[0]) << 24) | (static_cast<uint32_t>(b[1]) << 16) |
-         (static_cast<uint32_t>(b[2]) << 8) | b[3];
-}
 
 int64_t FindPngHeader(const uint8_t* data, size_t size) {
   if (!data || size < 8 || std::memcmp(data, kPngSignature, 8) != 0) return -1;
@@ -23,19 +20,19 @@ int64_t FindPngHeader(const uint8_t* data, size_t size) {
     const uint8_t* type = data + pos + 4;
     if (std::memcmp(type, "IEND", 4) == 0) return -1;
     if (std::memcmp(type, "IHDR", 4) == 0) return pos + kIhdrNeeded <= size ? static_cast<int64_t>(pos) : -1;
-    pos += static_cast<uint64_t>(ReadBigEndian32(data + pos)) + 12;  // always moves at least 12 bytes on
+    pos += static_cast<uint64_t>(ReadBE32(data + pos)) + 12;  // always moves at least 12 bytes on
   }
   return -1;
 }
 
 uint32_t PngWidth(const uint8_t* data, size_t size) {
   const int64_t p = FindPngHeader(data, size);
-  return p < 0 ? 0 : ReadBigEndian32(data + p + 8);
+  return p < 0 ? 0 : ReadBE32(data + p + 8);
 }
 
 uint32_t PngHeight(const uint8_t* data, size_t size) {
   const int64_t p = FindPngHeader(data, size);
-  return p < 0 ? 0 : ReadBigEndian32(data + p + 12);
+  return p < 0 ? 0 : ReadBE32(data + p + 12);
 }
 
 int PngBitsPerPixel(const uint8_t* data, size_t size) {

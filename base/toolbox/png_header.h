@@ -5,9 +5,6 @@
 #include <cstdint>
 #include <vector>
 
-// The big-endian 32-bit value at bytes[0..3].
-uint32_t ReadBigEndian32(const uint8_t* bytes);
-
 // The offset of the IHDR chunk (its length field), or -1 when the data is no PNG,
 // meets IEND first, runs out, or the IHDR chunk is cut short.
 int64_t FindPngHeader(const uint8_t* data, size_t size);

@@ -634,6 +634,8 @@ void TIEBitmap::RemoveAlphaChannel(bool merge, uint32_t background) {
       uint8_t* p = ScanLine(y);
       for (int x = 0; x < FWidth; ++x, p += 3) {
         const int64_t alpha = a[static_cast<size_t>(x)];
+        // 255 keeps the colour as it is, 0 gives the background.
+        if (alpha == 255) continue;
         for (int c = 0; c < 3; ++c)
           p[c] = static_cast<uint8_t>(bgc[c] + (((p[c] - bgc[c]) * alpha * 1024) >> 18));
       }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "imaging/core/ie_blend.h"
 #include "imaging/core/ie_file_buffer.h"
 #include "imaging/core/ie_types.h"
 #include "platform/rtl/object.h"
@@ -22,12 +23,24 @@ class TCanvas;
 class TIEBitmap;
 class TIEDibbitmap;
 class TIEMask;
+struct RECT;
+enum TResampleFilter : uint8_t;  // ie_resample.h
 
 // A source of virtual pixels: the bitmap asks it for rows instead of storing them.
 class TIEVirtualBitmapRenderer : public TObject {
 public:
   // Address of n blue, green, red pixels of row y from column x.
   virtual uint8_t* GetPixels(TIEBitmap* bitmap, int y, int n, int x) = 0;
+  // Draws destination rows firstRow..lastRow, columns firstColumn..lastColumn
+  // (24-bit rows in rowTable, indexed by destination row). rowMap[i] is the
+  // source row of destination row firstRow + i, columnMap[i] the source column
+  // of destination column firstColumn + i. opacity is 255 for plain drawing.
+  virtual void DrawRows(TIEBitmap* bitmap, uint8_t* const* rowTable, TIEBlendMode mode, uint8_t opacity,
+                        const int32_t* rowMap, const int32_t* columnMap, int lastRow, int lastColumn, int firstRow,
+                        int firstColumn) {
+    (void)bitmap, (void)rowTable, (void)mode, (void)opacity, (void)rowMap, (void)columnMap;
+    (void)lastRow, (void)lastColumn, (void)firstRow, (void)firstColumn;
+  }
 };
 
 // Fills one 3-byte pixel of a virtual bitmap: (sender, x, pixel, y).
@@ -220,6 +233,8 @@ public:
   TIEFileBuffer* FileBuffer() { return FFileBuffer.get(); }
   void SetRowCallback(TIERowCallback callback) { FRowCallback = std::move(callback); }
   void SetRenderer(std::unique_ptr<TIEVirtualBitmapRenderer> renderer) { FRenderer = std::move(renderer); }
+  const TIERowCallback& RowCallback() const { return FRowCallback; }
+  TIEVirtualBitmapRenderer* Renderer() const { return FRenderer.get(); }
   TObject* CachedObject() const { return FCachedObject.get(); }
   void SetCachedObject(std::unique_ptr<TObject> object) { FCachedObject = std::move(object); }
 
@@ -251,6 +266,40 @@ public:
   // The selection's bounding box into destination (allocated in this format),
   // then the selected pixels again with their alpha; nothing for an empty mask.
   void CopySelection(TIEBitmap& destination, TIEMask& mask);
+
+  // ---- zoomed drawing (ie_render.cpp) ----
+  // Draws the source rectangle (xSrc, ySrc, dxSrc, dySrc), scaled, into the
+  // rectangle (xDst, yDst, dxDst, dyDst) of destination, an ie24RGB bitmap in
+  // memory or in a framework bitmap (anything else is not drawn into), limited
+  // to clip (right and bottom exclusive) when given. Opacity 255 and no used
+  // alpha channel copy the colour; otherwise each pixel moves toward the new
+  // colour by min(opacity, alpha) / 256, 255 writing it and 0 leaving the
+  // destination. With a filter other than rfNone and different sizes the
+  // rectangle is resampled first. rowReuse lets repeated source rows be copied
+  // from the row drawn above (only for a solid background under opaque plain
+  // drawing). rowTable, columnMap and rowMap may be null; a non-empty one is
+  // used as it is (maps are indexed from the clipped destination origin), an
+  // empty one receives what was built unless freeMaps is set. Never raises: a
+  // failure (memory, library errors) leaves the destination partly drawn.
+  void RenderToTIEBitmapEx(TIEBitmap& destination, std::vector<uint8_t*>* rowTable, std::vector<int32_t>* columnMap,
+                           std::vector<int32_t>* rowMap, const RECT* clip, int xDst, int yDst, int dxDst, int dyDst,
+                           int xSrc, int ySrc, int dxSrc, int dySrc, bool enableAlpha, bool rowReuse,
+                           uint8_t opacity, TResampleFilter filter, bool freeMaps, TIEBlendMode blendMode);
+  // No clip, alpha used, no row reuse, maps freed.
+  void RenderToTIEBitmap(TIEBitmap& destination, int xDst, int yDst, int dxDst, int dyDst, int xSrc, int ySrc,
+                         int dxSrc, int dySrc, TResampleFilter filter, uint8_t opacity = 255,
+                         TIEBlendMode blendMode = iebmNormal);
+  // The same into a 24-bit framework bitmap.
+  void RenderToTBitmapEx(TBitmap& destination, std::vector<uint8_t*>* rowTable, std::vector<int32_t>* columnMap,
+                         std::vector<int32_t>* rowMap, const RECT* clip, int xDst, int yDst, int dxDst, int dyDst,
+                         int xSrc, int ySrc, int dxSrc, int dySrc, bool enableAlpha, bool rowReuse, uint8_t opacity,
+                         TResampleFilter filter, bool freeMaps, TIEBlendMode blendMode);
+  void RenderToTBitmap(TBitmap& destination, int xDst, int yDst, int dxDst, int dyDst, int xSrc, int ySrc, int dxSrc,
+                       int dySrc, TResampleFilter filter, uint8_t opacity = 255, TIEBlendMode blendMode = iebmNormal);
+  // The whole bitmap scaled onto a canvas (a printer's among others): without a
+  // filter stretched as a DIB, with one resampled and drawn in strips. A gamma
+  // above 0 and other than 1 is applied to 24-bit colour.
+  void RenderToCanvas(TCanvas& canvas, int x, int y, int width, int height, TResampleFilter filter, double gamma);
 
   // ---- exchange with framework bitmaps, masks and DIB sections ----
   // ieCMYK, ieRGB48 and ieCIELab raise EInvalidGraphic; ie16g and ie32f become

@@ -12,6 +12,7 @@
 #include "imaging/core/ie_startup.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/resources.h"
+#include "platform/rtl/byte_order.h"
 
 bool ReaderProfileManagement = false;
 bool CMYKProfileConversion = true;
@@ -26,9 +27,6 @@ constexpr uint32_t kMaxTags = 1000;
 // in pieces of this size.
 constexpr int kChunk = 1024;
 
-uint32_t BigEndian32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
-}
 
 cmsHPROFILE AsProfile(void* p) { return static_cast<cmsHPROFILE>(p); }
 cmsHTRANSFORM AsTransform(void* t) { return static_cast<cmsHTRANSFORM>(t); }
@@ -95,10 +93,10 @@ void Widen(int code, const uint8_t* s, uint16_t* r) {
       break;
     case kIccGray: r[0] = uint16_t(s[0] * 257); break;
     case kIccRGB48:
-      for (int k = 0; k < 3; ++k) r[k] = uint16_t(s[2 * k] | (s[2 * k + 1] << 8));
+      for (int k = 0; k < 3; ++k) r[k] = ReadLE16(s + 2 * k);
       break;
     case kIccRGB48BE:
-      for (int k = 0; k < 3; ++k) r[k] = uint16_t((s[2 * k] << 8) | s[2 * k + 1]);
+      for (int k = 0; k < 3; ++k) r[k] = ReadBE16(s + 2 * k);
       break;
     default: break;
   }
@@ -192,14 +190,14 @@ void TIEICC::ParseTexts() {
   FCopyright.clear();
   const size_t length = FRaw.size();
   if (length <= 132) return;
-  const uint32_t count = BigEndian32(FRaw.data() + 128);
+  const uint32_t count = ReadBE32(FRaw.data() + 128);
   if (count > kMaxTags) return;
   for (uint32_t i = 0; i < count; ++i) {
     // The tag table itself must lie inside the profile.
     const size_t entry = 132 + size_t(i) * 12;
     if (entry + 12 > length) break;
     const uint8_t* e = FRaw.data() + entry;
-    const uint32_t offset = BigEndian32(e + 4), size = BigEndian32(e + 8);
+    const uint32_t offset = ReadBE32(e + 4), size = ReadBE32(e + 8);
     if (offset > length || size > length - offset) break;
     if (size >= kMaxText) continue;
     if (std::memcmp(e, "cprt", 4) == 0)

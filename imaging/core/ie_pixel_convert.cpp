@@ -7,6 +7,7 @@
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_icc.h"
+#include "imaging/core/ie_proc_fill.h"
 #include "imaging/core/ie_quantizer.h"
 #include "imaging/core/ie_startup.h"
 
@@ -238,38 +239,19 @@ void GrayRow(TIEBitmapFormat f, const uint8_t* s, TRGB* rgb, uint8_t* grey, int 
 }
 
 void ConvertTo1Bit(TIEBitmap& src, TIEBitmap& dst, const Context& c) {
+  // Threshold conversion: the grey of the picture's mean colour decides.
+  if (dst.BWConversion() != 0) {
+    ConvertToBWThreshold(src, dst, -1, nullptr, nullptr);
+    return;
+  }
   const int w = src.Width(), h = src.Height();
   const TIEBitmapFormat f = src.PixelFormat();
   std::vector<TRGB> rgb(static_cast<size_t>(w));
   std::vector<uint8_t> grey(static_cast<size_t>(w));
-  int threshold = -1;
-  if (dst.BWConversion() != 0) {
-    // The grey of the picture's mean colour.
-    double sr = 0, sg = 0, sb = 0;
-    for (int y = 0; y < h; ++y) {
-      if (f == ie8g || f == ie16g || f == ie32f) {
-        GrayRow(f, src.ScanLine(y), rgb.data(), grey.data(), w, c);
-        for (int x = 0; x < w; ++x) sr += grey[x];
-      } else {
-        kToRGB[f](src.ScanLine(y), rgb.data(), w, c);
-        for (int x = 0; x < w; ++x) {
-          sr += rgb[x].r;
-          sg += rgb[x].g;
-          sb += rgb[x].b;
-        }
-      }
-    }
-    const double n = double(w) * h;
-    if (f == ie8g || f == ie16g || f == ie32f)
-      threshold = int(sr / n);
-    else
-      threshold = Gray8(TRGB{uint8_t(sb / n), uint8_t(sg / n), uint8_t(sr / n)});
-  }
   for (int y = 0; y < h; ++y) {
     GrayRow(f, src.ScanLine(y), rgb.data(), grey.data(), w, c);
     uint8_t* d = dst.ScanLine(y);
-    for (int x = 0; x < w; ++x)
-      SetBit(d, x, threshold >= 0 ? grey[x] >= threshold : kIEDitherMatrix[x & 7][y & 7] < (grey[x] >> 2));
+    for (int x = 0; x < w; ++x) SetBit(d, x, kIEDitherMatrix[x & 7][y & 7] < (grey[x] >> 2));
   }
 }
 
@@ -379,6 +361,14 @@ TRGB PixelAsRGB(TIEBitmap& bitmap, int x, int y) {
   }
   kToRGB[f](bitmap.PixelAddress(y, x), out, 1, c);
   return out[0];
+}
+
+void RowAsRGB(TIEBitmap& bitmap, int y, TRGB* out) {
+  const TIEBitmapFormat f = bitmap.PixelFormat();
+  if (f == ieNoFormat || f >= kIEFormatCount) return;
+  Context c;
+  c.palette = bitmap.Palette();
+  kToRGB[f](bitmap.ScanLine(y), out, bitmap.Width(), c);
 }
 
 // ---- the bitmap's own entry points ----

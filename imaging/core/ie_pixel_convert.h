@@ -16,6 +16,8 @@ void ConvertBitmapPixels(TIEBitmap& source, TIEBitmap& destination);
 
 // Any pixel of any format as 8-bit blue, green, red.
 TRGB PixelAsRGB(TIEBitmap& bitmap, int x, int y);
+// A whole row the same way (16-bit samples by their high byte) into width pixels.
+void RowAsRGB(TIEBitmap& bitmap, int y, TRGB* out);
 
 // The 8 x 8 ordered-dither matrix; a pixel becomes white when
 // kIEDitherMatrix[x mod 8][y mod 8] is below its level 0..63.

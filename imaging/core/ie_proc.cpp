@@ -9,6 +9,7 @@
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_orientation.h"
 #include "imaging/core/ie_proc_filters.h"
+#include "imaging/core/ie_proc_fill.h"
 #include "imaging/core/ie_quantizer.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/core/ie_raw_stream.h"
@@ -549,7 +550,67 @@ bool TImageLibProc::GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask
   return true;
 }
 
+TImageLibProc::TImageProcessing TImageLibProc::BeginImageProcessing(const TIEFormatSet& allowed,
+                                                                    const std::string& caption) {
+  TImageProcessing p;
+  if (FAutoUndo) SaveUndoCaptioned(caption, ieuImage);
+  if (!PrepareBitmap(allowed)) return p;
+  GetSelectionInfo(p.x1, p.y1, p.x2, p.y2, p.mask);
+  if (!p.mask || p.mask->IsEmpty()) {
+    p.work = FBitmap;
+    return p;
+  }
+  // The selection's box goes into a copy of its own; the rest stays untouched.
+  const int w = p.x2 - p.x1, h = p.y2 - p.y1;
+  auto box = std::make_unique<TIEBitmap>();
+  if (!box->Allocate(w, h, FBitmap->PixelFormat())) return p;
+  FBitmap->CopyPaletteTo(box.get());
+  FBitmap->CopyRectTo(*box, p.x1, p.y1, w, h, 0, 0);
+  if (FBitmap->HasAlphaChannel()) {
+    FBitmap->AlphaChannel()->CopyRectTo(*box->AlphaChannel(), p.x1, p.y1, w, h, 0, 0);
+    box->AlphaChannel()->CheckFull();
+  }
+  p.x1 = p.y1 = 0;
+  p.x2 = w;
+  p.y2 = h;
+  p.box = std::move(box);
+  p.work = p.box.get();
+  return p;
+}
+
+void TImageLibProc::EndImageProcessing(TImageProcessing& p) {
+  if (p.box && p.mask) {
+    p.mask->CopyBitmapMasked(*FBitmap, *p.box, false, true, false);
+    if (p.box->HasAlphaChannel() && !p.box->AlphaChannel()->Full()) {
+      p.mask->CopyAlphaMasked(*FBitmap, *p.box, false, true);
+      FBitmap->AlphaChannel()->SetFull(false);
+    }
+  }
+  p.box.reset();
+  p.work = nullptr;
+  Update();
+}
+
 // ---- operations ----
+
+void TImageLibProc::Fill(uint32_t color) {
+  char caption[64];
+  std::snprintf(caption, sizeof caption, "Fill (%d, %d, %d)", int(color >> 16 & 0xFF), int(color >> 8 & 0xFF),
+                int(color & 0xFF));
+  TImageProcessing p = BeginImageProcessing({}, caption);
+  if (!p.work) return;
+  FillBitmapRect(*p.work, p.x1, p.y1, this, OnProgress, color, p.y2, p.x2);
+  EndImageProcessing(p);
+  DoFinishWork();
+}
+
+void TImageLibProc::ConvertToGray() {
+  TImageProcessing p = BeginImageProcessing(TIEFormatSet{ie24RGB}, "ConvertToGray");
+  if (!p.work) return;
+  ConvertRectToGray(*p.work, p.x1, p.y1, p.y2, p.x2, this, OnProgress);
+  EndImageProcessing(p);
+  DoFinishWork();
+}
 
 void TImageLibProc::Flip(int direction) {
   if (!PrepareBitmap()) return;
@@ -650,7 +711,7 @@ void TImageLibProc::ReduceColors(int n, TRGB* palette, bool useThreshold, const 
   if (FAutoUndo) SaveUndoCaptioned(caption);
   if (n < 3) {
     if (useThreshold)
-      FBitmap->SetPixelFormat(ie1g);
+      ThresholdToBW(*FBitmap, -1, this, OnProgress);
     else
       DitherToBW(*FBitmap, this, OnProgress);
     // Only as many entries as the caller's palette holds.

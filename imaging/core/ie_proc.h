@@ -147,12 +147,28 @@ public:
   // Selection rectangle (exclusive ends) and mask of the attached view; false
   // without a view or without a selection.
   bool GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*& mask);
+  // The frame of the operations that honour the selection: saves the undo
+  // entry, checks the format and hands out the bitmap to work on with its
+  // rectangle (exclusive ends) -- the working bitmap itself, or a copy of the
+  // selection's box that EndImageProcessing writes back through the mask.
+  // work is nil when the operation cannot run.
+  struct TImageProcessing {
+    TIEBitmap* work = nullptr;
+    std::unique_ptr<TIEBitmap> box;
+    TIEMask* mask = nullptr;
+    int x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+  };
+  TImageProcessing BeginImageProcessing(const TIEFormatSet& allowed, const std::string& caption);
+  void EndImageProcessing(TImageProcessing& processing);
 
   // ---- operations ----
   void Flip(int direction);
   // Degrees, counter-clockwise; background -1 is the component's Background.
   void Rotate(double angle, bool antiAlias = false, int quality = 0, int64_t background = -1);
   void Clear();
+  // color packed red << 16 | green << 8 | blue; both honour the selection.
+  void Fill(uint32_t color);
+  void ConvertToGray();
   bool CopyImageToClipboard(bool withRaw = true);
   bool CopySelectionToClipboard(bool withRaw = true);
   void PasteFromClipboard();

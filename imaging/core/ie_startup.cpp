@@ -9,6 +9,7 @@
 #include "imaging/core/ie_canvas.h"
 #include "imaging/core/ie_proc_filters.h"
 #include "imaging/core/ie_version.h"
+#include "imaging/core/ie_view_link.h"
 #include "imaging/core/ie_word_table.h"
 #include "platform/rtl/rounding.h"
 #include "platform/win/system_info.h"
@@ -70,6 +71,9 @@ void InitUtilityGlobals() {
   AllowFileFallback = true;
   AllowSegments = true;
   IEFileTestSwitch = false;
+  // Pictures whose files tell no resolution get 300 DPI, with or without a view.
+  gDefaultDPIX = 300;
+  gDefaultDPIY = 300;
   FillInterpolationTable();
   FillWordTables();
 }

@@ -3,6 +3,10 @@
 // small pixel records that rows are made of.
 #include <cstdint>
 
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
+
 enum TIEBitmapFormat : uint8_t {
   ieNoFormat = 0,
   ie1g = 1,      // 1 bit, most significant bit first, set = white

@@ -18,11 +18,10 @@
 #include "platform/graphics/dib_types.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint16_t LE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t LE32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 int64_t RowBytes(int width, int bits) { return ((int64_t(width) * bits + 31) >> 5) << 2; }
 
@@ -166,9 +165,9 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     fh.bfOffBits = 0;
   } else {
     uint8_t raw[14];
-    if (!ReadAll(stream, raw, 14) || LE16(raw) != 0x4D42) return progress.Abort();
-    fh.bfSize = LE32(raw + 2);
-    fh.bfOffBits = LE32(raw + 10);
+    if (!ReadAll(stream, raw, 14) || ReadLE16(raw) != 0x4D42) return progress.Abort();
+    fh.bfSize = ReadLE32(raw + 2);
+    fh.bfOffBits = ReadLE32(raw + 10);
   }
   if (fh.bfSize != 0 && bmpSize <= 0) bmpSize = fh.bfSize;
   if (fh.bfOffBits > available) return progress.Abort();
@@ -176,7 +175,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   uint8_t sizeRaw[4];
   if (!ReadAll(stream, sizeRaw, 4)) return progress.Abort();
   stream.Seek(-4, soCurrent);
-  const uint32_t headerSize = LE32(sizeRaw);
+  const uint32_t headerSize = ReadLE32(sizeRaw);
   if (headerSize > stream.Size() - stream.Position()) return progress.Abort();
   params.FreePalette();
 
@@ -190,9 +189,9 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     uint8_t h[12];
     if (!ReadAll(stream, h, 12)) return progress.Abort();
     params.BmpVersion = 2;
-    width = LE16(h + 4);
-    height = LE16(h + 6);
-    bitCount = LE16(h + 10);
+    width = ReadLE16(h + 4);
+    height = ReadLE16(h + 6);
+    bitCount = ReadLE16(h + 10);
     params.SetDpiX(gDefaultDPIX);
     params.SetDpiY(gDefaultDPIY);
     if (bitCount <= 8) {
@@ -207,26 +206,26 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     if (!ReadAll(stream, h, take)) return progress.Abort();
     if (headerSize > 64) stream.Seek(headerSize - 64, soCurrent);
     params.BmpVersion = headerSize == 64 ? 3 : headerSize == 40 ? 1 : 0;
-    width = static_cast<int32_t>(LE32(h + 4));
-    const int32_t rawHeight = static_cast<int32_t>(LE32(h + 8));
+    width = static_cast<int32_t>(ReadLE32(h + 4));
+    const int32_t rawHeight = static_cast<int32_t>(ReadLE32(h + 8));
     // A negative width, or a height whose magnitude does not fit, is no picture.
     if (width < 0 || rawHeight == INT32_MIN) return progress.Abort();
     topDown = rawHeight < 0;
     height = topDown ? -rawHeight : rawHeight;
-    bitCount = LE16(h + 14);
-    compression = LE32(h + 16);
-    imageSize = LE32(h + 20);
-    params.SetDpiX(DpiFromPelsPerMeter(static_cast<int32_t>(LE32(h + 24)), gDefaultDPIX));
-    params.SetDpiY(DpiFromPelsPerMeter(static_cast<int32_t>(LE32(h + 28)), gDefaultDPIY));
-    uint32_t colors = LE32(h + 32);
+    bitCount = ReadLE16(h + 14);
+    compression = ReadLE32(h + 16);
+    imageSize = ReadLE32(h + 20);
+    params.SetDpiX(DpiFromPelsPerMeter(static_cast<int32_t>(ReadLE32(h + 24)), gDefaultDPIX));
+    params.SetDpiY(DpiFromPelsPerMeter(static_cast<int32_t>(ReadLE32(h + 28)), gDefaultDPIY));
+    uint32_t colors = ReadLE32(h + 32);
     if (colors > 256) colors = 0;
     if (colors == 0 && bitCount <= 8) colors = 1u << bitCount;
     // Headers of 52 bytes and more (but the 64-byte one, whose tail means
     // something else) carry the bit-field masks themselves.
     if (headerSize >= 52 && headerSize != 64) {
-      masks[0] = LE32(h + 40);
-      masks[1] = LE32(h + 44);
-      masks[2] = LE32(h + 48);
+      masks[0] = ReadLE32(h + 40);
+      masks[1] = ReadLE32(h + 44);
+      masks[2] = ReadLE32(h + 48);
       masksInHeader = true;
     }
     if (colors != 0 && bitCount <= 8) {
@@ -237,9 +236,9 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     if (compression == 3 && !masksInHeader) {
       uint8_t m[12];
       if (!ReadAll(stream, m, 12)) return progress.Abort();
-      masks[0] = LE32(m);
-      masks[1] = LE32(m + 4);
-      masks[2] = LE32(m + 8);
+      masks[0] = ReadLE32(m);
+      masks[1] = ReadLE32(m + 4);
+      masks[2] = ReadLE32(m + 8);
     }
   }
   params.Palette = palette;
@@ -363,7 +362,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
         readRow();
         uint8_t* d = destRow(r);
         for (int x = 0; x < width; ++x) {
-          const uint32_t p = LE16(row.data() + 2 * x);
+          const uint32_t p = ReadLE16(row.data() + 2 * x);
           d[3 * x] = fb.Get(p);
           d[3 * x + 1] = fg.Get(p);
           d[3 * x + 2] = fr.Get(p);
@@ -396,7 +395,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
         for (int x = 0; x < width; ++x) {
           const uint8_t* s = row.data() + 4 * int64_t(x);
           if (fields) {
-            const uint32_t p = LE32(s);
+            const uint32_t p = ReadLE32(s);
             d[3 * x] = fb.Get(p);
             d[3 * x + 1] = fg.Get(p);
             d[3 * x + 2] = fr.Get(p);

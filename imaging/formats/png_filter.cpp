@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csetjmp>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -34,7 +35,22 @@ struct TPngReadState {
   png_infop info = nullptr;
   std::vector<uint8_t> buffer;  // RGBA rows, or the packed 1-bit palette row
   std::vector<std::string> keys, values;
+  int64_t allocLimit = 0;  // the largest block libpng may ask for
 };
+
+// libpng sizes an ancillary chunk's buffer by the length the chunk claims
+// before reading a byte of it (the user chunk limit covers only inflated
+// text), so a 350-byte file claiming a 1.9 GB iTXt chunk asked for 1.9 GB.
+// No chunk is longer than what is left of the stream; row buffers of the
+// widest image libpng accepts fit in the floor. A refused block makes libpng
+// skip an ancillary chunk or fail the read.
+png_voidp PngMalloc(png_structp png, png_alloc_size_t size) {
+  const auto* st = static_cast<const TPngReadState*>(png_get_mem_ptr(png));
+  if (st && int64_t(size) > st->allocLimit) return nullptr;
+  return std::malloc(size);
+}
+
+void PngFree(png_structp, png_voidp block) { std::free(block); }
 
 void PngReadError(png_structp png, png_const_charp) {
   auto* st = static_cast<TPngReadState*>(png_get_error_ptr(png));
@@ -77,6 +93,9 @@ bool ReadPngBody(TPngReadState& st) {
   if (setjmp(png_jmpbuf(png))) return false;
 
   png_set_read_fn(png, st.stream, PngReadData);
+  // Inflated text is bounded by the same rule as any single allocation
+  // (PngMalloc), with less room: text is metadata.
+  png_set_chunk_malloc_max(png, png_alloc_size_t(std::max<int64_t>(st.stream->Remaining() + 1, 8 << 20)));
   png_read_info(png, info);
   png_uint_32 w = 0, h = 0;
   int bd = 0, ct = 0, interlace = 0;
@@ -439,7 +458,9 @@ void ReadPNGStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bo
   st.progress = &progress;
   st.paramsOnly = paramsOnly;
   try {
-    st.png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &st, PngReadError, PngWarning);
+    constexpr int64_t kMinAllocRoom = 64 << 20;
+    st.allocLimit = std::max<int64_t>(stream.Remaining() + 1, kMinAllocRoom);
+    st.png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &st, PngReadError, PngWarning, &st, PngMalloc, PngFree);
     if (st.png) st.info = png_create_info_struct(st.png);
     bool ok = false;
     if (st.png && st.info) {

@@ -18,6 +18,7 @@
 #include "imaging/io/xmp_packet.h"
 #include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
 
 // How one format's load differs from the common frame.
 struct TImageLibIO::TLoadSpec {
@@ -66,7 +67,6 @@ std::string Tag5(const uint8_t* b) {
   return std::string(reinterpret_cast<const char*>(b), n);
 }
 
-uint32_t GetLE32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 
 struct TStreamHeader {
   bool present = false;
@@ -84,7 +84,7 @@ TStreamHeader ReadHeader(TStream& s) {
   h.present = true;
   h.tag = Tag5(b);
   const int64_t remaining = std::max<int64_t>(0, s.Size() - h.start - kHeaderSize);
-  h.length = std::min<int64_t>(GetLE32(b + 8), remaining);
+  h.length = std::min<int64_t>(ReadLE32(b + 8), remaining);
   return h;
 }
 

@@ -7,13 +7,10 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_dib_exchange.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint32_t GetLE32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-void PutLE32(std::vector<uint8_t>& v, uint32_t x) {
-  for (int i = 0; i < 4; ++i) v.push_back(uint8_t(x >> (8 * i)));
-}
 void SetLE32(uint8_t* p, uint32_t x) {
   for (int i = 0; i < 4; ++i) p[i] = uint8_t(x >> (8 * i));
 }
@@ -28,7 +25,7 @@ bool ReadNamedBlock(const uint8_t* data, int64_t length, int64_t& pos, uint32_t 
   size_t nameLen = 0;
   while (nameLen < 8 && data[pos + int64_t(nameLen)] != 0) ++nameLen;
   std::string name(reinterpret_cast<const char*>(data + pos), nameLen);
-  const int64_t size = GetLE32(data + pos + 8);
+  const int64_t size = ReadLE32(data + pos + 8);
   int64_t start = pos + 12 + (format == 0 ? 4 : 0);
   if (start > length || size > length - start) return false;
   blocks[name].assign(data + start, data + start + size);
@@ -37,7 +34,7 @@ bool ReadNamedBlock(const uint8_t* data, int64_t length, int64_t& pos, uint32_t 
 }
 
 void FinishMark(TIEImagingAnnot& annotations, const uint8_t* attributes, const TBlocks& blocks) {
-  const uint32_t type = GetLE32(attributes);
+  const uint32_t type = ReadLE32(attributes);
   if (int32_t(type) < 1) return;
   TIEImagingObject& object = annotations.Add();
   std::memcpy(object.Attributes, attributes, kWangAttributeSize);
@@ -45,18 +42,18 @@ void FinishMark(TIEImagingAnnot& annotations, const uint8_t* attributes, const T
     auto it = blocks.find("OiAnoDat");
     if (it != blocks.end() && it->second.size() >= 8) {
       const std::vector<uint8_t>& b = it->second;
-      const uint64_t count = std::min<uint64_t>(GetLE32(b.data() + 4), (b.size() - 8) / 8);
+      const uint64_t count = std::min<uint64_t>(ReadLE32(b.data() + 4), (b.size() - 8) / 8);
       for (uint64_t i = 0; i < count; ++i)
-        object.Points.emplace_back(int32_t(GetLE32(b.data() + 8 + 8 * i)), int32_t(GetLE32(b.data() + 12 + 8 * i)));
+        object.Points.emplace_back(int32_t(ReadLE32(b.data() + 8 + 8 * i)), int32_t(ReadLE32(b.data() + 12 + 8 * i)));
     }
   } else if (type >= 7 && type <= 10) {
     auto it = blocks.find("OiAnText");
     if (it != blocks.end() && it->second.size() >= 16) {
       const std::vector<uint8_t>& b = it->second;
-      const uint64_t textLen = std::min<uint64_t>(GetLE32(b.data() + 12), b.size() - 16);
+      const uint64_t textLen = std::min<uint64_t>(ReadLE32(b.data() + 12), b.size() - 16);
       std::string text(reinterpret_cast<const char*>(b.data() + 16), size_t(textLen));
       object.Text = text.substr(0, text.find('\0'));
-      int32_t scale = int32_t(GetLE32(b.data() + 8));
+      int32_t scale = int32_t(ReadLE32(b.data() + 8));
       if (scale == 0) scale = 7500;
       // The height is kept at a creation scale of 7500, cut toward zero at each step.
       const long double a = std::trunc(1000.0L / scale * object.FontHeight());
@@ -73,12 +70,12 @@ void FinishMark(TIEImagingAnnot& annotations, const uint8_t* attributes, const T
 }
 
 void WriteNamedBlock(std::vector<uint8_t>& out, uint32_t recordType, const char* name, const void* data, size_t size) {
-  PutLE32(out, recordType);
-  PutLE32(out, 12);
+  AppendLE32(out, recordType);
+  AppendLE32(out, 12);
   char padded[8] = {};
   std::memcpy(padded, name, std::min<size_t>(std::strlen(name), 8));
   out.insert(out.end(), padded, padded + 8);
-  PutLE32(out, uint32_t(size));
+  AppendLE32(out, uint32_t(size));
   const auto* p = static_cast<const uint8_t*>(data);
   out.insert(out.end(), p, p + size);
 }
@@ -93,8 +90,8 @@ void WriteTextBlock(std::vector<uint8_t>& out, uint32_t recordType, const char* 
 
 TIEImagingObject::TIEImagingObject() = default;
 TIEImagingObject::~TIEImagingObject() = default;
-uint32_t TIEImagingObject::MarkType() const { return GetLE32(Attributes); }
-int32_t TIEImagingObject::FontHeight() const { return int32_t(GetLE32(Attributes + kWangFontHeightOffset)); }
+uint32_t TIEImagingObject::MarkType() const { return ReadLE32(Attributes); }
+int32_t TIEImagingObject::FontHeight() const { return int32_t(ReadLE32(Attributes + kWangFontHeightOffset)); }
 void TIEImagingObject::SetMarkType(uint32_t type) { SetLE32(Attributes, type); }
 void TIEImagingObject::SetFontHeight(int32_t height) { SetLE32(Attributes + kWangFontHeightOffset, uint32_t(height)); }
 
@@ -119,13 +116,13 @@ void TIEImagingAnnot::Assign(const TIEImagingAnnot* other) {
 
 void LoadImagingAnnot(TIEImagingAnnot& annotations, const uint8_t* data, int64_t length) {
   if (data == nullptr || length < 8) return;
-  const uint32_t format = GetLE32(data + 4);
+  const uint32_t format = ReadLE32(data + 4);
   int64_t pos = 8;
   TBlocks defaults, current;
   uint8_t attributes[kWangAttributeSize] = {};
   while (pos + 8 <= length) {
-    const uint32_t type = GetLE32(data + pos);
-    const int64_t size = GetLE32(data + pos + 4);
+    const uint32_t type = ReadLE32(data + pos);
+    const int64_t size = ReadLE32(data + pos + 4);
     pos += 8;
     if (type == 2) {
       if (!ReadNamedBlock(data, length, pos, format, defaults)) break;
@@ -152,21 +149,21 @@ void LoadImagingAnnot(TIEImagingAnnot& annotations, const uint8_t* data, int64_t
 std::vector<uint8_t> SaveImagingAnnot(TIEImagingAnnot& annotations) {
   if (annotations.Count() == 0) return {};
   std::vector<uint8_t> out;
-  PutLE32(out, 0);
-  PutLE32(out, 1);
+  AppendLE32(out, 0);
+  AppendLE32(out, 1);
   WriteTextBlock(out, 2, "OiGroup", "0");
   WriteTextBlock(out, 2, "OiIndex", "1");
   for (int i = 0; i < annotations.Count(); ++i) {
     TIEImagingObject& object = annotations.Objects(i);
-    PutLE32(out, 5);
-    PutLE32(out, kWangAttributeSize);
+    AppendLE32(out, 5);
+    AppendLE32(out, kWangAttributeSize);
     out.insert(out.end(), object.Attributes, object.Attributes + kWangAttributeSize);
     const uint32_t type = object.MarkType();
     if (type == 1) {
       std::vector<uint8_t> rotation;
-      PutLE32(rotation, 1);
-      PutLE32(rotation, 1000);
-      for (int k = 0; k < 4; ++k) PutLE32(rotation, kScreenPixelsPerInch);
+      AppendLE32(rotation, 1);
+      AppendLE32(rotation, 1000);
+      for (int k = 0; k < 4; ++k) AppendLE32(rotation, kScreenPixelsPerInch);
       rotation.resize(56, 0);
       WriteNamedBlock(out, 6, "OiAnoDat", rotation.data(), rotation.size());
       std::vector<uint8_t> dib;
@@ -174,19 +171,19 @@ std::vector<uint8_t> SaveImagingAnnot(TIEImagingAnnot& annotations) {
       WriteNamedBlock(out, 6, "OiDIB", dib.data(), dib.size());
     } else if (type == 3 || type == 4) {
       std::vector<uint8_t> points;
-      PutLE32(points, uint32_t(object.Points.size()));
-      PutLE32(points, uint32_t(object.Points.size()));
+      AppendLE32(points, uint32_t(object.Points.size()));
+      AppendLE32(points, uint32_t(object.Points.size()));
       for (const auto& [x, y] : object.Points) {
-        PutLE32(points, uint32_t(x));
-        PutLE32(points, uint32_t(y));
+        AppendLE32(points, uint32_t(x));
+        AppendLE32(points, uint32_t(y));
       }
       WriteNamedBlock(out, 6, "OiAnoDat", points.data(), points.size());
     } else if (type >= 7 && type <= 10) {
       std::vector<uint8_t> text;
-      PutLE32(text, 0);
-      PutLE32(text, 1000);
-      PutLE32(text, 7500);
-      PutLE32(text, uint32_t(object.Text.size() + 1));
+      AppendLE32(text, 0);
+      AppendLE32(text, 1000);
+      AppendLE32(text, 7500);
+      AppendLE32(text, uint32_t(object.Text.size() + 1));
       text.insert(text.end(), object.Text.begin(), object.Text.end());
       text.push_back(0);
       WriteNamedBlock(out, 6, "OiAnText", text.data(), text.size());

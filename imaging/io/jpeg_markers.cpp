@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "imaging/io/exif_block.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -129,12 +130,6 @@ constexpr uint8_t kPhotoshopPrefix[26] = {'P', 'h', 'o', 't', 'o', 's', 'h', 'o'
                                           0,   '8', 'B', 'I', 'M', 0x04, 0x04, 0,  0,   0,   0,   0,   0};
 constexpr uint8_t kIptcResource[6] = {'8', 'B', 'I', 'M', 0x04, 0x04};
 
-void PutBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
 
 }  // namespace
 
@@ -161,13 +156,13 @@ std::vector<uint8_t> TIEIPTCInfoList::SaveToBuffer(bool photoshop) const {
       out.push_back(0x04);
       const size_t at = out.size();
       out.resize(at + 4);
-      PutBE32(out.data() + at, uint32_t(n));
+      WriteBE32(out.data() + at, uint32_t(n));
       itemBytes += 9 + n;
     }
     out.insert(out.end(), item.data.begin(), item.data.end());
   }
   if (out.size() % 2 != 0) out.push_back(0);
-  if (photoshop) PutBE32(out.data() + 22, uint32_t(itemBytes));
+  if (photoshop) WriteBE32(out.data() + 22, uint32_t(itemBytes));
   return out;
 }
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "pictures/gif/gif_image.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -76,11 +77,6 @@ void ReadHead(TStream& stream, uint8_t label) {
   if (head[1] != label) throw GIFException(gifmsg::kExtensionMismatch);
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = v & 0xFF;
-  p[1] = v >> 8;
-}
 
 }  // namespace
 
@@ -155,7 +151,7 @@ void TGIFGraphicControlExtension::SaveToStream(TStream& stream) {
   // Always the four field bytes a reader expects; a block read with another
   // size byte had its extra bytes skipped, so they are not written back.
   uint8_t b[6] = {4, ControlBlock.Flags, 0, 0, ControlBlock.TransparentIndex, 0};
-  PutLe16(b + 2, ControlBlock.DelayHundredths);
+  WriteLE16(b + 2, ControlBlock.DelayHundredths);
   stream.WriteBuffer(b, 6);
 }
 
@@ -178,7 +174,7 @@ void TGIFGraphicControlExtension::LoadFromStream(TStream& stream) {
   }
   if (size > 4) stream.Seek(std::min<int64_t>(size - 4, stream.Remaining()), soCurrent);
   ControlBlock.Flags = fields[0];
-  ControlBlock.DelayHundredths = Le16(fields + 1);
+  ControlBlock.DelayHundredths = ReadLE16(fields + 1);
   ControlBlock.TransparentIndex = fields[3];
   // The terminator, and any sub-blocks a writer put before it.
   uint8_t n = 0;
@@ -227,10 +223,10 @@ void TGIFTextExtension::SaveToStream(TStream& stream) {
   TGIFExtension::SaveToStream(stream);
   uint8_t b[13];
   b[0] = 12;
-  PutLe16(b + 1, TextBlock.GridLeft);
-  PutLe16(b + 3, TextBlock.GridTop);
-  PutLe16(b + 5, TextBlock.GridWidth);
-  PutLe16(b + 7, TextBlock.GridHeight);
+  WriteLE16(b + 1, TextBlock.GridLeft);
+  WriteLE16(b + 3, TextBlock.GridTop);
+  WriteLE16(b + 5, TextBlock.GridWidth);
+  WriteLE16(b + 7, TextBlock.GridHeight);
   b[9] = TextBlock.CellWidth;
   b[10] = TextBlock.CellHeight;
   b[11] = TextBlock.TextForeground;
@@ -244,10 +240,10 @@ void TGIFTextExtension::LoadFromStream(TStream& stream) {
   uint8_t b[13];
   ReadExact(stream, b, 13);
   TextBlock.BlockSize = b[0];
-  TextBlock.GridLeft = Le16(b + 1);
-  TextBlock.GridTop = Le16(b + 3);
-  TextBlock.GridWidth = Le16(b + 5);
-  TextBlock.GridHeight = Le16(b + 7);
+  TextBlock.GridLeft = ReadLE16(b + 1);
+  TextBlock.GridTop = ReadLE16(b + 3);
+  TextBlock.GridWidth = ReadLE16(b + 5);
+  TextBlock.GridHeight = ReadLE16(b + 7);
   TextBlock.CellWidth = b[9];
   TextBlock.CellHeight = b[10];
   TextBlock.TextForeground = b[11];
@@ -333,7 +329,7 @@ TGIFAppExtNSLoop::TGIFAppExtNSLoop(TGIFSubImage* frame) : TGIFApplicationExtensi
 
 void TGIFAppExtNSLoop::WriteAppData(TStream& stream) {
   uint8_t loop[4] = {3, 1, 0, 0};
-  PutLe16(loop + 2, LoopCount);
+  WriteLE16(loop + 2, LoopCount);
   stream.WriteBuffer(loop, 4);
   if (BufferBytes != 0) {
     const uint8_t buf[6] = {5, 2, static_cast<uint8_t>(BufferBytes), static_cast<uint8_t>(BufferBytes >> 8),
@@ -351,7 +347,7 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
     const int id = data[0] & 7;
     if (id == 1) {
       if (n < 3) throw GIFException(gifmsg::kInvalidData);
-      LoopCount = Le16(&data[1]);
+      LoopCount = ReadLE16(&data[1]);
     } else if (id == 2) {
       if (n < 5) throw GIFException(gifmsg::kInvalidData);
       BufferBytes = data[1] | (data[2] << 8) | (data[3] << 16) | (static_cast<uint32_t>(data[4]) << 24);

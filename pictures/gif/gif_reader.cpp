@@ -5,6 +5,7 @@
 #include "pictures/gif/gif_blocks.h"
 #include "pictures/gif/gif_extensions.h"
 #include "pictures/gif/gif_image.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -15,7 +16,6 @@ bool SkipZeroBytes(TStream& stream, uint8_t& b) {
   return false;
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 // Where decoded pixels go: rows in order, or the four passes of an interlaced frame.
 class TPixelCursor {
@@ -247,8 +247,8 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
   }
   uint8_t screen[7];
   ReadExact(stream, screen, 7);
-  ScreenBlock.LogicalWidth = Le16(screen);
-  ScreenBlock.LogicalHeight = Le16(screen + 2);
+  ScreenBlock.LogicalWidth = ReadLE16(screen);
+  ScreenBlock.LogicalHeight = ReadLE16(screen + 2);
   ScreenBlock.Flags = screen[4];
   ScreenBlock.BackgroundEntry = screen[5];
   ScreenBlock.PixelAspect = screen[6];
@@ -319,10 +319,10 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
   uint8_t d[10];
   ReadExact(stream, d, 10);
   ImageBlock.SeparatorByte = d[0];
-  ImageBlock.ImageLeft = Le16(d + 1);
-  ImageBlock.ImageTop = Le16(d + 3);
-  ImageBlock.ImageWidth = Le16(d + 5);
-  ImageBlock.ImageHeight = Le16(d + 7);
+  ImageBlock.ImageLeft = ReadLE16(d + 1);
+  ImageBlock.ImageTop = ReadLE16(d + 3);
+  ImageBlock.ImageWidth = ReadLE16(d + 5);
+  ImageBlock.ImageHeight = ReadLE16(d + 7);
   ImageBlock.Flags = d[9];
   if (Width() == 0 || Height() == 0) {
     if (FImage) {

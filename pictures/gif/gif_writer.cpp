@@ -6,13 +6,10 @@
 #include "pictures/gif/gif_encoders.h"
 #include "pictures/gif/gif_extensions.h"
 #include "pictures/gif/gif_image.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-void PutLe16(uint8_t* p, uint16_t v) {
-  p[0] = v & 0xFF;
-  p[1] = v >> 8;
-}
 
 }  // namespace
 
@@ -324,8 +321,8 @@ void TGIFHeader::SaveToStream(TStream& stream) {
   flags |= (std::max(resolution, 0) & 7) << 4;
   ScreenBlock.Flags = flags;
   uint8_t b[7];
-  PutLe16(b, ScreenBlock.LogicalWidth);
-  PutLe16(b + 2, ScreenBlock.LogicalHeight);
+  WriteLE16(b, ScreenBlock.LogicalWidth);
+  WriteLE16(b + 2, ScreenBlock.LogicalHeight);
   b[4] = ScreenBlock.Flags;
   b[5] = ScreenBlock.BackgroundEntry;
   b[6] = ScreenBlock.PixelAspect;
@@ -350,10 +347,10 @@ void TGIFSubImage::SaveToStream(TStream& stream) {
   UpdateImageFlags();
   uint8_t d[10];
   d[0] = 0x2C;
-  PutLe16(d + 1, ImageBlock.ImageLeft);
-  PutLe16(d + 3, ImageBlock.ImageTop);
-  PutLe16(d + 5, ImageBlock.ImageWidth);
-  PutLe16(d + 7, ImageBlock.ImageHeight);
+  WriteLE16(d + 1, ImageBlock.ImageLeft);
+  WriteLE16(d + 3, ImageBlock.ImageTop);
+  WriteLE16(d + 5, ImageBlock.ImageWidth);
+  WriteLE16(d + 7, ImageBlock.ImageHeight);
   d[9] = ImageBlock.Flags;
   stream.WriteBuffer(d, 10);
   FLocalMap->WriteEntries(stream);

@@ -8,6 +8,7 @@
 #include "pictures/jpeg2000/jpeg2000_opj.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/rounding.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -152,7 +153,6 @@ void FillBitmap(TBitmap& bitmap, TJp2Layout layout, const std::vector<TPlane>& p
   }
 }
 
-uint32_t Big32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 
 // Where the code stream starts: at 0 for a bare one, inside the "jp2c" box of
 // a JP2 file; size when there is none.
@@ -160,11 +160,11 @@ size_t CodeStreamStart(const uint8_t* data, size_t size) {
   if (size >= 2 && data[0] == 0xFF && data[1] == 0x4F) return 0;
   size_t at = 0;
   while (size - at >= 8) {
-    uint64_t length = Big32(data + at);
+    uint64_t length = ReadBE32(data + at);
     size_t head = 8;
     if (length == 1) {
       if (size - at < 16) break;
-      length = uint64_t(Big32(data + at + 8)) << 32 | Big32(data + at + 12);
+      length = uint64_t(ReadBE32(data + at + 8)) << 32 | ReadBE32(data + at + 12);
       head = 16;
     } else if (length == 0) {
       length = size - at;
@@ -186,9 +186,9 @@ bool CodeStreamSizesAreUsable(const uint8_t* data, size_t size) {
   const size_t at = CodeStreamStart(data, size);
   if (at > size || size - at < 42 || data[at + 2] != 0xFF || data[at + 3] != 0x51) return true;
   const uint8_t* siz = data + at + 8;  // Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz, Csiz
-  const uint64_t x1 = Big32(siz), y1 = Big32(siz + 4), x0 = Big32(siz + 8), y0 = Big32(siz + 12);
-  const uint64_t tileWidth = Big32(siz + 16), tileHeight = Big32(siz + 20);
-  const uint64_t tileX0 = Big32(siz + 24), tileY0 = Big32(siz + 28);
+  const uint64_t x1 = ReadBE32(siz), y1 = ReadBE32(siz + 4), x0 = ReadBE32(siz + 8), y0 = ReadBE32(siz + 12);
+  const uint64_t tileWidth = ReadBE32(siz + 16), tileHeight = ReadBE32(siz + 20);
+  const uint64_t tileX0 = ReadBE32(siz + 24), tileY0 = ReadBE32(siz + 28);
   const size_t components = size_t(siz[32]) << 8 | siz[33];
   if (tileWidth == 0 || tileHeight == 0 || x1 <= x0 || y1 <= y0 || tileX0 > x0 || tileY0 > y0 || components == 0)
     return false;

@@ -6,10 +6,10 @@
 
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // Plane layouts the reader takes: (planes, bits per plane).
 bool LayoutKnown(int planes, int bits) {
@@ -56,11 +56,11 @@ bool TPCXImage::ReadHeader(TStream& stream) {
   if (raw[0] != 10 && raw[0] != 205) return false;
   TPCXHeader& h = FHeader;
   h.Manufacturer = raw[0], h.Version = raw[1], h.Encoding = raw[2], h.BitsPerPixel = raw[3];
-  h.XMin = Le16(raw + 4), h.YMin = Le16(raw + 6), h.XMax = Le16(raw + 8), h.YMax = Le16(raw + 10);
-  h.HDpi = Le16(raw + 12), h.VDpi = Le16(raw + 14);
+  h.XMin = ReadLE16(raw + 4), h.YMin = ReadLE16(raw + 6), h.XMax = ReadLE16(raw + 8), h.YMax = ReadLE16(raw + 10);
+  h.HDpi = ReadLE16(raw + 12), h.VDpi = ReadLE16(raw + 14);
   std::memcpy(h.ColorMap, raw + 16, 48);
   h.Reserved = raw[64], h.Planes = raw[65];
-  h.BytesPerLine = Le16(raw + 66), h.PaletteInfo = Le16(raw + 68);
+  h.BytesPerLine = ReadLE16(raw + 66), h.PaletteInfo = ReadLE16(raw + 68);
   std::memcpy(h.Filler, raw + 70, 58);
   TImageProperties& p = FImageProperties;
   p.Width = int32_t(h.XMax) - h.XMin + 1;

@@ -14,6 +14,7 @@
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
 #include "pictures/png/png_errors.h"
+#include "platform/rtl/byte_order.h"
 
 class TPNGImage;
 class TChunkIHDR;
@@ -27,16 +28,6 @@ uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t count);
 // The stored CRC of a chunk: over the 4 name bytes, then the data.
 uint32_t ChunkCrc(const char* name, const void* data, size_t count);
 
-// Big-endian helpers of the file format.
-inline uint32_t ReadBE32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-inline void WriteBE32(uint8_t* p, uint32_t v) {
-  p[0] = uint8_t(v >> 24);
-  p[1] = uint8_t(v >> 16);
-  p[2] = uint8_t(v >> 8);
-  p[3] = uint8_t(v);
-}
 
 // The longest chunk the format allows.
 inline constexpr int64_t kPngMaxChunkLength = 0x7FFFFFFF;

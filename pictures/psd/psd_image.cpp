@@ -7,6 +7,7 @@
 #include "pictures/common/lab_colour.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -272,23 +273,24 @@ std::vector<int32_t> PaletteOf(int depth, int mode, const uint8_t* colorTable) {
 uint16_t ReadBE16(TStream& stream) {
   uint8_t b[2];
   stream.ReadBuffer(b, 2);
-  return static_cast<uint16_t>(b[0] << 8 | b[1]);
+  return ReadBE16(b);
 }
 
 uint32_t ReadBE32(TStream& stream) {
   uint8_t b[4];
   stream.ReadBuffer(b, 4);
-  return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+  return ReadBE32(b);
 }
 
 void WriteBE16(TStream& stream, uint16_t value) {
-  const uint8_t b[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint8_t b[2];
+  WriteBE16(b, value);
   stream.WriteBuffer(b, 2);
 }
 
 void WriteBE32(TStream& stream, uint32_t value) {
-  const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                        static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  uint8_t b[4];
+  WriteBE32(b, value);
   stream.WriteBuffer(b, 4);
 }
 

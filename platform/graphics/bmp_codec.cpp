@@ -44,32 +44,32 @@ Header ReadHeader(TStream& s) {
   uint8_t buf[124] = {};
   ReadExact(s, buf, 4);
   Header h;
-  h.size = ReadLe32(buf);
+  h.size = ReadLE32(buf);
   if (h.size == 12) {
     ReadExact(s, buf + 4, 8);
-    h.width = ReadLe16(buf + 4);
-    h.height = ReadLe16(buf + 6);
-    if (ReadLe16(buf + 8) != 1) Invalid();
-    h.bitCount = ReadLe16(buf + 10);
+    h.width = ReadLE16(buf + 4);
+    h.height = ReadLE16(buf + 6);
+    if (ReadLE16(buf + 8) != 1) Invalid();
+    h.bitCount = ReadLE16(buf + 10);
     return h;
   }
   // 40 (info), 52/56 (with masks), 64 (OS/2 2.x, info layout first), 108 (V4), 124 (V5).
   if (h.size < 40 || h.size > 124) Invalid();
   ReadExact(s, buf + 4, h.size - 4);
-  h.width = static_cast<int32_t>(ReadLe32(buf + 4));
-  h.height = static_cast<int32_t>(ReadLe32(buf + 8));
-  if (ReadLe16(buf + 12) != 1) Invalid();
-  h.bitCount = ReadLe16(buf + 14);
-  h.compression = ReadLe32(buf + 16);
-  h.sizeImage = ReadLe32(buf + 20);
-  h.xPels = static_cast<int32_t>(ReadLe32(buf + 24));
-  h.yPels = static_cast<int32_t>(ReadLe32(buf + 28));
-  h.clrUsed = ReadLe32(buf + 32);
+  h.width = static_cast<int32_t>(ReadLE32(buf + 4));
+  h.height = static_cast<int32_t>(ReadLE32(buf + 8));
+  if (ReadLE16(buf + 12) != 1) Invalid();
+  h.bitCount = ReadLE16(buf + 14);
+  h.compression = ReadLE32(buf + 16);
+  h.sizeImage = ReadLE32(buf + 20);
+  h.xPels = static_cast<int32_t>(ReadLE32(buf + 24));
+  h.yPels = static_cast<int32_t>(ReadLE32(buf + 28));
+  h.clrUsed = ReadLE32(buf + 32);
   if (h.size >= 52 && h.size != 64) {
-    h.masks[0] = ReadLe32(buf + 40);
-    h.masks[1] = ReadLe32(buf + 44);
-    h.masks[2] = ReadLe32(buf + 48);
-    if (h.size >= 56) h.masks[3] = ReadLe32(buf + 52);
+    h.masks[0] = ReadLE32(buf + 40);
+    h.masks[1] = ReadLE32(buf + 44);
+    h.masks[2] = ReadLE32(buf + 48);
+    if (h.size >= 56) h.masks[3] = ReadLE32(buf + 52);
     h.masksInHeader = true;
   }
   return h;
@@ -194,7 +194,7 @@ Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
       const int n = h.compression == BI_ALPHABITFIELDS ? 4 : 3;
       uint8_t buf[16];
       ReadExact(s, buf, n * 4);
-      for (int k = 0; k < n; ++k) h.masks[k] = ReadLe32(buf + 4 * k);
+      for (int k = 0; k < n; ++k) h.masks[k] = ReadLE32(buf + 4 * k);
     }
     ValidateMasks(h.masks, h.bitCount);
     dib.compression = BI_BITFIELDS;
@@ -321,7 +321,7 @@ Dib ReadBmp(TStream& stream) {
   uint8_t fh[14];
   ReadExact(stream, fh, sizeof fh);
   if (fh[0] != 'B' || fh[1] != 'M') Invalid();
-  return ReadDibBody(stream, start, ReadLe32(fh + 10));
+  return ReadDibBody(stream, start, ReadLE32(fh + 10));
 }
 
 Dib ReadPackedDib(const void* data, size_t size) {
@@ -411,7 +411,7 @@ Rgba PixelAt(const DibView& dib, int x, int yFromTop) {
     out.b = p[0], out.g = p[1], out.r = p[2], out.a = p[3];
     return out;
   }
-  const uint32_t raw = dib.bitCount == 16 ? ReadLe16(row + x * 2) : ReadLe32(row + x * 4);
+  const uint32_t raw = dib.bitCount == 16 ? ReadLE16(row + x * 2) : ReadLE32(row + x * 4);
   DWORD m[4];
   dib.EffectiveMasks(m);
   uint8_t* channels[4] = {&out.r, &out.g, &out.b, &out.a};

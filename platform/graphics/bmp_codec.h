@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/graphics/dib_types.h"
+#include "platform/rtl/byte_order.h"
 
 class TStream;
 
@@ -93,21 +94,6 @@ void StorePixel(const DibView& dib, int x, int yFromTop, Rgba color);
 // Index of the colour table entry nearest to a colour (squared RGB distance; the
 // first of equals).
 int NearestColorIndex(const RGBQUAD* colors, int count, uint8_t r, uint8_t g, uint8_t b);
-
-// Little-endian fields of the file formats of Windows pictures.
-inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void AppendLe16(std::vector<uint8_t>& v, uint32_t x) {
-  v.push_back(static_cast<uint8_t>(x));
-  v.push_back(static_cast<uint8_t>(x >> 8));
-}
-inline void AppendLe32(std::vector<uint8_t>& v, uint32_t x) {
-  AppendLe16(v, x & 0xFFFF);
-  AppendLe16(v, x >> 16);
-}
 
 // Raw channel value of a bit-field pixel and the width of that channel in bits.
 int MaskShift(DWORD mask);

@@ -4,6 +4,9 @@
 #include <cstdint>
 
 #include "platform/win/win_types.h"
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
 
 #pragma pack(push, 1)
 struct BITMAPFILEHEADER {

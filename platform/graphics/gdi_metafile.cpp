@@ -41,7 +41,7 @@ size_t DibInfoBytes(const uint8_t* p, size_t avail, UINT usage, size_t& bitsByte
   const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(p);
   int width, height, bitCount;
   bool topDown;
-  uint32_t hs = Le32(p);
+  uint32_t hs = ReadLE32(p);
   if (hs != 12 && (hs < 40 || hs > avail)) return 0;
   if (hs > avail) return 0;
   if (!ParseDibHeader(h, width, height, topDown, bitCount)) return 0;
@@ -78,8 +78,8 @@ bool DibInRecord(const uint8_t* rec, size_t size, uint32_t offBmi, uint32_t cbBm
 // Checks the header; the records then lie in [nSize, end).
 bool CheckEmf(const uint8_t* p, size_t size, size_t& end) {
   if (size < 88) return false;
-  if (Le32(p) != EMR_HEADER || Le32(p + 40) != 0x464D4520) return false;
-  uint32_t nSize = Le32(p + 4), nBytes = Le32(p + 48);
+  if (ReadLE32(p) != EMR_HEADER || ReadLE32(p + 40) != 0x464D4520) return false;
+  uint32_t nSize = ReadLE32(p + 4), nBytes = ReadLE32(p + 48);
   if (nSize < 88 || nSize % 4 || nSize > size) return false;
   end = nBytes >= nSize && nBytes <= size ? nBytes : size;
   return true;
@@ -106,7 +106,7 @@ FramePx FramePixels(const ENHMETAHEADER& h) {
 
 ENHMETAHEADER HeaderOf(const EnhMetaObj& e) {
   ENHMETAHEADER h;
-  size_t n = std::min<size_t>(sizeof(h), Le32(e.bytes.data() + 4));
+  size_t n = std::min<size_t>(sizeof(h), ReadLE32(e.bytes.data() + 4));
   std::memset(&h, 0, sizeof(h));
   std::memcpy(&h, e.bytes.data(), n);
   return h;
@@ -124,7 +124,7 @@ HENHMETAFILE NewEmf(std::vector<uint8_t> bytes) {
 // Checks a Windows metafile (no placeable header): type 1 or 2, header of 9 words.
 bool CheckWmf(const uint8_t* p, size_t size) {
   if (size < 18) return false;
-  uint16_t type = Le16(p), words = Le16(p + 2);
+  uint16_t type = ReadLE16(p), words = ReadLE16(p + 2);
   return (type == 1 || type == 2) && words == 9;
 }
 
@@ -179,18 +179,18 @@ HBRUSH PatternBrush(const BITMAPINFO* info, const uint8_t* bits, UINT usage, boo
 std::vector<POINT> ReadPoints(const uint8_t* p, uint32_t count, bool small) {
   std::vector<POINT> pts(count);
   for (uint32_t i = 0; i < count; ++i)
-    pts[i] = small ? POINT{LeI16(p + 4 * i), LeI16(p + 4 * i + 2)} : POINT{LeI32(p + 8 * i), LeI32(p + 8 * i + 4)};
+    pts[i] = small ? POINT{ReadLEI16(p + 4 * i), ReadLEI16(p + 4 * i + 2)} : POINT{ReadLEI32(p + 8 * i), ReadLEI32(p + 8 * i + 4)};
   return pts;
 }
 
 Region RegionFromData(const uint8_t* p, size_t n) {
   if (n < 32) return Region();
-  uint32_t count = Le32(p + 8);
-  if (Le32(p) != 32 || count > (n - 32) / 16) return Region();
+  uint32_t count = ReadLE32(p + 8);
+  if (ReadLE32(p) != 32 || count > (n - 32) / 16) return Region();
   Region out;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* r = p + 32 + 16 * i;
-    out = Region::Combine(out, Region::FromRect(LeI32(r), LeI32(r + 4), LeI32(r + 8), LeI32(r + 12)), RGN_OR);
+    out = Region::Combine(out, Region::FromRect(ReadLEI32(r), ReadLEI32(r + 4), ReadLEI32(r + 8), ReadLEI32(r + 12)), RGN_OR);
   }
   return out;
 }
@@ -253,15 +253,15 @@ void PlayBlit(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
   size_t need = type == EMR_BITBLT ? 100 : 108;
   if (size < need) return;
   const uint8_t* p = rec + 8;
-  int x = LeI32(p + 16), y = LeI32(p + 20), w = LeI32(p + 24), h = LeI32(p + 28);
-  uint32_t rop = Le32(p + 32);
-  int xs = LeI32(p + 36), ys = LeI32(p + 40);
-  uint32_t usage = Le32(p + 72), offBmi = Le32(p + 76), cbBmi = Le32(p + 80), offBits = Le32(p + 84),
-           cbBits = Le32(p + 88);
+  int x = ReadLEI32(p + 16), y = ReadLEI32(p + 20), w = ReadLEI32(p + 24), h = ReadLEI32(p + 28);
+  uint32_t rop = ReadLE32(p + 32);
+  int xs = ReadLEI32(p + 36), ys = ReadLEI32(p + 40);
+  uint32_t usage = ReadLE32(p + 72), offBmi = ReadLE32(p + 76), cbBmi = ReadLE32(p + 80), offBits = ReadLE32(p + 84),
+           cbBits = ReadLE32(p + 88);
   int ws = w, hs = h;
   if (type != EMR_BITBLT) {
-    ws = LeI32(p + 92);
-    hs = LeI32(p + 96);
+    ws = ReadLEI32(p + 92);
+    hs = ReadLEI32(p + 96);
   }
   if (cbBmi == 0) {
     if (type == EMR_ALPHABLEND) return;
@@ -295,24 +295,24 @@ void PlayBlit(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
 void PlayText(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
   if (size < 76) return;
   const uint8_t* p = rec + 8;
-  int x = LeI32(p + 28), y = LeI32(p + 32);
-  uint32_t n = Le32(p + 36), offString = Le32(p + 40), options = Le32(p + 44);
-  RECT r{LeI32(p + 48), LeI32(p + 52), LeI32(p + 56), LeI32(p + 60)};
-  uint32_t offDx = Le32(p + 64);
+  int x = ReadLEI32(p + 28), y = ReadLEI32(p + 32);
+  uint32_t n = ReadLE32(p + 36), offString = ReadLE32(p + 40), options = ReadLE32(p + 44);
+  RECT r{ReadLEI32(p + 48), ReadLEI32(p + 52), ReadLEI32(p + 56), ReadLEI32(p + 60)};
+  uint32_t offDx = ReadLE32(p + 64);
   size_t unit = type == EMR_EXTTEXTOUTW ? 2 : 1;
   if (n > (1u << 20) || (n && (offString > size || n * unit > size - offString))) return;
   if (offDx && (offDx > size || size_t{n} * 4 > size - offDx)) return;
   std::string text;
   std::vector<int32_t> unitDx;
   if (offDx)
-    for (uint32_t i = 0; i < n; ++i) unitDx.push_back(LeI32(rec + offDx + 4 * i));
+    for (uint32_t i = 0; i < n; ++i) unitDx.push_back(ReadLEI32(rec + offDx + 4 * i));
   std::vector<INT> byteDx;
   if (type == EMR_EXTTEXTOUTW) {
     // Each UTF-16 unit becomes its UTF-8 bytes; a character's advance goes on its first byte.
     for (uint32_t i = 0; i < n; ++i) {
-      std::u16string one(1, static_cast<char16_t>(Le16(rec + offString + 2 * i)));
+      std::u16string one(1, static_cast<char16_t>(ReadLE16(rec + offString + 2 * i)));
       if (one[0] >= 0xD800 && one[0] < 0xDC00 && i + 1 < n) {
-        one.push_back(static_cast<char16_t>(Le16(rec + offString + 2 * (i + 1))));
+        one.push_back(static_cast<char16_t>(ReadLE16(rec + offString + 2 * (i + 1))));
         if (one[1] >= 0xDC00 && one[1] < 0xE000) {
           std::string bytes = Utf8Of(one);
           text += bytes;
@@ -353,15 +353,15 @@ void PlayCreateFont(Player& pl, const uint8_t* rec, size_t size) {
   if (size < 12 + 92) return;
   const uint8_t* p = rec + 8;
   LOGFONTA lf;
-  lf.lfHeight = LeI32(p + 4);
-  lf.lfWidth = LeI32(p + 8);
-  lf.lfEscapement = LeI32(p + 12);
-  lf.lfOrientation = LeI32(p + 16);
-  lf.lfWeight = LeI32(p + 20);
+  lf.lfHeight = ReadLEI32(p + 4);
+  lf.lfWidth = ReadLEI32(p + 8);
+  lf.lfEscapement = ReadLEI32(p + 12);
+  lf.lfOrientation = ReadLEI32(p + 16);
+  lf.lfWeight = ReadLEI32(p + 20);
   ReadLogFontBytes(lf, p + 24);
   std::u16string face;
   for (int i = 0; i < LF_FACESIZE; ++i) {
-    char16_t c = static_cast<char16_t>(Le16(p + 32 + 2 * i));
+    char16_t c = static_cast<char16_t>(ReadLE16(p + 32 + 2 * i));
     if (!c) break;
     face.push_back(c);
   }
@@ -369,19 +369,19 @@ void PlayCreateFont(Player& pl, const uint8_t* rec, size_t size) {
   utf8.resize(std::min<size_t>(utf8.size(), LF_FACESIZE - 1));
   std::memcpy(lf.lfFaceName, utf8.data(), utf8.size());
   lf.lfFaceName[utf8.size()] = 0;
-  Store(pl, Le32(p), CreateFontIndirect(&lf));
+  Store(pl, ReadLE32(p), CreateFontIndirect(&lf));
 }
 
 // Plays one record; false when the walk should stop (end of file).
 bool PlayEmfRecord(Player& pl, const uint8_t* rec, size_t size) {
-  uint32_t type = Le32(rec);
+  uint32_t type = ReadLE32(rec);
   const uint8_t* p = rec + 8;
   size_t n = size - 8;
   HDC hdc = pl.hdc;
   DCObj* dc = FindDC(hdc);
   if (!dc) return false;
-  auto u = [&](size_t i) { return Le32(p + 4 * i); };
-  auto s = [&](size_t i) { return LeI32(p + 4 * i); };
+  auto u = [&](size_t i) { return ReadLE32(p + 4 * i); };
+  auto s = [&](size_t i) { return ReadLEI32(p + 4 * i); };
   auto has = [&](size_t words) { return n >= 4 * words; };
   switch (type) {
     case EMR_EOF: return false;
@@ -608,9 +608,9 @@ using RecordFn = std::function<bool(const uint8_t* rec, size_t size)>;
 // Walks the records after the header; a record whose size does not fit ends the walk.
 void WalkEmf(const EnhMetaObj& e, const RecordFn& fn) {
   const uint8_t* base = e.bytes.data();
-  size_t at = Le32(base + 4);
+  size_t at = ReadLE32(base + 4);
   while (at + 8 <= e.end) {
-    uint32_t size = Le32(base + at + 4);
+    uint32_t size = ReadLE32(base + at + 4);
     if (size < 8 || size % 4 || size > e.end - at) break;
     if (!fn(base + at, size)) break;
     at += size;
@@ -717,8 +717,8 @@ std::string Latin1Text(const uint8_t* p, size_t n) {
 void PlayWmfRecord(WmfPlayer& w, uint16_t fn, const uint8_t* p, size_t n) {
   HDC hdc = w.hdc;
   size_t words = n / 2;
-  auto at = [&](size_t i) { return LeI16(p + 2 * i); };
-  auto uat = [&](size_t i) { return Le16(p + 2 * i); };
+  auto at = [&](size_t i) { return ReadLEI16(p + 2 * i); };
+  auto uat = [&](size_t i) { return ReadLE16(p + 2 * i); };
   auto color = [&](size_t i) { return static_cast<COLORREF>(uat(i) | (uint32_t{uat(i + 1)} << 16)); };
   auto dword = [&](size_t i) { return static_cast<DWORD>(uat(i) | (uint32_t{uat(i + 1)} << 16)); };
   auto need = [&](size_t k) { return words >= k; };
@@ -954,10 +954,10 @@ void PlayWmfRecord(WmfPlayer& w, uint16_t fn, const uint8_t* p, size_t n) {
 // Walks the records of a Windows metafile; stops at the end record or a bad size.
 template <class Fn>
 void WalkWmf(const std::vector<uint8_t>& bytes, Fn fn) {
-  size_t at = size_t{Le16(bytes.data() + 2)} * 2;
+  size_t at = size_t{ReadLE16(bytes.data() + 2)} * 2;
   while (at + 6 <= bytes.size()) {
-    uint64_t size = uint64_t{Le32(bytes.data() + at)} * 2;
-    uint16_t func = Le16(bytes.data() + at + 4);
+    uint64_t size = uint64_t{ReadLE32(bytes.data() + at)} * 2;
+    uint16_t func = ReadLE16(bytes.data() + at + 4);
     if (size < 6 || size > bytes.size() - at) break;
     if (func == 0) break;
     if (!fn(func, bytes.data() + at + 6, static_cast<size_t>(size - 6))) break;
@@ -1124,7 +1124,7 @@ UINT GetEnhMetaFileHeader(HENHMETAFILE emf, UINT size, ENHMETAHEADER* header) {
   auto lock = Lock();
   EnhMetaObj* e = FindEmf(emf);
   if (!e) return 0;
-  UINT n = std::min<UINT>(Le32(e->bytes.data() + 4), sizeof(ENHMETAHEADER));
+  UINT n = std::min<UINT>(ReadLE32(e->bytes.data() + 4), sizeof(ENHMETAHEADER));
   if (!header) return n;
   ENHMETAHEADER h = HeaderOf(*e);
   std::memcpy(header, &h, std::min<UINT>(size, sizeof(h)));
@@ -1140,7 +1140,7 @@ UINT GetEnhMetaFileDescription(HENHMETAFILE emf, UINT size, char* description) {
   if (h.offDescription > e->bytes.size() || size_t{h.nDescription} * 2 > e->bytes.size() - h.offDescription)
     return GDI_ERROR;
   std::u16string w;
-  for (DWORD i = 0; i < h.nDescription; ++i) w.push_back(static_cast<char16_t>(Le16(e->bytes.data() + h.offDescription + 2 * i)));
+  for (DWORD i = 0; i < h.nDescription; ++i) w.push_back(static_cast<char16_t>(ReadLE16(e->bytes.data() + h.offDescription + 2 * i)));
   std::string text = Utf8Of(w);
   if (!description) return static_cast<UINT>(text.size());
   UINT n = std::min<UINT>(size, static_cast<UINT>(text.size()));

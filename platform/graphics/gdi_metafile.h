@@ -4,6 +4,9 @@
 // enhanced (EMF) and Windows (WMF) metafile handles, playback and the
 // conversions between the two formats. Included by gdi.h.
 #include <cstdint>
+#include "platform/rtl/byte_order.h"
+
+QV_ASSERT_LITTLE_ENDIAN_HOST();
 
 using RECTL = RECT;
 using SIZEL = SIZE;

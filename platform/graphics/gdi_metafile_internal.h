@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/graphics/gdi_internal.h"
+#include "platform/rtl/byte_order.h"
 
 namespace qvgdi {
 
@@ -76,10 +77,6 @@ struct Bytes {
   size_t Size() const { return v.size(); }
 };
 
-inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
-inline int32_t LeI32(const uint8_t* p) { return static_cast<int32_t>(Le32(p)); }
-inline uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline int16_t LeI16(const uint8_t* p) { return static_cast<int16_t>(Le16(p)); }
 
 // Text of the records: UTF-16 in enhanced metafiles, UTF-8 (our code page) elsewhere.
 void AppendUtf8(std::string& out, uint32_t codePoint);

@@ -106,7 +106,7 @@ std::u16string Utf16Of(const std::vector<uint32_t>& cps) {
 
 std::u16string Utf16At(const uint8_t* p, size_t units) {
   std::u16string out(units, u'\0');
-  for (size_t i = 0; i < units; ++i) out[i] = static_cast<char16_t>(Le16(p + 2 * i));
+  for (size_t i = 0; i < units; ++i) out[i] = static_cast<char16_t>(ReadLE16(p + 2 * i));
   return out;
 }
 

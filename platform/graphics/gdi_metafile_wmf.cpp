@@ -158,11 +158,11 @@ struct Converter {
   }
 
   bool Convert(const uint8_t* rec, size_t size, DCObj* scratch) {
-    uint32_t type = Le32(rec);
+    uint32_t type = ReadLE32(rec);
     const uint8_t* p = rec + 8;
     size_t n = size - 8;
-    auto u = [&](size_t i) { return Le32(p + 4 * i); };
-    auto s = [&](size_t i) { return LeI32(p + 4 * i); };
+    auto u = [&](size_t i) { return ReadLE32(p + 4 * i); };
+    auto s = [&](size_t i) { return ReadLEI32(p + 4 * i); };
     auto has = [&](size_t k) { return n >= 4 * k; };
     auto c16 = [&](size_t i) { return Cut(s(i)); };
     switch (type) {
@@ -214,8 +214,8 @@ struct Converter {
         if (count > 0x7FFF || count > (n - 20) / (small ? 4 : 8)) break;
         std::vector<POINT> pts(count);
         for (uint32_t i = 0; i < count; ++i)
-          pts[i] = small ? POINT{LeI16(p + 20 + 4 * i), LeI16(p + 22 + 4 * i)}
-                         : POINT{LeI32(p + 20 + 8 * i), LeI32(p + 24 + 8 * i)};
+          pts[i] = small ? POINT{ReadLEI16(p + 20 + 4 * i), ReadLEI16(p + 22 + 4 * i)}
+                         : POINT{ReadLEI32(p + 20 + 8 * i), ReadLEI32(p + 24 + 8 * i)};
         uint32_t kind = small ? type - EMR_POLYBEZIER16 + EMR_POLYBEZIER : type;
         if (kind == EMR_POLYGON) {
           w.Record(0x0324, Points16(pts));
@@ -250,7 +250,7 @@ struct Converter {
         const uint8_t* at = p + 24 + 4 * polys;
         std::vector<POINT> pts(total);
         for (uint32_t i = 0; i < total; ++i)
-          pts[i] = small ? POINT{LeI16(at + 4 * i), LeI16(at + 4 * i + 2)} : POINT{LeI32(at + 8 * i), LeI32(at + 8 * i + 4)};
+          pts[i] = small ? POINT{ReadLEI16(at + 4 * i), ReadLEI16(at + 4 * i + 2)} : POINT{ReadLEI32(at + 8 * i), ReadLEI32(at + 8 * i + 4)};
         if (type == EMR_POLYPOLYGON || type == EMR_POLYPOLYGON16) {
           std::vector<int16_t> words{static_cast<int16_t>(polys)};
           for (uint32_t c : counts) words.push_back(static_cast<int16_t>(c));
@@ -288,8 +288,8 @@ struct Converter {
           for (size_t b = 0; b < text.size();) {
             unsigned char lead = static_cast<unsigned char>(text[b]);
             size_t len = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-            int32_t adv = unit < count ? LeI32(rec + offDx + 4 * unit) : 0;
-            if (len == 4 && unit + 1 < count) adv += LeI32(rec + offDx + 4 * (unit + 1));
+            int32_t adv = unit < count ? ReadLEI32(rec + offDx + 4 * unit) : 0;
+            if (len == 4 && unit + 1 < count) adv += ReadLEI32(rec + offDx + 4 * (unit + 1));
             unit += len == 4 ? 2 : 1;
             for (size_t k = 0; k < len && b < text.size(); ++k, ++b) {
               int16_t v = k == 0 ? Cut(adv) : 0;
@@ -335,7 +335,7 @@ struct Converter {
         lf.lfWeight = s(5);
         ReadLogFontBytes(lf, p + 24);
         size_t units = 0;
-        while (units < LF_FACESIZE && Le16(p + 32 + 2 * units)) ++units;
+        while (units < LF_FACESIZE && ReadLE16(p + 32 + 2 * units)) ++units;
         std::string face = Utf8FromUtf16(Utf16At(p + 32, units));
         face.resize(std::min<size_t>(face.size(), LF_FACESIZE - 1));
         std::memcpy(lf.lfFaceName, face.data(), face.size());
@@ -373,12 +373,12 @@ struct Converter {
         uint32_t cb = u(4);
         if (cb > n - 4 * head || cb < 32) break;
         const uint8_t* d = p + 4 * head;
-        uint32_t count = Le32(d + 8);
+        uint32_t count = ReadLE32(d + 8);
         if (count > (cb - 32) / 16) break;
         Region r;
         for (uint32_t i = 0; i < count; ++i) {
           const uint8_t* q = d + 32 + 16 * i;
-          r = Region::Combine(r, Region::FromRect(LeI32(q), LeI32(q + 4), LeI32(q + 8), LeI32(q + 12)), RGN_OR);
+          r = Region::Combine(r, Region::FromRect(ReadLEI32(q), ReadLEI32(q + 4), ReadLEI32(q + 8), ReadLEI32(q + 12)), RGN_OR);
         }
         if (type == EMR_FRAMERGN) {
           int fw = s(6), fh = s(7);

@@ -8,6 +8,7 @@
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -16,33 +17,25 @@ constexpr uint32_t kMaxIconImages = 1024;
 
 [[noreturn]] void InvalidIcon() { throw EInvalidGraphic("Icon image is not valid"); }
 
-uint32_t Be32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) | (static_cast<uint32_t>(p[2]) << 8) |
-         static_cast<uint32_t>(p[3]);
-}
 
-using bmpcodec::AppendLe16;
-using bmpcodec::AppendLe32;
-using bmpcodec::ReadLe16;
-using bmpcodec::ReadLe32;
 
 // Size and depth from the image itself, which is what Windows goes by: a PNG
 // stream's IHDR, or the DIB header (whose height counts the AND mask too).
 bool ReadImageInfo(const uint8_t* p, uint32_t size, int* width, int* height, int* bitCount) {
   static const uint8_t png[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   if (size >= 26 && std::memcmp(p, png, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0) {
-    *width = static_cast<int>(std::min<uint32_t>(Be32(p + 16), 0x7FFFFFFF));
-    *height = static_cast<int>(std::min<uint32_t>(Be32(p + 20), 0x7FFFFFFF));
+    *width = static_cast<int>(std::min<uint32_t>(ReadBE32(p + 16), 0x7FFFFFFF));
+    *height = static_cast<int>(std::min<uint32_t>(ReadBE32(p + 20), 0x7FFFFFFF));
     *bitCount = 32;
     return *width > 0 && *height > 0;
   }
-  if (size < 40 || ReadLe32(p) < 40) return false;
-  const int32_t w = static_cast<int32_t>(ReadLe32(p + 4));
-  const int32_t h = static_cast<int32_t>(ReadLe32(p + 8));
+  if (size < 40 || ReadLE32(p) < 40) return false;
+  const int32_t w = static_cast<int32_t>(ReadLE32(p + 4));
+  const int32_t h = static_cast<int32_t>(ReadLE32(p + 8));
   if (w <= 0 || h <= 0 || w > 65535 || h > 2 * 65535) return false;
   *width = w;
   *height = h / 2;
-  *bitCount = ReadLe16(p + 14);
+  *bitCount = ReadLE16(p + 14);
   return *height > 0;
 }
 
@@ -98,8 +91,8 @@ void TIcon::LoadFromStream(TStream& stream) {
   const int64_t available = stream.Size() - start;
   uint8_t head[6];
   if (available < 6 || stream.Read(head, 6) != 6) InvalidIcon();
-  const uint32_t count = ReadLe16(head + 4);
-  if (ReadLe16(head) != 0 || ReadLe16(head + 2) != 1 || count == 0 || count > kMaxIconImages) InvalidIcon();
+  const uint32_t count = ReadLE16(head + 4);
+  if (ReadLE16(head) != 0 || ReadLE16(head + 2) != 1 || count == 0 || count > kMaxIconImages) InvalidIcon();
   const int64_t dirEnd = 6 + int64_t{16} * count;
   if (dirEnd > available) InvalidIcon();
   std::vector<uint8_t> dir(static_cast<size_t>(16 * count));
@@ -110,8 +103,8 @@ void TIcon::LoadFromStream(TStream& stream) {
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* d = dir.data() + 16 * i;
     Entry e;
-    e.size = ReadLe32(d + 8);
-    e.offset = ReadLe32(d + 12);
+    e.size = ReadLE32(d + 8);
+    e.offset = ReadLE32(d + 12);
     if (e.offset < dirEnd || e.size < 26 || int64_t{e.offset} + e.size > available) InvalidIcon();
     end = std::max<int64_t>(end, int64_t{e.offset} + e.size);
     entries.push_back(e);
@@ -234,17 +227,17 @@ void TIcon::SaveToStream(TStream& stream) {
   const int64_t xorRow = DibRowBytes(w, bits);
   const int64_t andRow = DibRowBytes(w, 1);
   std::vector<uint8_t> image;
-  AppendLe32(image, 40);
-  AppendLe32(image, static_cast<uint32_t>(w));
-  AppendLe32(image, static_cast<uint32_t>(h * 2));
-  AppendLe16(image, 1);
-  AppendLe16(image, static_cast<uint32_t>(bits));
-  AppendLe32(image, BI_RGB);
-  AppendLe32(image, static_cast<uint32_t>((xorRow + andRow) * h));
-  AppendLe32(image, 0);
-  AppendLe32(image, 0);
-  AppendLe32(image, bits <= 8 ? static_cast<uint32_t>(table.size()) : 0);
-  AppendLe32(image, 0);
+  AppendLE32(image, 40);
+  AppendLE32(image, static_cast<uint32_t>(w));
+  AppendLE32(image, static_cast<uint32_t>(h * 2));
+  AppendLE16(image, 1);
+  AppendLE16(image, static_cast<uint32_t>(bits));
+  AppendLE32(image, BI_RGB);
+  AppendLE32(image, static_cast<uint32_t>((xorRow + andRow) * h));
+  AppendLE32(image, 0);
+  AppendLE32(image, 0);
+  AppendLE32(image, bits <= 8 ? static_cast<uint32_t>(table.size()) : 0);
+  AppendLE32(image, 0);
   for (const RGBQUAD& c : table) {
     image.push_back(c.rgbBlue);
     image.push_back(c.rgbGreen);
@@ -270,17 +263,17 @@ void TIcon::SaveToStream(TStream& stream) {
     image.insert(image.end(), row.begin(), row.end());
   }
   std::vector<uint8_t> file;
-  AppendLe16(file, 0);
-  AppendLe16(file, 1);
-  AppendLe16(file, 1);
+  AppendLE16(file, 0);
+  AppendLE16(file, 1);
+  AppendLE16(file, 1);
   file.push_back(static_cast<uint8_t>(w >= 256 ? 0 : w));
   file.push_back(static_cast<uint8_t>(h >= 256 ? 0 : h));
   file.push_back(static_cast<uint8_t>(bits < 8 ? 1u << bits : 0));
   file.push_back(0);
-  AppendLe16(file, 1);
-  AppendLe16(file, static_cast<uint32_t>(bits));
-  AppendLe32(file, static_cast<uint32_t>(image.size()));
-  AppendLe32(file, 22);
+  AppendLE16(file, 1);
+  AppendLE16(file, static_cast<uint32_t>(bits));
+  AppendLE32(file, static_cast<uint32_t>(image.size()));
+  AppendLE32(file, 22);
   file.insert(file.end(), image.begin(), image.end());
   stream.WriteBuffer(file.data(), static_cast<int64_t>(file.size()));
 }

@@ -10,6 +10,7 @@
 #include "platform/rtl/streams.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -23,9 +24,6 @@ constexpr int64_t kMaxMM = int64_t{1} << 31;
 int PixelsOf(int mm) { return static_cast<int>(std::lround(double(mm) * kScreenDpi / 2540.0)); }
 int MMOf(int64_t pixels) { return static_cast<int>(std::clamp<int64_t>(std::llround(pixels * 2540.0 / kScreenDpi), 0, INT32_MAX)); }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-int16_t LeI16(const uint8_t* p) { return static_cast<int16_t>(Le16(p)); }
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
 
 [[noreturn]] void OutOfResources() { throw EOutOfMemory("Out of system resources"); }
 
@@ -57,13 +55,13 @@ bool FirstWindow(const std::vector<uint8_t>& wmf, RECT& box) {
   size_t at = 18;
   POINT org{};
   while (at + 6 <= wmf.size()) {
-    uint64_t size = uint64_t{Le32(wmf.data() + at)} * 2;
-    uint16_t fn = Le16(wmf.data() + at + 4);
+    uint64_t size = uint64_t{ReadLE32(wmf.data() + at)} * 2;
+    uint16_t fn = ReadLE16(wmf.data() + at + 4);
     if (size < 6 || size > wmf.size() - at || fn == 0) break;
     const uint8_t* p = wmf.data() + at + 6;
-    if (fn == 0x020B && size >= 10) org = POINT{LeI16(p + 2), LeI16(p)};
+    if (fn == 0x020B && size >= 10) org = POINT{ReadLEI16(p + 2), ReadLEI16(p)};
     if (fn == 0x020C && size >= 10) {
-      int w = LeI16(p + 2), h = LeI16(p);
+      int w = ReadLEI16(p + 2), h = ReadLEI16(p);
       if (w == 0 || h == 0) return false;
       box = RECT{org.x, org.y, org.x + w, org.y + h};
       return true;
@@ -246,9 +244,9 @@ void TMetafile::LoadFromStream(TStream& stream) {
   uint8_t head[88] = {};
   const int64_t got = stream.Read(head, std::min<int64_t>(available, sizeof(head)));
   stream.SetPosition(start);
-  if (got >= 88 && Le32(head) == 1 && Le32(head + 40) == 0x464D4520) {
+  if (got >= 88 && ReadLE32(head) == 1 && ReadLE32(head + 40) == 0x464D4520) {
     // Enhanced: nBytes says how long it is; more than there is means a damaged header.
-    uint32_t nBytes = Le32(head + 48), nSize = Le32(head + 4);
+    uint32_t nBytes = ReadLE32(head + 48), nSize = ReadLE32(head + 4);
     if (nBytes < nSize || nBytes > available || nSize < 88) InvalidMetafile();
     std::vector<uint8_t> bytes = stream.ReadBytes(nBytes);
     HENHMETAFILE h = SetEnhMetaFileBits(static_cast<UINT>(bytes.size()), bytes.data());
@@ -268,20 +266,20 @@ void TMetafile::LoadFromStream(TStream& stream) {
   }
   if (got < 18) InvalidMetafile();
   int64_t at = start;
-  bool placeable = Le32(head) == kPlaceableKey;
+  bool placeable = ReadLE32(head) == kPlaceableKey;
   RECT box{};
   int inch = 0;
   if (placeable) {
     // The checksum is not checked: many writers get it wrong.
     if (got < 22 + 18) InvalidMetafile();
-    box = RECT{LeI16(head + 6), LeI16(head + 8), LeI16(head + 10), LeI16(head + 12)};
-    inch = Le16(head + 14);
+    box = RECT{ReadLEI16(head + 6), ReadLEI16(head + 8), ReadLEI16(head + 10), ReadLEI16(head + 12)};
+    inch = ReadLE16(head + 14);
     at += 22;
   }
   const uint8_t* mh = head + (placeable ? 22 : 0);
-  if ((Le16(mh) != 1 && Le16(mh) != 2) || Le16(mh + 2) != 9) InvalidMetafile();
+  if ((ReadLE16(mh) != 1 && ReadLE16(mh) != 2) || ReadLE16(mh + 2) != 9) InvalidMetafile();
   const int64_t left = stream.Size() - at;
-  int64_t size = int64_t{Le32(mh + 6)} * 2;
+  int64_t size = int64_t{ReadLE32(mh + 6)} * 2;
   if (size < 18) InvalidMetafile();
   if (size > left) size = left;  // a short last record is passed over when playing
   stream.SetPosition(at);
@@ -336,7 +334,7 @@ void TMetafile::SaveToStream(TStream& stream) {
   uint8_t raw[22];
   std::memcpy(raw, &ph, sizeof(raw));
   WORD sum = 0;
-  for (int i = 0; i < 10; ++i) sum ^= Le16(raw + 2 * i);
+  for (int i = 0; i < 10; ++i) sum ^= ReadLE16(raw + 2 * i);
   ph.Checksum = sum;
   stream.WriteBuffer(&ph, sizeof(ph));
   stream.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));

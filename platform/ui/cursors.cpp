@@ -5,10 +5,10 @@
 
 #include "platform/win/resources.h"
 #include "platform/win/system_info.h"
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
-uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 const uint8_t* ResourceBytes(HINSTANCE module, const char* name, const char* type, DWORD* size) {
   HRSRC r = FindResource(module, name, type);
@@ -34,11 +34,11 @@ HCURSOR LoadCursor(HINSTANCE module, const char* name) {
   }
   // The group: reserved, type 2, count, then 14-byte entries (width, height
   // doubled for the mask, planes, bit count, bytes in resource, image id).
-  if (size < 6 || Word(group + 2) != 2) {
+  if (size < 6 || ReadLE16(group + 2) != 2) {
     SetLastError(ERROR_INVALID_DATA);
     return nullptr;
   }
-  int count = Word(group + 4);
+  int count = ReadLE16(group + 4);
   if (count == 0 || size < 6u + 14u * static_cast<DWORD>(count)) {
     SetLastError(ERROR_INVALID_DATA);
     return nullptr;
@@ -46,14 +46,14 @@ HCURSOR LoadCursor(HINSTANCE module, const char* name) {
   int want = GetSystemMetrics(SM_CXCURSOR);
   int best = 0, bestDist = 1 << 30;
   for (int i = 0; i < count; ++i) {
-    int w = Word(group + 6 + 14 * i);
+    int w = ReadLE16(group + 6 + 14 * i);
     int d = std::abs(w - want);
     if (d < bestDist) {
       bestDist = d;
       best = i;
     }
   }
-  WORD id = Word(group + 6 + 14 * best + 12);
+  WORD id = ReadLE16(group + 6 + 14 * best + 12);
   DWORD imageSize = 0;
   const uint8_t* image = ResourceBytes(module, MAKEINTRESOURCE(id), RT_CURSOR, &imageSize);
   if (!image || imageSize <= 4) {

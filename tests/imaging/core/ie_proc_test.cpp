@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/core/ie_dib_exchange.h"
+#include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_proc_filters.h"
 #include "imaging/core/ie_raw_stream.h"
@@ -721,6 +722,82 @@ TEST(ProcCorners, RoundedCornersAreSymmetricAndFillTransparentPixels) {
   EXPECT_EQ(b.GetPixelRGB(0, 0), MakeRGB(9, 8, 7));
   EXPECT_EQ(b.GetPixelRGB(6, 5), b.GetPixelRGB(6, 0));
   EXPECT_NE(b.GetPixelRGB(6, 5), MakeRGB(9, 8, 7));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProcFill, SelectionBoxOnlySelectedPixelsAndUndo) {
+  struct Case {
+    std::string name;
+    bool selected;
+    bool withMask;
+  } cases[] = {{"no selection: whole image", false, false},
+               {"selection without pixels: whole image", true, false},
+               {"masked selection", true, true}};
+  for (const Case& c : cases) {
+    TFakeView view(1);
+    auto& layer = *view.layers[0].bitmap;
+    layer.AlphaChannel()->Fill(200);
+    TComponent owner(nullptr);
+    auto* proc = new TImageLibProc(&owner);
+    proc->SetAttachedImageLib(&view);
+    view.mask.Allocate(4, 4, 1);
+    if (c.withMask) {
+      view.mask.SetPixel(1, 1, 1);
+      view.mask.SetPixel(2, 2, 1);
+    }
+    view.selected = c.selected;
+    const TRGB before = layer.GetPixelRGB(2, 1);
+    int finished = 0;
+    proc->OnFinishWork = [&](TObject*) { ++finished; };
+    proc->Fill(0x102030);
+    const TRGB fill = MakeRGB(0x10, 0x20, 0x30);
+    EXPECT_EQ(layer.GetPixelRGB(1, 1), fill) << c.name;
+    EXPECT_EQ(layer.GetPixelRGB(2, 2), fill) << c.name;
+    // Inside the box but not selected: kept.
+    EXPECT_EQ(layer.GetPixelRGB(2, 1), c.withMask ? before : fill) << c.name;
+    EXPECT_EQ(layer.GetPixelRGB(3, 3) == fill, !c.withMask) << c.name;
+    EXPECT_EQ(layer.GetAlpha(1, 1), 200) << c.name;
+    EXPECT_EQ(finished, 1) << c.name;
+    EXPECT_GE(view.updates, 1) << c.name;
+    EXPECT_EQ(proc->GetUndoCaption(0), "Fill (16, 32, 48)") << c.name;
+    proc->Undo();
+    EXPECT_EQ(layer.GetPixelRGB(2, 1), before) << c.name;
+    EXPECT_NE(layer.GetPixelRGB(1, 1), fill) << c.name;
+  }
+}
+
+TEST(ProcGrey, ConvertToGrayConvertsFormatOrLeavesItWhenAsked) {
+  // A 1-bit image becomes 24-bit first; with conversion off it stays as it
+  // is, though its undo entry was taken.
+  for (bool convert : {true, false}) {
+    TIEBitmap b(5, 3, ie1g);
+    b.Fill(0);
+    SetBit(b.ScanLine(1), 2, true);
+    TComponent owner(nullptr);
+    auto* proc = new TImageLibProc(&owner);
+    proc->AttachBitmap(&b);
+    proc->SetAutoConvertFormat(convert);
+    proc->ConvertToGray();
+    EXPECT_EQ(b.PixelFormat(), convert ? ie24RGB : ie1g);
+    EXPECT_EQ(b.GetPixelAsRGB(2, 1), MakeRGB(255, 255, 255));
+    EXPECT_EQ(proc->UndoCount(), 1);
+    EXPECT_EQ(proc->GetUndoCaption(0), "ConvertToGray");
+  }
+  TFakeView view(1);
+  auto& layer = *view.layers[0].bitmap;
+  layer.SetPixelRGB(1, 2, MakeRGB(200, 100, 50));
+  layer.SetPixelRGB(0, 0, MakeRGB(200, 100, 50));
+  TImageLibProc proc(nullptr);
+  proc.SetAttachedImageLib(&view);
+  view.mask.Allocate(4, 4, 8);
+  view.mask.SetPixel(1, 2, 255);
+  view.selected = true;
+  proc.ConvertToGray();
+  EXPECT_EQ(layer.GetPixelRGB(1, 2), MakeRGB(117, 117, 117));
+  EXPECT_EQ(layer.GetPixelRGB(0, 0), MakeRGB(200, 100, 50));
 }
 
 }  // namespace

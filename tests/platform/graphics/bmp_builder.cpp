@@ -8,34 +8,32 @@
 namespace qvtest {
 namespace {
 
-using bmpcodec::AppendLe16;
-using bmpcodec::AppendLe32;
 
 }  // namespace
 
 std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
   std::vector<uint8_t> info;
   const bool core = s.headerSize == 12;
-  AppendLe32(info, static_cast<uint32_t>(s.headerSize));
+  AppendLE32(info, static_cast<uint32_t>(s.headerSize));
   if (core) {
-    AppendLe16(info, static_cast<uint32_t>(s.width));
-    AppendLe16(info, static_cast<uint32_t>(s.height));
-    AppendLe16(info, static_cast<uint32_t>(s.planes));
-    AppendLe16(info, static_cast<uint32_t>(s.bitCount));
+    AppendLE16(info, static_cast<uint32_t>(s.width));
+    AppendLE16(info, static_cast<uint32_t>(s.height));
+    AppendLE16(info, static_cast<uint32_t>(s.planes));
+    AppendLE16(info, static_cast<uint32_t>(s.bitCount));
   } else {
-    AppendLe32(info, static_cast<uint32_t>(s.width));
-    AppendLe32(info, static_cast<uint32_t>(s.height));
-    AppendLe16(info, static_cast<uint32_t>(s.planes));
-    AppendLe16(info, static_cast<uint32_t>(s.bitCount));
-    AppendLe32(info, s.compression);
-    AppendLe32(info, s.sizeImage.value_or(static_cast<DWORD>(s.data.size())));
-    AppendLe32(info, 2835);
-    AppendLe32(info, 2835);
+    AppendLE32(info, static_cast<uint32_t>(s.width));
+    AppendLE32(info, static_cast<uint32_t>(s.height));
+    AppendLE16(info, static_cast<uint32_t>(s.planes));
+    AppendLE16(info, static_cast<uint32_t>(s.bitCount));
+    AppendLE32(info, s.compression);
+    AppendLE32(info, s.sizeImage.value_or(static_cast<DWORD>(s.data.size())));
+    AppendLE32(info, 2835);
+    AppendLE32(info, 2835);
     const DWORD full = s.bitCount <= 8 ? 1u << s.bitCount : 0;
-    AppendLe32(info, s.clrUsed.value_or(s.palette.size() < full ? static_cast<DWORD>(s.palette.size()) : 0));
-    AppendLe32(info, 0);
+    AppendLE32(info, s.clrUsed.value_or(s.palette.size() < full ? static_cast<DWORD>(s.palette.size()) : 0));
+    AppendLE32(info, 0);
     if (s.headerSize >= 52) {
-      for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i) AppendLe32(info, s.masks[i]);
+      for (int i = 0; i < (s.headerSize >= 56 ? 4 : 3); ++i) AppendLE32(info, s.masks[i]);
     }
     info.resize(static_cast<size_t>(s.headerSize), 0);
     if (s.headerSize >= 108) {
@@ -43,7 +41,7 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
       info[56] = 'B', info[57] = 'G', info[58] = 'R', info[59] = 's';
     }
     if (s.headerSize == 40 && (s.compression == BI_BITFIELDS || s.compression == 6)) {
-      for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i) AppendLe32(info, s.masks[i]);
+      for (int i = 0; i < (s.compression == 6 ? 4 : 3); ++i) AppendLE32(info, s.masks[i]);
     }
   }
   for (const RGBQUAD& c : s.palette) {
@@ -54,9 +52,9 @@ std::vector<uint8_t> BuildBmp(const BmpSpec& s) {
   }
   std::vector<uint8_t> out{'B', 'M'};
   const uint32_t off = s.offBits.value_or(static_cast<DWORD>(14 + info.size()));
-  AppendLe32(out, static_cast<uint32_t>(14 + info.size() + s.data.size()));
-  AppendLe32(out, 0);
-  AppendLe32(out, off);
+  AppendLE32(out, static_cast<uint32_t>(14 + info.size() + s.data.size()));
+  AppendLE32(out, 0);
+  AppendLE32(out, off);
   out.insert(out.end(), info.begin(), info.end());
   if (off > out.size() && !s.offBits) out.resize(off, 0);
   if (s.offBits && *s.offBits > out.size() && *s.offBits < out.size() + 4096) out.resize(*s.offBits, 0);

@@ -67,7 +67,6 @@ TBitmap* NewBitmap(std::unique_ptr<TBitmap>& holder, TPixelFormat pf, int w, int
 
 bmpcodec::Rgba Pixel(TBitmap& b, int x, int y) { return bmpcodec::PixelAt(b.View(), x, y); }
 
-using bmpcodec::ReadLe32;
 
 int Quantise(int v, int bits) { return bits >= 8 ? v : (v * ((1 << bits) - 1) + 127) / 255; }
 
@@ -116,17 +115,17 @@ TEST(Bitmap, SavedBmpHasTheFrameworkLayoutAndReadsBackIdentically) {
     const uint8_t* p = s.Memory();
     ASSERT_GE(s.Size(), 54);
     EXPECT_EQ(p[0], 'B');
-    EXPECT_EQ(ReadLe32(p + 14), 40u);
+    EXPECT_EQ(ReadLE32(p + 14), 40u);
     EXPECT_EQ(p[28], c.bits);
-    EXPECT_EQ(ReadLe32(p + 30), c.compression);
+    EXPECT_EQ(ReadLE32(p + 30), c.compression);
     const int64_t table = c.bits <= 8 ? (int64_t{4} << c.bits) : 0;
     const int64_t masks = c.compression == BI_BITFIELDS ? 12 : 0;
-    EXPECT_EQ(ReadLe32(p + 10), 54 + table + masks);
+    EXPECT_EQ(ReadLE32(p + 10), 54 + table + masks);
     EXPECT_EQ(s.Size(), 54 + table + masks + DibRowBytes(11, c.bits) * 6);
     if (c.format == pf16bit) {
-      EXPECT_EQ(ReadLe32(p + 54), 0xF800u);
-      EXPECT_EQ(ReadLe32(p + 58), 0x07E0u);
-      EXPECT_EQ(ReadLe32(p + 62), 0x001Fu);
+      EXPECT_EQ(ReadLE32(p + 54), 0xF800u);
+      EXPECT_EQ(ReadLE32(p + 58), 0x07E0u);
+      EXPECT_EQ(ReadLE32(p + 62), 0x001Fu);
     }
     s.SetPosition(0);
     TBitmap back;

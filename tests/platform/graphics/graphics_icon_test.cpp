@@ -14,20 +14,18 @@
 
 namespace {
 
-using bmpcodec::AppendLe16;
-using bmpcodec::AppendLe32;
 
 // A 32-bit icon image of size n: a colour per row, alpha 255, AND mask all 0.
 std::vector<uint8_t> IconImage32(int n, uint8_t shade) {
   std::vector<uint8_t> img;
-  AppendLe32(img, 40);
-  AppendLe32(img, static_cast<uint32_t>(n));
-  AppendLe32(img, static_cast<uint32_t>(2 * n));
-  AppendLe16(img, 1);
-  AppendLe16(img, 32);
-  AppendLe32(img, 0);
-  AppendLe32(img, static_cast<uint32_t>(n * n * 4 + DibRowBytes(n, 1) * n));
-  for (int i = 0; i < 4; ++i) AppendLe32(img, 0);
+  AppendLE32(img, 40);
+  AppendLE32(img, static_cast<uint32_t>(n));
+  AppendLE32(img, static_cast<uint32_t>(2 * n));
+  AppendLE16(img, 1);
+  AppendLE16(img, 32);
+  AppendLE32(img, 0);
+  AppendLE32(img, static_cast<uint32_t>(n * n * 4 + DibRowBytes(n, 1) * n));
+  for (int i = 0; i < 4; ++i) AppendLE32(img, 0);
   for (int y = 0; y < n; ++y)  // bottom-up
     for (int x = 0; x < n; ++x) {
       img.push_back(shade);
@@ -41,19 +39,19 @@ std::vector<uint8_t> IconImage32(int n, uint8_t shade) {
 
 std::vector<uint8_t> IcoFile(const std::vector<std::vector<uint8_t>>& images, const std::vector<int>& sizes) {
   std::vector<uint8_t> f;
-  AppendLe16(f, 0);
-  AppendLe16(f, 1);
-  AppendLe16(f, static_cast<uint32_t>(images.size()));
+  AppendLE16(f, 0);
+  AppendLE16(f, 1);
+  AppendLE16(f, static_cast<uint32_t>(images.size()));
   uint32_t offset = static_cast<uint32_t>(6 + 16 * images.size());
   for (size_t i = 0; i < images.size(); ++i) {
     f.push_back(static_cast<uint8_t>(sizes[i] >= 256 ? 0 : sizes[i]));
     f.push_back(static_cast<uint8_t>(sizes[i] >= 256 ? 0 : sizes[i]));
     f.push_back(0);
     f.push_back(0);
-    AppendLe16(f, 1);
-    AppendLe16(f, 32);
-    AppendLe32(f, static_cast<uint32_t>(images[i].size()));
-    AppendLe32(f, offset);
+    AppendLE16(f, 1);
+    AppendLE16(f, 32);
+    AppendLE32(f, static_cast<uint32_t>(images[i].size()));
+    AppendLE32(f, offset);
     offset += static_cast<uint32_t>(images[i].size());
   }
   for (const auto& img : images) f.insert(f.end(), img.begin(), img.end());

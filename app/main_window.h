@@ -1,0 +1,193 @@
+#pragma once
+// The icon maker's main window: the source picture with its selection, the
+// options that turn it into the base icon (resampling, transparency), the
+// effects, shadows, background and style that make the result icon from it,
+// the three previews and the style list with its thumbnails.
+//
+// The work is pending-driven: option handlers either rebuild at once or set
+// RebuildPending, which the application's idle handler serves.
+#include <memory>
+#include <string>
+
+#include "app/config_file.h"
+#include "app/rebuild_options.h"
+#include "app/result_assembly.h"
+#include "base/file_type_sniffer.h"
+#include "icons/advanced_icon.h"
+#include "icons/icon_library.h"
+#include "platform/ui/forms.h"
+#include "platform/ui/std_edits.h"
+
+class TSourceView;
+class TPanel;
+class TLabel;
+class TTimer;
+class TGroupBox;
+class TCheckBox;
+class TRadioButton;
+class TTrackBar;
+class TCustomListBox;
+class TListBox;
+class TPaintBox;
+class TButton;
+class TImageButton;
+class TActionList;
+class TAction;
+class TImageList;
+class TMainMenu;
+class TMenuItem;
+
+class TfmMain : public TForm {
+public:
+  explicit TfmMain(TComponent* owner);
+  ~TfmMain() override;
+
+  // ---- controls ----
+  TSourceView* img = nullptr;
+  TPanel* pnSrc = nullptr;
+  TLabel* lbSourceC = nullptr;
+  TLabel* lbSource = nullptr;
+  TTimer* tmErr = nullptr;
+  TPanel* pnOptions = nullptr;
+  TGroupBox* gbResampling = nullptr;
+  TCheckBox* cbSmoothResample = nullptr;
+  TCheckBox* cbShrinkToFit = nullptr;
+  TCheckBox* cbZoomToFit = nullptr;
+  TCheckBox* cbConstrainProportions = nullptr;
+  TGroupBox* gbTransparency = nullptr;
+  TRadioButton* rbAsIs = nullptr;
+  TRadioButton* rbCustomColor = nullptr;
+  TRadioButton* rbLeftBottom = nullptr;
+  TImageButton* btIcontrColor24 = nullptr;
+  TGroupBox* gbEffects = nullptr;
+  TTrackBar* trHue = nullptr;
+  TTrackBar* trSaturation = nullptr;
+  TTrackBar* trLightness = nullptr;
+  TTrackBar* trOpacity = nullptr;
+  TTrackBar* trSharpness = nullptr;
+  TCheckBox* cbColorize = nullptr;
+  TImageButton* btColorColorize = nullptr;
+  TCheckBox* cbMergeBG = nullptr;
+  TImageButton* btColorMergeBG = nullptr;
+  TListBox* lbStyles = nullptr;
+  TGroupBox* gbResult = nullptr;
+  TPaintBox* pb48 = nullptr;
+  TPaintBox* pb32 = nullptr;
+  TPaintBox* pb16 = nullptr;
+  TCheckBox* cbStyle48 = nullptr;
+  TCheckBox* cbStyle32 = nullptr;
+  TCheckBox* cbStyle16 = nullptr;
+  TCheckBox* cbEffects48 = nullptr;
+  TCheckBox* cbEffects32 = nullptr;
+  TCheckBox* cbEffects16 = nullptr;
+  TCheckBox* cbShadow48 = nullptr;
+  TCheckBox* cbShadow32 = nullptr;
+  TCheckBox* cbShadow16 = nullptr;
+  TButton* btSave = nullptr;
+  TButton* btTest = nullptr;
+  TImageList* il = nullptr;
+  TActionList* ActionList = nullptr;
+  TAction* aFileSave = nullptr;
+  TAction* aTest = nullptr;
+  TAction* aDisplayZoomIn = nullptr;
+  TAction* aDisplayZoomOut = nullptr;
+  TAction* aDisplayAutoZoom = nullptr;
+  TMainMenu* mnMain = nullptr;
+  TMenuItem* mnScale1 = nullptr;
+  TMenuItem* mnProgramHomePage = nullptr;
+  TMenuItem* mnHidden = nullptr;
+  TMenuItem* mnHiddenZoomIn = nullptr;
+  TMenuItem* mnHiddenZoomOut = nullptr;
+
+  // ---- state ----
+  std::unique_ptr<TBitmap> WorkBitmap;
+  std::unique_ptr<TBitmap> StyleStrip;
+  std::unique_ptr<TAdvancedIcon> BaseIcon;
+  std::unique_ptr<TAdvancedIcon> DisplayIcon;
+  std::unique_ptr<TAdvancedIcon> ResultIcon;
+  std::unique_ptr<TAdvancedIcon> ThumbnailIcon;
+  std::unique_ptr<TIconLibrary> StyleLibrary;
+  TSniffedFileType SourceFileType = sftUnknown;
+  int32_t SourceSubType = 0;
+  std::string SourceExt;
+  int FilterIndex = 9;  // Auto
+  bool RebuildPending = false;
+  bool ThumbnailsPending = false;
+  bool Activated = false;
+  TMainWindowSettings Settings;
+
+  // ---- framework events ----
+  void FormCreate(TObject* sender);
+  void FormActivate(TObject* sender);
+  void FormDestroy(TObject* sender);
+  void FormClose(TObject* sender, TCloseAction& action);
+  void AppIdle(TObject* sender, bool& done);
+  void AppException(TObject* sender, const std::exception& e);
+  void tmErrTimer(TObject* sender);
+
+  // ---- operations ----
+  void ProcessPendingUpdates();
+  // True when the file gave a picture; the red message tells the user otherwise.
+  bool LoadSourceImage(const std::string& fileName);
+  void RebuildBaseIcon();
+  void AutoZoomAndRebuild();
+  int GetResampleFilter(int width, int height, int targetWidth, int targetHeight);
+  void PresetSharpness();
+  void ShowSourceMessage(const std::string& text);
+  // The picture (or its selection) as a pf24bit or pf32bit bitmap.
+  void CopyViewImageToBitmap(TBitmap& bitmap);
+  // The options of the Resampling and Transparency groups.
+  TBaseIconOptions BaseIconOptions();
+  void UpdateResultIcon();
+  // The effect, shadow, colorize, background and style controls as the result
+  // assembly reads them.
+  TResultOptions ResultOptions();
+  void RenderStyleThumbnails();
+  void LoadSettings();
+  void SaveSettings();
+  // Where "data\styles.icl" and "data\example.jpg" are looked for (the
+  // program's folder, with its trailing separator).
+  const std::string& ProgramFolder() const { return FProgramFolder; }
+  static void SetProgramFolder(const std::string& folder);
+  // The text of the red source message (empty when none shows).
+  std::string SourceMessage() const;
+  // How many times the base icon was built (for tests of the pending work).
+  int RebuildCount() const { return FRebuildCount; }
+
+  // ---- handlers ----
+  void pb48Paint(TObject* sender);
+  void lbStylesDrawItem(TWinControl* control, int index, const TRect& rect, TOwnerDrawState state);
+  void lbStylesClick(TObject* sender);
+  void trHueChange(TObject* sender);
+  void cbColorizeClick(TObject* sender);
+  void cbMergeBGClick(TObject* sender);
+  void cbStyle48Click(TObject* sender);
+  void imgSelectionChange(TObject* sender);
+  void ResamplingOptionClick(TObject* sender);
+  void TransparencyClick(TObject* sender);
+  void pnSrcClick(TObject* sender);
+  void aDisplayZoomInExecute(TObject* sender);
+  void aDisplayZoomOutExecute(TObject* sender);
+  void aDisplayAutoZoomExecute(TObject* sender);
+  void mnScale1Click(TObject* sender);
+  void mnProgramHomePageClick(TObject* sender);
+  void aResultUpdate(TObject* sender);
+
+private:
+  void BuildControls();
+  void BuildOptionPanel();
+  void BuildResultGroup(TWinControl* parent, int top);
+  bool LoadIntoView(const std::string& fileName);
+  std::string FProgramFolder;
+  bool FRebuilding = false;
+  int FRebuildCount = 0;
+  std::unique_ptr<TConfigFile> FConfig;
+};
+
+// The main window of the running program.
+extern TfmMain* fmMain;
+
+// The program's name and version as the title bar and the about box show them.
+extern const char* const kProgramName;
+extern const char* const kProgramVersion;
+extern const char* const kProgramHomePage;

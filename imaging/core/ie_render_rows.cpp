@@ -1,0 +1,216 @@
+// The row drawers of the zoomed drawing: for each source format the colour of
+// every drawn column is fetched through the column map, then adjusted, blended
+// and written (plain) or weighted in by opacity and alpha (alpha drawers).
+#include <algorithm>
+#include <cstring>
+
+#include "imaging/core/ie_colorspace.h"
+#include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_icc.h"
+#include "imaging/core/ie_render_internal.h"
+
+namespace {
+
+uint8_t Adjust48(const TIERenderJob& job, int v, int channel) {
+  const int64_t t = static_cast<int64_t>(std::trunc((v + job.brightness[channel] - 32768) * job.contrastFactor + 32768));
+  return static_cast<uint8_t>(std::clamp<int64_t>(t / 256, 0, 255));
+}
+
+// Colours of the drawn columns of one source row, 8 bits a channel.
+void FetchColours(const TIERenderJob& job, const uint8_t* src, TRGB* out, int count, std::vector<TCMYK>& cmyk) {
+  const int32_t* xm = job.xmap;
+  switch (job.format) {
+    case ie24RGB: {
+      const TRGB* s = reinterpret_cast<const TRGB*>(src);
+      for (int k = 0; k < count; ++k) out[k] = s[xm[k]];
+      break;
+    }
+    case ie32RGB:
+      for (int k = 0; k < count; ++k) {
+        const uint8_t* p = src + 4 * int64_t(xm[k]);
+        out[k] = TRGB{p[0], p[1], p[2]};
+      }
+      break;
+    case ie1g:
+      for (int k = 0; k < count; ++k) {
+        const uint8_t v = GetRowBit(src, xm[k]) ? 255 : 0;
+        out[k] = TRGB{v, v, v};
+      }
+      break;
+    case ie8g:
+      for (int k = 0; k < count; ++k) {
+        const uint8_t v = job.greyLut[src[xm[k]]];
+        out[k] = TRGB{v, v, v};
+      }
+      break;
+    case ie8p:
+      for (int k = 0; k < count; ++k) out[k] = job.palette[src[xm[k]]];
+      break;
+    case ie16g: {
+      const uint16_t* s = reinterpret_cast<const uint16_t*>(src);
+      for (int k = 0; k < count; ++k) {
+        const uint16_t w = s[xm[k]];
+        const uint8_t v = job.greyRange ? GreyThroughRange(job, w) : static_cast<uint8_t>(w >> 8);
+        out[k] = TRGB{v, v, v};
+      }
+      break;
+    }
+    case ie32f: {
+      const float* s = reinterpret_cast<const float*>(src);
+      for (int k = 0; k < count; ++k) {
+        double f = s[xm[k]];
+        uint8_t v;
+        if (job.greyRange) {
+          if (f < job.rangeMin) f = job.rangeMin;
+          if (f > job.rangeMax) f = job.rangeMax;
+          v = TruncByte((f - job.rangeMin) / job.rangeSpan * 255);
+        } else {
+          v = TruncByte(f * 255);
+        }
+        out[k] = TRGB{v, v, v};
+      }
+      break;
+    }
+    case ieCMYK: {
+      const TCMYK* s = reinterpret_cast<const TCMYK*>(src);
+      for (int k = 0; k < count; ++k) cmyk[size_t(k)] = s[xm[k]];
+      CMYKRowToRGB(cmyk.data(), out, count);
+      break;
+    }
+    case ieCIELab: {
+      const TCIELab* s = reinterpret_cast<const TCIELab*>(src);
+      for (int k = 0; k < count; ++k) {
+        const TCIELab& p = s[xm[k]];
+        out[k] = ConvertCIELabToRGB(p.l, p.a, p.b);
+      }
+      break;
+    }
+    case ieRGB48: {
+      const TRGB48* s = reinterpret_cast<const TRGB48*>(src);
+      if (job.adjust) {
+        for (int k = 0; k < count; ++k) {
+          const TRGB48& p = s[xm[k]];
+          out[k] = TRGB{Adjust48(job, p.b, 0), Adjust48(job, p.g, 1), Adjust48(job, p.r, 2)};
+        }
+      } else {
+        for (int k = 0; k < count; ++k) {
+          const TRGB48& p = s[xm[k]];
+          out[k] = TRGB{uint8_t(p.b >> 8), uint8_t(p.g >> 8), uint8_t(p.r >> 8)};
+        }
+      }
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+// Brightness, contrast (and range) of the 8-bit colour drawers.
+inline void ApplyLut(const TIERenderJob& job, TRGB& p) {
+  p.b = job.lut[0][p.b];
+  p.g = job.lut[1][p.g];
+  p.r = job.lut[2][p.r];
+}
+
+// Plain drawers: the colour, blended with the destination when asked.
+void WritePlain(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int count, int y) {
+  if (job.blend) {
+    for (int k = 0; k < count; ++k) BlendPixelByMode(colour[k], dst[k], job.mode, y);
+  } else {
+    std::memcpy(dst, colour, 3 * size_t(count));
+  }
+}
+
+// Alpha drawers: weight min(opacity, alpha) of the colour, or of the colour
+// blended into a copy of the destination pixel.
+void WeighIn(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int count, const uint8_t* alphaRow, int y) {
+  const int opacity = job.opacity;
+  for (int k = 0; k < count; ++k) {
+    const int w = alphaRow ? std::min<int>(opacity, alphaRow[job.xmap[k]]) : opacity;
+    if (w == 0) continue;
+    TRGB n = colour[k];
+    if (job.blend) {
+      TRGB d = dst[k];
+      BlendPixelByMode(n, d, job.mode, y);
+      n = d;
+    }
+    TRGB& d = dst[k];
+    d.b = WeighChannel(d.b, n.b, w);
+    d.g = WeighChannel(d.g, n.g, w);
+    d.r = WeighChannel(d.r, n.r, w);
+  }
+}
+
+const uint8_t* AlphaRow(const TIERenderJob& job, int i, int sourceRow) {
+  if (!job.alpha) return nullptr;
+  return job.alphaRows.empty() ? job.alpha->ScanLine(sourceRow) : job.alphaRows[size_t(i)];
+}
+
+// Virtual sources: the renderer draws its rows, then the row callback gives
+// each pixel (straight into the destination when nothing is done to it).
+void DrawVirtualRows(const TIERenderJob& job, int yFirst, int yLast) {
+  const int count = job.x2 - job.x1 + 1;
+  if (job.renderer)
+    job.renderer->DrawRows(job.source, job.rows, job.mode, job.plain ? 255 : job.opacity, job.ymap + (yFirst - job.y1),
+                           job.xmap, yLast, job.x2, yFirst, job.x1);
+  if (!job.rowCallback) return;
+  const TIERowCallback& callback = *job.rowCallback;
+  std::vector<TRGB> colour(static_cast<size_t>(count));
+  for (int y = yFirst; y <= yLast; ++y) {
+    const int i = y - job.y1;
+    const int sy = job.ymap[i];
+    TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
+    if (job.plain && !job.adjust) {
+      for (int k = 0; k < count; ++k) callback(job.source, job.xmap[k], &dst[k], sy);
+      continue;
+    }
+    for (int k = 0; k < count; ++k) {
+      colour[size_t(k)] = TRGB{};
+      callback(job.source, job.xmap[k], &colour[size_t(k)], sy);
+      if (job.adjust) ApplyLut(job, colour[size_t(k)]);
+    }
+    if (job.plain) WritePlain(job, colour.data(), dst, count, y);
+    else WeighIn(job, colour.data(), dst, count, AlphaRow(job, i, sy), y);
+  }
+}
+
+}  // namespace
+
+void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
+  if (job.isVirtual) {
+    DrawVirtualRows(job, yFirst, yLast);
+    return;
+  }
+  const int count = job.x2 - job.x1 + 1;
+  const bool direct = job.plain && !job.adjust;  // colours straight into the destination
+  std::vector<TRGB> colour(direct ? 0 : size_t(count));
+  std::vector<TCMYK> cmyk(job.format == ieCMYK ? size_t(count) : 0);
+  int previousSourceRow = -1;
+  for (int y = yFirst; y <= yLast; ++y) {
+    const int i = y - job.y1;
+    TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
+    const int sy = job.fast ? job.fastY + y : job.ymap[i];
+    // A repeated source row of an opaque plain drawing: only the drawn columns
+    // of the row above are copied, whatever lies beside them.
+    if (job.rowReuse && y > yFirst && sy == previousSourceRow) {
+      std::memcpy(dst, reinterpret_cast<const TRGB*>(job.rows[y - 1]) + job.x1, 3 * size_t(count));
+      continue;
+    }
+    previousSourceRow = sy;
+    const uint8_t* src = job.sourceRows.empty() ? job.source->ScanLine(sy) : job.sourceRows[size_t(i)];
+    if (!src) continue;
+    if (job.fast) {
+      std::memcpy(dst, src + 3 * int64_t(job.fastX), 3 * size_t(count));
+      continue;
+    }
+    if (direct) {
+      FetchColours(job, src, dst, count, cmyk);
+      continue;
+    }
+    FetchColours(job, src, colour.data(), count, cmyk);
+    if (job.adjust && job.format != ieRGB48)
+      for (TRGB& p : colour) ApplyLut(job, p);
+    if (job.plain) WritePlain(job, colour.data(), dst, count, y);
+    else WeighIn(job, colour.data(), dst, count, AlphaRow(job, i, sy), y);
+  }
+}

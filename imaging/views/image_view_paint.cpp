@@ -1,0 +1,434 @@
+// Painting of the image view: the back buffer is composed from the background
+// and the layers only when something changed, then copied to the window; the
+// selection outline, the grips and the hint box go over the copy.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "imaging/core/ie_pixel_convert.h"
+#include "imaging/views/image_view.h"
+#include "imaging/views/image_view_render.h"
+#include "platform/graphics/gdi.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/rtl/rounding.h"
+#include "platform/win/system_info.h"
+
+namespace {
+
+int R(double v) { return static_cast<int>(Round(v)); }
+
+TRGB RGBOf(TColor color) {
+  const TColor c = ColorToRGB(color);
+  return MakeRGB(uint8_t(c & 0xFF), uint8_t((c >> 8) & 0xFF), uint8_t((c >> 16) & 0xFF));
+}
+
+void FillRows(TIEBitmap& dest, int x1, int y1, int x2, int y2, const TRGB& c) {
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, dest.Width());
+  y2 = std::min(y2, dest.Height());
+  for (int y = y1; y < y2; ++y) {
+    auto* p = reinterpret_cast<TRGB*>(dest.ScanLine(y)) + x1;
+    std::fill(p, p + (x2 - x1), c);
+  }
+}
+
+// Squares of size alternate between a and b, counted from the area's corner.
+void Chessboard(TIEBitmap& dest, int x1, int y1, int x2, int y2, int size, const TRGB& a, const TRGB& b) {
+  size = std::max(size, 1);
+  x1 = std::max(x1, 0);
+  y1 = std::max(y1, 0);
+  x2 = std::min(x2, dest.Width());
+  y2 = std::min(y2, dest.Height());
+  for (int y = y1; y < y2; ++y) {
+    auto* p = reinterpret_cast<TRGB*>(dest.ScanLine(y));
+    const bool rowOdd = ((y - y1) / size) & 1;
+    for (int x = x1; x < x2; ++x) p[x] = ((((x - x1) / size) & 1) != rowOdd) ? b : a;
+  }
+}
+
+// Every channel of the strip's pixels multiplied by exp(-0.1 - t^2 / 6), t = (6 - k) / 2.
+void ShadowFactor(TRGB& p, int k) {
+  const double t = (6 - k) / 2.0;
+  const double f = std::exp(-0.1 - t * t / 6.0);
+  p.r = uint8_t(R(p.r * f));
+  p.g = uint8_t(R(p.g * f));
+  p.b = uint8_t(R(p.b * f));
+}
+
+void RightEdgeShadow(TIEBitmap& dest, const TRect& r) {
+  for (int k = 0; k < 6; ++k) {
+    const int x = r.right + k;
+    if (x < 0 || x >= dest.Width()) continue;
+    for (int y = r.top + 6; y <= r.bottom - 3 + k; ++y)
+      if (y >= 0 && y < dest.Height()) ShadowFactor(reinterpret_cast<TRGB*>(dest.ScanLine(y))[x], k);
+  }
+}
+
+void BottomEdgeShadow(TIEBitmap& dest, const TRect& r) {
+  for (int k = 0; k < 6; ++k) {
+    const int y = r.bottom + k;
+    if (y < 0 || y >= dest.Height()) continue;
+    auto* row = reinterpret_cast<TRGB*>(dest.ScanLine(y));
+    for (int x = r.left + 6; x <= r.right - 1 + k; ++x)
+      if (x >= 0 && x < dest.Width()) ShadowFactor(row[x], k);
+  }
+}
+
+}  // namespace
+
+void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
+                         int chessSize, const TRect& imageRect, int width, int height) {
+  if (width < 0) width = dest.Width();
+  if (height < 0) height = dest.Height();
+  const TRGB a = RGBOf(color);
+  switch (style) {
+    case iebsSolid:
+    case iebsSoftShadow:
+      FillRows(dest, 0, 0, width, height, a);
+      break;
+    case iebsHorizontal:
+    case iebsVertical:
+    case iebsFDiagonal:
+    case iebsBDiagonal:
+    case iebsCross:
+    case iebsDiagCross: {
+      static const TBrushStyle brushes[] = {bsSolid, bsHorizontal, bsVertical, bsFDiagonal, bsBDiagonal, bsCross,
+                                            bsDiagCross};
+      TCanvas* canvas = dest.Canvas();
+      if (!canvas) break;
+      FillRows(dest, 0, 0, width, height, RGBOf(clWhite));
+      canvas->Brush()->SetColor(color);
+      canvas->Brush()->SetStyle(brushes[style]);
+      canvas->FillRect(Rect(0, 0, width, height));
+      canvas->Brush()->SetStyle(bsSolid);
+      break;
+    }
+    case iebsChessboard:
+      Chessboard(dest, 0, 0, width, height, chessSize, a, RGBOf(TColor(~uint32_t(color))));
+      break;
+    case iebsDiagonals: {
+      FillRows(dest, 0, 0, width, height, a);
+      TCanvas* canvas = dest.Canvas();
+      if (!canvas) break;
+      canvas->Pen()->SetStyle(psSolid);
+      canvas->Pen()->SetMode(pmCopy);
+      canvas->Pen()->SetWidth(1);
+      canvas->Pen()->SetColor(TColor(~uint32_t(ColorToRGB(color)) & 0xFFFFFF));
+      canvas->MoveTo(0, 0);
+      canvas->LineTo(width, height);
+      canvas->MoveTo(width, 0);
+      canvas->LineTo(0, height);
+      break;
+    }
+    case iebsCropped: {
+      FillRows(dest, 0, 0, width, height, RGBOf(clBtnFace));
+      if (imageRect.right - imageRect.left >= 2 && imageRect.bottom - imageRect.top >= 2) {
+        TCanvas* canvas = dest.Canvas();
+        if (!canvas) break;
+        TRect r = imageRect;
+        r.left -= GetSystemMetrics(SM_CXEDGE);
+        r.top -= GetSystemMetrics(SM_CYEDGE);
+        r.right += GetSystemMetrics(SM_CXEDGE);
+        r.bottom += GetSystemMetrics(SM_CYEDGE);
+        DrawEdge(canvas->Handle(), &r, EDGE_SUNKEN, BF_RECT);
+      }
+      break;
+    }
+    case iebsCropShadow:
+      FillRows(dest, 0, 0, width, height, a);
+      if (imageRect.right - imageRect.left >= 2 && imageRect.bottom - imageRect.top >= 2) {
+        RightEdgeShadow(dest, imageRect);
+        BottomEdgeShadow(dest, imageRect);
+      }
+      break;
+    case iebsGradient: {
+      TCanvas* canvas = dest.Canvas();
+      if (!canvas) break;
+      const TColor c1 = ColorToRGB(color), c2 = ColorToRGB(gradientColor);
+      TRIVERTEX v[2];
+      v[0].x = 0;
+      v[0].y = 0;
+      v[0].Red = COLOR16(GetRValue(COLORREF(c1)) << 8);
+      v[0].Green = COLOR16(GetGValue(COLORREF(c1)) << 8);
+      v[0].Blue = COLOR16(GetBValue(COLORREF(c1)) << 8);
+      v[1].x = width;
+      v[1].y = height;
+      v[1].Red = COLOR16(GetRValue(COLORREF(c2)) << 8);
+      v[1].Green = COLOR16(GetGValue(COLORREF(c2)) << 8);
+      v[1].Blue = COLOR16(GetBValue(COLORREF(c2)) << 8);
+      GRADIENT_RECT g;
+      g.UpperLeft = 0;
+      g.LowerRight = 1;
+      GradientFill(canvas->Handle(), v, 2, &g, 1, GRADIENT_FILL_RECT_V);
+      break;
+    }
+    case iebsPhotoLike: {
+      FillRows(dest, 0, 0, width, height, MakeRGB(0xB0, 0xB0, 0xB0));
+      const TRect& r = imageRect;
+      const TRGB black = MakeRGB(0, 0, 0);
+      FillRows(dest, r.left - 1, r.top - 1, r.right + 1, r.top, black);
+      FillRows(dest, r.left - 1, r.bottom, r.right + 1, r.bottom + 1, black);
+      FillRows(dest, r.left - 1, r.top, r.left, r.bottom, black);
+      FillRows(dest, r.right, r.top, r.right + 1, r.bottom, black);
+      Chessboard(dest, r.left, r.top, r.right, r.bottom, chessSize, a, RGBOf(TColor(~uint32_t(color))));
+      break;
+    }
+  }
+}
+
+// ---- the back buffer ----
+
+void TImageLibView::EnsureBackBuffer() {
+  const int w = std::max(GetViewWidth(), 1), h = std::max(GetViewHeight(), 1);
+  if (FBackBuffer->Width() != w || FBackBuffer->Height() != h || FBackBuffer->PixelFormat() != ie24RGB) {
+    FBackBuffer->Allocate(w, h, ie24RGB);
+    FDirty = true;
+  }
+}
+
+void TImageLibView::InvalidateRectDirty(const TRect& rect) {
+  FDirty = true;
+  Invalidate();
+}
+
+void TImageLibView::DrawBackground(TCanvas* canvas, int width, int height) {
+  if (width < 0) width = GetViewWidth();
+  if (height < 0) height = GetViewHeight();
+  TIEBitmap work(std::max(width, 1), std::max(height, 1), ie24RGB);
+  work.SetLocation(ieTBitmap);
+  ::PaintViewBackground(work, FBackgroundStyle, FBackground, FGradientEndColor, FChessSize, TRect{}, width, height);
+  if (TCanvas* c = work.Canvas()) BitBlt(canvas->Handle(), 0, 0, width, height, c->Handle(), 0, 0, SRCCOPY);
+}
+
+void TImageLibView::PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height) {
+  ::PaintViewBackground(*dest, FBackgroundStyle, FBackground, FGradientEndColor, FChessSize, imageRect, width,
+                        height);
+  if (!FWallPaper) return;
+  TCanvas* canvas = dest->Canvas();
+  if (!canvas) return;
+  switch (FWallPaperStyle) {
+    case iewoNormal: canvas->Draw(0, 0, FWallPaper.get()); break;
+    case iewoStretch: canvas->StretchDraw(Rect(0, 0, width, height), FWallPaper.get()); break;
+    case iewoTile: {
+      const int w = FWallPaper->GetWidth(), h = FWallPaper->GetHeight();
+      if (w < 1 || h < 1) break;
+      for (int y = 0; y < height; y += h)
+        for (int x = 0; x < width; x += w) canvas->Draw(x, y, FWallPaper.get());
+      break;
+    }
+  }
+}
+
+void TImageLibView::PaintLayerBackground(TIEBitmap* dest, bool whole, const TRect* clip) {
+  if (!whole) {
+    TIELayer* first = Layer0();
+    TIEBitmap* b = first->Bitmap();
+    const bool covers = FOffsetX < 1 && FOffsetY < 1 && FScrW >= dest->Width() && FScrH >= dest->Height();
+    const bool opaque = !FEnableAlpha || !b->HasAlphaChannel() || b->AlphaChannel()->Full();
+    if (covers && opaque && first->Operation == 0 && first->Transparency == 255) return;
+  }
+  const TRect imageRect = Rect(FOffsetX, FOffsetY, FOffsetX + FScrW, FOffsetY + FScrH);
+  if (OnDrawBackground) {
+    bool handled = false;
+    OnDrawBackground(this, dest->Canvas(), clip ? *clip : Rect(0, 0, dest->Width(), dest->Height()), handled);
+    if (handled) return;
+  }
+  PaintViewBackground(dest, imageRect, dest->Width(), dest->Height());
+}
+
+void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool firstSolid, TResampleFilter filter) {
+  TIEViewRenderArea area;
+  area.destX = FOffsetX;
+  area.destY = FOffsetY;
+  area.destW = std::min(FScrW, FDrawW);
+  area.destH = std::min(FScrH, FDrawH);
+  area.srcX = FSrcX;
+  area.srcY = FSrcY;
+  area.srcW = FSrcW;
+  area.srcH = FSrcH;
+  area.scrW = FScrW;
+  area.scrH = FScrH;
+  const int sx = Snap(FViewX, true), sy = Snap(FViewY, false);
+  area.columnMap.resize(size_t(std::max(area.destW, 0)));
+  area.rowMap.resize(size_t(std::max(area.destH, 0)));
+  const int lastX = std::max(source.Width() - 1, 0), lastY = std::max(source.Height() - 1, 0);
+  for (int i = 0; i < area.destW; ++i) {
+    const size_t k = size_t(sx + i);
+    area.columnMap[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
+  }
+  for (int i = 0; i < area.destH; ++i) {
+    const size_t k = size_t(sy + i);
+    area.rowMap[size_t(i)] = k < FTablesY.v2b.size() ? std::min(FTablesY.v2b[k], lastY) : lastY;
+  }
+  TIELayer* layer = Layer0();
+  RenderViewLayer(source, dest, area, FEnableAlpha, uint8_t(std::clamp(layer->Transparency, 0, 255)), filter,
+                  layer->Operation);
+  (void)firstSolid;
+}
+
+void TImageLibView::DrawLayers(TIEBitmap* dest, TIEBitmap* destAlpha, bool drawBoxes, bool drawBackground,
+                               const TRect* clip) {
+  SyncLayers();
+  ComputeImageExtent();
+  ComputeVisibleArea();
+  BuildCoordinateTables();
+  if (FIEBitmap->Width() == 0 || FIEBitmap->Height() == 0) {
+    if (drawBackground) PaintViewBackground(dest, TRect{}, dest->Width(), dest->Height());
+    return;
+  }
+  if (FIEBitmap->HasAlphaChannel()) {
+    TIEBitmap* a = FIEBitmap->AlphaChannel();
+    if (a->Width() != FIEBitmap->Width() || a->Height() != FIEBitmap->Height()) return;
+  }
+  ++FCompositions;
+  bool first = true;
+  for (int i = 0; i < GetLayersCount(); ++i) {
+    TIELayer* layer = FLayers[size_t(i)].get();
+    TIEBitmap* b = layer->Bitmap();
+    if (!layer->Visible || FScrW == 0 || FScrH == 0 || (b->Width() < 2 && b->Height() < 2)) continue;
+    if (first && drawBackground) PaintLayerBackground(dest, false, clip);
+    TResampleFilter filter = rfNone;
+    if (FDelayedFilterFrames <= 0 && (layer->Width != 0 || layer->Height != 0 || FZoomX != 100 || FZoomY != 100))
+      filter = layer->UseResampleFilter ? layer->ResampleFilter : FZoomFilter;
+    RenderLayerImage(*b, *dest, first && FBackgroundStyle == iebsSolid, filter);
+    layer->ScreenRect[0] = FOffsetX;
+    layer->ScreenRect[1] = FOffsetY;
+    layer->ScreenRect[2] = FOffsetX + FScrW;
+    layer->ScreenRect[3] = FOffsetY + FScrH;
+    DrawLayerOverlay(i, dest, clip);
+    if (OnDrawLayer) OnDrawLayer(this, dest, i);
+    first = false;
+  }
+  if (first && drawBackground) PaintLayerBackground(dest, true, clip);
+  if (drawBoxes) DrawSelectionFill(dest);
+}
+
+void TImageLibView::PaintToCanvas(TCanvas* canvas, const TRect& rect) {
+  EnsureBackBuffer();
+  if (FDirty) {
+    DrawLayers(FBackBuffer.get(), nullptr, true, true, &rect);
+    if (OnDrawBackBuffer) OnDrawBackBuffer(this);
+    FDirty = false;
+  }
+  TCanvas* source = FBackBuffer->Canvas();
+  if (!source || !canvas) return;
+  const int w = std::min<int>(rect.right - rect.left, GetViewWidth());
+  const int h = std::min<int>(rect.bottom - rect.top, GetViewHeight());
+  BitBlt(canvas->Handle(), rect.left, rect.top, w, h, source->Handle(), rect.left, rect.top, SRCCOPY);
+}
+
+void TImageLibView::Paint() {
+  if (!HandleAllocated()) return;
+  const int vw = GetViewWidth(), vh = GetViewHeight();
+  if (!HasParentWindow() || vw <= 0 || vh <= 0) return;
+  TCanvas* canvas = Canvas();
+  try {
+    if (FPaintLock == 0) {
+      TRect rect = Rect(0, 0, vw, vh);
+      if (!FWholeDirty) {
+        const TRect clip = canvas->ClipRect();
+        if (clip.right != 0 && clip.bottom != 0) rect = clip;
+      }
+      PaintToCanvas(canvas, rect);
+      if (OnDrawCanvas) OnDrawCanvas(this, canvas, Rect(0, 0, vw, vh));
+    }
+    FWholeDirty = false;
+    if (!(FMoveIndex == 0 && FPolygon.IsRectangle())) DrawSelectionOutline(canvas);
+    if (OnPaint) OnPaint(this);
+  } catch (...) {
+  }
+  if (FDrawVersion) {
+    canvas->Brush()->SetStyle(bsClear);
+    canvas->Font()->SetColor(clBlack);
+    canvas->TextOut(2, vh - canvas->TextHeight("4") - 2, "ImageLib " + GetImageLibVersion());
+    canvas->Brush()->SetStyle(bsSolid);
+  }
+  if (!FHintText.empty() && FEnableHints) {
+    int x = FHintX, y = FHintY;
+    DrawHintBox(canvas, x, y, FHintTemplate, FHintText);
+  }
+  StartOutlineTimer();
+}
+
+void TImageLibView::SetBackgroundStyle(TIEBackgroundStyle value) {
+  FBackgroundStyle = value;
+  Invalidate();
+  FUpdateReason = 4;
+  Update();
+}
+
+void TImageLibView::SetChessboardStyle(int size, TBrushStyle brushStyle) {
+  FChessSize = std::max(size, 1);
+  FChessBrush = brushStyle;
+  FUpdateReason = 4;
+  Update();
+}
+
+void TImageLibView::SetGradientEndColor(TColor value) {
+  FGradientEndColor = value;
+  FUpdateReason = 4;
+  Update();
+}
+
+void TImageLibView::SetWallPaper(TGraphic* picture) {
+  if (!picture) {
+    FWallPaper.reset();
+  } else {
+    auto bitmap = std::make_unique<TBitmap>();
+    bitmap->Assign(picture);
+    FWallPaper = std::move(bitmap);
+  }
+  FUpdateReason = 4;
+  Update();
+}
+
+void TImageLibView::SetWallPaperStyle(TIEWallpaperStyle value) {
+  FWallPaperStyle = value;
+  FUpdateReason = 4;
+  Update();
+}
+
+void TImageLibView::SetDrawVersion(bool value) {
+  FDrawVersion = value;
+  Invalidate();
+}
+
+// ---- text boxes ----
+
+void TImageLibView::DrawHintBox(TCanvas* canvas, int& x, int& y, const std::string& widthTemplate,
+                                const std::string& text) {
+  canvas->Font()->SetName("Arial");
+  canvas->Font()->SetSize(9);
+  canvas->Font()->SetColor(clBlack);
+  const int w = std::max(canvas->TextWidth(text), canvas->TextWidth(widthTemplate)) + 12;
+  const int h = canvas->TextHeight(text) + 12;
+  if (x < 0) x = 0;
+  if (y < 0) y = 0;
+  // A half-transparent yellow box: the colour 0x60FFFF weighed 128 over what is there.
+  HDC dc = canvas->Handle();
+  const COLORREF fill = 0x60FFFF;
+  for (int yy = y + 6; yy < y + h; ++yy)
+    for (int xx = x + 6; xx < x + w; ++xx) {
+      const COLORREF d = GetPixel(dc, xx, yy);
+      if (d == CLR_INVALID) continue;
+      auto mix = [](int a, int b) { return (a * 128 + b * 127) / 255; };
+      SetPixelV(dc, xx, yy,
+                RGB(BYTE(mix(GetRValue(fill), GetRValue(d))), BYTE(mix(GetGValue(fill), GetGValue(d))),
+                    BYTE(mix(GetBValue(fill), GetBValue(d)))));
+    }
+  canvas->Pen()->SetStyle(psSolid);
+  canvas->Pen()->SetMode(pmCopy);
+  canvas->Pen()->SetWidth(1);
+  canvas->Pen()->SetColor(clWhite);
+  canvas->MoveTo(x + 6, y + h - 1);
+  canvas->LineTo(x + 6, y + 6);
+  canvas->LineTo(x + w - 1, y + 6);
+  canvas->Pen()->SetColor(0x808080);
+  canvas->MoveTo(x + 6, y + h - 1);
+  canvas->LineTo(x + w - 1, y + h - 1);
+  canvas->LineTo(x + w - 1, y + 6);
+  canvas->Brush()->SetStyle(bsClear);
+  canvas->TextOut(x + 9, y + 9, text);
+  canvas->Brush()->SetStyle(bsSolid);
+}

@@ -1,0 +1,381 @@
+// The main window on the headless back end, driven as a user drives it: the
+// start with the example picture, sources of every kind loaded from files,
+// option changes served at once or at the next idle moment, and the icon that
+// Save writes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <set>
+#include <memory>
+#include <string>
+
+#include "app/config_file.h"
+#include "app/data_module.h"
+#include "app/main_window.h"
+#include "app/picture_transfer.h"
+#include "app/program_start.h"
+#include "app/source_view.h"
+#include "base/registry_helpers.h"
+#include "app_test_util.h"
+#include "base/image_button.h"
+#include "imaging/io/image_lib_io.h"
+#include "platform/ui/com_ctrls.h"
+#include "platform/ui/ext_ctrls.h"
+#include "platform/ui/headless/headless_backend.h"
+#include "platform/ui/std_ctrls.h"
+#include "platform/rtl/paths.h"
+#include "platform/win/registry.h"
+#include "saved_icon_checks.h"
+#include "test_support.h"
+
+using namespace apptest;
+
+namespace {
+
+// Writes a picture file through the library's writers (by extension).
+void WritePicture(const std::string& file, TBitmap& picture) {
+  TIEBitmap ie;
+  Bitmap32ToIEBitmap(picture, ie);
+  if (picture.PixelFormat() != pf32bit) ie.RemoveAlphaChannel();
+  auto io = TImageLibIO::CreateForBitmap(&ie);
+  io->SaveFile(file);
+  ASSERT_FALSE(io->Aborting()) << file;
+}
+
+class MainWindow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    static bool started = false;
+    if (!started) {
+      StartLibraries();
+      started = true;
+    }
+    // A Windows model of the test's own, whose application-data folder holds
+    // the settings.
+    savedRoot = WindowsModelRoot();
+    SetWindowsModelRoot(dir.File("model"));
+    ReloadRegistryStore();
+    std::filesystem::create_directories(dir.File("appdata"));
+    WriteRegistryString(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
+                        dir.File("appdata"));
+    ResetConfigFileName();
+    Headless().ClearScript();
+    Headless().SetStallLimit(3000);
+    InitializeUI();
+    TfmMain::SetProgramFolder(std::string(QV_BINARY_DIR) + "/");
+    Application->CreateForm(fmMain);
+    dm = new Tdm(Application);
+    fmMain->Show();
+    headless::ProcessMessages();
+  }
+  void TearDown() override {
+    Headless().ClearScript();
+    FinalizeUI();
+    ResetConfigFileName();
+    SetWindowsModelRoot(savedRoot);
+    ReloadRegistryStore();
+  }
+  // Runs the loop until nothing is queued, then one idle round as the loop
+  // would when it runs out of messages.
+  static void Idle() {
+    headless::ProcessMessages();
+    fmMain->ProcessPendingUpdates();
+    headless::ProcessMessages();
+  }
+  // What Default Settings leaves, with the whole picture as source.
+  static void DefaultSettings(int style, bool background) {
+    TfmMain& f = *fmMain;
+    f.lbStyles->SetItemIndex(style);
+    f.rbAsIs->SetChecked(true);
+    for (TTrackBar* t : {f.trHue, f.trSaturation, f.trLightness, f.trOpacity}) t->SetPosition(0);
+    f.cbColorize->SetChecked(false);
+    f.cbMergeBG->SetChecked(background);
+    f.cbShrinkToFit->SetChecked(true);
+    f.cbZoomToFit->SetChecked(false);
+    f.cbConstrainProportions->SetChecked(true);
+    f.cbSmoothResample->SetChecked(true);
+    for (TCheckBox* b : {f.cbStyle48, f.cbStyle32, f.cbStyle16, f.cbEffects48, f.cbEffects32, f.cbEffects16})
+      b->SetChecked(true);
+    for (TCheckBox* b : {f.cbShadow48, f.cbShadow32, f.cbShadow16}) b->SetChecked(false);
+    f.img->Deselect();
+    f.RebuildPending = true;
+  }
+  static std::string OutputFile(const std::string& name) {
+    const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
+    std::filesystem::create_directories(dir);
+    return (dir / name).string();
+  }
+  qvtest::TempDir dir;
+  std::string savedRoot;
+};
+
+TEST_F(MainWindow, FirstActivationShowsTheExampleWithSelectionStyleAndPreviews) {
+  TfmMain& f = *fmMain;
+  EXPECT_TRUE(f.Activated);
+  EXPECT_EQ(f.lbSource->Caption(), std::string(QV_BINARY_DIR) + "/data/example.jpg");
+  EXPECT_EQ(f.SourceMessage(), "");
+  EXPECT_EQ(f.FilterIndex, 9);
+  EXPECT_EQ(f.trSharpness->Position(), 6);  // a JPEG larger than 48 pixels
+  // A 140 x 140 square of the view's centre, in picture pixels at the fitted zoom.
+  ASSERT_TRUE(f.img->Selected());
+  const TRect s = f.img->SelectedRect();
+  EXPECT_NEAR((s.right - s.left) * f.img->Zoom() / 100, 140, 2);
+  EXPECT_EQ(s.right - s.left, s.bottom - s.top);
+  EXPECT_EQ(f.lbStyles->ItemIndex(), 11);
+  EXPECT_EQ(f.lbStyles->Count(), f.StyleLibrary->Icons().Count() + 1);
+  EXPECT_EQ(Shapes(*f.ResultIcon),
+            (std::vector<std::string>{"48x48x8", "32x32x8", "16x16x8", "48x48x32", "32x32x32", "16x16x32"}));
+  Idle();
+  EXPECT_FALSE(f.ThumbnailsPending);
+  EXPECT_EQ(f.StyleStrip->Height(), 48 * f.lbStyles->Count());
+  f.SaveToPng(OutputFile("main_window.png"));
+
+  // The 48-pixel preview shows the styled picture: not one flat colour.
+  TBitmap* backing = f.Backing();
+  const TRect p = f.pb48->FormRect();
+  const int top = p.top + f.ClientTop();
+  std::set<uint32_t> colours;
+  for (int y = top; y < top + 48; ++y)
+    for (int x = p.left; x < p.left + 48; ++x) colours.insert(static_cast<uint32_t*>(backing->ScanLine(y))[x] & 0xFFFFFF);
+  EXPECT_GT(colours.size(), 20u);
+}
+
+struct RoadCase {
+  const char* name;
+  const char* file;
+  std::function<std::unique_ptr<TBitmap>()> picture;
+  bool background;
+  int style;
+  int sharpness;  // the preset the load gives
+  int rows[3][2];
+};
+
+std::unique_ptr<TBitmap> Gradient100x60() {
+  return Bitmap24(100, 60, [](int x, int y) { return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 4) << 8 | 0x40u; });
+}
+
+class MainWindowRoadOracle : public MainWindow, public ::testing::WithParamInterface<RoadCase> {};
+
+TEST_P(MainWindowRoadOracle, SavedIconFromDefaultSettingsWithoutSelection) {
+  const RoadCase& c = GetParam();
+  const std::string source = dir.File(c.file);
+  auto picture = c.picture();
+  WritePicture(source, *picture);
+  DefaultSettings(c.style, c.background);
+  ASSERT_TRUE(fmMain->LoadSourceImage(source));
+  EXPECT_EQ(fmMain->trSharpness->Position(), c.sharpness);
+  EXPECT_FALSE(fmMain->img->Selected());
+  Idle();
+  const std::string ico = dir.File("result.ico");
+  fmMain->ResultIcon->SaveToFile(ico);
+  ExpectSavedIcon(ico, SavedIconExpectation{c.name, c.background, c.style,
+                                            {{c.rows[0][0], c.rows[0][1]},
+                                             {c.rows[1][0], c.rows[1][1]},
+                                             {c.rows[2][0], c.rows[2][1]}}});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, MainWindowRoadOracle,
+    ::testing::Values(
+        RoadCase{"bmp100x60", "a.bmp", Gradient100x60, false, 0, 0, {{10, 37}, {6, 25}, {3, 12}}},
+        RoadCase{"pngAlphaGradient64",
+                 "b.png",
+                 [] {
+                   return Bitmap32(64, 64, [](int x, int y) { return uint32_t(x * 4) << 24 | uint32_t(y * 4) << 8 | 0x80u; });
+                 },
+                 false,
+                 0,
+                 0,
+                 {{-1, -1}, {-1, -1}, {-1, -1}}},
+        RoadCase{"large1000x500",
+                 "c.png",
+                 [] {
+                   return Bitmap24(1000, 500,
+                                   [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); });
+                 },
+                 false,
+                 0,
+                 0,
+                 {{12, 35}, {8, 23}, {4, 11}}},
+        RoadCase{"jpegSharpened",
+                 "d.jpg",
+                 [] {
+                   return Bitmap24(120, 80, [](int x, int y) {
+                     return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 3) << 8 | uint32_t((x + y) % 200);
+                   });
+                 },
+                 false,
+                 0,
+                 6,
+                 {{8, 39}, {-1, -1}, {-1, -1}}},
+        RoadCase{"style1", "e.bmp", [] {
+                   return Bitmap24(64, 64, [](int x, int y) { return 0xFF000000u | uint32_t(x * 4) << 16 | uint32_t(y * 4) << 8; });
+                 },
+                 false, 1, 0, {{-1, -1}, {-1, -1}, {-1, -1}}},
+        RoadCase{"backgroundWhite", "f.bmp", Gradient100x60, true, 0, 0, {{0, 47}, {0, 31}, {0, 15}}}),
+    [](const ::testing::TestParamInfo<RoadCase>& p) { return std::string(p.param.name); });
+
+// Sources the window cannot use: the red message for five seconds, the base
+// icon as it was, and no rebuild.
+TEST_F(MainWindow, UnusableSourcesShowTheRedMessageAndKeepTheIcon) {
+  struct Case {
+    const char* file;
+    std::vector<uint8_t> bytes;
+    bool unknownFormat;  // else: the icon file gives no image
+  };
+  const std::vector<Case> cases = {
+      {"noise.dat", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'i', 'c', 't', 'u', 'r', 'e'}, true},
+      {"empty.png", {}, true},
+      // A Targa picture, a format whose reader this build may not have.
+      {"tiny.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 24, 0, 0x10, 0x20, 0x30}, false},
+      // An icon directory whose only entry points past the end of the file.
+      {"none.ico", {0, 0, 1, 0, 1, 0, 32, 32, 0, 0, 1, 0, 32, 0, 0, 4, 0, 0, 22, 0, 0, 0}, false},
+  };
+  const std::vector<std::string> before = Shapes(*fmMain->BaseIcon);
+  for (const Case& c : cases) {
+    const std::string file = dir.File(c.file);
+    qvtest::WriteFileBytes(file, c.bytes);
+    const int rebuilds = fmMain->RebuildCount();
+    const bool loaded = fmMain->LoadSourceImage(file);
+    if (std::string(c.file) == "tiny.tga" && loaded) continue;  // the reader is there
+    EXPECT_FALSE(loaded) << c.file;
+    const std::string message = fmMain->SourceMessage();
+    if (c.unknownFormat || std::string(c.file) == "tiny.tga")
+      EXPECT_EQ(message, "Unknown file format: " + file);
+    else
+      EXPECT_EQ(message, NoImageSourceMessage(file));
+    EXPECT_FALSE(fmMain->lbSource->Visible());
+    EXPECT_EQ(fmMain->RebuildCount(), rebuilds) << c.file;
+    EXPECT_EQ(Shapes(*fmMain->BaseIcon), before);
+    // The message goes after five seconds.
+    Headless().AdvanceClock(4990);
+    headless::ProcessMessages();
+    EXPECT_EQ(fmMain->SourceMessage(), message);
+    Headless().AdvanceClock(20);
+    headless::ProcessMessages();
+    EXPECT_EQ(fmMain->SourceMessage(), "");
+    EXPECT_TRUE(fmMain->lbSource->Visible());
+  }
+}
+
+TEST_F(MainWindow, ASourceMessageGoesAtAClickOrAKey) {
+  fmMain->LoadSourceImage(dir.File("missing.png"));
+  ASSERT_NE(fmMain->SourceMessage(), "");
+  headless::Click(fmMain->pnSrc);
+  headless::ProcessMessages();
+  EXPECT_EQ(fmMain->SourceMessage(), "");
+  fmMain->LoadSourceImage(dir.File("missing.png"));
+  headless::PressKey(VK_SHIFT);
+  headless::ProcessMessages();
+  EXPECT_EQ(fmMain->SourceMessage(), "");
+}
+
+// Option controls either rebuild the base icon at once, leave it to the next
+// idle moment, or recompute only the result from it.
+TEST_F(MainWindow, ControlsRebuildAtOnceAtIdleOrOnlyTheResult) {
+  DefaultSettings(0, false);
+  Idle();
+  TfmMain& f = *fmMain;
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    int rebuildsNow;   // rebuilds done by the action itself
+    bool pending;      // a rebuild waits for the idle moment
+    bool resultChange; // the display icon changes at once
+  };
+  const std::vector<Step> steps = {
+      {"Left bottom pixel", [&] { headless::Click(f.rbLeftBottom); }, 1, false, true},
+      {"Zoom to fit", [&] { headless::Click(f.cbZoomToFit); }, 0, true, false},
+      {"selection", [&] {
+         headless::MouseDown(f.img, 100, 100);
+         headless::MouseMove(f.img, 150, 130);
+         headless::MouseUp(f.img, 150, 130);
+       }, 0, true, false},
+      {"Hue", [&] { f.trHue->SetPosition(90); }, 0, false, true},
+      {"Shadow 32", [&] { headless::Click(f.cbShadow32); }, 0, false, true},
+      {"style 2", [&] {
+         const TRect item = f.lbStyles->ItemRect(2);
+         headless::Click(f.lbStyles, 20, (item.top + item.bottom) / 2);
+       }, 0, false, true},
+  };
+  for (const Step& s : steps) {
+    const int rebuilds = f.RebuildCount();
+    TAdvancedIcon display;
+    display.Assign(f.DisplayIcon.get());
+    s.act();
+    headless::ProcessMessages();
+    EXPECT_EQ(f.RebuildCount(), rebuilds + s.rebuildsNow) << s.what;
+    EXPECT_EQ(f.RebuildPending, s.pending) << s.what;
+    bool same = display.Count() == f.DisplayIcon->Count();
+    for (int i = 0; same && i < display.Count(); ++i) {
+      const Image a = Read(*display.Images().GetItem(i)), b = Read(*f.DisplayIcon->Images().GetItem(i));
+      same = a.px == b.px;
+    }
+    EXPECT_EQ(!same, s.resultChange) << s.what;
+    f.ProcessPendingUpdates();
+    EXPECT_EQ(f.RebuildCount(), rebuilds + s.rebuildsNow + (s.pending ? 1 : 0)) << s.what;
+    EXPECT_FALSE(f.ThumbnailsPending);
+  }
+  // The selection was square (the view keeps it so) and is what the icon shows.
+  ASSERT_TRUE(f.img->Selected());
+  const TRect r = f.img->SelectedRect();
+  EXPECT_EQ(r.right - r.left, r.bottom - r.top);
+}
+
+// Processing the queue inside a rebuild may bring another rebuild request
+// (an option clicked meanwhile); it must wait for the idle moment instead of
+// running inside the first.
+TEST_F(MainWindow, ARebuildRequestedDuringARebuildRunsAfterIt) {
+  Idle();
+  TfmMain& f = *fmMain;
+  const int rebuilds = f.RebuildCount();
+  headless::Click(f.rbLeftBottom);  // queued: runs inside the rebuild's message processing
+  f.RebuildBaseIcon();
+  EXPECT_EQ(f.RebuildCount(), rebuilds + 1);
+  EXPECT_TRUE(f.rbLeftBottom->Checked());
+  EXPECT_TRUE(f.RebuildPending);
+  f.ProcessPendingUpdates();
+  EXPECT_EQ(f.RebuildCount(), rebuilds + 2);
+  EXPECT_FALSE(f.RebuildPending);
+}
+
+// The window's own picture sources: icons and cursors through the icon model
+// (their best 48-pixel image keeps its alpha), and an icon as the result.
+TEST_F(MainWindow, AnIconSourceGivesItsBestImageWithAlpha) {
+  auto picture = Bitmap32(48, 48, [](int x, int y) {
+    const bool inside = (x - 24) * (x - 24) + (y - 24) * (y - 24) < 20 * 20;
+    return inside ? 0xFF2080E0u : 0x00000000u;
+  });
+  TAdvancedIcon icon;
+  icon.Images().AddBitmap(picture.get(), nullptr, 80);
+  const std::string file = dir.File("round.ico");
+  icon.SaveToFile(file);
+  DefaultSettings(0, false);
+  ASSERT_TRUE(fmMain->LoadSourceImage(file));
+  EXPECT_EQ(fmMain->SourceFileType, sftIconOrCursor);
+  EXPECT_EQ(fmMain->SourceExt, "ico");
+  ASSERT_TRUE(fmMain->img->IEBitmap()->HasAlphaChannel());
+  EXPECT_EQ(fmMain->img->IEBitmap()->GetAlpha(0, 0), 0);
+  EXPECT_EQ(fmMain->img->IEBitmap()->GetAlpha(24, 24), 255);
+  Idle();
+  TSubIcon* big = fmMain->DisplayIcon->FindImage(48, 48, 32);
+  ASSERT_NE(big, nullptr);
+  const Image out = Read(*big);
+  EXPECT_EQ(out.alpha(0, 0), 0);
+  EXPECT_EQ(out.alpha(24, 24), 255);
+}
+
+TEST_F(MainWindow, ClosingWritesThePlacementToTheSettingsFile) {
+  fmMain->SetBounds(40, 30, 700, 520);
+  headless::CloseWindow(fmMain);
+  headless::ProcessMessages();
+  TConfigFile ini(GetConfigFileName());
+  EXPECT_EQ(ini.ReadInteger("Cfg", "WinWidth", 0), 700);
+  EXPECT_EQ(ini.ReadInteger("Cfg", "WinHeight", 0), 520);
+  EXPECT_EQ(ini.ReadInteger("Cfg", "WinLeft", 0), 40);
+  EXPECT_TRUE(ini.ReadBool("Cfg", "SaveWinSize", false));
+}
+
+}  // namespace
