@@ -17,13 +17,11 @@
 #include "imaging/formats/png_filter.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
-#include "platform/graphics/bmp_codec.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/shell.h"
 
-using bmpcodec::ReadLe16;
-using bmpcodec::ReadLe32;
 
 namespace {
 
@@ -44,8 +42,8 @@ struct TEntry {
 TEntry ParseEntry(const uint8_t* e) {
   TEntry t;
   t.width = e[0], t.height = e[1], t.colors = e[2];
-  t.planes = ReadLe16(e + 4), t.bitCount = ReadLe16(e + 6);
-  t.size = ReadLe32(e + 8), t.offset = ReadLe32(e + 12);
+  t.planes = ReadLE16(e + 4), t.bitCount = ReadLE16(e + 6);
+  t.size = ReadLE32(e + 8), t.offset = ReadLE32(e + 12);
   return t;
 }
 
@@ -54,9 +52,9 @@ bool ProbeDirectory(TStream& stream, int type) {
   bool ok = false;
   if (stream.Size() - start > 22) {
     uint8_t h[kDirHeader];
-    if (stream.Read(h, kDirHeader) == kDirHeader && ReadLe16(h) == 0 && ReadLe16(h + 2) == type &&
-        ReadLe16(h + 4) > 0) {
-      const int count = ReadLe16(h + 4);
+    if (stream.Read(h, kDirHeader) == kDirHeader && ReadLE16(h) == 0 && ReadLE16(h + 2) == type &&
+        ReadLE16(h + 4) > 0) {
+      const int count = ReadLE16(h + 4);
       ok = true;
       int64_t consumed = kDirHeader;
       for (int i = 0; i < count && ok; ++i) {
@@ -97,8 +95,8 @@ public:
       if (FCursor) {
         uint8_t hot[4];
         if (FStream.Read(hot, 4) != 4) return FProgress.Abort();
-        FParams.CurHotSpotX = ReadLe16(hot);
-        FParams.CurHotSpotY = ReadLe16(hot + 2);
+        FParams.CurHotSpotX = ReadLE16(hot);
+        FParams.CurHotSpotY = ReadLE16(hot + 2);
       }
     } else {
       uint8_t d[kDirHeader];
@@ -108,7 +106,7 @@ public:
         return ReadBMPStream(FStream, FBitmap, size - start, FParams, FProgress, paramsOnly, false, alphaMask,
                              ignoreAlpha);
       }
-      const int count = ReadLe16(d + 4);
+      const int count = ReadLE16(d + 4);
       const int index = FCursor ? FParams.CurImageIndex : FParams.IcoImageIndex;
       if (index < 0 || index >= count) return;
       FParams.SetImageCount(count);
@@ -131,14 +129,18 @@ public:
     if (FStream.Read(h, kDibHeader) != kDibHeader) return FProgress.Abort();
     if (!FCursor && std::memcmp(h, kPngSignature, 8) == 0) {
       FStream.Seek(-kDibHeader, soCurrent);
-      return ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      // The PNG reader counts one picture; the directory knows how many there are.
+      const int32_t count = FParams.ImageCount;
+      ReadPNGStream(FStream, FBitmap, FParams, paramsOnly, FProgress);
+      FParams.SetImageCount(count);
+      return;
     }
-    const uint32_t headerSize = ReadLe32(h);
-    const int32_t headerWidth = int32_t(ReadLe32(h + 4));
-    const uint32_t headerHeight = ReadLe32(h + 8);
-    const int headerBits = ReadLe16(h + 14);
-    const uint32_t compression = ReadLe32(h + 16);
-    const uint32_t colorsUsed = ReadLe32(h + 32);
+    const uint32_t headerSize = ReadLE32(h);
+    const int32_t headerWidth = int32_t(ReadLE32(h + 4));
+    const uint32_t headerHeight = ReadLE32(h + 8);
+    const int headerBits = ReadLE16(h + 14);
+    const uint32_t compression = ReadLE32(h + 16);
+    const uint32_t colorsUsed = ReadLE32(h + 32);
     if (headerSize < kDibHeader || headerSize > FStream.Size() - FStream.Position() + kDibHeader)
       return FProgress.Abort();
     FStream.Seek(headerSize - kDibHeader, soCurrent);
@@ -150,8 +152,8 @@ public:
         FParams.IcoSizes[0] = TIOIcoSize{headerWidth, int32_t(headerHeight >> 1)};
       }
     }
-    FParams.SetDpiX(DpiFromPelsPerMeter(int32_t(ReadLe32(h + 24)), gDefaultDPIX));
-    FParams.SetDpiY(DpiFromPelsPerMeter(int32_t(ReadLe32(h + 28)), gDefaultDPIY));
+    FParams.SetDpiX(DpiFromPelsPerMeter(int32_t(ReadLE32(h + 24)), gDefaultDPIX));
+    FParams.SetDpiY(DpiFromPelsPerMeter(int32_t(ReadLE32(h + 28)), gDefaultDPIY));
 
     int bits = headerBits;
     if (bits == 0) bits = entry.bitCount;
@@ -331,11 +333,6 @@ private:
 
 // ---- writing ----
 
-void PutLe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-void PutLe32(uint8_t* p, uint32_t v) {
-  for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
-}
-
 // The bit depth one entry is written at.
 int EntryBits(int bitCount, const TIOParamsVals& params) {
   int samples = 3, bits = 8;
@@ -366,7 +363,7 @@ public:
       if (s.first <= 0 || s.second <= 0 || s.first > 0xFFFF || s.second > 0xFFFF) return FProgress.Abort();
     FStart = FStream.Position();
     uint8_t head[kDirHeader] = {0, 0, 1, 0};
-    PutLe16(head + 4, uint32_t(n));
+    WriteLE16(head + 4, uint32_t(n));
     FOut.Put(head, kDirHeader);
     FProgress.Step = 100.0 / double(n);
     std::vector<uint8_t> dir(n * kDirEntry, 0);
@@ -384,20 +381,20 @@ public:
       uint8_t* e = dir.data() + i * kDirEntry;
       e[0] = uint8_t(sizes[i].first), e[1] = uint8_t(sizes[i].second);
       if (bits >= 24) {
-        PutLe16(e + 4, 1);
-        PutLe16(e + 6, uint32_t(bits));
+        WriteLE16(e + 4, 1);
+        WriteLE16(e + 6, uint32_t(bits));
       } else {
         e[2] = uint8_t(std::min(1 << bits, 255));
       }
-      PutLe32(e + 8, uint32_t(FStream.Position() - FStart - offset));
-      PutLe32(e + 12, uint32_t(offset));
+      WriteLE32(e + 8, uint32_t(FStream.Position() - FStart - offset));
+      WriteLE32(e + 12, uint32_t(offset));
       ++written;
     }
     if (FOut.Failed()) return;
     // After an abort the directory lists the images that were finished.
     const int64_t end = FStream.Position();
     if (written != n) {
-      PutLe16(head + 4, uint32_t(written));
+      WriteLE16(head + 4, uint32_t(written));
       FStream.SetPosition(FStart);
       FOut.Put(head, kDirHeader);
     }
@@ -429,15 +426,15 @@ private:
     }
     const int64_t xorRow = XorRowBytes(w, bits), andRow = AndRowBytes(w);
     uint8_t header[kDibHeader] = {};
-    PutLe32(header, kDibHeader);
-    PutLe32(header + 4, uint32_t(w));
-    PutLe32(header + 8, uint32_t(2 * h));
-    PutLe16(header + 12, 1);
-    PutLe16(header + 14, uint32_t(bits));
-    PutLe32(header + 24, uint32_t(Round(FParams.DpiX / 2.54 * 100)));
-    PutLe32(header + 28, uint32_t(Round(FParams.DpiY / 2.54 * 100)));
+    WriteLE32(header, kDibHeader);
+    WriteLE32(header + 4, uint32_t(w));
+    WriteLE32(header + 8, uint32_t(2 * h));
+    WriteLE16(header + 12, 1);
+    WriteLE16(header + 14, uint32_t(bits));
+    WriteLE32(header + 24, uint32_t(Round(FParams.DpiX / 2.54 * 100)));
+    WriteLE32(header + 28, uint32_t(Round(FParams.DpiY / 2.54 * 100)));
     // Both sets of rows are padded to whole 32-bit words.
-    if (bits <= 8) PutLe32(header + 20, uint32_t((xorRow + andRow) * h));
+    if (bits <= 8) WriteLE32(header + 20, uint32_t((xorRow + andRow) * h));
     FOut.Put(header, kDibHeader);
 
     const bool alpha = image->HasAlphaChannel();
@@ -642,12 +639,12 @@ bool IconHandleToStream(TMemoryStream& stream, HICON icon) {
   const auto* mh = reinterpret_cast<const BITMAPINFOHEADER*>(maskHeader.data());
   uint8_t dir[kDirHeader + kDirEntry] = {0, 0, 1, 0, 1, 0};
   uint8_t* e = dir + kDirHeader;
-  PutLe32(e + 12, kDirHeader + kDirEntry);
+  WriteLE32(e + 12, kDirHeader + kDirEntry);
   if (!g.info.hbmColor) {
     // A monochrome icon: its mask bitmap holds the AND rows over the XOR rows,
     // which bottom-up are the XOR rows then the AND rows of an icon image.
     e[0] = uint8_t(mh->biWidth), e[1] = uint8_t(mh->biHeight / 2), e[2] = 2;
-    PutLe32(e + 8, uint32_t(maskHeader.size() + maskBits.size()));
+    WriteLE32(e + 8, uint32_t(maskHeader.size() + maskBits.size()));
     stream.WriteBuffer(dir, sizeof dir);
     stream.WriteBuffer(maskHeader.data(), int64_t(maskHeader.size()));
     stream.WriteBuffer(maskBits.data(), int64_t(maskBits.size()));
@@ -656,11 +653,11 @@ bool IconHandleToStream(TMemoryStream& stream, HICON icon) {
   if (!TakeBits(g.info.hbmColor, 256, colorHeader, colorBits)) return false;
   auto* ch = reinterpret_cast<BITMAPINFOHEADER*>(colorHeader.data());
   e[0] = uint8_t(ch->biWidth), e[1] = uint8_t(ch->biHeight);
-  PutLe16(e + 2, uint32_t(ch->biPlanes * ch->biBitCount));
+  WriteLE16(e + 2, uint32_t(ch->biPlanes * ch->biBitCount));
   // Only the mask's bits follow: its header is not part of an icon image.
   const int64_t maskRows = AndRowBytes(ch->biWidth) * ch->biHeight;
   const int64_t maskTake = std::min<int64_t>(maskRows, int64_t(maskBits.size()));
-  PutLe32(e + 8, uint32_t(colorHeader.size() + colorBits.size() + size_t(maskTake)));
+  WriteLE32(e + 8, uint32_t(colorHeader.size() + colorBits.size() + size_t(maskTake)));
   ch->biHeight *= 2;
   // No colour table follows a 32-bit image, so none may be counted.
   if (ch->biBitCount > 8) ch->biClrUsed = 0;

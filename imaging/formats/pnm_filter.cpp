@@ -13,6 +13,7 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
 
 namespace {
@@ -230,7 +231,7 @@ private:
       } else if (format == ie16g || format == ieRGB48) {
         auto* d = reinterpret_cast<uint16_t*>(row);
         for (int64_t i = 0; i < int64_t(w) * samples; ++i) {
-          const uint32_t v = uint32_t(raw[size_t(2 * i)]) << 8 | raw[size_t(2 * i + 1)];
+          const uint32_t v = ReadBE16(raw.data() + 2 * i);
           d[i] = uint16_t(Scale(v, mx, 65535));
         }
       } else {
@@ -238,7 +239,7 @@ private:
           uint8_t* p = row + 3 * int64_t(x);
           const uint8_t* s = raw.data() + int64_t(x) * samples * 2;
           uint8_t c[3];
-          for (int k = 0; k < samples; ++k) c[k] = uint8_t(Scale(uint32_t(s[2 * k]) << 8 | s[2 * k + 1], mx, 255));
+          for (int k = 0; k < samples; ++k) c[k] = uint8_t(Scale(ReadBE16(s + 2 * k), mx, 255));
           if (samples == 1) p[0] = p[1] = p[2] = c[0];
           else p[0] = c[2], p[1] = c[1], p[2] = c[0];
         }
@@ -327,8 +328,7 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
       case kP6Wide48: {
         const auto* s = reinterpret_cast<const uint16_t*>(src);
         for (int64_t i = 0; i < 3 * int64_t(width); ++i) {
-          out[size_t(2 * i)] = uint8_t(s[i] >> 8);
-          out[size_t(2 * i + 1)] = uint8_t(s[i]);
+          WriteBE16(out.data() + 2 * i, s[i]);
         }
         break;
       }

@@ -18,13 +18,11 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
-#include "platform/graphics/bmp_codec.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
 #include "platform/rtl/sysutils.h"
 
-using bmpcodec::ReadLe16;
-using bmpcodec::ReadLe32;
 
 namespace {
 
@@ -66,13 +64,13 @@ public:
     uint8_t h[kHeaderSize];
     if (in.Read(h, kHeaderSize) != kHeaderSize) return FProgress.Abort();
     const int idLength = h[0], mapType = h[1], type = h[2];
-    const int mapFirst = ReadLe16(h + 3), mapLength = ReadLe16(h + 5), mapEntry = h[7];
-    FWidth = ReadLe16(h + 12);
-    FHeight = ReadLe16(h + 14);
+    const int mapFirst = ReadLE16(h + 3), mapLength = ReadLE16(h + 5), mapEntry = h[7];
+    FWidth = ReadLE16(h + 12);
+    FHeight = ReadLE16(h + 14);
     FDepth = h[16];
     FDescriptor = h[17];
-    FParams.TgaXPos = ReadLe16(h + 8);
-    FParams.TgaYPos = ReadLe16(h + 10);
+    FParams.TgaXPos = ReadLE16(h + 8);
+    FParams.TgaYPos = ReadLE16(h + 10);
     if (!KnownType(type) || !KnownDepth(FDepth) || mapType > 1) return FProgress.Abort();
     std::string id(size_t(idLength), '\0');
     if (in.Read(id.data(), idLength) != idLength) return FProgress.Abort();
@@ -149,21 +147,21 @@ private:
     uint8_t f[kFooterSize];
     FStream.SetPosition(size - kFooterSize);
     if (FStream.Read(f, kFooterSize) != kFooterSize || std::memcmp(f + 8, kSignature, sizeof kSignature) != 0) return;
-    const int64_t offset = ReadLe32(f);
+    const int64_t offset = ReadLE32(f);
     if (offset < kHeaderSize || FStart + offset + kExtensionSize > size - kFooterSize) return;
     uint8_t e[kExtensionSize];
     FStream.SetPosition(FStart + offset);
     if (FStream.Read(e, kExtensionSize) != kExtensionSize) return;
     FParams.TgaAuthor = FieldText(e + 2, kTextField);
-    const int month = ReadLe16(e + 367), day = ReadLe16(e + 369), year = ReadLe16(e + 371);
-    const int hour = ReadLe16(e + 373), minute = ReadLe16(e + 375), second = ReadLe16(e + 377);
+    const int month = ReadLE16(e + 367), day = ReadLE16(e + 369), year = ReadLE16(e + 371);
+    const int hour = ReadLE16(e + 373), minute = ReadLE16(e + 375), second = ReadLE16(e + 377);
     TDateTime date = 0;
     if (month >= 1 && month <= 12 && day >= 1 && day <= 31 && year >= 1 && year <= 2499 && hour < 24 &&
         minute < 60 && second < 60 && TryEncodeDate(uint16_t(year), uint16_t(month), uint16_t(day), date))
       FParams.TgaDateTime = date + EncodeTime(uint16_t(hour), uint16_t(minute), uint16_t(second), 0);
     FParams.TgaJobName = FieldText(e + 379, kTextField);
     FParams.TgaKeyColor = MakeRGB(e[471], e[472], e[473]);
-    const int an = ReadLe16(e + 474), ad = ReadLe16(e + 476), gn = ReadLe16(e + 478), gd = ReadLe16(e + 480);
+    const int an = ReadLE16(e + 474), ad = ReadLE16(e + 476), gn = ReadLE16(e + 478), gd = ReadLE16(e + 480);
     if (an != 0 && ad != 0) FParams.TgaAspectRatio = double(an) / ad;
     if (gn != 0 && gd != 0) FParams.TgaGamma = double(gn) / gd;
   }
@@ -180,7 +178,7 @@ private:
       const uint8_t* p = map.data() + int64_t(i) * entryBytes;
       TRGB& c = FPalette[first + i];
       if (entryBytes == 2) {
-        c = From555(ReadLe16(p));
+        c = From555(ReadLE16(p));
       } else {
         c = TRGB{p[0], p[1], p[2]};
         if (entryBytes == 4) {
@@ -204,7 +202,7 @@ private:
         break;
       }
       case 16: {
-        const TRGB c = From555(ReadLe16(v));
+        const TRGB c = From555(ReadLE16(v));
         d[0] = c.b, d[1] = c.g, d[2] = c.r;
         break;
       }
@@ -314,28 +312,26 @@ private:
 
 // ---- writing ----
 
-void PutLe16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
-
 void PutText(uint8_t* p, const std::string& s) {
   std::memcpy(p, s.data(), std::min<size_t>(s.size(), kTextField - 1));
 }
 
 std::vector<uint8_t> ExtensionArea(TIOParamsVals& params) {
   std::vector<uint8_t> e(kExtensionSize, 0);
-  PutLe16(e.data(), kExtensionSize);
+  WriteLE16(e.data(), kExtensionSize);
   PutText(e.data() + 2, params.TgaAuthor);
   uint16_t year, month, day, hour, minute, second, ms;
   DecodeDate(params.TgaDateTime, year, month, day);
   DecodeTime(params.TgaDateTime, hour, minute, second, ms);
   const uint16_t stamp[6] = {month, day, year, hour, minute, second};
-  for (int i = 0; i < 6; ++i) PutLe16(e.data() + 367 + 2 * i, stamp[i]);
+  for (int i = 0; i < 6; ++i) WriteLE16(e.data() + 367 + 2 * i, stamp[i]);
   PutText(e.data() + 379, params.TgaJobName);
   e[471] = params.TgaKeyColor.r, e[472] = params.TgaKeyColor.g, e[473] = params.TgaKeyColor.b;
   uint16_t n, d;
   TGARatioFraction(params.TgaAspectRatio, n, d);
-  PutLe16(e.data() + 474, n), PutLe16(e.data() + 476, d);
+  WriteLE16(e.data() + 474, n), WriteLE16(e.data() + 476, d);
   TGARatioFraction(params.TgaGamma, n, d);
-  PutLe16(e.data() + 478, n), PutLe16(e.data() + 480, d);
+  WriteLE16(e.data() + 478, n), WriteLE16(e.data() + 480, d);
   return e;
 }
 
@@ -393,13 +389,13 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
   else h[2] = mapped ? 1 : 2;
   if (compressed) h[2] += 8;
   if (mapped) {
-    PutLe16(h + 5, uint32_t(colors));
+    WriteLE16(h + 5, uint32_t(colors));
     h[7] = 24;
   }
-  PutLe16(h + 8, uint32_t(params.TgaXPos));
-  PutLe16(h + 10, uint32_t(params.TgaYPos));
-  PutLe16(h + 12, uint32_t(width));
-  PutLe16(h + 14, uint32_t(height));
+  WriteLE16(h + 8, uint32_t(params.TgaXPos));
+  WriteLE16(h + 10, uint32_t(params.TgaYPos));
+  WriteLE16(h + 12, uint32_t(width));
+  WriteLE16(h + 14, uint32_t(height));
   h[16] = uint8_t(depth);
   h[17] = uint8_t(0x20 | (depth == 32 ? 8 : 0));
   TFilterWriter w{stream, progress};
@@ -451,8 +447,7 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
   const std::vector<uint8_t> ext = ExtensionArea(params);
   w.Put(ext.data(), int64_t(ext.size()));
   uint8_t footer[kFooterSize] = {};
-  footer[0] = uint8_t(extensionOffset), footer[1] = uint8_t(extensionOffset >> 8);
-  footer[2] = uint8_t(extensionOffset >> 16), footer[3] = uint8_t(extensionOffset >> 24);
+  WriteLE32(footer, uint32_t(extensionOffset));
   std::memcpy(footer + 8, kSignature, sizeof kSignature);
   w.Put(footer, kFooterSize);
 }
@@ -464,7 +459,7 @@ bool IsTGAStream(TStream& stream) {
   uint8_t h[kHeaderSize];
   const bool got = stream.Read(h, kHeaderSize) == kHeaderSize;
   stream.SetPosition(start);
-  return got && KnownType(h[2]) && KnownDepth(h[16]) && h[1] < 2 && ReadLe16(h + 12) > 0 && ReadLe16(h + 14) > 0;
+  return got && KnownType(h[2]) && KnownDepth(h[16]) && h[1] < 2 && ReadLE16(h + 12) > 0 && ReadLE16(h + 14) > 0;
 }
 
 void ReadTGAStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress,

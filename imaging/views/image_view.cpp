@@ -630,6 +630,8 @@ int TImageLibView::ScreenToBitmapX(int x) {
     const int i = Snap(FViewX, true) + xx;
     if (i >= 0 && i < static_cast<int>(FTablesX.v2b.size())) return FTablesX.v2b[size_t(i)];
   }
+  // Beyond the drawn area too, above 100 % a column names the pixel it would show.
+  if (FZoomX > 100) return static_cast<int>(std::floor(xx * FIZX)) + FSrcX;
   return R(xx * FIZX + FSrcX);
 }
 
@@ -639,6 +641,7 @@ int TImageLibView::ScreenToBitmapY(int y) {
     const int i = Snap(FViewY, false) + yy;
     if (i >= 0 && i < static_cast<int>(FTablesY.v2b.size())) return FTablesY.v2b[size_t(i)];
   }
+  if (FZoomY > 100) return static_cast<int>(std::floor(yy * FIZY)) + FSrcY;
   return R(yy * FIZY + FSrcY);
 }
 

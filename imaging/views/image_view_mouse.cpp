@@ -291,6 +291,8 @@ void TImageLibView::MouseDown(TMouseButton button, TShiftState shift, int x, int
   if (CanFocus()) SetFocus();
   FSavedZoomFilter = FZoomFilter;
   if (button == mbRight && FMouseDown && FDownButton == mbLeft) return;
+  // The second press of a double click ends a polygon (DblClick); it adds no point.
+  if (shift.Contains(ssDouble) && FMouseInteract.Contains(miSelectPolygon)) return;
   if (button != mbLeft && !(FMouseInteract.Contains(miZoom) ||
                             (button == mbRight && FSelectionOptions.Contains(iesoRightButtonSelectLayers))))
     return;
@@ -567,7 +569,7 @@ void TImageLibView::MouseUp(TMouseButton button, TShiftState shift, int x, int y
 void TImageLibView::DblClick() {
   TIEView::DblClick();
   if (FBuildingPolygon && !FLasso)
-    FinishPolygonSelection(KeyboardShiftState().Contains(ssShift) && FAdditiveSelection, true);
+    FinishPolygonSelection(KeyboardShiftState().Contains(ssShift) && FAdditiveSelection, false);
 }
 
 // ---- keys ----

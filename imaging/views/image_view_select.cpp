@@ -6,15 +6,12 @@
 #include <cmath>
 
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_magic_wand.h"
 #include "imaging/views/image_view.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
-#if __has_include("imaging/core/ie_magic_wand.h")
-#include "imaging/core/ie_magic_wand.h"
-#define QV_HAVE_MAGIC_WAND 1
-#endif
 
 namespace {
 
@@ -151,7 +148,6 @@ void TImageLibView::Deselect() {
 void TImageLibView::MagicWand(int x, int y, bool add) {
   ToBitmapCoordinates(x, y);
   if (x < 0 || y < 0 || x >= FBmpW || y >= FBmpH) return;
-#ifdef QV_HAVE_MAGIC_WAND
   if (FWandMode == 1 || FWandMode == 2) {
     if (!add) {
       FPolygon.Clear();
@@ -183,9 +179,6 @@ void TImageLibView::MagicWand(int x, int y, bool add) {
       FPolygon.Visible = FSelected;
     }
   }
-#else
-  (void)add;
-#endif
   FDirty = true;
   Invalidate();
 }
@@ -417,8 +410,7 @@ bool TImageLibView::LoadSelectionFromStream(TStream& stream, int mode) {
   // Everything is read and checked before anything of the view changes.
   const int64_t start = stream.Position();
   int32_t maskW = 0, maskH = 0, count = 0;
-  if (!Take(stream, maskW) || !Take(stream, maskH) || !Take(stream, count)) return false;
-  if (maskW < 0 || maskH < 0 || count < 0 || int64_t(count) * 8 > stream.Remaining()) {
+  if (!Take(stream, maskW) || !Take(stream, maskH) || !Take(stream, count) || maskW < 0 || maskH < 0 || count < 0 || int64_t(count) * 8 > stream.Remaining()) {
     stream.SetPosition(start);
     return false;
   }

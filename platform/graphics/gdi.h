@@ -7,6 +7,8 @@
 // a virtual 32-bit surface.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "platform/graphics/dib_types.h"
 #include "platform/win/win_types.h"
@@ -490,6 +492,14 @@ BOOL DeleteDC(HDC hdc);
 // GetDC(nullptr) gives a DC on the virtual screen (32 bits per pixel).
 HDC GetDC(HWND hwnd);
 int ReleaseDC(HWND hwnd, HDC hdc);
+// Where the screen's pixels come from. The desktop back end installs a reader
+// that copies an area of the real screen (screen coordinates) into pixels:
+// top-down rows of 0x00RRGGBB values, width x height of them; it answers false
+// when the desktop refuses. Reading a screen DC (GetPixel, or a screen DC as a
+// blit's source) first fetches that area. Without a reader, or when it
+// refuses, the virtual screen keeps what was drawn into it.
+using TScreenReader = std::function<bool(const RECT& area, std::vector<uint32_t>& pixels)>;
+void SetScreenReader(TScreenReader reader);
 int SaveDC(HDC hdc);
 BOOL RestoreDC(HDC hdc, int savedDC);  // negative: relative to the latest save
 int GetDeviceCaps(HDC hdc, int index);

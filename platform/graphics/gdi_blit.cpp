@@ -292,6 +292,8 @@ bool SourceFromDC(HDC hdc, int x, int y, int width, int height, BlitSource& out)
   out.y = DevY(dc, y);
   out.width = width;
   out.height = height;
+  if (dc->screen) RefreshScreenArea(dc, std::min(out.x, out.x + width), std::min(out.y, out.y + height), std::abs(width),
+                                    std::abs(height));
   return true;
 }
 
@@ -649,6 +651,7 @@ COLORREF GetPixel(HDC hdc, int x, int y) {
   Surface* s = DCSurface(d);
   if (dx < 0 || dy < 0 || dx >= s->width || dy >= s->height) return CLR_INVALID;
   if (d->state.clip && !d->state.clip->Contains(dx, dy)) return CLR_INVALID;
+  if (d->screen) RefreshScreenArea(d, dx, dy, 1, 1);
   PixelCodec codec(*s);
   return codec.ToColor(codec.Read(s->Row(dy), dx));
 }

@@ -144,6 +144,40 @@ BOOL DeleteDC(HDC hdc) {
   return TRUE;
 }
 
+namespace {
+TScreenReader& ScreenReader() {
+  static TScreenReader reader;
+  return reader;
+}
+}  // namespace
+
+void SetScreenReader(TScreenReader reader) {
+  auto lock = Lock();
+  ScreenReader() = std::move(reader);
+}
+
+void qvgdi::RefreshScreenArea(DCObj* dc, int x, int y, int width, int height) {
+  if (!dc || !dc->screen || !ScreenReader()) return;
+  Surface* s = DCSurface(dc);
+  int left = std::max(x, 0), top = std::max(y, 0);
+  int right = std::min<int64_t>(int64_t(x) + width, s->width), bottom = std::min<int64_t>(int64_t(y) + height, s->height);
+  if (left >= right || top >= bottom) return;
+  std::vector<uint32_t> pixels;
+  const RECT area{left, top, right, bottom};
+  const size_t w = size_t(right - left), h = size_t(bottom - top);
+  // The reader may draw (the headless screen paints its forms), so it runs
+  // under the drawing lock like any other caller on this thread.
+  if (!ScreenReader()(area, pixels) || pixels.size() != w * h) return;
+  PixelCodec codec(*s);
+  for (size_t r = 0; r < h; ++r) {
+    uint8_t* row = s->Row(top + int(r));
+    for (size_t c = 0; c < w; ++c) {
+      const uint32_t p = pixels[r * w + c];
+      codec.Write(row, left + int(c), codec.FromColor(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF)));
+    }
+  }
+}
+
 HDC GetDC(HWND) {
   auto lock = Lock();
   return NewDC(true);

@@ -332,6 +332,9 @@ T* FindAs(const void* handle, Kind kind) {
   return o && o->kind == kind ? static_cast<T*>(o) : nullptr;
 }
 inline DCObj* FindDC(HDC h) { return FindAs<DCObj>(h, Kind::DC); }
+// A screen DC's pixels in the device rectangle fetched from the screen reader
+// (nothing for other DCs or without a reader).
+void RefreshScreenArea(DCObj* dc, int x, int y, int width, int height);
 inline BitmapObj* FindBitmap(const void* h) { return FindAs<BitmapObj>(h, Kind::Bitmap); }
 inline RegionObj* FindRegion(const void* h) { return FindAs<RegionObj>(h, Kind::Region); }
 inline PaletteObj* FindPalette(const void* h) { return FindAs<PaletteObj>(h, Kind::Palette); }

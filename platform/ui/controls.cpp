@@ -295,7 +295,12 @@ TControlCanvas* TControl::ControlCanvas() {
 }
 
 void TControl::Invalidate() {
-  if (!FVisible || !FParent) return;
+  if (!FVisible) return;
+  if (!FParent) {
+    // A form has no parent: its whole window repaints (a new colour, a form's Invalidate).
+    if (auto* form = dynamic_cast<TCustomForm*>(this)) form->InvalidateRect(form->WindowClientRect());
+    return;
+  }
   TCustomForm* form = GetParentForm(this);
   if (!form) return;
   form->InvalidateRect(Offset(FormRect(), 0, form->ClientTop()));

@@ -200,6 +200,7 @@ void TCustomForm::EnsureWindow() {
   else if (Application && Application->MainForm() && Application->MainForm() != this)
     owner = Application->MainForm()->Handle();
   UIBackend().CreateWindow(Handle(), FKind, owner);
+  if (GetWindowLong(Handle(), GWL_EXSTYLE) & WS_EX_APPWINDOW) UIBackend().SetWindowTaskbarButton(Handle(), true);
   UIBackend().SetWindowCaption(Handle(), Caption());
   if (!FIcon.Empty()) UIBackend().SetWindowIcon(Handle(), FIcon.Handle());
   SyncBounds();
@@ -727,6 +728,9 @@ void TCustomForm::WndProc(TMessage& message) {
     }
     case WM_ACTIVATE:
       if (LOWORD(static_cast<DWORD>(message.WParam)) != 0) BringToFront();
+      // The desktop took the focus away (a click outside the program): an
+      // open menu or drop-down closes, as it would on a click on another form.
+      else if (FKind == wkForm) DismissActivePopup();
       return;
     case WM_PAINT:
       InvalidateRect(WindowClientRect());

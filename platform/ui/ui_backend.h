@@ -37,6 +37,10 @@ public:
   // A disabled window takes no input (the others while a modal form runs).
   virtual void EnableWindow(HWND window, bool enabled) = 0;
   virtual void ActivateWindow(HWND window) = 0;
+  // An owned form stays above its owner and shares its taskbar button, unless
+  // it asks for one of its own (WS_EX_APPWINDOW). Known before or after the
+  // window is made.
+  virtual void SetWindowTaskbarButton(HWND window, bool own) = 0;
   // Shows the dirty part (client coordinates) of the window's backing bitmap.
   virtual void Present(HWND window, TBitmap* backing, const TRect& dirty) = 0;
 

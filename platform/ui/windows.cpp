@@ -119,6 +119,12 @@ struct ScrollBarState {
   bool shown = false;
   bool forced = false;  // ShowScrollBar decided
 };
+// The style words of windows that were given one (main thread only).
+std::map<HWND, std::array<LONG, 2>>& WindowStyles() {
+  static std::map<HWND, std::array<LONG, 2>> styles;
+  return styles;
+}
+
 std::map<std::pair<HWND, int>, ScrollBarState>& ScrollBars() {
   static std::map<std::pair<HWND, int>, ScrollBarState> bars;
   return bars;
@@ -153,6 +159,23 @@ void DeallocateHWnd(HWND window) {
   ScrollBars().erase({window, SB_HORZ});
   ScrollBars().erase({window, SB_VERT});
   ScrollBars().erase({window, SB_CTL});
+  WindowStyles().erase(window);
+}
+
+LONG GetWindowLong(HWND window, int index) {
+  if (index != GWL_STYLE && index != GWL_EXSTYLE) return 0;
+  auto it = WindowStyles().find(window);
+  return it == WindowStyles().end() ? 0 : it->second[index == GWL_EXSTYLE ? 1 : 0];
+}
+
+LONG SetWindowLong(HWND window, int index, LONG value) {
+  if ((index != GWL_STYLE && index != GWL_EXSTYLE) || !IsWindow(window)) return 0;
+  LONG& slot = WindowStyles()[window][index == GWL_EXSTYLE ? 1 : 0];
+  const LONG old = slot;
+  slot = value;
+  if (index == GWL_EXSTYLE && ((old ^ value) & WS_EX_APPWINDOW))
+    UIBackend().SetWindowTaskbarButton(window, (value & WS_EX_APPWINDOW) != 0);
+  return old;
 }
 
 BOOL IsWindow(HWND window) { return window && MethodOf(window) ? TRUE : FALSE; }

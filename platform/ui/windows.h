@@ -144,3 +144,11 @@ BOOL SetForegroundWindow(HWND window);
 BOOL ShowWindow(HWND window, int showCommand);
 BOOL SetWindowText(HWND window, const char* text);
 int GetWindowText(HWND window, char* text, int maxCount);
+// A window's style words. Only the extended style has an effect here:
+// WS_EX_APPWINDOW gives an owned form its own taskbar button.
+constexpr int GWL_STYLE = -16;
+constexpr int GWL_EXSTYLE = -20;
+constexpr LONG WS_EX_TOOLWINDOW = 0x00000080;
+constexpr LONG WS_EX_APPWINDOW = 0x00040000;
+LONG GetWindowLong(HWND window, int index);
+LONG SetWindowLong(HWND window, int index, LONG value);  // the previous value

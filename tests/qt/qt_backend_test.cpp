@@ -13,6 +13,7 @@
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/forms.h"
+#include "platform/ui/menus.h"
 #include "platform/ui/messages.h"
 #include "platform/ui/picture_file.h"
 #include "platform/ui/qt/qt_backend.h"
@@ -353,6 +354,73 @@ TEST_F(QtTest, FormIconBecomesTheWindowIconWithItsTransparency) {
   auto at = [&](int x, int y) { return static_cast<const uint32_t*>(shown.ScanLine(y))[x]; };
   EXPECT_EQ(at(3, 8), 0xFFFF0000u);
   EXPECT_EQ(at(12, 8) >> 24, 0u);
+}
+
+TEST_F(QtTest, OwnedFormsStayAboveTheirOwnerUnlessTheyAskForATaskbarButton) {
+  TForm* main = MakeForm(200, 100);
+  auto* dialog = new TForm(main);
+  dialog->SetClientWidth(80);
+  dialog->SetClientHeight(40);
+  dialog->Show();
+  auto* test = new TForm(main);
+  SetWindowLong(test->Handle(), GWL_EXSTYLE, WS_EX_APPWINDOW);
+  test->Show();
+  Settle();
+  EXPECT_EQ(qtinput::TransientOwner(main->Handle()), nullptr);
+  EXPECT_EQ(qtinput::TransientOwner(dialog->Handle()), main->Handle());
+  EXPECT_EQ(qtinput::TransientOwner(test->Handle()), nullptr);
+  // Changed while shown: the window moves under its owner and stays shown.
+  SetWindowLong(test->Handle(), GWL_EXSTYLE, 0);
+  Settle();
+  EXPECT_EQ(qtinput::TransientOwner(test->Handle()), main->Handle());
+  EXPECT_TRUE(IsWindowVisible(test->Handle()));
+  // The owner goes first: its owned windows are not deleted with it by Qt.
+  delete main;
+  Settle();
+}
+
+HWND gDeactivated = nullptr;
+bool gMenuWasOpen = false;
+void DeactivateOnce(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  gMenuWasOpen = ActivePopupForm() != nullptr;
+  qtinput::DeactivateProgram(gDeactivated);
+}
+
+TEST_F(QtTest, AnOpenMenuClosesWhenAnotherProgramTakesTheFocus) {
+  TForm* form = MakeForm(200, 100);
+  auto* popup = new TPopupMenu(form);
+  auto* item = new TMenuItem(form);
+  item->SetCaption("Item");
+  bool clicked = false;
+  item->OnClick = [&](TObject*) { clicked = true; };
+  popup->Items()->Add(item);
+  gDeactivated = form->Handle();
+  gMenuWasOpen = false;
+  SetTimer(nullptr, 0, 20, DeactivateOnce);
+  popup->Popup(30, 30);  // returns once the menu closed
+  EXPECT_TRUE(gMenuWasOpen);
+  EXPECT_EQ(ActivePopupForm(), nullptr);
+  EXPECT_FALSE(clicked);
+}
+
+// Under an X server the screen DC reads the real screen: the eyedropper of
+// the colour picker sees the form's colour where the form is.
+TEST_F(QtTest, XvfbScreenDcReadsTheDesktop) {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (!platform || std::string(platform) != "xcb") GTEST_SKIP() << "needs an X server";
+  TForm* form = MakeForm(60, 40);
+  form->SetColor(RGB(0, 128, 255));
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(700);
+  while (std::chrono::steady_clock::now() < until) {
+    Application->ProcessMessages();
+    UIBackend().WaitForEvents(20);
+  }
+  POINT p{10, 10};
+  ClientToScreen(form->Handle(), &p);
+  HDC screen = GetDC(nullptr);
+  EXPECT_EQ(GetPixel(screen, p.x, p.y), RGB(0, 128, 255));
+  ReleaseDC(nullptr, screen);
 }
 
 TEST(QtBackendChoice, FollowsTheEnvironment) {

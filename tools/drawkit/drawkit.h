@@ -81,5 +81,9 @@ bool WritePng(const std::string& file, const Image& img);
 bool WriteFile(const std::string& file, const std::vector<uint8_t>& bytes);
 void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x);
 void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x);
+// The directory of an icon (type 1) or cursor (type 2) resource group: one
+// entry per image resource (cursor images start with their hotspot) and its id.
+std::vector<uint8_t> GroupDirectory(uint16_t type, const std::vector<std::vector<uint8_t>>& images,
+                                    const std::vector<uint16_t>& ids);
 
 }  // namespace drawkit

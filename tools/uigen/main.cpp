@@ -224,30 +224,6 @@ Image AppIcon(int s) {
   return img;
 }
 
-std::vector<uint8_t> GroupDirectory(uint16_t type, const std::vector<std::vector<uint8_t>>& images,
-                                    const std::vector<uint16_t>& ids) {
-  std::vector<uint8_t> g(6 + 14 * images.size(), 0);
-  Put16(g, 2, type);
-  Put16(g, 4, uint32_t(images.size()));
-  for (size_t i = 0; i < images.size(); ++i) {
-    const std::vector<uint8_t>& res = images[i];
-    const size_t head = type == 2 ? 4 : 0;  // cursor images start with the hotspot
-    const uint32_t w = res[head + 4];
-    const size_t at = 6 + 14 * i;
-    if (type == 1) {
-      g[at] = uint8_t(w), g[at + 1] = uint8_t(w);
-    } else {
-      Put16(g, at, w);
-      Put16(g, at + 2, w * 2);
-    }
-    Put16(g, at + 4, 1);
-    Put16(g, at + 6, 32);
-    Put32(g, at + 8, uint32_t(res.size()));
-    Put16(g, at + 12, ids[i]);
-  }
-  return g;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

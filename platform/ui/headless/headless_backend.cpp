@@ -18,6 +18,7 @@ void THeadlessBackend::CreateWindow(HWND window, TWindowKind kind, HWND owner) {
 
 void THeadlessBackend::DestroyWindow(HWND window) {
   FWindows.erase(window);
+  FTaskbarButtons.erase(window);
   if (FActive == window) FActive = nullptr;
   if (FCapture == window) FCapture = nullptr;
 }

@@ -37,6 +37,7 @@ public:
   void ShowWindow(HWND window, int showCommand) override;
   void EnableWindow(HWND window, bool enabled) override;
   void ActivateWindow(HWND window) override { FActive = window; }
+  void SetWindowTaskbarButton(HWND window, bool own) override { FTaskbarButtons[window] = own; }
   void Present(HWND window, TBitmap* backing, const TRect& dirty) override;
   void SetCapture(HWND window) override { FCapture = window; }
   void SetCursor(HWND window, int standardCursor, HCURSOR cursor) override;
@@ -59,12 +60,21 @@ public:
   void SetStallLimit(uint32_t ms) { FStallLimitMs = ms; }
   const Window* FindWindow(HWND window) const;
   HWND ActiveWindow() const { return FActive; }
+  // What the desktop would show: a taskbar button for unowned forms and for
+  // owned ones that asked for their own.
+  bool HasTaskbarButton(HWND window) const {
+    auto w = FWindows.find(window);
+    if (w == FWindows.end() || w->second.kind != wkForm) return false;
+    auto own = FTaskbarButtons.find(window);
+    return !w->second.owner || (own != FTaskbarButtons.end() && own->second);
+  }
   HWND CaptureWindow() const { return FCapture; }
   int WaitCount() const { return FWaits; }
 
 private:
   std::map<HWND, Window> FWindows;
   HWND FActive = nullptr;
+  std::map<HWND, bool> FTaskbarButtons;
   HWND FCapture = nullptr;
   uint64_t FClock = 0;
   std::mutex FLock;

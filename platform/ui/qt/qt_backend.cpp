@@ -131,8 +131,11 @@ LPARAM PackPoint(int x, int y) { return MAKELPARAM(static_cast<WORD>(x), static_
 class TQtWindow : public QWidget {
 public:
   TQtWindow(HWND handle, TWindowKind kind)
-      : QWidget(nullptr, kind == wkPopup ? Qt::ToolTip | Qt::FramelessWindowHint : Qt::Window), FHandle(handle) {
+      : QWidget(nullptr, kind == wkPopup ? Qt::ToolTip | Qt::FramelessWindowHint : Qt::Window), FHandle(handle), FKind(kind) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A menu or hint must not take activation from its form: the form's
+    // losing it means the user clicked outside the program.
+    if (kind == wkPopup) setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_InputMethodEnabled, false);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
@@ -159,6 +162,7 @@ public:
   }
 
   const QImage& Image() const { return FImage; }
+  TWindowKind Kind() const { return FKind; }
   // The client rectangle last set from our side, so a move or resize we caused is not reported back.
   QRect FSetGeometry;
 
@@ -267,6 +271,7 @@ private:
   }
 
   HWND FHandle;
+  TWindowKind FKind;
   QImage FImage;
 };
 
@@ -518,10 +523,51 @@ public:
 
   void CreateWindow(HWND window, TWindowKind kind, HWND owner) override {
     FWindows[window] = std::make_unique<TQtWindow>(window, kind);
+    if (kind == wkForm && owner) {
+      FOwners[window] = owner;
+      PlaceUnderOwner(window);
+    }
   }
   void DestroyWindow(HWND window) override {
     if (FCapture == window) FCapture = nullptr;
+    // Qt deletes a widget's children with it; owned windows are ours to delete.
+    if (TQtWindow* w = Find(window))
+      for (auto& [handle, other] : FWindows)
+        if (other->parentWidget() == w) {
+          bool shown = other->isVisible();
+          other->setParent(nullptr, Qt::Window);
+          if (shown) other->show();
+        }
+    FOwners.erase(window);
+    FOwnButtons.erase(window);
     FWindows.erase(window);
+  }
+  void SetWindowTaskbarButton(HWND window, bool own) override {
+    FOwnButtons[window] = own;
+    PlaceUnderOwner(window);
+  }
+  // An owned form is a transient window of its owner's (kept above it, no
+  // taskbar entry of its own) unless it asked for its own taskbar button.
+  void PlaceUnderOwner(HWND window) {
+    TQtWindow* w = Find(window);
+    auto owner = FOwners.find(window);
+    if (!w || owner == FOwners.end()) return;
+    auto own = FOwnButtons.find(window);
+    QWidget* parent = own != FOwnButtons.end() && own->second ? nullptr : Find(owner->second);
+    if (w->parentWidget() == parent) return;
+    bool shown = w->isVisible();
+    QRect g = w->geometry();
+    w->setParent(parent, Qt::Window);
+    w->setGeometry(g);
+    if (shown) w->show();
+  }
+  // The window a form's Qt window stays above; nullptr when it stands alone.
+  HWND TransientOwner(HWND window) {
+    TQtWindow* w = Find(window);
+    if (!w || !w->parentWidget()) return nullptr;
+    for (auto& [handle, other] : FWindows)
+      if (other.get() == w->parentWidget()) return handle;
+    return nullptr;
   }
   void SetWindowBounds(HWND window, const TRect& client) override {
     if (TQtWindow* w = Find(window)) {
@@ -555,7 +601,8 @@ public:
   void ActivateWindow(HWND window) override {
     if (TQtWindow* w = Find(window)) {
       w->raise();
-      w->activateWindow();
+      // A popup comes to the top without taking activation from its form.
+      if (w->Kind() != wkPopup) w->activateWindow();
     }
   }
   void Present(HWND window, TBitmap* backing, const TRect& dirty) override {
@@ -640,6 +687,8 @@ public:
 private:
   std::unique_ptr<QApplication> FApp;  // declared first so it outlives the windows
   std::map<HWND, std::unique_ptr<TQtWindow>> FWindows;
+  std::map<HWND, HWND> FOwners;
+  std::map<HWND, bool> FOwnButtons;
   HWND FCapture = nullptr;
   QTimer FTimeout;
   QElapsedTimer FClock;
@@ -768,6 +817,15 @@ void SetDesktopClipboardImage(TBitmap* bitmap) {
 }  // namespace qtinput
 
 namespace qtinput {
+
+HWND TransientOwner(HWND window) { return gQt ? gQt->TransientOwner(window) : nullptr; }
+
+void DeactivateProgram(HWND window) {
+  if (TQtWindow* w = FindWindow(window)) {
+    QEvent e(QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(w, &e);
+  }
+}
 
 bool WindowIconImage(HWND window, TBitmap* bitmap) {
   TQtWindow* w = FindWindow(window);

@@ -40,4 +40,9 @@ bool DesktopClipboardImage(TBitmap* bitmap);  // pf32bit; false when it holds no
 void SetDesktopClipboardImage(TBitmap* bitmap);  // from a pf32bit bitmap
 // The window's icon as the desktop shows it (pf32bit with alpha); false without one.
 bool WindowIconImage(HWND window, TBitmap* bitmap);
+// The window this one is kept above (its owner's), nullptr for a window with
+// its own place on the desktop and taskbar.
+HWND TransientOwner(HWND window);
+// The desktop moves the focus from the window to another program's.
+void DeactivateProgram(HWND window);
 }  // namespace qtinput

@@ -8,7 +8,10 @@
 
 #include "imaging/core/ie_mask.h"
 #include "imaging/formats/bmp_filter.h"
+#include "imaging/formats/format_filters.h"
 #include "imaging/formats/ico_filter.h"
+#include "imaging/io/image_lib_io.h"
+#include "tests/imaging/io/io_test_support.h"
 #include "platform/win/shell.h"
 #include "tests/imaging/formats/filter_test_streams.h"
 #include "tests/imaging/formats/format_test_util.h"
@@ -555,3 +558,39 @@ TEST(IcoFilter, FileIconsComeFromTheShell) {
 }
 
 }  // namespace
+
+// ---- through the input and output component ----
+
+TEST(IcoFilter, TheComponentDetectsLoadsAndSavesTheseFormats) {
+  qvtest::EnsureImageIO();
+  qvtest::FilterSlotsScope slots;
+  RegisterFormatFilters();
+  auto picture = qvtest::Gradient(12, 9);
+  picture->AlphaChannel()->Fill(255);
+  picture->SetAlpha(1, 1, 0);
+  for (TImageFileType type : {ioICO, ioTGA, ioPXM, ioWBMP}) {
+    TIEBitmap source;
+    source.Assign(picture.get());
+    auto io = TImageLibIO::CreateForBitmap(&source);
+    io->Params().IcoSizes[0] = TIOIcoSize{12, 9};
+    io->Params().IcoBitCounts[0] = 32;
+    TMemoryStream stream;
+    io->SaveStream(stream, type);
+    ASSERT_FALSE(io->Aborting()) << type;
+    stream.SetPosition(0);
+    TIEBitmap loaded;
+    auto in = TImageLibIO::CreateForBitmap(&loaded);
+    if (type == ioWBMP) in->LoadStreamAsType(stream, type);  // no content probe: known by its suffix
+    else in->LoadStream(stream);
+    ASSERT_FALSE(in->Aborting()) << type;
+    EXPECT_EQ(in->Params().FileType, type);
+    ASSERT_EQ(loaded.Width(), 12) << type;
+    if (type == ioWBMP) continue;
+    EXPECT_EQ(loaded.GetPixelAsRGB(7, 5), picture->GetPixelRGB(7, 5)) << type;
+    if (type == ioICO || type == ioTGA) {
+      ASSERT_TRUE(loaded.HasAlphaChannel()) << type;
+      EXPECT_EQ(loaded.GetAlpha(1, 1), 0) << type;
+      EXPECT_EQ(loaded.GetAlpha(2, 1), 255) << type;
+    }
+  }
+}
