@@ -4,7 +4,6 @@
 
 #include "app/data_module.h"
 #include "app/picture_transfer.h"
-#include "app/source_view.h"
 #include "base/image_button.h"
 #include "base/path_utils.h"
 #include "base/toolbox/bitmap_fix32.h"
@@ -13,6 +12,7 @@
 #include "icons/icon_project.h"
 #include "icons/sub_icon_render.h"
 #include "imaging/io/image_lib_io.h"
+#include "imaging/views/image_view.h"
 #include "pictures/psd/psd_image.h"
 #include "pictures/xpm/xpm_image.h"
 #include "platform/rtl/paths.h"
@@ -195,9 +195,15 @@ void TfmMain::BuildControls() {
   lbSource->SetParentFont(false);
   lbSource->Font()->SetColor(clBlack);
 
-  img = new TSourceView(this);
+  img = new TImageLibView(this);
   img->SetParent(this);
   img->SetAlign(alClient);
+  img->SetBackground(clWhite);
+  img->SetBackgroundStyle(iebsChessboard);
+  img->SetMouseInteract(TIEMouseInteract{miSelect});
+  img->SetAutoFit(true);
+  img->SetEnableInteractionHints(true);
+  img->OnPaint = [this](TObject* s) { imgPaint(s); };
   img->OnSelectionChange = [this](TObject* s) { imgSelectionChange(s); };
   img->OnMouseDown = [this](TObject*, TMouseButton, TShiftState, int, int) { ShowSourceMessage(""); };
 
@@ -286,10 +292,8 @@ void TfmMain::BuildResultGroup(TWinControl* parent, int top) {
   }
   btSave = Put<TButton>(this, gbResult, 14, 142, 130, 28);
   btSave->SetAction(aFileSave);
-  btSave->SetCaption("Save Icon...");
   btTest = Put<TButton>(this, gbResult, 160, 142, 130, 28);
   btTest->SetAction(aTest);
-  btTest->SetCaption("Test Icon...");
 }
 
 // ---------------------------------------------------------------------------
@@ -314,8 +318,7 @@ void TfmMain::FormCreate(TObject*) {
 
   DragAcceptFiles(Handle(), TRUE);
   lbSource->SetCaption("");
-  img->IEBitmap()->CopyFromTBitmap(*WorkBitmap);
-  img->Update();
+  img->Assign(WorkBitmap.get());
   gbResult->SetDoubleBuffered(true);
 
   // A missing or unreadable library leaves only the first item, "no style".
@@ -326,7 +329,9 @@ void TfmMain::FormCreate(TObject*) {
   for (int i = 0; i <= styles; ++i) lbStyles->Items()->Add("");
   lbStyles->SetDoubleBuffered(true);
 
-  img->SetKeepSelectionSquare(true);
+  // New and corner-resized selections stay square; Shift adds no further region.
+  img->SetConstrainSelection(true);
+  img->SetAdditiveSelection(false);
 }
 
 void TfmMain::FormActivate(TObject*) {
@@ -491,7 +496,7 @@ bool TfmMain::LoadSourceImage(const std::string& fileName) {
   if (!SourceExt.empty() && SourceExt[0] == '.') SourceExt.erase(0, 1);
 
   const bool gotImage = LoadIntoView(fileName);
-  TIEBitmap* picture = img->IEBitmap();
+  TIEBitmap* picture = img->GetIEBitmap();
   if (gotImage && !img->GetIO()->Aborting() && !picture->IsEmpty() && picture->PixelFormat() != ie24RGB)
     picture->SetPixelFormat(ie24RGB);  // the alpha channel stays as it is
   PresetSharpness();
@@ -504,6 +509,7 @@ bool TfmMain::LoadSourceImage(const std::string& fileName) {
     ShowSourceMessage(UnknownSourceMessage(fileName));
     return false;
   }
+  FSourceLoaded = true;
   lbSource->SetCaption(fileName);
   ShowSourceMessage("");
   AutoZoomAndRebuild();
@@ -513,12 +519,13 @@ bool TfmMain::LoadSourceImage(const std::string& fileName) {
 void TfmMain::AutoZoomAndRebuild() {
   img->Update();
   img->SetAutoFit(true);
+  img->Fit();
   aDisplayAutoZoom->SetChecked(true);
   RebuildBaseIcon();
 }
 
 void TfmMain::CopyViewImageToBitmap(TBitmap& bitmap) {
-  TIEBitmap* picture = img->IEBitmap();
+  TIEBitmap* picture = img->GetIEBitmap();
   if (!img->Selected()) {
     IEBitmapToBitmap32(*picture, bitmap);
   } else if (picture->HasAlphaChannel()) {
@@ -562,11 +569,18 @@ void TfmMain::RebuildBaseIcon() {
   Screen->SetCursor(crAppStart);
   Application->ProcessMessages();
   if (!BaseIcon) return;  // the window went away meanwhile
-  TBitmap picture;
-  CopyViewImageToBitmap(picture);
-  BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+  if (img->IsEmptyBitmap() && !FSourceLoaded) {
+    // No picture yet (the start picture missing, say): no icon either, rather
+    // than one made of the view's blank pixel.
+    BaseIcon->Clear();
+  } else {
+    TBitmap picture;
+    CopyViewImageToBitmap(picture);
+    BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+  }
   ++FRebuildCount;
   UpdateResultIcon();
+  img->SetMouseInteract(TIEMouseInteract{miSelect});
 }
 
 int TfmMain::GetResampleFilter(int width, int height, int, int) {
@@ -576,7 +590,7 @@ int TfmMain::GetResampleFilter(int width, int height, int, int) {
 void TfmMain::PresetSharpness() {
   // The preset is no change of the user's: the result is not recomputed here.
   trSharpness->OnChange = nullptr;
-  TIEBitmap* picture = img->IEBitmap();
+  TIEBitmap* picture = img->GetIEBitmap();
   trSharpness->SetPosition(SharpnessPreset(picture->Width(), picture->Height(), SourceFileType, SourceExt));
   trSharpness->OnChange = [this](TObject* s) { trHueChange(s); };
 }
@@ -702,22 +716,36 @@ void TfmMain::TransparencyClick(TObject* sender) {
 
 void TfmMain::pnSrcClick(TObject*) { ShowSourceMessage(""); }
 
+void TfmMain::imgPaint(TObject*) {
+  // Zoomed out, the picture is resampled for the screen, unless it would
+  // shrink to a couple of pixels.
+  TIEBitmap* picture = img->GetIEBitmap();
+  const double z = img->Zoom();
+  const bool smooth = z < 100 && picture->Width() * z / 100 > 2 && picture->Height() * z / 100 > 2;
+  const TResampleFilter filter = smooth ? rfTriangle : rfNone;
+  if (img->ZoomFilter() != filter) img->SetZoomFilter(filter);
+}
+
 void TfmMain::aDisplayZoomInExecute(TObject*) {
+  img->SetAutoFit(false);
   img->SetZoom(img->Zoom() * 2);
   aDisplayAutoZoom->SetChecked(false);
 }
 
 void TfmMain::aDisplayZoomOutExecute(TObject*) {
+  img->SetAutoFit(false);
   img->SetZoom(img->Zoom() / 2);
   aDisplayAutoZoom->SetChecked(false);
 }
 
 void TfmMain::aDisplayAutoZoomExecute(TObject*) {
   img->SetAutoFit(true);
+  img->Fit();
   aDisplayAutoZoom->SetChecked(true);
 }
 
 void TfmMain::mnScale1Click(TObject*) {
+  img->SetAutoFit(false);
   img->SetZoom(100);
   aDisplayAutoZoom->SetChecked(false);
 }

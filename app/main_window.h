@@ -18,7 +18,7 @@
 #include "platform/ui/forms.h"
 #include "platform/ui/std_edits.h"
 
-class TSourceView;
+class TImageLibView;
 class TPanel;
 class TLabel;
 class TTimer;
@@ -43,7 +43,7 @@ public:
   ~TfmMain() override;
 
   // ---- controls ----
-  TSourceView* img = nullptr;
+  TImageLibView* img = nullptr;
   TPanel* pnSrc = nullptr;
   TLabel* lbSourceC = nullptr;
   TLabel* lbSource = nullptr;
@@ -166,6 +166,7 @@ public:
   void ResamplingOptionClick(TObject* sender);
   void TransparencyClick(TObject* sender);
   void pnSrcClick(TObject* sender);
+  void imgPaint(TObject* sender);
   void aDisplayZoomInExecute(TObject* sender);
   void aDisplayZoomOutExecute(TObject* sender);
   void aDisplayAutoZoomExecute(TObject* sender);
@@ -180,6 +181,7 @@ private:
   bool LoadIntoView(const std::string& fileName);
   std::string FProgramFolder;
   bool FRebuilding = false;
+  bool FSourceLoaded = false;  // a file gave the view its picture
   int FRebuildCount = 0;
   std::unique_ptr<TConfigFile> FConfig;
 };

@@ -31,24 +31,26 @@ function(qv_library name)
 endfunction()
 
 # qv_test(name DIR folder LINKS targets...)
-# One GoogleTest binary per top-level folder. Tests whose name contains
-# "Oracle" run an outside tool and carry the CTest label "oracle".
+# One GoogleTest binary per top-level folder; each of its cases is a CTest test
+# of its own, listed when ctest starts (DISCOVERY_MODE PRE_TEST: a build does not
+# run every binary). Cases whose name contains "Oracle" run an outside tool and
+# carry the CTest label "oracle". A case that skips shows as skipped in CTest.
+include(GoogleTest)
 function(qv_test name)
   cmake_parse_arguments(A "" "DIR" "LINKS" ${ARGN})
   file(GLOB_RECURSE srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${A_DIR}/*.cpp)
   if(NOT srcs)
     return()
   endif()
-  add_executable(${name} ${srcs})
+  add_executable(${name} ${srcs} ${CMAKE_SOURCE_DIR}/tests/support/ci_oracle_listener.cpp)
   target_compile_options(${name} PRIVATE ${QV_WARNINGS})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_LINKS} qv_test_support GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE
     QV_SOURCE_DIR="${CMAKE_SOURCE_DIR}" QV_FIXTURES_DIR="${CMAKE_SOURCE_DIR}/tests/fixtures"
     QV_BINARY_DIR="${CMAKE_BINARY_DIR}")
-  add_test(NAME ${name} COMMAND ${name} --gtest_filter=-*Oracle*:*oracle*
-           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  add_test(NAME ${name}_oracle COMMAND ${name} --gtest_filter=*Oracle*:*oracle*
-           WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
-  set_tests_properties(${name}_oracle PROPERTIES LABELS oracle)
+  gtest_discover_tests(${name} TEST_FILTER "-*Oracle*:*oracle*" WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                       DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name} TEST_FILTER "*Oracle*:*oracle*" WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
+                       DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES LABELS oracle)
 endfunction()

@@ -15,6 +15,7 @@
 
 #include "imaging/core/ie_blend.h"
 #include "imaging/core/ie_file_buffer.h"
+#include "imaging/core/ie_progress.h"
 #include "imaging/core/ie_types.h"
 #include "platform/rtl/object.h"
 
@@ -258,8 +259,14 @@ public:
   // Copies a rectangle into destination, clipped to both; pairs of formats
   // without a direct rule go through the destination's format.
   void CopyRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);
-  // Mode 1 with quality 0 and any angle, or any mode: see RotateIEBitmap.
-  void Rotate(int mode, int quality, double angle, uint32_t background);
+  // Turns the picture and its alpha channel counter-clockwise by angle degrees
+  // (ie_proc_rotate.h): right angles exactly in every format; other angles
+  // without antiAlias, or for formats other than ie24RGB and ie1g, by nearest
+  // pixel; with it by three shears (quality 0, and ie1g by plain mapping) or
+  // bilinear (1) or bicubic (2, or more) sampling. Uncovered corners take
+  // background (a TColor) and are transparent.
+  void Rotate(bool antiAlias, int quality, TObject* sender, const TIEProgressEvent& progress, uint32_t background,
+              double angle);
   // Each destination alpha value in the rectangle (clipped as CopyRectTo) becomes
   // the larger of itself and the source's; both channels are created when missing.
   void MaxAlphaRectTo(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);

@@ -1,12 +1,16 @@
 #include "imaging/core/ie_dib_exchange.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_pixel_convert.h"
+#include "imaging/core/ie_yuv.h"
 #include "platform/graphics/bmp_codec.h"
 #include "platform/rtl/exceptions.h"
+#include "platform/rtl/rounding.h"
 #include "platform/win/global_memory.h"
 
 namespace {
@@ -14,53 +18,128 @@ namespace {
 // Grey level of a colour-table entry, by the library's weights.
 int EntryGray(const RGBQUAD& q) { return (q.rgbRed * 21 + q.rgbGreen * 71 + q.rgbBlue * 8) / 100; }
 
-bool FillFromDib(const bmpcodec::Dib& dib, TIEBitmap& bitmap) {
-  TIEBitmap result;
-  if (dib.bitCount == 1) {
-    if (!result.Allocate(dib.width, dib.height, ie1g)) return false;
-    // ie1g keeps 1 for white: an index stands for white when its entry is light.
-    bool white[2] = {false, true};
-    for (int i = 0; i < 2 && i < static_cast<int>(dib.colors.size()); ++i) white[i] = EntryGray(dib.colors[i]) >= 128;
-    const int64_t bytes = (int64_t(dib.width) + 7) / 8;
-    for (int y = 0; y < dib.height; ++y) {
-      const uint8_t* src = dib.Row(y);
-      uint8_t* dst = result.ScanLine(y);
-      if (white[0] == false && white[1] == true) {
-        std::memcpy(dst, src, size_t(bytes));
-      } else {
-        for (int64_t i = 0; i < bytes; ++i) {
-          uint8_t out = 0;
-          for (int bit = 0; bit < 8; ++bit)
-            if (white[(src[i] >> (7 - bit)) & 1]) out |= uint8_t(0x80 >> bit);
-          dst[i] = out;
-        }
-      }
-    }
-  } else {
-    if (!result.Allocate(dib.width, dib.height, ie24RGB)) return false;
-    const bmpcodec::DibView view = dib.View();
-    for (int y = 0; y < dib.height; ++y) {
-      uint8_t* dst = result.ScanLine(y);
-      for (int x = 0; x < dib.width; ++x) {
-        const bmpcodec::Rgba c = bmpcodec::PixelAt(view, x, y);
-        dst[3 * x] = c.b;
-        dst[3 * x + 1] = c.g;
-        dst[3 * x + 2] = c.r;
-      }
+// A bit-field channel as 8 bits: its top bits, a narrower field shifted up.
+uint8_t FieldTopBits(uint32_t pixel, DWORD mask) {
+  if (mask == 0) return 0;
+  const int n = bmpcodec::MaskBits(mask);
+  const uint32_t v = (pixel & mask) >> bmpcodec::MaskShift(mask);
+  return n >= 8 ? uint8_t(v >> (n - 8)) : uint8_t(v << (8 - n));
+}
+
+// The rows of a 1-bit DIB as they are (a set bit white), turned over when the
+// table puts the lighter colour first, so the picture does not paste inverted.
+void Fill1Bit(const bmpcodec::Dib& dib, TIEBitmap& result) {
+  const bool invert = dib.colors.size() >= 2 && EntryGray(dib.colors[0]) > EntryGray(dib.colors[1]);
+  const size_t bytes = size_t((int64_t(dib.width) + 7) / 8);
+  for (int y = 0; y < dib.height; ++y) {
+    const uint8_t* src = dib.Row(y);
+    uint8_t* dst = result.ScanLine(y);
+    for (size_t i = 0; i < bytes; ++i) dst[i] = invert ? uint8_t(~src[i]) : src[i];
+  }
+}
+
+void FillIndexed(const bmpcodec::Dib& dib, TIEBitmap& result) {
+  const int colors = int(dib.colors.size());
+  for (int y = 0; y < dib.height; ++y) {
+    const uint8_t* src = dib.Row(y);
+    auto* dst = reinterpret_cast<TRGB*>(result.ScanLine(y));
+    for (int x = 0; x < dib.width; ++x) {
+      // High nibble first; an index past the table reads black.
+      const int index = dib.bitCount == 8 ? src[x] : (x & 1) ? src[x >> 1] & 0x0F : src[x >> 1] >> 4;
+      const RGBQUAD q = index < colors ? dib.colors[size_t(index)] : RGBQUAD{};
+      dst[x] = MakeRGB(q.rgbRed, q.rgbGreen, q.rgbBlue);
     }
   }
+}
+
+void FillMasked(const bmpcodec::Dib& dib, TIEBitmap& result) {
+  DWORD masks[4];
+  dib.EffectiveMasks(masks);
+  const int bytes = dib.bitCount / 8;
+  for (int y = 0; y < dib.height; ++y) {
+    const uint8_t* src = dib.Row(y);
+    auto* dst = reinterpret_cast<TRGB*>(result.ScanLine(y));
+    for (int x = 0; x < dib.width; ++x) {
+      const uint8_t* p = src + size_t(x) * size_t(bytes);
+      uint32_t v = 0;
+      for (int k = bytes - 1; k >= 0; --k) v = v << 8 | p[k];
+      dst[x] = MakeRGB(FieldTopBits(v, masks[0]), FieldTopBits(v, masks[1]), FieldTopBits(v, masks[2]));
+    }
+  }
+}
+
+bool FillFromDib(const bmpcodec::Dib& dib, TIEBitmap& bitmap) {
+  TIEBitmap result;
+  // A large picture goes where the caller's would: to a temporary file.
+  result.SetMemoryLimit(bitmap.MemoryLimit());
+  if (!result.Allocate(dib.width, dib.height, dib.bitCount == 1 ? ie1g : ie24RGB)) return false;
+  switch (dib.bitCount) {
+    case 1: Fill1Bit(dib, result); break;
+    case 4:
+    case 8: FillIndexed(dib, result); break;
+    case 24:
+      for (int y = 0; y < dib.height; ++y) std::memcpy(result.ScanLine(y), dib.Row(y), size_t(dib.width) * 3);
+      break;
+    default: FillMasked(dib, result); break;
+  }
   bitmap.Assign(&result);
+  if (bitmap.HasAlphaChannel()) bitmap.RemoveAlphaChannel();
   return bitmap.Width() == dib.width && bitmap.Height() == dib.height;
+}
+
+// The info header's fields when the block starts with a full one.
+bool PeekInfoHeader(const uint8_t* block, size_t size, BITMAPINFOHEADER& header) {
+  if (size < sizeof header) return false;
+  std::memcpy(&header, block, sizeof header);
+  return header.biSize >= sizeof header && header.biSize <= size;
+}
+
+// Compressions below this are the RGB, run-length and bit-field layouts; the
+// rest name a frame layout by its FOURCC.
+constexpr DWORD kFirstFourCC = 0x100;
+
+int ReadYUVFrame(const BITMAPINFOHEADER& h, const uint8_t* frame, size_t frameSize, TIEBitmap& bitmap) {
+  const int height = h.biHeight == INT32_MIN ? 0 : std::abs(h.biHeight);
+  const int64_t need = YUVFrameSize(h.biCompression, h.biWidth, height);
+  if (need <= 0 || int64_t(frameSize) < need) return 0;
+  TIEBitmap result;
+  result.SetMemoryLimit(bitmap.MemoryLimit());
+  if (!result.Allocate(h.biWidth, height, ie24RGB)) return 0;
+  // Pixels past a packed line's last whole group stay black.
+  result.Fill(0);
+  if (!ConvertYUVFrame(h.biCompression, frame, frameSize, result, YUVFrameTopDown(h.biCompression, h.biHeight)))
+    return 0;
+  bitmap.Assign(&result);
+  if (bitmap.HasAlphaChannel()) bitmap.RemoveAlphaChannel();
+  if (bitmap.Width() != h.biWidth) return 0;
+  return h.biBitCount > 0 ? h.biBitCount : 24;
+}
+
+int ReadRGB(const void* dib, size_t size, TIEBitmap& bitmap) {
+  const bmpcodec::Dib parsed = bmpcodec::ReadPackedDib(dib, size);
+  if (parsed.Empty()) return 0;
+  return FillFromDib(parsed, bitmap) ? parsed.bitCount : 0;
 }
 
 }  // namespace
 
-int DIBToIEBitmap(const void* dib, size_t size, TIEBitmap& bitmap) {
+int DIBToIEBitmap(const void* dib, size_t size, TIEBitmap& bitmap) { return DIBToIEBitmap(dib, size, bitmap, nullptr, 0); }
+
+int DIBToIEBitmap(const void* dib, size_t size, TIEBitmap& bitmap, const void* bits, size_t bitsSize) {
   if (dib == nullptr || size < sizeof(BITMAPCOREHEADER)) return 0;
+  const auto* block = static_cast<const uint8_t*>(dib);
   try {
-    const bmpcodec::Dib parsed = bmpcodec::ReadPackedDib(dib, size);
-    if (parsed.Empty()) return 0;
-    return FillFromDib(parsed, bitmap) ? parsed.bitCount : 0;
+    BITMAPINFOHEADER h;
+    if (PeekInfoHeader(block, size, h) && h.biCompression >= kFirstFourCC) {
+      if (bits) return ReadYUVFrame(h, static_cast<const uint8_t*>(bits), bitsSize, bitmap);
+      return ReadYUVFrame(h, block + h.biSize, size - h.biSize, bitmap);
+    }
+    if (!bits) return ReadRGB(dib, size, bitmap);
+    // The caller's pixels follow the header block (header, masks, table) as if
+    // they were stored behind it.
+    std::vector<uint8_t> joined(block, block + size);
+    joined.insert(joined.end(), static_cast<const uint8_t*>(bits), static_cast<const uint8_t*>(bits) + bitsSize);
+    return ReadRGB(joined.data(), joined.size(), bitmap);
   } catch (const Exception&) {
     return 0;
   } catch (const std::bad_alloc&) {
@@ -75,6 +154,29 @@ int DIBToIEBitmap(HGLOBAL dib, TIEBitmap& bitmap) {
   const int bits = DIBToIEBitmap(data, GlobalSize(dib), bitmap);
   GlobalUnlock(dib);
   return bits;
+}
+
+void GammaCorrectDIB(void* dib, size_t size, double gamma) {
+  BITMAPINFOHEADER h;
+  auto* block = static_cast<uint8_t*>(dib);
+  if (!block || !(gamma > 0) || !PeekInfoHeader(block, size, h)) return;
+  if (h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight == 0 || h.biHeight == INT32_MIN)
+    return;
+  uint8_t table[256];
+  for (int i = 0; i < 256; ++i) table[i] = uint8_t(std::clamp<int64_t>(Round(std::pow(i / 255.0, 1 / gamma) * 255), 0, 255));
+  const int64_t rowBytes = DibRowBytes(h.biWidth, 24);
+  // Only the rows the block really holds.
+  const int64_t rows = std::min<int64_t>(std::abs(int64_t(h.biHeight)), int64_t(size - h.biSize) / rowBytes);
+  uint8_t* p = block + h.biSize;
+  for (int64_t i = 0; i < rows * rowBytes; ++i) p[i] = table[p[i]];
+}
+
+void GammaCorrectDIB(HGLOBAL dib, double gamma) {
+  if (dib == nullptr) return;
+  void* data = GlobalLock(dib);
+  if (data == nullptr) return;
+  GammaCorrectDIB(data, GlobalSize(dib), gamma);
+  GlobalUnlock(dib);
 }
 
 std::vector<uint8_t> CopyBitmapToPackedDIB(TIEBitmap& bitmap, int x1, int y1, int x2, int y2, int dpiX, int dpiY) {

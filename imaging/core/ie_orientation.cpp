@@ -49,11 +49,11 @@ void FlipOne(TIEBitmap& b, int direction) {
 // the writes of one band row are contiguous, so the turn walks memory in runs
 // instead of touching a new page for every pixel. N is the pixel width.
 template <int N>
-void CopyBlock(const uint8_t* block, int64_t srcLen, int k, int xFirst, int xStep, uint8_t* band, int64_t dstLen,
-               int y0, int y1, int ws, bool reversed) {
+void CopyBlock(const uint8_t* block, int64_t srcLen, int k, int xFirst, int xStep, uint8_t* const* out0, int y0,
+               int y1, int ws, bool reversed) {
   for (int y = y0; y < y1; ++y) {
     const int col = reversed ? ws - 1 - y : y;
-    uint8_t* out = band + int64_t(y - y0) * dstLen;
+    uint8_t* out = out0[y - y0];
     const uint8_t* in = block + int64_t(col) * N;
     int x = xFirst;
     for (int i = 0; i < k; ++i, x += xStep, in += srcLen) std::memcpy(out + int64_t(x) * N, in, N);
@@ -75,9 +75,18 @@ void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
   const int64_t srcLen = src.RowLen();
   constexpr int kBlock = 32;
   std::vector<uint8_t> block(static_cast<size_t>(srcLen * kBlock));
+  // A destination in memory is written in place; one in a temporary file
+  // through a band, as its rows stay mapped only one at a time.
+  const bool direct = dst.Location() != ieFile;
+  std::vector<uint8_t*> rows;
   for (int y0 = 0; y0 < ws; y0 += static_cast<int>(bandRows)) {
     const int y1 = static_cast<int>(std::min<int64_t>(ws, y0 + bandRows));
-    std::vector<uint8_t> band(static_cast<size_t>(int64_t(y1 - y0) * dstLen), 0);
+    std::vector<uint8_t> band(direct ? 0 : static_cast<size_t>(int64_t(y1 - y0) * dstLen), 0);
+    rows.assign(size_t(y1 - y0), nullptr);
+    for (int y = y0; y < y1; ++y) {
+      rows[size_t(y - y0)] = direct ? dst.ScanLine(y) : band.data() + int64_t(y - y0) * dstLen;
+      if (direct && bpp == 1) std::memset(rows[size_t(y - y0)], 0, static_cast<size_t>(dstLen));
+    }
     for (int r0 = 0; r0 < hs; r0 += kBlock) {
       const int k = std::min(kBlock, hs - r0);
       for (int i = 0; i < k; ++i) std::memcpy(block.data() + i * srcLen, src.ScanLine(r0 + i), static_cast<size_t>(srcLen));
@@ -86,21 +95,22 @@ void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
       if (bpp == 1) {
         for (int y = y0; y < y1; ++y) {
           const int col = columnReversed ? ws - 1 - y : y;
-          uint8_t* out = band.data() + int64_t(y - y0) * dstLen;
+          uint8_t* out = rows[size_t(y - y0)];
           for (int i = 0; i < k; ++i) SetBit(out, xFirst + i * xStep, GetBit(block.data() + i * srcLen, col));
         }
         continue;
       }
       switch (bytes) {
-        case 1: CopyBlock<1>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
-        case 2: CopyBlock<2>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
-        case 3: CopyBlock<3>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
-        case 4: CopyBlock<4>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
-        case 6: CopyBlock<6>(block.data(), srcLen, k, xFirst, xStep, band.data(), dstLen, y0, y1, ws, columnReversed); break;
+        case 1: CopyBlock<1>(block.data(), srcLen, k, xFirst, xStep, rows.data(), y0, y1, ws, columnReversed); break;
+        case 2: CopyBlock<2>(block.data(), srcLen, k, xFirst, xStep, rows.data(), y0, y1, ws, columnReversed); break;
+        case 3: CopyBlock<3>(block.data(), srcLen, k, xFirst, xStep, rows.data(), y0, y1, ws, columnReversed); break;
+        case 4: CopyBlock<4>(block.data(), srcLen, k, xFirst, xStep, rows.data(), y0, y1, ws, columnReversed); break;
+        case 6: CopyBlock<6>(block.data(), srcLen, k, xFirst, xStep, rows.data(), y0, y1, ws, columnReversed); break;
       }
     }
-    for (int y = y0; y < y1; ++y)
-      std::memcpy(dst.ScanLine(y), band.data() + int64_t(y - y0) * dstLen, static_cast<size_t>(dstLen));
+    if (!direct)
+      for (int y = y0; y < y1; ++y)
+        std::memcpy(dst.ScanLine(y), band.data() + int64_t(y - y0) * dstLen, static_cast<size_t>(dstLen));
   }
   src.UnmapRows();
   dst.UnmapRows();
@@ -139,6 +149,14 @@ bool TurnQuarter(TIEBitmap& b, QuarterKind kind) {
 void FlipBitmap(TIEBitmap& bitmap, int direction) {
   FlipOne(bitmap, direction);
   if (bitmap.HasAlphaChannel()) FlipOne(*bitmap.AlphaChannel(), direction);
+}
+
+bool QuarterTurnInto(TIEBitmap& source, TIEBitmap& destination, bool clockwise) {
+  if (source.IsEmpty() || source.IsVirtual() || &source == &destination) return false;
+  if (!destination.Allocate(source.Height(), source.Width(), source.PixelFormat())) return false;
+  QuarterTurn(source, destination, clockwise ? qkClockwise : qkCounterClockwise);
+  source.CopyPaletteTo(&destination);
+  return true;
 }
 
 bool ApplyExifOrientation(TIEBitmap& bitmap, int orientation) {

@@ -11,3 +11,8 @@ void FlipBitmap(TIEBitmap& bitmap, int direction);
 // diagonal), 8 quarter turn counter-clockwise; other values do nothing.
 // False when the turned picture's storage cannot be had (the bitmap is kept).
 bool ApplyExifOrientation(TIEBitmap& bitmap, int orientation);
+
+// Turns source a quarter clockwise or counter-clockwise into destination,
+// allocated at the swapped size in the source's format with its palette (the
+// alpha channel is not turned). False when the storage cannot be had.
+bool QuarterTurnInto(TIEBitmap& source, TIEBitmap& destination, bool clockwise);

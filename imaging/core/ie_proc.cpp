@@ -15,7 +15,10 @@
 #include "imaging/core/ie_raw_stream.h"
 #include "imaging/core/ie_utils.h"
 #include "imaging/core/ie_version.h"
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/streams.h"
+#include "platform/ui/ext_ctrls.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/global_memory.h"
 
@@ -249,7 +252,10 @@ void RoundImageCorners(TIEBitmap& bitmap, int rx, int ry) {
 
 TImageLibProc::TImageLibProc(TComponent* owner) : TComponent(owner), FAutoUndo(owner != nullptr) { UseOwnBitmap(); }
 
-TImageLibProc::~TImageLibProc() { Detach(); }
+TImageLibProc::~TImageLibProc() {
+  Detach();
+  DetachTImage();
+}
 
 std::unique_ptr<TImageLibProc> TImageLibProc::CreateForBitmap(TIEBitmap* bitmap) {
   auto proc = std::make_unique<TImageLibProc>(nullptr);
@@ -264,6 +270,37 @@ void TImageLibProc::Detach() {
   FAttachedImageLib = nullptr;
 }
 
+void TImageLibProc::DetachTImage() {
+  if (FAttachedTImage) FAttachedTImage->RemoveFreeNotification(this);
+  FAttachedTImage = nullptr;
+  FAttachedTBitmap = nullptr;
+}
+
+void TImageLibProc::WrapAttachedTBitmap() {
+  if (FAttachedTBitmap && FOwnBitmap && FBitmap == FOwnBitmap.get()) FBitmap->EncapsulateTBitmap(FAttachedTBitmap, true);
+}
+
+void TImageLibProc::SetAttachedTImage(TImage* image) {
+  Detach();
+  DetachTImage();
+  UseOwnBitmap();
+  if (!image) return;
+  FAttachedTImage = image;
+  FAttachedTBitmap = image->Picture()->Bitmap();
+  image->FreeNotification(this);
+  WrapAttachedTBitmap();
+}
+
+void TImageLibProc::Notification(TComponent* component, TOperation operation) {
+  TComponent::Notification(component, operation);
+  if (operation != opRemove) return;
+  if (component == FAttachedTImage) {
+    FAttachedTImage = nullptr;
+    FAttachedTBitmap = nullptr;
+    UseOwnBitmap();
+  }
+}
+
 void TImageLibProc::UseOwnBitmap() {
   FOwnBitmap = std::make_unique<TIEBitmap>();
   FBitmap = FOwnBitmap.get();
@@ -271,6 +308,7 @@ void TImageLibProc::UseOwnBitmap() {
 
 void TImageLibProc::SetAttachedImageLib(TIEViewLink* view) {
   Detach();
+  DetachTImage();
   if (!view) {
     UseOwnBitmap();
     return;
@@ -306,6 +344,7 @@ void TImageLibProc::AttachBitmap(TIEBitmap* bitmap) {
     return;
   }
   Detach();
+  DetachTImage();
   UseBitmap(bitmap);
 }
 
@@ -499,6 +538,8 @@ void TImageLibProc::RestoreLayerRecords(TStream& s, TIELayeredViewLink& view) {
 
 bool TImageLibProc::PrepareBitmap(const TIEFormatSet& allowed) {
   if (!FBitmap) return false;
+  // The image's bitmap may have changed size or format since the last operation.
+  WrapAttachedTBitmap();
   return EnsurePixelFormat(allowed);
 }
 
@@ -521,9 +562,20 @@ bool TImageLibProc::EnsurePixelFormat(const TIEFormatSet& allowed) {
 }
 
 void TImageLibProc::Update() {
+  if (FAttachedTBitmap) {
+    FBitmap->RemoveAlphaChannel(false);
+    // Operations that build a new picture leave it in memory: it goes back
+    // into the image's bitmap, which the image draws.
+    if (FBitmap->Location() != ieTBitmap) {
+      FBitmap->CopyToTBitmap(*FAttachedTBitmap);
+      WrapAttachedTBitmap();
+    }
+  }
   if (FAttachedImageLib) {
     FAttachedImageLib->Update();
     FAttachedImageLib->ImageChange();
+  } else if (FAttachedTBitmap) {
+    FAttachedTBitmap->SetModified(true);
   }
 }
 
@@ -533,6 +585,7 @@ void TImageLibProc::DoFinishWork() {
 }
 
 bool TImageLibProc::GetSelectionInfo(int& x1, int& y1, int& x2, int& y2, TIEMask*& mask) {
+  WrapAttachedTBitmap();
   x1 = y1 = 0;
   x2 = FBitmap ? FBitmap->Width() : 0;
   y2 = FBitmap ? FBitmap->Height() : 0;
@@ -624,8 +677,7 @@ void TImageLibProc::Rotate(double angle, bool antiAlias, int quality, int64_t ba
   if (angle == 0 || !PrepareBitmap()) return;
   if (FAutoUndo) SaveUndoCaptioned(Format("Rotate %.2f", angle));
   const uint32_t bg = background == -1 ? Background() : uint32_t(background);
-  // Quality above 2 acts as 2.
-  FBitmap->Rotate(antiAlias ? 1 : 0, std::min(quality, 2), angle, bg);
+  FBitmap->Rotate(antiAlias, quality, this, OnProgress, bg, angle);
   Update();
   DoFinishWork();
 }

@@ -19,6 +19,7 @@
 #include "platform/win/win_types.h"
 
 class TIEMask;
+class TImage;
 class TStream;
 
 // What a single-image view with a selection and layers offers the processing
@@ -94,6 +95,10 @@ public:
   // ---- attachment ----
   TIEViewLink* AttachedImageLib() const { return FAttachedImageLib; }
   void SetAttachedImageLib(TIEViewLink* view);
+  // A framework image control whose picture bitmap is processed; attaching it
+  // forgets a view, and nil empties the working bitmap.
+  TImage* AttachedTImage() const { return FAttachedTImage; }
+  void SetAttachedTImage(TImage* image);
   void AttachBitmap(TIEBitmap* bitmap);
   void UseBitmap(TIEBitmap* bitmap);
   TIEBitmap* GetIEBitmap() const { return FBitmap; }
@@ -193,8 +198,11 @@ private:
   };
   using TStack = std::vector<TUndoEntry>;
 
+  void Notification(TComponent* component, TOperation operation) override;
   void Detach();
+  void DetachTImage();
   void UseOwnBitmap();
+  void WrapAttachedTBitmap();
   TIELayeredViewLink* Layered() const;
   bool MakeEntry(TIEUndoSource kind, TUndoEntry& entry);
   bool Push(TStack& stack, TIEUndoSource kind);
@@ -212,5 +220,7 @@ private:
   void* FChangeHandle = nullptr;
   TIEBitmap* FBitmap = nullptr;
   std::unique_ptr<TIEBitmap> FOwnBitmap;
+  TImage* FAttachedTImage = nullptr;
+  TBitmap* FAttachedTBitmap = nullptr;  // the image's picture bitmap, wrapped by FOwnBitmap
   TStack FUndo, FRedo;
 };

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <new>
+#include <thread>
 
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_icc.h"
@@ -241,12 +243,38 @@ bool ResampleSourceRect(TIEBitmap& source, const TSourceRect& r, bool alphaUsed,
     part = &copy;
   }
   if (!scaled.Allocate(r.dxDst, r.dyDst, f == ie1g && projection ? ie1g : ie24RGB)) return false;
-  if (f == ie1g) Resample1BitEx(*part, scaled, filter);
-  else ResampleEx(part, &scaled, alphaUsed ? part->AlphaChannel() : nullptr, nullptr, nullptr, filter);
+  std::unique_ptr<TIEBitmap> alpha;
   if (alphaUsed) {
-    auto alpha = TIEBitmap::CreateAlphaChannel(r.dxDst, r.dyDst, ieMemory);
+    alpha = TIEBitmap::CreateAlphaChannel(r.dxDst, r.dyDst, ieMemory);
     if (alpha->IsEmpty()) return false;
-    ResampleGrayFiltered(*part->AlphaChannel(), *alpha, filter);
+  }
+  // The grey resampler runs on one thread: the channel goes alongside the
+  // colour, which has workers of its own, unless the rows live in a file or
+  // the colour's filter reads the channel too.
+  TIEBitmap* sourceAlpha = alphaUsed ? part->AlphaChannel() : nullptr;
+  const bool alongside = alphaUsed && part->Location() != ieFile && sourceAlpha->Location() != ieFile &&
+                         filter != rfBilinear && filter != rfBicubic;
+  std::exception_ptr alphaFailure;
+  std::thread alphaThread;
+  if (alongside)
+    alphaThread = std::thread([&] {
+      try {
+        ResampleGrayFiltered(*sourceAlpha, *alpha, filter);
+      } catch (...) {
+        alphaFailure = std::current_exception();
+      }
+    });
+  try {
+    if (f == ie1g) Resample1BitEx(*part, scaled, filter);
+    else ResampleEx(part, &scaled, sourceAlpha, nullptr, nullptr, filter);
+  } catch (...) {
+    if (alphaThread.joinable()) alphaThread.join();
+    throw;
+  }
+  if (alphaThread.joinable()) alphaThread.join();
+  if (alphaFailure) std::rethrow_exception(alphaFailure);
+  if (alphaUsed) {
+    if (!alongside) ResampleGrayFiltered(*sourceAlpha, *alpha, filter);
     AttachAlphaChannel(scaled, std::move(alpha));
     scaled.SetFull(false);
   }
@@ -269,7 +297,9 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
   const int dxDst0 = r.dxDst, dyDst0 = r.dyDst, dxSrc0 = r.dxSrc, dySrc0 = r.dySrc;
   if (!ClipToBitmaps(r, destW, destH, srcW, srcH, rx, ry)) return;
 
-  const bool alphaAvailable = enableAlpha && source.HasAlphaChannel() && !source.Full();
+  // A channel of another size than its picture cannot be read by the maps: it is left out.
+  const bool alphaAvailable = enableAlpha && source.HasAlphaChannel() && !source.Full() &&
+                              source.AlphaChannel()->Width() == srcW && source.AlphaChannel()->Height() == srcH;
   if (filter != rfNone && (r.dxSrc != r.dxDst || r.dySrc != r.dyDst)) {
     TIEBitmap scaled;
     if (!ResampleSourceRect(source, r, alphaAvailable, filter, scaled)) return;

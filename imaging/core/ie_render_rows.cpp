@@ -159,6 +159,7 @@ void DrawVirtualRows(const TIERenderJob& job, int yFirst, int yLast) {
   for (int y = yFirst; y <= yLast; ++y) {
     const int i = y - job.y1;
     const int sy = job.ymap[i];
+    if (!job.rows[y]) continue;
     TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
     if (job.plain && !job.adjust) {
       for (int k = 0; k < count; ++k) callback(job.source, job.xmap[k], &dst[k], sy);
@@ -188,6 +189,10 @@ void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
   int previousSourceRow = -1;
   for (int y = yFirst; y <= yLast; ++y) {
     const int i = y - job.y1;
+    if (!job.rows[y]) {
+      previousSourceRow = -1;
+      continue;
+    }
     TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
     const int sy = job.fast ? job.fastY + y : job.ymap[i];
     // A repeated source row of an opaque plain drawing: only the drawn columns

@@ -13,6 +13,7 @@
 #include "imaging/core/ie_quantizer.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
+#include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "platform/graphics/dib_types.h"
@@ -141,18 +142,6 @@ private:
 
 bool ReadAll(TStream& s, void* buffer, int64_t count) { return s.Read(buffer, count) == count; }
 
-// Reports the percentage of a row loop when it changed.
-struct TRowProgress {
-  TProgressRecord& progress;
-  int last = -1;
-  void Row(int done) {
-    const int per = static_cast<int>(done * progress.Step);
-    if (per != last) {
-      last = per;
-      progress.Report(per);
-    }
-  }
-};
 
 void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsVals& params,
                  TProgressRecord& progress, bool paramsOnly, bool noFileHeader, TIEMaskOut& alphaMask,
@@ -295,7 +284,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
 
   const int top = topDown ? height - 1 : 0;
   auto destRow = [&](int r) { return bitmap.ScanLine(std::abs(top - r)); };
-  TRowProgress rp{progress};
+  TFilterRowProgress rp{progress};
   std::vector<uint8_t> row(static_cast<size_t>(rowLen + 32));
   // Reads one file row; a missing tail of the very last row reads as zeros.
   auto readRow = [&]() {
@@ -425,16 +414,6 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
 
 int Pow2(int b) { return int(1u << (b % 32)); }
 
-struct TBmpWriter {
-  TStream& stream;
-  TProgressRecord& progress;
-  bool error = false;
-  void Put(const void* data, int64_t n) {
-    StreamWriteChecked(stream, error, data, n);
-    if (error) progress.Abort();
-  }
-};
-
 void Put16(uint8_t* p, uint32_t v) { p[0] = uint8_t(v), p[1] = uint8_t(v >> 8); }
 void Put32(uint8_t* p, uint32_t v) {
   for (int k = 0; k < 4; ++k) p[k] = uint8_t(v >> (8 * k));
@@ -532,7 +511,7 @@ void WriteBMPBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TPr
   if (version == 2 && (width > 0xFFFF || height > 0xFFFF)) return progress.Abort();
   const bool compress = params.BmpCompression == 1 && version != 2 && (bits == 4 || bits == 8);
 
-  TBmpWriter w{stream, progress};
+  TFilterWriter w{stream, progress};
   const int64_t start = stream.Position();
   uint8_t fileHeader[14] = {'B', 'M'};
   w.Put(fileHeader, 14);
@@ -558,7 +537,7 @@ void WriteBMPBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TPr
   progress.Step = 100.0 / height;
   const int64_t rowLen = RowBytes(width, bits);
   std::vector<uint8_t> row(static_cast<size_t>(rowLen), 0);
-  TRowProgress rp{progress};
+  TFilterRowProgress rp{progress};
   int64_t dataStart = 0;
   std::unique_ptr<TIEBitmap> copy;
 

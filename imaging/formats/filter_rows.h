@@ -1,8 +1,7 @@
 #pragma once
-// Small pieces the icon, Targa, anymap and wireless-bitmap filters share: a
-// writer that turns a short write into the abort flag, the per-row progress
-// report, the bound on what a picture's data can fill, and the clearing of
-// rows a short stream left unread.
+// Small pieces the format filters share: a writer that turns a short write
+// into the abort flag, the per-row progress report, the bound on what a
+// picture's data can fill, and the clearing of rows a short stream left unread.
 #include <cstdint>
 #include <cstring>
 

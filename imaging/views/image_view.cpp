@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/core/ie_render.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/rounding.h"
@@ -686,29 +687,17 @@ void TImageLibView::BuildAxisTable(bool horizontal) {
   const int size = horizontal ? FBmpW : FBmpH;
   const int span = extent + draw;
   if (t.zoom == zoom && t.span == span && t.bitmapSize == size) return;
-  t.v2b.clear();
-  t.b2v.clear();
   t.zoom = zoom;
   t.span = span;
   t.bitmapSize = size;
-  if (draw <= 0 || size <= 0 || zoom <= 0) return;
-  const int last = std::max(size - 1, 0);
-  t.v2b.assign(size_t(span) + 2, 0);
-  t.b2v.assign(size_t(R((span + 1) * 100.0 / zoom)) + 2, 0);
-  if (zoom > 100) {
-    // Truncation names the pixel the renderer paints at each column.
-    for (int j = span + 1; j >= 0; --j) {
-      const int b = static_cast<int>(Trunc(j * 100.0 / zoom));
-      if (b < static_cast<int>(t.b2v.size())) t.b2v[size_t(b)] = j;
-      t.v2b[size_t(j)] = std::min(b, last);
-    }
-  } else {
-    for (int k = static_cast<int>(t.b2v.size()) - 1; k >= 0; --k) {
-      const int s = R(k * zoom / 100.0);
-      t.b2v[size_t(k)] = s;
-      if (s >= 0 && s < static_cast<int>(t.v2b.size())) t.v2b[size_t(s)] = std::min(k, last);
-    }
+  if (draw <= 0) {
+    t.v2b.clear();
+    t.b2v.clear();
+    return;
   }
+  // Above 100 % the tables truncate, as the renderer's maps do, so a column
+  // names the pixel painted there.
+  IEBuildViewZoomTables(zoom, span, size, t.v2b, t.b2v);
 }
 
 void TImageLibView::BuildCoordinateTables() {

@@ -6,8 +6,9 @@
 #include <cmath>
 
 #include "imaging/core/ie_pixel_convert.h"
+#include "imaging/core/ie_proc_blur.h"
 #include "imaging/views/image_view.h"
-#include "imaging/views/image_view_render.h"
+#include "imaging/core/ie_render.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/rounding.h"
@@ -75,6 +76,32 @@ void BottomEdgeShadow(TIEBitmap& dest, const TRect& r) {
   }
 }
 
+// A blurred shadow around the image rectangle: the pixels within 5 of it, outside
+// it, darkened by a blurred plane of the rectangle moved 2 pixels down and right.
+void SoftShadow(TIEBitmap& dest, const TRect& r) {
+  const int iw = r.right - r.left, ih = r.bottom - r.top;
+  if (iw < 2 || ih < 2) return;
+  TIEBitmap plane(iw + 11, ih + 11, ie8g);
+  if (plane.IsEmpty()) return;
+  plane.Fill(0);
+  plane.FillRect(5, 5, iw + 6, ih + 6, 255);
+  GaussianBlurRect(plane, 0, 0, 2.5, ih + 10, iw + 10);
+  for (int py = 0; py < ih + 11; ++py) {
+    const int y = r.top - 5 + py;
+    if (y < 0 || y >= dest.Height()) continue;
+    auto* row = reinterpret_cast<TRGB*>(dest.ScanLine(y));
+    const uint8_t* shade = plane.ScanLine(py);
+    for (int px = 0; px < iw + 11; ++px) {
+      const int x = r.left - 5 + px;
+      if (x < 0 || x >= dest.Width() || (x >= r.left && x < r.right && y >= r.top && y < r.bottom)) continue;
+      const double f = 1.0 - shade[px] / 255.0;
+      row[x].r = uint8_t(R(row[x].r * f));
+      row[x].g = uint8_t(R(row[x].g * f));
+      row[x].b = uint8_t(R(row[x].b * f));
+    }
+  }
+}
+
 }  // namespace
 
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
@@ -84,8 +111,11 @@ void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color
   const TRGB a = RGBOf(color);
   switch (style) {
     case iebsSolid:
+      FillRows(dest, 0, 0, width, height, a);
+      break;
     case iebsSoftShadow:
       FillRows(dest, 0, 0, width, height, a);
+      SoftShadow(dest, imageRect);
       break;
     case iebsHorizontal:
     case iebsVertical:
@@ -238,32 +268,26 @@ void TImageLibView::PaintLayerBackground(TIEBitmap* dest, bool whole, const TRec
 }
 
 void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool firstSolid, TResampleFilter filter) {
-  TIEViewRenderArea area;
-  area.destX = FOffsetX;
-  area.destY = FOffsetY;
-  area.destW = std::min(FScrW, FDrawW);
-  area.destH = std::min(FScrH, FDrawH);
-  area.srcX = FSrcX;
-  area.srcY = FSrcY;
-  area.srcW = FSrcW;
-  area.srcH = FSrcH;
-  area.scrW = FScrW;
-  area.scrH = FScrH;
+  // The view's own tables are the renderer's maps, so what is painted at a
+  // column is what ScreenToBitmapX names there.
+  const int w = FScrW, h = FScrH;
+  if (w <= 0 || h <= 0 || FSrcW <= 0 || FSrcH <= 0) return;
   const int sx = Snap(FViewX, true), sy = Snap(FViewY, false);
-  area.columnMap.resize(size_t(std::max(area.destW, 0)));
-  area.rowMap.resize(size_t(std::max(area.destH, 0)));
   const int lastX = std::max(source.Width() - 1, 0), lastY = std::max(source.Height() - 1, 0);
-  for (int i = 0; i < area.destW; ++i) {
+  std::vector<int32_t> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  for (int i = 0; i < w; ++i) {
     const size_t k = size_t(sx + i);
-    area.columnMap[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
+    columns[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
   }
-  for (int i = 0; i < area.destH; ++i) {
+  for (int i = 0; i < h; ++i) {
     const size_t k = size_t(sy + i);
-    area.rowMap[size_t(i)] = k < FTablesY.v2b.size() ? std::min(FTablesY.v2b[k], lastY) : lastY;
+    rows[size_t(i)] = k < FTablesY.v2b.size() ? std::min(FTablesY.v2b[k], lastY) : lastY;
   }
   TIELayer* layer = Layer0();
-  RenderViewLayer(source, dest, area, FEnableAlpha, uint8_t(std::clamp(layer->Transparency, 0, 255)), filter,
-                  layer->Operation);
+  const RECT clip = Rect(FOffsetX, FOffsetY, FOffsetX + FDrawW, FOffsetY + FDrawH);
+  source.RenderToTIEBitmapEx(dest, nullptr, &columns, &rows, &clip, FOffsetX, FOffsetY, w, h, FSrcX, FSrcY, FSrcW,
+                             FSrcH, FEnableAlpha, filter == rfNone, uint8_t(std::clamp(layer->Transparency, 0, 255)),
+                             filter, true, static_cast<TIEBlendMode>(layer->Operation));
   (void)firstSolid;
 }
 

@@ -461,10 +461,17 @@ bool TImageLibView::LoadSelectionFromStream(TStream& stream, int mode) {
   FBmpH = Layer0()->Bitmap()->Height();
   if (mode == 2) {
     TIELayer* layer = CurrentLayerRecord();
-    int dx = layerX - (layer ? layer->PosX : 0), dy = layerY - (layer ? layer->PosY : 0);
+    const int64_t moveX = int64_t(layerX) - (layer ? layer->PosX : 0);
+    const int64_t moveY = int64_t(layerY) - (layer ? layer->PosY : 0);
     FPolygon.Clear();
-    if (!FMask->IsEmpty()) {
-      FMask->Resize(std::max(w, maskW) + std::abs(dx), std::max(h, maskH) + std::abs(dy));
+    // A layer moved past both planes leaves nothing; otherwise the work plane
+    // stays within twice their size.
+    const int64_t spanW = int64_t(std::max(w, maskW)), spanH = int64_t(std::max(h, maskH));
+    if (std::abs(moveX) >= spanW || std::abs(moveY) >= spanH) {
+      FMask->Clear();
+    } else if (!FMask->IsEmpty()) {
+      int dx = int(moveX), dy = int(moveY);
+      FMask->Resize(int(spanW) + std::abs(dx), int(spanH) + std::abs(dy));
       FMask->UpdateBoundingBox();
       FMask->MoveBy(dx, dy, true);
     }

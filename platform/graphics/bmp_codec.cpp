@@ -14,107 +14,30 @@
 namespace bmpcodec {
 namespace {
 
-constexpr DWORD BI_ALPHABITFIELDS = 6;
 // The largest pixel block we build. Uncompressed data is bounded by the file as
 // well; RLE data can describe far more pixels than it holds, so it has a lower cap.
 constexpr int64_t kMaxDibBytes = int64_t{1} << 30;
 constexpr int64_t kMaxRleDibBytes = int64_t{256} << 20;
 
-[[noreturn]] void Invalid() { throw EInvalidGraphic(kInvalidBitmap); }
+[[noreturn]] void Invalid(TDibRefusal reason) { throw EBitmapRefused(reason); }
+void Check(TDibRefusal reason) {
+  if (reason != drNone) Invalid(reason);
+}
 
 // Reads exactly count bytes or raises the invalid-bitmap error (a truncated file).
-void ReadExact(TStream& s, void* buf, int64_t count) {
-  if (count < 0 || s.Read(buf, count) != count) Invalid();
+void ReadExact(TStream& s, void* buf, int64_t count, TDibRefusal reason) {
+  if (count < 0 || s.Read(buf, count) != count) Invalid(reason);
 }
 
-struct Header {
-  DWORD size = 0;
-  int64_t width = 0;
-  int64_t height = 0;  // signed as stored
-  int bitCount = 0;
-  DWORD compression = BI_RGB;
-  DWORD sizeImage = 0;
-  LONG xPels = 0, yPels = 0;
-  DWORD clrUsed = 0;
-  DWORD masks[4] = {0, 0, 0, 0};
-  bool masksInHeader = false;
-};
-
-Header ReadHeader(TStream& s) {
-  uint8_t buf[124] = {};
-  ReadExact(s, buf, 4);
-  Header h;
-  h.size = ReadLE32(buf);
-  if (h.size == 12) {
-    ReadExact(s, buf + 4, 8);
-    h.width = ReadLE16(buf + 4);
-    h.height = ReadLE16(buf + 6);
-    if (ReadLE16(buf + 8) != 1) Invalid();
-    h.bitCount = ReadLE16(buf + 10);
-    return h;
-  }
-  // 40 (info), 52/56 (with masks), 64 (OS/2 2.x, info layout first), 108 (V4), 124 (V5).
-  if (h.size < 40 || h.size > 124) Invalid();
-  ReadExact(s, buf + 4, h.size - 4);
-  h.width = static_cast<int32_t>(ReadLE32(buf + 4));
-  h.height = static_cast<int32_t>(ReadLE32(buf + 8));
-  if (ReadLE16(buf + 12) != 1) Invalid();
-  h.bitCount = ReadLE16(buf + 14);
-  h.compression = ReadLE32(buf + 16);
-  h.sizeImage = ReadLE32(buf + 20);
-  h.xPels = static_cast<int32_t>(ReadLE32(buf + 24));
-  h.yPels = static_cast<int32_t>(ReadLE32(buf + 28));
-  h.clrUsed = ReadLE32(buf + 32);
-  if (h.size >= 52 && h.size != 64) {
-    h.masks[0] = ReadLE32(buf + 40);
-    h.masks[1] = ReadLE32(buf + 44);
-    h.masks[2] = ReadLE32(buf + 48);
-    if (h.size >= 56) h.masks[3] = ReadLE32(buf + 52);
-    h.masksInHeader = true;
-  }
-  return h;
-}
-
-bool IsContiguous(DWORD mask) {
-  if (mask == 0) return true;
-  DWORD shifted = mask >> MaskShift(mask);
-  return (shifted & (shifted + 1)) == 0;
-}
-
-void ValidateHeader(const Header& h) {
-  if (h.width <= 0 || h.height == 0 || h.height == INT32_MIN) Invalid();
-  switch (h.compression) {
-    case BI_RGB:
-      if (h.bitCount != 1 && h.bitCount != 4 && h.bitCount != 8 && h.bitCount != 16 && h.bitCount != 24 &&
-          h.bitCount != 32)
-        Invalid();
-      break;
-    case BI_RLE8:
-      if (h.bitCount != 8 || h.height < 0) Invalid();  // RLE rows are always bottom-up
-      break;
-    case BI_RLE4:
-      if (h.bitCount != 4 || h.height < 0) Invalid();
-      break;
-    case BI_BITFIELDS:
-    case BI_ALPHABITFIELDS:
-      if (h.bitCount != 16 && h.bitCount != 32) Invalid();
-      break;
-    default:
-      Invalid();  // JPEG and PNG inside BMP are printer formats, not ours
-  }
-  const int64_t bytes = DibRowBytes(h.width, h.bitCount) * (h.height < 0 ? -h.height : h.height);
-  if (bytes > kMaxDibBytes) Invalid();
-}
-
-void ValidateMasks(const DWORD masks[4], int bitCount) {
-  const DWORD limit = bitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-  DWORD seen = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (masks[i] & ~limit) Invalid();
-    if (!IsContiguous(masks[i]) || (seen & masks[i])) Invalid();
-    seen |= masks[i];
-  }
-  if (masks[0] == 0 && masks[1] == 0 && masks[2] == 0) Invalid();
+// What a BMP takes beyond what every DIB must be: a width and height, RLE rows
+// only bottom-up, sound masks, at most 256 colours, and a size we agree to hold.
+void CheckBmpRules(const TDibHeader& h) {
+  if (h.width <= 0) Invalid(drWidth);
+  if (h.height == 0) Invalid(drHeight);
+  if ((h.compression == BI_RLE8 || h.compression == BI_RLE4) && h.TopDown()) Invalid(drCompression);
+  if (h.ImageBytes() > kMaxDibBytes) Invalid(drTooLarge);
+  if (h.bitFields) Check(CheckDibMasks(h));
+  if (h.bitCount <= 8 && h.clrUsed > 256) Invalid(drColourCount);
 }
 
 // Expands RLE8 or RLE4 data into bottom-up rows. Pixels never written stay 0.
@@ -141,7 +64,7 @@ void DecodeRle(const std::vector<uint8_t>& src, Dib& dib, bool rle4) {
     const uint8_t value = src[i + 1];
     i += 2;
     if (count > 0) {
-      if (y >= dib.height) Invalid();
+      if (y >= dib.height) Invalid(drRleData);
       for (int k = 0; k < count; ++k) put(rle4 ? ((k & 1) ? value & 0x0F : value >> 4) : value);
       continue;
     }
@@ -153,16 +76,16 @@ void DecodeRle(const std::vector<uint8_t>& src, Dib& dib, bool rle4) {
       case 1:  // end of bitmap
         return;
       case 2: {  // delta
-        if (i + 2 > src.size()) Invalid();
+        if (i + 2 > src.size()) Invalid(drRleData);
         x += src[i];
         y += src[i + 1];
         i += 2;
-        if (x > dib.width || (y >= dib.height && !(y == dib.height && x == 0))) Invalid();
+        if (x > dib.width || (y >= dib.height && !(y == dib.height && x == 0))) Invalid(drRleData);
         break;
       }
       default: {  // absolute run of `value` pixels, padded to a 16-bit boundary
         const size_t bytes = rle4 ? (value + 1u) / 2u : value;
-        if (i + bytes > src.size() || y >= dib.height) Invalid();
+        if (i + bytes > src.size() || y >= dib.height) Invalid(drRleData);
         for (int k = 0; k < value; ++k) {
           const uint8_t b = src[i + (rle4 ? k / 2 : k)];
           put(rle4 ? ((k & 1) ? b & 0x0F : b >> 4) : b);
@@ -174,83 +97,79 @@ void DecodeRle(const std::vector<uint8_t>& src, Dib& dib, bool rle4) {
   }
 }
 
+// Run-length rows, expanded into a picture the size the header gives; the data
+// runs to the header's image size or the end of the stream.
+void ReadRlePixels(TStream& s, const TDibHeader& h, int64_t available, Dib& dib) {
+  const int64_t imageBytes = dib.RowBytes() * dib.height;
+  if (imageBytes > kMaxRleDibBytes) Invalid(drTooLarge);
+  const int64_t dataSize = h.sizeImage != 0 ? h.sizeImage : available;
+  if (dataSize > available) Invalid(drPixelsCutShort);
+  std::vector<uint8_t> data(static_cast<size_t>(dataSize));
+  ReadExact(s, data.data(), dataSize, drPixelsCutShort);
+  dib.bits.assign(static_cast<size_t>(imageBytes), 0);
+  DecodeRle(data, dib, h.compression == BI_RLE4);
+}
+
+// Plain rows, stored bottom-up as they are, or turned over when the file keeps them top-down.
+void ReadPlainPixels(TStream& s, bool topDown, int64_t available, Dib& dib) {
+  const int64_t rowBytes = dib.RowBytes();
+  const int64_t imageBytes = rowBytes * dib.height;
+  if (imageBytes > available) Invalid(drPixelsCutShort);
+  dib.bits.resize(static_cast<size_t>(imageBytes));
+  if (!topDown) {
+    ReadExact(s, dib.bits.data(), imageBytes, drPixelsCutShort);
+    return;
+  }
+  for (int y = 0; y < dib.height; ++y) ReadExact(s, dib.Row(y), rowBytes, drPixelsCutShort);
+}
+
 // Reads a DIB whose info header starts at the stream's position. fileStart is the
 // position of the BMP file header (-1 for a packed DIB) and offBits its pixel offset.
 Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
   const int64_t streamSize = s.Size();
-  Header h = ReadHeader(s);
-  ValidateHeader(h);
+  const int64_t headerStart = s.Position();
+  // The header, masks and a full colour table fit in this prefix; what the
+  // prefix lacks, the stream lacks too.
+  uint8_t prefix[kDibPrefixBytes];
+  const int64_t got = s.Read(prefix, std::min<int64_t>(sizeof prefix, std::max<int64_t>(streamSize - headerStart, 0)));
+  TDibHeader h;
+  Check(ReadDibHeader(prefix, static_cast<size_t>(got), h));
+  CheckBmpRules(h);
 
   Dib dib;
-  dib.width = static_cast<int>(h.width);
-  dib.height = static_cast<int>(h.height < 0 ? -h.height : h.height);
+  dib.width = h.width;
+  dib.height = static_cast<int>(h.Rows());
   dib.bitCount = h.bitCount;
-  dib.xPelsPerMeter = h.xPels;
-  dib.yPelsPerMeter = h.yPels;
+  dib.xPelsPerMeter = h.xPelsPerMeter;
+  dib.yPelsPerMeter = h.yPelsPerMeter;
   dib.sourceHeaderSize = h.size;
-
-  if (h.compression == BI_BITFIELDS || h.compression == BI_ALPHABITFIELDS) {
-    if (!h.masksInHeader) {
-      const int n = h.compression == BI_ALPHABITFIELDS ? 4 : 3;
-      uint8_t buf[16];
-      ReadExact(s, buf, n * 4);
-      for (int k = 0; k < n; ++k) h.masks[k] = ReadLE32(buf + 4 * k);
-    }
-    ValidateMasks(h.masks, h.bitCount);
+  if (h.bitFields) {
     dib.compression = BI_BITFIELDS;
     std::copy(h.masks, h.masks + 4, dib.masks);
   }
-
-  // Colour table: the entries the header asks for, all of them when it says 0.
-  const bool core = h.size == 12;
+  // Colour table: the entries the header asks for, all of them when it says 0;
+  // entries past what the depth indexes are read over, not kept.
   if (h.bitCount <= 8) {
-    const DWORD full = 1u << h.bitCount;
-    if (h.clrUsed > 256) Invalid();
-    const DWORD count = h.clrUsed == 0 ? full : h.clrUsed;
-    const int entry = core ? 3 : 4;
-    std::vector<uint8_t> table(static_cast<size_t>(count) * entry);
-    ReadExact(s, table.data(), static_cast<int64_t>(table.size()));
-    dib.colors.resize(std::min(count, full));
-    for (size_t k = 0; k < dib.colors.size(); ++k) {
-      const uint8_t* e = table.data() + k * entry;
-      dib.colors[k].rgbBlue = e[0];
-      dib.colors[k].rgbGreen = e[1];
-      dib.colors[k].rgbRed = e[2];
-    }
+    Check(ReadDibColours(prefix, static_cast<size_t>(got), h, static_cast<size_t>(h.tableEntries), dib.colors));
+    dib.colors.resize(std::min<size_t>(dib.colors.size(), h.PaletteSize()));
   }
 
   // Pixels start where the file header says, unless that points into the
   // headers (some writers leave it 0); then right after the colour table.
-  int64_t bitsPos = s.Position();
-  // Deeper formats may carry a palette for display on 8-bit screens; skip it.
-  if (h.bitCount > 8) bitsPos += static_cast<int64_t>(h.clrUsed) * (core ? 3 : 4);
+  // Deeper formats may carry a palette for display on 8-bit screens; it is skipped.
+  int64_t bitsPos = headerStart + static_cast<int64_t>(h.BitsOffset());
   if (fileStart >= 0 && offBits != 0) {
     const int64_t declared = fileStart + offBits;
-    if (declared > streamSize) Invalid();
+    if (declared > streamSize) Invalid(drPixelOffset);
     if (declared >= bitsPos) bitsPos = declared;
   }
-  if (bitsPos > streamSize) Invalid();
+  if (bitsPos > streamSize) Invalid(drPixelsCutShort);
   s.SetPosition(bitsPos);
   const int64_t available = streamSize - bitsPos;
-
-  const int64_t rowBytes = dib.RowBytes();
-  const int64_t imageBytes = rowBytes * dib.height;
   if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {
-    if (imageBytes > kMaxRleDibBytes) Invalid();
-    int64_t dataSize = h.sizeImage != 0 ? h.sizeImage : available;
-    if (dataSize > available) Invalid();
-    std::vector<uint8_t> data(static_cast<size_t>(dataSize));
-    ReadExact(s, data.data(), dataSize);
-    dib.bits.assign(static_cast<size_t>(imageBytes), 0);
-    DecodeRle(data, dib, h.compression == BI_RLE4);
-    return dib;
-  }
-  if (imageBytes > available) Invalid();
-  dib.bits.resize(static_cast<size_t>(imageBytes));
-  if (h.height > 0) {
-    ReadExact(s, dib.bits.data(), imageBytes);
+    ReadRlePixels(s, h, available, dib);
   } else {
-    for (int y = 0; y < dib.height; ++y) ReadExact(s, dib.Row(y), rowBytes);
+    ReadPlainPixels(s, h.TopDown(), available, dib);
   }
   return dib;
 }
@@ -319,8 +238,8 @@ BITMAPINFOHEADER Dib::InfoHeader() const {
 Dib ReadBmp(TStream& stream) {
   const int64_t start = stream.Position();
   uint8_t fh[14];
-  ReadExact(stream, fh, sizeof fh);
-  if (fh[0] != 'B' || fh[1] != 'M') Invalid();
+  ReadExact(stream, fh, sizeof fh, drHeaderCutShort);
+  if (fh[0] != 'B' || fh[1] != 'M') Invalid(drNotBitmap);
   return ReadDibBody(stream, start, ReadLE32(fh + 10));
 }
 

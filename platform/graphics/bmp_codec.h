@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
+#include "platform/rtl/exceptions.h"
 #include "platform/rtl/byte_order.h"
 
 class TStream;
@@ -15,6 +17,17 @@ namespace bmpcodec {
 
 // The text every malformed bitmap raises (EInvalidGraphic).
 inline constexpr const char* kInvalidBitmap = "Bitmap image is not valid";
+
+// The error every refused bitmap raises: the user sees kInvalidBitmap, the
+// caller can ask which rule refused it.
+class EBitmapRefused : public EInvalidGraphic {
+public:
+  explicit EBitmapRefused(TDibRefusal reason) : EInvalidGraphic(kInvalidBitmap), FReason(reason) {}
+  TDibRefusal Reason() const { return FReason; }
+
+private:
+  TDibRefusal FReason;
+};
 
 // A non-owning look at pixels in DIB layout (rows bottom-up, DWORD aligned).
 struct DibView {

@@ -17,6 +17,7 @@
 
 #include "platform/graphics/font_engine.h"
 #include "platform/graphics/gdi.h"
+#include "platform/graphics/dib_header.h"
 
 namespace qvgdi {
 
@@ -122,6 +123,9 @@ int NearestIndex(const RGBQUAD* colors, size_t count, COLORREF color);
 bool SurfaceFromDib(Surface& s, const BITMAPINFO* info, const void* bits, UINT usage,
                     const std::vector<PALETTEENTRY>* palette);
 // Header size and colour-table bytes of a DIB header; false when it is not one we read.
+// What the drawing calls let the shared DIB reader look at behind a header they
+// are handed: as much as it may need, since the caller vouches for the header.
+constexpr size_t kTrustedDibBytes = kDibPrefixBytes;
 bool ParseDibHeader(const BITMAPINFOHEADER* header, int& width, int& height, bool& topDown, int& bitCount);
 
 // ---------------------------------------------------------------------------

@@ -267,29 +267,18 @@ uint32_t PixelCodec::FromColor(COLORREF color) const {
 }
 
 bool ParseDibHeader(const BITMAPINFOHEADER* header, int& width, int& height, bool& topDown, int& bitCount) {
-  if (!header) return false;
-  if (header->biSize == sizeof(BITMAPCOREHEADER)) {
-    const auto* core = reinterpret_cast<const BITMAPCOREHEADER*>(header);
-    width = core->bcWidth;
-    height = core->bcHeight;
-    topDown = false;
-    bitCount = core->bcBitCount;
-    if (core->bcPlanes != 1) return false;
-  } else {
-    if (header->biSize < sizeof(BITMAPINFOHEADER) || header->biSize > sizeof(BITMAPV5HEADER)) return false;
-    if (header->biPlanes != 1) return false;
-    width = header->biWidth;
-    topDown = header->biHeight < 0;
-    if (header->biHeight == INT32_MIN) return false;
-    height = topDown ? -header->biHeight : header->biHeight;
-    bitCount = header->biBitCount;
-    if (header->biCompression != BI_RGB &&
-        !(header->biCompression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32)))
-      return false;
-  }
-  if (!ValidBitCount(bitCount)) return false;
+  TDibHeader h;
+  // A caller of the drawing calls vouches for the header it passes, as Windows
+  // expects; the shared reader then touches only the bytes the header says it has.
+  if (!header || ReadDibHeader(reinterpret_cast<const uint8_t*>(header), kTrustedDibBytes, h) != drNone) return false;
+  // Drawing takes plain and bit-field pixels only: run-length DIBs are files' business.
+  if (h.compression != BI_RGB && h.compression != BI_BITFIELDS) return false;
+  width = h.width;
+  height = static_cast<int>(std::min<int64_t>(h.Rows(), INT32_MAX));
+  topDown = h.TopDown();
+  bitCount = h.bitCount;
   if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) return false;
-  return DibRowBytes(width, bitCount) * height <= kMaxBitmapBytes;
+  return h.ImageBytes() <= kMaxBitmapBytes;
 }
 
 bool SurfaceFromDib(Surface& s, const BITMAPINFO* info, const void* bits, UINT usage,
@@ -306,19 +295,20 @@ bool SurfaceFromDib(Surface& s, const BITMAPINFO* info, const void* bits, UINT u
   s.stride = static_cast<size_t>(DibRowBytes(width, bitCount));
   s.bits = static_cast<uint8_t*>(const_cast<void*>(bits));
   SetDefaultMasks(s);
-  const uint8_t* table = reinterpret_cast<const uint8_t*>(info) + info->bmiHeader.biSize;
-  bool core = info->bmiHeader.biSize == sizeof(BITMAPCOREHEADER);
-  if (!core && info->bmiHeader.biCompression == BI_BITFIELDS) {
+  TDibHeader h;
+  ReadDibHeader(reinterpret_cast<const uint8_t*>(info), kTrustedDibBytes, h);
+  const uint8_t* table = reinterpret_cast<const uint8_t*>(info) + h.tableOffset;
+  const bool core = h.core;
+  if (h.bitFields) {
     s.compression = BI_BITFIELDS;
-    // Version 4 and 5 headers carry the masks inside; the plain header has them after it.
-    const uint8_t* maskAt = info->bmiHeader.biSize >= 52 ? reinterpret_cast<const uint8_t*>(info) + 40 : table;
-    std::memcpy(s.masks, maskAt, sizeof(s.masks));
+    std::memcpy(s.masks, h.masks, sizeof(s.masks));
     if (!s.masks[0] && !s.masks[1] && !s.masks[2]) SetDefaultMasks(s);
   }
   if (bitCount <= 8) {
-    size_t full = size_t{1} << bitCount;
-    size_t used = core ? full : info->bmiHeader.biClrUsed;
-    if (used == 0 || used > full) used = full;
+    // More colours than the depth indexes are ignored, as GDI ignores them.
+    size_t full = h.PaletteSize();
+    size_t used = static_cast<size_t>(std::min<uint64_t>(h.tableEntries, full));
+    if (used == 0) used = full;
     s.colors.assign(full, RGBQUAD());
     s.colorsUsed = static_cast<UINT>(used);
     for (size_t i = 0; i < used; ++i) {

@@ -843,7 +843,96 @@ void TWinControl::ColorChanged() {
   for (TControl* c : FControls) c->ParentColorChanged();
 }
 
-void TWinControl::WndProc(TMessage& message) { TControl::WndProc(message); }
+namespace {
+
+// A press on one of a window's own scroll bars: arrows and the track send line
+// and page requests, the thumb is dragged with the mouse captured, and the
+// window hears WM_HSCROLL or WM_VSCROLL as from a real bar.
+struct TBarDrag {
+  int bar = -1;
+  int grab = 0;      // pointer offset inside the thumb
+  int position = 0;  // the last tracked position
+  bool thumb = false;
+};
+std::map<HWND, TBarDrag>& BarDrags() {
+  static std::map<HWND, TBarDrag> drags;
+  return drags;
+}
+
+}  // namespace
+
+bool TWinControl::ScrollBarMouse(TMessage& message) {
+  const UINT msg = message.Msg;
+  if (msg != WM_LBUTTONDOWN && msg != WM_LBUTTONDBLCLK && msg != WM_MOUSEMOVE && msg != WM_LBUTTONUP) return false;
+  const bool h = ScrollBarVisible(FHandle, SB_HORZ), v = ScrollBarVisible(FHandle, SB_VERT);
+  auto found = BarDrags().find(FHandle);
+  if (!h && !v && found == BarDrags().end()) return false;
+  const TPoint p = Point(GET_X_LPARAM(message.LParam), GET_Y_LPARAM(message.LParam));
+  const TRect cr = ClientRect();
+  const int cx = GetSystemMetrics(SM_CXVSCROLL), cy = GetSystemMetrics(SM_CYHSCROLL);
+  auto barRect = [&](int bar) {
+    return bar == SB_VERT ? Rect(cr.right, 0, cr.right + cx, cr.bottom) : Rect(0, cr.bottom, cr.right, cr.bottom + cy);
+  };
+  auto send = [&](int bar, WORD code, int pos) {
+    Perform(bar == SB_HORZ ? WM_HSCROLL : WM_VSCROLL, MAKELONG(code, static_cast<WORD>(pos)), 0);
+  };
+  if (found != BarDrags().end()) {
+    TBarDrag& d = found->second;
+    const bool horizontal = d.bar == SB_HORZ;
+    SCROLLINFO si;
+    si.fMask = SIF_ALL;
+    GetScrollInfo(FHandle, d.bar, &si);
+    const TRect r = barRect(d.bar);
+    if (msg == WM_MOUSEMOVE && d.thumb) {
+      const int thick = horizontal ? r.bottom - r.top : r.right - r.left;
+      const int offset = (horizontal ? p.x - r.left : p.y - r.top) - thick - d.grab;
+      d.position = ScrollBarPositionAt(r, horizontal, si, offset);
+      send(d.bar, SB_THUMBTRACK, d.position);
+    } else if (msg == WM_LBUTTONUP) {
+      const TBarDrag done = d;
+      BarDrags().erase(found);
+      SetMouseCapture(false);
+      if (done.thumb) send(done.bar, SB_THUMBPOSITION, done.position);
+      send(done.bar, SB_ENDSCROLL, 0);
+    }
+    return true;
+  }
+  if (msg != WM_LBUTTONDOWN && msg != WM_LBUTTONDBLCLK) return false;
+  for (int bar : {SB_VERT, SB_HORZ}) {
+    if (!(bar == SB_VERT ? v : h)) continue;
+    const TRect r = barRect(bar);
+    if (!PtInRect(r, p)) continue;
+    const bool horizontal = bar == SB_HORZ;
+    SCROLLINFO si;
+    si.fMask = SIF_ALL;
+    GetScrollInfo(FHandle, bar, &si);
+    const int thick = horizontal ? r.bottom - r.top : r.right - r.left;
+    const int along = horizontal ? p.x - r.left : p.y - r.top;
+    const int length = horizontal ? r.right - r.left : r.bottom - r.top;
+    const TRect t = ScrollBarThumbRect(r, horizontal, si);
+    const int t1 = horizontal ? t.left - r.left : t.top - r.top, t2 = horizontal ? t.right - r.left : t.bottom - r.top;
+    TBarDrag d;
+    d.bar = bar;
+    if (along < thick) send(bar, SB_LINEUP, 0);
+    else if (along >= length - thick) send(bar, SB_LINEDOWN, 0);
+    else if (t2 > t1 && along < t1) send(bar, SB_PAGEUP, 0);
+    else if (t2 > t1 && along >= t2) send(bar, SB_PAGEDOWN, 0);
+    else if (t2 > t1) {
+      d.thumb = true;
+      d.grab = along - t1;
+      d.position = si.nPos;
+    }
+    BarDrags()[FHandle] = d;
+    SetMouseCapture(true);
+    return true;
+  }
+  return false;
+}
+
+void TWinControl::WndProc(TMessage& message) {
+  if (ScrollBarMouse(message)) return;
+  TControl::WndProc(message);
+}
 
 void TWinControl::DefaultHandler(TMessage& message) {
   switch (message.Msg) {

@@ -381,6 +381,8 @@ protected:
   void ColorChanged() override;
 
 private:
+  // A press, drag or release on the window's own scroll bars; true when taken.
+  bool ScrollBarMouse(TMessage& message);
   void PaintControl(TControl* control, HDC dc, const TRect& clip);
   void TabOrderChanged();
   std::vector<TControl*> FControls;

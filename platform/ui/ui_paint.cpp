@@ -91,7 +91,6 @@ void DrawScrollBar(TCanvas* canvas, const TRect& rect, bool horizontal, const SC
   canvas->Brush()->SetStyle(bsSolid);
   canvas->Brush()->SetColor(clScrollBar);
   canvas->FillRect(rect);
-  int length = horizontal ? rect.right - rect.left : rect.bottom - rect.top;
   int thick = horizontal ? rect.bottom - rect.top : rect.right - rect.left;
   TRect a = horizontal ? Rect(rect.left, rect.top, rect.left + thick, rect.bottom)
                        : Rect(rect.left, rect.top, rect.right, rect.top + thick);
@@ -104,16 +103,48 @@ void DrawScrollBar(TCanvas* canvas, const TRect& rect, bool horizontal, const SC
   f = b;
   DrawButtonFace(canvas, f, false, false);
   DrawArrow(canvas, b, horizontal ? adRight : adDown, arrow);
-  int track = length - 2 * thick;
-  int span = info.nMax - info.nMin + 1;
-  if (!enabled || track <= 8 || span <= 0) return;
-  int page = info.nPage ? static_cast<int>(info.nPage) : 1;
-  int thumb = std::max(8, track * std::min(page, span) / span);
-  int range = std::max(span - page, 1);
-  int offset = (track - thumb) * (info.nPos - info.nMin) / range;
-  TRect t = horizontal ? Rect(rect.left + thick + offset, rect.top, rect.left + thick + offset + thumb, rect.bottom)
-                       : Rect(rect.left, rect.top + thick + offset, rect.right, rect.top + thick + offset + thumb);
+  if (!enabled) return;
+  TRect t = ScrollBarThumbRect(rect, horizontal, info);
+  if (t.right <= t.left || t.bottom <= t.top) return;
   DrawButtonFace(canvas, t, false, false);
+}
+
+namespace {
+
+struct ThumbGeometry {
+  int thick = 0, track = 0, thumb = 0, range = 1, offset = 0;
+  bool ok = false;
+};
+
+ThumbGeometry Thumb(const TRect& rect, bool horizontal, const SCROLLINFO& info) {
+  ThumbGeometry g;
+  const int length = horizontal ? rect.right - rect.left : rect.bottom - rect.top;
+  g.thick = horizontal ? rect.bottom - rect.top : rect.right - rect.left;
+  g.track = length - 2 * g.thick;
+  const int span = info.nMax - info.nMin + 1;
+  if (g.track <= 8 || span <= 0) return g;
+  const int page = info.nPage ? static_cast<int>(info.nPage) : 1;
+  g.thumb = std::max(8, static_cast<int>(int64_t(g.track) * std::min(page, span) / span));
+  g.range = std::max(span - page, 1);
+  g.offset = static_cast<int>(int64_t(g.track - g.thumb) * (info.nPos - info.nMin) / g.range);
+  g.ok = true;
+  return g;
+}
+
+}  // namespace
+
+TRect ScrollBarThumbRect(const TRect& rect, bool horizontal, const SCROLLINFO& info) {
+  const ThumbGeometry g = Thumb(rect, horizontal, info);
+  if (!g.ok) return TRect{};
+  return horizontal ? Rect(rect.left + g.thick + g.offset, rect.top, rect.left + g.thick + g.offset + g.thumb, rect.bottom)
+                    : Rect(rect.left, rect.top + g.thick + g.offset, rect.right, rect.top + g.thick + g.offset + g.thumb);
+}
+
+int ScrollBarPositionAt(const TRect& rect, bool horizontal, const SCROLLINFO& info, int offset) {
+  const ThumbGeometry g = Thumb(rect, horizontal, info);
+  if (!g.ok || g.track <= g.thumb) return info.nMin;
+  offset = std::clamp(offset, 0, g.track - g.thumb);
+  return info.nMin + static_cast<int>(int64_t(offset) * g.range / (g.track - g.thumb));
 }
 
 void DrawTextIn(TCanvas* canvas, const std::string& text, TRect rect, UINT format, bool enabled) {

@@ -18,6 +18,11 @@ enum TArrowDirection : uint8_t { adUp, adDown, adLeft, adRight };
 // A small filled arrow centred in rect.
 void DrawArrow(TCanvas* canvas, const TRect& rect, TArrowDirection direction, TColor color);
 void DrawScrollBar(TCanvas* canvas, const TRect& rect, bool horizontal, const SCROLLINFO& info, bool enabled);
+// Where DrawScrollBar puts the thumb of a bar in rect; empty when it draws none.
+// The track is the bar less an arrow button (as long as the bar is thick) at each end.
+TRect ScrollBarThumbRect(const TRect& rect, bool horizontal, const SCROLLINFO& info);
+// The position a thumb whose leading edge lies at offset (from the track's start) stands for.
+int ScrollBarPositionAt(const TRect& rect, bool horizontal, const SCROLLINFO& info, int offset);
 // Text through DrawText with the canvas font; a disabled text is drawn embossed.
 void DrawTextIn(TCanvas* canvas, const std::string& text, TRect rect, UINT format, bool enabled = true);
 // Grows rect by delta on each side (negative shrinks).

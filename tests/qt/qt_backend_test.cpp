@@ -23,6 +23,7 @@
 #include "platform/win/global_memory.h"
 #include "platform/win/shell.h"
 #include "sample_form.h"
+#include "window_shot.h"
 
 namespace {
 
@@ -311,23 +312,8 @@ TEST_F(QtTest, XvfbShowsTheSampleFormAsARealWindow) {
   form->InvalidateRect(form->WindowClientRect());
   form->PaintDirty();
   Settle();
-  TPoint o = form->ClientOrigin();
-  TBitmap* own = form->Backing();
-  TRect place = Rect(o.x, o.y - form->ClientTop(), o.x + own->Width(), o.y - form->ClientTop() + own->Height());
-  TBitmap shot;
-  ASSERT_TRUE(UIBackend().CaptureScreen(place, &shot));
-  std::filesystem::path dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
-  std::filesystem::create_directories(dir);
-  SavePicturePng(&shot, (dir / "sample_form_xvfb.png").string());
-  ASSERT_EQ(shot.Width(), own->Width());
-  ASSERT_EQ(shot.Height(), own->Height());
-  int differing = 0;
-  for (int y = 0; y < own->Height(); ++y)
-    for (int x = 0; x < own->Width(); ++x)
-      if ((static_cast<const uint32_t*>(shot.ScanLine(y))[x] & 0xFFFFFF) !=
-          (static_cast<const uint32_t*>(own->ScanLine(y))[x] & 0xFFFFFF))
-        ++differing;
-  EXPECT_EQ(differing, 0) << "see " << (dir / "sample_form_xvfb.png").string();
+  std::string png;
+  EXPECT_EQ(CompareScreenWithForm(form, "sample_form_xvfb.png", png), 0) << "see " << png;
 }
 
 TEST_F(QtTest, FormIconBecomesTheWindowIconWithItsTransparency) {

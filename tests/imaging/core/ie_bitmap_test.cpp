@@ -287,6 +287,19 @@ TEST(IEBitmapAlpha, RemoveWithMergeBlendsOntoBackground) {
   EXPECT_EQ(b.GetPixelRGB(1, 0), MakeRGB(0, 0, 0));
 }
 
+// An opaque pixel keeps its colour exactly: white over black stays 255, not 254.
+TEST(IEBitmapAlpha, RemoveWithMergeKeepsOpaqueColours) {
+  TIEBitmap b(3, 1, ie24RGB);
+  b.Fill(0xFFFFFF);
+  b.SetAlpha(0, 0, 255);
+  b.SetAlpha(1, 0, 128);
+  b.SetAlpha(2, 0, 0);
+  b.RemoveAlphaChannel(true, 0x000000);
+  EXPECT_EQ(b.GetPixelRGB(0, 0), MakeRGB(255, 255, 255));
+  EXPECT_EQ(b.GetPixelRGB(1, 0), MakeRGB(127, 127, 127));
+  EXPECT_EQ(b.GetPixelRGB(2, 0), MakeRGB(0, 0, 0));
+}
+
 TEST(IEBitmapAlpha, AssignCopiesOrRemovesAlpha) {
   TIEBitmap withAlpha(3, 3, ie24RGB);
   withAlpha.SetAlpha(1, 1, 7);

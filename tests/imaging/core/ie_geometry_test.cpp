@@ -58,7 +58,7 @@ TEST(Geometry, RightAnglesAreExactForEveryFormatIncludingOneBit) {
     TIEBitmap b(3, 2, f);
     b.Fill(0);
     b.FillRect(2, 0, 2, 0, f == ie8g ? 255 : 0xFFFFFF);  // top-right pixel white
-    b.Rotate(1, 0, 90, 0);
+    b.Rotate(true, 0, nullptr, nullptr, 0, 90);
     ASSERT_EQ(b.Width(), 2);
     ASSERT_EQ(b.Height(), 3);
     // Counter-clockwise: the top-right corner goes to the top-left.
@@ -71,7 +71,7 @@ TEST(Geometry, OtherAnglesLeaveTransparentCorners) {
   TIEBitmap b(10, 10, ie24RGB);
   b.Fill(0xFFFFFF);
   b.AlphaChannel();
-  b.Rotate(1, 1, 45, 0x0000FF);
+  b.Rotate(true, 1, nullptr, nullptr, 0x0000FF, 45);
   EXPECT_EQ(b.Width(), 15);
   EXPECT_EQ(b.AlphaChannel()->GetPixel8(0, 0), 0);
   EXPECT_EQ(b.GetPixelRGB(0, 0), MakeRGB(255, 0, 0));

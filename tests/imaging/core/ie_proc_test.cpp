@@ -801,3 +801,45 @@ TEST(ProcGrey, ConvertToGrayConvertsFormatOrLeavesItWhenAsked) {
 }
 
 }  // namespace
+
+#include "platform/graphics/graphics_bitmap.h"
+#include "platform/graphics/graphics_picture.h"
+#include "platform/ui/ext_ctrls.h"
+
+namespace {
+
+TEST(ProcAttach, FrameworkImageControlIsProcessedInItsBitmapAndForgottenWhenFreed) {
+  TComponent owner(nullptr);
+  auto* image = new TImage(&owner);
+  TBitmap* tb = image->Picture()->Bitmap();
+  tb->SetPixelFormat(pf24bit);
+  tb->SetSize(4, 3);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      auto* p = static_cast<uint8_t*>(tb->ScanLine(y)) + 3 * x;
+      p[0] = uint8_t(10 * x), p[1] = uint8_t(10 * y), p[2] = 7;
+    }
+  TImageLibProc proc(nullptr);
+  proc.SetAttachedTImage(image);
+  EXPECT_EQ(proc.AttachedTImage(), image);
+  ASSERT_EQ(proc.GetIEBitmap()->Width(), 4);
+  proc.Flip(0);
+  EXPECT_EQ(static_cast<uint8_t*>(tb->ScanLine(1))[0], 30);  // column 3 now first
+  // A quarter turn builds a new picture: the image's bitmap takes it.
+  proc.Rotate(90);
+  ASSERT_EQ(tb->GetWidth(), 3);
+  ASSERT_EQ(tb->GetHeight(), 4);
+  // Counter-clockwise: pixel (2, 3) is the flipped picture's (0, 2).
+  EXPECT_EQ(static_cast<uint8_t*>(tb->ScanLine(3))[6], 30);
+  EXPECT_EQ(static_cast<uint8_t*>(tb->ScanLine(3))[7], 20);
+  // The bitmap changed behind the component: the next operation sees it.
+  tb->SetSize(5, 2);
+  proc.Clear();
+  EXPECT_EQ(proc.GetIEBitmap()->Width(), 5);
+  delete image;
+  EXPECT_EQ(proc.AttachedTImage(), nullptr);
+  EXPECT_TRUE(proc.GetIEBitmap()->IsEmpty());
+  proc.Flip(1);  // nothing to work on, nothing breaks
+}
+
+}  // namespace

@@ -8,7 +8,7 @@ what our writers made back through Pillow.
                               name ext index width height alpha hotx hoty
                               (alpha 1: compare alpha; 0: the file is opaque)
   filter_oracle.py ico FILE   one line an image Pillow finds: "w h hex-RGBA"
-  filter_oracle.py dump FILE  "w h hex-RGBA" as Pillow reads the file
+  filter_oracle.py dump FILE...  "w h hex-RGBA" as Pillow reads each file
 """
 import os
 import subprocess
@@ -203,7 +203,8 @@ def main():
         for i in range(len(im.ico.entry)):
             print(hexdump(im.ico.frame(i)))
     elif sys.argv[1] == "dump":
-        print(hexdump(Image.open(sys.argv[2])))
+        for path in sys.argv[2:]:
+            print(hexdump(Image.open(path)))
 
 
 if __name__ == "__main__":

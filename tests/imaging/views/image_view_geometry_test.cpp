@@ -290,3 +290,31 @@ TEST_F(ViewTest, SetDpiIgnoresZero) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ViewTest, DraggingTheScrollBarThumbScrollsTheView) {
+  MakeView(200, 150);
+  ShowPattern(100, 100);
+  view->SetZoom(400);
+  view->SetViewXY(0, 0);
+  const int bar = view->GetViewWidth();  // the vertical bar's left edge
+  const int thick = GetSystemMetrics(SM_CXVSCROLL);
+  // The arrow at the bottom: one line down.
+  headless::Click(view, bar + 2, view->GetViewHeight() - 3);
+  headless::ProcessMessages();
+  EXPECT_EQ(view->ViewY(), 4);
+  // The thumb, dragged 30 pixels down: tracked while it moves, placed at the end.
+  headless::MouseDown(view, bar + 2, thick + 3);
+  headless::ProcessMessages();
+  headless::MouseMove(view, bar + 2, thick + 33);
+  headless::ProcessMessages();
+  const int tracked = view->ViewY();
+  EXPECT_GT(tracked, 4);
+  headless::MouseUp(view, bar + 2, thick + 33);
+  headless::ProcessMessages();
+  EXPECT_EQ(view->ViewY(), tracked);
+  EXPECT_FALSE(view->Selected());  // the bar took the press, not the view
+}
+
+}  // namespace

@@ -183,6 +183,19 @@ TEST_F(ViewTest, ViewCursorsAreRegistered) {
   SavePicturePng(&sheet, ViewTestOutput("view_cursors.png"));
 }
 
+TEST_F(ViewTest, SoftShadowDarkensTheRimOutsideThePicture) {
+  MakeView(120, 100);
+  view->SetBackground(clWhite);
+  view->SetBackgroundStyle(iebsSoftShadow);
+  ShowPattern(60, 40);
+  Paint();
+  const int right = view->OffsetX() + 60, bottom = view->OffsetY() + 40;
+  EXPECT_LT(GetRValue(COLORREF(Shown(right + 1, bottom + 1))), 200);  // in the shadow
+  EXPECT_EQ(Shown(right + 8, bottom + 8), clWhite);                  // beyond it
+  EXPECT_EQ(Shown(view->OffsetX(), view->OffsetY()), ColorOf(PatternPixel(0, 0)));
+  SavePicturePng(form->Backing(), ViewTestOutput("view_soft_shadow.png"));
+}
+
 // ---- for a person to look at ----
 
 TEST_F(ViewTest, ScreenshotOfAFittedPhotoAndAZoomedIconWithSelection) {

@@ -370,41 +370,42 @@ TEST(BmpCodec, MalformedFilesRaiseInvalidGraphic) {
   const auto good = BuildBmp(base());
   struct Case {
     const char* name;
+    TDibRefusal reason;
     std::vector<uint8_t> bytes;
   } cases[] = {
-      {"empty", {}},
-      {"only the magic", {'B', 'M'}},
-      {"wrong magic", [&] { auto b = good; b[1] = 'X'; return b; }()},
-      {"truncated header", std::vector<uint8_t>(good.begin(), good.begin() + 30)},
-      {"header size 200", patch32(good, 14, 200)},
-      {"header size 20", patch32(good, 14, 20)},
-      {"width 0", patch32(good, 18, 0)},
-      {"negative width", patch32(good, 18, 0xFFFFFFFF)},
-      {"height 0", patch32(good, 22, 0)},
-      {"height INT_MIN", patch32(good, 22, 0x80000000)},
-      {"huge size", patch32(patch32(good, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF)},
-      {"huge height", patch32(good, 22, 0x00FFFFFF)},
-      {"3 bits per pixel", [&] { auto b = good; b[28] = 3; return b; }()},
-      {"two planes", [&] { auto b = good; b[26] = 2; return b; }()},
-      {"257 colours", patch32(good, 46, 257)},
-      {"4 billion colours", patch32(good, 46, 0xFFFFFFFF)},
-      {"offset past the end", patch32(good, 10, 0x10000000)},
-      {"pixels one byte short", std::vector<uint8_t>(good.begin(), good.end() - 1)},
-      {"colour table cut", std::vector<uint8_t>(good.begin(), good.begin() + 14 + 40 + 100)},
-      {"JPEG inside", patch32(good, 30, BI_JPEG)},
-      {"unknown compression", patch32(good, 30, 77)},
-      {"RLE8 with 24 bits", [] { BmpSpec s = Uncompressed(40, 2, 2, 24, 1); s.compression = BI_RLE8; return BuildBmp(s); }()},
-      {"top-down RLE", [&] { auto b = rle({2, 1, 0, 1}); return patch32(b, 22, static_cast<uint32_t>(-2)); }()},
-      {"RLE run below the last row", rle({4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 1})},
-      {"RLE delta past the image", rle({0, 2, 0, 5, 0, 1})},
-      {"RLE delta past the row", rle({0, 2, 9, 0, 0, 1})},
-      {"RLE absolute run cut off", rle({0, 6, 1, 2})},
-      {"RLE delta cut off", rle({0, 2, 1})},
-      {"RLE size past the end", [&] { auto b = rle({2, 1, 0, 1}); return patch32(b, 34, 1000); }()},
-      {"bit fields overlapping", BuildBmp(WithMasks(Uncompressed(40, 2, 2, 32, 1), 0xFF00, 0xFF00, 0xFF))},
-      {"bit fields all zero", BuildBmp(WithMasks(Uncompressed(40, 2, 2, 32, 1), 0, 0, 0))},
-      {"16-bit mask beyond 16 bits", BuildBmp(WithMasks(Uncompressed(40, 2, 2, 16, 1), 0xF0000, 0x7E0, 0x1F))},
-      {"bit fields masks cut", [] {
+      {"empty", drHeaderCutShort, {}},
+      {"only the magic", drHeaderCutShort, {'B', 'M'}},
+      {"wrong magic", drNotBitmap, [&] { auto b = good; b[1] = 'X'; return b; }()},
+      {"truncated header", drHeaderCutShort, std::vector<uint8_t>(good.begin(), good.begin() + 30)},
+      {"header size 200", drHeaderSize, patch32(good, 14, 200)},
+      {"header size 20", drHeaderSize, patch32(good, 14, 20)},
+      {"width 0", drWidth, patch32(good, 18, 0)},
+      {"negative width", drWidth, patch32(good, 18, 0xFFFFFFFF)},
+      {"height 0", drHeight, patch32(good, 22, 0)},
+      {"height INT_MIN", drHeight, patch32(good, 22, 0x80000000)},
+      {"huge size", drTooLarge, patch32(patch32(good, 18, 0x7FFFFFFF), 22, 0x7FFFFFFF)},
+      {"huge height", drPixelsCutShort, patch32(good, 22, 0x00FFFFFF)},
+      {"3 bits per pixel", drDepth, [&] { auto b = good; b[28] = 3; return b; }()},
+      {"two planes", drPlanes, [&] { auto b = good; b[26] = 2; return b; }()},
+      {"257 colours", drColourCount, patch32(good, 46, 257)},
+      {"4 billion colours", drColourCount, patch32(good, 46, 0xFFFFFFFF)},
+      {"offset past the end", drPixelOffset, patch32(good, 10, 0x10000000)},
+      {"pixels one byte short", drPixelsCutShort, std::vector<uint8_t>(good.begin(), good.end() - 1)},
+      {"colour table cut", drTableCutShort, std::vector<uint8_t>(good.begin(), good.begin() + 14 + 40 + 100)},
+      {"JPEG inside", drCompression, patch32(good, 30, BI_JPEG)},
+      {"unknown compression", drCompression, patch32(good, 30, 77)},
+      {"RLE8 with 24 bits", drCompression, [] { BmpSpec s = Uncompressed(40, 2, 2, 24, 1); s.compression = BI_RLE8; return BuildBmp(s); }()},
+      {"top-down RLE", drCompression, [&] { auto b = rle({2, 1, 0, 1}); return patch32(b, 22, static_cast<uint32_t>(-2)); }()},
+      {"RLE run below the last row", drRleData, rle({4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 1})},
+      {"RLE delta past the image", drRleData, rle({0, 2, 0, 5, 0, 1})},
+      {"RLE delta past the row", drRleData, rle({0, 2, 9, 0, 0, 1})},
+      {"RLE absolute run cut off", drRleData, rle({0, 6, 1, 2})},
+      {"RLE delta cut off", drRleData, rle({0, 2, 1})},
+      {"RLE size past the end", drPixelsCutShort, [&] { auto b = rle({2, 1, 0, 1}); return patch32(b, 34, 1000); }()},
+      {"bit fields overlapping", drMasks, BuildBmp(WithMasks(Uncompressed(40, 2, 2, 32, 1), 0xFF00, 0xFF00, 0xFF))},
+      {"bit fields all zero", drMasks, BuildBmp(WithMasks(Uncompressed(40, 2, 2, 32, 1), 0, 0, 0))},
+      {"16-bit mask beyond 16 bits", drMasks, BuildBmp(WithMasks(Uncompressed(40, 2, 2, 16, 1), 0xF0000, 0x7E0, 0x1F))},
+      {"bit fields masks cut", drHeaderCutShort, [] {
          auto b = BuildBmp(WithMasks(Uncompressed(40, 1, 1, 32, 1), 0xFF0000, 0xFF00, 0xFF));
          b.resize(14 + 40 + 6);
          return b;
@@ -415,8 +416,9 @@ TEST(BmpCodec, MalformedFilesRaiseInvalidGraphic) {
         {
           try {
             ReadBytes(c.bytes);
-          } catch (const EInvalidGraphic& e) {
+          } catch (const EBitmapRefused& e) {
             EXPECT_STREQ(e.what(), "Bitmap image is not valid") << c.name;
+            EXPECT_STREQ(DibRefusalName(e.Reason()), DibRefusalName(c.reason)) << c.name;
             throw;
           }
         },
