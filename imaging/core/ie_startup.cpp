@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "imaging/core/ie_canvas.h"
 #include "imaging/core/ie_proc_filters.h"
 #include "imaging/core/ie_version.h"
 #include "imaging/core/ie_view_link.h"
@@ -122,6 +123,7 @@ void LibraryStaticInit() {
     s.count = 0;
   }
   if (s.count == 0) {
+    if (!s.init[iessGdiPlus]) s.init[iessGdiPlus] = ResetGdiPlusState;
     if (!s.init[iessGrayWeights]) s.init[iessGrayWeights] = InitGrayWeights;
     if (!s.init[iessUtilityGlobals]) {
       s.init[iessUtilityGlobals] = InitUtilityGlobals;

@@ -443,6 +443,10 @@ private:
   uint32_t FMonoOne = 0;
 };
 
+// The 8x8 tiles of the six hatch styles (HS_HORIZONTAL .. HS_DIAGCROSS), one
+// byte a row, most significant bit leftmost.
+extern const uint8_t kHatches[6][8];
+
 // Paints spans of one row with a brush through a ternary raster operation.
 void FillSpansWithBrush(DCObj* dc, Surface& s, const PixelCodec& codec, const BrushPainter& brush, uint8_t rop,
                         int y, const std::vector<Span>& spans);

@@ -51,6 +51,8 @@ uint8_t Rop2ToRop3(int rop2) {
 
 namespace {
 
+}  // namespace
+
 // 8x8 hatches, one byte a row, most significant bit leftmost.
 const uint8_t kHatches[6][8] = {
     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xFF},  // horizontal
@@ -60,6 +62,8 @@ const uint8_t kHatches[6][8] = {
     {0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0x01, 0xFF},  // cross
     {0x81, 0x42, 0x24, 0x18, 0x18, 0x24, 0x42, 0x81},  // diagonal cross
 };
+
+namespace {
 
 // Patterns up to this many pixels are converted once per fill.
 constexpr int64_t kMaxTile = 1 << 16;

@@ -62,6 +62,17 @@ void TPen::SetStyle(TPenStyle value) {
   Invalidate();
 }
 
+void TPen::SetHandle(HPEN pen) {
+  LOGPEN lp;
+  if (!pen || GetObject(pen, sizeof lp, &lp) == 0) return;
+  static const TPenStyle styles[] = {psSolid, psDash, psDot, psDashDot, psDashDotDot, psClear, psInsideFrame};
+  const UINT kind = lp.lopnStyle & PS_STYLE_MASK;
+  FColor = static_cast<TColor>(lp.lopnColor);
+  FWidth = lp.lopnWidth.x;
+  FStyle = kind < 7 ? styles[kind] : psSolid;
+  Invalidate();
+}
+
 void TPen::SetMode(TPenMode value) {
   if (value == FMode) return;
   FMode = value;

@@ -52,6 +52,8 @@ public:
   void SetMode(TPenMode value);
   // The GDI pen, made on first use; the pen keeps it until a property changes.
   HPEN Handle();
+  // Takes the colour, width and style of an existing pen handle (the handle stays the caller's).
+  void SetHandle(HPEN pen);
 
 private:
   void Invalidate();

@@ -143,13 +143,76 @@ void SetDataFileLoader(TDataFileLoader loader) {
 
 namespace {
 
-bool IsKernel32(const char* name) {
-  if (!name) return false;
+// "GdiPlus.dll", "gdiplus" and "C:\\Windows\\System32\\gdiplus.dll" all name one library.
+std::string LibraryKey(const char* name) {
   std::string base = Upper(std::filesystem::path(NativePath(name)).filename().string());
-  return base == "KERNEL32.DLL" || base == "KERNEL32";
+  if (base.size() > 4 && base.compare(base.size() - 4, 4, ".DLL") == 0) base.resize(base.size() - 4);
+  return base;
+}
+
+bool IsKernel32(const char* name) { return name && LibraryKey(name) == "KERNEL32"; }
+
+struct TBuiltinLibrary {
+  TBuiltinProcLookup Lookup = nullptr;
+  HMODULE Handle = nullptr;
+  int References = 0;
+  bool Missing = false;
+};
+
+// Built-in libraries by key; their handles sit below the kernel's pseudo module.
+struct TBuiltinLibraries {
+  std::mutex Lock;
+  std::map<std::string, TBuiltinLibrary> ByName;
+  uintptr_t NextHandle = 0x7C000000;
+};
+
+TBuiltinLibraries& Builtins() {
+  static TBuiltinLibraries libraries;
+  return libraries;
+}
+
+TBuiltinLibrary* BuiltinByHandle(TBuiltinLibraries& b, HMODULE module) {
+  for (auto& [name, lib] : b.ByName)
+    if (lib.Handle == module) return &lib;
+  return nullptr;
+}
+
+// Handles the names of built-in libraries; false when the name is none of them.
+bool LoadBuiltin(const char* fileName, HMODULE& result) {
+  TBuiltinLibraries& b = Builtins();
+  std::lock_guard<std::mutex> lock(b.Lock);
+  auto it = b.ByName.find(LibraryKey(fileName));
+  if (it == b.ByName.end() || !it->second.Lookup) return false;
+  if (it->second.Missing) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    result = nullptr;
+    return true;
+  }
+  ++it->second.References;
+  result = it->second.Handle;
+  return true;
 }
 
 }  // namespace
+
+void RegisterBuiltinLibrary(const char* fileName, TBuiltinProcLookup lookup) {
+  if (!fileName || !*fileName) return;
+  TBuiltinLibraries& b = Builtins();
+  std::lock_guard<std::mutex> lock(b.Lock);
+  TBuiltinLibrary& lib = b.ByName[LibraryKey(fileName)];
+  lib.Lookup = lookup;
+  if (!lib.Handle) {
+    lib.Handle = reinterpret_cast<HMODULE>(b.NextHandle);
+    b.NextHandle += 0x10000;
+  }
+}
+
+void SetBuiltinLibraryMissing(const char* fileName, bool missing) {
+  if (!fileName || !*fileName) return;
+  TBuiltinLibraries& b = Builtins();
+  std::lock_guard<std::mutex> lock(b.Lock);
+  b.ByName[LibraryKey(fileName)].Missing = missing;
+}
 
 HMODULE LoadLibrary(const char* fileName) { return LoadLibraryEx(fileName, nullptr, 0); }
 
@@ -159,6 +222,7 @@ HMODULE LoadLibraryEx(const char* fileName, HANDLE file, DWORD flags) {
     return nullptr;
   }
   if (IsKernel32(fileName)) return kKernel32;
+  if (HMODULE builtin; !(flags & LOAD_LIBRARY_AS_DATAFILE) && LoadBuiltin(fileName, builtin)) return builtin;
   if (!(flags & LOAD_LIBRARY_AS_DATAFILE)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
@@ -191,6 +255,12 @@ HMODULE LoadLibraryEx(const char* fileName, HANDLE file, DWORD flags) {
 HMODULE GetModuleHandle(const char* moduleName) {
   if (!moduleName) return HInstance;
   if (IsKernel32(moduleName)) return kKernel32;
+  {
+    TBuiltinLibraries& b = Builtins();
+    std::lock_guard<std::mutex> lock(b.Lock);
+    auto it = b.ByName.find(LibraryKey(moduleName));
+    if (it != b.ByName.end() && it->second.References > 0) return it->second.Handle;
+  }
   SetLastError(ERROR_MOD_NOT_FOUND);
   return nullptr;
 }
@@ -203,12 +273,33 @@ FARPROC GetProcAddress(HMODULE module, const char* procName) {
     if (name == "GlobalMemoryStatusEx") return reinterpret_cast<FARPROC>(&GlobalMemoryStatusEx);
     if (name == "GlobalMemoryStatus") return reinterpret_cast<FARPROC>(&GlobalMemoryStatus);
   }
+  TBuiltinProcLookup lookup = nullptr;
+  {
+    TBuiltinLibraries& b = Builtins();
+    std::lock_guard<std::mutex> lock(b.Lock);
+    TBuiltinLibrary* lib = BuiltinByHandle(b, module);
+    if (lib && lib->References > 0) lookup = lib->Lookup;
+  }
+  if (lookup && procName && !IS_INTRESOURCE(procName))
+    if (FARPROC proc = lookup(procName)) return proc;
   SetLastError(ERROR_PROC_NOT_FOUND);
   return nullptr;
 }
 
 BOOL FreeLibrary(HMODULE module) {
   if (module == kKernel32 || IsProgram(module)) return TRUE;
+  {
+    TBuiltinLibraries& b = Builtins();
+    std::lock_guard<std::mutex> lock(b.Lock);
+    if (TBuiltinLibrary* lib = BuiltinByHandle(b, module)) {
+      if (lib->References <= 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+      }
+      --lib->References;
+      return TRUE;
+    }
+  }
   TModules& m = Modules();
   std::lock_guard<std::mutex> lock(m.Lock);
   auto key = reinterpret_cast<uintptr_t>(module);

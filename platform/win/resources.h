@@ -112,9 +112,19 @@ using ENUMRESTYPEPROC = BOOL (*)(HMODULE module, char* type, LONG_PTR param);
 
 // Programs cannot be loaded to run here: LoadLibrary knows only "kernel32.dll",
 // whose GetProcAddress offers GetLogicalProcessorInformation, GlobalMemoryStatus
-// and GlobalMemoryStatusEx. Other libraries are missing (ERROR_MOD_NOT_FOUND), so
-// callers take their documented fallbacks. As a data file, any file the data-file
-// loader reads becomes a module.
+// and GlobalMemoryStatusEx, and the built-in libraries registered below. Other
+// libraries are missing (ERROR_MOD_NOT_FOUND), so callers take their documented
+// fallbacks. As a data file, any file the data-file loader reads becomes a module.
+// A system library whose code lives in another part of the platform layer (the
+// drawing layer's "gdiplus.dll", say): GetProcAddress asks the look-up for its
+// entry points. Registering a name again replaces the look-up. LoadLibrary and
+// FreeLibrary count references; GetModuleHandle finds the library while it is loaded.
+using TBuiltinProcLookup = FARPROC (*)(const char* procName);
+void RegisterBuiltinLibrary(const char* fileName, TBuiltinProcLookup lookup);
+// The model of a system without that library: while missing, LoadLibrary fails
+// with ERROR_MOD_NOT_FOUND as for any unknown one. Handles already loaded stay valid.
+void SetBuiltinLibraryMissing(const char* fileName, bool missing);
+
 HMODULE LoadLibrary(const char* fileName);
 HMODULE LoadLibraryEx(const char* fileName, HANDLE file, DWORD flags);
 inline HMODULE LoadLibraryA(const char* fileName) { return LoadLibrary(fileName); }

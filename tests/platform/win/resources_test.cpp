@@ -162,7 +162,7 @@ TEST(Resources, SystemLibraryOffersItsMemoryAndProcessorCalls) {
   EXPECT_EQ(GetProcAddress(kernel, "NoSuchCall"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_PROC_NOT_FOUND);
   EXPECT_TRUE(FreeLibrary(kernel));
-  EXPECT_EQ(LoadLibrary("gdiplus.dll"), nullptr);
+  EXPECT_EQ(LoadLibrary("msimg32.dll"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_EQ(GetModuleHandle(nullptr), HInstance);
 }
