@@ -213,7 +213,7 @@ std::vector<uint8_t> TakeFromClipboard(UINT format) {
 }
 
 TEST_F(QtTest, ClipboardTextGoesBothWays) {
-  std::string ours = "Icon \xC3\xA9dit";
+  std::string ours = "Icon \xC3\xA9" "dit";
   std::vector<uint8_t> bytes(ours.begin(), ours.end());
   bytes.push_back(0);
   PutOnClipboard(CF_TEXT, bytes);

@@ -287,7 +287,7 @@ TEST(XBMImage, SizesAndBadFiles) {
     TXBMImage picture;
     const std::string message = MessageOf([&] { picture.LoadFromFile(dir.File("x.xbm")); });
     EXPECT_EQ(message, c.message ? c.message : kNothingRaised);
-    if (c.message) EXPECT_EQ(picture.Width(), 1);
+    if (c.message) { EXPECT_EQ(picture.Width(), 1); }
   }
 }
 

@@ -484,6 +484,6 @@ TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
 }  // namespace

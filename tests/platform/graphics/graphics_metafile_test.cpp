@@ -28,9 +28,6 @@ void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
 }
-uint32_t Get32(const std::vector<uint8_t>& v, size_t at) {
-  return v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (uint32_t{v[at + 3]} << 24);
-}
 
 std::vector<uint8_t> Bytes(HENHMETAFILE h) {
   std::vector<uint8_t> out(GetEnhMetaFileBits(h, 0, nullptr));
@@ -88,8 +85,8 @@ TEST(Metafile, RecordingKeepsBoundsFrameDescriptionAndRecords) {
   EXPECT_EQ(types.back(), 14u);  // end of file
   EXPECT_NE(std::find(types.begin(), types.end(), 43u), types.end());  // the rectangle
   std::vector<DWORD> first;
-  auto stop = [](HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM data) -> int {
-    reinterpret_cast<std::vector<DWORD>*>(data)->push_back(r->iType);
+  auto stop = [](HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) -> int {
+    reinterpret_cast<std::vector<DWORD>*>(data)->push_back(record->iType);
     return 0;
   };
   EnumEnhMetaFile(target.dc(), h, stop, &first, &r);
