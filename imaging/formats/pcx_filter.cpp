@@ -246,8 +246,9 @@ void WriteBody(TStream& stream, TIEBitmap& source, TIOParamsVals& params, TProgr
   h.Encoding = params.PcxCompression ? 1 : 0;
   h.XMax = uint16_t(width - 1);
   h.YMax = uint16_t(height - 1);
-  h.HDpi = uint16_t(params.DpiX);
-  h.VDpi = uint16_t(params.DpiY);
+  // A picture that never had a resolution is written with the library's default.
+  h.HDpi = uint16_t(params.DpiX > 0 ? params.DpiX : gDefaultDPIX);
+  h.VDpi = uint16_t(params.DpiY > 0 ? params.DpiY : gDefaultDPIY);
   h.PaletteInfo = 1;
   std::unique_ptr<TIEQuantizer> quantizer;
   std::vector<TRGB> palette;

@@ -837,9 +837,12 @@ void WriteResources(TPSDWriter& w, TIOParamsVals& params, TIEBitmap& b, TProgres
   const int64_t at = w.out.stream.Position();
   w.U32(0);
   uint8_t resolution[16] = {};
-  WriteBE32(resolution, uint32_t(params.DpiX) * 65536u);
+  // A picture that never had a resolution is written with the library's default.
+  const uint32_t dpiX = uint32_t(params.DpiX > 0 ? params.DpiX : gDefaultDPIX);
+  const uint32_t dpiY = uint32_t(params.DpiY > 0 ? params.DpiY : gDefaultDPIY);
+  WriteBE32(resolution, dpiX * 65536u);
   WriteBE16(resolution + 4, 1), WriteBE16(resolution + 6, 1);
-  WriteBE32(resolution + 8, uint32_t(params.DpiY) * 65536u);
+  WriteBE32(resolution + 8, dpiY * 65536u);
   WriteBE16(resolution + 12, 1), WriteBE16(resolution + 14, 1);
   w.Resource(resResolution, resolution, 16);
   const int transparent = TransparentIndex(b);
