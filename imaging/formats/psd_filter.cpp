@@ -150,7 +150,7 @@ bool OpenRows(TPSDRows& rows, int64_t count, int64_t rowBytes, int64_t limit) {
 struct TPSDReader {
   TStream& stream;
   TIOParamsVals& params;
-  TIEBitmap* bitmap;
+  TIEBitmap* bitmap;  // the working bitmap: the target, or a temporary one beside a framework bitmap
   TPSDLayerList* layers;
   bool loadLayers;
   TProgressRecord& progress;
@@ -495,24 +495,13 @@ void TPSDReader::ReadMerged() {
   const int64_t rowBytes = ChannelRowBytes(width, header.Depth);
   TPSDRows rows{stream};
   if (!OpenRows(rows, int64_t(height) * header.Channels, rowBytes, Remaining(stream))) throw TPSDStop{};
-  TIEBitmap* work = bitmap;
-  std::unique_ptr<TIEBitmap> temp;
-  // A bitmap kept in a framework bitmap cannot take every format: read beside it.
-  if (bitmap->Location() == ieTBitmap) {
-    temp = std::make_unique<TIEBitmap>();
-    work = temp.get();
-  }
-  work->RemoveAlphaChannel();
-  PrepareBitmap(*work, width, height);
+  bitmap->RemoveAlphaChannel();
+  PrepareBitmap(*bitmap, width, height);
+  mergedRead = true;
   for (int c = 0; c < channels; ++c) {
-    if (!ReadChannel(*work, c, rows)) {
-      if (temp) bitmap->Assign(temp.get());
-      throw TPSDStop{};
-    }
+    if (!ReadChannel(*bitmap, c, rows)) throw TPSDStop{};
     progress.Report(c * 100 / channels);
   }
-  if (temp) bitmap->Assign(temp.get());
-  mergedRead = true;
 }
 
 void TPSDReader::ToDisplayFormat(TIEBitmap& b) {
@@ -928,9 +917,18 @@ bool IsPSDStream(TStream& stream) {
 
 void ReadPSDStream(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params, TPSDLayerList* layers, bool loadLayers,
                    TProgressRecord& progress) {
+  // A bitmap kept in a framework bitmap cannot take every format: the document
+  // is read beside it and handed over at the end, also the rows of a short one.
+  std::unique_ptr<TIEBitmap> temp;
+  if (bitmap && bitmap->Location() == ieTBitmap) temp = std::make_unique<TIEBitmap>();
+  TPSDReader reader{stream, params, temp ? temp.get() : bitmap, layers, loadLayers, progress};
   try {
-    TPSDReader reader{stream, params, bitmap, layers, loadLayers, progress};
     reader.Read();
+  } catch (...) {
+    progress.Abort();
+  }
+  try {
+    if (temp && (reader.mergedRead || reader.thumbnailTaken)) bitmap->Assign(temp.get());
   } catch (...) {
     progress.Abort();
   }

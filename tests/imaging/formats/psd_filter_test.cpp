@@ -362,6 +362,29 @@ TEST(PsdFilter, EveryWrittenFormatReadsBack) {
   EXPECT_TRUE(aborted);
 }
 
+TEST(PsdFilter, AFrameworkBitmapTargetGetsTheDocumentInItsDisplayFormat) {
+  auto picture = qvtest::Gradient(5, 3);
+  TIEBitmap cmyk;
+  cmyk.Assign(picture.get());
+  cmyk.SetPixelFormat(ieCMYK);
+  TIOParamsVals params(nullptr);
+  const Bytes file = WriteBytes(cmyk, params);
+  TIEBitmap target;
+  target.SetLocation(ieTBitmap);
+  target.Allocate(2, 2, ie24RGB);
+  TIOParamsVals readParams(nullptr);
+  Progress progress;
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  ReadPSDStream(s, &target, readParams, nullptr, false, progress.rec);
+  ASSERT_FALSE(progress.Aborted());
+  EXPECT_EQ(target.PixelFormat(), ie24RGB);
+  EXPECT_EQ(target.Width(), 5);
+  TIEBitmap expected;
+  expected.Assign(&cmyk);
+  expected.SetPixelFormat(ie24RGB);
+  EXPECT_EQ(Pixels(target), Pixels(expected));
+}
+
 TEST(PsdFilter, LabIsStoredOffsetBy128) {
   TIEBitmap lab(1, 1, ieCIELab);
   auto* px = reinterpret_cast<TCIELab*>(lab.ScanLine(0));
