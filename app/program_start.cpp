@@ -4,7 +4,9 @@
 #include "app/main_window.h"
 #include "base/app_messages.h"
 #include "base/ui_windows.h"
+#include "base/toolbox/bitmap_fix32.h"
 #include "icons/graphics_resources.h"
+#include "icons/icon_project.h"
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
@@ -39,6 +41,10 @@ void StartLibraries() {
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();
+  // The picture registry reads BMP files keeping their 32-bit alpha, and
+  // knows icon projects (the file dialogs' previews load through it).
+  RegisterBitmapFix32();
+  RegisterIconProjectClass();
 }
 
 void StopLibraries() { LibraryStaticDone(); }
