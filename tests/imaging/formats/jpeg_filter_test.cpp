@@ -1,6 +1,7 @@
 // The JPEG reader's EXIF paths over the framework's EXIF slot (filled here by
 // a stand-in parser): the thumbnail read in place of the picture, the DPI taken
 // from EXIF when the JFIF density says nothing, and the upright turn.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -123,8 +124,8 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
   // The JPEG stands 200 bytes into the stream, past the start search's reach
   // from the stream's beginning.
   const auto jpeg = MakeJpeg(1, 96, 96, true);
-  std::vector<uint8_t> bytes(200, 0x55);
-  bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
+  std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
+  std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
   for (int thumbWidth : {6, 0}) {
     TExifStandIn e{72, 72, 2, 1, thumbWidth};
     InstallExifStandIn(e);
