@@ -181,16 +181,19 @@ enum LOGICAL_PROCESSOR_RELATIONSHIP : int32_t {
 
 // The record as Windows declares it for this program's pointer size (24 bytes in
 // a 32-bit process, 32 here); callers divide by sizeof.
+// The member types are named so the union stays standard C++.
+struct TLogicalProcessorCore {
+  BYTE Flags;  // 1: the core runs more than one logical processor
+};
+struct TLogicalProcessorNode {
+  DWORD NodeNumber;
+};
 struct SYSTEM_LOGICAL_PROCESSOR_INFORMATION {
   ULONG_PTR ProcessorMask;
   LOGICAL_PROCESSOR_RELATIONSHIP Relationship;
   union {
-    struct {
-      BYTE Flags;  // 1: the core runs more than one logical processor
-    } ProcessorCore;
-    struct {
-      DWORD NodeNumber;
-    } NumaNode;
+    TLogicalProcessorCore ProcessorCore;
+    TLogicalProcessorNode NumaNode;
     ULONGLONG Reserved[2];
   };
 };
