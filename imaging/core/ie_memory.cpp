@@ -13,10 +13,6 @@ bool IEAllocationRefused(int64_t size) { return IEAllocationFaultHook && IEAlloc
 namespace {
 
 constexpr int64_t kLargeThreshold = 1048576;
-// Blocks from here up are asked to live in huge pages: a picture of tens of
-// megabytes otherwise takes a page fault every 4 KB on its first write, which
-// on a virtual machine costs more than the work done with the pixels.
-constexpr int64_t kHugePageThreshold = int64_t(8) << 20;
 // Room for the block's length and its tag in front of the aligned address.
 constexpr int64_t kHeader = kIEBlockAlignment;
 // No single block may exceed what a 64-bit address space can map sensibly.
@@ -43,9 +39,6 @@ void* AllocLargeBlock(int64_t size) {
     void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(length), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!p) return nullptr;
     raw = static_cast<uint8_t*>(p);
-#ifdef MADV_HUGEPAGE
-    if (length >= kHugePageThreshold) ::madvise(p, static_cast<size_t>(length), MADV_HUGEPAGE);
-#endif
     reinterpret_cast<BlockHeader*>(raw)->mappedLength = length;
     tag = 1;
   }
