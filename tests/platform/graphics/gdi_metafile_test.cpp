@@ -711,6 +711,92 @@ TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
+// A path is made once and used once; the calls that use it fail without one.
+TEST(GdiPaths, UsedOnceAndOnlyWhenEnded) {
+  Dib d(40, 30, 24);
+  HDC dc = d.dc();
+  PatBlt(dc, 0, 0, 40, 30, WHITENESS);
+  EXPECT_FALSE(FillPath(dc));  // no path yet
+  EXPECT_FALSE(CloseFigure(dc));
+  EXPECT_FALSE(EndPath(dc));
+  ASSERT_TRUE(BeginPath(dc));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Rectangle(dc, 5, 5, 25, 20);
+  EXPECT_FALSE(FillPath(dc));  // still open
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(255, 255, 255)) << "drawing into an open path paints nothing";
+  ASSERT_TRUE(EndPath(dc));
+  EXPECT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(0, 0, 0));
+  EXPECT_FALSE(StrokePath(dc));  // used up
+  EXPECT_FALSE(SelectClipPath(dc, RGN_COPY));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+}
+
+TEST(GdiPaths, ClipPathLimitsDrawingAndSurvivesSaveAndRestore) {
+  Dib d(40, 30, 24);
+  HDC dc = d.dc();
+  BeginPath(dc);
+  POINT tri[] = {{0, 0}, {40, 0}, {0, 30}};
+  Polygon(dc, tri, 3);
+  EndPath(dc);
+  PatBlt(dc, 0, 0, 40, 30, WHITENESS);
+  int saved = SaveDC(dc);
+  ASSERT_TRUE(SelectClipPath(dc, RGN_COPY));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  Rectangle(dc, 0, 0, 41, 31);
+  EXPECT_EQ(GetPixel(dc, 3, 3), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(d.dc(), 36, 26), CLR_INVALID) << "outside the clip";
+  RestoreDC(dc, saved);
+  EXPECT_EQ(GetPixel(dc, 36, 26), RGB(255, 255, 255)) << "the clip went with the restore";
+  EXPECT_FALSE(SelectClipPath(dc, 0));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+}
+
+// A metafile handle is not a drawing object: DeleteObject refuses it and it
+// stays usable, where it used to be freed behind its owner's back.
+TEST(MetafileHandles, DeleteObjectLeavesThemAlone) {
+  HDC rec = CreateEnhMetaFile(nullptr, nullptr, nullptr, nullptr);
+  Rectangle(rec, 0, 0, 10, 10);
+  HENHMETAFILE emf = CloseEnhMetaFile(rec);
+  ASSERT_NE(emf, nullptr);
+  EXPECT_FALSE(DeleteObject(emf));
+  EXPECT_GT(GetEnhMetaFileBits(emf, 0, nullptr), 0u);
+  HDC wrec = CreateMetaFile(nullptr);
+  Rectangle(wrec, 0, 0, 10, 10);
+  HMETAFILE wmf = CloseMetaFile(wrec);
+  ASSERT_NE(wmf, nullptr);
+  EXPECT_FALSE(DeleteObject(wmf));
+  EXPECT_GT(GetMetaFileBitsEx(wmf, 0, nullptr), 0u);
+  EXPECT_TRUE(DeleteEnhMetaFile(emf));
+  EXPECT_TRUE(DeleteMetaFile(wmf));
+}
+
+// An icon with alpha is kept as an alpha blend of its premultiplied image,
+// which plays to within one level of the direct drawing's straight blend.
+TEST(MetafileHandles, AlphaIconPlaysWithinOneLevel) {
+  Dib color(8, 8, 32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      color.SetPixel32(x, y, (uint32_t(x * 36) << 24) | (uint32_t(200) << 16) | uint32_t(y * 30));
+  HBITMAP mask = CreateBitmap(8, 8, 1, 1, nullptr);
+  ICONINFO ii{TRUE, 0, 0, mask, color.bitmap()};
+  HICON icon = CreateIconIndirect(&ii);
+  auto scene = [&](HDC dc) { DrawIconEx(dc, 10, 10, icon, 24, 16, 0, nullptr, DI_NORMAL); };
+  TMetafile mf;
+  Record(mf, scene);
+  auto want = Direct(scene, 1);
+  auto got = Played(mf, 1);
+  ASSERT_EQ(want.size(), got.size());
+  int worst = 0;
+  for (size_t i = 0; i < want.size(); ++i) worst = std::max(worst, std::abs(int(want[i]) - int(got[i])));
+  EXPECT_LE(worst, 1);
+  EXPECT_NE(want, Direct([](HDC) {}, 1));
+  DestroyIcon(icon);
+  DeleteObject(mask);
+}
+
 // The seeds of fuzz/metafile_player.cpp: every scene as an enhanced metafile,
 // taken alternately through the picture (first byte 0) and straight to the
 // handles (first byte 1), and the scenes WMF can say as placeable WMF. Written
