@@ -528,9 +528,18 @@ void TfmMain::RebuildBaseIcon() {
     // than one made of the view's blank pixel.
     BaseIcon->Clear();
   } else {
-    TBitmap picture;
-    CopyViewImageToBitmap(picture);
-    BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+    const TBaseIconOptions options = BaseIconOptions();
+    // The whole picture, without a colour key the converter would write into
+    // it, is read where the view keeps it: a photograph of many megapixels is
+    // not copied first.
+    TBitmap* picture = nullptr;
+    if (!img->Selected() && !WritesIntoSource(options)) picture = SharedFrameworkBitmap(*img->GetIEBitmap());
+    TBitmap copy;
+    if (!picture) {
+      CopyViewImageToBitmap(copy);
+      picture = &copy;
+    }
+    BuildBaseIcon(picture, options, *BaseIcon);
   }
   ++FRebuildCount;
   UpdateResultIcon();

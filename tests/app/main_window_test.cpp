@@ -486,3 +486,36 @@ TEST_F(MainWindow, ColourButtonsSetTheirColourAndTickTheirBox) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole picture goes to the converter where the view keeps it; whatever
+// the converter does (its one-time reduction, a colour key) leaves the
+// picture the user sees as it was.
+TEST_F(MainWindow, RebuildsLeaveTheViewsPictureAsItWas) {
+  TfmMain& f = *fmMain;
+  DefaultSettings(0, false);
+  auto picture = Bitmap24(1000, 500, [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); });
+  const std::string source = dir.File("wide.bmp");
+  WritePicture(source, *picture);
+  ASSERT_TRUE(f.LoadSourceImage(source));
+  Idle();
+  auto expectUnchanged = [&](const char* what) {
+    TIEBitmap* view = f.img->GetIEBitmap();
+    ASSERT_EQ(view->Width(), 1000) << what;
+    ASSERT_EQ(view->Height(), 500) << what;
+    for (int y : {0, 250, 499})
+      for (int x : {0, 300, 999}) {
+        const uint8_t* p = view->PixelAddress(y, x, 3);  // blue, green, red
+        EXPECT_EQ(p[2], x % 256) << what;
+        EXPECT_EQ(p[0], y % 256) << what;
+      }
+  };
+  EXPECT_EQ(Shapes(*f.BaseIcon), (std::vector<std::string>{"48x48x32", "32x32x32", "16x16x32"}));
+  expectUnchanged("as is");
+  headless::Click(f.rbLeftBottom);  // keys the bottom-left pixel's colour out
+  headless::ProcessMessages();
+  expectUnchanged("left bottom pixel");
+}
+
+}  // namespace
