@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/data_module.h"
+#include "app/dialogs/select_color.h"
 #include "app/picture_transfer.h"
 #include "base/image_button.h"
 #include "base/path_utils.h"
@@ -674,17 +675,9 @@ void TfmMain::cbStyle48Click(TObject*) { UpdateResultIcon(); }
 void TfmMain::btColorColorizeClick(TObject*) { PickButtonColour(btColorColorize, cbColorize); }
 void TfmMain::btColorMergeBGClick(TObject*) { PickButtonColour(btColorMergeBG, cbMergeBG); }
 
-bool TfmMain::AskColourDialog(TColor& colour) {
-  if (!dm || !dm->cd) return false;
-  dm->cd->SetColor(colour);
-  if (!dm->cd->Execute()) return false;
-  colour = dm->cd->Color();
-  return true;
-}
-
 void TfmMain::PickButtonColour(TImageButton* button, TCheckBox* box) {
   TColor colour = button->Color();
-  const bool chosen = ChooseColor ? ChooseColor(colour) : AskColourDialog(colour);
+  const bool chosen = ChooseColor ? ChooseColor(colour) : SelectColor(colour);
   if (!chosen) return;
   button->SetColor(ColorToRGB(colour));
   // Ticking the box updates the result through its own handler; so does the

@@ -13,6 +13,7 @@
 
 #include "app/config_file.h"
 #include "app/data_module.h"
+#include "app/dialogs/select_color.h"
 #include "app/main_window.h"
 #include "app/picture_transfer.h"
 #include "app/program_start.h"
@@ -516,6 +517,29 @@ TEST_F(MainWindow, RebuildsLeaveTheViewsPictureAsItWas) {
   headless::Click(f.rbLeftBottom);  // keys the bottom-left pixel's colour out
   headless::ProcessMessages();
   expectUnchanged("left bottom pixel");
+}
+
+}  // namespace
+
+namespace {
+
+// Without a stand-in the colour buttons ask through the program's colour
+// picker.
+TEST_F(MainWindow, ColourButtonsAskThroughTheColourPicker) {
+  TfmMain& f = *fmMain;
+  Headless().Then([] {
+    SelectColorForm()->edHex->SetText("#00FF00");
+    headless::Click(SelectColorForm()->btOk);
+  });
+  headless::Click(f.btColorColorize);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.btColorColorize->Color(), TColor(0x00FF00));
+  EXPECT_TRUE(f.cbColorize->Checked());
+  Headless().Then([] { headless::Click(SelectColorForm()->btCancel); });
+  headless::Click(f.btColorMergeBG);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.btColorMergeBG->Color(), clWhite);
+  EXPECT_FALSE(f.cbMergeBG->Checked());
 }
 
 }  // namespace
