@@ -88,17 +88,22 @@ void BM_DecodeJpeg(benchmark::State& state) {
   }
 }
 
+// The picture to the saved icon: converted, assembled with no options, written.
+void ConvertAndSave(TBitmap* source) {
+  TAdvancedIcon base, display, result, thumb;
+  MakeIconFromBitmap(source, &base, false, clNone, itmNone, irfLanczos3, true, true);
+  UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
+  TMemoryStream ico;
+  result.SaveToStream(ico);
+  benchmark::DoNotOptimize(ico.Size());
+}
+
 void MainRoadOnce() {
   TBitmap source;
   source.SetPixelFormat(pf24bit);
   source.SetSize(kWidth, kHeight);
   Decode(Jpeg(), [&](int y) { return static_cast<uint8_t*>(source.ScanLine(y)); });
-  TAdvancedIcon base, display, result, thumb;
-  MakeIconFromBitmap(&source, &base, false, clNone, itmNone, irfLanczos3, true, true);
-  UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
-  TMemoryStream ico;
-  result.SaveToStream(ico);
-  benchmark::DoNotOptimize(ico.Size());
+  ConvertAndSave(&source);
 }
 
 void BM_MainRoad(benchmark::State& state) {
@@ -124,12 +129,7 @@ void WindowRoadOnce() {
     IEBitmapToBitmap32(view, copy);
     source = &copy;
   }
-  TAdvancedIcon base, display, result, thumb;
-  MakeIconFromBitmap(source, &base, false, clNone, itmNone, irfLanczos3, true, true);
-  UpdateResultIcon(base, TResultOptions{}, display, result, thumb);
-  TMemoryStream ico;
-  result.SaveToStream(ico);
-  benchmark::DoNotOptimize(ico.Size());
+  ConvertAndSave(source);
 }
 
 void BM_WindowRoad(benchmark::State& state) {
