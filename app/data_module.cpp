@@ -3,6 +3,7 @@
 #include "app/config_file.h"
 #include "app/program_start.h"
 #include "base/ui_windows.h"
+#include "icons/icon_library.h"
 #include "platform/ui/dialogs.h"
 
 Tdm* dm = nullptr;
@@ -20,6 +21,8 @@ const char* const kOpenAnyFilter =
     "(*.xpm;*.xbm)|*.xpm;*.xbm|Icon projects (*.icpr)|*.icpr|All files(*.*)|*.*";
 
 }  // namespace
+
+void RegisterDataModuleClasses() { RegisterClass<TIconListHolder>(); }
 
 Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   // The components the module holds by design.
