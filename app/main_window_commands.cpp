@@ -33,7 +33,6 @@ void TfmMain::BuildCommands() {
   aDisplayAutoZoom->OnExecute = [this](TObject* s) { aDisplayAutoZoomExecute(s); };
 
   mnMain = new TMainMenu(this);
-  mnMain->SetImages(il);
   auto item = [this](TMenuItem* parent, const std::string& caption) {
     auto* m = new TMenuItem(this);
     m->SetCaption(caption);
@@ -58,8 +57,9 @@ void TfmMain::BuildCommands() {
   SetMenu(mnMain);
 }
 
-// The keypad shortcuts are given at the first activation, when the window's
-// menu and actions are all in place.
+// The keypad shortcuts and the menu's images are given at the first
+// activation, when the window's menu, actions and button images are all in
+// place.
 void TfmMain::SetCommandShortcuts() {
   aDisplayZoomIn->SetShortCut(ShortCut(VK_ADD, {}));
   aDisplayZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {}));
@@ -68,6 +68,7 @@ void TfmMain::SetCommandShortcuts() {
   mnHiddenZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {ssCtrl}));
   mnScale1->SetShortCut(ShortCut(VK_DIVIDE, {}));
   mnHidden->SetCaption("");
+  mnMain->SetImages(il);
 }
 
 void TfmMain::imgPaint(TObject*) {
