@@ -543,3 +543,36 @@ TEST_F(MainWindow, ColourButtonsAskThroughTheColourPicker) {
 }
 
 }  // namespace
+
+namespace {
+
+// A damaged Photoshop file raises from its reader: the error goes to the
+// application's handler (the cursor back to normal, the message shown), and
+// the view and the icon keep what they held.
+TEST_F(MainWindow, ADamagedPictureFileLeavesViewAndIconAsTheyWere) {
+  TfmMain& f = *fmMain;
+  Idle();
+  const std::string file = dir.File("cut.psd");
+  qvtest::WriteFileBytes(file, {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 64, 0, 0, 0, 64, 0, 8, 0, 3});
+  const int width = f.img->GetIEBitmap()->Width();
+  const std::vector<std::string> before = Shapes(*f.ResultIcon);
+  const int rebuilds = f.RebuildCount();
+  std::vector<std::string> shown;
+  Headless().Then([&] {
+    if (Screen->ActiveForm() != fmMain) shown.push_back(Screen->ActiveForm()->Caption());
+    headless::PressKey(VK_RETURN);
+  });
+  try {
+    f.LoadSourceImage(file);
+  } catch (...) {
+    Application->HandleException(nullptr);
+  }
+  headless::ProcessMessages();
+  EXPECT_EQ(shown, std::vector<std::string>{"Quorvane 1.0"});
+  EXPECT_EQ(Screen->Cursor(), crDefault);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), width);
+  EXPECT_EQ(Shapes(*f.ResultIcon), before);
+  EXPECT_EQ(f.RebuildCount(), rebuilds);
+}
+
+}  // namespace
