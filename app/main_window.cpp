@@ -275,6 +275,7 @@ void TfmMain::FormCreate(TObject*) {
   Application->OnException = [this](TObject* s, const std::exception& e) { AppException(s, e); };
 
   DragAcceptFiles(Handle(), TRUE);
+  SetMessageHandler(WM_DROPFILES, [this](TMessage& m) { WMDropFiles(m); });
   lbSource->SetCaption("");
   img->Assign(WorkBitmap.get());
   gbResult->SetDoubleBuffered(true);

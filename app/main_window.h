@@ -184,6 +184,7 @@ public:
   void mnScale1Click(TObject* sender);
   void mnProgramHomePageClick(TObject* sender);
   void aResultUpdate(TObject* sender);
+  void WMDropFiles(TMessage& message);
 
 private:
   // The window's commands (main_window_commands.cpp): the image list, the

@@ -2,7 +2,12 @@
 // shortcuts, and the handlers of the view commands (zoom and the zoom filter)
 // and of the web pages.
 #include "app/main_window.h"
+
+#include <string>
+#include <vector>
+
 #include "imaging/views/image_view.h"
+#include "platform/rtl/sysutils.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/img_list.h"
 #include "platform/ui/menus.h"
@@ -114,4 +119,24 @@ void TfmMain::aResultUpdate(TObject* sender) {
   // there is a result to take.
   if (auto* a = dynamic_cast<TAction*>(sender))
     a->SetEnabled(a->OnExecute != nullptr && ResultIcon && ResultIcon->Count() > 0);
+}
+
+// Files dropped on the window: the first one becomes the source, unless a
+// folder is among them (then nothing is loaded, and nothing said). Each name
+// is read at its full length, so that a long path is never cut into another.
+void TfmMain::WMDropFiles(TMessage& message) {
+  auto drop = reinterpret_cast<HDROP>(message.WParam);
+  std::vector<std::string> names;
+  const UINT count = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::string name(DragQueryFile(drop, i, nullptr, 0) + 1, '\0');
+    name.resize(DragQueryFile(drop, i, name.data(), static_cast<UINT>(name.size())));
+    names.push_back(name);
+  }
+  DragFinish(drop);
+  message.Result = 0;
+  if (names.empty()) return;
+  for (const std::string& name : names)
+    if (DirectoryExists(name)) return;
+  LoadSourceImage(names.front());
 }

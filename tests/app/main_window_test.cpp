@@ -576,3 +576,31 @@ TEST_F(MainWindow, ADamagedPictureFileLeavesViewAndIconAsTheyWere) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dropped file becomes the source; a folder among the dropped names makes
+// the drop load nothing, whichever place it has.
+TEST_F(MainWindow, DroppedFileIsLoadedUnlessAFolderComesWithIt) {
+  TfmMain& f = *fmMain;
+  Idle();
+  auto picture = Gradient100x60();
+  const std::string file = dir.File("dropped.bmp");
+  WritePicture(file, *picture);
+  const std::string folder = dir.File("folder");
+  std::filesystem::create_directories(folder);
+  const std::string shown = f.lbSource->Caption();
+  for (const auto& names : {std::vector<std::string>{folder, file}, std::vector<std::string>{file, folder}}) {
+    const int rebuilds = f.RebuildCount();
+    headless::DropFiles(f.img, names, 40, 40);
+    headless::ProcessMessages();
+    EXPECT_EQ(f.RebuildCount(), rebuilds);
+    EXPECT_EQ(f.lbSource->Caption(), shown);
+  }
+  headless::DropFiles(f.img, {file, dir.File("other.png")}, 40, 40);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.lbSource->Caption(), file);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 100);
+}
+
+}  // namespace
