@@ -297,6 +297,7 @@ void TfmMain::FormActivate(TObject*) {
   if (Activated) return;
   Activated = true;
   LoadSettings();
+  LoadButtonImages(false);
   FilterIndex = 9;
   Application->SetHelpFile(FProgramFolder + "help.chm");
 

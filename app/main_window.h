@@ -185,6 +185,9 @@ public:
   void mnProgramHomePageClick(TObject* sender);
   void aResultUpdate(TObject* sender);
   void WMDropFiles(TMessage& message);
+  // Fills the image list il from "buttons.png" (else the built-in strip);
+  // with invalidate the whole window repaints.
+  void LoadButtonImages(bool invalidate);
 
 private:
   // The window's commands (main_window_commands.cpp): the image list, the

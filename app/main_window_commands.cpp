@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_utils.h"
 #include "imaging/views/image_view.h"
+#include "platform/rtl/paths.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/img_list.h"
@@ -139,4 +141,16 @@ void TfmMain::WMDropFiles(TMessage& message) {
   for (const std::string& name : names)
     if (DirectoryExists(name)) return;
   LoadSourceImage(names.front());
+}
+
+// The toolbar and menu pictures: "buttons.png" beside the program, or the
+// strip built into the program when that file is missing or unreadable.
+void TfmMain::LoadButtonImages(bool invalidate) {
+  il->Clear();
+  LoadImageList(NativePath(FProgramFolder + "buttons.png"), il, nullptr);
+  if (il->Count() == 0) {
+    TBitmap strip;
+    if (LoadBitmapResource(&strip, "ILMAIN")) il->AddMasked(&strip, TColor(0xFF00FF));
+  }
+  if (invalidate) Invalidate();
 }

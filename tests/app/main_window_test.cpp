@@ -36,6 +36,9 @@ using namespace apptest;
 
 namespace {
 
+// The pictures of the toolbar strip the generator draws.
+constexpr int kToolbarGlyphs = 21;
+
 // Writes a picture file through the library's writers (by extension).
 void WritePicture(const std::string& file, TBitmap& picture) {
   TIEBitmap ie;
@@ -112,6 +115,7 @@ TEST_F(MainWindow, FirstActivationShowsTheExampleWithSelectionStyleAndPreviews) 
   EXPECT_EQ(f.lbSource->Caption(), std::string(QV_BINARY_DIR) + "/data/example.jpg");
   EXPECT_EQ(f.SourceMessage(), "");
   EXPECT_EQ(f.FilterIndex, 9);
+  EXPECT_EQ(f.il->Count(), kToolbarGlyphs);  // from buttons.png
   EXPECT_EQ(f.trSharpness->Position(), 6);  // a JPEG larger than 48 pixels
   // A 140 x 140 square of the view's centre, in picture pixels at the fitted zoom.
   ASSERT_TRUE(f.img->Selected());
@@ -400,6 +404,7 @@ protected:
 
 TEST_F(MainWindowWithoutData, StartsWithNoStylesAndSaysTheExampleIsMissing) {
   EXPECT_EQ(fmMain->lbStyles->Count(), 1);
+  EXPECT_EQ(fmMain->il->Count(), kToolbarGlyphs);  // the built-in strip
   EXPECT_EQ(fmMain->SourceMessage(), "Unknown file format: " + dir.File("bare") + "/data/example.jpg");
   EXPECT_EQ(fmMain->ResultIcon->Count(), 0);
   Idle();
