@@ -609,3 +609,23 @@ TEST_F(MainWindow, DroppedFileIsLoadedUnlessAFolderComesWithIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// The open dialog of the data module starts at the last file opened, as the
+// settings file remembers it; its grid does no default drawing.
+TEST_F(MainWindow, TheOpenDialogStartsAtTheLastFileOpened) {
+  const std::string file = dir.File("last.png");
+  qvtest::WriteFileBytes(file, {1, 2, 3});
+  {
+    TConfigFile ini(GetConfigFileName());
+    ini.WriteString("Last", "Open", file);
+  }
+  Tdm module(nullptr);
+  EXPECT_EQ(module.OpenDialog->FileName(), file);
+  EXPECT_FALSE(module.OpenDialog->GridDefaultDrawing());
+  EXPECT_TRUE(module.OpenDialog->Options().Contains(ofFileMustExist));
+  EXPECT_EQ(module.SaveIconDialog->Filter(), "Icon (*.ico)|*.ico");
+}
+
+}  // namespace
