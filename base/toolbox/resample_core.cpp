@@ -14,6 +14,8 @@
 
 #include "platform/rtl/rounding.h"
 
+int ResampleWorkerCountOverride = 0;
+
 namespace {
 
 // One output channel: the weighted sum over the weight total, truncating toward
@@ -340,7 +342,10 @@ void RunInBands(int count, int64_t cost, const std::function<void(int, int)>& wo
   constexpr int64_t kWorthAThread = 250000;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const int64_t total = cost * count;
-  const int workers = static_cast<int>(std::clamp<int64_t>(total / kWorthAThread, 1, std::min({cores, 8, count})));
+  const int workers =
+      ResampleWorkerCountOverride > 0
+          ? std::clamp(ResampleWorkerCountOverride, 1, std::max(count, 1))
+          : static_cast<int>(std::clamp<int64_t>(total / kWorthAThread, 1, std::max(1, std::min({cores, 8, count}))));
   if (workers <= 1) {
     work(0, count);
     return;
