@@ -31,7 +31,6 @@
 TfmMain* fmMain = nullptr;
 const char* const kProgramName = "Quorvane";
 const char* const kProgramVersion = "1.0";
-const char* const kProgramHomePage = "https://www.marrowin.com/quorvane/";
 
 namespace {
 
@@ -118,51 +117,7 @@ void TfmMain::BuildControls() {
   SetClientHeight(600);
   SetKeyPreview(true);
 
-  il = new TImageList(this);
-  ActionList = new TActionList(this);
-  ActionList->SetImages(il);
-  auto action = [this](const char* caption, const char* hint) {
-    auto* a = new TAction(this);
-    a->SetActionList(ActionList);
-    a->SetCaption(caption);
-    a->SetHint(hint);
-    return a;
-  };
-  aFileSave = action("Save", "");
-  aTest = action("Test Icon", "");
-  for (TAction* a : {aFileSave, aTest}) a->OnUpdate = [this](TObject* s) { aResultUpdate(s); };
-  aDisplayZoomIn = action("", "Increase scale|Increases the scale");
-  aDisplayZoomIn->OnExecute = [this](TObject* s) { aDisplayZoomInExecute(s); };
-  aDisplayZoomOut = action("", "Reduce scale|Reduces the scale");
-  aDisplayZoomOut->OnExecute = [this](TObject* s) { aDisplayZoomOutExecute(s); };
-  aDisplayAutoZoom = action("", "Zoom automatically|Resizes automatically the editor");
-  aDisplayAutoZoom->SetChecked(true);
-  aDisplayAutoZoom->OnExecute = [this](TObject* s) { aDisplayAutoZoomExecute(s); };
-
-  mnMain = new TMainMenu(this);
-  mnMain->SetImages(il);
-  auto item = [this](TMenuItem* parent, const std::string& caption) {
-    auto* m = new TMenuItem(this);
-    m->SetCaption(caption);
-    parent->Add(m);
-    return m;
-  };
-  TMenuItem* view = item(mnMain->Items(), "&View");
-  item(view, "Zoom In")->SetAction(aDisplayZoomIn);
-  item(view, "Zoom Out")->SetAction(aDisplayZoomOut);
-  mnScale1 = item(view, "&Actual size");
-  mnScale1->OnClick = [this](TObject* s) { mnScale1Click(s); };
-  item(view, "Automatic Zoom")->SetAction(aDisplayAutoZoom);
-  TMenuItem* help = item(mnMain->Items(), "&Help");
-  mnProgramHomePage = item(help, "&Home Page");
-  mnProgramHomePage->OnClick = [this](TObject* s) { mnProgramHomePageClick(s); };
-  mnHidden = item(mnMain->Items(), "Hidden");
-  mnHidden->SetVisible(false);
-  mnHiddenZoomIn = item(mnHidden, "Zoom In");
-  mnHiddenZoomIn->OnClick = [this](TObject* s) { aDisplayZoomInExecute(s); };
-  mnHiddenZoomOut = item(mnHidden, "Zoom Out");
-  mnHiddenZoomOut->OnClick = [this](TObject* s) { aDisplayZoomOutExecute(s); };
-  SetMenu(mnMain);
+  BuildCommands();
 
   BuildOptionPanel();
 
@@ -236,9 +191,11 @@ void TfmMain::BuildOptionPanel() {
   cbColorize = PutCheck(this, gbEffects, "Colorize", 12, 156, 80, false);
   cbColorize->OnClick = [this](TObject* s) { cbColorizeClick(s); };
   btColorColorize = PutColourButton(this, gbEffects, 92, 155, kColorizeStart);
+  btColorColorize->OnClick = [this](TObject* s) { btColorColorizeClick(s); };
   cbMergeBG = PutCheck(this, gbEffects, "Background", 160, 156, 90, false);
   cbMergeBG->OnClick = [this](TObject* s) { cbMergeBGClick(s); };
   btColorMergeBG = PutColourButton(this, gbEffects, 254, 155, clWhite);
+  btColorMergeBG->OnClick = [this](TObject* s) { btColorMergeBGClick(s); };
 
   gbResampling = Put<TGroupBox>(this, pnOptions, 6, 400, 306, 68);
   gbResampling->SetCaption("Resampling");
@@ -280,7 +237,7 @@ void TfmMain::BuildResultGroup(TWinControl* parent, int top) {
     box->SetTag(c.size);
     box->OnPaint = [this](TObject* s) { pb48Paint(s); };
     *c.box = box;
-    auto* caption = Put<TLabel>(this, gbResult, c.left + 54, 20 + 48 - 14, 40, 16);
+    auto* caption = Put<TLabel>(this, gbResult, box->Left() + c.size + 6, 20 + 48 - 14, 48, 16);
     caption->SetCaption(std::to_string(c.size) + " x " + std::to_string(c.size));
     *c.style = PutCheck(this, gbResult, "Style", c.left, 74, 88, true);
     *c.effects = PutCheck(this, gbResult, "Effects", c.left, 94, 88, true);
@@ -341,13 +298,7 @@ void TfmMain::FormActivate(TObject*) {
   FilterIndex = 9;
   Application->SetHelpFile(FProgramFolder + "help.chm");
 
-  aDisplayZoomIn->SetShortCut(ShortCut(VK_ADD, {}));
-  aDisplayZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {}));
-  aDisplayAutoZoom->SetShortCut(ShortCut(VK_MULTIPLY, {}));
-  mnHiddenZoomIn->SetShortCut(ShortCut(VK_ADD, {ssCtrl}));
-  mnHiddenZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {ssCtrl}));
-  mnScale1->SetShortCut(ShortCut(VK_DIVIDE, {}));
-  mnHidden->SetCaption("");
+  SetCommandShortcuts();
 
   LoadSourceImage(NativePath(FProgramFolder + "data\\example.jpg"));
   const int cx = img->Width() / 2, cy = img->Height() / 2;
@@ -566,6 +517,9 @@ void TfmMain::RebuildBaseIcon() {
       Screen->SetCursor(crDefault);
     }
   } reset{this};
+  // In colour-pick mode the picture is a palette to pick from; the rebuild
+  // that ends the mode serves what was asked meanwhile.
+  if (InColorPickMode()) return;
   Screen->SetCursor(crAppStart);
   Application->ProcessMessages();
   if (!BaseIcon) return;  // the window went away meanwhile
@@ -580,8 +534,10 @@ void TfmMain::RebuildBaseIcon() {
   }
   ++FRebuildCount;
   UpdateResultIcon();
-  img->SetMouseInteract(TIEMouseInteract{miSelect});
+  if (!InColorPickMode()) img->SetMouseInteract(TIEMouseInteract{miSelect});
 }
+
+bool TfmMain::InColorPickMode() const { return img && img->ViewCursor() == crColorPick; }
 
 int TfmMain::GetResampleFilter(int width, int height, int, int) {
   return ResolveResampleFilter(FilterIndex, width, height, cbSmoothResample->Checked());
@@ -705,6 +661,28 @@ void TfmMain::trHueChange(TObject*) { UpdateResultIcon(); }
 void TfmMain::cbColorizeClick(TObject*) { UpdateResultIcon(); }
 void TfmMain::cbMergeBGClick(TObject*) { UpdateResultIcon(); }
 void TfmMain::cbStyle48Click(TObject*) { UpdateResultIcon(); }
+
+void TfmMain::btColorColorizeClick(TObject*) { PickButtonColour(btColorColorize, cbColorize); }
+void TfmMain::btColorMergeBGClick(TObject*) { PickButtonColour(btColorMergeBG, cbMergeBG); }
+
+bool TfmMain::AskColourDialog(TColor& colour) {
+  if (!dm || !dm->cd) return false;
+  dm->cd->SetColor(colour);
+  if (!dm->cd->Execute()) return false;
+  colour = dm->cd->Color();
+  return true;
+}
+
+void TfmMain::PickButtonColour(TImageButton* button, TCheckBox* box) {
+  TColor colour = button->Color();
+  const bool chosen = ChooseColor ? ChooseColor(colour) : AskColourDialog(colour);
+  if (!chosen) return;
+  button->SetColor(ColorToRGB(colour));
+  // Ticking the box updates the result through its own handler; so does the
+  // line below when it was ticked already.
+  if (!box->Checked()) box->SetChecked(true);
+  else UpdateResultIcon();
+}
 void TfmMain::imgSelectionChange(TObject*) { RebuildPending = true; }
 void TfmMain::ResamplingOptionClick(TObject*) { RebuildPending = true; }
 
@@ -715,48 +693,3 @@ void TfmMain::TransparencyClick(TObject* sender) {
 }
 
 void TfmMain::pnSrcClick(TObject*) { ShowSourceMessage(""); }
-
-void TfmMain::imgPaint(TObject*) {
-  // Zoomed out, the picture is resampled for the screen, unless it would
-  // shrink to a couple of pixels.
-  TIEBitmap* picture = img->GetIEBitmap();
-  const double z = img->Zoom();
-  const bool smooth = z < 100 && picture->Width() * z / 100 > 2 && picture->Height() * z / 100 > 2;
-  const TResampleFilter filter = smooth ? rfTriangle : rfNone;
-  if (img->ZoomFilter() != filter) img->SetZoomFilter(filter);
-}
-
-void TfmMain::aDisplayZoomInExecute(TObject*) {
-  img->SetAutoFit(false);
-  img->SetZoom(img->Zoom() * 2);
-  aDisplayAutoZoom->SetChecked(false);
-}
-
-void TfmMain::aDisplayZoomOutExecute(TObject*) {
-  img->SetAutoFit(false);
-  img->SetZoom(img->Zoom() / 2);
-  aDisplayAutoZoom->SetChecked(false);
-}
-
-void TfmMain::aDisplayAutoZoomExecute(TObject*) {
-  img->SetAutoFit(true);
-  img->Fit();
-  aDisplayAutoZoom->SetChecked(true);
-}
-
-void TfmMain::mnScale1Click(TObject*) {
-  img->SetAutoFit(false);
-  img->SetZoom(100);
-  aDisplayAutoZoom->SetChecked(false);
-}
-
-void TfmMain::mnProgramHomePageClick(TObject*) {
-  ShellExecute(Handle(), nullptr, kProgramHomePage, "", "", SW_SHOWNORMAL);
-}
-
-void TfmMain::aResultUpdate(TObject* sender) {
-  // The commands that take the result are enabled once they have a handler and
-  // there is a result to take.
-  if (auto* a = dynamic_cast<TAction*>(sender))
-    a->SetEnabled(a->OnExecute != nullptr && ResultIcon && ResultIcon->Count() > 0);
-}

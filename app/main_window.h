@@ -6,6 +6,7 @@
 //
 // The work is pending-driven: option handlers either rebuild at once or set
 // RebuildPending, which the application's idle handler serves.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -111,10 +112,15 @@ public:
   int32_t SourceSubType = 0;
   std::string SourceExt;
   int FilterIndex = 9;  // Auto
+  TCursor SavedCursor = 0;  // the view's cursor before colour-pick mode
   bool RebuildPending = false;
   bool ThumbnailsPending = false;
   bool Activated = false;
   TMainWindowSettings Settings;
+  // Asks the user for a colour, starting from the one given; false when the
+  // question is cancelled. The colour buttons of the window ask through it;
+  // unset, the data module's colour dialog asks.
+  std::function<bool(TColor& colour)> ChooseColor;
 
   // ---- framework events ----
   void FormCreate(TObject* sender);
@@ -153,6 +159,9 @@ public:
   std::string SourceMessage() const;
   // How many times the base icon was built (for tests of the pending work).
   int RebuildCount() const { return FRebuildCount; }
+  // The window is in colour-pick mode exactly while the view shows the
+  // colour-pick cursor; the base icon is not rebuilt meanwhile.
+  bool InColorPickMode() const;
 
   // ---- handlers ----
   void pb48Paint(TObject* sender);
@@ -162,6 +171,8 @@ public:
   void cbColorizeClick(TObject* sender);
   void cbMergeBGClick(TObject* sender);
   void cbStyle48Click(TObject* sender);
+  void btColorColorizeClick(TObject* sender);
+  void btColorMergeBGClick(TObject* sender);
   void imgSelectionChange(TObject* sender);
   void ResamplingOptionClick(TObject* sender);
   void TransparencyClick(TObject* sender);
@@ -175,16 +186,27 @@ public:
   void aResultUpdate(TObject* sender);
 
 private:
+  // The window's commands (main_window_commands.cpp): the image list, the
+  // actions, the main menu and their shortcuts.
+  void BuildCommands();
+  void SetCommandShortcuts();
   void BuildControls();
   void BuildOptionPanel();
   void BuildResultGroup(TWinControl* parent, int top);
   bool LoadIntoView(const std::string& fileName);
+  // A colour button's question: the chosen colour goes to the button and its
+  // check box is ticked.
+  void PickButtonColour(TImageButton* button, TCheckBox* box);
+  static bool AskColourDialog(TColor& colour);
   std::string FProgramFolder;
   bool FRebuilding = false;
   bool FSourceLoaded = false;  // a file gave the view its picture
   int FRebuildCount = 0;
   std::unique_ptr<TConfigFile> FConfig;
 };
+
+// The screen cursor of colour-pick mode (the "COLORPICK" cursor resource).
+constexpr TCursor crColorPick = -29;
 
 // The main window of the running program.
 extern TfmMain* fmMain;

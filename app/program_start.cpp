@@ -4,10 +4,13 @@
 #include "app/main_window.h"
 #include "base/app_messages.h"
 #include "base/ui_windows.h"
+#include "base/toolbox/bitmap_fix32.h"
 #include "icons/graphics_resources.h"
+#include "icons/icon_project.h"
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/views/psd_view_layers.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -34,9 +37,14 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterPSDViewLayers();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();
+  // The picture registry reads BMP files keeping their 32-bit alpha, and
+  // knows icon projects (the file dialogs' previews load through it).
+  RegisterBitmapFix32();
+  RegisterIconProjectClass();
 }
 
 void StopLibraries() { LibraryStaticDone(); }

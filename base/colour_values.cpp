@@ -169,6 +169,15 @@ TColor StringToColorValue(const std::string& text) {
 
 }  // namespace
 
+bool IdentToColor(const std::string& ident, TColor& color) {
+  for (const auto& c : kColorNames)
+    if (SameText(ident, c.Name)) {
+      color = c.Color;
+      return true;
+    }
+  return false;
+}
+
 TColor ParseColorName(const std::string& text) {
   if (text.empty()) throw Exception(Format("''%s'' is not a valid integer value", ""));
   const std::string s = LowerCase(text);

@@ -45,6 +45,9 @@ TColor ScreenPixel(const TPoint& point);
 
 // ---- names ----
 
+// The colour of a framework colour identifier ("clBtnFace", any case); false
+// for a text that names none.
+bool IdentToColor(const std::string& ident, TColor& color);
 // A colour written as "#RRGGBB", "$BBGGRR", a decimal number, "0x" and
 // hexadecimal digits, a framework colour name with or without its "cl", or
 // "Default" (any case). Raises Exception for an empty text and EConvertError

@@ -5,18 +5,13 @@
 #include <png.h>
 #include <zlib.h>
 
-#include <cstring>
 #include <vector>
+
+#include "libpng_memory.h"
 
 namespace pngpeer {
 
 using Bytes = std::vector<uint8_t>;
-
-inline void WriteToVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-inline void NoFlush(png_structp) {}
 
 // rows: height rows of width pixels, top first, red first (or blue first with
 // bgr); colorType 2 (RGB) or 6 (RGBA).
@@ -28,7 +23,7 @@ inline Bytes Encode(int width, int height, int colorType, const uint8_t* rows, b
     png_destroy_write_struct(&png, &info);
     return {};
   }
-  png_set_write_fn(png, &out, WriteToVector, NoFlush);
+  SetPngMemoryTarget(png, out);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, colorType, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_filter(png, 0, filters);
@@ -43,28 +38,16 @@ inline Bytes Encode(int width, int height, int colorType, const uint8_t* rows, b
   return out;
 }
 
-struct TReadSource {
-  const uint8_t* data;
-  size_t size;
-  size_t pos;
-};
-inline void ReadFromMemory(png_structp png, png_bytep data, png_size_t length) {
-  auto* src = static_cast<TReadSource*>(png_get_io_ptr(png));
-  if (src->pos + length > src->size) png_error(png, "read past end");
-  std::memcpy(data, src->data + src->pos, length);
-  src->pos += length;
-}
-
 // Decodes into blue-green-red(-alpha) rows, top first; false on a bad file.
 inline bool Decode(const Bytes& file, Bytes& pixels) {
-  TReadSource src{file.data(), file.size(), 0};
+  TPngMemorySource src{file.data(), file.size(), 0};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
     return false;
   }
-  png_set_read_fn(png, &src, ReadFromMemory);
+  SetPngMemorySource(png, src);
   png_read_info(png, info);
   png_set_bgr(png);
   png_read_update_info(png, info);

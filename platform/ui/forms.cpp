@@ -717,7 +717,15 @@ void TCustomForm::WndProc(TMessage& message) {
       delete this;
       return;
     case WM_SIZE:
-      // The window was resized by its user: the new client size in lParam.
+      // The window was resized, maximised, minimised or restored by its user
+      // (wParam says which; the new client size in lParam). The form's state
+      // follows without asking the window again, so that what the form saves
+      // of itself (a maximised window, say) is what the desktop shows.
+      if (message.WParam == SIZE_MINIMIZED) {
+        FWindowState = wsMinimized;  // the size is the one before, not a new one
+        return;
+      }
+      FWindowState = message.WParam == SIZE_MAXIMIZED ? wsMaximized : wsNormal;
       SetBounds(Left(), Top(), LOWORD(static_cast<DWORD>(message.LParam)) + 2 * FrameWidth(),
                 HIWORD(static_cast<DWORD>(message.LParam)) + 2 * FrameWidth() + CaptionHeight());
       return;

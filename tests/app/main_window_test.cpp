@@ -412,3 +412,77 @@ TEST_F(MainWindowWithoutData, StartsWithNoStylesAndSaysTheExampleIsMissing) {
 }
 
 }  // namespace
+
+namespace {
+
+// While the view shows the colour-pick cursor the picture is a palette to pick
+// from: requests wait, and the rebuild that ends the mode serves them.
+TEST_F(MainWindow, NoRebuildInColourPickMode) {
+  Idle();
+  TfmMain& f = *fmMain;
+  const int rebuilds = f.RebuildCount();
+  const TCursor before = f.img->ViewCursor();
+  f.img->SetViewCursor(crColorPick);
+  ASSERT_TRUE(f.InColorPickMode());
+  headless::Click(f.cbZoomToFit);
+  headless::Click(f.rbLeftBottom);  // a rebuild at once, in other modes
+  Idle();
+  EXPECT_EQ(f.RebuildCount(), rebuilds);
+  EXPECT_FALSE(f.RebuildPending);
+  f.img->SetViewCursor(before);
+  f.RebuildBaseIcon();
+  EXPECT_EQ(f.RebuildCount(), rebuilds + 1);
+  EXPECT_EQ(f.img->MouseInteract(), TIEMouseInteract{miSelect});
+}
+
+// The colour buttons ask for a colour; a chosen one goes to the button and
+// ticks its box, which recomputes the result; a cancelled question changes
+// nothing.
+TEST_F(MainWindow, ColourButtonsSetTheirColourAndTickTheirBox) {
+  TfmMain& f = *fmMain;
+  DefaultSettings(0, false);
+  // A picture whose left half is clear.
+  auto picture = Bitmap32(64, 64, [](int x, int) { return x < 32 ? 0u : 0xFF20A040u; });
+  const std::string source = dir.File("half.png");
+  WritePicture(source, *picture);
+  ASSERT_TRUE(f.LoadSourceImage(source));
+  Idle();
+  std::vector<TColor> asked;
+  TColor answer = 0x0000FF;
+  bool cancel = true;
+  f.ChooseColor = [&](TColor& c) {
+    asked.push_back(c);
+    if (cancel) return false;
+    c = answer;
+    return true;
+  };
+  headless::Click(f.btColorMergeBG);
+  headless::ProcessMessages();
+  EXPECT_EQ(asked, std::vector<TColor>{clWhite});
+  EXPECT_FALSE(f.cbMergeBG->Checked());
+  EXPECT_EQ(f.btColorMergeBG->Color(), clWhite);
+
+  cancel = false;
+  headless::Click(f.btColorMergeBG);
+  headless::ProcessMessages();
+  EXPECT_TRUE(f.cbMergeBG->Checked());
+  EXPECT_EQ(f.btColorMergeBG->Color(), TColor(0x0000FF));
+  // Merged onto red: the clear half of the 32-pixel preview image is opaque red.
+  const Image merged = Read(*f.DisplayIcon->FindImage(32, 32, 32));
+  EXPECT_EQ(merged.at(2, 16), 0xFFFF0000u);
+
+  answer = 0x00FF00;
+  headless::Click(f.btColorColorize);
+  headless::ProcessMessages();
+  EXPECT_TRUE(f.cbColorize->Checked());
+  EXPECT_EQ(f.btColorColorize->Color(), TColor(0x00FF00));
+  // A second colour for a ticked box still recomputes the result.
+  TAdvancedIcon before;
+  before.Assign(f.DisplayIcon.get());
+  answer = 0xFF0000;
+  headless::Click(f.btColorColorize);
+  headless::ProcessMessages();
+  EXPECT_NE(Read(*before.FindImage(48, 48, 32)).px, Read(*f.DisplayIcon->FindImage(48, 48, 32)).px);
+}
+
+}  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/typed_lists.h"
+#include "icon_collection_util.h"
 #include "icon_test_util.h"
 #include "icons/advanced_icon.h"
 #include "icons/icon_library.h"
@@ -233,6 +234,13 @@ std::vector<TSeed> Seeds() {
       {"file_sniffer", "small.jp2", jp2},
       {"file_sniffer", "groups.icl", ne},
       {"file_sniffer", "mixed.icns", Icns()},
+      {"icon_collection", "three.icc",
+       icctest::Collection({{"one", {icctest::DibRecord(32, 32)}},
+                            {"two", {icctest::DibRecord(16, 8), Bytes{0}, icctest::DibRecord(48, 4)}},
+                            {"three", {icctest::DibRecord(24, 1)}}})},
+      {"icon_collection", "empty.icc", icctest::Collection({})},
+      {"icon_collection", "png.icc",
+       icctest::Collection({{"png", {icctest::Record(png, 0, 0, 32)}}})},
   };
   return seeds;
 }

@@ -213,7 +213,7 @@ std::vector<uint8_t> TakeFromClipboard(UINT format) {
 }
 
 TEST_F(QtTest, ClipboardTextGoesBothWays) {
-  std::string ours = "Icon \xC3\xA9dit";
+  std::string ours = "Icon \xC3\xA9" "dit";  // "Icon édit" in UTF-8
   std::vector<uint8_t> bytes(ours.begin(), ours.end());
   bytes.push_back(0);
   PutOnClipboard(CF_TEXT, bytes);
@@ -388,6 +388,63 @@ TEST_F(QtTest, AnOpenMenuClosesWhenAnotherProgramTakesTheFocus) {
   EXPECT_TRUE(gMenuWasOpen);
   EXPECT_EQ(ActivePopupForm(), nullptr);
   EXPECT_FALSE(clicked);
+}
+
+void ClickFormOnce(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  gMenuWasOpen = ActivePopupForm() != nullptr;
+  qtinput::Click(gDeactivated, 150, 80);
+}
+
+// A click anywhere in the program but the menu closes the menu, and the
+// click does nothing else.
+TEST_F(QtTest, AnOpenMenuClosesOnAClickOutsideIt) {
+  TForm* form = MakeForm(200, 100);
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  button->SetBounds(120, 60, 70, 30);
+  bool pressed = false;
+  button->OnClick = [&](TObject*) { pressed = true; };
+  auto* popup = new TPopupMenu(form);
+  auto* item = new TMenuItem(form);
+  item->SetCaption("Item");
+  bool clicked = false;
+  item->OnClick = [&](TObject*) { clicked = true; };
+  popup->Items()->Add(item);
+  Settle();
+  gDeactivated = form->Handle();
+  gMenuWasOpen = false;
+  SetTimer(nullptr, 0, 20, ClickFormOnce);
+  popup->Popup(30, 30);  // returns once the menu closed
+  Settle();
+  EXPECT_TRUE(gMenuWasOpen);
+  EXPECT_EQ(ActivePopupForm(), nullptr);
+  EXPECT_FALSE(clicked);
+  EXPECT_FALSE(pressed);
+}
+
+// Maximised, minimised and restored from the title bar: the form knows its
+// state, as the main window's placement saving needs.
+TEST_F(QtTest, TheDesktopsMaximiseAndRestoreReachTheForm) {
+  TForm* form = MakeForm(200, 100);
+  form->SetBorderStyle(bsSizeable);
+  Settle();
+  const int width = form->Width();
+  qtinput::SetDesktopWindowState(form->Handle(), SW_SHOWMAXIMIZED);
+  Settle();
+  EXPECT_EQ(form->WindowState(), wsMaximized);
+  qtinput::SetDesktopWindowState(form->Handle(), SW_RESTORE);
+  Settle();
+  EXPECT_EQ(form->WindowState(), wsNormal);
+  EXPECT_EQ(form->Width(), width);
+  qtinput::SetDesktopWindowState(form->Handle(), SW_SHOWMINIMIZED);
+  Settle();
+  EXPECT_EQ(form->WindowState(), wsMinimized);
+  EXPECT_EQ(form->Width(), width);
+  // Asked for by the form itself, the state stays as asked.
+  form->SetWindowState(wsMaximized);
+  Settle();
+  EXPECT_EQ(form->WindowState(), wsMaximized);
 }
 
 // Under an X server the screen DC reads the real screen: the eyedropper of

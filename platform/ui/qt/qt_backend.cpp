@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <map>
 
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -223,8 +224,18 @@ protected:
     QRect g = geometry();
     if (isVisible() && g.size() != FSetGeometry.size()) {
       FSetGeometry.setSize(g.size());
-      PostMessage(FHandle, WM_SIZE, 0, PackPoint(g.width(), g.height()));
+      PostSize();
     }
+  }
+  // Maximised, minimised or restored from the title bar or the taskbar.
+  void changeEvent(QEvent* e) override {
+    if (e->type() == QEvent::WindowStateChange && FKind == wkForm) PostSize();
+    QWidget::changeEvent(e);
+  }
+  void PostSize() {
+    QRect g = geometry();
+    WPARAM kind = isMinimized() ? SIZE_MINIMIZED : isMaximized() ? SIZE_MAXIMIZED : SIZE_RESTORED;
+    PostMessage(FHandle, WM_SIZE, kind, PackPoint(g.width(), g.height()));
   }
 
   void dragEnterEvent(QDragEnterEvent* e) override {
@@ -305,20 +316,12 @@ Qt::CursorShape Shape(int cursor) {
 
 const QString kPrivateMime = QStringLiteral("application/x-quorvane-");
 
-uint32_t Dword(const std::vector<uint8_t>& b, size_t at) {
-  return at + 4 <= b.size() ? static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24) : 0;
-}
-
-// A BMP file of a packed DIB: the file header says where the pixels start.
+// A BMP file of a packed DIB: the file header says where the pixels start,
+// which the DIB's own header (read by the one DIB header reader) tells.
 QByteArray BmpFromDib(const std::vector<uint8_t>& dib) {
-  uint32_t header = Dword(dib, 0);
-  if (header < 12 || header > dib.size()) return {};
-  int bits = header == 12 ? (dib.size() > 10 ? dib[10] : 0) : (dib.size() > 14 ? dib[14] : 0);
-  uint32_t compression = header >= 40 ? Dword(dib, 16) : 0;
-  uint32_t used = header >= 40 ? Dword(dib, 32) : 0;
-  uint64_t palette = bits <= 8 ? (used ? used : 1u << bits) * (header == 12 ? 3 : 4) : used * 4;
-  uint64_t masks = header == 40 && (compression == 3 || compression == 6) ? (compression == 3 ? 12 : 16) : 0;
-  uint64_t offset = 14 + header + masks + palette;
+  TDibHeader header;
+  if (ReadDibHeader(dib.data(), dib.size(), header) != drNone) return {};
+  uint64_t offset = 14 + header.BitsOffset();
   uint64_t size = 14 + dib.size();
   if (offset > size || size > 0x7FFFFFFF) return {};
   QByteArray file(14, '\0');
@@ -825,6 +828,14 @@ void DeactivateProgram(HWND window) {
     QEvent e(QEvent::WindowDeactivate);
     QCoreApplication::sendEvent(w, &e);
   }
+}
+
+void SetDesktopWindowState(HWND window, int showCommand) {
+  TQtWindow* w = FindWindow(window);
+  if (!w) return;
+  w->setWindowState(showCommand == SW_SHOWMAXIMIZED   ? Qt::WindowMaximized
+                    : showCommand == SW_SHOWMINIMIZED ? Qt::WindowMinimized
+                                                      : Qt::WindowNoState);
 }
 
 bool WindowIconImage(HWND window, TBitmap* bitmap) {

@@ -45,4 +45,7 @@ bool WindowIconImage(HWND window, TBitmap* bitmap);
 HWND TransientOwner(HWND window);
 // The desktop moves the focus from the window to another program's.
 void DeactivateProgram(HWND window);
+// The window's title-bar buttons: SW_SHOWMAXIMIZED, SW_SHOWMINIMIZED or
+// SW_RESTORE done by the desktop, not asked for by the form.
+void SetDesktopWindowState(HWND window, int showCommand);
 }  // namespace qtinput
