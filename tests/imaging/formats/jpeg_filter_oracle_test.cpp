@@ -199,6 +199,7 @@ TEST(JpegMarkers, HostileSegmentsEndTheScans) {
   EXPECT_EQ(GetJpegStreamLength(f), int64_t(file.size()));
   TIEICC* icc = params.GetInputICC();
   ASSERT_NE(icc, nullptr);
+  EXPECT_EQ(std::string(icc->Raw().begin(), icc->Raw().end()), "AABB");
 }
 
 }  // namespace

@@ -156,4 +156,37 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
   }
 }
 
+TEST(JpegWrite, CodecRefusalsRaiseTheCodecsTextAfterFreeing) {
+  struct Case {
+    const char* name;
+    int width;
+    int64_t markerBytes;
+    const char* text;
+  };
+  // libjpeg-turbo's own messages, their placeholders as "?".
+  const Case cases[] = {
+      {"a marker longer than a segment", 8, 70000, "Bogus marker length"},
+      {"wider than the codec takes", 70000, 0, "Maximum supported image dimension is ? pixels"},
+  };
+  for (const Case& c : cases) {
+    TIEBitmap bitmap(c.width, 2, ie24RGB);
+    TIOParamsVals params(nullptr);
+    params.JpegMarkers = std::make_unique<TIEMarkerList>();
+    if (c.markerBytes > 0) {
+      const std::vector<uint8_t> big(size_t(c.markerBytes), 'x');
+      params.JpegMarkers->AddMarker(0xFE, big.data(), c.markerBytes);
+    }
+    TMemoryStream out;
+    qvtest::Progress p;
+    std::string message = "(nothing raised)";
+    try {
+      WriteJpegStream(out, bitmap, params, p.rec);
+    } catch (const EIEJpegException& e) {
+      message = e.Message();
+    }
+    EXPECT_EQ(message, c.text) << c.name;
+    EXPECT_TRUE(p.Aborted()) << c.name;
+  }
+}
+
 }  // namespace
