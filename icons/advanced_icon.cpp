@@ -289,7 +289,7 @@ TSubIcon* TSubIconList::AddBitmapRows(TBitmap& source, const uint8_t* maskRows, 
   const int bitCount = v.bitCount;
   if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
     InvalidBitmap();
-  const int maxColours = PaletteEntryCount(bitCount);
+  const int maxColours = bitCount <= 8 ? 1 << bitCount : 0;
   // A palette bitmap without a table uses the full table of its depth, as
   // its bitmap file would say; more entries than the depth indexes are not
   // written.
