@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <jerror.h>
@@ -333,6 +332,8 @@ void ReadMetadataMarkers(TIOParamsVals& params, TIEBitmap* bitmap, bool decoded)
       if (params.JpegApplyOrientation && decoded && bitmap && !bitmap->IsEmpty()) {
         ApplyExifOrientation(*bitmap, params.ExifOrientation);
         params.SetEXIFOrientation(1);
+        params.Width = bitmap->Width();
+        params.Height = bitmap->Height();
       }
       break;
     }

@@ -9,6 +9,12 @@
 
 #include <lcms2.h>
 
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_icc.h"
+#include "imaging/formats/jpeg_filter.h"
+#include "imaging/io/io_params.h"
+#include "imaging/io/io_types.h"
+#include "imaging/io/jpeg_markers.h"
 #include "imaging/io/zlib_streams.h"
 #include "test_support.h"
 
@@ -41,6 +47,30 @@ Bytes Deflated(uint8_t steer, const Bytes& plain, TZCompressionLevel level) {
   return b;
 }
 
+// A small JPEG of the given colour space with a comment, an "Exif" APP1 and
+// the sRGB profile in APP2 chunks: the reader's marker and colour paths.
+Bytes MarkedJpeg(int colorSpace, bool progressive) {
+  TIEBitmap bitmap(16, 8, ie24RGB);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) bitmap.SetPixelRGB(x, y, MakeRGB(uint8_t(x * 16), uint8_t(y * 32), uint8_t(x * y)));
+  TIOParamsVals params(nullptr);
+  params.JpegColorSpace = uint8_t(colorSpace);
+  params.JpegProgressive = progressive;
+  params.JpegQuality = 50;
+  params.JpegMarkers = std::make_unique<TIEMarkerList>();
+  params.JpegMarkers->AddMarker(0xFE, "seed", 4);
+  params.JpegMarkers->AddMarker(0xE1, "Exif\0\0MM\0*\0\0\0\x08", 14);
+  const Bytes icc = SrgbProfile();
+  params.GetInputICC()->LoadFromBuffer(icc.data(), int64_t(icc.size()));
+  std::atomic<bool> abort{false};
+  TProgressRecord progress;
+  progress.AbortFlag = &abort;
+  TMemoryStream out;
+  WriteJpegStream(out, bitmap, params, progress);
+  if (abort) return {};
+  return Bytes(out.Memory(), out.Memory() + out.Size());
+}
+
 struct TSeed {
   const char* target;
   const char* name;
@@ -52,7 +82,9 @@ std::vector<TSeed> Seeds() {
   for (int i = 0; i < 600; ++i) text.push_back(uint8_t("quorvane "[i % 9]));
   return {{"icc_profile", "srgb.icc", SrgbProfile()},
           {"zlib_streams", "text.z", Deflated(3, text, zcDefault)},
-          {"zlib_streams", "stored.z", Deflated(200, Bytes(100, 7), zcNone)}};
+          {"zlib_streams", "stored.z", Deflated(200, Bytes(100, 7), zcNone)},
+          {"imaging_jpeg_filter", "ycck_markers.jpg", MarkedJpeg(4, false)},
+          {"imaging_jpeg_filter", "rgb_progressive_markers.jpg", MarkedJpeg(0, true)}};
 }
 
 TEST(FuzzSeeds, ImagingSeedsWrittenWhenAskedAndPresent) {

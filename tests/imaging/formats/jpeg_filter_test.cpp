@@ -116,6 +116,7 @@ TEST(JpegExif, OrientationTurnsTheDecodedPictureUpright) {
     EXPECT_EQ(r.bitmap.Width(), apply ? 16 : 32);
     EXPECT_EQ(r.bitmap.Height(), apply ? 32 : 16);
     EXPECT_EQ(r.params.ExifOrientation, apply ? 1 : 6);
+    EXPECT_EQ(r.params.Width, r.bitmap.Width());
   }
 }
 
