@@ -97,6 +97,15 @@ protected:
     CloseClipboard();
   }
 
+  // Pastes over a new 9 x 9 picture of grey 7; returns the undo entries made.
+  int PasteInto(std::unique_ptr<TIEBitmap>& target) {
+    target = Filled(9, 9, MakeRGB(7, 7, 7), false);
+    auto proc = TImageLibProc::CreateForBitmap(target.get());
+    proc->SetAutoUndo(true);
+    proc->PasteFromClipboard();
+    return proc->UndoCount();
+  }
+
   qvtest::FilterSlotsScope FSlots;
   std::vector<uint8_t> FRaw, FPng, FDib;
 };
@@ -115,10 +124,8 @@ TEST_F(ClipboardPaste, FirstFormatPresentDecidesInTheLibrarysOrder) {
   };
   for (const Case& c : cases) {
     Fill(c.formats);
-    auto target = Filled(9, 9, MakeRGB(7, 7, 7), false);
-    auto proc = TImageLibProc::CreateForBitmap(target.get());
-    proc->SetAutoUndo(true);
-    proc->PasteFromClipboard();
+    std::unique_ptr<TIEBitmap> target;
+    const int undo = PasteInto(target);
     SCOPED_TRACE(c.formats);
     if (c.width == 0) {
       EXPECT_NE(target->Width(), 9);
@@ -127,7 +134,7 @@ TEST_F(ClipboardPaste, FirstFormatPresentDecidesInTheLibrarysOrder) {
       EXPECT_EQ(target->Width(), c.width);
     }
     EXPECT_EQ(target->GetPixelRGB(1, 1), c.pixel);
-    EXPECT_EQ(proc->UndoCount(), 1);
+    EXPECT_EQ(undo, 1);
     // PNG keeps its alpha; the raw format and the DIB had none.
     if (c.width == 3) {
       ASSERT_TRUE(target->HasAlphaChannel());
@@ -156,26 +163,20 @@ TEST_F(ClipboardPaste, WithoutTheReadersPngAndMetafilesArePassedOver) {
   } cases[] = {{kPng | kDib, 4}, {kPng, 9}, {kEmf, 9}};
   for (const Case& c : cases) {
     Fill(c.formats);
-    auto target = Filled(9, 9, MakeRGB(7, 7, 7), false);
-    auto proc = TImageLibProc::CreateForBitmap(target.get());
-    proc->SetAutoUndo(true);
-    proc->PasteFromClipboard();
+    std::unique_ptr<TIEBitmap> target;
+    EXPECT_EQ(PasteInto(target), c.width == 9 ? 0 : 1) << c.formats;
     EXPECT_EQ(target->Width(), c.width) << c.formats;
-    EXPECT_EQ(proc->UndoCount(), c.width == 9 ? 0 : 1) << c.formats;
   }
   InitImageIO();
 }
 
-TEST_F(ClipboardPaste, BrokenPngOrMetafilePastesNothing) {
+TEST_F(ClipboardPaste, BrokenPngPastesNothingEvenWithADibBeside) {
   FPng.resize(FPng.size() / 2);
   Fill(kPng | kDib);
-  auto target = Filled(9, 9, MakeRGB(7, 7, 7), false);
-  auto proc = TImageLibProc::CreateForBitmap(target.get());
-  proc->SetAutoUndo(true);
-  proc->PasteFromClipboard();
+  std::unique_ptr<TIEBitmap> target;
+  EXPECT_EQ(PasteInto(target), 0);
   EXPECT_EQ(target->Width(), 9);
   EXPECT_EQ(target->GetPixelRGB(1, 1), MakeRGB(7, 7, 7));
-  EXPECT_EQ(proc->UndoCount(), 0);
 }
 
 }  // namespace
