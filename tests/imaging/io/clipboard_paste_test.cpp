@@ -140,7 +140,7 @@ TEST_F(ClipboardPaste, FirstFormatPresentDecidesInTheLibrarysOrder) {
       ASSERT_TRUE(target->HasAlphaChannel());
       EXPECT_EQ(target->GetAlpha(1, 1), 200);
     }
-    if (c.width == 2 || c.width == 4) EXPECT_FALSE(target->HasAlphaChannel());
+    if (c.width == 2 || c.width == 4) { EXPECT_FALSE(target->HasAlphaChannel()); }
   }
   // The pasted metafile is drawn from a copy: the clipboard still holds its own.
   Fill(kEmf);
