@@ -168,6 +168,7 @@ void TfmMain::BuildControls() {
   tmErr->OnTimer = [this](TObject* s) { tmErrTimer(s); };
   OnKeyDown = [this](TObject*, WORD&, TShiftState) { ShowSourceMessage(""); };
   OnMouseDown = [this](TObject*, TMouseButton, TShiftState, int, int) { ShowSourceMessage(""); };
+  BuildCommandSet();
 }
 
 void TfmMain::BuildOptionPanel() {
