@@ -10,6 +10,7 @@
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/views/psd_view_layers.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -36,6 +37,7 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterPSDViewLayers();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();

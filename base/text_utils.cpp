@@ -46,7 +46,7 @@ std::string IncrementNumberText(const std::string& text) {
       c = '0';
       continue;
     }
-    result.insert(i + 1, "1");
+    result.insert(i + 1, 1, '1');
     return result;
   }
   return "1" + result;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "least_time_reporter.h"
+#include "libpng_memory.h"
 #include "pictures/png/png_image.h"
 
 namespace {
@@ -61,12 +62,6 @@ Bytes MakeIcon(int size) {
   return out;
 }
 
-void WriteToVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-void NoFlush(png_structp) {}
-
 Bytes LibpngEncode(const TPicture& p, const Bytes& pixels, bool bgr, int filters) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -75,7 +70,7 @@ Bytes LibpngEncode(const TPicture& p, const Bytes& pixels, bool bgr, int filters
     png_destroy_write_struct(&png, &info);
     return {};
   }
-  png_set_write_fn(png, &out, WriteToVector, NoFlush);
+  SetPngMemoryTarget(png, out);
   png_set_IHDR(png, info, p.width, p.height, 8, p.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
   png_set_filter(png, 0, filters);
@@ -91,27 +86,16 @@ Bytes LibpngEncode(const TPicture& p, const Bytes& pixels, bool bgr, int filters
   return out;
 }
 
-struct TReadSource {
-  const Bytes* file;
-  size_t pos;
-};
-void ReadFromVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* src = static_cast<TReadSource*>(png_get_io_ptr(png));
-  if (src->pos + length > src->file->size()) png_error(png, "read past end");
-  std::memcpy(data, src->file->data() + src->pos, length);
-  src->pos += length;
-}
-
 // libpng decodes into blue-green-red rows, as our DIB holds them.
 bool LibpngDecode(const Bytes& file, Bytes& pixels) {
-  TReadSource src{&file, 0};
+  TPngMemorySource src{file.data(), file.size()};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_read_struct(&png, &info, nullptr);
     return false;
   }
-  png_set_read_fn(png, &src, ReadFromVector);
+  SetPngMemorySource(png, src);
   png_read_info(png, info);
   png_set_bgr(png);
   png_read_update_info(png, info);

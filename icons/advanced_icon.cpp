@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/rus_clipboard.h"
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
 #include "icons/sub_icon_render.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -15,15 +16,6 @@
 namespace {
 
 [[noreturn]] void InvalidBitmap() { throw EInvalidGraphic("Bitmap image is not valid"); }
-
-int PaletteEntryCount(int bitCount) {
-  switch (bitCount) {
-    case 1: return 2;
-    case 4: return 16;
-    case 8: return 256;
-    default: return 0;
-  }
-}
 
 
 // AND-mask rows, bottom-up, of a 32-bit bitmap: a bit is set (transparent)
@@ -168,61 +160,48 @@ int TSubIconList::IndexOfImage(int width, int height, int depth) const {
 }
 
 TSubIcon* TSubIconList::AddDIB(TStream& colour, TStream* mask, uint8_t fillByte, int64_t available) {
-  available = std::min<int64_t>(available, colour.Size() - colour.Position());
+  const int64_t start = colour.Position();
+  available = std::min<int64_t>(available, colour.Size() - start);
   if (available < 4) InvalidBitmap();
-  BITMAPINFOHEADER bih{};
-  std::vector<uint8_t> extraHeader;  // bytes of a longer header beyond the first 40
-  bool core = false;
-  const uint32_t s = colour.ReadValue<uint32_t>();
-  if (s == 12) {
-    if (available < 12) InvalidBitmap();
-    BITMAPCOREHEADER ch;
-  
-    colour.ReadBuffer(reinterpret_cast<uint8_t*>(&ch) + 4, 8);
-    bih.biWidth = ch.bcWidth;
-    bih.biHeight = ch.bcHeight;
-    bih.biPlanes = ch.bcPlanes;
-    bih.biBitCount = ch.bcBitCount;
-    core = true;
-    available -= 12;
-  } else {
-    // The header must be a known size that the stream really holds.
-    if (s < 40 || s > 124 || s > available) InvalidBitmap();
-    colour.ReadBuffer(reinterpret_cast<uint8_t*>(&bih) + 4, 36);
-    extraHeader = colour.ReadBytes(s - 40);
-    available -= s;
-  }
-  bih.biSize = core ? 40 : s;
-  if (bih.biPlanes != 1) InvalidBitmap();
-  const int bitCount = bih.biBitCount;
-  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
-    InvalidBitmap();
-  // Rows stored top-down are not what an icon holds; such DIBs are refused.
-  if (bih.biWidth <= 0 || bih.biHeight <= 0) InvalidBitmap();
-  if (static_cast<uint32_t>(bih.biWidth) > kMaxIconSide || static_cast<uint32_t>(bih.biHeight) > kMaxIconSide)
+  // The header, its masks and a full colour table fit in this prefix.
+  uint8_t prefix[kDibPrefixBytes];
+  const int64_t got = std::max<int64_t>(colour.Read(prefix, std::min<int64_t>(available, sizeof prefix)), 0);
+  TDibHeader h;
+  if (ReadDibHeader(prefix, static_cast<size_t>(got), h) != drNone) InvalidBitmap();
+  // Rows stored top-down are not what an icon holds, nor are run-length rows;
+  // such DIBs are refused.
+  if (h.width <= 0 || h.height <= 0) InvalidBitmap();
+  if (h.compression != BI_RGB && h.compression != BI_BITFIELDS) InvalidBitmap();
+  if (static_cast<uint32_t>(h.width) > kMaxIconSide || static_cast<uint32_t>(h.height) > kMaxIconSide)
     throw Exception(kInvalidImage);
+  // More colours than the depth can index, or than 256, is no DIB.
+  const uint64_t coloursUsed = h.tableEntries;
+  if ((h.bitCount <= 8 && coloursUsed > h.PaletteSize()) || coloursUsed > 256) InvalidBitmap();
+  std::vector<RGBQUAD> table;
+  if (ReadDibColours(prefix, static_cast<size_t>(got), h, static_cast<size_t>(coloursUsed), table) != drNone)
+    InvalidBitmap();
 
-  std::vector<uint8_t> masks;
-  if (!core && bih.biSize == 40 && (bitCount == 16 || bitCount == 32) && bih.biCompression == BI_BITFIELDS) {
-    if (available < 12) InvalidBitmap();
-    masks = colour.ReadBytes(12);
-    available -= 12;
+  // The icon keeps the header as stored (a core one widened to 40 bytes), the
+  // masks stored after a short header, and the colour table in 4-byte entries.
+  BITMAPINFOHEADER bih{};
+  std::vector<uint8_t> extraHeader, masks;  // bytes of a longer header beyond the first 40
+  if (!h.core) {
+    std::memcpy(&bih, prefix, sizeof bih);
+    extraHeader.assign(prefix + sizeof bih, prefix + h.size);
+    masks.assign(prefix + h.size, prefix + h.tableOffset);
   }
-  const int maxColours = PaletteEntryCount(bitCount);
-  uint32_t coloursUsed = bih.biClrUsed ? bih.biClrUsed : static_cast<uint32_t>(maxColours);
-  // More colours than the depth can index, or than the stream holds, is no DIB.
-  if ((maxColours && coloursUsed > static_cast<uint32_t>(maxColours)) || coloursUsed > 256) InvalidBitmap();
-  const int entryBytes = core ? 3 : 4;
-  if (static_cast<int64_t>(coloursUsed) * entryBytes > available) InvalidBitmap();
-  std::vector<uint8_t> table(coloursUsed * 4u, 0);
-  for (uint32_t i = 0; i < coloursUsed; ++i) colour.ReadBuffer(&table[i * 4u], entryBytes);
-  available -= static_cast<int64_t>(coloursUsed) * entryBytes;
-  bih.biClrUsed = coloursUsed;
+  bih.biSize = h.core ? 40 : h.size;
+  bih.biWidth = h.width;
+  bih.biHeight = h.height;
+  bih.biPlanes = 1;
+  bih.biBitCount = static_cast<WORD>(h.bitCount);
+  bih.biClrUsed = static_cast<DWORD>(coloursUsed);
 
   // The row size is computed, not taken from the header: a wrong image size
   // field would otherwise make us copy too little or read past the rows.
-  const int64_t colourBytes = DibRowBytes(bih.biWidth, bitCount) * bih.biHeight;
-  if (colourBytes > available) InvalidBitmap();
+  const int64_t colourBytes = DibRowBytes(bih.biWidth, h.bitCount) * bih.biHeight;
+  if (colourBytes > available - static_cast<int64_t>(h.BitsOffset())) InvalidBitmap();
+  colour.SetPosition(start + static_cast<int64_t>(h.BitsOffset()));
   const int64_t maskBytes = DibRowBytes(bih.biWidth, 1) * bih.biHeight;
   bih.biSizeImage = static_cast<DWORD>(colourBytes + maskBytes);
   bih.biHeight *= 2;
@@ -230,8 +209,8 @@ TSubIcon* TSubIconList::AddDIB(TStream& colour, TStream* mask, uint8_t fillByte,
   TMemoryStream dib;
   dib.WriteBuffer(&bih, sizeof bih);
   if (!extraHeader.empty()) dib.WriteBuffer(extraHeader.data(), static_cast<int64_t>(extraHeader.size()));
-  if (!masks.empty()) dib.WriteBuffer(masks.data(), 12);
-  if (!table.empty()) dib.WriteBuffer(table.data(), static_cast<int64_t>(table.size()));
+  if (!masks.empty()) dib.WriteBuffer(masks.data(), static_cast<int64_t>(masks.size()));
+  if (!table.empty()) dib.WriteBuffer(table.data(), static_cast<int64_t>(table.size() * sizeof(RGBQUAD)));
   dib.CopyFrom(colour, colourBytes);
   if (mask) {
     if (mask->Size() - mask->Position() < maskBytes) InvalidBitmap();

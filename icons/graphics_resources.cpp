@@ -4,13 +4,15 @@
 #include <cstring>
 #include <vector>
 
-#include "base/toolbox/png_header.h"
 #include "icons/icon_pictures.h"
 #include "icons/sub_icon.h"
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/graphics/graphics_picture.h"
+#include "platform/graphics/png_header.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/exceptions.h"
 
 namespace {
@@ -24,27 +26,29 @@ std::unique_ptr<TResourceDetails> Make(TResourceModule* module, uint32_t languag
 const uint8_t* DataBytes(TResourceDetails& r) { return r.Data().Memory(); }
 int64_t DataSize(TResourceDetails& r) { return r.Data().Size(); }
 
-// The info header at an offset of the data; what the data lacks reads as 0.
-// The 12-byte header of OS/2 bitmaps is widened to the same fields (biSize
-// stays 12, so the colour table is still known to hold 3-byte entries).
+// The info header at an offset of the data, read by the shared DIB reader;
+// all 0 where the data holds no sound header. The 12-byte header of OS/2
+// bitmaps is widened to the same fields (biSize stays 12, so the colour table
+// is still known to hold 3-byte entries).
 BITMAPINFOHEADER HeaderAt(TResourceDetails& r, int64_t offset) {
-  BITMAPINFOHEADER h;
-  h.biSize = 0;
-  h.biPlanes = 0;
+  BITMAPINFOHEADER out;
+  out.biSize = 0;
+  out.biPlanes = 0;
   const int64_t have = DataSize(r) - offset;
-  if (have > 0) std::memcpy(&h, DataBytes(r) + offset, static_cast<size_t>(std::min<int64_t>(have, sizeof h)));
-  if (h.biSize == sizeof(BITMAPCOREHEADER) && have >= int64_t(sizeof(BITMAPCOREHEADER))) {
-    BITMAPCOREHEADER core;
-    std::memcpy(&core, DataBytes(r) + offset, sizeof core);
-    h = BITMAPINFOHEADER{};
-    h.biSize = sizeof(BITMAPCOREHEADER);
-    h.biWidth = core.bcWidth;
-    h.biHeight = core.bcHeight;
-    h.biPlanes = core.bcPlanes;
-    h.biBitCount = core.bcBitCount;
-    h.biCompression = BI_RGB;
-  }
-  return h;
+  TDibHeader h;
+  if (have <= 0 || ReadDibHeader(DataBytes(r) + offset, static_cast<size_t>(have), h) != drNone) return out;
+  out.biSize = h.size;
+  out.biWidth = h.width;
+  out.biHeight = h.height;
+  out.biPlanes = static_cast<WORD>(h.planes);
+  out.biBitCount = static_cast<WORD>(h.bitCount);
+  out.biCompression = h.compression;
+  out.biSizeImage = h.sizeImage;
+  out.biXPelsPerMeter = h.xPelsPerMeter;
+  out.biYPelsPerMeter = h.yPelsPerMeter;
+  out.biClrUsed = h.clrUsed;
+  if (!h.core) out.biClrImportant = ReadLE32(DataBytes(r) + offset + 36);
+  return out;
 }
 
 void ReplaceDataWith(TResourceDetails& r, const void* bytes, int64_t count) {

@@ -442,6 +442,77 @@ void TExIconCursor::SetPalette(HPALETTE palette) {
   Changed(this);
 }
 
+namespace {
+
+// The source stretched over w x h pixels of its transparent colour, 24 bits.
+void DrawOnTransparent(TBitmap& drawn, TGraphic* source, TColor transparent, int w, int h) {
+  drawn.SetPixelFormat(pf24bit);
+  drawn.SetSize(w, h);
+  drawn.Canvas()->Brush()->SetColor(transparent);
+  drawn.Canvas()->FillRect(Rect(0, 0, w, h));
+  drawn.Canvas()->StretchDraw(Rect(0, 0, w, h), source);
+}
+
+// The AND-mask rows (a set bit is transparent) of a two-colour bitmap, as its
+// BMP stores them, bottom-up.
+std::vector<uint8_t> MaskRowsOf(TBitmap& mask, int w, int h) {
+  TMemoryStream maskBmp;
+  mask.SaveToStream(maskBmp);
+  std::vector<uint8_t> maskRows(size_t(MaskRowBytes(w)) * size_t(h), 0);
+  BITMAPFILEHEADER fh;
+  std::memcpy(&fh, maskBmp.Memory(), sizeof fh);
+  BITMAPINFOHEADER mh;
+  std::memcpy(&mh, maskBmp.Memory() + 14, sizeof mh);
+  const uint8_t* rows = maskBmp.Memory() + fh.bfOffBits;
+  const uint8_t* table = maskBmp.Memory() + 14 + mh.biSize;
+  // A mask whose first table entry is white has its bits the other way round.
+  const bool inverted = table[0] == 0xFF;
+  const size_t have = std::min<size_t>(maskRows.size(), size_t(maskBmp.Size()) - fh.bfOffBits);
+  for (size_t i = 0; i < have; ++i) maskRows[i] = inverted ? uint8_t(~rows[i]) : rows[i];
+  return maskRows;
+}
+
+// Calls fn(y, x) for every pixel the mask rows mark transparent.
+template <class Fn>
+void ForEachMasked(const std::vector<uint8_t>& maskRows, int w, int h, Fn fn) {
+  const size_t maskRow = MaskRowBytes(w);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* m = maskRows.data() + size_t(y) * maskRow;
+    for (int x = 0; x < w; ++x)
+      if ((m[x / 8] >> (7 - x % 8)) & 1) fn(y, x);
+  }
+}
+
+// Transparent pixels of the colour rows cleared: to the palette entry black
+// (the one nearest black) at 8 bits and less, to 0 above. The depth is chosen
+// once, then one loop does its pixels.
+void ClearMaskedPixels(uint8_t* rowsAt, const std::vector<uint8_t>& maskRows, int w, int h, int bpp, int black) {
+  const size_t rowBytes = size_t(DibRowBytes(w, bpp));
+  auto row = [&](int y) { return rowsAt + size_t(y) * rowBytes; };
+  switch (bpp) {
+    case 1:
+      ForEachMasked(maskRows, w, h, [&](int y, int x) {
+        uint8_t& b = row(y)[x / 8];
+        b = uint8_t((b & ~(0x80 >> (x % 8))) | ((black & 1) << (7 - x % 8)));
+      });
+      break;
+    case 4:
+      ForEachMasked(maskRows, w, h, [&](int y, int x) {
+        uint8_t& b = row(y)[x / 2];
+        b = x % 2 ? uint8_t((b & 0xF0) | (black & 0xF)) : uint8_t((b & 0x0F) | ((black & 0xF) << 4));
+      });
+      break;
+    case 8: ForEachMasked(maskRows, w, h, [&](int y, int x) { row(y)[x] = uint8_t(black); }); break;
+    default: {
+      const size_t pixelBytes = size_t(bpp / 8);
+      ForEachMasked(maskRows, w, h, [&](int y, int x) { std::memset(row(y) + size_t(x) * pixelBytes, 0, pixelBytes); });
+      break;
+    }
+  }
+}
+
+}  // namespace
+
 void TExIconCursor::RenderGraphic(TGraphic* source, HPALETTE palette, int w, int h, TPixelFormat pf) {
   if (w <= 0 || h <= 0 || w > int(kMaxIconSide) || h > int(kMaxIconSide)) InvalidIconOrCursor();
   if (palette) {
@@ -457,11 +528,7 @@ void TExIconCursor::RenderGraphic(TGraphic* source, HPALETTE palette, int w, int
   if (auto* b = dynamic_cast<TBitmap*>(source)) transparent = b->TransparentColor();
   if (auto* ic = dynamic_cast<TExIconCursor*>(source)) transparent = ic->TransparentColor();
   TBitmap drawn;
-  drawn.SetPixelFormat(pf24bit);
-  drawn.SetSize(w, h);
-  drawn.Canvas()->Brush()->SetColor(transparent);
-  drawn.Canvas()->FillRect(Rect(0, 0, w, h));
-  drawn.Canvas()->StretchDraw(Rect(0, 0, w, h), source);
+  DrawOnTransparent(drawn, source, transparent, w, h);
   TBitmap mask;
   mask.Assign(&drawn);
   mask.Mask(transparent);
@@ -475,28 +542,13 @@ void TExIconCursor::RenderGraphic(TGraphic* source, HPALETTE palette, int w, int
 
   TMemoryStream bmp;
   colour.SaveToStream(bmp);
-  TMemoryStream maskBmp;
-  mask.SaveToStream(maskBmp);
   const std::vector<uint8_t> cb(bmp.Memory() + 14, bmp.Memory() + bmp.Size());
   BITMAPINFOHEADER hh = HeaderAt(cb, 0);
   uint32_t headerSize, imageSize;
   DIBSizes(hh, false, headerSize, imageSize);
   headerSize += hh.biSize - 40;
   if (cb.size() < headerSize + imageSize) InvalidIconOrCursor();
-  const uint32_t maskRow = MaskRowBytes(w);
-  std::vector<uint8_t> maskRows(size_t(maskRow) * size_t(h), 0);
-  {
-    BITMAPFILEHEADER fh;
-    std::memcpy(&fh, maskBmp.Memory(), sizeof fh);
-    BITMAPINFOHEADER mh;
-    std::memcpy(&mh, maskBmp.Memory() + 14, sizeof mh);
-    const uint8_t* rows = maskBmp.Memory() + fh.bfOffBits;
-    const uint8_t* table = maskBmp.Memory() + 14 + mh.biSize;
-    // A mask whose first table entry is white has its bits the other way round.
-    const bool inverted = table[0] == 0xFF;
-    const size_t have = std::min<size_t>(maskRows.size(), size_t(maskBmp.Size()) - fh.bfOffBits);
-    for (size_t i = 0; i < have; ++i) maskRows[i] = inverted ? uint8_t(~rows[i]) : rows[i];
-  }
+  const std::vector<uint8_t> maskRows = MaskRowsOf(mask, w, h);
   std::vector<uint8_t> bytes;
   if (FIsCursor) bytes = hotspot;
   const size_t dib = bytes.size();
@@ -508,22 +560,7 @@ void TExIconCursor::RenderGraphic(TGraphic* source, HPALETTE palette, int w, int
   if (bpp <= 8 && colours > 0)
     black = bmpcodec::NearestColorIndex(reinterpret_cast<const RGBQUAD*>(bytes.data() + dib + hh.biSize), colours, 0,
                                         0, 0);
-  const size_t rowBytes = size_t(DibRowBytes(w, bpp));
-  uint8_t* rowsAt = bytes.data() + dib + headerSize;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      if (!((maskRows[size_t(y) * maskRow + size_t(x / 8)] >> (7 - x % 8)) & 1)) continue;
-      uint8_t* row = rowsAt + size_t(y) * rowBytes;
-      switch (bpp) {
-        case 1: row[x / 8] = uint8_t((row[x / 8] & ~(0x80 >> (x % 8))) | ((black & 1) << (7 - x % 8))); break;
-        case 4:
-          row[x / 2] = x % 2 ? uint8_t((row[x / 2] & 0xF0) | (black & 0xF))
-                             : uint8_t((row[x / 2] & 0x0F) | ((black & 0xF) << 4));
-          break;
-        case 8: row[x] = uint8_t(black); break;
-        default: std::memset(row + size_t(x) * size_t(bpp / 8), 0, size_t(bpp / 8)); break;
-      }
-    }
+  ClearMaskedPixels(bytes.data() + dib + headerSize, maskRows, w, h, bpp, black);
   bytes.insert(bytes.end(), maskRows.begin(), maskRows.end());
   hh.biHeight *= 2;
   std::memcpy(bytes.data() + dib, &hh, sizeof hh);

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/toolbox/png_header.h"
 #include "icons/resource_model.h"
 #include "icons/sub_icon_render.h"
-#include "platform/win/resources.h"
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
+#include "platform/graphics/png_header.h"
+#include "platform/win/resources.h"
 
 namespace {
 
-constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 constexpr UINT kLR_COLOR = 0x0002;  // documented value; the drawing layer does not name it
 
 [[noreturn]] void InvalidImage() { throw Exception(kInvalidImage); }
@@ -35,10 +35,6 @@ template <class T> std::unique_ptr<TSubIcon> CopyAs(const TSubIcon& source) {
 }
 
 }  // namespace
-
-bool HasPngSignature(const uint8_t* data, size_t size) {
-  return size > 8 && std::memcmp(data, kPngSignature, 8) == 0;
-}
 
 TSubIcon::~TSubIcon() { ReleaseHandle(); }
 
@@ -245,30 +241,43 @@ void TSubIcon::ParseBits() {
   FBitsPerPixel = static_cast<int32_t>(bpp);
 }
 
+namespace {
+
+// The icon's text for a refusal of the shared DIB reader.
+const char* IconRefusal(TDibRefusal reason, size_t size) {
+  switch (reason) {
+    case drHeaderCutShort: return size < sizeof(BITMAPINFOHEADER) ? "header cut short" : "header size outside the data";
+    case drHeaderSize: return "header size outside the data";
+    case drWidth:
+    case drHeight: return "negative side";
+    case drPlanes:
+    case drDepth: return "depth without pixels";
+    case drCompression: return "unknown compression";
+    default: return "colour rows missing";
+  }
+}
+
+}  // namespace
+
 const char* ReadIconDibLayout(const uint8_t* bytes, size_t size, TIconDibLayout& l) {
   l = TIconDibLayout{};
   if (!bytes || size < sizeof(BITMAPINFOHEADER)) return "header cut short";
+  TDibHeader h;
+  if (const TDibRefusal reason = ReadDibHeader(bytes, size, h); reason != drNone) return IconRefusal(reason, size);
+  // An icon image has an info header; its height counts the colour rows and
+  // the mask rows, both bottom-up.
+  if (h.core) return "header size outside the data";
+  if (h.height < 0) return "negative side";
   std::memcpy(&l.header, bytes, sizeof l.header);
-  const BITMAPINFOHEADER& h = l.header;
-  if (h.biSize < sizeof(BITMAPINFOHEADER) || h.biSize > size) return "header size outside the data";
-  if (h.biWidth < 0 || h.biHeight < 0) return "negative side";
-  l.width = h.biWidth;
-  l.height = h.biHeight / 2;
+  l.width = h.width;
+  l.height = h.height / 2;
   if (l.width > int(kMaxIconSide) || l.height > int(kMaxIconSide)) return "side above the limit";
-  // Both fields are 16-bit, so their product can pass what an int holds.
-  const int64_t bits = int64_t(h.biPlanes) * h.biBitCount;
-  l.bpp = bits > 32 ? 0 : int(bits);
-  // Only these depths have pixels to draw; any other (0 among them) would turn
-  // a few bytes into a picture of the full claimed size filled with nothing.
-  if (l.bpp != 1 && l.bpp != 4 && l.bpp != 8 && l.bpp != 16 && l.bpp != 24 && l.bpp != 32) return "depth without pixels";
-  const bool fields = h.biCompression == BI_BITFIELDS && (l.bpp == 16 || l.bpp == 32);
-  if (h.biCompression != BI_RGB && !fields) return "unknown compression";
-  uint64_t table = 0;
-  if (l.bpp <= 8)
-    table = 4ull * (h.biClrUsed ? h.biClrUsed : (1u << l.bpp));
-  else if (fields && h.biSize == sizeof(BITMAPINFOHEADER))
-    table = 12;  // longer headers hold their masks themselves
-  const uint64_t headerBytes = uint64_t(h.biSize) + table;
+  l.bpp = h.bitCount;
+  // Icons are plain rows or bit fields; run-length rows are not drawn.
+  if (h.compression != BI_RGB && h.compression != BI_BITFIELDS) return "unknown compression";
+  // Only a palette depth has a colour table in an icon: a count of colours at
+  // a deeper one is not followed by entries.
+  const uint64_t headerBytes = h.tableOffset + (h.bitCount <= 8 ? h.TableBytes() : 0);
   const uint64_t colourBytes = uint64_t(DibRowBytes(l.width, l.bpp)) * uint64_t(l.height);
   if (headerBytes > size || colourBytes > size - headerBytes) return "colour rows missing";
   l.headerBytes = size_t(headerBytes);

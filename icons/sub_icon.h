@@ -10,6 +10,7 @@
 
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/png_header.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
@@ -61,9 +62,6 @@ inline constexpr int16_t kMacHiResMarker = static_cast<int16_t>(0xFC16);
 inline constexpr uint32_t kMaxIconSide = 5999;
 inline constexpr const char* kInvalidImage = "Invalid image";
 
-// True when the bytes begin with the 8-byte PNG signature.
-bool HasPngSignature(const uint8_t* data, size_t size);
-
 // Where the parts of a DIB icon image lie in its bytes: the info header (its
 // height counts colour rows and mask rows), the colour table or bit-field
 // masks, the colour rows, then the AND mask, which may be cut short (what is
@@ -96,10 +94,11 @@ public:
   // the store-as-PNG flag.
   virtual std::unique_ptr<TSubIcon> CreateCopy() const;
 
-  // The loaders behind the constructors of the design. Each starts from the
-  // empty state and ends with ParseBits, whose exception reaches the caller.
-  // Every size read from the stream is checked against what the stream holds
-  // before anything is allocated.
+  // The loaders behind the constructors that read a stream, a directory entry
+  // or a module's resource. Each starts from the empty state and ends with
+  // ParseBits, whose exception reaches the caller. Every size read from the
+  // stream is checked against what the stream holds before anything is
+  // allocated.
   void LoadBitsStream(TStream& stream);
   void LoadDirEntry(TStream& stream, int64_t base);
   void LoadEntryAndStream(TStream& stream, const TIconEntryHead& head);

@@ -6,10 +6,10 @@
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/blend.h"
 #include "base/toolbox/palettes.h"
-#include "base/toolbox/png_header.h"
 #include "icons/advanced_icon.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/dib_types.h"
+#include "platform/graphics/png_header.h"
 #include "platform/rtl/byte_order.h"
 
 namespace {

@@ -5,58 +5,36 @@
 #include <memory>
 
 #include "base/toolbox/bitmap_utils.h"
+#include "platform/graphics/bmp_codec.h"
+#include "platform/graphics/dib_header.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/clipboard.h"
 #include "platform/win/system_info.h"
 
-namespace {
-
-constexpr uint32_t kLargestHeader = 124;  // BITMAPV5HEADER
-
-}  // namespace
-
 void TBitmapFix32::LoadFromStream(TStream& stream) {
   const int64_t start = stream.Position();
   BITMAPFILEHEADER file;
   if (stream.Read(&file, sizeof(file)) != sizeof(file) || file.bfType != 0x4D42)
-    throw EInvalidGraphic("Bitmap image is not valid");
-  uint32_t headerSize = 0;
-  if (stream.Read(&headerSize, 4) != 4) throw EInvalidGraphic("Bitmap image is not valid");
-  BITMAPINFOHEADER info;
-  int tableEntryBytes = 4;
-  if (headerSize == 12) {
-    BITMAPCOREHEADER core;
-    if (stream.Read(reinterpret_cast<uint8_t*>(&core) + 4, 8) != 8) throw EInvalidGraphic("Bitmap image is not valid");
-    info.biWidth = core.bcWidth;
-    info.biHeight = core.bcHeight;
-    info.biPlanes = core.bcPlanes;
-    info.biBitCount = core.bcBitCount;
-    tableEntryBytes = 3;
-  } else {
-    // The declared size is bounded before anything of that size is read.
-    if (headerSize < 16 || headerSize > kLargestHeader) throw EInvalidGraphic("Bitmap image is not valid");
-    uint8_t rest[kLargestHeader] = {};
-    const int64_t want = headerSize - 4;
-    if (stream.Read(rest, want) != want) throw EInvalidGraphic("Bitmap image is not valid");
-    std::memcpy(reinterpret_cast<uint8_t*>(&info) + 4, rest, std::min<size_t>(want, sizeof(info) - 4));
-  }
-  int64_t available = stream.Size() - start - 14 - headerSize;
-  int64_t pixelStart = start + 14 + headerSize;
-  const bool trim = info.biBitCount == 32 && (info.biCompression == BI_RGB || info.biCompression == BI_BITFIELDS);
+    throw bmpcodec::EBitmapRefused(drNotBitmap);
+  uint8_t prefix[kDibPrefixBytes];
+  const int64_t got = std::max<int64_t>(stream.Read(prefix, sizeof prefix), 0);
+  TDibHeader h;
+  if (const TDibRefusal reason = ReadDibHeader(prefix, static_cast<size_t>(got), h); reason != drNone)
+    throw bmpcodec::EBitmapRefused(reason);
+  // What follows the headers: the masks and colour table the header declares.
+  int64_t pixelStart = start + 14 + static_cast<int64_t>(h.BitsOffset());
+  int64_t available = stream.Size() - pixelStart;
+  const bool trim = h.bitCount == 32 && (h.compression == BI_RGB || h.compression == BI_BITFIELDS);
   if (trim) {
-    if (headerSize == 40 && info.biCompression == BI_BITFIELDS) pixelStart += 12, available -= 12;
-    const int64_t table = int64_t{info.biClrUsed} * tableEntryBytes;
-    pixelStart += table;
-    available -= table;
     // The pixels start where the file header says, when that lies past the headers.
     const int64_t declared = start + file.bfOffBits;
-    if (file.bfOffBits >= 14 + headerSize && declared <= stream.Size()) {
+    if (file.bfOffBits >= 14 + h.size && declared <= stream.Size()) {
       available -= declared - pixelStart;
       pixelStart = declared;
     }
-    const int64_t needed = DibRowBytes(info.biWidth, 32) * std::abs(static_cast<int64_t>(info.biHeight));
-    const int64_t imageSize = info.biSizeImage ? info.biSizeImage : needed;
+    const int64_t needed = DibRowBytes(h.width, 32) * h.Rows();
+    const int64_t imageSize = h.sizeImage ? h.sizeImage : needed;
     available = std::min(available, imageSize);
     if (needed > 0 && available > needed) {
       TMemoryStream exact;

@@ -4,64 +4,70 @@
 #include <cstring>
 
 #include "base/toolbox/median_cut.h"
+#include "platform/graphics/dib_header.h"
 
 namespace {
 
-// The BMP headers as one block: the file header and the 1,064-byte info block
-// (header and 256 colour entries). Short streams leave the rest zero.
+// A BMP file's headers: the file header, the DIB header read by the shared
+// reader, and up to 256 colours (the rest zero).
 struct TBmpHead {
   BITMAPFILEHEADER File;
-  BITMAPINFOHEADER Info;
-  RGBQUAD Colors[256];
+  TDibHeader Dib;
+  RGBQUAD Colors[256] = {};
   int64_t Start = 0;
 };
 
 constexpr int kMaxSide = 1 << 15;  // no icon-side picture comes near this
 
+// What these fast bitmaps take on top of what any DIB must be: an info header
+// (no core one), a side of at most kMaxSide, and rows uncompressed or in bit
+// fields with three masks.
 bool ReadBmpHead(TStream& stream, TBmpHead& head) {
-  head.File = {};
-  head.Info = {};
-  std::fill(std::begin(head.Colors), std::end(head.Colors), RGBQUAD{});
+  head = TBmpHead{};
   head.Start = stream.Position();
   if (stream.Read(&head.File, sizeof(head.File)) != sizeof(head.File) || head.File.bfType != 0x4D42) return false;
-  const int64_t afterFile = stream.Position();
-  const int64_t got = stream.Read(&head.Info, sizeof(head.Info) + sizeof(head.Colors));
-  if (got < static_cast<int64_t>(sizeof(head.Info)) || head.Info.biSize < sizeof(head.Info)) return false;
-  const BITMAPINFOHEADER& h = head.Info;
-  if (h.biWidth <= 0 || h.biWidth > kMaxSide || h.biHeight == 0 || h.biHeight < -kMaxSide || h.biHeight > kMaxSide)
+  uint8_t prefix[kDibPrefixBytes];
+  const int64_t got = std::max<int64_t>(stream.Read(prefix, sizeof prefix), 0);
+  TDibHeader& h = head.Dib;
+  if (ReadDibHeader(prefix, static_cast<size_t>(got), h) != drNone || h.core) return false;
+  if (h.width <= 0 || h.width > kMaxSide || h.height == 0 || h.height < -kMaxSide || h.height > kMaxSide)
     return false;
-  if (h.biPlanes != 1 || (h.biCompression != BI_RGB && h.biCompression != BI_BITFIELDS)) return false;
-  switch (h.biBitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return false;
-  }
-  // The colour table sits right behind a header of biSize bytes.
-  if (h.biSize != sizeof(BITMAPINFOHEADER) && h.biBitCount <= 8) {
-    std::fill(std::begin(head.Colors), std::end(head.Colors), RGBQUAD{});
-    stream.SetPosition(afterFile + h.biSize);
-    const int colours = h.biClrUsed ? static_cast<int>(std::min<DWORD>(h.biClrUsed, 256)) : (1 << h.biBitCount);
-    stream.Read(head.Colors, colours * 4);
+  if (h.compression != BI_RGB && h.compression != BI_BITFIELDS) return false;
+  if (h.bitCount <= 8) {
+    std::vector<RGBQUAD> colours;
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(h.tableEntries, 256));
+    if (ReadDibColours(prefix, static_cast<size_t>(got), h, count, colours) != drNone) return false;
+    std::copy(colours.begin(), colours.end(), head.Colors);
   }
   return true;
 }
 
 // Reads the pixel rows of the file and draws them into the section at 1:1.
 bool DrawFilePixels(TStream& stream, const TBmpHead& head, HDC dc) {
-  const BITMAPINFOHEADER& h = head.Info;
-  const int height = std::abs(h.biHeight);
-  const int64_t bytes = DibRowBytes(h.biWidth, h.biBitCount) * height;
+  const TDibHeader& h = head.Dib;
+  const int height = static_cast<int>(h.Rows());
+  const int64_t bytes = DibRowBytes(h.width, h.bitCount) * height;
   stream.SetPosition(head.Start + head.File.bfOffBits);
   if (stream.Remaining() < bytes) return false;
   std::vector<uint8_t> pixels(static_cast<size_t>(bytes));
   stream.ReadBuffer(pixels.data(), bytes);
-  std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + sizeof(head.Colors));
-  BITMAPINFOHEADER header = h;
-  header.biSize = sizeof(BITMAPINFOHEADER);
+  BITMAPINFOHEADER header;
+  header.biWidth = h.width;
+  header.biHeight = h.height;
+  header.biBitCount = static_cast<WORD>(h.bitCount);
+  header.biCompression = h.compression;
+  header.biSizeImage = h.sizeImage;
+  header.biXPelsPerMeter = h.xPelsPerMeter;
+  header.biYPelsPerMeter = h.yPelsPerMeter;
   // At most 256 colours, whatever the file claims.
-  if (header.biClrUsed > 256) header.biClrUsed = 256;
+  header.biClrUsed = std::min<DWORD>(h.clrUsed, 256);
+  std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + sizeof(head.Colors));
   std::memcpy(info.data(), &header, sizeof(header));
-  std::memcpy(info.data() + sizeof(header), head.Colors, sizeof(head.Colors));
-  StretchDIBits(dc, 0, 0, h.biWidth, height, 0, 0, h.biWidth, height, pixels.data(),
+  if (h.bitFields)
+    std::memcpy(info.data() + sizeof(header), h.masks, 12);
+  else
+    std::memcpy(info.data() + sizeof(header), head.Colors, sizeof(head.Colors));
+  StretchDIBits(dc, 0, 0, h.width, height, 0, 0, h.width, height, pixels.data(),
                 reinterpret_cast<const BITMAPINFO*>(info.data()), DIB_RGB_COLORS, SRCCOPY);
   return true;
 }
@@ -103,7 +109,7 @@ void TFastRGB::SetSize(int width, int height) {
 bool TFastBMP::LoadFromBmpStream(TStream& stream) {
   TBmpHead head;
   if (!ReadBmpHead(stream, head)) return false;
-  SetSize(head.Info.biWidth, std::abs(head.Info.biHeight));
+  SetSize(head.Dib.width, static_cast<int>(head.Dib.Rows()));
   return FBits && DrawFilePixels(stream, head, FDC);
 }
 
@@ -119,14 +125,14 @@ void TFast256::ApplyColorTable() {
 bool TFast256::LoadFromBmpStream(TStream& stream, int mode, int colourCount) {
   TBmpHead head;
   if (!ReadBmpHead(stream, head)) return false;
-  if (head.Info.biBitCount > 8) {
+  if (head.Dib.bitCount > 8) {
     stream.SetPosition(head.Start);
     TFastBMP full;
     if (!full.LoadFromBmpStream(stream)) return false;
     Quantize(full, mode, colourCount);
     return true;
   }
-  SetSize(head.Info.biWidth, std::abs(head.Info.biHeight));
+  SetSize(head.Dib.width, static_cast<int>(head.Dib.Rows()));
   std::memcpy(FInfo.Colors, head.Colors, sizeof(head.Colors));
   ApplyColorTable();
   return FBits && DrawFilePixels(stream, head, FDC);

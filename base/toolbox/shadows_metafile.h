@@ -4,10 +4,10 @@
 // stretched alpha drawing into a device context, and clipboard data.
 #include <cstdint>
 
-#include "base/toolbox/png_header.h"
 #include "base/toolbox/shadow_core.h"
 #include "base/typed_lists.h"
 #include "platform/graphics/graphics.h"
+#include "platform/graphics/png_header.h"
 
 // Target becomes a pf32bit picture of the source's size: the source over its
 // shadow (strength 0..255 is the shadow's highest alpha).

@@ -325,6 +325,62 @@ void TIEBitmap::CopyToTBitmap(TBitmap& bitmap) {
   }
 }
 
+namespace {
+
+// Rows of a framework bitmap in library rows: 1-bit rows as they are (two
+// colours black and white) or one index byte per pixel, 4-bit rows one index
+// byte per pixel, 15- and 16-bit pixels widened to RGB, the rest copied. The
+// layout is chosen once, then one loop does every row.
+template <class DestRow>
+void CopyFrameworkRows(const bmpcodec::DibView& v, TPixelFormat pf, bool blackWhite, int w, int h, int64_t len,
+                       DestRow destRow) {
+  auto eachRow = [&](auto copyRow) {
+    for (int y = 0; y < h; ++y) copyRow(v.Row(y), destRow(y));
+  };
+  auto copyWhole = [len](const uint8_t* src, uint8_t* dst) { std::memcpy(dst, src, size_t(len)); };
+  switch (pf) {
+    case pf1bit:
+      if (blackWhite) {
+        eachRow(copyWhole);
+      } else {
+        eachRow([w](const uint8_t* src, uint8_t* dst) {
+          for (int x = 0; x < w; ++x) dst[x] = (src[x >> 3] & kIEBitMask[x & 7]) ? 1 : 0;
+        });
+      }
+      break;
+    case pf4bit:
+      eachRow([w](const uint8_t* src, uint8_t* dst) {
+        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
+      });
+      break;
+    case pf15bit:
+      eachRow([w](const uint8_t* src, uint8_t* dst) {
+        for (int x = 0; x < w; ++x) {
+          const unsigned p = unsigned(src[2 * x]) | (unsigned(src[2 * x + 1]) << 8);
+          TRGB& o = reinterpret_cast<TRGB*>(dst)[x];
+          o.r = uint8_t(((p >> 10) & 31) << 3);
+          o.g = uint8_t(((p >> 5) & 31) << 3);
+          o.b = uint8_t((p & 31) << 3);
+        }
+      });
+      break;
+    case pf16bit:
+      eachRow([w](const uint8_t* src, uint8_t* dst) {
+        for (int x = 0; x < w; ++x) {
+          const unsigned p = unsigned(src[2 * x]) | (unsigned(src[2 * x + 1]) << 8);
+          TRGB& o = reinterpret_cast<TRGB*>(dst)[x];
+          o.r = uint8_t((p >> 11) << 3);
+          o.g = uint8_t(((p >> 5) & 63) << 2);
+          o.b = uint8_t((p & 31) << 3);
+        }
+      });
+      break;
+    default: eachRow(copyWhole); break;
+  }
+}
+
+}  // namespace
+
 void TIEBitmap::CopyFromTBitmap(TBitmap& bitmap) {
   if (FLocation == ieTBitmap) {
     if (!FFrameworkBitmap) {
@@ -377,36 +433,6 @@ void TIEBitmap::CopyFromTBitmap(TBitmap& bitmap) {
   }
   TIEAccessScope writing(*this, 2);
   const int64_t len = std::min<int64_t>(RowLen(), v.RowBytes());
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* src = v.Row(y);
-    uint8_t* dst = ScanLine(y);
-    switch (pf) {
-      case pf1bit:
-        if (f == ie1g)
-          std::memcpy(dst, src, size_t(len));
-        else
-          for (int x = 0; x < w; ++x) dst[x] = (src[x >> 3] & kIEBitMask[x & 7]) ? 1 : 0;
-        break;
-      case pf4bit:
-        for (int x = 0; x < w; ++x) dst[x] = (x & 1) ? (src[x >> 1] & 0x0F) : (src[x >> 1] >> 4);
-        break;
-      case pf15bit:
-      case pf16bit:
-        for (int x = 0; x < w; ++x) {
-          const unsigned p = unsigned(src[2 * x]) | (unsigned(src[2 * x + 1]) << 8);
-          TRGB& o = reinterpret_cast<TRGB*>(dst)[x];
-          if (pf == pf15bit) {
-            o.r = uint8_t(((p >> 10) & 31) << 3);
-            o.g = uint8_t(((p >> 5) & 31) << 3);
-          } else {
-            o.r = uint8_t((p >> 11) << 3);
-            o.g = uint8_t(((p >> 5) & 63) << 2);
-          }
-          o.b = uint8_t((p & 31) << 3);
-        }
-        break;
-      default: std::memcpy(dst, src, size_t(len)); break;
-    }
-  }
+  CopyFrameworkRows(v, pf, f == ie1g, w, h, len, [this](int y) { return ScanLine(y); });
   FFull = false;
 }

@@ -1,41 +1,24 @@
 #include "imaging/core/ie_file_buffer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 
 #include "imaging/core/ie_memory.h"
 #include "imaging/core/ie_streams.h"
 #include "platform/rtl/exceptions.h"
-#include "platform/rtl/paths.h"
+#include "platform/rtl/sysutils.h"
 
 // ---- TIETemporaryFileStream ----
 
 TIETemporaryFileStream::TIETemporaryFileStream(const std::string& fileName) : THandleStream(-1) {
-  const std::string path = NativePath(fileName);
-  FHandle = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  FHandle = FileCreateUnnamed(fileName);
   if (FHandle == -1) throw EInOutError("Unable to create " + fileName);
-  ::unlink(path.c_str());
 }
 
-TIETemporaryFileStream::~TIETemporaryFileStream() {
-  if (FHandle != -1) ::close(FHandle);
-}
+TIETemporaryFileStream::~TIETemporaryFileStream() { FileClose(FHandle); }
 
-bool TIETemporaryFileStream::Reserve(int64_t size) {
-  if (size <= 0) return true;
-  const int rc = ::posix_fallocate(FHandle, 0, size);
-  if (rc == 0) return true;
-  if (rc != EOPNOTSUPP && rc != EINVAL) return false;
-  // A file system that cannot reserve: at least refuse what it has no room for.
-  struct statvfs fs {};
-  if (::fstatvfs(FHandle, &fs) != 0) return false;
-  return static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize) >= size;
-}
+bool TIETemporaryFileStream::Reserve(int64_t size) { return FileReserve(FHandle, size); }
 
 // ---- TIEFileBuffer ----
 
@@ -68,7 +51,7 @@ bool TIEFileBuffer::AllocateFile(const std::string& prefix, bool asFile, int64_t
     return true;
   } catch (const std::exception&) {
     FStream.reset();
-    if (nameTaken) ::unlink(NativePath(FFileName).c_str());
+    if (nameTaken) DeleteFile(FFileName);
     FFileName.clear();
     return false;
   }

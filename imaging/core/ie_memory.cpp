@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
+
+#include "platform/win/kernel_files.h"
 #include "platform/win/system_info.h"
 
 std::function<bool(int64_t size)> IEAllocationFaultHook;
@@ -35,8 +36,8 @@ void* AllocLargeBlock(int64_t size) {
     // Large blocks come straight from the system: zeroed, page aligned, and
     // handed back whole when freed.
     const int64_t length = kHeader + size;
-    void* p = ::mmap(nullptr, static_cast<size_t>(length), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
+    void* p = VirtualAlloc(nullptr, static_cast<SIZE_T>(length), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!p) return nullptr;
     raw = static_cast<uint8_t*>(p);
     reinterpret_cast<BlockHeader*>(raw)->mappedLength = length;
     tag = 1;
@@ -49,7 +50,7 @@ void FreeLargeBlock(void*& address) {
   if (!address) return;
   uint8_t* raw = static_cast<uint8_t*>(address) - kHeader;
   if (raw[kHeader - 1] != 0)
-    ::munmap(raw, static_cast<size_t>(reinterpret_cast<BlockHeader*>(raw)->mappedLength));
+    VirtualFree(raw, 0, MEM_RELEASE);
   else
     std::free(raw);
   address = nullptr;

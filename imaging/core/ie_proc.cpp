@@ -374,6 +374,7 @@ int32_t TImageLibProc::GetDpiY() const { return FAttachedImageLib ? FAttachedIma
 std::string TImageLibProc::ImageLibVersion() const { return "4.3.0"; }
 
 TIELayeredViewLink* TImageLibProc::Layered() const { return dynamic_cast<TIELayeredViewLink*>(FAttachedImageLib); }
+TIEVectViewLink* TImageLibProc::Vect() const { return dynamic_cast<TIEVectViewLink*>(FAttachedImageLib); }
 
 // ---- undo and redo ----
 
@@ -413,13 +414,20 @@ bool TImageLibProc::MakeEntry(TIEUndoSource kind, TUndoEntry& entry) {
     entry.image = std::move(copy);
     return true;
   }
-  // Vector objects have no view here that keeps them.
-  if (kind < ieuSelection || kind > ieuFullReserved || kind == ieuObject || !view) return false;
+  if (kind < ieuSelection || kind > ieuFullReserved) return false;
+  TIEVectViewLink* vect = Vect();
+  // Objects live only in a vector view; everything else needs a view with layers.
+  if (kind == ieuObject ? !vect : (!view && !(kind == ieuFullReserved && vect))) return false;
   auto stream = std::make_unique<TMemoryStream>();
-  if (kind == ieuSelection) {
+  if (kind == ieuObject) {
+    vect->SaveObjectsToStream(*stream, -3);
+  } else if (kind == ieuSelection) {
     view->SaveSelectionToStream(*stream);
   } else if (kind == ieuFullReserved) {
-    view->SaveLayersToStream(*stream, -2);
+    if (vect)
+      vect->SaveAllToStream(*stream, -1);
+    else
+      view->SaveLayersToStream(*stream, -2);
   } else {
     const int current = view->CurrentLayer();
     for (int i = 0; i < view->GetLayersCount(); ++i)
@@ -498,9 +506,19 @@ void TImageLibProc::Restore(TUndoEntry& entry) {
     Update();
     return;
   }
-  if (!view || !entry.stream) return;
+  if (!entry.stream) return;
+  TIEVectViewLink* vect = Vect();
   TStream& s = *entry.stream;
   s.SetPosition(0);
+  if (entry.kind == ieuObject) {
+    if (vect) vect->LoadObjectsFromStream(s, 0);
+    return;
+  }
+  if (entry.kind == ieuFullReserved && vect) {
+    vect->LoadAllFromStream(s);
+    return;
+  }
+  if (!view) return;
   switch (entry.kind) {
     case ieuSelection: view->LoadSelectionFromStream(s); break;
     case ieuLayer:

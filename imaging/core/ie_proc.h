@@ -45,6 +45,19 @@ public:
   virtual void LoadLayersFromStream(TStream& stream) = 0;
 };
 
+// What a vector view offers beyond TIELayeredViewLink: its objects alone, and
+// its layers with its objects, to and from a stream. Such a view implements
+// both; the processing component uses it for the object and whole-content
+// undo entries.
+class TIEVectViewLink {
+public:
+  virtual ~TIEVectViewLink() = default;
+  virtual void SaveObjectsToStream(TStream& stream, int which) = 0;
+  virtual void LoadObjectsFromStream(TStream& stream, int flag) = 0;
+  virtual void SaveAllToStream(TStream& stream, int which) = 0;
+  virtual void LoadAllFromStream(TStream& stream) = 0;
+};
+
 enum TIEUndoSource : uint8_t {
   ieuImage = 1,
   ieuSelection = 2,
@@ -204,6 +217,7 @@ private:
   void UseOwnBitmap();
   void WrapAttachedTBitmap();
   TIELayeredViewLink* Layered() const;
+  TIEVectViewLink* Vect() const;
   bool MakeEntry(TIEUndoSource kind, TUndoEntry& entry);
   bool Push(TStack& stack, TIEUndoSource kind);
   bool SaveUndoEntry(TIEUndoSource kind);

@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <random>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "imaging/core/ie_startup.h"
 #include "platform/rtl/exceptions.h"
@@ -185,36 +182,31 @@ std::string ExpandedName(const std::string& name) {
   return ec ? name : p.string();
 }
 
-int OpenWideFile(const std::string& path, uint16_t mode) {
-  const int access = mode & 3;
+int OpenWideFile(const std::string& name, uint16_t mode) {
   const int share = (mode & 0xF0) >> 4;
-  if (access == 3 || share > 4) {
+  if (share > 4) {
     errno = EINVAL;
     return -1;
   }
-  const int flags = access == 0 ? O_RDONLY : (access == 1 ? O_WRONLY : O_RDWR);
-  return ::open(path.c_str(), flags | O_CLOEXEC);
+  return FileOpen(name, mode & 3);
 }
 
 }  // namespace
 
 TIEWideFileStream::TIEWideFileStream(const std::wstring& fileName, uint16_t mode) : THandleStream(-1) {
   const std::string name = WideToUTF8(fileName);
-  const std::string path = NativePath(name);
   if (mode == 0xFFFF) {
-    FHandle = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    FHandle = FileCreate(name, 0644);
     if (FHandle == -1)
       throw EFCreateError("Cannot create file \"" + ExpandedName(name) + "\". " + std::strerror(errno));
   } else {
-    FHandle = OpenWideFile(path, mode);
+    FHandle = OpenWideFile(name, mode);
     if (FHandle == -1)
       throw EFOpenError("Cannot open file \"" + ExpandedName(name) + "\". " + std::strerror(errno));
   }
 }
 
-TIEWideFileStream::~TIEWideFileStream() {
-  if (FHandle != -1) ::close(FHandle);
-}
+TIEWideFileStream::~TIEWideFileStream() { FileClose(FHandle); }
 
 // ---- stream routines ----
 
@@ -263,9 +255,9 @@ bool MakeTempFileName(const std::string& prefix, const std::string& folder, std:
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", below(random));
     std::string candidate = folder + prefix + "-" + hex + ".tmp";
-    const int fd = ::open(NativePath(candidate).c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int fd = FileCreateNew(candidate);
     if (fd != -1) {
-      ::close(fd);
+      FileClose(fd);
       name = std::move(candidate);
       return true;
     }
@@ -278,9 +270,7 @@ bool NewTempFileName(std::string& name) { return MakeTempFileName("ietemp", IETe
 
 bool FileExistsA(const std::string& name) {
   if (IEFileTestSwitch) return FileExists(name);
-  struct stat st {};
-  if (::stat(NativePath(name).c_str(), &st) != 0) return false;
-  return !S_ISDIR(st.st_mode);
+  return FileGetSize(name) >= 0;
 }
 
 bool FileExistsW(const std::wstring& name) { return FileExistsA(WideToUTF8(name)); }

@@ -12,6 +12,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_icc.h"
+#include "imaging/core/ie_orientation.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/io_params.h"
@@ -121,7 +122,12 @@ struct TJpegRead {
   int linesToRead = -1;
   int rows = 0;
   bool rgbStored = false;
+  bool readAll = false;  // every row decoded, the decompression still to finish
   bool finished = false;
+  // Rows go through the picture's profile (or the default one) when the
+  // library's reader colour management is on.
+  bool colorManaged = false;
+  TIERowProfiles profiles;
 };
 
 void SwapRedBlue(uint8_t* row, int width) {
@@ -234,7 +240,9 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
     const int y = int(cinfo->output_scanline);
     uint8_t* dest = bitmap.ScanLine(y);
     JSAMPROW target = dest;
-    const bool viaBuffer = (out == JCS_GRAYSCALE && format != ie8g) || (out == JCS_CMYK && format != ieCMYK);
+    const bool colour = out == JCS_RGB || out == JCS_EXT_BGR;
+    const bool viaBuffer = (out == JCS_GRAYSCALE && format != ie8g) || (out == JCS_CMYK && format != ieCMYK) ||
+                           (colour && r.colorManaged);
     if (viaBuffer) target = r.row.data();
     const int got = int(jpeg_read_scanlines(cinfo, &target, 1));
     if (out == JCS_GRAYSCALE && format != ie8g) {
@@ -243,10 +251,9 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
       uint8_t* px = format == ieCMYK ? dest : r.row.data();
       if (r.invertCMYK)
         for (int i = 0; i < 4 * w; ++i) px[i] = uint8_t(255 - px[i]);
-      if (format != ieCMYK) {
-        TIERowProfiles profiles{params.InputICC.get(), nullptr, nullptr};
-        ConvertRowColorSpace(r.row.data(), 2, dest, &profiles, w, 1);
-      }
+      if (format != ieCMYK) ConvertRowColorSpace(r.row.data(), kIccInvCMYK, dest, &r.profiles, w, kIccBGR);
+    } else if (colour && r.colorManaged) {
+      ConvertRowColorSpace(r.row.data(), r.rgbStored ? kIccRGB : kIccBGR, dest, &r.profiles, w, kIccBGR);
     } else if (r.rgbStored && (out == JCS_RGB || out == JCS_YCbCr)) {
       SwapRedBlue(dest, w);
     }
@@ -261,10 +268,16 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
     }
   }
   if (r.rows < lines) progress.Abort();
-  if (!progress.Aborted() && int(cinfo->output_scanline) >= h) {
-    jpeg_finish_decompress(cinfo);
-    r.finished = true;
-  }
+  r.readAll = !progress.Aborted() && int(cinfo->output_scanline) >= h;
+  return true;
+}
+
+// Finishing frees the codec's saved markers with the rest of the picture's
+// memory: the caller takes them before.
+bool FinishGuarded(TJpegRead& r) {
+  if (setjmp(r.err.jump)) return false;
+  jpeg_finish_decompress(&r.cinfo);
+  r.finished = true;
   return true;
 }
 
@@ -282,7 +295,27 @@ void KeepMarkers(TJpegRead& r) {
   }
 }
 
-void ReadMetadataMarkers(TIOParamsVals& params) {
+// A JFIF density of 1 by 1 says nothing: the EXIF resolution, when there is
+// one, gives the DPI instead.
+void TakeExifResolution(TIOParamsVals& params, int32_t dpiX, int32_t dpiY) {
+  if (dpiX != 1 || dpiY != 1) {
+    params.SetDpiX(dpiX);
+    params.SetDpiY(dpiY);
+    return;
+  }
+  const double f = params.ExifResolutionUnit == 3 ? 2.54 : 1;
+  const double x = params.ExifXResolution * f, y = params.ExifYResolution * f;
+  // An EXIF block without a usable resolution leaves the DPI as the header gave them.
+  if (!(x >= 1 && y >= 1 && x < INT32_MAX && y < INT32_MAX)) {
+    params.SetDpiX(dpiX);
+    params.SetDpiY(dpiY);
+    return;
+  }
+  params.SetDpiX(int32_t(x));
+  params.SetDpiY(int32_t(y));
+}
+
+void ReadMetadataMarkers(TIOParamsVals& params, TIEBitmap* bitmap, bool decoded) {
   TIEMarkerList& list = *params.JpegMarkers;
   for (int i = 0; i < list.Count(); ++i) {
     if (list.MarkerType(i) != 0xED) continue;
@@ -291,8 +324,16 @@ void ReadMetadataMarkers(TIOParamsVals& params) {
   }
   const auto& parseExif = IEFilters().ParseEXIFMarker;
   if (parseExif) {
-    for (int i = 0; i < list.Count(); ++i)
-      if (list.MarkerType(i) == 0xE1 && parseExif(list.MarkerData(i), list.MarkerLength(i), params)) break;
+    const int32_t dpiX = params.DpiX, dpiY = params.DpiY;
+    for (int i = 0; i < list.Count(); ++i) {
+      if (list.MarkerType(i) != 0xE1 || !parseExif(list.MarkerData(i), list.MarkerLength(i), params)) continue;
+      TakeExifResolution(params, dpiX, dpiY);
+      if (params.JpegApplyOrientation && decoded && bitmap && !bitmap->IsEmpty()) {
+        ApplyExifOrientation(*bitmap, params.ExifOrientation);
+        params.SetEXIFOrientation(1);
+      }
+      break;
+    }
   }
   for (int i = 0; i < list.Count(); ++i) {
     if (list.MarkerType(i) != 0xE1) continue;
@@ -304,6 +345,43 @@ void ReadMetadataMarkers(TIOParamsVals& params) {
 }
 
 bool ReadBytes(TStream& s, uint8_t* p, int64_t n) { return s.Read(p, n) == n; }
+
+}  // namespace
+
+namespace {
+
+// A parameters-only read parses the EXIF block, which may carry a thumbnail;
+// when it does the thumbnail is the picture and nothing is decoded. Either way
+// the stream goes back to where this read began, not to its start: the JPEG
+// may stand anywhere in it.
+bool ReadExifThumbnail(TStream& stream, TStream* tablesStream, TIEBitmap& bitmap, bool applyICC, bool invertCMYK,
+                       bool rawYCbCr, TProgressRecord& progress, TIOParamsVals& params) {
+  int64_t begin = 0;
+  try {
+    begin = stream.Position();
+  } catch (...) {
+    return false;
+  }
+  params.ExifThumbnail.reset();
+  params.SetUseEXIFThumbnail(false);
+  const int32_t askedWidth = params.Width, askedHeight = params.Height;
+  ReadJpegStream(stream, tablesStream, &bitmap, params.NativePixelFormat, -1, false, applyICC, invertCMYK, true,
+                 rawYCbCr, true, progress, params);
+  params.SetUseEXIFThumbnail(true);
+  try {
+    stream.SetPosition(begin);
+    if (params.ExifThumbnail && !params.ExifThumbnail->IsEmpty()) {
+      bitmap.Assign(params.ExifThumbnail.get());
+      return true;
+    }
+  } catch (...) {
+    progress.Abort();
+    return true;
+  }
+  params.Width = params.StoredWidth = askedWidth;
+  params.Height = params.StoredHeight = askedHeight;
+  return false;
+}
 
 }  // namespace
 
@@ -398,6 +476,9 @@ void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params) {
 int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap, bool nativeFormat, int linesToRead,
                        bool readICC, bool applyICC, bool invertCMYK, bool readMetadata, bool rawYCbCr,
                        bool paramsOnly, TProgressRecord& progress, TIOParamsVals& params) {
+  if (params.JpegUseExifThumbnail && bitmap && ReadExifThumbnail(stream, tablesStream, *bitmap, applyICC, invertCMYK,
+                                                                  rawYCbCr, progress, params))
+    return 0;
   params.JpegWarningCount = 0;
   params.JpegLastWarning = 0;
   if (!bitmap) paramsOnly = true;
@@ -418,6 +499,8 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     r->rawYCbCr = rawYCbCr;
     r->paramsOnly = paramsOnly;
     r->linesToRead = linesToRead;
+    r->colorManaged = ReaderProfileManagement;
+    if (r->colorManaged) r->profiles = {params.InputICC.get(), params.DefaultInputICC.get(), params.GetOutputICC()};
     r->source.progress = &progress;
     r->cinfo.err = jpeg_std_error(&r->err.pub);
     r->err.pub.error_exit = JpegErrorExit;
@@ -429,6 +512,13 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     const bool ok = DecodeGuarded(*r, tablesStream, stream);
     if (!ok) progress.Abort();
     KeepMarkers(*r);
+    // Pixels that went through the picture's profile no longer need it: it is
+    // marked applied and its markers are not written again.
+    if (applyICC && r->colorManaged && params.InputICC && params.InputICC->HasTransform()) {
+      params.InputICC->FreeTransform();
+      params.JpegMarkers->DeleteType(0xE2);
+    }
+    if (r->readAll && !FinishGuarded(*r)) progress.Abort();
     if (!r->finished) jpeg_abort_decompress(&r->cinfo);
     // The codec reads ahead in whole buffers: give back what it did not use.
     const int64_t unused = int64_t(r->source.pub.bytes_in_buffer);
@@ -437,8 +527,7 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     jpeg_destroy_decompress(&r->cinfo);
     params.JpegWarningCount = r->err.warnings;
     params.JpegLastWarning = r->err.lastWarning;
-    (void)applyICC;
-    if (readMetadata) ReadMetadataMarkers(params);
+    if (readMetadata) ReadMetadataMarkers(params, bitmap, !paramsOnly && r->rows > 0);
     return r->rows;
   } catch (...) {
     progress.Abort();

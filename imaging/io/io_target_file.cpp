@@ -1,12 +1,11 @@
 #include "imaging/io/io_target_file.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <random>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/paths.h"
+#include "platform/rtl/sysutils.h"
 
 namespace {
 std::wstring TemporaryNameBeside(const std::wstring& target) {
@@ -37,7 +36,7 @@ TIETargetFile::~TIETargetFile() { Discard(); }
 
 bool TIETargetFile::Commit() {
   if (FDone || !FStream) return false;
-  const bool flushed = ::fsync(FStream->Handle()) == 0;
+  const bool flushed = FileFlush(FStream->Handle());
   FStream.reset();
   FDone = true;
   if (!flushed || std::rename(NativeName(FTemporary).c_str(), NativeName(FTarget).c_str()) != 0) {

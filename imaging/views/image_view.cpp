@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "imaging/core/ie_canvas.h"
 #include "imaging/core/ie_render.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -77,6 +78,8 @@ TImageLibView::TImageLibView(TComponent* owner) : TIEView(owner), FMask(std::mak
   FMask->Allocate(FIEBitmap->Width(), FIEBitmap->Height(), FMaskDepth);
   SetZoomValues(100, 100);
   SetDPI(gDefaultDPIX, gDefaultDPIY);
+  // The hint box weighs its colour over the picture through GDI+.
+  StartGdiPlus();
   FBackBuffer = std::make_unique<TIEBitmap>();
   FBackBuffer->SetLocation(ieTBitmap);
   LoadViewCursors();
@@ -118,6 +121,7 @@ TImageLibView::~TImageLibView() {
   FIO = nullptr;
   FProc = nullptr;
   FLayers.clear();
+  StopGdiPlus();
 }
 
 // ---- base operations ----

@@ -633,3 +633,8 @@ private:
 // where the picture goes.
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
                          int chessSize, const TRect& imageRect, int width, int height);
+
+class TIECanvas;
+// A one-pixel raised frame: leftTop along the left and top edges, rightBottom
+// along the right and bottom ones.
+void Draw3DFrameIE(TIECanvas& canvas, int left, int top, TColor rightBottom, TColor leftTop, int bottom, int right);

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <new>
 
+#include "imaging/core/ie_canvas.h"
+#include "platform/rtl/exceptions.h"
 #include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_proc_blur.h"
 #include "imaging/views/image_view.h"
@@ -360,7 +363,10 @@ void TImageLibView::Paint() {
     FWholeDirty = false;
     if (!(FMoveIndex == 0 && FPolygon.IsRectangle())) DrawSelectionOutline(canvas);
     if (OnPaint) OnPaint(this);
-  } catch (...) {
+  } catch (const std::bad_alloc&) {
+    // A picture too large to compose this time leaves the window as it was;
+    // anything else is a fault and is not hidden here.
+  } catch (const Exception&) {
   }
   if (FDrawVersion) {
     canvas->Brush()->SetStyle(bsClear);
@@ -370,7 +376,11 @@ void TImageLibView::Paint() {
   }
   if (!FHintText.empty() && FEnableHints) {
     int x = FHintX, y = FHintY;
-    DrawHintBox(canvas, x, y, FHintTemplate, FHintText);
+    // Painting never raises: a device context GDI+ refuses leaves the hint out.
+    try {
+      DrawHintBox(canvas, x, y, FHintTemplate, FHintText);
+    } catch (const Exception&) {
+    }
   }
   StartOutlineTimer();
 }
@@ -420,39 +430,41 @@ void TImageLibView::SetDrawVersion(bool value) {
 
 // ---- text boxes ----
 
+void Draw3DFrameIE(TIECanvas& canvas, int left, int top, TColor rightBottom, TColor leftTop, int bottom,
+                   int right) {
+  TIEPen* pen = canvas.Pen();
+  pen->SetStyle(psSolid);
+  pen->SetMode(pmCopy);
+  pen->SetWidth(1);
+  pen->SetColor(leftTop);
+  canvas.MoveTo(left, bottom);
+  canvas.LineTo(left, top);
+  canvas.LineTo(right, top);
+  pen->SetColor(rightBottom);
+  canvas.MoveTo(left, bottom);
+  canvas.LineTo(right, bottom);
+  canvas.LineTo(right, top);
+}
+
 void TImageLibView::DrawHintBox(TCanvas* canvas, int& x, int& y, const std::string& widthTemplate,
                                 const std::string& text) {
-  canvas->Font()->SetName("Arial");
-  canvas->Font()->SetSize(9);
-  canvas->Font()->SetColor(clBlack);
-  const int w = std::max(canvas->TextWidth(text), canvas->TextWidth(widthTemplate)) + 12;
-  const int h = canvas->TextHeight(text) + 12;
+  // A light yellow box weighed half over the picture, so what lies under the
+  // pointer stays visible; without GDI+ it is filled solid.
+  TIECanvas ieCanvas(canvas, true, false);
+  TFont* font = ieCanvas.GetFont();
+  font->SetName("Arial");
+  font->SetSize(9);
+  font->SetColor(clBlack);
+  ieCanvas.Brush()->SetColor(0x60FFFF);
+  ieCanvas.Brush()->SetStyle(bsSolid);
+  ieCanvas.Brush()->SetTransparency(128);
+  const int w = std::max(ieCanvas.TextWidth(text), ieCanvas.TextWidth(widthTemplate)) + 12;
+  const int h = ieCanvas.TextHeight(text) + 12;
   if (x < 0) x = 0;
   if (y < 0) y = 0;
-  // A half-transparent yellow box: the colour 0x60FFFF weighed 128 over what is there.
-  HDC dc = canvas->Handle();
-  const COLORREF fill = 0x60FFFF;
-  for (int yy = y + 6; yy < y + h; ++yy)
-    for (int xx = x + 6; xx < x + w; ++xx) {
-      const COLORREF d = GetPixel(dc, xx, yy);
-      if (d == CLR_INVALID) continue;
-      auto mix = [](int a, int b) { return (a * 128 + b * 127) / 255; };
-      SetPixelV(dc, xx, yy,
-                RGB(BYTE(mix(GetRValue(fill), GetRValue(d))), BYTE(mix(GetGValue(fill), GetGValue(d))),
-                    BYTE(mix(GetBValue(fill), GetBValue(d)))));
-    }
-  canvas->Pen()->SetStyle(psSolid);
-  canvas->Pen()->SetMode(pmCopy);
-  canvas->Pen()->SetWidth(1);
-  canvas->Pen()->SetColor(clWhite);
-  canvas->MoveTo(x + 6, y + h - 1);
-  canvas->LineTo(x + 6, y + 6);
-  canvas->LineTo(x + w - 1, y + 6);
-  canvas->Pen()->SetColor(0x808080);
-  canvas->MoveTo(x + 6, y + h - 1);
-  canvas->LineTo(x + w - 1, y + h - 1);
-  canvas->LineTo(x + w - 1, y + 6);
+  ieCanvas.FillRect(Rect(x + 6, y + 6, x + w, y + h));
+  Draw3DFrameIE(ieCanvas, x + 6, y + 6, 0x808080, clWhite, y + h - 1, x + w - 1);
   canvas->Brush()->SetStyle(bsClear);
-  canvas->TextOut(x + 9, y + 9, text);
+  ieCanvas.TextOut(x + 9, y + 9, text);
   canvas->Brush()->SetStyle(bsSolid);
 }

@@ -46,6 +46,26 @@ void TPCXRLEDecoder::Decode(const uint8_t* source, uint8_t* target, int64_t unpa
   }
 }
 
+void DecodePCXHeader(const uint8_t raw[128], TPCXHeader& h) {
+  h.Manufacturer = raw[0], h.Version = raw[1], h.Encoding = raw[2], h.BitsPerPixel = raw[3];
+  h.XMin = ReadLE16(raw + 4), h.YMin = ReadLE16(raw + 6), h.XMax = ReadLE16(raw + 8), h.YMax = ReadLE16(raw + 10);
+  h.HDpi = ReadLE16(raw + 12), h.VDpi = ReadLE16(raw + 14);
+  std::memcpy(h.ColorMap, raw + 16, 48);
+  h.Reserved = raw[64], h.Planes = raw[65];
+  h.BytesPerLine = ReadLE16(raw + 66), h.PaletteInfo = ReadLE16(raw + 68);
+  std::memcpy(h.Filler, raw + 70, 58);
+}
+
+void EncodePCXHeader(const TPCXHeader& h, uint8_t raw[128]) {
+  raw[0] = h.Manufacturer, raw[1] = h.Version, raw[2] = h.Encoding, raw[3] = h.BitsPerPixel;
+  WriteLE16(raw + 4, h.XMin), WriteLE16(raw + 6, h.YMin), WriteLE16(raw + 8, h.XMax), WriteLE16(raw + 10, h.YMax);
+  WriteLE16(raw + 12, h.HDpi), WriteLE16(raw + 14, h.VDpi);
+  std::memcpy(raw + 16, h.ColorMap, 48);
+  raw[64] = h.Reserved, raw[65] = h.Planes;
+  WriteLE16(raw + 66, h.BytesPerLine), WriteLE16(raw + 68, h.PaletteInfo);
+  std::memcpy(raw + 70, h.Filler, 58);
+}
+
 TPCXImage::TPCXImage() : FColorManager(std::make_unique<TColorManager>()) {}
 TPCXImage::~TPCXImage() = default;
 
@@ -55,13 +75,7 @@ bool TPCXImage::ReadHeader(TStream& stream) {
   stream.ReadBuffer(raw, 128);
   if (raw[0] != 10 && raw[0] != 205) return false;
   TPCXHeader& h = FHeader;
-  h.Manufacturer = raw[0], h.Version = raw[1], h.Encoding = raw[2], h.BitsPerPixel = raw[3];
-  h.XMin = ReadLE16(raw + 4), h.YMin = ReadLE16(raw + 6), h.XMax = ReadLE16(raw + 8), h.YMax = ReadLE16(raw + 10);
-  h.HDpi = ReadLE16(raw + 12), h.VDpi = ReadLE16(raw + 14);
-  std::memcpy(h.ColorMap, raw + 16, 48);
-  h.Reserved = raw[64], h.Planes = raw[65];
-  h.BytesPerLine = ReadLE16(raw + 66), h.PaletteInfo = ReadLE16(raw + 68);
-  std::memcpy(h.Filler, raw + 70, 58);
+  DecodePCXHeader(raw, h);
   TImageProperties& p = FImageProperties;
   p.Width = int32_t(h.XMax) - h.XMin + 1;
   p.Height = int32_t(h.YMax) - h.YMin + 1;

@@ -24,6 +24,11 @@ struct TPCXHeader {
 };
 static_assert(sizeof(TPCXHeader) == 128);
 
+// The header's fields from its 128 bytes on disk, and back. Every PCX reader
+// and writer goes through these two.
+void DecodePCXHeader(const uint8_t raw[128], TPCXHeader& header);
+void EncodePCXHeader(const TPCXHeader& header, uint8_t raw[128]);
+
 struct TImageProperties {
   int32_t Width = 0, Height = 0;
   TRowColorScheme ColorScheme = rcsUnknown;

@@ -294,6 +294,30 @@ void WriteBE32(TStream& stream, uint32_t value) {
   stream.WriteBuffer(b, 4);
 }
 
+// ---- the file header ----
+
+void DecodePSDFileHeader(const uint8_t raw[26], TPSDFileHeader& h) {
+  std::memcpy(h.Signature, raw, 4);
+  h.Version = ReadBE16(raw + 4);
+  std::memcpy(h.Reserved, raw + 6, 6);
+  h.Channels = ReadBE16(raw + 12);
+  h.Height = ReadBE32(raw + 14);
+  h.Width = ReadBE32(raw + 18);
+  h.Depth = ReadBE16(raw + 22);
+  h.Mode = ReadBE16(raw + 24);
+}
+
+void EncodePSDFileHeader(const TPSDFileHeader& h, uint8_t raw[26]) {
+  std::memcpy(raw, h.Signature, 4);
+  WriteBE16(raw + 4, h.Version);
+  std::memcpy(raw + 6, h.Reserved, 6);
+  WriteBE16(raw + 12, h.Channels);
+  WriteBE32(raw + 14, h.Height);
+  WriteBE32(raw + 18, h.Width);
+  WriteBE16(raw + 22, h.Depth);
+  WriteBE16(raw + 24, h.Mode);
+}
+
 // ---- PackBits ----
 
 int64_t TPackbitsRLE::Unpack(const uint8_t* source, int64_t sourceCount, uint8_t* dest, int64_t destCount) {
@@ -401,15 +425,8 @@ void TPSDImage::LoadFromStream(TStream& stream) {
     TPSDFileHeader& h = doc.header;
     uint8_t raw[26];
     stream.ReadBuffer(raw, 26);
-    std::memcpy(h.Signature, raw, 4);
+    DecodePSDFileHeader(raw, h);
     if (std::memcmp(h.Signature, "8BPS", 4) != 0) Refuse("signature is not 8BPS");
-    h.Version = static_cast<uint16_t>(raw[4] << 8 | raw[5]);
-    std::memcpy(h.Reserved, raw + 6, 6);
-    h.Channels = static_cast<uint16_t>(raw[12] << 8 | raw[13]);
-    h.Height = uint32_t(raw[14]) << 24 | uint32_t(raw[15]) << 16 | uint32_t(raw[16]) << 8 | raw[17];
-    h.Width = uint32_t(raw[18]) << 24 | uint32_t(raw[19]) << 16 | uint32_t(raw[20]) << 8 | raw[21];
-    h.Depth = static_cast<uint16_t>(raw[22] << 8 | raw[23]);
-    h.Mode = static_cast<uint16_t>(raw[24] << 8 | raw[25]);
     CheckHeader(h);
 
     NeedBytes(stream, 4, "the colour mode data");
@@ -533,14 +550,9 @@ void TPSDImage::SaveToStream(TStream& stream) {
   header.Width = static_cast<uint32_t>(w);
   header.Depth = 8;
   header.Mode = pf == pf8bit ? psdIndexed : psdRGB;
-  stream.WriteBuffer("8BPS", 4);
-  WriteBE16(stream, 1);
-  stream.WriteBuffer(header.Reserved, 6);
-  WriteBE16(stream, header.Channels);
-  WriteBE32(stream, header.Height);
-  WriteBE32(stream, header.Width);
-  WriteBE16(stream, header.Depth);
-  WriteBE16(stream, header.Mode);
+  uint8_t raw[26];
+  EncodePSDFileHeader(header, raw);
+  stream.WriteBuffer(raw, 26);
   FileHeader = header;
 
   if (pf == pf8bit) {

@@ -28,6 +28,11 @@ struct TPSDFileHeader {
   uint16_t Mode = 0;
 };
 
+// The header's fields from its 26 bytes on disk, and back; every PSD reader
+// and writer goes through these two.
+void DecodePSDFileHeader(const uint8_t raw[26], TPSDFileHeader& header);
+void EncodePSDFileHeader(const TPSDFileHeader& header, uint8_t raw[26]);
+
 // Photoshop's colour modes that the reader knows.
 enum : uint16_t { psdBitmap = 0, psdGray = 1, psdIndexed = 2, psdRGB = 3, psdCMYK = 4, psdDuotone = 8, psdLab = 9 };
 

@@ -123,6 +123,36 @@ void ReadPlainPixels(TStream& s, bool topDown, int64_t available, Dib& dib) {
   for (int y = 0; y < dib.height; ++y) ReadExact(s, dib.Row(y), rowBytes, drPixelsCutShort);
 }
 
+// An empty picture of the header's size and format; the rows come later.
+Dib DibOfHeader(const TDibHeader& h) {
+  Dib dib;
+  dib.width = h.width;
+  dib.height = static_cast<int>(h.Rows());
+  dib.bitCount = h.bitCount;
+  dib.xPelsPerMeter = h.xPelsPerMeter;
+  dib.yPelsPerMeter = h.yPelsPerMeter;
+  dib.sourceHeaderSize = h.size;
+  if (h.bitFields) {
+    dib.compression = BI_BITFIELDS;
+    std::copy(h.masks, h.masks + 4, dib.masks);
+  }
+  return dib;
+}
+
+// Where the rows start: where the file header says, unless that points into
+// the headers (some writers leave it 0); then right after the colour table.
+// Deeper formats may carry a palette for display on 8-bit screens; it is skipped.
+int64_t PixelStart(const TDibHeader& h, int64_t headerStart, int64_t fileStart, DWORD offBits, int64_t streamSize) {
+  int64_t bitsPos = headerStart + static_cast<int64_t>(h.BitsOffset());
+  if (fileStart >= 0 && offBits != 0) {
+    const int64_t declared = fileStart + offBits;
+    if (declared > streamSize) Invalid(drPixelOffset);
+    if (declared >= bitsPos) bitsPos = declared;
+  }
+  if (bitsPos > streamSize) Invalid(drPixelsCutShort);
+  return bitsPos;
+}
+
 // Reads a DIB whose info header starts at the stream's position. fileStart is the
 // position of the BMP file header (-1 for a packed DIB) and offBits its pixel offset.
 Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
@@ -136,17 +166,7 @@ Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
   Check(ReadDibHeader(prefix, static_cast<size_t>(got), h));
   CheckBmpRules(h);
 
-  Dib dib;
-  dib.width = h.width;
-  dib.height = static_cast<int>(h.Rows());
-  dib.bitCount = h.bitCount;
-  dib.xPelsPerMeter = h.xPelsPerMeter;
-  dib.yPelsPerMeter = h.yPelsPerMeter;
-  dib.sourceHeaderSize = h.size;
-  if (h.bitFields) {
-    dib.compression = BI_BITFIELDS;
-    std::copy(h.masks, h.masks + 4, dib.masks);
-  }
+  Dib dib = DibOfHeader(h);
   // Colour table: the entries the header asks for, all of them when it says 0;
   // entries past what the depth indexes are read over, not kept.
   if (h.bitCount <= 8) {
@@ -154,16 +174,7 @@ Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
     dib.colors.resize(std::min<size_t>(dib.colors.size(), h.PaletteSize()));
   }
 
-  // Pixels start where the file header says, unless that points into the
-  // headers (some writers leave it 0); then right after the colour table.
-  // Deeper formats may carry a palette for display on 8-bit screens; it is skipped.
-  int64_t bitsPos = headerStart + static_cast<int64_t>(h.BitsOffset());
-  if (fileStart >= 0 && offBits != 0) {
-    const int64_t declared = fileStart + offBits;
-    if (declared > streamSize) Invalid(drPixelOffset);
-    if (declared >= bitsPos) bitsPos = declared;
-  }
-  if (bitsPos > streamSize) Invalid(drPixelsCutShort);
+  const int64_t bitsPos = PixelStart(h, headerStart, fileStart, offBits, streamSize);
   s.SetPosition(bitsPos);
   const int64_t available = streamSize - bitsPos;
   if (h.compression == BI_RLE8 || h.compression == BI_RLE4) {

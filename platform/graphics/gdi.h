@@ -23,8 +23,6 @@ QV_DECLARE_HANDLE(HPEN);
 QV_DECLARE_HANDLE(HBRUSH);
 QV_DECLARE_HANDLE(HFONT);
 QV_DECLARE_HANDLE(HRGN);
-QV_DECLARE_HANDLE(HICON);
-using HCURSOR = HICON;  // a cursor is an icon with a hot spot
 using HGDIOBJ = void*;  // every GDI handle converts to it
 
 using LPVOID = void*;
@@ -82,26 +80,6 @@ struct LOGBRUSH {
   COLORREF lbColor = 0;
   ULONG_PTR lbHatch = 0;
 };
-
-constexpr int LF_FACESIZE = 32;
-struct LOGFONTA {
-  LONG lfHeight = 0;
-  LONG lfWidth = 0;
-  LONG lfEscapement = 0;
-  LONG lfOrientation = 0;
-  LONG lfWeight = 0;
-  BYTE lfItalic = 0;
-  BYTE lfUnderline = 0;
-  BYTE lfStrikeOut = 0;
-  BYTE lfCharSet = 0;
-  BYTE lfOutPrecision = 0;
-  BYTE lfClipPrecision = 0;
-  BYTE lfQuality = 0;
-  BYTE lfPitchAndFamily = 0;
-  CHAR lfFaceName[LF_FACESIZE] = {};
-};
-static_assert(sizeof(LOGFONTA) == 60);
-using LOGFONT = LOGFONTA;
 
 struct TEXTMETRICA {
   LONG tmHeight = 0;
@@ -362,20 +340,8 @@ constexpr UINT DT_MODIFYSTRING = 0x00010000;
 constexpr UINT DT_RTLREADING = 0x00020000;
 constexpr UINT DT_WORD_ELLIPSIS = 0x00040000;
 
-// Font weights, qualities, character sets.
-constexpr LONG FW_DONTCARE = 0;
-constexpr LONG FW_NORMAL = 400;
-constexpr LONG FW_BOLD = 700;
-constexpr BYTE DEFAULT_QUALITY = 0;
-constexpr BYTE DRAFT_QUALITY = 1;
-constexpr BYTE PROOF_QUALITY = 2;
-constexpr BYTE NONANTIALIASED_QUALITY = 3;
-constexpr BYTE ANTIALIASED_QUALITY = 4;
-constexpr BYTE CLEARTYPE_QUALITY = 5;
-constexpr BYTE ANSI_CHARSET = 0;
-constexpr BYTE DEFAULT_CHARSET = 1;
-constexpr BYTE SYMBOL_CHARSET = 2;
-constexpr BYTE OEM_CHARSET = 255;
+// Font pitches and families (weights, qualities and character sets are beside
+// LOGFONTA in platform/win/win_types.h).
 constexpr BYTE DEFAULT_PITCH = 0;
 constexpr BYTE FIXED_PITCH = 1;
 constexpr BYTE VARIABLE_PITCH = 2;

@@ -131,8 +131,256 @@ void NormaliseExtent(int& start, int& len, bool& flip) {
 
 uint32_t DivRound255(uint32_t v) { return (v + 127) / 255; }
 
+// What a transfer decides before its first pixel: the surfaces, the axis
+// maps, the raster operation of each mask value and which of pattern, source
+// and destination each one reads.
+struct TransferOp {
+  uint8_t code = 0xAA;
+  bool source = false, pattern = false, dest = false;
+  explicit TransferOp(uint8_t rop)
+      : code(rop), source(RopUsesSource(rop)), pattern(RopUsesPattern(rop)), dest(RopUsesDest(rop)) {}
+};
+
+struct TransferPlan {
+  Surface* ds = nullptr;
+  const PixelCodec* codec = nullptr;
+  const BrushPainter* brush = nullptr;
+  const BlitSource* src = nullptr;
+  const BlitMask* mask = nullptr;
+  const PixelCodec* maskCodec = nullptr;
+  AxisMap mx, my;
+  int x = 0, y = 0;  // destination origin, where the mask's origin lies
+  bool usesSource = false;
+  TransferOp fore{0xAA}, back{0xAA};
+};
+
+// The columns a transfer touches, from the leftmost span to the rightmost.
+void AreaColumns(const Region& area, int& x0, int& x1) {
+  x0 = INT32_MAX, x1 = INT32_MIN;
+  for (const Band& band : area.Bands())
+    for (const Span& sp : band.spans) {
+      x0 = std::min(x0, sp.x0);
+      x1 = std::max(x1, sp.x1);
+    }
+}
+
+// Source samplers: Row sets up a destination row, Pixel gives the source
+// value of a destination pixel (false: nothing to paint there). Column work is
+// done once per column when the sampler is made, never per pixel.
+
+// No source pixel is read.
+struct NoSource {
+  void Row(int, const uint8_t*) {}
+  bool Pixel(int, uint32_t&) const { return false; }
+};
+
+// The source pixel whose centre is nearest (COLORONCOLOR, and every copy at 1:1).
+class NearestSource {
+public:
+  NearestSource(const TransferPlan& p, const SourceConverter& conv, int x0, int x1)
+      : FConv(conv), FIn(conv.In()), FX0(x0), FColumns(static_cast<size_t>(std::max(x1 - x0, 0))) {
+    for (int px = x0; px < x1; ++px) FColumns[static_cast<size_t>(px - x0)] = p.mx.Index(px);
+  }
+  void Row(int, const uint8_t* s) { FRow = s; }
+  bool Pixel(int px, uint32_t& sv) const {
+    const int sxi = FColumns[static_cast<size_t>(px - FX0)];
+    if (sxi < 0) return false;
+    sv = FConv.Convert(FIn.Read(FRow, sxi));
+    return true;
+  }
+
+private:
+  const SourceConverter& FConv;
+  const PixelCodec& FIn;
+  int FX0;
+  std::vector<int> FColumns;  // source column of each destination column, -1 outside
+  const uint8_t* FRow = nullptr;
+};
+
+// BLACKONWHITE and WHITEONBLACK: the nearest pixel, and when shrinking, every
+// covered source pixel ANDed (ORed) in, so black (white) pixels that would be
+// dropped are kept.
+class KeepingSource {
+public:
+  KeepingSource(const TransferPlan& p, const SourceConverter& conv, int x0, int x1, bool keepBlack)
+      : FPlan(p), FNearest(p, conv, x0, x1), FConv(conv), FKeepBlack(keepBlack), FX0(x0) {
+    const AxisMap& mx = p.mx;
+    for (int px = x0; px < x1; ++px) {
+      const int64_t i = px - mx.destStart;
+      FSpans.push_back({i * mx.srcLen / mx.destLen, (i + 1) * mx.srcLen / mx.destLen});
+    }
+  }
+  void Row(int row, const uint8_t* s) {
+    FNearest.Row(row, s);
+    const AxisMap& my = FPlan.my;
+    FRowA = (row - my.destStart) * my.srcLen / my.destLen;
+    FRowB = (row - my.destStart + 1) * my.srcLen / my.destLen;
+  }
+  bool Pixel(int px, uint32_t& sv) const {
+    if (!FNearest.Pixel(px, sv)) return false;
+    const auto [a, b] = FSpans[static_cast<size_t>(px - FX0)];
+    if (b - a <= 1 && FRowB - FRowA <= 1) return true;
+    const AxisMap &mx = FPlan.mx, &my = FPlan.my;
+    const Surface& ss = *FPlan.src->surface;
+    for (int64_t jy = FRowA; jy < std::max(FRowB, FRowA + 1); ++jy) {
+      const int64_t syy = my.flip ? my.srcStart + my.srcLen - 1 - jy : my.srcStart + jy;
+      if (syy < 0 || syy >= my.limit) continue;
+      const uint8_t* srow = ss.Row(static_cast<int>(syy));
+      for (int64_t jx = a; jx < std::max(b, a + 1); ++jx) {
+        const int64_t sxx = mx.flip ? mx.srcStart + mx.srcLen - 1 - jx : mx.srcStart + jx;
+        if (sxx < 0 || sxx >= mx.limit) continue;
+        const uint32_t v = FConv.Convert(FConv.In().Read(srow, static_cast<int>(sxx)));
+        sv = FKeepBlack ? (sv & v) : (sv | v);
+      }
+    }
+    return true;
+  }
+
+private:
+  const TransferPlan& FPlan;
+  NearestSource FNearest;
+  const SourceConverter& FConv;
+  bool FKeepBlack;
+  int FX0;
+  std::vector<std::pair<int64_t, int64_t>> FSpans;  // covered source columns of each destination column
+  int64_t FRowA = 0, FRowB = 0;
+};
+
+// HALFTONE: the average of the covered source pixels, weighted by area. The
+// coverage of each destination column is worked out once, of each row once
+// per row.
+class HalftoneSource {
+public:
+  HalftoneSource(const TransferPlan& p, const SourceConverter& conv, int x0, int x1)
+      : FPlan(p), FIn(conv.In()), FX0(x0) {
+    const Surface& ss = *p.src->surface;
+    FSourceAlpha = ss.bitCount == 32;
+    FKeepAlpha = p.ds->bitCount == 32 && ss.bitCount == 32 && p.ds->compression == BI_RGB;
+    std::vector<std::pair<int, uint32_t>> cover;
+    FStart.push_back(0);
+    for (int px = x0; px < x1; ++px) {
+      p.mx.Cover(px, cover);
+      FCover.insert(FCover.end(), cover.begin(), cover.end());
+      FStart.push_back(FCover.size());
+    }
+  }
+  void Row(int row, const uint8_t*) { FPlan.my.Cover(row, FCoverY); }
+  bool Pixel(int px, uint32_t& sv) const {
+    const size_t c = static_cast<size_t>(px - FX0);
+    const auto* first = FCover.data() + FStart[c];
+    const auto* last = FCover.data() + FStart[c + 1];
+    const Surface& ss = *FPlan.src->surface;
+    uint64_t acc[4] = {0, 0, 0, 0}, wsum = 0;
+    for (auto [syi, wy] : FCoverY) {
+      const uint8_t* srow = ss.Row(syi);
+      for (const auto* e = first; e != last; ++e) {
+        const uint64_t w = static_cast<uint64_t>(e->second) * wy;
+        const uint32_t raw = FIn.Read(srow, e->first);
+        const COLORREF col = FIn.ToColor(raw);
+        acc[0] += w * GetRValue(col);
+        acc[1] += w * GetGValue(col);
+        acc[2] += w * GetBValue(col);
+        acc[3] += w * (FSourceAlpha ? raw >> 24 : 0);
+        wsum += w;
+      }
+    }
+    if (wsum == 0) return false;
+    auto avg = [&](int k) { return static_cast<BYTE>((acc[k] + wsum / 2) / wsum); };
+    sv = FPlan.codec->FromColor(RGB(avg(0), avg(1), avg(2)));
+    if (FKeepAlpha) sv |= static_cast<uint32_t>(avg(3)) << 24;
+    return true;
+  }
+
+private:
+  const TransferPlan& FPlan;
+  const PixelCodec& FIn;
+  int FX0;
+  bool FSourceAlpha = false, FKeepAlpha = false;
+  std::vector<std::pair<int, uint32_t>> FCover;  // source columns and weights of every destination column
+  std::vector<size_t> FStart;                    // where each destination column's entries start
+  std::vector<std::pair<int, uint32_t>> FCoverY;
+};
+
+// Every visible destination pixel gets ROP(pattern, source, destination); with
+// a mask, pixels under a 0 in it take the background operation.
+template <bool kMask, class Sampler>
+void TransferRows(const TransferPlan& p, const Region& area, Sampler& sampler) {
+  const PixelCodec& codec = *p.codec;
+  for (const Band& band : area.Bands()) {
+    for (int row = band.y0; row < band.y1; ++row) {
+      const uint8_t* s = nullptr;
+      if (p.usesSource) {
+        const int srcRow = p.my.Index(row);
+        if (srcRow < 0) continue;
+        s = p.src->surface->Row(srcRow);
+      }
+      const uint8_t* m = nullptr;
+      if constexpr (kMask) {
+        const int maskRow = p.mask->y + (row - p.y);
+        if (maskRow < 0 || maskRow >= p.mask->surface->height) continue;
+        m = p.mask->surface->Row(maskRow);
+      }
+      uint8_t* d = p.ds->Row(row);
+      sampler.Row(row, s);
+      for (const Span& sp : band.spans) {
+        for (int px = sp.x0; px < sp.x1; ++px) {
+          const TransferOp* op = &p.fore;
+          if constexpr (kMask) {
+            const int maskX = p.mask->x + (px - p.x);
+            if (maskX < 0 || maskX >= p.mask->surface->width) continue;
+            if (!p.maskCodec->Read(m, maskX)) op = &p.back;
+          }
+          uint32_t sv = 0, pv = 0;
+          if (op->source && !sampler.Pixel(px, sv)) continue;
+          // A null brush, and the background of a hatch in TRANSPARENT mode, paint nothing.
+          if (op->pattern && (p.brush->IsNull() || !p.brush->ValueAt(px, row, pv))) continue;
+          const uint32_t dv = op->dest ? codec.Read(d, px) : 0;
+          codec.Write(d, px, ApplyRop3(op->code, pv, sv, dv));
+        }
+      }
+    }
+  }
+}
+
+template <class Sampler>
+void TransferWith(const TransferPlan& p, const Region& area, Sampler& sampler) {
+  if (p.mask)
+    TransferRows<true>(p, area, sampler);
+  else
+    TransferRows<false>(p, area, sampler);
+}
+
+// A plain copy between surfaces of one format at 1:1: each span's row bytes
+// copied whole. False where a span reaches outside the source (then the
+// general transfer does it).
+bool CopySpans(const TransferPlan& p, const Region& area) {
+  const int bytesPerPixel = p.ds->bitCount / 8;
+  for (const Band& band : area.Bands()) {
+    for (int row = band.y0; row < band.y1; ++row) {
+      const int srcRow = p.my.Index(row);
+      if (srcRow < 0) continue;
+      for (const Span& sp : band.spans)
+        if (p.mx.Index(sp.x0) < 0 || p.mx.Index(sp.x1 - 1) < 0) return false;
+    }
+  }
+  for (const Band& band : area.Bands()) {
+    for (int row = band.y0; row < band.y1; ++row) {
+      const int srcRow = p.my.Index(row);
+      if (srcRow < 0) continue;
+      uint8_t* d = p.ds->Row(row);
+      const uint8_t* s = p.src->surface->Row(srcRow);
+      for (const Span& sp : band.spans)
+        std::memcpy(d + static_cast<size_t>(sp.x0) * bytesPerPixel,
+                    s + static_cast<size_t>(p.mx.Index(sp.x0)) * bytesPerPixel,
+                    static_cast<size_t>(sp.x1 - sp.x0) * bytesPerPixel);
+    }
+  }
+  return true;
+}
+
 // The general transfer: every destination pixel of the visible destination
-// rectangle gets ROP(pattern, source, destination).
+// rectangle gets ROP(pattern, source, destination). The plan is made once; a
+// loop per stretch mode and per mask does the pixels.
 BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* src, uint8_t rop,
               const BlitMask* mask = nullptr, uint8_t backRop = 0xAA, bool stretch = false) {
   Surface* ds = DCSurface(dc);
@@ -140,122 +388,60 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   NormaliseExtent(x, width, flipX);
   NormaliseExtent(y, height, flipY);
   if (width == 0 || height == 0) return TRUE;
-  bool usesSource = RopUsesSource(rop) || (mask && RopUsesSource(backRop));
-  bool usesPattern = RopUsesPattern(rop) || (mask && RopUsesPattern(backRop));
-  AxisMap mx, my;
+  TransferPlan p;
+  p.ds = ds;
+  p.x = x, p.y = y;
+  p.fore = TransferOp(rop);
+  p.back = TransferOp(mask ? backRop : rop);
+  p.usesSource = p.fore.source || (mask && p.back.source);
+  const bool usesPattern = p.fore.pattern || (mask && p.back.pattern);
   std::optional<SourceConverter> conv;
   int mode = dc->state.stretchMode;
-  if (usesSource) {
+  if (p.usesSource) {
     if (!src || !src->surface) return FALSE;
     int sx = src->x, sy = src->y, sw = src->width, sh = src->height;
     NormaliseExtent(sx, sw, flipX);
     NormaliseExtent(sy, sh, flipY);
     if (sw == 0 || sh == 0) return TRUE;
-    mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
-    my = AxisMap{y, height, sy, sh, flipY, src->surface->height};
+    p.mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
+    p.my = AxisMap{y, height, sy, sh, flipY, src->surface->height};
     conv.emplace(*src->surface, src->dc, *ds, dc);
     if (!stretch || (sw == width && sh == height)) mode = COLORONCOLOR;
   }
+  p.src = src;
   PixelCodec codec(*ds);
+  p.codec = &codec;
   BrushObj* brushObj = static_cast<BrushObj*>(FindHeld(dc->state.brush));
   BrushPainter brush(dc, usesPattern ? brushObj : nullptr, codec);
+  p.brush = &brush;
   Region area = Region::Combine(DrawableArea(dc), Region::FromRect(x, y, x + width, y + height), RGN_AND);
   if (area.Empty()) return TRUE;
+  std::optional<PixelCodec> maskCodec;
+  if (mask) {
+    maskCodec.emplace(*mask->surface);
+    p.mask = mask;
+    p.maskCodec = &*maskCodec;
+  }
 
-  const bool fastCopy = usesSource && !usesPattern && rop == 0xCC && !mask && conv->Raw() && !flipX &&
-                        src->width == width && ds->bitCount >= 8 && mode == COLORONCOLOR;
-  const int bytesPerPixel = ds->bitCount / 8;
-  std::vector<std::pair<int, uint32_t>> coverX, coverY;
-  const PixelCodec* in = conv ? &conv->In() : nullptr;
-  PixelCodec maskCodec = mask ? PixelCodec(*mask->surface) : codec;
-
-  for (const Band& band : area.Bands()) {
-    for (int row = band.y0; row < band.y1; ++row) {
-      int srcRow = usesSource ? my.Index(row) : 0;
-      if (usesSource && srcRow < 0) continue;
-      uint8_t* d = ds->Row(row);
-      const uint8_t* s = usesSource ? src->surface->Row(srcRow) : nullptr;
-      const uint8_t* m = nullptr;
-      if (mask) {
-        int my0 = mask->y + (row - y);
-        if (my0 < 0 || my0 >= mask->surface->height) continue;
-        m = mask->surface->Row(my0);
-      }
-      if (mode == HALFTONE) my.Cover(row, coverY);
-      for (const Span& sp : band.spans) {
-        if (fastCopy) {
-          int sx0 = mx.Index(sp.x0), sx1 = mx.Index(sp.x1 - 1);
-          if (sx0 >= 0 && sx1 >= 0) {
-            std::memcpy(d + static_cast<size_t>(sp.x0) * bytesPerPixel, s + static_cast<size_t>(sx0) * bytesPerPixel,
-                        static_cast<size_t>(sp.x1 - sp.x0) * bytesPerPixel);
-            continue;
-          }
-        }
-        for (int px = sp.x0; px < sp.x1; ++px) {
-          uint8_t op = rop;
-          if (mask) {
-            int mxp = mask->x + (px - x);
-            if (mxp < 0 || mxp >= mask->surface->width) continue;
-            if (!maskCodec.Read(m, mxp)) op = backRop;
-          }
-          uint32_t sv = 0, pv = 0;
-          if (RopUsesSource(op)) {
-            if (mode == HALFTONE) {
-              mx.Cover(px, coverX);
-              uint64_t acc[4] = {0, 0, 0, 0}, wsum = 0;
-              for (auto [sxi, wy] : coverY) {
-                const uint8_t* srow = src->surface->Row(sxi);
-                for (auto [sxj, wx] : coverX) {
-                  uint64_t w = static_cast<uint64_t>(wx) * wy;
-                  uint32_t raw = in->Read(srow, sxj);
-                  COLORREF c = in->ToColor(raw);
-                  acc[0] += w * GetRValue(c);
-                  acc[1] += w * GetGValue(c);
-                  acc[2] += w * GetBValue(c);
-                  acc[3] += w * (src->surface->bitCount == 32 ? raw >> 24 : 0);
-                  wsum += w;
-                }
-              }
-              if (wsum == 0) continue;
-              auto avg = [&](int k) { return static_cast<BYTE>((acc[k] + wsum / 2) / wsum); };
-              COLORREF c = RGB(avg(0), avg(1), avg(2));
-              sv = codec.FromColor(c);
-              if (ds->bitCount == 32 && src->surface->bitCount == 32 && ds->compression == BI_RGB)
-                sv |= static_cast<uint32_t>(avg(3)) << 24;
-            } else {
-              int sxi = mx.Index(px);
-              if (sxi < 0) continue;
-              sv = conv->Convert(in->Read(s, sxi));
-              if (mode == BLACKONWHITE || mode == WHITEONBLACK) {
-                // Shrinking in these modes keeps black (or white) pixels that
-                // would be dropped, by ANDing (ORing) every covered source pixel.
-                int64_t i = px - mx.destStart;
-                int64_t a = i * mx.srcLen / mx.destLen, b = (i + 1) * mx.srcLen / mx.destLen;
-                int64_t ra = (row - my.destStart) * my.srcLen / my.destLen;
-                int64_t rb = (row - my.destStart + 1) * my.srcLen / my.destLen;
-                if (b - a > 1 || rb - ra > 1) {
-                  for (int64_t jy = ra; jy < std::max(rb, ra + 1); ++jy) {
-                    int64_t syy = my.flip ? my.srcStart + my.srcLen - 1 - jy : my.srcStart + jy;
-                    if (syy < 0 || syy >= my.limit) continue;
-                    const uint8_t* srow = src->surface->Row(static_cast<int>(syy));
-                    for (int64_t jx = a; jx < std::max(b, a + 1); ++jx) {
-                      int64_t sxx = mx.flip ? mx.srcStart + mx.srcLen - 1 - jx : mx.srcStart + jx;
-                      if (sxx < 0 || sxx >= mx.limit) continue;
-                      uint32_t v = conv->Convert(in->Read(srow, static_cast<int>(sxx)));
-                      sv = mode == BLACKONWHITE ? (sv & v) : (sv | v);
-                    }
-                  }
-                }
-              }
-            }
-          }
-          // A null brush, and the background of a hatch in TRANSPARENT mode, paint nothing.
-          if (RopUsesPattern(op) && (brush.IsNull() || !brush.ValueAt(px, row, pv))) continue;
-          uint32_t dv = RopUsesDest(op) ? codec.Read(d, px) : 0;
-          codec.Write(d, px, ApplyRop3(op, pv, sv, dv));
-        }
-      }
-    }
+  if (!p.usesSource) {
+    NoSource none;
+    TransferWith(p, area, none);
+    return TRUE;
+  }
+  const bool plainCopy = !usesPattern && rop == 0xCC && !mask && conv->Raw() && !flipX && src->width == width &&
+                         ds->bitCount >= 8 && mode == COLORONCOLOR;
+  if (plainCopy && CopySpans(p, area)) return TRUE;
+  int x0 = 0, x1 = 0;
+  AreaColumns(area, x0, x1);
+  if (mode == HALFTONE) {
+    HalftoneSource sampler(p, *conv, x0, x1);
+    TransferWith(p, area, sampler);
+  } else if (mode == BLACKONWHITE || mode == WHITEONBLACK) {
+    KeepingSource sampler(p, *conv, x0, x1, mode == BLACKONWHITE);
+    TransferWith(p, area, sampler);
+  } else {
+    NearestSource sampler(p, *conv, x0, x1);
+    TransferWith(p, area, sampler);
   }
   return TRUE;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/graphics/gdi_internal.h"
+#include "platform/graphics/png_header.h"
 #include "platform/win/system_info.h"
 
 namespace qvgdi {
@@ -207,8 +208,7 @@ HICON CreateIconFromResourceEx(const BYTE* bits, DWORD size, BOOL isIcon, DWORD 
     bits += 4;
     size -= 4;
   }
-  static const BYTE kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  if (size >= 8 && std::memcmp(bits, kPngSignature, 8) == 0) {
+  if (HasPngSignature(bits, size)) {
     if (!DecodePng(bits, size, icon->color)) return nullptr;
     int w = icon->color.width, h = icon->color.height;
     if (!AllocateSurface(icon->mask, w, h, 1)) return nullptr;

@@ -6,6 +6,7 @@
 
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/png_header.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 #include "platform/rtl/byte_order.h"
@@ -22,10 +23,9 @@ constexpr uint32_t kMaxIconImages = 1024;
 // Size and depth from the image itself, which is what Windows goes by: a PNG
 // stream's IHDR, or the DIB header (whose height counts the AND mask too).
 bool ReadImageInfo(const uint8_t* p, uint32_t size, int* width, int* height, int* bitCount) {
-  static const uint8_t png[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  if (size >= 26 && std::memcmp(p, png, 8) == 0 && std::memcmp(p + 12, "IHDR", 4) == 0) {
-    *width = static_cast<int>(std::min<uint32_t>(ReadBE32(p + 16), 0x7FFFFFFF));
-    *height = static_cast<int>(std::min<uint32_t>(ReadBE32(p + 20), 0x7FFFFFFF));
+  if (FindPngHeader(p, size) >= 0) {
+    *width = static_cast<int>(std::min<uint32_t>(PngWidth(p, size), 0x7FFFFFFF));
+    *height = static_cast<int>(std::min<uint32_t>(PngHeight(p, size), 0x7FFFFFFF));
     *bitCount = 32;
     return *width > 0 && *height > 0;
   }

@@ -178,6 +178,25 @@ bool SetCurrentDir(const std::string& directory);
 // Size in bytes, -1 when no such file.
 int64_t FileGetSize(const std::string& fileName);
 
+// File handles, as THandleStream takes them: -1 when the call fails, errno
+// saying why. FileOpen's mode is 0 (read), 1 (write) or 2 (read and write).
+int FileOpen(const std::string& fileName, uint32_t mode);
+// Creates the file, or empties the one there, for reading and writing.
+int FileCreate(const std::string& fileName, int rights = 0666);
+// Creates the file only when nothing has the name yet: testing and taking the
+// name are one step, so another process cannot slip in between (errno EEXIST).
+int FileCreateNew(const std::string& fileName, int rights = 0600);
+// A scratch file only its handle reaches: created under the name, which is
+// removed at once, so the file goes when the handle closes, however the
+// program ends.
+int FileCreateUnnamed(const std::string& fileName);
+void FileClose(int handle);
+// Writes what the system still holds of the file to the disk.
+bool FileFlush(int handle);
+// Sets size bytes of disk aside for the file; false when the disk has not
+// that much room.
+bool FileReserve(int handle, int64_t size);
+
 // ---- Searching folders ----------------------------------------------------------
 
 // File attributes with their Windows values.

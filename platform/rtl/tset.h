@@ -1,6 +1,6 @@
 #pragma once
 // A Pascal-style set over an enumeration: at most 256 members, as the framework's
-// sets allow. TSet<TFontStyle>{fsBold, fsItalic} reads like the design's [fsBold, fsItalic].
+// sets allow. TSet<TFontStyle>{fsBold, fsItalic} reads like Pascal's [fsBold, fsItalic].
 #include <array>
 #include <bit>
 #include <cstdint>

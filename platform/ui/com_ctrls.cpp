@@ -279,7 +279,7 @@ void TUpDown::UpdateAssociate() {
   std::string text = std::to_string(FPosition);
   if (FThousands) {
     int start = FPosition < 0 ? 1 : 0;
-    for (int i = static_cast<int>(text.size()) - 3; i > start; i -= 3) text.insert(static_cast<size_t>(i), ",");
+    for (int i = static_cast<int>(text.size()) - 3; i > start; i -= 3) text.insert(static_cast<size_t>(i), 1, ',');
   }
   FAssociate->SetText(text);
 }

@@ -4,7 +4,6 @@
 // records the request and never ends the session; privileges are granted.
 #include <vector>
 
-#include "platform/graphics/gdi.h"
 #include "platform/win/win_types.h"
 
 constexpr UINT SPI_GETICONMETRICS = 0x002D;

@@ -388,6 +388,35 @@ BOOL UnmapViewOfFile(LPCVOID baseAddress) {
   return TRUE;
 }
 
+namespace {
+std::map<uintptr_t, size_t> gVirtualBlocks;  // address to length, under gLock
+}  // namespace
+
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect) {
+  if (address || size == 0 || allocationType != (MEM_COMMIT | MEM_RESERVE) || protect != PAGE_READWRITE) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  void* p = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(gLock);
+  gVirtualBlocks[reinterpret_cast<uintptr_t>(p)] = size;
+  return p;
+}
+
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType) {
+  if (size != 0 || freeType != MEM_RELEASE) return Fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard<std::mutex> lock(gLock);
+  auto it = gVirtualBlocks.find(reinterpret_cast<uintptr_t>(address));
+  if (it == gVirtualBlocks.end()) return Fail(ERROR_INVALID_ADDRESS);
+  ::munmap(address, it->second);
+  gVirtualBlocks.erase(it);
+  return TRUE;
+}
+
 BOOL CloseHandle(HANDLE object) {
   std::lock_guard<std::mutex> lock(gLock);
   auto it = gObjects.find(reinterpret_cast<uintptr_t>(object));

@@ -94,6 +94,15 @@ inline HANDLE CreateFileMappingA(HANDLE file, void* security, DWORD protect, DWO
 // The offset must be a multiple of 64 KB; 0 bytes maps to the end of the mapping.
 LPVOID MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh, DWORD offsetLow, SIZE_T bytes);
 BOOL UnmapViewOfFile(LPCVOID baseAddress);
+// Memory straight from the system, zeroed and page aligned: only a whole
+// reservation with committed pages (MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE),
+// released whole (VirtualFree with size 0 and MEM_RELEASE).
+constexpr DWORD MEM_COMMIT = 0x1000;
+constexpr DWORD MEM_RESERVE = 0x2000;
+constexpr DWORD MEM_RELEASE = 0x8000;
+LPVOID VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protect);
+BOOL VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+
 // Closes a file, mapping or token handle; a file made with
 // FILE_FLAG_DELETE_ON_CLOSE goes.
 BOOL CloseHandle(HANDLE object);

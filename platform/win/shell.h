@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/graphics/gdi.h"
 #include "platform/win/win_types.h"
 
 // ShellExecute results at or below 32 are errors.

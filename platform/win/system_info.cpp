@@ -187,7 +187,8 @@ TMemory ReadMemory() {
   return m;
 }
 
-// The address space of a 32-bit process, which the design assumes.
+// The address space of a 32-bit process: the program was written for one, and
+// callers size their work by what such a process can hold.
 constexpr uint64_t kTotalVirtual = 0x7FFE0000ull;
 
 DWORD Clamp32(uint64_t v) { return v > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<DWORD>(v); }

@@ -56,6 +56,10 @@ QV_DECLARE_HANDLE(HINSTANCE);
 QV_DECLARE_HANDLE(HKEY);
 QV_DECLARE_HANDLE(HRSRC);
 QV_DECLARE_HANDLE(HGLOBAL_);
+// Icons and cursors pass through the shell and the window calls as well as the
+// drawing ones, so their handle lives here.
+QV_DECLARE_HANDLE(HICON);
+using HCURSOR = HICON;  // a cursor is an icon with a hot spot
 using HGLOBAL = HANDLE;
 using HMODULE = HINSTANCE;
 using HLOCAL = HANDLE;
@@ -160,3 +164,40 @@ constexpr DWORD ERROR_CLIPBOARD_NOT_OPEN = 1418;
 
 DWORD GetLastError();
 void SetLastError(DWORD code);
+
+// The font record of the drawing calls, also part of the desktop's settings
+// (icon title font, SystemParametersInfo).
+constexpr int LF_FACESIZE = 32;
+struct LOGFONTA {
+  LONG lfHeight = 0;
+  LONG lfWidth = 0;
+  LONG lfEscapement = 0;
+  LONG lfOrientation = 0;
+  LONG lfWeight = 0;
+  BYTE lfItalic = 0;
+  BYTE lfUnderline = 0;
+  BYTE lfStrikeOut = 0;
+  BYTE lfCharSet = 0;
+  BYTE lfOutPrecision = 0;
+  BYTE lfClipPrecision = 0;
+  BYTE lfQuality = 0;
+  BYTE lfPitchAndFamily = 0;
+  char lfFaceName[LF_FACESIZE] = {};
+};
+static_assert(sizeof(LOGFONTA) == 60);
+using LOGFONT = LOGFONTA;
+
+// Font weights, qualities, character sets.
+constexpr LONG FW_DONTCARE = 0;
+constexpr LONG FW_NORMAL = 400;
+constexpr LONG FW_BOLD = 700;
+constexpr BYTE DEFAULT_QUALITY = 0;
+constexpr BYTE DRAFT_QUALITY = 1;
+constexpr BYTE PROOF_QUALITY = 2;
+constexpr BYTE NONANTIALIASED_QUALITY = 3;
+constexpr BYTE ANTIALIASED_QUALITY = 4;
+constexpr BYTE CLEARTYPE_QUALITY = 5;
+constexpr BYTE ANSI_CHARSET = 0;
+constexpr BYTE DEFAULT_CHARSET = 1;
+constexpr BYTE SYMBOL_CHARSET = 2;
+constexpr BYTE OEM_CHARSET = 255;

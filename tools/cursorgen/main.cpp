@@ -51,13 +51,17 @@ Sdf Arrow(Point from, Point to, double width, double head) {
 
 Sdf DoubleArrow(Point a, Point b) { return Union(Arrow(a, b, 1.6, 5), Arrow(b, a, 1.6, 5)); }
 
+// The sign inside the lens: minus, and for +1 plus.
+Sdf LensSign(int sign) {
+  Sdf minus = Segment({8, 12}, {16, 12}, 1.6);
+  if (sign < 0) return minus;
+  return Union(minus, Segment({12, 8}, {12, 16}, 1.6));
+}
+
 Sdf Magnifier(int sign) {
   Sdf ring = Rim(Circle(12, 12, 8), 1.8);
   Sdf handle = Segment({18, 18}, {27, 27}, 3.2);
-  Sdf s = Union(ring, handle);
-  Sdf minus = Segment({8, 12}, {16, 12}, 1.6);
-  if (sign < 0) return Union(s, minus);
-  return Union(Union(s, minus), Segment({12, 8}, {12, 16}, 1.6));
+  return Union(Union(ring, handle), LensSign(sign));
 }
 
 Sdf Hand() {
@@ -102,9 +106,15 @@ std::vector<Cursor> Cursors() {
                  std::function<void(Image&)> extra = nullptr) {
     list.push_back({std::move(file), hx, hy, std::move(shape), std::move(extra)});
   };
-  auto glass = [](Image& img) { img.Fill(Circle(12, 12, 6.2), kGlass); };
-  add("zoommeno", 12, 12, [] { return Magnifier(-1); }, glass);
-  add("zoompiu", 12, 12, [] { return Magnifier(+1); }, glass);
+  // The glass goes over the lens, the sign again over the glass so it stays black.
+  auto glass = [](int sign) {
+    return [sign](Image& img) {
+      img.Fill(Circle(12, 12, 6.2), kGlass);
+      img.Fill(LensSign(sign), kBlack);
+    };
+  };
+  add("zoommeno", 12, 12, [] { return Magnifier(-1); }, glass(-1));
+  add("zoompiu", 12, 12, [] { return Magnifier(+1); }, glass(+1));
   add("croce", 15, 15, [] { return Cross(15, 15, 12, 0); });
   add("gomma", 8, 27, [] { return Eraser(); }, [](Image& img) { img.Fill(Polygon({{6, 19}, {16, 9}, {23, 16}, {13, 26}}), Hex(0xF08080)); });
   add("mano", 15, 12, [] { return Hand(); }, [](Image& img) { img.Fill(Offset(Hand(), -1.3), Hex(0xFFF4E6)); });

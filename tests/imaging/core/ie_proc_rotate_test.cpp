@@ -5,11 +5,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "imaging/core/ie_helpers.h"
 #include "platform/rtl/rounding.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -128,6 +133,76 @@ TEST(Rotate, BicubicClampsOvershootsAndBilinearFloorsNearTheEdge) {
   same.Fill(9);
   RotateGrayAntialiased(same, 0, 0, 30);
   EXPECT_EQ(same.Width(), 5);
+}
+
+// Other angles against rotate_oracle.py, which writes the shear, bilinear,
+// bicubic and plain rotations out with numpy from their rules.
+TEST(RotateOracle, OtherAnglesEqualANumpyTranscription) {
+  if (qvtest::RunCommand("/usr/bin/python3 -c 'import numpy' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "numpy is not available";
+  enum Kind { kShears, kBilinear, kBicubic, kPlain };
+  struct Case {
+    Kind kind;
+    int w, h;
+    double angle;
+    uint8_t r, g, b;
+    int tolerance;  // the sampled paths sum in another order than numpy
+  };
+  const Case cases[] = {
+      {kShears, 21, 13, 30, 0, 0, 255, 0},       {kShears, 21, 13, -12.5, 10, 200, 30, 0},
+      {kShears, 9, 16, 100.25, 255, 255, 255, 0}, {kShears, 16, 16, -44, 0, 0, 0, 0},
+      {kBilinear, 17, 11, 30, 0, 0, 255, 1},     {kBilinear, 12, 12, -17, 255, 255, 255, 1},
+      {kBicubic, 17, 11, 30, 0, 0, 0, 1},        {kBicubic, 12, 9, 63, 255, 128, 0, 1},
+      {kPlain, 17, 11, 30, 0, 255, 0, 0},        {kPlain, 10, 14, -71.5, 0, 0, 0, 0},
+  };
+  auto put32 = [](std::vector<uint8_t>& v, int32_t x) {
+    for (int i = 0; i < 4; ++i) v.push_back(uint8_t(uint32_t(x) >> (8 * i)));
+  };
+  std::vector<uint8_t> input;
+  put32(input, int32_t(std::size(cases)));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    for (int v : {int(c.kind), c.w, c.h, int(Round(c.angle * 1000)), int(c.b), int(c.g), int(c.r)}) put32(input, v);
+    auto b = Painted(c.w, c.h, uint32_t(i + 11));
+    const auto px = Rows(*b);
+    input.insert(input.end(), px.begin(), px.end());
+  }
+  qvtest::TempDir dir;
+  qvtest::WriteFileBytes(dir.File("in.bin"), input);
+  const std::string script = std::string(QV_SOURCE_DIR) + "/tests/imaging/core/rotate_oracle.py";
+  std::string log;
+  ASSERT_EQ(qvtest::RunCommand("/usr/bin/python3 " + script + " " + dir.File("in.bin") + " " + dir.File("out.bin") +
+                                   " 2>&1",
+                               &log),
+            0)
+      << log;
+  const auto want = qvtest::ReadFileBytes(dir.File("out.bin"));
+  size_t pos = 0;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    auto b = Painted(c.w, c.h, uint32_t(i + 11));
+    b->RemoveAlphaChannel();
+    const uint32_t color = uint32_t(c.r) | uint32_t(c.g) << 8 | uint32_t(c.b) << 16;
+    switch (c.kind) {
+      case kShears: RotateRGBByShears(*b, true, nullptr, nullptr, MakeRGB(c.r, c.g, c.b), c.angle); break;
+      case kBilinear: RotateRGBAntialiased(*b, color, 1, nullptr, nullptr, c.angle); break;
+      case kBicubic: RotateRGBAntialiased(*b, color, 2, nullptr, nullptr, c.angle); break;
+      case kPlain: RotateBitmapPlain(*b, color, nullptr, nullptr, c.angle); break;
+    }
+    ASSERT_LE(pos + 8, want.size());
+    int32_t w = 0, h = 0;
+    std::memcpy(&w, &want[pos], 4);
+    std::memcpy(&h, &want[pos + 4], 4);
+    pos += 8;
+    ASSERT_EQ(b->Width(), w) << "case " << i;
+    ASSERT_EQ(b->Height(), h) << "case " << i;
+    const auto got = Rows(*b);
+    ASSERT_LE(pos + got.size(), want.size());
+    int worst = 0;
+    for (size_t k = 0; k < got.size(); ++k) worst = std::max(worst, std::abs(int(got[k]) - int(want[pos + k])));
+    EXPECT_LE(worst, c.tolerance) << "case " << i;
+    pos += got.size();
+  }
 }
 
 }  // namespace

@@ -239,6 +239,76 @@ TEST(ProcUndo, KindsOneToSixOnAViewWithLayers) {
   }
 }
 
+// A vector view: layers as above plus a list of objects, kept by value.
+class TFakeVectView : public TFakeView, public TIEVectViewLink {
+public:
+  std::vector<int32_t> objects{7, 8};
+  int32_t savedWhich = 0, loadFlag = -99;
+  explicit TFakeVectView(int n) : TFakeView(n) {}
+  TIEViewKind ViewKind() const override { return ievkVectView; }
+  void SaveObjectsToStream(TStream& s, int which) override {
+    savedWhich = which;
+    s.WriteValue<int32_t>(int32_t(objects.size()));
+    for (int32_t o : objects) s.WriteValue(o);
+  }
+  void LoadObjectsFromStream(TStream& s, int flag) override {
+    loadFlag = flag;
+    objects.assign(size_t(s.ReadValue<int32_t>()), 0);
+    for (int32_t& o : objects) o = s.ReadValue<int32_t>();
+  }
+  void SaveAllToStream(TStream& s, int which) override {
+    savedWhich = which;
+    SaveLayersToStream(s, which);
+    SaveObjectsToStream(s, which);
+  }
+  void LoadAllFromStream(TStream& s) override {
+    LoadLayersFromStream(s);
+    LoadObjectsFromStream(s, 1);
+  }
+};
+
+TEST(ProcUndo, ObjectsAndEverythingOfAVectorView) {
+  struct Case {
+    TIEUndoSource kind;
+    int32_t which;       // what the view was asked to save
+    bool layersBack;     // undo restores the layers too
+  } cases[] = {{ieuObject, -3, false}, {ieuFullReserved, -1, true}};
+  for (const Case& c : cases) {
+    TFakeVectView view(2);
+    TImageLibProc proc(nullptr);
+    proc.SetAttachedImageLib(&view);
+    proc.SetUndoLimit(3);
+    proc.SaveUndoCaptioned("Move object", c.kind);
+    ASSERT_EQ(proc.UndoCount(), 1) << int(c.kind);
+    EXPECT_EQ(proc.GetUndoKind(0), int(c.kind));
+    EXPECT_EQ(proc.GetUndoCaption(0), "Move object");
+    EXPECT_EQ(view.savedWhich, c.which);
+    view.objects = {1};
+    view.layers[1].tag = 555;
+    proc.Undo(true);
+    EXPECT_EQ(view.objects, (std::vector<int32_t>{7, 8})) << int(c.kind);
+    EXPECT_EQ(view.layers[1].tag == 10, c.layersBack) << int(c.kind);
+    // The redo entry holds the state undone, of the same kind.
+    ASSERT_EQ(proc.RedoCount(), 1);
+    proc.Redo();
+    EXPECT_EQ(view.objects, (std::vector<int32_t>{1})) << int(c.kind);
+    EXPECT_EQ(view.layers[1].tag, 555) << int(c.kind);
+  }
+  // The object entry is restored with the flag 0 the objects' loader expects.
+  TFakeVectView view(1);
+  TImageLibProc proc(nullptr);
+  proc.SetAttachedImageLib(&view);
+  proc.SaveUndo(ieuObject);
+  proc.Undo();
+  EXPECT_EQ(view.loadFlag, 0);
+  // A plain view with layers keeps no object entries.
+  TFakeView plain(2);
+  proc.SetAttachedImageLib(&plain);
+  proc.ClearAllUndo();
+  proc.SaveUndo(ieuObject);
+  EXPECT_EQ(proc.UndoCount(), 0);
+}
+
 TEST(ProcUndo, LayerRecordsOfDeletedLayersAreSkippedAndBadLengthsStopTheWalk) {
   TFakeView view(3);
   TImageLibProc proc(nullptr);

@@ -7,6 +7,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "libpng_memory.h"
+
 namespace pngtest {
 
 size_t PngRowBytes(int width, int colorType, int bitDepth) {
@@ -25,22 +27,6 @@ void FillRandomRows(TLibpngImage& img, uint32_t seed) {
 
 namespace {
 
-void WriteToVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-void FlushNothing(png_structp) {}
-
-struct TReadSource {
-  const Bytes* file;
-  size_t pos;
-};
-void ReadFromVector(png_structp png, png_bytep data, png_size_t length) {
-  auto* src = static_cast<TReadSource*>(png_get_io_ptr(png));
-  if (src->pos + length > src->file->size()) png_error(png, "read past end");
-  std::memcpy(data, src->file->data() + src->pos, length);
-  src->pos += length;
-}
 void ErrorToLongjmp(png_structp png, png_const_charp msg) {
   auto* text = static_cast<std::string*>(png_get_error_ptr(png));
   if (text) *text = msg;
@@ -59,7 +45,7 @@ Bytes WriteWithLibpng(const TLibpngImage& img) {
     png_destroy_write_struct(&png, &info);
     throw std::runtime_error("libpng write failed: " + error);
   }
-  png_set_write_fn(png, &out, WriteToVector, FlushNothing);
+  SetPngMemoryTarget(png, out);
   png_set_IHDR(png, info, img.width, img.height, img.bitDepth, img.colorType,
                img.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                PNG_FILTER_TYPE_DEFAULT);
@@ -107,7 +93,7 @@ Bytes WriteWithLibpng(const TLibpngImage& img) {
 
 TSamples ReadWithLibpng(const Bytes& file) {
   TSamples s;
-  TReadSource src{&file, 0};
+  TPngMemorySource src{file.data(), file.size()};
   png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s.error, ErrorToLongjmp, IgnoreWarning);
   png_infop info = png_create_info_struct(png);
   std::vector<png_bytep> rows;
@@ -116,7 +102,7 @@ TSamples ReadWithLibpng(const Bytes& file) {
     s.ok = false;
     return s;
   }
-  png_set_read_fn(png, &src, ReadFromVector);
+  SetPngMemorySource(png, src);
   png_read_info(png, info);
   png_set_strip_16(png);
   png_set_packing(png);

@@ -1,7 +1,8 @@
-#include "base/toolbox/png_header.h"
-#include "platform/rtl/byte_order.h"
+#include "platform/graphics/png_header.h"
 
 #include <cstring>
+
+#include "platform/rtl/byte_order.h"
 
 namespace {
 
@@ -11,18 +12,15 @@ constexpr uint64_t kIhdrNeeded = 8 + 10;
 
 }  // namespace
 
+bool HasPngSignature(const uint8_t* data, size_t size) {
+  return data && size > 8 && std::memcmp(data, kPngSignature, 8) == 0;
+}
 
 int64_t FindPngHeader(const uint8_t* data, size_t size) {
-  if (!data || size < 8 || std::memcmp(data, kPngSignature, 8) != 0) return -1;
-  // 64-bit positions: a chunk length near 4 GB must not wrap the walk back.
-  uint64_t pos = 8;
-  while (pos + 8 <= size) {
-    const uint8_t* type = data + pos + 4;
-    if (std::memcmp(type, "IEND", 4) == 0) return -1;
-    if (std::memcmp(type, "IHDR", 4) == 0) return pos + kIhdrNeeded <= size ? static_cast<int64_t>(pos) : -1;
-    pos += static_cast<uint64_t>(ReadBE32(data + pos)) + 12;  // always moves at least 12 bytes on
-  }
-  return -1;
+  constexpr uint64_t at = 8;
+  if (!HasPngSignature(data, size) || at + kIhdrNeeded > size) return -1;
+  if (ReadBE32(data + at) != 13 || std::memcmp(data + at + 4, "IHDR", 4) != 0) return -1;
+  return static_cast<int64_t>(at);
 }
 
 uint32_t PngWidth(const uint8_t* data, size_t size) {

@@ -1,4 +1,4 @@
-#include "base/toolbox/png_header.h"
+#include "platform/graphics/png_header.h"
 
 #include <gtest/gtest.h>
 
@@ -40,9 +40,12 @@ TEST(PngHeader, SizeAndBitsPerPixel) {
     EXPECT_EQ(PngWidth(png), 300u);
     EXPECT_EQ(PngHeight(png), 17u);
   }
+  // A PNG's header is its first chunk; our PNG reader and libpng refuse a file
+  // with another chunk in front, and so does the peek.
   const auto later = Png(5, 6, 8, 6, true);
-  EXPECT_EQ(FindPngHeader(later), 8 + 15);
-  EXPECT_EQ(PngWidth(later), 5u);
+  EXPECT_EQ(FindPngHeader(later), -1);
+  EXPECT_EQ(PngWidth(later), 0u);
+  EXPECT_TRUE(HasPngSignature(later.data(), later.size()));
 }
 
 TEST(PngHeader, HostileBuffers) {
@@ -61,6 +64,10 @@ TEST(PngHeader, HostileBuffers) {
   const auto tail = Png(1, 1, 8, 6);
   wrap.insert(wrap.end(), tail.begin() + 8, tail.end());
   EXPECT_EQ(FindPngHeader(wrap), -1);
+  // A header chunk of another length than IHDR's 13 bytes.
+  auto shortHeader = Png(5, 6, 8, 6);
+  shortHeader[11] = 12;
+  EXPECT_EQ(FindPngHeader(shortHeader), -1);
   // IEND before IHDR, and an empty buffer.
   std::vector<uint8_t> iendFirst = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
   AddChunk(iendFirst, "IEND", {}, 0);
