@@ -47,27 +47,29 @@ Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   TransparentBitmap->SetTransparentColor(0xFFFFFF);
   TransparentBitmap->SetTransparentMode(tmFixed);
 
-  auto saveDialog = [this](const char* filter) {
-    auto* d = new TSaveDialog(this);
+  auto saveDialog = [this](auto* d, const char* filter) {
     d->SetFilter(filter);
     d->SetOptions({ofHideReadOnly});
     d->OnCanClose = [this](TObject* s, bool& can) { SaveDialogCanClose(s, can); };
     return d;
   };
-  SaveImageDialog = saveDialog("Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
-  OpenAnyDialog = new TOpenDialog(this);
+  // The icon maker's file dialogs preview what is selected beside the file list.
+  SaveImageDialog = saveDialog(new TSaveIcoDialog(this), "Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
+  OpenAnyDialog = new TOpenIcoDialog(this);
   OpenAnyDialog->SetFilter(kOpenAnyFilter);
-  SaveIconDialog = saveDialog("Icon (*.ico)|*.ico");
-  SaveCursorDialog = saveDialog(
+  SaveIconDialog = saveDialog(new TSaveIcoDialog(this), "Icon (*.ico)|*.ico");
+  SaveCursorDialog = saveDialog(new TSaveCurDialog(this),
       "Animated Cursor (*.ani)|*.ani|Animated GIF (*.gif)|*.gif|Image List (*.bmp)|*.bmp|Image List (*.png)|*.png|"
       "Icon Project (*.icpr)|*.icpr");
 
-  OpenDialog = new TOpenDialog(this);
+  OpenDialog = new TOpenIcoDialog(this);
   TOpenOptions options = OpenDialog->Options();
   options.Include(ofFileMustExist);
   OpenDialog->SetOptions(options);
-  // The last file opened, as the settings file remembers it.
-  OpenDialog->SetFileName(TConfigFile::Open()->ReadString("Last", "Open", ""));
+  // The grid of a library is for looking only here: File > Open takes pictures.
+  OpenDialog->SetGridDefaultDrawing(false);
+  // The last file opened, as the settings file remembers it (or its nearest folder).
+  OpenDialog->LoadLastFile(GetConfigFileName(), "Last", "Open");
 }
 
 Tdm::~Tdm() {
