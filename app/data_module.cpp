@@ -3,6 +3,7 @@
 #include "app/config_file.h"
 #include "app/program_start.h"
 #include "base/ui_windows.h"
+#include "icons/icon_library.h"
 #include "platform/ui/dialogs.h"
 
 Tdm* dm = nullptr;
@@ -20,6 +21,8 @@ const char* const kOpenAnyFilter =
     "(*.xpm;*.xbm)|*.xpm;*.xbm|Icon projects (*.icpr)|*.icpr|All files(*.*)|*.*";
 
 }  // namespace
+
+void RegisterDataModuleClasses() { RegisterClass<TIconListHolder>(); }
 
 Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   // The components the module holds by design.
@@ -47,28 +50,28 @@ Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   TransparentBitmap->SetTransparentColor(0xFFFFFF);
   TransparentBitmap->SetTransparentMode(tmFixed);
 
-  auto saveDialog = [this](auto* d, const char* filter) {
+  auto saveOptions = [this](TOpenDialog* d, const char* filter) {
     d->SetFilter(filter);
     d->SetOptions({ofHideReadOnly});
     d->OnCanClose = [this](TObject* s, bool& can) { SaveDialogCanClose(s, can); };
-    return d;
   };
-  // The icon maker's file dialogs preview what is selected beside the file list.
-  SaveImageDialog = saveDialog(new TSaveIcoDialog(this), "Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
+  SaveImageDialog = new TSaveIcoDialog(this);
+  saveOptions(SaveImageDialog, "Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
   OpenAnyDialog = new TOpenIcoDialog(this);
   OpenAnyDialog->SetFilter(kOpenAnyFilter);
-  SaveIconDialog = saveDialog(new TSaveIcoDialog(this), "Icon (*.ico)|*.ico");
-  SaveCursorDialog = saveDialog(new TSaveCurDialog(this),
-      "Animated Cursor (*.ani)|*.ani|Animated GIF (*.gif)|*.gif|Image List (*.bmp)|*.bmp|Image List (*.png)|*.png|"
-      "Icon Project (*.icpr)|*.icpr");
+  SaveIconDialog = new TSaveIcoDialog(this);
+  saveOptions(SaveIconDialog, "Icon (*.ico)|*.ico");
+  SaveCursorDialog = new TSaveCurDialog(this);
+  saveOptions(SaveCursorDialog,
+              "Animated Cursor (*.ani)|*.ani|Animated GIF (*.gif)|*.gif|Image List (*.bmp)|*.bmp|Image List (*.png)|*.png|"
+              "Icon Project (*.icpr)|*.icpr");
 
   OpenDialog = new TOpenIcoDialog(this);
+  OpenDialog->SetGridDefaultDrawing(false);
   TOpenOptions options = OpenDialog->Options();
   options.Include(ofFileMustExist);
   OpenDialog->SetOptions(options);
-  // The grid of a library is for looking only here: File > Open takes pictures.
-  OpenDialog->SetGridDefaultDrawing(false);
-  // The last file opened, as the settings file remembers it (or its nearest folder).
+  // The last file opened, as the settings file remembers it.
   OpenDialog->LoadLastFile(GetConfigFileName(), "Last", "Open");
 }
 

@@ -35,3 +35,7 @@ public:
 
 // The module of the running program (made after the main window).
 extern Tdm* dm;
+
+// The classes the module's unit makes known to the class registry at start-up
+// (TIconListHolder, which streamed forms may hold).
+void RegisterDataModuleClasses();
