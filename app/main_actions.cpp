@@ -301,25 +301,6 @@ void TfmMain::BuildCommandSet() {
   img->OnMouseUp = [this](TObject* s, TMouseButton b, TShiftState sh, int mx, int my) { imgMouseUp(s, b, sh, mx, my); };
   img->OnMouseInResizingGrip = [this](TObject* s, int grip) { imgMouseInResizingGrip(s, grip); };
 
-  // Files dropped on the window come as a message to it.
-  Application->OnMessage = [](MSG& msg, bool& handled) {
-    if (msg.message != WM_DROPFILES || !fmMain || !fmMain->HandleAllocated() || msg.hwnd != fmMain->Handle()) return;
-    fmMain->WMDropFiles(reinterpret_cast<HDROP>(msg.wParam));
-    handled = true;
-  };
-  LoadButtonImages(false);
-}
-
-void TfmMain::LoadButtonImages(bool invalidate) {
-  il->Clear();
-  il->SetWidth(16);
-  il->SetHeight(16);
-  LoadImageList(FProgramFolder + "buttons.png", il, nullptr);
-  if (il->Count() == 0) {
-    TBitmap strip;
-    if (LoadBitmapResource(&strip, "ILMAIN")) il->AddMasked(&strip, 0xFF00FF);
-  }
-  if (invalidate) Invalidate();
 }
 
 // ---------------------------------------------------------------------------
@@ -358,21 +339,6 @@ void TfmMain::aFileSaveExecute(TObject*) {
 }
 
 void TfmMain::aFileExitExecute(TObject*) { Close(); }
-
-void TfmMain::WMDropFiles(HDROP drop) {
-  const UINT n = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
-  std::vector<std::string> names;
-  bool folder = false;
-  for (UINT i = 0; i < n && !folder; ++i) {
-    char buffer[1025] = {};
-    DragQueryFile(drop, i, buffer, sizeof(buffer));
-    names.emplace_back(buffer);
-    folder = DirectoryExists(names.back());
-  }
-  DragFinish(drop);
-  if (names.empty() || folder) return;
-  if (LoadSourceImage(names.front())) NoteSource(names.front());
-}
 
 void TfmMain::mnToolsCaptureImageClick(TObject*) {
   TBitmap shot;

@@ -253,13 +253,11 @@ public:
   void UpdateScaleMenu();
   void aDefaultExecute(TObject* sender);
   void mnToolsCaptureImageClick(TObject* sender);
-  void WMDropFiles(HDROP drop);
   void aTestExecute(TObject* sender);
   void aHelpContentsExecute(TObject* sender);
   void aHelpHomePageExecute(TObject* sender);
   void aHelpReadyIconsExecute(TObject* sender);
   void Feedback1Click(TObject* sender);
-  void LoadButtonImages(bool invalidate);
   void btSelrfClick(TObject* sender);
   void aDrawSelectTrColorExecute(TObject* sender);
   void aPickTransparentColorExecute(TObject* sender);
