@@ -169,6 +169,7 @@ void TfmMain::BuildControls() {
   tmErr->OnTimer = [this](TObject* s) { tmErrTimer(s); };
   OnKeyDown = [this](TObject*, WORD&, TShiftState) { ShowSourceMessage(""); };
   OnMouseDown = [this](TObject*, TMouseButton, TShiftState, int, int) { ShowSourceMessage(""); };
+  BuildCommandSet();
 }
 
 void TfmMain::BuildOptionPanel() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/config_file.h"
 #include "app/rebuild_options.h"
@@ -18,6 +19,7 @@
 #include "icons/icon_library.h"
 #include "platform/ui/forms.h"
 #include "platform/ui/std_edits.h"
+#include "platform/win/shell.h"
 
 class TImageLibView;
 class TPanel;
@@ -189,6 +191,93 @@ public:
   // with invalidate the whole window repaints.
   void LoadButtonImages(bool invalidate);
 
+  // ---- commands, options and tools (main_actions.cpp) ----
+  TAction* aFileOpen = nullptr;
+  TAction* aFileExit = nullptr;
+  TAction* aEditCopy = nullptr;
+  TAction* aEditPaste = nullptr;
+  TAction* aEditSelectAll = nullptr;
+  TAction* aRotate90 = nullptr;
+  TAction* aRotate270 = nullptr;
+  TAction* aFlipH = nullptr;
+  TAction* aFlipV = nullptr;
+  TAction* aPickTransparentColor = nullptr;
+  TAction* aDrawSelection = nullptr;
+  TAction* aDrawSelectTrColor = nullptr;
+  TAction* aDefault = nullptr;
+  TAction* aCustomizeFolders = nullptr;
+  TAction* aCustomizeFileTypes = nullptr;
+  TAction* aHelpContents = nullptr;
+  TAction* aHelpAbout = nullptr;
+  TAction* aHelpHomePage = nullptr;
+  TAction* aHelpReadyIcons = nullptr;
+  // In the list without handlers, menu or toolbar items.
+  TAction* aDrawTransparent = nullptr;
+  TAction* aRollR = nullptr;
+  TAction* aRollL = nullptr;
+  TAction* aRollU = nullptr;
+  TAction* aRollD = nullptr;
+  TAction* aDrawSmooth = nullptr;
+  TMenuItem* mnToolsCaptureImage = nullptr;
+  TMenuItem* mnResamplingFilter = nullptr;
+  TMenuItem* mnCustomizeWin = nullptr;
+  TMenuItem* mnScale200 = nullptr;
+  TMenuItem* mnScale400 = nullptr;
+  TMenuItem* mnScale800 = nullptr;
+  TMenuItem* mnScale1000 = nullptr;
+  TMenuItem* mnScale1600 = nullptr;
+  TMenuItem* mnArbitrary = nullptr;
+  TMenuItem* Feedback1 = nullptr;
+  TMenuItem* mnHiddenPaste = nullptr;
+  TMenuItem* mnHiddenCopy = nullptr;
+  TPanel* pnBar = nullptr;
+  // The toolbar's buttons in order, separators left out.
+  std::vector<TImageButton*> ToolButtons;
+  TButton* btDefault = nullptr;
+  TButton* btSelrf = nullptr;
+  TImageButton* btPickColor = nullptr;
+
+  void BuildCommandSet();
+  void aFileOpenExecute(TObject* sender);
+  void aFileSaveExecute(TObject* sender);
+  void aFileExitExecute(TObject* sender);
+  void aEditCopyExecute(TObject* sender);
+  void aEditPasteExecute(TObject* sender);
+  void aEditPasteUpdate(TObject* sender);
+  void aEditSelectAllExecute(TObject* sender);
+  void aRotate90Execute(TObject* sender);
+  void aRotate270Execute(TObject* sender);
+  void aFlipHExecute(TObject* sender);
+  void aFlipVExecute(TObject* sender);
+  void aDisplayAutoZoomUpdate(TObject* sender);
+  void UpdateScaleMenu();
+  void aDefaultExecute(TObject* sender);
+  void mnToolsCaptureImageClick(TObject* sender);
+  void aTestExecute(TObject* sender);
+  void aHelpContentsExecute(TObject* sender);
+  void aHelpHomePageExecute(TObject* sender);
+  void aHelpReadyIconsExecute(TObject* sender);
+  void Feedback1Click(TObject* sender);
+  void btSelrfClick(TObject* sender);
+  void aDrawSelectTrColorExecute(TObject* sender);
+  void aPickTransparentColorExecute(TObject* sender);
+  void aPickTransparentColorUpdate(TObject* sender);
+  void aDrawSelectionExecute(TObject* sender);
+  void aDrawSelectionUpdate(TObject* sender);
+  void imgMouseDown(TObject* sender, TMouseButton button, TShiftState shift, int x, int y);
+  void imgMouseMove(TObject* sender, TShiftState shift, int x, int y);
+  void imgMouseUp(TObject* sender, TMouseButton button, TShiftState shift, int x, int y);
+  void imgMouseInResizingGrip(TObject* sender, int grip);
+  TColor PickColorAt(int x, int y);
+  void EndPickColor(int x, int y);
+  // The source picture came from a file (its name) or not (pasted, captured);
+  // Save proposes a name from it.
+  void NoteSource(const std::string& fileName);
+  // The name the next Save proposes.
+  std::string SaveProposal();
+  // The message the desktop gives when it refuses a screen capture.
+  static const char* const kCaptureRefused;
+
 private:
   // The window's commands (main_window_commands.cpp): the image list, the
   // actions, the main menu and their shortcuts.
@@ -206,6 +295,10 @@ private:
   bool FSourceLoaded = false;  // a file gave the view its picture
   int FRebuildCount = 0;
   std::unique_ptr<TConfigFile> FConfig;
+  // The source for Save's proposal (main_actions.cpp).
+  std::string FSourceName;
+  bool FSourceNoted = false;
+  bool FSourceChangedSinceSave = false;
 };
 
 // The screen cursor of colour-pick mode (the "COLORPICK" cursor resource).

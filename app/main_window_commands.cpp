@@ -140,7 +140,8 @@ void TfmMain::WMDropFiles(TMessage& message) {
   if (names.empty()) return;
   for (const std::string& name : names)
     if (DirectoryExists(name)) return;
-  LoadSourceImage(names.front());
+  // Save then proposes the dropped file's name (main_actions.cpp).
+  if (LoadSourceImage(names.front())) NoteSource(names.front());
 }
 
 // The toolbar and menu pictures: "buttons.png" beside the program, or the

@@ -550,6 +550,10 @@ HICON TPreviewFileDialog::CollectionCellHandle(int n) {
 
 TOpenIcoDialog::TOpenIcoDialog(TComponent* owner) : TPreviewFileDialog(owner) { SetFilter(kDefaultFilter); }
 
+TOpenIcoDialog::~TOpenIcoDialog() = default;
+
+void TOpenIcoDialog::ClearLibraries() { FResIcons.reset(); }
+
 TSaveIcoDialog::TSaveIcoDialog(TComponent* owner) : TOpenIcoDialog(owner) {
   TOpenOptions o = Options();
   o.Include(ofEnableSizing);
@@ -617,12 +621,11 @@ bool TOpenIcoDialog::OpenModule(const std::string& fileName) {
 bool TOpenIcoDialog::OpenResourceFile(const std::string& fileName) {
   FreeIconHandles(Grid->Handles);
   FCollection.Reset();
-  TIconLibrary library;
-  ImportResIcons(fileName, library);
-  const int n = library.Icons().Count();
+  FResIcons = std::make_unique<TIconLibrary>();
+  ImportResIcons(fileName, *FResIcons);
+  const int n = FResIcons->Icons().Count();
   Grid->SizeFor(n);
-  // Every cell gets its handle now, so a large file is imported once only.
-  for (int i = 0; i < n; ++i) Grid->Handles[static_cast<size_t>(i)] = DetachFirstImageHandle(library.GetIcon(i));
+  for (int i = 0; i < n; ++i) Grid->Handles[static_cast<size_t>(i)] = DetachFirstImageHandle(FResIcons->GetIcon(i));
   return true;
 }
 
@@ -632,11 +635,8 @@ HICON TOpenIcoDialog::MakeCellHandle(int n) {
     if (reinterpret_cast<uintptr_t>(handle) <= 1) handle = GetLibraryIconHandle(FFileName, n, 32, 32);
     return handle;
   }
-  if (FFileType == sftRes32 || FFileType == sftRes16Component) {
-    TIconLibrary library;
-    ImportResIcons(FFileName, library);
-    return n < library.Icons().Count() ? DetachFirstImageHandle(library.GetIcon(n)) : nullptr;
-  }
+  if ((FFileType == sftRes32 || FFileType == sftRes16Component) && FResIcons)
+    return n < FResIcons->Icons().Count() ? DetachFirstImageHandle(FResIcons->GetIcon(n)) : nullptr;
   return nullptr;
 }
 
@@ -689,7 +689,10 @@ TOpenCurDialog::TOpenCurDialog(TComponent* owner) : TPreviewFileDialog(owner) {
 
 TOpenCurDialog::~TOpenCurDialog() = default;
 
-void TOpenCurDialog::ClearLibraries() { FCursors = std::make_unique<TCursorLibrary>(); }
+void TOpenCurDialog::ClearLibraries() {
+  FCursors = std::make_unique<TCursorLibrary>();
+  FResCursors.reset();
+}
 
 bool TOpenCurDialog::RepaintsBehind(TSniffedFileType type) const {
   return type == sftUnknown || type == sftAnimatedCursor || type == sftGif || type == sftPng || type == sftIconProject;
@@ -742,20 +745,17 @@ bool TOpenCurDialog::OpenModule(const std::string& fileName) {
 bool TOpenCurDialog::OpenResourceFile(const std::string& fileName) {
   FreeIconHandles(Grid->Handles);
   FCollection.Reset();
-  TCursorLibrary library;
-  ImportResCursors(fileName, library);
-  const int n = library.Cursors().Count();
+  FResCursors = std::make_unique<TCursorLibrary>();
+  ImportResCursors(fileName, *FResCursors);
+  const int n = FResCursors->Cursors().Count();
   Grid->SizeFor(n);
-  for (int i = 0; i < n; ++i) Grid->Handles[static_cast<size_t>(i)] = DetachFirstImageHandle(library.GetCursor(i));
+  for (int i = 0; i < n; ++i) Grid->Handles[static_cast<size_t>(i)] = DetachFirstImageHandle(FResCursors->GetCursor(i));
   return true;
 }
 
 HICON TOpenCurDialog::MakeCellHandle(int n) {
-  if (FFileType == sftRes32 || FFileType == sftRes16Component) {
-    TCursorLibrary library;
-    ImportResCursors(FFileName, library);
-    return n < library.Cursors().Count() ? DetachFirstImageHandle(library.GetCursor(n)) : nullptr;
-  }
+  if (FFileType == sftRes32 || FFileType == sftRes16Component)
+    return FResCursors && n < FResCursors->Cursors().Count() ? DetachFirstImageHandle(FResCursors->GetCursor(n)) : nullptr;
   // A library cursor's cell asks for the system icon size at the screen's depth.
   if (n >= FCursors->Cursors().Count()) return nullptr;
   TSubIcon* best = FCursors->GetCursor(n)->GetBestImage(IconWidth, IconHeight, ScreenDepth);

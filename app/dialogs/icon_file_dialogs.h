@@ -23,6 +23,7 @@ class TImage;
 class TIcoDrawGrid;
 class TAdvancedIcon;
 class TCursorLibrary;
+class TIconLibrary;
 
 // Caption texts of the preview.
 extern std::string SPreview;        // "Preview"
@@ -126,6 +127,7 @@ protected:
 class TOpenIcoDialog : public TPreviewFileDialog {
 public:
   explicit TOpenIcoDialog(TComponent* owner);
+  ~TOpenIcoDialog() override;
 
   // The icon chosen in the grid: its index; -1 when the current cell holds
   // none; 0 for a file shown as a single picture.
@@ -149,8 +151,12 @@ protected:
   bool PreviewSpecial(TSniffedFileType type, int32_t subType, TPreviewKind& kind) override;
   HICON MakeCellHandle(int n) override;
   void AfterPreview() override;
+  void ClearLibraries() override;
 
 private:
+  // The icons of the RES file shown, imported once: a grid above 2000 cells
+  // makes a cell's handle again at each paint.
+  std::unique_ptr<TIconLibrary> FResIcons;
   bool FGridDrawing = true;
   bool FSelectOnShow = false;
 };
@@ -183,6 +189,7 @@ protected:
 
 private:
   std::unique_ptr<TCursorLibrary> FCursors;
+  std::unique_ptr<TCursorLibrary> FResCursors;  // as FResIcons
   int FChosen = 0;
 };
 

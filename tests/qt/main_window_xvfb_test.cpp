@@ -8,9 +8,13 @@
 #include <filesystem>
 
 #include "app/data_module.h"
+#include "app/dialogs/icon_file_dialogs.h"
+#include "app/dialogs/test_icon.h"
 #include "app/main_window.h"
 #include "app/program_start.h"
+#include "platform/ui/ext_ctrls.h"
 #include "platform/ui/forms.h"
+#include "platform/ui/std_edits.h"
 #include "platform/ui/qt/qt_backend.h"
 #include "test_support.h"
 #include "app_data_model.h"
@@ -45,6 +49,57 @@ TEST(MainWindowXvfbOracle, ShowsTheExampleWithItsPreviewsAsARealWindow) {
   Application->ProcessMessages();
   std::string png;
   EXPECT_EQ(CompareScreenWithForm(fmMain, "main_window_xvfb.png", png), 0) << "see " << png;
+
+  // The test window and the open dialog with a preview, each shot by a timer
+  // while it runs modally and then closed.
+  int ticks = 0;
+  int testDiffers = -2, dialogDiffers = -2;
+  auto* timer = new TTimer(Application);
+  timer->SetInterval(700);
+  timer->OnTimer = [&](TObject*) {
+    // The first tick gives the window manager time to show the window.
+    if (++ticks < 2) return;
+    if (TfmTestIcon* t = OpenTestIconWindow()) {
+      t->InvalidateRect(t->WindowClientRect());
+      t->PaintDirty();
+      Application->ProcessMessages();
+      std::string file;
+      testDiffers = CompareScreenWithForm(t, "test_icon_xvfb.png", file);
+      t->SetModalResult(mrCancel);
+    }
+  };
+  ShowTestIcon(fmMain->ResultIcon.get());
+  EXPECT_EQ(testDiffers, 0);
+
+  TOpenIcoDialog dialog(nullptr);
+  dialog.SetFilter("All files (*.*)|*.*");
+  dialog.SetInitialDir(std::string(QV_BINARY_DIR) + "/data");
+  ticks = 0;
+  timer->OnTimer = [&](TObject*) {
+    TCustomForm* form = dialog.DialogForm();
+    if (!form) return;
+    if (++ticks == 1) {
+      std::vector<TWinControl*> all;
+      form->GetTabOrderList(all);
+      for (TWinControl* c : all)
+        if (auto* list = dynamic_cast<TListBox*>(c)) {
+          list->SetItemIndex(list->Items()->IndexOf("example.jpg"));
+          if (list->OnClick) list->OnClick(list);
+        }
+      return;
+    }
+    if (ticks == 2) return;  // the preview is shown by now
+    form->InvalidateRect(form->WindowClientRect());
+    form->PaintDirty();
+    Application->ProcessMessages();
+    std::string file;
+    dialogDiffers = CompareScreenWithForm(form, "open_dialog_xvfb.png", file);
+    form->SetModalResult(mrCancel);
+  };
+  dialog.Execute();
+  EXPECT_EQ(dialog.Caption(), "JPEG 400x300");  // Pillow reads the same size
+  EXPECT_EQ(dialogDiffers, 0);
+  timer->SetEnabled(false);
   FinalizeUI();
   SetUIBackend(nullptr);
 }

@@ -296,6 +296,28 @@ TEST_F(IconDialogs, BrowsingShowsPreviewsAndTheChosenIndexFollowsTheRules) {
   EXPECT_EQ(dialog.IconIndex, 2);
 }
 
+// A RES file is imported once when it is opened: every cell has its handle,
+// and a handle given up (as a grid above 2000 cells does after painting) is
+// made again from that import.
+TEST_F(IconDialogs, AResourceFileIsImportedOnceForItsCells) {
+  if (!tools) GTEST_SKIP() << "mingw-w64 cross tools missing";
+  TOpenIcoDialog dialog(nullptr);
+  dialog.PreviewFile(File("r.res"));
+  ASSERT_EQ(dialog.Grid->CellCount(), 3);
+  for (HICON h : dialog.Grid->Handles) EXPECT_NE(h, nullptr);
+  DestroyIcon(dialog.Grid->Handles[1]);
+  dialog.Grid->Handles[1] = nullptr;
+  auto* form = new TForm(Application);
+  form->SetBounds(100, 100, 200, 220);
+  dialog.PicturePanel->SetParent(form);
+  dialog.PicturePanel->SetBounds(0, 0, 180, 200);
+  form->Show();
+  ProcessMessages();
+  form->SaveToPng(OutputFile("icon_grid_res.png"));
+  EXPECT_NE(dialog.Grid->Handles[1], nullptr);
+  dialog.PicturePanel->SetParent(nullptr);
+}
+
 TEST_F(IconDialogs, OldStyleDialogsRunWithoutPreview) {
   TOpenIcoDialog dialog(nullptr);
   dialog.SetOptions({ofOldStyleDialog});
