@@ -300,7 +300,8 @@ void TfmMain::BuildCommandSet() {
   img->OnMouseMove = [this](TObject* s, TShiftState sh, int mx, int my) { imgMouseMove(s, sh, mx, my); };
   img->OnMouseUp = [this](TObject* s, TMouseButton b, TShiftState sh, int mx, int my) { imgMouseUp(s, b, sh, mx, my); };
   img->OnMouseInResizingGrip = [this](TObject* s, int grip) { imgMouseInResizingGrip(s, grip); };
-
+  // The toolbar has its pictures from its first paint on.
+  LoadButtonImages(false);
 }
 
 // ---------------------------------------------------------------------------
