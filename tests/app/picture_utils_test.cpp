@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/picture_utils.h"
+#include "app/program_start.h"
 #include "app_test_util.h"
 #include "base/toolbox/bitmap_fix32.h"
 #include "icons/advanced_icon.h"
@@ -21,6 +22,13 @@
 using namespace apptest;
 
 namespace {
+
+// JPEG and the other library formats are written through the format filters,
+// which the program registers at start-up; a case run alone must do the same.
+void StartOnce() {
+  static const bool started = (StartLibraries(), true);
+  (void)started;
+}
 
 // A 32 x 32 icon: its 32-bit image has a transparent left half and an opaque
 // right half of 0x20A040 (red 0x20, green 0xA0, blue 0x40); a 16 x 16 image follows.
@@ -57,6 +65,7 @@ class ExportOracle : public ::testing::TestWithParam<ExportCase> {};
 
 TEST_P(ExportOracle, WritesTheChosenFormatThatPillowReads) {
   if (qvtest::RunCommand("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) GTEST_SKIP() << "no Pillow";
+  StartOnce();
   const ExportCase& c = GetParam();
   qvtest::TempDir dir;
   auto icon = TwoImages();
@@ -176,6 +185,7 @@ TEST(Export, An8BitImageOnABitmapGetsWhiteWhereItIsMasked) {
 }
 
 TEST(Export, JpegFallsBackToQuality70AndRaisesWhenThatFailsToo) {
+  StartOnce();
   qvtest::TempDir dir;
   auto b = Bitmap24(8, 8, [](int, int) { return 0x336699u; });
   // An out-of-range quality the writer refuses first.
