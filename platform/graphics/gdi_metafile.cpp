@@ -1282,8 +1282,13 @@ BOOL PlayMetaFile(HDC hdc, HMETAFILE wmf) {
   int level = SaveDC(hdc);
   WmfPlayer w{hdc, {}, 0};
   std::vector<uint8_t> bytes = m->bytes;  // the handle may go while we play
+  // Records lie at word offsets: each is played from a copy on a 4-byte boundary
+  // so the DIBs inside them are read aligned.
+  std::vector<uint32_t> aligned;
   WalkWmf(bytes, [&](uint16_t fn, const uint8_t* p, size_t n) {
-    PlayWmfRecord(w, fn, p, n);
+    if (aligned.size() < (n + 3) / 4) aligned.resize((n + 3) / 4);
+    if (n) std::memcpy(aligned.data(), p, n);
+    PlayWmfRecord(w, fn, reinterpret_cast<const uint8_t*>(aligned.data()), n);
     return true;
   });
   if (level) RestoreDC(hdc, level);
