@@ -1014,11 +1014,15 @@ void PlayWmfRecord(WmfPlayer& w, uint16_t fn, const uint8_t* p, size_t n) {
       DWORD rop = dword(0);
       UINT usage = uat(2);
       int sh = at(3), sw = at(4), sy = at(5), sx = at(6), dh = at(7), dw = at(8), dy = at(9), dx = at(10);
+      // The DIB sits at an odd word: copied so its header is read aligned.
+      std::vector<uint32_t> copy(n > 22 ? (n - 22 + 3) / 4 : 0);
+      if (!copy.empty()) std::memcpy(copy.data(), p + 22, n - 22);
+      const auto* dib = reinterpret_cast<const uint8_t*>(copy.data());
       size_t bitsBytes = 0;
-      size_t ib = n > 22 ? DibInfoBytes(p + 22, n - 22, usage, bitsBytes) : 0;
+      size_t ib = n > 22 ? DibInfoBytes(dib, n - 22, usage, bitsBytes) : 0;
       if (!ib || bitsBytes > n - 22 - ib) break;
-      StretchDIBits(hdc, dx, dy, dw, dh, sx, sy, sw, sh, p + 22 + ib, reinterpret_cast<const BITMAPINFO*>(p + 22),
-                    usage, rop);
+      StretchDIBits(hdc, dx, dy, dw, dh, sx, sy, sw, sh, dib + ib, reinterpret_cast<const BITMAPINFO*>(dib), usage,
+                    rop);
       break;
     }
     case 0x0D33: {
@@ -1026,11 +1030,14 @@ void PlayWmfRecord(WmfPlayer& w, uint16_t fn, const uint8_t* p, size_t n) {
       UINT usage = uat(0);
       UINT scans = uat(1), start = uat(2);
       int sy = at(3), sx = at(4), h = at(5), wd = at(6), dy = at(7), dx = at(8);
+      std::vector<uint32_t> copy(n > 18 ? (n - 18 + 3) / 4 : 0);
+      if (!copy.empty()) std::memcpy(copy.data(), p + 18, n - 18);
+      const auto* dib = reinterpret_cast<const uint8_t*>(copy.data());
       size_t bitsBytes = 0;
-      size_t ib = n > 18 ? DibInfoBytes(p + 18, n - 18, usage, bitsBytes, static_cast<int>(scans)) : 0;
+      size_t ib = n > 18 ? DibInfoBytes(dib, n - 18, usage, bitsBytes, static_cast<int>(scans)) : 0;
       if (!ib || bitsBytes > n - 18 - ib) break;
       SetDIBitsToDevice(hdc, dx, dy, static_cast<DWORD>(std::max(wd, 0)), static_cast<DWORD>(std::max(h, 0)), sx, sy,
-                        start, scans, p + 18 + ib, reinterpret_cast<const BITMAPINFO*>(p + 18), usage);
+                        start, scans, dib + ib, reinterpret_cast<const BITMAPINFO*>(dib), usage);
       break;
     }
     default: break;
@@ -1275,8 +1282,13 @@ BOOL PlayMetaFile(HDC hdc, HMETAFILE wmf) {
   int level = SaveDC(hdc);
   WmfPlayer w{hdc, {}, 0};
   std::vector<uint8_t> bytes = m->bytes;  // the handle may go while we play
+  // Records lie at word offsets: each is played from a copy on a 4-byte boundary
+  // so the DIBs inside them are read aligned.
+  std::vector<uint32_t> aligned;
   WalkWmf(bytes, [&](uint16_t fn, const uint8_t* p, size_t n) {
-    PlayWmfRecord(w, fn, p, n);
+    if (aligned.size() < (n + 3) / 4) aligned.resize((n + 3) / 4);
+    if (n) std::memcpy(aligned.data(), p, n);
+    PlayWmfRecord(w, fn, reinterpret_cast<const uint8_t*>(aligned.data()), n);
     return true;
   });
   if (level) RestoreDC(hdc, level);
