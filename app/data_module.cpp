@@ -3,6 +3,7 @@
 #include "app/config_file.h"
 #include "app/program_start.h"
 #include "base/ui_windows.h"
+#include "icons/icon_library.h"
 #include "platform/ui/dialogs.h"
 
 Tdm* dm = nullptr;
@@ -20,6 +21,8 @@ const char* const kOpenAnyFilter =
     "(*.xpm;*.xbm)|*.xpm;*.xbm|Icon projects (*.icpr)|*.icpr|All files(*.*)|*.*";
 
 }  // namespace
+
+void RegisterDataModuleClasses() { RegisterClass<TIconListHolder>(); }
 
 Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   // The components the module holds by design.
@@ -47,27 +50,29 @@ Tdm::Tdm(TComponent* owner) : TDataModule(owner) {
   TransparentBitmap->SetTransparentColor(0xFFFFFF);
   TransparentBitmap->SetTransparentMode(tmFixed);
 
-  auto saveDialog = [this](const char* filter) {
-    auto* d = new TSaveDialog(this);
+  auto saveOptions = [this](TOpenDialog* d, const char* filter) {
     d->SetFilter(filter);
     d->SetOptions({ofHideReadOnly});
     d->OnCanClose = [this](TObject* s, bool& can) { SaveDialogCanClose(s, can); };
-    return d;
   };
-  SaveImageDialog = saveDialog("Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
-  OpenAnyDialog = new TOpenDialog(this);
+  SaveImageDialog = new TSaveIcoDialog(this);
+  saveOptions(SaveImageDialog, "Windows Bitmap (*.bmp)|*.bmp|PNG Image (*.png)|*.png");
+  OpenAnyDialog = new TOpenIcoDialog(this);
   OpenAnyDialog->SetFilter(kOpenAnyFilter);
-  SaveIconDialog = saveDialog("Icon (*.ico)|*.ico");
-  SaveCursorDialog = saveDialog(
-      "Animated Cursor (*.ani)|*.ani|Animated GIF (*.gif)|*.gif|Image List (*.bmp)|*.bmp|Image List (*.png)|*.png|"
-      "Icon Project (*.icpr)|*.icpr");
+  SaveIconDialog = new TSaveIcoDialog(this);
+  saveOptions(SaveIconDialog, "Icon (*.ico)|*.ico");
+  SaveCursorDialog = new TSaveCurDialog(this);
+  saveOptions(SaveCursorDialog,
+              "Animated Cursor (*.ani)|*.ani|Animated GIF (*.gif)|*.gif|Image List (*.bmp)|*.bmp|Image List (*.png)|*.png|"
+              "Icon Project (*.icpr)|*.icpr");
 
-  OpenDialog = new TOpenDialog(this);
+  OpenDialog = new TOpenIcoDialog(this);
+  OpenDialog->SetGridDefaultDrawing(false);
   TOpenOptions options = OpenDialog->Options();
   options.Include(ofFileMustExist);
   OpenDialog->SetOptions(options);
   // The last file opened, as the settings file remembers it.
-  OpenDialog->SetFileName(TConfigFile::Open()->ReadString("Last", "Open", ""));
+  OpenDialog->LoadLastFile(GetConfigFileName(), "Last", "Open");
 }
 
 Tdm::~Tdm() {

@@ -3,6 +3,7 @@
 // the program, and the transparent work bitmap.
 #include <memory>
 
+#include "app/dialogs/icon_file_dialogs.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/file_dialogs.h"
 #include "platform/ui/forms.h"
@@ -18,11 +19,11 @@ public:
   TSaveDialog* sdPal = nullptr;
   TSaveDialog* sdLib = nullptr;
   // Made by the constructor, in this order after TransparentBitmap.
-  TSaveDialog* SaveImageDialog = nullptr;
-  TOpenDialog* OpenAnyDialog = nullptr;
-  TSaveDialog* SaveIconDialog = nullptr;
-  TSaveDialog* SaveCursorDialog = nullptr;
-  TOpenDialog* OpenDialog = nullptr;
+  TSaveIcoDialog* SaveImageDialog = nullptr;
+  TOpenIcoDialog* OpenAnyDialog = nullptr;
+  TSaveIcoDialog* SaveIconDialog = nullptr;
+  TSaveCurDialog* SaveCursorDialog = nullptr;
+  TOpenIcoDialog* OpenDialog = nullptr;
   std::unique_ptr<TBitmap> TransparentBitmap;
 
   // The overwrite check of the save dialogs: asks before a file that exists
@@ -34,3 +35,7 @@ public:
 
 // The module of the running program (made after the main window).
 extern Tdm* dm;
+
+// The classes the module's unit makes known to the class registry at start-up
+// (TIconListHolder, which streamed forms may hold).
+void RegisterDataModuleClasses();

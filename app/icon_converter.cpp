@@ -34,23 +34,24 @@ int DividesLargestSide(int requested, int own) {
   return side > 0 && kLargestSide % side == 0;
 }
 
-// Step 6 of the converter: the source becomes its reduction to fit the largest
-// side, once, so that every size is made from a small picture.
-void ReduceOnce(TBitmap* source, TBitmap*& mask, int& width, int& height, int& depth, TIconResampleFilter filter,
-                bool proportions) {
+// Step 6 of the converter: the picture is reduced once to fit the largest
+// side, so that every size is made from a small picture. The reduction goes
+// into a bitmap of the converter's own and the caller's picture is only read,
+// so that a caller may hand in a picture it keeps showing.
+void ReduceOnce(TBitmap*& source, TBitmap& reduced, TBitmap*& mask, int& width, int& height, int& depth,
+                TIconResampleFilter filter, bool proportions) {
   TRect box;
   FitAspectRect(TRect{0, 0, kLargestSide, kLargestSide}, width, height, box);
   const int w0 = std::max<int>(1, box.right - box.left), h0 = std::max<int>(1, box.bottom - box.top);
   const int targetDepth = (depth > 24 || mask) ? 32 : 24;
-  TBitmapFix32 result;
   if (depth >= 24) {
-    Convert(source, mask, &result, nullptr, targetDepth, w0, h0, filter, proportions);
+    Convert(source, mask, &reduced, nullptr, targetDepth, w0, h0, filter, proportions);
   } else {
     TBitmap full, fullMask;
     Convert(source, mask, &full, &fullMask, targetDepth, width, height, filter, proportions);
-    Convert(&full, &fullMask, &result, nullptr, targetDepth, w0, h0, filter, proportions);
+    Convert(&full, &fullMask, &reduced, nullptr, targetDepth, w0, h0, filter, proportions);
   }
-  source->Assign(&result);
+  source = &reduced;
   width = w0;
   height = h0;
   depth = targetDepth;
@@ -195,8 +196,9 @@ void ConvertBitmapToIcon(TBitmap* source, TBitmap* workMask, TAdvancedIcon* icon
     }
   }
 
+  TBitmapFix32 reduced;
   if (NeedsOneTimeReduction(W, H, D, depths, heights, widths))
-    ReduceOnce(source, mask, W, H, D, filter, constrainProportions);
+    ReduceOnce(source, reduced, mask, W, H, D, filter, constrainProportions);
 
   TSubIconList& images = icon->Images();
   // Sizes are paired by position; a height list shorter than the widths has no

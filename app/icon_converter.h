@@ -28,7 +28,8 @@ inline constexpr int kLargestSide = 192;
 inline constexpr int kReduceAbove = 384;
 
 // The sizes 48, 32 and 16 at 32 bits, as the main window asks for them. The
-// source may be changed (colour key, one-time reduction); the caller frees it.
+// source is changed only by a colour key (its keyed pixels cleared) or when it
+// is 32-bit with no alpha at all (it becomes 24-bit); the caller frees it.
 void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode, int filter,
                         bool constrainProportions, bool shrinkToFit);
 

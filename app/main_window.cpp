@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "app/data_module.h"
+#include "app/dialogs/select_color.h"
 #include "app/picture_transfer.h"
 #include "base/image_button.h"
 #include "base/path_utils.h"
@@ -274,6 +275,7 @@ void TfmMain::FormCreate(TObject*) {
   Application->OnException = [this](TObject* s, const std::exception& e) { AppException(s, e); };
 
   DragAcceptFiles(Handle(), TRUE);
+  SetMessageHandler(WM_DROPFILES, [this](TMessage& m) { WMDropFiles(m); });
   lbSource->SetCaption("");
   img->Assign(WorkBitmap.get());
   gbResult->SetDoubleBuffered(true);
@@ -295,6 +297,7 @@ void TfmMain::FormActivate(TObject*) {
   if (Activated) return;
   Activated = true;
   LoadSettings();
+  LoadButtonImages(false);
   FilterIndex = 9;
   Application->SetHelpFile(FProgramFolder + "help.chm");
 
@@ -528,9 +531,18 @@ void TfmMain::RebuildBaseIcon() {
     // than one made of the view's blank pixel.
     BaseIcon->Clear();
   } else {
-    TBitmap picture;
-    CopyViewImageToBitmap(picture);
-    BuildBaseIcon(&picture, BaseIconOptions(), *BaseIcon);
+    const TBaseIconOptions options = BaseIconOptions();
+    // The whole picture, without a colour key the converter would write into
+    // it, is read where the view keeps it: a photograph of many megapixels is
+    // not copied first.
+    TBitmap* picture = nullptr;
+    if (!img->Selected() && !WritesIntoSource(options)) picture = SharedFrameworkBitmap(*img->GetIEBitmap());
+    TBitmap copy;
+    if (!picture) {
+      CopyViewImageToBitmap(copy);
+      picture = &copy;
+    }
+    BuildBaseIcon(picture, options, *BaseIcon);
   }
   ++FRebuildCount;
   UpdateResultIcon();
@@ -665,17 +677,9 @@ void TfmMain::cbStyle48Click(TObject*) { UpdateResultIcon(); }
 void TfmMain::btColorColorizeClick(TObject*) { PickButtonColour(btColorColorize, cbColorize); }
 void TfmMain::btColorMergeBGClick(TObject*) { PickButtonColour(btColorMergeBG, cbMergeBG); }
 
-bool TfmMain::AskColourDialog(TColor& colour) {
-  if (!dm || !dm->cd) return false;
-  dm->cd->SetColor(colour);
-  if (!dm->cd->Execute()) return false;
-  colour = dm->cd->Color();
-  return true;
-}
-
 void TfmMain::PickButtonColour(TImageButton* button, TCheckBox* box) {
   TColor colour = button->Color();
-  const bool chosen = ChooseColor ? ChooseColor(colour) : AskColourDialog(colour);
+  const bool chosen = ChooseColor ? ChooseColor(colour) : SelectColor(colour);
   if (!chosen) return;
   button->SetColor(ColorToRGB(colour));
   // Ticking the box updates the result through its own handler; so does the

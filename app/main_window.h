@@ -119,7 +119,7 @@ public:
   TMainWindowSettings Settings;
   // Asks the user for a colour, starting from the one given; false when the
   // question is cancelled. The colour buttons of the window ask through it;
-  // unset, the data module's colour dialog asks.
+  // unset, the program's colour picker (SelectColor) asks.
   std::function<bool(TColor& colour)> ChooseColor;
 
   // ---- framework events ----
@@ -184,6 +184,10 @@ public:
   void mnScale1Click(TObject* sender);
   void mnProgramHomePageClick(TObject* sender);
   void aResultUpdate(TObject* sender);
+  void WMDropFiles(TMessage& message);
+  // Fills the image list il from "buttons.png" (else the built-in strip);
+  // with invalidate the whole window repaints.
+  void LoadButtonImages(bool invalidate);
 
 private:
   // The window's commands (main_window_commands.cpp): the image list, the
@@ -197,7 +201,6 @@ private:
   // A colour button's question: the chosen colour goes to the button and its
   // check box is ticked.
   void PickButtonColour(TImageButton* button, TCheckBox* box);
-  static bool AskColourDialog(TColor& colour);
   std::string FProgramFolder;
   bool FRebuilding = false;
   bool FSourceLoaded = false;  // a file gave the view its picture

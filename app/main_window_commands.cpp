@@ -2,7 +2,14 @@
 // shortcuts, and the handlers of the view commands (zoom and the zoom filter)
 // and of the web pages.
 #include "app/main_window.h"
+
+#include <string>
+#include <vector>
+
+#include "app/picture_utils.h"
 #include "imaging/views/image_view.h"
+#include "platform/rtl/paths.h"
+#include "platform/rtl/sysutils.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/img_list.h"
 #include "platform/ui/menus.h"
@@ -33,7 +40,6 @@ void TfmMain::BuildCommands() {
   aDisplayAutoZoom->OnExecute = [this](TObject* s) { aDisplayAutoZoomExecute(s); };
 
   mnMain = new TMainMenu(this);
-  mnMain->SetImages(il);
   auto item = [this](TMenuItem* parent, const std::string& caption) {
     auto* m = new TMenuItem(this);
     m->SetCaption(caption);
@@ -58,8 +64,9 @@ void TfmMain::BuildCommands() {
   SetMenu(mnMain);
 }
 
-// The keypad shortcuts are given at the first activation, when the window's
-// menu and actions are all in place.
+// The keypad shortcuts and the menu's images are given at the first
+// activation, when the window's menu, actions and button images are all in
+// place.
 void TfmMain::SetCommandShortcuts() {
   aDisplayZoomIn->SetShortCut(ShortCut(VK_ADD, {}));
   aDisplayZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {}));
@@ -68,6 +75,7 @@ void TfmMain::SetCommandShortcuts() {
   mnHiddenZoomOut->SetShortCut(ShortCut(VK_SUBTRACT, {ssCtrl}));
   mnScale1->SetShortCut(ShortCut(VK_DIVIDE, {}));
   mnHidden->SetCaption("");
+  mnMain->SetImages(il);
 }
 
 void TfmMain::imgPaint(TObject*) {
@@ -113,4 +121,36 @@ void TfmMain::aResultUpdate(TObject* sender) {
   // there is a result to take.
   if (auto* a = dynamic_cast<TAction*>(sender))
     a->SetEnabled(a->OnExecute != nullptr && ResultIcon && ResultIcon->Count() > 0);
+}
+
+// Files dropped on the window: the first one becomes the source, unless a
+// folder is among them (then nothing is loaded, and nothing said). Each name
+// is read at its full length, so that a long path is never cut into another.
+void TfmMain::WMDropFiles(TMessage& message) {
+  auto drop = reinterpret_cast<HDROP>(message.WParam);
+  std::vector<std::string> names;
+  const UINT count = DragQueryFile(drop, 0xFFFFFFFF, nullptr, 0);
+  for (UINT i = 0; i < count; ++i) {
+    std::string name(DragQueryFile(drop, i, nullptr, 0) + 1, '\0');
+    name.resize(DragQueryFile(drop, i, name.data(), static_cast<UINT>(name.size())));
+    names.push_back(name);
+  }
+  DragFinish(drop);
+  message.Result = 0;
+  if (names.empty()) return;
+  for (const std::string& name : names)
+    if (DirectoryExists(name)) return;
+  LoadSourceImage(names.front());
+}
+
+// The toolbar and menu pictures: "buttons.png" beside the program, or the
+// strip built into the program when that file is missing or unreadable.
+void TfmMain::LoadButtonImages(bool invalidate) {
+  il->Clear();
+  LoadImageList(NativePath(FProgramFolder + "buttons.png"), il, nullptr);
+  if (il->Count() == 0) {
+    TBitmap strip;
+    if (LoadBitmapResource(&strip, "ILMAIN")) il->AddMasked(&strip, TColor(0xFF00FF));
+  }
+  if (invalidate) Invalidate();
 }

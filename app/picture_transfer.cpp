@@ -37,6 +37,17 @@ void IEBitmapToBitmap32(TIEBitmap& source, TBitmap& target) {
   }
 }
 
+TBitmap* SharedFrameworkBitmap(TIEBitmap& picture) {
+  if (picture.IsEmpty() || picture.HasAlphaChannel() || picture.PixelFormat() != ie24RGB ||
+      picture.Location() != ieTBitmap)
+    return nullptr;
+  TBitmap* bitmap = picture.VclBitmap();
+  return bitmap && bitmap->PixelFormat() == pf24bit && bitmap->Width() == picture.Width() &&
+                 bitmap->Height() == picture.Height()
+             ? bitmap
+             : nullptr;
+}
+
 void Bitmap32ToIEBitmap(TBitmap& source, TIEBitmap& target) {
   if (source.PixelFormat() != pf32bit || source.Width() <= 0 || source.Height() <= 0) {
     target.CopyFromTBitmap(source);

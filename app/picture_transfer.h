@@ -13,6 +13,12 @@ void IEBitmapToBitmap32(TIEBitmap& source, TBitmap& target);
 // everywhere when all of it is 0); any other bitmap the library's own copy.
 void Bitmap32ToIEBitmap(TBitmap& source, TIEBitmap& target);
 
+// The view's own framework bitmap, for a reader that leaves it as it is: only
+// a plain 24-bit picture without alpha channel that already lives in a
+// framework bitmap (as the view keeps its picture) is handed out, so that no
+// copy of a large picture is made; nullptr otherwise.
+TBitmap* SharedFrameworkBitmap(TIEBitmap& picture);
+
 class TAdvancedIcon;
 class TStream;
 class TGraphic;

@@ -45,6 +45,7 @@ void StartLibraries() {
   // knows icon projects (the file dialogs' previews load through it).
   RegisterBitmapFix32();
   RegisterIconProjectClass();
+  RegisterDataModuleClasses();
 }
 
 void StopLibraries() { LibraryStaticDone(); }

@@ -48,6 +48,13 @@ void BuildBaseIcon(TBitmap* picture, const TBaseIconOptions& options, TAdvancedI
                      options.ShrinkToFit);
 }
 
+bool WritesIntoSource(const TBaseIconOptions& options) {
+  int mode = itmNone;
+  TColor colour = clNone;
+  TransparencyFromChoice(options.Transparency, options.CustomColor, mode, colour);
+  return mode != itmNone;
+}
+
 std::string UnknownSourceMessage(const std::string& fileName) {
   return std::string(AppMessages.UnknownFileFormat) + ": " + fileName;
 }

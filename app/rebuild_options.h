@@ -33,6 +33,10 @@ class TAdvancedIcon;
 // controls say; the picture may be changed on the way.
 void BuildBaseIcon(TBitmap* picture, const TBaseIconOptions& options, TAdvancedIcon& base);
 
+// True when the options key a colour, which the converter clears in (or masks
+// out of) the picture it is given.
+bool WritesIntoSource(const TBaseIconOptions& options);
+
 // The Sharpness slider's position for a newly loaded source: 6 for a JPEG,
 // TIFF or JPEG 2000 picture wider and higher than 48 pixels, else 0.
 int SharpnessPreset(int width, int height, TSniffedFileType fileType, const std::string& lowerExtension);

@@ -35,6 +35,7 @@
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "least_time_reporter.h"
+#include "libpng_memory.h"
 #include "platform/rtl/streams.h"
 
 extern char** environ;
@@ -86,25 +87,6 @@ Bytes MakeJpeg(int width, int height) {
 
 // ---- libpng as the peer, reading from and writing to memory ----
 
-struct TMemReader {
-  const Bytes* data;
-  size_t pos = 0;
-};
-
-void MemRead(png_structp png, png_bytep out, png_size_t n) {
-  auto* r = static_cast<TMemReader*>(png_get_io_ptr(png));
-  if (r->pos + n > r->data->size()) png_error(png, "short read");
-  std::memcpy(out, r->data->data() + r->pos, n);
-  r->pos += n;
-}
-
-void MemWrite(png_structp png, png_bytep data, png_size_t n) {
-  auto* out = static_cast<Bytes*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + n);
-}
-
-void MemFlush(png_structp) {}
-
 // Rows of blue, green, red; rowAt(y) gives row y.
 template <class RowAt>
 Bytes PeerPngWrite(int width, int height, RowAt rowAt) {
@@ -115,7 +97,7 @@ Bytes PeerPngWrite(int width, int height, RowAt rowAt) {
     png_destroy_write_struct(&png, &info);
     return {};
   }
-  png_set_write_fn(png, &out, MemWrite, MemFlush);
+  SetPngMemoryTarget(png, out);
   png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_filter(png, 0, kPngFilter);
@@ -245,7 +227,7 @@ void BM_PngLoadOurs(benchmark::State& state) {
 void BM_PngLoadLibpng(benchmark::State& state) {
   const Bytes& png = Pictures().png;
   for (auto _ : state) {
-    TMemReader reader{&png};
+    TPngMemorySource reader{png.data(), png.size()};
     png_structp p = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(p);
     if (setjmp(png_jmpbuf(p))) {
@@ -253,7 +235,7 @@ void BM_PngLoadLibpng(benchmark::State& state) {
       state.SkipWithError("libpng failed");
       return;
     }
-    png_set_read_fn(p, &reader, MemRead);
+    SetPngMemorySource(p, reader);
     png_read_info(p, info);
     png_set_bgr(p);
     png_read_update_info(p, info);

@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "base/rus_clipboard.h"
+#include "platform/graphics/bmp_codec.h"
 #include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
+#include "platform/graphics/gdi.h"
 #include "icons/sub_icon_render.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_picture.h"
@@ -247,37 +249,87 @@ TSubIcon* TSubIconList::AddBitmap(TBitmap* bitmap, TBitmap* mask, uint8_t byte) 
     }
     source = &work;
   }
-  TMemoryStream maskRows;
-  bool haveMask = false;
+  // The mask rows: from alpha, straight from a 1-bit mask of the same size,
+  // or through a 1-bit copy of any other mask.
+  std::vector<uint8_t> alphaMask;
+  std::vector<uint8_t> copiedMask;
+  const uint8_t* maskRows = nullptr;
   if (!mask && bitmap->PixelFormat() == pf32bit && bitmap->GetWidth() > 0 && bitmap->GetHeight() > 0) {
-    const auto rows = MaskRowsFromAlpha(*bitmap, byte);
-    maskRows.WriteBuffer(rows.data(), static_cast<int64_t>(rows.size()));
-    haveMask = true;
+    alphaMask = MaskRowsFromAlpha(*bitmap, byte);
+    maskRows = alphaMask.data();
   } else if (mask) {
-    TBitmap monoMask;
-    monoMask.Assign(mask);
-    if (monoMask.PixelFormat() != pf1bit) monoMask.SetPixelFormat(pf1bit);
-    if (monoMask.GetWidth() != source->GetWidth() || monoMask.GetHeight() != source->GetHeight())
-      monoMask.SetSize(source->GetWidth(), source->GetHeight());
-    TMemoryStream bmp;
-    monoMask.SaveToStream(bmp);
-    if (bmp.Size() >= 14) {
-      bmp.SetPosition(10);
-      const uint32_t offBits = bmp.ReadValue<uint32_t>();
-      if (offBits > bmp.Size()) InvalidBitmap();
-      bmp.SetPosition(offBits);
-      maskRows.CopyFrom(bmp, bmp.Size() - offBits);
-      haveMask = true;
+    if (mask->PixelFormat() == pf1bit && mask->GetWidth() == source->GetWidth() &&
+        mask->GetHeight() == source->GetHeight()) {
+      GdiFlush();
+      maskRows = mask->View().bits;
+    } else {
+      TBitmap monoMask;
+      monoMask.Assign(mask);
+      if (monoMask.PixelFormat() != pf1bit) monoMask.SetPixelFormat(pf1bit);
+      if (monoMask.GetWidth() != source->GetWidth() || monoMask.GetHeight() != source->GetHeight())
+        monoMask.SetSize(source->GetWidth(), source->GetHeight());
+      if (const bmpcodec::DibView v = monoMask.View(); v.bits) {
+        copiedMask.assign(v.bits, v.bits + size_t(v.RowBytes()) * size_t(v.height));
+        maskRows = copiedMask.data();
+      }
     }
   }
-  TMemoryStream colourBmp;
-  source->SaveToStream(colourBmp);
-  if (colourBmp.Size() >= 14)
-    colourBmp.SetPosition(14);
+  return AddBitmapRows(*source, maskRows, byte);
+}
+
+TSubIcon* TSubIconList::AddBitmapRows(TBitmap& source, const uint8_t* maskRows, uint8_t fillByte) {
+  // The image is the bitmap's own header, colour table and rows (an icon DIB
+  // is bottom-up, as the bitmap holds them) with the mask rows behind; this is
+  // the DIB that its bitmap file would give, without writing and reading one.
+  GdiFlush();
+  const bmpcodec::DibView v = source.View();
+  if (!v.bits || v.width <= 0 || v.height <= 0) InvalidBitmap();
+  if (static_cast<uint32_t>(v.width) > kMaxIconSide || static_cast<uint32_t>(v.height) > kMaxIconSide)
+    throw Exception(kInvalidImage);
+  const int bitCount = v.bitCount;
+  if (bitCount != 1 && bitCount != 4 && bitCount != 8 && bitCount != 16 && bitCount != 24 && bitCount != 32)
+    InvalidBitmap();
+  const int maxColours = bitCount <= 8 ? 1 << bitCount : 0;
+  // A palette bitmap without a table uses the full table of its depth, as
+  // its bitmap file would say; more entries than the depth indexes are not
+  // written.
+  const int colours = maxColours ? std::min(maxColours, v.colorCount > 0 ? v.colorCount : maxColours) : 0;
+  const bool fields = v.compression == BI_BITFIELDS && (bitCount == 16 || bitCount == 32);
+  const int64_t colourBytes = DibRowBytes(v.width, bitCount) * v.height;
+  const int64_t maskBytes = DibRowBytes(v.width, 1) * v.height;
+  BITMAPINFOHEADER bih{};
+  bih.biWidth = v.width;
+  bih.biHeight = v.height * 2;
+  bih.biBitCount = static_cast<WORD>(bitCount);
+  bih.biCompression = v.compression;
+  bih.biSizeImage = static_cast<DWORD>(colourBytes + maskBytes);
+  bih.biClrUsed = static_cast<DWORD>(colours);
+  const size_t headerBytes = sizeof bih + (fields ? 12 : 0) + size_t(colours) * 4;
+  std::vector<uint8_t> dib(headerBytes + size_t(colourBytes) + size_t(maskBytes));
+  uint8_t* at = dib.data();
+  std::memcpy(at, &bih, sizeof bih);
+  at += sizeof bih;
+  if (fields) {
+    std::memcpy(at, v.masks, 12);
+    at += 12;
+  }
+  for (int i = 0; i < colours; ++i, at += 4) {
+    RGBQUAD q = i < v.colorCount ? v.colors[i] : RGBQUAD{0, 0, 0, 0};
+    q.rgbReserved = 0;
+    std::memcpy(at, &q, 4);
+  }
+  std::memcpy(at, v.bits, size_t(colourBytes));
+  at += colourBytes;
+  if (maskRows)
+    std::memcpy(at, maskRows, size_t(maskBytes));
   else
-    colourBmp.SetPosition(0);
-  maskRows.SetPosition(0);
-  return AddDIB(colourBmp, haveMask ? &maskRows : nullptr, byte, colourBmp.Size() - colourBmp.Position());
+    std::memset(at, fillByte, size_t(maskBytes));
+  auto image = std::make_unique<TFileIconImage>();
+  image->SetBits(std::move(dib));
+  image->ParseBits();
+  TSubIcon* result = image.get();
+  Add(std::move(image));
+  return result;
 }
 
 void TSubIconList::ReplaceWithBitmap(TBitmap* bitmap, TBitmap* mask, int index, uint8_t byte) {

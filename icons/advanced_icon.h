@@ -52,6 +52,9 @@ public:
   // stream from the header on.
   TSubIcon* AddDIB(TStream& colour, TStream* mask, uint8_t fillByte, int64_t available);
   TSubIcon* AddBitmap(TBitmap* bitmap, TBitmap* mask, uint8_t byte);
+  // Adds an image of a bitmap of 1, 4, 8, 16, 24 or 32 bits with the given
+  // AND-mask rows (bottom-up, of its size), or rows of the fill byte.
+  TSubIcon* AddBitmapRows(TBitmap& source, const uint8_t* maskRows, uint8_t fillByte);
   void ReplaceWithBitmap(TBitmap* bitmap, TBitmap* mask, int index, uint8_t byte);
 
   int FindBestIndex(int width, int height, int depth) const;

@@ -92,6 +92,22 @@ void EmptyBitmap(TBitmap* b, TPixelFormat pf) {
   b->SetSize(0, 0);
 }
 
+// The PNG images that decode straight into the bitmaps a caller asks for:
+// 8-bit RGBA whose entry names 32 bits, 8-bit RGB whose entry names 24. Their
+// DIB form would hold the picture's own pixels (fully transparent ones
+// cleared) with the AND mask where alpha is 0, which is what the PNG picture
+// gives for an icon image; other PNG images take the way through DecodePNG.
+bool DecodesDirect(const TSubIcon& image) {
+  const std::vector<uint8_t>& bits = image.Bits();
+  const int64_t ihdr = FindPngHeader(bits);
+  if (ihdr < 0 || size_t(ihdr) + 18 > bits.size()) return false;
+  const uint8_t depth = bits[size_t(ihdr) + 16], colourType = bits[size_t(ihdr) + 17];
+  const int bitCount = image.Head().wBitCount;
+  return depth == 8 && ((colourType == 6 && bitCount == 32) || (colourType == 2 && bitCount == 24));
+}
+
+void ExtractPngDirect(const TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor background, TBitmap* mask);
+
 }  // namespace
 
 void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor background, TBitmap* mask) {
@@ -102,6 +118,10 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
   }
   if (!composite && !raw && !mask) return;
   if (image.HasPNGBits()) {
+    if (DecodesDirect(image)) {
+      ExtractPngDirect(image, composite, raw, background, mask);
+      return;
+    }
     TSubIcon decoded;
     DecodePNG(image, decoded);
     ExtractBitmaps(decoded, composite, raw, background, mask);
@@ -144,7 +164,7 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
 
 void DrawSubIcon(TCanvas* canvas, int x, int y, TSubIcon& image, TColor background) {
   if (!canvas || !image.HasBits()) return;
-  if (image.HasPNGBits()) {
+  if (image.HasPNGBits() && !DecodesDirect(image)) {
     // Decoded once; the decoded image's own depth says whether it has alpha.
     TSubIcon decoded;
     DecodePNG(image, decoded);
@@ -369,6 +389,27 @@ bool AllAlphaZero(TBitmap& bitmap) {
 void LoadPngBits(const TSubIcon& image, TPNGImage& png) {
   TCustomMemoryStream s(image.Bits().data(), int64_t(image.Bits().size()));
   png.LoadFromStream(s);
+}
+
+// The colour part and mask of such an image straight from the PNG picture:
+// one decode and one conversion, where the way through a DIB image writes and
+// reads it as bitmap streams several times over.
+void ExtractPngDirect(const TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor background, TBitmap* mask) {
+  if (!PngWithinIconLimits(image.Bits())) InvalidImage();
+  TPNGImage png;
+  LoadPngBits(image, png);
+  if (png.GetWidth() <= 0 || png.GetHeight() <= 0) InvalidImage();
+  TBitmap colour;
+  TBitmap* target = raw ? raw : &colour;
+  png.ExtractBitmapAndMask(target, mask, 80);
+  if (!composite) return;
+  composite->Assign(target);
+  if (composite->PixelFormat() != pf32bit) return;  // opaque: it shows as it is
+  const uint32_t bg = background == kNoBackground ? 0 : uint32_t(background) & 0xFFFFFF;
+  for (int y = 0; y < composite->GetHeight(); ++y) {
+    auto* px = static_cast<uint32_t*>(composite->ScanLine(y));
+    for (int x = 0; x < composite->GetWidth(); ++x) px[x] = BlendPixelOverOpaque(px[x], bg);
+  }
 }
 
 }  // namespace

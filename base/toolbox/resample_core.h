@@ -5,6 +5,10 @@
 #include "base/toolbox/pixel_rows.h"
 #include "base/toolbox/resample_filters.h"
 
+// When above 0, the most worker threads the alpha-aware passes use (tests run
+// them in 1, 2, 3 ... bands); otherwise the processor count decides.
+extern int ResampleWorkerCountOverride;
+
 // Plain kernel resampling of `channels` bytes per pixel (3 for blue, green,
 // red). src and dst hold pixelBytes-sized pixels whose first `channels` bytes are
 // resampled; other bytes of dst are left alone.

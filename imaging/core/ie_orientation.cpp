@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_thread_pool.h"
 
 namespace {
 
@@ -62,6 +63,34 @@ void CopyBlock(const uint8_t* block, int64_t srcLen, int k, int xFirst, int xSte
 
 enum QuarterKind { qkTranspose, qkClockwise, qkTransverse, qkCounterClockwise };
 
+// Both bitmaps in memory: the rows stay where they are, so every worker reads
+// its own blocks of source rows straight from the source and writes their
+// columns into the destination rows (workers touch other bytes of each row).
+template <int N>
+void QuarterTurnInMemory(TIEBitmap& src, TIEBitmap& dst, bool columnReversed, bool rowReversed) {
+  const int ws = src.Width(), hs = src.Height();
+  std::vector<uint8_t*> out(static_cast<size_t>(ws));
+  std::vector<const uint8_t*> in(static_cast<size_t>(hs));
+  for (int y = 0; y < ws; ++y) out[size_t(y)] = dst.ScanLine(y);
+  for (int r = 0; r < hs; ++r) in[size_t(r)] = src.ScanLine(r);
+  constexpr int kBlock = 32;
+  const int blocks = (hs + kBlock - 1) / kBlock;
+  IERunRowBands(blocks, false, [&](int firstBlock, int lastBlock) {
+    for (int b = firstBlock; b <= lastBlock; ++b) {
+      const int r0 = b * kBlock, k = std::min(kBlock, hs - r0);
+      const uint8_t* const* rows = in.data() + r0;
+      const int xFirst = rowReversed ? hs - 1 - r0 : r0;
+      const int xStep = rowReversed ? -1 : 1;
+      for (int y = 0; y < ws; ++y) {
+        const int64_t col = int64_t(columnReversed ? ws - 1 - y : y) * N;
+        uint8_t* o = out[size_t(y)];
+        int x = xFirst;
+        for (int i = 0; i < k; ++i, x += xStep) std::memcpy(o + int64_t(x) * N, rows[i] + col, N);
+      }
+    }
+  });
+}
+
 // Fills dst (already Hs wide and Ws high) from src. Destination rows are built
 // in bands held in memory, and the source is read row by row once per band, so
 // file-backed bitmaps are streamed rather than mapped pixel by pixel.
@@ -71,6 +100,16 @@ void QuarterTurn(TIEBitmap& src, TIEBitmap& dst, QuarterKind kind) {
   const int bytes = bpp / 8;
   const bool columnReversed = kind == qkTransverse || kind == qkCounterClockwise;  // src col = ws-1-y
   const bool rowReversed = kind == qkClockwise || kind == qkTransverse;           // src row = hs-1-x
+  if (src.Location() != ieFile && dst.Location() != ieFile && !src.IsVirtual()) {
+    switch (bpp) {
+      case 8: QuarterTurnInMemory<1>(src, dst, columnReversed, rowReversed); return;
+      case 16: QuarterTurnInMemory<2>(src, dst, columnReversed, rowReversed); return;
+      case 24: QuarterTurnInMemory<3>(src, dst, columnReversed, rowReversed); return;
+      case 32: QuarterTurnInMemory<4>(src, dst, columnReversed, rowReversed); return;
+      case 48: QuarterTurnInMemory<6>(src, dst, columnReversed, rowReversed); return;
+      default: break;  // 1-bit pixels share bytes: one worker, below
+    }
+  }
   const int64_t bandRows = std::max<int64_t>(1, std::min<int64_t>(ws, (int64_t(64) << 20) / std::max<int64_t>(dstLen, 1)));
   const int64_t srcLen = src.RowLen();
   constexpr int kBlock = 32;

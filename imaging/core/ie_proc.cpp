@@ -23,6 +23,7 @@
 #include "platform/win/global_memory.h"
 
 std::function<bool(TIEBitmap& bitmap, const void* data, size_t size)> IEPasteLoadPNG;
+std::function<bool(TIEBitmap& bitmap, HANDLE metafile)> IEPasteRenderMetafile;
 
 namespace {
 
@@ -768,6 +769,9 @@ void TImageLibProc::PasteFromClipboard() {
   } else if (IsClipboardFormatAvailable(CF_DIB)) {
     ok = ReadBlock(GetClipboardData(CF_DIB), pasted,
                    [](TIEBitmap& b, const void* p, size_t n) { return DIBToIEBitmap(p, n, b) > 0; });
+  } else if (IsClipboardFormatAvailable(CF_ENHMETAFILE) && IEPasteRenderMetafile) {
+    const HANDLE metafile = GetClipboardData(CF_ENHMETAFILE);
+    ok = metafile && IEPasteRenderMetafile(pasted, metafile);
   }
   if (!ok) return;
   if (FAutoUndo) SaveUndoCaptioned("PasteFromClipboard");

@@ -73,6 +73,9 @@ using TIEFormatSet = TSet<TIEBitmapFormat>;
 // Readers of the input and output layer that paste can use; unset, the
 // clipboard's PNG data is passed over. Returns true when bitmap was read.
 extern std::function<bool(TIEBitmap& bitmap, const void* data, size_t size)> IEPasteLoadPNG;
+// Likewise for an enhanced metafile on the clipboard, drawn at its own size
+// with alpha; the handle stays the clipboard's. Unset, metafiles are passed over.
+extern std::function<bool(TIEBitmap& bitmap, HANDLE metafile)> IEPasteRenderMetafile;
 
 // The id of the first format on the open clipboard whose registered name is
 // name (without regard to case), else 0.

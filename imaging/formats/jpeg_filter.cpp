@@ -1,9 +1,11 @@
 #include "imaging/formats/jpeg_filter.h"
 
-#include <cstdio>
-#include <csetjmp>
 #include <algorithm>
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -579,8 +581,32 @@ struct TJpegWrite {
   TJpegError err;
   TJpegDest dest;
   std::vector<uint8_t> row;
-  char message[JMSG_LENGTH_MAX] = {};
 };
+
+// The codec's text for a message code with each placeholder standing as "?";
+// its notice and version give nothing, a code outside its table "Corrupted".
+std::string JpegMessageText(const jpeg_error_mgr& err) {
+  const int code = err.msg_code;
+  if (code == JMSG_COPYRIGHT || code == JMSG_VERSION) return {};
+  if (!err.jpeg_message_table || code < 0 || code > err.last_jpeg_message || !err.jpeg_message_table[code])
+    return "Corrupted";
+  std::string text;
+  for (const char* p = err.jpeg_message_table[code]; *p; ++p) {
+    if (*p != '%') {
+      text += *p;
+    } else if (p[1] == '%') {
+      text += '%';
+      ++p;
+    } else {
+      // Flags, width, precision and length up to the conversion letter.
+      while (p[1] && !std::isalpha(uint8_t(p[1]))) ++p;
+      while (p[1] && (p[1] == 'l' || p[1] == 'h')) ++p;
+      if (p[1]) ++p;
+      text += '?';
+    }
+  }
+  return text;
+}
 
 void WriteErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
@@ -590,14 +616,7 @@ void WriteErrorExit(j_common_ptr cinfo) {
 
 bool EncodeGuarded(TJpegWrite& w, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
   j_compress_ptr cinfo = &w.cinfo;
-  if (setjmp(w.err.jump)) {
-    // The codec's own text, its placeholders left unfilled.
-    const int code = w.err.pub.msg_code;
-    const char* const* table = w.err.pub.jpeg_message_table;
-    const char* text = code > 0 && code <= w.err.pub.last_jpeg_message && table ? table[code] : "Corrupted";
-    std::snprintf(w.message, sizeof(w.message), "%s", text ? text : "Corrupted");
-    return false;
-  }
+  if (setjmp(w.err.jump)) return false;
   const int width = bitmap.Width(), height = bitmap.Height();
   cinfo->dest = &w.dest.pub;
   w.dest.pub.init_destination = InitDest;
@@ -711,6 +730,7 @@ void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, 
   w->dest.progress = &progress;
   jpeg_create_compress(&w->cinfo);
   const bool ok = EncodeGuarded(*w, *src, params, progress);
+  const std::string message = ok ? std::string() : JpegMessageText(w->err.pub);
   jpeg_destroy_compress(&w->cinfo);
-  if (!ok) throw EIEJpegException(w->message);
+  if (!ok) throw EIEJpegException(message);
 }

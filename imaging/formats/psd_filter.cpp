@@ -116,9 +116,9 @@ int ColourChannels(TIEBitmapFormat f) {
 struct TPSDRows {
   TStream& stream;
   int compression = 0;
-  std::vector<uint16_t> counts;
+  std::vector<uint16_t> counts{};
   size_t next = 0;
-  std::vector<uint8_t> packed;
+  std::vector<uint8_t> packed{};
 
   // Reads the next row into row (rowBytes bytes); false when the data ends first.
   bool Row(uint8_t* row, int64_t rowBytes) {
@@ -154,8 +154,8 @@ struct TPSDReader {
   TPSDLayerList* layers;
   bool loadLayers;
   TProgressRecord& progress;
-  TPSDFileHeader header;
-  std::vector<uint8_t> palette;  // 768 bytes: reds, greens, blues; empty for none
+  TPSDFileHeader header{};
+  std::vector<uint8_t> palette{};  // 768 bytes: reds, greens, blues; empty for none
   int transparencyIndex = -1;
   bool thumbnailTaken = false;
   bool iccRead = false;
@@ -870,7 +870,7 @@ void WriteBody(TStream& stream, TIOParamsVals& params, TProgressRecord& progress
     }
   }
   TPSDWriter w{{stream, progress}, depth};
-  TPSDFileHeader header;
+  TPSDFileHeader header{};
   header.Channels = uint16_t(ColourChannels(merged.PixelFormat()));
   header.Height = uint32_t(merged.Height());
   header.Width = uint32_t(merged.Width());

@@ -2,9 +2,13 @@
 
 #include <vector>
 
+#include "imaging/core/ie_proc.h"
 #include "imaging/core/ie_startup.h"
+#include "imaging/io/image_lib_io.h"
 #include "imaging/io/ie_filters.h"
+#include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/strings.h"
+#include "platform/win/clipboard.h"
 
 int32_t IEMetafileSizeLimit = 8000;
 bool IEBufferedReadRelative = false;
@@ -158,14 +162,39 @@ void FreeFileFormats() { Formats().clear(); }
 // nothing to unload; the step stays for the order of shutdown.
 void UnloadIOPlugins() {}
 
+namespace {
+
+// The processing component pastes PNG data and metafiles through these readers.
+bool PastePNG(TIEBitmap& bitmap, const void* data, size_t size) {
+  auto io = TImageLibIO::CreateForBitmap(&bitmap);
+  io->LoadBuffer(data, int64_t(size), ioPNG);
+  return !io->Aborting() && !bitmap.IsEmpty();
+}
+
+bool PasteMetafile(TIEBitmap& bitmap, HANDLE handle) {
+  // The metafile draws from a copy: the clipboard's handle stays the clipboard's.
+  TMetafile metafile;
+  metafile.LoadFromClipboardFormat(CF_ENHMETAFILE, handle, nullptr);
+  if (metafile.Empty()) return false;
+  auto io = TImageLibIO::CreateForBitmap(&bitmap);
+  io->RenderMetafile(&metafile, -1, true, -1);
+  return !io->Aborting() && !bitmap.IsEmpty();
+}
+
+}  // namespace
+
 void InitImageIO() {
   FreeFileFormats();
   RegisterBuiltinFileFormats();
   IEBufferedReadRelative = false;
   IEMetafileSizeLimit = 8000;
+  IEPasteLoadPNG = PastePNG;
+  IEPasteRenderMetafile = PasteMetafile;
 }
 
 void DoneImageIO() {
+  IEPasteLoadPNG = nullptr;
+  IEPasteRenderMetafile = nullptr;
   UnloadIOPlugins();
   FreeFileFormats();
 }

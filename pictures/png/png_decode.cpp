@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 
+#include "base/toolbox/row_convert.h"
 #include "pictures/png/png_chunks.h"
+#include "pictures/png/png_codec_state.h"
 #include "pictures/png/png_image.h"
 #include "pictures/png/png_rows.h"
 
@@ -153,6 +155,10 @@ void ConvertGrey16(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, i
 
 template <int kStep, bool kSeq>
 void ConvertRgb(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    SwapRgbRow(src, dib, count);
+    return;
+  }
   for (int i = 0; i < count; i++) {
     const uint8_t* s = src + i * 3 * kStep;
     uint8_t* d = dib + size_t(kSeq ? i : x0 + i * dx) * 3;
@@ -173,6 +179,10 @@ void ConvertGreyAlpha(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, 
 
 template <int kStep, bool kSeq>
 void ConvertRgba(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    RgbaToBgrAndAlpha(src, dib, alpha, count);
+    return;
+  }
   for (int i = 0; i < count; i++) {
     const uint8_t* s = src + i * 4 * kStep;
     const int x = kSeq ? i : x0 + i * dx;
@@ -209,16 +219,9 @@ TRowConverter ChooseConverter(int colorType, int bitDepth) {
 class TPngRowDecoder {
 public:
   TPngRowDecoder(TStream& stream, TChunkIHDR& header, int64_t firstLength)
-      : FStream(stream), FHeader(header), FDataLeft(firstLength) {
+      : FStream(stream), FHeader(header), FDataLeft(firstLength),
+        FMemory(dynamic_cast<TCustomMemoryStream*>(&stream)) {
     FCrc = Crc32Update(0xFFFFFFFFu, "IDAT", 4);
-    FInput = std::make_unique<uint8_t[]>(size_t(kInputBlockSize));
-    std::memset(&FZ, 0, sizeof(FZ));
-    const int r = inflateInit(&FZ);
-    if (r != Z_OK) RaisePngZlibError(r);
-    FZInit = true;
-  }
-  ~TPngRowDecoder() {
-    if (FZInit) inflateEnd(&FZ);
   }
   TPngRowDecoder(const TPngRowDecoder&) = delete;
   TPngRowDecoder& operator=(const TPngRowDecoder&) = delete;
@@ -227,9 +230,16 @@ public:
     const int64_t fullRowBytes = RowBytesFor(FHeader.Width(), FHeader.ColorType(), FHeader.BitDepth());
     FPixelBytes = size_t(PixelBytesFor(FHeader.ColorType(), FHeader.BitDepth()));
     const size_t stride = size_t(fullRowBytes) + 1;
-    FBlockSize = std::max(kOutputBlockSize, stride);
-    FBlock = std::make_unique<uint8_t[]>(FBlockSize);
-    FPrevRow = std::make_unique<uint8_t[]>(stride);
+    // The block holds as many rows as fit in kOutputBlockSize, and no more
+    // than the picture has: a 16-pixel icon needs 1 KB, not 128.
+    FBlockSize = std::max(stride, std::min(kOutputBlockSize, stride * size_t(std::max(FHeader.Height(), 1))));
+    TScratchLease block(psDecodeRows, FBlockSize + stride);
+    FBlock = block.Data();
+    FPrevRow = block.Data() + FBlockSize;
+    if (!FMemory) {
+      FInputLease = std::make_unique<TScratchLease>(psDecodeInput, size_t(kInputBlockSize));
+      FInput = FInputLease->Data();
+    }
     if (interlaced)
       DecodeInterlaced();
     else
@@ -273,22 +283,22 @@ private:
   bool DecodeRows(size_t rowBytes, int rowCount, TEmit&& emit) {
     const size_t stride = rowBytes + 1;
     const int rowsPerBlock = int(std::max<size_t>(1, FBlockSize / stride));
-    std::memset(FPrevRow.get(), 0, stride);
-    const uint8_t* prev = FPrevRow.get() + 1;
+    std::memset(FPrevRow, 0, stride);
+    const uint8_t* prev = FPrevRow + 1;
     for (int done = 0; done < rowCount;) {
       const int want = std::min(rowsPerBlock, rowCount - done);
-      const size_t got = InflateBytes(FBlock.get(), size_t(want) * stride);
+      const size_t got = InflateBytes(FBlock, size_t(want) * stride);
       const int whole = int(got / stride);
       for (int j = 0; j < whole; j++) {
-        uint8_t* row = FBlock.get() + size_t(j) * stride;
+        uint8_t* row = FBlock + size_t(j) * stride;
         UnfilterRow(row[0], row + 1, prev, rowBytes, FPixelBytes);
         emit(done + j, row + 1);
         prev = row + 1;
       }
       if (whole < want) return false;
       // The block is refilled next; its last row is the next one's row above.
-      std::memcpy(FPrevRow.get() + 1, prev, rowBytes);
-      prev = FPrevRow.get() + 1;
+      std::memcpy(FPrevRow + 1, prev, rowBytes);
+      prev = FPrevRow + 1;
       done += want;
     }
     return true;
@@ -297,26 +307,40 @@ private:
   // Inflates exactly n bytes, or fewer when the image data ends.
   size_t InflateBytes(uint8_t* dest, size_t n) {
     if (FEnded) return 0;
-    FZ.next_out = dest;
-    FZ.avail_out = uInt(n);
-    while (FZ.avail_out > 0) {
-      if (FZ.avail_in == 0) {
+    z_stream& z = FInflate.Z();
+    z.next_out = dest;
+    z.avail_out = uInt(n);
+    while (z.avail_out > 0) {
+      if (z.avail_in == 0) {
         while (FDataLeft == 0) NextChunk();
         const int64_t want = std::min(FDataLeft, kInputBlockSize);
-        ReadExactly(FInput.get(), want);
-        FCrc = Crc32Update(FCrc, FInput.get(), size_t(want));
-        FDataLeft -= want;
-        FZ.next_in = FInput.get();
-        FZ.avail_in = uInt(want);
+        z.next_in = const_cast<Bytef*>(NextInput(want));
+        z.avail_in = uInt(want);
       }
-      const int r = inflate(&FZ, Z_NO_FLUSH);
+      const int r = inflate(&z, Z_NO_FLUSH);
       if (r == Z_STREAM_END) {
         FEnded = true;
         break;
       }
       if (r != Z_OK) RaisePngZlibError(r == Z_NEED_DICT ? Z_DATA_ERROR : r);
     }
-    return n - FZ.avail_out;
+    return n - z.avail_out;
+  }
+
+  // The next count bytes of the chunk, counted into its CRC: read from a
+  // memory stream in place, else through the input block.
+  const uint8_t* NextInput(int64_t count) {
+    const uint8_t* bytes;
+    if (FMemory) {
+      bytes = FMemory->Memory() + FMemory->Position();
+      FMemory->Seek(count, soCurrent);
+    } else {
+      ReadExactly(FInput, count);
+      bytes = FInput;
+    }
+    FCrc = Crc32Update(FCrc, bytes, size_t(count));
+    FDataLeft -= count;
+    return bytes;
   }
 
   void ReadExactly(uint8_t* buffer, int64_t count) {
@@ -344,26 +368,23 @@ private:
   // Reads whatever the image did not need of the current chunk, so that its
   // CRC covers all of it and the stream stands at the next chunk.
   void FinishChunk() {
-    while (FDataLeft > 0) {
-      const int64_t want = std::min(FDataLeft, kInputBlockSize);
-      ReadExactly(FInput.get(), want);
-      FCrc = Crc32Update(FCrc, FInput.get(), size_t(want));
-      FDataLeft -= want;
-    }
+    while (FDataLeft > 0) NextInput(std::min(FDataLeft, kInputBlockSize));
     CheckCrc();
   }
 
   TStream& FStream;
   TChunkIHDR& FHeader;
   int64_t FDataLeft;
+  // A memory stream whose bytes inflate reads in place; null for others.
+  TCustomMemoryStream* FMemory;
   uint32_t FCrc = 0;
-  z_stream FZ;
-  bool FZInit = false;
+  TInflateLease FInflate;
   bool FEnded = false;
-  std::unique_ptr<uint8_t[]> FInput;
-  std::unique_ptr<uint8_t[]> FBlock;
+  std::unique_ptr<TScratchLease> FInputLease;
+  uint8_t* FInput = nullptr;
+  uint8_t* FBlock = nullptr;
   size_t FBlockSize = 0;
-  std::unique_ptr<uint8_t[]> FPrevRow;
+  uint8_t* FPrevRow = nullptr;
   size_t FPixelBytes = 1;
 };
 

@@ -7,7 +7,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/toolbox/row_convert.h"
 #include "pictures/png/png_chunks.h"
+#include "pictures/png/png_codec_state.h"
 #include "pictures/png/png_image.h"
 #include "pictures/png/png_rows.h"
 
@@ -48,6 +50,10 @@ void GatherGrey16(const uint8_t* dib, const uint8_t*, uint8_t* dst, int x0, int 
 
 template <int kStep, bool kSeq>
 void GatherRgb(const uint8_t* dib, const uint8_t*, uint8_t* dst, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    SwapRgbRow(dib, dst, count);
+    return;
+  }
   for (int i = 0; i < count; i++) {
     const uint8_t* s = dib + size_t(kSeq ? i : x0 + i * dx) * 3;
     uint8_t* d = dst + i * 3 * kStep;
@@ -78,6 +84,10 @@ void GatherGreyAlpha(const uint8_t* dib, const uint8_t* alpha, uint8_t* dst, int
 
 template <int kStep, bool kSeq>
 void GatherRgba(const uint8_t* dib, const uint8_t* alpha, uint8_t* dst, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    BgrAndAlphaToRgba(dib, alpha, dst, count);
+    return;
+  }
   for (int i = 0; i < count; i++) {
     const int x = kSeq ? i : x0 + i * dx;
     const uint8_t* s = dib + size_t(x) * 3;
@@ -170,16 +180,22 @@ public:
         FFiltered[f].assign(size_t(rowBytes) + 1, 0);
         FFiltered[f][0] = uint8_t(f);
       }
-    FOut = std::make_unique<uint8_t[]>(FBlockSize);
-    std::memset(&FZ, 0, sizeof(FZ));
-    const int r = deflateInit(&FZ, FLevel);
-    if (r != Z_OK) RaisePngZlibError(r);
-    FZInit = true;
-    FZ.next_out = FOut.get();
-    FZ.avail_out = uInt(FBlockSize);
-  }
-  ~TPngRowEncoder() {
-    if (FZInit) deflateEnd(&FZ);
+    // Deflate gets the smallest window that holds the whole image (as libpng
+    // chooses it), which finds the same matches as the full window; the
+    // stream header still names the full window, so the bytes written are
+    // those of the full window. The output block is no larger than deflate
+    // can produce for the image, which keeps the IDAT chunks where they were.
+    const bool interlaced = image ? image->InterlaceMode() == 1 : header.InterlaceMethod() == 1;
+    const uint64_t dataBytes = ImageDataBytes(interlaced, uint64_t(rowBytes));
+    FDeflate = std::make_unique<TDeflateLease>(FLevel, PngWindowBitsFor(dataBytes));
+    FullWindowZlibHeader(FLevel, FFullWindowHeader);
+    const uint64_t bound = deflateBound(&FDeflate->Z(), uLong(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu)));
+    if (dataBytes < 0xFFFFFFFFu && bound < FBlockSize) FOutSize = uint32_t(std::max<uint64_t>(bound, 64));
+    else FOutSize = FBlockSize;
+    FOut = std::make_unique<TScratchLease>(psEncodeOutput, FOutSize);
+    z_stream& z = FDeflate->Z();
+    z.next_out = FOut->Data();
+    z.avail_out = uInt(FOutSize);
   }
   TPngRowEncoder(const TPngRowEncoder&) = delete;
   TPngRowEncoder& operator=(const TPngRowEncoder&) = delete;
@@ -253,31 +269,60 @@ private:
   }
 
   void DeflateBytes(const uint8_t* bytes, size_t n) {
-    FZ.next_in = const_cast<Bytef*>(bytes);
-    FZ.avail_in = uInt(n);
-    while (FZ.avail_in > 0) {
-      if (FZ.avail_out == 0) FlushBlock();
-      const int r = deflate(&FZ, Z_NO_FLUSH);
+    z_stream& z = FDeflate->Z();
+    z.next_in = const_cast<Bytef*>(bytes);
+    z.avail_in = uInt(n);
+    while (z.avail_in > 0) {
+      if (z.avail_out == 0) FlushBlock();
+      const int r = deflate(&z, Z_NO_FLUSH);
       if (r != Z_OK) RaisePngZlibError(r);
     }
   }
 
   void FinishDeflate() {
-    FZ.next_in = nullptr;
-    FZ.avail_in = 0;
+    z_stream& z = FDeflate->Z();
+    z.next_in = nullptr;
+    z.avail_in = 0;
     for (;;) {
-      if (FZ.avail_out == 0) FlushBlock();
-      const int r = deflate(&FZ, Z_FINISH);
+      if (z.avail_out == 0) FlushBlock();
+      const int r = deflate(&z, Z_FINISH);
       if (r == Z_STREAM_END) break;
       if (r != Z_OK) RaisePngZlibError(r);
     }
-    if (FZ.avail_out < FBlockSize) FlushBlock();
+    if (z.avail_out < FOutSize) FlushBlock();
   }
 
+  // Writes what the output block holds as one IDAT chunk. A smaller block
+  // than the chunk size is only used when the whole stream fits in it, so a
+  // full smaller block never ends a chunk early.
   void FlushBlock() {
-    WriteIdatChunk(FOut.get(), FBlockSize - FZ.avail_out);
-    FZ.next_out = FOut.get();
-    FZ.avail_out = uInt(FBlockSize);
+    z_stream& z = FDeflate->Z();
+    uint8_t* out = FOut->Data();
+    const size_t n = FOutSize - z.avail_out;
+    if (FFirstBlock && n >= 2) {
+      out[0] = FFullWindowHeader[0];
+      out[1] = FFullWindowHeader[1];
+      FFirstBlock = false;
+    }
+    WriteIdatChunk(out, n);
+    z.next_out = out;
+    z.avail_out = uInt(FOutSize);
+  }
+
+  // The bytes deflate gets: each row of every pass with its filter byte.
+  uint64_t ImageDataBytes(bool interlaced, uint64_t rowBytes) const {
+    const uint64_t height = uint64_t(std::max(FHeader.Height(), 0));
+    if (!interlaced) return (rowBytes + 1) * height;
+    uint64_t total = 0;
+    for (const TPngPass& pass : kAdam7Passes) {
+      const int passWidth = PassWidth(pass, FHeader.Width());
+      const uint64_t passRowBytes = uint64_t(RowBytesFor(passWidth, FHeader.ColorType(), FDepth));
+      const int64_t rows = FHeader.Height() > pass.firstRow
+                               ? (FHeader.Height() - pass.firstRow + pass.rowStep - 1) / pass.rowStep
+                               : 0;
+      if (passRowBytes > 0) total += (passRowBytes + 1) * uint64_t(rows);
+    }
+    return total;
   }
 
   void WriteIdatChunk(const uint8_t* bytes, size_t n) {
@@ -299,9 +344,11 @@ private:
   int FDepth = 8;
   size_t FPixelBytes = 1;
   std::vector<uint8_t> FRaw, FPrev, FFiltered[5];
-  std::unique_ptr<uint8_t[]> FOut;
-  z_stream FZ;
-  bool FZInit = false;
+  std::unique_ptr<TDeflateLease> FDeflate;
+  std::unique_ptr<TScratchLease> FOut;
+  uint32_t FOutSize = 0;
+  uint8_t FFullWindowHeader[2] = {};
+  bool FFirstBlock = true;
 };
 
 }  // namespace

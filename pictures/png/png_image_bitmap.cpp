@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "base/toolbox/row_convert.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -180,6 +181,10 @@ void TPNGImage::AssignToBitmap(TBitmap* bitmap) {
       const uint8_t* src = header->DibRow(y);
       const uint8_t* alpha = header->AlphaRowOf(y);
       auto* dst = static_cast<uint8_t*>(bitmap->ScanLine(y));
+      if (colorType == 6) {
+        BgrAndAlphaToBgra(src, alpha, dst, width);
+        continue;
+      }
       for (int x = 0; x < width; x++, dst += 4) {
         if (colorType == 6) {
           dst[0] = src[x * 3];
@@ -265,13 +270,21 @@ void TPNGImage::ExtractBitmapAndMask(TBitmap* picture, TBitmap* mask, uint8_t th
   TMaskWriter maskWriter(mask, width, height);
   if (picture->PixelFormat() != pf32bit) return;  // the mask stays all black: opaque
   // Fully transparent pixels carry no colour, so that an icon's colour image
-  // leaves the screen alone where its mask lets it through.
+  // leaves the screen alone where its mask lets it through. A row's mask bits
+  // are gathered a byte at a time.
   for (int y = 0; y < height; y++) {
-    auto* px = static_cast<uint8_t*>(picture->ScanLine(y));
-    for (int x = 0; x < width; x++, px += 4) {
-      const bool transparent = px[3] == 0;
-      if (transparent) std::memset(px, 0, 4);
-      maskWriter.Set(x, y, transparent);
+    auto* px = static_cast<uint32_t*>(picture->ScanLine(y));
+    uint8_t* maskRow = mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr;
+    for (int x0 = 0; x0 < width; x0 += 8) {
+      const int n = std::min(8, width - x0);
+      unsigned maskBits = 0;
+      for (int i = 0; i < n; i++) {
+        const uint32_t p = px[x0 + i];
+        const bool transparent = (p >> 24) == 0;
+        px[x0 + i] = transparent ? 0 : p;
+        maskBits |= unsigned(transparent) << (7 - i);
+      }
+      if (maskRow) maskRow[x0 >> 3] = uint8_t(maskBits);
     }
   }
 }

@@ -514,6 +514,10 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC src, int xSrc, in
   if (d->recorder)
     return RecBlit(d, EMR_BITBLT, x, y, width, height, RopUsesSource(code) ? FindDC(src) : nullptr, xSrc, ySrc, width,
                    height, rop);
+  if (!AxisAligned(d)) {
+    TurnedSource t{s.surface, s.x, s.y, width, height};
+    return TurnedTransfer(d, x, y, width, height, &t, code);
+  }
   DevBox b = DeviceRect(d, x, y, width, height);
   if (b.w != width || b.h != height) {
     // Scaled by the map: the copy stretches.
@@ -539,6 +543,10 @@ BOOL StretchBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
   if (d->recorder)
     return RecBlit(d, RopUsesSource(code) ? EMR_STRETCHBLT : EMR_BITBLT, xDest, yDest, destWidth, destHeight,
                    RopUsesSource(code) ? FindDC(src) : nullptr, xSrc, ySrc, srcWidth, srcHeight, rop);
+  if (!AxisAligned(d)) {
+    TurnedSource t{s.surface, s.x, s.y, srcWidth, srcHeight};
+    return TurnedTransfer(d, xDest, yDest, destWidth, destHeight, &t, code);
+  }
   DevBox b = DeviceRect(d, xDest, yDest, destWidth, destHeight);
   if (!RopUsesSource(code)) {
     s.width = b.w;
@@ -553,6 +561,7 @@ BOOL PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
   uint8_t code = static_cast<uint8_t>(rop >> 16);
   if (!d || RopUsesSource(code) || !ValidSize(width, height)) return FALSE;
   if (d->recorder) return RecBlit(d, EMR_BITBLT, x, y, width, height, nullptr, 0, 0, 0, 0, rop);
+  if (!AxisAligned(d)) return TurnedTransfer(d, x, y, width, height, nullptr, code);
   DevBox b = DeviceRect(d, x, y, width, height);
   return Transfer(d, b.x, b.y, b.w, b.h, nullptr, code);
 }
@@ -566,11 +575,20 @@ BOOL MaskBlt(HDC dest, int xDest, int yDest, int width, int height, HDC src, int
   BlitSource s;
   if ((RopUsesSource(fore) || (mask && RopUsesSource(back))) && !SourceFromDC(src, xSrc, ySrc, width, height, s))
     return FALSE;
-  if (!mask) return Transfer(d, DevX(d, xDest), DevY(d, yDest), width, height, &s, fore);
+  bool withSource = RopUsesSource(fore) || (mask && RopUsesSource(back));
+  if (!mask) {
+    if (d->recorder)
+      return RecBlit(d, EMR_BITBLT, xDest, yDest, width, height, withSource ? FindDC(src) : nullptr, xSrc, ySrc, width,
+                     height, (rop & 0x00FFFFFF) | (uint32_t{fore} << 16));
+    return Transfer(d, DevX(d, xDest), DevY(d, yDest), width, height, &s, fore);
+  }
   BitmapObj* m = FindBitmap(mask);
   if (!m || m->surface.bitCount != 1 || width < 0 || height < 0) return FALSE;
   if (xMask < 0 || yMask < 0 || xMask + width > m->surface.width || yMask + height > m->surface.height)
     return FALSE;
+  if (d->recorder)
+    return RecMaskBlt(d, xDest, yDest, width, height, withSource ? FindDC(src) : nullptr, xSrc, ySrc, &m->surface,
+                      xMask, yMask, rop);
   BlitMask bm{&m->surface, xMask, yMask};
   return Transfer(d, DevX(d, xDest), DevY(d, yDest), width, height, &s, fore, &bm, back);
 }
@@ -587,11 +605,15 @@ BOOL PlgBlt(HDC dest, const POINT* points, HDC src, int xSrc, int ySrc, int widt
     if (!m || m->surface.bitCount != 1) return FALSE;
     mk = &m->surface;
   }
+  if (d->recorder) return RecPlgBlt(d, points, FindDC(src), xSrc, ySrc, width, height, mk, xMask, yMask);
   // The source rectangle maps onto the parallelogram spanned from the upper left
-  // corner by the vectors to the upper right and lower left corners.
-  double ox = DevX(d, points[0].x), oy = DevY(d, points[0].y);
-  double ux = points[1].x - points[0].x, uy = points[1].y - points[0].y;
-  double vx = points[2].x - points[0].x, vy = points[2].y - points[0].y;
+  // corner by the vectors to the upper right and lower left corners, all three
+  // points through the map.
+  POINT p0 = DevPoint(d, points[0].x, points[0].y), p1 = DevPoint(d, points[1].x, points[1].y),
+        p2 = DevPoint(d, points[2].x, points[2].y);
+  double ox = p0.x, oy = p0.y;
+  double ux = p1.x - p0.x, uy = p1.y - p0.y;
+  double vx = p2.x - p0.x, vy = p2.y - p0.y;
   double det = ux * vy - uy * vx;
   if (std::abs(det) < 1e-9) return FALSE;
   POINT corners[4] = {{LONG(ox), LONG(oy)},
@@ -648,6 +670,10 @@ int StretchDIBits(HDC hdc, int xDest, int yDest, int destWidth, int destHeight, 
   int sy = view.topDown ? ySrc : view.height - ySrc - srcHeight;
   BlitSource s{&view, nullptr, xSrc, sy, srcWidth, srcHeight};
   uint8_t code = static_cast<uint8_t>(rop >> 16);
+  if (!AxisAligned(d)) {
+    TurnedSource t{&view, xSrc, sy, srcWidth, srcHeight};
+    return TurnedTransfer(d, xDest, yDest, destWidth, destHeight, &t, code) ? std::abs(srcHeight) : 0;
+  }
   DevBox b = DeviceRect(d, xDest, yDest, destWidth, destHeight);
   if (!Transfer(d, b.x, b.y, b.w, b.h, &s, code, nullptr, 0xAA, true)) return 0;
   return std::abs(srcHeight);
@@ -700,6 +726,10 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
     return RecBlit(d, EMR_ALPHABLEND, xDest, yDest, destWidth, destHeight, FindDC(src), xSrc, ySrc, srcWidth,
                    srcHeight, packed);
   }
+  if (!AxisAligned(d)) {
+    TurnedSource t{s.surface, s.x, s.y, srcWidth, srcHeight};
+    return TurnedTransfer(d, xDest, yDest, destWidth, destHeight, &t, 0xCC, &blend);
+  }
   DevBox box = DeviceRect(d, xDest, yDest, destWidth, destHeight);
   int x = box.x, y = box.y;
   destWidth = box.w;
@@ -737,7 +767,15 @@ BOOL TransparentBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeigh
   if (!d || !SourceFromDC(src, xSrc, ySrc, srcWidth, srcHeight, s)) return FALSE;
   if (destWidth <= 0 || destHeight <= 0 || srcWidth <= 0 || srcHeight <= 0 || !ValidSize(destWidth, destHeight))
     return FALSE;
-  int x = DevX(d, xDest), y = DevY(d, yDest);
+  if (d->recorder)
+    return RecBlit(d, EMR_TRANSPARENTBLT, xDest, yDest, destWidth, destHeight, FindDC(src), xSrc, ySrc, srcWidth,
+                   srcHeight, transparent & 0xFFFFFF);
+  // The destination is logical: it scales with the map like the other blits.
+  DevBox box = DeviceRect(d, xDest, yDest, destWidth, destHeight);
+  int x = box.x, y = box.y;
+  destWidth = box.w;
+  destHeight = box.h;
+  if (destWidth <= 0 || destHeight <= 0) return TRUE;
   Surface* ds = DCSurface(d);
   const Surface& ss = *s.surface;
   SourceConverter conv(ss, s.dc, *ds, d);
@@ -773,6 +811,15 @@ BOOL GradientFill(HDC hdc, TRIVERTEX* vertices, ULONG vertexCount, void* mesh, U
   DCObj* d = FindDC(hdc);
   if (!d || !vertices || !mesh || vertexCount == 0 || meshCount > (1u << 20) || mode > GRADIENT_FILL_TRIANGLE)
     return FALSE;
+  if (d->recorder) {
+    // Every mesh entry must name vertices that exist, or nothing is kept.
+    size_t words = mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+    const auto* m = static_cast<const ULONG*>(mesh);
+    for (size_t i = 0; i < size_t{meshCount} * words; ++i)
+      if (m[i] >= vertexCount) return FALSE;
+    if (vertexCount > (1u << 20)) return FALSE;
+    return RecGradient(d, vertices, vertexCount, mesh, meshCount, mode);
+  }
   Surface* ds = DCSurface(d);
   PixelCodec codec(*ds);
   bool alpha = ds->bitCount == 32 && ds->compression == BI_RGB;
@@ -783,7 +830,7 @@ BOOL GradientFill(HDC hdc, TRIVERTEX* vertices, ULONG vertexCount, void* mesh, U
       if (t.Vertex1 >= vertexCount || t.Vertex2 >= vertexCount || t.Vertex3 >= vertexCount) return FALSE;
       const TRIVERTEX* v[3] = {&vertices[t.Vertex1], &vertices[t.Vertex2], &vertices[t.Vertex3]};
       std::vector<POINT> pts;
-      for (const TRIVERTEX* p : v) pts.push_back(POINT{DevX(d, p->x), DevY(d, p->y)});
+      for (const TRIVERTEX* p : v) pts.push_back(DevPoint(d, p->x, p->y));
       double x0 = pts[0].x, y0 = pts[0].y, x1 = pts[1].x, y1 = pts[1].y, x2 = pts[2].x, y2 = pts[2].y;
       double det = (y1 - y2) * (x0 - x2) + (x2 - x1) * (y0 - y2);
       if (std::abs(det) < 1e-9) continue;

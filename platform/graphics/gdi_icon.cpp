@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "platform/graphics/gdi_internal.h"
 #include "platform/graphics/png_header.h"
@@ -307,6 +308,83 @@ BOOL DestroyIcon(HICON handle) {
   return TRUE;
 }
 
+namespace {
+
+// A copy of an icon's image in a memory DC, for recording it as blits; the
+// mask becomes a 1-bit DIB of black and white, so it converts by its colours.
+class IconPart {
+public:
+  IconPart(const Surface& s, bool mask) {
+    Surface copy;
+    if (!CopySurface(copy, s)) return;
+    if (mask) {
+      copy.mono = false;
+      copy.colors = {RGBQUAD{0, 0, 0, 0}, RGBQUAD{255, 255, 255, 0}};
+    }
+    FBitmap = NewBitmap(std::move(copy), true);
+    FDC = CreateCompatibleDC(nullptr);
+    FOld = SelectObject(FDC, FBitmap);
+  }
+  ~IconPart() {
+    if (FDC) {
+      SelectObject(FDC, FOld);
+      DeleteDC(FDC);
+    }
+    if (FBitmap) DeleteObject(FBitmap);
+  }
+  IconPart(const IconPart&) = delete;
+  IconPart& operator=(const IconPart&) = delete;
+  HDC DC() const { return FDC; }
+
+private:
+  HBITMAP FBitmap = nullptr;
+  HDC FDC = nullptr;
+  HGDIOBJ FOld = nullptr;
+};
+
+// An icon drawn on a recording DC becomes the blits that draw it: the AND mask
+// with SRCAND and the image with SRCINVERT, or an alpha blend of the image
+// (premultiplied for it) when the icon has alpha.
+BOOL RecordIcon(HDC hdc, int x, int y, const IconObj& icon, int cx, int cy, HBRUSH flickerFree, UINT flags) {
+  int oldMode = SetStretchBltMode(hdc, COLORONCOLOR);
+  if (flickerFree) {
+    RECT r{x, y, x + cx, y + cy};
+    FillRect(hdc, &r, flickerFree);
+  }
+  int w = icon.width, h = icon.height;
+  if (icon.hasAlpha && (flags & DI_IMAGE)) {
+    Surface pre;
+    if (CopySurface(pre, icon.color)) {
+      for (int row = 0; row < pre.height; ++row) {
+        uint8_t* p = pre.Row(row);
+        for (int i = 0; i < pre.width; ++i, p += 4)
+          for (int k = 0; k < 3; ++k) p[k] = static_cast<uint8_t>((p[k] * p[3] + 127) / 255);
+      }
+      IconPart image(pre, false);
+      BLENDFUNCTION bf{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+      AlphaBlend(hdc, x, y, cx, cy, image.DC(), 0, 0, w, h, bf);
+    }
+  } else {
+    IconPart mask(icon.mask, true);
+    std::optional<IconPart> color;
+    if (icon.hasColor) color.emplace(icon.color, false);
+    HDC image = color ? color->DC() : mask.DC();
+    int imageY = color ? 0 : h;  // a monochrome icon keeps its image below the mask
+    if ((flags & DI_NORMAL) == DI_NORMAL) {
+      StretchBlt(hdc, x, y, cx, cy, mask.DC(), 0, 0, w, h, SRCAND);
+      StretchBlt(hdc, x, y, cx, cy, image, 0, imageY, w, h, SRCINVERT);
+    } else if (flags & DI_MASK) {
+      StretchBlt(hdc, x, y, cx, cy, mask.DC(), 0, 0, w, h, SRCCOPY);
+    } else {
+      StretchBlt(hdc, x, y, cx, cy, image, 0, imageY, w, h, SRCCOPY);
+    }
+  }
+  SetStretchBltMode(hdc, oldMode);
+  return TRUE;
+}
+
+}  // namespace
+
 BOOL DrawIconEx(HDC hdc, int x, int y, HICON handle, int cxWidth, int cyWidth, UINT step, HBRUSH flickerFree,
                 UINT flags) {
   auto lock = Lock();
@@ -317,7 +395,17 @@ BOOL DrawIconEx(HDC hdc, int x, int y, HICON handle, int cxWidth, int cyWidth, U
   int cx = cxWidth ? cxWidth : (systemSize ? GetSystemMetrics(icon->isIcon ? SM_CXICON : SM_CXCURSOR) : icon->width);
   int cy = cyWidth ? cyWidth : (systemSize ? GetSystemMetrics(icon->isIcon ? SM_CYICON : SM_CYCURSOR) : icon->height);
   if (cx <= 0 || cy <= 0 || cx > kMaxDimension || cy > kMaxDimension) return FALSE;
+  if (dc->recorder) return RecordIcon(hdc, x, y, *icon, cx, cy, flickerFree, flags);
+  // The size is logical like the position: a scaling map scales the icon.
   int left = DevX(dc, x), top = DevY(dc, y);
+  if (!dc->state.plain) {
+    int right = DevX(dc, x + cx), bottom = DevY(dc, y + cy);
+    if (right < left) std::swap(left, right);
+    if (bottom < top) std::swap(top, bottom);
+    cx = right - left;
+    cy = bottom - top;
+    if (cx <= 0 || cy <= 0) return TRUE;
+  }
   if (flickerFree) {
     auto* brush = FindAs<BrushObj>(flickerFree, Kind::Brush);
     if (!brush) return FALSE;

@@ -241,6 +241,7 @@ struct FontObj : GdiObject {
   std::shared_ptr<fontengine::Face> scaledFace;
   int scaledHeight = 0;
   int scaledWidth = 0;
+  int scaledEscapement = 0;
 };
 
 struct PaletteObj : GdiObject {
@@ -279,6 +280,18 @@ struct Matrix {
   bool AxisAligned() const { return m12 == 0 && m21 == 0; }
 };
 
+// A path: figures of device points collected between BeginPath and EndPath,
+// kept in device units as the map stood when each call was made.
+struct PathFigure {
+  std::vector<POINT> points;
+  bool closed = false;
+};
+struct DCPath {
+  bool open = false;   // between BeginPath and EndPath: drawing calls add figures
+  bool ready = false;  // ended and not yet used
+  std::vector<PathFigure> figures;
+};
+
 struct DCState {
   HBITMAP bitmap = nullptr;
   HPEN pen = nullptr;
@@ -310,6 +323,7 @@ struct DCState {
   // The clip that a metafile's own clipping is combined with while it plays.
   std::optional<Region> metaClip;
   bool playing = false;
+  DCPath path;
 };
 
 class MetaRecorder;
@@ -455,6 +469,30 @@ void FillRegionWithBrush(DCObj* dc, const Region& region, const BrushObj* brush,
 
 // Paints a region (device coordinates, already clipped) in one colour.
 void FillRegionSolid(DCObj* dc, const Region& region, COLORREF color);
+
+// Paths. While a path is open the line and shape calls add device points to it
+// instead of drawing.
+inline bool PathOpen(const DCObj* dc) { return dc->state.path.open; }
+// Starts a new figure at a device point.
+void PathMove(DCObj* dc, POINT device);
+// Adds lines through device points: as a new figure from the first point, or on
+// from the current figure's end; a closed figure ends there.
+void PathAdd(DCObj* dc, const std::vector<POINT>& device, bool newFigure, bool close);
+// Strokes device points with the DC's pen, and fills device polygons with its
+// brush in a fill mode, as the line and shape calls do.
+void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed);
+void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode);
+
+// A block transfer under a map that turns or shears the destination rectangle
+// (logical x, y, w, h): the source rectangle in the source's pixels (negative
+// extents mirror), null for a pattern-only operation; with a blend function the
+// source is alpha blended instead of mixed through the raster operation.
+struct TurnedSource {
+  const Surface* surface = nullptr;
+  int x = 0, y = 0, width = 0, height = 0;
+};
+BOOL TurnedTransfer(DCObj* dc, int x, int y, int w, int h, const TurnedSource* src, uint8_t rop,
+                    const BLENDFUNCTION* blend = nullptr);
 
 // Converts one colour through a DC's surface (GetNearestColor).
 COLORREF NearestColor(DCObj* dc, COLORREF color);

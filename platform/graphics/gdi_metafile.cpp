@@ -248,6 +248,88 @@ void SetXformDirect(DCObj* dc, const XFORM& x, uint32_t mode) {
   UpdatePlain(s);
 }
 
+// A DIB of a record selected into a memory DC for the blit calls; empty when
+// the DIB does not lie inside its record.
+class RecordDib {
+public:
+  RecordDib(const uint8_t* rec, size_t size, uint32_t usage, uint32_t offBmi, uint32_t cbBmi, uint32_t offBits,
+            uint32_t cbBits) {
+    const BITMAPINFO* info;
+    const uint8_t* bits;
+    if (!DibInRecord(rec, size, offBmi, cbBmi, offBits, cbBits, usage, info, bits)) return;
+    void* dibBits = nullptr;
+    FBitmap = CreateDIBSection(nullptr, info, usage, &dibBits, nullptr, 0);
+    if (!FBitmap) return;
+    std::memcpy(dibBits, bits, FindBitmap(FBitmap)->surface.ImageBytes());
+    FDC = CreateCompatibleDC(nullptr);
+    FOld = SelectObject(FDC, FBitmap);
+  }
+  ~RecordDib() {
+    if (FDC) {
+      SelectObject(FDC, FOld);
+      DeleteDC(FDC);
+    }
+    if (FBitmap) DeleteObject(FBitmap);
+  }
+  RecordDib(const RecordDib&) = delete;
+  RecordDib& operator=(const RecordDib&) = delete;
+  HDC DC() const { return FDC; }
+  HBITMAP Bitmap() const { return FBitmap; }
+
+private:
+  HBITMAP FBitmap = nullptr;
+  HDC FDC = nullptr;
+  HGDIOBJ FOld = nullptr;
+};
+
+// MaskBlt and PlgBlt: the source DIB (absent for operations without a
+// source) and the mask DIB follow the fixed part; the mask may be absent.
+void PlayMaskedBlit(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
+  size_t need = type == EMR_MASKBLT ? 128 : 140;
+  if (size < need) return;
+  auto u = [&](size_t at) { return ReadLE32(rec + at); };
+  auto s = [&](size_t at) { return ReadLEI32(rec + at); };
+  size_t srcAt = type == EMR_MASKBLT ? 80 : 92;  // usage, then the DIB's place
+  size_t maskAt = srcAt + 28;                    // after xMask, yMask: usage, place
+  std::optional<RecordDib> src, mask;
+  if (u(srcAt + 8)) src.emplace(rec, size, u(srcAt), u(srcAt + 4), u(srcAt + 8), u(srcAt + 12), u(srcAt + 16));
+  if (u(maskAt + 8)) {
+    mask.emplace(rec, size, u(maskAt), u(maskAt + 4), u(maskAt + 8), u(maskAt + 12), u(maskAt + 16));
+    if (!mask->Bitmap()) return;
+  }
+  if (src && !src->DC()) return;
+  HBITMAP maskBmp = mask ? mask->Bitmap() : nullptr;
+  int xMask = s(srcAt + 20), yMask = s(srcAt + 24);
+  if (type == EMR_MASKBLT) {
+    MaskBlt(pl.hdc, s(24), s(28), s(32), s(36), src ? src->DC() : nullptr, s(44), s(48), maskBmp, xMask, yMask, u(40));
+    return;
+  }
+  if (!src) return;
+  POINT pts[3] = {{s(24), s(28)}, {s(32), s(36)}, {s(40), s(44)}};
+  PlgBlt(pl.hdc, pts, src->DC(), s(48), s(52), s(56), s(60), maskBmp, xMask, yMask);
+}
+
+void PlayGradient(Player& pl, const uint8_t* rec, size_t size) {
+  if (size < 36) return;
+  uint32_t nVer = ReadLE32(rec + 24), nMesh = ReadLE32(rec + 28), mode = ReadLE32(rec + 32);
+  if (mode > GRADIENT_FILL_TRIANGLE || nVer == 0 || nVer > (size - 36) / 16) return;
+  size_t words = mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+  if (nMesh > (size - 36 - size_t{nVer} * 16) / (4 * words)) return;
+  std::vector<TRIVERTEX> v(nVer);
+  for (uint32_t i = 0; i < nVer; ++i) {
+    const uint8_t* q = rec + 36 + 16 * i;
+    v[i].x = ReadLEI32(q);
+    v[i].y = ReadLEI32(q + 4);
+    v[i].Red = ReadLE16(q + 8);
+    v[i].Green = ReadLE16(q + 10);
+    v[i].Blue = ReadLE16(q + 12);
+    v[i].Alpha = ReadLE16(q + 14);
+  }
+  std::vector<ULONG> mesh(size_t{nMesh} * words);
+  for (size_t i = 0; i < mesh.size(); ++i) mesh[i] = ReadLE32(rec + 36 + size_t{nVer} * 16 + 4 * i);
+  if (!mesh.empty()) GradientFill(pl.hdc, v.data(), nVer, mesh.data(), nMesh, mode);
+}
+
 void PlayBlit(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
   size_t need = type == EMR_BITBLT ? 100 : 108;
   if (size < need) return;
@@ -263,32 +345,23 @@ void PlayBlit(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
     hs = ReadLEI32(p + 96);
   }
   if (cbBmi == 0) {
-    if (type == EMR_ALPHABLEND) return;
-    PatBlt(pl.hdc, x, y, w, h, rop);
+    if (type == EMR_BITBLT) PatBlt(pl.hdc, x, y, w, h, rop);
     return;
   }
-  const BITMAPINFO* info;
-  const uint8_t* bits;
-  if (!DibInRecord(rec, size, offBmi, cbBmi, offBits, cbBits, usage, info, bits)) return;
-  void* dibBits = nullptr;
-  HBITMAP bmp = CreateDIBSection(nullptr, info, usage, &dibBits, nullptr, 0);
-  if (!bmp) return;
-  BitmapObj* b = FindBitmap(bmp);
-  std::memcpy(dibBits, bits, b->surface.ImageBytes());
-  HDC mem = CreateCompatibleDC(nullptr);
-  HGDIOBJ old = SelectObject(mem, bmp);
+  RecordDib dib(rec, size, usage, offBmi, cbBmi, offBits, cbBits);
+  HDC mem = dib.DC();
+  if (!mem) return;
   if (type == EMR_BITBLT) {
     BitBlt(pl.hdc, x, y, w, h, mem, xs, ys, rop);
   } else if (type == EMR_STRETCHBLT) {
     StretchBlt(pl.hdc, x, y, w, h, mem, xs, ys, ws, hs, rop);
+  } else if (type == EMR_TRANSPARENTBLT) {
+    TransparentBlt(pl.hdc, x, y, w, h, mem, xs, ys, ws, hs, rop);
   } else {
     BLENDFUNCTION bf{static_cast<BYTE>(rop), static_cast<BYTE>(rop >> 8), static_cast<BYTE>(rop >> 16),
                      static_cast<BYTE>(rop >> 24)};
     AlphaBlend(pl.hdc, x, y, w, h, mem, xs, ys, ws, hs, bf);
   }
-  SelectObject(mem, old);
-  DeleteDC(mem);
-  DeleteObject(bmp);
 }
 
 void PlayText(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
@@ -404,6 +477,15 @@ bool PlayEmfRecord(Player& pl, const uint8_t* rec, size_t size) {
     case EMR_MOVETOEX: if (has(2)) MoveToEx(hdc, s(0), s(1), nullptr); break;
     case EMR_LINETO: if (has(2)) LineTo(hdc, s(0), s(1)); break;
     case EMR_SETPIXELV: if (has(3)) SetPixelV(hdc, s(0), s(1), u(2)); break;
+    case EMR_BEGINPATH: BeginPath(hdc); break;
+    case EMR_ENDPATH: EndPath(hdc); break;
+    case EMR_ABORTPATH: AbortPath(hdc); break;
+    case EMR_CLOSEFIGURE: CloseFigure(hdc); break;
+    case EMR_FLATTENPATH: FlattenPath(hdc); break;
+    case EMR_FILLPATH: FillPath(hdc); break;
+    case EMR_STROKEPATH: StrokePath(hdc); break;
+    case EMR_STROKEANDFILLPATH: StrokeAndFillPath(hdc); break;
+    case EMR_SELECTCLIPPATH: if (has(1)) SelectClipPath(hdc, s(0)); break;
     case EMR_SAVEDC:
       if (SaveDC(hdc)) ++pl.saves;
       break;
@@ -556,7 +638,11 @@ bool PlayEmfRecord(Player& pl, const uint8_t* rec, size_t size) {
       DeleteObject(rgn);
       break;
     }
-    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_ALPHABLEND: PlayBlit(pl, type, rec, size); break;
+    case EMR_BITBLT: case EMR_STRETCHBLT: case EMR_ALPHABLEND: case EMR_TRANSPARENTBLT:
+      PlayBlit(pl, type, rec, size);
+      break;
+    case EMR_MASKBLT: case EMR_PLGBLT: PlayMaskedBlit(pl, type, rec, size); break;
+    case EMR_GRADIENTFILL: PlayGradient(pl, rec, size); break;
     case EMR_STRETCHDIBITS: {
       if (size < 80) break;
       const BITMAPINFO* info;
@@ -599,6 +685,7 @@ void ResetForPlayback(HDC hdc, DCObj* dc) {
   s.windowOrg = s.viewportOrg = POINT{};
   s.windowExt = s.viewportExt = SIZE{1, 1};
   s.world = Matrix();
+  s.path = DCPath();
   UpdatePlain(s);
 }
 

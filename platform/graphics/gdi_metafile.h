@@ -57,6 +57,19 @@ BOOL PolylineTo(HDC hdc, const POINT* points, DWORD count);
 BOOL PolyPolyline(HDC hdc, const POINT* points, const DWORD* counts, DWORD polylines);
 BOOL Chord(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd);
 
+// Paths: between BeginPath and EndPath, lines, poly-lines, polygons, béziers,
+// rectangles and ellipses become figures of the path instead of pixels.
+BOOL BeginPath(HDC hdc);
+BOOL EndPath(HDC hdc);
+BOOL AbortPath(HDC hdc);
+BOOL CloseFigure(HDC hdc);
+BOOL FlattenPath(HDC hdc);
+BOOL FillPath(HDC hdc);
+BOOL StrokePath(HDC hdc);
+BOOL StrokeAndFillPath(HDC hdc);
+// Combines the path's interior (in the DC's fill mode) with the clip region.
+BOOL SelectClipPath(HDC hdc, int mode);
+
 // ---------------------------------------------------------------------------
 // Metafiles
 // ---------------------------------------------------------------------------

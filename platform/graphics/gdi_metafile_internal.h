@@ -23,13 +23,16 @@ enum : uint32_t {
   EMR_SCALEWINDOWEXTEX = 32, EMR_SAVEDC = 33, EMR_RESTOREDC = 34, EMR_SETWORLDTRANSFORM = 35,
   EMR_MODIFYWORLDTRANSFORM = 36, EMR_SELECTOBJECT = 37, EMR_CREATEPEN = 38, EMR_CREATEBRUSHINDIRECT = 39,
   EMR_DELETEOBJECT = 40, EMR_ELLIPSE = 42, EMR_RECTANGLE = 43, EMR_ROUNDRECT = 44, EMR_ARC = 45,
-  EMR_CHORD = 46, EMR_PIE = 47, EMR_SELECTPALETTE = 48, EMR_LINETO = 54, EMR_GDICOMMENT = 70,
+  EMR_CHORD = 46, EMR_PIE = 47, EMR_SELECTPALETTE = 48, EMR_LINETO = 54,
+  EMR_BEGINPATH = 59, EMR_ENDPATH = 60, EMR_CLOSEFIGURE = 61, EMR_FILLPATH = 62, EMR_STROKEANDFILLPATH = 63,
+  EMR_STROKEPATH = 64, EMR_FLATTENPATH = 65, EMR_WIDENPATH = 66, EMR_SELECTCLIPPATH = 67, EMR_ABORTPATH = 68, EMR_GDICOMMENT = 70,
   EMR_FILLRGN = 71, EMR_FRAMERGN = 72, EMR_PAINTRGN = 74, EMR_EXTSELECTCLIPRGN = 75, EMR_BITBLT = 76,
-  EMR_STRETCHBLT = 77, EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS = 81, EMR_EXTCREATEFONTINDIRECTW = 82,
+  EMR_STRETCHBLT = 77, EMR_MASKBLT = 78, EMR_PLGBLT = 79, EMR_SETDIBITSTODEVICE = 80, EMR_STRETCHDIBITS = 81, EMR_EXTCREATEFONTINDIRECTW = 82,
   EMR_EXTTEXTOUTA = 83, EMR_EXTTEXTOUTW = 84, EMR_POLYBEZIER16 = 85, EMR_POLYGON16 = 86,
   EMR_POLYLINE16 = 87, EMR_POLYBEZIERTO16 = 88, EMR_POLYLINETO16 = 89, EMR_POLYPOLYLINE16 = 90,
   EMR_POLYPOLYGON16 = 91, EMR_CREATEMONOBRUSH = 93, EMR_CREATEDIBPATTERNBRUSHPT = 94,
-  EMR_EXTCREATEPEN = 95, EMR_ALPHABLEND = 114, EMR_MAX = 122
+  EMR_EXTCREATEPEN = 95, EMR_ALPHABLEND = 114, EMR_TRANSPARENTBLT = 116,
+  EMR_GRADIENTFILL = 118, EMR_MAX = 122
 };
 
 constexpr uint32_t kStockFlag = 0x80000000u;
@@ -152,6 +155,16 @@ BOOL RecRegion(DCObj* dc, uint32_t type, const Region& logical, HBRUSH brush, in
 // A blit: source pixels (null for a pattern-only operation) drawn into a destination rectangle.
 BOOL RecBlit(DCObj* dc, uint32_t type, int x, int y, int w, int h, DCObj* src, int xs, int ys, int ws, int hs,
              uint32_t rop);
+// The source rectangle of a blit as a packed DIB (monochrome sources take the
+// destination's text and background colours).
+PackedDib SourceDib(DCObj* dc, DCObj* src, int xs, int ys, int ws, int hs);
+// MaskBlt, PlgBlt and GradientFill records; a null mask or source is left out.
+BOOL RecMaskBlt(DCObj* dc, int x, int y, int w, int h, DCObj* src, int xs, int ys, const Surface* mask, int xm, int ym,
+                uint32_t rop);
+BOOL RecPlgBlt(DCObj* dc, const POINT* points, DCObj* src, int xs, int ys, int w, int h, const Surface* mask, int xm,
+               int ym);
+BOOL RecGradient(DCObj* dc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount,
+                 ULONG mode);
 BOOL RecDib(DCObj* dc, uint32_t type, const int32_t* values, size_t valueCount, const BITMAPINFO* info,
             const void* bits, UINT usage, int bitsHeight);
 void RecSelectClip(DCObj* dc, const Region* region, int mode);

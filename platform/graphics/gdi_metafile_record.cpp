@@ -539,15 +539,143 @@ BOOL RecRegion(DCObj* dc, uint32_t type, const Region& logical, HBRUSH brush, in
   return TRUE;
 }
 
+namespace {
+
+// A DIB's place in a record: usage, then offset and size of header and bits.
+void PutDibPlace(Bytes& b, const PackedDib& dib, uint32_t at) {
+  b.U32(DIB_RGB_COLORS);
+  bool has = !dib.info.empty();
+  b.U32(has ? at : 0);
+  b.U32(static_cast<uint32_t>(dib.info.size()));
+  b.U32(has ? at + static_cast<uint32_t>(dib.info.size()) : 0);
+  b.U32(static_cast<uint32_t>(dib.bits.size()));
+}
+
+void PutIdentity(Bytes& b) {
+  XFORM identity;
+  for (float f : {identity.eM11, identity.eM12, identity.eM21, identity.eM22, identity.eDx, identity.eDy}) b.F32(f);
+}
+
+uint32_t DibBytes(const PackedDib& d) { return static_cast<uint32_t>(d.info.size() + d.bits.size()); }
+
+void PutDib(Bytes& b, const PackedDib& d) {
+  b.Raw(d.info.data(), d.info.size());
+  b.Raw(d.bits.data(), d.bits.size());
+}
+
+// The mask bitmap of a masked blit: its own 1-bit pixels, 0 black and 1 white.
+PackedDib MaskDib(const Surface* mask, int x, int y, int w, int h) {
+  if (!mask) return PackedDib();
+  return PackSurface(*mask, x, y, w, h, RGB(0, 0, 0), RGB(255, 255, 255));
+}
+
+}  // namespace
+
+PackedDib SourceDib(DCObj* dc, DCObj* src, int xs, int ys, int ws, int hs) {
+  // The source pixels as the source DC maps them.
+  int sx = DevX(src, std::min(xs, xs + ws)), sy = DevY(src, std::min(ys, ys + hs));
+  return PackSurface(*DCSurface(src), sx, sy, std::abs(ws), std::abs(hs), dc->state.textColor, dc->state.bkColor);
+}
+
+BOOL RecMaskBlt(DCObj* dc, int x, int y, int w, int h, DCObj* src, int xs, int ys, const Surface* mask, int xm,
+                int ym, uint32_t rop) {
+  MetaRecorder& r = *dc->recorder;
+  PackedDib source = src ? SourceDib(dc, src, xs, ys, w, h) : PackedDib();
+  PackedDib maskDib = MaskDib(mask, xm, ym, w, h);
+  constexpr uint32_t kHeader = 128;
+  Bytes b;
+  RECT box{std::min(x, x + w), std::min(y, y + h), std::max(x, x + w), std::max(y, y + h)};
+  PutRect(b, box);
+  for (int v : {x, y, w, h}) b.I32(v);
+  b.U32(rop);
+  b.I32(0);
+  b.I32(0);
+  PutIdentity(b);
+  b.U32(dc->state.bkColor);
+  PutDibPlace(b, source, kHeader);
+  b.I32(0);
+  b.I32(0);
+  PutDibPlace(b, maskDib, kHeader + DibBytes(source));
+  PutDib(b, source);
+  PutDib(b, maskDib);
+  r.Add(EMR_MASKBLT, b);
+  r.TouchBox(dc, box.left, box.top, box.right, box.bottom, 0);
+  return TRUE;
+}
+
+BOOL RecPlgBlt(DCObj* dc, const POINT* points, DCObj* src, int xs, int ys, int w, int h, const Surface* mask, int xm,
+               int ym) {
+  MetaRecorder& r = *dc->recorder;
+  PackedDib source = SourceDib(dc, src, xs, ys, w, h);
+  PackedDib maskDib = MaskDib(mask, xm, ym, w, h);
+  constexpr uint32_t kHeader = 140;
+  // The fourth corner completes the parallelogram.
+  POINT all[4] = {points[0], points[1], points[2],
+                  POINT{points[1].x + points[2].x - points[0].x, points[1].y + points[2].y - points[0].y}};
+  RECT box{all[0].x, all[0].y, all[0].x, all[0].y};
+  for (const POINT& p : all) {
+    box.left = std::min(box.left, p.x);
+    box.top = std::min(box.top, p.y);
+    box.right = std::max(box.right, p.x);
+    box.bottom = std::max(box.bottom, p.y);
+  }
+  Bytes b;
+  PutRect(b, box);
+  for (int i = 0; i < 3; ++i) {
+    b.I32(points[i].x);
+    b.I32(points[i].y);
+  }
+  for (int v : {0, 0, w, h}) b.I32(v);
+  PutIdentity(b);
+  b.U32(dc->state.bkColor);
+  PutDibPlace(b, source, kHeader);
+  b.I32(0);
+  b.I32(0);
+  PutDibPlace(b, maskDib, kHeader + DibBytes(source));
+  PutDib(b, source);
+  PutDib(b, maskDib);
+  r.Add(EMR_PLGBLT, b);
+  r.TouchPoints(dc, all, 4, 1);
+  return TRUE;
+}
+
+BOOL RecGradient(DCObj* dc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount,
+                 ULONG mode) {
+  MetaRecorder& r = *dc->recorder;
+  std::vector<POINT> pts;
+  for (ULONG i = 0; i < vertexCount; ++i) pts.push_back(POINT{vertices[i].x, vertices[i].y});
+  RECT box{0, 0, -1, -1};
+  for (size_t i = 0; i < pts.size(); ++i) {
+    if (i == 0) box = RECT{pts[0].x, pts[0].y, pts[0].x, pts[0].y};
+    box.left = std::min(box.left, pts[i].x);
+    box.top = std::min(box.top, pts[i].y);
+    box.right = std::max(box.right, pts[i].x);
+    box.bottom = std::max(box.bottom, pts[i].y);
+  }
+  Bytes b;
+  PutRect(b, box);
+  b.U32(vertexCount);
+  b.U32(meshCount);
+  b.U32(mode);
+  for (ULONG i = 0; i < vertexCount; ++i) {
+    const TRIVERTEX& v = vertices[i];
+    b.I32(v.x);
+    b.I32(v.y);
+    for (COLOR16 c : {v.Red, v.Green, v.Blue, v.Alpha}) b.U16(c);
+  }
+  size_t words = mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+  const auto* m = static_cast<const ULONG*>(mesh);
+  for (size_t i = 0; i < size_t{meshCount} * words; ++i) b.U32(m[i]);
+  r.Add(EMR_GRADIENTFILL, b);
+  r.TouchPoints(dc, pts.data(), pts.size(), 1);
+  return TRUE;
+}
+
 BOOL RecBlit(DCObj* dc, uint32_t type, int x, int y, int w, int h, DCObj* src, int xs, int ys, int ws, int hs,
              uint32_t rop) {
   MetaRecorder& r = *dc->recorder;
   PackedDib dib;
-  if (src) {
-    // The source pixels as the source DC maps them.
-    int sx = DevX(src, std::min(xs, xs + ws)), sy = DevY(src, std::min(ys, ys + hs));
-    dib = PackSurface(*DCSurface(src), sx, sy, std::abs(ws), std::abs(hs), dc->state.textColor, dc->state.bkColor);
-  }
+  if (src) dib = SourceDib(dc, src, xs, ys, ws, hs);
   Bytes b;
   RECT box{std::min(x, x + w), std::min(y, y + h), std::max(x, x + w), std::max(y, y + h)};
   PutRect(b, box);

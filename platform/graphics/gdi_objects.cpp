@@ -142,7 +142,11 @@ HGDIOBJ GetStockObject(int index) {
 BOOL DeleteObject(HGDIOBJ h) {
   auto lock = Lock();
   GdiObject* o = Find(h);
-  if (!o || o->kind == Kind::DC || o->kind == Kind::Icon) return FALSE;
+  // DCs, icons and metafiles have release calls of their own; freeing them here
+  // would leave their owners holding a dead handle.
+  if (!o || o->kind == Kind::DC || o->kind == Kind::Icon || o->kind == Kind::EnhMetaFile ||
+      o->kind == Kind::MetaFile)
+    return FALSE;
   if (o->stock) return TRUE;
   if (o->selections > 0) {
     // A bitmap still selected into a DC cannot go; other objects are freed when

@@ -4,6 +4,7 @@
 // destination through the DC's binary raster operation.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "platform/graphics/gdi_metafile_internal.h"
 #include "platform/graphics/graphics_types.h"
@@ -195,6 +196,23 @@ void StrokePath(Painter& p, const std::vector<POINT>& devPts, bool closed) {
   p.FillRegion(WidePath(devPts, pen, width, closed, p.RowMin(), p.RowMax()), p.codec.FromColor(pen->color));
 }
 
+}  // namespace
+
+void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed) {
+  Painter p(dc);
+  StrokePath(p, device, closed);
+}
+
+void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode) {
+  if (polygons.empty()) return;
+  Painter p(dc);
+  int first = 0;
+  auto rows = PolygonRows(polygons, fillMode, p.RowMin(), p.RowMax(), first);
+  p.FillRegionWithBrush(Region::FromRows(first, std::move(rows)));
+}
+
+namespace {
+
 std::vector<POINT> ToDevice(DCObj* dc, const POINT* pts, int count) {
   std::vector<POINT> out(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) out[i] = DevPoint(dc, pts[i].x, pts[i].y);
@@ -204,6 +222,105 @@ std::vector<POINT> ToDevice(DCObj* dc, const POINT* pts, int count) {
 struct Box {
   int l, t, r, b;
 };
+
+// ---------------------------------------------------------------------------
+// Shapes under a map that turns or shears them: the outline is traced in
+// logical units, mapped point by point, and filled and stroked as a polygon.
+// ---------------------------------------------------------------------------
+
+bool Turned(const DCObj* dc) { return !AxisAligned(dc); }
+
+std::vector<PointD> MapOutline(DCObj* dc, const std::vector<PointD>& logical) {
+  Matrix m = DeviceMatrix(dc);
+  std::vector<PointD> out;
+  out.reserve(logical.size());
+  for (const PointD& p : logical) out.push_back(PointD{m.m11 * p.x + m.m21 * p.y + m.dx, m.m12 * p.x + m.m22 * p.y + m.dy});
+  return out;
+}
+
+std::vector<POINT> RoundedPoints(const std::vector<PointD>& pts) {
+  std::vector<POINT> out;
+  out.reserve(pts.size());
+  for (const PointD& p : pts) out.push_back(POINT{RoundDevice(p.x), RoundDevice(p.y)});
+  return out;
+}
+
+// Points along an ellipse from one angle over a sweep (counter-clockwise on the
+// screen when the map keeps y down), enough that neighbours lie about two
+// device pixels apart.
+std::vector<PointD> EllipsePoints(DCObj* dc, double cx, double cy, double rx, double ry, double start, double sweep) {
+  double reach = (std::abs(rx) + std::abs(ry)) * DeviceScale(dc) * std::abs(sweep);
+  int steps = static_cast<int>(std::clamp(reach / 2, 8.0, 4096.0));
+  std::vector<PointD> out;
+  out.reserve(static_cast<size_t>(steps) + 1);
+  for (int i = 0; i <= steps; ++i) {
+    double a = start + sweep * i / steps;
+    out.push_back(PointD{cx + rx * std::cos(a), cy - ry * std::sin(a)});
+  }
+  return out;
+}
+
+// The outline of a closed shape, filled with the brush and stroked with the pen.
+void DrawTurned(DCObj* dc, const std::vector<PointD>& logical, bool fill, bool closed) {
+  std::vector<PointD> dev = MapOutline(dc, logical);
+  if (fill && closed) {
+    Painter p(dc);
+    int first = 0;
+    auto rows = PolygonRowsD({dev}, dc->state.polyFillMode, p.RowMin(), p.RowMax(), first);
+    p.FillRegionWithBrush(Region::FromRows(first, std::move(rows)));
+  }
+  StrokeDevicePoints(dc, RoundedPoints(dev), closed);
+}
+
+std::vector<PointD> RectOutline(int l, int t, int r, int b) {
+  return {{double(l), double(t)}, {double(r), double(t)}, {double(r), double(b)}, {double(l), double(b)}};
+}
+
+std::vector<PointD> EllipseOutline(DCObj* dc, int l, int t, int r, int b) {
+  std::vector<PointD> pts = EllipsePoints(dc, (l + r) / 2.0, (t + b) / 2.0, (r - l) / 2.0, (b - t) / 2.0, 0, 2 * kPi);
+  pts.pop_back();
+  return pts;
+}
+
+std::vector<PointD> RoundRectOutline(DCObj* dc, int l, int t, int r, int b, int w, int h) {
+  if (l > r) std::swap(l, r);
+  if (t > b) std::swap(t, b);
+  double rx = std::min(std::abs(w) / 2.0, (r - l) / 2.0), ry = std::min(std::abs(h) / 2.0, (b - t) / 2.0);
+  std::vector<PointD> out;
+  // Corners counter-clockwise from the upper right, each a quarter ellipse.
+  const PointD centres[4] = {{r - rx, t + ry}, {l + rx, t + ry}, {l + rx, b - ry}, {r - rx, b - ry}};
+  for (int i = 0; i < 4; ++i) {
+    auto quarter = EllipsePoints(dc, centres[i].x, centres[i].y, rx, ry, i * kPi / 2, kPi / 2);
+    out.insert(out.end(), quarter.begin(), quarter.end());
+  }
+  return out;
+}
+
+// Angle of a point around a centre in logical units, counter-clockwise, 0..2pi.
+double LogicalAngle(double cx, double cy, double x, double y) {
+  double a = std::atan2(cy - y, x - cx);
+  return a < 0 ? a + 2 * kPi : a;
+}
+
+// An arc from the radial through the start point to the one through the end
+// point; a pie adds the centre, a chord closes on itself.
+void DrawTurnedArc(DCObj* dc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye, bool pie,
+                   bool chord) {
+  double cx = (left + right) / 2.0, cy = (top + bottom) / 2.0;
+  double rx = std::abs(right - left) / 2.0, ry = std::abs(bottom - top) / 2.0;
+  double start = LogicalAngle(cx, cy, xs, ys), end = LogicalAngle(cx, cy, xe, ye);
+  double sweep = std::fmod(end - start + 4 * kPi, 2 * kPi);
+  if (sweep == 0) sweep = 2 * kPi;
+  // The parametric angle whose point lies on the radial at a given angle.
+  auto param = [&](double a) { return std::atan2(std::sin(a) * rx, std::cos(a) * ry); };
+  double p0 = param(start), p1 = param(start + sweep);
+  double psweep = std::fmod(p1 - p0 + 4 * kPi, 2 * kPi);
+  if (psweep == 0) psweep = 2 * kPi;
+  std::vector<PointD> pts = EllipsePoints(dc, cx, cy, rx, ry, p0, psweep);
+  if (pie) pts.push_back(PointD{cx, cy});
+  DrawTurned(dc, pts, pie || chord, pie || chord);
+}
+
 
 Box DeviceBox(DCObj* dc, int left, int top, int right, int bottom) {
   Box box{DevX(dc, left), DevY(dc, top), DevX(dc, right), DevY(dc, bottom)};
@@ -215,13 +332,23 @@ Box DeviceBox(DCObj* dc, int left, int top, int right, int bottom) {
 // A closed shape: the interior with the brush, then the outline band with the pen.
 // Without a pen the shape is one pixel smaller to the right and bottom; an
 // inside-frame pen keeps to the box, other pens centre on its edge.
+using OutlineFn = std::function<std::vector<PointD>(DCObj*)>;
+
 template <class RowsOf>
 BOOL DrawShape(HDC hdc, int left, int top, int right, int bottom, RowsOf rowsOf, uint32_t recordType,
-               std::initializer_list<int32_t> extra = {}, bool isRect = false) {
+               std::initializer_list<int32_t> extra, bool isRect, const OutlineFn& outline) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
   if (dc->recorder) return RecBox(dc, recordType, left, top, right, bottom, extra);
+  if (PathOpen(dc)) {
+    PathAdd(dc, RoundedPoints(MapOutline(dc, outline(dc))), true, true);
+    return TRUE;
+  }
+  if (Turned(dc)) {
+    DrawTurned(dc, outline(dc), true, true);
+    return TRUE;
+  }
   Painter p(dc);
   Box box = DeviceBox(dc, left, top, right, bottom);
   const PenObj* pen = CurrentPen(dc);
@@ -343,6 +470,10 @@ BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys,
   if (!dc) return FALSE;
   if (dc->recorder)
     return RecBox(dc, chord ? EMR_CHORD : pie ? EMR_PIE : EMR_ARC, left, top, right, bottom, {xs, ys, xe, ye});
+  if (Turned(dc)) {
+    DrawTurnedArc(dc, left, top, right, bottom, xs, ys, xe, ye, pie, chord);
+    return TRUE;
+  }
   Painter p(dc);
   Box box = DeviceBox(dc, left, top, right, bottom);
   double cx = (box.l + box.r) / 2.0, cy = (box.t + box.b) / 2.0;
@@ -386,6 +517,7 @@ BOOL MoveToEx(HDC hdc, int x, int y, POINT* oldPos) {
   DCObj* dc = FindDC(hdc);
   if (!dc) return FALSE;
   if (dc->recorder) RecState(dc, EMR_MOVETOEX, {static_cast<uint32_t>(x), static_cast<uint32_t>(y)});
+  else if (PathOpen(dc)) PathMove(dc, DevPoint(dc, x, y));
   if (oldPos) *oldPos = dc->state.position;
   dc->state.position = POINT{x, y};
   return TRUE;
@@ -403,6 +535,11 @@ BOOL LineTo(HDC hdc, int x, int y) {
     dc->state.position = POINT{x, y};
     return TRUE;
   }
+  if (PathOpen(dc)) {
+    PathAdd(dc, {DevPoint(dc, x, y)}, false, false);
+    dc->state.position = POINT{x, y};
+    return TRUE;
+  }
   Painter p(dc);
   POINT pts[2] = {dc->state.position, POINT{x, y}};
   StrokePath(p, ToDevice(dc, pts, 2), false);
@@ -415,6 +552,10 @@ BOOL Polyline(HDC hdc, const POINT* points, int count) {
   DCObj* dc = FindDC(hdc);
   if (!dc || !points || count < 2 || count > (1 << 20)) return FALSE;
   if (dc->recorder) return RecPoints(dc, EMR_POLYLINE16, EMR_POLYLINE, points, static_cast<size_t>(count));
+  if (PathOpen(dc)) {
+    PathAdd(dc, ToDevice(dc, points, count), true, false);
+    return TRUE;
+  }
   Painter p(dc);
   StrokePath(p, ToDevice(dc, points, count), false);
   return TRUE;
@@ -441,6 +582,10 @@ BOOL PolyPolygon(HDC hdc, const POINT* points, const INT* counts, int polygons) 
     polys.push_back(ToDevice(dc, at, counts[i]));
     at += counts[i];
   }
+  if (PathOpen(dc)) {
+    for (const auto& poly : polys) PathAdd(dc, poly, true, true);
+    return TRUE;
+  }
   Painter p(dc);
   int first = 0;
   auto rows = PolygonRows(polys, dc->state.polyFillMode, p.RowMin(), p.RowMax(), first);
@@ -457,13 +602,13 @@ BOOL Polygon(HDC hdc, const POINT* points, int count) {
 BOOL Rectangle(HDC hdc, int left, int top, int right, int bottom) {
   return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
     return RectRows(l, t, r, b, y0, y1);
-  }, EMR_RECTANGLE, {}, true);
+  }, EMR_RECTANGLE, {}, true, [=](DCObj*) { return RectOutline(left, top, right, bottom); });
 }
 
 BOOL Ellipse(HDC hdc, int left, int top, int right, int bottom) {
   return DrawShape(hdc, left, top, right, bottom, [](int l, int t, int r, int b, int, int y0, int y1) {
     return EllipseRows(l, t, r, b, y0, y1);
-  }, EMR_ELLIPSE);
+  }, EMR_ELLIPSE, {}, false, [=](DCObj* dc) { return EllipseOutline(dc, left, top, right, bottom); });
 }
 
 BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int height) {
@@ -478,7 +623,8 @@ BOOL RoundRect(HDC hdc, int left, int top, int right, int bottom, int width, int
   }
   return DrawShape(hdc, left, top, right, bottom, [&](int l, int t, int r, int b, int inset, int y0, int y1) {
     return RoundRectRows(l, t, r, b, std::max(0, cw - 2 * inset), std::max(0, ch - 2 * inset), y0, y1);
-  }, EMR_ROUNDRECT, {width, height});
+  }, EMR_ROUNDRECT, {width, height}, false,
+                   [=](DCObj* dc) { return RoundRectOutline(dc, left, top, right, bottom, width, height); });
 }
 
 BOOL Arc(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd) {
@@ -557,11 +703,50 @@ BOOL InvertRect(HDC hdc, const RECT* rect) {
   return PatBlt(hdc, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top, DSTINVERT);
 }
 
+namespace {
+
+// A focus rectangle on a recording DC: the frame's edges inverted through an
+// 8 x 8 checkerboard brush (white where x + y is even), which is what the
+// direct drawing does pixel by pixel.
+BOOL RecFocusRect(HDC hdc, const RECT& r) {
+  std::vector<uint8_t> packed(sizeof(BITMAPINFOHEADER) + 8 * 24, 0);
+  auto* bih = reinterpret_cast<BITMAPINFOHEADER*>(packed.data());
+  *bih = BITMAPINFOHEADER();
+  bih->biWidth = 8;
+  bih->biHeight = -8;
+  bih->biBitCount = 24;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      if (((x + y) & 1) == 0) std::memset(packed.data() + sizeof(BITMAPINFOHEADER) + 24 * y + 3 * x, 0xFF, 3);
+  LOGBRUSH lb{BS_DIBPATTERNPT, DIB_RGB_COLORS, reinterpret_cast<ULONG_PTR>(packed.data())};
+  HBRUSH checker = CreateBrushIndirect(&lb);
+  if (!checker) return FALSE;
+  POINT oldOrg;
+  SetBrushOrgEx(hdc, 0, 0, &oldOrg);
+  HGDIOBJ old = SelectObject(hdc, checker);
+  int w = r.right - r.left, h = r.bottom - r.top;
+  if (w < 3 || h < 3) {
+    PatBlt(hdc, r.left, r.top, w, h, PATINVERT);
+  } else {
+    PatBlt(hdc, r.left, r.top, w, 1, PATINVERT);
+    PatBlt(hdc, r.left, r.bottom - 1, w, 1, PATINVERT);
+    PatBlt(hdc, r.left, r.top + 1, 1, h - 2, PATINVERT);
+    PatBlt(hdc, r.right - 1, r.top + 1, 1, h - 2, PATINVERT);
+  }
+  SelectObject(hdc, old);
+  SetBrushOrgEx(hdc, oldOrg.x, oldOrg.y, nullptr);
+  DeleteObject(checker);
+  return TRUE;
+}
+
+}  // namespace
+
 BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
   if (!dc || !rect) return FALSE;
   if (rect->right <= rect->left || rect->bottom <= rect->top) return TRUE;
+  if (dc->recorder) return RecFocusRect(hdc, *rect);
   // Every other pixel of the frame is inverted, so drawing it twice removes it.
   Region frame = Region::Combine(FrameOf(dc, *rect), DrawableArea(dc), RGN_AND);
   Surface* s = DCSurface(dc);
@@ -577,11 +762,21 @@ BOOL DrawFocusRect(HDC hdc, const RECT* rect) {
 
 namespace {
 
+// A rectangle in one colour; a recording DC keeps it as a region filled with a
+// solid brush, which plays to the same pixels.
+void SolidRect(DCObj* dc, const RECT& r, COLORREF c) {
+  if (r.right <= r.left || r.bottom <= r.top) return;
+  if (dc->recorder) {
+    HBRUSH brush = CreateSolidBrush(c);
+    RecRectBrush(dc, r, brush, FindAs<BrushObj>(brush, Kind::Brush), false);
+    DeleteObject(brush);
+    return;
+  }
+  FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), c);
+}
+
 void EdgeLines(DCObj* dc, RECT& r, UINT flags, COLORREF topLeft, COLORREF bottomRight) {
-  Region area = DrawableArea(dc);
-  auto line = [&](int x0, int y0, int x1, int y1, COLORREF c) {
-    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, RECT{x0, y0, x1, y1}), area, RGN_AND), c);
-  };
+  auto line = [&](int x0, int y0, int x1, int y1, COLORREF c) { SolidRect(dc, RECT{x0, y0, x1, y1}, c); };
   if (r.right <= r.left || r.bottom <= r.top) return;
   if (flags & BF_TOP) line(r.left, r.top, r.right - 1, r.top + 1, topLeft);
   if (flags & BF_LEFT) line(r.left, r.top, r.left + 1, r.bottom - 1, topLeft);
@@ -610,8 +805,7 @@ BOOL DrawEdge(HDC hdc, RECT* rect, UINT edge, UINT flags) {
     EdgeLines(dc, r, flags, GetSysColor(raised ? COLOR_3DHIGHLIGHT : COLOR_3DDKSHADOW),
               GetSysColor(raised ? COLOR_3DSHADOW : COLOR_3DLIGHT));
   }
-  if ((flags & BF_MIDDLE) && r.right > r.left && r.bottom > r.top)
-    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
+  if (flags & BF_MIDDLE) SolidRect(dc, r, GetSysColor(COLOR_3DFACE));
   if (flags & BF_ADJUST) *rect = r;
   return TRUE;
 }
@@ -631,8 +825,7 @@ BOOL DrawFrameControl(HDC hdc, RECT* rect, UINT type, UINT state) {
     EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DHIGHLIGHT), GetSysColor(COLOR_3DDKSHADOW));
     EdgeLines(dc, r, BF_RECT, GetSysColor(COLOR_3DLIGHT), GetSysColor(COLOR_3DSHADOW));
   }
-  if (r.right > r.left && r.bottom > r.top)
-    FillRegionSolid(dc, Region::Combine(LogicalRect(dc, r), DrawableArea(dc), RGN_AND), GetSysColor(COLOR_3DFACE));
+  SolidRect(dc, r, GetSysColor(COLOR_3DFACE));
   if (state & DFCS_ADJUSTRECT) *rect = r;
   return TRUE;
 }

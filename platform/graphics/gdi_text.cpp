@@ -28,6 +28,16 @@ fontengine::FontSpec SpecOf(const LOGFONTA& lf) {
 
 FontObj* CurrentFont(DCObj* dc) { return static_cast<FontObj*>(FindHeld(dc->state.font)); }
 
+constexpr double kPi = 3.14159265358979323846;
+
+// How far a map turns the logical x axis on the screen, counter-clockwise, in
+// tenths of a degree (0 when the map keeps the axes apart).
+int MapTurn(const DCObj* dc) {
+  if (AxisAligned(dc)) return 0;
+  Matrix m = DeviceMatrix(dc);
+  return static_cast<int>(std::lround(std::atan2(-m.m12, m.m11) * 1800 / kPi));
+}
+
 // The face of the DC's font; null when no font can be opened at all.
 fontengine::Face* FaceOf(DCObj* dc) {
   FontObj* f = CurrentFont(dc);
@@ -41,8 +51,12 @@ fontengine::Face* FaceOf(DCObj* dc) {
     spec.height = static_cast<int>(std::lround(h * sy));
     if (spec.height == 0) spec.height = h < 0 ? -1 : 1;
     spec.width = static_cast<int>(std::lround(std::abs(f->logFont.lfWidth) * sx));
-    if (spec.height != f->logFont.lfHeight || spec.width != std::abs(f->logFont.lfWidth)) {
-      if (!f->scaledFace || f->scaledHeight != spec.height || f->scaledWidth != spec.width) {
+    // A turning map turns the glyphs with it.
+    spec.escapement = f->logFont.lfEscapement + MapTurn(dc);
+    if (spec.height != f->logFont.lfHeight || spec.width != std::abs(f->logFont.lfWidth) ||
+        spec.escapement != f->logFont.lfEscapement) {
+      if (!f->scaledFace || f->scaledHeight != spec.height || f->scaledWidth != spec.width ||
+          f->scaledEscapement != spec.escapement) {
         try {
           f->scaledFace = fontengine::OpenFace(spec);
         } catch (...) {
@@ -50,6 +64,7 @@ fontengine::Face* FaceOf(DCObj* dc) {
         }
         f->scaledHeight = spec.height;
         f->scaledWidth = spec.width;
+        f->scaledEscapement = spec.escapement;
       }
       return f->scaledFace.get();
     }
@@ -83,7 +98,7 @@ void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
 // coordinates; advances come from dx when given. Coverage blends the text colour
 // over what is there; the alpha byte of 32-bit pixels becomes 0 like any drawing.
 void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline,
-             const Region& clip, const INT* dx) {
+             const Region& clip, const INT* dx, double ux = 1, double uy = 0) {
   Surface* s = DCSurface(dc);
   PixelCodec codec(*s);
   COLORREF tc = dc->state.textColor;
@@ -118,8 +133,12 @@ void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
         }
       }
     }
-    if (dx) {
+    if (dx && uy == 0) {
       px64 += int64_t{dx[i]} * 64;
+    } else if (dx) {
+      // Given advances run along the turned baseline.
+      px64 += std::llround(dx[i] * ux * 64);
+      py64 += std::llround(dx[i] * uy * 64);
     } else {
       px64 += g.advanceX64;
       py64 -= g.advanceY64;
@@ -130,7 +149,7 @@ void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
 // Underline and strike-out of an unrotated run.
 void DrawDecorations(DCObj* dc, fontengine::Face& face, int x, int baseline, int width, const Region& clip) {
   FontObj* f = CurrentFont(dc);
-  if (!f || f->logFont.lfEscapement != 0) return;
+  if (!f || f->logFont.lfEscapement != 0 || MapTurn(dc) != 0) return;
   const auto& m = face.GetMetrics();
   if (f->logFont.lfUnderline) {
     int y = baseline + m.underlinePosition;
@@ -148,9 +167,63 @@ int SumDx(const INT* dx, size_t n) {
   return static_cast<int>(std::clamp<int64_t>(w, INT32_MIN / 2, INT32_MAX / 2));
 }
 
+// Text under a map that turns or shears: the option rectangle becomes the
+// mapped quadrilateral, the glyphs turn with the map's x axis, and the
+// alignment moves the pen along the turned baseline and its normal.
+BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
+                      const INT* dx) {
+  Matrix m = DeviceMatrix(dc);
+  auto map = [&](double lx, double ly) { return PointD{m.m11 * lx + m.m21 * ly + m.dx, m.m12 * lx + m.m22 * ly + m.dy}; };
+  Region clip = DrawableArea(dc);
+  if (rect) {
+    std::vector<PointD> quad{map(rect->left, rect->top), map(rect->right, rect->top), map(rect->right, rect->bottom),
+                             map(rect->left, rect->bottom)};
+    int first = 0;
+    auto rows = PolygonRowsD({quad}, ALTERNATE, 0, DCSurface(dc)->height, first);
+    Region box = Region::FromRows(first, std::move(rows));
+    if (options & ETO_OPAQUE) FillRegionSolid(dc, Region::Combine(clip, box, RGN_AND), dc->state.bkColor);
+    if (options & ETO_CLIPPED) clip = Region::Combine(clip, box, RGN_AND);
+  }
+  std::vector<uint32_t> cps = Decode(text, count);
+  if (cps.empty()) return TRUE;
+  double unit = std::hypot(m.m11, m.m12);  // device length of one logical unit along x
+  std::vector<INT> devDx;
+  if (dx) {
+    int64_t sum = 0, prev = 0;
+    for (size_t i = 0; i < cps.size(); ++i) {
+      sum += dx[i];
+      int64_t next = std::llround(std::clamp(sum * unit, -1e9, 1e9));
+      devDx.push_back(static_cast<INT>(next - prev));
+      prev = next;
+    }
+  }
+  fontengine::Face* face = FaceOf(dc);
+  FontObj* f = CurrentFont(dc);
+  if (!face || !f) return FALSE;
+  const auto& metrics = face->GetMetrics();
+  int width = dx ? SumDx(devDx.data(), devDx.size()) : RunWidth(*face, cps);
+  double angle = (f->logFont.lfEscapement + MapTurn(dc)) * kPi / 1800;
+  double ux = std::cos(angle), uy = -std::sin(angle);  // along the baseline
+  double vx = std::sin(angle), vy = std::cos(angle);   // down from it
+  UINT align = dc->state.textAlign;
+  bool updateCP = align & TA_UPDATECP;
+  PointD ref = updateCP ? map(dc->state.position.x, dc->state.position.y) : map(x, y);
+  double along = 0, down = metrics.ascent;
+  if ((align & TA_CENTER) == TA_CENTER) along = -width / 2.0;
+  else if (align & TA_RIGHT) along = -width;
+  if ((align & TA_BASELINE) == TA_BASELINE) down = 0;
+  else if (align & TA_BOTTOM) down = -metrics.descent;
+  int penX = RoundDevice(ref.x + ux * along + vx * down), penY = RoundDevice(ref.y + uy * along + vy * down);
+  DrawRun(dc, *face, cps, penX, penY, clip, dx ? devDx.data() : nullptr, ux, uy);
+  if (updateCP && !(align & TA_CENTER) && unit > 0)
+    dc->state.position.x += static_cast<LONG>(std::lround(((align & TA_RIGHT) ? -width : width) / unit));
+  return TRUE;
+}
+
 // Text output at a reference point, following the DC's alignment.
 BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
                 const INT* dx) {
+  if (!AxisAligned(dc)) return OutputTurnedText(dc, x, y, options, rect, text, count, dx);
   Region clip = DrawableArea(dc);
   RECT devRect{};
   if (rect) {

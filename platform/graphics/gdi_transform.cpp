@@ -332,6 +332,13 @@ BOOL PolyBezierTo(HDC hdc, const POINT* points, DWORD count) {
     return TRUE;
   }
   std::vector<POINT> flat = FlattenBeziers(dc, dc->state.position, points, count);
+  if (PathOpen(dc)) {
+    std::vector<POINT> dev;
+    for (size_t i = 1; i < flat.size(); ++i) dev.push_back(DevPoint(dc, flat[i].x, flat[i].y));
+    PathAdd(dc, dev, false, false);
+    dc->state.position = points[count - 1];
+    return TRUE;
+  }
   BOOL ok = Polyline(hdc, flat.data(), static_cast<int>(flat.size()));
   dc->state.position = points[count - 1];
   return ok;
@@ -343,6 +350,13 @@ BOOL PolylineTo(HDC hdc, const POINT* points, DWORD count) {
   if (!dc || !points || count == 0 || count > (1u << 20)) return FALSE;
   if (dc->recorder) {
     RecPoints(dc, EMR_POLYLINETO16, EMR_POLYLINETO, points, count);
+    dc->state.position = points[count - 1];
+    return TRUE;
+  }
+  if (PathOpen(dc)) {
+    std::vector<POINT> dev;
+    for (DWORD i = 0; i < count; ++i) dev.push_back(DevPoint(dc, points[i].x, points[i].y));
+    PathAdd(dc, dev, false, false);
     dc->state.position = points[count - 1];
     return TRUE;
   }

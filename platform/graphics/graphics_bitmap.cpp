@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <unordered_map>
 
 #include "platform/rtl/exceptions.h"
@@ -189,6 +190,14 @@ void TBitmapCanvas::FreeContext() {
 }
 
 // ---- TBitmap ----
+
+void RegisterBitmapClipboardSupport() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    for (UINT format : {CF_BITMAP, CF_DSPBITMAP, CF_PALETTE})
+      SetClipboardObjectReleaser(format, [](HANDLE h) { DeleteObject(static_cast<HGDIOBJ>(h)); });
+  });
+}
 
 TBitmap::TBitmap() = default;
 
@@ -734,6 +743,7 @@ void TBitmap::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette
 }
 
 void TBitmap::SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) {
+  RegisterBitmapClipboardSupport();
   format = CF_BITMAP;
   data = nullptr;
   palette = nullptr;

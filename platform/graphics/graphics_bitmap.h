@@ -158,3 +158,7 @@ std::vector<RGBQUAD> DefaultColorTable(int bitCount);
 // The framework's palette of the 16 VGA colours (DefaultColorTable(4)), made once
 // and shared: select it, never delete it.
 HPALETTE SystemPalette16();
+
+// Registers the clipboard releasers of the bitmap and palette formats, so that
+// the handles the clipboard holds are freed when it lets go of them.
+void RegisterBitmapClipboardSupport();

@@ -33,6 +33,7 @@ struct Registry {
     clipboard.insert(clipboard.begin(), {static_cast<WORD>(CF_ENHMETAFILE), TGraphicClass::Of<TMetafile>()});
     clipboard.insert(clipboard.begin(), {static_cast<WORD>(CF_BITMAP), TGraphicClass::Of<TBitmap>()});
     RegisterMetafileClipboardSupport();
+    RegisterBitmapClipboardSupport();
   }
 };
 

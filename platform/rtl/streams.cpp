@@ -117,14 +117,17 @@ void TMemoryStream::SetCapacity(int64_t newCapacity) {
   FCapacity = newCapacity;
 }
 
+void TMemoryStream::GrowCapacity(int64_t needed) {
+  if (needed <= FCapacity) return;
+  // Grow in 8 KB steps, and by at least a quarter, so byte-wise writers stay linear.
+  int64_t want = std::max(needed, FCapacity + FCapacity / 4);
+  SetCapacity((want + 0x1FFF) & ~int64_t(0x1FFF));
+}
+
 void TMemoryStream::SetSize(int64_t newSize) {
   if (newSize < 0) throw EStreamError("Stream size cannot be negative");
   int64_t oldPos = FPosition;
-  if (newSize > FCapacity) {
-    // Grow in 8 KB steps, and by at least a quarter, so byte-wise writers stay linear.
-    int64_t want = std::max(newSize, FCapacity + FCapacity / 4);
-    SetCapacity((want + 0x1FFF) & ~int64_t(0x1FFF));
-  }
+  GrowCapacity(newSize);
   // Grown bytes read as zeros, never as whatever the allocator left there.
   if (newSize > FSize) std::memset(FMemory + FSize, 0, static_cast<size_t>(newSize - FSize));
   FSize = newSize;
@@ -135,13 +138,10 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0 || FPosition < 0 || count > INT64_MAX - FPosition) return 0;
   int64_t end = FPosition + count;
   if (end > FSize) {
-    if (end > FCapacity) {
-      SetSize(end);
-    } else {
-      // A write after a seek past the end leaves zeros in the gap.
-      if (FPosition > FSize) std::memset(FMemory + FSize, 0, static_cast<size_t>(FPosition - FSize));
-      FSize = end;
-    }
+    GrowCapacity(end);
+    // Only a gap left by a seek past the end is zeroed; the rest is written next.
+    if (FPosition > FSize) std::memset(FMemory + FSize, 0, static_cast<size_t>(FPosition - FSize));
+    FSize = end;
   }
   std::memcpy(FMemory + FPosition, buffer, static_cast<size_t>(count));
   FPosition = end;
@@ -157,8 +157,12 @@ void TMemoryStream::Clear() {
 void TMemoryStream::LoadFromStream(TStream& stream) {
   stream.SetPosition(0);
   int64_t count = stream.Size();
-  SetSize(count);
+  if (count < 0) throw EStreamError("Stream size cannot be negative");
+  // The bytes are read over straight away: no zeroing first. The size is set
+  // once they are in, so a failed read never shows unwritten memory.
+  GrowCapacity(count);
   if (count != 0) stream.ReadBuffer(FMemory, count);
+  FSize = count;
   FPosition = 0;
 }
 

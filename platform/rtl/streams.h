@@ -89,6 +89,8 @@ public:
 
 private:
   void SetCapacity(int64_t newCapacity);
+  // Makes room for needed bytes without touching the size or the bytes.
+  void GrowCapacity(int64_t needed);
   int64_t FCapacity = 0;
 };
 

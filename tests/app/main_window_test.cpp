@@ -13,6 +13,7 @@
 
 #include "app/config_file.h"
 #include "app/data_module.h"
+#include "app/dialogs/select_color.h"
 #include "app/main_window.h"
 #include "app/picture_transfer.h"
 #include "app/program_start.h"
@@ -34,6 +35,9 @@
 using namespace apptest;
 
 namespace {
+
+// The pictures of the toolbar strip the generator draws.
+constexpr int kToolbarGlyphs = 21;
 
 // Writes a picture file through the library's writers (by extension).
 void WritePicture(const std::string& file, TBitmap& picture) {
@@ -111,6 +115,7 @@ TEST_F(MainWindow, FirstActivationShowsTheExampleWithSelectionStyleAndPreviews) 
   EXPECT_EQ(f.lbSource->Caption(), std::string(QV_BINARY_DIR) + "/data/example.jpg");
   EXPECT_EQ(f.SourceMessage(), "");
   EXPECT_EQ(f.FilterIndex, 9);
+  EXPECT_EQ(f.il->Count(), kToolbarGlyphs);  // from buttons.png
   EXPECT_EQ(f.trSharpness->Position(), 6);  // a JPEG larger than 48 pixels
   // A 140 x 140 square of the view's centre, in picture pixels at the fitted zoom.
   ASSERT_TRUE(f.img->Selected());
@@ -399,6 +404,7 @@ protected:
 
 TEST_F(MainWindowWithoutData, StartsWithNoStylesAndSaysTheExampleIsMissing) {
   EXPECT_EQ(fmMain->lbStyles->Count(), 1);
+  EXPECT_EQ(fmMain->il->Count(), kToolbarGlyphs);  // the built-in strip
   EXPECT_EQ(fmMain->SourceMessage(), "Unknown file format: " + dir.File("bare") + "/data/example.jpg");
   EXPECT_EQ(fmMain->ResultIcon->Count(), 0);
   Idle();
@@ -483,6 +489,143 @@ TEST_F(MainWindow, ColourButtonsSetTheirColourAndTickTheirBox) {
   headless::Click(f.btColorColorize);
   headless::ProcessMessages();
   EXPECT_NE(Read(*before.FindImage(48, 48, 32)).px, Read(*f.DisplayIcon->FindImage(48, 48, 32)).px);
+}
+
+}  // namespace
+
+namespace {
+
+// The whole picture goes to the converter where the view keeps it; whatever
+// the converter does (its one-time reduction, a colour key) leaves the
+// picture the user sees as it was.
+TEST_F(MainWindow, RebuildsLeaveTheViewsPictureAsItWas) {
+  TfmMain& f = *fmMain;
+  DefaultSettings(0, false);
+  auto picture = Bitmap24(1000, 500, [](int x, int y) { return 0xFF000000u | uint32_t(x % 256) << 16 | uint32_t(y % 256); });
+  const std::string source = dir.File("wide.bmp");
+  WritePicture(source, *picture);
+  ASSERT_TRUE(f.LoadSourceImage(source));
+  Idle();
+  auto expectUnchanged = [&](const char* what) {
+    TIEBitmap* view = f.img->GetIEBitmap();
+    ASSERT_EQ(view->Width(), 1000) << what;
+    ASSERT_EQ(view->Height(), 500) << what;
+    for (int y : {0, 250, 499})
+      for (int x : {0, 300, 999}) {
+        const uint8_t* p = view->PixelAddress(y, x, 3);  // blue, green, red
+        EXPECT_EQ(p[2], x % 256) << what;
+        EXPECT_EQ(p[0], y % 256) << what;
+      }
+  };
+  EXPECT_EQ(Shapes(*f.BaseIcon), (std::vector<std::string>{"48x48x32", "32x32x32", "16x16x32"}));
+  expectUnchanged("as is");
+  headless::Click(f.rbLeftBottom);  // keys the bottom-left pixel's colour out
+  headless::ProcessMessages();
+  expectUnchanged("left bottom pixel");
+}
+
+}  // namespace
+
+namespace {
+
+// Without a stand-in the colour buttons ask through the program's colour
+// picker.
+TEST_F(MainWindow, ColourButtonsAskThroughTheColourPicker) {
+  TfmMain& f = *fmMain;
+  Headless().Then([] {
+    SelectColorForm()->edHex->SetText("#00FF00");
+    headless::Click(SelectColorForm()->btOk);
+  });
+  headless::Click(f.btColorColorize);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.btColorColorize->Color(), TColor(0x00FF00));
+  EXPECT_TRUE(f.cbColorize->Checked());
+  Headless().Then([] { headless::Click(SelectColorForm()->btCancel); });
+  headless::Click(f.btColorMergeBG);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.btColorMergeBG->Color(), clWhite);
+  EXPECT_FALSE(f.cbMergeBG->Checked());
+}
+
+}  // namespace
+
+namespace {
+
+// A damaged Photoshop file raises from its reader: the error goes to the
+// application's handler (the cursor back to normal, the message shown), and
+// the view and the icon keep what they held.
+TEST_F(MainWindow, ADamagedPictureFileLeavesViewAndIconAsTheyWere) {
+  TfmMain& f = *fmMain;
+  Idle();
+  const std::string file = dir.File("cut.psd");
+  qvtest::WriteFileBytes(file, {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0, 0, 3, 0, 0, 0, 64, 0, 0, 0, 64, 0, 8, 0, 3});
+  const int width = f.img->GetIEBitmap()->Width();
+  const std::vector<std::string> before = Shapes(*f.ResultIcon);
+  const int rebuilds = f.RebuildCount();
+  std::vector<std::string> shown;
+  Headless().Then([&] {
+    if (Screen->ActiveForm() != fmMain) shown.push_back(Screen->ActiveForm()->Caption());
+    headless::PressKey(VK_RETURN);
+  });
+  try {
+    f.LoadSourceImage(file);
+  } catch (...) {
+    Application->HandleException(nullptr);
+  }
+  headless::ProcessMessages();
+  EXPECT_EQ(shown, std::vector<std::string>{"Quorvane 1.0"});
+  EXPECT_EQ(Screen->Cursor(), crDefault);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), width);
+  EXPECT_EQ(Shapes(*f.ResultIcon), before);
+  EXPECT_EQ(f.RebuildCount(), rebuilds);
+}
+
+}  // namespace
+
+namespace {
+
+// A dropped file becomes the source; a folder among the dropped names makes
+// the drop load nothing, whichever place it has.
+TEST_F(MainWindow, DroppedFileIsLoadedUnlessAFolderComesWithIt) {
+  TfmMain& f = *fmMain;
+  Idle();
+  auto picture = Gradient100x60();
+  const std::string file = dir.File("dropped.bmp");
+  WritePicture(file, *picture);
+  const std::string folder = dir.File("folder");
+  std::filesystem::create_directories(folder);
+  const std::string shown = f.lbSource->Caption();
+  for (const auto& names : {std::vector<std::string>{folder, file}, std::vector<std::string>{file, folder}}) {
+    const int rebuilds = f.RebuildCount();
+    headless::DropFiles(f.img, names, 40, 40);
+    headless::ProcessMessages();
+    EXPECT_EQ(f.RebuildCount(), rebuilds);
+    EXPECT_EQ(f.lbSource->Caption(), shown);
+  }
+  headless::DropFiles(f.img, {file, dir.File("other.png")}, 40, 40);
+  headless::ProcessMessages();
+  EXPECT_EQ(f.lbSource->Caption(), file);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 100);
+}
+
+}  // namespace
+
+namespace {
+
+// The open dialog of the data module starts at the last file opened, as the
+// settings file remembers it; its grid does no default drawing.
+TEST_F(MainWindow, TheOpenDialogStartsAtTheLastFileOpened) {
+  const std::string file = dir.File("last.png");
+  qvtest::WriteFileBytes(file, {1, 2, 3});
+  {
+    TConfigFile ini(GetConfigFileName());
+    ini.WriteString("Last", "Open", file);
+  }
+  Tdm module(nullptr);
+  EXPECT_EQ(module.OpenDialog->FileName(), file);
+  EXPECT_FALSE(module.OpenDialog->GridDefaultDrawing());
+  EXPECT_TRUE(module.OpenDialog->Options().Contains(ofFileMustExist));
+  EXPECT_EQ(module.SaveIconDialog->Filter(), "Icon (*.ico)|*.ico");
 }
 
 }  // namespace

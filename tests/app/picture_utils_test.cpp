@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(
         ExportCase{"PNG (*.png)|*.png", "out.png", "PNG 32 32 20a040ff 00000000"},
         // The transparent half becomes the transparent colour.
         ExportCase{"GIF (*.gif)|*.gif", "out.gif", "GIF 32 32 20a040ff 00000000"}),
-    [](const auto& info) { return std::string(std::strchr(info.param.written, '.') + 1); });
+    [](const auto& p) { return std::string(std::strchr(p.param.written, '.') + 1); });
 
 TEST(ExportOracleIcotool, TheIconFormatHoldsEveryImage) {
   if (!qvtest::HaveProgram("icotool")) GTEST_SKIP() << "no icotool";

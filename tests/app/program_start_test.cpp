@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "app/program_start.h"
+#include "platform/rtl/object.h"
 #include "platform/win/internet.h"
 #include "platform/win/shell.h"
 #include "test_support.h"
@@ -48,6 +49,18 @@ TEST(OverwriteCheck, TestsTheNameThatSaveWrites) {
   asked.clear();
   EXPECT_TRUE(SaveDialogCanClose(dir.File("b.png"), "ico", no));
   EXPECT_TRUE(asked.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Forms streamed from resources may hold icon lists: the start-up makes their
+// holder's class known by name.
+TEST(StartLibrariesTest, TheIconListHolderClassIsKnownByName) {
+  StartLibraries();
+  TPersistentClass c = GetClass("TIconListHolder");
+  ASSERT_NE(c, nullptr);
 }
 
 }  // namespace

@@ -320,4 +320,54 @@ TEST(AddDIB, LongHeadersKeepTheirMasksInside) {
   EXPECT_EQ(raw.Canvas()->Pixels(1, 0), TColor(0xC0B0A0));  // top right
 }
 
+
+// A bitmap becomes the image its bitmap file gives through AddDIB: its header,
+// colour table and rows, with the mask's rows behind.
+TEST(AddBitmap, ImageIsTheDibOfTheBitmapFile) {
+  for (TPixelFormat pf : {pf1bit, pf4bit, pf8bit, pf24bit, pf32bit})
+    for (int maskKind = 0; maskKind < 3; ++maskKind) {
+      TBitmap b;
+      b.SetPixelFormat(pf);
+      b.SetSize(13, 9);
+      for (int y = 0; y < 9; ++y) {
+        auto* row = static_cast<uint8_t*>(b.ScanLine(y));
+        for (int i = 0; i < DibRowBytes(13, b.View().bitCount); ++i) row[i] = uint8_t(y * 31 + i * 7);
+      }
+      TBitmap mask;
+      mask.SetPixelFormat(maskKind == 1 ? pf1bit : pf24bit);  // 2: a colour mask of another size
+      mask.SetSize(maskKind == 1 ? 13 : 20, maskKind == 1 ? 9 : 5);
+      mask.Canvas()->Brush()->SetColor(clWhite);
+      mask.Canvas()->FillRect(Rect(0, 0, 6, 4));
+      TBitmap* m = maskKind == 0 ? nullptr : &mask;
+
+      TSubIconList list;
+      TSubIcon* got = list.AddBitmap(&b, m, 0x40);
+      // The same through bitmap files.
+      TMemoryStream colour, maskRows;
+      b.SaveToStream(colour);
+      colour.SetPosition(14);
+      bool haveMask = false;
+      if (m) {
+        TBitmap mono;
+        mono.Assign(m);
+        mono.SetPixelFormat(pf1bit);
+        mono.SetSize(13, 9);
+        TMemoryStream file;
+        mono.SaveToStream(file);
+        file.SetPosition(10);
+        const uint32_t offBits = file.ReadValue<uint32_t>();
+        file.SetPosition(offBits);
+        maskRows.CopyFrom(file, file.Size() - offBits);
+        maskRows.SetPosition(0);
+        haveMask = true;
+      } else if (pf == pf32bit) {
+        continue;  // the mask comes from alpha: MasksFromAlphaAtTheThreshold
+      }
+      TSubIconList viaFiles;
+      TSubIcon* want = viaFiles.AddDIB(colour, haveMask ? &maskRows : nullptr, 0x40, colour.Size() - 14);
+      EXPECT_EQ(got->Bits(), want->Bits()) << "format " << int(pf) << " mask " << maskKind;
+      EXPECT_EQ(got->GetBitsPerPixel(), want->GetBitsPerPixel());
+    }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // layout itself, with the variations old writers produced.
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "icon_test_util.h"
@@ -10,6 +11,9 @@
 namespace anitest {
 
 struct Chunk {
+  Chunk() = default;
+  Chunk(std::string chunkId, std::vector<uint8_t> chunkData = {}) : id(std::move(chunkId)), data(std::move(chunkData)) {}
+
   std::string id;                 // four characters
   std::vector<uint8_t> data;
   std::vector<Chunk> children;    // for "LIST": the list type goes in listType

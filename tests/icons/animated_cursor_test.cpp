@@ -95,7 +95,8 @@ TEST(AnimatedCursor, HostileFilesFailOrLoadWithoutReadingOutside) {
   shortList.sizeOverride = 2;
   Chunk hugeList = Frames({CursorFrame(1, 0, 0)});
   hugeList.sizeOverride = 0xFFFFFFF0;
-  Chunk bigRate{"rate", Words({1, 2}), {}, "", 0x7FFFFFFF};
+  Chunk bigRate{"rate", Words({1, 2})};
+  bigRate.sizeOverride = 0x7FFFFFFF;
   Chunk garbage{"icon", std::vector<uint8_t>(60, 0xAB)};
   Chunk infoLie = Info("t", "a");
   infoLie.children[0].sizeOverride = 9999;

@@ -2,7 +2,9 @@
 // places where icons and image records store them compressed.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
+#include <utility>
 
 #include "icon_png_util.h"
 #include "icons/advanced_icon.h"
@@ -549,6 +551,48 @@ TEST(StoreAsPng, ReplacingAFlaggedImageCompressesTheNewOne) {
   EXPECT_EQ(im->Head().wBitCount, 32);
   EXPECT_EQ(FirstDifference(px, PixelsOf(*im), true), "");
   EXPECT_FALSE(icon.Images()[0]->HasPNGBits());
+}
+
+
+// RGBA images named 32 bits and RGB images named 24 decode straight into the
+// bitmaps; what they give must be what their DIB form (DecodePNG) gives.
+TEST(ExtractBitmaps, PngImagesDecodedStraightMatchTheirDibForm) {
+  const IconFixture fixtures[] = {
+      {"soft", 37, 21, 32, {0x000000, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x808080}, true, true},
+      {"masked", 48, 48, 32, {0x000000, 0x123456, 0xFEDCBA, 0xFFFFFF}, true, false},
+  };
+  for (const IconFixture& f : fixtures)
+    for (bool withAlpha : {true, false}) {
+      const auto image = FromBits(EncodeRgbaPng(f.Pixels(), withAlpha));
+      ASSERT_EQ(image->Head().wBitCount, withAlpha ? 32 : 24);
+      TSubIcon decoded;
+      DecodePNG(*image, decoded);
+      for (TColor background : {kNoBackground, TColor(0x00336699)}) {
+        TBitmap raw, composite, mask, raw2, composite2, mask2;
+        ExtractBitmaps(*image, &composite, &raw, background, &mask);
+        ExtractBitmaps(decoded, &composite2, &raw2, background, &mask2);
+        const std::pair<TBitmap*, TBitmap*> pairs[] = {{&raw, &raw2}, {&composite, &composite2}, {&mask, &mask2}};
+        for (const auto& [a, b] : pairs) {
+          ASSERT_EQ(a->PixelFormat(), b->PixelFormat()) << f.name;
+          ASSERT_EQ(a->GetWidth(), b->GetWidth());
+          ASSERT_EQ(a->GetHeight(), b->GetHeight());
+          const size_t rowBytes = size_t(DibRowBytes(a->GetWidth(), a->View().bitCount));
+          for (int y = 0; y < a->GetHeight(); ++y)
+            ASSERT_EQ(std::memcmp(a->ScanLine(y), b->ScanLine(y), rowBytes), 0) << f.name << " row " << y;
+        }
+        TBitmap drawn, drawn2;
+        for (TBitmap* d : {&drawn, &drawn2}) {
+          d->SetPixelFormat(pf24bit);
+          d->SetSize(f.w, f.h);
+          d->Canvas()->Brush()->SetColor(TColor(0x00204060));
+          d->Canvas()->FillRect(Rect(0, 0, f.w, f.h));
+        }
+        DrawSubIcon(drawn.Canvas(), 0, 0, *image, background);
+        DrawSubIcon(drawn2.Canvas(), 0, 0, decoded, background);
+        for (int y = 0; y < f.h; ++y)
+          ASSERT_EQ(std::memcmp(drawn.ScanLine(y), drawn2.ScanLine(y), size_t(f.w) * 3), 0) << f.name << " drawn";
+      }
+    }
 }
 
 }  // namespace

@@ -160,7 +160,7 @@ TEST_F(IconDialogs, ThePreviewOfEveryKindOfFile) {
     EXPECT_EQ(dialog.PreviewButton->Enabled(), c.previewButton);
     EXPECT_EQ(dialog.Grid->Visible(), c.kind == pkGrid);
     EXPECT_EQ(dialog.PaintPanel->Visible(), c.kind != pkGrid);
-    if (c.kind == pkNothing) EXPECT_TRUE(dialog.PaintBox->Picture()->Graphic() == nullptr);
+    if (c.kind == pkNothing) { EXPECT_TRUE(dialog.PaintBox->Picture()->Graphic() == nullptr); }
   }
 }
 

@@ -196,7 +196,7 @@ TEST_F(SelectColorTest, OpensCentredOnThePointerAtLeast30PixelsInsideTheScreen) 
     EXPECT_GE(bounds.top, 30);
     EXPECT_LE(bounds.right, Screen->Width() - 30);
     EXPECT_LE(bounds.bottom, Screen->Height() - 30);
-    if (at.x == 400) EXPECT_EQ((bounds.left + bounds.right) / 2, 400);
+    if (at.x == 400) { EXPECT_EQ((bounds.left + bounds.right) / 2, 400); }
   }
 }
 

@@ -1,5 +1,6 @@
 #include "base/toolbox/resample_filters.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -155,8 +156,9 @@ TEST(ResampleRowsPlain, LinearEnlargementMatchesNumpyOracle) {
   TPixelBuffer src(w, h, 3);
   uint32_t seed = 12345;
   for (auto& b : src.Bytes) b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
-  std::vector<uint8_t> in = {w, h, W, H};
-  in.insert(in.end(), src.Bytes.begin(), src.Bytes.end());
+  std::vector<uint8_t> in(4 + src.Bytes.size());
+  in[0] = w, in[1] = h, in[2] = W, in[3] = H;
+  std::copy(src.Bytes.begin(), src.Bytes.end(), in.begin() + 4);
   const auto want = qvtest::RunPython(kNumpyLinearResample, in);
   ASSERT_EQ(want.size(), static_cast<size_t>(W * H * 3));
   TPixelBuffer dst(W, H, 3);

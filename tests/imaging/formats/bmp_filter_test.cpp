@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         RleCase{"truncated_run", 4, 1, false, {1, 8, 0, 6, 1, 2}, {{8, 9, 9, 9}}},
         // End of line past the last row ends decoding.
         RleCase{"eol_past_end", 2, 1, false, {1, 3, 0, 0, 2, 4}, {{3, 9}}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(BmpRleEncode, RowsDecodeBackAndFollowTheRunRules) {
   const std::vector<std::vector<uint8_t>> rows = {
@@ -242,7 +242,7 @@ TEST_P(BmpRoundTrip, ReadsBackWhatWasWritten) {
   auto back = Load(bytes);
   ASSERT_FALSE(back->progress.Aborted());
   EXPECT_EQ(back->params.BmpVersion, c.version == 0 ? 1 : c.version);
-  if (c.version != 2) EXPECT_EQ(back->params.DpiX, 300);
+  if (c.version != 2) { EXPECT_EQ(back->params.DpiX, 300); }
   TIEBitmap expect;
   expect.Assign(&src);
   expect.SetPixelFormat(ie24RGB);
@@ -260,7 +260,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteCase{"bits8", 8, 1, 1, 0, ie24RGB}, WriteCase{"rle8", 8, 1, 3, 1, ie24RGB},
                       WriteCase{"bits8_from_8p", 8, 1, 1, 1, ie8p}, WriteCase{"core_never_rle", 8, 1, 2, 1, ie24RGB},
                       WriteCase{"bits24", 8, 3, 1, 0, ie24RGB}, WriteCase{"bits24_from_48", 8, 3, 1, 0, ieRGB48}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(BmpWrite, HeaderFieldsAndAlpha) {
   TIEBitmap src(3, 2, ie24RGB);

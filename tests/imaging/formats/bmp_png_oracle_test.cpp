@@ -108,8 +108,8 @@ TEST(BmpPngOracle, ToolFilesDecodeToTheToolsPixels) {
       EXPECT_EQ(d->params.PngTextValues[2], "\xC3\xA9" "crit");
       EXPECT_EQ(d->params.DpiX, 96);
     }
-    if (name == "png_bkgd") EXPECT_EQ(d->params.PngBackground, MakeRGB(255, 128, 0));
-    if (name.find("adam7") != std::string::npos) EXPECT_TRUE(d->params.PngInterlaced) << name;
+    if (name == "png_bkgd") { EXPECT_EQ(d->params.PngBackground, MakeRGB(255, 128, 0)); }
+    if (name.find("adam7") != std::string::npos) { EXPECT_TRUE(d->params.PngInterlaced) << name; }
   }
   EXPECT_GE(count, 30);
 }

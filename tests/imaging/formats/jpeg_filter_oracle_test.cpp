@@ -1,6 +1,7 @@
 // JPEG reading against djpeg on cjpeg's files (every subsampling, grey,
 // optimised, restart markers, progressive twins, DCT scaling), truncated
 // files, and the marker scans on hostile segments.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <lcms2.h>
@@ -169,8 +170,10 @@ std::vector<uint8_t> Segments(const std::vector<std::pair<uint8_t, std::vector<u
 }
 
 std::vector<uint8_t> IccChunk(int seq, int count, const std::string& body) {
-  std::vector<uint8_t> v = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, uint8_t(seq), uint8_t(count)};
-  v.insert(v.end(), body.begin(), body.end());
+  const uint8_t head[14] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, uint8_t(seq), uint8_t(count)};
+  std::vector<uint8_t> v(sizeof head + body.size());
+  std::copy(head, head + sizeof head, v.begin());
+  std::copy(body.begin(), body.end(), v.begin() + sizeof head);
   return v;
 }
 
@@ -196,6 +199,7 @@ TEST(JpegMarkers, HostileSegmentsEndTheScans) {
   EXPECT_EQ(GetJpegStreamLength(f), int64_t(file.size()));
   TIEICC* icc = params.GetInputICC();
   ASSERT_NE(icc, nullptr);
+  EXPECT_EQ(std::string(icc->Raw().begin(), icc->Raw().end()), "AABB");
 }
 
 }  // namespace
@@ -235,7 +239,7 @@ TEST(JpegOracle, WrittenFilesOpenInDjpegWithTheirMarkers) {
     ASSERT_EQ(qvtest::RunCommand("exiftool -s -Comment -XResolution -ProgressiveDCT " + path, &info), 0);
     EXPECT_NE(info.find("made here"), std::string::npos) << f.name << info;
     // RGB and CMYK files carry no JFIF header of their own (CMYK gets one here).
-    if (f.space != 0) EXPECT_NE(info.find("150"), std::string::npos) << f.name << info;
+    if (f.space != 0) { EXPECT_NE(info.find("150"), std::string::npos) << f.name << info; }
     ASSERT_EQ(qvtest::RunCommand("djpeg -dct int " + path + " > " + dir.File("out.pnm")), 0) << f.name;
     // Read back: close to the source.
     auto d = Decode(qvtest::StreamBytes(out));

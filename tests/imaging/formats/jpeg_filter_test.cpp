@@ -1,6 +1,7 @@
 // The JPEG reader's EXIF paths over the framework's EXIF slot (filled here by
 // a stand-in parser): the thumbnail read in place of the picture, the DPI taken
 // from EXIF when the JFIF density says nothing, and the upright turn.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -123,8 +124,8 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
   // The JPEG stands 200 bytes into the stream, past the start search's reach
   // from the stream's beginning.
   const auto jpeg = MakeJpeg(1, 96, 96, true);
-  std::vector<uint8_t> bytes(200, 0x55);
-  bytes.insert(bytes.end(), jpeg.begin(), jpeg.end());
+  std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
+  std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
   for (int thumbWidth : {6, 0}) {
     TExifStandIn e{72, 72, 2, 1, thumbWidth};
     InstallExifStandIn(e);
@@ -152,6 +153,39 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
       EXPECT_EQ(r.rows, 8);
       EXPECT_EQ(s.Position(), int64_t(bytes.size()));
     }
+  }
+}
+
+TEST(JpegWrite, CodecRefusalsRaiseTheCodecsTextAfterFreeing) {
+  struct Case {
+    const char* name;
+    int width;
+    int64_t markerBytes;
+    const char* text;
+  };
+  // libjpeg-turbo's own messages, their placeholders as "?".
+  const Case cases[] = {
+      {"a marker longer than a segment", 8, 70000, "Bogus marker length"},
+      {"wider than the codec takes", 70000, 0, "Maximum supported image dimension is ? pixels"},
+  };
+  for (const Case& c : cases) {
+    TIEBitmap bitmap(c.width, 2, ie24RGB);
+    TIOParamsVals params(nullptr);
+    params.JpegMarkers = std::make_unique<TIEMarkerList>();
+    if (c.markerBytes > 0) {
+      const std::vector<uint8_t> big(size_t(c.markerBytes), 'x');
+      params.JpegMarkers->AddMarker(0xFE, big.data(), c.markerBytes);
+    }
+    TMemoryStream out;
+    qvtest::Progress p;
+    std::string message = "(nothing raised)";
+    try {
+      WriteJpegStream(out, bitmap, params, p.rec);
+    } catch (const EIEJpegException& e) {
+      message = e.Message();
+    }
+    EXPECT_EQ(message, c.text) << c.name;
+    EXPECT_TRUE(p.Aborted()) << c.name;
   }
 }
 

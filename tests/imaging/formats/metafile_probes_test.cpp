@@ -1,6 +1,7 @@
 // The content tests for Windows and enhanced metafiles.
 #include "imaging/formats/metafile_probes.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -35,9 +36,9 @@ std::vector<uint8_t> Wmf(uint16_t type = 1) {
 }
 
 std::vector<uint8_t> Placeable(std::vector<uint8_t> wmf) {
-  std::vector<uint8_t> v(22, 0);
+  std::vector<uint8_t> v(22 + wmf.size(), 0);
   Put32(v, 0, 0x9AC6CDD7);
-  v.insert(v.end(), wmf.begin(), wmf.end());
+  std::copy(wmf.begin(), wmf.end(), v.begin() + 22);
   return v;
 }
 

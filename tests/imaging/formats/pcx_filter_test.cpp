@@ -202,12 +202,12 @@ TEST(PcxFilter, WriterFormsByParametersReadBack) {
     EXPECT_EQ(b[65], c.planes);
     EXPECT_EQ(ReadLE16(&b[66]) % 2, 0);
     EXPECT_EQ(ReadLE16(&b[12]), 120);
-    if (c.endPalette) EXPECT_EQ(b[b.size() - 769], 12);
+    if (c.endPalette) { EXPECT_EQ(b[b.size() - 769], 12); }
     auto r = ReadBytes(b);
     ASSERT_FALSE(r->progress.Aborted());
     ASSERT_EQ(r->bitmap.Width(), 13);
     ASSERT_EQ(r->bitmap.Height(), 5);
-    if (c.bits * c.planes == 24) EXPECT_EQ(Pixels(r->bitmap), Pixels(*picture));
+    if (c.bits * c.planes == 24) { EXPECT_EQ(Pixels(r->bitmap), Pixels(*picture)); }
   }
   // Eight colours fit in 16 and 256: those files keep every pixel.
   TIEBitmap few(11, 3, ie24RGB);

@@ -2,6 +2,7 @@
 // (with DCX), PSD and raw pixel filters: run with QV_WRITE_FUZZ_SEEDS set to
 // fuzz/corpus; otherwise checks that they are committed. The seeds that
 // netpbm and ImageMagick made (tools' files) sit beside them.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -52,8 +53,9 @@ Bytes Psd(TIEBitmap& merged, TPSDLayerList* layers, bool thumbnail) {
 
 // The fuzz target's four steering bytes, then the data.
 Bytes Raw(uint8_t format, uint8_t w, uint8_t h, uint8_t layout, const Bytes& data) {
-  Bytes b = {uint8_t(format - 1), uint8_t(w - 1), uint8_t(h - 1), layout};
-  b.insert(b.end(), data.begin(), data.end());
+  Bytes b(4 + data.size());
+  b[0] = uint8_t(format - 1), b[1] = uint8_t(w - 1), b[2] = uint8_t(h - 1), b[3] = layout;
+  std::copy(data.begin(), data.end(), b.begin() + 4);
   return b;
 }
 

@@ -155,7 +155,7 @@ TEST_F(PcxFilterOracle, NetpbmPillowAndImageMagickFilesReadToTheirPixels) {
       ASSERT_EQ(bitmap.Width(), e.w) << e.name;
       ASSERT_EQ(bitmap.Height(), e.h) << e.name;
       ExpectPixels(Rgba(bitmap), qvtest::ReadFileBytes(File(e.name + ".rgba")), 0, e.name);
-      if (e.ext == "dcx") EXPECT_EQ(params.ImageCount, 3) << e.name;
+      if (e.ext == "dcx") { EXPECT_EQ(params.ImageCount, 3) << e.name; }
     }
   EXPECT_EQ(count, 12);
 }

@@ -255,9 +255,9 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
     const auto p = byPillow.find(pillow);
     // Where an oracle names a picture format, we name the same one or none.
     if (ours != ioUnknown) {
-      if (m != byMime.end()) EXPECT_EQ(m->second, ours) << "file says " << mime;
-      if (pm != byMime.end()) EXPECT_EQ(pm->second, ours) << "magic says " << pymime;
-      if (p != byPillow.end()) EXPECT_EQ(p->second, ours) << "Pillow says " << pillow;
+      if (m != byMime.end()) { EXPECT_EQ(m->second, ours) << "file says " << mime; }
+      if (pm != byMime.end()) { EXPECT_EQ(pm->second, ours) << "magic says " << pymime; }
+      if (p != byPillow.end()) { EXPECT_EQ(p->second, ours) << "Pillow says " << pillow; }
     }
     if (!piece.whole) continue;
     // Whole files: every oracle knows them, and every format whose test stands is found.
@@ -267,7 +267,7 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
     const TIEStreamTest* probe = ProbeOf(p->second);
     const bool landed = p->second == ioGIF || p->second == ioBMP || p->second == ioPCX ||
                         (p->second == ioJPEG && IEFilters().FindJpegStart) || (probe != nullptr && *probe);
-    if (landed) EXPECT_EQ(ours, p->second);
+    if (landed) { EXPECT_EQ(ours, p->second); }
   }
 }
 

@@ -137,7 +137,7 @@ TEST(GifEncoder, SubBlocksHoldAtMost255Bytes) {
     while (bytes.at(at) != 0) {
       EXPECT_GE(bytes[at], 1);
       total += bytes[at];
-      if (bytes[at + bytes[at] + 1] != 0) EXPECT_EQ(bytes[at], 255) << "only the last block is short";
+      if (bytes[at + bytes[at] + 1] != 0) { EXPECT_EQ(bytes[at], 255) << "only the last block is short"; }
       at += bytes[at] + 1;
     }
     EXPECT_EQ(bytes.at(at + 1), 0x3B);

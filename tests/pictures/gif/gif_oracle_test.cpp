@@ -39,7 +39,7 @@ void ExpectSameIndices(TGIFImage& image, const LibFile& lib) {
       EXPECT_EQ(f->ControlExtension()->FrameDelay(), g.delay);
       EXPECT_EQ(f->ControlExtension()->DisposalMethod(), g.disposal);
       EXPECT_EQ(f->IsTransparent(), g.transparent >= 0);
-      if (g.transparent >= 0) EXPECT_EQ(f->TransparentIndex(), g.transparent);
+      if (g.transparent >= 0) { EXPECT_EQ(f->TransparentIndex(), g.transparent); }
     }
   }
 }

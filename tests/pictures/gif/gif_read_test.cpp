@@ -261,7 +261,7 @@ TEST(GifRead, HostileStreamsWarnOrRaiseAndNeverReadOutside) {
     } else {
       EXPECT_TRUE(o.loaded) << o.error;
     }
-    if (c.warning) EXPECT_TRUE(Has(o.warnings, c.warning)) << (o.warnings.empty() ? "" : o.warnings[0]);
+    if (c.warning) { EXPECT_TRUE(Has(o.warnings, c.warning)) << (o.warnings.empty() ? "" : o.warnings[0]); }
     // Whatever loaded renders and saves again.
     if (o.loaded && !image.GetEmpty()) {
       TBitmap b;

@@ -128,27 +128,33 @@ TEST(PCXImage, HostileFilesAreRefusedAndLeaveThePicture) {
   narrow[66] = 1;  // one byte per line for two 8-bit pixels
   Bytes shortStored = with([](TPcxSpec& s) { s.encoding = 0; });
   shortStored.pop_back();
+  const char* layout = "a plane layout that is not read";
+  const char* unfilled = "the data cannot fill the rows";
   const struct TCase {
     const char* name;
     Bytes file;
     const char* message;
+    const char* reason;  // the rule that fired, as LastRefusal names it
   } cases[] = {
-      {"manufacturer", badMaker, kPcxInvalidImage},
-      {"short header", Bytes(100, 10), "Stream read error"},
-      {"upside-down window", upsideDown, kPcxInvalidImage},
-      {"rows the data cannot fill", flat, kPcxInvalidImage},
-      {"bytes per line below the row", narrow, kPcxInvalidImage},
-      {"stored data short", shortStored, kPcxInvalidImage},
-      {"two planes of eight bits", with([](TPcxSpec& s) { s.planes = 2; s.rows = {{1, 2, 3, 4}}; }), kPcxInvalidColorFormat},
+      {"manufacturer", badMaker, kPcxInvalidImage, "the manufacturer byte is not 10 or 205"},
+      {"short header", Bytes(100, 10), "Stream read error", ""},
+      {"upside-down window", upsideDown, kPcxInvalidImage, "the window is upside down"},
+      {"rows the data cannot fill", flat, kPcxInvalidImage, unfilled},
+      {"bytes per line below the row", narrow, kPcxInvalidImage, "rows wider than their bytes per line"},
+      {"stored data short", shortStored, kPcxInvalidImage, unfilled},
+      {"two planes of eight bits", with([](TPcxSpec& s) { s.planes = 2; s.rows = {{1, 2, 3, 4}}; }),
+       kPcxInvalidColorFormat, layout},
       {"three planes of four bits", with([](TPcxSpec& s) { s.planes = 3; s.bits = 4; s.rows = {{1, 2, 3}}; }),
-       kPcxInvalidColorFormat},
-      {"sixteen bits", with([](TPcxSpec& s) { s.bits = 16; s.rows = {{1, 2, 3, 4}}; }), kPcxInvalidColorFormat},
+       kPcxInvalidColorFormat, layout},
+      {"sixteen bits", with([](TPcxSpec& s) { s.bits = 16; s.rows = {{1, 2, 3, 4}}; }), kPcxInvalidColorFormat,
+       layout},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     TPCXImage picture;
     pictest::LoadBytes(picture, MakePcx(good));
     EXPECT_EQ(MessageOf([&] { pictest::LoadBytes(picture, c.file); }), c.message);
+    EXPECT_EQ(picture.LastRefusal(), c.reason);
     EXPECT_EQ(picture.Width(), 2);
     EXPECT_EQ(picture.PixelFormat(), pf8bit);
   }

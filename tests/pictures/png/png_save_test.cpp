@@ -1,6 +1,9 @@
 // Writing PNG streams: the rows, filters and IDAT chunking of the encoder.
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <utility>
+
 #include "png_test_util.h"
 
 using namespace pngtest;
@@ -106,6 +109,63 @@ TEST(PngSave, BadCompressionLevelIsAZlibError) {
   png.SetDeflateLevel(12);
   TMemoryStream out;
   EXPECT_THROW(png.SaveToStream(out), EPNGZLIBError);
+}
+
+
+// Deflate works on a small picture with the smallest window that holds it; the
+// stream must still be byte for byte what zlib writes with its full window.
+TEST(PngSave, SmallPicturesDeflateAsWithTheFullWindow) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {16, 16}, {48, 48}, {30, 40}, {90, 60}, {200, 100}};
+  for (const auto& [w, h] : sizes)
+    for (int level : {1, 6, 7, 9})
+      for (bool smooth : {false, true}) {
+        Bytes raw;
+        uint32_t seed = uint32_t(w * 131 + h);
+        for (int y = 0; y < h; y++) {
+          raw.push_back(0);
+          for (int x = 0; x < w * 3; x++)
+            raw.push_back(smooth ? uint8_t(x / 7 + y) : uint8_t((seed = seed * 1103515245u + 12345u) >> 24));
+        }
+        TPNGImage png;
+        Loaded(png, uint32_t(w), uint32_t(h), 8, 2, raw);
+        png.SetRowFilters(kRowFilterNone);
+        png.SetDeflateLevel(uint8_t(level));
+        EXPECT_EQ(IdatData(SaveBytes(png)), Deflate(raw, level)) << w << "x" << h << " level " << level;
+      }
+}
+
+// The decoder reads a memory stream in place and other streams through a
+// block; pictures decoded on several threads at once use states of their own.
+TEST(PngLoad, StreamKindsAndThreadsDecodeAlike) {
+  std::vector<Bytes> files;
+  for (int colorType : {2, 6}) {
+    TLibpngImage img;
+    img.width = 257;
+    img.height = 300;
+    img.colorType = colorType;
+    FillRandomRows(img, uint32_t(colorType));
+    files.push_back(WriteWithLibpng(img));
+  }
+  for (const Bytes& file : files) {
+    const TSamples expected = ReadWithLibpng(file);
+    ASSERT_TRUE(expected.ok);
+    TStringStream text(std::string(file.begin(), file.end()));
+    TPNGImage fromText;
+    fromText.LoadFromStream(text);
+    EXPECT_EQ(SamplesOf(fromText).data, expected.data);
+    std::vector<Bytes> got(4);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < got.size(); t++)
+      threads.emplace_back([&, t] {
+        for (int round = 0; round < 3; round++) {
+          TPNGImage png;
+          LoadBytes(png, file);
+          got[t] = SamplesOf(png).data;
+        }
+      });
+    for (auto& t : threads) t.join();
+    for (const Bytes& g : got) EXPECT_EQ(g, expected.data);
+  }
 }
 
 }  // namespace

@@ -87,7 +87,7 @@ TEST(PSDImage, MergedImageOfEveryModeConvertsToScreenColours) {
     pictest::LoadBytes(picture, c.file);
     EXPECT_EQ(picture.PixelFormat(), c.format);
     EXPECT_EQ(Pixel(picture, 0, 0), c.first);
-    if (!c.second.empty()) EXPECT_EQ(Pixel(picture, 1, 0), c.second);
+    if (!c.second.empty()) { EXPECT_EQ(Pixel(picture, 1, 0), c.second); }
   }
 }
 
@@ -243,7 +243,7 @@ TEST(PSDImage, SavingWritesIndexedOrRgbDocumentsByPixelFormat) {
     ASSERT_GE(file.size(), 26u);
     EXPECT_EQ(file[13], c.channels);
     EXPECT_EQ(file[25], c.mode);
-    if (c.mode == psdIndexed) EXPECT_EQ(file[28] << 8 | file[29], 768);
+    if (c.mode == psdIndexed) { EXPECT_EQ(file[28] << 8 | file[29], 768); }
     EXPECT_EQ(picture.FileHeader.Channels, c.channels);
     TPSDImage back;
     pictest::LoadBytes(back, file);

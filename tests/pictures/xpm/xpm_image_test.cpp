@@ -146,24 +146,29 @@ TEST(XPMImage, XvThumbnailBytesAreThreeThreeTwoColours) {
 
 TEST(XPMImage, HostileTextsAreRefusedAndLeaveThePicture) {
   const std::string colour = "\"a c red\",\n";
+  const char* noValues = "no values string after the opening brace";
+  const char* outOfRange = "size, colour count or characters per pixel out of range";
+  const char* noRows = "the text cannot hold the rows";
   const struct TCase {
     const char* name;
     std::string text;
     const char* message;
+    const char* reason;  // the rule that fired, as LastRefusal names it
   } cases[] = {
-      {"no brace", "\"1 1 1 1\"", kXpmErr1},
-      {"no values string", "static char *x[] = { ", kXpmErr1},
-      {"unterminated values", "{ \"1 1 1 1", kXpmErr1},
-      {"zero width", "{\"0 1 1 1\"," + colour + "\"a\"}", kXpmErr2},
-      {"negative height", "{\"1 -1 1 1\"," + colour + "\"a\"}", kXpmErr2},
-      {"five characters per pixel", "{\"1 1 1 5\"," + colour + "\"aaaaa\"}", kXpmErr2},
-      {"huge size without rows", "{\"65535 65535 1 1\"," + colour + "\"a\"}", kXpmErr2},
-      {"rows missing", "{\"2 3 1 1\"," + colour + "\"aa\"}", kXpmErr2},
-      {"endless comment", "/* XPM */ static char *x[] = {\"1 1 1 1\", /* never closed " + colour, kXpmErr2},
-      {"three numbers", "{\"1 1 1\"}", nullptr},
-      {"thumbnail without end of comments", "P7 332\n#nothing\n", kXpmNoEndOfComments},
-      {"thumbnail too large", "P7 332\n#END_OF_COMMENTS\n60000 60000 255\nxyz", kXpmErr3},
-      {"thumbnail bad maximum", "P7 332\n#END_OF_COMMENTS\n1 1 0\nx", kXpmErr3},
+      {"no brace", "\"1 1 1 1\"", kXpmErr1, noValues},
+      {"no values string", "static char *x[] = { ", kXpmErr1, noValues},
+      {"unterminated values", "{ \"1 1 1 1", kXpmErr1, noValues},
+      {"zero width", "{\"0 1 1 1\"," + colour + "\"a\"}", kXpmErr2, outOfRange},
+      {"negative height", "{\"1 -1 1 1\"," + colour + "\"a\"}", kXpmErr2, outOfRange},
+      {"five characters per pixel", "{\"1 1 1 5\"," + colour + "\"aaaaa\"}", kXpmErr2, outOfRange},
+      {"huge size without rows", "{\"65535 65535 1 1\"," + colour + "\"a\"}", kXpmErr2, noRows},
+      {"rows missing", "{\"2 3 1 1\"," + colour + "\"aa\"}", kXpmErr2, noRows},
+      {"endless comment", "/* XPM */ static char *x[] = {\"1 1 1 1\", /* never closed " + colour, kXpmErr2, noRows},
+      {"three numbers", "{\"1 1 1\"}", nullptr, ""},
+      {"thumbnail without end of comments", "P7 332\n#nothing\n", kXpmNoEndOfComments, ""},
+      {"thumbnail too large", "P7 332\n#END_OF_COMMENTS\n60000 60000 255\nxyz", kXpmErr3,
+       "thumbnail pixels past the end of the text"},
+      {"thumbnail bad maximum", "P7 332\n#END_OF_COMMENTS\n1 1 0\nx", kXpmErr3, "thumbnail size or maximum out of range"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -172,6 +177,7 @@ TEST(XPMImage, HostileTextsAreRefusedAndLeaveThePicture) {
     const std::string message = MessageOf([&] { LoadText(picture, c.text); });
     if (c.message) EXPECT_EQ(message, c.message);
     else EXPECT_NE(message, kNothingRaised);
+    EXPECT_EQ(picture.LastRefusal(), c.reason);
     EXPECT_EQ(picture.Width(), 1);
     EXPECT_EQ(PixelAt(picture, 0, 0), 0xFF0000FFu);
   }
@@ -287,7 +293,7 @@ TEST(XBMImage, SizesAndBadFiles) {
     TXBMImage picture;
     const std::string message = MessageOf([&] { picture.LoadFromFile(dir.File("x.xbm")); });
     EXPECT_EQ(message, c.message ? c.message : kNothingRaised);
-    if (c.message) EXPECT_EQ(picture.Width(), 1);
+    if (c.message) { EXPECT_EQ(picture.Width(), 1); }
   }
 }
 

@@ -168,7 +168,7 @@ TEST(XBMOracle, ReadsXbitmapsWithTheirHotspots) {
     const Bytes text = qvtest::ReadFileBytes(path);
     const std::string s(text.begin(), text.end());
     const size_t hot = s.find("_x_hot ");
-    if (hot != std::string::npos) EXPECT_EQ(picture.HotSpotX, std::stoi(s.substr(hot + 7)));
+    if (hot != std::string::npos) { EXPECT_EQ(picture.HotSpotX, std::stoi(s.substr(hot + 7))); }
     ++compared;
   }
   if (compared == 0) GTEST_SKIP() << "xbitmaps missing";

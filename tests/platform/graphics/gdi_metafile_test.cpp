@@ -4,7 +4,9 @@
 // the calls drawn under a map that doubles every unit.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "metafile_test_helpers.h"
 #include "platform/graphics/graphics.h"
 #include "platform/rtl/streams.h"
+#include "test_support.h"
 
 using gditest::Dib;
 using metafiletest::LoadBytes;
@@ -363,6 +366,211 @@ void WorldTransforms(HDC dc) {
   DeleteObject(b);
 }
 
+void Paths(HDC dc) {
+  HBRUSH b = CreateHatchBrush(HS_FDIAGONAL, RGB(0, 100, 200));
+  HPEN pen = CreatePen(PS_SOLID, 3, RGB(150, 0, 60));
+  SelectObject(dc, b);
+  SelectObject(dc, pen);
+  BeginPath(dc);
+  MoveToEx(dc, 4, 4, nullptr);
+  LineTo(dc, 40, 8);
+  POINT bez[] = {{50, 20}, {20, 40}, {36, 44}};
+  PolyBezierTo(dc, bez, 3);
+  CloseFigure(dc);
+  Rectangle(dc, 48, 4, 70, 30);
+  EndPath(dc);
+  StrokeAndFillPath(dc);
+  SetPolyFillMode(dc, WINDING);
+  BeginPath(dc);
+  Ellipse(dc, 4, 40, 44, 70);
+  POINT star[] = {{70, 34}, {82, 70}, {52, 46}, {90, 46}, {58, 70}};
+  Polygon(dc, star, 5);
+  EndPath(dc);
+  FillPath(dc);
+  LOGBRUSH lb{BS_SOLID, RGB(0, 140, 0), 0};
+  HPEN wide = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND, 5, &lb, 0, nullptr);
+  SelectObject(dc, wide);
+  BeginPath(dc);
+  POINT open[] = {{74, 4}, {92, 14}, {76, 24}};
+  Polyline(dc, open, 3);
+  EndPath(dc);
+  StrokePath(dc);
+  // An aborted path draws nothing, and a path used up cannot be used again.
+  BeginPath(dc);
+  Rectangle(dc, 0, 0, 96, 72);
+  AbortPath(dc);
+  FillPath(dc);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+  DeleteObject(pen);
+  DeleteObject(wide);
+}
+
+void ClipPaths(HDC dc) {
+  BeginPath(dc);
+  Ellipse(dc, 6, 6, 66, 66);
+  EndPath(dc);
+  SelectClipPath(dc, RGN_COPY);
+  HBRUSH g = CreateHatchBrush(HS_CROSS, RGB(120, 0, 0));
+  SelectObject(dc, g);
+  Rectangle(dc, 0, 0, 96, 72);
+  BeginPath(dc);
+  POINT tri[] = {{30, 0}, {95, 36}, {30, 71}};
+  Polygon(dc, tri, 3);
+  EndPath(dc);
+  SelectClipPath(dc, RGN_XOR);
+  SelectObject(dc, GetStockObject(DKGRAY_BRUSH));
+  Rectangle(dc, 10, 10, 90, 60);
+  BeginPath(dc);
+  Rectangle(dc, 40, 20, 60, 50);
+  EndPath(dc);
+  SelectClipPath(dc, RGN_DIFF);
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Ellipse(dc, 20, 15, 80, 65);
+  SelectClipRgn(dc, nullptr);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(g);
+}
+
+// Turns the world by 30 degrees about a point, with a shear on top when asked.
+void Turn(HDC dc, float cx, float cy, float shear = 0) {
+  SetGraphicsMode(dc, GM_ADVANCED);
+  XFORM move{1, 0, 0, 1, -cx, -cy};
+  XFORM turn{0.8660254f, 0.5f, -0.5f, 0.8660254f, 0, 0};
+  XFORM skew{1, 0, shear, 1, 0, 0};
+  XFORM back{1, 0, 0, 1, cx, cy};
+  SetWorldTransform(dc, &move);
+  ModifyWorldTransform(dc, &turn, MWT_RIGHTMULTIPLY);
+  ModifyWorldTransform(dc, &skew, MWT_RIGHTMULTIPLY);
+  ModifyWorldTransform(dc, &back, MWT_RIGHTMULTIPLY);
+}
+
+void Unturn(HDC dc) {
+  ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+  SetGraphicsMode(dc, GM_COMPATIBLE);
+}
+
+void TurnedShapes(HDC dc) {
+  Turn(dc, 48, 36);
+  HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(0, 0, 160));
+  HPEN pen = CreatePen(PS_SOLID, 3, RGB(120, 60, 0));
+  SelectObject(dc, hatch);
+  SelectObject(dc, pen);
+  Rectangle(dc, 10, 8, 44, 30);
+  SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+  Ellipse(dc, 50, 6, 90, 30);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  RoundRect(dc, 8, 38, 40, 64, 12, 10);
+  Pie(dc, 44, 36, 70, 66, 70, 50, 44, 40);
+  Chord(dc, 70, 36, 94, 64, 94, 60, 70, 44);
+  SelectObject(dc, pen);
+  Arc(dc, 30, 20, 70, 56, 70, 38, 30, 38);
+  Unturn(dc);
+  Turn(dc, 48, 36, 0.4f);
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  SelectObject(dc, hatch);
+  Rectangle(dc, 60, 40, 86, 60);
+  Unturn(dc);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(hatch);
+  DeleteObject(pen);
+}
+
+void TurnedText(HDC dc) {
+  HFONT sans = Font("DejaVu Sans", -13);
+  HFONT serif = Font("DejaVu Serif", -15, 0, FW_BOLD);
+  Turn(dc, 48, 36);
+  SelectObject(dc, sans);
+  SetTextColor(dc, RGB(0, 0, 160));
+  SetBkMode(dc, TRANSPARENT);
+  TextOut(dc, 8, 10, "Turned", 6);
+  SelectObject(dc, serif);
+  SetBkColor(dc, RGB(255, 255, 0));
+  RECT r{10, 36, 80, 56};
+  INT dx[] = {11, 12, 9, 14, 10};
+  SetTextAlign(dc, TA_CENTER | TA_BASELINE);
+  ExtTextOut(dc, 46, 52, ETO_OPAQUE | ETO_CLIPPED, &r, "Wide!", 5, dx);
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  Unturn(dc);
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(sans);
+  DeleteObject(serif);
+}
+
+void TurnedBlits(HDC dc) {
+  Source src;
+  Turn(dc, 48, 36);
+  BitBlt(dc, 4, 4, 16, 12, src.dib.dc(), 0, 0, SRCCOPY);
+  StretchBlt(dc, 26, 2, 40, 30, src.dib.dc(), 2, 2, 10, 8, SRCCOPY);
+  StretchBlt(dc, 70, 4, -20, 16, src.dib.dc(), 0, 0, 16, 12, SRCINVERT);
+  PackedDib d = MakeDib(8);
+  StretchDIBits(dc, 4, 40, 28, 20, 0, 0, 7, 5, d.bits.data(), d.Info(), DIB_RGB_COLORS, SRCCOPY);
+  HBRUSH b = CreateHatchBrush(HS_CROSS, RGB(0, 90, 0));
+  SelectObject(dc, b);
+  PatBlt(dc, 36, 40, 20, 24, PATINVERT);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DeleteObject(b);
+  Dib alpha(8, 8, 32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint32_t a = static_cast<uint32_t>(x * 32);
+      alpha.SetPixel32(x, y, (a << 24) | ((a * 200 / 255) << 16) | ((a * y * 30 / 255) << 0));
+    }
+  BLENDFUNCTION bf{AC_SRC_OVER, 0, 200, AC_SRC_ALPHA};
+  AlphaBlend(dc, 60, 36, 30, 30, alpha.dc(), 0, 0, 8, 8, bf);
+  Unturn(dc);
+}
+
+// A 16 x 16 icon of AND mask and colour image (no alpha).
+HICON MaskIcon() {
+  Dib color(16, 16, 24);
+  const uint8_t maskBits[32] = {0xF0, 0x0F, 0xE0, 0x07, 0xC0, 0x03, 0x80, 0x01, 0, 0, 0, 0, 0, 0, 0, 0,
+                                0, 0, 0, 0, 0, 0, 0, 0, 0x80, 0x01, 0xC0, 0x03, 0xE0, 0x07, 0xF0, 0x0F};
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) SetPixel(color.dc(), x, y, RGB(x * 16, 255 - y * 16, (x * y) % 256));
+  HBITMAP mask = CreateBitmap(16, 16, 1, 1, maskBits);
+  ICONINFO ii{TRUE, 0, 0, mask, color.bitmap()};
+  HICON icon = CreateIconIndirect(&ii);
+  DeleteObject(mask);
+  return icon;
+}
+
+void NewRecords(HDC dc) {
+  RECT edge{2, 2, 30, 22};
+  DrawEdge(dc, &edge, EDGE_RAISED, BF_RECT | BF_MIDDLE);
+  RECT sunk{32, 2, 60, 22};
+  DrawEdge(dc, &sunk, EDGE_SUNKEN, BF_RECT);
+  RECT focus{62, 2, 94, 22};
+  DrawFocusRect(dc, &focus);
+  Source src;
+  const uint8_t maskBits[24] = {0xFF, 0x00, 0x81, 0x00, 0xBD, 0x00, 0xA5, 0x00, 0xA5, 0x00, 0xBD, 0x00,
+                                0x81, 0x00, 0xFF, 0x00, 0x00, 0x00, 0x3C, 0x00, 0x3C, 0x00, 0x00, 0x00};
+  HBITMAP mask = CreateBitmap(12, 12, 1, 1, maskBits);
+  HBRUSH b = CreateHatchBrush(HS_BDIAGONAL, RGB(200, 0, 0));
+  SelectObject(dc, b);
+  MaskBlt(dc, 2, 26, 12, 12, src.dib.dc(), 2, 0, mask, 0, 0, MAKEROP4(SRCCOPY, PATCOPY));
+  POINT plg[3] = {{20, 26}, {44, 32}, {16, 44}};
+  PlgBlt(dc, plg, src.dib.dc(), 0, 0, 16, 12, nullptr, 0, 0);
+  POINT plgMasked[3] = {{50, 26}, {62, 26}, {50, 38}};
+  PlgBlt(dc, plgMasked, src.dib.dc(), 0, 0, 12, 12, mask, 0, 0);
+  TransparentBlt(dc, 66, 26, 28, 20, src.dib.dc(), 0, 0, 16, 12, RGB(0, 0, 0));
+  TRIVERTEX v[4] = {{2, 48, 0xFF00, 0, 0, 0}, {30, 70, 0, 0, 0xFF00, 0}, {34, 48, 0, 0xFF00, 0, 0},
+                    {60, 70, 0xFF00, 0xFF00, 0, 0}};
+  GRADIENT_RECT gr{0, 1};
+  GradientFill(dc, v, 2, &gr, 1, GRADIENT_FILL_RECT_H);
+  GRADIENT_TRIANGLE gt{1, 2, 3};
+  GradientFill(dc, v, 4, &gt, 1, GRADIENT_FILL_TRIANGLE);
+  HICON icon = MaskIcon();
+  DrawIconEx(dc, 62, 50, icon, 0, 0, 0, nullptr, DI_NORMAL);
+  DrawIconEx(dc, 80, 48, icon, 12, 20, 0, static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH)), DI_NORMAL);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  DestroyIcon(icon);
+  DeleteObject(mask);
+  DeleteObject(b);
+}
+
 const Case kCases[] = {
     {"Lines", Lines, true, true},
     {"Shapes", Shapes, true, true},
@@ -377,6 +585,12 @@ const Case kCases[] = {
     {"Regions", Regions, true, true},
     {"MapModes", MapModes, false, false},
     {"WorldTransforms", WorldTransforms, false, false},
+    {"Paths", Paths, true, false},  // no paths in WMF
+    {"ClipPaths", ClipPaths, true, false},
+    {"TurnedShapes", TurnedShapes, true, false},  // no world transforms in WMF
+    {"TurnedText", TurnedText, true, false},
+    {"TurnedBlits", TurnedBlits, true, false},
+    {"NewRecords", NewRecords, true, false},
 };
 
 // Every target starts from the same non-uniform background, so operations that
@@ -435,6 +649,16 @@ std::vector<uint8_t> Played(TMetafile& mf, int scale) {
   return Pixels(d, W * scale, H * scale);
 }
 
+// The played picture in the build's test output, for a person to look at.
+void SavePicture(const std::string& name, const std::vector<uint8_t>& bgr, int w, int h) {
+  const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
+  std::filesystem::create_directories(dir);
+  std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
+  std::vector<uint8_t> bytes(header.begin(), header.end());
+  for (size_t i = 0; i + 2 < bgr.size(); i += 3) bytes.insert(bytes.end(), {bgr[i + 2], bgr[i + 1], bgr[i]});
+  qvtest::WriteFileBytes((dir / name).string(), bytes);
+}
+
 class MetafileExactness : public ::testing::TestWithParam<Case> {};
 
 TEST_P(MetafileExactness, SavedLoadedAndPlayedEqualsDirectDrawing) {
@@ -450,6 +674,7 @@ TEST_P(MetafileExactness, SavedLoadedAndPlayedEqualsDirectDrawing) {
   EXPECT_EQ(loaded.Width(), W);
   auto want = Direct(c.draw, 1);
   auto got = Played(loaded, 1);
+  SavePicture(std::string("metafile_") + c.name + ".ppm", got, W, H);
   ASSERT_NE(want, Direct([](HDC) {}, 1)) << "the scene draws nothing";
   EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
 }
@@ -484,6 +709,129 @@ TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
+
+// A path is made once and used once; the calls that use it fail without one.
+TEST(GdiPaths, UsedOnceAndOnlyWhenEnded) {
+  Dib d(40, 30, 24);
+  HDC dc = d.dc();
+  PatBlt(dc, 0, 0, 40, 30, WHITENESS);
+  EXPECT_FALSE(FillPath(dc));  // no path yet
+  EXPECT_FALSE(CloseFigure(dc));
+  EXPECT_FALSE(EndPath(dc));
+  ASSERT_TRUE(BeginPath(dc));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Rectangle(dc, 5, 5, 25, 20);
+  EXPECT_FALSE(FillPath(dc));  // still open
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(255, 255, 255)) << "drawing into an open path paints nothing";
+  ASSERT_TRUE(EndPath(dc));
+  EXPECT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(0, 0, 0));
+  EXPECT_FALSE(StrokePath(dc));  // used up
+  EXPECT_FALSE(SelectClipPath(dc, RGN_COPY));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+}
+
+TEST(GdiPaths, ClipPathLimitsDrawingAndSurvivesSaveAndRestore) {
+  Dib d(40, 30, 24);
+  HDC dc = d.dc();
+  BeginPath(dc);
+  POINT tri[] = {{0, 0}, {40, 0}, {0, 30}};
+  Polygon(dc, tri, 3);
+  EndPath(dc);
+  PatBlt(dc, 0, 0, 40, 30, WHITENESS);
+  int saved = SaveDC(dc);
+  ASSERT_TRUE(SelectClipPath(dc, RGN_COPY));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  Rectangle(dc, 0, 0, 41, 31);
+  EXPECT_EQ(GetPixel(dc, 3, 3), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(d.dc(), 36, 26), CLR_INVALID) << "outside the clip";
+  RestoreDC(dc, saved);
+  EXPECT_EQ(GetPixel(dc, 36, 26), RGB(255, 255, 255)) << "the clip went with the restore";
+  EXPECT_FALSE(SelectClipPath(dc, 0));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+}
+
+// A metafile handle is not a drawing object: DeleteObject refuses it and it
+// stays usable, where it used to be freed behind its owner's back.
+TEST(MetafileHandles, DeleteObjectLeavesThemAlone) {
+  HDC rec = CreateEnhMetaFile(nullptr, nullptr, nullptr, nullptr);
+  Rectangle(rec, 0, 0, 10, 10);
+  HENHMETAFILE emf = CloseEnhMetaFile(rec);
+  ASSERT_NE(emf, nullptr);
+  EXPECT_FALSE(DeleteObject(emf));
+  EXPECT_GT(GetEnhMetaFileBits(emf, 0, nullptr), 0u);
+  HDC wrec = CreateMetaFile(nullptr);
+  Rectangle(wrec, 0, 0, 10, 10);
+  HMETAFILE wmf = CloseMetaFile(wrec);
+  ASSERT_NE(wmf, nullptr);
+  EXPECT_FALSE(DeleteObject(wmf));
+  EXPECT_GT(GetMetaFileBitsEx(wmf, 0, nullptr), 0u);
+  EXPECT_TRUE(DeleteEnhMetaFile(emf));
+  EXPECT_TRUE(DeleteMetaFile(wmf));
+}
+
+// An icon with alpha is kept as an alpha blend of its premultiplied image,
+// which plays to within one level of the direct drawing's straight blend.
+TEST(MetafileHandles, AlphaIconPlaysWithinOneLevel) {
+  Dib color(8, 8, 32);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x)
+      color.SetPixel32(x, y, (uint32_t(x * 36) << 24) | (uint32_t(200) << 16) | uint32_t(y * 30));
+  HBITMAP mask = CreateBitmap(8, 8, 1, 1, nullptr);
+  ICONINFO ii{TRUE, 0, 0, mask, color.bitmap()};
+  HICON icon = CreateIconIndirect(&ii);
+  auto scene = [&](HDC dc) { DrawIconEx(dc, 10, 10, icon, 24, 16, 0, nullptr, DI_NORMAL); };
+  TMetafile mf;
+  Record(mf, scene);
+  auto want = Direct(scene, 1);
+  auto got = Played(mf, 1);
+  ASSERT_EQ(want.size(), got.size());
+  int worst = 0;
+  for (size_t i = 0; i < want.size(); ++i) worst = std::max(worst, std::abs(int(want[i]) - int(got[i])));
+  EXPECT_LE(worst, 1);
+  EXPECT_NE(want, Direct([](HDC) {}, 1));
+  DestroyIcon(icon);
+  DeleteObject(mask);
+}
+
+// The seeds of fuzz/metafile_player.cpp: every scene as an enhanced metafile,
+// taken alternately through the picture (first byte 0) and straight to the
+// handles (first byte 1), and the scenes WMF can say as placeable WMF. Written
+// with QV_WRITE_FUZZ_SEEDS set to fuzz/corpus; otherwise checked to be there.
+TEST(FuzzSeeds, MetafileSeedsWrittenWhenAskedAndPresent) {
+  const char* out = std::getenv("QV_WRITE_FUZZ_SEEDS");
+  uint8_t steer = 0;
+  for (const Case& c : kCases) {
+    TMetafile mf;
+    Record(mf, c.draw);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
+    std::vector<uint8_t> emf{steer};
+    steer ^= 1;
+    auto bytes = SaveBytes(mf);
+    emf.insert(emf.end(), bytes.begin(), bytes.end());
+    seeds.push_back({std::string(c.name) + ".emf", emf});
+    if (c.windows) {
+      mf.SetEnhanced(false);
+      std::vector<uint8_t> wmf{0};
+      bytes = SaveBytes(mf);
+      wmf.insert(wmf.end(), bytes.begin(), bytes.end());
+      seeds.push_back({std::string(c.name) + ".wmf", wmf});
+    }
+    for (const auto& [name, data] : seeds) {
+      ASSERT_GT(data.size(), 100u) << name;
+      if (out && *out) {
+        const std::filesystem::path dir = std::filesystem::path(out) / "metafile_player";
+        std::filesystem::create_directories(dir);
+        qvtest::WriteFileBytes((dir / name).string(), data);
+        continue;
+      }
+      const auto file = std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "corpus" / "metafile_player" / name;
+      EXPECT_TRUE(std::filesystem::exists(file)) << file << " is missing: write the seeds again";
+    }
+  }
+}
 
 }  // namespace

@@ -191,7 +191,7 @@ TEST(GdiPlusDrawing, FiguresLandThroughOriginAndClipAtEveryDepth) {
         const bool painted = x >= 6 && x < 13 && y >= 4 && y < 11;
         ASSERT_EQ(GetPixel(dib.dc(), x, y), painted ? RGB(0, 0, 0) : RGB(255, 255, 255)) << x << "," << y;
       }
-    if (bits == 32) EXPECT_EQ(dib.Pixel32(8, 8) >> 24, 0u);  // as every GDI drawing, alpha stays 0
+    if (bits == 32) { EXPECT_EQ(dib.Pixel32(8, 8) >> 24, 0u); }  // as every GDI drawing, alpha stays 0
   }
 }
 

@@ -409,6 +409,33 @@ TEST(Bitmap, ClipboardRoundTripCopiesTheImage) {
   EXPECT_THROW(back.LoadFromClipboardFormat(CF_TEXT, data, nullptr), EInvalidGraphic);
 }
 
+// The clipboard owns the bitmap and palette handles put on it: emptying it
+// frees them, where they used to stay allocated for good.
+TEST(Bitmap, ClipboardFreesTheBitmapAndPaletteItHolds) {
+  std::unique_ptr<TBitmap> holder;
+  TBitmap& b = *NewBitmap(holder, pf8bit, 5, 2);
+  FillPattern(b, 3);
+  WORD format = 0;
+  HANDLE data = nullptr;
+  HPALETTE palette = nullptr;
+  b.SaveToClipboardFormat(format, data, palette);
+  ASSERT_NE(data, nullptr);
+  if (palette) DeleteObject(palette);
+  palette = CreateHalftonePalette(nullptr);
+  ASSERT_NE(palette, nullptr);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  ASSERT_NE(SetClipboardData(format, data), nullptr);
+  ASSERT_NE(SetClipboardData(CF_PALETTE, palette), nullptr);
+  CloseClipboard();
+  EXPECT_EQ(GetObjectType(data), static_cast<DWORD>(OBJ_BITMAP));
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  CloseClipboard();
+  EXPECT_EQ(GetObjectType(data), 0u);
+  EXPECT_EQ(GetObjectType(palette), 0u);
+}
+
 TEST(Bitmap, PackedDibFromTheClipboardLoads) {
   BmpSpec spec;
   spec.width = 3, spec.height = -2, spec.bitCount = 24;  // top-down, as some programs paste

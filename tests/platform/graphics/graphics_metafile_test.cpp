@@ -28,9 +28,6 @@ void Put16(std::vector<uint8_t>& v, size_t at, uint32_t x) {
 void Put32(std::vector<uint8_t>& v, size_t at, uint32_t x) {
   for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
 }
-uint32_t Get32(const std::vector<uint8_t>& v, size_t at) {
-  return v[at] | (v[at + 1] << 8) | (v[at + 2] << 16) | (uint32_t{v[at + 3]} << 24);
-}
 
 std::vector<uint8_t> Bytes(HENHMETAFILE h) {
   std::vector<uint8_t> out(GetEnhMetaFileBits(h, 0, nullptr));
@@ -88,8 +85,8 @@ TEST(Metafile, RecordingKeepsBoundsFrameDescriptionAndRecords) {
   EXPECT_EQ(types.back(), 14u);  // end of file
   EXPECT_NE(std::find(types.begin(), types.end(), 43u), types.end());  // the rectangle
   std::vector<DWORD> first;
-  auto stop = [](HDC, HANDLETABLE*, const ENHMETARECORD* r, int, LPARAM data) -> int {
-    reinterpret_cast<std::vector<DWORD>*>(data)->push_back(r->iType);
+  auto stop = [](HDC, HANDLETABLE*, const ENHMETARECORD* record, int, LPARAM data) -> int {
+    reinterpret_cast<std::vector<DWORD>*>(data)->push_back(record->iType);
     return 0;
   };
   EnumEnhMetaFile(target.dc(), h, stop, &first, &r);
@@ -366,6 +363,35 @@ std::vector<Hostile> HostileCases() {
   std::vector<uint32_t> hugeMap = {9, 16, 1, 0x7FFFFFFF};  // a window extent of 1 x huge
   auto mapped = WithRecord(WithRecord(WithRecord(good, {17, 12, MM_ANISOTROPIC}), hugeMap), {11, 16, 0x7FFFFFFF, 1});
   out.push_back({"extreme extents", mapped, true});
+  // Masked, parallelogram and transparent blits whose DIBs lie outside their records.
+  std::vector<uint32_t> maskBlt = {78, 128, 0, 0, 10, 10, 0, 0, 10, 10, SRCCOPY, 0, 0, 0x3F800000, 0, 0, 0x3F800000,
+                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFFFFFF00, 40, 0xFFFFFF40, 0x7FFFFFFF};
+  out.push_back({"mask DIB past the record", WithRecord(good, maskBlt), true});
+  std::vector<uint32_t> plgBlt = {79, 140, 0, 0, 10, 10, 0, 0, 10, 0, 0, 10, 0, 0, 4, 4, 0x3F800000, 0, 0,
+                                  0x3F800000, 0, 0, 0, 0, 140, 0x7FFFFFFF, 180, 64, 0, 0, 0, 0, 0, 0, 0};
+  out.push_back({"parallelogram source past the record", WithRecord(good, plgBlt), true});
+  std::vector<uint32_t> transparent = {116, 108, 0, 0, 10, 10, 0, 0, 10, 10, 0, 0, 0, 0x3F800000, 0, 0,
+                                       0x3F800000, 0, 0, 0, 0, 100, 0x7FFFFF00, 140, 64, 4, 4};
+  out.push_back({"transparent blit DIB past the record", WithRecord(good, transparent), true});
+  out.push_back({"gradient vertex count past the record",
+                 WithRecord(good, {118, 52, 0, 0, 10, 10, 0x10000000, 1, 2, 0, 0, 0xFF00FF00, 0}), true});
+  out.push_back({"gradient mesh naming missing vertices",
+                 WithRecord(good, {118, 64, 0, 0, 10, 10, 1, 1, 2, 5, 5, 0xFF00FF00, 0, 5, 6, 7}), true});
+  out.push_back({"gradient mesh count past the record",
+                 WithRecord(good, {118, 52, 0, 0, 10, 10, 1, 0x40000000, 0, 5, 5, 0xFF00FF00, 0}), true});
+  // Paths used without being made, clip modes out of range, and a path far larger than any device.
+  out.push_back({"path used before it was made",
+                 WithRecord(WithRecord(WithRecord(good, {62, 24, 0, 0, 1, 1}), {64, 24, 0, 0, 1, 1}), {67, 12, RGN_AND}),
+                 true});
+  out.push_back({"clip path mode out of range",
+                 WithRecord(WithRecord(WithRecord(good, {59, 8}), {60, 8}), {67, 12, 99}), true});
+  std::vector<uint32_t> farPolygon = {3, 52, 0, 0, 0, 0, 3, 0xE0000000, 0xE0000000, 0x20000000, 0, 0, 0x20000000};
+  auto farPath = WithRecord(WithRecord(WithRecord(WithRecord(good, {59, 8}), farPolygon), {60, 8}), {67, 12, RGN_COPY});
+  farPath = WithRecord(WithRecord(WithRecord(farPath, {59, 8}), farPolygon), {60, 8});
+  out.push_back({"path far larger than the device", WithRecord(farPath, {63, 24, 0, 0, 1, 1}), true});
+  std::vector<uint32_t> turn = {35, 32, 0x3F5DB3D7, 0x3F000000, 0xBF000000, 0x3F5DB3D7, 0, 0};  // 30 degrees
+  std::vector<uint32_t> hugeEllipse = {42, 24, 0xE0000000, 0xE0000000, 0x20000000, 0x20000000};
+  out.push_back({"huge shapes under a turned world", WithRecord(WithRecord(good, turn), hugeEllipse), true});
   std::vector<uint32_t> world = {35, 32, 0x7F7FFFFF, 0, 0, 0x7F7FFFFF, 0x7F800000, 0xFF800000};
   out.push_back({"overflowing world transform", WithRecord(good, world), true});
   // A million tiny records.

@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Controls, ClickOrder,
                                            ClickOrderCase{"Panel", Make<TPanel>(), kDownClickUp},
                                            ClickOrderCase{"Label", Make<TLabel>(), kDownClickUp},
                                            ClickOrderCase{"SpeedButton", Make<TSpeedButton>(), {"down", "up", "click"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(UiTest, ReleaseOutsideTheControlGivesNoClick) {
   TForm* form = MakeForm();
@@ -148,9 +148,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {"a", "b"}},
         ChangeCase{"TrackBarPositionFiresOnChange",
                    [](TForm* f, std::vector<std::string>& log) {
-                     auto* t = On<TTrackBar>(f);
-                     t->OnChange = [&log, t](TObject*) { log.push_back("change " + std::to_string(t->Position())); };
-                     return std::function<void()>([t] { t->SetPosition(4); t->SetPosition(4); t->SetPosition(99); });
+                     auto* bar = On<TTrackBar>(f);
+                     bar->OnChange = [&log, bar](TObject*) { log.push_back("change " + std::to_string(bar->Position())); };
+                     return std::function<void()>([bar] { bar->SetPosition(4); bar->SetPosition(4); bar->SetPosition(99); });
                    },
                    {"change 4", "change 10"}},
         ChangeCase{"RadioGroupItemIndexFiresOnClick",
@@ -199,7 +199,7 @@ INSTANTIATE_TEST_SUITE_P(
                      return std::function<void()>([a, c, &log] { a->SetChecked(true); log.push_back(c->Checked() ? "checked" : "unchecked"); });
                    },
                    {"checked"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& p) { return std::string(p.param.name); });
 
 // ---- modal loops, idle, timers ----
 

@@ -1,0 +1,127 @@
+#include "base/toolbox/row_convert.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <tmmintrin.h>
+#define QV_ROW_CONVERT_SSSE3 1
+#endif
+
+namespace {
+
+void SwapRgbScalar(const uint8_t* s, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, s += 3, d += 3) {
+    const uint8_t r = s[0], g = s[1], b = s[2];
+    d[0] = b, d[1] = g, d[2] = r;
+  }
+}
+
+void RgbaToBgrAndAlphaScalar(const uint8_t* s, uint8_t* bgr, uint8_t* alpha, int count) {
+  for (int i = 0; i < count; ++i, s += 4, bgr += 3) {
+    bgr[0] = s[2], bgr[1] = s[1], bgr[2] = s[0];
+    alpha[i] = s[3];
+  }
+}
+
+void BgrAndAlphaToRgbaScalar(const uint8_t* bgr, const uint8_t* alpha, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, bgr += 3, d += 4) {
+    d[0] = bgr[2], d[1] = bgr[1], d[2] = bgr[0];
+    d[3] = alpha[i];
+  }
+}
+
+void BgrAndAlphaToBgraScalar(const uint8_t* bgr, const uint8_t* alpha, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, bgr += 3, d += 4) {
+    d[0] = bgr[0], d[1] = bgr[1], d[2] = bgr[2];
+    d[3] = alpha[i];
+  }
+}
+
+#if QV_ROW_CONVERT_SSSE3
+
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// Each loop reads and writes whole 16-byte blocks, so it stops while a block
+// still lies inside the row on both sides; the scalar loop does the rest.
+
+__attribute__((target("ssse3"))) int SwapRgbSsse3(const uint8_t* s, uint8_t* d, int count) {
+  // Five pixels per block; the sixteenth byte is rewritten by the next block.
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int i = 0;
+  for (; i + 6 <= count; i += 5) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3), _mm_shuffle_epi8(v, order));
+  }
+  return i;
+}
+
+__attribute__((target("ssse3"))) int RgbaToBgrAndAlphaSsse3(const uint8_t* s, uint8_t* bgr, uint8_t* alpha,
+                                                             int count) {
+  // Four pixels per block: twelve colour bytes, then the four alphas.
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 3, 7, 11, 15);
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4)), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bgr + i * 3), v);
+    const int a = _mm_cvtsi128_si32(_mm_srli_si128(v, 12));
+    std::memcpy(alpha + i, &a, 4);
+  }
+  return i;
+}
+
+// Four pixels per block from twelve colour bytes and four alphas.
+template <bool kSwap>
+__attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr, const uint8_t* alpha, uint8_t* d,
+                                                              int count) {
+  const __m128i colour = kSwap ? _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1)
+                               : _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i spread = _mm_setr_epi8(-1, -1, -1, 0, -1, -1, -1, 1, -1, -1, -1, 2, -1, -1, -1, 3);
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bgr + i * 3)), colour);
+    int a;
+    std::memcpy(&a, alpha + i, 4);
+    const __m128i al = _mm_shuffle_epi8(_mm_cvtsi32_si128(a), spread);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_or_si128(c, al));
+  }
+  return i;
+}
+
+#endif
+
+}  // namespace
+
+void SwapRgbRow(const uint8_t* src, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = SwapRgbSsse3(src, dst, count);
+#endif
+  SwapRgbScalar(src + done * 3, dst + done * 3, count - done);
+}
+
+void RgbaToBgrAndAlpha(const uint8_t* src, uint8_t* bgr, uint8_t* alpha, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = RgbaToBgrAndAlphaSsse3(src, bgr, alpha, count);
+#endif
+  RgbaToBgrAndAlphaScalar(src + done * 4, bgr + done * 3, alpha + done, count - done);
+}
+
+void BgrAndAlphaToRgba(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<true>(bgr, alpha, dst, count);
+#endif
+  BgrAndAlphaToRgbaScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+}
+
+void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<false>(bgr, alpha, dst, count);
+#endif
+  BgrAndAlphaToBgraScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+}

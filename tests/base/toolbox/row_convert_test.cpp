@@ -1,0 +1,55 @@
+// Whole-row byte-order conversions: every length around the 16-byte blocks,
+// against the pixel-at-a-time definition, and nothing written past the row.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "base/toolbox/row_convert.h"
+
+namespace {
+
+std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> b(n);
+  for (auto& v : b) v = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+  return b;
+}
+
+constexpr uint8_t kGuard = 0xA5;
+
+TEST(RowConvert, EveryLengthMatchesThePixelOrder) {
+  for (int n = 0; n <= 41; ++n) {
+    const auto rgb = Bytes(size_t(n) * 3, 1 + n), rgba = Bytes(size_t(n) * 4, 2 + n), alpha = Bytes(size_t(n), 3 + n);
+    std::vector<uint8_t> out3(size_t(n) * 3 + 16, kGuard), out4(size_t(n) * 4 + 16, kGuard), outA(size_t(n) + 16, kGuard);
+
+    SwapRgbRow(rgb.data(), out3.data(), n);
+    for (int i = 0; i < n; ++i)
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out3[size_t(i) * 3 + c], rgb[size_t(i) * 3 + 2 - c]) << n;
+    for (size_t i = size_t(n) * 3; i < out3.size(); ++i) ASSERT_EQ(out3[i], kGuard) << n;
+
+    std::fill(out3.begin(), out3.end(), kGuard);
+    RgbaToBgrAndAlpha(rgba.data(), out3.data(), outA.data(), n);
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out3[size_t(i) * 3 + c], rgba[size_t(i) * 4 + 2 - c]) << n;
+      ASSERT_EQ(outA[size_t(i)], rgba[size_t(i) * 4 + 3]) << n;
+    }
+    for (size_t i = size_t(n) * 3; i < out3.size(); ++i) ASSERT_EQ(out3[i], kGuard) << n;
+    for (size_t i = size_t(n); i < outA.size(); ++i) ASSERT_EQ(outA[i], kGuard) << n;
+
+    BgrAndAlphaToRgba(rgb.data(), alpha.data(), out4.data(), n);
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out4[size_t(i) * 4 + c], rgb[size_t(i) * 3 + 2 - c]) << n;
+      ASSERT_EQ(out4[size_t(i) * 4 + 3], alpha[size_t(i)]) << n;
+    }
+    for (size_t i = size_t(n) * 4; i < out4.size(); ++i) ASSERT_EQ(out4[i], kGuard) << n;
+
+    std::fill(out4.begin(), out4.end(), kGuard);
+    BgrAndAlphaToBgra(rgb.data(), alpha.data(), out4.data(), n);
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out4[size_t(i) * 4 + c], rgb[size_t(i) * 3 + c]) << n;
+      ASSERT_EQ(out4[size_t(i) * 4 + 3], alpha[size_t(i)]) << n;
+    }
+    for (size_t i = size_t(n) * 4; i < out4.size(); ++i) ASSERT_EQ(out4[i], kGuard) << n;
+  }
+}
+
+}  // namespace
