@@ -38,8 +38,10 @@ bool MakePlane(TPlane& p, int width, int height, int n, const uint8_t* backgroun
 
 bool ReadPlane(TIEBitmap& b, TPlane& p) {
   const int n = b.BitCount() / 8;
-  const uint8_t zero[3] = {};
-  if (!MakePlane(p, b.Width(), b.Height(), n, zero)) return false;
+  // One background pixel as wide as the format's: 32-bit, CMYK and 48-bit
+  // pixels are wider than three bytes.
+  const std::vector<uint8_t> zero(size_t(std::max(n, 1)), 0);
+  if (!MakePlane(p, b.Width(), b.Height(), n, zero.data())) return false;
   for (int y = 0; y < p.height; ++y) std::memcpy(p.Row(y), b.ScanLine(y), size_t(p.width) * size_t(n));
   return true;
 }
