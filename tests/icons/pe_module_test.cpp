@@ -171,9 +171,10 @@ TEST_F(PEFixture, OracleRewrittenImageKeepsSectionsAndPassesPefile) {
     EXPECT_EQ(a.SizeOfRawData, b.SizeOfRawData) << i;
     EXPECT_EQ(orig.GetSection(i)->DataSize(), back.GetSection(i)->DataSize());
     // An empty section (.bss) has no bytes to point at.
-    if (orig.GetSection(i)->DataSize() > 0)
+    if (orig.GetSection(i)->DataSize() > 0) {
       EXPECT_EQ(0, memcmp(orig.GetSection(i)->DataBytes(), back.GetSection(i)->DataBytes(),
                           size_t(orig.GetSection(i)->DataSize())));
+    }
   }
   // The optional header differs only in SizeOfImage, SizeOfInitializedData,
   // CheckSum and the resource directory's size.
