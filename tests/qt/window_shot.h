@@ -23,6 +23,8 @@ inline int CompareScreenWithForm(TCustomForm* form, const std::string& pngName, 
   std::filesystem::create_directories(dir);
   pngPath = (dir / pngName).string();
   SavePicturePng(&shot, pngPath);
+  // The form's own picture beside it, so a difference can be seen.
+  SavePicturePng(own, (dir / ("form_" + pngName)).string());
   if (shot.Width() != own->Width() || shot.Height() != own->Height()) return -1;
   int differing = 0;
   for (int y = 0; y < own->Height(); ++y)
