@@ -1,6 +1,7 @@
 #pragma once
 // What the screen shows of a form, captured from the X server, kept as a PNG in
 // the build's test-output folder, and compared with the form's own rendering.
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -32,5 +33,22 @@ inline int CompareScreenWithForm(TCustomForm* form, const std::string& pngName, 
       if ((static_cast<const uint32_t*>(shot.ScanLine(y))[x] & 0xFFFFFF) !=
           (static_cast<const uint32_t*>(own->ScanLine(y))[x] & 0xFFFFFF))
         ++differing;
+  return differing;
+}
+
+// The same after the form has been repainted and the X server has caught up:
+// on a loaded machine a window manager can take seconds to map and draw a
+// window, so the comparison is repeated until it agrees or a deadline passes.
+inline int SettledScreenDiff(TCustomForm* form, const std::string& pngName, std::string& pngPath) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  int differing = -1;
+  do {
+    form->InvalidateRect(form->WindowClientRect());
+    form->PaintDirty();
+    Application->ProcessMessages();
+    UIBackend().WaitForEvents(50);
+    Application->ProcessMessages();
+    differing = CompareScreenWithForm(form, pngName, pngPath);
+  } while (differing != 0 && std::chrono::steady_clock::now() < until);
   return differing;
 }
