@@ -15,6 +15,7 @@
 
 #include "least_time_reporter.h"
 #include "libpng_memory.h"
+#include "png_peer.h"
 #include "pictures/png/png_image.h"
 
 namespace {
@@ -63,50 +64,11 @@ Bytes MakeIcon(int size) {
 }
 
 Bytes LibpngEncode(const TPicture& p, const Bytes& pixels, bool bgr, int filters) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {};
-  }
-  SetPngMemoryTarget(png, out);
-  png_set_IHDR(png, info, p.width, p.height, 8, p.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_filter(png, 0, filters);
-  png_set_compression_level(png, 7);
-  png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
-  png_write_info(png, info);
-  if (bgr) png_set_bgr(png);
-  const int channels = p.colorType == 6 ? 4 : 3;
-  const size_t stride = size_t(p.width) * channels;
-  for (int y = 0; y < p.height; y++) png_write_row(png, const_cast<png_bytep>(&pixels[y * stride]));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  return pngpeer::Encode(p.width, p.height, p.colorType, pixels.data(), bgr, filters, 7);
 }
 
 // libpng decodes into blue-green-red rows, as our DIB holds them.
-bool LibpngDecode(const Bytes& file, Bytes& pixels) {
-  TPngMemorySource src{file.data(), file.size()};
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    return false;
-  }
-  SetPngMemorySource(png, src);
-  png_read_info(png, info);
-  png_set_bgr(png);
-  png_read_update_info(png, info);
-  const size_t stride = png_get_rowbytes(png, info);
-  const int h = int(png_get_image_height(png, info));
-  pixels.resize(stride * h);
-  for (int y = 0; y < h; y++) png_read_row(png, &pixels[y * stride], nullptr);
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  return true;
-}
+bool LibpngDecode(const Bytes& file, Bytes& pixels) { return pngpeer::Decode(file, pixels); }
 
 std::vector<TPicture>& Pictures() {
   static std::vector<TPicture> pictures = [] {

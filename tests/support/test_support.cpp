@@ -51,6 +51,16 @@ int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+int RunOracleScript(const std::string& script, const std::vector<uint8_t>& input, std::vector<uint8_t>& output,
+                    std::string* log) {
+  TempDir dir;
+  WriteFileBytes(dir.File("in.bin"), input);
+  const int status =
+      RunCommand("/usr/bin/python3 " + script + " " + dir.File("in.bin") + " " + dir.File("out.bin") + " 2>&1", log);
+  output = status == 0 ? ReadFileBytes(dir.File("out.bin")) : std::vector<uint8_t>{};
+  return status;
+}
+
 bool HaveProgram(const std::string& name) {
   return RunCommand("command -v " + name + " >/dev/null 2>&1") == 0;
 }
