@@ -46,6 +46,15 @@ void InitDeflate(z_stream& z, int level, int windowBits) {
   if (r != Z_OK) RaisePngZlibError(r);
 }
 
+// A reset leaves the buffer fields alone: whatever the last picture left
+// unread must not be taken for this one's data.
+void ForgetBuffers(z_stream& z) {
+  z.next_in = nullptr;
+  z.avail_in = 0;
+  z.next_out = nullptr;
+  z.avail_out = 0;
+}
+
 }  // namespace
 
 struct TInflateLease::TOwn {
@@ -56,21 +65,13 @@ struct TInflateLease::TOwn {
 TInflateLease::TInflateLease() {
   TThreadZlib& t = ThreadZlib();
   if (!t.inflateBusy) {
-    if (!t.inflateReady) {
-      InitInflate(t.inflate);
-      t.inflateReady = true;
-    } else if (inflateReset(&t.inflate) != Z_OK) {
-      inflateEnd(&t.inflate);
+    if (!t.inflateReady || inflateReset(&t.inflate) != Z_OK) {
+      if (t.inflateReady) inflateEnd(&t.inflate);
       t.inflateReady = false;
       InitInflate(t.inflate);
       t.inflateReady = true;
     }
-    // A reset leaves the buffer fields alone: whatever the last picture left
-    // unread must not be taken for this one's data.
-    t.inflate.next_in = nullptr;
-    t.inflate.avail_in = 0;
-    t.inflate.next_out = nullptr;
-    t.inflate.avail_out = 0;
+    ForgetBuffers(t.inflate);
     t.inflateBusy = true;
     FCached = true;
     FZ = &t.inflate;
@@ -103,10 +104,7 @@ TDeflateLease::TDeflateLease(int level, int windowBits) {
       t.deflateLevel = level;
       t.deflateWindow = windowBits;
     }
-    t.deflate.next_in = nullptr;
-    t.deflate.avail_in = 0;
-    t.deflate.next_out = nullptr;
-    t.deflate.avail_out = 0;
+    ForgetBuffers(t.deflate);
     t.deflateBusy = true;
     FCached = true;
     FZ = &t.deflate;

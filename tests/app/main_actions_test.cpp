@@ -17,6 +17,7 @@
 #include "app/program_start.h"
 #include "app_data_model.h"
 #include "app_test_util.h"
+#include "main_window_fixture.h"
 #include "base/image_button.h"
 #include "imaging/core/ie_proc.h"
 #include "imaging/io/image_lib_io.h"
@@ -61,29 +62,11 @@ void TypeNameAndPress(const std::string& name, const std::string& button) {
   Click(OnActiveForm<TButton>([&](TButton* b) { return b->Caption() == button; }));
 }
 
-class MainActions : public ::testing::Test {
+class MainActions : public MainWindowFixture {
 protected:
   void SetUp() override {
-    static bool started = false;
-    if (!started) {
-      StartLibraries();
-      started = true;
-    }
-    model = std::make_unique<TAppDataModelScope>(dir.Path().string());
-    Headless().ClearScript();
-    Headless().SetStallLimit(3000);
-    InitializeUI();
-    TfmMain::SetProgramFolder(std::string(QV_BINARY_DIR) + "/");
-    Application->CreateForm(fmMain);
-    dm = new Tdm(Application);
-    fmMain->Show();
-    ProcessMessages();
+    MainWindowFixture::SetUp();
     Idle();
-  }
-  void TearDown() override {
-    Headless().ClearScript();
-    FinalizeUI();
-    model.reset();
   }
   static void Idle() {
     // The idle round: the pending work, then every action's update.
@@ -98,8 +81,6 @@ protected:
     return dir.File(name);
   }
   static TfmMain& F() { return *fmMain; }
-  qvtest::TempDir dir;
-  std::unique_ptr<TAppDataModelScope> model;
 };
 
 TEST_F(MainActions, EveryCommandIsThereWithItsShortcutAndTheToolbarHoldsNineteenButtons) {

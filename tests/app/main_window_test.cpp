@@ -21,6 +21,7 @@
 #include "base/registry_helpers.h"
 #include "app_data_model.h"
 #include "app_test_util.h"
+#include "main_window_fixture.h"
 #include "base/image_button.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/ui/com_ctrls.h"
@@ -49,30 +50,8 @@ void WritePicture(const std::string& file, TBitmap& picture) {
   ASSERT_FALSE(io->Aborting()) << file;
 }
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public MainWindowFixture {
 protected:
-  void SetUp() override {
-    static bool started = false;
-    if (!started) {
-      StartLibraries();
-      started = true;
-    }
-    // Settings stay in the test's own folder.
-    model = std::make_unique<TAppDataModelScope>(dir.Path().string());
-    Headless().ClearScript();
-    Headless().SetStallLimit(3000);
-    InitializeUI();
-    TfmMain::SetProgramFolder(ProgramFolder());
-    Application->CreateForm(fmMain);
-    dm = new Tdm(Application);
-    fmMain->Show();
-    headless::ProcessMessages();
-  }
-  void TearDown() override {
-    Headless().ClearScript();
-    FinalizeUI();
-    model.reset();
-  }
   // Runs the loop until nothing is queued, then one idle round as the loop
   // would when it runs out of messages.
   static void Idle() {
@@ -103,10 +82,6 @@ protected:
     std::filesystem::create_directories(dir);
     return (dir / name).string();
   }
-  qvtest::TempDir dir;
-  std::unique_ptr<TAppDataModelScope> model;
-  // Where the window finds its data files.
-  virtual std::string ProgramFolder() { return std::string(QV_BINARY_DIR) + "/"; }
 };
 
 TEST_F(MainWindow, FirstActivationShowsTheExampleWithSelectionStyleAndPreviews) {
