@@ -20,6 +20,7 @@
 using gditest::Dib;
 using metafiletest::LoadBytes;
 using metafiletest::SaveBytes;
+using metafiletest::SavePicture;
 
 namespace {
 
@@ -647,16 +648,6 @@ std::vector<uint8_t> Played(TMetafile& mf, int scale) {
   RECT r{0, 0, W * scale, H * scale};
   EXPECT_TRUE(PlayEnhMetaFile(d.dc(), mf.Handle(), &r));
   return Pixels(d, W * scale, H * scale);
-}
-
-// The played picture in the build's test output, for a person to look at.
-void SavePicture(const std::string& name, const std::vector<uint8_t>& bgr, int w, int h) {
-  const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
-  std::filesystem::create_directories(dir);
-  std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-  std::vector<uint8_t> bytes(header.begin(), header.end());
-  for (size_t i = 0; i + 2 < bgr.size(); i += 3) bytes.insert(bytes.end(), {bgr[i + 2], bgr[i + 1], bgr[i]});
-  qvtest::WriteFileBytes((dir / name).string(), bytes);
 }
 
 class MetafileExactness : public ::testing::TestWithParam<Case> {};
