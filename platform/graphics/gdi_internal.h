@@ -182,6 +182,11 @@ private:
   std::vector<Band> FBands;
 };
 
+// The outlines of a region as closed polygons of device points that, filled in
+// either fill mode, cover exactly the region: each runs with the region on its
+// right (clockwise on the screen), holes the other way round.
+std::vector<std::vector<POINT>> RegionOutlines(const Region& region);
+
 // Rows of a shape clipped to [yMin, yMax): filled ellipse, round rectangle, polygon.
 Rows EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax);
 Rows RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
@@ -481,6 +486,10 @@ void PathAdd(DCObj* dc, const std::vector<POINT>& device, bool newFigure, bool c
 // Strokes device points with the DC's pen, and fills device polygons with its
 // brush in a fill mode, as the line and shape calls do.
 void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed);
+// The area a pen of a device width covers along device points, in rows
+// [yMin, yMax): a band round every segment with the pen's caps and joins.
+Region PenStrokeRegion(const PenObj* pen, int width, const std::vector<POINT>& device, bool closed, int yMin,
+                       int yMax);
 void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode);
 
 // A block transfer under a map that turns or shears the destination rectangle

@@ -482,6 +482,7 @@ bool PlayEmfRecord(Player& pl, const uint8_t* rec, size_t size) {
     case EMR_ABORTPATH: AbortPath(hdc); break;
     case EMR_CLOSEFIGURE: CloseFigure(hdc); break;
     case EMR_FLATTENPATH: FlattenPath(hdc); break;
+    case EMR_WIDENPATH: WidenPath(hdc); break;
     case EMR_FILLPATH: FillPath(hdc); break;
     case EMR_STROKEPATH: StrokePath(hdc); break;
     case EMR_STROKEANDFILLPATH: StrokeAndFillPath(hdc); break;

@@ -140,6 +140,33 @@ BOOL FlattenPath(HDC hdc) {
   return dc->state.path.ready || dc->recorder ? TRUE : FALSE;
 }
 
+BOOL WidenPath(HDC hdc) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || dc->state.path.open) return FALSE;
+  if (dc->recorder) {
+    dc->recorder->AddValues(EMR_WIDENPATH, {});
+    return TRUE;
+  }
+  DCPath& path = dc->state.path;
+  if (!path.ready) return FALSE;
+  const auto* pen = static_cast<const PenObj*>(FindHeld(dc->state.pen));
+  if (!pen || pen->Kind() == PS_NULL) return FALSE;
+  int width = DevPenWidth(dc, pen->width);
+  if ((pen->style & PS_TYPE_MASK) != PS_GEOMETRIC && width <= 1) return FALSE;
+  // Only the surface's rows can ever be drawn; the margin keeps the cut edges
+  // of a shape that runs off the surface out of reach of a pen stroking them,
+  // within a bound so that a huge pen cannot make the outline cost without end.
+  int margin = std::min(2 * width + 2, 256);
+  int yMin = -margin, yMax = DCSurface(dc)->height + margin;
+  Region covered;
+  for (const PathFigure& f : path.figures)
+    covered = Region::Combine(covered, PenStrokeRegion(pen, width, f.points, f.closed, yMin, yMax), RGN_OR);
+  path.figures.clear();
+  for (std::vector<POINT>& outline : RegionOutlines(covered)) path.figures.push_back(PathFigure{std::move(outline), true});
+  return TRUE;
+}
+
 BOOL FillPath(HDC hdc) { return UsePath(hdc, Use::Fill, EMR_FILLPATH); }
 BOOL StrokePath(HDC hdc) { return UsePath(hdc, Use::Stroke, EMR_STROKEPATH); }
 BOOL StrokeAndFillPath(HDC hdc) { return UsePath(hdc, Use::Both, EMR_STROKEANDFILLPATH); }
