@@ -394,6 +394,8 @@ inline int ClampCoord(int64_t v) {
 }
 // The whole logical-to-device map of a DC.
 Matrix DeviceMatrix(const DCObj* dc);
+// Logical to device through the window and viewport alone.
+Matrix PageMatrix(const DCState& s);
 // Recomputes DCState::plain after a change of map mode, extents or transforms.
 void UpdatePlain(DCState& s);
 inline int RoundDevice(double v) {

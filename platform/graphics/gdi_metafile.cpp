@@ -1066,6 +1066,28 @@ void WalkWmfRecords(HMETAFILE wmf, const std::function<bool(uint16_t, const uint
   if (m) WalkWmf(m->bytes, fn);
 }
 
+EmfShadow::EmfShadow(int width, int height, size_t handles) : FTable(std::max<size_t>(handles, 1)) {
+  FHdc = CreateCompatibleDC(nullptr);
+  FBitmap = CreateBitmap(std::clamp(width, 1, 4096), std::clamp(height, 1, 4096), 1, 1, nullptr);
+  if (FHdc && FBitmap) FOld = SelectObject(FHdc, FBitmap);
+}
+
+EmfShadow::~EmfShadow() {
+  if (FOld) SelectObject(FHdc, FOld);
+  for (HGDIOBJ o : FTable)
+    if (o) DeleteObject(o);
+  if (FHdc) DeleteDC(FHdc);
+  if (FBitmap) DeleteObject(FBitmap);
+}
+
+void EmfShadow::Play(const uint8_t* rec, size_t size) {
+  if (!FHdc) return;
+  Player pl{FHdc, std::move(FTable), 0, FSaves};
+  PlayEmfRecord(pl, rec, size);
+  FTable = std::move(pl.table);
+  FSaves = pl.saves;
+}
+
 void WalkEmfRecords(HENHMETAFILE emf, const std::function<bool(const uint8_t*, size_t)>& fn) {
   EnhMetaObj* e = FindEmf(emf);
   if (e) WalkEmf(*e, fn);

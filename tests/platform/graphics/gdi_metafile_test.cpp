@@ -662,9 +662,9 @@ const Case kCases[] = {
     {"Regions", Regions, true, true},
     {"MapModes", MapModes, false, false},
     {"WorldTransforms", WorldTransforms, false, false},
-    {"Paths", Paths, true, false},  // no paths in WMF
+    {"Paths", Paths, true, true},
     {"ClipPaths", ClipPaths, true, false},
-    {"CurvedPaths", CurvedPaths, true, false},
+    {"CurvedPaths", CurvedPaths, true, true},
     {"TurnedShapes", TurnedShapes, true, false},  // no world transforms in WMF
     {"TurnedText", TurnedText, true, false},
     {"TurnedTextLines", TurnedTextLines, true, false},
