@@ -2,9 +2,10 @@
 // becomes its 16-bit counterpart (coordinates cut to 16 bits, béziers
 // flattened, region fills as pattern blits, UTF-16 text as the system's UTF-8);
 // a path is built by playing its records into a shadow DC and what filling or
-// stroking it paints is written as polygons and poly-lines; what the Windows
-// format cannot say (world transforms, alpha blends, clip regions and paths)
-// is left out. Windows to enhanced: the Windows metafile is played
+// stroking it paints is written as polygons and poly-lines, and so are shapes
+// and lines under a world transform; what the Windows format cannot say (text,
+// blits and clips under a world transform, alpha blends, clip regions and clip
+// paths) is left out. Windows to enhanced: the Windows metafile is played
 // into an enhanced recording DC.
 #include <algorithm>
 #include <cmath>
@@ -89,6 +90,23 @@ bool ShapesPaths(uint32_t type) {
     case EMR_MODIFYWORLDTRANSFORM: case EMR_SAVEDC: case EMR_RESTOREDC: case EMR_SETPOLYFILLMODE:
     case EMR_SETTEXTALIGN: case EMR_CREATEPEN: case EMR_EXTCREATEPEN: case EMR_EXTCREATEFONTINDIRECTW:
     case EMR_SELECTOBJECT: case EMR_DELETEOBJECT: case EMR_MOVETOEX:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Shapes and lines, and whether they are filled.
+bool IsShape(uint32_t type, bool& filled) {
+  switch (type) {
+    case EMR_RECTANGLE: case EMR_ELLIPSE: case EMR_ROUNDRECT: case EMR_PIE: case EMR_CHORD: case EMR_POLYGON:
+    case EMR_POLYGON16: case EMR_POLYPOLYGON: case EMR_POLYPOLYGON16:
+      filled = true;
+      return true;
+    case EMR_ARC: case EMR_LINETO: case EMR_POLYLINE: case EMR_POLYLINE16: case EMR_POLYBEZIER:
+    case EMR_POLYBEZIER16: case EMR_POLYPOLYLINE: case EMR_POLYPOLYLINE16: case EMR_POLYLINETO:
+    case EMR_POLYLINETO16: case EMR_POLYBEZIERTO: case EMR_POLYBEZIERTO16:
+      filled = false;
       return true;
     default:
       return false;
@@ -229,12 +247,34 @@ struct Converter {
     }
   }
 
-  // Paths go to the shadow; true when the record was dealt with here and is
+  // The picture's pen follows the shadow's after lines were drawn there.
+  void FollowPosition() {
+    POINT cp{};
+    GetCurrentPositionEx(shadow->Handle(), &cp);
+    if (cp.x == position.x && cp.y == position.y) return;
+    position = cp;
+    w.Record(0x0214, {Cut(position.y), Cut(position.x)});
+  }
+
+  // Paths go to the shadow, and so do shapes under a world transform, which
+  // the Windows format cannot say: they come out as the polygons and lines
+  // their path would give. True when the record was dealt with here and is
   // not to be converted as a drawing of its own.
   bool PathRecord(uint32_t type, const uint8_t* rec, size_t size) {
     if (!shadow) return false;
     HDC h = shadow->Handle();
     DCObj* dc = shadow->DC();
+    bool filled = false;
+    if (dc && !dc->state.path.open && !(dc->state.world == Matrix()) && IsShape(type, filled)) {
+      MoveToEx(h, position.x, position.y, nullptr);
+      BeginPath(h);
+      shadow->Play(rec, size);
+      EndPath(h);
+      PaintPath(filled ? EMR_STROKEANDFILLPATH : EMR_STROKEPATH);
+      AbortPath(h);
+      FollowPosition();
+      return true;
+    }
     switch (type) {
       case EMR_BEGINPATH:
         // Figures that go on from the current position start where the picture's pen stands.
@@ -243,15 +283,8 @@ struct Converter {
         return true;
       case EMR_ENDPATH: case EMR_ABORTPATH: case EMR_CLOSEFIGURE: case EMR_FLATTENPATH: case EMR_WIDENPATH: {
         shadow->Play(rec, size);
-        if (type == EMR_ENDPATH || type == EMR_ABORTPATH) {
-          // Lines drawn into the path moved the pen; the picture's pen follows.
-          POINT cp{};
-          GetCurrentPositionEx(h, &cp);
-          if (cp.x != position.x || cp.y != position.y) {
-            position = cp;
-            w.Record(0x0214, {Cut(position.y), Cut(position.x)});
-          }
-        }
+        // Lines drawn into the path moved the pen.
+        if (type == EMR_ENDPATH || type == EMR_ABORTPATH) FollowPosition();
         return true;
       }
       case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:

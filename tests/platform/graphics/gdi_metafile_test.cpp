@@ -777,6 +777,30 @@ TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
   EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
 }
 
+// Shapes under a world transform reach the Windows format as the polygons and
+// lines of their outlines: the same picture but for pixels along the edges,
+// where they used to be drawn as if the world had not moved.
+TEST(MetafileWindowsFormat, TurnedShapesKeepTheirPlaceAsPolygons) {
+  const std::pair<const char*, Scene> scenes[] = {{"TurnedShapes", TurnedShapes}, {"WorldTransforms", WorldTransforms}};
+  for (const auto& [name, scene] : scenes) {
+    TMetafile recorded;
+    Record(recorded, scene);
+    recorded.SetEnhanced(false);
+    TMetafile loaded;
+    LoadBytes(loaded, SaveBytes(recorded));
+    auto want = Direct(scene, 1), got = Played(loaded, 1), ground = Direct([](HDC) {}, 1);
+    int painted = 0, differing = 0;
+    for (size_t i = 0; i < want.size(); i += 3) {
+      bool diff = want[i] != got[i] || want[i + 1] != got[i + 1] || want[i + 2] != got[i + 2];
+      painted += want[i] != ground[i] || want[i + 1] != ground[i + 1] || want[i + 2] != ground[i + 2];
+      differing += diff;
+    }
+    SavePicture(std::string("metafile_wmf_") + name + ".ppm", got, W, H);
+    EXPECT_GT(painted, W * H / 5) << name;
+    EXPECT_LT(differing, painted / 10) << name << ": " << differing << " of " << painted << " painted pixels";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
