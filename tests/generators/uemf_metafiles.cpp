@@ -37,6 +37,15 @@ std::vector<char> DibPixels() {
   return std::vector<char>(bytes, bytes + 16);
 }
 
+// The pens and brushes of both formats, by their place in the object lists.
+enum Object { kNullPen, kBlackPen, kWidePen, kWhite, kRed, kGreen, kBlue, kMagenta, kObjects };
+struct PenSpec {
+  uint16_t style, width;
+  uint8_t r, g, b;
+};
+const PenSpec kPens[] = {{U_PS_NULL, 0, 0, 0, 0}, {U_PS_SOLID, 1, 0, 0, 0}, {U_PS_SOLID, 3, 0, 0, 255}};
+const uint8_t kBrushes[][3] = {{255, 255, 255}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {255, 0, 255}};
+
 U_BITMAPINFO DibInfo() {
   U_BITMAPINFO bmi{};
   bmi.bmiHeader = bitmapinfoheader_set(2, 2, 1, 24, U_BI_RGB, 16, 3780, 3780, 0, 0);
@@ -61,26 +70,27 @@ bool WriteEmf(const std::string& name) {
   U_RECTL bounds = rectl_set(point32_set(0, 0), point32_set(W - 1, H - 1));
   U_RECTL frame = rectl_set(point32_set(0, 0), point32_set(W * 2540 / 96 + 1, H * 2540 / 96 + 1));
   bool ok = Add(U_EMRHEADER_set(bounds, frame, nullptr, 0, nullptr, sizel_set(960, 960), sizel_set(254, 254), 0), et);
-  uint32_t nullPen = 0, blackPen = 0, widePen = 0, white = 0, red = 0, green = 0, blue = 0, magenta = 0;
-  ok = ok && Add(createpen_set(&nullPen, eht, logpen_set(U_PS_NULL, point32_set(0, 0), U_RGB(0, 0, 0))), et);
-  ok = ok && Add(createpen_set(&blackPen, eht, logpen_set(U_PS_SOLID, point32_set(1, 0), U_RGB(0, 0, 0))), et);
-  ok = ok && Add(createpen_set(&widePen, eht, logpen_set(U_PS_SOLID, point32_set(3, 0), U_RGB(0, 0, 255))), et);
-  ok = ok && Add(createbrushindirect_set(&white, eht, logbrush_set(U_BS_SOLID, U_RGB(255, 255, 255), 0)), et);
-  ok = ok && Add(createbrushindirect_set(&red, eht, logbrush_set(U_BS_SOLID, U_RGB(255, 0, 0), 0)), et);
-  ok = ok && Add(createbrushindirect_set(&green, eht, logbrush_set(U_BS_SOLID, U_RGB(0, 255, 0), 0)), et);
-  ok = ok && Add(createbrushindirect_set(&blue, eht, logbrush_set(U_BS_SOLID, U_RGB(0, 0, 255), 0)), et);
-  ok = ok && Add(createbrushindirect_set(&magenta, eht, logbrush_set(U_BS_SOLID, U_RGB(255, 0, 255), 0)), et);
+  uint32_t ih[kObjects] = {};
+  for (int i = kNullPen; i <= kWidePen; ++i) {
+    const PenSpec& pen = kPens[i];
+    ok = ok && Add(createpen_set(&ih[i], eht, logpen_set(pen.style, point32_set(pen.width, 0), U_RGB(pen.r, pen.g, pen.b))), et);
+  }
+  for (int i = kWhite; i <= kMagenta; ++i) {
+    const uint8_t* c = kBrushes[i - kWhite];
+    ok = ok && Add(createbrushindirect_set(&ih[i], eht, logbrush_set(U_BS_SOLID, U_RGB(c[0], c[1], c[2]), 0)), et);
+  }
+  auto use = [&](Object o) { return Add(selectobject_set(ih[o], eht), et); };
   // The white ground.
-  ok = ok && Add(selectobject_set(nullPen, eht), et) && Add(selectobject_set(white, eht), et);
+  ok = ok && use(kNullPen) && use(kWhite);
   ok = ok && Add(U_EMRRECTANGLE_set(rectl_set(point32_set(0, 0), point32_set(W + 1, H + 1))), et);
   // The rectangle and the ellipse.
-  ok = ok && Add(selectobject_set(blackPen, eht), et) && Add(selectobject_set(red, eht), et);
+  ok = ok && use(kBlackPen) && use(kRed);
   ok = ok && Add(U_EMRRECTANGLE_set(rectl_set(point32_set(10, 10), point32_set(40, 35))), et);
-  ok = ok && Add(selectobject_set(nullPen, eht), et) && Add(selectobject_set(green, eht), et);
+  ok = ok && use(kNullPen) && use(kGreen);
   ok = ok && Add(U_EMRELLIPSE_set(rectl_set(point32_set(50, 8), point32_set(90, 38))), et);
   // The wide polyline.
   U_POINT16 line[3] = {point16_set(10, 50), point16_set(40, 50), point16_set(40, 70)};
-  ok = ok && Add(selectobject_set(widePen, eht), et);
+  ok = ok && use(kWidePen);
   ok = ok && Add(U_EMRPOLYLINE16_set(rectl_set(point32_set(8, 48), point32_set(42, 72)), 3, line), et);
   // The DIB.
   U_BITMAPINFO bmi = DibInfo();
@@ -92,11 +102,11 @@ bool WriteEmf(const std::string& name) {
   // The triangle as a filled path.
   U_POINT16 tri[3] = {point16_set(87, 42), point16_set(99, 78), point16_set(75, 78)};
   U_RECTL triBox = rectl_set(point32_set(75, 42), point32_set(99, 78));
-  ok = ok && Add(selectobject_set(nullPen, eht), et) && Add(selectobject_set(blue, eht), et);
+  ok = ok && use(kNullPen) && use(kBlue);
   ok = ok && Add(U_EMRBEGINPATH_set(), et) && Add(U_EMRPOLYGON16_set(triBox, 3, tri), et) &&
        Add(U_EMRENDPATH_set(), et) && Add(U_EMRFILLPATH_set(triBox), et);
   // The pie: a quarter from the right radial round to the top one.
-  ok = ok && Add(selectobject_set(magenta, eht), et);
+  ok = ok && use(kMagenta);
   ok = ok && Add(U_EMRPIE_set(rectl_set(point32_set(2, 60), point32_set(22, 80)), point32_set(30, 70),
                               point32_set(12, 50)),
                  et);
@@ -122,29 +132,31 @@ bool WriteWmf(const std::string& name, bool placeable) {
   bool ok = header && Check(wmf_header_append(reinterpret_cast<U_METARECORD*>(header), wt, 1), "wmf_header_append");
   ok = ok && Add(U_WMRSETWINDOWORG_set(point16_set(0, 0)), wt);
   ok = ok && Add(U_WMRSETWINDOWEXT_set(point16_set(W, H)), wt);
-  uint32_t nullPen = 0, blackPen = 0, widePen = 0, white = 0, red = 0, green = 0, blue = 0;
-  ok = ok && Add(wcreatepenindirect_set(&nullPen, wht, U_PEN_set(U_PS_NULL, 0, U_RGB(0, 0, 0))), wt);
-  ok = ok && Add(wcreatepenindirect_set(&blackPen, wht, U_PEN_set(U_PS_SOLID, 1, U_RGB(0, 0, 0))), wt);
-  ok = ok && Add(wcreatepenindirect_set(&widePen, wht, U_PEN_set(U_PS_SOLID, 3, U_RGB(0, 0, 255))), wt);
-  ok = ok && Add(wcreatebrushindirect_set(&white, wht, U_WLOGBRUSH_set(U_BS_SOLID, U_RGB(255, 255, 255), 0)), wt);
-  ok = ok && Add(wcreatebrushindirect_set(&red, wht, U_WLOGBRUSH_set(U_BS_SOLID, U_RGB(255, 0, 0), 0)), wt);
-  ok = ok && Add(wcreatebrushindirect_set(&green, wht, U_WLOGBRUSH_set(U_BS_SOLID, U_RGB(0, 255, 0), 0)), wt);
-  ok = ok && Add(wcreatebrushindirect_set(&blue, wht, U_WLOGBRUSH_set(U_BS_SOLID, U_RGB(0, 0, 255), 0)), wt);
-  ok = ok && Add(wselectobject_set(nullPen, wht), wt) && Add(wselectobject_set(white, wht), wt);
+  uint32_t ih[kObjects] = {};
+  for (int i = kNullPen; i <= kWidePen; ++i) {
+    const PenSpec& pen = kPens[i];
+    ok = ok && Add(wcreatepenindirect_set(&ih[i], wht, U_PEN_set(pen.style, pen.width, U_RGB(pen.r, pen.g, pen.b))), wt);
+  }
+  for (int i = kWhite; i < kMagenta; ++i) {
+    const uint8_t* c = kBrushes[i - kWhite];
+    ok = ok && Add(wcreatebrushindirect_set(&ih[i], wht, U_WLOGBRUSH_set(U_BS_SOLID, U_RGB(c[0], c[1], c[2]), 0)), wt);
+  }
+  auto use = [&](Object o) { return Add(wselectobject_set(ih[o], wht), wt); };
+  ok = ok && use(kNullPen) && use(kWhite);
   ok = ok && Add(U_WMRRECTANGLE_set(U_RECT16_set(point16_set(0, 0), point16_set(W + 1, H + 1))), wt);
-  ok = ok && Add(wselectobject_set(blackPen, wht), wt) && Add(wselectobject_set(red, wht), wt);
+  ok = ok && use(kBlackPen) && use(kRed);
   ok = ok && Add(U_WMRRECTANGLE_set(U_RECT16_set(point16_set(10, 10), point16_set(40, 35))), wt);
-  ok = ok && Add(wselectobject_set(nullPen, wht), wt) && Add(wselectobject_set(green, wht), wt);
+  ok = ok && use(kNullPen) && use(kGreen);
   ok = ok && Add(U_WMRELLIPSE_set(U_RECT16_set(point16_set(50, 8), point16_set(90, 38))), wt);
   U_POINT16 line[3] = {point16_set(10, 50), point16_set(40, 50), point16_set(40, 70)};
-  ok = ok && Add(wselectobject_set(widePen, wht), wt) && Add(U_WMRPOLYLINE_set(3, line), wt);
+  ok = ok && use(kWidePen) && Add(U_WMRPOLYLINE_set(3, line), wt);
   U_BITMAPINFO bmi = DibInfo();
   std::vector<char> px = DibPixels();
   ok = ok && Add(U_WMRSTRETCHDIB_set(point16_set(56, 44), point16_set(16, 16), point16_set(0, 0), point16_set(2, 2),
                                      U_DIB_RGB_COLORS, U_SRCCOPY, &bmi, static_cast<uint32_t>(px.size()), px.data()),
                  wt);
   U_POINT16 tri[3] = {point16_set(87, 42), point16_set(99, 78), point16_set(75, 78)};
-  ok = ok && Add(wselectobject_set(nullPen, wht), wt) && Add(wselectobject_set(blue, wht), wt);
+  ok = ok && use(kNullPen) && use(kBlue);
   ok = ok && Add(U_WMRPOLYGON_set(3, tri), wt);
   ok = ok && Add(U_WMREOF_set(), wt);
   ok = ok && Check(wmf_finish(wt), "wmf_finish");
