@@ -299,4 +299,26 @@ TEST(MetafileOracleRecords, Emf2svgAgreesOnPathsAndTurnedShapes) {
   Agree(Ours(mf), ReadPng(dir.File("p.png")), 1, 1, -h.rclBounds.left, -h.rclBounds.top);
 }
 
+// The same scene saved as WMF, where the paths and the turned shapes become
+// polygons: libwmf draws them where our playback of the EMF does.
+TEST(MetafileOracleRecords, LibwmfAgreesOnPathsAndTurnedShapesAsPolygons) {
+  if (!Have("wmf2svg") || !Have("rsvg-convert") || !qvtest::HavePillow()) GTEST_SKIP() << "tools missing";
+  qvtest::TempDir dir;
+  TMetafile mf;
+  PathScene(mf);
+  TMetafile wmf;
+  wmf.Assign(&mf);
+  wmf.SetEnhanced(false);
+  wmf.SaveToFile(dir.File("p.wmf"));
+  ASSERT_EQ(qvtest::RunCommand("wmf2svg -o " + dir.File("p.svg") + " " + dir.File("p.wmf") + " 2>/dev/null"), 0);
+  ASSERT_EQ(qvtest::RunCommand("rsvg-convert " + dir.File("p.svg") + " -o " + dir.File("p.png")), 0);
+  // As above: the picture-wide first rectangle gives libwmf's mapping.
+  std::vector<uint8_t> svgBytes = qvtest::ReadFileBytes(dir.File("p.svg"));
+  std::string svg(svgBytes.begin(), svgBytes.end());
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(svg, m, std::regex("<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" height=\"([0-9.]+)\"")));
+  double sx = std::stod(m[3]) / (W + 1), sy = std::stod(m[4]) / (H + 1);
+  Agree(Ours(mf), ReadPng(dir.File("p.png")), sx, sy, std::stod(m[1]), std::stod(m[2]));
+}
+
 }  // namespace
