@@ -332,17 +332,29 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
   else if (align & TA_BOTTOM) baseline = dyDev - m.descent;
   FontObj* f = CurrentFont(dc);
   bool rotated = f && f->logFont.lfEscapement != 0;
+  // A font turned by its escapement runs its advances, background and lines
+  // along its own baseline.
+  double angle = rotated ? f->logFont.lfEscapement * kPi / 1800 : 0;
+  double ux = rotated ? std::cos(angle) : 1, uy = rotated ? -std::sin(angle) : 0;
   if (inPath) {
-    PathRun(dc, *face, cps, left, baseline, dx);
-    if (f && !rotated)
-      for (const auto& band : DecorationBands(*f, m, left, baseline, width, 1, 0)) PathBand(dc, band);
+    PathRun(dc, *face, cps, left, baseline, dx, ux, uy);
+    if (f)
+      for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy)) PathBand(dc, band);
     if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
     return TRUE;
   }
-  if (dc->state.bkMode == OPAQUE && !rotated && !(options & ETO_OPAQUE))
-    FillDevice(dc, clip, RECT{left, baseline - m.ascent, left + width, baseline + m.descent}, dc->state.bkColor);
-  DrawRun(dc, *face, cps, left, baseline, clip, dx);
-  DrawDecorations(dc, *face, left, baseline, width, clip);
+  if (rotated) {
+    if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
+      FillBand(dc, clip, BaselineBand(left, baseline, width, -m.ascent, m.descent, ux, uy), dc->state.bkColor);
+    DrawRun(dc, *face, cps, left, baseline, clip, dx, ux, uy);
+    for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy))
+      FillBand(dc, clip, band, dc->state.textColor);
+  } else {
+    if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
+      FillDevice(dc, clip, RECT{left, baseline - m.ascent, left + width, baseline + m.descent}, dc->state.bkColor);
+    DrawRun(dc, *face, cps, left, baseline, clip, dx);
+    DrawDecorations(dc, *face, left, baseline, width, clip);
+  }
   if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
   return TRUE;
 }

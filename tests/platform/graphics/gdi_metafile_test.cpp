@@ -37,9 +37,10 @@ HFONT Font(const char* face, int height, int escapement = 0, int weight = FW_NOR
 }
 
 // A font with underline and strike-out.
-HFONT LinedFont(const char* face, int height) {
+HFONT LinedFont(const char* face, int height, int escapement = 0) {
   LOGFONTA lf;
   lf.lfHeight = height;
+  lf.lfEscapement = lf.lfOrientation = escapement;
   lf.lfUnderline = lf.lfStrikeOut = 1;
   std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirect(&lf);
@@ -571,9 +572,11 @@ void CurvedPaths(HDC dc) {
 }
 
 // Underlined and struck-out text on an opaque background under a turned and a
-// sheared world, and text drawn into a path there.
+// sheared world and in a font turned by its escapement, and text drawn into a
+// path under a turned world.
 void TurnedTextLines(HDC dc) {
   HFONT lined = LinedFont("DejaVu Sans", -14);
+  HFONT steep = LinedFont("DejaVu Sans", -12, 600);
   HFONT big = Font("DejaVu Sans", -20, 0, FW_BOLD);
   SelectObject(dc, lined);
   SetTextColor(dc, RGB(120, 0, 0));
@@ -594,10 +597,14 @@ void TurnedTextLines(HDC dc) {
   EndPath(dc);
   StrokeAndFillPath(dc);
   Unturn(dc);
+  SelectObject(dc, steep);
+  SetBkColor(dc, RGB(160, 255, 160));
+  TextOut(dc, 80, 58, "Up", 2);
   SelectObject(dc, GetStockObject(WHITE_BRUSH));
   SelectObject(dc, GetStockObject(SYSTEM_FONT));
   DeleteObject(lined);
   DeleteObject(big);
+  DeleteObject(steep);
 }
 
 // A 16 x 16 icon of AND mask and colour image (no alpha).
@@ -956,36 +963,43 @@ TEST(GdiPaths, WidenPathNeedsAnEndedPathAndAPenWithWidth) {
   DeleteObject(pen);
 }
 
-// Under a turned world, underlined and struck-out text on an opaque background
-// paints its background and both lines along the turned baseline.
+// Under a turned world, and in a font turned by its escapement, underlined and
+// struck-out text on an opaque background paints its background and both
+// lines along the turned baseline.
 TEST(GdiTurnedText, HasBackgroundAndLines) {
-  HFONT plain = Font("DejaVu Sans", -16), lined = LinedFont("DejaVu Sans", -16);
-  auto draw = [](HFONT font, int bkMode) {
-    auto d = std::make_unique<Dib>(90, 90, 24);
-    HDC dc = d->dc();
-    PatBlt(dc, 0, 0, 90, 90, WHITENESS);
-    SelectObject(dc, font);
-    SetTextColor(dc, RGB(200, 0, 0));
-    SetBkColor(dc, RGB(0, 0, 200));
-    SetBkMode(dc, bkMode);
-    Turn(dc, 45, 45);
-    TextOut(dc, 10, 36, "mmmmm", 5);
-    Unturn(dc);
-    SelectObject(dc, GetStockObject(SYSTEM_FONT));
-    return d;
-  };
-  const RECT all{0, 0, 90, 90};
-  auto bare = draw(plain, TRANSPARENT), withLines = draw(lined, TRANSPARENT), opaque = draw(plain, OPAQUE);
-  int text = CountColor(*bare, all, RGB(200, 0, 0));
-  int lines = CountColor(*withLines, all, RGB(200, 0, 0)) - text;
-  // Two lines of about one pixel along a run of some 60 pixels.
-  EXPECT_GT(lines, 60);
-  EXPECT_LT(lines, 4 * 80);
-  EXPECT_EQ(CountColor(*bare, all, RGB(0, 0, 200)), 0);
-  // The cell of a 16-pixel font along the run: well over half of 60 x 19.
-  EXPECT_GT(CountColor(*opaque, all, RGB(0, 0, 200)), 60 * 19 / 2);
-  DeleteObject(plain);
-  DeleteObject(lined);
+  for (bool world : {true, false}) {
+    const int escapement = world ? 0 : 3300;
+    HFONT plain = Font("DejaVu Sans", -16, escapement), lined = LinedFont("DejaVu Sans", -16, escapement);
+    auto draw = [world](HFONT font, int bkMode) {
+      auto d = std::make_unique<Dib>(90, 90, 24);
+      HDC dc = d->dc();
+      PatBlt(dc, 0, 0, 90, 90, WHITENESS);
+      SelectObject(dc, font);
+      SetTextColor(dc, RGB(200, 0, 0));
+      SetBkColor(dc, RGB(0, 0, 200));
+      SetBkMode(dc, bkMode);
+      if (world) Turn(dc, 45, 45);
+      TextOut(dc, 10, world ? 36 : 14, "mmmmm", 5);
+      if (world) Unturn(dc);
+      SelectObject(dc, GetStockObject(SYSTEM_FONT));
+      return d;
+    };
+    const RECT all{0, 0, 90, 90};
+    auto bare = draw(plain, TRANSPARENT), withLines = draw(lined, TRANSPARENT), opaque = draw(plain, OPAQUE);
+    int text = CountColor(*bare, all, RGB(200, 0, 0));
+    int lines = CountColor(*withLines, all, RGB(200, 0, 0)) - text;
+    // Two lines of about one pixel along a run of some 60 pixels.
+    EXPECT_GT(lines, 60) << world;
+    EXPECT_LT(lines, 4 * 80) << world;
+    EXPECT_EQ(CountColor(*bare, all, RGB(0, 0, 200)), 0) << world;
+    // The cell of a 16-pixel font along the run: well over half of 60 x 19.
+    EXPECT_GT(CountColor(*opaque, all, RGB(0, 0, 200)), 60 * 19 / 2) << world;
+    std::vector<uint8_t> bgr;
+    for (int y = 0; y < 90; ++y) bgr.insert(bgr.end(), withLines->Row(y), withLines->Row(y) + 3 * 90);
+    SavePicture(std::string("turned_text_") + (world ? "world" : "escapement") + ".ppm", bgr, 90, 90);
+    DeleteObject(plain);
+    DeleteObject(lined);
+  }
 }
 
 // A metafile handle is not a drawing object: DeleteObject refuses it and it
