@@ -295,7 +295,11 @@ struct DCPath {
   bool open = false;   // between BeginPath and EndPath: drawing calls add figures
   bool ready = false;  // ended and not yet used
   std::vector<PathFigure> figures;
+  size_t points = 0;   // in all figures, kept within kMaxPathPoints
 };
+// A path holds at most this many points (32 MB); what a metafile adds beyond
+// is dropped, so a file of endless lines or text cannot take all memory.
+constexpr size_t kMaxPathPoints = size_t{1} << 22;
 
 struct DCState {
   HBITMAP bitmap = nullptr;

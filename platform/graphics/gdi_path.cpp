@@ -65,26 +65,32 @@ BOOL UsePath(HDC hdc, Use use, uint32_t record) {
 void PathMove(DCObj* dc, POINT device) {
   DCPath& path = dc->state.path;
   // A figure of one point draws nothing; a new move replaces it.
-  if (!path.figures.empty() && path.figures.back().points.size() == 1 && !path.figures.back().closed)
+  if (!path.figures.empty() && path.figures.back().points.size() == 1 && !path.figures.back().closed) {
     path.figures.back().points[0] = device;
-  else
+  } else if (path.points < kMaxPathPoints) {
     path.figures.push_back(PathFigure{{device}, false});
+    ++path.points;
+  }
 }
 
 void PathAdd(DCObj* dc, const std::vector<POINT>& device, bool newFigure, bool close) {
   if (device.empty()) return;
   DCPath& path = dc->state.path;
+  bool moveFirst = !newFigure && (path.figures.empty() || path.figures.back().closed);
+  if (device.size() + (moveFirst ? 1 : 0) > kMaxPathPoints - std::min(path.points, kMaxPathPoints)) return;
   size_t from = 0;
   if (newFigure) {
     PathMove(dc, device[0]);
     from = 1;
-  } else if (path.figures.empty() || path.figures.back().closed) {
+  } else if (moveFirst) {
     // Lines on from the current position start where the last figure ended.
     POINT start = DevPoint(dc, dc->state.position.x, dc->state.position.y);
     PathMove(dc, start);
   }
+  if (path.figures.empty()) return;
   PathFigure& f = path.figures.back();
   f.points.insert(f.points.end(), device.begin() + static_cast<std::ptrdiff_t>(from), device.end());
+  path.points += device.size() - from;
   if (close) f.closed = true;
 }
 
@@ -163,7 +169,12 @@ BOOL WidenPath(HDC hdc) {
   for (const PathFigure& f : path.figures)
     covered = Region::Combine(covered, PenStrokeRegion(pen, width, f.points, f.closed, yMin, yMax), RGN_OR);
   path.figures.clear();
-  for (std::vector<POINT>& outline : RegionOutlines(covered)) path.figures.push_back(PathFigure{std::move(outline), true});
+  path.points = 0;
+  for (std::vector<POINT>& outline : RegionOutlines(covered)) {
+    if (outline.size() > kMaxPathPoints - path.points) break;
+    path.points += outline.size();
+    path.figures.push_back(PathFigure{std::move(outline), true});
+  }
   return TRUE;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "platform/graphics/gdi_metafile_internal.h"
 
@@ -159,8 +160,12 @@ void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
 // Text drawn while a path is open: the glyphs' outlines become closed figures.
 void PathRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline, const INT* dx,
              double ux = 1, double uy = 0) {
+  std::unordered_map<uint32_t, fontengine::GlyphOutline> outlines;
   WalkRun(face, cps, x, baseline, dx, ux, uy, [&](uint32_t cp, const fontengine::Glyph&, int ox, int oy) {
-    for (const auto& contour : face.GetOutline(cp)) {
+    if (dc->state.path.points >= kMaxPathPoints) return;
+    auto it = outlines.find(cp);
+    if (it == outlines.end()) it = outlines.emplace(cp, face.GetOutline(cp)).first;
+    for (const auto& contour : it->second) {
       std::vector<POINT> pts;
       pts.reserve(contour.size());
       for (const fontengine::OutlinePoint& p : contour) pts.push_back(POINT{RoundDevice(ox + p.x), RoundDevice(oy - p.y)});

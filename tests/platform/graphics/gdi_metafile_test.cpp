@@ -907,6 +907,30 @@ TEST(GdiPaths, TextAndCurvesJoinTheOpenPath) {
   DeleteObject(font);
 }
 
+// A path keeps a bounded number of points: what comes after the bound is
+// dropped instead of growing the path without end.
+TEST(GdiPaths, HoldABoundedNumberOfPoints) {
+  Dib d(20, 20, 24);
+  HDC dc = d.dc();
+  PatBlt(dc, 0, 0, 20, 20, WHITENESS);
+  // Four poly-lines of 2^20 points, off the surface, fill the path to its bound.
+  std::vector<POINT> far(size_t{1} << 20);
+  for (size_t i = 0; i < far.size(); ++i) far[i] = POINT{-100 - static_cast<LONG>(i % 50), -50 - static_cast<LONG>(i % 7)};
+  BeginPath(dc);
+  for (int i = 0; i < 4; ++i) Polyline(dc, far.data(), static_cast<int>(far.size()));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Rectangle(dc, 2, 2, 18, 18);
+  EndPath(dc);
+  ASSERT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(255, 255, 255)) << "the rectangle came after the bound";
+  BeginPath(dc);
+  Rectangle(dc, 2, 2, 18, 18);
+  EndPath(dc);
+  ASSERT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(0, 0, 0)) << "a new path starts from nothing";
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+}
+
 // A widened path, filled, paints exactly what stroking the path with the pen
 // paints: round and flat ends, a crossing that leaves a hole, a closed ring.
 TEST(GdiPaths, WidenedPathFillsWhatThePenStrokes) {
