@@ -301,7 +301,9 @@ struct Converter {
       shadow->Play(rec, size);
       return false;
     }
-    if (dc && dc->state.path.open) {
+    // Lines, shapes and text drawn while a path is open join it; blits paint
+    // at once, as they do when the picture plays.
+    if (dc && dc->state.path.open && (IsShape(type, filled) || type == EMR_EXTTEXTOUTW || type == EMR_EXTTEXTOUTA)) {
       shadow->Play(rec, size);
       return true;
     }
