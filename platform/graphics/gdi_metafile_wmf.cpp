@@ -303,7 +303,8 @@ struct Converter {
     }
     // Lines, shapes and text drawn while a path is open join it; blits paint
     // at once, as they do when the picture plays.
-    if (dc && dc->state.path.open && (IsShape(type, filled) || type == EMR_EXTTEXTOUTW || type == EMR_EXTTEXTOUTA)) {
+    bool joins = IsShape(type, filled) || type == EMR_EXTTEXTOUTW || type == EMR_EXTTEXTOUTA;
+    if (dc && dc->state.path.open && joins) {
       shadow->Play(rec, size);
       return true;
     }
