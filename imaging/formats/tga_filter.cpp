@@ -118,10 +118,10 @@ public:
     if (FCompressed && FDepth < 8) return FProgress.Refuse("run-length data below 8 bits");
     const int64_t rowBytes = FDepth == 1 ? (FWidth + 7) / 8 : FDepth == 4 ? (FWidth + 1) / 2 : FWidth * (FDepth / 8);
     if (!DataCanFill(rowBytes * FHeight, in.Size() - in.Position(), FCompressed ? 128 : 1))
-      return FProgress.Refuse("the data cannot fill the rows");
+      return FProgress.Refuse(kRefusedUnfilled);
 
     if (!FBitmap.Allocate(FWidth, FHeight, FDepth == 1 ? ie1g : ie24RGB))
-      return FProgress.Refuse("no memory for the picture");
+      return FProgress.Refuse(kRefusedNoMemory);
     std::unique_ptr<TIEMask> mask;
     if ((FDepth == 32 || (mapType == 1 && mapEntry == 32)) && !ignoreAlpha) {
       mask = alphaMask ? std::move(alphaMask) : std::make_unique<TIEMask>();
@@ -286,7 +286,7 @@ private:
         std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
         if (topDown) ClearBitmapRows(FBitmap, y + 1, FHeight);
         else ClearBitmapRows(FBitmap, 0, y);
-        return FProgress.Refuse("the rows are cut short");
+        return FProgress.Refuse(kRefusedRowsCut);
       }
       std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
       if (mask) std::memcpy(mask->ScanLine(y), FAlphaRow.data(), FAlphaRow.size());
@@ -470,7 +470,7 @@ void ReadTGAStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TP
   try {
     TTgaReader(stream, bitmap, params, progress).Run(paramsOnly, alphaMask, ignoreAlpha);
   } catch (...) {
-    progress.Refuse("the stream failed");
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 
