@@ -138,7 +138,8 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool pa
   const int64_t start = stream.Position();
   size = std::min(size, stream.Size() - start);
   uint8_t raw[kHeaderSize];
-  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize) return progress.Refuse("the header is cut short");
+  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize)
+    return progress.Refuse("the header is cut short");
   TPCXHeader h;
   DecodePCXHeader(raw, h);
   if (h.Manufacturer != 10) return progress.Refuse("the manufacturer byte is not 10");

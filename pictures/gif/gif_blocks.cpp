@@ -491,7 +491,8 @@ void TGIFSubImage::AllocatePixels() {
   FPixels.clear();
   const int64_t n = int64_t{Width()} * Height();
   if (n == 0) return;
-  if (n > kGIFMaxFramePixels) throw GIFException(gifmsg::kFrameTooLarge, "a frame of more pixels than the reader holds");
+  if (n > kGIFMaxFramePixels)
+    throw GIFException(gifmsg::kFrameTooLarge, "a frame of more pixels than the reader holds");
   try {
     FPixels.assign(static_cast<size_t>(n), 0);
   } catch (const std::bad_alloc&) {
