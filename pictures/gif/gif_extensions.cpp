@@ -350,7 +350,7 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
       LoopCount = ReadLE16(&data[1]);
     } else if (id == 2) {
       if (n < 5) throw GIFException(gifmsg::kInvalidData, "a buffer sub-block shorter than 5 bytes");
-      BufferBytes = data[1] | (data[2] << 8) | (data[3] << 16) | (static_cast<uint32_t>(data[4]) << 24);
+      BufferBytes = ReadLE32(&data[1]);
     }
   }
 }
