@@ -167,14 +167,19 @@ bool Region::IntersectsRect(const RECT& r) const {
 }
 
 void Region::Offset(int dx, int dy) {
+  // A move past the ends of the coordinate range stops there; what it squeezes
+  // to nothing goes.
+  auto move = [](int v, int d) { return static_cast<int>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX)); };
   for (Band& b : FBands) {
-    b.y0 += dy;
-    b.y1 += dy;
+    b.y0 = move(b.y0, dy);
+    b.y1 = move(b.y1, dy);
     for (Span& s : b.spans) {
-      s.x0 += dx;
-      s.x1 += dx;
+      s.x0 = move(s.x0, dx);
+      s.x1 = move(s.x1, dx);
     }
+    std::erase_if(b.spans, [](const Span& s) { return s.x1 <= s.x0; });
   }
+  std::erase_if(FBands, [](const Band& b) { return b.y1 <= b.y0 || b.spans.empty(); });
 }
 
 std::vector<RECT> Region::Rects() const {
