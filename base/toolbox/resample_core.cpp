@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -102,7 +103,8 @@ struct TAlphaIntermediate {
   TAlphaIntermediate(int width, int rows, int firstRow) : Width(width), Stride((width + 7) & ~7), FirstRow(firstRow) {
     constexpr size_t kKept = size_t(1) << 20;
     thread_local std::vector<uint8_t> kept;
-    const size_t colourBytes = static_cast<size_t>(Stride) * rows * 4, bytes = colourBytes + static_cast<size_t>(Stride) * rows;
+    const size_t colourBytes = static_cast<size_t>(Stride) * rows * 4;
+    const size_t bytes = colourBytes + static_cast<size_t>(Stride) * rows;
     std::vector<uint8_t>& block = bytes <= kKept ? kept : Own;
     if (block.size() < bytes) block.resize(bytes);
     ColourBytes = block.data();
@@ -413,8 +415,8 @@ QV_AVX2 inline int32_t SumLanes8(__m256i v) {
 QV_AVX2 inline __m256i Quotients8(__m256i sums, __m256i divisors, __m256i unit, bool floats) {
   divisors = _mm256_blendv_epi8(divisors, unit, _mm256_cmpeq_epi32(divisors, _mm256_setzero_si256()));
   if (floats) return _mm256_cvttps_epi32(_mm256_div_ps(_mm256_cvtepi32_ps(sums), _mm256_cvtepi32_ps(divisors)));
-  const __m128i lo = _mm256_cvttpd_epi32(
-      _mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sums)), _mm256_cvtepi32_pd(_mm256_castsi256_si128(divisors))));
+  const __m128i lo = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(sums)),
+                                                       _mm256_cvtepi32_pd(_mm256_castsi256_si128(divisors))));
   const __m128i hi = _mm256_cvttpd_epi32(_mm256_div_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(sums, 1)),
                                                        _mm256_cvtepi32_pd(_mm256_extracti128_si256(divisors, 1))));
   return _mm256_set_m128i(hi, lo);
@@ -443,8 +445,12 @@ QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributo
                                           8, 12, 9, 13, 10, 14, 11, 15);
   // Per output: its four colour sums, the sum of its alpha weights (four
   // times, as the divisor of each), its plain alpha sum; the weight sums.
-  std::vector<int32_t> colourSums(static_cast<size_t>(padded) * 4), divisors(static_cast<size_t>(padded) * 4, 1),
-      plainSums(padded), weightSums(padded, 1);
+  // What lies past the last output only reaches the padding.
+  thread_local std::vector<int32_t> colourSums, divisors, plainSums, weightSums;
+  colourSums.resize(static_cast<size_t>(padded) * 4);
+  divisors.resize(static_cast<size_t>(padded) * 4);
+  plainSums.resize(padded);
+  weightSums.resize(padded);
   std::copy(list.WeightSum.begin(), list.WeightSum.end(), weightSums.begin());
   for (int y = y0; y < y1; ++y) {
     const uint8_t* row = rows.Row(y);
@@ -467,8 +473,9 @@ QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributo
         accP = _mm256_add_epi32(accP, _mm256_madd_epi16(kk, a));
         const __m256i paired = _mm256_shuffle_epi8(px, pairUp);
         const __m256i vv = _mm256_packs_epi32(v, v);
-        accC = _mm256_add_epi32(accC, _mm256_madd_epi16(_mm256_unpacklo_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x00)));
-        accC = _mm256_add_epi32(accC, _mm256_madd_epi16(_mm256_unpackhi_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x55)));
+        const __m256i first = _mm256_madd_epi16(_mm256_unpacklo_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x00));
+        const __m256i second = _mm256_madd_epi16(_mm256_unpackhi_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x55));
+        accC = _mm256_add_epi32(accC, _mm256_add_epi32(first, second));
       }
       _mm_storeu_si128(reinterpret_cast<__m128i*>(&colourSums[x * 4]),
                        _mm_add_epi32(_mm256_castsi256_si128(accC), _mm256_extracti128_si256(accC, 1)));
@@ -517,7 +524,7 @@ QV_AVX2 void VerticalWithAlphaAvx2(const TAlphaIntermediate& inter, const TContr
     tp.Colour0 = inter.ColourRow(j0), tp.Colour1 = inter.ColourRow(j1);
     tp.Alpha0 = inter.AlphaRow(j0), tp.Alpha1 = inter.AlphaRow(j1);
     for (int i = 0; i < 16; ++i) tp.Lanes[i] = (i & 4) ? k1 : k0;
-    tp.Pair = static_cast<int32_t>(static_cast<uint16_t>(k0) | (static_cast<uint32_t>(static_cast<uint16_t>(k1)) << 16));
+    tp.Pair = static_cast<int32_t>(static_cast<uint16_t>(k0) | static_cast<uint32_t>(static_cast<uint16_t>(k1)) << 16);
   }
   const __m256i zero = _mm256_setzero_si256();
   const __m256i ones = _mm256_set1_epi16(1);
@@ -668,7 +675,8 @@ std::shared_ptr<const TAxisPlan> MakePlan(TContributorList list, int sourceExten
   int64_t largest = 0;
   for (int i = 0; i < list.Size(); ++i) {
     int64_t sum = 0;
-    for (int t = list.First[i]; t < list.First[i] + list.Count[i]; ++t) sum += list.Weight[t] < 0 ? -int64_t(list.Weight[t]) : list.Weight[t];
+    for (int t = list.First[i]; t < list.First[i] + list.Count[i]; ++t)
+      sum += std::abs(static_cast<int64_t>(list.Weight[t]));
     largest = std::max(largest, sum);
   }
   plan->FloatSums = largest * 255 < (int64_t(1) << 24);
@@ -712,7 +720,8 @@ std::shared_ptr<const TAxisPlan> PlanFor(int sourceExtent, int targetExtent, TIc
     plan = MakePlan(BuildContributors(sourceExtent, targetExtent, filter), sourceExtent);
   }
   // Plans of huge reductions are not worth the memory they would hold on to.
-  if (plan->List.Pixel.size() <= (size_t(1) << 18)) kept[next++ % kept.size()] = TKept{sourceExtent, targetExtent, filter, framed, plan};
+  if (plan->List.Pixel.size() <= (size_t(1) << 18))
+    kept[next++ % kept.size()] = TKept{sourceExtent, targetExtent, filter, framed, plan};
   return plan;
 }
 
@@ -766,7 +775,7 @@ void AlphaPasses(const TPixelRows& colour, int colourPixelBytes, const TPixelRow
   RunInBands(vert.Size(), vCost, [&](int a, int b) {
 #if defined(QV_RESAMPLE_AVX2)
     if (fast && wide) {
-      std::vector<TTapPair> pairs;
+      thread_local std::vector<TTapPair> pairs;
       for (int y = a; y < b; ++y)
         VerticalWithAlphaAvx2(inter, vert, y, dst.Row(y), W, plainAlpha, vertPlan.FloatSums, pairs);
       return;
