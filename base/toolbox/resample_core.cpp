@@ -428,21 +428,78 @@ QV_AVX2 inline void StoreBytes8(uint8_t* out, __m256i q) {
   _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
 }
 
-// Horizontal pass over 32-bit rows with the alpha in the fourth byte, eight
-// taps at a time: the alpha weights of the eight taps in 32-bit lanes (as
-// AlphaWeight does them), then the taps' blue, green, red and alpha regrouped
-// in pairs against pairs of weights, one multiply-add per two pixels. The
-// taps come as one load where the output has a window, else gathered. The
-// sums of a row are kept and divided eight quotients at a time.
-QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributorList& list, const TTapWindows& win,
-                                       bool floats, TAlphaIntermediate& inter, int y0, int y1) {
-  const int W = list.Size(), padded = (W + 7) & ~7;
+// True when every pixel of the row has alpha 255.
+QV_AVX2 inline bool OpaqueRow(const uint8_t* row, int width) {
+  __m256i all = _mm256_set1_epi32(-1);
+  int x = 0;
+  for (; x + 8 <= width; x += 8)
+    all = _mm256_and_si256(all, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + x * 4)));
+  uint32_t tail = 0xFFFFFFFFu;
+  for (; x < width; ++x) {
+    uint32_t pixel;
+    std::memcpy(&pixel, row + x * 4, 4);
+    tail &= pixel;
+  }
+  const __m256i alphas = _mm256_and_si256(all, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
+  return (tail >> 24) == 0xFF &&
+         _mm256_movemask_epi8(_mm256_cmpeq_epi32(alphas, _mm256_set1_epi32(static_cast<int>(0xFF000000u)))) == -1;
+}
+
+// The sums of the outputs [0, W) of one row, eight taps at a time: the alpha
+// weights of the eight taps in 32-bit lanes (as AlphaWeight does them), then
+// the taps' blue, green, red and alpha regrouped in pairs against pairs of
+// weights, one multiply-add per two pixels. The taps come as one load where
+// the output has a window, else gathered. In an opaque row every alpha
+// weight (255 x k) / 255 is the weight itself and the plain alpha sum is 255
+// x the sum of the weights, so neither is worked out tap by tap.
+template <bool kOpaque>
+QV_AVX2 inline void HorizontalSumsAvx2(const uint8_t* row, const TTapWindows& win, int W, int32_t* colourSums,
+                                       int32_t* divisors, int32_t* plainSums) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i magic = _mm256_set1_epi32(0x8081);
-  const __m256i unit = _mm256_set1_epi32(list.WeightUnit);
   // Per lane of four pixels: blue, green, red, alpha of each pair side by side.
   const __m256i pairUp = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15, 0, 4, 1, 5, 2, 6, 3, 7,
                                           8, 12, 9, 13, 10, 14, 11, 15);
+  for (int x = 0; x < W; ++x) {
+    const int32_t* k = win.Weight.data() + win.At[x];
+    const int32_t* index = win.Pixel.data() + win.At[x];
+    const uint8_t* p = row + static_cast<size_t>(std::max(0, win.Start[x])) * 4;
+    const bool gather = win.Start[x] < 0;
+    __m256i accC = zero, accV = zero, accP = zero;
+    for (int g = 0; g < win.Groups[x]; ++g, p += 32, k += 8, index += 8) {
+      const __m256i px = gather ? _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
+                                                         _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index)), 4)
+                                : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i kk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(k));
+      __m256i v = kk;
+      if (!kOpaque) {
+        const __m256i a = _mm256_srli_epi32(px, 24);
+        const __m256i ak = _mm256_mullo_epi16(a, _mm256_abs_epi32(kk));
+        v = _mm256_sign_epi32(_mm256_srli_epi16(_mm256_mulhi_epu16(ak, magic), 7), kk);
+        accP = _mm256_add_epi32(accP, _mm256_madd_epi16(kk, a));
+      }
+      accV = _mm256_add_epi32(accV, v);
+      const __m256i paired = _mm256_shuffle_epi8(px, pairUp);
+      const __m256i vv = _mm256_packs_epi32(v, v);
+      const __m256i first = _mm256_madd_epi16(_mm256_unpacklo_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x00));
+      const __m256i second = _mm256_madd_epi16(_mm256_unpackhi_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x55));
+      accC = _mm256_add_epi32(accC, _mm256_add_epi32(first, second));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(colourSums + x * 4),
+                     _mm_add_epi32(_mm256_castsi256_si128(accC), _mm256_extracti128_si256(accC, 1)));
+    const int32_t sv = SumLanes8(accV);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(divisors + x * 4), _mm_set1_epi32(sv));
+    plainSums[x] = kOpaque ? 255 * sv : SumLanes8(accP);
+  }
+}
+
+// Horizontal pass over 32-bit rows with the alpha in the fourth byte, eight
+// taps at a time; the sums of a row are kept and divided eight quotients at a
+// time.
+QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributorList& list, const TTapWindows& win,
+                                       bool floats, TAlphaIntermediate& inter, int y0, int y1) {
+  const int W = list.Size(), padded = (W + 7) & ~7;
+  const __m256i unit = _mm256_set1_epi32(list.WeightUnit);
   // Per output: its four colour sums, the sum of its alpha weights (four
   // times, as the divisor of each), its plain alpha sum; the weight sums.
   // What lies past the last output only reaches the padding.
@@ -454,34 +511,10 @@ QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributo
   std::copy(list.WeightSum.begin(), list.WeightSum.end(), weightSums.begin());
   for (int y = y0; y < y1; ++y) {
     const uint8_t* row = rows.Row(y);
-    for (int x = 0; x < W; ++x) {
-      const int32_t* k = win.Weight.data() + win.At[x];
-      const int32_t* index = win.Pixel.data() + win.At[x];
-      const uint8_t* p = row + static_cast<size_t>(std::max(0, win.Start[x])) * 4;
-      const bool gather = win.Start[x] < 0;
-      __m256i accC = zero, accV = zero, accP = zero;
-      for (int g = 0; g < win.Groups[x]; ++g, p += 32, k += 8, index += 8) {
-        const __m256i px =
-            gather ? _mm256_i32gather_epi32(reinterpret_cast<const int*>(row),
-                                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(index)), 4)
-                   : _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-        const __m256i kk = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(k));
-        const __m256i a = _mm256_srli_epi32(px, 24);
-        const __m256i ak = _mm256_mullo_epi16(a, _mm256_abs_epi32(kk));
-        const __m256i v = _mm256_sign_epi32(_mm256_srli_epi16(_mm256_mulhi_epu16(ak, magic), 7), kk);
-        accV = _mm256_add_epi32(accV, v);
-        accP = _mm256_add_epi32(accP, _mm256_madd_epi16(kk, a));
-        const __m256i paired = _mm256_shuffle_epi8(px, pairUp);
-        const __m256i vv = _mm256_packs_epi32(v, v);
-        const __m256i first = _mm256_madd_epi16(_mm256_unpacklo_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x00));
-        const __m256i second = _mm256_madd_epi16(_mm256_unpackhi_epi8(paired, zero), _mm256_shuffle_epi32(vv, 0x55));
-        accC = _mm256_add_epi32(accC, _mm256_add_epi32(first, second));
-      }
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&colourSums[x * 4]),
-                       _mm_add_epi32(_mm256_castsi256_si128(accC), _mm256_extracti128_si256(accC, 1)));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(&divisors[x * 4]), _mm_set1_epi32(SumLanes8(accV)));
-      plainSums[x] = SumLanes8(accP);
-    }
+    if (OpaqueRow(row, rows.Width))
+      HorizontalSumsAvx2<true>(row, win, W, colourSums.data(), divisors.data(), plainSums.data());
+    else
+      HorizontalSumsAvx2<false>(row, win, W, colourSums.data(), divisors.data(), plainSums.data());
     uint8_t* out = inter.ColourRow(y);
     uint8_t* outA = inter.AlphaRow(y);
     // Two outputs' colour per eight quotients; the padding of the
@@ -655,8 +688,9 @@ struct TAxisPlan {
   int PixelFirst = 0, PixelLast = -1;  // the source indexes read
   // Every weight within 257, for the division-free alpha weights and 16-bit lanes.
   bool Fits16 = false;
-  // 255 x the largest sum of |weight| of an output stays below 2^24, so that
-  // every sum of weight x byte is a float exactly.
+  // 255 x the largest sum of |weight| of an output (and x every weight sum)
+  // stays below 2^24, so that every sum of weight x byte and every divisor is
+  // a float exactly.
   bool FloatSums = false;
 #if defined(__SSE2__)
   TTapGroups Gathered;
@@ -677,7 +711,9 @@ std::shared_ptr<const TAxisPlan> MakePlan(TContributorList list, int sourceExten
     int64_t sum = 0;
     for (int t = list.First[i]; t < list.First[i] + list.Count[i]; ++t)
       sum += std::abs(static_cast<int64_t>(list.Weight[t]));
-    largest = std::max(largest, sum);
+    // The weight sum divides the plain alpha; a framed list keeps the sum of
+    // taps it left out.
+    largest = std::max({largest, sum, std::abs(static_cast<int64_t>(list.WeightSum[i]))});
   }
   plan->FloatSums = largest * 255 < (int64_t(1) << 24);
 #if defined(__SSE2__)
