@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -98,18 +99,24 @@ void PlainPasses(const TPixelRows& src, int srcPixelBytes, const TPixelRows& dst
 struct TAlphaIntermediate {
   int Width = 0, Stride = 0, FirstRow = 0;
   uint8_t *ColourBytes = nullptr, *AlphaBytes = nullptr;
+  // Per row: 1 where the pass that wrote it saw every alpha byte 255.
+  uint8_t* OpaqueRows = nullptr;
   std::vector<uint8_t> Own;
 
   TAlphaIntermediate(int width, int rows, int firstRow) : Width(width), Stride((width + 7) & ~7), FirstRow(firstRow) {
     constexpr size_t kKept = size_t(1) << 20;
     thread_local std::vector<uint8_t> kept;
     const size_t colourBytes = static_cast<size_t>(Stride) * rows * 4;
-    const size_t bytes = colourBytes + static_cast<size_t>(Stride) * rows;
+    const size_t alphaBytes = static_cast<size_t>(Stride) * rows;
+    const size_t bytes = colourBytes + alphaBytes + rows;
     std::vector<uint8_t>& block = bytes <= kKept ? kept : Own;
     if (block.size() < bytes) block.resize(bytes);
     ColourBytes = block.data();
     AlphaBytes = block.data() + colourBytes;
+    OpaqueRows = AlphaBytes + alphaBytes;
+    std::memset(OpaqueRows, 0, rows);
   }
+  bool Opaque(int y) const { return OpaqueRows[y - FirstRow] != 0; }
   const uint8_t* ColourRow(int y) const { return ColourBytes + static_cast<size_t>(y - FirstRow) * Stride * 4; }
   const uint8_t* AlphaRow(int y) const { return AlphaBytes + static_cast<size_t>(y - FirstRow) * Stride; }
   uint8_t* ColourRow(int y) { return const_cast<uint8_t*>(std::as_const(*this).ColourRow(y)); }
@@ -511,7 +518,8 @@ QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributo
   std::copy(list.WeightSum.begin(), list.WeightSum.end(), weightSums.begin());
   for (int y = y0; y < y1; ++y) {
     const uint8_t* row = rows.Row(y);
-    if (OpaqueRow(row, rows.Width))
+    const bool opaque = OpaqueRow(row, rows.Width);
+    if (opaque)
       HorizontalSumsAvx2<true>(row, win, W, colourSums.data(), divisors.data(), plainSums.data());
     else
       HorizontalSumsAvx2<false>(row, win, W, colourSums.data(), divisors.data(), plainSums.data());
@@ -527,6 +535,7 @@ QV_AVX2 void HorizontalWithAlpha32Avx2(const TPixelRows& rows, const TContributo
       StoreBytes8(outA + x, Quotients8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(&plainSums[x])),
                                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(&weightSums[x])), unit,
                                        floats));
+    inter.OpaqueRows[y - inter.FirstRow] = opaque && OpaqueRow(out, W);
   }
 }
 
@@ -564,9 +573,33 @@ QV_AVX2 void VerticalWithAlphaAvx2(const TAlphaIntermediate& inter, const TContr
   const __m256i magic = _mm256_set1_epi16(static_cast<int16_t>(0x8081));
   const __m256i unit = _mm256_set1_epi32(list.WeightUnit);
   const __m256i weights = _mm256_set1_epi32(list.WeightSum[y]);
+  // Where every row read is opaque each alpha weight is the weight itself:
+  // the same for every pixel, their sum that of the weights.
+  bool opaque = true;
+  int32_t weightTotal = 0;
+  for (int t = first; t < first + count; ++t) {
+    opaque = opaque && inter.Opaque(list.Pixel[t]);
+    weightTotal += list.Weight[t];
+  }
   for (int x = 0; x < W; x += 8) {
     __m256i acc0 = zero, acc1 = zero, acc2 = zero, acc3 = zero, accV = zero, accP = zero;
-    for (const TTapPair& tp : pairs) {
+    if (opaque) {
+      for (const TTapPair& tp : pairs) {
+        const __m256i k = _mm256_set1_epi32(tp.Pair);
+        const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tp.Colour0 + x * 4));
+        const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tp.Colour1 + x * 4));
+        const __m256i lo = _mm256_unpacklo_epi8(p0, p1), hi = _mm256_unpackhi_epi8(p0, p1);
+        acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi8(lo, zero), k));
+        acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi8(lo, zero), k));
+        acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi8(hi, zero), k));
+        acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi8(hi, zero), k));
+        const __m128i pa = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(tp.Alpha0 + x)),
+                                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(tp.Alpha1 + x)));
+        accP = _mm256_add_epi32(accP, _mm256_madd_epi16(_mm256_cvtepu8_epi16(pa), k));
+      }
+      accV = _mm256_set1_epi32(weightTotal);
+    }
+    for (const TTapPair& tp : opaque ? std::span<const TTapPair>() : std::span<const TTapPair>(pairs)) {
       const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tp.Lanes));
       const __m256i p0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tp.Colour0 + x * 4));
       const __m256i p1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(tp.Colour1 + x * 4));
