@@ -73,3 +73,7 @@ inline uint8_t WeighChannel(int d, int n, int w) {
 
 // Draws destination rows yFirst..yLast of the job (any part of y1..y2).
 void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast);
+// Draws destination row y (which has an address) from the given source row and,
+// in alpha mode, its alpha row; colour and cmyk are room for x2 - x1 + 1 pixels.
+void DrawSourceRow(const TIERenderJob& job, int y, const uint8_t* src, const uint8_t* alphaRow, TRGB* colour,
+                   std::vector<TCMYK>& cmyk);

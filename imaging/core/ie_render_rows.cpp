@@ -177,13 +177,32 @@ void DrawVirtualRows(const TIERenderJob& job, int yFirst, int yLast) {
 
 }  // namespace
 
+void DrawSourceRow(const TIERenderJob& job, int y, const uint8_t* src, const uint8_t* alphaRow, TRGB* colour,
+                   std::vector<TCMYK>& cmyk) {
+  const int count = job.x2 - job.x1 + 1;
+  TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
+  if (job.fast) {
+    std::memcpy(dst, src + 3 * int64_t(job.fastX), 3 * size_t(count));
+    return;
+  }
+  if (job.plain && !job.adjust) {  // colours straight into the destination
+    FetchColours(job, src, dst, count, cmyk);
+    return;
+  }
+  FetchColours(job, src, colour, count, cmyk);
+  if (job.adjust && job.format != ieRGB48)
+    for (int k = 0; k < count; ++k) ApplyLut(job, colour[k]);
+  if (job.plain) WritePlain(job, colour, dst, count, y);
+  else WeighIn(job, colour, dst, count, alphaRow, y);
+}
+
 void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
   if (job.isVirtual) {
     DrawVirtualRows(job, yFirst, yLast);
     return;
   }
   const int count = job.x2 - job.x1 + 1;
-  const bool direct = job.plain && !job.adjust;  // colours straight into the destination
+  const bool direct = job.plain && !job.adjust;
   std::vector<TRGB> colour(direct ? 0 : size_t(count));
   std::vector<TCMYK> cmyk(job.format == ieCMYK ? size_t(count) : 0);
   int previousSourceRow = -1;
@@ -193,29 +212,17 @@ void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
       previousSourceRow = -1;
       continue;
     }
-    TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
     const int sy = job.fast ? job.fastY + y : job.ymap[i];
     // A repeated source row of an opaque plain drawing: only the drawn columns
     // of the row above are copied, whatever lies beside them.
     if (job.rowReuse && y > yFirst && sy == previousSourceRow) {
-      std::memcpy(dst, reinterpret_cast<const TRGB*>(job.rows[y - 1]) + job.x1, 3 * size_t(count));
+      std::memcpy(reinterpret_cast<TRGB*>(job.rows[y]) + job.x1, reinterpret_cast<const TRGB*>(job.rows[y - 1]) + job.x1,
+                  3 * size_t(count));
       continue;
     }
     previousSourceRow = sy;
     const uint8_t* src = job.sourceRows.empty() ? job.source->ScanLine(sy) : job.sourceRows[size_t(i)];
     if (!src) continue;
-    if (job.fast) {
-      std::memcpy(dst, src + 3 * int64_t(job.fastX), 3 * size_t(count));
-      continue;
-    }
-    if (direct) {
-      FetchColours(job, src, dst, count, cmyk);
-      continue;
-    }
-    FetchColours(job, src, colour.data(), count, cmyk);
-    if (job.adjust && job.format != ieRGB48)
-      for (TRGB& p : colour) ApplyLut(job, p);
-    if (job.plain) WritePlain(job, colour.data(), dst, count, y);
-    else WeighIn(job, colour.data(), dst, count, AlphaRow(job, i, sy), y);
+    DrawSourceRow(job, y, src, job.plain ? nullptr : AlphaRow(job, i, sy), colour.data(), cmyk);
   }
 }

@@ -1,0 +1,340 @@
+// The row kernels of the two-pass kernel resampler in 256-bit integer vectors,
+// and the resampling of a picture one output row at a time with only the
+// source rows that row reads held in a small ring (the zoomed drawing draws
+// each row as it comes, so no work image of the whole picture is made).
+//
+// The vector kernels give the same bytes as the plain loops: the taps are
+// summed as the same 32-bit integers, and the division by the weight sum is
+// done by a float reciprocal that is provably exact for the sums it is used
+// for (see TDivide).
+#include <algorithm>
+#include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QV_HAVE_X86_VECTORS 1
+#endif
+
+#include "imaging/core/ie_resample_internal.h"
+
+namespace ieresample {
+
+bool IEResampleVectorKernels = true;
+
+namespace {
+
+bool CpuHasAvx2() {
+#ifdef QV_HAVE_X86_VECTORS
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return has;
+#else
+  return false;
+#endif
+}
+
+bool FitsInt16(int32_t w) { return w >= -32768 && w <= 32767; }
+
+// Taps of output x read source pixels start, start + 1, ... in order (no
+// mirrored index), so one load fetches several of them.
+bool ContiguousTaps(const TContributors& list, int x) {
+  const int32_t first = list.First[size_t(x)], end = list.First[size_t(x) + 1];
+  if (end <= first) return false;
+  for (int32_t k = first; k < end; ++k)
+    if (list.Index[size_t(k)] != list.Index[size_t(first)] + (k - first) || !FitsInt16(list.Weight[size_t(k)]))
+      return false;
+  return true;
+}
+
+// acc[i] += wa * a[i] + wb * b[i] over samples 0..n-1, from i on.
+int64_t AddTwoRows(int32_t* acc, const uint8_t* a, const uint8_t* b, int32_t wa, int32_t wb, int64_t n) {
+  int64_t i = 0;
+#ifdef __SSE2__
+  if (wa >= -32768 && wa <= 32767 && wb >= -32768 && wb <= 32767) {
+    // Bytes of the two rows interleaved and widened to 16 bits: pmaddwd gives
+    // a * wa + b * wb in each 32-bit lane.
+    const __m128i weights = _mm_set1_epi32(int32_t((uint32_t(uint16_t(wb)) << 16) | uint16_t(wa)));
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+      const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+      const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+      const __m128i lo = _mm_unpacklo_epi8(ra, rb), hi = _mm_unpackhi_epi8(ra, rb);
+      const __m128i parts[4] = {_mm_unpacklo_epi8(lo, zero), _mm_unpackhi_epi8(lo, zero), _mm_unpacklo_epi8(hi, zero),
+                                _mm_unpackhi_epi8(hi, zero)};
+      for (int k = 0; k < 4; ++k) {
+        auto* slot = reinterpret_cast<__m128i*>(acc + i + 4 * k);
+        _mm_storeu_si128(slot, _mm_add_epi32(_mm_loadu_si128(slot), _mm_madd_epi16(parts[k], weights)));
+      }
+    }
+  }
+#endif
+  for (; i < n; ++i) acc[i] += wa * a[i] + wb * b[i];
+  return i;
+}
+
+}  // namespace
+
+bool VectorKernelsAvailable() { return IEResampleVectorKernels && CpuHasAvx2(); }
+
+TDivide MakeDivide(int32_t sum) {
+  TDivide d;
+  d.sum = sum;
+  d.vector = sum > 0 && sum <= 4096;
+  if (d.vector) {
+    d.inverse = 1.0f / float(sum);
+    d.bias = 0.5f / float(sum);
+    d.limit = 255 * sum;
+  }
+  return d;
+}
+
+void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destinationLength, int channels,
+                         THorizontalPlan& plan) {
+  plan = THorizontalPlan{};
+  plan.channels = channels;
+  plan.destinationLength = destinationLength;
+  if (!VectorKernelsAvailable()) return;
+  // Colour: a group is 4 taps (one 16-byte load: pixels 0..3 and a byte of the
+  // fifth); grey: 8 taps (an 8-byte load). Lanes of a colour group are
+  // [w0 w1 w0 w1 w0 w1 0 0 | w2 w3 w2 w3 w2 w3 0 0], matching the shuffle that
+  // puts blue, green and red of pixel pairs side by side.
+  const int perGroup = channels == 3 ? 4 : 8;
+  const int lanes = channels == 3 ? 16 : 8;
+  plan.start.assign(size_t(destinationLength), 0);
+  plan.groups.assign(size_t(destinationLength), 0);
+  plan.weightAt.assign(size_t(destinationLength), 0);
+  plan.divide.resize(size_t(destinationLength));
+  for (int x = 0; x < destinationLength; ++x) {
+    plan.divide[size_t(x)] = MakeDivide(list.Sum[size_t(x)]);
+    if (!ContiguousTaps(list, x)) continue;
+    const int32_t first = list.First[size_t(x)];
+    const int taps = list.First[size_t(x) + 1] - first;
+    const int groups = (taps + perGroup - 1) / perGroup;
+    const int64_t start = list.Index[size_t(first)];
+    // The last load must stay inside the row.
+    const int64_t lastByte = channels == 3 ? 3 * (start + 4 * int64_t(groups - 1)) + 16 : start + 8 * int64_t(groups);
+    if (lastByte > int64_t(channels) * sourceLength || groups > 32767) continue;
+    plan.start[size_t(x)] = int32_t(start);
+    plan.groups[size_t(x)] = int16_t(groups);
+    plan.weightAt[size_t(x)] = int32_t(plan.weights.size());
+    plan.weights.resize(plan.weights.size() + size_t(groups) * lanes, 0);
+    int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    for (int t = 0; t < taps; ++t) {
+      const auto v = int16_t(list.Weight[size_t(first + t)]);
+      if (channels == 3) {
+        int16_t* lane = w + (t / 4) * 16 + ((t % 4) / 2) * 8 + (t % 2);
+        lane[0] = lane[2] = lane[4] = v;
+      } else {
+        w[t] = v;
+      }
+    }
+  }
+}
+
+#ifdef QV_HAVE_X86_VECTORS
+namespace {
+
+__attribute__((target("avx2,fma"))) inline __m128i DivideLanes(__m128i s, const TDivide& d) {
+  s = _mm_min_epi32(_mm_max_epi32(s, _mm_setzero_si128()), _mm_set1_epi32(d.limit));
+  const __m128 f = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(s), _mm_set1_ps(d.inverse)), _mm_set1_ps(d.bias));
+  return _mm_cvttps_epi32(f);
+}
+
+__attribute__((target("avx2,fma"))) void HorizontalColourAvx2(const uint8_t* source, uint8_t* out,
+                                                                const TContributors& list,
+                                                                const THorizontalPlan& plan) {
+  const __m256i pairs = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
+                                         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+  const int n = plan.destinationLength;
+  for (int x = 0; x < n; ++x, out += 3) {
+    const int groups = plan.groups[size_t(x)];
+    if (groups == 0) {
+      OneOutput<3>(source, out, list, x);
+      continue;
+    }
+    const uint8_t* p = source + 3 * int64_t(plan.start[size_t(x)]);
+    const int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    __m256i acc = _mm256_setzero_si256();
+    for (int g = 0; g < groups; ++g) {
+      const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12 * g)));
+      const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 16 * g));
+      acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairs), wv));
+    }
+    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+    const TDivide& d = plan.divide[size_t(x)];
+    if (d.vector) {
+      __m128i q = DivideLanes(s, d);
+      q = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+      const uint32_t bgr = uint32_t(_mm_cvtsi128_si32(q));
+      // Four bytes at once; the fourth is the next output's, written after.
+      std::memcpy(out, &bgr, x + 1 < n ? 4 : 3);
+    } else {
+      alignas(16) int32_t lanes[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), s);
+      for (int ch = 0; ch < 3; ++ch) out[ch] = Normalise(lanes[ch], d.sum);
+    }
+  }
+}
+
+__attribute__((target("avx2,fma"))) void HorizontalGreyAvx2(const uint8_t* source, uint8_t* out,
+                                                              const TContributors& list, const THorizontalPlan& plan) {
+  const int n = plan.destinationLength;
+  for (int x = 0; x < n; ++x) {
+    const int groups = plan.groups[size_t(x)];
+    if (groups == 0) {
+      OneOutput<1>(source, out + x, list, x);
+      continue;
+    }
+    const uint8_t* p = source + plan.start[size_t(x)];
+    const int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    __m128i acc = _mm_setzero_si128();
+    for (int g = 0; g < groups; ++g) {
+      const __m128i px = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8 * g)));
+      acc = _mm_add_epi32(acc, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8 * g))));
+    }
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+    const TDivide& d = plan.divide[size_t(x)];
+    out[x] = d.vector ? uint8_t(_mm_cvtsi128_si32(DivideLanes(acc, d))) : Normalise(_mm_cvtsi128_si32(acc), d.sum);
+  }
+}
+
+// Samples 0 .. (samples & ~15) - 1 of one vertical output; returns how many.
+__attribute__((target("avx2,fma"))) int64_t VerticalAvx2(const uint8_t* const* rows, const int32_t* weight, int taps,
+                                                          const TDivide& d, int64_t samples, uint8_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256 inverse = _mm256_set1_ps(d.inverse), bias = _mm256_set1_ps(d.bias);
+  const __m256i limit = _mm256_set1_epi32(d.limit);
+  int64_t i = 0;
+  for (; i + 16 <= samples; i += 16) {
+    __m256i lo = zero, hi = zero;
+    int k = 0;
+    for (; k + 1 < taps; k += 2) {
+      const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i)));
+      const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k + 1] + i)));
+      const __m256i w = _mm256_set1_epi32(int32_t((uint32_t(uint16_t(weight[k + 1])) << 16) | uint16_t(weight[k])));
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, b), w));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, b), w));
+    }
+    if (k < taps) {
+      const __m256i a = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rows[k] + i)));
+      const __m256i w = _mm256_set1_epi32(int32_t(uint16_t(weight[k])));
+      lo = _mm256_add_epi32(lo, _mm256_madd_epi16(_mm256_unpacklo_epi16(a, zero), w));
+      hi = _mm256_add_epi32(hi, _mm256_madd_epi16(_mm256_unpackhi_epi16(a, zero), w));
+    }
+    // Lanes hold samples 0-3 | 8-11 (lo) and 4-7 | 12-15 (hi); the in-lane
+    // packs put them back in order.
+    lo = _mm256_min_epi32(_mm256_max_epi32(lo, zero), limit);
+    hi = _mm256_min_epi32(_mm256_max_epi32(hi, zero), limit);
+    lo = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(lo), inverse), bias));
+    hi = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(hi), inverse), bias));
+    const __m256i words = _mm256_packs_epi32(lo, hi);
+    const __m128i bytes = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), bytes);
+  }
+  return i;
+}
+
+}  // namespace
+#endif
+
+void HorizontalRowPlanned(const uint8_t* source, uint8_t* out, const TContributors& list,
+                          const THorizontalPlan& plan) {
+#ifdef QV_HAVE_X86_VECTORS
+  if (!plan.groups.empty()) {
+    if (plan.channels == 3) HorizontalColourAvx2(source, out, list, plan);
+    else HorizontalGreyAvx2(source, out, list, plan);
+    return;
+  }
+#endif
+  if (plan.channels == 3) HorizontalRow<3>(source, out, list, plan.destinationLength);
+  else HorizontalRow<1>(source, out, list, plan.destinationLength);
+}
+
+void VerticalRowFrom(const uint8_t* const* rows, const int32_t* weight, int taps, int32_t sum, int64_t samples,
+                     int32_t* acc, uint8_t* out) {
+  int64_t done = 0;
+#ifdef QV_HAVE_X86_VECTORS
+  const TDivide d = MakeDivide(sum);
+  bool fits = d.vector && VectorKernelsAvailable();
+  for (int k = 0; fits && k < taps; ++k) fits = FitsInt16(weight[k]);
+  if (fits) done = VerticalAvx2(rows, weight, taps, d, samples, out);
+#endif
+  if (done == samples) return;
+  const int64_t n = samples - done;
+  std::fill(acc, acc + n, 0);
+  int k = 0;
+  for (; k + 1 < taps; k += 2) AddTwoRows(acc, rows[k] + done, rows[k + 1] + done, weight[k], weight[k + 1], n);
+  if (k < taps) AddTwoRows(acc, rows[k] + done, rows[k] + done, weight[k], 0, n);
+  for (int64_t i = 0; i < n; ++i) out[done + i] = Normalise(acc[i], sum);
+}
+
+// ---- one output row at a time ----
+
+void BuildKernelPlan(TKernelPlan& plan, int sourceWidth, int sourceHeight, int width, int height,
+                     TResampleFilter filter, bool withGrey) {
+  plan.sourceWidth = sourceWidth;
+  plan.sourceHeight = sourceHeight;
+  plan.width = width;
+  plan.height = height;
+  plan.columns = BuildContributors(sourceWidth, width, filter);
+  plan.rows = BuildContributors(sourceHeight, height, filter);
+  BuildHorizontalPlan(plan.columns, sourceWidth, width, 3, plan.colour);
+  if (withGrey) BuildHorizontalPlan(plan.columns, sourceWidth, width, 1, plan.grey);
+  plan.withGrey = withGrey;
+  // The ring holds the widest run of source rows one output reads, so the
+  // rows of one output never push each other out.
+  plan.span = 1;
+  plan.taps = 1;
+  for (int y = 0; y < height; ++y) {
+    const int32_t first = plan.rows.First[size_t(y)], end = plan.rows.First[size_t(y) + 1];
+    if (end <= first) continue;
+    const auto [lo, hi] = std::minmax_element(plan.rows.Index.begin() + first, plan.rows.Index.begin() + end);
+    plan.span = std::max(plan.span, int(*hi - *lo + 1));
+    plan.taps = std::max(plan.taps, int(end - first));
+  }
+}
+
+void ResampleRowRange(const TKernelPlan& plan, int yFirst, int yLast, const TRowSource& colourRow,
+                      const TRowSource& greyRow, const TRowSink& sink) {
+  const int ring = plan.span;
+  const int64_t colourBytes = 3 * int64_t(plan.width), greyBytes = plan.width;
+  // 16 bytes of slack: the vector stores write a little past a row's end.
+  std::vector<uint8_t> colourRing(size_t(ring * (colourBytes + 16)));
+  std::vector<uint8_t> greyRing(plan.withGrey ? size_t(ring * (greyBytes + 16)) : 0);
+  std::vector<int> held(size_t(ring), -1);
+  std::vector<const uint8_t*> colourTaps(size_t(plan.taps)), greyTaps(size_t(plan.taps));
+  std::vector<int32_t> acc(static_cast<size_t>(colourBytes));
+  std::vector<uint8_t> colourOut(size_t(colourBytes + 16)), greyOut(size_t(greyBytes + 16));
+  for (int y = yFirst; y <= yLast; ++y) {
+    const int32_t first = plan.rows.First[size_t(y)], end = plan.rows.First[size_t(y) + 1];
+    for (int32_t k = first; k < end; ++k) {
+      const int sourceRow = plan.rows.Index[size_t(k)];
+      const int slot = sourceRow % ring;
+      uint8_t* colour = colourRing.data() + slot * (colourBytes + 16);
+      uint8_t* grey = plan.withGrey ? greyRing.data() + slot * (greyBytes + 16) : nullptr;
+      if (held[size_t(slot)] != sourceRow) {
+        held[size_t(slot)] = sourceRow;
+        // A row that cannot be read counts as black (and transparent).
+        if (const uint8_t* s = colourRow(sourceRow)) HorizontalRowPlanned(s, colour, plan.columns, plan.colour);
+        else std::fill(colour, colour + colourBytes, 0);
+        if (grey) {
+          if (const uint8_t* s = greyRow(sourceRow)) HorizontalRowPlanned(s, grey, plan.columns, plan.grey);
+          else std::fill(grey, grey + greyBytes, 0);
+        }
+      }
+      colourTaps[size_t(k - first)] = colour;
+      greyTaps[size_t(k - first)] = grey;
+    }
+    const int taps = end - first;
+    const int32_t* weight = plan.rows.Weight.data() + first;
+    const int32_t sum = plan.rows.Sum[size_t(y)];
+    VerticalRowFrom(colourTaps.data(), weight, taps, sum, colourBytes, acc.data(), colourOut.data());
+    if (plan.withGrey) VerticalRowFrom(greyTaps.data(), weight, taps, sum, greyBytes, acc.data(), greyOut.data());
+    sink(y, colourOut.data(), plan.withGrey ? greyOut.data() : nullptr);
+  }
+}
+
+}  // namespace ieresample
