@@ -311,7 +311,7 @@ void ResampleKernel24(TIEBitmap& source, TIEBitmap& destination, TResampleFilter
   const int workers = IERowBandWorkers(sh, oneReader);
   THorizontalPlan plan;
   BuildHorizontalPlan(columns, sw, dw, 3, plan);
-  const bool planned = !plan.groups.empty();
+  const bool planned = plan.groups > 0;
   const bool wide = !planned && HaveWideRows() && WeightsFitInt16(columns);
   TIEProgressReporter horizontal(sender, progress);
   if (source.Location() == ieTBitmap) source.ScanLine(0);  // the row table is built before the workers read it

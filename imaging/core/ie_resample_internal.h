@@ -83,16 +83,16 @@ struct TDivide {
 TDivide MakeDivide(int32_t sum);
 
 // The column lists laid out for the vector kernel of 3-channel (colour) or
-// 1-channel (grey) rows; outputs with groups 0 (mirrored taps, weights beyond
-// 16 bits, loads past the row's end) take the plain loop. Empty when the
-// vector kernels are off.
+// 1-channel (grey) rows: each output reads the same number of groups of taps
+// (4 colour pixels or 8 grey samples a group) from its window start. Outputs
+// with start -1 (mirrored taps, weights beyond 16 bits, no window inside the
+// row) take the plain loop; groups 0 when the vector kernels are off.
 struct THorizontalPlan {
   int channels = 3;
   int destinationLength = 0;
+  int groups = 0;
   std::vector<int32_t> start;
-  std::vector<int16_t> groups;
-  std::vector<int32_t> weightAt;
-  std::vector<int16_t> weights;
+  std::vector<int16_t> weights;  // groups x 16 (colour) or x 8 (grey) per output
   std::vector<TDivide> divide;
 };
 void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destinationLength, int channels,

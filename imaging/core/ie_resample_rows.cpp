@@ -102,32 +102,39 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
   // puts blue, green and red of pixel pairs side by side.
   const int perGroup = channels == 3 ? 4 : 8;
   const int lanes = channels == 3 ? 16 : 8;
-  plan.start.assign(size_t(destinationLength), 0);
-  plan.groups.assign(size_t(destinationLength), 0);
-  plan.weightAt.assign(size_t(destinationLength), 0);
+  // Every vector output gets as many groups as the widest needs, so the tap
+  // loop runs the same count each time; the spare taps weigh 0.
+  int groups = 0;
+  for (int x = 0; x < destinationLength; ++x)
+    if (ContiguousTaps(list, x))
+      groups = std::max<int>(groups, (list.First[size_t(x) + 1] - list.First[size_t(x)] + perGroup - 1) / perGroup);
+  if (groups == 0 || groups > 64) return;
+  // The last window start whose loads stay inside the row.
+  const int64_t room = channels == 3 ? 3 * int64_t(sourceLength) - 16 : int64_t(sourceLength) - 8;
+  const int64_t lastStart = room < 0 ? -1 : room / channels - int64_t(perGroup) * (groups - 1);
+  plan.groups = groups;
+  plan.start.assign(size_t(destinationLength), -1);
   plan.divide.resize(size_t(destinationLength));
+  plan.weights.assign(size_t(destinationLength) * groups * lanes, 0);
   for (int x = 0; x < destinationLength; ++x) {
     plan.divide[size_t(x)] = MakeDivide(list.Sum[size_t(x)]);
     if (!ContiguousTaps(list, x)) continue;
     const int32_t first = list.First[size_t(x)];
     const int taps = list.First[size_t(x) + 1] - first;
-    const int groups = (taps + perGroup - 1) / perGroup;
-    const int64_t start = list.Index[size_t(first)];
-    // The last load must stay inside the row.
-    const int64_t lastByte = channels == 3 ? 3 * (start + 4 * int64_t(groups - 1)) + 16 : start + 8 * int64_t(groups);
-    if (lastByte > int64_t(channels) * sourceLength || groups > 32767) continue;
+    const int64_t tapStart = list.Index[size_t(first)];
+    // Near the right edge the window moves left and its first taps weigh 0.
+    const int64_t start = std::min(tapStart, lastStart);
+    if (start < 0 || tapStart + taps > start + int64_t(groups) * perGroup) continue;
     plan.start[size_t(x)] = int32_t(start);
-    plan.groups[size_t(x)] = int16_t(groups);
-    plan.weightAt[size_t(x)] = int32_t(plan.weights.size());
-    plan.weights.resize(plan.weights.size() + size_t(groups) * lanes, 0);
-    int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    int16_t* w = plan.weights.data() + size_t(x) * groups * lanes;
     for (int t = 0; t < taps; ++t) {
       const auto v = int16_t(list.Weight[size_t(first + t)]);
+      const int64_t at = tapStart - start + t;
       if (channels == 3) {
-        int16_t* lane = w + (t / 4) * 16 + ((t % 4) / 2) * 8 + (t % 2);
+        int16_t* lane = w + (at / 4) * 16 + ((at % 4) / 2) * 8 + (at % 2);
         lane[0] = lane[2] = lane[4] = v;
       } else {
-        w[t] = v;
+        w[at] = v;
       }
     }
   }
@@ -142,20 +149,23 @@ __attribute__((target("avx2,fma"))) inline __m128i DivideLanes(__m128i s, const 
   return _mm_cvttps_epi32(f);
 }
 
+template <int Groups>
 __attribute__((target("avx2,fma"))) void HorizontalColourAvx2(const uint8_t* source, uint8_t* out,
                                                                 const TContributors& list,
                                                                 const THorizontalPlan& plan) {
   const __m256i pairs = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
                                          6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
   const int n = plan.destinationLength;
-  for (int x = 0; x < n; ++x, out += 3) {
-    const int groups = plan.groups[size_t(x)];
-    if (groups == 0) {
+  const int groups = Groups > 0 ? Groups : plan.groups;
+  const int32_t* starts = plan.start.data();
+  const int16_t* w = plan.weights.data();
+  uint8_t last[4];
+  for (int x = 0; x < n; ++x, out += 3, w += 16 * groups) {
+    if (starts[x] < 0) {
       OneOutput<3>(source, out, list, x);
       continue;
     }
-    const uint8_t* p = source + 3 * int64_t(plan.start[size_t(x)]);
-    const int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    const uint8_t* p = source + 3 * int64_t(starts[x]);
     __m256i acc = _mm256_setzero_si256();
     for (int g = 0; g < groups; ++g) {
       const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12 * g)));
@@ -167,9 +177,9 @@ __attribute__((target("avx2,fma"))) void HorizontalColourAvx2(const uint8_t* sou
     if (d.vector) {
       __m128i q = DivideLanes(s, d);
       q = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
-      const uint32_t bgr = uint32_t(_mm_cvtsi128_si32(q));
       // Four bytes at once; the fourth is the next output's, written after.
-      std::memcpy(out, &bgr, x + 1 < n ? 4 : 3);
+      _mm_storeu_si32(x + 1 < n ? out : last, q);
+      if (x + 1 == n) std::memcpy(out, last, 3);
     } else {
       alignas(16) int32_t lanes[4];
       _mm_store_si128(reinterpret_cast<__m128i*>(lanes), s);
@@ -178,17 +188,19 @@ __attribute__((target("avx2,fma"))) void HorizontalColourAvx2(const uint8_t* sou
   }
 }
 
+template <int Groups>
 __attribute__((target("avx2,fma"))) void HorizontalGreyAvx2(const uint8_t* source, uint8_t* out,
                                                               const TContributors& list, const THorizontalPlan& plan) {
   const int n = plan.destinationLength;
-  for (int x = 0; x < n; ++x) {
-    const int groups = plan.groups[size_t(x)];
-    if (groups == 0) {
+  const int groups = Groups > 0 ? Groups : plan.groups;
+  const int32_t* starts = plan.start.data();
+  const int16_t* w = plan.weights.data();
+  for (int x = 0; x < n; ++x, w += 8 * groups) {
+    if (starts[x] < 0) {
       OneOutput<1>(source, out + x, list, x);
       continue;
     }
-    const uint8_t* p = source + plan.start[size_t(x)];
-    const int16_t* w = plan.weights.data() + plan.weightAt[size_t(x)];
+    const uint8_t* p = source + starts[x];
     __m128i acc = _mm_setzero_si128();
     for (int g = 0; g < groups; ++g) {
       const __m128i px = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8 * g)));
@@ -243,9 +255,21 @@ __attribute__((target("avx2,fma"))) int64_t VerticalAvx2(const uint8_t* const* r
 void HorizontalRowPlanned(const uint8_t* source, uint8_t* out, const TContributors& list,
                           const THorizontalPlan& plan) {
 #ifdef QV_HAVE_X86_VECTORS
-  if (!plan.groups.empty()) {
-    if (plan.channels == 3) HorizontalColourAvx2(source, out, list, plan);
-    else HorizontalGreyAvx2(source, out, list, plan);
+  if (plan.groups > 0) {
+    if (plan.channels == 3) {
+      switch (plan.groups) {
+        case 1: HorizontalColourAvx2<1>(source, out, list, plan); break;
+        case 2: HorizontalColourAvx2<2>(source, out, list, plan); break;
+        case 3: HorizontalColourAvx2<3>(source, out, list, plan); break;
+        default: HorizontalColourAvx2<0>(source, out, list, plan); break;
+      }
+    } else {
+      switch (plan.groups) {
+        case 1: HorizontalGreyAvx2<1>(source, out, list, plan); break;
+        case 2: HorizontalGreyAvx2<2>(source, out, list, plan); break;
+        default: HorizontalGreyAvx2<0>(source, out, list, plan); break;
+      }
+    }
     return;
   }
 #endif
