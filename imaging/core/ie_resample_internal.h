@@ -68,6 +68,8 @@ void VerticalRow(const uint8_t* work, int64_t workStride, int64_t samples, const
 // loops; they are also off on processors without AVX2.
 extern bool IEResampleVectorKernels;
 bool VectorKernelsAvailable();
+// The processor runs AVX2 and FMA (whatever the switch above says).
+bool CpuHasAvx2();
 
 // Division of a weighted sum by a weight sum 1..4096 through a float
 // reciprocal: the sum clamped to 0 .. 255 x sum is exact as a float, and

@@ -24,8 +24,6 @@ namespace ieresample {
 
 bool IEResampleVectorKernels = true;
 
-namespace {
-
 bool CpuHasAvx2() {
 #ifdef QV_HAVE_X86_VECTORS
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
@@ -34,6 +32,8 @@ bool CpuHasAvx2() {
   return false;
 #endif
 }
+
+namespace {
 
 bool FitsInt16(int32_t w) { return w >= -32768 && w <= 32767; }
 
