@@ -454,6 +454,8 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
     if (x1 > x2 || y1 > y2) return;
     job.xmap = xm + (x1 - r.xDst);
     job.ymap = ym + (y1 - r.yDst);
+    job.columnsInOrder = true;
+    for (int k = 1; k <= x2 - x1 && job.columnsInOrder; ++k) job.columnsInOrder = job.xmap[k] == job.xmap[0] + k;
   }
   job.x1 = x1;
   job.x2 = x2;

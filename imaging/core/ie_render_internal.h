@@ -27,6 +27,7 @@ struct TIERenderJob {
   int x1 = 0, x2 = -1, y1 = 0, y2 = -1;
   const int32_t* xmap = nullptr;
   const int32_t* ymap = nullptr;
+  bool columnsInOrder = false;  // xmap[k] = xmap[0] + k: rows are read as runs
   int fastX = 0;  // fast case: source column of x1
   int fastY = 0;  // fast case: source row = fastY + destination row
   // Adjusting path: per channel (blue, green, red) lookup of brightness,

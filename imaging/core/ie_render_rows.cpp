@@ -28,7 +28,8 @@ void FetchColours(const TIERenderJob& job, const uint8_t* src, TRGB* out, int co
   switch (job.format) {
     case ie24RGB: {
       const TRGB* s = reinterpret_cast<const TRGB*>(src);
-      for (int k = 0; k < count; ++k) out[k] = s[xm[k]];
+      if (job.columnsInOrder) std::memcpy(out, s + xm[0], 3 * size_t(count));
+      else for (int k = 0; k < count; ++k) out[k] = s[xm[k]];
       break;
     }
     case ie32RGB:
@@ -164,7 +165,10 @@ void WeighInNormal(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int c
   uint8_t weight[256];
   for (int start = 0; start < count; start += 256) {
     const int n = std::min(256, count - start);
-    if (alphaRow) {
+    if (alphaRow && job.columnsInOrder) {
+      const uint8_t* a = alphaRow + job.xmap[0] + start;
+      for (int k = 0; k < n; ++k) weight[k] = std::min(opacity, a[k]);
+    } else if (alphaRow) {
       const int32_t* xm = job.xmap + start;
       for (int k = 0; k < n; ++k) weight[k] = std::min(opacity, alphaRow[xm[k]]);
     } else {
@@ -256,6 +260,11 @@ void DrawSourceRow(const TIERenderJob& job, int y, const uint8_t* src, const uin
   }
   if (job.plain && !job.adjust) {  // colours straight into the destination
     FetchColours(job, src, dst, count, cmyk);
+    return;
+  }
+  if (job.columnsInOrder && job.format == ie24RGB && !job.adjust && !job.blend) {
+    // Nothing is done to the colours before they are weighed in: read them in place.
+    WeighIn(job, reinterpret_cast<const TRGB*>(src) + job.xmap[0], dst, count, alphaRow, y);
     return;
   }
   FetchColours(job, src, colour, count, cmyk);

@@ -96,6 +96,11 @@ struct THorizontalPlan {
   std::vector<int32_t> start;
   std::vector<int16_t> weights;  // groups x 16 (colour) or x 8 (grey) per output
   std::vector<TDivide> divide;
+  // The same divisions laid out by output, for loads of several at once;
+  // ready[x] is 1 when output x has a window and a vector division.
+  std::vector<float> inverse, bias;
+  std::vector<int32_t> limit;
+  std::vector<uint8_t> ready;
 };
 void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destinationLength, int channels,
                          THorizontalPlan& plan);

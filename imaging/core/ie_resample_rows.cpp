@@ -116,8 +116,16 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
   plan.start.assign(size_t(destinationLength), -1);
   plan.divide.resize(size_t(destinationLength));
   plan.weights.assign(size_t(destinationLength) * groups * lanes, 0);
+  // Padded by 4, so loads of four outputs' values may start at any output.
+  plan.inverse.assign(size_t(destinationLength) + 4, 0);
+  plan.bias.assign(size_t(destinationLength) + 4, 0);
+  plan.limit.assign(size_t(destinationLength) + 4, 0);
+  plan.ready.assign(size_t(destinationLength) + 4, 0);
   for (int x = 0; x < destinationLength; ++x) {
-    plan.divide[size_t(x)] = MakeDivide(list.Sum[size_t(x)]);
+    const TDivide d = plan.divide[size_t(x)] = MakeDivide(list.Sum[size_t(x)]);
+    plan.inverse[size_t(x)] = d.inverse;
+    plan.bias[size_t(x)] = d.bias;
+    plan.limit[size_t(x)] = d.limit;
     if (!ContiguousTaps(list, x)) continue;
     const int32_t first = list.First[size_t(x)];
     const int taps = list.First[size_t(x) + 1] - first;
@@ -126,6 +134,7 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
     const int64_t start = std::min(tapStart, lastStart);
     if (start < 0 || tapStart + taps > start + int64_t(groups) * perGroup) continue;
     plan.start[size_t(x)] = int32_t(start);
+    plan.ready[size_t(x)] = plan.divide[size_t(x)].vector ? 1 : 0;
     int16_t* w = plan.weights.data() + size_t(x) * groups * lanes;
     for (int t = 0; t < taps; ++t) {
       const auto v = int16_t(list.Weight[size_t(first + t)]);
@@ -149,43 +158,112 @@ __attribute__((target("avx2,fma"))) inline __m128i DivideLanes(__m128i s, const 
   return _mm_cvttps_epi32(f);
 }
 
+// The sums of one colour output (both lanes added give blue, green, red, 0).
+template <int Groups>
+__attribute__((target("avx2,fma"))) inline __m256i ColourSums(const uint8_t* p, const int16_t* w, int groups) {
+  const __m256i pairs = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
+                                         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+  if (Groups > 0) groups = Groups;
+  __m256i acc = _mm256_setzero_si256();
+  for (int g = 0; g < groups; ++g) {
+    const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12 * g)));
+    const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 16 * g));
+    acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairs), wv));
+  }
+  return acc;
+}
+
+// Output x on its own: three bytes written, none beside them.
+template <int Groups>
+__attribute__((target("avx2,fma"))) void ColourOne(const uint8_t* source, uint8_t* out, const TContributors& list,
+                                                   const THorizontalPlan& plan, int x) {
+  uint8_t* o = out + 3 * int64_t(x);
+  const int32_t start = plan.start[size_t(x)];
+  if (start < 0) {
+    OneOutput<3>(source, o, list, x);
+    return;
+  }
+  const __m256i acc = ColourSums<Groups>(source + 3 * int64_t(start), plan.weights.data() + size_t(x) * 16 * plan.groups,
+                                         plan.groups);
+  const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+  const TDivide& d = plan.divide[size_t(x)];
+  alignas(16) int32_t lanes[4];
+  if (d.vector) {
+    const __m128i q = DivideLanes(s, d);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), q);
+    for (int ch = 0; ch < 3; ++ch) o[ch] = uint8_t(lanes[ch]);
+  } else {
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), s);
+    for (int ch = 0; ch < 3; ++ch) o[ch] = Normalise(lanes[ch], d.sum);
+  }
+}
+
 template <int Groups>
 __attribute__((target("avx2,fma"))) void HorizontalColourAvx2(const uint8_t* source, uint8_t* out,
                                                                 const TContributors& list,
                                                                 const THorizontalPlan& plan) {
-  const __m256i pairs = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
-                                         6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
   const int n = plan.destinationLength;
   const int groups = Groups > 0 ? Groups : plan.groups;
   const int32_t* starts = plan.start.data();
   const int16_t* w = plan.weights.data();
-  uint8_t last[4];
-  for (int x = 0; x < n; ++x, out += 3, w += 16 * groups) {
-    if (starts[x] < 0) {
-      OneOutput<3>(source, out, list, x);
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i spread = _mm256_setr_epi32(0, 0, 0, 0, 1, 1, 1, 1);
+  int x = 0;
+  // Two outputs a step while a third follows (its bytes take the spill of the
+  // four-byte stores); the lanes hold output x and output x + 1.
+  for (; x + 2 < n; x += 2) {
+    if (!(plan.ready[size_t(x)] & plan.ready[size_t(x) + 1])) {
+      ColourOne<Groups>(source, out, list, plan, x);
+      ColourOne<Groups>(source, out, list, plan, x + 1);
       continue;
     }
-    const uint8_t* p = source + 3 * int64_t(starts[x]);
-    __m256i acc = _mm256_setzero_si256();
-    for (int g = 0; g < groups; ++g) {
-      const __m256i px = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12 * g)));
-      const __m256i wv = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w + 16 * g));
-      acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(px, pairs), wv));
-    }
-    const __m128i s = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
-    const TDivide& d = plan.divide[size_t(x)];
-    if (d.vector) {
-      __m128i q = DivideLanes(s, d);
-      q = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
-      // Four bytes at once; the fourth is the next output's, written after.
-      _mm_storeu_si32(x + 1 < n ? out : last, q);
-      if (x + 1 == n) std::memcpy(out, last, 3);
-    } else {
-      alignas(16) int32_t lanes[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(lanes), s);
-      for (int ch = 0; ch < 3; ++ch) out[ch] = Normalise(lanes[ch], d.sum);
-    }
+    const __m256i a = ColourSums<Groups>(source + 3 * int64_t(starts[x]), w + size_t(x) * 16 * groups, groups);
+    const __m256i b =
+        ColourSums<Groups>(source + 3 * int64_t(starts[x + 1]), w + size_t(x + 1) * 16 * groups, groups);
+    __m256i s = _mm256_add_epi32(_mm256_permute2x128_si256(a, b, 0x20), _mm256_permute2x128_si256(a, b, 0x31));
+    const __m256i limit = _mm256_permutevar8x32_epi32(
+        _mm256_castsi128_si256(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(plan.limit.data() + x))), spread);
+    const __m256 inverse = _mm256_permutevar8x32_ps(
+        _mm256_castps128_ps256(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(plan.inverse.data() + x)))),
+        spread);
+    const __m256 bias = _mm256_permutevar8x32_ps(
+        _mm256_castps128_ps256(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(plan.bias.data() + x)))),
+        spread);
+    s = _mm256_min_epi32(_mm256_max_epi32(s, zero), limit);
+    __m256i q = _mm256_cvttps_epi32(_mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(s), inverse), bias));
+    q = _mm256_packus_epi16(_mm256_packs_epi32(q, q), q);
+    // Four bytes each; the fourth is the next output's, written after.
+    uint8_t* o = out + 3 * int64_t(x);
+    _mm_storeu_si32(o, _mm256_castsi256_si128(q));
+    _mm_storeu_si32(o + 3, _mm256_extracti128_si256(q, 1));
   }
+  for (; x < n; ++x) ColourOne<Groups>(source, out, list, plan, x);
+}
+
+template <int Groups>
+__attribute__((target("avx2,fma"))) inline __m128i GreySums(const uint8_t* p, const int16_t* w, int groups) {
+  if (Groups > 0) groups = Groups;
+  __m128i acc = _mm_setzero_si128();
+  for (int g = 0; g < groups; ++g) {
+    const __m128i px = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8 * g)));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8 * g))));
+  }
+  return acc;
+}
+
+template <int Groups>
+__attribute__((target("avx2,fma"))) void GreyOne(const uint8_t* source, uint8_t* out, const TContributors& list,
+                                                 const THorizontalPlan& plan, int x) {
+  const int32_t start = plan.start[size_t(x)];
+  if (start < 0) {
+    OneOutput<1>(source, out + x, list, x);
+    return;
+  }
+  __m128i acc = GreySums<Groups>(source + start, plan.weights.data() + size_t(x) * 8 * plan.groups, plan.groups);
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  const TDivide& d = plan.divide[size_t(x)];
+  out[x] = d.vector ? uint8_t(_mm_cvtsi128_si32(DivideLanes(acc, d))) : Normalise(_mm_cvtsi128_si32(acc), d.sum);
 }
 
 template <int Groups>
@@ -195,22 +273,30 @@ __attribute__((target("avx2,fma"))) void HorizontalGreyAvx2(const uint8_t* sourc
   const int groups = Groups > 0 ? Groups : plan.groups;
   const int32_t* starts = plan.start.data();
   const int16_t* w = plan.weights.data();
-  for (int x = 0; x < n; ++x, w += 8 * groups) {
-    if (starts[x] < 0) {
-      OneOutput<1>(source, out + x, list, x);
+  const size_t stride = size_t(8) * groups;
+  int x = 0;
+  // Four outputs a step: their sums gathered into one vector and divided together.
+  for (; x + 4 <= n; x += 4) {
+    uint32_t ready;
+    std::memcpy(&ready, plan.ready.data() + x, 4);
+    if (ready != 0x01010101u) {
+      for (int k = x; k < x + 4; ++k) GreyOne<Groups>(source, out, list, plan, k);
       continue;
     }
-    const uint8_t* p = source + starts[x];
-    __m128i acc = _mm_setzero_si128();
-    for (int g = 0; g < groups; ++g) {
-      const __m128i px = _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 8 * g)));
-      acc = _mm_add_epi32(acc, _mm_madd_epi16(px, _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + 8 * g))));
-    }
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
-    acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
-    const TDivide& d = plan.divide[size_t(x)];
-    out[x] = d.vector ? uint8_t(_mm_cvtsi128_si32(DivideLanes(acc, d))) : Normalise(_mm_cvtsi128_si32(acc), d.sum);
+    const __m128i a0 = GreySums<Groups>(source + starts[x], w + size_t(x) * stride, groups);
+    const __m128i a1 = GreySums<Groups>(source + starts[x + 1], w + size_t(x + 1) * stride, groups);
+    const __m128i a2 = GreySums<Groups>(source + starts[x + 2], w + size_t(x + 2) * stride, groups);
+    const __m128i a3 = GreySums<Groups>(source + starts[x + 3], w + size_t(x + 3) * stride, groups);
+    __m128i s = _mm_hadd_epi32(_mm_hadd_epi32(a0, a1), _mm_hadd_epi32(a2, a3));
+    s = _mm_min_epi32(_mm_max_epi32(s, _mm_setzero_si128()),
+                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(plan.limit.data() + x)));
+    const __m128 f = _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(s), _mm_loadu_ps(plan.inverse.data() + x)),
+                                _mm_loadu_ps(plan.bias.data() + x));
+    __m128i q = _mm_cvttps_epi32(f);
+    q = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+    _mm_storeu_si32(out + x, q);
   }
+  for (; x < n; ++x) GreyOne<Groups>(source, out, list, plan, x);
 }
 
 // Samples 0 .. (samples & ~15) - 1 of one vertical output; returns how many.
