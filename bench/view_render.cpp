@@ -24,6 +24,8 @@
 
 #include "imaging/core/ie_render.h"
 #include "imaging/views/image_view.h"
+#include "platform/ui/forms.h"
+#include "platform/ui/headless/headless_backend.h"
 
 namespace {
 
@@ -167,6 +169,55 @@ void Frames(benchmark::State& state, bool fit, bool alpha) {
   }
 }
 
+// The same frames painted by a TImageLibView on a headless form of the same
+// client size: the view composes its back buffer and copies it to the form's
+// 32-bit backing, as a paint message does. Fit: the picture changed (Update);
+// scroll: SetViewXY one view width on.
+void ViewFrames(benchmark::State& state, bool fit, bool alpha) {
+  static std::unique_ptr<TIEBitmap> opaque, transparent;
+  std::unique_ptr<TIEBitmap>& source = alpha ? transparent : opaque;
+  if (!source) source = Picture(alpha);
+  InitializeUI();
+  {
+    auto* form = new TForm(Application);
+    form->SetBorderStyle(bsNone);
+    form->SetClientWidth(kViewW);
+    form->SetClientHeight(kViewH);
+    auto* view = new TImageLibView(form);
+    view->SetParent(form);
+    view->SetBorderStyle(bsNone);
+    view->SetBounds(0, 0, kViewW, kViewH);
+    form->Show();
+    headless::ProcessMessages();
+    view->SetScrollBars(ssNone);
+    view->SetBackgroundStyle(iebsChessboard);
+    view->SetEnableAlphaChannel(alpha);
+    view->SetZoomFilter(rfTriangle);
+    view->GetIEBitmap()->Assign(source.get());
+    view->Update();
+    if (fit) view->Fit();
+    else view->SetZoom(100);
+    headless::ProcessMessages();
+    int frame = 1;
+    double best = 1e300;
+    for (auto _ : state) {
+      const auto t0 = Clock::now();
+      if (fit) view->Update();
+      else view->SetViewXY((frame * kViewW) % (kWidth - kViewW), (frame * 97) % (kHeight - kViewH));
+      headless::ProcessMessages();
+      best = std::min(best, Seconds(t0));
+      ++frame;
+    }
+    const double backBytes = double(kViewW) * kViewH * 3, windowBytes = double(kViewW) * kViewH * 4;
+    const double sourceBytes = fit ? double(kWidth) * kHeight * (alpha ? 4 : 3) : backBytes * (alpha ? 4.0 / 3 : 1);
+    const double limitFps = CopyBandwidth() / (sourceBytes + 2 * backBytes + windowBytes);
+    state.counters["fps"] = 1 / best;
+    state.counters["limit_fps"] = limitFps;
+    state.counters["share_of_limit"] = 1 / best / limitFps;
+  }
+  FinalizeUI();
+}
+
 void BM_FitTriangle(benchmark::State& s) { Frames(s, true, false); }
 void BM_FitTriangleAlphaOnChessboard(benchmark::State& s) { Frames(s, true, true); }
 void BM_Scroll100(benchmark::State& s) { Frames(s, false, false); }
@@ -176,5 +227,15 @@ BENCHMARK(BM_FitTriangle)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_FitTriangleAlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(200);
 BENCHMARK(BM_Scroll100)->Unit(benchmark::kMillisecond)->Iterations(2000);
 BENCHMARK(BM_Scroll100AlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(2000);
+
+void BM_ViewFitTriangle(benchmark::State& s) { ViewFrames(s, true, false); }
+void BM_ViewFitTriangleAlphaOnChessboard(benchmark::State& s) { ViewFrames(s, true, true); }
+void BM_ViewScroll100(benchmark::State& s) { ViewFrames(s, false, false); }
+void BM_ViewScroll100AlphaOnChessboard(benchmark::State& s) { ViewFrames(s, false, true); }
+
+BENCHMARK(BM_ViewFitTriangle)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_ViewFitTriangleAlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_ViewScroll100)->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_ViewScroll100AlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(60);
 
 }  // namespace
