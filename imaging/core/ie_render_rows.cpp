@@ -130,17 +130,22 @@ void WritePlain(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int coun
 
 #ifdef QV_RENDER_X86_VECTORS
 // Pixels 0 .. 16 m - 1 of WeighChannel on every channel, 16 pixels (48 bytes)
-// a step: the weight of each pixel spread over its three bytes, 255 taken as
+// a step, each pixel weighing min(opacity, alpha) (opacity alone without an
+// alpha run): the weight spread over the pixel's three bytes, 255 taken as
 // 256 (so the colour is written), and d + floor((n - d) w / 256) as the high
 // half of (n - d) x 128 times w x 2. Returns how many pixels it did.
-__attribute__((target("avx2"))) int WeighRunAvx2(const TRGB* colour, TRGB* dst, const uint8_t* weight, int count) {
+__attribute__((target("avx2"))) int WeighRunAvx2(const TRGB* colour, TRGB* dst, const uint8_t* alpha,
+                                                 uint8_t opacity, int count) {
   const __m128i spread[3] = {_mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
                              _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
                              _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)};
   const __m256i full = _mm256_set1_epi16(255);
+  const __m128i most = _mm_set1_epi8(char(opacity));
   int k = 0;
   for (; k + 16 <= count; k += 16) {
-    const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(weight + k));
+    const __m128i w =
+        alpha ? _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + k)), most) : most;
+    if (_mm_testz_si128(w, w)) continue;  // all transparent: nothing to do
     auto* d = reinterpret_cast<uint8_t*>(dst + k);
     const auto* n = reinterpret_cast<const uint8_t*>(colour + k);
     for (int part = 0; part < 3; ++part) {
@@ -159,34 +164,41 @@ __attribute__((target("avx2"))) int WeighRunAvx2(const TRGB* colour, TRGB* dst, 
 }
 #endif
 
-// Weight min(opacity, alpha) of the colour, a run of pixels at a time.
+// Pixels from..count - 1 weighed one at a time.
+void WeighPixels(const TRGB* colour, TRGB* dst, const uint8_t* alpha, uint8_t opacity, int from, int count) {
+  for (int k = from; k < count; ++k) {
+    const int w = alpha ? std::min(opacity, alpha[k]) : opacity;
+    if (w == 0) continue;
+    const TRGB& c = colour[k];
+    TRGB& d = dst[k];
+    d.b = WeighChannel(d.b, c.b, w);
+    d.g = WeighChannel(d.g, c.g, w);
+    d.r = WeighChannel(d.r, c.r, w);
+  }
+}
+
+// Weighs in a run of pixels whose alpha values (if any) lie side by side.
+void WeighRun(const TRGB* colour, TRGB* dst, const uint8_t* alpha, uint8_t opacity, int count) {
+  int k = 0;
+#ifdef QV_RENDER_X86_VECTORS
+  if (ieresample::CpuHasAvx2()) k = WeighRunAvx2(colour, dst, alpha, opacity, count);
+#endif
+  WeighPixels(colour, dst, alpha, opacity, k, count);
+}
+
+// Weight min(opacity, alpha) of the colour; alpha values read through the
+// column map are gathered a run at a time first.
 void WeighInNormal(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int count, const uint8_t* alphaRow) {
-  const uint8_t opacity = job.opacity;
-  uint8_t weight[256];
+  if (!alphaRow || job.columnsInOrder) {
+    WeighRun(colour, dst, alphaRow ? alphaRow + job.xmap[0] : nullptr, job.opacity, count);
+    return;
+  }
+  uint8_t alpha[256];
   for (int start = 0; start < count; start += 256) {
     const int n = std::min(256, count - start);
-    if (alphaRow && job.columnsInOrder) {
-      const uint8_t* a = alphaRow + job.xmap[0] + start;
-      for (int k = 0; k < n; ++k) weight[k] = std::min(opacity, a[k]);
-    } else if (alphaRow) {
-      const int32_t* xm = job.xmap + start;
-      for (int k = 0; k < n; ++k) weight[k] = std::min(opacity, alphaRow[xm[k]]);
-    } else {
-      std::memset(weight, opacity, size_t(n));
-    }
-    int k = 0;
-#ifdef QV_RENDER_X86_VECTORS
-    if (ieresample::CpuHasAvx2()) k = WeighRunAvx2(colour + start, dst + start, weight, n);
-#endif
-    for (; k < n; ++k) {
-      const int w = weight[k];
-      if (w == 0) continue;
-      const TRGB& c = colour[start + k];
-      TRGB& d = dst[start + k];
-      d.b = WeighChannel(d.b, c.b, w);
-      d.g = WeighChannel(d.g, c.g, w);
-      d.r = WeighChannel(d.r, c.r, w);
-    }
+    const int32_t* xm = job.xmap + start;
+    for (int k = 0; k < n; ++k) alpha[k] = alphaRow[xm[k]];
+    WeighRun(colour + start, dst + start, alpha, job.opacity, n);
   }
 }
 

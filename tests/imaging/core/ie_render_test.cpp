@@ -222,7 +222,8 @@ TEST(Render, DarkerColourOverLighterRoundsDown) {
 TEST(Render, EveryColourOverEveryBackgroundAtEveryWeight) {
   // Colour x over background y with weights that run through 0..255 along
   // both: each channel is y + floor((x - y) w / 256), 255 giving x and 0
-  // leaving y; wide rows, so the drawers take their long runs as well.
+  // leaving y; wide rows, so the drawers take their long runs as well, read
+  // in place at 1:1 and through the column map at 2:1.
   TIEBitmap src(256, 256, ie24RGB);
   for (int y = 0; y < 256; ++y)
     for (int x = 0; x < 256; ++x) {
@@ -230,26 +231,30 @@ TEST(Render, EveryColourOverEveryBackgroundAtEveryWeight) {
       src.SetAlpha(x, y, uint8_t(x * 7 + y * 13));
     }
   src.SetFull(false);
-  for (uint8_t opacity : {uint8_t(255), uint8_t(160)}) {
-    auto dst = Target(256, 256);
-    for (int y = 0; y < 256; ++y)
-      for (int x = 0; x < 256; ++x) dst->SetPixelRGB(x, y, TRGB{uint8_t(y), uint8_t(y ^ 0xC3), uint8_t(255 - y)});
-    Render(src, *dst, 0, 0, 256, 256, 0, 0, 256, 256, opacity);
-    int wrong = 0;
-    for (int y = 0; y < 256; ++y)
-      for (int x = 0; x < 256; ++x) {
-        const int w = std::min<int>(opacity, uint8_t(x * 7 + y * 13));
-        const TRGB n = src.GetPixelRGB(x, y);
-        const TRGB d{uint8_t(y), uint8_t(y ^ 0xC3), uint8_t(255 - y)};
-        auto weigh = [w](int back, int fore) {
-          if (w == 255) return fore;
-          return back + int(std::floor((fore - back) * w / 256.0));
-        };
-        const TRGB want{uint8_t(weigh(d.b, n.b)), uint8_t(weigh(d.g, n.g)), uint8_t(weigh(d.r, n.r))};
-        if (!(At(*dst, x, y) == want) && ++wrong < 5) ADD_FAILURE() << x << "," << y << " opacity " << int(opacity);
-      }
-    EXPECT_EQ(wrong, 0);
-  }
+  for (int scale : {1, 2})
+    for (uint8_t opacity : {uint8_t(255), uint8_t(160)}) {
+      const int w = 256 * scale;
+      auto dst = Target(w, 256);
+      auto background = [](int y) { return TRGB{uint8_t(y), uint8_t(y ^ 0xC3), uint8_t(255 - y)}; };
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < w; ++x) dst->SetPixelRGB(x, y, background(y));
+      Render(src, *dst, 0, 0, w, 256, 0, 0, 256, 256, opacity);
+      int wrong = 0;
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < w; ++x) {
+          const int sx = x / scale;
+          const int weight = std::min<int>(opacity, uint8_t(sx * 7 + y * 13));
+          const TRGB n = src.GetPixelRGB(sx, y), d = background(y);
+          auto weigh = [weight](int back, int fore) {
+            if (weight == 255) return fore;
+            return back + int(std::floor((fore - back) * weight / 256.0));
+          };
+          const TRGB want{uint8_t(weigh(d.b, n.b)), uint8_t(weigh(d.g, n.g)), uint8_t(weigh(d.r, n.r))};
+          if (!(At(*dst, x, y) == want) && ++wrong < 5)
+            ADD_FAILURE() << x << "," << y << " scale " << scale << " opacity " << int(opacity);
+        }
+      EXPECT_EQ(wrong, 0);
+    }
 }
 
 TEST(Render, FullAlphaChannelAndDisabledAlphaAreIgnored) {
