@@ -10,6 +10,11 @@
 // (a) Pillow's triangle (BILINEAR) resize of the same picture to the same size,
 // run through python3 (skipped when Pillow is missing).
 // Aims: (b) at least 0.5 of the limit, (a) at least 0.2 and faster than Pillow.
+// The chessboard under the alpha frames is the view's own.
+//
+// BM_View*: the same four frames painted by a TImageLibView on a headless form
+// (compose the back buffer, copy it to the form's 32-bit backing), with the
+// same counters; their limit counts the 4-byte window pixels.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -223,10 +228,10 @@ void BM_FitTriangleAlphaOnChessboard(benchmark::State& s) { Frames(s, true, true
 void BM_Scroll100(benchmark::State& s) { Frames(s, false, false); }
 void BM_Scroll100AlphaOnChessboard(benchmark::State& s) { Frames(s, false, true); }
 
-BENCHMARK(BM_FitTriangle)->Unit(benchmark::kMillisecond)->Iterations(200);
-BENCHMARK(BM_FitTriangleAlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(200);
-BENCHMARK(BM_Scroll100)->Unit(benchmark::kMillisecond)->Iterations(2000);
-BENCHMARK(BM_Scroll100AlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(2000);
+BENCHMARK(BM_FitTriangle)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_FitTriangleAlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(10);
+BENCHMARK(BM_Scroll100)->Unit(benchmark::kMillisecond)->Iterations(60);
+BENCHMARK(BM_Scroll100AlphaOnChessboard)->Unit(benchmark::kMillisecond)->Iterations(60);
 
 void BM_ViewFitTriangle(benchmark::State& s) { ViewFrames(s, true, false); }
 void BM_ViewFitTriangleAlphaOnChessboard(benchmark::State& s) { ViewFrames(s, true, true); }
