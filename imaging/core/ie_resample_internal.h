@@ -66,7 +66,10 @@ void VerticalRow(const uint8_t* work, int64_t workStride, int64_t samples, const
 // ---- vector row kernels (ie_resample_rows.cpp) ----
 // False turns the vector kernels off, so tests can hold them against the plain
 // loops; they are also off on processors without AVX2.
-extern bool IEResampleVectorKernels;
+// How far the vector kernels go: 0 the plain loops only, 1 up to AVX2, 2 also
+// the AVX-512 colour rows (byte permutes, so AVX512-VBMI). Lower it to hold
+// one kernel against another; what the processor lacks is never used.
+extern int IEResampleVectorKernels;
 bool VectorKernelsAvailable();
 // The processor runs AVX2 and FMA (whatever the switch above says).
 bool CpuHasAvx2();
@@ -93,6 +96,7 @@ struct THorizontalPlan {
   int channels = 3;
   int destinationLength = 0;
   int groups = 0;
+  bool wide = false;  // colour in AVX-512: groups taken two at a time (8 taps a load)
   std::vector<int32_t> start;
   std::vector<int16_t> weights;  // groups x 16 (colour) or x 8 (grey) per output
   std::vector<TDivide> divide;
@@ -101,6 +105,9 @@ struct THorizontalPlan {
   std::vector<float> inverse, bias;
   std::vector<int32_t> limit;
   std::vector<uint8_t> ready;
+  // The wide kernel's divisions, each value 4 times (a lane per channel).
+  std::vector<float> inverse4, bias4;
+  std::vector<int32_t> limit4;
 };
 void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destinationLength, int channels,
                          THorizontalPlan& plan);

@@ -22,7 +22,7 @@
 
 namespace ieresample {
 
-bool IEResampleVectorKernels = true;
+int IEResampleVectorKernels = 2;
 
 bool CpuHasAvx2() {
 #ifdef QV_HAVE_X86_VECTORS
@@ -76,7 +76,17 @@ int64_t AddTwoRows(int32_t* acc, const uint8_t* a, const uint8_t* b, int32_t wa,
 
 }  // namespace
 
-bool VectorKernelsAvailable() { return IEResampleVectorKernels && CpuHasAvx2(); }
+bool VectorKernelsAvailable() { return IEResampleVectorKernels > 0 && CpuHasAvx2(); }
+
+bool WideKernelsAvailable() {
+#ifdef QV_HAVE_X86_VECTORS
+  static const bool has = CpuHasAvx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                          __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+  return IEResampleVectorKernels > 1 && has;
+#else
+  return false;
+#endif
+}
 
 TDivide MakeDivide(int32_t sum) {
   TDivide d;
@@ -100,6 +110,8 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
   // fifth); grey: 8 taps (an 8-byte load). Lanes of a colour group are
   // [w0 w1 w0 w1 w0 w1 0 0 | w2 w3 w2 w3 w2 w3 0 0], matching the shuffle that
   // puts blue, green and red of pixel pairs side by side.
+  // The wide colour kernel reads two groups (8 taps) with one 32-byte load.
+  const bool wide = channels == 3 && WideKernelsAvailable();
   const int perGroup = channels == 3 ? 4 : 8;
   const int lanes = channels == 3 ? 16 : 8;
   // Every vector output gets as many groups as the widest needs, so the tap
@@ -109,10 +121,14 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
     if (ContiguousTaps(list, x))
       groups = std::max<int>(groups, (list.First[size_t(x) + 1] - list.First[size_t(x)] + perGroup - 1) / perGroup);
   if (groups == 0 || groups > 64) return;
+  if (wide) groups += groups & 1;
   // The last window start whose loads stay inside the row.
-  const int64_t room = channels == 3 ? 3 * int64_t(sourceLength) - 16 : int64_t(sourceLength) - 8;
-  const int64_t lastStart = room < 0 ? -1 : room / channels - int64_t(perGroup) * (groups - 1);
+  const int64_t loadBytes = wide ? 32 : channels == 3 ? 16 : 8;
+  const int64_t loadStep = wide ? 2 * perGroup : perGroup;
+  const int64_t room = channels * int64_t(sourceLength) - loadBytes;
+  const int64_t lastStart = room < 0 ? -1 : room / channels - loadStep * ((groups * perGroup) / loadStep - 1);
   plan.groups = groups;
+  plan.wide = wide;
   plan.start.assign(size_t(destinationLength), -1);
   plan.divide.resize(size_t(destinationLength));
   plan.weights.assign(size_t(destinationLength) * groups * lanes, 0);
@@ -121,11 +137,22 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
   plan.bias.assign(size_t(destinationLength) + 4, 0);
   plan.limit.assign(size_t(destinationLength) + 4, 0);
   plan.ready.assign(size_t(destinationLength) + 4, 0);
+  if (wide) {
+    plan.inverse4.assign(4 * (size_t(destinationLength) + 4), 0);
+    plan.bias4.assign(4 * (size_t(destinationLength) + 4), 0);
+    plan.limit4.assign(4 * (size_t(destinationLength) + 4), 0);
+  }
   for (int x = 0; x < destinationLength; ++x) {
     const TDivide d = plan.divide[size_t(x)] = MakeDivide(list.Sum[size_t(x)]);
     plan.inverse[size_t(x)] = d.inverse;
     plan.bias[size_t(x)] = d.bias;
     plan.limit[size_t(x)] = d.limit;
+    if (wide)
+      for (size_t c = 0; c < 4; ++c) {
+        plan.inverse4[4 * size_t(x) + c] = d.inverse;
+        plan.bias4[4 * size_t(x) + c] = d.bias;
+        plan.limit4[4 * size_t(x) + c] = d.limit;
+      }
     if (!ContiguousTaps(list, x)) continue;
     const int32_t first = list.First[size_t(x)];
     const int taps = list.First[size_t(x) + 1] - first;
@@ -299,6 +326,73 @@ __attribute__((target("avx2,fma"))) void HorizontalGreyAvx2(const uint8_t* sourc
   for (; x < n; ++x) GreyOne<Groups>(source, out, list, plan, x);
 }
 
+// GCC 12 takes the undefined pass-through lanes inside some AVX-512
+// intrinsics for uninitialised values.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The sums of one colour output, 8 taps a step: the 24 bytes of 8 pixels
+// permuted into four lanes of [b b g g r r 0 0] pairs (taps 0-1, 2-3, 4-5,
+// 6-7) and multiplied with the same weight layout as the AVX2 kernel; the four
+// lanes added give blue, green, red, 0.
+template <int Steps>
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) inline __m512i WideSums(const uint8_t* p,
+                                                                                        const int16_t* w,
+                                                                                        int steps) {
+  // Lane j takes pixels 2j and 2j + 1: bytes 6j, 6j + 3, 6j + 1, 6j + 4, 6j + 2, 6j + 5.
+  alignas(64) static constexpr uint8_t kPairs[64] = {
+      0,  0, 3,  0, 1,  0, 4,  0, 2,  0, 5,  0, 0, 0, 0, 0, 6,  0, 9,  0, 7,  0, 10, 0, 8,  0, 11, 0, 0, 0, 0, 0,
+      12, 0, 15, 0, 13, 0, 16, 0, 14, 0, 17, 0, 0, 0, 0, 0, 18, 0, 21, 0, 19, 0, 22, 0, 20, 0, 23, 0, 0, 0, 0, 0};
+  const __m512i pairs = _mm512_load_si512(kPairs);
+  // Bytes 0, 2, ..., 10 of each lane: the samples; the rest are zeroed.
+  const __mmask64 samples = 0x0555055505550555ull;
+  if (Steps > 0) steps = Steps;
+  __m512i acc = _mm512_setzero_si512();
+  for (int g = 0; g < steps; ++g) {
+    const __m512i px = _mm512_zextsi256_si512(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 24 * g)));
+    const __m512i wv = _mm512_loadu_si512(w + 32 * g);
+    acc = _mm512_add_epi32(acc, _mm512_madd_epi16(_mm512_maskz_permutexvar_epi8(samples, pairs, px), wv));
+  }
+  return acc;
+}
+
+// Colour outputs four at a time: the four outputs' lane sums folded into one
+// vector of [b g r 0] x 4, divided together and stored as 12 bytes.
+template <int Steps>
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) void HorizontalColourAvx512(
+    const uint8_t* source, uint8_t* out, const TContributors& list, const THorizontalPlan& plan) {
+  const int n = plan.destinationLength;
+  const int steps = Steps > 0 ? Steps : plan.groups / 2;
+  const int32_t* starts = plan.start.data();
+  const int16_t* w = plan.weights.data();
+  const size_t stride = size_t(16) * plan.groups;
+  const __m128i compact = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  int x = 0;
+  for (; x + 4 <= n; x += 4) {
+    uint32_t ready;
+    std::memcpy(&ready, plan.ready.data() + x, 4);
+    if (ready != 0x01010101u) {
+      for (int k = x; k < x + 4; ++k) ColourOne<0>(source, out, list, plan, k);
+      continue;
+    }
+    const __m512i a = WideSums<Steps>(source + 3 * int64_t(starts[x]), w + size_t(x) * stride, steps);
+    const __m512i b = WideSums<Steps>(source + 3 * int64_t(starts[x + 1]), w + size_t(x + 1) * stride, steps);
+    const __m512i c = WideSums<Steps>(source + 3 * int64_t(starts[x + 2]), w + size_t(x + 2) * stride, steps);
+    const __m512i d = WideSums<Steps>(source + 3 * int64_t(starts[x + 3]), w + size_t(x + 3) * stride, steps);
+    // [a0 a1 b0 b1] + [a2 a3 b2 b3], then the halves of each pair added.
+    const __m512i ab = _mm512_add_epi32(_mm512_shuffle_i32x4(a, b, 0x44), _mm512_shuffle_i32x4(a, b, 0xEE));
+    const __m512i cd = _mm512_add_epi32(_mm512_shuffle_i32x4(c, d, 0x44), _mm512_shuffle_i32x4(c, d, 0xEE));
+    __m512i s = _mm512_add_epi32(_mm512_shuffle_i32x4(ab, cd, 0x88), _mm512_shuffle_i32x4(ab, cd, 0xDD));
+    s = _mm512_min_epi32(_mm512_max_epi32(s, _mm512_setzero_si512()), _mm512_loadu_si512(plan.limit4.data() + 4 * x));
+    const __m512 f = _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(s), _mm512_loadu_ps(plan.inverse4.data() + 4 * x)),
+                                   _mm512_loadu_ps(plan.bias4.data() + 4 * x));
+    const __m128i bytes = _mm_shuffle_epi8(_mm512_cvtepi32_epi8(_mm512_cvttps_epi32(f)), compact);
+    _mm_mask_storeu_epi8(out + 3 * int64_t(x), 0x0FFF, bytes);
+  }
+  for (; x < n; ++x) ColourOne<0>(source, out, list, plan, x);
+}
+
+#pragma GCC diagnostic pop
+
 // Samples 0 .. (samples & ~15) - 1 of one vertical output; returns how many.
 __attribute__((target("avx2,fma"))) int64_t VerticalAvx2(const uint8_t* const* rows, const int32_t* weight, int taps,
                                                           const TDivide& d, int64_t samples, uint8_t* out) {
@@ -342,7 +436,13 @@ void HorizontalRowPlanned(const uint8_t* source, uint8_t* out, const TContributo
                           const THorizontalPlan& plan) {
 #ifdef QV_HAVE_X86_VECTORS
   if (plan.groups > 0) {
-    if (plan.channels == 3) {
+    if (plan.wide) {
+      switch (plan.groups) {
+        case 2: HorizontalColourAvx512<1>(source, out, list, plan); break;
+        case 4: HorizontalColourAvx512<2>(source, out, list, plan); break;
+        default: HorizontalColourAvx512<0>(source, out, list, plan); break;
+      }
+    } else if (plan.channels == 3) {
       switch (plan.groups) {
         case 1: HorizontalColourAvx2<1>(source, out, list, plan); break;
         case 2: HorizontalColourAvx2<2>(source, out, list, plan); break;

@@ -89,8 +89,8 @@ std::unique_ptr<TIEBitmap> Noise(int w, int h, uint32_t seed) {
 }
 
 struct VectorKernels {
-  explicit VectorKernels(bool on) { ieresample::IEResampleVectorKernels = on; }
-  ~VectorKernels() { ieresample::IEResampleVectorKernels = true; }
+  explicit VectorKernels(int level) { ieresample::IEResampleVectorKernels = level; }
+  ~VectorKernels() { ieresample::IEResampleVectorKernels = 2; }
 };
 
 }  // namespace
@@ -106,17 +106,26 @@ TEST(ResampleIEBitmap, VectorKernelsGiveThePlainLoopsBytes) {
   for (const Case& c : cases) {
     auto src = Noise(c.sw, c.sh, uint32_t(c.sw * 31 + c.dh));
     for (int f = rfTriangle; f <= rfLinear; ++f) {
-      TIEBitmap plain(c.dw, c.dh, ie24RGB), vector(c.dw, c.dh, ie24RGB);
+      TIEBitmap plain(c.dw, c.dh, ie24RGB);
       {
-        VectorKernels off(false);
+        VectorKernels off(0);
         ResampleIEBitmap(src.get(), &plain, TResampleFilter(f));
       }
-      ResampleIEBitmap(src.get(), &vector, TResampleFilter(f));
-      for (int y = 0; y < c.dh; ++y) {
-        ASSERT_EQ(0, std::memcmp(plain.ScanLine(y), vector.ScanLine(y), size_t(3 * c.dw)))
-            << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " row " << y;
-        ASSERT_EQ(0, std::memcmp(plain.AlphaChannel()->ScanLine(y), vector.AlphaChannel()->ScanLine(y), size_t(c.dw)))
-            << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " alpha row " << y;
+      for (int level : {1, 2}) {
+        TIEBitmap vector(c.dw, c.dh, ie24RGB);
+        {
+          VectorKernels on(level);
+          ResampleIEBitmap(src.get(), &vector, TResampleFilter(f));
+        }
+        for (int y = 0; y < c.dh; ++y) {
+          ASSERT_EQ(0, std::memcmp(plain.ScanLine(y), vector.ScanLine(y), size_t(3 * c.dw)))
+              << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " level " << level
+              << " row " << y;
+          ASSERT_EQ(0,
+                    std::memcmp(plain.AlphaChannel()->ScanLine(y), vector.AlphaChannel()->ScanLine(y), size_t(c.dw)))
+              << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " level " << level
+              << " alpha row " << y;
+        }
       }
     }
   }
