@@ -120,7 +120,9 @@ void BuildHorizontalPlan(const TContributors& list, int sourceLength, int destin
   for (int x = 0; x < destinationLength; ++x)
     if (ContiguousTaps(list, x))
       groups = std::max<int>(groups, (list.First[size_t(x) + 1] - list.First[size_t(x)] + perGroup - 1) / perGroup);
-  if (groups == 0 || groups > 64) return;
+  // Very wide windows (strong reductions) keep the plain loop: their weight
+  // tables would grow with every tap of every output.
+  if (groups == 0 || groups > 16) return;
   if (wide) groups += groups & 1;
   // The last window start whose loads stay inside the row.
   const int64_t loadBytes = wide ? 32 : channels == 3 ? 16 : 8;
