@@ -272,27 +272,21 @@ void TPNGImage::ExtractBitmapAndMask(TBitmap* picture, TBitmap* mask, uint8_t th
     return;
   }
 
-  AssignToBitmap(picture);
-  TMaskWriter maskWriter(mask, width, height);
-  if (picture->PixelFormat() != pf32bit) return;  // the mask stays all black: opaque
-  // Fully transparent pixels carry no colour, so that an icon's colour image
-  // leaves the screen alone where its mask lets it through. A row's mask bits
-  // are gathered a byte at a time.
-  for (int y = 0; y < height; y++) {
-    auto* px = static_cast<uint32_t*>(picture->ScanLine(y));
-    uint8_t* maskRow = mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr;
-    for (int x0 = 0; x0 < width; x0 += 8) {
-      const int n = std::min(8, width - x0);
-      unsigned maskBits = 0;
-      for (int i = 0; i < n; i++) {
-        const uint32_t p = px[x0 + i];
-        const bool transparent = (p >> 24) == 0;
-        px[x0 + i] = transparent ? 0 : p;
-        maskBits |= unsigned(transparent) << (7 - i);
-      }
-      if (maskRow) maskRow[x0 >> 3] = uint8_t(maskBits);
-    }
+  if (colorType != 6) {
+    AssignToBitmap(picture);
+    TMaskWriter maskWriter(mask, width, height);  // all black: opaque
+    return;
   }
+  // Fully transparent pixels carry no colour, so that an icon's colour image
+  // leaves the screen alone where its mask lets it through; the pixels, their
+  // clearing and the mask bits are one pass over each row.
+  picture->SetPixelFormat(pf32bit);
+  picture->SetSize(width, height);
+  TMaskWriter maskWriter(mask, width, height);
+  for (int y = 0; y < height; y++)
+    BgrAndAlphaToBgraClearingTransparent(header->DibRow(y), header->AlphaRowOf(y),
+                                         static_cast<uint8_t*>(picture->ScanLine(y)),
+                                         mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr, width);
 }
 
 void TPNGImage::ExtractPaletteImage(TBitmap* picture, TBitmap* mask, uint8_t threshold) {
