@@ -93,6 +93,9 @@ struct Case {
   bool windows;   // the Windows metafile format can say every call
 };
 
+// CTest lists each case under its scene's name rather than the struct's bytes.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 void Lines(HDC dc) {
   HPEN dash = CreatePen(PS_DASH, 1, RGB(200, 0, 0));
   HGDIOBJ old = SelectObject(dc, dash);
