@@ -1,5 +1,6 @@
 // Decoding of the image data: inflate across the IDAT chunks, undo the row
 // filters and Adam7, and place the samples into the header's DIB and alpha plane.
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -307,22 +308,31 @@ private:
   // Inflates exactly n bytes, or fewer when the image data ends.
   size_t InflateBytes(uint8_t* dest, size_t n) {
     if (FEnded) return 0;
-    z_stream& z = FInflate.Z();
+    inflate_state& z = FInflate.State();
     z.next_out = dest;
-    z.avail_out = uInt(n);
-    while (z.avail_out > 0) {
-      if (z.avail_in == 0) {
-        while (FDataLeft == 0) NextChunk();
-        const int64_t want = std::min(FDataLeft, kInputBlockSize);
-        z.next_in = const_cast<Bytef*>(NextInput(want));
-        z.avail_in = uInt(want);
-      }
-      const int r = inflate(&z, Z_NO_FLUSH);
-      if (r == Z_STREAM_END) {
+    z.avail_out = uint32_t(n);
+    // The state may hold decoded bytes that did not fit last time, or bits of
+    // input it already took: it gets its turn before more input is fed.
+    for (;;) {
+      const uint32_t inBefore = z.avail_in, outBefore = z.avail_out;
+      const int r = isal_inflate(&z);
+      // Every failure of the compressed data (a bad block, symbol, distance,
+      // header or check value, or a preset dictionary PNG does not allow)
+      // reads as zlib's data error.
+      if (r != ISAL_DECOMP_OK) RaisePngZlibError(Z_DATA_ERROR);
+      if (z.block_state == ISAL_BLOCK_FINISH) {
         FEnded = true;
         break;
       }
-      if (r != Z_OK) RaisePngZlibError(r == Z_NEED_DICT ? Z_DATA_ERROR : r);
+      if (z.avail_out == 0) break;
+      if (z.avail_in > 0) {
+        if (z.avail_in == inBefore && z.avail_out == outBefore) RaisePngZlibError(Z_DATA_ERROR);
+        continue;
+      }
+      while (FDataLeft == 0) NextChunk();
+      const int64_t want = std::min(FDataLeft, kInputBlockSize);
+      z.next_in = const_cast<uint8_t*>(NextInput(want));
+      z.avail_in = uint32_t(want);
     }
     return n - z.avail_out;
   }
