@@ -4,8 +4,20 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#if defined(__x86_64__)
+#include <emmintrin.h>
+#define QV_PNG_SSE2 1
+#endif
 
 #include "base/toolbox/row_convert.h"
 #include "pictures/png/png_chunks.h"
@@ -25,31 +37,55 @@ constexpr size_t kOutputBlockSize = 128 * 1024;
 
 // The byte loops below take the pixel size as a template argument where it is
 // 3, 4, 6 or 8, so the compiler keeps a whole pixel in registers.
-// Adds the bytes of two words lane by lane, modulo 256, without carries
-// between the lanes.
-inline uint32_t AddBytes(uint32_t a, uint32_t b) {
-  return ((a & 0x7F7F7F7Fu) + (b & 0x7F7F7F7Fu)) ^ ((a ^ b) & 0x80808080u);
+#if QV_PNG_SSE2
+// Sub adds each byte to the one a pixel to its left: a running sum with a
+// stride of the pixel size. Sixteen bytes at a time that is a prefix sum in a
+// register (add the block shifted by one pixel, then two, then four), plus the
+// last pixel of the block before. For 3-byte pixels a block holds five whole
+// pixels and the first byte of the next, which is put back unchanged.
+size_t UnfilterSubSse2(uint8_t* row, size_t n, size_t bpp) {
+  size_t i = 0;
+  __m128i carry = _mm_setzero_si128();
+  if (bpp == 3) {
+    const __m128i keep = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0);
+    const __m128i firstPixel = _mm_setr_epi8(-1, -1, -1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    for (; i + 16 <= n; i += 15) {
+      const __m128i raw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+      __m128i v = _mm_add_epi8(raw, carry);
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 3));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 6));
+      v = _mm_add_epi8(v, _mm_slli_si128(v, 12));
+      carry = _mm_and_si128(_mm_srli_si128(v, 12), firstPixel);
+      v = _mm_or_si128(_mm_and_si128(v, keep), _mm_andnot_si128(keep, raw));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
+    }
+  } else if (bpp == 4 || bpp == 8) {
+    for (; i + 16 <= n; i += 16) {
+      __m128i v = _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i)), carry);
+      if (bpp == 4) {
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 4));
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+        carry = _mm_srli_si128(v, 12);
+      } else {
+        v = _mm_add_epi8(v, _mm_slli_si128(v, 8));
+        carry = _mm_srli_si128(v, 8);
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
+    }
+  }
+  return i;
 }
+#endif
 
 template <size_t kBpp>
 void UnfilterSub(uint8_t* row, size_t n, size_t bpp) {
-  if constexpr (kBpp == 3 || kBpp == 4) {
-    // A whole pixel at a time: the left pixel is already in a register.
-    if (n < kBpp) return;
-    uint32_t left = 0;
-    std::memcpy(&left, row, kBpp);
-    size_t i = kBpp;
-    for (; i + kBpp <= n; i += kBpp) {
-      uint32_t x = 0;
-      std::memcpy(&x, row + i, kBpp);
-      left = AddBytes(x, left);
-      std::memcpy(row + i, &left, kBpp);
-    }
-    for (; i < n; i++) row[i] = uint8_t(row[i] + row[i - kBpp]);
-  } else {
-    const size_t step = kBpp ? kBpp : bpp;
-    for (size_t i = step; i < n; i++) row[i] = uint8_t(row[i] + row[i - step]);
-  }
+  const size_t step = kBpp ? kBpp : bpp;
+  size_t i = step;
+#if QV_PNG_SSE2
+  // The blocks leave the bytes from i on, whose left pixel is done.
+  if constexpr (kBpp == 3 || kBpp == 4 || kBpp == 8) i = std::max(step, UnfilterSubSse2(row, n, kBpp));
+#endif
+  for (; i < n; i++) row[i] = uint8_t(row[i] + row[i - step]);
 }
 
 void UnfilterUp(uint8_t* row, const uint8_t* prev, size_t n) {
@@ -215,6 +251,113 @@ TRowConverter ChooseConverter(int colorType, int bitDepth) {
   }
 }
 
+// ------------------------------------------------------------ pipeline
+
+// A large picture's rows are placed (converted into the DIB, which also
+// faults its fresh pages in) on other threads while the decoding thread
+// inflates and unfilters the next block: placing costs about as much as
+// inflating, and rows land in rows of their own, so any thread may place any
+// block. Small pictures are not worth the threads.
+constexpr uint64_t kPipelineMinBytes = 4u << 20;
+constexpr size_t kPipelineBlockBytes = 256 * 1024;
+
+class TRowPipeline {
+public:
+  struct TBlock {
+    uint8_t* bytes = nullptr;
+    int firstRow = 0, rows = 0;
+  };
+  using TPlace = std::function<void(int y, const uint8_t* samples)>;
+
+  // Running() is false when the threads or blocks could not be had; the
+  // caller then decodes on its own.
+  TRowPipeline(size_t rowBytes, TPlace place) : FStride(rowBytes + 1), FPlace(std::move(place)) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    if (cores < 2) return;
+    const int workers = int(std::min(3u, cores - 1));
+    FRowsPerBlock = int(std::max<size_t>(1, kPipelineBlockBytes / FStride));
+    const size_t blockBytes = size_t(FRowsPerBlock) * FStride;
+    const int blocks = workers + 2;
+    FMemory.reset(new (std::nothrow) uint8_t[blockBytes * size_t(blocks)]);
+    if (!FMemory) return;
+    FBlocks.resize(size_t(blocks));
+    for (int i = 0; i < blocks; i++) {
+      FBlocks[size_t(i)].bytes = FMemory.get() + blockBytes * size_t(i);
+      FFree.push_back(&FBlocks[size_t(i)]);
+    }
+    try {
+      for (int i = 0; i < workers; i++) FThreads.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      Stop();
+    }
+  }
+  // Waits until every block handed over is placed, also when the decoding
+  // stops on an error.
+  ~TRowPipeline() { Stop(); }
+  TRowPipeline(const TRowPipeline&) = delete;
+  TRowPipeline& operator=(const TRowPipeline&) = delete;
+
+  bool Running() const { return !FThreads.empty(); }
+  int RowsPerBlock() const { return FRowsPerBlock; }
+
+  // A block to fill, once one is free.
+  TBlock& Take() {
+    std::unique_lock<std::mutex> lock(FLock);
+    FChanged.wait(lock, [&] { return !FFree.empty(); });
+    TBlock* b = FFree.back();
+    FFree.pop_back();
+    return *b;
+  }
+  // Hands over a block whose rows, from image row firstRow on, are unfiltered.
+  void Give(TBlock& block, int firstRow, int rows) {
+    block.firstRow = firstRow;
+    block.rows = rows;
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FFull.push_back(&block);
+    }
+    FChanged.notify_all();
+  }
+
+private:
+  void Work() {
+    std::unique_lock<std::mutex> lock(FLock);
+    for (;;) {
+      FChanged.wait(lock, [&] { return !FFull.empty() || FStopping; });
+      if (FFull.empty()) return;
+      TBlock* b = FFull.front();
+      FFull.pop_front();
+      lock.unlock();
+      for (int j = 0; j < b->rows; j++) FPlace(b->firstRow + j, b->bytes + size_t(j) * FStride + 1);
+      lock.lock();
+      FFree.push_back(b);
+      FChanged.notify_all();
+    }
+  }
+
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FStopping = true;
+    }
+    FChanged.notify_all();
+    for (std::thread& t : FThreads) t.join();
+    FThreads.clear();
+  }
+
+  const size_t FStride;
+  const TPlace FPlace;
+  int FRowsPerBlock = 1;
+  std::unique_ptr<uint8_t[]> FMemory;
+  std::vector<TBlock> FBlocks;
+  std::vector<TBlock*> FFree;
+  std::deque<TBlock*> FFull;
+  std::vector<std::thread> FThreads;
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  bool FStopping = false;
+};
+
 // ------------------------------------------------------------ decoder
 
 class TPngRowDecoder {
@@ -253,6 +396,15 @@ private:
     const TRowConverter convert = ChooseConverter<true>(FHeader.ColorType(), FHeader.BitDepth());
     if (!convert) throw EPngInvalidIHDR();
     const int width = FHeader.Width();
+    if ((rowBytes + 1) * uint64_t(std::max(FHeader.Height(), 0)) >= kPipelineMinBytes) {
+      TRowPipeline pipeline(rowBytes, [&](int y, const uint8_t* samples) {
+        convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
+      });
+      if (pipeline.Running()) {
+        DecodeRowsPipelined(pipeline, rowBytes, FHeader.Height());
+        return;
+      }
+    }
     DecodeRows(rowBytes, FHeader.Height(), [&](int y, const uint8_t* samples) {
       convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
     });
@@ -303,6 +455,31 @@ private:
       done += want;
     }
     return true;
+  }
+
+  // As DecodeRows, with the rows placed by the pipeline's threads: this one
+  // inflates and unfilters a block while they place the blocks before it.
+  void DecodeRowsPipelined(TRowPipeline& pipeline, size_t rowBytes, int rowCount) {
+    const size_t stride = rowBytes + 1;
+    std::memset(FPrevRow, 0, stride);
+    for (int done = 0; done < rowCount;) {
+      TRowPipeline::TBlock& block = pipeline.Take();
+      const int want = std::min(pipeline.RowsPerBlock(), rowCount - done);
+      const size_t got = InflateBytes(block.bytes, size_t(want) * stride);
+      const int whole = int(got / stride);
+      const uint8_t* prev = FPrevRow + 1;
+      for (int j = 0; j < whole; j++) {
+        uint8_t* row = block.bytes + size_t(j) * stride;
+        UnfilterRow(row[0], row + 1, prev, rowBytes, FPixelBytes);
+        prev = row + 1;
+      }
+      // The block goes to another thread and may come back refilled before
+      // the next one is unfiltered: its last row is kept here.
+      if (whole > 0) std::memcpy(FPrevRow + 1, prev, rowBytes);
+      pipeline.Give(block, done, whole);
+      if (whole < want) return;
+      done += want;
+    }
   }
 
   // Inflates exactly n bytes, or fewer when the image data ends.
