@@ -37,6 +37,20 @@ void BgrAndAlphaToBgraScalar(const uint8_t* bgr, const uint8_t* alpha, uint8_t* 
   }
 }
 
+void SwapRgbaScalar(const uint8_t* s, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, s += 4, d += 4) {
+    const uint8_t r = s[0], g = s[1], b = s[2], a = s[3];
+    d[0] = b, d[1] = g, d[2] = r, d[3] = a;
+  }
+}
+
+void RgbToOpaqueBgraScalar(const uint8_t* s, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, s += 3, d += 4) {
+    const uint8_t r = s[0], g = s[1], b = s[2];
+    d[0] = b, d[1] = g, d[2] = r, d[3] = 255;
+  }
+}
+
 #if QV_ROW_CONVERT_SSSE3
 
 bool HasSsse3() {
@@ -90,6 +104,28 @@ __attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr,
   return i;
 }
 
+__attribute__((target("ssse3"))) int SwapRgbaSsse3(const uint8_t* s, uint8_t* d, int count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_shuffle_epi8(v, order));
+  }
+  return i;
+}
+
+// Four pixels per block from twelve colour bytes (the block reads four more).
+__attribute__((target("ssse3"))) int RgbToOpaqueBgraSsse3(const uint8_t* s, uint8_t* d, int count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+  const __m128i opaque = _mm_set1_epi32(int(0xFF000000u));
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 3)), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_or_si128(v, opaque));
+  }
+  return i;
+}
+
 #endif
 
 }  // namespace
@@ -124,4 +160,20 @@ void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, i
   if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<false>(bgr, alpha, dst, count);
 #endif
   BgrAndAlphaToBgraScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+}
+
+void SwapRgbaRow(const uint8_t* src, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = SwapRgbaSsse3(src, dst, count);
+#endif
+  SwapRgbaScalar(src + done * 4, dst + done * 4, count - done);
+}
+
+void RgbToOpaqueBgra(const uint8_t* src, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = RgbToOpaqueBgraSsse3(src, dst, count);
+#endif
+  RgbToOpaqueBgraScalar(src + done * 3, dst + done * 4, count - done);
 }

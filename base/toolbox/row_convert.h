@@ -14,3 +14,7 @@ void RgbaToBgrAndAlpha(const uint8_t* src, uint8_t* bgr, uint8_t* alpha, int cou
 void BgrAndAlphaToRgba(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count);
 // Blue, green, red and a plane of alpha to blue, green, red, alpha.
 void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count);
+// Red, green, blue, alpha to blue, green, red, alpha.
+void SwapRgbaRow(const uint8_t* src, uint8_t* dst, int count);
+// Red, green, blue to blue, green, red and an opaque alpha (255).
+void RgbToOpaqueBgra(const uint8_t* src, uint8_t* dst, int count);

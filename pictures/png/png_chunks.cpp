@@ -161,7 +161,7 @@ void TChunkIHDR::FreeImage() {
   FAlpha.Release();
 }
 
-void TChunkIHDR::PrepareImage() {
+void TChunkIHDR::PrepareImage(bool withPixels) {
   FBitmapInfo = TPngBitmapInfo{};
   FBitmapInfo.bmiHeader.biSize = 0;
   FBitmapInfo.bmiHeader.biPlanes = 0;
@@ -185,6 +185,7 @@ void TChunkIHDR::PrepareImage() {
   h.biCompression = BI_RGB;
   FHasPalette = FColorType == 0 || FColorType == 3 || FColorType == 4;
   FBytesPerRow = int32_t(rowBytes);
+  if (!withPixels) return;
   if (hasAlpha) FAlpha.Allocate(size_t(FWidth) * size_t(FHeight));
   FImage.Allocate(size_t(rowBytes) * size_t(FHeight));
 }
@@ -211,7 +212,7 @@ bool TChunkIHDR::LoadFromStream(TStream& stream, const TChunkName& name, int32_t
   // has no pixels to decode.
   if (FWidth == 0 || FHeight == 0 || !ValidColorAndDepth(FColorType, FBitDepth)) throw EPngInvalidIHDR();
   if (OwnerImage()) OwnerImage()->SetInterlaceMode(FInterlaceMethod);
-  PrepareImage();
+  PrepareImage(!OwnerImage() || !OwnerImage()->BgraRowsTarget());
   return true;
 }
 

@@ -231,6 +231,49 @@ void ConvertRgba(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int d
   }
 }
 
+// Truecolour into a caller's 32-bit rows (the alpha row is not used).
+template <int kStep, bool kSeq>
+void ConvertRgbToBgra(const uint8_t* src, uint8_t* bgra, uint8_t*, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    RgbToOpaqueBgra(src, bgra, count);
+    return;
+  }
+  for (int i = 0; i < count; i++) {
+    const uint8_t* s = src + i * 3 * kStep;
+    uint8_t* d = bgra + size_t(kSeq ? i : x0 + i * dx) * 4;
+    d[0] = s[2 * kStep];
+    d[1] = s[kStep];
+    d[2] = s[0];
+    d[3] = 255;
+  }
+}
+
+template <int kStep, bool kSeq>
+void ConvertRgbaToBgra(const uint8_t* src, uint8_t* bgra, uint8_t*, int x0, int dx, int count) {
+  if constexpr (kStep == 1 && kSeq) {
+    SwapRgbaRow(src, bgra, count);
+    return;
+  }
+  for (int i = 0; i < count; i++) {
+    const uint8_t* s = src + i * 4 * kStep;
+    uint8_t* d = bgra + size_t(kSeq ? i : x0 + i * dx) * 4;
+    d[0] = s[2 * kStep];
+    d[1] = s[kStep];
+    d[2] = s[0];
+    d[3] = s[3 * kStep];
+  }
+}
+
+template <bool kSeq>
+TRowConverter ChooseBgraConverter(int colorType, int bitDepth) {
+  if (bitDepth != 8 && bitDepth != 16) return nullptr;
+  switch (colorType) {
+    case 2: return bitDepth == 16 ? ConvertRgbToBgra<2, kSeq> : ConvertRgbToBgra<1, kSeq>;
+    case 6: return bitDepth == 16 ? ConvertRgbaToBgra<2, kSeq> : ConvertRgbaToBgra<1, kSeq>;
+    default: return nullptr;
+  }
+}
+
 template <bool kSeq>
 TRowConverter ChooseConverter(int colorType, int bitDepth) {
   switch (colorType) {
@@ -362,8 +405,9 @@ private:
 
 class TPngRowDecoder {
 public:
-  TPngRowDecoder(TStream& stream, TChunkIHDR& header, int64_t firstLength)
-      : FStream(stream), FHeader(header), FDataLeft(firstLength),
+  // Without rows the pixels go to the header's DIB and alpha plane.
+  TPngRowDecoder(TStream& stream, TChunkIHDR& header, int64_t firstLength, TBgraRows rows)
+      : FStream(stream), FHeader(header), FRows(rows), FDataLeft(firstLength),
         FMemory(dynamic_cast<TCustomMemoryStream*>(&stream)) {
     FCrc = Crc32Update(0xFFFFFFFFu, "IDAT", 4);
   }
@@ -392,13 +436,24 @@ public:
   }
 
 private:
-  void DecodeSequential(size_t rowBytes) {
-    const TRowConverter convert = ChooseConverter<true>(FHeader.ColorType(), FHeader.BitDepth());
+  TRowConverter Converter(bool sequential) const {
+    const int ct = FHeader.ColorType(), depth = FHeader.BitDepth();
+    const TRowConverter convert = FRows.top ? (sequential ? ChooseBgraConverter<true>(ct, depth)
+                                                          : ChooseBgraConverter<false>(ct, depth))
+                                            : (sequential ? ChooseConverter<true>(ct, depth)
+                                                          : ChooseConverter<false>(ct, depth));
     if (!convert) throw EPngInvalidIHDR();
+    return convert;
+  }
+  uint8_t* PixelRow(int y) const { return FRows.top ? FRows.top + FRows.stride * y : FHeader.DibRow(y); }
+  uint8_t* AlphaRow(int y) const { return FRows.top ? nullptr : FHeader.AlphaRowOf(y); }
+
+  void DecodeSequential(size_t rowBytes) {
+    const TRowConverter convert = Converter(true);
     const int width = FHeader.Width();
     if ((rowBytes + 1) * uint64_t(std::max(FHeader.Height(), 0)) >= kPipelineMinBytes) {
       TRowPipeline pipeline(rowBytes, [&](int y, const uint8_t* samples) {
-        convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
+        convert(samples, PixelRow(y), AlphaRow(y), 0, 1, width);
       });
       if (pipeline.Running()) {
         DecodeRowsPipelined(pipeline, rowBytes, FHeader.Height());
@@ -406,13 +461,12 @@ private:
       }
     }
     DecodeRows(rowBytes, FHeader.Height(), [&](int y, const uint8_t* samples) {
-      convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), 0, 1, width);
+      convert(samples, PixelRow(y), AlphaRow(y), 0, 1, width);
     });
   }
 
   void DecodeInterlaced() {
-    const TRowConverter convert = ChooseConverter<false>(FHeader.ColorType(), FHeader.BitDepth());
-    if (!convert) throw EPngInvalidIHDR();
+    const TRowConverter convert = Converter(false);
     const int height = FHeader.Height();
     for (const TPngPass& pass : kAdam7Passes) {
       const int passWidth = PassWidth(pass, FHeader.Width());
@@ -421,7 +475,7 @@ private:
       if (rowBytes == 0 || rows == 0) continue;
       const bool whole = DecodeRows(rowBytes, rows, [&](int i, const uint8_t* samples) {
         const int y = pass.firstRow + i * pass.rowStep;
-        convert(samples, FHeader.DibRow(y), FHeader.AlphaRowOf(y), pass.firstColumn, pass.columnStep, passWidth);
+        convert(samples, PixelRow(y), AlphaRow(y), pass.firstColumn, pass.columnStep, passWidth);
       });
       if (!whole) return;
     }
@@ -561,6 +615,7 @@ private:
 
   TStream& FStream;
   TChunkIHDR& FHeader;
+  const TBgraRows FRows;
   int64_t FDataLeft;
   // A memory stream whose bytes inflate reads in place; null for others.
   TCustomMemoryStream* FMemory;
@@ -588,11 +643,20 @@ void BuildGreyPalette(TChunkIHDR& header) {
 
 bool TChunkIDAT::LoadFromStream(TStream& stream, const TChunkName& name, int32_t length) {
   TChunkIHDR* header = OwnerHeader();
-  if (!header || !header->ImageBits()) throw EPngInvalidIHDR();
+  const TBgraRowsFor* target = OwnerImage() ? OwnerImage()->BgraRowsTarget() : nullptr;
+  if (!header || (!target && !header->ImageBits())) throw EPngInvalidIHDR();
   if (length < 0 || int64_t(length) + 4 > stream.Remaining()) throw EPNGMissingMultipleIDAT();
   if (header->HasPalette() && (header->ColorType() == 0 || header->ColorType() == 4)) BuildGreyPalette(*header);
   const bool interlaced = OwnerImage() ? OwnerImage()->InterlaceMode() == 1 : header->InterlaceMethod() == 1;
-  TPngRowDecoder decoder(stream, *header, length);
+  TBgraRows rows;
+  if (target) {
+    // A transparent colour would need the samples compared before they are
+    // placed; such pictures go the way of the DIB.
+    if (OwnerImage()->ChunkList().FirstOfClass<TChunktRNS>()) throw EPngBgraDeclined();
+    rows = (*target)(header->Width(), header->Height());
+    if (!rows.top) throw EPNGOutMemory();
+  }
+  TPngRowDecoder decoder(stream, *header, length, rows);
   decoder.Decode(interlaced);
   return true;
 }

@@ -88,6 +88,27 @@ void TPNGImage::LoadFromStream(TStream& stream) {
   Changed(this);
 }
 
+bool DecodePngToBgra(TStream& stream, const TBgraRowsFor& rowsFor) {
+  // The kind is in the header, the first chunk: signature, length, "IHDR",
+  // width, height, bit depth, colour type.
+  const int64_t start = stream.Position();
+  uint8_t head[26];
+  const bool whole = stream.Read(head, sizeof head) == int64_t(sizeof head);
+  stream.SetPosition(start);
+  if (!whole || std::memcmp(head, kPngSignature, 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0) return false;
+  const uint8_t depth = head[24], colorType = head[25];
+  if ((colorType != 2 && colorType != 6) || (depth != 8 && depth != 16)) return false;
+  TPNGImage loaded;
+  loaded.FBgraRows = &rowsFor;
+  try {
+    loaded.ReadChunks(stream);
+  } catch (const EPngBgraDeclined&) {
+    stream.SetPosition(start);
+    return false;
+  }
+  return true;
+}
+
 void TPNGImage::ReadChunks(TStream& stream) {
   ClearChunks();
   uint8_t signature[8];

@@ -219,3 +219,123 @@ TEST(PngOracleRows, EveryFilterAtEveryShortWidthMatchesLibpng) {
       EXPECT_EQ(SamplesOf(png).data, ReadWithLibpng(file).data);
     }
 }
+
+// ------------------------------------------------------------ straight into 32-bit rows
+
+// What the caller's rows must hold: libpng's samples as blue, green, red,
+// alpha (255 without an alpha channel).
+Bytes ExpectedBgra(const TSamples& s) {
+  Bytes out;
+  for (size_t i = 0; i + size_t(s.channels) <= s.data.size(); i += size_t(s.channels)) {
+    out.insert(out.end(), {s.data[i + 2], s.data[i + 1], s.data[i]});
+    out.push_back(s.channels == 4 ? s.data[i + 3] : 255);
+  }
+  return out;
+}
+
+// Decodes into rows of a buffer with a guard band around them and room past
+// each row, bottom-up when asked; returns the pixels top row first, or
+// nothing when the decoder declined. Guard and padding bytes must survive.
+Bytes DecodeIntoRows(const Bytes& file, bool bottomUp) {
+  constexpr uint8_t kGuard = 0x5A;
+  Bytes buffer;
+  int width = 0, height = 0;
+  size_t stride = 0;
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  const bool done = DecodePngToBgra(s, [&](int w, int h) {
+    width = w, height = h;
+    stride = size_t(w) * 4 + 12;
+    buffer.assign(stride * size_t(h) + 64, kGuard);
+    uint8_t* first = buffer.data() + 32;
+    return bottomUp ? TBgraRows{first + stride * size_t(h - 1), -ptrdiff_t(stride)}
+                    : TBgraRows{first, ptrdiff_t(stride)};
+  });
+  if (!done) return {};
+  Bytes pixels;
+  for (int y = 0; y < height; y++) {
+    const size_t row = 32 + stride * size_t(bottomUp ? height - 1 - y : y);
+    pixels.insert(pixels.end(), buffer.begin() + ptrdiff_t(row), buffer.begin() + ptrdiff_t(row + size_t(width) * 4));
+    EXPECT_EQ(std::count(buffer.begin() + ptrdiff_t(row + size_t(width) * 4), buffer.begin() + ptrdiff_t(row + stride),
+                         kGuard),
+              12);
+  }
+  EXPECT_EQ(std::count(buffer.begin(), buffer.begin() + 32, kGuard), 32);
+  EXPECT_EQ(std::count(buffer.end() - 32, buffer.end(), kGuard), 32);
+  return pixels;
+}
+
+TEST(PngBgraOracle, TruecolourPicturesLandInTheCallersRows) {
+  struct TCase {
+    int colorType, bitDepth;
+    bool interlaced;
+    int width, height;
+  };
+  const TCase cases[] = {{6, 8, false, 37, 19}, {6, 8, true, 37, 19}, {2, 8, false, 41, 7},  {2, 8, true, 3, 3},
+                         {6, 16, false, 9, 5},  {2, 16, true, 11, 13}, {6, 8, false, 1, 1}, {6, 8, false, 1200, 1000}};
+  for (const TCase& c : cases)
+    for (bool bottomUp : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.colorType) + "/" + std::to_string(c.bitDepth) + (c.interlaced ? " adam7 " : " ") +
+                   std::to_string(c.width) + "x" + std::to_string(c.height) + (bottomUp ? " bottom-up" : ""));
+      TLibpngImage img;
+      img.width = c.width;
+      img.height = c.height;
+      img.colorType = c.colorType;
+      img.bitDepth = c.bitDepth;
+      img.interlaced = c.interlaced;
+      img.level = 1;
+      FillRandomRows(img, 21);
+      const Bytes file = WriteWithLibpng(img);
+      EXPECT_EQ(DecodeIntoRows(file, bottomUp), ExpectedBgra(ReadWithLibpng(file)));
+    }
+}
+
+TEST(PngBgraOracle, OtherKindsAreLeftToThePicture) {
+  struct TCase {
+    int colorType, bitDepth;
+    bool trns;
+  };
+  for (const TCase& c : {TCase{3, 8, false}, TCase{0, 8, false}, TCase{4, 8, false}, TCase{0, 16, false},
+                         TCase{2, 8, true}}) {
+    SCOPED_TRACE(std::to_string(c.colorType) + "/" + std::to_string(c.bitDepth) + (c.trns ? " tRNS" : ""));
+    TLibpngImage img;
+    img.width = 7;
+    img.height = 5;
+    img.colorType = c.colorType;
+    img.bitDepth = c.bitDepth;
+    img.withTrns = c.trns;
+    FillRandomRows(img, 4);
+    const Bytes file = WriteWithLibpng(img);
+    TCustomMemoryStream s(file.data(), int64_t(file.size()));
+    s.SetPosition(0);
+    int asked = 0;
+    EXPECT_FALSE(DecodePngToBgra(s, [&](int, int) {
+      ++asked;
+      return TBgraRows{};
+    }));
+    EXPECT_EQ(asked, 0);
+    // The stream stands where it stood, so the picture reads it from there.
+    EXPECT_EQ(s.Position(), 0);
+    TPNGImage png;
+    png.LoadFromStream(s);
+    EXPECT_EQ(png.GetWidth(), 7);
+  }
+}
+
+TEST(PngBgraOracle, BadStreamsAndRefusedRowsRaise) {
+  TLibpngImage img;
+  img.width = 16;
+  img.height = 16;
+  img.colorType = 6;
+  FillRandomRows(img, 8);
+  const Bytes file = WriteWithLibpng(img);
+  TCustomMemoryStream s(file.data(), int64_t(file.size()));
+  EXPECT_THROW(DecodePngToBgra(s, [](int, int) { return TBgraRows{}; }), EPNGOutMemory);
+
+  Bytes broken = Concat({Signature(), Ihdr(4, 2, 8, 6), Chunk("IDAT", {0x78, 0x9C, 0xFF, 0xFF, 0xFF, 1}), Chunk("IEND", {})});
+  uint8_t rows[4 * 4 * 2];
+  TCustomMemoryStream b(broken.data(), int64_t(broken.size()));
+  EXPECT_THROW(DecodePngToBgra(b, [&](int, int) { return TBgraRows{rows, 16}; }), EPNGZLIBError);
+
+  const Bytes cut(file.begin(), file.begin() + ptrdiff_t(file.size() / 2));
+  EXPECT_THROW(DecodeIntoRows(cut, false), EPNGMissingMultipleIDAT);
+}
