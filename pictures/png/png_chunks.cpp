@@ -1,6 +1,6 @@
 #include "pictures/png/png_chunks.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include <algorithm>
 #include <cmath>
@@ -34,10 +34,11 @@ void RaisePngZlibError(int code) {
 // ---------------------------------------------------------------- CRC
 
 uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t count) {
-  // zlib's crc32 is this very CRC with the pre- and post-complement built in;
-  // its table-driven code is several times faster than a byte loop.
+  // ISA-L's gzip CRC is this very CRC with the pre- and post-complement built
+  // in; it folds with carry-less multiplies where the processor has them, several
+  // times as fast as zlib's tables over a photograph's megabytes of data.
   if (count == 0) return crc;
-  return ~static_cast<uint32_t>(crc32_z(~crc, static_cast<const Bytef*>(bytes), count));
+  return ~crc32_gzip_refl(~crc, static_cast<const unsigned char*>(bytes), count);
 }
 
 uint32_t ChunkCrc(const char* name, const void* data, size_t count) {
