@@ -158,6 +158,9 @@ size_t RepeatCount(const uint8_t* row, size_t n) {
 
 // ------------------------------------------------------------ encoder
 
+// About this many bytes of filtered rows go to deflate in one call.
+constexpr size_t kStageBytes = 32 * 1024;
+
 class TPngRowEncoder {
 public:
   TPngRowEncoder(TStream& stream, TChunkIHDR& header, const TPNGImage* image)
@@ -180,6 +183,9 @@ public:
         FFiltered[f].assign(size_t(rowBytes) + 1, 0);
         FFiltered[f][0] = uint8_t(f);
       }
+    const size_t stride = size_t(rowBytes) + 1;
+    const size_t allRows = stride * size_t(std::max(header.Height(), 1));
+    FStage.resize(std::max(stride, std::min(allRows, kStageBytes / stride * stride)));
     // Deflate gets the smallest window that holds the whole image (as libpng
     // chooses it), which finds the same matches as the full window; the
     // stream header still names the full window, so the bytes written are
@@ -235,9 +241,13 @@ private:
     }
   }
 
+  // Rows gather in the stage and go to deflate many at a time: deflate's
+  // output does not depend on how its input is cut, and each call costs.
   void WriteRow(size_t rowBytes) {
     const uint8_t filter = ChooseRowFilter(rowBytes);
-    DeflateBytes(filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes + 1);
+    if (FStaged + rowBytes + 1 > FStage.size()) FlushStage();
+    std::memcpy(FStage.data() + FStaged, filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes + 1);
+    FStaged += rowBytes + 1;
     // Only Up, Average and Paeth look at the row above.
     if (FRowFilters & (kRowFilterUp | kRowFilterAverage | kRowFilterPaeth))
       std::memcpy(FPrev.data() + 1, FRaw.data() + 1, rowBytes);
@@ -279,7 +289,13 @@ private:
     }
   }
 
+  void FlushStage() {
+    if (FStaged > 0) DeflateBytes(FStage.data(), FStaged);
+    FStaged = 0;
+  }
+
   void FinishDeflate() {
+    FlushStage();
     z_stream& z = FDeflate->Z();
     z.next_in = nullptr;
     z.avail_in = 0;
@@ -344,6 +360,8 @@ private:
   int FDepth = 8;
   size_t FPixelBytes = 1;
   std::vector<uint8_t> FRaw, FPrev, FFiltered[5];
+  std::vector<uint8_t> FStage;
+  size_t FStaged = 0;
   std::unique_ptr<TDeflateLease> FDeflate;
   std::unique_ptr<TScratchLease> FOut;
   uint32_t FOutSize = 0;

@@ -10,11 +10,23 @@ TPNGImage::TPNGImage() : FChunkList(std::make_unique<TPNGList>(this)) {}
 
 TPNGImage::~TPNGImage() { ClearChunks(); }
 
-void TPNGImage::ResetGammaTables() {
-  for (int i = 0; i < 256; i++) {
-    DecodeGamma[i] = uint8_t(i);
-    EncodeGamma[i] = uint8_t(i);
+namespace {
+
+// Every picture starts with identity tables, twice on loading: copied whole,
+// not built a byte at a time.
+struct TIdentityTable {
+  uint8_t values[256];
+  constexpr TIdentityTable() : values() {
+    for (int i = 0; i < 256; i++) values[i] = uint8_t(i);
   }
+};
+constexpr TIdentityTable kIdentityGamma;
+
+}  // namespace
+
+void TPNGImage::ResetGammaTables() {
+  std::memcpy(DecodeGamma, kIdentityGamma.values, 256);
+  std::memcpy(EncodeGamma, kIdentityGamma.values, 256);
 }
 
 void TPNGImage::ClearChunks() {
