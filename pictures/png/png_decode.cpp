@@ -10,7 +10,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -328,9 +327,12 @@ public:
       FBlocks[size_t(i)].bytes = FMemory.get() + blockBytes * size_t(i);
       FFree.push_back(&FBlocks[size_t(i)]);
     }
+    // Without a thread (none to be had, or no memory for one) the caller
+    // decodes on its own; any started are stopped first.
     try {
+      FThreads.reserve(size_t(workers));
       for (int i = 0; i < workers; i++) FThreads.emplace_back([this] { Work(); });
-    } catch (const std::system_error&) {
+    } catch (...) {
       Stop();
     }
   }
