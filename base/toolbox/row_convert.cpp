@@ -61,15 +61,26 @@ bool HasSsse3() {
 // Each loop reads and writes whole 16-byte blocks, so it stops while a block
 // still lies inside the row on both sides; the scalar loop does the rest.
 
-__attribute__((target("ssse3"))) int SwapRgbSsse3(const uint8_t* s, uint8_t* d, int count) {
-  // Five pixels per block; the sixteenth byte is rewritten by the next block.
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+// One byte shuffle per block of kPerBlock pixels of kPixelBytes bytes; the
+// block reads and writes 16 bytes, so kAhead more pixels must follow it in
+// the row.
+template <int kPixelBytes, int kPerBlock, int kAhead>
+__attribute__((target("ssse3"))) int ShuffleRowSsse3(const uint8_t* s, uint8_t* d, int count, __m128i order) {
   int i = 0;
-  for (; i + 6 <= count; i += 5) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3), _mm_shuffle_epi8(v, order));
+  for (; i + kPerBlock + kAhead <= count; i += kPerBlock) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * kPixelBytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * kPixelBytes), _mm_shuffle_epi8(v, order));
   }
   return i;
+}
+
+// Five pixels per block; the sixteenth byte is rewritten by the next block.
+int SwapRgbSsse3(const uint8_t* s, uint8_t* d, int count) {
+  return ShuffleRowSsse3<3, 5, 1>(s, d, count, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
+}
+
+int SwapRgbaSsse3(const uint8_t* s, uint8_t* d, int count) {
+  return ShuffleRowSsse3<4, 4, 0>(s, d, count, _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15));
 }
 
 __attribute__((target("ssse3"))) int RgbaToBgrAndAlphaSsse3(const uint8_t* s, uint8_t* bgr, uint8_t* alpha,
@@ -100,16 +111,6 @@ __attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr,
     std::memcpy(&a, alpha + i, 4);
     const __m128i al = _mm_shuffle_epi8(_mm_cvtsi32_si128(a), spread);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_or_si128(c, al));
-  }
-  return i;
-}
-
-__attribute__((target("ssse3"))) int SwapRgbaSsse3(const uint8_t* s, uint8_t* d, int count) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15);
-  int i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_shuffle_epi8(v, order));
   }
   return i;
 }

@@ -189,18 +189,25 @@ void ConvertGrey16(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, i
   for (int i = 0; i < count; i++) dib[kSeq ? i : x0 + i * dx] = src[i * kStep];
 }
 
-template <int kStep, bool kSeq>
+// With kQuads the pixels go to a caller's 32-bit rows, opaque; else to the
+// DIB's 3-byte pixels.
+template <int kStep, bool kSeq, bool kQuads = false>
 void ConvertRgb(const uint8_t* src, uint8_t* dib, uint8_t*, int x0, int dx, int count) {
   if constexpr (kStep == 1 && kSeq) {
-    SwapRgbRow(src, dib, count);
+    if constexpr (kQuads)
+      RgbToOpaqueBgra(src, dib, count);
+    else
+      SwapRgbRow(src, dib, count);
     return;
   }
+  constexpr size_t kOut = kQuads ? 4 : 3;
   for (int i = 0; i < count; i++) {
     const uint8_t* s = src + i * 3 * kStep;
-    uint8_t* d = dib + size_t(kSeq ? i : x0 + i * dx) * 3;
+    uint8_t* d = dib + size_t(kSeq ? i : x0 + i * dx) * kOut;
     d[0] = s[2 * kStep];
     d[1] = s[kStep];
     d[2] = s[0];
+    if constexpr (kQuads) d[3] = 255;
   }
 }
 
@@ -213,53 +220,29 @@ void ConvertGreyAlpha(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, 
   }
 }
 
-template <int kStep, bool kSeq>
+// With kQuads the alpha goes fourth into a caller's 32-bit rows (the alpha
+// row is not used); else to the alpha plane beside the DIB's 3-byte pixels.
+template <int kStep, bool kSeq, bool kQuads = false>
 void ConvertRgba(const uint8_t* src, uint8_t* dib, uint8_t* alpha, int x0, int dx, int count) {
   if constexpr (kStep == 1 && kSeq) {
-    RgbaToBgrAndAlpha(src, dib, alpha, count);
+    if constexpr (kQuads)
+      SwapRgbaRow(src, dib, count);
+    else
+      RgbaToBgrAndAlpha(src, dib, alpha, count);
     return;
   }
+  constexpr size_t kOut = kQuads ? 4 : 3;
   for (int i = 0; i < count; i++) {
     const uint8_t* s = src + i * 4 * kStep;
     const int x = kSeq ? i : x0 + i * dx;
-    uint8_t* d = dib + size_t(x) * 3;
+    uint8_t* d = dib + size_t(x) * kOut;
     d[0] = s[2 * kStep];
     d[1] = s[kStep];
     d[2] = s[0];
-    alpha[x] = s[3 * kStep];
-  }
-}
-
-// Truecolour into a caller's 32-bit rows (the alpha row is not used).
-template <int kStep, bool kSeq>
-void ConvertRgbToBgra(const uint8_t* src, uint8_t* bgra, uint8_t*, int x0, int dx, int count) {
-  if constexpr (kStep == 1 && kSeq) {
-    RgbToOpaqueBgra(src, bgra, count);
-    return;
-  }
-  for (int i = 0; i < count; i++) {
-    const uint8_t* s = src + i * 3 * kStep;
-    uint8_t* d = bgra + size_t(kSeq ? i : x0 + i * dx) * 4;
-    d[0] = s[2 * kStep];
-    d[1] = s[kStep];
-    d[2] = s[0];
-    d[3] = 255;
-  }
-}
-
-template <int kStep, bool kSeq>
-void ConvertRgbaToBgra(const uint8_t* src, uint8_t* bgra, uint8_t*, int x0, int dx, int count) {
-  if constexpr (kStep == 1 && kSeq) {
-    SwapRgbaRow(src, bgra, count);
-    return;
-  }
-  for (int i = 0; i < count; i++) {
-    const uint8_t* s = src + i * 4 * kStep;
-    uint8_t* d = bgra + size_t(kSeq ? i : x0 + i * dx) * 4;
-    d[0] = s[2 * kStep];
-    d[1] = s[kStep];
-    d[2] = s[0];
-    d[3] = s[3 * kStep];
+    if constexpr (kQuads)
+      d[3] = s[3 * kStep];
+    else
+      alpha[x] = s[3 * kStep];
   }
 }
 
@@ -267,8 +250,8 @@ template <bool kSeq>
 TRowConverter ChooseBgraConverter(int colorType, int bitDepth) {
   if (bitDepth != 8 && bitDepth != 16) return nullptr;
   switch (colorType) {
-    case 2: return bitDepth == 16 ? ConvertRgbToBgra<2, kSeq> : ConvertRgbToBgra<1, kSeq>;
-    case 6: return bitDepth == 16 ? ConvertRgbaToBgra<2, kSeq> : ConvertRgbaToBgra<1, kSeq>;
+    case 2: return bitDepth == 16 ? ConvertRgb<2, kSeq, true> : ConvertRgb<1, kSeq, true>;
+    case 6: return bitDepth == 16 ? ConvertRgba<2, kSeq, true> : ConvertRgba<1, kSeq, true>;
     default: return nullptr;
   }
 }

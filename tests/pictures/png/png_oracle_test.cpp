@@ -53,6 +53,21 @@ Bytes MakeCaseFile(const TOracleCase& c, uint32_t seed) {
   return WriteWithLibpng(img);
 }
 
+// A truecolour or other picture of random samples as libpng writes it.
+Bytes LibpngFile(int colorType, int bitDepth, int width, int height, uint32_t seed, int level = 6,
+                 bool interlaced = false, bool withTrns = false) {
+  TLibpngImage img;
+  img.width = width;
+  img.height = height;
+  img.colorType = colorType;
+  img.bitDepth = bitDepth;
+  img.level = level;
+  img.interlaced = interlaced;
+  img.withTrns = withTrns;
+  FillRandomRows(img, seed);
+  return WriteWithLibpng(img);
+}
+
 class PngOracle : public testing::TestWithParam<TOracleCase> {};
 
 TEST_P(PngOracle, DecodesToLibpngSamples) {
@@ -142,14 +157,7 @@ TEST(PngOracleLarge, MultiMegabytePicturesMatchLibpng) {
   };
   for (const TCase& c : {TCase{2, 8, 1531, 1024}, TCase{6, 8, 1201, 1100}, TCase{6, 16, 700, 800}}) {
     SCOPED_TRACE(std::to_string(c.colorType) + "/" + std::to_string(c.bitDepth));
-    TLibpngImage img;
-    img.width = c.width;
-    img.height = c.height;
-    img.colorType = c.colorType;
-    img.bitDepth = c.bitDepth;
-    img.level = 1;
-    FillRandomRows(img, 11);
-    const Bytes file = WriteWithLibpng(img);
+    const Bytes file = LibpngFile(c.colorType, c.bitDepth, c.width, c.height, 11, 1);
     TPNGImage png;
     LoadBytes(png, file);
     EXPECT_EQ(SamplesOf(png).data, ReadWithLibpng(file).data);
@@ -157,13 +165,7 @@ TEST(PngOracleLarge, MultiMegabytePicturesMatchLibpng) {
 }
 
 TEST(PngOracleLarge, MultiMegabytePictureCutShortOrDamagedFails) {
-  TLibpngImage img;
-  img.width = 1400;
-  img.height = 1000;
-  img.colorType = 2;
-  img.level = 1;
-  FillRandomRows(img, 3);
-  const Bytes file = WriteWithLibpng(img);
+  const Bytes file = LibpngFile(2, 8, 1400, 1000, 3, 1);
   TPNGImage png;
   EXPECT_THROW(LoadBytes(png, Bytes(file.begin(), file.begin() + ptrdiff_t(file.size() * 2 / 3))), EPNGMissingMultipleIDAT);
   Bytes damaged = file;
@@ -276,15 +278,7 @@ TEST(PngBgraOracle, TruecolourPicturesLandInTheCallersRows) {
     for (bool bottomUp : {false, true}) {
       SCOPED_TRACE(std::to_string(c.colorType) + "/" + std::to_string(c.bitDepth) + (c.interlaced ? " adam7 " : " ") +
                    std::to_string(c.width) + "x" + std::to_string(c.height) + (bottomUp ? " bottom-up" : ""));
-      TLibpngImage img;
-      img.width = c.width;
-      img.height = c.height;
-      img.colorType = c.colorType;
-      img.bitDepth = c.bitDepth;
-      img.interlaced = c.interlaced;
-      img.level = 1;
-      FillRandomRows(img, 21);
-      const Bytes file = WriteWithLibpng(img);
+      const Bytes file = LibpngFile(c.colorType, c.bitDepth, c.width, c.height, 21, 1, c.interlaced);
       EXPECT_EQ(DecodeIntoRows(file, bottomUp), ExpectedBgra(ReadWithLibpng(file)));
     }
 }
@@ -297,14 +291,7 @@ TEST(PngBgraOracle, OtherKindsAreLeftToThePicture) {
   for (const TCase& c : {TCase{3, 8, false}, TCase{0, 8, false}, TCase{4, 8, false}, TCase{0, 16, false},
                          TCase{2, 8, true}}) {
     SCOPED_TRACE(std::to_string(c.colorType) + "/" + std::to_string(c.bitDepth) + (c.trns ? " tRNS" : ""));
-    TLibpngImage img;
-    img.width = 7;
-    img.height = 5;
-    img.colorType = c.colorType;
-    img.bitDepth = c.bitDepth;
-    img.withTrns = c.trns;
-    FillRandomRows(img, 4);
-    const Bytes file = WriteWithLibpng(img);
+    const Bytes file = LibpngFile(c.colorType, c.bitDepth, 7, 5, 4, 6, false, c.trns);
     TCustomMemoryStream s(file.data(), int64_t(file.size()));
     s.SetPosition(0);
     int asked = 0;
@@ -322,12 +309,7 @@ TEST(PngBgraOracle, OtherKindsAreLeftToThePicture) {
 }
 
 TEST(PngBgraOracle, BadStreamsAndRefusedRowsRaise) {
-  TLibpngImage img;
-  img.width = 16;
-  img.height = 16;
-  img.colorType = 6;
-  FillRandomRows(img, 8);
-  const Bytes file = WriteWithLibpng(img);
+  const Bytes file = LibpngFile(6, 8, 16, 16, 8);
   TCustomMemoryStream s(file.data(), int64_t(file.size()));
   EXPECT_THROW(DecodePngToBgra(s, [](int, int) { return TBgraRows{}; }), EPNGOutMemory);
 
