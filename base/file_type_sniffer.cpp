@@ -163,7 +163,7 @@ void SniffFile(TStream& file, int64_t size, TSniffedFileType& code, int32_t& sub
   } else if (is("8BPS")) {
     uint8_t v[2];
     if (ReadAt(file, 4, v, 2)) {
-      subValue = (v[0] << 8) | v[1];
+      subValue = ReadBE16(v);
       if (subValue == 1) code = sftPsd;
     }
   } else if (is("ICC0")) {
@@ -310,7 +310,7 @@ int32_t GetJpegComponentCount(TStream& file) {
     if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD9)) continue;
     uint8_t l[2];
     if (!reader.ReadAt(pos, l, 2)) return -1;
-    const int length = (l[0] << 8) | l[1];
+    const int length = ReadBE16(l);
     // The length counts its own two bytes; anything less would never move on.
     if (length < 2) return -1;
     if (marker == 0xC0 || marker == 0xC2) {

@@ -97,6 +97,9 @@ public:
   void SaveToFile(const std::string& fileName);
   void SaveCursorToStream(TStream& stream);
   void SaveCursorToFile(const std::string& fileName);
+  // Why the last ICO or CUR read refused the data or passed an entry over (the
+  // first rule that fired); "" when it read every entry.
+  const std::string& LastRefusal() const { return FLastRefusal; }
   // Scans an animated cursor file for the images of its frames: into this icon,
   // or with a list, one new icon per frame appended to it. A frame limit above 0
   // stops the scan at that many images (icons with a list). True when any were
@@ -118,6 +121,7 @@ public:
 
 private:
   std::unique_ptr<TSubIconList> FImages;
+  std::string FLastRefusal;
 };
 
 // Renders the best image for the request into a new bitmap and gives it to the

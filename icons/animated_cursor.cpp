@@ -243,11 +243,19 @@ void TAnimatedCursor::CompleteSteps() {
 
 void TAnimatedCursor::LoadFromStream(TStream& stream) {
   const int64_t start = stream.Position();
+  std::string refusal;
+  auto note = [&refusal](const char* why) {
+    if (refusal.empty()) refusal = why;
+  };
+  auto refuse = [this](const char* why) {
+    FLastRefusal = why;
+    throw EInvalidGraphic(kInvalidStreamFormat);
+  };
   uint8_t head[12];
   if (stream.Read(head, 12) != 12 || !SameId(head, "RIFF") || !SameId(head + 8, "ACON"))
-    throw EInvalidGraphic(kInvalidStreamFormat);
+    refuse("no RIFF ACON head");
   const int64_t riffSize = ReadLE32(head + 4);
-  if (riffSize < kAniMinSize || riffSize > kAniMaxSize) throw EInvalidGraphic(kInvalidStreamFormat);
+  if (riffSize < kAniMinSize || riffSize > kAniMaxSize) refuse("a RIFF size outside what a cursor file has");
   // The size counts from after the size field; some writers counted the whole
   // file, which the end of the stream cuts back to what is there.
   const int64_t end = std::min(start + 8 + riffSize, stream.Size());
@@ -274,7 +282,11 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
     const size_t dataStart = p + 8;
     const size_t avail = len - dataStart;
     if (SameIdNoCase(id, "LIST")) {
-      if (size < 4 || avail < 4) break;
+      if (size < 4 || avail < 4) {
+        note("a list shorter than its type");
+        break;
+      }
+      if (size > avail) note("a list runs past the end");
       const size_t listEnd = dataStart + std::min<size_t>(size, avail);
       if (SameId(&data[dataStart], "INFO")) {
         size_t q = dataStart + 4;
@@ -284,7 +296,10 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
           const uint32_t have = static_cast<uint32_t>(std::min<size_t>(sub, listEnd - textAt));
           if (SameId(&data[q], "INAM")) loaded.Title = InfoText(&data[textAt], have);
           else if (SameId(&data[q], "IART")) loaded.Artist = InfoText(&data[textAt], have);
-          if (sub > listEnd - textAt) break;
+          if (sub > listEnd - textAt) {
+            note("a text runs past its list");
+            break;
+          }
           q = textAt + sub;
           if ((sub & 1) && q < listEnd && data[q] == 0) ++q;
         }
@@ -306,20 +321,31 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
     } else if (SameIdNoCase(id, "seq ")) {
       loaded.FSteps.Clear();
       for (size_t k = 0; k + 4 <= have; k += 4) loaded.FSteps.Add(static_cast<int32_t>(ReadLE32(&data[dataStart + k])));
-    } else if (SameIdNoCase(id, "icon") && size > 44 && size < 500000 && have == size &&
-               LooksLikeDirectory(&data[dataStart])) {
-      TCustomMemoryStream chunk(&data[dataStart], size);
-      auto cursor = std::make_unique<TAdvancedCursor>();
-      cursor->ReadEmbeddedCursor(chunk);
-      loaded.FFrames.AddIcon("", std::move(cursor));
+    } else if (SameIdNoCase(id, "icon")) {
+      if (size <= 44 || size >= 500000) {
+        note("an icon chunk of a size no cursor has");
+      } else if (have != size) {
+        note("an icon chunk runs past the end");
+      } else if (!LooksLikeDirectory(&data[dataStart])) {
+        note("an icon chunk without a directory");
+      } else {
+        TCustomMemoryStream chunk(&data[dataStart], size);
+        auto cursor = std::make_unique<TAdvancedCursor>();
+        cursor->ReadEmbeddedCursor(chunk);
+        loaded.FFrames.AddIcon("", std::move(cursor));
+      }
     }
-    if (size > avail) break;  // runs past the data: nothing more to read
+    if (size > avail) {
+      note("a chunk runs past the end");
+      break;  // nothing more to read
+    }
     p = next(dataStart, size);
   }
   (void)haveHeader;
   loaded.CompleteSteps();
   loaded.UpdateHeader();
   TakeOver(loaded);
+  FLastRefusal = refusal;
   stream.SetPosition(end);
 }
 

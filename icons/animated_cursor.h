@@ -66,6 +66,9 @@ public:
   TIconList& Frames() { return FFrames; }
   TListLongint& Steps() { return FSteps; }
   TListLongint& Rates() { return FRates; }
+  // Why the last load refused the stream, or else stopped early or passed a
+  // chunk over (the first rule that fired); "" when it read every chunk.
+  const std::string& LastRefusal() const { return FLastRefusal; }
   std::string Title;
   std::string Artist;
   TAniHeader Header;
@@ -79,4 +82,5 @@ private:
   TIconList FFrames;
   TListLongint FSteps;
   TListLongint FRates;
+  std::string FLastRefusal;
 };

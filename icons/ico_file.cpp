@@ -9,19 +9,29 @@ namespace {
 
 enum class TDirKind { Icon, Cursor };
 
+constexpr const char* kDirectoryCut = "the directory header is cut short";
+constexpr const char* kNotADirectory = "a directory that is neither an icon's nor a cursor's";
+
 // Where an entry's image lies, and whether the directory walk may use it.
 enum class TEntryVerdict { Use, Skip, Stop };
 
 // The rules every reader applies to an entry: an image that starts inside the
 // directory read so far or at or past the end ends the walk (the rest of the
 // directory cannot be trusted); one that is too small to be an image or does
-// not fit in the data is passed over.
-TEntryVerdict JudgeEntry(const TIconDirEntry& entry, int64_t base, int64_t readSoFar, int64_t size) {
+// not fit in the data is passed over. why names the rule.
+TEntryVerdict JudgeEntry(const TIconDirEntry& entry, int64_t base, int64_t readSoFar, int64_t size,
+                         const char*& why) {
   const int64_t at = base + static_cast<int64_t>(entry.dwImageOffset);
-  if (at < readSoFar || at >= size) return TEntryVerdict::Stop;
+  why = at < readSoFar ? "an image starts inside the directory" : at >= size ? "an image starts past the end" : nullptr;
+  if (why) return TEntryVerdict::Stop;
   const int64_t bytes = entry.head.dwBytesInRes;
-  if (bytes <= 40 || bytes > size - at) return TEntryVerdict::Skip;
-  return TEntryVerdict::Use;
+  why = bytes <= 40 ? "an image too small to be one" : bytes > size - at ? "an image runs past the end" : nullptr;
+  return why ? TEntryVerdict::Skip : TEntryVerdict::Use;
+}
+
+// Keeps the first reason of a read.
+void NoteRefusal(std::string& refusal, const char* why) {
+  if (refusal.empty() && why) refusal = why;
 }
 
 std::unique_ptr<TSubIcon> MakeImage(TDirKind kind) {
@@ -31,9 +41,10 @@ std::unique_ptr<TSubIcon> MakeImage(TDirKind kind) {
 
 // Reads count entries of a directory whose header has been read; image offsets
 // count from base. Images that fail are skipped unless failFast is set, when
-// the first failure reaches the caller. Returns the number of images added.
+// the first failure reaches the caller. Returns the number of images added;
+// refusal gets why the first entry passed over was.
 int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& header, int64_t base, TDirKind kind,
-                bool failFast) {
+                bool failFast, std::string& refusal) {
   const int64_t size = stream.Size();
   const int64_t dirStart = stream.Position();
   const int count = header.idCount;
@@ -41,11 +52,16 @@ int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& hea
   int added = 0;
   for (int i = 0; i < count; ++i) {
     const int64_t entryAt = dirStart + 16LL * i;
-    if (entryAt + 16 > size) break;
+    if (entryAt + 16 > size) {
+      NoteRefusal(refusal, "the directory runs past the end");
+      break;
+    }
     stream.SetPosition(entryAt);
     TIconDirEntry entry;
     stream.ReadBuffer(&entry, sizeof entry);
-    const auto verdict = JudgeEntry(entry, base, entryAt + 16, size);
+    const char* why = nullptr;
+    const auto verdict = JudgeEntry(entry, base, entryAt + 16, size, why);
+    NoteRefusal(refusal, why);
     if (verdict == TEntryVerdict::Stop) break;
     if (verdict == TEntryVerdict::Skip) continue;
     auto image = MakeImage(kind);
@@ -55,7 +71,9 @@ int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& hea
         image->LoadCursorDirEntry(stream, header, base);
       else
         image->LoadDirEntry(stream, base);
-    } catch (const Exception&) {
+    } catch (const Exception& e) {
+      const auto* refused = dynamic_cast<const EIconImageRefused*>(&e);
+      NoteRefusal(refusal, refused ? refused->Reason() : e.Message().c_str());
       if (failFast) throw;
       continue;
     }
@@ -141,20 +159,30 @@ bool TAdvancedIcon::ReadDirectoryHeader(TStream& stream, int& count) {
 // its images only when the stream gives what the caller needs (a directory, and
 // with needImages at least one image), and is left as it was otherwise.
 static bool ReadTopDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind, bool cursorEntries,
-                             bool needImages) {
-  if (stream.Size() - stream.Position() < 6) return false;
+                             bool needImages, std::string& refusal) {
+  refusal.clear();
+  if (stream.Size() - stream.Position() < 6) {
+    refusal = kDirectoryCut;
+    return false;
+  }
   std::unique_ptr<TAdvancedIcon> read = icon.Create();
   TIconDirHeader header;
-  if (!read->ReadCursorDirectoryHeader(stream, header)) return false;
-  ReadEntries(read->Images(), stream, header, 0, kind, cursorEntries);
-  if (needImages && read->Count() == 0) return false;
+  if (!read->ReadCursorDirectoryHeader(stream, header)) {
+    refusal = kNotADirectory;
+    return false;
+  }
+  ReadEntries(read->Images(), stream, header, 0, kind, cursorEntries, refusal);
+  if (needImages && read->Count() == 0) {
+    NoteRefusal(refusal, "a directory without images");
+    return false;
+  }
   icon.Clear();
   icon.Images().TakeAllImages(read.get());
   return true;
 }
 
 bool TAdvancedIcon::LoadFromStream(TStream& stream) {
-  return ReadTopDirectory(*this, stream, TDirKind::Icon, false, true);
+  return ReadTopDirectory(*this, stream, TDirKind::Icon, false, true, FLastRefusal);
 }
 
 bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
@@ -177,32 +205,40 @@ bool TAdvancedIcon::LoadFromFile(const std::string& fileName) {
     return false;
   }
   if (!image->HasBits()) return false;
+  FLastRefusal.clear();
   Clear();
   Images().Add(std::move(image));
   return true;
 }
 
 bool TAdvancedIcon::LoadCursorFromStream(TStream& stream) {
-  return ReadTopDirectory(*this, stream, TDirKind::Cursor, true, false);
+  return ReadTopDirectory(*this, stream, TDirKind::Cursor, true, false, FLastRefusal);
 }
 
 // An icon or cursor directory inside a larger stream: entry offsets count from
 // where the directory starts, not from the start of the stream.
-static bool ReadEmbeddedDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind) {
+static bool ReadEmbeddedDirectory(TAdvancedIcon& icon, TStream& stream, TDirKind kind, std::string& refusal) {
+  refusal.clear();
   const int64_t base = stream.Position();
-  if (stream.Size() - base < 6) return false;
+  if (stream.Size() - base < 6) {
+    refusal = kDirectoryCut;
+    return false;
+  }
   TIconDirHeader header;
-  if (!icon.ReadCursorDirectoryHeader(stream, header)) return false;
-  ReadEntries(icon.Images(), stream, header, base, kind, false);
+  if (!icon.ReadCursorDirectoryHeader(stream, header)) {
+    refusal = kNotADirectory;
+    return false;
+  }
+  ReadEntries(icon.Images(), stream, header, base, kind, false, refusal);
   return true;
 }
 
 bool TAdvancedIcon::ReadEmbeddedIcon(TStream& stream) {
-  return ReadEmbeddedDirectory(*this, stream, TDirKind::Icon);
+  return ReadEmbeddedDirectory(*this, stream, TDirKind::Icon, FLastRefusal);
 }
 
 bool TAdvancedIcon::ReadEmbeddedCursor(TStream& stream) {
-  return ReadEmbeddedDirectory(*this, stream, TDirKind::Cursor);
+  return ReadEmbeddedDirectory(*this, stream, TDirKind::Cursor, FLastRefusal);
 }
 
 void TAdvancedIcon::SaveToStream(TStream& stream) {

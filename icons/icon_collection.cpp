@@ -12,6 +12,23 @@ namespace {
 // A record is at least its flag byte.
 constexpr int64_t kMinRecordSize = 1;
 
+// Damaged data raises the stream's own error; the reason names the rule.
+class ECollectionRefused : public EReadError {
+public:
+  explicit ECollectionRefused(const char* reason) : EReadError("Stream read error"), FReason(reason) {}
+  const char* Reason() const { return FReason; }
+
+private:
+  const char* FReason;
+};
+[[noreturn]] void Refuse(const char* reason) { throw ECollectionRefused(reason); }
+
+std::string RefusalOf(const Exception& error) {
+  if (const auto* refused = dynamic_cast<const ECollectionRefused*>(&error)) return refused->Reason();
+  if (const auto* image = dynamic_cast<const EIconImageRefused*>(&error)) return image->Reason();
+  return error.Message();
+}
+
 bool Magic(TStream& stream, const char* word) {
   char got[4] = {};
   if (stream.Read(got, 4) != 4) return false;
@@ -22,12 +39,12 @@ bool Magic(TStream& stream, const char* word) {
 // the stream is left where it was.
 void CheckRecord(TStream& stream) {
   const int64_t at = stream.Position();
-  if (stream.Remaining() < 1) throw EReadError("Stream read error");
+  if (stream.Remaining() < 1) Refuse("an image record is cut short");
   if (stream.ReadValue<uint8_t>() != 0) {
-    if (stream.Remaining() < int64_t(sizeof(TIconEntryHead))) throw EReadError("Stream read error");
+    if (stream.Remaining() < int64_t(sizeof(TIconEntryHead))) Refuse("an image record is cut short");
     TIconEntryHead head;
     stream.ReadBuffer(&head, sizeof(head));
-    if (int64_t(head.dwBytesInRes) > stream.Remaining()) throw EReadError("Stream read error");
+    if (int64_t(head.dwBytesInRes) > stream.Remaining()) Refuse("an image runs past the end");
   }
   stream.SetPosition(at);
 }
@@ -35,10 +52,15 @@ void CheckRecord(TStream& stream) {
 // One entry from the stream's position: its images into icon when wanted,
 // else skipped. Raises EReadError for damaged data.
 void ReadOneEntry(TStream& stream, TAdvancedIcon* icon) {
-  (void)ReadCompactString(stream);
-  if (stream.Remaining() < 4) throw EReadError("Stream read error");
+  try {
+    (void)ReadCompactString(stream);
+  } catch (const EReadError&) {
+    Refuse("a name runs past the end");
+  }
+  if (stream.Remaining() < 4) Refuse("an entry is cut short");
   const int32_t k = stream.ReadValue<int32_t>();
-  if (k < 0 || k > stream.Remaining() / kMinRecordSize) throw EReadError("Stream read error");
+  if (k < 0) Refuse("a negative image count");
+  if (k > stream.Remaining() / kMinRecordSize) Refuse("an image count the data cannot hold");
   for (int32_t i = 0; i < k; ++i) {
     CheckRecord(stream);
     if (!icon) {
@@ -52,23 +74,28 @@ void ReadOneEntry(TStream& stream, TAdvancedIcon* icon) {
     image->LoadFromStream(stream);
     if (!empty) icon->Images().Add(std::move(image));
   }
-  if (stream.Remaining() < 8) throw EReadError("Stream read error");
+  if (stream.Remaining() < 8) Refuse("an entry is cut short");
   stream.Seek(8, soCurrent);
 }
 
 }  // namespace
 
-int32_t ReadIconCollectionHeader(TStream& stream) {
+int32_t ReadIconCollectionHeader(TStream& stream, const char** refusal) {
+  auto refuse = [refusal](const char* why) {
+    if (refusal) *refusal = why;
+    return -1;
+  };
   try {
-    if (!Magic(stream, "ICC0")) return -1;
-    if (stream.Remaining() < 4 || stream.ReadValue<int32_t>() != 1) return -1;
-    if (!Magic(stream, "ICON")) return -1;
-    if (stream.Remaining() < 4) return -1;
+    if (!Magic(stream, "ICC0")) return refuse("no ICC0 signature");
+    if (stream.Remaining() < 4 || stream.ReadValue<int32_t>() != 1) return refuse("a version other than 1");
+    if (!Magic(stream, "ICON")) return refuse("no ICON signature");
+    if (stream.Remaining() < 4) return refuse("the header is cut short");
     const int32_t count = stream.ReadValue<int32_t>();
-    if (count < 0 || count > stream.Remaining() / kMinCollectionEntrySize) return -1;
+    if (count < 0) return refuse("a negative entry count");
+    if (count > stream.Remaining() / kMinCollectionEntrySize) return refuse("an entry count the data cannot hold");
     return count;
   } catch (const Exception&) {
-    return -1;
+    return refuse("the header is cut short");
   }
 }
 
@@ -76,7 +103,8 @@ bool TIconCollectionReader::ReadEntry(const std::string& fileName, int32_t n, TA
   try {
     TFileStream file(fileName, fmOpenRead | fmShareDenyNone);
     return ReadEntry(file, n, icon);
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    FLastRefusal = e.Message();
     icon.Clear();
     return false;
   }
@@ -85,13 +113,19 @@ bool TIconCollectionReader::ReadEntry(const std::string& fileName, int32_t n, TA
 bool TIconCollectionReader::ReadEntry(TStream& stream, int32_t n, TAdvancedIcon& icon) {
   icon.Clear();
   FWalked = 0;
-  if (n < 0) return false;
+  FLastRefusal.clear();
+  if (n < 0) {
+    FLastRefusal = "a negative entry number";
+    return false;
+  }
   try {
     int32_t entry = 0;
     if (FLastEntry < 0 || FLastEntry >= n || FPosition > stream.Size()) {
       stream.SetPosition(0);
-      const int32_t count = ReadIconCollectionHeader(stream);
-      if (n >= count) throw EReadError("Stream read error");
+      const char* headerRefusal = nullptr;
+      const int32_t count = ReadIconCollectionHeader(stream, &headerRefusal);
+      if (count < 0) Refuse(headerRefusal);
+      if (n >= count) Refuse("an entry past the count");
     } else {
       stream.SetPosition(FPosition);
       entry = FLastEntry + 1;
@@ -103,7 +137,8 @@ bool TIconCollectionReader::ReadEntry(TStream& stream, int32_t n, TAdvancedIcon&
     FPosition = stream.Position();
     FLastEntry = n;
     return true;
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    FLastRefusal = RefusalOf(e);
     icon.Clear();
     Reset();
     return false;

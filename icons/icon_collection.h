@@ -19,8 +19,9 @@ inline constexpr int64_t kCollectionHeaderSize = 16;
 
 // Reads the 16-byte header from the stream's position: the entry count, or -1
 // when the header is not "ICC0", 1, "ICON", the count is negative, or more
-// entries are claimed than the bytes left could hold.
-int32_t ReadIconCollectionHeader(TStream& stream);
+// entries are claimed than the bytes left could hold; then refusal (when
+// given) names the rule that refused it.
+int32_t ReadIconCollectionHeader(TStream& stream, const char** refusal = nullptr);
 
 // Reads entries in file order, remembering where the last one ended, so that
 // reading entries 0, 1, 2 ... goes through the file once; asking for an entry
@@ -40,8 +41,11 @@ public:
   int64_t Position() const { return FPosition; }
   // How many entries the last ReadEntry went over (for the read-once rule).
   int32_t EntriesWalked() const { return FWalked; }
+  // Why the last ReadEntry failed (the rule that fired); "" after a good read.
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 private:
+  std::string FLastRefusal;
   int32_t FLastEntry = -1;
   int64_t FPosition = 0;
   int32_t FWalked = 0;

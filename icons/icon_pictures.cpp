@@ -15,7 +15,19 @@
 
 namespace {
 
-[[noreturn]] void InvalidIconOrCursor() { throw EInvalidGraphic(kInvalidIconOrCursor); }
+// The user sees one text; the reader keeps the rule that fired beside it.
+class EIconOrCursorRefused : public EInvalidGraphic {
+public:
+  EIconOrCursorRefused(const char* message, const char* reason) : EInvalidGraphic(message), FReason(reason) {}
+  const char* Reason() const { return FReason; }
+
+private:
+  const char* FReason;
+};
+
+[[noreturn]] void InvalidIconOrCursor(const char* reason = "") {
+  throw EIconOrCursorRefused(kInvalidIconOrCursor, reason);
+}
 
 constexpr TColor kDefaultTransparent = 0x00F8E6FE;  // red 254, green 230, blue 248
 
@@ -213,15 +225,26 @@ void TExIconCursor::NewImage(int width, int height, TPixelFormat pf) {
 }
 
 void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
+  FLastRefusal.clear();
+  try {
+    ReadDirectoryImages(stream, cursorFile);
+  } catch (const EIconOrCursorRefused& e) {
+    FLastRefusal = e.Reason();
+    throw;
+  }
+}
+
+void TExIconCursor::ReadDirectoryImages(TStream& stream, bool cursorFile) {
   const int64_t start = stream.Position();
   const int64_t size = stream.Size();
   TIconDirHeader head;
-  if (size - start < 6) InvalidIconOrCursor();
+  if (size - start < 6) InvalidIconOrCursor("the directory header is cut short");
   stream.ReadBuffer(&head, sizeof head);
   const bool typeOk = FIsCursor ? head.idType != 1 : head.idType == 1;
-  if (head.idReserved != 0 || !typeOk) InvalidIconOrCursor();
-  if (cursorFile && head.idType != 2) throw EInvalidGraphic("Invalid cursor");
-  if (head.idCount == 0 || int64_t(head.idCount) * 16 > size - stream.Position()) InvalidIconOrCursor();
+  if (head.idReserved != 0 || !typeOk) InvalidIconOrCursor("a directory of another type");
+  if (cursorFile && head.idType != 2) throw EIconOrCursorRefused("Invalid cursor", "a directory of another type");
+  if (head.idCount == 0) InvalidIconOrCursor("a directory without images");
+  if (int64_t(head.idCount) * 16 > size - stream.Position()) InvalidIconOrCursor("the directory runs past the end");
   std::vector<std::shared_ptr<TExIconImage>> images;
   for (int i = 0; i < head.idCount; ++i) {
     TIconDirEntry e;
@@ -229,7 +252,7 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
     stream.ReadBuffer(&e, sizeof e);
     const int64_t at = start + e.dwImageOffset;
     // Each image must lie inside the data; nothing is allocated before that is known.
-    if (at < start || at > size || e.head.dwBytesInRes > size - at) InvalidIconOrCursor();
+    if (at < start || at > size || e.head.dwBytesInRes > size - at) InvalidIconOrCursor("an image runs past the end");
     auto im = std::make_shared<TExIconImage>();
     im->isIcon = !FIsCursor;
     if (cursorFile) {
@@ -252,8 +275,9 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
     } else {
       // The same checks as the icon model's, now rather than when drawn.
       TIconDibLayout layout;
-      if (im->bytes.size() < dib || ReadIconDibLayout(im->bytes.data() + dib, im->bytes.size() - dib, layout))
-        InvalidIconOrCursor();
+      if (im->bytes.size() < dib) InvalidIconOrCursor("an image shorter than its hotspot words");
+      if (const char* reason = ReadIconDibLayout(im->bytes.data() + dib, im->bytes.size() - dib, layout))
+        InvalidIconOrCursor(reason);
       BITMAPINFOHEADER h = layout.header;
       im->pixelFormat = PixelFormatOfHeader(h);
       h.biSizeImage = 0;

@@ -62,6 +62,8 @@ public:
   // The current image, shared: two pictures assigned from each other hold the same one.
   const TExIconImage* CurrentImage() const { return FImages[static_cast<size_t>(FCurrent)].get(); }
   bool IsCursor() const { return FIsCursor; }
+  // Why the last load refused the stream ("" after a good load).
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 protected:
   explicit TExIconCursor(bool isCursor);
@@ -77,12 +79,17 @@ protected:
   // Header and colour part of the current image as bitmaps (nil results when it has none).
   void CurrentBitmaps(TBitmap* colour, TBitmap* mask);
   void WriteDirectory(TStream& stream, bool cursorFile);
+  // Reads a whole directory; on a refusal LastRefusal says which rule fired.
   void ReadImages(TStream& stream, bool cursorFile);
 
   std::vector<std::shared_ptr<TExIconImage>> FImages;
   int FCurrent = 0;
   TColor FTransparentColor;
   bool FIsCursor = false;
+
+private:
+  void ReadDirectoryImages(TStream& stream, bool cursorFile);
+  std::string FLastRefusal;
 };
 
 class TExIcon : public TExIconCursor {

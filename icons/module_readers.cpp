@@ -19,6 +19,7 @@ constexpr const char* kBadHeader = "Invalid Windows 16 Header";
 constexpr const char* kNoResources = "No Resources in file";
 constexpr const char* kNoNames = "Names Table not found";
 constexpr const char* kTableError = "ResourceTable has an Error";
+constexpr const char* kBlockPastEnd = "a block of the resource table runs past the end";
 constexpr const char* kResourceNotFound = "Icon Resource Not Found";
 
 // Alignment shifts beyond this would put resources past any file a 16-bit
@@ -77,6 +78,12 @@ std::unique_ptr<TSubIcon> TICL16CursorImage::CreateCopy() const {
   return copy;
 }
 
+std::string ModuleRefusalOf(const Exception& error) {
+  if (const auto* read = dynamic_cast<const EICLReadError*>(&error)) return read->Reason();
+  if (const auto* image = dynamic_cast<const EIconImageRefused*>(&error)) return image->Reason();
+  return error.Message();
+}
+
 std::string ResourceIdText(const char* idOrName) {
   const TResourceId id = TResourceId::From(idOrName);
   return id.IsInteger ? std::to_string(id.Id) : id.Name;
@@ -111,6 +118,7 @@ uint16_t TNEResourceFile::Read16At(int64_t offset) {
 }
 
 void TNEResourceFile::ReadBlock(int64_t& at, uint16_t count, std::vector<TNEResourceEntry>& into) {
+  if (int64_t{count} * 12 > FFileSize - at) throw EICLReadError(kTableError, kBlockPastEnd);
   const std::vector<uint8_t> b = ReadAt(at, int64_t{count} * 12);
   for (uint16_t i = 0; i < count; ++i) {
     const uint8_t* e = b.data() + size_t{i} * 12;
@@ -130,7 +138,8 @@ void TNEResourceFile::ReadTable(uint16_t imageType, uint16_t groupType, bool low
   const std::vector<uint8_t> lfanew = ReadAt(60, 4);
   FNEOffset = int64_t{ReadLE32(lfanew.data())};
   if (FNEOffset < 60) throw EICLReadError(kBadOffset);
-  if (FNEOffset > FFileSize - 64 || Read16At(FNEOffset) != 0x454E) throw EICLReadError(kBadHeader);
+  if (FNEOffset > FFileSize - 64) throw EICLReadError(kBadHeader, "the new header lies past the end");
+  if (Read16At(FNEOffset) != 0x454E) throw EICLReadError(kBadHeader, "no NE signature");
   const uint16_t tableRel = Read16At(FNEOffset + 36), namesRel = Read16At(FNEOffset + 38);
   if (tableRel == 0) throw EICLReadError(kNoResources);
   if (namesRel == 0) throw EICLReadError(kNoNames);
@@ -140,9 +149,9 @@ void TNEResourceFile::ReadTable(uint16_t imageType, uint16_t groupType, bool low
   try {
     FAlignShift = Read16At(FResourceTable);
   } catch (const EICLReadError&) {
-    throw EICLReadError(kTableError);
+    throw EICLReadError(kTableError, "the resource table lies past the end");
   }
-  if (FAlignShift > kMaxAlignShift) throw EICLReadError(kTableError);
+  if (FAlignShift > kMaxAlignShift) throw EICLReadError(kTableError, "an alignment shift above 20");
   const auto matches = [lowByteOnly](uint16_t typeId, uint16_t wanted) {
     if (!(typeId & 0x8000)) return false;
     return lowByteOnly ? (typeId & 0xFF) == wanted : typeId == (0x8000 | wanted);
@@ -168,14 +177,15 @@ void TNEResourceFile::ReadTable(uint16_t imageType, uint16_t groupType, bool low
         ReadBlock(at, count, FGroups);
         haveGroups = true;
       } else {
-        if (int64_t{count} * 12 > FFileSize - at) throw EICLReadError(kTableError);
+        if (int64_t{count} * 12 > FFileSize - at) throw EICLReadError(kTableError, kBlockPastEnd);
         at += int64_t{count} * 12;
       }
     }
-  } catch (const EICLReadError&) {
-    throw EICLReadError(kTableError);
+  } catch (const EICLReadError& e) {
+    if (e.Message() == kTableError) throw;
+    throw EICLReadError(kTableError, "the resource table runs past the end");
   }
-  if (!haveImages || !haveGroups) throw EICLReadError(kTableError);
+  if (!haveImages || !haveGroups) throw EICLReadError(kTableError, "no images or no groups of the kind read");
 }
 
 void TNEResourceFile::ReadNameStrings(int64_t at) {
@@ -243,12 +253,14 @@ std::unique_ptr<TICL16Icon> T16BitReader::ReadGroup(size_t index) {
       TCustomMemoryStream bits(data.data(), static_cast<int64_t>(data.size()));
       icon->Images().Add(TSubIcon::CreateFromEntryAndStream<TICL16IconImage>(bits, head));
     }
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    if (FLastRefusal.empty()) FLastRefusal = ModuleRefusalOf(e);
   }
   return icon;
 }
 
 bool T16BitReader::ReadLibrary() {
+  FLastRefusal.clear();
   try {
     FResult.Clear();
     FFile->ReadTable(3, 14, true);
@@ -259,18 +271,21 @@ bool T16BitReader::ReadLibrary() {
       FResult.AddIcon(name, std::move(icon));
     }
     return true;
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    FLastRefusal = ModuleRefusalOf(e);
     return false;
   }
 }
 
 bool T16BitReader::ReadNames() {
+  FLastRefusal.clear();
   try {
     FResult.Clear();
     FFile->ReadTable(3, 14, true);
     for (size_t g = 0; g < FFile->Groups().size(); ++g) FResult.Add(FFile->GroupName(g));
     return true;
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    FLastRefusal = ModuleRefusalOf(e);
     return false;
   }
 }
@@ -320,12 +335,14 @@ std::unique_ptr<TICL16Cursor> T16BitReaderC::ReadGroup(size_t index) {
       image16->SetHotspot(ReadLEI16(data.data()), ReadLEI16(data.data() + 2));
       cursor->Images().Add(std::move(image16));
     }
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    if (FLastRefusal.empty()) FLastRefusal = ModuleRefusalOf(e);
   }
   return cursor;
 }
 
 bool T16BitReaderC::ReadLibrary() {
+  FLastRefusal.clear();
   try {
     FResult.Clear();
     FFile->ReadTable(1, 12, false);
@@ -337,7 +354,8 @@ bool T16BitReaderC::ReadLibrary() {
       FResult.AddIcon(name, std::move(cursor));
     }
     return true;
-  } catch (const Exception&) {
+  } catch (const Exception& e) {
+    FLastRefusal = ModuleRefusalOf(e);
     return false;
   }
 }

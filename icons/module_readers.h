@@ -16,7 +16,21 @@
 #include "platform/rtl/streams.h"
 #include "platform/win/win_types.h"
 
-QV_DECLARE_EXCEPTION(EICLReadError, Exception);
+// The user sees the message; where one message stands for several rules the
+// reason names the rule that fired (the message where it gives none).
+class EICLReadError : public Exception {
+public:
+  explicit EICLReadError(std::string message, const char* reason = nullptr)
+      : Exception(std::move(message)), FReason(reason) {}
+  std::string Reason() const { return FReason ? FReason : Message(); }
+
+private:
+  const char* FReason;
+};
+
+// Why a reader refused a file or passed a group over: the rule an error of
+// the library or of an icon image names, else the error's text.
+std::string ModuleRefusalOf(const Exception& error);
 
 // An icon or cursor read from a 16-bit file, and its images.
 class TICL16Icon : public TAdvancedIcon {
@@ -45,10 +59,14 @@ public:
   virtual bool ReadNames() = 0;
   TIconList& Result() { return FResult; }
   const std::string& FileName() const { return FFileName; }
+  // Why the last read refused the file, or else passed the first group or
+  // image over; "" when it read everything.
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 protected:
   std::string FFileName;
   TIconList FResult;
+  std::string FLastRefusal;
 };
 
 class TICLReaderC : public TObject {
@@ -56,8 +74,11 @@ public:
   explicit TICLReaderC(std::string fileName) : FFileName(std::move(fileName)) {}
   virtual bool ReadLibrary() = 0;
   TIconList& Result() { return FResult; }
+  // As TICLReader::LastRefusal.
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 protected:
+  std::string FLastRefusal;
   std::string FFileName;
   TIconList FResult;
 };

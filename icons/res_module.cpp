@@ -19,21 +19,21 @@ uint64_t Align4(uint64_t x) { return (x + 3) & ~uint64_t{3}; }
 constexpr uint8_t kEmptyEntry[32] = {0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0,
                                      0, 0, 0, 0, 0,  0, 0, 0, 0,    0,    0, 0, 0,    0,    0, 0};
 
-[[noreturn]] void BadEntry() { throw Exception("RES entry lies outside the file"); }
+[[noreturn]] void BadEntry(const char* reason) { throw EResEntryRefused(reason); }
 
 // A type or name of an entry header: an ordinal (0xFFFF and a 16-bit value) or
 // a zero-terminated UTF-16 text, read without passing end.
 std::string ReadResourceNameOrId(const uint8_t* data, uint64_t& at, uint64_t end) {
-  if (at + 2 > end) BadEntry();
+  if (at + 2 > end) BadEntry("a type or name runs past its header");
   if (ReadLE16(data + at) == 0xFFFF) {
-    if (at + 4 > end) BadEntry();
+    if (at + 4 > end) BadEntry("a type or name runs past its header");
     const uint16_t id = ReadLE16(data + at + 2);
     at += 4;
     return std::to_string(id);
   }
   const uint64_t start = at;
   while (true) {
-    if (at + 2 > end) BadEntry();
+    if (at + 2 > end) BadEntry("a type or name runs past its header");
     if (ReadLE16(data + at) == 0) break;
     at += 2;
   }
@@ -69,13 +69,15 @@ void TResModule::LoadFromStream(TStream& stream) {
   while (size - at > 8) {
     const uint32_t dataSize = ReadLE32(data + at), headerSize = ReadLE32(data + at + 4);
     // The smallest header: the sizes, two ordinals and the 16 bytes of fields.
-    if (headerSize < 32 || headerSize > size - at || dataSize > size - at - headerSize) BadEntry();
+    if (headerSize < 32) BadEntry("a header shorter than 32 bytes");
+    if (headerSize > size - at) BadEntry("a header runs past the end");
+    if (dataSize > size - at - headerSize) BadEntry("the data runs past the end");
     const uint64_t headerEnd = at + headerSize;
     uint64_t p = at + 8;
     const std::string type = ReadResourceNameOrId(data, p, headerEnd);
     const std::string name = ReadResourceNameOrId(data, p, headerEnd);
     p = Align4(p);
-    if (p + 16 > headerEnd) BadEntry();
+    if (p + 16 > headerEnd) BadEntry("the fields run past their header");
     const uint32_t dataVersion = ReadLE32(data + p);
     const uint16_t memoryFlags = ReadLE16(data + p + 4);
     const uint16_t language = ReadLE16(data + p + 6);

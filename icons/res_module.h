@@ -15,6 +15,17 @@ class TCursorLibrary;
 // The resources of a container that keeps them in a plain owning list.
 class TResourceList : public TResourceListOf<TResourceModule> {};
 
+// What a RES entry the reader cannot follow raises: the user sees "RES entry
+// lies outside the file", a test asks which rule refused it.
+class EResEntryRefused : public Exception {
+public:
+  explicit EResEntryRefused(const char* reason) : Exception("RES entry lies outside the file"), FReason(reason) {}
+  const char* Reason() const { return FReason; }
+
+private:
+  const char* FReason;
+};
+
 class TResModule : public TResourceList {
 public:
   // Reads the entries from the stream's position to its end, replacing the

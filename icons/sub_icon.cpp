@@ -14,7 +14,7 @@ namespace {
 
 constexpr UINT kLR_COLOR = 0x0002;  // documented value; the drawing layer does not name it
 
-[[noreturn]] void InvalidImage() { throw Exception(kInvalidImage); }
+[[noreturn]] void InvalidImage(const char* reason) { throw EIconImageRefused(reason); }
 
 // The bytes the stream holds from its position on.
 int64_t Available(TStream& stream) {
@@ -63,7 +63,7 @@ void TSubIcon::ClearBits() {
 
 void TSubIcon::ReadBitsFrom(TStream& stream, uint32_t count) {
   // A size the stream cannot fill is refused before any memory is taken for it.
-  if (static_cast<int64_t>(count) > Available(stream)) InvalidImage();
+  if (static_cast<int64_t>(count) > Available(stream)) InvalidImage("the image runs past the end");
   FBits.resize(count);
   if (count) stream.ReadBuffer(FBits.data(), count);
   FHead.dwBytesInRes = count;
@@ -72,7 +72,7 @@ void TSubIcon::ReadBitsFrom(TStream& stream, uint32_t count) {
 void TSubIcon::LoadBitsStream(TStream& stream) {
   ResetState();
   const int64_t left = Available(stream);
-  if (left > 0xFFFFFFFFLL) InvalidImage();
+  if (left > 0xFFFFFFFFLL) InvalidImage("an image of 4 GB or more");
   ReadBitsFrom(stream, static_cast<uint32_t>(left));
   ParseBits();
 }
@@ -80,7 +80,7 @@ void TSubIcon::LoadBitsStream(TStream& stream) {
 void TSubIcon::ReadEntryBits(TStream& stream, int64_t at, uint32_t count, int64_t after) {
   // The stream stands behind the entry afterwards, also when the image fails.
   try {
-    if (at < 0 || at > stream.Size()) InvalidImage();
+    if (at < 0 || at > stream.Size()) InvalidImage("the image lies outside the stream");
     stream.SetPosition(at);
     ReadBitsFrom(stream, count);
   } catch (...) {
@@ -168,7 +168,7 @@ void TSubIcon::LoadResourceModuleEntry(TStream& groupStream, const TResourceModu
   if (!res) return;
   TMemoryStream& data = res->Data();
   data.SetPosition(0);
-  if (data.Size() > 0xFFFFFFFFLL) InvalidImage();
+  if (data.Size() > 0xFFFFFFFFLL) InvalidImage("an image of 4 GB or more");
   ReadBitsFrom(data, static_cast<uint32_t>(data.Size()));
   ParseBits();
 }
@@ -211,7 +211,9 @@ void TSubIcon::ParseBits() {
     // A PNG image stays compressed until it is drawn; its header alone must
     // be readable and within the size limit every image obeys.
     const uint32_t w = PngWidth(FBits), h = PngHeight(FBits);
-    if (FindPngHeader(FBits) < 0 || w == 0 || h == 0 || w > kMaxIconSide || h > kMaxIconSide) InvalidImage();
+    if (FindPngHeader(FBits) < 0) InvalidImage("PNG header unreadable");
+    if (w == 0 || h == 0) InvalidImage("side of zero");
+    if (w > kMaxIconSide || h > kMaxIconSide) InvalidImage("side above the limit");
     FHead.bWidth = w <= 255 ? static_cast<uint8_t>(w) : 0;
     FHead.bHeight = h <= 255 ? static_cast<uint8_t>(h) : 0;
     if (FHead.wBitCount == 0) {
@@ -224,7 +226,7 @@ void TSubIcon::ParseBits() {
   FStoreAsPNG = false;
   // The image must be sound before any field of it is believed.
   TIconDibLayout layout;
-  if (ReadIconDibLayout(FBits.data(), FBits.size(), layout)) InvalidImage();
+  if (const char* reason = ReadIconDibLayout(FBits.data(), FBits.size(), layout)) InvalidImage(reason);
   const BITMAPINFOHEADER& bih = layout.header;
   FHead.wPlanes = bih.biPlanes;
   FHead.wBitCount = static_cast<int16_t>(bih.biBitCount);
@@ -438,7 +440,7 @@ void TSubIcon::LoadFromResourceData(TStream& stream, bool isCursor) {
       FHotspotY = stream.ReadValue<int16_t>();
       size -= 4;
     }
-    if (size < 0 || size > 0xFFFFFFFFLL) InvalidImage();
+    if (size < 0 || size > 0xFFFFFFFFLL) InvalidImage("an image of 4 GB or more");
     ReadBitsFrom(stream, static_cast<uint32_t>(size));
   } catch (const Exception&) {
     FBits.clear();

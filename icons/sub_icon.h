@@ -62,6 +62,17 @@ inline constexpr int16_t kMacHiResMarker = static_cast<int16_t>(0xFC16);
 inline constexpr uint32_t kMaxIconSide = 5999;
 inline constexpr const char* kInvalidImage = "Invalid image";
 
+// What a refused image raises: the user sees kInvalidImage, a reader or a
+// test asks which rule refused it.
+class EIconImageRefused : public Exception {
+public:
+  explicit EIconImageRefused(const char* reason) : Exception(kInvalidImage), FReason(reason) {}
+  const char* Reason() const { return FReason; }
+
+private:
+  const char* FReason;
+};
+
 // Where the parts of a DIB icon image lie in its bytes: the info header (its
 // height counts colour rows and mask rows), the colour table or bit-field
 // masks, the colour rows, then the AND mask, which may be cut short (what is

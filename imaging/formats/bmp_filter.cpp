@@ -23,6 +23,8 @@
 
 namespace {
 
+constexpr const char* kHeaderCut = "the header is cut short";
+constexpr const char* kTableCut = "the colour table is cut short";
 
 int64_t RowBytes(int width, int bits) { return ((int64_t(width) * bits + 31) >> 5) << 2; }
 
@@ -154,18 +156,19 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     fh.bfOffBits = 0;
   } else {
     uint8_t raw[14];
-    if (!ReadAll(stream, raw, 14) || ReadLE16(raw) != 0x4D42) return progress.Abort();
+    if (!ReadAll(stream, raw, 14)) return progress.Refuse(kHeaderCut);
+    if (ReadLE16(raw) != 0x4D42) return progress.Refuse("no BM signature");
     fh.bfSize = ReadLE32(raw + 2);
     fh.bfOffBits = ReadLE32(raw + 10);
   }
   if (fh.bfSize != 0 && bmpSize <= 0) bmpSize = fh.bfSize;
-  if (fh.bfOffBits > available) return progress.Abort();
+  if (fh.bfOffBits > available) return progress.Refuse("the pixel offset lies past the end");
 
   uint8_t sizeRaw[4];
-  if (!ReadAll(stream, sizeRaw, 4)) return progress.Abort();
+  if (!ReadAll(stream, sizeRaw, 4)) return progress.Refuse(kHeaderCut);
   stream.Seek(-4, soCurrent);
   const uint32_t headerSize = ReadLE32(sizeRaw);
-  if (headerSize > stream.Size() - stream.Position()) return progress.Abort();
+  if (headerSize > stream.Size() - stream.Position()) return progress.Refuse("a header size outside the data");
   params.FreePalette();
 
   int width = 0, height = 0, bitCount = 0;
@@ -176,7 +179,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   std::vector<TRGB> palette;
   if (headerSize == 12) {
     uint8_t h[12];
-    if (!ReadAll(stream, h, 12)) return progress.Abort();
+    if (!ReadAll(stream, h, 12)) return progress.Refuse(kHeaderCut);
     params.BmpVersion = 2;
     width = ReadLE16(h + 4);
     height = ReadLE16(h + 6);
@@ -186,19 +189,19 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     if (bitCount <= 8) {
       const int n = 1 << bitCount;
       std::vector<uint8_t> raw(static_cast<size_t>(3 * n));
-      if (!ReadAll(stream, raw.data(), 3 * n)) return progress.Abort();
+      if (!ReadAll(stream, raw.data(), 3 * n)) return progress.Refuse(kTableCut);
       for (int k = 0; k < n; ++k) palette.push_back(TRGB{raw[3 * k], raw[3 * k + 1], raw[3 * k + 2]});
     }
   } else {
     uint8_t h[64] = {};
     const uint32_t take = std::min<uint32_t>(64, headerSize);
-    if (!ReadAll(stream, h, take)) return progress.Abort();
+    if (!ReadAll(stream, h, take)) return progress.Refuse(kHeaderCut);
     if (headerSize > 64) stream.Seek(headerSize - 64, soCurrent);
     params.BmpVersion = headerSize == 64 ? 3 : headerSize == 40 ? 1 : 0;
     width = static_cast<int32_t>(ReadLE32(h + 4));
     const int32_t rawHeight = static_cast<int32_t>(ReadLE32(h + 8));
     // A negative width, or a height whose magnitude does not fit, is no picture.
-    if (width < 0 || rawHeight == INT32_MIN) return progress.Abort();
+    if (width < 0 || rawHeight == INT32_MIN) return progress.Refuse("a negative width or a height of INT32_MIN");
     topDown = rawHeight < 0;
     height = topDown ? -rawHeight : rawHeight;
     bitCount = ReadLE16(h + 14);
@@ -219,12 +222,12 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     }
     if (colors != 0 && bitCount <= 8) {
       std::vector<uint8_t> raw(4 * size_t(colors));
-      if (!ReadAll(stream, raw.data(), 4 * int64_t(colors))) return progress.Abort();
+      if (!ReadAll(stream, raw.data(), 4 * int64_t(colors))) return progress.Refuse(kTableCut);
       for (uint32_t k = 0; k < colors; ++k) palette.push_back(TRGB{raw[4 * k], raw[4 * k + 1], raw[4 * k + 2]});
     }
     if (compression == 3 && !masksInHeader) {
       uint8_t m[12];
-      if (!ReadAll(stream, m, 12)) return progress.Abort();
+      if (!ReadAll(stream, m, 12)) return progress.Refuse("the bit-field masks are cut short");
       masks[0] = ReadLE32(m);
       masks[1] = ReadLE32(m + 4);
       masks[2] = ReadLE32(m + 8);
@@ -259,23 +262,27 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   const int64_t rowLen = RowBytes(width, bitCount);
   const bool rle = (bitCount == 8 && compression == 1) || (bitCount == 4 && compression == 2);
   if (rle) {
-    if (dataSize < 0 || dataSize > remaining) return progress.Abort();
+    if (dataSize < 0 || dataSize > remaining) return progress.Refuse("the run-length data runs past the end");
   } else if (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
              bitCount == 32) {
+    // Rows of palette depths are plain, 16-bit ones plain or bit fields: any
+    // other compression has no decoder here, and reading nothing is no success.
+    if ((bitCount <= 8 && compression != 0) || (bitCount == 16 && compression != 0 && compression != 3))
+      return progress.Refuse("a compression the depth does not have");
     // The last row may lack its padding; anything shorter is not this picture.
     const int64_t lastRow = (int64_t(width) * bitCount + 7) / 8;
-    if (height > 0 && (remaining - lastRow) / rowLen < height - 1) return progress.Abort();
-    if (remaining < lastRow) return progress.Abort();
+    if (height > 0 && (remaining - lastRow) / rowLen < height - 1) return progress.Refuse(kRefusedUnfilled);
+    if (remaining < lastRow) return progress.Refuse(kRefusedUnfilled);
   } else {
     // No row decoder exists for this depth: nothing could be read, and a claimed
     // row length of that depth must not size a buffer.
-    return progress.Abort();
+    return progress.Refuse("a depth that is not read");
   }
 
   TIEBitmapFormat format = ie24RGB;
   if (bitCount == 1) format = ie1g;
   else if ((bitCount == 4 || bitCount == 8) && native) format = ie8p;
-  if (!bitmap.Allocate(width, height, format)) return progress.Abort();
+  if (!bitmap.Allocate(width, height, format)) return progress.Refuse(kRefusedNoMemory);
   progress.Step = 100.0 / height;
   if (format == ie8p) {
     bitmap.SetPaletteColorCount(bitCount == 4 ? 16 : 256);
@@ -294,7 +301,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
 
   if (rle) {
     std::vector<uint8_t> data(static_cast<size_t>(dataSize));
-    if (!ReadAll(stream, data.data(), dataSize)) return progress.Abort();
+    if (!ReadAll(stream, data.data(), dataSize)) return progress.Refuse(kRefusedStreamFailed);
     if (bitCount == 8) {
       if (native) DecodeBMPRLE8Indexed(bitmap, data.data(), dataSize, palette, progress, top);
       else DecodeBMPRLE8(bitmap, data.data(), dataSize, palette, progress, top);
@@ -653,7 +660,7 @@ void ReadBMPStream(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParam
   try {
     ReadBMPBody(stream, bitmap, bmpSize, params, progress, paramsOnly, noFileHeader, alphaMask, ignoreAlpha);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

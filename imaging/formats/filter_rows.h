@@ -37,6 +37,12 @@ struct TFilterRowProgress {
   }
 };
 
+// The reasons most readers share, as they reach TProgressRecord::Refuse.
+inline constexpr const char* kRefusedUnfilled = "the data cannot fill the rows";
+inline constexpr const char* kRefusedRowsCut = "the rows are cut short";
+inline constexpr const char* kRefusedNoMemory = "no memory for the picture";
+inline constexpr const char* kRefusedStreamFailed = "the stream failed";
+
 // True when a picture whose data takes needed bytes (in the file's own coding)
 // may be allocated from the bytes left: uncompressed data must be all there,
 // run-length data can at most expand factor times.

@@ -94,13 +94,13 @@ public:
     if (headerless) {
       if (FCursor) {
         uint8_t hot[4];
-        if (FStream.Read(hot, 4) != 4) return FProgress.Abort();
+        if (FStream.Read(hot, 4) != 4) return FProgress.Refuse("the hot spot is cut short");
         FParams.CurHotSpotX = ReadLE16(hot);
         FParams.CurHotSpotY = ReadLE16(hot + 2);
       }
     } else {
       uint8_t d[kDirHeader];
-      if (FStream.Read(d, kDirHeader) != kDirHeader) return FProgress.Abort();
+      if (FStream.Read(d, kDirHeader) != kDirHeader) return FProgress.Refuse("the directory header is cut short");
       if (!FCursor && d[0] == 'B' && d[1] == 'M') {
         FStream.SetPosition(start);
         return ReadBMPStream(FStream, FBitmap, size - start, FParams, FProgress, paramsOnly, false, alphaMask,
@@ -112,7 +112,8 @@ public:
       FParams.SetImageCount(count);
       const int listed = FCursor ? index + 1 : std::max(std::min(count, 16), index + 1);
       std::vector<uint8_t> dir(size_t(listed) * kDirEntry);
-      if (FStream.Read(dir.data(), int64_t(dir.size())) != int64_t(dir.size())) return FProgress.Abort();
+      if (FStream.Read(dir.data(), int64_t(dir.size())) != int64_t(dir.size()))
+        return FProgress.Refuse("the directory is cut short");
       if (!FCursor) FillSizeTable(dir.data(), std::min(count, 16));
       entry = ParseEntry(dir.data() + size_t(index) * kDirEntry);
       if (FCursor) {
@@ -121,12 +122,12 @@ public:
         entry.bitCount = 0;  // the hot spot, not a depth
       }
       // The image must lie inside the stream, for cursors as for icons.
-      if (size <= start + int64_t(entry.offset) + kDibHeader) return FProgress.Abort();
+      if (size <= start + int64_t(entry.offset) + kDibHeader) return FProgress.Refuse("the image lies past the end");
       FStream.SetPosition(start + entry.offset);
     }
 
     uint8_t h[kDibHeader];
-    if (FStream.Read(h, kDibHeader) != kDibHeader) return FProgress.Abort();
+    if (FStream.Read(h, kDibHeader) != kDibHeader) return FProgress.Refuse("the image header is cut short");
     if (!FCursor && std::memcmp(h, kPngSignature, 8) == 0) {
       FStream.Seek(-kDibHeader, soCurrent);
       // The PNG reader counts one picture; the directory knows how many there are.
@@ -142,7 +143,7 @@ public:
     const uint32_t compression = ReadLE32(h + 16);
     const uint32_t colorsUsed = ReadLE32(h + 32);
     if (headerSize < kDibHeader || headerSize > FStream.Size() - FStream.Position() + kDibHeader)
-      return FProgress.Abort();
+      return FProgress.Refuse("a header size outside the data");
     FStream.Seek(headerSize - kDibHeader, soCurrent);
     if (headerless) {
       entry.width = headerWidth & 0xFF;
@@ -158,7 +159,7 @@ public:
     int bits = headerBits;
     if (bits == 0) bits = entry.bitCount;
     if (bits == 0 && entry.colors > 0) bits = std::max(CeilLog2(entry.colors), 0);
-    if (bits == 0) return FProgress.Abort();
+    if (bits == 0) return FProgress.Refuse("a depth of zero");
     FBits = bits;
     if (FCursor) {
       FParams.BitsPerSample = bits, FParams.SamplesPerPixel = 1;
@@ -177,7 +178,8 @@ public:
       width = headerWidth;
       height = headerHeight >> 1;
     }
-    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX) return FProgress.Abort();
+    if (width <= 0 || height <= 0 || width > INT32_MAX || height > INT32_MAX)
+      return FProgress.Refuse("a side that is not a positive number");
     FWidth = int(width), FHeight = int(height);
 
     // The colour table holds the header's colours used, else 2^bits entries;
@@ -187,7 +189,8 @@ public:
       const uint32_t full = 1u << bits;
       const uint32_t n = colorsUsed > 0 && colorsUsed < full ? colorsUsed : full;
       std::vector<uint8_t> table(size_t(n) * 4);
-      if (FStream.Read(table.data(), int64_t(table.size())) != int64_t(table.size())) return FProgress.Abort();
+      if (FStream.Read(table.data(), int64_t(table.size())) != int64_t(table.size()))
+        return FProgress.Refuse("the colour table is cut short");
       for (uint32_t i = 0; i < n; ++i) FPalette.push_back(TRGB{table[4 * i], table[4 * i + 1], table[4 * i + 2]});
       FParams.Palette = FPalette;
       FParams.PaletteCount = int32_t(n);
@@ -196,14 +199,15 @@ public:
     FParams.Height = FParams.StoredHeight = FHeight;
     if (paramsOnly) return;
 
-    if (compression != 0 || (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32))
-      return FProgress.Abort();
+    if (compression != 0) return FProgress.Refuse("a compression the icon reader does not take");
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+      return FProgress.Refuse("a depth the icon reader does not take");
     const int64_t xorRow = XorRowBytes(FWidth, bits);
     const int64_t left = FStream.Size() - FStream.Position();
-    if (!DataCanFill(xorRow * FHeight, left)) return FProgress.Abort();
+    if (!DataCanFill(xorRow * FHeight, left)) return FProgress.Refuse(kRefusedUnfilled);
     FNative = !FCursor && FParams.NativePixelFormat;
     TIEBitmapFormat format = bits == 1 ? ie1g : (FNative && bits <= 8) ? ie8p : ie24RGB;
-    if (!FBitmap.Allocate(FWidth, FHeight, format)) return FProgress.Abort();
+    if (!FBitmap.Allocate(FWidth, FHeight, format)) return FProgress.Refuse(kRefusedNoMemory);
     if (format == ie8p) {
       FBitmap.SetPaletteColorCount(1 << bits);
       for (size_t i = 0; i < FPalette.size(); ++i) FBitmap.SetPaletteColor(int(i), FPalette[i]);
@@ -217,7 +221,8 @@ public:
     }
     FMask = mask.get();
     FXor.resize(size_t(xorRow * FHeight));
-    if (FStream.Read(FXor.data(), int64_t(FXor.size())) != int64_t(FXor.size())) return FProgress.Abort();
+    if (FStream.Read(FXor.data(), int64_t(FXor.size())) != int64_t(FXor.size()))
+      return FProgress.Refuse(kRefusedRowsCut);
     FXorRow = xorRow;
     FAndRow = AndRowBytes(FWidth);
     const int64_t andSize = FAndRow * FHeight;
@@ -228,7 +233,7 @@ public:
     Decode();
     // Indexed images need their transparency rows; without them the picture
     // stays opaque but the data was short.
-    if (bits <= 8 && FAnd.empty()) FProgress.Abort();
+    if (bits <= 8 && FAnd.empty()) FProgress.Refuse("the transparency rows are missing");
     if (mask && !FCursor) {
       mask->CheckFull();
       if (mask->Full()) mask.reset();
@@ -548,7 +553,7 @@ void ReadICOStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bo
   try {
     TIconReader(stream, bitmap, params, progress, false).Run(paramsOnly, alphaMask, ignoreAlpha);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 
@@ -557,7 +562,7 @@ void ReadCURStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bo
   try {
     TIconReader(stream, bitmap, params, progress, true).Run(paramsOnly, alphaMask, ignoreAlpha);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

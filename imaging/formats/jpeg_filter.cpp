@@ -20,6 +20,7 @@
 #include "imaging/io/io_types.h"
 #include "imaging/io/jpeg_markers.h"
 #include "imaging/io/xmp_packet.h"
+#include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
 
 namespace {
@@ -418,7 +419,7 @@ int64_t GetJpegStreamLength(TStream& stream) {
     if ((b >= 0xC0 && b <= 0xCF) || (b >= 0xDA && b <= 0xFE)) {
       uint8_t l[2];
       if (!ReadBytes(stream, l, 2)) break;
-      const int len = l[0] << 8 | l[1];
+      const int len = ReadBE16(l);
       // A length below 2 would step back for ever: the data ends here.
       if (len < 2) break;
       stream.Seek(len - 2, soCurrent);
@@ -448,7 +449,7 @@ void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params) {
       if (!skip && m != 0xE2) break;
       uint8_t l[2];
       if (!ReadBytes(stream, l, 2)) break;
-      const int len = l[0] << 8 | l[1];
+      const int len = ReadBE16(l);
       if (len < 2) break;  // would never move on
       if (skip) {
         stream.Seek(len - 2, soCurrent);

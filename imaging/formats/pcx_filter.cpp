@@ -138,15 +138,20 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool pa
   const int64_t start = stream.Position();
   size = std::min(size, stream.Size() - start);
   uint8_t raw[kHeaderSize];
-  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize) return progress.Abort();
+  if (size < kHeaderSize || stream.Read(raw, kHeaderSize) != kHeaderSize)
+    return progress.Refuse("the header is cut short");
   TPCXHeader h;
   DecodePCXHeader(raw, h);
-  if (h.Manufacturer != 10 || h.BitsPerPixel > 8 || h.Encoding > 1) return progress.Abort();
+  if (h.Manufacturer != 10) return progress.Refuse("the manufacturer byte is not 10");
+  if (h.BitsPerPixel > 8) return progress.Refuse("more than 8 bits a plane");
+  if (h.Encoding > 1) return progress.Refuse("an encoding other than 0 or 1");
   // An upside-down window has no pixels, and lines shorter than their pixels
   // would be read past their end.
-  if (h.XMax < h.XMin || h.YMax < h.YMin || h.Planes == 0 || h.BitsPerPixel == 0) return progress.Abort();
+  if (h.XMax < h.XMin || h.YMax < h.YMin) return progress.Refuse("the window is upside down");
+  if (h.Planes == 0 || h.BitsPerPixel == 0) return progress.Refuse("no planes or no bits");
   const int width = int(h.XMax) - h.XMin + 1, height = int(h.YMax) - h.YMin + 1;
-  if (int64_t(h.BytesPerLine) * 8 < int64_t(width) * h.BitsPerPixel) return progress.Abort();
+  if (int64_t(h.BytesPerLine) * 8 < int64_t(width) * h.BitsPerPixel)
+    return progress.Refuse("rows wider than their bytes per line");
 
   params.SetImageCount(1);
   if (h.HDpi == 0 || h.VDpi == 0) {
@@ -180,12 +185,14 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool pa
   if (paramsOnly) return;
 
   const TPCXLayout layout = LayoutOf(h);
-  if (layout == plOther) return progress.Abort();
+  if (layout == plOther) return progress.Refuse("a plane layout that is not read");
   const int64_t lineBytes = int64_t(h.BytesPerLine) * h.Planes;
   std::vector<uint8_t> data(size_t(size - kHeaderSize));
-  if (stream.Read(data.data(), int64_t(data.size())) != int64_t(data.size())) return progress.Abort();
-  if (!DataCanFill(lineBytes * height, int64_t(data.size()), h.Encoding == 1 ? kMaxRun : 1)) return progress.Abort();
-  if (!bitmap.Allocate(width, height, layout == pl1Bit ? ie1g : ie24RGB)) return progress.Abort();
+  if (stream.Read(data.data(), int64_t(data.size())) != int64_t(data.size()))
+    return progress.Refuse(kRefusedStreamFailed);
+  if (!DataCanFill(lineBytes * height, int64_t(data.size()), h.Encoding == 1 ? kMaxRun : 1))
+    return progress.Refuse(kRefusedUnfilled);
+  if (!bitmap.Allocate(width, height, layout == pl1Bit ? ie1g : ie24RGB)) return progress.Refuse(kRefusedNoMemory);
 
   std::vector<uint8_t> line(static_cast<size_t>(lineBytes));
   TPCXLineDecoder decoder{data.data(), int64_t(data.size()), h.Encoding == 1};
@@ -197,7 +204,7 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool pa
     if (!decoder.Line(line.data(), lineBytes)) {
       // The rows read stay; the rest of the picture is cleared.
       ClearBitmapRows(bitmap, y, height);
-      return progress.Abort();
+      return progress.Refuse(kRefusedRowsCut);
     }
     DecodeRow(layout, line.data(), h.BytesPerLine, width, h.ColorMap, palette256, bitmap.ScanLine(y));
   }
@@ -351,7 +358,7 @@ void ReadPCXStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bo
   try {
     ReadBody(stream, bitmap, params, paramsOnly, progress, size);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 
@@ -369,23 +376,25 @@ void WritePCXStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
 
 namespace {
 
-// The magic at the position and every page inside the stream; the table is read.
-bool ReadDCXTable(TStream& stream, std::vector<uint32_t>& offsets) {
+// The magic at the position and every page inside the stream; the table is
+// read. Null when it is sound, else why it is refused.
+const char* ReadDCXTable(TStream& stream, std::vector<uint32_t>& offsets) {
   const int64_t start = stream.Position();
   uint8_t b[4];
-  if (stream.Read(b, 4) != 4 || ReadLE32(b) != kDCXMagic) return false;
+  if (stream.Read(b, 4) != 4 || ReadLE32(b) != kDCXMagic) return "the DCX magic is missing";
   offsets = ReadDCXPageTable(stream);
   for (uint32_t offset : offsets)
-    if (start + offset >= stream.Size()) return false;
-  return true;
+    if (start + offset >= stream.Size()) return "a DCX page lies past the end";
+  return nullptr;
 }
 
 void ReadDCXBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bool paramsOnly,
                  TProgressRecord& progress) {
   const int64_t start = stream.Position();
   std::vector<uint32_t> offsets;
+  if (const char* refusal = ReadDCXTable(stream, offsets)) return progress.Refuse(refusal);
   // A DCX without pages has no picture to give.
-  if (!ReadDCXTable(stream, offsets) || offsets.empty()) return progress.Abort();
+  if (offsets.empty()) return progress.Refuse("a DCX without pages");
   const std::vector<int64_t> sizes = GetDCXPageSizes(stream, offsets, start);
   const int index = std::clamp(params.DcxImageIndex, 0, int(offsets.size()) - 1);
   params.SetImageIndex(index);
@@ -399,7 +408,7 @@ void WriteDCXBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TPr
   std::vector<uint32_t> offsets;
   std::vector<int64_t> sizes;
   if (stream.Size() > start) {
-    if (!ReadDCXTable(stream, offsets)) return progress.Abort();
+    if (ReadDCXTable(stream, offsets)) return progress.Abort();
     sizes = GetDCXPageSizes(stream, offsets, start);
   }
   const int count = int(offsets.size());
@@ -440,7 +449,7 @@ bool IsDCXStream(TStream& stream) {
   std::vector<uint32_t> offsets;
   bool ok = false;
   try {
-    ok = ReadDCXTable(stream, offsets);
+    ok = ReadDCXTable(stream, offsets) == nullptr;
   } catch (...) {
   }
   stream.SetPosition(start);
@@ -475,7 +484,7 @@ void ReadDCXStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, bo
   try {
     ReadDCXBody(stream, bitmap, params, paramsOnly, progress);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

@@ -59,6 +59,8 @@ struct THeader {
   int32_t width = -1, height = -1, maxValue = -1;
 };
 
+constexpr const char* kRefusedMagic = "a magic word that is not an anymap's";
+
 bool HasMaximum(const std::string& magic) { return magic != "P1" && magic != "P4"; }
 bool KnownMagic(const std::string& m) { return m.size() == 2 && m[0] == 'P' && m[1] >= '1' && m[1] <= '6'; }
 
@@ -76,7 +78,7 @@ public:
 
   void Run(bool paramsOnly) {
     FParams.PxmComments.Clear();
-    if (!ReadHeader()) return FProgress.Abort();
+    if (const char* refusal = ReadHeader()) return FProgress.Refuse(refusal);
     const std::string& m = FHead.magic;
     const int w = FHead.width, h = FHead.height, mx = FHead.maxValue;
     FParams.FreePalette();
@@ -104,8 +106,8 @@ public:
       case '5': needed = pixels * sampleBytes, format = wide && native ? ie16g : ie24RGB; break;
       case '6': needed = 3 * pixels * sampleBytes, format = wide && native ? ieRGB48 : ie24RGB; break;
     }
-    if (!DataCanFill(needed, left)) return FProgress.Abort();
-    if (!FBitmap.Allocate(w, h, format)) return FProgress.Abort();
+    if (!DataCanFill(needed, left)) return FProgress.Refuse(kRefusedUnfilled);
+    if (!FBitmap.Allocate(w, h, format)) return FProgress.Refuse(kRefusedNoMemory);
     switch (m[1]) {
       case '1': ReadP1(); break;
       case '2':
@@ -117,7 +119,8 @@ public:
   int64_t Position() { return FIn.Position(); }
 
 private:
-  bool ReadHeader() {
+  // Null when the header is sound, else why it is refused.
+  const char* ReadHeader() {
     int fields = 0;  // magic, width, height, maximum
     std::string t;
     while (FIn.Position() < FIn.Size()) {
@@ -133,13 +136,15 @@ private:
         case 2: FHead.height = StringToIntDefault(t, -1); break;
         case 3: FHead.maxValue = StringToIntDefault(t, -1); break;
       }
-      if (fields == 1 && !KnownMagic(t)) return false;
+      if (fields == 1 && !KnownMagic(t)) return kRefusedMagic;
       if (fields == (HasMaximum(FHead.magic) ? 4 : 3)) break;
     }
-    if (!KnownMagic(FHead.magic) || FHead.width <= 0 || FHead.height <= 0) return false;
+    if (!KnownMagic(FHead.magic)) return kRefusedMagic;
+    if (FHead.width <= 0 || FHead.height <= 0) return "a side that is missing or not a positive number";
     // A missing or zero maximum would divide by zero; above 65535 no sample fits two bytes.
-    if (HasMaximum(FHead.magic) && (FHead.maxValue <= 0 || FHead.maxValue > 65535)) return false;
-    return true;
+    if (HasMaximum(FHead.magic) && (FHead.maxValue <= 0 || FHead.maxValue > 65535))
+      return "a maximum that is missing or outside 1..65535";
+    return nullptr;
   }
 
   void Row(int y) {
@@ -150,7 +155,7 @@ private:
   // The data ended inside row y: the rows read stay, the rest is cleared.
   void Short(int y) {
     ClearBitmapRows(FBitmap, y, FBitmap.Height());
-    FProgress.Abort();
+    FProgress.Refuse(kRefusedRowsCut);
   }
 
   void ReadP1() {
@@ -391,7 +396,7 @@ void ReadPXMStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TP
     reader.Run(paramsOnly);
     stream.SetPosition(reader.Position());
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

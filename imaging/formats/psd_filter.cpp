@@ -38,13 +38,17 @@ enum : uint16_t {
 // ---- reading ----
 
 // Thrown inside the reader when the data ends early or is not what it says;
-// caught at the filter's edge and turned into the abort flag.
-struct TPSDStop {};
+// caught at the filter's edge and turned into the abort flag and its reason.
+struct TPSDStop {
+  const char* reason;
+};
+constexpr const char* kPsdCut = "the data ends early";
+constexpr const char* kLayerCut = "a layer record runs past its section";
 
 int64_t Remaining(TStream& s) { return s.Size() - s.Position(); }
 
 void ReadExact(TStream& s, void* buffer, int64_t count) {
-  if (count < 0 || s.Read(buffer, count) != count) throw TPSDStop{};
+  if (count < 0 || s.Read(buffer, count) != count) throw TPSDStop{kPsdCut};
 }
 uint8_t ReadU8(TStream& s) {
   uint8_t b;
@@ -136,15 +140,17 @@ struct TPSDRows {
 
 // Opens rows rows of rowBytes each within limit bytes from the position; false
 // (nothing allocated) for a compression not read or data that cannot fill them.
-bool OpenRows(TPSDRows& rows, int64_t count, int64_t rowBytes, int64_t limit) {
-  if (limit < 2) return false;
+// Null when the rows can be read, else why not.
+const char* OpenRows(TPSDRows& rows, int64_t count, int64_t rowBytes, int64_t limit) {
+  if (limit < 2) return kPsdCut;
   rows.compression = ReadU16(rows.stream);
   limit -= 2;
-  if (rows.compression == 0) return DataCanFill(count * rowBytes, limit);
-  if (rows.compression != 1 || count * 2 > limit) return false;
+  if (rows.compression == 0) return DataCanFill(count * rowBytes, limit) ? nullptr : kRefusedUnfilled;
+  if (rows.compression != 1) return "a compression that is not read";
+  if (count * 2 > limit) return "the row lengths run past the end";
   rows.counts.resize(size_t(count));
   for (auto& c : rows.counts) c = ReadU16(rows.stream);
-  return DataCanFill(count * rowBytes, limit - count * 2, kPackBitsFactor);
+  return DataCanFill(count * rowBytes, limit - count * 2, kPackBitsFactor) ? nullptr : kRefusedUnfilled;
 }
 
 struct TPSDReader {
@@ -178,9 +184,9 @@ void TPSDReader::Read() {
   uint8_t raw[kHeaderSize];
   ReadExact(stream, raw, kHeaderSize);
   DecodePSDFileHeader(raw, header);
-  if (!HeaderIsGood(header) || header.Width == 0 || header.Height == 0 || header.Width > kMaxSide ||
-      header.Height > kMaxSide)
-    throw TPSDStop{};
+  if (!HeaderIsGood(header)) throw TPSDStop{"a header field outside what the reader takes"};
+  if (header.Width == 0 || header.Height == 0 || header.Width > kMaxSide || header.Height > kMaxSide)
+    throw TPSDStop{"a side of zero or above the limit"};
   format = ReadFormat(header.Mode, header.Depth);
 
   params.SetImageCount(1);
@@ -192,7 +198,7 @@ void TPSDReader::Read() {
   params.SetDpiY(gDefaultDPIY);
 
   const uint32_t modeData = ReadU32(stream);
-  if (modeData > Remaining(stream)) throw TPSDStop{};
+  if (modeData > Remaining(stream)) throw TPSDStop{"the colour mode data runs past the end"};
   if (modeData == 768) {
     palette.resize(768);
     ReadExact(stream, palette.data(), 768);
@@ -214,7 +220,7 @@ void TPSDReader::Read() {
 
 void TPSDReader::ReadResources() {
   const uint32_t length = ReadU32(stream);
-  if (length > Remaining(stream)) throw TPSDStop{};
+  if (length > Remaining(stream)) throw TPSDStop{"the image resources run past the end"};
   const int64_t end = stream.Position() + length;
   while (stream.Position() < end) {
     if (stream.Position() & 1) stream.Seek(1, soCurrent);
@@ -302,28 +308,28 @@ bool RectIsGood(int32_t top, int32_t left, int32_t bottom, int32_t right) {
 
 TLayerHeader ReadLayerRecord(TStream& s, int64_t end) {
   TLayerHeader l;
-  if (end - s.Position() < 18) throw TPSDStop{};
+  if (end - s.Position() < 18) throw TPSDStop{kLayerCut};
   l.top = ReadI32(s), l.left = ReadI32(s), l.bottom = ReadI32(s), l.right = ReadI32(s);
-  if (!RectIsGood(l.top, l.left, l.bottom, l.right)) throw TPSDStop{};
+  if (!RectIsGood(l.top, l.left, l.bottom, l.right)) throw TPSDStop{"a layer rectangle upside down or too large"};
   const uint16_t count = ReadU16(s);
-  if (int64_t(count) * 6 + 16 > end - s.Position()) throw TPSDStop{};
+  if (int64_t(count) * 6 + 16 > end - s.Position()) throw TPSDStop{kLayerCut};
   for (int c = 0; c < count; ++c) {
     const int16_t id = int16_t(ReadU16(s));
     l.channels.emplace_back(id, ReadU32(s));
   }
   char signature[4];
   ReadExact(s, signature, 4);
-  if (std::memcmp(signature, "8BIM", 4) != 0) throw TPSDStop{};
+  if (std::memcmp(signature, "8BIM", 4) != 0) throw TPSDStop{"a layer blend signature other than 8BIM"};
   s.Seek(4, soCurrent);  // blend mode
   l.opacity = ReadU8(s), l.clipping = ReadU8(s), l.flags = ReadU8(s);
   s.Seek(1, soCurrent);
   const uint32_t extra = ReadU32(s);
-  if (extra > end - s.Position()) throw TPSDStop{};
+  if (extra > end - s.Position()) throw TPSDStop{kLayerCut};
   const int64_t extraEnd = s.Position() + extra;
   auto block = [&]() {
-    if (extraEnd - s.Position() < 4) throw TPSDStop{};
+    if (extraEnd - s.Position() < 4) throw TPSDStop{kLayerCut};
     const uint32_t n = ReadU32(s);
-    if (n > extraEnd - s.Position()) throw TPSDStop{};
+    if (n > extraEnd - s.Position()) throw TPSDStop{kLayerCut};
     return int64_t(n);
   };
   const int64_t maskLength = block();
@@ -336,7 +342,7 @@ TLayerHeader ReadLayerRecord(TStream& s, int64_t end) {
   s.Seek(block(), soCurrent);  // blending ranges
   if (extraEnd - s.Position() >= 1) {
     const uint8_t n = ReadU8(s);
-    if (n > extraEnd - s.Position()) throw TPSDStop{};
+    if (n > extraEnd - s.Position()) throw TPSDStop{kLayerCut};
     l.name.resize(n);
     ReadExact(s, l.name.data(), n);
   }
@@ -347,13 +353,13 @@ TLayerHeader ReadLayerRecord(TStream& s, int64_t end) {
 
 void TPSDReader::ReadLayers() {
   const uint32_t length = ReadU32(stream);
-  if (length > Remaining(stream)) throw TPSDStop{};
+  if (length > Remaining(stream)) throw TPSDStop{"the layer section runs past the end"};
   const int64_t sectionEnd = stream.Position() + length;
   if (length == 0) return;
   if (!(loadLayers && layers)) return stream.SetPosition(sectionEnd);
-  if (length < 4) throw TPSDStop{};
+  if (length < 4) throw TPSDStop{"the layer section is shorter than its info length"};
   const uint32_t infoLength = ReadU32(stream);
-  if (infoLength > sectionEnd - stream.Position()) throw TPSDStop{};
+  if (infoLength > sectionEnd - stream.Position()) throw TPSDStop{"the layer info runs past its section"};
   const int64_t infoEnd = stream.Position() + infoLength;
   if (infoLength < 2) return stream.SetPosition(sectionEnd);
   const int count = std::abs(int(int16_t(ReadU16(stream))));
@@ -374,24 +380,24 @@ void TPSDReader::ReadLayers() {
     TPSDLayerRecord mask;
     for (const auto& [id, dataLength] : h.channels) {
       const int64_t start = stream.Position();
-      if (dataLength > infoEnd - start) throw TPSDStop{};
+      if (dataLength > infoEnd - start) throw TPSDStop{"a layer channel runs past the layer info"};
       const bool isMask = id == -2;
       const int w = isMask ? h.maskRight - h.maskLeft : h.Width(), ht = isMask ? h.maskBottom - h.maskTop : h.Height();
       TPSDRows rows{stream};
       // Channels this reader has no place for are passed over by their length.
       const bool known = isMask ? h.hasMask : (id >= -1 && id < ColourChannels(format)) || id == ColourChannels(format);
       if (known && format != ieNoFormat && w > 0 && ht > 0 &&
-          OpenRows(rows, ht, ChannelRowBytes(w, header.Depth), dataLength)) {
+          OpenRows(rows, ht, ChannelRowBytes(w, header.Depth), dataLength) == nullptr) {
         if (isMask) {
           mask.Owned = std::make_unique<TIEBitmap>(w, ht, ie8g);
           mask.Bitmap = mask.Owned.get();
           mask.IsMask = true, mask.Visible = false;
           mask.PosX = h.maskLeft, mask.PosY = h.maskTop;
           mask.Name = h.name;
-          if (!ReadChannel(*mask.Bitmap, -3, rows)) throw TPSDStop{};
+          if (!ReadChannel(*mask.Bitmap, -3, rows)) throw TPSDStop{kRefusedRowsCut};
         } else {
           PrepareBitmap(*layer.Bitmap, w, ht);
-          if (!ReadChannel(*layer.Bitmap, id, rows)) throw TPSDStop{};
+          if (!ReadChannel(*layer.Bitmap, id, rows)) throw TPSDStop{kRefusedRowsCut};
         }
       }
       stream.SetPosition(start + dataLength);
@@ -416,7 +422,7 @@ void TPSDReader::ReadLayers() {
 
 void TPSDReader::PrepareBitmap(TIEBitmap& b, int width, int height) {
   if (!b.IsEmpty() && b.Width() == width && b.Height() == height && b.PixelFormat() == format) return;
-  if (!b.Allocate(width, height, format)) throw TPSDStop{};
+  if (!b.Allocate(width, height, format)) throw TPSDStop{kRefusedNoMemory};
   const int64_t rowLen = b.RowLen();
   for (int y = 0; y < height; ++y) std::memset(b.ScanLine(y), 0, size_t(rowLen));
   if (format == ie8p) {
@@ -486,20 +492,21 @@ bool TPSDReader::ReadChannel(TIEBitmap& b, int id, TPSDRows& rows) {
 }
 
 void TPSDReader::ReadMerged() {
-  if (format == ieNoFormat) throw TPSDStop{};
+  if (format == ieNoFormat) throw TPSDStop{"a colour mode and depth that are not read"};
   const int width = int(header.Width), height = int(header.Height);
   const int colours = ColourChannels(format);
   // Colour channels and one alpha channel are read; more are extra channels.
   const int channels = std::min<int>(header.Channels, colours + (format == ie1g ? 0 : 1));
-  if (header.Channels < colours) throw TPSDStop{};
+  if (header.Channels < colours) throw TPSDStop{"fewer channels than the colour mode has"};
   const int64_t rowBytes = ChannelRowBytes(width, header.Depth);
   TPSDRows rows{stream};
-  if (!OpenRows(rows, int64_t(height) * header.Channels, rowBytes, Remaining(stream))) throw TPSDStop{};
+  if (const char* refusal = OpenRows(rows, int64_t(height) * header.Channels, rowBytes, Remaining(stream)))
+    throw TPSDStop{refusal};
   bitmap->RemoveAlphaChannel();
   PrepareBitmap(*bitmap, width, height);
   mergedRead = true;
   for (int c = 0; c < channels; ++c) {
-    if (!ReadChannel(*bitmap, c, rows)) throw TPSDStop{};
+    if (!ReadChannel(*bitmap, c, rows)) throw TPSDStop{kRefusedRowsCut};
     progress.Report(c * 100 / channels);
   }
 }
@@ -924,8 +931,10 @@ void ReadPSDStream(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params, TP
   TPSDReader reader{stream, params, temp ? temp.get() : bitmap, layers, loadLayers, progress};
   try {
     reader.Read();
+  } catch (const TPSDStop& stop) {
+    progress.Refuse(stop.reason);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
   try {
     if (temp && (reader.mergedRead || reader.thumbnailTaken)) bitmap->Assign(temp.get());

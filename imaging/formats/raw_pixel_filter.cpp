@@ -121,9 +121,11 @@ struct TRawReader {
     return true;
   }
 
+  // Stops at row: the data ran short there, or the load was cancelled (which
+  // is no refusal of the data).
   bool Fail(int row) {
     ClearBitmapRows(bitmap, row, height);
-    progress.Abort();
+    if (!progress.Aborted()) progress.Refuse(kRefusedRowsCut);
     return false;
   }
 
@@ -176,16 +178,16 @@ struct TRawReader {
 
 void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
   const TIEBitmapFormat format = bitmap.PixelFormat();
-  if (bitmap.IsEmpty()) return progress.Abort();
+  if (bitmap.IsEmpty()) return progress.Refuse("no picture size given");
   const TRawSample sample = SampleOf(format);
   // Floats are not written in hexadecimal.
-  if (sample == rsFloat && params.RawPixelDataFormat == rdHex) return progress.Abort();
-  if (params.RawPixelDataFormat > rdHex) return progress.Abort();
+  if (sample == rsFloat && params.RawPixelDataFormat == rdHex) return progress.Refuse("floats in hexadecimal");
+  if (params.RawPixelDataFormat > rdHex) return progress.Refuse("a data format that is not read");
   TIEBufferedReadStream in(&stream, kBufferSize, true);
   progress.Step = 100.0 / bitmap.Height();
   if (params.RawPixelHeaderSize < 0 || params.RawPixelHeaderSize > in.Size()) {
     ClearBitmapRows(bitmap, 0, bitmap.Height());
-    return progress.Abort();
+    return progress.Refuse("the header lies past the end");
   }
   in.Seek(params.RawPixelHeaderSize, soBeginning);
   TRawReader reader{in, bitmap, params, progress, sample, TTextSamples(in, params.RawPixelDataFormat, sample),
@@ -213,7 +215,7 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgre
       break;
     default:
       // No layout of raw data is defined for the other formats.
-      progress.Abort();
+      progress.Refuse("a pixel format without a raw layout");
       break;
   }
 }
@@ -224,6 +226,6 @@ void ReadRawPixelStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& param
   try {
     ReadBody(stream, bitmap, params, progress);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }

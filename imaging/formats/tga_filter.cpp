@@ -62,7 +62,7 @@ public:
     TIEBufferedReadStream in(&FStream, 8192);
     FIn = &in;
     uint8_t h[kHeaderSize];
-    if (in.Read(h, kHeaderSize) != kHeaderSize) return FProgress.Abort();
+    if (in.Read(h, kHeaderSize) != kHeaderSize) return FProgress.Refuse("the header is cut short");
     const int idLength = h[0], mapType = h[1], type = h[2];
     const int mapFirst = ReadLE16(h + 3), mapLength = ReadLE16(h + 5), mapEntry = h[7];
     FWidth = ReadLE16(h + 12);
@@ -71,9 +71,11 @@ public:
     FDescriptor = h[17];
     FParams.TgaXPos = ReadLE16(h + 8);
     FParams.TgaYPos = ReadLE16(h + 10);
-    if (!KnownType(type) || !KnownDepth(FDepth) || mapType > 1) return FProgress.Abort();
+    if (!KnownType(type)) return FProgress.Refuse("an image type that is not read");
+    if (!KnownDepth(FDepth)) return FProgress.Refuse("a depth that is not read");
+    if (mapType > 1) return FProgress.Refuse("a colour map type that is not read");
     std::string id(size_t(idLength), '\0');
-    if (in.Read(id.data(), idLength) != idLength) return FProgress.Abort();
+    if (in.Read(id.data(), idLength) != idLength) return FProgress.Refuse("the image ID runs past the end");
     FParams.TgaImageID = FieldText(reinterpret_cast<const uint8_t*>(id.data()), idLength);
 
     // Indices past the colour map keep the fixed 3-3-2 colours.
@@ -84,7 +86,7 @@ public:
     std::fill(std::begin(FAlphaPalette), std::end(FAlphaPalette), uint8_t(255));
     FParams.FreePalette();
     if (mapType == 1) {
-      if (!ReadColorMap(mapFirst, mapLength, mapEntry)) return FProgress.Abort();
+      if (!ReadColorMap(mapFirst, mapLength, mapEntry)) return FProgress.Refuse("the colour map runs past the end");
       const int count = std::min(mapFirst + mapLength, 256);
       FParams.Palette.assign(FPalette, FPalette + count);
       FParams.PaletteCount = count;
@@ -111,14 +113,15 @@ public:
       default: FParams.BitsPerSample = 8, FParams.SamplesPerPixel = 4; break;
     }
     if (paramsOnly) return;
-    if (FWidth == 0 || FHeight == 0) return FProgress.Abort();
+    if (FWidth == 0 || FHeight == 0) return FProgress.Refuse("a side of zero");
     // Packets hold whole pixels, so sub-byte depths have no run-length form.
-    if (FCompressed && FDepth < 8) return FProgress.Abort();
+    if (FCompressed && FDepth < 8) return FProgress.Refuse("run-length data below 8 bits");
     const int64_t rowBytes = FDepth == 1 ? (FWidth + 7) / 8 : FDepth == 4 ? (FWidth + 1) / 2 : FWidth * (FDepth / 8);
     if (!DataCanFill(rowBytes * FHeight, in.Size() - in.Position(), FCompressed ? 128 : 1))
-      return FProgress.Abort();
+      return FProgress.Refuse(kRefusedUnfilled);
 
-    if (!FBitmap.Allocate(FWidth, FHeight, FDepth == 1 ? ie1g : ie24RGB)) return FProgress.Abort();
+    if (!FBitmap.Allocate(FWidth, FHeight, FDepth == 1 ? ie1g : ie24RGB))
+      return FProgress.Refuse(kRefusedNoMemory);
     std::unique_ptr<TIEMask> mask;
     if ((FDepth == 32 || (mapType == 1 && mapEntry == 32)) && !ignoreAlpha) {
       mask = alphaMask ? std::move(alphaMask) : std::make_unique<TIEMask>();
@@ -283,7 +286,7 @@ private:
         std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
         if (topDown) ClearBitmapRows(FBitmap, y + 1, FHeight);
         else ClearBitmapRows(FBitmap, 0, y);
-        return FProgress.Abort();
+        return FProgress.Refuse(kRefusedRowsCut);
       }
       std::memcpy(FBitmap.ScanLine(y), FRow.data(), size_t(rowLen));
       if (mask) std::memcpy(mask->ScanLine(y), FAlphaRow.data(), FAlphaRow.size());
@@ -467,7 +470,7 @@ void ReadTGAStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TP
   try {
     TTgaReader(stream, bitmap, params, progress).Run(paramsOnly, alphaMask, ignoreAlpha);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

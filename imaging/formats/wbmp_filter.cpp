@@ -22,7 +22,11 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgre
   const int32_t fixedHeader = ReadWBMPMultiByteInt(stream);
   const int32_t width = ReadWBMPMultiByteInt(stream);
   const int32_t height = ReadWBMPMultiByteInt(stream);
-  if (type != 0 || fixedHeader != 0 || width <= 0 || height <= 0) return progress.Abort();
+  if (type < 0 || fixedHeader < 0 || width < 0 || height < 0)
+    return progress.Refuse("a header number cut short or longer than four bytes");
+  if (type != 0) return progress.Refuse("a type other than 0");
+  if (fixedHeader != 0) return progress.Refuse("extension headers, which are not read");
+  if (width == 0 || height == 0) return progress.Refuse("a side of zero");
 
   params.BitsPerSample = 1;
   params.SamplesPerPixel = 1;
@@ -34,15 +38,15 @@ void ReadBody(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgre
   if (paramsOnly) return;
 
   const int64_t rowBytes = (int64_t(width) + 7) / 8;
-  if (!DataCanFill(rowBytes * height, stream.Size() - stream.Position())) return progress.Abort();
-  if (!bitmap.Allocate(width, height, ie1g)) return progress.Abort();
+  if (!DataCanFill(rowBytes * height, stream.Size() - stream.Position())) return progress.Refuse(kRefusedUnfilled);
+  if (!bitmap.Allocate(width, height, ie1g)) return progress.Refuse(kRefusedNoMemory);
   progress.Step = 100.0 / height;
   TFilterRowProgress rp{progress};
   for (int r = 0; r < height; ++r) {
     if (stream.Read(bitmap.ScanLine(r), rowBytes) != rowBytes) {
       // The rows read stay; the rest of the picture is cleared.
       ClearBitmapRows(bitmap, r, height);
-      return progress.Abort();
+      return progress.Refuse(kRefusedRowsCut);
     }
     rp.Row(r);
     if (progress.Aborted()) return;
@@ -104,7 +108,7 @@ void ReadWBMPStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   try {
     ReadBody(stream, bitmap, params, progress, paramsOnly);
   } catch (...) {
-    progress.Abort();
+    progress.Refuse(kRefusedStreamFailed);
   }
 }
 

@@ -46,7 +46,8 @@ constexpr TImageFileType ioHDP = 29;
 
 // Handed by the component to every reader and writer. A filter reports bad or
 // short data by setting *AbortFlag and returning, and stops when another thread
-// sets it.
+// sets it. A reader that refuses its data says why through Refuse: the user
+// only learns that the load failed, a test or a log reads the rule that fired.
 struct TProgressRecord {
   TIEProgressEvent ProgressEvent;  // empty: nothing is reported
   TObject* Sender = nullptr;
@@ -55,6 +56,7 @@ struct TProgressRecord {
   double Step = 0;
   double Step2 = 0;
   std::atomic<bool>* AbortFlag = nullptr;
+  const char* Refusal = nullptr;  // the first reason given to Refuse; null if none
 
   void Report(int per) const {
     if (ProgressEvent) ProgressEvent(Sender, per);
@@ -62,5 +64,11 @@ struct TProgressRecord {
   bool Aborted() const { return AbortFlag != nullptr && AbortFlag->load(); }
   void Abort() const {
     if (AbortFlag != nullptr) AbortFlag->store(true);
+  }
+  // Aborts, keeping why; a later, more general refusal of the same load does
+  // not hide the rule that fired first.
+  void Refuse(const char* why) {
+    if (Refusal == nullptr) Refusal = why;
+    Abort();
   }
 };

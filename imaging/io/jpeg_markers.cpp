@@ -188,10 +188,10 @@ bool TIEIPTCInfoList::LoadFromBuffer(const uint8_t* data, int64_t length) {
     int64_t start = 0;
     if (data[b + 3] & 0x80) {
       if (b + 9 > length) break;
-      size = (int64_t(data[b + 5]) << 24) | (int64_t(data[b + 6]) << 16) | (int64_t(data[b + 7]) << 8) | data[b + 8];
+      size = ReadBE32(data + b + 5);
       start = b + 9;
     } else {
-      size = (int64_t(data[b + 3]) << 8) | data[b + 4];
+      size = ReadBE16(data + b + 3);
       start = b + 5;
     }
     if (size > length - start) break;

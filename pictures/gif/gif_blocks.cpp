@@ -9,9 +9,9 @@
 
 // ---- stream helpers ----
 
-void ReadExact(TStream& stream, void* buffer, int64_t count) {
+void ReadExact(TStream& stream, void* buffer, int64_t count, const char* what) {
   if (count <= 0) return;
-  if (stream.Read(buffer, count) != count) throw GIFException(gifmsg::kPrematureEnd);
+  if (stream.Read(buffer, count) != count) throw GIFException(gifmsg::kPrematureEnd, what);
 }
 
 bool ReadByteValue(TStream& stream, uint8_t& value) { return stream.Read(&value, 1) == 1; }
@@ -144,7 +144,7 @@ void TGIFColorMap::ReadEntries(TStream& stream, int n) {
   Reset();
   n = std::clamp(n, 0, 256);
   Reserve(n);
-  ReadExact(stream, FEntries.data(), static_cast<int64_t>(n) * 3);
+  ReadExact(stream, FEntries.data(), static_cast<int64_t>(n) * 3, "a colour table runs past the end");
   FEntryCount = n;
 }
 
@@ -491,11 +491,12 @@ void TGIFSubImage::AllocatePixels() {
   FPixels.clear();
   const int64_t n = int64_t{Width()} * Height();
   if (n == 0) return;
-  if (n > kGIFMaxFramePixels) throw GIFException(gifmsg::kFrameTooLarge);
+  if (n > kGIFMaxFramePixels)
+    throw GIFException(gifmsg::kFrameTooLarge, "a frame of more pixels than the reader holds");
   try {
     FPixels.assign(static_cast<size_t>(n), 0);
   } catch (const std::bad_alloc&) {
-    throw GIFException(gifmsg::kFrameTooLarge);
+    throw GIFException(gifmsg::kFrameTooLarge, "no memory for the frame");
   }
 }
 

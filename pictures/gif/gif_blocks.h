@@ -308,7 +308,7 @@ public:
 };
 
 // Reads exactly count bytes or raises "Premature end of data".
-void ReadExact(TStream& stream, void* buffer, int64_t count);
+void ReadExact(TStream& stream, void* buffer, int64_t count, const char* what);
 // One byte, or 0 when none can be read; the second form tells which.
 uint8_t ReadByteValue(TStream& stream);
 bool ReadByteValue(TStream& stream, uint8_t& value);

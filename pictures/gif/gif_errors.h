@@ -4,9 +4,16 @@
 
 #include "platform/rtl/exceptions.h"
 
+// The user sees the message; a reader that raises one text for several rules
+// names the rule that fired as the reason (the message where it gives none).
 class GIFException : public EInvalidGraphic {
 public:
-  explicit GIFException(std::string message) : EInvalidGraphic(std::move(message)) {}
+  explicit GIFException(std::string message, const char* reason = nullptr)
+      : EInvalidGraphic(std::move(message)), FReason(reason) {}
+  std::string Reason() const { return FReason ? FReason : Message(); }
+
+private:
+  const char* FReason;
 };
 
 namespace gifmsg {

@@ -72,7 +72,7 @@ TGIFExtensionKind ResolveApplication(TStream& stream) {
 
 void ReadHead(TStream& stream, uint8_t label) {
   uint8_t head[2];
-  ReadExact(stream, head, 2);
+  ReadExact(stream, head, 2, "an extension head runs past the end");
   if (head[0] != 0x21) throw GIFException(gifmsg::kInvalidIntroducer);
   if (head[1] != label) throw GIFException(gifmsg::kExtensionMismatch);
 }
@@ -211,7 +211,7 @@ void ReadTextBlocks(TStream& stream, TStringList& lines) {
   if (!ReadByteValue(stream, n)) return;
   while (n != 0) {
     std::string s(n, '\0');
-    ReadExact(stream, s.data(), n);
+    ReadExact(stream, s.data(), n, "a text sub-block runs past the end");
     lines.Add(s);
     if (!ReadByteValue(stream, n)) return;
   }
@@ -238,7 +238,7 @@ void TGIFTextExtension::SaveToStream(TStream& stream) {
 void TGIFTextExtension::LoadFromStream(TStream& stream) {
   ReadHead(stream, kLabel);
   uint8_t b[13];
-  ReadExact(stream, b, 13);
+  ReadExact(stream, b, 13, "a plain text block runs past the end");
   TextBlock.BlockSize = b[0];
   TextBlock.GridLeft = ReadLE16(b + 1);
   TextBlock.GridTop = ReadLE16(b + 3);
@@ -292,12 +292,12 @@ void TGIFApplicationExtension::LoadFromStream(TStream& stream) {
   AppIdentifier.fill(0);
   AppAuthentication.fill(0);
   uint8_t id[11] = {};
-  ReadExact(stream, id, std::min<int>(size, 11));
+  ReadExact(stream, id, std::min<int>(size, 11), "an application block runs past the end");
   std::memcpy(AppIdentifier.data(), id, 8);
   std::memcpy(AppAuthentication.data(), id + 8, 3);
   if (size > 11) {
     std::vector<uint8_t> extra(size - 11);
-    ReadExact(stream, extra.data(), static_cast<int64_t>(extra.size()));
+    ReadExact(stream, extra.data(), static_cast<int64_t>(extra.size()), "an application block runs past the end");
     if (auto* unknown = dynamic_cast<TGIFUnknownAppExtension*>(this)) unknown->ExtraHeader = std::move(extra);
   }
   ReadAppData(stream);
@@ -309,7 +309,7 @@ void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
   while (ReadByteValue(stream, n) && n != 0) {
     TGIFBlock block;
     block.BlockData.resize(n);
-    ReadExact(stream, block.BlockData.data(), n);
+    ReadExact(stream, block.BlockData.data(), n, "an application sub-block runs past the end");
     Blocks.push_back(std::move(block));
   }
 }
@@ -343,14 +343,14 @@ void TGIFAppExtNSLoop::ReadAppData(TStream& stream) {
   uint8_t n = 0;
   while (ReadByteValue(stream, n) && n != 0) {
     std::vector<uint8_t> data(n);
-    ReadExact(stream, data.data(), n);
+    ReadExact(stream, data.data(), n, "an application sub-block runs past the end");
     const int id = data[0] & 7;
     if (id == 1) {
-      if (n < 3) throw GIFException(gifmsg::kInvalidData);
+      if (n < 3) throw GIFException(gifmsg::kInvalidData, "a loop sub-block shorter than 3 bytes");
       LoopCount = ReadLE16(&data[1]);
     } else if (id == 2) {
-      if (n < 5) throw GIFException(gifmsg::kInvalidData);
-      BufferBytes = data[1] | (data[2] << 8) | (data[3] << 16) | (static_cast<uint32_t>(data[4]) << 24);
+      if (n < 5) throw GIFException(gifmsg::kInvalidData, "a buffer sub-block shorter than 5 bytes");
+      BufferBytes = ReadLE32(&data[1]);
     }
   }
 }

@@ -125,6 +125,9 @@ public:
   // Whether the screen has a palette (below 9 bits per pixel); tests may pretend.
   static bool PaletteScreen();
   static void SetPaletteScreen(bool value);
+  // Why the last load refused the stream ("" after a good load): the rule that
+  // fired where one message stands for several.
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 protected:
   void AssignTo(TPersistent* dest) override;
@@ -148,6 +151,7 @@ private:
   TGIFDitherKind FDitherKind = dkNearest;
   TGIFCompressionKind FCompressionKind = ckLZW;
   std::unique_ptr<TBitmap> FCachedBitmap;
+  std::string FLastRefusal;
   TGIFPainter* FActivePainter = nullptr;
   TThreadPriority FPainterPriority = tpNormal;
   int FSpeedPercent = 100;

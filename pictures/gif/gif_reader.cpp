@@ -238,7 +238,7 @@ private:
 void TGIFHeader::LoadFromStream(TStream& stream) {
   const int64_t start = stream.Position();
   uint8_t sig[6];
-  ReadExact(stream, sig, 6);
+  ReadExact(stream, sig, 6, "the signature runs past the end");
   auto isGif = [&] { return std::toupper(sig[0]) == 'G' && std::toupper(sig[1]) == 'I' && std::toupper(sig[2]) == 'F'; };
   if (!isGif()) {
     // A stream may carry a 4-byte length in front of the GIF data.
@@ -246,7 +246,7 @@ void TGIFHeader::LoadFromStream(TStream& stream) {
     if (stream.Read(sig, 6) != 6 || !isGif()) throw GIFException(gifmsg::kInvalidSignature);
   }
   uint8_t screen[7];
-  ReadExact(stream, screen, 7);
+  ReadExact(stream, screen, 7, "the screen descriptor runs past the end");
   ScreenBlock.LogicalWidth = ReadLE16(screen);
   ScreenBlock.LogicalHeight = ReadLE16(screen + 2);
   ScreenBlock.Flags = screen[4];
@@ -317,7 +317,7 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
   stream.Seek(-1, soCurrent);
   if (b == 0x3B || b == 0) return;
   uint8_t d[10];
-  ReadExact(stream, d, 10);
+  ReadExact(stream, d, 10, "an image descriptor runs past the end");
   ImageBlock.SeparatorByte = d[0];
   ImageBlock.ImageLeft = ReadLE16(d + 1);
   ImageBlock.ImageTop = ReadLE16(d + 3);

@@ -202,21 +202,30 @@ bool CodeStreamSizesAreUsable(const uint8_t* data, size_t size) {
   return tiles * components <= std::max(kJpeg2000FreeTileComponents, samples / kJpeg2000SamplesPerTileComponent);
 }
 
-jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes) {
-  if (!CodeStreamSizesAreUsable(bytes.data(), bytes.size())) return nullptr;
+// The decoded picture, or null and why in refusal.
+jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes, const char*& refusal) {
+  if (!CodeStreamSizesAreUsable(bytes.data(), bytes.size())) {
+    refusal = "code stream sizes beyond the budgets";
+    return nullptr;
+  }
   jp2::TMemorySource source{bytes.data(), bytes.size(), 0};
   jp2::TCodecPtr codec = jp2::CreateQuietDecompressor(jp2::CodecForData(bytes.data(), bytes.size()));
   jp2::TStreamPtr stream = jp2::CreateReadStream(source);
-  if (!codec || !stream) return nullptr;
   opj_dparameters_t parameters;
   opj_set_default_decoder_parameters(&parameters);
-  if (!opj_setup_decoder(codec.get(), &parameters)) return nullptr;
+  refusal = "the decoder could not be set up";
+  if (!codec || !stream || !opj_setup_decoder(codec.get(), &parameters)) return nullptr;
   opj_image_t* header = nullptr;
   const bool read = opj_read_header(stream.get(), codec.get(), &header);
   jp2::TImagePtr image(header);
-  if (!read || !image || !HeaderIsUsable(*image, bytes.size())) return nullptr;
+  refusal = "OpenJPEG refused the header";
+  if (!read || !image) return nullptr;
+  refusal = "header sizes beyond the budgets";
+  if (!HeaderIsUsable(*image, bytes.size())) return nullptr;
+  refusal = "OpenJPEG could not decode the code stream";
   if (!opj_decode(codec.get(), stream.get(), image.get()) || !opj_end_decompress(codec.get(), stream.get()))
     return nullptr;
+  refusal = nullptr;
   return image;
 }
 
@@ -247,13 +256,18 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
   // picture is the rest of the stream.
   const int64_t count = FDataSize != 0 ? FDataSize : std::max<int64_t>(stream.Remaining(), 0);
   const std::vector<uint8_t> bytes = stream.ReadBytes(count);
-  jp2::TImagePtr image = DecodeImage(bytes);
-  if (!image) throw EJpeg2000Error(kJpeg2000DecodeFailed);
+  const char* refusal = nullptr;
+  jp2::TImagePtr image = DecodeImage(bytes, refusal);
+  auto refuse = [this](const char* why) {
+    FLastRefusal = why;
+    throw EJpeg2000Error(kJpeg2000DecodeFailed);
+  };
+  if (!image) refuse(refusal);
 
   const TJp2Layout layout = LayoutOf(*image);
   std::vector<TPlane> planes;
   for (int i = 0; i < UsedComponents(layout); ++i) {
-    if (!ComponentIsUsable(image->comps[i])) throw EJpeg2000Error(kJpeg2000DecodeFailed);
+    if (!ComponentIsUsable(image->comps[i])) refuse("a component without usable samples");
     planes.push_back(ComponentPlane(*image, image->comps[i]));
   }
   if (image->color_space == OPJ_CLRSPC_SYCC && (layout == lyRGB || layout == lyRGBA))
@@ -262,6 +276,7 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
   const int width = static_cast<int>(image->x1 - image->x0), height = static_cast<int>(image->y1 - image->y0);
   image.reset();
   FillBitmap(*this, layout, planes, width, height);
+  FLastRefusal.clear();
 }
 
 namespace {

@@ -53,11 +53,15 @@ public:
   void SetQuality(uint8_t value) { FQuality = value > 100 ? 100 : value; }
   uint32_t DataSize() const { return FDataSize; }
   void SetDataSize(uint32_t value) { FDataSize = value; }
+  // Why the last load refused the data ("" after a good load); the user sees
+  // only that decoding failed.
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 private:
   bool FLossless = false;
   uint8_t FQuality = 80;
   uint32_t FDataSize = 0;
+  std::string FLastRefusal;
 };
 
 // The type code the encoder gives component i of an image (1 red, 2 green,

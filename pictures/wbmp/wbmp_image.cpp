@@ -69,16 +69,23 @@ void TWapBitmap::Draw(TCanvas* canvas, const TRect& rect) {
 }
 
 void TWapBitmap::LoadFromStream(TStream& stream) {
+  FLastRefusal.clear();
+  auto refuse = [this](const char* reason, bool header) {
+    FLastRefusal = reason;
+    if (header) throw Exception(kWbmpInvalidHeader);
+    throw EReadError("Stream read error");
+  };
   uint8_t header[2];
-  stream.ReadBuffer(header, 2);
-  if (header[0] != 0 || header[1] != 0) throw Exception(kWbmpInvalidHeader);
+  if (stream.Read(header, 2) != 2) refuse("the header is cut short", false);
+  if (header[0] != 0) refuse("a type other than 0", true);
+  if (header[1] != 0) refuse("extension headers, which are not read", true);
   uint32_t width = 0, height = 0;
-  if (!ReadWbmpInteger(stream, width) || !ReadWbmpInteger(stream, height) || width > kWbmpMaxSide ||
-      height > kWbmpMaxSide)
-    throw Exception(kWbmpInvalidHeader);
+  if (!ReadWbmpInteger(stream, width) || !ReadWbmpInteger(stream, height))
+    refuse("a size cut short or longer than four bytes", true);
+  if (width > kWbmpMaxSide || height > kWbmpMaxSide) refuse("a side above the limit", true);
   const int64_t rowBytes = (int64_t(width) + 7) / 8;
   // Every row must be there before anything is sized: a picture is all or nothing.
-  if (rowBytes * height > stream.Remaining()) throw EReadError("Stream read error");
+  if (rowBytes * height > stream.Remaining()) refuse("the data cannot fill the rows", false);
   std::unique_ptr<TBitmap> bitmap = NewMonoBitmap();
   bitmap->SetSize(static_cast<int>(width), static_cast<int>(height));
   for (uint32_t y = 0; y < height; ++y) stream.ReadBuffer(bitmap->ScanLine(static_cast<int>(y)), rowBytes);

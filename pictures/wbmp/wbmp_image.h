@@ -3,6 +3,7 @@
 // tiny header, held in a 1-bit bitmap of their own.
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/streams.h"
@@ -42,6 +43,8 @@ public:
   void SaveToClipboardFormat(WORD& format, HANDLE& data, HPALETTE& palette) override;
 
   TBitmap* Bitmap() const { return FBitmap.get(); }
+  // Why the last load refused the file ("" after a good load).
+  const std::string& LastRefusal() const { return FLastRefusal; }
 
 protected:
   void AssignTo(TPersistent* dest) override;
@@ -51,4 +54,5 @@ protected:
 private:
   void MakeBlackAndWhite();
   std::unique_ptr<TBitmap> FBitmap;
+  std::string FLastRefusal;
 };

@@ -83,11 +83,13 @@ TEST(AnimatedCursor, HostileFilesFailOrLoadWithoutReadingOutside) {
   for (int64_t size : {43, 2000001}) {
     TAnimatedCursor c;
     EXPECT_EQ(MessageOf([&] { LoadBytes(c, Riff({Anih(0, 0, 1, 1)}, {}, size)); }), "Invalid stream format");
+    EXPECT_EQ(c.LastRefusal(), "a RIFF size outside what a cursor file has");
   }
   struct Case {
     const char* name;
     std::vector<uint8_t> bytes;
     int frames;
+    const char* reason;  // the first rule that fired, as LastRefusal names it
   };
   Chunk longIcon = CursorFrame(1, 0, 0);
   longIcon.sizeOverride = 400000;
@@ -101,18 +103,23 @@ TEST(AnimatedCursor, HostileFilesFailOrLoadWithoutReadingOutside) {
   Chunk infoLie = Info("t", "a");
   infoLie.children[0].sizeOverride = 9999;
   const std::vector<Case> cases = {
-      {"icon chunk past the end", Riff({Anih(1, 1, 1, 1), Frames({longIcon})}), 0},
-      {"list shorter than its type", Riff({Anih(1, 1, 1, 1), shortList}), 0},
-      {"list past the end", Riff({Anih(1, 1, 1, 1), hugeList}), 1},
-      {"rate past the end", Riff({Anih(1, 1, 1, 1), bigRate, Frames({CursorFrame(1, 0, 0)})}), 0},
-      {"icon without a directory", Riff({Anih(1, 1, 1, 1), Frames({garbage, CursorFrame(1, 2, 3)})}), 1},
-      {"text past its list", Riff({infoLie, Anih(1, 1, 1, 1), Frames({CursorFrame(1, 2, 3)})}), 1},
+      {"icon chunk past the end", Riff({Anih(1, 1, 1, 1), Frames({longIcon})}), 0, "an icon chunk runs past the end"},
+      {"list shorter than its type", Riff({Anih(1, 1, 1, 1), shortList}), 0, "a list shorter than its type"},
+      {"list past the end", Riff({Anih(1, 1, 1, 1), hugeList}), 1, "a list runs past the end"},
+      {"rate past the end", Riff({Anih(1, 1, 1, 1), bigRate, Frames({CursorFrame(1, 0, 0)})}), 0,
+       "a chunk runs past the end"},
+      {"icon without a directory", Riff({Anih(1, 1, 1, 1), Frames({garbage, CursorFrame(1, 2, 3)})}), 1,
+       "an icon chunk without a directory"},
+      {"text past its list", Riff({infoLie, Anih(1, 1, 1, 1), Frames({CursorFrame(1, 2, 3)})}), 1,
+       "a text runs past its list"},
+      {"every chunk read", Riff({Anih(1, 1, 1, 1), Frames({CursorFrame(1, 2, 3)})}), 1, ""},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     TAnimatedCursor c;
     LoadBytes(c, k.bytes);
     EXPECT_EQ(c.GetFrameCount(), k.frames);
+    EXPECT_EQ(c.LastRefusal(), k.reason);
     for (int s = 0; s < c.GetStepCount(); ++s) EXPECT_LT(c.Steps()[s], c.GetFrameCount());
     EXPECT_EQ(c.Rates().Count(), c.GetStepCount());
   }

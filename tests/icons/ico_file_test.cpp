@@ -224,61 +224,70 @@ struct HostileCase {
   std::vector<uint8_t> file;
   bool result;
   int images;
+  const char* reason;  // the first rule that fired, as LastRefusal names it
 };
 
 std::vector<HostileCase> HostileCases() {
   const auto a = DibImage(16, 16, 4), b = DibImage(32, 32, 8);
   std::vector<HostileCase> cases;
-  auto add = [&](const char* name, std::vector<uint8_t> f, bool result, int images) {
-    cases.push_back({name, std::move(f), result, images});
+  auto add = [&](const char* name, std::vector<uint8_t> f, bool result, int images, const char* reason) {
+    cases.push_back({name, std::move(f), result, images, reason});
   };
-  add("empty", {}, false, 0);
-  add("short_header", {0, 0, 1}, false, 0);
-  add("bad_type", IcoFile({Entry{a}}, 3), false, 0);
-  add("zero_count", IcoFile({}, 1), false, 0);
-  add("huge_count", IcoFile({Entry{a}}, 1, 65535), true, 1);
+  const char* cut = "the directory header is cut short";
+  add("empty", {}, false, 0, cut);
+  add("short_header", {0, 0, 1}, false, 0, cut);
+  add("bad_type", IcoFile({Entry{a}}, 3), false, 0, "a directory that is neither an icon's nor a cursor's");
+  add("zero_count", IcoFile({}, 1), false, 0, "a directory without images");
+  // The second entry is the first image's bytes, pointing past the end.
+  add("huge_count", IcoFile({Entry{a}}, 1, 65535), true, 1, "an image starts past the end");
   {
     Entry e{a};
     e.offset = 1 << 30;
-    add("offset_past_end", IcoFile({e, Entry{b}}), false, 0);
+    add("offset_past_end", IcoFile({e, Entry{b}}), false, 0, "an image starts past the end");
   }
   {
     Entry second{b};
     second.offset = 10;  // inside the directory
-    add("offset_into_directory", IcoFile({Entry{a}, second, Entry{b}}), true, 1);
+    add("offset_into_directory", IcoFile({Entry{a}, second, Entry{b}}), true, 1, "an image starts inside the directory");
   }
   {
     Entry e{a};
     e.size = 0x7FFFFFFF;
-    add("size_past_end", IcoFile({e, Entry{b}}), true, 1);
+    add("size_past_end", IcoFile({e, Entry{b}}), true, 1, "an image runs past the end");
   }
   {
     Entry e{a};
     e.size = 40;
-    add("forty_bytes_skipped", IcoFile({e, Entry{b}}), true, 1);
+    add("forty_bytes_skipped", IcoFile({e, Entry{b}}), true, 1, "an image too small to be one");
   }
   {
-    auto cut = b;
-    cut.resize(300);
-    add("truncated_dib", IcoFile({Entry{cut}, Entry{a}}), true, 1);
+    auto cutDib = b;
+    cutDib.resize(300);
+    add("truncated_dib", IcoFile({Entry{cutDib}, Entry{a}}), true, 1, "colour rows missing");
   }
   {
     auto png = PngHeaderOnly(70000, 70000);
-    add("png_enormous", IcoFile({Entry{png}, Entry{a}}), true, 1);
+    add("png_enormous", IcoFile({Entry{png}, Entry{a}}), true, 1, "side above the limit");
+    // Twenty bytes are too few for any image; a longer PNG whose header chunk
+    // is broken is refused by the PNG rule.
     auto cutPng = PngHeaderOnly(16, 16);
     cutPng.resize(20);
-    add("png_truncated", IcoFile({Entry{cutPng}}), false, 0);
+    add("png_truncated", IcoFile({Entry{cutPng}}), false, 0, "an image too small to be one");
+    auto brokenPng = PngHeaderOnly(16, 16);
+    brokenPng[15] = 'X';  // "IHDX"
+    add("png_header_broken", IcoFile({Entry{brokenPng}}), false, 0, "PNG header unreadable");
   }
   {
     auto f = IcoFile({Entry{a}, Entry{b}});
     f.resize(f.size() - 10);
-    add("file_cut_in_last_image", f, true, 1);
+    add("file_cut_in_last_image", f, true, 1, "an image runs past the end");
   }
   {
     auto deep = a;
     Put16(deep, 14, 200);
-    add("depth_200", IcoFile({Entry{deep}}), false, 0);
+    add("depth_200", IcoFile({Entry{deep}}), false, 0, "depth without pixels");
   }
+  add("every_image_read", IcoFile({Entry{a}, Entry{b}}), true, 2, "");
   return cases;
 }
 
@@ -289,6 +298,7 @@ TEST_P(HostileIco, ReadersKeepWhatIsSoundAndRaiseNothing) {
   TAdvancedIcon icon;
   EXPECT_EQ(Load(icon, c.file), c.result);
   EXPECT_EQ(icon.Count(), c.images);
+  EXPECT_EQ(icon.LastRefusal(), c.reason);
   TAdvancedIcon embedded;
   TCustomMemoryStream s(c.file.data(), int64_t(c.file.size()));
   try {
@@ -301,6 +311,7 @@ TEST_P(HostileIco, ReadersKeepWhatIsSoundAndRaiseNothing) {
   TAdvancedIcon fromFile;
   EXPECT_EQ(fromFile.LoadFromFile(dir.File("h.ico")), c.result);
   EXPECT_EQ(fromFile.Count(), c.images);
+  EXPECT_EQ(fromFile.LastRefusal(), c.reason);
   // An icon that held images keeps them when the stream is refused.
   if (!c.result) {
     TAdvancedIcon held;

@@ -67,8 +67,9 @@ TEST(IconCollection, AnEmptyRecordIsPassedOver) {
 struct HostileCase {
   const char* name;
   Bytes bytes;
-  int32_t header;  // what the header read gives
-  bool entry0;     // entry 0 readable
+  int32_t header;      // what the header read gives
+  bool entry0;         // entry 0 readable
+  const char* reason;  // the rule that refused entry 0, as LastRefusal names it
 };
 
 Bytes Patched(Bytes b, size_t at, uint32_t v) {
@@ -84,20 +85,22 @@ std::vector<HostileCase> HostileCases() {
   const size_t length = imageCount + 4 + 1 + 8;
   Bytes truncated(good.begin(), good.begin() + int64_t(length + 40));
   return {
-      {"count of 134 million", Patched(good, 12, 134217727), -1, false},
-      {"negative count", Patched(good, 12, 0xFFFFFFFF), -1, false},
-      {"count beyond the bytes", Patched(good, 12, uint32_t(good.size() / 13 + 1)), -1, false},
-      {"another version", Patched(good, 4, 2), -1, false},
-      {"header only", Bytes(good.begin(), good.begin() + 12), -1, false},
-      {"image count of two billion", Patched(good, imageCount, 0x7FFFFFFF), 3, false},
-      {"negative image count", Patched(good, imageCount, 0x80000000), 3, false},
-      {"image length of 4 GB", Patched(good, length, 0xFFFFFFFF), 3, false},
-      {"truncated inside an image", truncated, 3, false},
+      {"count of 134 million", Patched(good, 12, 134217727), -1, false, "an entry count the data cannot hold"},
+      {"negative count", Patched(good, 12, 0xFFFFFFFF), -1, false, "a negative entry count"},
+      {"count beyond the bytes", Patched(good, 12, uint32_t(good.size() / 13 + 1)), -1, false,
+       "an entry count the data cannot hold"},
+      {"another version", Patched(good, 4, 2), -1, false, "a version other than 1"},
+      {"header only", Bytes(good.begin(), good.begin() + 12), -1, false, "the header is cut short"},
+      {"image count of two billion", Patched(good, imageCount, 0x7FFFFFFF), 3, false,
+       "an image count the data cannot hold"},
+      {"negative image count", Patched(good, imageCount, 0x80000000), 3, false, "a negative image count"},
+      {"image length of 4 GB", Patched(good, length, 0xFFFFFFFF), 3, false, "an image runs past the end"},
+      {"truncated inside an image", truncated, 3, false, "an image runs past the end"},
       {"name longer than the file", [&] {
          Bytes b = good;
          b[16] = 254;  // a 32-bit length follows
          return Patched(b, 17, 0x7FFFFFF0);
-       }(), 3, false},
+       }(), 3, false, "a name runs past the end"},
   };
 }
 
@@ -109,6 +112,7 @@ TEST(IconCollection, HostileFilesAreRefusedWithoutAllocatingForTheirCounts) {
     TIconCollectionReader reader;
     TAdvancedIcon icon;
     EXPECT_EQ(reader.ReadEntry(stream, 0, icon), c.entry0);
+    EXPECT_EQ(reader.LastRefusal(), c.reason);
     EXPECT_EQ(icon.Count(), 0);
     EXPECT_EQ(reader.LastEntry(), -1);
   }

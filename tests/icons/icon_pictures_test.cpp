@@ -101,10 +101,20 @@ TEST(IconPictures, HostileStreamsAreRefused) {
   Put32(tall, 8, 9000000);
   auto claimsTooMuch = IcoFile({Entry{tall}});
   const auto good = IcoFile({Entry{DibImage(8, 8, 1)}});
-  for (const auto* f : {&cut, &hugeCount, &badDepth, &tiny, &garbageCompression, &claimsTooMuch}) {
+  const struct {
+    const std::vector<uint8_t>* file;
+    const char* reason;  // the rule that fired, as LastRefusal names it
+  } cases[] = {{&cut, "an image runs past the end"},
+               {&hugeCount, "the directory runs past the end"},
+               {&badDepth, "depth without pixels"},
+               {&tiny, "header cut short"},
+               {&garbageCompression, "unknown compression"},
+               {&claimsTooMuch, "side above the limit"}};
+  for (const auto& [f, reason] : cases) {
     TCustomMemoryStream s(f->data(), int64_t(f->size()));
     TExIcon icon;
     EXPECT_THROW(icon.LoadFromStream(s), EInvalidGraphic);
+    EXPECT_EQ(icon.LastRefusal(), reason);
     // A picture that held an icon keeps it, and saves the same bytes.
     TCustomMemoryStream g(good.data(), int64_t(good.size()));
     icon.LoadFromStream(g);
@@ -124,6 +134,7 @@ TEST(IconPictures, HostileStreamsAreRefused) {
     TCustomMemoryStream s(shortCursorImage.data(), int64_t(shortCursorImage.size()));
     TExCursor cursor;
     EXPECT_THROW(cursor.LoadFromStream(s), EInvalidGraphic);
+    EXPECT_EQ(cursor.LastRefusal(), "an image shorter than its hotspot words");
   }
   // The icon model refuses the same images.
   for (const auto* f : {&badDepth, &garbageCompression, &claimsTooMuch}) {

@@ -137,22 +137,28 @@ TEST(NEReader, HostileFilesFailCleanly) {
     const char* what;
     std::function<void(Bytes&)> mutate;
     bool reads;  // still a library (with fewer images) rather than a refusal
-  } cases[] = {
-      {"not MZ", [](Bytes& b) { b[0] = 'X'; }, false},
-      {"new header below 60", [](Bytes& b) { Put32(b, 60, 20); }, false},
-      {"new header past the end", [](Bytes& b) { Put32(b, 60, 0xFFFFFF00u); }, false},
-      {"high half of e_lfanew set", [](Bytes& b) { Put32(b, 60, 0x00010040u); }, false},
-      {"no NE", [ne](Bytes& b) { b[ne] = 'X'; }, false},
-      {"no resource table", [ne](Bytes& b) { Put16(b, ne + 36, 0); }, false},
-      {"no names table", [ne](Bytes& b) { Put16(b, ne + 38, 0); }, false},
-      {"resource table past the end", [ne](Bytes& b) { Put16(b, ne + 36, 0xFFF0); }, false},
-      {"huge shift", [t](Bytes& b) { Put16(b, t, 40); }, false},
-      {"huge entry count", [t](Bytes& b) { Put16(b, t + 4, 0xFFFF); }, false},
-      {"cut inside the table", [t](Bytes& b) { b.resize(t + 20); }, false},
-      {"image offset past the end", [e0](Bytes& b) { Put16(b, e0, 0xFFFF); }, true},
-      {"image length past the end", [e0](Bytes& b) { Put16(b, e0 + 2, 0xFFFF); }, true},
-      {"group length past the end", [g0](Bytes& b) { Put16(b, g0 + 2, 0xFFFF); }, true},
-      {"name offset past the end", [g0](Bytes& b) { Put16(b, g0 + 6, 0x7FFF); }, true},
+    const char* reason;  // the first rule that fired, as LastRefusal names it ("" for none)
+  };
+  const char* block = "a block of the resource table runs past the end";
+  const char* outside = "Resource lies outside the file";
+  const char* headerPast = "the new header lies past the end";
+  const Case cases[] = {
+      {"not MZ", [](Bytes& b) { b[0] = 'X'; }, false, "Not a valid ICL File"},
+      {"new header below 60", [](Bytes& b) { Put32(b, 60, 20); }, false, "Invalid Windows 16 Offset"},
+      {"new header past the end", [](Bytes& b) { Put32(b, 60, 0xFFFFFF00u); }, false, headerPast},
+      {"high half of e_lfanew set", [](Bytes& b) { Put32(b, 60, 0x00010040u); }, false, headerPast},
+      {"no NE", [ne](Bytes& b) { b[ne] = 'X'; }, false, "no NE signature"},
+      {"no resource table", [ne](Bytes& b) { Put16(b, ne + 36, 0); }, false, "No Resources in file"},
+      {"no names table", [ne](Bytes& b) { Put16(b, ne + 38, 0); }, false, "Names Table not found"},
+      {"resource table past the end", [ne](Bytes& b) { Put16(b, ne + 36, 0xFFF0); }, false,
+       "the resource table lies past the end"},
+      {"huge shift", [t](Bytes& b) { Put16(b, t, 40); }, false, "an alignment shift above 20"},
+      {"huge entry count", [t](Bytes& b) { Put16(b, t + 4, 0xFFFF); }, false, block},
+      {"cut inside the table", [t](Bytes& b) { b.resize(t + 20); }, false, block},
+      {"image offset past the end", [e0](Bytes& b) { Put16(b, e0, 0xFFFF); }, true, outside},
+      {"image length past the end", [e0](Bytes& b) { Put16(b, e0 + 2, 0xFFFF); }, true, outside},
+      {"group length past the end", [g0](Bytes& b) { Put16(b, g0 + 2, 0xFFFF); }, true, outside},
+      {"name offset past the end", [g0](Bytes& b) { Put16(b, g0 + 6, 0x7FFF); }, true, ""},
   };
   qvtest::TempDir dir;
   for (const Case& c : cases) {
@@ -161,6 +167,7 @@ TEST(NEReader, HostileFilesFailCleanly) {
     const std::string file = WriteTemp(dir, "h.icl", b);
     T16BitReader reader(file);
     EXPECT_EQ(reader.ReadLibrary(), c.reads) << c.what;
+    EXPECT_EQ(reader.LastRefusal(), c.reason) << c.what;
     T16BitReaderC cursors(file);
     EXPECT_FALSE(cursors.ReadLibrary()) << c.what;
   }

@@ -234,22 +234,33 @@ TEST(ResModule, HostileFilesFailCleanly) {
   struct Case {
     const char* what;
     std::function<void(Bytes&)> mutate;
+    const char* reason;  // the rule that fired, as the refusal names it
   } cases[] = {
-      {"data size past the end", [](Bytes& b) { icontest::Put32(b, e1, 0xFFFFFFF0u); }},
-      {"header size past the end", [](Bytes& b) { icontest::Put32(b, e1 + 4, 0x7FFFFFFF); }},
-      {"header too small to move on", [](Bytes& b) { icontest::Put32(b, e1 + 4, 0); }},
-      {"unterminated name", [](Bytes& b) {
-         icontest::Put32(b, e1 + 4, 12);
-         icontest::Put32(b, e1 + 8, 0x00410041);
-       }},
-      {"cut inside an entry", [](Bytes& b) { b.resize(e1 + 20); }},
+      {"data size past the end", [](Bytes& b) { icontest::Put32(b, e1, 0xFFFFFFF0u); }, "the data runs past the end"},
+      {"header size past the end", [](Bytes& b) { icontest::Put32(b, e1 + 4, 0x7FFFFFFF); },
+       "a header runs past the end"},
+      {"header too small to move on", [](Bytes& b) { icontest::Put32(b, e1 + 4, 0); },
+       "a header shorter than 32 bytes"},
+      {"unterminated name",
+       [](Bytes& b) {
+         icontest::Put32(b, e1 + 4, 32);
+         for (size_t k = e1 + 8; k < e1 + 32; k += 4) icontest::Put32(b, k, 0x00410041);
+       },
+       "a type or name runs past its header"},
+      {"cut inside an entry", [](Bytes& b) { b.resize(e1 + 20); }, "a header runs past the end"},
   };
   qvtest::TempDir dir;
   for (const Case& c : cases) {
     Bytes b = good.bytes;
     c.mutate(b);
     TResModule m;
-    EXPECT_THROW(LoadBytes(m, b), Exception) << c.what;
+    try {
+      LoadBytes(m, b);
+      ADD_FAILURE() << c.what;
+    } catch (const EResEntryRefused& e) {
+      EXPECT_STREQ(e.Reason(), c.reason) << c.what;
+      EXPECT_STREQ(e.what(), "RES entry lies outside the file") << c.what;
+    }
     TIconLibrary library;
     EXPECT_NO_THROW(ImportResIcons(WriteTemp(dir, "h.res", b), library)) << c.what;
     TCursorLibrary cursors;

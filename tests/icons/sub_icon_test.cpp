@@ -22,6 +22,16 @@ std::string ErrorOf(const std::vector<uint8_t>& bits) {
   return "";
 }
 
+// The rule that refused the bits, as the refusal names it.
+std::string ReasonOf(const std::vector<uint8_t>& bits) {
+  try {
+    FromBits(bits);
+  } catch (const EIconImageRefused& e) {
+    return e.Reason();
+  }
+  return "";
+}
+
 struct ParseCase {
   const char* name;
   int w, h, bpp;
@@ -79,8 +89,20 @@ TEST(SubIconParse, RefusesBitsThatDoNotHoldWhatTheHeaderSays) {
   auto pngCut = PngHeaderOnly(16, 16);
   pngCut.resize(20);
   auto pngJustTooTall = PngHeaderOnly(16, 6000);
-  for (const auto* bits : {&deep, &shortHeader, &truncatedRows, &hugeHeaderSize, &pngTooWide, &pngCut, &pngJustTooTall})
-    EXPECT_EQ(ErrorOf(*bits), "Invalid image");
+  const struct {
+    const std::vector<uint8_t>* bits;
+    const char* reason;
+  } cases[] = {{&deep, "depth without pixels"},
+               {&shortHeader, "header cut short"},
+               {&truncatedRows, "colour rows missing"},
+               {&hugeHeaderSize, "header size outside the data"},
+               {&pngTooWide, "side above the limit"},
+               {&pngCut, "PNG header unreadable"},
+               {&pngJustTooTall, "side above the limit"}};
+  for (const auto& [bits, reason] : cases) {
+    EXPECT_EQ(ErrorOf(*bits), "Invalid image") << reason;
+    EXPECT_EQ(ReasonOf(*bits), reason);
+  }
   // PNG images obey the same largest side as DIBs.
   EXPECT_EQ(FromBits(PngHeaderOnly(5999, 16))->GetWidth(), 5999);
 }

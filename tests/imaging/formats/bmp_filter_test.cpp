@@ -318,31 +318,52 @@ TEST(BmpRead, HostileFilesSetTheAbortFlag) {
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
+    const char* reason;  // the rule that fired, as the progress record names it
   };
+  const char* unfilled = "the data cannot fill the rows";
+  const char* compression = "a compression the depth does not have";
   std::vector<Case> cases = {
-      {"empty", {}},
-      {"signature", {'B', 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
-      {"header_only", std::vector<uint8_t>(tiny24.begin(), tiny24.begin() + 20)},
-      {"negative_width", BmpFile(InfoHeader(40, -2, 2, 24, 0), {}, std::vector<uint8_t>(16, 1))},
-      {"height_min", BmpFile(InfoHeader(40, 2, INT_MIN, 24, 0), {}, std::vector<uint8_t>(16, 1))},
-      {"huge_claim", BmpFile(InfoHeader(40, 65500, 65500, 24, 0), {}, std::vector<uint8_t>(16, 1))},
-      {"truncated_rows", std::vector<uint8_t>(tiny24.begin(), tiny24.end() - 9)},
-      {"header_size_huge", BmpFile(InfoHeader(40, 2, 2, 24, 0), {}, {})},
-      {"rle_past_stream", BmpFile(InfoHeader(40, 4, 4, 8, 1), std::vector<uint8_t>(1024, 0), {1, 1})},
+      {"empty", {}, "the header is cut short"},
+      {"signature", {'B', 'X', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "no BM signature"},
+      // Cut inside the info header: the file header's pixel offset is past the end first.
+      {"header_only", std::vector<uint8_t>(tiny24.begin(), tiny24.begin() + 20), "the pixel offset lies past the end"},
+      {"negative_width", BmpFile(InfoHeader(40, -2, 2, 24, 0), {}, std::vector<uint8_t>(16, 1)),
+       "a negative width or a height of INT32_MIN"},
+      {"height_min", BmpFile(InfoHeader(40, 2, INT_MIN, 24, 0), {}, std::vector<uint8_t>(16, 1)),
+       "a negative width or a height of INT32_MIN"},
+      {"huge_claim", BmpFile(InfoHeader(40, 65500, 65500, 24, 0), {}, std::vector<uint8_t>(16, 1)), unfilled},
+      {"truncated_rows", std::vector<uint8_t>(tiny24.begin(), tiny24.end() - 9), unfilled},
+      {"header_size_huge", BmpFile(InfoHeader(40, 2, 2, 24, 0), {}, {}), "a header size outside the data"},
+      {"rle_past_stream", BmpFile(InfoHeader(40, 4, 4, 8, 1), std::vector<uint8_t>(1024, 0), {1, 1}),
+       "the run-length data runs past the end"},
       // A depth with no row decoder reads nothing: not a success.
-      {"depth_without_rows", BmpFile(InfoHeader(40, 4, 2, 0xFFFF, 0), {}, std::vector<uint8_t>(16, 1))},
+      {"depth_without_rows", BmpFile(InfoHeader(40, 4, 2, 0xFFFF, 0), {}, std::vector<uint8_t>(16, 1)),
+       "a depth that is not read"},
+      // Nor does a compression the depth has no decoder for (RLE8 at 4 bits,
+      // RLE4 at 1 bit, RLE8 at 16 bits): these read as black pictures before.
+      {"rle8_at_4_bits", BmpFile(InfoHeader(40, 4, 2, 4, 1), std::vector<uint8_t>(64, 0), std::vector<uint8_t>(8, 1)),
+       compression},
+      {"rle4_at_1_bit", BmpFile(InfoHeader(40, 4, 2, 1, 2), std::vector<uint8_t>(8, 0), std::vector<uint8_t>(8, 1)),
+       compression},
+      {"rle8_at_16_bits", BmpFile(InfoHeader(40, 2, 2, 16, 1), {}, std::vector<uint8_t>(8, 1)), compression},
   };
   cases[7].file[14] = 0xFF, cases[7].file[15] = 0xFF, cases[7].file[16] = 0xFF;
+  {  // cut inside the info header, with no pixel offset to trip over first
+    std::vector<uint8_t> f(tiny24.begin(), tiny24.begin() + 20);
+    f[10] = f[11] = 0;
+    cases.push_back({"info_header_cut", f, "a header size outside the data"});
+  }
   {  // data offset past the stream
     auto f = tiny24;
     f[10] = 0xFF, f[11] = 0xFF, f[12] = 0x0F;
-    cases.push_back({"offset_past_stream", f});
+    cases.push_back({"offset_past_stream", f, "the pixel offset lies past the end"});
   }
   // The RLE data is declared by the file size: make it claim more than is there.
   cases[8].file[2] = 0xFF, cases[8].file[3] = 0xFF;
   for (const Case& c : cases) {
     auto l = Load(c.file);
     EXPECT_TRUE(l->progress.Aborted()) << c.name;
+    EXPECT_STREQ(l->progress.rec.Refusal, c.reason) << c.name;
   }
   EXPECT_FALSE(Load(tiny24)->progress.Aborted());
 }

@@ -339,32 +339,40 @@ TEST(IcoFilter, HostileFilesFailCleanly) {
     const char* name;
     Bytes file;
     bool cursor;
+    const char* reason;  // the rule that fired, as the progress record names it
   };
+  const char* past = "the image lies past the end";
+  const char* depth = "a depth the icon reader does not take";
+  const char* headerSize = "a header size outside the data";
   const Case cases[] = {
-      {"empty", {}, false},
-      {"directory_cut", Bytes(plain.begin(), plain.begin() + 12), false},
-      {"offset_past_end", file([](Entry& e, Bytes&) { e.offsetShift = 100000; }), false},
-      {"cursor_offset_past_end", file([](Entry& e, Bytes&) { e.offsetShift = 100000; }, 2), true},
-      {"offset_huge", file([](Entry& e, Bytes&) { e.offsetShift = 0x7FFFFFF0; }), false},
-      {"no_depth", file([](Entry&, Bytes& b) { b[14] = 0; }), false},
-      {"depth_16", file([](Entry&, Bytes& b) { b[14] = 16; }), false},
-      {"depth_huge", file([](Entry&, Bytes& b) { b[14] = 0xFF, b[15] = 0xFF; }), false},
-      {"rle", file([](Entry&, Bytes& b) { b[16] = 1; }), false},
-      {"header_size_small", file([](Entry&, Bytes& b) { b[0] = 12; }), false},
-      {"header_size_huge", file([](Entry&, Bytes& b) { b[3] = 0x7F; }), false},
-      {"width_negative", file([](Entry& e, Bytes& b) { e.width = 0, b[7] = 0x80; }), false},
-      {"huge_for_data", file([](Entry& e, Bytes& b) { e.width = e.height = 0, b[6] = 0x70, b[10] = 0x70; }), false},
-      {"rows_cut", file([](Entry&, Bytes& b) { b.resize(40 + 1024 + 10); }), false},
-      {"table_cut", file([](Entry&, Bytes& b) { b.resize(40 + 100); }), false},
+      {"empty", {}, false, "the directory header is cut short"},
+      {"directory_cut", Bytes(plain.begin(), plain.begin() + 12), false, "the directory is cut short"},
+      {"offset_past_end", file([](Entry& e, Bytes&) { e.offsetShift = 100000; }), false, past},
+      {"cursor_offset_past_end", file([](Entry& e, Bytes&) { e.offsetShift = 100000; }, 2), true, past},
+      {"offset_huge", file([](Entry& e, Bytes&) { e.offsetShift = 0x7FFFFFF0; }), false, past},
+      {"no_depth", file([](Entry&, Bytes& b) { b[14] = 0; }), false, "a depth of zero"},
+      {"depth_16", file([](Entry&, Bytes& b) { b[14] = 16; }), false, depth},
+      {"depth_huge", file([](Entry&, Bytes& b) { b[14] = 0xFF, b[15] = 0xFF; }), false, depth},
+      {"rle", file([](Entry&, Bytes& b) { b[16] = 1; }), false, "a compression the icon reader does not take"},
+      {"header_size_small", file([](Entry&, Bytes& b) { b[0] = 12; }), false, headerSize},
+      {"header_size_huge", file([](Entry&, Bytes& b) { b[3] = 0x7F; }), false, headerSize},
+      {"width_negative", file([](Entry& e, Bytes& b) { e.width = 0, b[7] = 0x80; }), false,
+       "a side that is not a positive number"},
+      {"huge_for_data", file([](Entry& e, Bytes& b) { e.width = e.height = 0, b[6] = 0x70, b[10] = 0x70; }), false,
+       "the data cannot fill the rows"},
+      {"rows_cut", file([](Entry&, Bytes& b) { b.resize(40 + 1024 + 10); }), false, "the data cannot fill the rows"},
+      {"table_cut", file([](Entry&, Bytes& b) { b.resize(40 + 100); }), false, "the colour table is cut short"},
   };
   for (const Case& c : cases) {
     auto r = ReadIcon(c.file, c.cursor);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
     EXPECT_TRUE(r->bitmap.IsEmpty()) << c.name;
   }
   // Indexed rows without their AND rows: the picture stays, the short data is reported.
   auto noAnd = ReadIcon(file([](Entry&, Bytes& b) { b.resize(b.size() - 16); }));
   EXPECT_TRUE(noAnd->progress.Aborted());
+  EXPECT_STREQ(noAnd->progress.rec.Refusal, "the transparency rows are missing");
   EXPECT_EQ(noAnd->bitmap.Width(), 4);
 }
 

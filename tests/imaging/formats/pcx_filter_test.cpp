@@ -264,67 +264,69 @@ TEST(PcxFilter, HostileFilesFailCleanly) {
   struct Case {
     const char* name;
     Bytes bytes;
+    const char* reason;  // the rule that fired, as the progress record names it
   } cases[] = {
-      {"empty", {}},
+      {"empty", {}, "the header is cut short"},
       {"truncated header", [&] {
          Bytes b = base().Build();
          b.resize(60);
          return b;
-       }()},
+       }(), "the header is cut short"},
       {"manufacturer", [&] {
          Bytes b = base().Build();
          b[0] = 11;
          return b;
-       }()},
+       }(), "the manufacturer byte is not 10"},
       {"bits above 8", [&] {
          Pcx p = base();
          p.bits = 16;
          return p.Build();
-       }()},
+       }(), "more than 8 bits a plane"},
       {"encoding 2", [&] {
          Pcx p = base();
          p.encoding = 2;
          return p.Build();
-       }()},
+       }(), "an encoding other than 0 or 1"},
       {"xmax below xmin", [&] {
          Pcx p = base();
          p.xmin = 5, p.xmax = 4;
          return p.Build();
-       }()},
+       }(), "the window is upside down"},
       {"ymax below ymin", [&] {
          Pcx p = base();
          p.ymin = 9, p.ymax = 1;
          return p.Build();
-       }()},
+       }(), "the window is upside down"},
       {"line shorter than its pixels", [&] {
          Pcx p = base();
          p.xmax = 99, p.bytesPerLine = 4, p.data = Bytes(2000, 1);
          return p.Build();
-       }()},
+       }(), "rows wider than their bytes per line"},
       {"zero planes", [&] {
          Pcx p = base();
          p.planes = 0;
          return p.Build();
-       }()},
+       }(), "no planes or no bits"},
       {"two planes", [&] {
          Pcx p = base();
          p.planes = 2, p.data = Bytes(100, 1);
          return p.Build();
-       }()},
+       }(), "a plane layout that is not read"},
       {"huge size, little data", [&] {
          Pcx p = base();
          p.xmax = 65533, p.ymax = 65535, p.bytesPerLine = 65534, p.data = Bytes(100, 0xFF);
          return p.Build();
-       }()},
+       }(), "the data cannot fill the rows"},
       {"stored data short", [&] {
          Pcx p = base();
          p.encoding = 0, p.data = Bytes(20, 1);
          return p.Build();
-       }()},
+       }(), "the data cannot fill the rows"},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.bytes);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
   }
   // The parameters of a header whose lines are too short are not taken either.
   Pcx p = base();
@@ -341,6 +343,7 @@ TEST(PcxFilter, AShortStreamKeepsTheRowsReadAndClearsTheRest) {
   p.data = {0xC6, 0x11, 0xC6, 0x22, 0xC6};
   auto r = ReadBytes(p.Build());
   EXPECT_TRUE(r->progress.Aborted());
+  EXPECT_STREQ(r->progress.rec.Refusal, "the rows are cut short");
   ASSERT_EQ(r->bitmap.Height(), 4);
   EXPECT_EQ(Pixels(r->bitmap), "111111 111111|222222 222222|000000 000000|000000 000000|");
 }
@@ -367,7 +370,8 @@ Bytes Dcx(const std::vector<Bytes>& pages) {
   return b;
 }
 
-uint8_t PageValue(const Bytes& dcx, int index, int* count = nullptr) {
+// The red of the page's first pixel, 0xEE when the DCX was refused (and why in refusal).
+uint8_t PageValue(const Bytes& dcx, int index, int* count = nullptr, const char** refusal = nullptr) {
   TCustomMemoryStream s(dcx.data(), int64_t(dcx.size()));
   TIEBitmap b;
   TIOParamsVals params(nullptr);
@@ -375,6 +379,7 @@ uint8_t PageValue(const Bytes& dcx, int index, int* count = nullptr) {
   Progress progress;
   ReadDCXStream(s, b, params, false, progress.rec);
   if (count) *count = params.ImageCount;
+  if (refusal) *refusal = progress.rec.Refusal;
   return progress.Aborted() ? 0xEE : b.GetPixelAsRGB(0, 0).r;
 }
 
@@ -442,11 +447,14 @@ TEST(PcxFilter, DcxProbeAndHostileTables) {
   WriteLE32(&past[8], uint32_t(good.size()));  // the second page at the stream's end
   TCustomMemoryStream s2(past.data(), int64_t(past.size()));
   EXPECT_FALSE(IsDCXStream(s2));
-  EXPECT_EQ(PageValue(past, 0), 0xEE);
+  const char* refusal = nullptr;
+  EXPECT_EQ(PageValue(past, 0, nullptr, &refusal), 0xEE);
+  EXPECT_STREQ(refusal, "a DCX page lies past the end");
   Bytes none;
   Le32(none, kDCXMagic);
   Le32(none, 0);
-  EXPECT_EQ(PageValue(none, 0), 0xEE);
+  EXPECT_EQ(PageValue(none, 0, nullptr, &refusal), 0xEE);
+  EXPECT_STREQ(refusal, "a DCX without pages");
   Bytes endless;
   Le32(endless, kDCXMagic);
   for (int i = 0; i < 3000; ++i) Le32(endless, 8);
@@ -456,7 +464,8 @@ TEST(PcxFilter, DcxProbeAndHostileTables) {
   s3.SetPosition(4);
   EXPECT_EQ(ReadDCXPageTable(s3).size(), size_t(kDCXMaxPages));
   Bytes truncated(good.begin(), good.begin() + 3);
-  EXPECT_EQ(PageValue(truncated, 0), 0xEE);
+  EXPECT_EQ(PageValue(truncated, 0, nullptr, &refusal), 0xEE);
+  EXPECT_STREQ(refusal, "the DCX magic is missing");
 }
 
 }  // namespace

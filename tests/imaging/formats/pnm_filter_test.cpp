@@ -110,25 +110,31 @@ TEST(PnmFilter, HostileHeadersAreRefusedBeforeAllocating) {
   struct Case {
     const char* name;
     Bytes file;
+    const char* reason;  // the rule that fired, as the progress record names it
   };
+  const char* magic = "a magic word that is not an anymap's";
+  const char* side = "a side that is missing or not a positive number";
+  const char* maximum = "a maximum that is missing or outside 1..65535";
+  const char* unfilled = "the data cannot fill the rows";
   const Case cases[] = {
-      {"empty", {}},
-      {"magic_only", B("P5")},
-      {"unknown_magic", B("P7 2 2 255\n....")},
-      {"width_0", B("P5 0 2 255\n..")},
-      {"height_overflows", B("P5 2 99999999999 255\n....")},
-      {"missing_maximum", B("P5 2 2")},
-      {"maximum_0", B("P5 2 1 0\n\x01\x02")},
-      {"maximum_too_large", B("P5 1 1 65536\n\x01\x02")},
-      {"not_a_number", B("P6 two 2 255\n")},
-      {"huge_for_data", B("P6 60000 60000 255\n\x01\x02\x03")},
-      {"p1_huge_for_data", B("P1 100000 100000 0101")},
-      {"p4_rows_missing", B("P4 16 2\n\x01\x02\x03")},
-      {"p5_rows_missing", B("P5 4 2 255\n\x01\x02\x03\x04\x05")},
+      {"empty", {}, magic},
+      {"magic_only", B("P5"), side},
+      {"unknown_magic", B("P7 2 2 255\n...."), magic},
+      {"width_0", B("P5 0 2 255\n.."), side},
+      {"height_overflows", B("P5 2 99999999999 255\n...."), side},
+      {"missing_maximum", B("P5 2 2"), maximum},
+      {"maximum_0", B("P5 2 1 0\n\x01\x02"), maximum},
+      {"maximum_too_large", B("P5 1 1 65536\n\x01\x02"), maximum},
+      {"not_a_number", B("P6 two 2 255\n"), side},
+      {"huge_for_data", B("P6 60000 60000 255\n\x01\x02\x03"), unfilled},
+      {"p1_huge_for_data", B("P1 100000 100000 0101"), unfilled},
+      {"p4_rows_missing", B("P4 16 2\n\x01\x02\x03"), unfilled},
+      {"p5_rows_missing", B("P5 4 2 255\n\x01\x02\x03\x04\x05"), unfilled},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.file);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
     EXPECT_TRUE(r->bitmap.IsEmpty()) << c.name;
   }
 }
@@ -136,6 +142,7 @@ TEST(PnmFilter, HostileHeadersAreRefusedBeforeAllocating) {
 TEST(PnmFilter, ShortAsciiDataKeepsTheRowsReadAndClearsTheRest) {
   auto r = ReadBytes(B("P2 2 3 255 10 20 30"));
   EXPECT_TRUE(r->progress.Aborted());
+  EXPECT_STREQ(r->progress.rec.Refusal, "the rows are cut short");
   ASSERT_EQ(r->bitmap.Height(), 3);
   EXPECT_EQ(Rgb(r->bitmap), Grey({10, 20, 30, 0, 0, 0}));
   // Binary data that ends before the size the stream claimed when opened.

@@ -511,28 +511,29 @@ TEST(PsdFilter, HostileDocumentsFailCleanly) {
   struct Case {
     const char* name;
     Bytes bytes;
+    const char* reason;  // the rule that fired, as the progress record names it
   } cases[] = {
-      {"empty", {}},
+      {"empty", {}, "the data ends early"},
       {"truncated header", [] {
          Bytes b = SmallRgb().Build();
          b.resize(20);
          return b;
-       }()},
+       }(), "the data ends early"},
       {"version 2", [] {
          Bytes b = SmallRgb().Build();
          b[5] = 2;
          return b;
-       }()},
+       }(), "a header field outside what the reader takes"},
       {"zero width", [] {
          Psd p = SmallRgb();
          p.width = 0;
          return p.Build();
-       }()},
+       }(), "a side of zero or above the limit"},
       {"huge size, little data", [] {
          Psd p = SmallRgb();
          p.width = 30000, p.height = 30000;
          return p.Build();
-       }()},
+       }(), "the data cannot fill the rows"},
       {"packed rows that cannot fill", [] {
          Psd p = SmallRgb();
          p.width = 30000, p.height = 300;
@@ -540,33 +541,34 @@ TEST(PsdFilter, HostileDocumentsFailCleanly) {
          for (int i = 0; i < 900; ++i) Be16(p.merged, 2);
          for (int i = 0; i < 900; ++i) Append(p.merged, {0x81, 1});
          return p.Build();
-       }()},
+       }(), "the data cannot fill the rows"},
       {"mode data past the end", [] {
          Psd p = SmallRgb();
          p.modeData = Bytes(10, 0);
          Bytes b = p.Build();
          WriteBE32(&b[26], 5000);
          return b;
-       }()},
+       }(), "the colour mode data runs past the end"},
       {"merged short", [] {
          Psd p = SmallRgb();
          p.merged.resize(5);
          return p.Build();
-       }()},
+       }(), "the data cannot fill the rows"},
       {"compression 7", [] {
          Psd p = SmallRgb();
          p.merged[1] = 7;
          return p.Build();
-       }()},
+       }(), "a compression that is not read"},
       {"unknown mode 9 at depth 1", [] {
          Psd p = SmallRgb();
          p.mode = 9, p.depth = 1;
          return p.Build();
-       }()},
+       }(), "a colour mode and depth that are not read"},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.bytes);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
   }
   auto layerCase = [](const std::function<void(Layer&)>& spoil) {
     Psd p = SmallRgb();
@@ -576,8 +578,11 @@ TEST(PsdFilter, HostileDocumentsFailCleanly) {
     return ReadBytes(p.Build(), true);
   };
   // A rectangle larger than any document, or upside down.
-  EXPECT_TRUE(layerCase([](Layer& l) { l.right = 2000000; })->progress.Aborted());
-  EXPECT_TRUE(layerCase([](Layer& l) { l.bottom = -5; })->progress.Aborted());
+  for (auto spoil : {+[](Layer& l) { l.right = 2000000; }, +[](Layer& l) { l.bottom = -5; }}) {
+    auto r = layerCase(spoil);
+    EXPECT_TRUE(r->progress.Aborted());
+    EXPECT_STREQ(r->progress.rec.Refusal, "a layer rectangle upside down or too large");
+  }
   // A channel claiming more bytes than the section holds.
   {
     Psd p = SmallRgb();
@@ -587,7 +592,9 @@ TEST(PsdFilter, HostileDocumentsFailCleanly) {
     const size_t at = 26 + 4 + 4 + 4 + 4 + 2 + 16 + 2 + 2;
     ASSERT_EQ(ReadBE32(&b[at]), 4u);
     WriteBE32(&b[at], 0x7FFFFFF0);
-    EXPECT_TRUE(ReadBytes(b, true)->progress.Aborted());
+    auto r = ReadBytes(b, true);
+    EXPECT_TRUE(r->progress.Aborted());
+    EXPECT_STREQ(r->progress.rec.Refusal, "a layer channel runs past the layer info");
   }
   // A layer whose rows hold less than its rectangle: refused before allocating.
   auto big = layerCase([](Layer& l) { l.right = 30000, l.bottom = 30000; });
@@ -605,6 +612,7 @@ TEST(PsdFilter, HostileDocumentsFailCleanly) {
   qvtest::TShrunkStream s(b, int64_t(b.size()) + 2);
   ReadPSDStream(s, &bitmap, params, nullptr, false, progress.rec);
   EXPECT_TRUE(progress.Aborted());
+  EXPECT_STREQ(progress.rec.Refusal, "the rows are cut short");
   ASSERT_EQ(bitmap.Height(), 3);
   EXPECT_EQ(bitmap.GetPixel8(1, 1), 8);
   EXPECT_EQ(bitmap.GetPixel8(1, 2), 0);

@@ -102,6 +102,7 @@ TEST(RawPixelFilter, TextSamplesInDecimalAndHexadecimal) {
   Progress p2;
   ReadRaw(Text("FF"), 1, 1, ie32f, hex, p2);
   EXPECT_TRUE(p2.Aborted());
+  EXPECT_STREQ(p2.rec.Refusal, "floats in hexadecimal");
 }
 
 TEST(RawPixelFilter, RowAlignmentHeaderBytesAndSixteenBitGrey) {
@@ -161,15 +162,17 @@ TEST(RawPixelFilter, ShortDataAbortsKeepingTheRowsRead) {
     Bytes data;
     TIEBitmapFormat f;
     RawLayout s;
+    const char* reason;  // the rule that fired, as the progress record names it
   } cases[] = {
-      {"binary", {1, 2, 3, 4, 5, 6, 7}, ie8g, {}},
-      {"decimal", Text("1 2 3 4 5 6 7"), ie8g, {0, 0, 8, 0, 1}},
-      {"header past the data", {1, 2, 3}, ie8g, {0, 0, 8, 100, 0}},
+      {"binary", {1, 2, 3, 4, 5, 6, 7}, ie8g, {}, "the rows are cut short"},
+      {"decimal", Text("1 2 3 4 5 6 7"), ie8g, {0, 0, 8, 0, 1}, "the rows are cut short"},
+      {"header past the data", {1, 2, 3}, ie8g, {0, 0, 8, 100, 0}, "the header lies past the end"},
   };
   for (const Case& c : cases) {
     Progress p;
     auto b = ReadRaw(c.data, 3, 4, c.f, c.s, p);
     EXPECT_TRUE(p.Aborted()) << c.name;
+    EXPECT_STREQ(p.rec.Refusal, c.reason) << c.name;
     if (std::string(c.name) != "header past the data") {
       EXPECT_EQ(Row(*b, 1, 3), (Bytes{4, 5, 6})) << c.name;
     }
@@ -180,12 +183,14 @@ TEST(RawPixelFilter, ShortDataAbortsKeepingTheRowsRead) {
   Progress p;
   ReadRaw(Bytes(100, 1), 2, 2, ieCIELab, {}, p);
   EXPECT_TRUE(p.Aborted());
+  EXPECT_STREQ(p.rec.Refusal, "a pixel format without a raw layout");
   TIEBitmap empty;
   TIOParamsVals params(nullptr);
   Progress p2;
   TCustomMemoryStream s(nullptr, 0);
   ReadRawPixelStream(s, empty, params, p2.rec);
   EXPECT_TRUE(p2.Aborted());
+  EXPECT_STREQ(p2.rec.Refusal, "no picture size given");
 }
 
 }  // namespace

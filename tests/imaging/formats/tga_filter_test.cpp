@@ -207,7 +207,8 @@ TEST(TgaFilter, HostileFilesFailCleanly) {
   struct Case {
     const char* name;
     Bytes file;
-    bool allocated;  // the data ran short after the picture was made
+    bool allocated;      // the data ran short after the picture was made
+    const char* reason;  // the rule that fired, as the progress record names it
   };
   auto with = [&](auto change) {
     Tga t = ok;
@@ -215,25 +216,32 @@ TEST(TgaFilter, HostileFilesFailCleanly) {
     return t.Build();
   };
   const Bytes good = ok.Build();
+  const char* unfilled = "the data cannot fill the rows";
+  const char* cut = "the rows are cut short";
   const Case cases[] = {
-      {"empty", {}, false},
-      {"header_cut", Bytes(good.begin(), good.begin() + 10), false},
-      {"type_4", with([](Tga& t) { t.type = 4; }), false},
-      {"depth_15", with([](Tga& t) { t.depth = 15; }), false},
-      {"map_type_2", with([](Tga& t) { t.mapType = 2; }), false},
-      {"width_0", with([](Tga& t) { t.width = 0; }), false},
-      {"id_past_end", with([](Tga& t) { t.id = "abc"; t.pixels.clear(); }), false},
-      {"map_past_end", with([](Tga& t) { t.mapType = 1, t.mapLength = 1000, t.mapEntry = 24; }), false},
-      {"raw_rows_missing", with([](Tga& t) { t.pixels.resize(47); }), false},
-      {"huge_raw", with([](Tga& t) { t.width = t.height = 65535; }), false},
-      {"huge_rle", with([](Tga& t) { t.type = 10, t.width = t.height = 65535, t.pixels = {0xFF, 1, 2, 3}; }), false},
-      {"rle_one_bit", with([](Tga& t) { t.type = 11, t.depth = 1; }), false},
-      {"rle_runs_short", with([](Tga& t) { t.type = 10, t.pixels = {0x85, 1, 2, 3}; }), true},
-      {"rle_literal_cut", with([](Tga& t) { t.type = 10, t.pixels = {0x7F, 1, 2, 3, 4}; }), true},
+      {"empty", {}, false, "the header is cut short"},
+      {"header_cut", Bytes(good.begin(), good.begin() + 10), false, "the header is cut short"},
+      {"type_4", with([](Tga& t) { t.type = 4; }), false, "an image type that is not read"},
+      {"depth_15", with([](Tga& t) { t.depth = 15; }), false, "a depth that is not read"},
+      {"map_type_2", with([](Tga& t) { t.mapType = 2; }), false, "a colour map type that is not read"},
+      {"width_0", with([](Tga& t) { t.width = 0; }), false, "a side of zero"},
+      {"id_past_end", [&] { Bytes f = with([](Tga& t) { t.id = "abc"; }); f.resize(19); return f; }(), false,
+       "the image ID runs past the end"},
+      {"pixels_after_id_missing", with([](Tga& t) { t.id = "abc"; t.pixels.clear(); }), false, unfilled},
+      {"map_past_end", with([](Tga& t) { t.mapType = 1, t.mapLength = 1000, t.mapEntry = 24; }), false,
+       "the colour map runs past the end"},
+      {"raw_rows_missing", with([](Tga& t) { t.pixels.resize(47); }), false, unfilled},
+      {"huge_raw", with([](Tga& t) { t.width = t.height = 65535; }), false, unfilled},
+      {"huge_rle", with([](Tga& t) { t.type = 10, t.width = t.height = 65535, t.pixels = {0xFF, 1, 2, 3}; }), false,
+       unfilled},
+      {"rle_one_bit", with([](Tga& t) { t.type = 11, t.depth = 1; }), false, "run-length data below 8 bits"},
+      {"rle_runs_short", with([](Tga& t) { t.type = 10, t.pixels = {0x85, 1, 2, 3}; }), true, cut},
+      {"rle_literal_cut", with([](Tga& t) { t.type = 10, t.pixels = {0x7F, 1, 2, 3, 4}; }), true, cut},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.file);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
     EXPECT_EQ(!r->bitmap.IsEmpty(), c.allocated) << c.name;
   }
   // What the short runs did reach stays, the rows below are cleared.

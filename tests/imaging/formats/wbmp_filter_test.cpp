@@ -77,22 +77,26 @@ TEST(WbmpFilter, HostileHeadersAreRefusedBeforeAllocating) {
   struct Case {
     const char* name;
     Bytes bytes;
+    const char* reason;  // the rule that fired, as the progress record names it
   };
+  const char* number = "a header number cut short or longer than four bytes";
+  const char* zero = "a side of zero";
   const Case cases[] = {
-      {"type_1", {1, 0, 4, 4, 0, 0, 0, 0}},
-      {"fixed_header", {0, 1, 4, 4, 0, 0, 0, 0}},
-      {"width_0", {0, 0, 0, 4, 0, 0, 0, 0}},
-      {"height_0", {0, 0, 4, 0}},
-      {"empty", {}},
-      {"header_cut", {0, 0, 0x81}},
-      {"five_byte_width", {0, 0, 0x81, 0x80, 0x80, 0x80, 0x00, 1, 0}},
+      {"type_1", {1, 0, 4, 4, 0, 0, 0, 0}, "a type other than 0"},
+      {"fixed_header", {0, 1, 4, 4, 0, 0, 0, 0}, "extension headers, which are not read"},
+      {"width_0", {0, 0, 0, 4, 0, 0, 0, 0}, zero},
+      {"height_0", {0, 0, 4, 0}, zero},
+      {"empty", {}, number},
+      {"header_cut", {0, 0, 0x81}, number},
+      {"five_byte_width", {0, 0, 0x81, 0x80, 0x80, 0x80, 0x00, 1, 0}, number},
       // 268 million pixels square from a few bytes.
-      {"huge_for_data", {0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0}},
-      {"rows_missing", Cat({0, 0, 16, 8}, Bytes(15, 0))},
+      {"huge_for_data", {0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0xFF, 0xFF, 0x7F, 0, 0, 0}, "the data cannot fill the rows"},
+      {"rows_missing", Cat({0, 0, 16, 8}, Bytes(15, 0)), "the data cannot fill the rows"},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.bytes);
     EXPECT_TRUE(r->progress.Aborted()) << c.name;
+    EXPECT_STREQ(r->progress.rec.Refusal, c.reason) << c.name;
     EXPECT_TRUE(r->bitmap.IsEmpty()) << c.name;
   }
   // A header alone still gives the parameters.
@@ -110,6 +114,7 @@ TEST(WbmpFilter, AStreamThatEndsEarlyKeepsTheRowsReadAndClearsTheRest) {
   Progress p;
   ReadWBMPStream(s, b, params, p.rec, false);
   EXPECT_TRUE(p.Aborted());
+  EXPECT_STREQ(p.rec.Refusal, "the rows are cut short");
   ASSERT_EQ(b.Height(), 4);
   EXPECT_EQ(b.ScanLine(0)[0], 0xAA);
   EXPECT_EQ(b.ScanLine(1)[0], 0xBB);

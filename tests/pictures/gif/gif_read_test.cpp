@@ -157,12 +157,13 @@ struct HostileCase {
   std::vector<uint8_t> bytes;
   const char* warning;  // expected among the warnings, or null
   const char* error;    // expected error, or null when the file loads
+  const char* reason;   // the rule that fired, as LastRefusal names it
 };
 
 std::vector<HostileCase> HostileCases() {
   std::vector<HostileCase> cases;
-  auto add = [&](const char* name, GifBytes g, const char* warning, const char* error) {
-    cases.push_back({name, g.b, warning, error});
+  auto add = [&](const char* name, GifBytes g, const char* warning, const char* error, const char* reason = "") {
+    cases.push_back({name, g.b, warning, error, reason});
   };
   {
     GifBytes g;
@@ -176,7 +177,7 @@ std::vector<HostileCase> HostileCases() {
     std::vector<std::pair<int, int>> codes = {{4, 3}, {1, 3}, {7, 3}};
     for (int i = 0; i < 20; ++i) codes.push_back({6, 4});
     g.Header(64, 64, 2).Image(0, 0, 64, 64).Codes(2, codes).Trailer();
-    add("cycle in the table", g, nullptr, "Circular decoder table entry");
+    add("cycle in the table", g, nullptr, "Circular decoder table entry", "Circular decoder table entry");
   }
   {
     GifBytes g;
@@ -191,7 +192,8 @@ std::vector<HostileCase> HostileCases() {
   {
     GifBytes g;
     g.Header(65535, 65535, 2).Image(0, 0, 65535, 65535).Codes(2, {{4, 3}, {1, 3}, {5, 3}}).Trailer();
-    add("65535x65535 frame in a few bytes", g, nullptr, "Image is too large");
+    add("65535x65535 frame in a few bytes", g, nullptr, "Image is too large",
+        "a frame of more pixels than the reader holds");
   }
   {
     GifBytes g;
@@ -212,7 +214,7 @@ std::vector<HostileCase> HostileCases() {
   {
     GifBytes g;
     g.Header(4, 1, 2).Raw({0x21, 0xFF, 11, 'N', 'E', 'T', 'S', 'C', 'A', 'P', 'E', '2', '.', '0', 2, 1, 0, 0});
-    add("loop sub-block too short", g, nullptr, "Invalid GIF data");
+    add("loop sub-block too short", g, nullptr, "Invalid GIF data", "a loop sub-block shorter than 3 bytes");
   }
   {
     GifBytes g;
@@ -229,12 +231,12 @@ std::vector<HostileCase> HostileCases() {
   {
     GifBytes g;
     g.Header(4, 1, 2).Raw({0x21, 0xFE, 200, 'a'});
-    add("comment cut short", g, nullptr, "Premature end of data");
+    add("comment cut short", g, nullptr, "Premature end of data", "a text sub-block runs past the end");
   }
   {
     GifBytes g;
     g.Raw({'G', 'I', 'F', '8', '9', 'a', 4, 0, 1, 0, 0x87, 0, 0, 1, 2, 3});
-    add("global table cut short", g, nullptr, "Premature end of data");
+    add("global table cut short", g, nullptr, "Premature end of data", "a colour table runs past the end");
   }
   {
     GifBytes g;
@@ -254,6 +256,7 @@ TEST(GifRead, HostileStreamsWarnOrRaiseAndNeverReadOutside) {
     SCOPED_TRACE(c.name);
     TGIFImage image;
     const Outcome o = Load(image, c.bytes);
+    EXPECT_EQ(image.LastRefusal(), c.reason);
     if (c.error) {
       EXPECT_FALSE(o.loaded);
       EXPECT_EQ(o.error, c.error);

@@ -218,18 +218,24 @@ TEST(Jpeg2000Bitmap, BadFilesRaiseTheDecodingError) {
     for (int i = 0; i < 4; ++i) b[8 + i] = static_cast<uint8_t>(w >> (24 - 8 * i)), b[12 + i] = static_cast<uint8_t>(h >> (24 - 8 * i));
     return b;
   };
-  const std::vector<std::pair<const char*, Bytes>> cases = {
-      {"empty", {}},
-      {"garbage", Bytes(100, 0x5A)},
-      {"signature only", Bytes{0, 0, 0, 12, 'j', 'P', ' ', ' ', 13, 10, 0x87, 10}},
-      {"truncated", Bytes(good.begin(), good.begin() + good.size() / 2)},
-      {"huge", withSize(60000, 60000)},
-      {"widest", withSize(0xFFFFFFF0u, 8)},
+  const char* header = "OpenJPEG refused the header";
+  const char* budgets = "code stream sizes beyond the budgets";
+  const struct {
+    const char* name;
+    Bytes bytes;
+    const char* reason;  // the rule that fired, as LastRefusal names it
+  } cases[] = {
+      {"empty", {}, header},
+      {"garbage", Bytes(100, 0x5A), header},
+      {"signature only", Bytes{0, 0, 0, 12, 'j', 'P', ' ', ' ', 13, 10, 0x87, 10}, header},
+      {"truncated", Bytes(good.begin(), good.begin() + good.size() / 2), "OpenJPEG could not decode the code stream"},
+      {"huge", withSize(60000, 60000), budgets},
+      {"widest", withSize(0xFFFFFFF0u, 8), budgets},
   };
   TJpeg2000Bitmap held;
   LoadBytes(held, good);
   const TPixels before = PixelsOf(held);
-  for (const auto& [name, bytes] : cases) {
+  for (const auto& [name, bytes, reason] : cases) {
     TJpeg2000Bitmap picture;
     try {
       LoadBytes(picture, bytes);
@@ -237,6 +243,7 @@ TEST(Jpeg2000Bitmap, BadFilesRaiseTheDecodingError) {
     } catch (const EJpeg2000Error& e) {
       EXPECT_STREQ(e.what(), kJpeg2000DecodeFailed) << name;
     }
+    EXPECT_EQ(picture.LastRefusal(), reason) << name;
     // A picture that held an image keeps it.
     EXPECT_THROW(LoadBytes(held, bytes), EJpeg2000Error) << name;
     EXPECT_EQ(held.GetWidth(), 8) << name;

@@ -92,21 +92,25 @@ TEST(WapBitmap, BadFilesAreRefusedAndLeaveThePicture) {
     const char* name;
     Bytes file;
     const char* message;
+    const char* reason;  // the rule that fired, as LastRefusal names it
   } cases[] = {
-      {"type 1", {0, 1, 1, 1, 0}, kWbmpInvalidHeader},
-      {"extension header", {0, 0x80, 1, 1, 0}, kWbmpInvalidHeader},
-      {"empty", {}, "Stream read error"},
-      {"size without its end", {0, 0, 0x81}, kWbmpInvalidHeader},
-      {"five-byte size", {0, 0, 0x81, 0x80, 0x80, 0x80, 0x01, 1}, kWbmpInvalidHeader},
-      {"huge size", {0, 0, 0x8F, 0xFF, 0xFF, 0x7F, 0x8F, 0xFF, 0xFF, 0x7F}, kWbmpInvalidHeader},
-      {"largest sides without rows", {0, 0, 0x83, 0xFF, 0x7F, 0x83, 0xFF, 0x7F}, "Stream read error"},
-      {"one row byte short", truncated, "Stream read error"},
+      {"type 1", {1, 0, 1, 1, 0}, kWbmpInvalidHeader, "a type other than 0"},
+      {"extension header", {0, 0x80, 1, 1, 0}, kWbmpInvalidHeader, "extension headers, which are not read"},
+      {"empty", {}, "Stream read error", "the header is cut short"},
+      {"size without its end", {0, 0, 0x81}, kWbmpInvalidHeader, "a size cut short or longer than four bytes"},
+      {"five-byte size", {0, 0, 0x81, 0x80, 0x80, 0x80, 0x01, 1}, kWbmpInvalidHeader,
+       "a size cut short or longer than four bytes"},
+      {"huge size", {0, 0, 0x8F, 0xFF, 0xFF, 0x7F, 0x8F, 0xFF, 0xFF, 0x7F}, kWbmpInvalidHeader, "a side above the limit"},
+      {"largest sides without rows", {0, 0, 0x83, 0xFF, 0x7F, 0x83, 0xFF, 0x7F}, "Stream read error",
+       "the data cannot fill the rows"},
+      {"one row byte short", truncated, "Stream read error", "the data cannot fill the rows"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     TWapBitmap picture;
     pictest::LoadBytes(picture, File(3, 2));
     EXPECT_EQ(MessageOf([&] { pictest::LoadBytes(picture, c.file); }), c.message);
+    EXPECT_EQ(picture.LastRefusal(), c.reason);
     EXPECT_EQ(picture.Width(), 3);
     EXPECT_EQ(picture.Height(), 2);
   }
