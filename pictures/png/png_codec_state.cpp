@@ -1,5 +1,7 @@
 #include "pictures/png/png_codec_state.h"
 
+#include <libdeflate.h>
+
 #include <cstring>
 #include <new>
 
@@ -24,7 +26,9 @@ struct TThreadZlib {
   std::unique_ptr<uint8_t[]> scratch[psScratchKinds];
   size_t scratchSize[psScratchKinds] = {};
   bool scratchBusy[psScratchKinds] = {};
+  libdeflate_decompressor* whole = nullptr;
   ~TThreadZlib() {
+    if (whole) libdeflate_free_decompressor(whole);
     if (deflateReady) deflateEnd(&deflate);
   }
 };
@@ -148,6 +152,12 @@ TScratchLease::TScratchLease(TPngScratchKind kind, size_t size) {
 
 TScratchLease::~TScratchLease() {
   if (FKind >= 0) ThreadZlib().scratchBusy[FKind] = false;
+}
+
+libdeflate_decompressor* ThreadWholeInflater() {
+  TThreadZlib& t = ThreadZlib();
+  if (!t.whole) t.whole = libdeflate_alloc_decompressor();
+  return t.whole;
 }
 
 int PngWindowBitsFor(uint64_t dataSize) {

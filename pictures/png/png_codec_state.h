@@ -51,6 +51,10 @@ private:
   std::unique_ptr<TOwn> FOwn;
 };
 
+// The thread's whole-buffer inflater (libdeflate), for image data that lies
+// whole in memory; null when it cannot be had.
+struct libdeflate_decompressor* ThreadWholeInflater();
+
 // A block of at least the asked size whose bytes are left as they are (the
 // caller writes before it reads). Kind picks one of the thread's blocks.
 enum TPngScratchKind : uint8_t { psDecodeInput, psDecodeRows, psEncodeOutput, psScratchKinds };

@@ -1,6 +1,7 @@
 // Decoding of the image data: inflate across the IDAT chunks, undo the row
 // filters and Adam7, and place the samples into the header's DIB and alpha plane.
 #include <isa-l/igzip_lib.h>
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -31,6 +32,10 @@ constexpr int64_t kInputBlockSize = 65535;
 // fast loop then runs across row ends, and the block stays in the cache while
 // its rows are unfiltered and placed.
 constexpr size_t kOutputBlockSize = 128 * 1024;
+// Image data of up to this many bytes whose zlib stream lies in a memory
+// stream (an icon's PNG image) inflates in one call of a whole-buffer
+// inflater, about twice as fast as a streaming one on icon art.
+constexpr uint64_t kWholeInflateMaxBytes = 1 << 20;
 
 // ------------------------------------------------------------ unfiltering
 
@@ -405,10 +410,15 @@ public:
     const size_t stride = size_t(fullRowBytes) + 1;
     // The block holds as many rows as fit in kOutputBlockSize, and no more
     // than the picture has: a 16-pixel icon needs 1 KB, not 128.
-    FBlockSize = std::max(stride, std::min(kOutputBlockSize, stride * size_t(std::max(FHeader.Height(), 1))));
+    const uint64_t allBytes = PngImageDataBytes(FHeader.Width(), FHeader.Height(), FHeader.ColorType(),
+                                                FHeader.BitDepth(), interlaced);
+    const bool tryWhole = FMemory && allBytes > 0 && allBytes <= kWholeInflateMaxBytes;
+    FBlockSize = tryWhole ? size_t(allBytes)
+                          : std::max(stride, std::min(kOutputBlockSize, stride * size_t(std::max(FHeader.Height(), 1))));
     TScratchLease block(psDecodeRows, FBlockSize + stride);
     FBlock = block.Data();
     FPrevRow = block.Data() + FBlockSize;
+    if (tryWhole) InflateWhole();
     if (!FMemory) {
       FInputLease = std::make_unique<TScratchLease>(psDecodeInput, size_t(kInputBlockSize));
       FInput = FInputLease->Data();
@@ -474,15 +484,24 @@ private:
   template <class TEmit>
   bool DecodeRows(size_t rowBytes, int rowCount, TEmit&& emit) {
     const size_t stride = rowBytes + 1;
-    const int rowsPerBlock = int(std::max<size_t>(1, FBlockSize / stride));
+    const int rowsPerBlock = FWholeSize ? rowCount : int(std::max<size_t>(1, FBlockSize / stride));
     std::memset(FPrevRow, 0, stride);
     const uint8_t* prev = FPrevRow + 1;
     for (int done = 0; done < rowCount;) {
       const int want = std::min(rowsPerBlock, rowCount - done);
-      const size_t got = InflateBytes(FBlock, size_t(want) * stride);
+      uint8_t* block = FBlock;
+      size_t got;
+      if (FWholeSize) {
+        // Inflated already: the rows are the next bytes of the block.
+        block = FBlock + FWholeUsed;
+        got = std::min(size_t(want) * stride, FWholeSize - FWholeUsed);
+        FWholeUsed += got;
+      } else {
+        got = InflateBytes(FBlock, size_t(want) * stride);
+      }
       const int whole = int(got / stride);
       for (int j = 0; j < whole; j++) {
-        uint8_t* row = FBlock + size_t(j) * stride;
+        uint8_t* row = block + size_t(j) * stride;
         UnfilterRow(row[0], row + 1, prev, rowBytes, FPixelBytes);
         emit(done + j, row + 1);
         prev = row + 1;
@@ -519,6 +538,52 @@ private:
       if (whole < want) return;
       done += want;
     }
+  }
+
+  // Inflates the whole image data into the block in one call when its zlib
+  // stream lies in memory: in the first chunk, or in the run of IDAT chunks
+  // from it, whose data are then joined (copying compressed bytes costs far
+  // less than inflating them). Anything else (more data than the image needs,
+  // damaged data, a run too long) leaves the chunks unread for the streaming
+  // inflater, which decodes, stops and reports errors as it always does.
+  void InflateWhole() {
+    libdeflate_decompressor* inflater = ThreadWholeInflater();
+    if (!inflater || FDataLeft <= 0) return;
+    const uint8_t* base = FMemory->Memory();
+    const int64_t size = FMemory->Size();
+    const uint8_t* in = base + FMemory->Position();
+    size_t inSize = size_t(FDataLeft);
+    std::unique_ptr<TScratchLease> joined;
+    int64_t next = FMemory->Position() + FDataLeft + 4;  // past the chunk's CRC
+    if (next + 8 <= size && IdatLength(base + next, size - next - 8) >= 0) {
+      // Incompressible data grows by a few bytes a block; more than this is
+      // not an image of this size.
+      const size_t limit = FBlockSize + FBlockSize / 8 + 1024;
+      joined = std::make_unique<TScratchLease>(psDecodeInput, limit);
+      if (inSize > limit) return;
+      std::memcpy(joined->Data(), in, inSize);
+      for (int64_t length; next + 8 <= size && (length = IdatLength(base + next, size - next - 8)) >= 0;) {
+        if (inSize + size_t(length) > limit) return;
+        std::memcpy(joined->Data() + inSize, base + next + 8, size_t(length));
+        inSize += size_t(length);
+        next += 8 + length + 4;
+      }
+      in = joined->Data();
+    }
+    size_t used = 0, produced = 0;
+    const libdeflate_result r =
+        libdeflate_zlib_decompress_ex(inflater, in, inSize, FBlock, FBlockSize, &used, &produced);
+    if (r != LIBDEFLATE_SUCCESS || produced == 0) return;
+    // The stream's bytes are read through the chunks as the streaming
+    // inflater would read them, each chunk's CRC checked on leaving it.
+    for (size_t left = used; left > 0;) {
+      while (FDataLeft == 0) NextChunk();
+      const int64_t take = std::min<int64_t>(int64_t(left), FDataLeft);
+      NextInput(take);
+      left -= size_t(take);
+    }
+    FEnded = true;
+    FWholeSize = produced;
   }
 
   // Inflates exactly n bytes, or fewer when the image data ends.
@@ -579,14 +644,24 @@ private:
     if (ReadBE32(stored) != ~FCrc) throw EPngInvalidCRC();
   }
 
+  // The length of the chunk whose 8 header bytes are head, with remaining
+  // bytes of the stream after them: -1 unless it is an IDAT chunk that lies
+  // whole within the stream.
+  static int64_t IdatLength(const uint8_t* head, int64_t remaining) {
+    if (std::memcmp(head + 4, "IDAT", 4) != 0) return -1;
+    const int64_t length = ReadBE32(head);
+    if (length > kPngMaxChunkLength || length + 4 > remaining) return -1;
+    return length;
+  }
+
   // The image data goes on in the next chunk, which must be an IDAT chunk that
   // lies whole within the stream.
   void NextChunk() {
     CheckCrc();
     uint8_t head[8];
-    if (FStream.Read(head, 8) != 8 || std::memcmp(head + 4, "IDAT", 4) != 0) throw EPNGMissingMultipleIDAT();
-    const int64_t length = ReadBE32(head);
-    if (length > kPngMaxChunkLength || length + 4 > FStream.Remaining()) throw EPNGMissingMultipleIDAT();
+    if (FStream.Read(head, 8) != 8) throw EPNGMissingMultipleIDAT();
+    const int64_t length = IdatLength(head, FStream.Remaining());
+    if (length < 0) throw EPNGMissingMultipleIDAT();
     FCrc = Crc32Update(0xFFFFFFFFu, "IDAT", 4);
     FDataLeft = length;
   }
@@ -611,6 +686,9 @@ private:
   uint8_t* FInput = nullptr;
   uint8_t* FBlock = nullptr;
   size_t FBlockSize = 0;
+  // Bytes the whole-buffer inflater put in the block (0 when it did not) and
+  // how many of them rows have taken.
+  size_t FWholeSize = 0, FWholeUsed = 0;
   uint8_t* FPrevRow = nullptr;
   size_t FPixelBytes = 1;
 };

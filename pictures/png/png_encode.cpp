@@ -192,7 +192,8 @@ public:
     // those of the full window. The output block is no larger than deflate
     // can produce for the image, which keeps the IDAT chunks where they were.
     const bool interlaced = image ? image->InterlaceMode() == 1 : header.InterlaceMethod() == 1;
-    const uint64_t dataBytes = ImageDataBytes(interlaced, uint64_t(rowBytes));
+    const uint64_t dataBytes =
+        PngImageDataBytes(header.Width(), header.Height(), header.ColorType(), FDepth, interlaced);
     FDeflate = std::make_unique<TDeflateLease>(FLevel, PngWindowBitsFor(dataBytes));
     FullWindowZlibHeader(FLevel, FFullWindowHeader);
     const uint64_t bound = deflateBound(&FDeflate->Z(), uLong(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu)));
@@ -323,22 +324,6 @@ private:
     WriteIdatChunk(out, n);
     z.next_out = out;
     z.avail_out = uInt(FOutSize);
-  }
-
-  // The bytes deflate gets: each row of every pass with its filter byte.
-  uint64_t ImageDataBytes(bool interlaced, uint64_t rowBytes) const {
-    const uint64_t height = uint64_t(std::max(FHeader.Height(), 0));
-    if (!interlaced) return (rowBytes + 1) * height;
-    uint64_t total = 0;
-    for (const TPngPass& pass : kAdam7Passes) {
-      const int passWidth = PassWidth(pass, FHeader.Width());
-      const uint64_t passRowBytes = uint64_t(RowBytesFor(passWidth, FHeader.ColorType(), FDepth));
-      const int64_t rows = FHeader.Height() > pass.firstRow
-                               ? (FHeader.Height() - pass.firstRow + pass.rowStep - 1) / pass.rowStep
-                               : 0;
-      if (passRowBytes > 0) total += (passRowBytes + 1) * uint64_t(rows);
-    }
-    return total;
   }
 
   void WriteIdatChunk(const uint8_t* bytes, size_t n) {
