@@ -38,6 +38,20 @@ void BgrAndAlphaToBgraScalar(const uint8_t* bgr, const uint8_t* alpha, uint8_t* 
   }
 }
 
+void SwapRgbaScalar(const uint8_t* s, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, s += 4, d += 4) {
+    const uint8_t r = s[0], g = s[1], b = s[2], a = s[3];
+    d[0] = b, d[1] = g, d[2] = r, d[3] = a;
+  }
+}
+
+void RgbToOpaqueBgraScalar(const uint8_t* s, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, s += 3, d += 4) {
+    const uint8_t r = s[0], g = s[1], b = s[2];
+    d[0] = b, d[1] = g, d[2] = r, d[3] = 255;
+  }
+}
+
 void ClearTransparentScalar(const uint8_t* alpha, uint8_t* d, int count) {
   for (int i = 0; i < count; ++i, d += 4)
     if (alpha[i] == 0) std::memset(d, 0, 4);
@@ -61,15 +75,26 @@ bool HasSsse3() {
 // Each loop reads and writes whole 16-byte blocks, so it stops while a block
 // still lies inside the row on both sides; the scalar loop does the rest.
 
-__attribute__((target("ssse3"))) int SwapRgbSsse3(const uint8_t* s, uint8_t* d, int count) {
-  // Five pixels per block; the sixteenth byte is rewritten by the next block.
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+// One byte shuffle per block of kPerBlock pixels of kPixelBytes bytes; the
+// block reads and writes 16 bytes, so kAhead more pixels must follow it in
+// the row.
+template <int kPixelBytes, int kPerBlock, int kAhead>
+__attribute__((target("ssse3"))) int ShuffleRowSsse3(const uint8_t* s, uint8_t* d, int count, __m128i order) {
   int i = 0;
-  for (; i + 6 <= count; i += 5) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 3));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3), _mm_shuffle_epi8(v, order));
+  for (; i + kPerBlock + kAhead <= count; i += kPerBlock) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * kPixelBytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * kPixelBytes), _mm_shuffle_epi8(v, order));
   }
   return i;
+}
+
+// Five pixels per block; the sixteenth byte is rewritten by the next block.
+int SwapRgbSsse3(const uint8_t* s, uint8_t* d, int count) {
+  return ShuffleRowSsse3<3, 5, 1>(s, d, count, _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15));
+}
+
+int SwapRgbaSsse3(const uint8_t* s, uint8_t* d, int count) {
+  return ShuffleRowSsse3<4, 4, 0>(s, d, count, _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15));
 }
 
 __attribute__((target("ssse3"))) int RgbaToBgrAndAlphaSsse3(const uint8_t* s, uint8_t* bgr, uint8_t* alpha,
@@ -127,6 +152,18 @@ __attribute__((target("sse2"))) int MaskFromAlphaSse2(const uint8_t* alpha, uint
   return i;
 }
 
+// Four pixels per block from twelve colour bytes (the block reads four more).
+__attribute__((target("ssse3"))) int RgbToOpaqueBgraSsse3(const uint8_t* s, uint8_t* d, int count) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1);
+  const __m128i opaque = _mm_set1_epi32(int(0xFF000000u));
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    const __m128i v = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 3)), order);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_or_si128(v, opaque));
+  }
+  return i;
+}
+
 #endif
 
 }  // namespace
@@ -161,6 +198,22 @@ void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, i
   if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<false>(bgr, alpha, dst, count);
 #endif
   BgrAndAlphaToBgraScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+}
+
+void SwapRgbaRow(const uint8_t* src, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = SwapRgbaSsse3(src, dst, count);
+#endif
+  SwapRgbaScalar(src + done * 4, dst + done * 4, count - done);
+}
+
+void RgbToOpaqueBgra(const uint8_t* src, uint8_t* dst, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = RgbToOpaqueBgraSsse3(src, dst, count);
+#endif
+  RgbToOpaqueBgraScalar(src + done * 3, dst + done * 4, count - done);
 }
 
 void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, uint8_t* mask,

@@ -20,3 +20,7 @@ void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, i
 // are written: set where alpha is 0. Bits past the last pixel are 0.
 void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, uint8_t* mask,
                                           int count);
+// Red, green, blue, alpha to blue, green, red, alpha.
+void SwapRgbaRow(const uint8_t* src, uint8_t* dst, int count);
+// Red, green, blue to blue, green, red and an opaque alpha (255).
+void RgbToOpaqueBgra(const uint8_t* src, uint8_t* dst, int count);

@@ -1,6 +1,6 @@
 #include "pictures/png/png_chunks.h"
 
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include <algorithm>
 #include <cmath>
@@ -34,10 +34,11 @@ void RaisePngZlibError(int code) {
 // ---------------------------------------------------------------- CRC
 
 uint32_t Crc32Update(uint32_t crc, const void* bytes, size_t count) {
-  // zlib's crc32 is this very CRC with the pre- and post-complement built in;
-  // its table-driven code is several times faster than a byte loop.
+  // ISA-L's gzip CRC is this very CRC with the pre- and post-complement built
+  // in; it folds with carry-less multiplies where the processor has them, several
+  // times as fast as zlib's tables over a photograph's megabytes of data.
   if (count == 0) return crc;
-  return ~static_cast<uint32_t>(crc32_z(~crc, static_cast<const Bytef*>(bytes), count));
+  return ~crc32_gzip_refl(~crc, static_cast<const unsigned char*>(bytes), count);
 }
 
 uint32_t ChunkCrc(const char* name, const void* data, size_t count) {
@@ -169,7 +170,7 @@ void TChunkIHDR::FreeImage() {
   FAlpha.Release();
 }
 
-void TChunkIHDR::PrepareImage() {
+void TChunkIHDR::PrepareImage(bool withPixels) {
   FBitmapInfo = TPngBitmapInfo{};
   FBitmapInfo.bmiHeader.biSize = 0;
   FBitmapInfo.bmiHeader.biPlanes = 0;
@@ -193,6 +194,7 @@ void TChunkIHDR::PrepareImage() {
   h.biCompression = BI_RGB;
   FHasPalette = FColorType == 0 || FColorType == 3 || FColorType == 4;
   FBytesPerRow = int32_t(rowBytes);
+  if (!withPixels) return;
   if (hasAlpha) FAlpha.Allocate(size_t(FWidth) * size_t(FHeight));
   FImage.Allocate(size_t(rowBytes) * size_t(FHeight));
 }
@@ -219,7 +221,7 @@ bool TChunkIHDR::LoadFromStream(TStream& stream, const TChunkName& name, int32_t
   // has no pixels to decode.
   if (FWidth == 0 || FHeight == 0 || !ValidColorAndDepth(FColorType, FBitDepth)) throw EPngInvalidIHDR();
   if (OwnerImage()) OwnerImage()->SetInterlaceMode(FInterlaceMethod);
-  PrepareImage();
+  PrepareImage(!OwnerImage() || !OwnerImage()->BgraRowsTarget());
   return true;
 }
 

@@ -20,6 +20,10 @@
 class TPNGImage;
 class TChunkIHDR;
 
+// Raised inside DecodePngToBgra when the picture turns out to be one it
+// leaves to a TPNGImage; never reaches its caller.
+struct EPngBgraDeclined {};
+
 // The 8-byte signature every PNG stream starts with.
 inline constexpr uint8_t kPngSignature[8] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -135,8 +139,9 @@ public:
   bool LoadFromStream(TStream& stream, const TChunkName& name, int32_t length) override;
   bool SaveToStream(TStream& stream) override;
 
-  // Sets up the DIB and alpha plane for the header fields, all zero.
-  void PrepareImage();
+  // Sets up the DIB and alpha plane for the header fields, all zero; without
+  // pixels only the DIB's description (its pixels go elsewhere).
+  void PrepareImage(bool withPixels = true);
   void FreeImage();
 
   // DIB bits per pixel for a colour type and bit depth; 0 when there is none.

@@ -1,5 +1,7 @@
 #include "pictures/png/png_codec_state.h"
 
+#include <libdeflate.h>
+
 #include <cstring>
 #include <new>
 
@@ -11,9 +13,10 @@ namespace {
 // block is freed with it.
 constexpr size_t kKeptScratchBytes = 1 << 20;
 
+// The inflate state holds its own 64 KB history buffer, so it lives on the
+// heap rather than in every thread's static block.
 struct TThreadZlib {
-  z_stream inflate{};
-  bool inflateReady = false;
+  std::unique_ptr<inflate_state> inflate;
   bool inflateBusy = false;
   z_stream deflate{};
   bool deflateReady = false;
@@ -23,8 +26,9 @@ struct TThreadZlib {
   std::unique_ptr<uint8_t[]> scratch[psScratchKinds];
   size_t scratchSize[psScratchKinds] = {};
   bool scratchBusy[psScratchKinds] = {};
+  libdeflate_decompressor* whole = nullptr;
   ~TThreadZlib() {
-    if (inflateReady) inflateEnd(&inflate);
+    if (whole) libdeflate_free_decompressor(whole);
     if (deflateReady) deflateEnd(&deflate);
   }
 };
@@ -34,10 +38,22 @@ TThreadZlib& ThreadZlib() {
   return state;
 }
 
-void InitInflate(z_stream& z) {
-  std::memset(&z, 0, sizeof z);
-  const int r = inflateInit(&z);
-  if (r != Z_OK) RaisePngZlibError(r);
+std::unique_ptr<inflate_state> NewInflate() {
+  std::unique_ptr<inflate_state> s(new (std::nothrow) inflate_state);
+  if (!s) throw EPNGOutMemory();
+  return s;
+}
+
+// Starts a zlib stream with the full window; no bytes of a last picture stay
+// behind in the state's buffer fields.
+void ResetInflate(inflate_state& s) {
+  isal_inflate_init(&s);
+  s.crc_flag = ISAL_ZLIB;
+  s.hist_bits = 0;
+  s.next_in = nullptr;
+  s.avail_in = 0;
+  s.next_out = nullptr;
+  s.avail_out = 0;
 }
 
 void InitDeflate(z_stream& z, int level, int windowBits) {
@@ -58,29 +74,23 @@ void ForgetBuffers(z_stream& z) {
 }  // namespace
 
 struct TInflateLease::TOwn {
-  z_stream z{};
-  ~TOwn() { inflateEnd(&z); }
+  std::unique_ptr<inflate_state> state;
 };
 
 TInflateLease::TInflateLease() {
   TThreadZlib& t = ThreadZlib();
   if (!t.inflateBusy) {
-    if (!t.inflateReady || inflateReset(&t.inflate) != Z_OK) {
-      if (t.inflateReady) inflateEnd(&t.inflate);
-      t.inflateReady = false;
-      InitInflate(t.inflate);
-      t.inflateReady = true;
-    }
-    ForgetBuffers(t.inflate);
+    if (!t.inflate) t.inflate = NewInflate();
+    ResetInflate(*t.inflate);
     t.inflateBusy = true;
     FCached = true;
-    FZ = &t.inflate;
+    FState = t.inflate.get();
     return;
   }
-  auto own = std::make_unique<TOwn>();
-  InitInflate(own->z);
-  FOwn = std::move(own);
-  FZ = &FOwn->z;
+  FOwn = std::make_unique<TOwn>();
+  FOwn->state = NewInflate();
+  ResetInflate(*FOwn->state);
+  FState = FOwn->state.get();
 }
 
 TInflateLease::~TInflateLease() {
@@ -142,6 +152,12 @@ TScratchLease::TScratchLease(TPngScratchKind kind, size_t size) {
 
 TScratchLease::~TScratchLease() {
   if (FKind >= 0) ThreadZlib().scratchBusy[FKind] = false;
+}
+
+libdeflate_decompressor* ThreadWholeInflater() {
+  TThreadZlib& t = ThreadZlib();
+  if (!t.whole) t.whole = libdeflate_alloc_decompressor();
+  return t.whole;
 }
 
 int PngWindowBitsFor(uint64_t dataSize) {

@@ -1,7 +1,7 @@
 #pragma once
 // What the PNG decoder and encoder keep between pictures on one thread: the
-// zlib states (inflate with its 32 KB window, deflate for the last level and
-// window size) and the scratch blocks rows are inflated into and deflated
+// inflate state (ISA-L's, which decodes the same bytes two to three times as
+// fast as zlib's), the zlib deflate state for the last level and window size and the scratch blocks rows are inflated into and deflated
 // out of. An icon library decodes and encodes dozens of small images in a
 // row; making and freeing a few hundred kilobytes for each of them costs more
 // than the image itself, and freeing them shrinks the heap only for the next
@@ -10,24 +10,26 @@
 // A lease takes the thread's cached state for the length of one picture; a
 // picture started while another is under way on the same thread gets states
 // of its own.
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 
-// An inflate state, reset and ready for a zlib stream.
+// An inflate state, reset and ready for a zlib stream (header and Adler-32
+// checked).
 class TInflateLease {
 public:
   TInflateLease();
   ~TInflateLease();
   TInflateLease(const TInflateLease&) = delete;
   TInflateLease& operator=(const TInflateLease&) = delete;
-  z_stream& Z() { return *FZ; }
+  inflate_state& State() { return *FState; }
 
 private:
   struct TOwn;
-  z_stream* FZ = nullptr;
+  inflate_state* FState = nullptr;
   bool FCached = false;
   std::unique_ptr<TOwn> FOwn;
 };
@@ -48,6 +50,10 @@ private:
   bool FCached = false;
   std::unique_ptr<TOwn> FOwn;
 };
+
+// The thread's whole-buffer inflater (libdeflate), for image data that lies
+// whole in memory; null when it cannot be had.
+struct libdeflate_decompressor* ThreadWholeInflater();
 
 // A block of at least the asked size whose bytes are left as they are (the
 // caller writes before it reads). Kind picks one of the thread's blocks.

@@ -158,6 +158,9 @@ size_t RepeatCount(const uint8_t* row, size_t n) {
 
 // ------------------------------------------------------------ encoder
 
+// About this many bytes of filtered rows go to deflate in one call.
+constexpr size_t kStageBytes = 32 * 1024;
+
 class TPngRowEncoder {
 public:
   TPngRowEncoder(TStream& stream, TChunkIHDR& header, const TPNGImage* image)
@@ -180,13 +183,17 @@ public:
         FFiltered[f].assign(size_t(rowBytes) + 1, 0);
         FFiltered[f][0] = uint8_t(f);
       }
+    const size_t stride = size_t(rowBytes) + 1;
+    const size_t allRows = stride * size_t(std::max(header.Height(), 1));
+    FStage.resize(std::max(stride, std::min(allRows, kStageBytes / stride * stride)));
     // Deflate gets the smallest window that holds the whole image (as libpng
     // chooses it), which finds the same matches as the full window; the
     // stream header still names the full window, so the bytes written are
     // those of the full window. The output block is no larger than deflate
     // can produce for the image, which keeps the IDAT chunks where they were.
     const bool interlaced = image ? image->InterlaceMode() == 1 : header.InterlaceMethod() == 1;
-    const uint64_t dataBytes = ImageDataBytes(interlaced, uint64_t(rowBytes));
+    const uint64_t dataBytes =
+        PngImageDataBytes(header.Width(), header.Height(), header.ColorType(), FDepth, interlaced);
     FDeflate = std::make_unique<TDeflateLease>(FLevel, PngWindowBitsFor(dataBytes));
     FullWindowZlibHeader(FLevel, FFullWindowHeader);
     const uint64_t bound = deflateBound(&FDeflate->Z(), uLong(std::min<uint64_t>(dataBytes, 0xFFFFFFFFu)));
@@ -235,9 +242,13 @@ private:
     }
   }
 
+  // Rows gather in the stage and go to deflate many at a time: deflate's
+  // output does not depend on how its input is cut, and each call costs.
   void WriteRow(size_t rowBytes) {
     const uint8_t filter = ChooseRowFilter(rowBytes);
-    DeflateBytes(filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes + 1);
+    if (FStaged + rowBytes + 1 > FStage.size()) FlushStage();
+    std::memcpy(FStage.data() + FStaged, filter == 0 ? FRaw.data() : FFiltered[filter].data(), rowBytes + 1);
+    FStaged += rowBytes + 1;
     // Only Up, Average and Paeth look at the row above.
     if (FRowFilters & (kRowFilterUp | kRowFilterAverage | kRowFilterPaeth))
       std::memcpy(FPrev.data() + 1, FRaw.data() + 1, rowBytes);
@@ -279,7 +290,13 @@ private:
     }
   }
 
+  void FlushStage() {
+    if (FStaged > 0) DeflateBytes(FStage.data(), FStaged);
+    FStaged = 0;
+  }
+
   void FinishDeflate() {
+    FlushStage();
     z_stream& z = FDeflate->Z();
     z.next_in = nullptr;
     z.avail_in = 0;
@@ -309,22 +326,6 @@ private:
     z.avail_out = uInt(FOutSize);
   }
 
-  // The bytes deflate gets: each row of every pass with its filter byte.
-  uint64_t ImageDataBytes(bool interlaced, uint64_t rowBytes) const {
-    const uint64_t height = uint64_t(std::max(FHeader.Height(), 0));
-    if (!interlaced) return (rowBytes + 1) * height;
-    uint64_t total = 0;
-    for (const TPngPass& pass : kAdam7Passes) {
-      const int passWidth = PassWidth(pass, FHeader.Width());
-      const uint64_t passRowBytes = uint64_t(RowBytesFor(passWidth, FHeader.ColorType(), FDepth));
-      const int64_t rows = FHeader.Height() > pass.firstRow
-                               ? (FHeader.Height() - pass.firstRow + pass.rowStep - 1) / pass.rowStep
-                               : 0;
-      if (passRowBytes > 0) total += (passRowBytes + 1) * uint64_t(rows);
-    }
-    return total;
-  }
-
   void WriteIdatChunk(const uint8_t* bytes, size_t n) {
     uint8_t head[8];
     WriteBE32(head, uint32_t(n));
@@ -344,6 +345,8 @@ private:
   int FDepth = 8;
   size_t FPixelBytes = 1;
   std::vector<uint8_t> FRaw, FPrev, FFiltered[5];
+  std::vector<uint8_t> FStage;
+  size_t FStaged = 0;
   std::unique_ptr<TDeflateLease> FDeflate;
   std::unique_ptr<TScratchLease> FOut;
   uint32_t FOutSize = 0;

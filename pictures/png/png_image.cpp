@@ -10,11 +10,23 @@ TPNGImage::TPNGImage() : FChunkList(std::make_unique<TPNGList>(this)) {}
 
 TPNGImage::~TPNGImage() { ClearChunks(); }
 
-void TPNGImage::ResetGammaTables() {
-  for (int i = 0; i < 256; i++) {
-    DecodeGamma[i] = uint8_t(i);
-    EncodeGamma[i] = uint8_t(i);
+namespace {
+
+// Every picture starts with identity tables, twice on loading: copied whole,
+// not built a byte at a time.
+struct TIdentityTable {
+  uint8_t values[256];
+  constexpr TIdentityTable() : values() {
+    for (int i = 0; i < 256; i++) values[i] = uint8_t(i);
   }
+};
+constexpr TIdentityTable kIdentityGamma;
+
+}  // namespace
+
+void TPNGImage::ResetGammaTables() {
+  std::memcpy(DecodeGamma, kIdentityGamma.values, 256);
+  std::memcpy(EncodeGamma, kIdentityGamma.values, 256);
 }
 
 void TPNGImage::ClearChunks() {
@@ -86,6 +98,27 @@ void TPNGImage::LoadFromStream(TStream& stream) {
   std::memcpy(EncodeGamma, loaded.EncodeGamma, 256);
   FInterlaceMode = loaded.FInterlaceMode;
   Changed(this);
+}
+
+bool DecodePngToBgra(TStream& stream, const TBgraRowsFor& rowsFor) {
+  // The kind is in the header, the first chunk: signature, length, "IHDR",
+  // width, height, bit depth, colour type.
+  const int64_t start = stream.Position();
+  uint8_t head[26];
+  const bool whole = stream.Read(head, sizeof head) == int64_t(sizeof head);
+  stream.SetPosition(start);
+  if (!whole || std::memcmp(head, kPngSignature, 8) != 0 || std::memcmp(head + 12, "IHDR", 4) != 0) return false;
+  const uint8_t depth = head[24], colorType = head[25];
+  if ((colorType != 2 && colorType != 6) || (depth != 8 && depth != 16)) return false;
+  TPNGImage loaded;
+  loaded.FBgraRows = &rowsFor;
+  try {
+    loaded.ReadChunks(stream);
+  } catch (const EPngBgraDeclined&) {
+    stream.SetPosition(start);
+    return false;
+  }
+  return true;
 }
 
 void TPNGImage::ReadChunks(TStream& stream) {

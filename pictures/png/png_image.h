@@ -1,6 +1,8 @@
 #pragma once
 // TPNGImage: the program's own PNG picture, held as the list of its chunks.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "pictures/png/png_chunks.h"
@@ -8,6 +10,16 @@
 #include "platform/graphics/graphics_graphic.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
+
+// A caller's 32-bit rows of blue, green, red, alpha, top row first: row y
+// starts at top + y * stride (a negative stride for a bottom-up DIB).
+struct TBgraRows {
+  uint8_t* top = nullptr;
+  ptrdiff_t stride = 0;
+};
+// Asked for the rows once a picture's size is known; rows with a null top
+// refuse the picture (the decode raises EPNGOutMemory).
+using TBgraRowsFor = std::function<TBgraRows(int width, int height)>;
 
 class TPNGImage : public TGraphic {
 public:
@@ -68,6 +80,9 @@ public:
   uint8_t InterlaceMode() const { return FInterlaceMode; }
   void SetInterlaceMode(uint8_t v) { FInterlaceMode = v; }
   TPNGList& ChunkList() const { return *FChunkList; }
+  // Set while DecodePngToBgra reads the picture: its pixels go to these rows,
+  // and the picture holds no DIB of its own.
+  const TBgraRowsFor* BgraRowsTarget() const { return FBgraRows; }
 
 protected:
   void AssignTo(TPersistent* dest) override;
@@ -93,8 +108,21 @@ private:
   uint8_t FDeflateLevel = 7;
   uint32_t FIdatBlockSize = 65535;
   uint8_t FInterlaceMode = 0;
+  const TBgraRowsFor* FBgraRows = nullptr;
   std::unique_ptr<TPNGList> FChunkList;
+
+  friend bool DecodePngToBgra(TStream& stream, const TBgraRowsFor& rowsFor);
 };
+
+// Decodes a truecolour PNG stream (red, green, blue with or without alpha, 8
+// or 16 bits a sample, interlaced or not) straight into the caller's 32-bit
+// rows: each pixel is written once, with no picture or DIB in between; the
+// alpha is the file's, or 255 where it has none. False, with the stream where
+// it was and nothing asked or written, for the kinds it leaves to a TPNGImage:
+// palette and grey pictures, and truecolour ones with a transparent colour
+// (tRNS). Raises the PNG errors of LoadFromStream on a bad stream; rows the
+// image data does not reach are left as they were.
+bool DecodePngToBgra(TStream& stream, const TBgraRowsFor& rowsFor);
 
 // The id of a clipboard format whose data begin with the PNG signature, 0
 // when there is none; the format found is remembered for the next call.

@@ -39,6 +39,20 @@ inline int PixelBytesFor(int colorType, int bitDepth) {
   }
 }
 
+// Bytes of the image data once inflated: each row of every pass with its
+// filter type byte.
+inline uint64_t PngImageDataBytes(int width, int height, int colorType, int bitDepth, bool interlaced) {
+  if (width <= 0 || height <= 0) return 0;
+  if (!interlaced) return (uint64_t(RowBytesFor(width, colorType, bitDepth)) + 1) * uint64_t(height);
+  uint64_t total = 0;
+  for (const TPngPass& pass : kAdam7Passes) {
+    const uint64_t passRowBytes = uint64_t(RowBytesFor(PassWidth(pass, width), colorType, bitDepth));
+    const int rows = height > pass.firstRow ? (height - pass.firstRow + pass.rowStep - 1) / pass.rowStep : 0;
+    if (passRowBytes > 0) total += (passRowBytes + 1) * uint64_t(rows);
+  }
+  return total;
+}
+
 inline uint8_t PaethPredict(int a, int b, int c) {
   const int pa = std::abs(b - c);
   const int pb = std::abs(a - c);

@@ -49,6 +49,22 @@ TEST(RowConvert, EveryLengthMatchesThePixelOrder) {
       ASSERT_EQ(out4[size_t(i) * 4 + 3], alpha[size_t(i)]) << n;
     }
     for (size_t i = size_t(n) * 4; i < out4.size(); ++i) ASSERT_EQ(out4[i], kGuard) << n;
+
+    std::fill(out4.begin(), out4.end(), kGuard);
+    SwapRgbaRow(rgba.data(), out4.data(), n);
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out4[size_t(i) * 4 + c], rgba[size_t(i) * 4 + 2 - c]) << n;
+      ASSERT_EQ(out4[size_t(i) * 4 + 3], rgba[size_t(i) * 4 + 3]) << n;
+    }
+    for (size_t i = size_t(n) * 4; i < out4.size(); ++i) ASSERT_EQ(out4[i], kGuard) << n;
+
+    std::fill(out4.begin(), out4.end(), kGuard);
+    RgbToOpaqueBgra(rgb.data(), out4.data(), n);
+    for (int i = 0; i < n; ++i) {
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out4[size_t(i) * 4 + c], rgb[size_t(i) * 3 + 2 - c]) << n;
+      ASSERT_EQ(out4[size_t(i) * 4 + 3], 255) << n;
+    }
+    for (size_t i = size_t(n) * 4; i < out4.size(); ++i) ASSERT_EQ(out4[i], kGuard) << n;
   }
 }
 
