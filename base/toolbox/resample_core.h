@@ -8,6 +8,10 @@
 // When above 0, the most worker threads the alpha-aware passes use (tests run
 // them in 1, 2, 3 ... bands); otherwise the processor count decides.
 extern int ResampleWorkerCountOverride;
+// The alpha-aware passes use 256-bit lanes where the processor has AVX2 and
+// this is true (tests turn it off to compare with the 128-bit and scalar
+// paths, which give the same bytes).
+extern bool ResampleWideVectors;
 
 // Plain kernel resampling of `channels` bytes per pixel (3 for blue, green,
 // red). src and dst hold pixelBytes-sized pixels whose first `channels` bytes are

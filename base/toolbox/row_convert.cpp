@@ -1,5 +1,6 @@
 #include "base/toolbox/row_convert.h"
 
+#include <array>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -34,6 +35,19 @@ void BgrAndAlphaToBgraScalar(const uint8_t* bgr, const uint8_t* alpha, uint8_t* 
   for (int i = 0; i < count; ++i, bgr += 3, d += 4) {
     d[0] = bgr[0], d[1] = bgr[1], d[2] = bgr[2];
     d[3] = alpha[i];
+  }
+}
+
+void ClearTransparentScalar(const uint8_t* alpha, uint8_t* d, int count) {
+  for (int i = 0; i < count; ++i, d += 4)
+    if (alpha[i] == 0) std::memset(d, 0, 4);
+}
+
+void MaskFromAlphaScalar(const uint8_t* alpha, uint8_t* mask, int count) {
+  for (int x0 = 0; x0 < count; x0 += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x0 + i < count; ++i) bits |= unsigned(alpha[x0 + i] == 0) << (7 - i);
+    mask[x0 >> 3] = uint8_t(bits);
   }
 }
 
@@ -72,8 +86,9 @@ __attribute__((target("ssse3"))) int RgbaToBgrAndAlphaSsse3(const uint8_t* s, ui
   return i;
 }
 
-// Four pixels per block from twelve colour bytes and four alphas.
-template <bool kSwap>
+// Four pixels per block from twelve colour bytes and four alphas; with kClear
+// the pixels of alpha 0 become 0.
+template <bool kSwap, bool kClear = false>
 __attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr, const uint8_t* alpha, uint8_t* d,
                                                               int count) {
   const __m128i colour = kSwap ? _mm_setr_epi8(2, 1, 0, -1, 5, 4, 3, -1, 8, 7, 6, -1, 11, 10, 9, -1)
@@ -85,7 +100,29 @@ __attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr,
     int a;
     std::memcpy(&a, alpha + i, 4);
     const __m128i al = _mm_shuffle_epi8(_mm_cvtsi32_si128(a), spread);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), _mm_or_si128(c, al));
+    __m128i px = _mm_or_si128(c, al);
+    if (kClear) px = _mm_andnot_si128(_mm_cmpeq_epi32(al, _mm_setzero_si128()), px);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), px);
+  }
+  return i;
+}
+
+// Mask bytes of sixteen pixels a block: a byte compare gives one bit a pixel
+// with the first pixel lowest, and a table turns each byte's bits round.
+__attribute__((target("sse2"))) int MaskFromAlphaSse2(const uint8_t* alpha, uint8_t* mask, int count) {
+  static const auto reversed = [] {
+    std::array<uint8_t, 256> t{};
+    for (int v = 0; v < 256; ++v)
+      for (int b = 0; b < 8; ++b)
+        if (v & (1 << b)) t[size_t(v)] |= uint8_t(0x80 >> b);
+    return t;
+  }();
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i));
+    const unsigned bits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())));
+    mask[i >> 3] = reversed[bits & 0xFF];
+    mask[(i >> 3) + 1] = reversed[bits >> 8];
   }
   return i;
 }
@@ -124,4 +161,20 @@ void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, i
   if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<false>(bgr, alpha, dst, count);
 #endif
   BgrAndAlphaToBgraScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+}
+
+void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, uint8_t* mask,
+                                          int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  if (HasSsse3()) done = BgrAndAlphaToQuadsSsse3<false, true>(bgr, alpha, dst, count);
+#endif
+  BgrAndAlphaToBgraScalar(bgr + done * 3, alpha + done, dst + done * 4, count - done);
+  ClearTransparentScalar(alpha + done, dst + done * 4, count - done);
+  if (!mask) return;
+  int masked = 0;
+#if QV_ROW_CONVERT_SSSE3
+  masked = MaskFromAlphaSse2(alpha, mask, count);
+#endif
+  MaskFromAlphaScalar(alpha + masked, mask + masked / 8, count - masked);
 }

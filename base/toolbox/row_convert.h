@@ -14,3 +14,9 @@ void RgbaToBgrAndAlpha(const uint8_t* src, uint8_t* bgr, uint8_t* alpha, int cou
 void BgrAndAlphaToRgba(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count);
 // Blue, green, red and a plane of alpha to blue, green, red, alpha.
 void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, int count);
+// The same, with every pixel whose alpha is 0 cleared to 0 (an icon's colour
+// image holds nothing where its mask lets the screen through); when mask is
+// given, its bytes for the row (one bit a pixel, the first pixel the high bit)
+// are written: set where alpha is 0. Bits past the last pixel are 0.
+void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, uint8_t* mask,
+                                          int count);

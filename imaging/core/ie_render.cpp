@@ -10,6 +10,7 @@
 #include "imaging/core/ie_colorspace.h"
 #include "imaging/core/ie_icc.h"
 #include "imaging/core/ie_render_internal.h"
+#include "imaging/core/ie_resample_internal.h"
 #include "imaging/core/ie_thread_pool.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/exceptions.h"
@@ -285,6 +286,75 @@ bool ResampleSourceRect(TIEBitmap& source, const TSourceRect& r, bool alphaUsed,
 // would cost more than it saves.
 constexpr int64_t kThreadedPixels = 1 << 16;
 
+// Draws the job's rows straight from the source through its maps.
+void DrawRows(TIERenderJob& job, TIEBitmap& source) {
+  // Row addresses of the source (and its alpha channel) fetched here, on one
+  // thread, when several rows may be held at once; a bitmap kept in a
+  // temporary file maps one row at a time, so its rows are fetched while drawing.
+  TIEBitmap* alpha = job.alpha;
+  const bool fileBacked = source.Location() == ieFile || (alpha && alpha->Location() == ieFile);
+  const int rowCount = job.y2 - job.y1 + 1;
+  if (!job.isVirtual && !fileBacked) {
+    job.sourceRows.resize(size_t(rowCount));
+    for (int i = 0; i < rowCount; ++i)
+      job.sourceRows[size_t(i)] = source.ScanLine(job.fast ? job.fastY + job.y1 + i : job.ymap[i]);
+    if (alpha) {
+      job.alphaRows.resize(size_t(rowCount));
+      for (int i = 0; i < rowCount; ++i)
+        job.alphaRows[size_t(i)] = alpha->ScanLine(job.fast ? job.fastY + job.y1 + i : job.ymap[i]);
+    }
+  }
+  if (!job.isVirtual && !fileBacked && int64_t(rowCount) * (job.x2 - job.x1 + 1) >= kThreadedPixels) {
+    IERunRowBands(rowCount, false, [&job](int first, int last) { DrawRowBand(job, job.y1 + first, job.y1 + last); });
+  } else {
+    DrawRowBand(job, job.y1, job.y2);
+  }
+}
+
+// A kernel filter on 24-bit colour in memory (and an 8-bit alpha channel in
+// memory when it is drawn) is resampled row by row as the rows are drawn, with
+// the same arithmetic as ResampleEx and ResampleGrayFiltered; other filters,
+// formats and file-backed pictures are resampled to a bitmap first.
+bool ResampleWhileDrawing(TIEBitmap& source, TResampleFilter filter, bool alphaUsed) {
+  if (filter < rfTriangle || filter > rfLinear) return false;
+  if (source.IsVirtual() || source.PixelFormat() != ie24RGB || source.Location() == ieFile) return false;
+  if (!alphaUsed) return true;
+  TIEBitmap* alpha = source.AlphaChannel();
+  return alpha->PixelFormat() == ie8g && alpha->Location() != ieFile;
+}
+
+// The job drawn from the rectangle r of the source resampled to r's
+// destination size: the job's maps and rows are those of the resampled
+// picture at the destination's origin (r.xDst, r.yDst).
+void DrawResampled(const TIERenderJob& job, TIEBitmap& source, const TSourceRect& r, TResampleFilter filter) {
+  ieresample::TKernelPlan plan;
+  ieresample::BuildKernelPlan(plan, r.dxSrc, r.dySrc, r.dxDst, r.dyDst, filter, job.alphaMode);
+  // Row addresses fetched on this thread before the workers read them.
+  std::vector<const uint8_t*> colourRows(size_t(r.dySrc)), alphaRows(job.alphaMode ? size_t(r.dySrc) : 0);
+  for (int y = 0; y < r.dySrc; ++y) {
+    const uint8_t* s = source.ScanLine(r.ySrc + y);
+    colourRows[size_t(y)] = s ? s + 3 * int64_t(r.xSrc) : nullptr;
+    if (job.alphaMode) {
+      const uint8_t* a = job.alpha->ScanLine(r.ySrc + y);
+      alphaRows[size_t(y)] = a ? a + r.xSrc : nullptr;
+    }
+  }
+  const ieresample::TRowSource colourRow = [&](int y) { return colourRows[size_t(y)]; };
+  const ieresample::TRowSource alphaRow = [&](int y) { return alphaRows[size_t(y)]; };
+  const int first = job.y1 - r.yDst, rowCount = job.y2 - job.y1 + 1, count = job.x2 - job.x1 + 1;
+  auto band = [&](int a, int b) {
+    std::vector<TRGB> colour(static_cast<size_t>(count));
+    std::vector<TCMYK> cmyk;
+    ieresample::ResampleRowRange(plan, first + a, first + b, colourRow, alphaRow,
+                                 [&](int y, const uint8_t* rgb, const uint8_t* grey) {
+                                   const int row = r.yDst + y;
+                                   if (job.rows[row]) DrawSourceRow(job, row, rgb, grey, colour.data(), cmyk);
+                                 });
+  };
+  if (int64_t(r.dxSrc) * r.dySrc + int64_t(rowCount) * count >= kThreadedPixels) IERunRowBands(rowCount, false, band);
+  else band(0, rowCount - 1);
+}
+
 void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* rowTable,
             std::vector<int32_t>* columnMap, std::vector<int32_t>* rowMap, const RECT* clip, TSourceRect r,
             bool enableAlpha, bool rowReuse, uint8_t opacity, TResampleFilter filter, bool freeMaps,
@@ -294,13 +364,15 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
   const int destW = destination.Width(), destH = destination.Height();
   const int srcW = source.Width(), srcH = source.Height();
   double rx = 0, ry = 0;
-  const int dxDst0 = r.dxDst, dyDst0 = r.dyDst, dxSrc0 = r.dxSrc, dySrc0 = r.dySrc;
+  int dxDst0 = r.dxDst, dyDst0 = r.dyDst, dxSrc0 = r.dxSrc, dySrc0 = r.dySrc;
   if (!ClipToBitmaps(r, destW, destH, srcW, srcH, rx, ry)) return;
 
   // A channel of another size than its picture cannot be read by the maps: it is left out.
   const bool alphaAvailable = enableAlpha && source.HasAlphaChannel() && !source.Full() &&
                               source.AlphaChannel()->Width() == srcW && source.AlphaChannel()->Height() == srcH;
-  if (filter != rfNone && (r.dxSrc != r.dxDst || r.dySrc != r.dyDst)) {
+  const bool resample = filter != rfNone && (r.dxSrc != r.dxDst || r.dySrc != r.dyDst);
+  const bool resampleWhileDrawing = resample && ResampleWhileDrawing(source, filter, alphaAvailable);
+  if (resample && !resampleWhileDrawing) {
     TIEBitmap scaled;
     if (!ResampleSourceRect(source, r, alphaAvailable, filter, scaled)) return;
     CopyDisplayFields(source, scaled);
@@ -308,6 +380,17 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
            TSourceRect{r.xDst, r.yDst, r.dxDst, r.dyDst, 0, 0, r.dxDst, r.dyDst}, enableAlpha, rowReuse, opacity,
            rfNone, freeMaps, mode);
     return;
+  }
+
+  // Resampled while drawing, the picture is drawn as if it had first been
+  // resampled to the area's size and then drawn one to one.
+  const TSourceRect sourceRect = r;
+  int mapW = srcW, mapH = srcH;
+  if (resampleWhileDrawing) {
+    r.xSrc = r.ySrc = 0;
+    r.dxSrc = dxSrc0 = dxDst0 = mapW = r.dxDst;
+    r.dySrc = dySrc0 = dyDst0 = mapH = r.dyDst;
+    columnMap = rowMap = nullptr;
   }
 
   std::vector<uint8_t*> ownRows;
@@ -342,7 +425,7 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
   // Runs are copied only where the source has them all; past its edges the
   // maps repeat its last column or row.
   job.fast = stepX == kFixedOne && stepY == kFixedOne && job.format == ie24RGB && !job.isVirtual && plain &&
-             int64_t(r.xSrc) + r.dxDst <= srcW && int64_t(r.ySrc) + r.dyDst <= srcH &&
+             int64_t(r.xSrc) + r.dxDst <= mapW && int64_t(r.ySrc) + r.dyDst <= mapH &&
              !source.AdjustDisplay() && source.Contrast() == 0 && mode == iebmNormal && source.RangeMin() == 0 &&
              source.RangeMax() == 0;
   (void)dxDst0, (void)dyDst0, (void)dxSrc0, (void)dySrc0;
@@ -355,22 +438,24 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
     const int32_t* xm = nullptr;
     const int32_t* ym = nullptr;
     if (columnMap && !columnMap->empty()) {
-      x2 = r.xDst + UsableMapEnd(*columnMap, x2 - r.xDst, srcW, safeX, xm);
+      x2 = r.xDst + UsableMapEnd(*columnMap, x2 - r.xDst, mapW, safeX, xm);
     } else {
       ownX.resize(size_t(r.dxDst));
-      IEBuildZoomMap(ownX.data(), r.dxDst, dxSrc0, dxDst0, r.xSrc, srcW);
+      IEBuildZoomMap(ownX.data(), r.dxDst, dxSrc0, dxDst0, r.xSrc, mapW);
       xm = ownX.data();
     }
     if (rowMap && !rowMap->empty()) {
-      y2 = r.yDst + UsableMapEnd(*rowMap, y2 - r.yDst, srcH, safeY, ym);
+      y2 = r.yDst + UsableMapEnd(*rowMap, y2 - r.yDst, mapH, safeY, ym);
     } else {
       ownY.resize(size_t(r.dyDst));
-      IEBuildZoomMap(ownY.data(), r.dyDst, dySrc0, dyDst0, r.ySrc, srcH);
+      IEBuildZoomMap(ownY.data(), r.dyDst, dySrc0, dyDst0, r.ySrc, mapH);
       ym = ownY.data();
     }
     if (x1 > x2 || y1 > y2) return;
     job.xmap = xm + (x1 - r.xDst);
     job.ymap = ym + (y1 - r.yDst);
+    job.columnsInOrder = true;
+    for (int k = 1; k <= x2 - x1 && job.columnsInOrder; ++k) job.columnsInOrder = job.xmap[k] == job.xmap[0] + k;
   }
   job.x1 = x1;
   job.x2 = x2;
@@ -390,29 +475,10 @@ void Render(TIEBitmap& source, TIEBitmap& destination, std::vector<uint8_t*>* ro
     job.rowCallback = source.RowCallback() ? &source.RowCallback() : nullptr;
   }
 
-  // Row addresses of the source (and its alpha channel) fetched here, on one
-  // thread, when several rows may be held at once; a bitmap kept in a
-  // temporary file maps one row at a time, so its rows are fetched while drawing.
   TIEBitmap* alpha = job.alphaMode ? source.AlphaChannel() : nullptr;
   job.alpha = alpha;
-  const bool fileBacked = source.Location() == ieFile || (alpha && alpha->Location() == ieFile);
-  const int rowCount = y2 - y1 + 1;
-  if (!job.isVirtual && !fileBacked) {
-    job.sourceRows.resize(size_t(rowCount));
-    for (int i = 0; i < rowCount; ++i)
-      job.sourceRows[size_t(i)] = source.ScanLine(job.fast ? job.fastY + y1 + i : job.ymap[i]);
-    if (alpha) {
-      job.alphaRows.resize(size_t(rowCount));
-      for (int i = 0; i < rowCount; ++i)
-        job.alphaRows[size_t(i)] = alpha->ScanLine(job.fast ? job.fastY + y1 + i : job.ymap[i]);
-    }
-  }
-
-  if (!job.isVirtual && !fileBacked && int64_t(rowCount) * (x2 - x1 + 1) >= kThreadedPixels) {
-    IERunRowBands(rowCount, false, [&job](int first, int last) { DrawRowBand(job, job.y1 + first, job.y1 + last); });
-  } else {
-    DrawRowBand(job, y1, y2);
-  }
+  if (resampleWhileDrawing) DrawResampled(job, source, sourceRect, filter);
+  else DrawRows(job, source);
 
   if (!freeMaps) {
     if (columnMap && columnMap->empty() && !ownX.empty()) *columnMap = std::move(ownX);

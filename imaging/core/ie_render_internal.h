@@ -27,6 +27,7 @@ struct TIERenderJob {
   int x1 = 0, x2 = -1, y1 = 0, y2 = -1;
   const int32_t* xmap = nullptr;
   const int32_t* ymap = nullptr;
+  bool columnsInOrder = false;  // xmap[k] = xmap[0] + k: rows are read as runs
   int fastX = 0;  // fast case: source column of x1
   int fastY = 0;  // fast case: source row = fastY + destination row
   // Adjusting path: per channel (blue, green, red) lookup of brightness,
@@ -73,3 +74,7 @@ inline uint8_t WeighChannel(int d, int n, int w) {
 
 // Draws destination rows yFirst..yLast of the job (any part of y1..y2).
 void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast);
+// Draws destination row y (which has an address) from the given source row and,
+// in alpha mode, its alpha row; colour and cmyk are room for x2 - x1 + 1 pixels.
+void DrawSourceRow(const TIERenderJob& job, int y, const uint8_t* src, const uint8_t* alphaRow, TRGB* colour,
+                   std::vector<TCMYK>& cmyk);

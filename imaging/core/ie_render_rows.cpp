@@ -8,6 +8,12 @@
 #include "imaging/core/ie_helpers.h"
 #include "imaging/core/ie_icc.h"
 #include "imaging/core/ie_render_internal.h"
+#include "imaging/core/ie_resample_internal.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define QV_RENDER_X86_VECTORS 1
+#endif
 
 namespace {
 
@@ -22,7 +28,8 @@ void FetchColours(const TIERenderJob& job, const uint8_t* src, TRGB* out, int co
   switch (job.format) {
     case ie24RGB: {
       const TRGB* s = reinterpret_cast<const TRGB*>(src);
-      for (int k = 0; k < count; ++k) out[k] = s[xm[k]];
+      if (job.columnsInOrder) std::memcpy(out, s + xm[0], 3 * size_t(count));
+      else for (int k = 0; k < count; ++k) out[k] = s[xm[k]];
       break;
     }
     case ie32RGB:
@@ -121,9 +128,87 @@ void WritePlain(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int coun
   }
 }
 
+#ifdef QV_RENDER_X86_VECTORS
+// Pixels 0 .. 16 m - 1 of WeighChannel on every channel, 16 pixels (48 bytes)
+// a step, each pixel weighing min(opacity, alpha) (opacity alone without an
+// alpha run): the weight spread over the pixel's three bytes, 255 taken as
+// 256 (so the colour is written), and d + floor((n - d) w / 256) as the high
+// half of (n - d) x 128 times w x 2. Returns how many pixels it did.
+__attribute__((target("avx2"))) int WeighRunAvx2(const TRGB* colour, TRGB* dst, const uint8_t* alpha,
+                                                 uint8_t opacity, int count) {
+  const __m128i spread[3] = {_mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5),
+                             _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10),
+                             _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15)};
+  const __m256i full = _mm256_set1_epi16(255);
+  const __m128i most = _mm_set1_epi8(char(opacity));
+  int k = 0;
+  for (; k + 16 <= count; k += 16) {
+    const __m128i w =
+        alpha ? _mm_min_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + k)), most) : most;
+    if (_mm_testz_si128(w, w)) continue;  // all transparent: nothing to do
+    auto* d = reinterpret_cast<uint8_t*>(dst + k);
+    const auto* n = reinterpret_cast<const uint8_t*>(colour + k);
+    for (int part = 0; part < 3; ++part) {
+      __m256i w16 = _mm256_cvtepu8_epi16(_mm_shuffle_epi8(w, spread[part]));
+      w16 = _mm256_sub_epi16(w16, _mm256_cmpeq_epi16(w16, full));
+      const __m256i d16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(d + 16 * part)));
+      const __m256i n16 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(n + 16 * part)));
+      const __m256i step =
+          _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_sub_epi16(n16, d16), 7), _mm256_slli_epi16(w16, 1));
+      const __m256i r = _mm256_add_epi16(d16, step);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16 * part),
+                       _mm_packus_epi16(_mm256_castsi256_si128(r), _mm256_extracti128_si256(r, 1)));
+    }
+  }
+  return k;
+}
+#endif
+
+// Pixels from..count - 1 weighed one at a time.
+void WeighPixels(const TRGB* colour, TRGB* dst, const uint8_t* alpha, uint8_t opacity, int from, int count) {
+  for (int k = from; k < count; ++k) {
+    const int w = alpha ? std::min(opacity, alpha[k]) : opacity;
+    if (w == 0) continue;
+    const TRGB& c = colour[k];
+    TRGB& d = dst[k];
+    d.b = WeighChannel(d.b, c.b, w);
+    d.g = WeighChannel(d.g, c.g, w);
+    d.r = WeighChannel(d.r, c.r, w);
+  }
+}
+
+// Weighs in a run of pixels whose alpha values (if any) lie side by side.
+void WeighRun(const TRGB* colour, TRGB* dst, const uint8_t* alpha, uint8_t opacity, int count) {
+  int k = 0;
+#ifdef QV_RENDER_X86_VECTORS
+  if (ieresample::CpuHasAvx2()) k = WeighRunAvx2(colour, dst, alpha, opacity, count);
+#endif
+  WeighPixels(colour, dst, alpha, opacity, k, count);
+}
+
+// Weight min(opacity, alpha) of the colour; alpha values read through the
+// column map are gathered a run at a time first.
+void WeighInNormal(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int count, const uint8_t* alphaRow) {
+  if (!alphaRow || job.columnsInOrder) {
+    WeighRun(colour, dst, alphaRow ? alphaRow + job.xmap[0] : nullptr, job.opacity, count);
+    return;
+  }
+  uint8_t alpha[256];
+  for (int start = 0; start < count; start += 256) {
+    const int n = std::min(256, count - start);
+    const int32_t* xm = job.xmap + start;
+    for (int k = 0; k < n; ++k) alpha[k] = alphaRow[xm[k]];
+    WeighRun(colour + start, dst + start, alpha, job.opacity, n);
+  }
+}
+
 // Alpha drawers: weight min(opacity, alpha) of the colour, or of the colour
 // blended into a copy of the destination pixel.
 void WeighIn(const TIERenderJob& job, const TRGB* colour, TRGB* dst, int count, const uint8_t* alphaRow, int y) {
+  if (!job.blend) {
+    WeighInNormal(job, colour, dst, count, alphaRow);
+    return;
+  }
   const int opacity = job.opacity;
   for (int k = 0; k < count; ++k) {
     const int w = alphaRow ? std::min<int>(opacity, alphaRow[job.xmap[k]]) : opacity;
@@ -177,13 +262,37 @@ void DrawVirtualRows(const TIERenderJob& job, int yFirst, int yLast) {
 
 }  // namespace
 
+void DrawSourceRow(const TIERenderJob& job, int y, const uint8_t* src, const uint8_t* alphaRow, TRGB* colour,
+                   std::vector<TCMYK>& cmyk) {
+  const int count = job.x2 - job.x1 + 1;
+  TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
+  if (job.fast) {
+    std::memcpy(dst, src + 3 * int64_t(job.fastX), 3 * size_t(count));
+    return;
+  }
+  if (job.plain && !job.adjust) {  // colours straight into the destination
+    FetchColours(job, src, dst, count, cmyk);
+    return;
+  }
+  if (job.columnsInOrder && job.format == ie24RGB && !job.adjust && !job.blend) {
+    // Nothing is done to the colours before they are weighed in: read them in place.
+    WeighIn(job, reinterpret_cast<const TRGB*>(src) + job.xmap[0], dst, count, alphaRow, y);
+    return;
+  }
+  FetchColours(job, src, colour, count, cmyk);
+  if (job.adjust && job.format != ieRGB48)
+    for (int k = 0; k < count; ++k) ApplyLut(job, colour[k]);
+  if (job.plain) WritePlain(job, colour, dst, count, y);
+  else WeighIn(job, colour, dst, count, alphaRow, y);
+}
+
 void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
   if (job.isVirtual) {
     DrawVirtualRows(job, yFirst, yLast);
     return;
   }
   const int count = job.x2 - job.x1 + 1;
-  const bool direct = job.plain && !job.adjust;  // colours straight into the destination
+  const bool direct = job.plain && !job.adjust;
   std::vector<TRGB> colour(direct ? 0 : size_t(count));
   std::vector<TCMYK> cmyk(job.format == ieCMYK ? size_t(count) : 0);
   int previousSourceRow = -1;
@@ -193,29 +302,17 @@ void DrawRowBand(const TIERenderJob& job, int yFirst, int yLast) {
       previousSourceRow = -1;
       continue;
     }
-    TRGB* dst = reinterpret_cast<TRGB*>(job.rows[y]) + job.x1;
     const int sy = job.fast ? job.fastY + y : job.ymap[i];
     // A repeated source row of an opaque plain drawing: only the drawn columns
     // of the row above are copied, whatever lies beside them.
     if (job.rowReuse && y > yFirst && sy == previousSourceRow) {
-      std::memcpy(dst, reinterpret_cast<const TRGB*>(job.rows[y - 1]) + job.x1, 3 * size_t(count));
+      std::memcpy(reinterpret_cast<TRGB*>(job.rows[y]) + job.x1, reinterpret_cast<const TRGB*>(job.rows[y - 1]) + job.x1,
+                  3 * size_t(count));
       continue;
     }
     previousSourceRow = sy;
     const uint8_t* src = job.sourceRows.empty() ? job.source->ScanLine(sy) : job.sourceRows[size_t(i)];
     if (!src) continue;
-    if (job.fast) {
-      std::memcpy(dst, src + 3 * int64_t(job.fastX), 3 * size_t(count));
-      continue;
-    }
-    if (direct) {
-      FetchColours(job, src, dst, count, cmyk);
-      continue;
-    }
-    FetchColours(job, src, colour.data(), count, cmyk);
-    if (job.adjust && job.format != ieRGB48)
-      for (TRGB& p : colour) ApplyLut(job, p);
-    if (job.plain) WritePlain(job, colour.data(), dst, count, y);
-    else WeighIn(job, colour.data(), dst, count, AlphaRow(job, i, sy), y);
+    DrawSourceRow(job, y, src, job.plain ? nullptr : AlphaRow(job, i, sy), colour.data(), cmyk);
   }
 }

@@ -149,33 +149,9 @@ TContributors BuildContributors(int sourceLength, int destinationLength, TResamp
   return list;
 }
 
-namespace {
-
-// A weighted sum over weight sum (an arithmetic shift by 8 when the sum is 0)
-// clamped to a byte. A negative sum gives 0 however it is divided.
-inline uint8_t Normalise(int32_t value, int32_t sum) {
-  const int32_t q = sum != 0 ? value / sum : value >> 8;
-  return uint8_t(q < 0 ? 0 : (q > 255 ? 255 : q));
-}
-
-}  // namespace
-
 template <int C>
 void HorizontalRow(const uint8_t* source, uint8_t* out, const TContributors& list, int destinationLength) {
-  const int32_t* first = list.First.data();
-  const int32_t* index = list.Index.data();
-  const int32_t* weight = list.Weight.data();
-  for (int x = 0; x < destinationLength; ++x) {
-    int32_t acc[C] = {};
-    for (int32_t k = first[x]; k < first[x + 1]; ++k) {
-      const uint8_t* p = source + int64_t(index[k]) * C;
-      const int32_t w = weight[k];
-      for (int ch = 0; ch < C; ++ch) acc[ch] += w * p[ch];
-    }
-    const int32_t sum = list.Sum[size_t(x)];
-    for (int ch = 0; ch < C; ++ch) out[ch] = Normalise(acc[ch], sum);
-    out += C;
-  }
+  for (int x = 0; x < destinationLength; ++x) OneOutput<C>(source, out + C * x, list, x);
 }
 template void HorizontalRow<1>(const uint8_t*, uint8_t*, const TContributors&, int);
 template void HorizontalRow<3>(const uint8_t*, uint8_t*, const TContributors&, int);
@@ -246,51 +222,12 @@ bool HaveWideRows() {
 #endif
 }
 
-namespace {
-
-// acc[i] += wa * a[i] + wb * b[i] over samples 0..n-1, from i on.
-int64_t AddTwoRows(int32_t* acc, const uint8_t* a, const uint8_t* b, int32_t wa, int32_t wb, int64_t n) {
-  int64_t i = 0;
-#ifdef __SSE2__
-  if (wa >= -32768 && wa <= 32767 && wb >= -32768 && wb <= 32767) {
-    // Bytes of the two rows interleaved and widened to 16 bits: pmaddwd gives
-    // a * wa + b * wb in each 32-bit lane.
-    const __m128i weights = _mm_set1_epi32(int32_t((uint32_t(uint16_t(wb)) << 16) | uint16_t(wa)));
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-      const __m128i ra = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
-      const __m128i rb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
-      const __m128i lo = _mm_unpacklo_epi8(ra, rb), hi = _mm_unpackhi_epi8(ra, rb);
-      const __m128i parts[4] = {_mm_unpacklo_epi8(lo, zero), _mm_unpackhi_epi8(lo, zero), _mm_unpacklo_epi8(hi, zero),
-                                _mm_unpackhi_epi8(hi, zero)};
-      for (int k = 0; k < 4; ++k) {
-        auto* slot = reinterpret_cast<__m128i*>(acc + i + 4 * k);
-        _mm_storeu_si128(slot, _mm_add_epi32(_mm_loadu_si128(slot), _mm_madd_epi16(parts[k], weights)));
-      }
-    }
-  }
-#endif
-  for (; i < n; ++i) acc[i] += wa * a[i] + wb * b[i];
-  return i;
-}
-
-}  // namespace
-
 void VerticalRow(const uint8_t* work, int64_t workStride, int64_t samples, const TContributors& list, int y,
                  int32_t* acc, uint8_t* out) {
-  std::fill(acc, acc + samples, 0);
-  int32_t k = list.First[size_t(y)];
-  const int32_t end = list.First[size_t(y) + 1];
-  for (; k + 1 < end; k += 2)
-    AddTwoRows(acc, work + int64_t(list.Index[size_t(k)]) * workStride,
-               work + int64_t(list.Index[size_t(k) + 1]) * workStride, list.Weight[size_t(k)],
-               list.Weight[size_t(k) + 1], samples);
-  if (k < end) {
-    const uint8_t* row = work + int64_t(list.Index[size_t(k)]) * workStride;
-    AddTwoRows(acc, row, row, list.Weight[size_t(k)], 0, samples);
-  }
-  const int32_t sum = list.Sum[size_t(y)];
-  for (int64_t i = 0; i < samples; ++i) out[i] = Normalise(acc[i], sum);
+  const int32_t first = list.First[size_t(y)], end = list.First[size_t(y) + 1];
+  std::vector<const uint8_t*> rows(size_t(end - first));
+  for (int32_t k = first; k < end; ++k) rows[size_t(k - first)] = work + int64_t(list.Index[size_t(k)]) * workStride;
+  VerticalRowFrom(rows.data(), list.Weight.data() + first, end - first, list.Sum[size_t(y)], samples, acc, out);
 }
 
 void ExpandBitRow(const uint8_t* bits, uint8_t* grey, int width) {
@@ -372,7 +309,10 @@ void ResampleKernel24(TIEBitmap& source, TIEBitmap& destination, TResampleFilter
   const double scale = 100.0 / (sh + dh + 0.5);
   const bool oneReader = RowsNeedOneWorker(source);
   const int workers = IERowBandWorkers(sh, oneReader);
-  const bool wide = HaveWideRows() && WeightsFitInt16(columns);
+  THorizontalPlan plan;
+  BuildHorizontalPlan(columns, sw, dw, 3, plan);
+  const bool planned = plan.groups > 0;
+  const bool wide = !planned && HaveWideRows() && WeightsFitInt16(columns);
   TIEProgressReporter horizontal(sender, progress);
   if (source.Location() == ieTBitmap) source.ScanLine(0);  // the row table is built before the workers read it
   {
@@ -382,7 +322,9 @@ void ResampleKernel24(TIEBitmap& source, TIEBitmap& destination, TResampleFilter
       std::vector<int32_t> widened(wide ? static_cast<size_t>(3 * int64_t(sw) + 4) : 0, 0);
       for (int y = first; y <= last; ++y) {
         const uint8_t* row = source.ScanLine(y);
-        if (row && wide) {
+        if (row && planned) {
+          HorizontalRowPlanned(row, work.data() + stride * y, columns, plan);
+        } else if (row && wide) {
           WidenRow(row, widened.data(), 3 * int64_t(sw));
           HorizontalRowRGB(widened.data(), work.data() + stride * y, columns, dw);
         } else if (row) {
@@ -416,10 +358,12 @@ void ResampleKernel24(TIEBitmap& source, TIEBitmap& destination, TResampleFilter
 template <class ReadRow, class WriteRow>
 void ResampleKernelGrey(int sw, int sh, int dw, int dh, TResampleFilter filter, ReadRow readRow, WriteRow writeRow) {
   const TContributors columns = BuildContributors(sw, dw, filter);
+  THorizontalPlan plan;
+  BuildHorizontalPlan(columns, sw, dw, 1, plan);
   std::vector<uint8_t> work(static_cast<size_t>(int64_t(dw) * sh));
   for (int y = 0; y < sh; ++y) {
     const uint8_t* row = readRow(y);
-    if (row) HorizontalRow<1>(row, work.data() + int64_t(dw) * y, columns, dw);
+    if (row) HorizontalRowPlanned(row, work.data() + int64_t(dw) * y, columns, plan);
   }
   const TContributors rows = BuildContributors(sh, dh, filter);
   std::vector<int32_t> acc(static_cast<size_t>(dw));

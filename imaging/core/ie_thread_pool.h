@@ -37,7 +37,10 @@ int IERowBandWorkers(int rowCount, bool fileBacked);
 // Runs work(firstRow, lastRow, worker) over rows 0..rowCount-1: each of the n
 // workers gets rowCount div n consecutive rows and the last one the rest (4
 // workers and 10 rows give 2, 2, 2 and 4). Worker 0 runs on a thread of its
-// own like the others; the call returns when all have been joined.
+// own like the others; the call returns when all have finished, raising the
+// exception of the first band (by worker) that failed. The threads are kept
+// parked between runs; a run that starts while another is going (from a band,
+// or from another thread) gets threads of its own.
 void IERunRowBands(int rowCount, bool fileBacked,
                    const std::function<void(int firstRow, int lastRow, int worker)>& work);
 void IERunRowBands(int rowCount, bool fileBacked, const std::function<void(int firstRow, int lastRow)>& work);

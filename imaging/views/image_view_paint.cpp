@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <new>
+#include <vector>
 
 #include "imaging/core/ie_canvas.h"
 #include "platform/rtl/exceptions.h"
@@ -44,10 +46,19 @@ void Chessboard(TIEBitmap& dest, int x1, int y1, int x2, int y2, int size, const
   y1 = std::max(y1, 0);
   x2 = std::min(x2, dest.Width());
   y2 = std::min(y2, dest.Height());
+  if (x1 >= x2) return;
+  // The two kinds of row, made once and copied: one starting with a square of
+  // a, the other with b.
+  const size_t width = size_t(x2 - x1);
+  std::vector<TRGB> rows(2 * width);
+  for (size_t x = 0; x < width; ++x) {
+    const bool odd = (x / size_t(size)) & 1;
+    rows[x] = odd ? b : a;
+    rows[width + x] = odd ? a : b;
+  }
   for (int y = y1; y < y2; ++y) {
-    auto* p = reinterpret_cast<TRGB*>(dest.ScanLine(y));
     const bool rowOdd = ((y - y1) / size) & 1;
-    for (int x = x1; x < x2; ++x) p[x] = ((((x - x1) / size) & 1) != rowOdd) ? b : a;
+    std::memcpy(reinterpret_cast<TRGB*>(dest.ScanLine(y)) + x1, rows.data() + (rowOdd ? width : 0), 3 * width);
   }
 }
 

@@ -55,15 +55,23 @@ TChunkName MakeChunkName(const char* text) {
 
 void TPngBuffer::Allocate(size_t size) {
   Release();
-  FData = static_cast<uint8_t*>(std::calloc(size == 0 ? 1 : size, 1));
+  FData = NewSharedBits(size);
   if (!FData) throw EPNGOutMemory();
   FSize = size;
 }
 
 void TPngBuffer::Release() {
-  std::free(FData);
-  FData = nullptr;
+  FData.reset();
   FSize = 0;
+}
+
+uint8_t* TPngBuffer::Own() {
+  if (SharedWithOthers(FData)) {
+    TSharedBits own = CopySharedBits(FData, FSize);
+    if (!own) throw EPNGOutMemory();
+    FData = std::move(own);
+  }
+  return FData.get();
 }
 
 // ---------------------------------------------------------------- TChunk
@@ -243,9 +251,9 @@ void TChunkIHDR::Assign(TChunk* source) {
   FInterlaceMethod = src->FInterlaceMethod;
   PrepareImage();
   if (FImage.Data() && src->FImage.Data())
-    std::memcpy(FImage.Data(), src->FImage.Data(), std::min(FImage.Size(), src->FImage.Size()));
+    std::memcpy(FImage.Own(), src->FImage.Data(), std::min(FImage.Size(), src->FImage.Size()));
   if (FAlpha.Data() && src->FAlpha.Data())
-    std::memcpy(FAlpha.Data(), src->FAlpha.Data(), std::min(FAlpha.Size(), src->FAlpha.Size()));
+    std::memcpy(FAlpha.Own(), src->FAlpha.Data(), std::min(FAlpha.Size(), src->FAlpha.Size()));
   std::memcpy(FBitmapInfo.bmiColors, src->FBitmapInfo.bmiColors, sizeof(FBitmapInfo.bmiColors));
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/graphics/dib_types.h"
+#include "platform/graphics/shared_bits.h"
 #include "platform/rtl/object.h"
 #include "platform/rtl/streams.h"
 #include "pictures/png/png_errors.h"
@@ -97,20 +98,26 @@ public:
 
 // A zeroed block from calloc: large images cost no memory for rows that are
 // never written, and a failed allocation is seen rather than thrown past us.
+// The image rows may be held by a bitmap the picture was assigned to as well
+// (TBitmap::TakeSharedBits); whoever writes them goes through Own(), which
+// first takes a copy of its own while the bitmap still holds them.
 class TPngBuffer {
 public:
   TPngBuffer() = default;
-  ~TPngBuffer() { std::free(FData); }
   TPngBuffer(const TPngBuffer&) = delete;
   TPngBuffer& operator=(const TPngBuffer&) = delete;
   // Raises EPNGOutMemory when the block cannot be had.
   void Allocate(size_t size);
   void Release();
-  uint8_t* Data() const { return FData; }
+  const uint8_t* Data() const { return FData.get(); }
+  // The block to write into; raises EPNGOutMemory when a copy is needed and
+  // cannot be had.
+  uint8_t* Own();
+  const TSharedBits& Block() const { return FData; }
   size_t Size() const { return FSize; }
 
 private:
-  uint8_t* FData = nullptr;
+  TSharedBits FData;
   size_t FSize = 0;
 };
 
@@ -137,13 +144,21 @@ public:
   // True for the colour type and bit depth pairs the PNG format allows.
   static bool ValidColorAndDepth(uint8_t colorType, uint8_t bitDepth);
 
-  uint8_t* ImageBits() const { return FImage.Data(); }
-  uint8_t* AlphaPlane() const { return FAlpha.Data(); }
+  // The DIB rows and the alpha plane: read through a const header, written
+  // through a header that is not (see TPngBuffer).
+  const uint8_t* ImageBits() const { return FImage.Data(); }
+  uint8_t* ImageBits() { return FImage.Own(); }
+  const uint8_t* AlphaPlane() const { return FAlpha.Data(); }
+  uint8_t* AlphaPlane() { return FAlpha.Own(); }
   // The DIB row of image row y (row 0 is the top, the last row in memory).
-  uint8_t* DibRow(int y) const { return FImage.Data() + size_t(FHeight - 1 - y) * size_t(FBytesPerRow); }
-  uint8_t* AlphaRowOf(int y) const {
+  const uint8_t* DibRow(int y) const { return FImage.Data() + RowOffset(y); }
+  uint8_t* DibRow(int y) { return FImage.Own() + RowOffset(y); }
+  const uint8_t* AlphaRowOf(int y) const {
     return FAlpha.Data() ? FAlpha.Data() + size_t(y) * size_t(FWidth) : nullptr;
   }
+  uint8_t* AlphaRowOf(int y) { return FAlpha.Data() ? FAlpha.Own() + size_t(y) * size_t(FWidth) : nullptr; }
+  // The block of the DIB rows, for a bitmap to hold instead of a copy.
+  const TSharedBits& SharedImage() const { return FImage.Block(); }
   bool HasPalette() const { return FHasPalette; }
   int32_t BytesPerRow() const { return FBytesPerRow; }
   TPngBitmapInfo& BitmapInfo() { return FBitmapInfo; }
@@ -167,6 +182,8 @@ public:
   void NewAlphaPlane();
 
 private:
+  size_t RowOffset(int y) const { return size_t(FHeight - 1 - y) * size_t(FBytesPerRow); }
+
   TPngBuffer FImage;
   TPngBuffer FAlpha;
   bool FHasPalette = false;

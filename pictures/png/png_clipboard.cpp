@@ -64,7 +64,7 @@ void TPNGImage::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palet
 }
 
 HANDLE TPNGImage::MakePackedDib() {
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   if (!header || !header->ImageBits()) return nullptr;
   const int width = header->Width(), height = header->Height();
   std::vector<uint8_t> dib;

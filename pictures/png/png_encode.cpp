@@ -337,7 +337,7 @@ private:
   }
 
   TStream& FStream;
-  TChunkIHDR& FHeader;
+  const TChunkIHDR& FHeader;  // read only: the rows may be shared with a bitmap
   uint8_t FRowFilters = 2;
   int FLevel = 7;
   uint32_t FBlockSize = 65535;

@@ -164,7 +164,7 @@ void TPNGImage::SetFromPaletteBitmap(TBitmap* bitmap, int transparentIndex) {
 // ------------------------------------------------------------ to bitmaps
 
 void TPNGImage::AssignToBitmap(TBitmap* bitmap) {
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   if (!header || !header->ImageBits()) {
     bitmap->SetSize(0, 0);
     return;
@@ -202,25 +202,31 @@ void TPNGImage::AssignToBitmap(TBitmap* bitmap) {
     return;
   }
 
+  // Without alpha the picture's DIB rows are already the bitmap's: the bitmap
+  // holds them together with the picture rather than a copy.
+  const TChunkPLTE* plte = ChunkList().FirstOfClass<TChunkPLTE>();
+  const int tableCount = bits > 8 ? 0 : colorType == 3 ? (plte ? plte->Count() : 0) : 1 << bits;
+  if (bitmap->TakeSharedBits(FormatForBits(bits), width, height, header->BitmapInfo().bmiColors, tableCount,
+                             header->SharedImage(), size_t(header->BytesPerRow()) * size_t(height))) {
+    if (colorType == 3 && bits == 8) PaletteToIndexBitmap(bitmap, 80);
+    return;
+  }
   bitmap->SetPixelFormat(FormatForBits(bits));
   bitmap->SetSize(width, height);
   const size_t rowBytes = size_t(DibRowBytes(width, bits));
   for (int y = 0; y < height; y++) std::memcpy(bitmap->ScanLine(y), header->DibRow(y), rowBytes);
   if (bits > 8) return;
-  if (colorType == 3) {
-    const TChunkPLTE* plte = ChunkList().FirstOfClass<TChunkPLTE>();
-    SetColorTable(bitmap, header->BitmapInfo().bmiColors, plte ? plte->Count() : 0);
-    if (bits == 8) PaletteToIndexBitmap(bitmap, 80);
-  } else {
-    SetColorTable(bitmap, header->BitmapInfo().bmiColors, 1 << bits);
-  }
+  SetColorTable(bitmap, header->BitmapInfo().bmiColors, tableCount);
+  if (colorType == 3 && bits == 8) PaletteToIndexBitmap(bitmap, 80);
 }
 
 // Pixels whose palette entry is more transparent than the threshold take index 0.
 void TPNGImage::PaletteToIndexBitmap(TBitmap* bitmap, int threshold) {
   const TChunktRNS* trns = ChunkList().FirstOfClass<TChunktRNS>();
   if (!trns) return;
-  TChunkIHDR* header = Header();
+  // Rows the bitmap shares with the picture are copied only when a pixel changes.
+  if (std::none_of(trns->Alpha(), trns->Alpha() + 256, [&](uint8_t a) { return a < threshold; })) return;
+  const TChunkIHDR* header = Header();
   for (int y = 0; y < header->Height(); y++) {
     auto* row = static_cast<uint8_t*>(bitmap->ScanLine(y));
     for (int x = 0; x < header->Width(); x++)
@@ -230,7 +236,7 @@ void TPNGImage::PaletteToIndexBitmap(TBitmap* bitmap, int threshold) {
 
 void TPNGImage::ExtractBitmapAndMask(TBitmap* picture, TBitmap* mask, uint8_t threshold) {
   if (!picture) return;
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   if (!header || !header->ImageBits()) {
     picture->SetSize(0, 0);
     if (mask) mask->SetSize(0, 0);
@@ -266,31 +272,25 @@ void TPNGImage::ExtractBitmapAndMask(TBitmap* picture, TBitmap* mask, uint8_t th
     return;
   }
 
-  AssignToBitmap(picture);
-  TMaskWriter maskWriter(mask, width, height);
-  if (picture->PixelFormat() != pf32bit) return;  // the mask stays all black: opaque
-  // Fully transparent pixels carry no colour, so that an icon's colour image
-  // leaves the screen alone where its mask lets it through. A row's mask bits
-  // are gathered a byte at a time.
-  for (int y = 0; y < height; y++) {
-    auto* px = static_cast<uint32_t*>(picture->ScanLine(y));
-    uint8_t* maskRow = mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr;
-    for (int x0 = 0; x0 < width; x0 += 8) {
-      const int n = std::min(8, width - x0);
-      unsigned maskBits = 0;
-      for (int i = 0; i < n; i++) {
-        const uint32_t p = px[x0 + i];
-        const bool transparent = (p >> 24) == 0;
-        px[x0 + i] = transparent ? 0 : p;
-        maskBits |= unsigned(transparent) << (7 - i);
-      }
-      if (maskRow) maskRow[x0 >> 3] = uint8_t(maskBits);
-    }
+  if (colorType != 6) {
+    AssignToBitmap(picture);
+    TMaskWriter maskWriter(mask, width, height);  // all black: opaque
+    return;
   }
+  // Fully transparent pixels carry no colour, so that an icon's colour image
+  // leaves the screen alone where its mask lets it through; the pixels, their
+  // clearing and the mask bits are one pass over each row.
+  picture->SetPixelFormat(pf32bit);
+  picture->SetSize(width, height);
+  TMaskWriter maskWriter(mask, width, height);
+  for (int y = 0; y < height; y++)
+    BgrAndAlphaToBgraClearingTransparent(header->DibRow(y), header->AlphaRowOf(y),
+                                         static_cast<uint8_t*>(picture->ScanLine(y)),
+                                         mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr, width);
 }
 
 void TPNGImage::ExtractPaletteImage(TBitmap* picture, TBitmap* mask, uint8_t threshold) {
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   const int width = header->Width(), height = header->Height();
   const int bits = header->BitmapInfo().bmiHeader.biBitCount;
   const TChunkPLTE* plte = ChunkList().FirstOfClass<TChunkPLTE>();
@@ -345,7 +345,7 @@ void TPNGImage::ExtractPaletteImage(TBitmap* picture, TBitmap* mask, uint8_t thr
 // ------------------------------------------------------------ drawing
 
 void TPNGImage::Draw(TCanvas* canvas, const TRect& rect) {
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   if (GetEmpty() || !header || !header->ImageBits()) return;
   if (!HasAlphaData()) {
     StretchDIBits(canvas->Handle(), rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, 0, 0,
@@ -359,7 +359,7 @@ void TPNGImage::Draw(TCanvas* canvas, const TRect& rect) {
 // Draws at the image's own size at the rectangle's top-left corner, blending
 // over what the canvas shows there.
 void TPNGImage::DrawWithAlpha(TCanvas* canvas, const TRect& rect) {
-  TChunkIHDR* header = Header();
+  const TChunkIHDR* header = Header();
   const int width = header->Width(), height = header->Height();
   TMemoryDC dc;
   if (!dc.Get()) throw EPNGOutMemory();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/graphics/dib_types.h"
+#include "platform/graphics/shared_bits.h"
 #include "platform/win/win_types.h"
 
 // ---------------------------------------------------------------------------
@@ -531,6 +532,16 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
                          DWORD offset);
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, const void* bits,
                        const BITMAPINFO* info, UINT usage);
+// Not calls of Windows, which has file-mapping sections for this: a DIB section
+// whose rows are a block that others (a picture keeping the same pixels) hold
+// too, without copying them; null when the block is smaller than the rows the
+// header describes or the header is not one CreateDIBSection takes. And, for
+// such a section, rows of its own (a copy) when the block still has another
+// holder, before the section's rows are changed; returns the section's bits
+// (null when the bitmap is no DIB section).
+HBITMAP CreateDIBSectionOnSharedBits(HDC hdc, const BITMAPINFO* info, UINT usage, const TSharedBits& bits,
+                                     size_t size);
+void* UnshareDIBSectionBits(HBITMAP bitmap);
 // The bitmap must not be selected into a DC (as on Windows; the call fails otherwise).
 int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITMAPINFO* info, UINT usage);
 int SetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, const void* bits, const BITMAPINFO* info,

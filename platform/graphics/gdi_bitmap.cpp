@@ -66,17 +66,18 @@ HBITMAP CreateCompatibleBitmap(HDC hdc, int width, int height) {
   return NewBitmap(std::move(s), dib);
 }
 
-HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset) {
-  auto lock = Lock();
-  if (bits) *bits = nullptr;
-  if (section) return nullptr;  // no file-mapping sections here
+namespace {
+
+// The surface of a new DIB section for a header, in the layout and with the
+// colour table the header gives: with zeroed rows of its own, or without rows
+// for a section over rows from elsewhere.
+bool SectionSurface(Surface& s, HDC hdc, const BITMAPINFO* info, UINT usage, bool withRows) {
   DCObj* dc = hdc ? FindDC(hdc) : nullptr;
-  if (hdc && !dc) return nullptr;
+  if (hdc && !dc) return false;
   Surface view;
   static const uint8_t nothing[4] = {0, 0, 0, 0};
-  if (!SurfaceFromDib(view, info, nothing, usage, dc ? DCPaletteEntries(dc) : &StaticPaletteEntries())) return nullptr;
-  Surface s;
-  if (!AllocateSurface(s, view.width, view.height, view.bitCount)) return nullptr;
+  if (!SurfaceFromDib(view, info, nothing, usage, dc ? DCPaletteEntries(dc) : &StaticPaletteEntries())) return false;
+  if (!(withRows ? AllocateSurface : ShapeSurface)(s, view.width, view.height, view.bitCount)) return false;
   s.topDown = view.topDown;
   s.compression = view.compression;
   std::memcpy(s.masks, view.masks, sizeof(s.masks));
@@ -84,8 +85,44 @@ HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bit
     s.colors = view.colors;
     s.colorsUsed = view.colorsUsed;
   }
+  return true;
+}
+
+}  // namespace
+
+HBITMAP CreateDIBSection(HDC hdc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset) {
+  auto lock = Lock();
+  if (bits) *bits = nullptr;
+  if (section) return nullptr;  // no file-mapping sections here
+  Surface s;
+  if (!SectionSurface(s, hdc, info, usage, true)) return nullptr;
   if (bits) *bits = s.bits;
   return NewBitmap(std::move(s), true);
+}
+
+HBITMAP CreateDIBSectionOnSharedBits(HDC hdc, const BITMAPINFO* info, UINT usage, const TSharedBits& bits,
+                                     size_t size) {
+  auto lock = Lock();
+  if (!bits) return nullptr;
+  Surface s;
+  if (!SectionSurface(s, hdc, info, usage, false) || s.ImageBytes() > size) return nullptr;
+  s.storage = bits;
+  s.bits = s.storage.get();
+  return NewBitmap(std::move(s), true);
+}
+
+void* UnshareDIBSectionBits(HBITMAP bitmap) {
+  auto lock = Lock();
+  BitmapObj* b = FindBitmap(bitmap);
+  if (!b || !b->dibSection) return nullptr;
+  Surface& s = b->surface;
+  if (SharedWithOthers(s.storage)) {
+    TSharedBits own = CopySharedBits(s.storage, s.ImageBytes());
+    if (!own) return nullptr;
+    s.storage = std::move(own);
+    s.bits = s.storage.get();
+  }
+  return s.bits;
 }
 
 HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, const void* bits, const BITMAPINFO* info,

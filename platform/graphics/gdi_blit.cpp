@@ -353,8 +353,11 @@ void TransferWith(const TransferPlan& p, const Region& area, Sampler& sampler) {
 // A plain copy between surfaces of one format at 1:1: each span's row bytes
 // copied whole. False where a span reaches outside the source (then the
 // general transfer does it).
-bool CopySpans(const TransferPlan& p, const Region& area) {
-  const int bytesPerPixel = p.ds->bitCount / 8;
+// Calls copy(destination, source, pixels) for every visible span of an
+// unstretched, unflipped transfer, after checking that each span has source
+// pixels under both its ends; false (nothing done) when one has not.
+template <class RowCopy>
+bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, int destBytes, RowCopy copy) {
   for (const Band& band : area.Bands()) {
     for (int row = band.y0; row < band.y1; ++row) {
       const int srcRow = p.my.Index(row);
@@ -370,12 +373,38 @@ bool CopySpans(const TransferPlan& p, const Region& area) {
       uint8_t* d = p.ds->Row(row);
       const uint8_t* s = p.src->surface->Row(srcRow);
       for (const Span& sp : band.spans)
-        std::memcpy(d + static_cast<size_t>(sp.x0) * bytesPerPixel,
-                    s + static_cast<size_t>(p.mx.Index(sp.x0)) * bytesPerPixel,
-                    static_cast<size_t>(sp.x1 - sp.x0) * bytesPerPixel);
+        copy(d + static_cast<size_t>(sp.x0) * destBytes, s + static_cast<size_t>(p.mx.Index(sp.x0)) * sourceBytes,
+             sp.x1 - sp.x0);
     }
   }
   return true;
+}
+
+bool CopySpans(const TransferPlan& p, const Region& area) {
+  const int bytesPerPixel = p.ds->bitCount / 8;
+  return CopySpansWith(p, area, bytesPerPixel, bytesPerPixel, [bytesPerPixel](uint8_t* d, const uint8_t* s, int n) {
+    std::memcpy(d, s, static_cast<size_t>(n) * bytesPerPixel);
+  });
+}
+
+// 24-bit pixels into 32-bit ones (alpha 0, as GDI leaves it): what a window's
+// back buffer copy to its 32-bit surface does.
+bool WidenSpans(const TransferPlan& p, const Region& area) {
+  return CopySpansWith(p, area, 3, 4, [](uint8_t* d, const uint8_t* s, int n) {
+    int x = 0;
+    // Four bytes read for three: all but the last pixel may read one ahead.
+    for (; x + 1 < n; ++x) {
+      uint32_t v;
+      std::memcpy(&v, s + 3 * static_cast<size_t>(x), 4);
+      v &= 0x00FFFFFFu;
+      std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
+    }
+    for (; x < n; ++x) {
+      const uint8_t* q = s + 3 * static_cast<size_t>(x);
+      const uint32_t v = q[0] | (uint32_t(q[1]) << 8) | (uint32_t(q[2]) << 16);
+      std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
+    }
+  });
 }
 
 // The general transfer: every destination pixel of the visible destination
@@ -431,6 +460,11 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   const bool plainCopy = !usesPattern && rop == 0xCC && !mask && conv->Raw() && !flipX && src->width == width &&
                          ds->bitCount >= 8 && mode == COLORONCOLOR;
   if (plainCopy && CopySpans(p, area)) return TRUE;
+  const Surface& ss = *src->surface;
+  const bool widenCopy = !usesPattern && rop == 0xCC && !mask && !flipX && src->width == width &&
+                         mode == COLORONCOLOR && ss.bitCount == 24 && !ss.mono && ds->bitCount == 32 && !ds->mono &&
+                         ds->compression == BI_RGB;
+  if (widenCopy && WidenSpans(p, area)) return TRUE;
   int x0 = 0, x1 = 0;
   AreaColumns(area, x0, x1);
   if (mode == HALFTONE) {

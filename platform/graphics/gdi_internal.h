@@ -18,6 +18,7 @@
 #include "platform/graphics/font_engine.h"
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/dib_header.h"
+#include "platform/graphics/shared_bits.h"
 
 namespace qvgdi {
 
@@ -31,10 +32,6 @@ constexpr int kMaxDimension = 1 << 16;
 // ---------------------------------------------------------------------------
 // Pixel surfaces
 // ---------------------------------------------------------------------------
-struct FreeDeleter {
-  void operator()(uint8_t* p) const { std::free(p); }
-};
-
 // Nearest table entries found for colours, kept with the surface so that a
 // run of single-pixel calls fills the cache once, not once per call. It holds
 // the colour table it was filled for and is refilled when the table changes.
@@ -57,8 +54,9 @@ struct Surface {
   size_t stride = 0;
   uint8_t* bits = nullptr;
   // Zeroed by calloc, so large untouched bitmaps (the screen) cost no page writes;
-  // null when the bits belong to someone else.
-  std::unique_ptr<uint8_t, FreeDeleter> storage;
+  // null when the bits belong to someone else. A DIB section made over rows a
+  // picture keeps holds them here together with that picture.
+  TSharedBits storage;
   // Filled on the first colour-to-index search (indexed surfaces only).
   mutable std::unique_ptr<NearestColorCache> nearest;
 
@@ -75,6 +73,9 @@ inline bool SameColors(const std::vector<RGBQUAD>& a, const std::vector<RGBQUAD>
 
 // Allocates a zeroed surface; false when the size or format is unsupported or too large.
 bool AllocateSurface(Surface& s, int width, int height, int bitCount);
+// The same without rows: the layout, default masks and colour table only, for
+// a surface whose rows come from elsewhere.
+bool ShapeSurface(Surface& s, int width, int height, int bitCount);
 // Sets the default masks of 16 and 32-bit surfaces (5-5-5, 8-8-8).
 void SetDefaultMasks(Surface& s);
 // Deep copy.

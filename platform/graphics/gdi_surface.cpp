@@ -62,6 +62,14 @@ void SetDefaultMasks(Surface& s) {
 }
 
 bool AllocateSurface(Surface& s, int width, int height, int bitCount) {
+  if (!ShapeSurface(s, width, height, bitCount)) return false;
+  s.storage = NewSharedBits(s.ImageBytes());
+  if (!s.storage) return false;
+  s.bits = s.storage.get();
+  return true;
+}
+
+bool ShapeSurface(Surface& s, int width, int height, int bitCount) {
   if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension || !ValidBitCount(bitCount))
     return false;
   int64_t stride = DibRowBytes(width, bitCount);
@@ -71,9 +79,8 @@ bool AllocateSurface(Surface& s, int width, int height, int bitCount) {
   s.bitCount = bitCount;
   s.compression = BI_RGB;
   s.stride = static_cast<size_t>(stride);
-  s.storage.reset(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(stride * height), 1)));
-  if (!s.storage) return false;
-  s.bits = s.storage.get();
+  s.storage.reset();
+  s.bits = nullptr;
   SetDefaultMasks(s);
   if (bitCount <= 8) {
     s.colors = DefaultColorTable(bitCount);

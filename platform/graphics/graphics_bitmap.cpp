@@ -25,10 +25,9 @@ struct InfoBuffer {
   BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(bytes); }
 };
 
-HBITMAP CreateSection(int width, int height, int bitCount, DWORD compression, const DWORD masks[4],
-                      const std::vector<RGBQUAD>& colors, uint8_t** bits) {
-  if (static_cast<int64_t>(DibRowBytes(width, bitCount)) * height > kMaxBitmapBytes) OutOfResources();
-  InfoBuffer buf;
+// The header of a bottom-up section of the format.
+void FillInfo(InfoBuffer& buf, int width, int height, int bitCount, DWORD compression, const DWORD masks[4],
+              const std::vector<RGBQUAD>& colors) {
   BITMAPINFOHEADER& h = buf.Info()->bmiHeader;
   h.biSize = sizeof(BITMAPINFOHEADER);
   h.biWidth = width;
@@ -45,6 +44,13 @@ HBITMAP CreateSection(int width, int height, int bitCount, DWORD compression, co
     h.biClrUsed = static_cast<DWORD>(n);
     std::memcpy(table, colors.data(), n * sizeof(RGBQUAD));
   }
+}
+
+HBITMAP CreateSection(int width, int height, int bitCount, DWORD compression, const DWORD masks[4],
+                      const std::vector<RGBQUAD>& colors, uint8_t** bits) {
+  if (static_cast<int64_t>(DibRowBytes(width, bitCount)) * height > kMaxBitmapBytes) OutOfResources();
+  InfoBuffer buf;
+  FillInfo(buf, width, height, bitCount, compression, masks, colors);
   void* p = nullptr;
   HBITMAP bmp = CreateDIBSection(nullptr, buf.Info(), DIB_RGB_COLORS, &p, nullptr, 0);
   if (!bmp || !p) {
@@ -167,6 +173,8 @@ HPALETTE SystemPalette16() {
 // ---- TBitmapCanvas ----
 
 void TBitmapCanvas::CreateHandle() {
+  // A canvas got before the bitmap took shared rows draws on rows of its own.
+  FBitmap->OwnBits();
   HDC dc = CreateCompatibleDC(nullptr);
   if (!dc) OutOfResources();
   FDC = dc;
@@ -217,7 +225,41 @@ void TBitmap::DestroyImage() {
   if (FHandle) DeleteObject(FHandle);
   FHandle = nullptr;
   FBits = nullptr;
+  FBitsShared = false;
   FWidth = FHeight = 0;
+}
+
+void TBitmap::OwnBits() {
+  if (!FBitsShared) return;
+  void* own = UnshareDIBSectionBits(FHandle);
+  if (!own) OutOfResources();
+  FBits = static_cast<uint8_t*>(own);
+  FBitsShared = false;
+}
+
+HBITMAP TBitmap::Handle() {
+  OwnBits();
+  return FHandle;
+}
+
+bool TBitmap::TakeSharedBits(TPixelFormat format, int width, int height, const RGBQUAD* table, int tableCount,
+                             const TSharedBits& bits, size_t size) {
+  if (format != pf1bit && format != pf4bit && format != pf8bit && format != pf24bit) return false;
+  if (width <= 0 || height <= 0 || !bits) return false;
+  Format f = FormatFor(format);
+  const size_t n = std::min(f.colors.size(), static_cast<size_t>(std::max(tableCount, 0)));
+  if (n && table) std::copy(table, table + n, f.colors.begin());
+  if (static_cast<int64_t>(DibRowBytes(width, f.bitCount)) * height > kMaxBitmapBytes) return false;
+  InfoBuffer buf;
+  FillInfo(buf, width, height, f.bitCount, f.compression, f.masks, f.colors);
+  HBITMAP h = CreateDIBSectionOnSharedBits(nullptr, buf.Info(), DIB_RGB_COLORS, bits, size);
+  if (!h) return false;
+  Install(h, bits.get(), width, height, f);
+  FBitsShared = true;
+  FPixelFormat = format;
+  FHandleType = bmDIB;
+  Changed(this);
+  return true;
 }
 
 void TBitmap::DropMask() {
@@ -435,6 +477,7 @@ void TBitmap::SetMonochrome(bool value) {
 
 void* TBitmap::ScanLine(int row) {
   if (!FBits || row < 0 || row >= FHeight) throw EInvalidGraphicOperation("Scan line index out of range");
+  OwnBits();
   if (FHandleType == bmDDB) {
     // Direct access needs a DIB; the device format's DIB has the same bytes.
     FHandleType = bmDIB;
@@ -445,6 +488,7 @@ void* TBitmap::ScanLine(int row) {
 }
 
 TCanvas* TBitmap::Canvas() {
+  OwnBits();
   if (!FCanvas) {
     FCanvas = std::make_unique<TBitmapCanvas>(this);
     FCanvas->OnChange = [this](TObject*) { Changed(this); };
@@ -706,6 +750,7 @@ void TBitmap::SetHandle(HBITMAP bitmap) {
 }
 
 HBITMAP TBitmap::ReleaseHandle() {
+  OwnBits();
   FreeContext();
   HBITMAP h = FHandle;
   FHandle = nullptr;

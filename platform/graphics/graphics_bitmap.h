@@ -9,6 +9,7 @@
 #include "platform/graphics/bmp_codec.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/graphics/graphics_graphic.h"
+#include "platform/graphics/shared_bits.h"
 
 enum TPixelFormat : uint8_t { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
 enum TBitmapHandleType : uint8_t { bmDIB, bmDDB };
@@ -45,7 +46,7 @@ public:
 
   TCanvas* Canvas();
   // The DIB section; nullptr while the bitmap is empty.
-  HBITMAP Handle() { return FHandle; }
+  HBITMAP Handle();
   // Takes over a bitmap handle (the bitmap then owns it).
   void SetHandle(HBITMAP bitmap);
   // Gives the handle away: the caller owns it and the bitmap becomes empty.
@@ -86,8 +87,19 @@ public:
   void Dormant();
   void FreeImage();
 
-  // The pixels as a DIB view (bits null when empty), for code of the platform layer.
+  // The pixels as a DIB view (bits null when empty), for reading; rows are
+  // written through ScanLine, the canvas or the handle.
   bmpcodec::DibView View() const;
+
+  // Takes bottom-up DIB rows of the format and size from a block that a
+  // picture keeps, without copying them; table holds the first colours of a
+  // palette format (the rest are those SetPixelFormat would give). The rows
+  // stay shared until either side changes them: the bitmap takes a copy of its
+  // own before it gives out a scan line, its canvas or its handle while the
+  // block has another holder. False (the bitmap unchanged) when the block is
+  // short of the rows or the format is not one of 1, 4, 8 or 24 bits.
+  bool TakeSharedBits(TPixelFormat format, int width, int height, const RGBQUAD* table, int tableCount,
+                      const TSharedBits& bits, size_t size);
 
 protected:
   void DoSetWidth(int value) override { SetSize(value, FHeight); }
@@ -112,6 +124,8 @@ private:
   void LoadDib(const bmpcodec::Dib& dib);
   void TakeBitmap(HBITMAP bitmap, bool adopt);
   void FreeContext();
+  // Rows of its own before they are changed (see TakeSharedBits).
+  void OwnBits();
   void DestroyImage();
   void DropMask();
   void ReplacePaletteHandle(HPALETTE palette);
@@ -121,6 +135,8 @@ private:
 
   HBITMAP FHandle = nullptr;
   uint8_t* FBits = nullptr;
+  // The rows may be held by a picture too (TakeSharedBits).
+  bool FBitsShared = false;
   int FWidth = 0;
   int FHeight = 0;
   Format FFormat;

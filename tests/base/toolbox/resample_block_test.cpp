@@ -5,6 +5,7 @@
 #include "platform/rtl/rounding.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -132,6 +133,137 @@ TEST(ResampleRowsWithAlpha, BandsAndVectorPathsAgree) {
         EXPECT_EQ(one.Bytes, banded.Bytes) << W << "x" << H << " filter " << int(f) << " workers " << workers;
       }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The alpha-aware resize written out plainly, one tap at a time over whole
+// pictures: each tap's colour weighs (alpha x weight) / 255, truncated toward
+// zero; each channel is its sum over the sum of those weights (over the
+// weight unit where that is 0), truncated and clamped; the alpha byte is the
+// plain resampling of alpha. The vector and banded paths must give exactly
+// these bytes.
+TPixelBuffer ReferenceResize(const TPixelBuffer& src, int W, int H, TIconResampleFilter f) {
+  const TContributorList hl = BuildContributors(src.Width, W, f), vl = BuildContributors(src.Height, H, f);
+  auto finish = [](int64_t sum, int64_t div, int64_t unit) {
+    return uint8_t(std::clamp<int64_t>(div != 0 ? sum / div : sum / unit, 0, 255));
+  };
+  // Horizontal: blue, green, red, weighted alpha; and the plain alpha.
+  TPixelBuffer mid(W, src.Height, 4), midAlpha(W, src.Height, 1);
+  for (int y = 0; y < src.Height; ++y)
+    for (int x = 0; x < W; ++x) {
+      int64_t s[4] = {}, sv = 0, pa = 0;
+      for (int t = hl.First[x]; t < hl.First[x] + hl.Count[x]; ++t) {
+        const uint8_t* p = &src.Bytes[(size_t(y) * src.Width + hl.Pixel[t]) * 4];
+        const int64_t k = hl.Weight[t], v = p[3] * k / 255;
+        sv += v;
+        for (int c = 0; c < 4; ++c) s[c] += v * p[c];
+        pa += k * p[3];
+      }
+      for (int c = 0; c < 4; ++c) mid.Bytes[(size_t(y) * W + x) * 4 + c] = finish(s[c], sv, hl.WeightUnit);
+      midAlpha.Bytes[size_t(y) * W + x] = finish(pa, hl.WeightSum[x], hl.WeightUnit);
+    }
+  TPixelBuffer out(W, H, 4);
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      int64_t s[3] = {}, sv = 0, pa = 0;
+      for (int t = vl.First[y]; t < vl.First[y] + vl.Count[y]; ++t) {
+        const uint8_t* p = &mid.Bytes[(size_t(vl.Pixel[t]) * W + x) * 4];
+        const int64_t k = vl.Weight[t], v = p[3] * k / 255;
+        sv += v;
+        for (int c = 0; c < 3; ++c) s[c] += v * p[c];
+        pa += k * midAlpha.Bytes[size_t(vl.Pixel[t]) * W + x];
+      }
+      uint8_t* o = &out.Bytes[(size_t(y) * W + x) * 4];
+      for (int c = 0; c < 3; ++c) o[c] = finish(s[c], sv, vl.WeightUnit);
+      o[3] = finish(pa, vl.WeightSum[y], vl.WeightUnit);
+    }
+  return out;
+}
+
+// ResampleBlock32 written out: the framed resize as the resize of the
+// picture inside 30 transparent pixels, cut; then transparent white cleared
+// unless the source had some.
+TPixelBuffer ReferenceBlock32(TPixelBuffer src, int W, int H, TIconResampleFilter f) {
+  const int w = src.Width, h = src.Height;
+  uint8_t l = 0, t = 0, r = 0, b = 0;
+  const bool border = BorderAlphaAverages(src.Rows(), l, t, r, b) && (l >= 1 || t >= 1 || r >= 1 || b >= 1) &&
+                      l <= 230 && t <= 230 && r <= 230 && b <= 230 && W >= 4 && H >= 4;
+  TPixelBuffer out;
+  if (!border) {
+    out = ReferenceResize(src, W, H, f);
+  } else {
+    TPixelBuffer padded(w + 60, h + 60, 4);
+    for (int y = 0; y < h; ++y) std::copy_n(src.Rows().Row(y), w * 4, padded.Rows().Row(y + 30) + 30 * 4);
+    const int bx = int(Round(W * 30.0 / w)), by = int(Round(H * 30.0 / h));
+    const TPixelBuffer whole = ReferenceResize(padded, W + 2 * bx, H + 2 * by, f);
+    out = TPixelBuffer(W, H, 4);
+    for (int y = 0; y < H; ++y)
+      std::copy_n(&whole.Bytes[(size_t(y + by) * whole.Width + bx) * 4], W * 4, out.Rows().Row(y));
+  }
+  const auto white = [](TPixelBuffer& p) {
+    return std::count(p.Pixels32(), p.Pixels32() + size_t(p.Width) * p.Height, 0x00FFFFFFu) > 0;
+  };
+  if (white(out) && !white(src)) ClearTransparentWhiteRows(out.Rows());
+  return out;
+}
+
+// Noise of one of several kinds: any alpha; opaque; soft edges round an
+// opaque middle (the framed path); alpha only 0 or 255 with transparent
+// white where it is 0 (cleared, and weighing nothing).
+TPixelBuffer NoiseOfKind(int w, int h, uint32_t seed, int kind) {
+  TPixelBuffer b(w, h, 4);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      seed = seed * 1664525u + 1013904223u;
+      const uint32_t colour = (seed * 2654435761u) >> 8;
+      const bool edge = x < 3 || y < 3 || x >= w - 3 || y >= h - 3;
+      uint32_t alpha = seed >> 24;
+      if (kind == 1) alpha = 255;
+      if (kind == 2) alpha = edge ? 30 + (seed >> 28) * 9 : 255;
+      if (kind == 3) alpha = (seed >> 30) == 0 ? 0 : 255;
+      b.Pixels32()[size_t(y) * w + x] = kind == 3 && alpha == 0 ? 0x00FFFFFFu : colour | (alpha << 24);
+    }
+  return b;
+}
+
+struct TWideVectorsOff {
+  TWideVectorsOff() { ResampleWideVectors = false; }
+  ~TWideVectorsOff() { ResampleWideVectors = true; }
+};
+
+// Every path (256- and 128-bit lanes, one thread or bands) against the
+// reference, at reductions and enlargements of icon sizes, odd widths that
+// leave part of a vector, pictures narrower than a vector, and reductions
+// strong enough that the weight unit is raised (the largest of them beyond
+// what single-precision quotients hold exactly).
+TEST(ResampleBlock32, EveryPathGivesTheReferenceBytes) {
+  struct TCase {
+    int w, h, W, H;
+  };
+  const TCase cases[] = {{256, 256, 48, 48}, {256, 256, 16, 16}, {48, 48, 256, 256}, {37, 29, 61, 7},
+                         {5, 6, 3, 4},       {3, 3, 19, 21},     {601, 9, 11, 9},    {9, 700, 4, 13},
+                         {70000, 2, 3, 2}};
+  for (const TCase& c : cases)
+    for (int kind = 0; kind < 4; ++kind)
+      for (TIconResampleFilter f : {irfLanczos3, irfMitchell, irfBSpline, irfNearest}) {
+        if (c.w * c.h > 100000 && (kind == 0 || kind == 3 || f != irfLanczos3)) continue;
+        const TPixelBuffer src = NoiseOfKind(c.w, c.h, uint32_t(c.w * 31 + c.h + kind), kind);
+        const TPixelBuffer want = ReferenceBlock32(src, c.W, c.H, f);
+        for (const bool wide : {true, false})
+          for (const int workers : {1, 3}) {
+            std::optional<TWideVectorsOff> narrow;
+            if (!wide) narrow.emplace();
+            TWorkerOverride bands(workers);
+            TPixelBuffer s = src, got(c.W, c.H, 4, 0x77);
+            ResampleBlock32(s.Rows(), got.Rows(), f);
+            ASSERT_EQ(got.Bytes, want.Bytes) << c.w << "x" << c.h << " to " << c.W << "x" << c.H << " kind " << kind
+                                             << " filter " << int(f) << (wide ? " wide" : " narrow") << " workers "
+                                             << workers;
+          }
+      }
 }
 
 }  // namespace

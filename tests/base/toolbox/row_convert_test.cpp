@@ -52,4 +52,27 @@ TEST(RowConvert, EveryLengthMatchesThePixelOrder) {
   }
 }
 
+TEST(RowConvert, ClearingTransparentPixelsAlsoGivesTheirMaskBits) {
+  for (int n = 0; n <= 41; ++n) {
+    const auto bgr = Bytes(size_t(n) * 3, 5 + n);
+    auto alpha = Bytes(size_t(n), 6 + n);
+    for (int i = 0; i < n; i += 3) alpha[size_t(i)] = 0;
+    std::vector<uint8_t> out(size_t(n) * 4 + 16, kGuard), mask((size_t(n) + 7) / 8 + 4, kGuard);
+    BgrAndAlphaToBgraClearingTransparent(bgr.data(), alpha.data(), out.data(), mask.data(), n);
+    for (int i = 0; i < n; ++i) {
+      const bool clear = alpha[size_t(i)] == 0;
+      for (int c = 0; c < 3; ++c) ASSERT_EQ(out[size_t(i) * 4 + c], clear ? 0 : bgr[size_t(i) * 3 + c]) << n;
+      ASSERT_EQ(out[size_t(i) * 4 + 3], alpha[size_t(i)]) << n;
+      ASSERT_EQ((mask[size_t(i) / 8] >> (7 - i % 8)) & 1, clear ? 1 : 0) << n << " " << i;
+    }
+    if (n % 8) ASSERT_EQ(mask[size_t(n) / 8] & (0xFF >> (n % 8)), 0) << n;
+    for (size_t i = size_t(n) * 4; i < out.size(); ++i) ASSERT_EQ(out[i], kGuard) << n;
+    for (size_t i = (size_t(n) + 7) / 8; i < mask.size(); ++i) ASSERT_EQ(mask[i], kGuard) << n;
+    // Without a mask only the pixels are written.
+    std::vector<uint8_t> again(out.size(), kGuard);
+    BgrAndAlphaToBgraClearingTransparent(bgr.data(), alpha.data(), again.data(), nullptr, n);
+    ASSERT_EQ(again, out) << n;
+  }
+}
+
 }  // namespace

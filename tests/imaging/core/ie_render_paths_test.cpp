@@ -62,6 +62,44 @@ TEST(RenderFiltered, ResamplesTheRectangleThenDrawsItOneToOne) {
   EXPECT_TRUE(SameRows(*all, 0, 0, whole, 10, 7));
 }
 
+TEST(RenderFiltered, AlphaOpacityAndClipDrawWhatTheResampledRectangleDraws) {
+  // Noise colour and alpha, a rectangle of it shrunk (and one enlarged) into a
+  // clipped area over a chequered destination at opacity 200: the same pixels
+  // as resampling the rectangle by the library and drawing that one to one.
+  auto src = std::make_unique<TIEBitmap>(41, 33, ie24RGB);
+  uint32_t seed = 7;
+  for (int y = 0; y < 33; ++y) {
+    for (int x = 0; x < 41; ++x) {
+      seed = seed * 1103515245u + 12345u;
+      src->SetPixelRGB(x, y, TRGB{uint8_t(seed >> 24), uint8_t(seed >> 16), uint8_t(seed >> 8)});
+      src->SetAlpha(x, y, uint8_t(seed >> 13));
+    }
+  }
+  src->SetFull(false);
+  struct Case {
+    int sx, sy, sw, sh, dx, dy, dw, dh;
+    TResampleFilter filter;
+  };
+  for (const Case& c : {Case{3, 2, 35, 29, 4, 5, 17, 12, rfTriangle}, Case{5, 4, 9, 7, 1, 2, 25, 19, rfLanczos3}}) {
+    TIEBitmap part(c.sw, c.sh, ie24RGB), scaled(c.dw, c.dh, ie24RGB);
+    src->CopyRectTo(part, c.sx, c.sy, c.sw, c.sh, 0, 0);
+    src->AlphaChannel()->CopyRectTo(*part.AlphaChannel(), c.sx, c.sy, c.sw, c.sh, 0, 0);
+    part.SetFull(false);
+    ResampleIEBitmap(&part, &scaled, c.filter);
+    auto got = Target(30, 24), want = Target(30, 24);
+    for (TIEBitmap* t : {got.get(), want.get()})
+      for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 30; ++x) t->SetPixelRGB(x, y, ((x / 4 + y / 4) & 1) ? TRGB{200, 208, 212} : TRGB{255, 255, 255});
+    const RECT clip{6, 3, 19, 15};
+    src->RenderToTIEBitmapEx(*got, nullptr, nullptr, nullptr, &clip, c.dx, c.dy, c.dw, c.dh, c.sx, c.sy, c.sw, c.sh,
+                             true, false, 200, c.filter, true, iebmNormal);
+    scaled.RenderToTIEBitmapEx(*want, nullptr, nullptr, nullptr, &clip, c.dx, c.dy, c.dw, c.dh, 0, 0, c.dw, c.dh, true,
+                               false, 200, rfNone, true, iebmNormal);
+    EXPECT_TRUE(SameRows(*got, 0, 0, *want, 30, 24)) << c.filter;
+    EXPECT_NE(got->GetPixelRGB(10, 8), (TRGB{255, 255, 255}));
+  }
+}
+
 TEST(RenderFiltered, AlphaIsResampledAlongside) {
   auto src = Pattern(8, 8);
   src->Fill(0xFFFFFF);

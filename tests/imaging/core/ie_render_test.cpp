@@ -3,6 +3,7 @@
 // format at the usual zoom ratios, filtered drawing and canvas drawing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -216,6 +217,44 @@ TEST(Render, DarkerColourOverLighterRoundsDown) {
   auto dst = Target(1, 1, TRGB{255, 255, 255});
   Render(src, *dst, 0, 0, 1, 1, 0, 0, 1, 1, 128);
   EXPECT_EQ(At(*dst, 0, 0).r, 127);  // 255 + floor(-255 x 128 / 256)
+}
+
+TEST(Render, EveryColourOverEveryBackgroundAtEveryWeight) {
+  // Colour x over background y with weights that run through 0..255 along
+  // both: each channel is y + floor((x - y) w / 256), 255 giving x and 0
+  // leaving y; wide rows, so the drawers take their long runs as well, read
+  // in place at 1:1 and through the column map at 2:1.
+  TIEBitmap src(256, 256, ie24RGB);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x) {
+      src.SetPixelRGB(x, y, TRGB{uint8_t(x), uint8_t(255 - x), uint8_t(x ^ 0x5A)});
+      src.SetAlpha(x, y, uint8_t(x * 7 + y * 13));
+    }
+  src.SetFull(false);
+  for (int scale : {1, 2})
+    for (uint8_t opacity : {uint8_t(255), uint8_t(160)}) {
+      const int w = 256 * scale;
+      auto dst = Target(w, 256);
+      auto background = [](int y) { return TRGB{uint8_t(y), uint8_t(y ^ 0xC3), uint8_t(255 - y)}; };
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < w; ++x) dst->SetPixelRGB(x, y, background(y));
+      Render(src, *dst, 0, 0, w, 256, 0, 0, 256, 256, opacity);
+      int wrong = 0;
+      for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < w; ++x) {
+          const int sx = x / scale;
+          const int weight = std::min<int>(opacity, uint8_t(sx * 7 + y * 13));
+          const TRGB n = src.GetPixelRGB(sx, y), d = background(y);
+          auto weigh = [weight](int back, int fore) {
+            if (weight == 255) return fore;
+            return back + int(std::floor((fore - back) * weight / 256.0));
+          };
+          const TRGB want{uint8_t(weigh(d.b, n.b)), uint8_t(weigh(d.g, n.g)), uint8_t(weigh(d.r, n.r))};
+          if (!(At(*dst, x, y) == want) && ++wrong < 5)
+            ADD_FAILURE() << x << "," << y << " scale " << scale << " opacity " << int(opacity);
+        }
+      EXPECT_EQ(wrong, 0);
+    }
 }
 
 TEST(Render, FullAlphaChannelAndDisabledAlphaAreIgnored) {

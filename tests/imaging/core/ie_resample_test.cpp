@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <mutex>
@@ -70,6 +71,82 @@ TEST(ResampleContributors, CornerAlignedScalesAndMirroredTaps) {
   EXPECT_EQ(taps(1), (std::vector<int>{2, 1, 0, 1, 2, 3}));
   EXPECT_EQ(taps(11), (std::vector<int>{3, 4, 5, 6, 6, 5}));
   EXPECT_EQ(taps(12), (std::vector<int>{6}));
+}
+
+namespace {
+
+// A picture of noise with an alpha channel of noise: every tap weighs in.
+std::unique_ptr<TIEBitmap> Noise(int w, int h, uint32_t seed) {
+  auto b = std::make_unique<TIEBitmap>(w, h, ie24RGB);
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = b->ScanLine(y);
+    uint8_t* alpha = b->AlphaChannel()->ScanLine(y);
+    for (int x = 0; x < 3 * w; ++x) row[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+    for (int x = 0; x < w; ++x) alpha[x] = uint8_t((seed = seed * 1103515245u + 12345u) >> 24);
+  }
+  b->SetFull(false);
+  return b;
+}
+
+struct VectorKernels {
+  explicit VectorKernels(int level) { ieresample::IEResampleVectorKernels = level; }
+  ~VectorKernels() { ieresample::IEResampleVectorKernels = 2; }
+};
+
+}  // namespace
+
+TEST(ResampleIEBitmap, VectorKernelsGiveThePlainLoopsBytes) {
+  // Reductions and enlargements, narrow rows (windows pushed back from the
+  // right edge, outputs with mirrored taps), every kernel (Lanczos and
+  // Mitchell weigh negative), and a strong reduction whose sums grow.
+  struct Case {
+    int sw, sh, dw, dh;
+  };
+  const Case cases[] = {{97, 61, 26, 17}, {40, 30, 111, 77}, {6, 5, 3, 2}, {23, 9, 23, 4}, {1000, 3, 7, 2}, {5, 40, 9, 3}};
+  for (const Case& c : cases) {
+    auto src = Noise(c.sw, c.sh, uint32_t(c.sw * 31 + c.dh));
+    for (int f = rfTriangle; f <= rfLinear; ++f) {
+      TIEBitmap plain(c.dw, c.dh, ie24RGB);
+      {
+        VectorKernels off(0);
+        ResampleIEBitmap(src.get(), &plain, TResampleFilter(f));
+      }
+      for (int level : {1, 2}) {
+        TIEBitmap vector(c.dw, c.dh, ie24RGB);
+        {
+          VectorKernels on(level);
+          ResampleIEBitmap(src.get(), &vector, TResampleFilter(f));
+        }
+        for (int y = 0; y < c.dh; ++y) {
+          ASSERT_EQ(0, std::memcmp(plain.ScanLine(y), vector.ScanLine(y), size_t(3 * c.dw)))
+              << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " level " << level
+              << " row " << y;
+          ASSERT_EQ(0,
+                    std::memcmp(plain.AlphaChannel()->ScanLine(y), vector.AlphaChannel()->ScanLine(y), size_t(c.dw)))
+              << c.sw << "x" << c.sh << " to " << c.dw << "x" << c.dh << " filter " << f << " level " << level
+              << " alpha row " << y;
+        }
+      }
+    }
+  }
+}
+
+TEST(ResampleDivide, ReciprocalTruncatesLikeTheIntegerDivision) {
+  // Every sum the vector kernels divide by, at the quotient edges where a
+  // rounding error would show: q x sum - 1, q x sum, q x sum + sum - 1.
+  for (int32_t sum = 1; sum <= 4096; ++sum) {
+    const ieresample::TDivide d = ieresample::MakeDivide(sum);
+    ASSERT_TRUE(d.vector);
+    for (int32_t q = 0; q <= 256; ++q)
+      for (int32_t v : {q * sum - 1, q * sum, q * sum + sum - 1}) {
+        const int32_t c = std::clamp(v, 0, d.limit);
+        const auto got = int32_t(float(c) * d.inverse + d.bias);
+        ASSERT_EQ(got, ieresample::Normalise(v, sum)) << v << " / " << sum;
+      }
+  }
+  EXPECT_FALSE(ieresample::MakeDivide(4097).vector);
+  EXPECT_FALSE(ieresample::MakeDivide(0).vector);
+  EXPECT_FALSE(ieresample::MakeDivide(-256).vector);
 }
 
 TEST(ResampleIEBitmap, StrongReductionKeepsItsContributors) {

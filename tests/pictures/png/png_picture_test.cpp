@@ -186,6 +186,76 @@ TEST(PngPicture, EveryKindBecomesABitmapWithLibpngsColours) {
   }
 }
 
+// A bitmap assigned from a picture without alpha holds the picture's rows
+// rather than a copy; whichever side changes them then has its own, and the
+// bitmap outlives the picture.
+TEST(PngPicture, AssignedBitmapAndPictureChangeOnlyTheirOwnPixels) {
+  for (const int colorType : {2, 3, 0}) {
+    SCOPED_TRACE(colorType);
+    TLibpngImage img;
+    img.width = 9;
+    img.height = 4;
+    img.colorType = colorType;
+    img.bitDepth = colorType == 0 ? 4 : 8;
+    FillRandomRows(img, 5);
+    const Bytes file = WriteWithLibpng(img);
+    const TSamples want = ReadWithLibpng(file);
+    TBitmap kept, changed;
+    {
+      TPNGImage png;
+      LoadBytes(png, file);
+      changed.Assign(&png);
+      kept.Assign(&png);
+      // The bitmap's change stays in the bitmap...
+      std::memset(changed.ScanLine(0), 0xFF, 3);
+      EXPECT_EQ(ReadWithLibpng(SaveBytes(png)).data, want.data);
+      // ...and the picture's in the picture (read through the view, which
+      // leaves the rows shared).
+      const uint8_t* top = kept.View().Row(0);
+      const Bytes keptTop(top, top + kept.View().RowBytes());
+      png.Header()->DibRow(0)[0] ^= 0x11;
+      EXPECT_EQ(Bytes(kept.View().Row(0), kept.View().Row(0) + keptTop.size()), keptTop);
+    }
+    for (int y = 0; y < img.height; y++)
+      for (int x = 0; x < img.width; x++) {
+        std::array<int, 3> wantRgb;
+        const uint8_t v = want.data[size_t(y * img.width + x) * size_t(want.channels)];
+        if (colorType == 2) {
+          const uint8_t* p = &want.data[size_t(y * img.width + x) * 3];
+          wantRgb = {p[0], p[1], p[2]};
+        } else if (colorType == 3) {
+          wantRgb = {v * 37 % 256, 255 - v, v * 91 % 256};
+        } else {
+          wantRgb = {v * 17, v * 17, v * 17};
+        }
+        EXPECT_EQ(Rgb(kept, x, y), wantRgb) << x << "," << y;
+      }
+  }
+}
+
+// The colour table a palette picture gives its bitmap is the bitmap's own as
+// well as its section's, so a BMP file written from the bitmap has the PNG's
+// colours rather than the default table.
+TEST(PngPicture, PaletteBitmapWritesThePicturesColoursToBmp) {
+  TLibpngImage img;
+  img.width = 4;
+  img.height = 2;
+  img.colorType = 3;
+  FillRandomRows(img, 3);
+  TPNGImage png;
+  LoadBytes(png, WriteWithLibpng(img));
+  TBitmap bitmap;
+  bitmap.Assign(&png);
+  TMemoryStream bmp;
+  bitmap.SaveToStream(bmp);
+  ASSERT_GT(bmp.Size(), 14 + 40 + 256 * 4);
+  for (int i = 0; i < 256; i++) {
+    const uint8_t* q = bmp.Memory() + 14 + 40 + i * 4;
+    EXPECT_EQ((std::array<int, 3>{q[2], q[1], q[0]}), (std::array<int, 3>{i * 37 % 256, 255 - i, i * 91 % 256}))
+        << i;
+  }
+}
+
 TEST(PngPicture, GreyAlphaMaskUsesTheThreshold) {
   TPNGImage png;
   // 3 x 1 grey with alpha: (100, 79), (150, 80), (200, 255).

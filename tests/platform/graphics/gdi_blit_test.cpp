@@ -57,6 +57,36 @@ TEST(GdiBlit, SrcCopyBetween32BitDibsKeepsAlpha) {
   EXPECT_EQ(again.Pixel32(2, 2), src.Pixel32(2, 2));
 }
 
+TEST(GdiBlit, SrcCopyFrom24To32BitsLeavesAlphaZero) {
+  // A bottom-up 24-bit source (rows padded to 4 bytes) into a 32-bit surface
+  // whose pixels had alpha, at an offset and under a clip with a hole: every
+  // copied pixel is blue, green, red, 0; the rest keep what they had.
+  Dib src(7, 5, 24, {}, false), dest(9, 6, 32);
+  for (int y = 0; y < 5; ++y)
+    for (int x = 0; x < 7; ++x) {
+      uint8_t* p = src.Row(y) + 3 * x;
+      p[0] = uint8_t(10 * x + y), p[1] = uint8_t(200 - y), p[2] = uint8_t(x * y + 1);
+    }
+  dest.Fill32(0xFF123456);
+  HRGN clip = CreateRectRgn(0, 0, 9, 6);
+  HRGN hole = CreateRectRgn(3, 2, 5, 3);
+  CombineRgn(clip, clip, hole, RGN_DIFF);
+  SelectClipRgn(dest.dc(), clip);
+  ASSERT_TRUE(BitBlt(dest.dc(), 2, 1, 7, 5, src.dc(), 0, 0, SRCCOPY));
+  DeleteObject(hole);
+  DeleteObject(clip);
+  for (int y = 0; y < 6; ++y)
+    for (int x = 0; x < 9; ++x) {
+      const bool copied = x >= 2 && y >= 1 && !(x >= 3 && x < 5 && y == 2);
+      uint32_t want = 0xFF123456;
+      if (copied) {
+        const int sx = x - 2, sy = y - 1;
+        want = uint32_t(10 * sx + sy) | (uint32_t(200 - sy) << 8) | (uint32_t(sx * sy + 1) << 16);
+      }
+      EXPECT_EQ(dest.Pixel32(x, y), want) << x << "," << y;
+    }
+}
+
 TEST(GdiBlit, BlitIsClippedToBothSurfaces) {
   Dib src(2, 2, 32), dest(4, 4, 32);
   src.Fill32(0x00112233);

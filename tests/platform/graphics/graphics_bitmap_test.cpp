@@ -389,6 +389,75 @@ TEST(Bitmap, AssignCopiesAndDrawCopiesPixels) {
   EXPECT_EQ(Pixel(dest, 0, 0).r, 255 - before.r);
 }
 
+// Rows a picture keeps are taken over without a copy; each side then changes
+// only its own pixels.
+TEST(Bitmap, SharedRowsAreCopiedOnlyWhenOneSideChangesThem) {
+  const int w = 3, h = 2;
+  const size_t rowBytes = size_t(DibRowBytes(w, 24)), size = rowBytes * h;
+  TSharedBits block = NewSharedBits(size);
+  for (size_t i = 0; i < size; ++i) block[i] = uint8_t(i * 7 + 1);
+  const std::vector<uint8_t> original(block.get(), block.get() + size);
+
+  TBitmap bitmap;
+  ASSERT_TRUE(bitmap.TakeSharedBits(pf24bit, w, h, nullptr, 0, block, size));
+  EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+  EXPECT_EQ(bitmap.View().bits, block.get());  // reading takes no copy
+  // Bottom-up: the first row in the block is the bottom one.
+  EXPECT_EQ(std::memcmp(bitmap.ScanLine(h - 1), original.data(), rowBytes), 0);
+  static_cast<uint8_t*>(bitmap.ScanLine(0))[0] = 0xEE;
+  bitmap.Canvas()->SetPixels(2, 1, clRed);
+  EXPECT_EQ(std::vector<uint8_t>(block.get(), block.get() + size), original);
+  EXPECT_EQ(static_cast<uint8_t*>(bitmap.ScanLine(0))[0], 0xEE);
+  EXPECT_EQ(bitmap.Canvas()->Pixels(2, 1), clRed);
+
+  // Once the other holder has let go, the rows are the bitmap's own.
+  TBitmap sole;
+  ASSERT_TRUE(sole.TakeSharedBits(pf24bit, w, h, nullptr, 0, block, size));
+  uint8_t* const rows = block.get();
+  block.reset();
+  EXPECT_EQ(static_cast<uint8_t*>(sole.ScanLine(h - 1)), rows);
+
+  // A canvas got before the rows were taken does not draw on the holder's rows;
+  // a handle given out is a section of the bitmap's own.
+  TSharedBits other = NewSharedBits(size);
+  TCanvas* canvas = bitmap.Canvas();
+  ASSERT_TRUE(bitmap.TakeSharedBits(pf24bit, w, h, nullptr, 0, other, size));
+  canvas->Brush()->SetColor(clWhite);
+  canvas->FillRect(Rect(0, 0, w, h));
+  EXPECT_TRUE(std::all_of(other.get(), other.get() + size, [](uint8_t b) { return b == 0; }));
+  TBitmap drawn;
+  ASSERT_TRUE(drawn.TakeSharedBits(pf24bit, w, h, nullptr, 0, other, size));
+  DIBSECTION ds{};
+  ASSERT_EQ(GetObject(drawn.Handle(), sizeof ds, &ds), int(sizeof ds));
+  EXPECT_NE(ds.dsBm.bmBits, other.get());
+}
+
+TEST(Bitmap, SharedRowsOfAPaletteFormatCarryTheirColours) {
+  const size_t size = size_t(DibRowBytes(4, 8)) * 2;
+  TSharedBits block = NewSharedBits(size);
+  const RGBQUAD table[2] = {{10, 20, 30, 0}, {40, 50, 60, 0}};
+  TBitmap bitmap;
+  ASSERT_TRUE(bitmap.TakeSharedBits(pf8bit, 4, 2, table, 2, block, size));
+  EXPECT_EQ(bitmap.PixelFormat(), pf8bit);
+  // The table is the bitmap's own and its section's: BMP files and drawing agree.
+  TMemoryStream bmp;
+  bitmap.SaveToStream(bmp);
+  RGBQUAD saved[2];
+  std::memcpy(saved, bmp.Memory() + 14 + 40, sizeof saved);
+  RGBQUAD section[2];
+  GetDIBColorTable(bitmap.Canvas()->Handle(), 0, 2, section);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(saved[i].rgbRed, table[i].rgbRed);
+    EXPECT_EQ(section[i].rgbGreen, table[i].rgbGreen);
+  }
+  EXPECT_EQ(bitmap.Canvas()->Pixels(0, 0), RGB(30, 20, 10));
+
+  // A block short of the rows, or a format with alpha, is refused and changes nothing.
+  EXPECT_FALSE(bitmap.TakeSharedBits(pf8bit, 4, 3, table, 2, block, size));
+  EXPECT_FALSE(bitmap.TakeSharedBits(pf32bit, 1, 1, nullptr, 0, block, size));
+  EXPECT_EQ(bitmap.Height(), 2);
+}
+
 TEST(Bitmap, ClipboardRoundTripCopiesTheImage) {
   std::unique_ptr<TBitmap> holder;
   TBitmap& b = *NewBitmap(holder, pf8bit, 5, 2);
