@@ -65,7 +65,9 @@ TEST(RowConvert, ClearingTransparentPixelsAlsoGivesTheirMaskBits) {
       ASSERT_EQ(out[size_t(i) * 4 + 3], alpha[size_t(i)]) << n;
       ASSERT_EQ((mask[size_t(i) / 8] >> (7 - i % 8)) & 1, clear ? 1 : 0) << n << " " << i;
     }
-    if (n % 8) ASSERT_EQ(mask[size_t(n) / 8] & (0xFF >> (n % 8)), 0) << n;
+    if (n % 8) {
+      ASSERT_EQ(mask[size_t(n) / 8] & (0xFF >> (n % 8)), 0) << n;
+    }
     for (size_t i = size_t(n) * 4; i < out.size(); ++i) ASSERT_EQ(out[i], kGuard) << n;
     for (size_t i = (size_t(n) + 7) / 8; i < mask.size(); ++i) ASSERT_EQ(mask[i], kGuard) << n;
     // Without a mask only the pixels are written.
