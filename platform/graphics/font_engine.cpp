@@ -167,9 +167,13 @@ public:
   const Metrics& GetMetrics() const override { return FMetrics; }
   const Glyph& GetGlyph(uint32_t codePoint) override;
   int Kerning(uint32_t left, uint32_t right) override;
+  GlyphOutline GetOutline(uint32_t codePoint) override;
 
 private:
   void ComputeMetrics(const FontSpec& spec, int ppem, int xppem);
+  // Loads a glyph into the face's slot with the simulated styles and the turn
+  // applied to its outline; the advance comes back turned too.
+  bool Load(uint32_t codePoint, FT_Vector& advance);
   Glyph Render(uint32_t codePoint);
 
   FT_Face FFace = nullptr;
@@ -275,13 +279,12 @@ void FtFace::ComputeMetrics(const FontSpec& spec, int ppem, int xppem) {
   }
 }
 
-Glyph FtFace::Render(uint32_t codePoint) {
-  Glyph g;
+bool FtFace::Load(uint32_t codePoint, FT_Vector& adv) {
   FT_UInt index = FT_Get_Char_Index(FFace, codePoint);
   FT_Int32 flags = FT_LOAD_NO_BITMAP | (FAntialiased ? FT_LOAD_TARGET_NORMAL : FT_LOAD_TARGET_MONO);
-  if (FT_Load_Glyph(FFace, index, flags) != 0 && FT_Load_Glyph(FFace, 0, flags) != 0) return g;
+  if (FT_Load_Glyph(FFace, index, flags) != 0 && FT_Load_Glyph(FFace, 0, flags) != 0) return false;
   FT_GlyphSlot slot = FFace->glyph;
-  FT_Vector adv{slot->metrics.horiAdvance, 0};
+  adv = FT_Vector{slot->metrics.horiAdvance, 0};
   if (slot->format == FT_GLYPH_FORMAT_OUTLINE) {
     if (FOblique) {
       FT_Matrix shear{0x10000, 0x0366A, 0, 0x10000};  // about 12 degrees, as italics lean
@@ -297,6 +300,14 @@ Glyph FtFace::Render(uint32_t codePoint) {
       FT_Vector_Transform(&adv, &FRotation);
     }
   }
+  return true;
+}
+
+Glyph FtFace::Render(uint32_t codePoint) {
+  Glyph g;
+  FT_Vector adv{0, 0};
+  if (!Load(codePoint, adv)) return g;
+  FT_GlyphSlot slot = FFace->glyph;
   g.advance = static_cast<int>((slot->metrics.horiAdvance + (FEmbolden ? 64 : 0) + 32) >> 6);
   g.advanceX64 = FRotate ? static_cast<int>(adv.x) : g.advance * 64;
   g.advanceY64 = FRotate ? static_cast<int>(adv.y) : 0;
@@ -325,6 +336,77 @@ const Glyph& FtFace::GetGlyph(uint32_t codePoint) {
   auto it = FGlyphs.find(codePoint);
   if (it != FGlyphs.end()) return it->second;
   return FGlyphs.emplace(codePoint, Render(codePoint)).first->second;
+}
+
+namespace {
+
+// Walks an outline into contours of points, curves cut into short lines.
+struct OutlineWalk {
+  GlyphOutline out;
+  FT_Vector last{0, 0};
+
+  static OutlineWalk& Of(void* user) { return *static_cast<OutlineWalk*>(user); }
+  void Add(double x, double y) { out.back().push_back(OutlinePoint{x / 64, y / 64}); }
+  // Enough pieces that each spans about a pixel, within bounds.
+  static int Pieces(double length64) { return static_cast<int>(std::clamp(length64 / 64, 2.0, 64.0)); }
+
+  static int MoveTo(const FT_Vector* to, void* user) {
+    OutlineWalk& w = Of(user);
+    w.out.emplace_back();
+    w.Add(to->x, to->y);
+    w.last = *to;
+    return 0;
+  }
+  static int LineTo(const FT_Vector* to, void* user) {
+    OutlineWalk& w = Of(user);
+    if (w.out.empty()) w.out.emplace_back();
+    w.Add(to->x, to->y);
+    w.last = *to;
+    return 0;
+  }
+  static int ConicTo(const FT_Vector* c, const FT_Vector* to, void* user) {
+    OutlineWalk& w = Of(user);
+    if (w.out.empty()) w.out.emplace_back();
+    const double x0 = w.last.x, y0 = w.last.y;
+    int n = Pieces(std::hypot(c->x - x0, c->y - y0) + std::hypot(to->x - c->x, to->y - c->y));
+    for (int i = 1; i <= n; ++i) {
+      double t = double(i) / n, s = 1 - t;
+      w.Add(s * s * x0 + 2 * s * t * c->x + t * t * to->x, s * s * y0 + 2 * s * t * c->y + t * t * to->y);
+    }
+    w.last = *to;
+    return 0;
+  }
+  static int CubicTo(const FT_Vector* c1, const FT_Vector* c2, const FT_Vector* to, void* user) {
+    OutlineWalk& w = Of(user);
+    if (w.out.empty()) w.out.emplace_back();
+    const double x0 = w.last.x, y0 = w.last.y;
+    int n = Pieces(std::hypot(c1->x - x0, c1->y - y0) + std::hypot(c2->x - c1->x, c2->y - c1->y) +
+                   std::hypot(to->x - c2->x, to->y - c2->y));
+    for (int i = 1; i <= n; ++i) {
+      double t = double(i) / n, s = 1 - t;
+      double a = s * s * s, b = 3 * s * s * t, c = 3 * s * t * t, d = t * t * t;
+      w.Add(a * x0 + b * c1->x + c * c2->x + d * to->x, a * y0 + b * c1->y + c * c2->y + d * to->y);
+    }
+    w.last = *to;
+    return 0;
+  }
+};
+
+}  // namespace
+
+GlyphOutline FtFace::GetOutline(uint32_t codePoint) {
+  std::lock_guard<std::mutex> lock(FLock);
+  FT_Vector adv{0, 0};
+  if (!Load(codePoint, adv) || FFace->glyph->format != FT_GLYPH_FORMAT_OUTLINE) return {};
+  OutlineWalk walk;
+  FT_Outline_Funcs funcs{};
+  funcs.move_to = &OutlineWalk::MoveTo;
+  funcs.line_to = &OutlineWalk::LineTo;
+  funcs.conic_to = &OutlineWalk::ConicTo;
+  funcs.cubic_to = &OutlineWalk::CubicTo;
+  if (FT_Outline_Decompose(&FFace->glyph->outline, &funcs, &walk) != 0) return {};
+  std::erase_if(walk.out, [](const auto& contour) { return contour.size() < 3; });
+  return std::move(walk.out);
 }
 
 int FtFace::Kerning(uint32_t left, uint32_t right) {

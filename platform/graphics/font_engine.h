@@ -34,6 +34,14 @@ struct Glyph {
   int advanceY64 = 0;
 };
 
+// A glyph's outline: closed contours of points in pixels from the pen position
+// (x to the right, y up), curves flattened, turned like the glyph's coverage.
+struct OutlinePoint {
+  double x;
+  double y;
+};
+using GlyphOutline = std::vector<std::vector<OutlinePoint>>;
+
 struct Metrics {
   int height = 0;            // ascent + descent
   int ascent = 0;
@@ -60,6 +68,9 @@ public:
   virtual const Glyph& GetGlyph(uint32_t codePoint) = 0;
   // Kerning adjustment in pixels between two code points (0 when none).
   virtual int Kerning(uint32_t left, uint32_t right) = 0;
+  // Outline of a Unicode code point (empty when the glyph has none); not cached,
+  // as only text drawn into a path asks for it.
+  virtual GlyphOutline GetOutline(uint32_t codePoint) = 0;
 };
 
 // Opens (or returns from a cache) the face that best matches the request. Never

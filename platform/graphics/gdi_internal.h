@@ -183,6 +183,11 @@ private:
   std::vector<Band> FBands;
 };
 
+// The outlines of a region as closed polygons of device points that, filled in
+// either fill mode, cover exactly the region: each runs with the region on its
+// right (clockwise on the screen), holes the other way round.
+std::vector<std::vector<POINT>> RegionOutlines(const Region& region);
+
 // Rows of a shape clipped to [yMin, yMax): filled ellipse, round rectangle, polygon.
 Rows EllipseRows(int left, int top, int right, int bottom, int yMin, int yMax);
 Rows RoundRectRows(int left, int top, int right, int bottom, int w, int h, int yMin,
@@ -291,7 +296,11 @@ struct DCPath {
   bool open = false;   // between BeginPath and EndPath: drawing calls add figures
   bool ready = false;  // ended and not yet used
   std::vector<PathFigure> figures;
+  size_t points = 0;   // in all figures, kept within kMaxPathPoints
 };
+// A path holds at most this many points (32 MB); what a metafile adds beyond
+// is dropped, so a file of endless lines or text cannot take all memory.
+constexpr size_t kMaxPathPoints = size_t{1} << 22;
 
 struct DCState {
   HBITMAP bitmap = nullptr;
@@ -390,6 +399,8 @@ inline int ClampCoord(int64_t v) {
 }
 // The whole logical-to-device map of a DC.
 Matrix DeviceMatrix(const DCObj* dc);
+// Logical to device through the window and viewport alone.
+Matrix PageMatrix(const DCState& s);
 // Recomputes DCState::plain after a change of map mode, extents or transforms.
 void UpdatePlain(DCState& s);
 inline int RoundDevice(double v) {
@@ -482,6 +493,10 @@ void PathAdd(DCObj* dc, const std::vector<POINT>& device, bool newFigure, bool c
 // Strokes device points with the DC's pen, and fills device polygons with its
 // brush in a fill mode, as the line and shape calls do.
 void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed);
+// The area a pen of a device width covers along device points, in rows
+// [yMin, yMax): a band round every segment with the pen's caps and joins.
+Region PenStrokeRegion(const PenObj* pen, int width, const std::vector<POINT>& device, bool closed, int yMin,
+                       int yMax);
 void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode);
 
 // A block transfer under a map that turns or shears the destination rectangle

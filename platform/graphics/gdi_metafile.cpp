@@ -482,6 +482,7 @@ bool PlayEmfRecord(Player& pl, const uint8_t* rec, size_t size) {
     case EMR_ABORTPATH: AbortPath(hdc); break;
     case EMR_CLOSEFIGURE: CloseFigure(hdc); break;
     case EMR_FLATTENPATH: FlattenPath(hdc); break;
+    case EMR_WIDENPATH: WidenPath(hdc); break;
     case EMR_FILLPATH: FillPath(hdc); break;
     case EMR_STROKEPATH: StrokePath(hdc); break;
     case EMR_STROKEANDFILLPATH: StrokeAndFillPath(hdc); break;
@@ -1063,6 +1064,28 @@ void WalkWmf(const std::vector<uint8_t>& bytes, Fn fn) {
 void WalkWmfRecords(HMETAFILE wmf, const std::function<bool(uint16_t, const uint8_t*, size_t)>& fn) {
   MetaObj* m = FindWmf(wmf);
   if (m) WalkWmf(m->bytes, fn);
+}
+
+EmfShadow::EmfShadow(int width, int height, size_t handles) : FTable(std::max<size_t>(handles, 1)) {
+  FHdc = CreateCompatibleDC(nullptr);
+  FBitmap = CreateBitmap(std::clamp(width, 1, 4096), std::clamp(height, 1, 4096), 1, 1, nullptr);
+  if (FHdc && FBitmap) FOld = SelectObject(FHdc, FBitmap);
+}
+
+EmfShadow::~EmfShadow() {
+  if (FOld) SelectObject(FHdc, FOld);
+  for (HGDIOBJ o : FTable)
+    if (o) DeleteObject(o);
+  if (FHdc) DeleteDC(FHdc);
+  if (FBitmap) DeleteObject(FBitmap);
+}
+
+void EmfShadow::Play(const uint8_t* rec, size_t size) {
+  if (!FHdc) return;
+  Player pl{FHdc, std::move(FTable), 0, FSaves};
+  PlayEmfRecord(pl, rec, size);
+  FTable = std::move(pl.table);
+  FSaves = pl.saves;
 }
 
 void WalkEmfRecords(HENHMETAFILE emf, const std::function<bool(const uint8_t*, size_t)>& fn) {

@@ -58,12 +58,16 @@ BOOL PolyPolyline(HDC hdc, const POINT* points, const DWORD* counts, DWORD polyl
 BOOL Chord(HDC hdc, int left, int top, int right, int bottom, int xStart, int yStart, int xEnd, int yEnd);
 
 // Paths: between BeginPath and EndPath, lines, poly-lines, polygons, béziers,
-// rectangles and ellipses become figures of the path instead of pixels.
+// rectangles, ellipses, arcs, pies, chords and text become figures of the path
+// instead of pixels.
 BOOL BeginPath(HDC hdc);
 BOOL EndPath(HDC hdc);
 BOOL AbortPath(HDC hdc);
 BOOL CloseFigure(HDC hdc);
 BOOL FlattenPath(HDC hdc);
+// Makes the ended path the outline of what stroking it with the DC's pen would
+// paint; fails for pens that are neither geometric nor wider than a pixel.
+BOOL WidenPath(HDC hdc);
 BOOL FillPath(HDC hdc);
 BOOL StrokePath(HDC hdc);
 BOOL StrokeAndFillPath(HDC hdc);

@@ -173,6 +173,28 @@ void RecWorld(DCObj* dc, uint32_t type, const XFORM& x, uint32_t mode);
 // Bézier segments (3 points each after the start) as a poly-line.
 std::vector<POINT> FlattenBeziers(DCObj* dc, POINT start, const POINT* pts, size_t count);
 
+// Plays an enhanced metafile's records one at a time into a small DC of its
+// own, so that the map and the path they build can be read as they go by.
+class EmfShadow {
+public:
+  // A surface of the given size (1-bit, each side 1 to 4096) for the rows a
+  // widened path may cover; the object table of the given size.
+  EmfShadow(int width, int height, size_t handles);
+  ~EmfShadow();
+  EmfShadow(const EmfShadow&) = delete;
+  EmfShadow& operator=(const EmfShadow&) = delete;
+  void Play(const uint8_t* rec, size_t size);
+  HDC Handle() const { return FHdc; }
+  DCObj* DC() const { return FindDC(FHdc); }
+
+private:
+  HDC FHdc = nullptr;
+  HBITMAP FBitmap = nullptr;
+  HGDIOBJ FOld = nullptr;
+  std::vector<HGDIOBJ> FTable;
+  int FSaves = 0;
+};
+
 // The records of a metafile handle after its header, in order; the walk stops
 // at the end record or when fn answers false.
 void WalkEmfRecords(HENHMETAFILE emf, const std::function<bool(const uint8_t* rec, size_t size)>& fn);

@@ -1,8 +1,11 @@
 // Between the two metafile formats. Enhanced to Windows metafile: each record
 // becomes its 16-bit counterpart (coordinates cut to 16 bits, béziers
 // flattened, region fills as pattern blits, UTF-16 text as the system's UTF-8);
-// what the Windows format cannot say (world transforms, alpha blends, clip
-// regions) is left out. Windows to enhanced: the Windows metafile is played
+// a path is built by playing its records into a shadow DC and what filling or
+// stroking it paints is written as polygons and poly-lines, and so are shapes
+// and lines under a world transform; what the Windows format cannot say (text,
+// blits and clips under a world transform, alpha blends, clip regions and clip
+// paths) is left out. Windows to enhanced: the Windows metafile is played
 // into an enhanced recording DC.
 #include <algorithm>
 #include <cmath>
@@ -78,8 +81,41 @@ std::vector<int16_t> Points16(const std::vector<POINT>& pts) {
   return w;
 }
 
+// Records that set up the map, the pen, the font or the current position: the
+// shadow needs them to build paths as the enhanced metafile would.
+bool ShapesPaths(uint32_t type) {
+  switch (type) {
+    case EMR_SETMAPMODE: case EMR_SETWINDOWORGEX: case EMR_SETWINDOWEXTEX: case EMR_SETVIEWPORTORGEX:
+    case EMR_SETVIEWPORTEXTEX: case EMR_SCALEVIEWPORTEXTEX: case EMR_SCALEWINDOWEXTEX: case EMR_SETWORLDTRANSFORM:
+    case EMR_MODIFYWORLDTRANSFORM: case EMR_SAVEDC: case EMR_RESTOREDC: case EMR_SETPOLYFILLMODE:
+    case EMR_SETTEXTALIGN: case EMR_CREATEPEN: case EMR_EXTCREATEPEN: case EMR_EXTCREATEFONTINDIRECTW:
+    case EMR_SELECTOBJECT: case EMR_DELETEOBJECT: case EMR_MOVETOEX:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Shapes and lines, and whether they are filled.
+bool IsShape(uint32_t type, bool& filled) {
+  switch (type) {
+    case EMR_RECTANGLE: case EMR_ELLIPSE: case EMR_ROUNDRECT: case EMR_PIE: case EMR_CHORD: case EMR_POLYGON:
+    case EMR_POLYGON16: case EMR_POLYPOLYGON: case EMR_POLYPOLYGON16:
+      filled = true;
+      return true;
+    case EMR_ARC: case EMR_LINETO: case EMR_POLYLINE: case EMR_POLYLINE16: case EMR_POLYBEZIER:
+    case EMR_POLYBEZIER16: case EMR_POLYPOLYLINE: case EMR_POLYPOLYLINE16: case EMR_POLYLINETO:
+    case EMR_POLYLINETO16: case EMR_POLYBEZIERTO: case EMR_POLYBEZIERTO16:
+      filled = false;
+      return true;
+    default:
+      return false;
+  }
+}
+
 struct Converter {
   WmfWriter w;
+  EmfShadow* shadow = nullptr;
   std::unordered_map<uint32_t, int> slots;  // enhanced index -> Windows slot
   std::unordered_map<uint32_t, int> stock;  // stock number -> Windows slot
   int currentBrush = -1;
@@ -157,8 +193,127 @@ struct Converter {
     w.Record(fn, words, tail);
   }
 
+  // The shadow's path in the Windows metafile's logical units: device points
+  // back through the window and viewport (the Windows format has no world
+  // transform, so that is all its player will apply).
+  bool PathFigures(std::vector<std::vector<POINT>>& figures, std::vector<bool>& closed) {
+    DCObj* dc = shadow->DC();
+    if (!dc || dc->state.path.open || !dc->state.path.ready) return false;
+    Matrix m = PageMatrix(dc->state);
+    double det = m.m11 * m.m22 - m.m12 * m.m21;
+    if (det == 0) return false;
+    for (const PathFigure& f : dc->state.path.figures) {
+      if (f.points.size() < 2 || f.points.size() > 0x7FFF || figures.size() >= 0x7FFF) continue;
+      std::vector<POINT> pts;
+      pts.reserve(f.points.size());
+      for (const POINT& d : f.points) {
+        double x = d.x - m.dx, y = d.y - m.dy;
+        pts.push_back(POINT{RoundDevice((x * m.m22 - y * m.m21) / det), RoundDevice((y * m.m11 - x * m.m12) / det)});
+      }
+      figures.push_back(std::move(pts));
+      closed.push_back(f.closed);
+    }
+    return !figures.empty();
+  }
+
+  // What filling and stroking the path paints: the figures as one poly-polygon
+  // without a pen, then each outline without a brush, closed figures as
+  // polygons and open ones as poly-lines. The DC's pen and brush come back
+  // with a restore.
+  void PaintPath(uint32_t type) {
+    std::vector<std::vector<POINT>> figures;
+    std::vector<bool> closed;
+    if (!PathFigures(figures, closed)) return;
+    if (type != EMR_STROKEPATH) {
+      w.Record(0x001E, {});
+      int nullPen = SlotOf(kStockFlag | NULL_PEN);
+      if (nullPen >= 0) w.Record(0x012D, {static_cast<int16_t>(nullPen)});
+      std::vector<int16_t> words{static_cast<int16_t>(figures.size())};
+      for (const auto& f : figures) words.push_back(static_cast<int16_t>(f.size()));
+      for (const auto& f : figures)
+        for (const POINT& pt : f) {
+          words.push_back(Cut(pt.x));
+          words.push_back(Cut(pt.y));
+        }
+      w.Record(0x0538, words);
+      w.Record(0x0127, {-1});
+    }
+    if (type != EMR_FILLPATH) {
+      w.Record(0x001E, {});
+      int nullBrush = SlotOf(kStockFlag | NULL_BRUSH);
+      if (nullBrush >= 0) w.Record(0x012D, {static_cast<int16_t>(nullBrush)});
+      for (size_t i = 0; i < figures.size(); ++i) w.Record(closed[i] ? 0x0324 : 0x0325, Points16(figures[i]));
+      w.Record(0x0127, {-1});
+    }
+  }
+
+  // The picture's pen follows the shadow's after lines were drawn there.
+  void FollowPosition() {
+    POINT cp{};
+    GetCurrentPositionEx(shadow->Handle(), &cp);
+    if (cp.x == position.x && cp.y == position.y) return;
+    position = cp;
+    w.Record(0x0214, {Cut(position.y), Cut(position.x)});
+  }
+
+  // Paths go to the shadow, and so do shapes under a world transform, which
+  // the Windows format cannot say: they come out as the polygons and lines
+  // their path would give. True when the record was dealt with here and is
+  // not to be converted as a drawing of its own.
+  bool PathRecord(uint32_t type, const uint8_t* rec, size_t size) {
+    if (!shadow) return false;
+    HDC h = shadow->Handle();
+    DCObj* dc = shadow->DC();
+    bool filled = false;
+    if (dc && !dc->state.path.open && !(dc->state.world == Matrix()) && IsShape(type, filled)) {
+      MoveToEx(h, position.x, position.y, nullptr);
+      BeginPath(h);
+      shadow->Play(rec, size);
+      EndPath(h);
+      PaintPath(filled ? EMR_STROKEANDFILLPATH : EMR_STROKEPATH);
+      AbortPath(h);
+      FollowPosition();
+      return true;
+    }
+    switch (type) {
+      case EMR_BEGINPATH:
+        // Figures that go on from the current position start where the picture's pen stands.
+        MoveToEx(h, position.x, position.y, nullptr);
+        shadow->Play(rec, size);
+        return true;
+      case EMR_ENDPATH: case EMR_ABORTPATH: case EMR_CLOSEFIGURE: case EMR_FLATTENPATH: case EMR_WIDENPATH: {
+        shadow->Play(rec, size);
+        // Lines drawn into the path moved the pen.
+        if (type == EMR_ENDPATH || type == EMR_ABORTPATH) FollowPosition();
+        return true;
+      }
+      case EMR_FILLPATH: case EMR_STROKEPATH: case EMR_STROKEANDFILLPATH:
+        PaintPath(type);
+        AbortPath(h);
+        return true;
+      case EMR_SELECTCLIPPATH:
+        AbortPath(h);  // no clip paths in the Windows format
+        return true;
+      default:
+        break;
+    }
+    if (ShapesPaths(type)) {
+      shadow->Play(rec, size);
+      return false;
+    }
+    // Lines, shapes and text drawn while a path is open join it; blits paint
+    // at once, as they do when the picture plays.
+    bool joins = IsShape(type, filled) || type == EMR_EXTTEXTOUTW || type == EMR_EXTTEXTOUTA;
+    if (dc && dc->state.path.open && joins) {
+      shadow->Play(rec, size);
+      return true;
+    }
+    return false;
+  }
+
   bool Convert(const uint8_t* rec, size_t size, DCObj* scratch) {
     uint32_t type = ReadLE32(rec);
+    if (PathRecord(type, rec, size)) return true;
     const uint8_t* p = rec + 8;
     size_t n = size - 8;
     auto u = [&](size_t i) { return ReadLE32(p + 4 * i); };
@@ -470,6 +625,9 @@ UINT GetWinMetaFileBits(HENHMETAFILE emf, UINT size, BYTE* data, int mapMode, HD
   // A scratch DC answers the flattening's questions about scale (none: device units).
   HDC scratch = CreateCompatibleDC(nullptr);
   DCObj* sdc = FindDC(scratch);
+  auto side = [](LONG edge) { return static_cast<int>(std::clamp<int64_t>(int64_t{edge} + 1, 1, 4096)); };
+  EmfShadow shadow(side(h.rclBounds.right), side(h.rclBounds.bottom), h.nHandles);
+  c.shadow = &shadow;
   WalkEmfRecords(emf, [&](const uint8_t* rec, size_t n) { return c.Convert(rec, n, sdc); });
   DeleteDC(scratch);
   std::vector<uint8_t> bytes = c.w.Finish();

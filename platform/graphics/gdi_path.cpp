@@ -65,26 +65,32 @@ BOOL UsePath(HDC hdc, Use use, uint32_t record) {
 void PathMove(DCObj* dc, POINT device) {
   DCPath& path = dc->state.path;
   // A figure of one point draws nothing; a new move replaces it.
-  if (!path.figures.empty() && path.figures.back().points.size() == 1 && !path.figures.back().closed)
+  if (!path.figures.empty() && path.figures.back().points.size() == 1 && !path.figures.back().closed) {
     path.figures.back().points[0] = device;
-  else
+  } else if (path.points < kMaxPathPoints) {
     path.figures.push_back(PathFigure{{device}, false});
+    ++path.points;
+  }
 }
 
 void PathAdd(DCObj* dc, const std::vector<POINT>& device, bool newFigure, bool close) {
   if (device.empty()) return;
   DCPath& path = dc->state.path;
+  bool moveFirst = !newFigure && (path.figures.empty() || path.figures.back().closed);
+  if (device.size() + (moveFirst ? 1 : 0) > kMaxPathPoints - std::min(path.points, kMaxPathPoints)) return;
   size_t from = 0;
   if (newFigure) {
     PathMove(dc, device[0]);
     from = 1;
-  } else if (path.figures.empty() || path.figures.back().closed) {
+  } else if (moveFirst) {
     // Lines on from the current position start where the last figure ended.
     POINT start = DevPoint(dc, dc->state.position.x, dc->state.position.y);
     PathMove(dc, start);
   }
+  if (path.figures.empty()) return;
   PathFigure& f = path.figures.back();
   f.points.insert(f.points.end(), device.begin() + static_cast<std::ptrdiff_t>(from), device.end());
+  path.points += device.size() - from;
   if (close) f.closed = true;
 }
 
@@ -138,6 +144,38 @@ BOOL FlattenPath(HDC hdc) {
   // Béziers are flattened as they are added, so a path has only lines already.
   if (dc->recorder) dc->recorder->AddValues(EMR_FLATTENPATH, {});
   return dc->state.path.ready || dc->recorder ? TRUE : FALSE;
+}
+
+BOOL WidenPath(HDC hdc) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || dc->state.path.open) return FALSE;
+  if (dc->recorder) {
+    dc->recorder->AddValues(EMR_WIDENPATH, {});
+    return TRUE;
+  }
+  DCPath& path = dc->state.path;
+  if (!path.ready) return FALSE;
+  const auto* pen = static_cast<const PenObj*>(FindHeld(dc->state.pen));
+  if (!pen || pen->Kind() == PS_NULL) return FALSE;
+  int width = DevPenWidth(dc, pen->width);
+  if ((pen->style & PS_TYPE_MASK) != PS_GEOMETRIC && width <= 1) return FALSE;
+  // Only the surface's rows can ever be drawn; the margin keeps the cut edges
+  // of a shape that runs off the surface out of reach of a pen stroking them,
+  // within a bound so that a huge pen cannot make the outline cost without end.
+  int margin = std::min(2 * width + 2, 256);
+  int yMin = -margin, yMax = DCSurface(dc)->height + margin;
+  Region covered;
+  for (const PathFigure& f : path.figures)
+    covered = Region::Combine(covered, PenStrokeRegion(pen, width, f.points, f.closed, yMin, yMax), RGN_OR);
+  path.figures.clear();
+  path.points = 0;
+  for (std::vector<POINT>& outline : RegionOutlines(covered)) {
+    if (outline.size() > kMaxPathPoints - path.points) break;
+    path.points += outline.size();
+    path.figures.push_back(PathFigure{std::move(outline), true});
+  }
+  return TRUE;
 }
 
 BOOL FillPath(HDC hdc) { return UsePath(hdc, Use::Fill, EMR_FILLPATH); }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "platform/graphics/gdi_internal.h"
 
@@ -166,14 +167,19 @@ bool Region::IntersectsRect(const RECT& r) const {
 }
 
 void Region::Offset(int dx, int dy) {
+  // A move past the ends of the coordinate range stops there; what it squeezes
+  // to nothing goes.
+  auto move = [](int v, int d) { return static_cast<int>(std::clamp<int64_t>(int64_t{v} + d, INT32_MIN, INT32_MAX)); };
   for (Band& b : FBands) {
-    b.y0 += dy;
-    b.y1 += dy;
+    b.y0 = move(b.y0, dy);
+    b.y1 = move(b.y1, dy);
     for (Span& s : b.spans) {
-      s.x0 += dx;
-      s.x1 += dx;
+      s.x0 = move(s.x0, dx);
+      s.x1 = move(s.x1, dx);
     }
+    std::erase_if(b.spans, [](const Span& s) { return s.x1 <= s.x0; });
   }
+  std::erase_if(FBands, [](const Band& b) { return b.y1 <= b.y0 || b.spans.empty(); });
 }
 
 std::vector<RECT> Region::Rects() const {
@@ -302,6 +308,90 @@ Rows PolygonRowsD(const std::vector<std::vector<PointD>>& polygons, int fillMode
     }
   }
   return rows;
+}
+
+namespace {
+
+// The parts of spans a not covered by spans b (both sorted and disjoint).
+std::vector<Span> SpansLess(const std::vector<Span>& a, const std::vector<Span>& b) {
+  std::vector<Span> out;
+  size_t j = 0;
+  for (const Span& sp : a) {
+    int x = sp.x0;
+    while (j < b.size() && b[j].x1 <= x) ++j;
+    for (size_t k = j; k < b.size() && b[k].x0 < sp.x1; ++k) {
+      if (b[k].x0 > x) out.push_back({x, b[k].x0});
+      x = std::max(x, b[k].x1);
+    }
+    if (x < sp.x1) out.push_back({x, sp.x1});
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::vector<POINT>> RegionOutlines(const Region& region) {
+  // Every pixel edge between inside and outside, directed with the inside on
+  // its right, then chained end to start into closed loops.
+  struct Edge {
+    POINT a, b;
+  };
+  std::vector<Edge> edges;
+  const std::vector<Band>& bands = region.Bands();
+  static const std::vector<Span> kNone;
+  for (size_t i = 0; i < bands.size(); ++i) {
+    const Band& band = bands[i];
+    for (const Span& sp : band.spans) {
+      edges.push_back({{sp.x0, band.y1}, {sp.x0, band.y0}});
+      edges.push_back({{sp.x1, band.y0}, {sp.x1, band.y1}});
+    }
+    const std::vector<Span>& above = i > 0 && bands[i - 1].y1 == band.y0 ? bands[i - 1].spans : kNone;
+    for (const Span& sp : SpansLess(band.spans, above)) edges.push_back({{sp.x0, band.y0}, {sp.x1, band.y0}});
+    const std::vector<Span>& below = i + 1 < bands.size() && bands[i + 1].y0 == band.y1 ? bands[i + 1].spans : kNone;
+    for (const Span& sp : SpansLess(band.spans, below)) edges.push_back({{sp.x1, band.y1}, {sp.x0, band.y1}});
+  }
+  auto key = [](POINT p) { return (static_cast<uint64_t>(static_cast<uint32_t>(p.x)) << 32) | static_cast<uint32_t>(p.y); };
+  std::unordered_multimap<uint64_t, size_t> starts;
+  starts.reserve(edges.size());
+  for (size_t i = 0; i < edges.size(); ++i) starts.emplace(key(edges[i].a), i);
+  std::vector<bool> used(edges.size(), false);
+  std::vector<std::vector<POINT>> loops;
+  for (size_t first = 0; first < edges.size(); ++first) {
+    if (used[first]) continue;
+    std::vector<POINT> loop;
+    size_t e = first;
+    for (;;) {
+      used[e] = true;
+      const Edge& edge = edges[e];
+      // Corners only: a point where the outline goes straight on is left out.
+      if (loop.size() >= 2) {
+        const POINT& p = loop[loop.size() - 2];
+        const POINT& q = loop.back();
+        if ((p.x == q.x && q.x == edge.b.x) || (p.y == q.y && q.y == edge.b.y)) loop.pop_back();
+      }
+      if (loop.empty()) loop.push_back(edge.a);
+      loop.push_back(edge.b);
+      size_t next = edges.size();
+      auto range = starts.equal_range(key(edge.b));
+      for (auto it = range.first; it != range.second; ++it)
+        if (!used[it->second]) {
+          next = it->second;
+          break;
+        }
+      if (next == edges.size()) break;
+      e = next;
+    }
+    // The loop ends where it began; drop the repeated point and a straight start.
+    if (loop.size() > 1 && loop.back().x == loop.front().x && loop.back().y == loop.front().y) loop.pop_back();
+    if (loop.size() >= 3) {
+      const POINT& p = loop.back();
+      const POINT& q = loop.front();
+      const POINT& r = loop[1];
+      if ((p.x == q.x && q.x == r.x) || (p.y == q.y && q.y == r.y)) loop.erase(loop.begin());
+    }
+    if (loop.size() >= 3) loops.push_back(std::move(loop));
+  }
+  return loops;
 }
 
 }  // namespace qvgdi

@@ -203,6 +203,12 @@ void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed
   StrokePath(p, device, closed);
 }
 
+Region PenStrokeRegion(const PenObj* pen, int width, const std::vector<POINT>& device, bool closed, int yMin,
+                       int yMax) {
+  if (device.size() < 2) return Region();
+  return WidePath(device, pen, std::max(width, 1), closed, yMin, yMax);
+}
+
 void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode) {
   if (polygons.empty()) return;
   Painter p(dc);
@@ -302,10 +308,17 @@ double LogicalAngle(double cx, double cy, double x, double y) {
   return a < 0 ? a + 2 * kPi : a;
 }
 
-// An arc from the radial through the start point to the one through the end
-// point; a pie adds the centre, a chord closes on itself.
-void DrawTurnedArc(DCObj* dc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye, bool pie,
-                   bool chord) {
+// The logical outline of an arc from the radial through the start point to the
+// one through the end point; a pie adds the centre (a chord closes on itself).
+std::vector<PointD> ArcOutline(DCObj* dc, int left, int top, int right, int bottom, int xs, int ys, int xe, int ye,
+                               bool pie) {
+  // Without the advanced graphics mode arcs run counter-clockwise on the device,
+  // so a map that mirrors turns the logical sweep round.
+  Matrix m = DeviceMatrix(dc);
+  if (dc->state.graphicsMode == GM_COMPATIBLE && m.m11 * m.m22 - m.m12 * m.m21 < 0) {
+    std::swap(xs, xe);
+    std::swap(ys, ye);
+  }
   double cx = (left + right) / 2.0, cy = (top + bottom) / 2.0;
   double rx = std::abs(right - left) / 2.0, ry = std::abs(bottom - top) / 2.0;
   double start = LogicalAngle(cx, cy, xs, ys), end = LogicalAngle(cx, cy, xe, ye);
@@ -318,9 +331,8 @@ void DrawTurnedArc(DCObj* dc, int left, int top, int right, int bottom, int xs, 
   if (psweep == 0) psweep = 2 * kPi;
   std::vector<PointD> pts = EllipsePoints(dc, cx, cy, rx, ry, p0, psweep);
   if (pie) pts.push_back(PointD{cx, cy});
-  DrawTurned(dc, pts, pie || chord, pie || chord);
+  return pts;
 }
-
 
 Box DeviceBox(DCObj* dc, int left, int top, int right, int bottom) {
   Box box{DevX(dc, left), DevY(dc, top), DevX(dc, right), DevY(dc, bottom)};
@@ -470,8 +482,11 @@ BOOL ArcOrPie(HDC hdc, int left, int top, int right, int bottom, int xs, int ys,
   if (!dc) return FALSE;
   if (dc->recorder)
     return RecBox(dc, chord ? EMR_CHORD : pie ? EMR_PIE : EMR_ARC, left, top, right, bottom, {xs, ys, xe, ye});
-  if (Turned(dc)) {
-    DrawTurnedArc(dc, left, top, right, bottom, xs, ys, xe, ye, pie, chord);
+  if (PathOpen(dc) || Turned(dc)) {
+    std::vector<PointD> outline = ArcOutline(dc, left, top, right, bottom, xs, ys, xe, ye, pie);
+    // In a path an arc is an open figure of its own; pies and chords close theirs.
+    if (PathOpen(dc)) PathAdd(dc, RoundedPoints(MapOutline(dc, outline)), true, pie || chord);
+    else DrawTurned(dc, outline, pie || chord, pie || chord);
     return TRUE;
   }
   Painter p(dc);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "platform/graphics/gdi_metafile_internal.h"
 
@@ -94,9 +95,32 @@ void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
   FillRegionSolid(dc, Region::Combine(clip, Region::FromRect(r.left, r.top, r.right, r.bottom), RGN_AND), color);
 }
 
+// Calls fn(code point, glyph, pen x, pen y) for each glyph of a run whose pen
+// starts at (x, baseline) in device coordinates; advances come from dx when
+// given, along the baseline's direction (ux, uy).
+template <class Fn>
+void WalkRun(fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline, const INT* dx, double ux,
+             double uy, Fn fn) {
+  int64_t px64 = int64_t{x} * 64, py64 = int64_t{baseline} * 64;
+  for (size_t i = 0; i < cps.size(); ++i) {
+    const fontengine::Glyph& g = face.GetGlyph(cps[i]);
+    fn(cps[i], g, static_cast<int>((px64 + 32) >> 6), static_cast<int>((py64 + 32) >> 6));
+    if (dx && uy == 0) {
+      px64 += int64_t{dx[i]} * 64;
+    } else if (dx) {
+      // Given advances run along the turned baseline.
+      px64 += std::llround(dx[i] * ux * 64);
+      py64 += std::llround(dx[i] * uy * 64);
+    } else {
+      px64 += g.advanceX64;
+      py64 -= g.advanceY64;
+    }
+  }
+}
+
 // Draws code points with the pen starting at (x, baseline) in device
-// coordinates; advances come from dx when given. Coverage blends the text colour
-// over what is there; the alpha byte of 32-bit pixels becomes 0 like any drawing.
+// coordinates. Coverage blends the text colour over what is there; the alpha
+// byte of 32-bit pixels becomes 0 like any drawing.
 void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline,
              const Region& clip, const INT* dx, double ux = 1, double uy = 0) {
   Surface* s = DCSurface(dc);
@@ -105,10 +129,7 @@ void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
   int tr = GetRValue(tc), tg = GetGValue(tc), tb = GetBValue(tc);
   uint32_t solid = codec.FromColor(tc);
   RECT bounds = clip.Bounds();
-  int64_t px64 = int64_t{x} * 64, py64 = int64_t{baseline} * 64;
-  for (size_t i = 0; i < cps.size(); ++i) {
-    const fontengine::Glyph& g = face.GetGlyph(cps[i]);
-    int ox = static_cast<int>((px64 + 32) >> 6), oy = static_cast<int>((py64 + 32) >> 6);
+  WalkRun(face, cps, x, baseline, dx, ux, uy, [&](uint32_t, const fontengine::Glyph& g, int ox, int oy) {
     int left = ox + g.left, top = oy - g.top;
     if (top < bounds.bottom && top + g.height > bounds.top && left < bounds.right && left + g.width > bounds.left) {
       for (int gy = 0; gy < g.height; ++gy) {
@@ -133,17 +154,58 @@ void DrawRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
         }
       }
     }
-    if (dx && uy == 0) {
-      px64 += int64_t{dx[i]} * 64;
-    } else if (dx) {
-      // Given advances run along the turned baseline.
-      px64 += std::llround(dx[i] * ux * 64);
-      py64 += std::llround(dx[i] * uy * 64);
-    } else {
-      px64 += g.advanceX64;
-      py64 -= g.advanceY64;
+  });
+}
+
+// Text drawn while a path is open: the glyphs' outlines become closed figures.
+void PathRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline, const INT* dx,
+             double ux = 1, double uy = 0) {
+  std::unordered_map<uint32_t, fontengine::GlyphOutline> outlines;
+  WalkRun(face, cps, x, baseline, dx, ux, uy, [&](uint32_t cp, const fontengine::Glyph&, int ox, int oy) {
+    if (dc->state.path.points >= kMaxPathPoints) return;
+    auto it = outlines.find(cp);
+    if (it == outlines.end()) it = outlines.emplace(cp, face.GetOutline(cp)).first;
+    for (const auto& contour : it->second) {
+      std::vector<POINT> pts;
+      pts.reserve(contour.size());
+      for (const fontengine::OutlinePoint& p : contour) pts.push_back(POINT{RoundDevice(ox + p.x), RoundDevice(oy - p.y)});
+      PathAdd(dc, pts, true, true);
     }
-  }
+  });
+}
+
+// A band along a run's baseline: over a length from the pen at (px, py) in the
+// direction (ux, uy), from one distance below the baseline to another
+// (negative distances are above it).
+std::vector<PointD> BaselineBand(double px, double py, double length, double from, double to, double ux, double uy) {
+  const double vx = -uy, vy = ux;  // down from the baseline
+  return {{px + vx * from, py + vy * from},
+          {px + ux * length + vx * from, py + uy * length + vy * from},
+          {px + ux * length + vx * to, py + uy * length + vy * to},
+          {px + vx * to, py + vy * to}};
+}
+
+// The underline and strike-out bands of a run of a width.
+std::vector<std::vector<PointD>> DecorationBands(const FontObj& f, const fontengine::Metrics& m, double px, double py,
+                                                 double width, double ux, double uy) {
+  std::vector<std::vector<PointD>> out;
+  if (f.logFont.lfUnderline)
+    out.push_back(BaselineBand(px, py, width, m.underlinePosition, m.underlinePosition + m.underlineThickness, ux, uy));
+  if (f.logFont.lfStrikeOut)
+    out.push_back(BaselineBand(px, py, width, -m.strikeoutPosition, -m.strikeoutPosition + m.strikeoutThickness, ux, uy));
+  return out;
+}
+
+void FillBand(DCObj* dc, const Region& clip, const std::vector<PointD>& band, COLORREF color) {
+  int first = 0;
+  auto rows = PolygonRowsD({band}, ALTERNATE, 0, DCSurface(dc)->height, first);
+  FillRegionSolid(dc, Region::Combine(clip, Region::FromRows(first, std::move(rows)), RGN_AND), color);
+}
+
+void PathBand(DCObj* dc, const std::vector<PointD>& band) {
+  std::vector<POINT> pts;
+  for (const PointD& p : band) pts.push_back(POINT{RoundDevice(p.x), RoundDevice(p.y)});
+  PathAdd(dc, pts, true, true);
 }
 
 // Underline and strike-out of an unrotated run.
@@ -175,7 +237,8 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
   Matrix m = DeviceMatrix(dc);
   auto map = [&](double lx, double ly) { return PointD{m.m11 * lx + m.m21 * ly + m.dx, m.m12 * lx + m.m22 * ly + m.dy}; };
   Region clip = DrawableArea(dc);
-  if (rect) {
+  const bool inPath = PathOpen(dc);
+  if (rect && !inPath) {
     std::vector<PointD> quad{map(rect->left, rect->top), map(rect->right, rect->top), map(rect->right, rect->bottom),
                              map(rect->left, rect->bottom)};
     int first = 0;
@@ -214,7 +277,17 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
   if ((align & TA_BASELINE) == TA_BASELINE) down = 0;
   else if (align & TA_BOTTOM) down = -metrics.descent;
   int penX = RoundDevice(ref.x + ux * along + vx * down), penY = RoundDevice(ref.y + uy * along + vy * down);
-  DrawRun(dc, *face, cps, penX, penY, clip, dx ? devDx.data() : nullptr, ux, uy);
+  if (inPath) {
+    PathRun(dc, *face, cps, penX, penY, dx ? devDx.data() : nullptr, ux, uy);
+    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, ux, uy)) PathBand(dc, band);
+  } else {
+    // The background and the lines turn with the baseline.
+    if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
+      FillBand(dc, clip, BaselineBand(penX, penY, width, -metrics.ascent, metrics.descent, ux, uy), dc->state.bkColor);
+    DrawRun(dc, *face, cps, penX, penY, clip, dx ? devDx.data() : nullptr, ux, uy);
+    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, ux, uy))
+      FillBand(dc, clip, band, dc->state.textColor);
+  }
   if (updateCP && !(align & TA_CENTER) && unit > 0)
     dc->state.position.x += static_cast<LONG>(std::lround(((align & TA_RIGHT) ? -width : width) / unit));
   return TRUE;
@@ -225,8 +298,9 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
                 const INT* dx) {
   if (!AxisAligned(dc)) return OutputTurnedText(dc, x, y, options, rect, text, count, dx);
   Region clip = DrawableArea(dc);
+  const bool inPath = PathOpen(dc);
   RECT devRect{};
-  if (rect) {
+  if (rect && !inPath) {
     devRect = RECT{DevX(dc, rect->left), DevY(dc, rect->top), DevX(dc, rect->right), DevY(dc, rect->bottom)};
     if (options & ETO_OPAQUE) FillDevice(dc, clip, devRect, dc->state.bkColor);
     if (options & ETO_CLIPPED)
@@ -263,10 +337,29 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
   else if (align & TA_BOTTOM) baseline = dyDev - m.descent;
   FontObj* f = CurrentFont(dc);
   bool rotated = f && f->logFont.lfEscapement != 0;
-  if (dc->state.bkMode == OPAQUE && !rotated && !(options & ETO_OPAQUE))
-    FillDevice(dc, clip, RECT{left, baseline - m.ascent, left + width, baseline + m.descent}, dc->state.bkColor);
-  DrawRun(dc, *face, cps, left, baseline, clip, dx);
-  DrawDecorations(dc, *face, left, baseline, width, clip);
+  // A font turned by its escapement runs its advances, background and lines
+  // along its own baseline.
+  double angle = rotated ? f->logFont.lfEscapement * kPi / 1800 : 0;
+  double ux = rotated ? std::cos(angle) : 1, uy = rotated ? -std::sin(angle) : 0;
+  if (inPath) {
+    PathRun(dc, *face, cps, left, baseline, dx, ux, uy);
+    if (f)
+      for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy)) PathBand(dc, band);
+    if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+    return TRUE;
+  }
+  if (rotated) {
+    if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
+      FillBand(dc, clip, BaselineBand(left, baseline, width, -m.ascent, m.descent, ux, uy), dc->state.bkColor);
+    DrawRun(dc, *face, cps, left, baseline, clip, dx, ux, uy);
+    for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy))
+      FillBand(dc, clip, band, dc->state.textColor);
+  } else {
+    if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
+      FillDevice(dc, clip, RECT{left, baseline - m.ascent, left + width, baseline + m.descent}, dc->state.bkColor);
+    DrawRun(dc, *face, cps, left, baseline, clip, dx);
+    DrawDecorations(dc, *face, left, baseline, width, clip);
+  }
   if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
   return TRUE;
 }

@@ -11,15 +11,6 @@ namespace qvgdi {
 
 namespace {
 
-Matrix PageMatrix(const DCState& s) {
-  double sx = 1, sy = 1;
-  if (s.mapMode != MM_TEXT && s.windowExt.cx && s.windowExt.cy) {
-    sx = double(s.viewportExt.cx) / s.windowExt.cx;
-    sy = double(s.viewportExt.cy) / s.windowExt.cy;
-  }
-  return Matrix{sx, 0, 0, sy, s.viewportOrg.x - s.windowOrg.x * sx, s.viewportOrg.y - s.windowOrg.y * sy};
-}
-
 // Fixed map modes: window units per inch, y up.
 bool FixedMode(int mode, int& unitsPerInch) {
   switch (mode) {
@@ -51,6 +42,15 @@ DCObj* DC(HDC hdc) { return FindDC(hdc); }
 bool ExtentValid(int x, int y) { return x != 0 && y != 0 && std::abs(x) < (1 << 27) && std::abs(y) < (1 << 27); }
 
 }  // namespace
+
+Matrix PageMatrix(const DCState& s) {
+  double sx = 1, sy = 1;
+  if (s.mapMode != MM_TEXT && s.windowExt.cx && s.windowExt.cy) {
+    sx = double(s.viewportExt.cx) / s.windowExt.cx;
+    sy = double(s.viewportExt.cy) / s.windowExt.cy;
+  }
+  return Matrix{sx, 0, 0, sy, s.viewportOrg.x - s.windowOrg.x * sx, s.viewportOrg.y - s.windowOrg.y * sy};
+}
 
 Matrix DeviceMatrix(const DCObj* dc) {
   const DCState& s = dc->state;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 using gditest::Dib;
 using metafiletest::LoadBytes;
 using metafiletest::SaveBytes;
+using metafiletest::SavePicture;
 
 namespace {
 
@@ -30,6 +32,16 @@ HFONT Font(const char* face, int height, int escapement = 0, int weight = FW_NOR
   lf.lfHeight = height;
   lf.lfEscapement = lf.lfOrientation = escapement;
   lf.lfWeight = weight;
+  std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
+  return CreateFontIndirect(&lf);
+}
+
+// A font with underline and strike-out.
+HFONT LinedFont(const char* face, int height, int escapement = 0) {
+  LOGFONTA lf;
+  lf.lfHeight = height;
+  lf.lfEscapement = lf.lfOrientation = escapement;
+  lf.lfUnderline = lf.lfStrikeOut = 1;
   std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirect(&lf);
 }
@@ -523,6 +535,78 @@ void TurnedBlits(HDC dc) {
   Unturn(dc);
 }
 
+// Text, a pie and a chord drawn into an open path, then an arc and a line
+// widened by a geometric pen, the widened outline stroked and filled.
+void CurvedPaths(HDC dc) {
+  HFONT bold = Font("DejaVu Sans", -22, 0, FW_BOLD);
+  HBRUSH hatch = CreateHatchBrush(HS_DIAGCROSS, RGB(0, 90, 160));
+  HPEN red = CreatePen(PS_SOLID, 1, RGB(160, 0, 0));
+  SelectObject(dc, bold);
+  SelectObject(dc, hatch);
+  SelectObject(dc, red);
+  BeginPath(dc);
+  TextOut(dc, 2, 0, "Qv", 2);
+  Pie(dc, 40, 2, 72, 34, 72, 18, 56, 2);
+  Chord(dc, 68, 4, 94, 30, 94, 24, 68, 10);
+  EndPath(dc);
+  StrokeAndFillPath(dc);
+  LOGBRUSH lb{BS_SOLID, RGB(0, 120, 0), 0};
+  HPEN wide = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | PS_ENDCAP_ROUND | PS_JOIN_ROUND, 7, &lb, 0, nullptr);
+  SelectObject(dc, wide);
+  BeginPath(dc);
+  Arc(dc, 4, 36, 44, 70, 44, 53, 4, 53);
+  MoveToEx(dc, 52, 40, nullptr);
+  LineTo(dc, 90, 66);
+  EndPath(dc);
+  WidenPath(dc);
+  SelectObject(dc, red);
+  SelectObject(dc, GetStockObject(LTGRAY_BRUSH));
+  StrokeAndFillPath(dc);
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(bold);
+  DeleteObject(hatch);
+  DeleteObject(red);
+  DeleteObject(wide);
+}
+
+// Underlined and struck-out text on an opaque background under a turned and a
+// sheared world and in a font turned by its escapement, and text drawn into a
+// path under a turned world.
+void TurnedTextLines(HDC dc) {
+  HFONT lined = LinedFont("DejaVu Sans", -14);
+  HFONT steep = LinedFont("DejaVu Sans", -12, 600);
+  HFONT big = Font("DejaVu Sans", -20, 0, FW_BOLD);
+  SelectObject(dc, lined);
+  SetTextColor(dc, RGB(120, 0, 0));
+  SetBkColor(dc, RGB(255, 255, 0));
+  SetBkMode(dc, OPAQUE);
+  Turn(dc, 48, 36);
+  TextOut(dc, 10, 10, "Lined", 5);
+  Unturn(dc);
+  Turn(dc, 48, 36, 0.4f);
+  SetTextAlign(dc, TA_CENTER | TA_BASELINE);
+  SetBkColor(dc, RGB(0, 200, 255));
+  TextOut(dc, 50, 44, "Sheared", 7);
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  SelectObject(dc, big);
+  SelectObject(dc, GetStockObject(GRAY_BRUSH));
+  BeginPath(dc);
+  TextOut(dc, 20, 50, "Path", 4);
+  EndPath(dc);
+  StrokeAndFillPath(dc);
+  Unturn(dc);
+  SelectObject(dc, steep);
+  SetBkColor(dc, RGB(160, 255, 160));
+  TextOut(dc, 80, 58, "Up", 2);
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(lined);
+  DeleteObject(big);
+  DeleteObject(steep);
+}
+
 // A 16 x 16 icon of AND mask and colour image (no alpha).
 HICON MaskIcon() {
   Dib color(16, 16, 24);
@@ -585,10 +669,12 @@ const Case kCases[] = {
     {"Regions", Regions, true, true},
     {"MapModes", MapModes, false, false},
     {"WorldTransforms", WorldTransforms, false, false},
-    {"Paths", Paths, true, false},  // no paths in WMF
+    {"Paths", Paths, true, true},
     {"ClipPaths", ClipPaths, true, false},
+    {"CurvedPaths", CurvedPaths, true, true},
     {"TurnedShapes", TurnedShapes, true, false},  // no world transforms in WMF
     {"TurnedText", TurnedText, true, false},
+    {"TurnedTextLines", TurnedTextLines, true, false},
     {"TurnedBlits", TurnedBlits, true, false},
     {"NewRecords", NewRecords, true, false},
 };
@@ -649,16 +735,6 @@ std::vector<uint8_t> Played(TMetafile& mf, int scale) {
   return Pixels(d, W * scale, H * scale);
 }
 
-// The played picture in the build's test output, for a person to look at.
-void SavePicture(const std::string& name, const std::vector<uint8_t>& bgr, int w, int h) {
-  const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
-  std::filesystem::create_directories(dir);
-  std::string header = "P6\n" + std::to_string(w) + " " + std::to_string(h) + "\n255\n";
-  std::vector<uint8_t> bytes(header.begin(), header.end());
-  for (size_t i = 0; i + 2 < bgr.size(); i += 3) bytes.insert(bytes.end(), {bgr[i + 2], bgr[i + 1], bgr[i]});
-  qvtest::WriteFileBytes((dir / name).string(), bytes);
-}
-
 class MetafileExactness : public ::testing::TestWithParam<Case> {};
 
 TEST_P(MetafileExactness, SavedLoadedAndPlayedEqualsDirectDrawing) {
@@ -708,6 +784,30 @@ TEST_P(MetafileExactness, ThroughPlaceableWindowsMetafile) {
   EXPECT_TRUE(want == got) << "first difference at " << FirstDifference(want, got, W);
 }
 
+// Shapes under a world transform reach the Windows format as the polygons and
+// lines of their outlines: the same picture but for pixels along the edges,
+// where they used to be drawn as if the world had not moved.
+TEST(MetafileWindowsFormat, TurnedShapesKeepTheirPlaceAsPolygons) {
+  const std::pair<const char*, Scene> scenes[] = {{"TurnedShapes", TurnedShapes}, {"WorldTransforms", WorldTransforms}};
+  for (const auto& [name, scene] : scenes) {
+    TMetafile recorded;
+    Record(recorded, scene);
+    recorded.SetEnhanced(false);
+    TMetafile loaded;
+    LoadBytes(loaded, SaveBytes(recorded));
+    auto want = Direct(scene, 1), got = Played(loaded, 1), ground = Direct([](HDC) {}, 1);
+    int painted = 0, differing = 0;
+    for (size_t i = 0; i < want.size(); i += 3) {
+      bool diff = want[i] != got[i] || want[i + 1] != got[i + 1] || want[i + 2] != got[i + 2];
+      painted += want[i] != ground[i] || want[i + 1] != ground[i + 1] || want[i + 2] != ground[i + 2];
+      differing += diff;
+    }
+    SavePicture(std::string("metafile_wmf_") + name + ".ppm", got, W, H);
+    EXPECT_GT(painted, W * H / 5) << name;
+    EXPECT_LT(differing, painted / 10) << name << ": " << differing << " of " << painted << " painted pixels";
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Scenes, MetafileExactness, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& p) { return std::string(p.param.name); });
 
@@ -752,6 +852,178 @@ TEST(GdiPaths, ClipPathLimitsDrawingAndSurvivesSaveAndRestore) {
   EXPECT_FALSE(SelectClipPath(dc, 0));
   SelectObject(dc, GetStockObject(WHITE_BRUSH));
   SelectObject(dc, GetStockObject(BLACK_PEN));
+}
+
+// Counts the pixels of a colour in a rectangle of a DIB.
+int CountColor(const Dib& d, const RECT& r, COLORREF c) {
+  int n = 0;
+  for (int y = r.top; y < r.bottom; ++y)
+    for (int x = r.left; x < r.right; ++x) n += GetPixel(d.dc(), x, y) == c;
+  return n;
+}
+
+// Text, arcs, pies and chords in an open path paint nothing until the path is
+// used, and then paint where they would have been drawn.
+TEST(GdiPaths, TextAndCurvesJoinTheOpenPath) {
+  Dib drawn(80, 40, 24), pathed(80, 40, 24);
+  HFONT font = Font("DejaVu Sans", -24, 0, FW_BOLD);
+  for (const Dib* d : {&drawn, &pathed}) {
+    PatBlt(d->dc(), 0, 0, 80, 40, WHITENESS);
+    SelectObject(d->dc(), font);
+    SelectObject(d->dc(), GetStockObject(NULL_PEN));
+    SelectObject(d->dc(), GetStockObject(BLACK_BRUSH));
+    SetBkMode(d->dc(), TRANSPARENT);
+  }
+  TextOut(drawn.dc(), 2, 4, "HO", 2);
+  Pie(drawn.dc(), 44, 2, 76, 34, 76, 18, 60, 2);
+  HDC dc = pathed.dc();
+  ASSERT_TRUE(BeginPath(dc));
+  TextOut(dc, 2, 4, "HO", 2);
+  Pie(dc, 44, 2, 76, 34, 76, 18, 60, 2);
+  Chord(dc, 44, 2, 76, 34, 44, 18, 60, 34);
+  Arc(dc, 0, 0, 10, 10, 10, 5, 0, 5);
+  EXPECT_EQ(CountColor(pathed, RECT{0, 0, 80, 40}, RGB(0, 0, 0)), 0) << "drawing into an open path paints nothing";
+  ASSERT_TRUE(EndPath(dc));
+  ASSERT_TRUE(FillPath(dc));
+  // The glyphs: filled outlines against drawn coverage of half or more, equal but for the edges.
+  auto dark = [](const Dib& d) {
+    int n = 0;
+    for (int y = 0; y < 40; ++y)
+      for (int x = 0; x < 42; ++x) n += GetRValue(GetPixel(d.dc(), x, y)) < 128;
+    return n;
+  };
+  int textDrawn = dark(drawn), textPathed = dark(pathed);
+  EXPECT_GT(textDrawn, 100);
+  EXPECT_NEAR(textPathed, textDrawn, textDrawn / 4);
+  EXPECT_EQ(GetPixel(dc, 6, 18), RGB(0, 0, 0)) << "the H's left stem";
+  EXPECT_EQ(GetPixel(dc, 20, 10), RGB(255, 255, 255)) << "between the H's stems";
+  // The pie's quarter and the chord's cap below it, each a closed figure.
+  EXPECT_EQ(GetPixel(dc, 66, 10), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(dc, 52, 28), RGB(0, 0, 0));
+  EXPECT_EQ(GetPixel(dc, 54, 10), RGB(255, 255, 255));
+  EXPECT_EQ(GetPixel(dc, 66, 26), RGB(255, 255, 255));
+  SelectObject(drawn.dc(), GetStockObject(SYSTEM_FONT));
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(font);
+}
+
+// A path keeps a bounded number of points: what comes after the bound is
+// dropped instead of growing the path without end.
+TEST(GdiPaths, HoldABoundedNumberOfPoints) {
+  Dib d(20, 20, 24);
+  HDC dc = d.dc();
+  PatBlt(dc, 0, 0, 20, 20, WHITENESS);
+  // Four poly-lines of 2^20 points, off the surface, fill the path to its bound.
+  std::vector<POINT> far(size_t{1} << 20);
+  for (size_t i = 0; i < far.size(); ++i) far[i] = POINT{-100 - static_cast<LONG>(i % 50), -50 - static_cast<LONG>(i % 7)};
+  BeginPath(dc);
+  for (int i = 0; i < 4; ++i) Polyline(dc, far.data(), static_cast<int>(far.size()));
+  SelectObject(dc, GetStockObject(BLACK_BRUSH));
+  Rectangle(dc, 2, 2, 18, 18);
+  EndPath(dc);
+  ASSERT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(255, 255, 255)) << "the rectangle came after the bound";
+  BeginPath(dc);
+  Rectangle(dc, 2, 2, 18, 18);
+  EndPath(dc);
+  ASSERT_TRUE(FillPath(dc));
+  EXPECT_EQ(GetPixel(dc, 10, 10), RGB(0, 0, 0)) << "a new path starts from nothing";
+  SelectObject(dc, GetStockObject(WHITE_BRUSH));
+}
+
+// A widened path, filled, paints exactly what stroking the path with the pen
+// paints: round and flat ends, a crossing that leaves a hole, a closed ring.
+TEST(GdiPaths, WidenedPathFillsWhatThePenStrokes) {
+  const DWORD styles[] = {PS_ENDCAP_ROUND | PS_JOIN_ROUND, PS_ENDCAP_FLAT | PS_JOIN_BEVEL, PS_ENDCAP_SQUARE};
+  for (DWORD style : styles) {
+    Dib stroked(60, 50, 24), filled(60, 50, 24);
+    LOGBRUSH lb{BS_SOLID, RGB(0, 0, 200), 0};
+    HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_SOLID | style, 7, &lb, 0, nullptr);
+    HBRUSH brush = CreateSolidBrush(RGB(0, 0, 200));
+    for (const Dib* d : {&stroked, &filled}) {
+      HDC dc = d->dc();
+      PatBlt(dc, 0, 0, 60, 50, WHITENESS);
+      SelectObject(dc, pen);
+      BeginPath(dc);
+      POINT loop[] = {{4, 40}, {40, 6}, {54, 30}, {8, 10}};
+      Polyline(dc, loop, 4);
+      Rectangle(dc, 20, 30, 50, 46);
+      EndPath(dc);
+    }
+    ASSERT_TRUE(StrokePath(stroked.dc()));
+    ASSERT_TRUE(WidenPath(filled.dc()));
+    SelectObject(filled.dc(), GetStockObject(NULL_PEN));
+    SelectObject(filled.dc(), brush);
+    ASSERT_TRUE(FillPath(filled.dc()));
+    for (int y = 0; y < 50; ++y)
+      for (int x = 0; x < 60; ++x)
+        ASSERT_EQ(GetPixel(filled.dc(), x, y), GetPixel(stroked.dc(), x, y)) << style << " at " << x << ", " << y;
+    EXPECT_EQ(GetPixel(filled.dc(), 35, 38), RGB(255, 255, 255)) << "the ring's hole";
+    for (const Dib* d : {&stroked, &filled}) {
+      SelectObject(d->dc(), GetStockObject(BLACK_PEN));
+      SelectObject(d->dc(), GetStockObject(WHITE_BRUSH));
+    }
+    DeleteObject(pen);
+    DeleteObject(brush);
+  }
+}
+
+TEST(GdiPaths, WidenPathNeedsAnEndedPathAndAPenWithWidth) {
+  Dib d(20, 20, 24);
+  HDC dc = d.dc();
+  EXPECT_FALSE(WidenPath(dc)) << "no path";
+  BeginPath(dc);
+  MoveToEx(dc, 2, 2, nullptr);
+  LineTo(dc, 18, 18);
+  EXPECT_FALSE(WidenPath(dc)) << "still open";
+  EndPath(dc);
+  EXPECT_FALSE(WidenPath(dc)) << "a cosmetic pen one pixel wide";
+  SelectObject(dc, GetStockObject(NULL_PEN));
+  EXPECT_FALSE(WidenPath(dc)) << "no pen";
+  HPEN pen = CreatePen(PS_SOLID, 3, RGB(0, 0, 0));
+  SelectObject(dc, pen);
+  EXPECT_TRUE(WidenPath(dc));
+  SelectObject(dc, GetStockObject(BLACK_PEN));
+  DeleteObject(pen);
+}
+
+// Under a turned world, and in a font turned by its escapement, underlined and
+// struck-out text on an opaque background paints its background and both
+// lines along the turned baseline.
+TEST(GdiTurnedText, HasBackgroundAndLines) {
+  for (bool world : {true, false}) {
+    const int escapement = world ? 0 : 3300;
+    HFONT plain = Font("DejaVu Sans", -16, escapement), lined = LinedFont("DejaVu Sans", -16, escapement);
+    auto draw = [world](HFONT font, int bkMode) {
+      auto d = std::make_unique<Dib>(90, 90, 24);
+      HDC dc = d->dc();
+      PatBlt(dc, 0, 0, 90, 90, WHITENESS);
+      SelectObject(dc, font);
+      SetTextColor(dc, RGB(200, 0, 0));
+      SetBkColor(dc, RGB(0, 0, 200));
+      SetBkMode(dc, bkMode);
+      if (world) Turn(dc, 45, 45);
+      TextOut(dc, 10, world ? 36 : 14, "mmmmm", 5);
+      if (world) Unturn(dc);
+      SelectObject(dc, GetStockObject(SYSTEM_FONT));
+      return d;
+    };
+    const RECT all{0, 0, 90, 90};
+    auto bare = draw(plain, TRANSPARENT), withLines = draw(lined, TRANSPARENT), opaque = draw(plain, OPAQUE);
+    int text = CountColor(*bare, all, RGB(200, 0, 0));
+    int lines = CountColor(*withLines, all, RGB(200, 0, 0)) - text;
+    // Two lines of about one pixel along a run of some 60 pixels.
+    EXPECT_GT(lines, 60) << world;
+    EXPECT_LT(lines, 4 * 80) << world;
+    EXPECT_EQ(CountColor(*bare, all, RGB(0, 0, 200)), 0) << world;
+    // The cell of a 16-pixel font along the run: well over half of 60 x 19.
+    EXPECT_GT(CountColor(*opaque, all, RGB(0, 0, 200)), 60 * 19 / 2) << world;
+    std::vector<uint8_t> bgr;
+    for (int y = 0; y < 90; ++y) bgr.insert(bgr.end(), withLines->Row(y), withLines->Row(y) + 3 * 90);
+    SavePicture(std::string("turned_text_") + (world ? "world" : "escapement") + ".ppm", bgr, 90, 90);
+    DeleteObject(plain);
+    DeleteObject(lined);
+  }
 }
 
 // A metafile handle is not a drawing object: DeleteObject refuses it and it

@@ -101,6 +101,21 @@ TEST(GdiRegion, DataRoundTripsThroughExtCreateRegion) {
   DeleteObject(merged);
 }
 
+// A move past the end of the coordinate range stops at the end instead of
+// wrapping round to the other side (a metafile can ask for any offset).
+TEST(GdiRegion, MovesStopAtTheEndsOfTheRange) {
+  HRGN r = CreateRectRgn(-10, 0, 10, 20);
+  OffsetRgn(r, INT32_MIN, 0);
+  RECT box;
+  ASSERT_EQ(GetRgnBox(r, &box), SIMPLEREGION);
+  EXPECT_EQ(box.left, INT32_MIN);
+  EXPECT_EQ(box.right, INT32_MIN + 10);
+  OffsetRgn(r, 0, INT32_MIN);
+  OffsetRgn(r, 0, -100);
+  EXPECT_EQ(GetRgnBox(r, &box), NULLREGION) << "squeezed to nothing";
+  DeleteObject(r);
+}
+
 TEST(GdiRegion, ShapesMovesAndBoxes) {
   POINT tri[3] = {{0, 0}, {10, 0}, {0, 10}};
   HRGN t = CreatePolygonRgn(tri, 3, ALTERNATE);

@@ -147,9 +147,10 @@ TEST_F(MetafileOracle, Emf2svgAgreesWithOurPlaybackAwayFromEdges) {
   Agree(Ours(mf), oracle, 1, 1, -h.rclBounds.left, -h.rclBounds.top);
 }
 
-TEST_F(MetafileOracle, LibwmfAgreesWithOurPlaybackAwayFromEdges) {
-  if (!Have("wmf2svg") || !Have("rsvg-convert") || !qvtest::HavePillow()) GTEST_SKIP() << "tools missing";
-  ASSERT_EQ(qvtest::RunCommand("wmf2svg -o " + dir.File("w.svg") + " " + dir.File("a.wmf") + " 2>/dev/null"), 0);
+// libwmf's drawing of a WMF file of ours (through rsvg) against our playback
+// of the metafile it was saved from.
+void LibwmfAgrees(TMetafile& mf, const qvtest::TempDir& dir, const std::string& wmf) {
+  ASSERT_EQ(qvtest::RunCommand("wmf2svg -o " + dir.File("w.svg") + " " + dir.File(wmf) + " 2>/dev/null"), 0);
   ASSERT_EQ(qvtest::RunCommand("rsvg-convert " + dir.File("w.svg") + " -o " + dir.File("w.png")), 0);
   // libwmf fits what it finds drawn into its picture: the first rectangle is
   // our picture-wide one (0, 0)-(W + 1, H + 1), which gives its mapping.
@@ -159,6 +160,11 @@ TEST_F(MetafileOracle, LibwmfAgreesWithOurPlaybackAwayFromEdges) {
   ASSERT_TRUE(std::regex_search(svg, m, std::regex("<rect x=\"([0-9.]+)\" y=\"([0-9.]+)\" width=\"([0-9.]+)\" height=\"([0-9.]+)\"")));
   double sx = std::stod(m[3]) / (W + 1), sy = std::stod(m[4]) / (H + 1);
   Agree(Ours(mf), ReadPng(dir.File("w.png")), sx, sy, std::stod(m[1]), std::stod(m[2]));
+}
+
+TEST_F(MetafileOracle, LibwmfAgreesWithOurPlaybackAwayFromEdges) {
+  if (!Have("wmf2svg") || !Have("rsvg-convert") || !qvtest::HavePillow()) GTEST_SKIP() << "tools missing";
+  LibwmfAgrees(mf, dir, "a.wmf");
 }
 
 TEST_F(MetafileOracle, PillowReadsSizesAndBoxes) {
@@ -297,6 +303,20 @@ TEST(MetafileOracleRecords, Emf2svgAgreesOnPathsAndTurnedShapes) {
   ENHMETAHEADER h;
   GetEnhMetaFileHeader(mf.Handle(), sizeof(h), &h);
   Agree(Ours(mf), ReadPng(dir.File("p.png")), 1, 1, -h.rclBounds.left, -h.rclBounds.top);
+}
+
+// The same scene saved as WMF, where the paths and the turned shapes become
+// polygons: libwmf draws them where our playback of the EMF does.
+TEST(MetafileOracleRecords, LibwmfAgreesOnPathsAndTurnedShapesAsPolygons) {
+  if (!Have("wmf2svg") || !Have("rsvg-convert") || !qvtest::HavePillow()) GTEST_SKIP() << "tools missing";
+  qvtest::TempDir dir;
+  TMetafile mf;
+  PathScene(mf);
+  TMetafile wmf;
+  wmf.Assign(&mf);
+  wmf.SetEnhanced(false);
+  wmf.SaveToFile(dir.File("p.wmf"));
+  LibwmfAgrees(mf, dir, "p.wmf");
 }
 
 }  // namespace
