@@ -180,7 +180,7 @@ void TfmMain::BuildCommandSet() {
   mnScale800 = NewItem(this, factor, "&800 %");
   mnScale1000 = NewItem(this, factor, "1&000 %");
   mnScale1600 = NewItem(this, factor, "1&600 %");
-  // Zoom factors the design leaves without a handler: each sets its zoom.
+  // These zoom items come without a handler of their own: each one sets its factor.
   const std::pair<TMenuItem*, int> factors[] = {
       {mnScale200, 200}, {mnScale400, 400}, {mnScale800, 800}, {mnScale1000, 1000}, {mnScale1600, 1600}};
   for (const auto& [item, zoom] : factors)

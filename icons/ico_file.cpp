@@ -72,8 +72,7 @@ int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& hea
       else
         image->LoadDirEntry(stream, base);
     } catch (const Exception& e) {
-      const auto* refused = dynamic_cast<const EIconImageRefused*>(&e);
-      NoteRefusal(refusal, refused ? refused->Reason() : e.Message().c_str());
+      if (refusal.empty()) refusal = RefusalOf(e);
       if (failFast) throw;
       continue;
     }

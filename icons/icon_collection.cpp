@@ -13,21 +13,7 @@ namespace {
 constexpr int64_t kMinRecordSize = 1;
 
 // Damaged data raises the stream's own error; the reason names the rule.
-class ECollectionRefused : public EReadError {
-public:
-  explicit ECollectionRefused(const char* reason) : EReadError("Stream read error"), FReason(reason) {}
-  const char* Reason() const { return FReason; }
-
-private:
-  const char* FReason;
-};
-[[noreturn]] void Refuse(const char* reason) { throw ECollectionRefused(reason); }
-
-std::string RefusalOf(const Exception& error) {
-  if (const auto* refused = dynamic_cast<const ECollectionRefused*>(&error)) return refused->Reason();
-  if (const auto* image = dynamic_cast<const EIconImageRefused*>(&error)) return image->Reason();
-  return error.Message();
-}
+[[noreturn]] void Refuse(const char* reason) { throw ERefused<EReadError>("Stream read error", reason); }
 
 bool Magic(TStream& stream, const char* word) {
   char got[4] = {};

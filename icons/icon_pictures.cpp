@@ -16,14 +16,7 @@
 namespace {
 
 // The user sees one text; the reader keeps the rule that fired beside it.
-class EIconOrCursorRefused : public EInvalidGraphic {
-public:
-  EIconOrCursorRefused(const char* message, const char* reason) : EInvalidGraphic(message), FReason(reason) {}
-  const char* Reason() const { return FReason; }
-
-private:
-  const char* FReason;
-};
+using EIconOrCursorRefused = ERefused<EInvalidGraphic>;
 
 [[noreturn]] void InvalidIconOrCursor(const char* reason = "") {
   throw EIconOrCursorRefused(kInvalidIconOrCursor, reason);

@@ -308,27 +308,44 @@ void PairIcnsElements(std::vector<TElement>& elements, TMacIconImages& images) {
   }
 }
 
+// Keeps the first reason of a read.
+void Note(std::string& refusal, const char* why) {
+  if (refusal.empty()) refusal = why;
+}
+
 // Reads the icns container whose "icns" tag is at start. Its length counts
 // from the tag; elements run to its end or to the end of the data, whichever
 // comes first. An element length below its own 8-byte head cannot be walked
 // past, so it ends the container.
-void ReadIcnsElements(const uint8_t* data, size_t size, size_t start, TMacIconImages& images) {
-  if (start + 8 > size) return;
-  const size_t end = std::min<uint64_t>(static_cast<uint64_t>(start) + ReadBE32(data + start + 4), size);
+void ReadIcnsElements(const uint8_t* data, size_t size, size_t start, TMacIconImages& images, std::string& refusal) {
+  if (start + 8 > size) return Note(refusal, "the container head is cut short");
+  const uint32_t containerLength = ReadBE32(data + start + 4);
+  if (containerLength < 8) Note(refusal, "a container shorter than its head");
+  const size_t end = std::min<uint64_t>(static_cast<uint64_t>(start) + containerLength, size);
   std::vector<TElement> elements;
   size_t pos = start + 8;
   while (pos + 8 <= end) {
     const std::string type = LowerType(data + pos);
     const uint32_t length = ReadBE32(data + pos + 4);
-    if (length < 8) break;
+    if (length < 8) {
+      Note(refusal, "an element shorter than its head");
+      break;
+    }
     const size_t dataSize = std::min<uint64_t>(length - 8, end - pos - 8);
     if (IsKnownIcnsType(type) && !IsSkippedType(type)) {
       TElement e{type, DecodeIcnsElement(type, data + pos + 8, dataSize)};
       if (e.decoded.image || e.decoded.mask) elements.push_back(std::move(e));
+      else if (e.decoded.kind != ekNone) Note(refusal, "an element of a size its type does not have");
     }
-    if (length > end - pos) break;
+    if (length > end - pos) {
+      Note(refusal, "an element runs past the end");
+      break;
+    }
     pos += length;
   }
+  // The data ending before the container does is noted last: what the
+  // elements met first says more.
+  if (containerLength > size - start) Note(refusal, "the container runs past the end");
   PairIcnsElements(elements, images);
 }
 
@@ -372,7 +389,7 @@ bool SameImage(TBitmap* a, TBitmap* b) {
   return true;
 }
 
-void ReadResourceFork(const uint8_t* data, size_t size, TMacIconImages& images) {
+void ReadResourceFork(const uint8_t* data, size_t size, TMacIconImages& images, std::string& refusal) {
   static const uint8_t kAppleDouble[4] = {0x00, 0x05, 0x16, 0x07};
   size_t pos = size >= 4 && std::memcmp(data, kAppleDouble, 4) == 0 ? 338 : 256;
   std::vector<TDecoded> classic;
@@ -389,11 +406,14 @@ void ReadResourceFork(const uint8_t* data, size_t size, TMacIconImages& images) 
     if (d.kind != ekNone) {
       if (d.image) classic.push_back(std::move(d));
     } else if (available >= 4 && std::memcmp(data + pos + 4, "icns", 4) == 0) {
-      ReadIcnsElements(data, size, pos + 4, embedded);
+      ReadIcnsElements(data, size, pos + 4, embedded, refusal);
       haveEmbedded = true;
       break;
     }
-    if (length > available) break;
+    if (length > available) {
+      Note(refusal, "a resource runs past the end");
+      break;
+    }
     pos += 4 + length;
   }
 
@@ -435,10 +455,13 @@ bool IsHighResolutionName(const std::string& name) {
 
 // ---------------------------------------------------------------- entry points
 
-void ReadMacIconData(const uint8_t* data, size_t size, TMacIconImages& images) {
+void ReadMacIconData(const uint8_t* data, size_t size, TMacIconImages& images, std::string* refusal) {
   images.clear();
-  if (size >= 4 && std::memcmp(data, "icns", 4) == 0) ReadIcnsElements(data, size, 0, images);
-  else ReadResourceFork(data, size, images);
+  std::string why;
+  if (size >= 4 && std::memcmp(data, "icns", 4) == 0) ReadIcnsElements(data, size, 0, images, why);
+  else ReadResourceFork(data, size, images, why);
+  if (images.empty()) Note(why, "no icon image in the data");
+  if (refusal) *refusal = why;
 }
 
 void ReadMacIconFile(const std::string& fileName, TMacIconImages& images) {

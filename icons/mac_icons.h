@@ -32,8 +32,10 @@ using TMacIconImages = std::vector<TMacIconImage>;
 void LoadMacIcon(const std::string& fileName, TAdvancedIcon& icon);
 // The images of an icns file or a resource fork, in the order they are added.
 void ReadMacIconFile(const std::string& fileName, TMacIconImages& images);
-// The same for a file already in memory.
-void ReadMacIconData(const uint8_t* data, size_t size, TMacIconImages& images);
+// The same for a file already in memory. The reader keeps what it can; when
+// given, refusal gets the first rule that stopped it or passed data over ("" when
+// none did).
+void ReadMacIconData(const uint8_t* data, size_t size, TMacIconImages& images, std::string* refusal = nullptr);
 
 // The classic Mac palettes as 0x00BBGGRR colours.
 extern const int32_t MacPalette16[16];

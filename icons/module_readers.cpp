@@ -78,12 +78,6 @@ std::unique_ptr<TSubIcon> TICL16CursorImage::CreateCopy() const {
   return copy;
 }
 
-std::string ModuleRefusalOf(const Exception& error) {
-  if (const auto* read = dynamic_cast<const EICLReadError*>(&error)) return read->Reason();
-  if (const auto* image = dynamic_cast<const EIconImageRefused*>(&error)) return image->Reason();
-  return error.Message();
-}
-
 std::string ResourceIdText(const char* idOrName) {
   const TResourceId id = TResourceId::From(idOrName);
   return id.IsInteger ? std::to_string(id.Id) : id.Name;
@@ -254,7 +248,7 @@ std::unique_ptr<TICL16Icon> T16BitReader::ReadGroup(size_t index) {
       icon->Images().Add(TSubIcon::CreateFromEntryAndStream<TICL16IconImage>(bits, head));
     }
   } catch (const Exception& e) {
-    if (FLastRefusal.empty()) FLastRefusal = ModuleRefusalOf(e);
+    if (FLastRefusal.empty()) FLastRefusal = RefusalOf(e);
   }
   return icon;
 }
@@ -272,7 +266,7 @@ bool T16BitReader::ReadLibrary() {
     }
     return true;
   } catch (const Exception& e) {
-    FLastRefusal = ModuleRefusalOf(e);
+    FLastRefusal = RefusalOf(e);
     return false;
   }
 }
@@ -285,7 +279,7 @@ bool T16BitReader::ReadNames() {
     for (size_t g = 0; g < FFile->Groups().size(); ++g) FResult.Add(FFile->GroupName(g));
     return true;
   } catch (const Exception& e) {
-    FLastRefusal = ModuleRefusalOf(e);
+    FLastRefusal = RefusalOf(e);
     return false;
   }
 }
@@ -336,7 +330,7 @@ std::unique_ptr<TICL16Cursor> T16BitReaderC::ReadGroup(size_t index) {
       cursor->Images().Add(std::move(image16));
     }
   } catch (const Exception& e) {
-    if (FLastRefusal.empty()) FLastRefusal = ModuleRefusalOf(e);
+    if (FLastRefusal.empty()) FLastRefusal = RefusalOf(e);
   }
   return cursor;
 }
@@ -355,7 +349,7 @@ bool T16BitReaderC::ReadLibrary() {
     }
     return true;
   } catch (const Exception& e) {
-    FLastRefusal = ModuleRefusalOf(e);
+    FLastRefusal = RefusalOf(e);
     return false;
   }
 }

@@ -16,21 +16,11 @@
 #include "platform/rtl/streams.h"
 #include "platform/win/win_types.h"
 
-// The user sees the message; where one message stands for several rules the
-// reason names the rule that fired (the message where it gives none).
-class EICLReadError : public Exception {
+// Where one message stands for several rules, the reason names the one that fired.
+class EICLReadError : public ERefused<Exception> {
 public:
-  explicit EICLReadError(std::string message, const char* reason = nullptr)
-      : Exception(std::move(message)), FReason(reason) {}
-  std::string Reason() const { return FReason ? FReason : Message(); }
-
-private:
-  const char* FReason;
+  explicit EICLReadError(std::string message, const char* reason = nullptr) : ERefused(std::move(message), reason) {}
 };
-
-// Why a reader refused a file or passed a group over: the rule an error of
-// the library or of an icon image names, else the error's text.
-std::string ModuleRefusalOf(const Exception& error);
 
 // An icon or cursor read from a 16-bit file, and its images.
 class TICL16Icon : public TAdvancedIcon {

@@ -17,13 +17,9 @@ class TResourceList : public TResourceListOf<TResourceModule> {};
 
 // What a RES entry the reader cannot follow raises: the user sees "RES entry
 // lies outside the file", a test asks which rule refused it.
-class EResEntryRefused : public Exception {
+class EResEntryRefused : public ERefused<Exception> {
 public:
-  explicit EResEntryRefused(const char* reason) : Exception("RES entry lies outside the file"), FReason(reason) {}
-  const char* Reason() const { return FReason; }
-
-private:
-  const char* FReason;
+  explicit EResEntryRefused(const char* reason) : ERefused("RES entry lies outside the file", reason) {}
 };
 
 class TResModule : public TResourceList {

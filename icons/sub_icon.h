@@ -64,13 +64,9 @@ inline constexpr const char* kInvalidImage = "Invalid image";
 
 // What a refused image raises: the user sees kInvalidImage, a reader or a
 // test asks which rule refused it.
-class EIconImageRefused : public Exception {
+class EIconImageRefused : public ERefused<Exception> {
 public:
-  explicit EIconImageRefused(const char* reason) : Exception(kInvalidImage), FReason(reason) {}
-  const char* Reason() const { return FReason; }
-
-private:
-  const char* FReason;
+  explicit EIconImageRefused(const char* reason) : ERefused(kInvalidImage, reason) {}
 };
 
 // Where the parts of a DIB icon image lie in its bytes: the info header (its

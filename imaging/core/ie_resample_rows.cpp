@@ -331,7 +331,9 @@ __attribute__((target("avx2,fma"))) void HorizontalGreyAvx2(const uint8_t* sourc
 // GCC 12 takes the undefined pass-through lanes inside some AVX-512
 // intrinsics for uninitialised values.
 #pragma GCC diagnostic push
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // The sums of one colour output, 8 taps a step: the 24 bytes of 8 pixels
 // permuted into four lanes of [b b g g r r 0 0] pairs (taps 0-1, 2-3, 4-5,
 // 6-7) and multiplied with the same weight layout as the AVX2 kernel; the four

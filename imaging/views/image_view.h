@@ -173,6 +173,8 @@ public:
   int UpdateLockCount() const { return FUpdateLock; }
   int PaintLockCount() const { return FPaintLock; }
   void Assign(TObject* source);
+  // The framework's Assign does the same, so neither form hides the other.
+  void Assign(TPersistent* source) override { Assign(static_cast<TObject*>(source)); }
   void Clear();
   void Blank();
 

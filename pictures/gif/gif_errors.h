@@ -4,16 +4,10 @@
 
 #include "platform/rtl/exceptions.h"
 
-// The user sees the message; a reader that raises one text for several rules
-// names the rule that fired as the reason (the message where it gives none).
-class GIFException : public EInvalidGraphic {
+// Where one text stands for several rules, the reason names the one that fired.
+class GIFException : public ERefused<EInvalidGraphic> {
 public:
-  explicit GIFException(std::string message, const char* reason = nullptr)
-      : EInvalidGraphic(std::move(message)), FReason(reason) {}
-  std::string Reason() const { return FReason ? FReason : Message(); }
-
-private:
-  const char* FReason;
+  explicit GIFException(std::string message, const char* reason = nullptr) : ERefused(std::move(message), reason) {}
 };
 
 namespace gifmsg {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <exception>
 
 #include "pictures/gif/gif_painter.h"
 #include "platform/graphics/graphics_canvas.h"
@@ -152,21 +151,6 @@ void TGIFImage::SetPalette(HPALETTE palette) {
 
 // ---- Loading and saving ----
 
-namespace {
-// Why a load failed: the rule a GIF error names, else the error's own text.
-std::string RefusalOf(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const GIFException& e) {
-    return e.Reason();
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "an unknown error";
-  }
-}
-}  // namespace
-
 void TGIFImage::LoadFromStream(TStream& stream) {
   ReportProgress(this, psStarting, 0, false, gifmsg::kLoading);
   // Read into a picture of our own, taken over only when the whole stream loaded,
@@ -183,8 +167,13 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     loaded->Frames().LoadFromStream(stream, loaded.get());
     TGIFTrailer trailer(loaded.get());
     trailer.LoadFromStream(stream);
+  } catch (const Exception& e) {
+    FLastRefusal = RefusalOf(e);
+    stream.SetPosition(start);
+    ReportProgress(this, psEnding, 0, true, gifmsg::kLoading);
+    throw;
   } catch (...) {
-    FLastRefusal = RefusalOf(std::current_exception());
+    FLastRefusal = "an unknown error";
     stream.SetPosition(start);
     ReportProgress(this, psEnding, 0, true, gifmsg::kLoading);
     throw;

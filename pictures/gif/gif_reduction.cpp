@@ -222,7 +222,7 @@ TDIBReader::TDIBReader(TBitmap* bitmap, TPixelFormat format) {
 uint8_t* TDIBReader::RowPointer(int row) { return static_cast<uint8_t*>(FCopy.ScanLine(row)); }
 
 TDIBWriter::TDIBWriter(TBitmap* target, HPALETTE palette, int height, int width, TPixelFormat format)
-    : FTarget(target), FHeight(height), FWidth(width) {
+    : FTarget(target), FHeight(height) {
   if (format != pf8bit && format != pf24bit) throw GIFException(gifmsg::kUnsupportedPixelFormat);
   if (width <= 0 || height <= 0) throw GIFException(gifmsg::kInvalidDimensions);
   FBitCount = format == pf8bit ? 8 : 24;

@@ -151,7 +151,6 @@ public:
 private:
   TBitmap* FTarget;
   int FHeight;
-  int FWidth;
   int FBitCount;
   size_t FStride = 0;
   size_t FHeaderBytes = 0;

@@ -27,7 +27,10 @@ uint8_t TokenValue(const std::string& text, size_t start, size_t end) {
   return static_cast<uint8_t>(v);
 }
 
-void RefuseXbm(const char* message) { throw Exception(message); }
+[[noreturn]] void RefuseXbm(const char* message, const char* reason, std::string* refusal) {
+  if (refusal) *refusal = reason;
+  throw Exception(message);
+}
 
 void WriteTextFile(const std::string& fileName, const std::string& text) {
   TFileStream file(fileName, fmCreate);
@@ -36,12 +39,12 @@ void WriteTextFile(const std::string& fileName, const std::string& text) {
 
 }  // namespace
 
-void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, int32_t& hotY) {
+void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, int32_t& hotY, std::string* refusal) {
   std::string text;
   {
     TFileStream file(fileName, fmOpenRead | fmShareDenyWrite);
     const int64_t size = file.Size();
-    if (size == 0) throw Exception(kXpmZeroFile);
+    if (size == 0) RefuseXbm(kXpmZeroFile, "an empty file", refusal);
     text.resize(static_cast<size_t>(size));
     file.ReadBuffer(text.data(), size);
   }
@@ -60,14 +63,17 @@ void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, in
   const int64_t width = numberAfter("_width "), height = numberAfter("_height ");
   hotX = static_cast<int32_t>(std::min<int64_t>(numberAfter("_x_hot "), INT32_MAX));
   hotY = static_cast<int32_t>(std::min<int64_t>(numberAfter("_y_hot "), INT32_MAX));
-  if (height <= 0 || height > 65535 || width <= 0 || width > 65534) RefuseXbm(kXpmErr4);
+  if (height <= 0 || height > 65535 || width <= 0 || width > 65534)
+    RefuseXbm(kXpmErr4, "a size missing or outside 1..65534 x 1..65535", refusal);
 
   const int64_t rowBytes = (width + 7) / 8;
   const int64_t needed = rowBytes * height;
   const size_t bits = text.find("_bits[]");
   // A byte takes at least a digit and a separator: a text that cannot hold
   // them all is refused before the buffer is made.
-  if (bits == std::string::npos || static_cast<int64_t>(text.size() - bits - 7) / 2 < needed) RefuseXbm(kXpmErr4);
+  if (bits == std::string::npos) RefuseXbm(kXpmErr4, "no bits array", refusal);
+  if (static_cast<int64_t>(text.size() - bits - 7) / 2 < needed)
+    RefuseXbm(kXpmErr4, "the text cannot hold the rows", refusal);
 
   std::vector<uint8_t> buffer(static_cast<size_t>(needed), 0);
   size_t next = 0;
@@ -78,7 +84,7 @@ void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, in
       continue;
     }
     if (start == std::string::npos) continue;
-    if (next >= buffer.size()) RefuseXbm(kXpmErr5);
+    if (next >= buffer.size()) RefuseXbm(kXpmErr5, "more bytes than the rows hold", refusal);
     buffer[next++] = ReverseBits8(static_cast<uint8_t>(~TokenValue(text, start, i)));
     start = std::string::npos;
   }
@@ -172,14 +178,15 @@ void TXBMImage::LoadFromFile(const std::string& fileName) {
   const std::string maskName = fileName + ".mask";
   std::unique_ptr<TBitmap> picture = NewMonoBitmap(), mask;
   int32_t hotX = 0, hotY = 0;
+  FLastRefusal.clear();
   if (FileExists(maskName)) {
     mask = NewMonoBitmap();
     int32_t maskX = 0, maskY = 0;
-    ReadXbmFile(maskName, mask.get(), maskX, maskY);
-    ReadXbmFile(fileName, picture.get(), hotX, hotY);
+    ReadXbmFile(maskName, mask.get(), maskX, maskY, &FLastRefusal);
+    ReadXbmFile(fileName, picture.get(), hotX, hotY, &FLastRefusal);
     InvertUnderMask(picture.get(), mask.get());
   } else {
-    ReadXbmFile(fileName, picture.get(), hotX, hotY);
+    ReadXbmFile(fileName, picture.get(), hotX, hotY, &FLastRefusal);
   }
   TBitmap::Assign(picture.get());
   MaskBitmap = std::move(mask);

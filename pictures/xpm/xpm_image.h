@@ -81,11 +81,18 @@ public:
   int32_t HotSpotX = -1;
   int32_t HotSpotY = 0;
   std::unique_ptr<TBitmap> MaskBitmap;  // white marks transparent pixels
+  // Why the last load refused a file ("" after a good load).
+  const std::string& LastRefusal() const { return FLastRefusal; }
+
+private:
+  std::string FLastRefusal;
 };
 
 // Reads one XBM file into a black-and-white bitmap (a set bit is black) and
-// gives its hotspot (0 when the file names none).
-void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, int32_t& hotY);
+// gives its hotspot (0 when the file names none). A refused file raises the
+// reader's message; refusal, when given, gets the rule that fired.
+void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, int32_t& hotY,
+                 std::string* refusal = nullptr);
 // The text of an XBM file of the bitmap; for a mask, transparent tells whether
 // any byte had a clear bit.
 std::string XbmText(TBitmap* bitmap, const std::string& name, bool mask, int32_t hotX, int32_t hotY,

@@ -57,6 +57,29 @@ QV_DECLARE_EXCEPTION(EThread, Exception);
 QV_DECLARE_EXCEPTION(EComponentError, Exception);
 QV_DECLARE_EXCEPTION(EClipboardException, Exception);
 
+// Readers raise one message for many rules; beside it a refusal keeps the
+// rule that fired (a few words, a static text), so a test or a log can tell
+// them apart while the user sees the system's own text.
+class TRefusalReason {
+public:
+  explicit TRefusalReason(const char* reason) : FReason(reason) {}
+  virtual ~TRefusalReason() = default;
+  const char* Reason() const { return FReason; }
+
+private:
+  const char* FReason;
+};
+
+// An error of the class Base that carries a reason.
+template <class Base>
+class ERefused : public Base, public TRefusalReason {
+public:
+  ERefused(std::string message, const char* reason) : Base(std::move(message)), TRefusalReason(reason) {}
+};
+
+// The rule an error names, else its message.
+std::string RefusalOf(const Exception& error);
+
 // Raises EAbort, the silent exception.
 [[noreturn]] void Abort();
 // Raises EOutOfMemory with the framework's text.

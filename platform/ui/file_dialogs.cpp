@@ -383,7 +383,8 @@ const COLORREF kBasicColors[48] = {
 
 class TColorDialogForm : public TForm {
 public:
-  TColorDialogForm(TColorDialog* dialog) : TForm(nullptr), FDialog(dialog) {
+  // The dialog's options and colour shape the form; the caller takes Chosen() back.
+  explicit TColorDialogForm(TColorDialog* dialog) : TForm(nullptr) {
     SetCaption("Color");
     SetBorderStyle(bsDialog);
     SetPosition(poMainFormCenter);
@@ -505,7 +506,6 @@ private:
     FGrid->Invalidate();
   }
 
-  TColorDialog* FDialog;
   COLORREF FColor;
   COLORREF FCustom[16];
   int FNextCustom = 0;

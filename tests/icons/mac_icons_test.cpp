@@ -307,26 +307,36 @@ TEST(MacIcons, HostileFilesAreReadWithoutHarm) {
     const char* name;
     Bytes data;
     size_t images;
+    const char* reason;  // the first rule that stopped the reader or passed data over
   };
+  const char* none = "no icon image in the data";
   const std::vector<TCase> cases = {
-      {"empty", {}, 0},
-      {"tag only", {'i', 'c', 'n', 's'}, 0},
-      {"element length 0", container(100, zeroThenImage), 0},
-      {"element length 4", container(100, rawElement("is32", 4, Bytes(50, 0))), 0},
-      {"element past the end", container(100, rawElement("icl8", 0x7FFFFFFF, Bytes(20, 0))), 0},
-      {"container past the end", container(0xFFFFFFFF, is32), 1},
-      {"container shorter than its head", container(3, is32), 0},
-      {"truncated run-length data", Icns({Element("il32", {0xFF, 1})}), 1},
+      {"empty", {}, 0, none},
+      {"tag only", {'i', 'c', 'n', 's'}, 0, "the container head is cut short"},
+      {"element length 0", container(100, zeroThenImage), 0, "an element shorter than its head"},
+      {"element length 4", container(100, rawElement("is32", 4, Bytes(50, 0))), 0, "an element shorter than its head"},
+      {"element past the end", container(100, rawElement("icl8", 0x7FFFFFFF, Bytes(20, 0))), 0,
+       "an element of a size its type does not have"},
+      {"container past the end", container(0xFFFFFFFF, is32), 1, "the container runs past the end"},
+      {"container shorter than its head", container(3, is32), 0, "a container shorter than its head"},
+      {"truncated run-length data", Icns({Element("il32", {0xFF, 1})}), 1, ""},
       {"wrong classic sizes", Icns({Element("icl8", Bytes(1000, 0)), Element("icn#", Bytes(255, 0)),
-                                    Element("l8mk", Bytes(3, 0))}), 0},
-      {"fork of zero lengths", Bytes(4096, 0), 0},
-      {"fork of top bytes", Bytes(4096, 0xFF), 0},
-      {"fork resource past the end", ResourceFork({Bytes(10, 0)}, Bytes(256, 0)), 0},
+                                    Element("l8mk", Bytes(3, 0))}), 0, "an element of a size its type does not have"},
+      {"fork of zero lengths", Bytes(4096, 0), 0, none},
+      {"fork of top bytes", Bytes(4096, 0xFF), 0, none},
+      // A ten-byte resource whose length claims 1024.
+      {"fork resource past the end", [] {
+         Bytes f = ResourceFork({Bytes(10, 0)});
+         f[258] = 4;
+         return f;
+       }(), 0, "a resource runs past the end"},
   };
   for (const TCase& c : cases) {
     TMacIconImages images;
-    EXPECT_NO_THROW(ReadMacIconData(c.data.data(), c.data.size(), images)) << c.name;
+    std::string refusal;
+    EXPECT_NO_THROW(ReadMacIconData(c.data.data(), c.data.size(), images, &refusal)) << c.name;
     EXPECT_EQ(images.size(), c.images) << c.name;
+    EXPECT_EQ(refusal, c.reason) << c.name;
   }
   // Fork resource past the end: its length field claims more than is there.
   Bytes fork(256, 0);

@@ -272,20 +272,23 @@ TEST(XBMImage, SavingKeepsThePictureAndDropsAStaleMaskFile) {
 
 TEST(XBMImage, SizesAndBadFiles) {
   qvtest::TempDir dir;
+  const char* size = "a size missing or outside 1..65534 x 1..65535";
   struct TCase {
     const char* name;
     std::string text;
     const char* message;  // nullptr: loads
+    const char* reason;   // the rule that fired, as LastRefusal names it
   } cases[] = {
-      {"widest", XbmFile("w", 65534, 1, std::vector<int>(8192, 0)), nullptr},
-      {"too wide", XbmFile("w", 65535, 1, std::vector<int>(8192, 0)), kXpmErr4},
-      {"tallest", XbmFile("t", 1, 65535, std::vector<int>(65535, 1)), nullptr},
-      {"zero height", XbmFile("z", 1, 0, {0}), kXpmErr4},
-      {"empty", "", kXpmZeroFile},
-      {"no bits", "#define a_width 8\n#define a_height 8\n", kXpmErr4},
-      {"huge and short", XbmFile("h", 65534, 65535, {1, 2, 3}), kXpmErr4},
-      {"too many bytes", XbmFile("m", 8, 1, {1, 2, 3}), kXpmErr5},
-      {"endless comment", "#define a_width 8\n#define a_height 1\n/* static char a_bits[] = {0x01};", kXpmErr4},
+      {"widest", XbmFile("w", 65534, 1, std::vector<int>(8192, 0)), nullptr, ""},
+      {"too wide", XbmFile("w", 65535, 1, std::vector<int>(8192, 0)), kXpmErr4, size},
+      {"tallest", XbmFile("t", 1, 65535, std::vector<int>(65535, 1)), nullptr, ""},
+      {"zero height", XbmFile("z", 1, 0, {0}), kXpmErr4, size},
+      {"empty", "", kXpmZeroFile, "an empty file"},
+      {"no bits", "#define a_width 8\n#define a_height 8\n", kXpmErr4, "no bits array"},
+      {"huge and short", XbmFile("h", 65534, 65535, {1, 2, 3}), kXpmErr4, "the text cannot hold the rows"},
+      {"too many bytes", XbmFile("m", 8, 1, {1, 2, 3}), kXpmErr5, "more bytes than the rows hold"},
+      {"endless comment", "#define a_width 8\n#define a_height 1\n/* static char a_bits[] = {0x01};", kXpmErr4,
+       "no bits array"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -293,6 +296,7 @@ TEST(XBMImage, SizesAndBadFiles) {
     TXBMImage picture;
     const std::string message = MessageOf([&] { picture.LoadFromFile(dir.File("x.xbm")); });
     EXPECT_EQ(message, c.message ? c.message : kNothingRaised);
+    EXPECT_EQ(picture.LastRefusal(), c.reason);
     if (c.message) { EXPECT_EQ(picture.Width(), 1); }
   }
 }
