@@ -40,7 +40,7 @@ inline int CompareScreenWithForm(TCustomForm* form, const std::string& pngName, 
 // on a loaded machine a window manager can take seconds to map and draw a
 // window, so the comparison is repeated until it agrees or a deadline passes.
 inline int SettledScreenDiff(TCustomForm* form, const std::string& pngName, std::string& pngPath) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   int differing = -1;
   do {
     form->InvalidateRect(form->WindowClientRect());
