@@ -39,6 +39,7 @@
 #include "pictures/png/png_image.h"
 #include "pillow_peer.h"
 #include "png_peer.h"
+#include "proc_status.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/streams.h"
 
@@ -444,18 +445,6 @@ std::string PillowResampleScript() {
 // ------------------------------------------------------------------ peak memory
 
 const char* kPeakChildFlag = "--peak-child=";
-
-long StatusKb(const char* key) {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kb = -1;
-  const size_t n = std::strlen(key);
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, key, n) == 0 && line[n] == ':') kb = std::atol(line + n + 1);
-  std::fclose(f);
-  return kb;
-}
 
 long MaxRssKb() {
   rusage u{};

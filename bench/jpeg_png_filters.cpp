@@ -35,7 +35,8 @@
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "least_time_reporter.h"
-#include "libpng_memory.h"
+#include "png_peer.h"
+#include "photo_jpeg.h"
 #include "platform/rtl/streams.h"
 
 extern char** environ;
@@ -49,68 +50,16 @@ constexpr int kPngWidth = 2400, kPngHeight = 1600;
 constexpr int kPngLevel = 6;
 constexpr int kPngFilter = PNG_FILTER_SUB;  // PngFilter 1
 
-// A photograph-like row: smooth waves with fine texture, red, green, blue.
-void PhotoRow(uint8_t* rgb, int width, int y) {
-  for (int x = 0; x < width; ++x)
-    for (int k = 0; k < 3; ++k)
-      rgb[size_t(x) * 3 + size_t(k)] =
-          uint8_t(128 + 100 * std::sin(x * (0.002 + k * 0.001) + y * 0.003) + ((x ^ y) & 15));
-}
-
-Bytes MakeJpeg(int width, int height) {
-  Bytes rgb(size_t(width) * 3);
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = JDIMENSION(width);
-  c.image_height = JDIMENSION(height);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    PhotoRow(rgb.data(), width, int(c.next_scanline));
-    JSAMPROW row = rgb.data();
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  Bytes bytes(out, out + size);
-  std::free(out);
-  return bytes;
-}
+using benchphoto::MakeJpeg;
+using benchphoto::PhotoRow;
 
 // ---- libpng as the peer, reading from and writing to memory ----
 
-// Rows of blue, green, red; rowAt(y) gives row y.
+// Rows of blue, green, red; rowAt(y) gives row y. The strategy is libpng's own
+// for filtered rows, as when a program leaves it unset.
 template <class RowAt>
 Bytes PeerPngWrite(int width, int height, RowAt rowAt) {
-  Bytes out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return {};
-  }
-  SetPngMemoryTarget(png, out);
-  png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_filter(png, 0, kPngFilter);
-  png_set_compression_level(png, kPngLevel);
-  png_set_bgr(png);
-  png_write_info(png, info);
-  for (int y = 0; y < height; ++y) {
-    png_bytep row = rowAt(y);
-    png_write_rows(png, &row, 1);
-  }
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  return pngpeer::EncodeRows(width, height, PNG_COLOR_TYPE_RGB, rowAt, true, kPngFilter, kPngLevel, Z_FILTERED);
 }
 
 struct TPictures {

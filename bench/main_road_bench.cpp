@@ -16,47 +16,17 @@
 #include "app/program_start.h"
 #include "imaging/io/image_lib_io.h"
 #include "app/result_assembly.h"
+#include "photo_jpeg.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/streams.h"
+#include "proc_status.h"
 
 namespace {
 
 constexpr int kWidth = 6000, kHeight = 4000;
 
-std::vector<uint8_t> MakeJpeg() {
-  std::vector<uint8_t> rgb(size_t(kWidth) * 3);
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = kWidth;
-  c.image_height = kHeight;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  while (c.next_scanline < c.image_height) {
-    const int y = int(c.next_scanline);
-    for (int x = 0; x < kWidth; ++x)
-      for (int k = 0; k < 3; ++k)
-        rgb[size_t(x) * 3 + size_t(k)] =
-            uint8_t(128 + 100 * std::sin(x * (0.002 + k * 0.001) + y * 0.003) + ((x ^ y) & 15));
-    JSAMPROW row = rgb.data();
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::vector<uint8_t> bytes(out, out + size);
-  std::free(out);
-  return bytes;
-}
-
 const std::vector<uint8_t>& Jpeg() {
-  static const std::vector<uint8_t> jpeg = MakeJpeg();
+  static const std::vector<uint8_t> jpeg = benchphoto::MakeJpeg(kWidth, kHeight);
   return jpeg;
 }
 
@@ -134,19 +104,6 @@ void WindowRoadOnce() {
 
 void BM_WindowRoad(benchmark::State& state) {
   for (auto _ : state) WindowRoadOnce();
-}
-
-// Kilobytes of a /proc/self/status line ("VmRSS", "VmHWM").
-long StatusKb(const char* key) {
-  std::FILE* f = std::fopen("/proc/self/status", "r");
-  if (!f) return -1;
-  char line[256];
-  long kb = -1;
-  const size_t n = std::strlen(key);
-  while (std::fgets(line, sizeof line, f))
-    if (std::strncmp(line, key, n) == 0 && line[n] == ':') kb = std::atol(line + n + 1);
-  std::fclose(f);
-  return kb;
 }
 
 // The road once, its peak resident memory above what was resident before

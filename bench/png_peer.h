@@ -13,9 +13,12 @@ namespace pngpeer {
 
 using Bytes = std::vector<uint8_t>;
 
-// rows: height rows of width pixels, top first, red first (or blue first with
-// bgr); colorType 2 (RGB) or 6 (RGBA).
-inline Bytes Encode(int width, int height, int colorType, const uint8_t* rows, bool bgr, int filters, int level) {
+// rowAt(y) gives row y, top first, red first (or blue first with bgr);
+// colorType 2 (RGB) or 6 (RGBA). strategy is zlib's; libpng's own choice for
+// filtered rows is Z_FILTERED.
+template <class RowAt>
+Bytes EncodeRows(int width, int height, int colorType, RowAt rowAt, bool bgr, int filters, int level,
+                 int strategy = Z_DEFAULT_STRATEGY) {
   Bytes out;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -28,14 +31,20 @@ inline Bytes Encode(int width, int height, int colorType, const uint8_t* rows, b
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_filter(png, 0, filters);
   png_set_compression_level(png, level);
-  png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
+  png_set_compression_strategy(png, strategy);
   png_write_info(png, info);
   if (bgr) png_set_bgr(png);
-  const size_t stride = size_t(width) * (colorType == 6 ? 4 : 3);
-  for (int y = 0; y < height; y++) png_write_row(png, const_cast<png_bytep>(rows + size_t(y) * stride));
+  for (int y = 0; y < height; y++) png_write_row(png, const_cast<png_bytep>(rowAt(y)));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return out;
+}
+
+// The same over height contiguous rows of width pixels.
+inline Bytes Encode(int width, int height, int colorType, const uint8_t* rows, bool bgr, int filters, int level) {
+  const size_t stride = size_t(width) * (colorType == 6 ? 4 : 3);
+  return EncodeRows(
+      width, height, colorType, [&](int y) { return rows + size_t(y) * stride; }, bgr, filters, level);
 }
 
 // Decodes into blue-green-red(-alpha) rows, top first; false on a bad file.

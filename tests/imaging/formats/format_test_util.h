@@ -3,7 +3,9 @@
 // abort flag, little-endian byte building and synthetic pictures.
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "imaging/core/ie_bitmap.h"
@@ -43,6 +45,20 @@ inline std::vector<uint8_t> StreamBytes(TMemoryStream& s) {
   s.SetPosition(0);
   s.Read(out.data(), s.Size());
   s.SetPosition(pos);
+  return out;
+}
+
+// "rrggbb" of each pixel from the top, pixels parted by " ", rows ended by "|".
+inline std::string Pixels(TIEBitmap& b) {
+  std::string out;
+  char buf[8];
+  for (int y = 0; y < b.Height(); ++y)
+    for (int x = 0; x < b.Width(); ++x) {
+      const TRGB c = b.GetPixelAsRGB(x, y);
+      std::snprintf(buf, sizeof buf, "%02x%02x%02x", c.r, c.g, c.b);
+      out += buf;
+      out += x + 1 < b.Width() ? " " : "|";
+    }
   return out;
 }
 

@@ -52,19 +52,7 @@ std::unique_ptr<Read> ReadBytes(const Bytes& bytes, bool paramsOnly = false) {
   return r;
 }
 
-// "rrggbb" of each pixel from the top, rows ended by "|".
-std::string Pixels(TIEBitmap& b) {
-  std::string out;
-  char buf[8];
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) {
-      const TRGB c = b.GetPixelAsRGB(x, y);
-      std::snprintf(buf, sizeof buf, "%02x%02x%02x", c.r, c.g, c.b);
-      out += buf;
-      out += x + 1 < b.Width() ? " " : "|";
-    }
-  return out;
-}
+using qvtest::Pixels;
 
 Bytes Palette16() {
   Bytes p;

@@ -138,18 +138,7 @@ Bytes WriteBytes(TIEBitmap& b, TIOParamsVals& params, const TPSDLayerList* layer
   return qvtest::StreamBytes(out);
 }
 
-std::string Pixels(TIEBitmap& b) {
-  std::string out;
-  char buf[8];
-  for (int y = 0; y < b.Height(); ++y)
-    for (int x = 0; x < b.Width(); ++x) {
-      const TRGB c = b.GetPixelAsRGB(x, y);
-      std::snprintf(buf, sizeof buf, "%02x%02x%02x", c.r, c.g, c.b);
-      out += buf;
-      out += x + 1 < b.Width() ? " " : "|";
-    }
-  return out;
-}
+using qvtest::Pixels;
 
 // A 2 x 1 RGB document with a raw merged image of red 1 2, green 3 4, blue 5 6.
 Psd SmallRgb() {
