@@ -6,6 +6,7 @@
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/blend.h"
 #include "base/toolbox/palettes.h"
+#include "base/toolbox/row_convert.h"
 #include "icons/advanced_icon.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/dib_types.h"
@@ -391,17 +392,44 @@ void LoadPngBits(const TSubIcon& image, TPNGImage& png) {
   png.LoadFromStream(s);
 }
 
-// The colour part and mask of such an image straight from the PNG picture:
-// one decode and one conversion, where the way through a DIB image writes and
-// reads it as bitmap streams several times over.
+// An image with alpha decodes straight into the 32-bit rows of target; one
+// pass then clears what is fully transparent and writes the mask, which is
+// what the PNG picture's extraction gives. False, with nothing changed, for a
+// picture the direct decoder leaves to the PNG picture.
+bool DecodeRgbaInto(const TSubIcon& image, TBitmap& target, TBitmap* mask) {
+  TCustomMemoryStream s(image.Bits().data(), int64_t(image.Bits().size()));
+  const bool decoded = DecodePngToBgra(s, [&target](int w, int h) {
+    target.SetPixelFormat(pf32bit);
+    // A bitmap of the same size would keep its pixels where the data stops short.
+    if (target.GetWidth() == w && target.GetHeight() == h) target.SetSize(0, 0);
+    target.SetSize(w, h);
+    if (w <= 0 || h <= 0) return TBgraRows{};
+    auto* top = static_cast<uint8_t*>(target.ScanLine(0));
+    const ptrdiff_t stride = h > 1 ? static_cast<uint8_t*>(target.ScanLine(1)) - top : 0;
+    return TBgraRows{top, stride};
+  });
+  if (!decoded) return false;
+  const int w = target.GetWidth(), h = target.GetHeight();
+  if (mask) MakeOpaqueMask(mask, w, h);
+  for (int y = 0; y < h; ++y)
+    ClearTransparentBgra(static_cast<uint8_t*>(target.ScanLine(y)),
+                         mask ? static_cast<uint8_t*>(mask->ScanLine(y)) : nullptr, w);
+  return true;
+}
+
+// The colour part and mask of such an image straight from the PNG: one
+// decode (into the caller's bitmap where the image has alpha), where the way
+// through a DIB image writes and reads it as bitmap streams several times over.
 void ExtractPngDirect(const TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor background, TBitmap* mask) {
   if (!PngWithinIconLimits(image.Bits())) InvalidImage();
-  TPNGImage png;
-  LoadPngBits(image, png);
-  if (png.GetWidth() <= 0 || png.GetHeight() <= 0) InvalidImage();
   TBitmap colour;
   TBitmap* target = raw ? raw : &colour;
-  png.ExtractBitmapAndMask(target, mask, 80);
+  if (image.Head().wBitCount != 32 || !DecodeRgbaInto(image, *target, mask)) {
+    TPNGImage png;
+    LoadPngBits(image, png);
+    if (png.GetWidth() <= 0 || png.GetHeight() <= 0) InvalidImage();
+    png.ExtractBitmapAndMask(target, mask, 80);
+  }
   if (!composite) return;
   composite->Assign(target);
   if (composite->PixelFormat() != pf32bit) return;  // opaque: it shows as it is

@@ -110,6 +110,15 @@ void MakeMonochrome(TBitmap* bitmap) {
   bitmap->LoadFromStream(stream);
 }
 
+void MakeOpaqueMask(TBitmap* mask, int width, int height) {
+  mask->SetPixelFormat(pf1bit);
+  mask->SetSize(width, height);
+  const RGBQUAD blackWhite[2] = {RGBQUAD{0, 0, 0, 0}, RGBQUAD{255, 255, 255, 0}};
+  SetDIBColorTable(mask->Canvas()->Handle(), 0, 2, blackWhite);
+  const size_t rowBytes = size_t(DibRowBytes(width, 1));
+  for (int y = 0; y < height; y++) std::memset(mask->ScanLine(y), 0, rowBytes);
+}
+
 std::unique_ptr<TBitmap> NewMonoBitmap() {
   auto b = std::make_unique<TBitmap>();
   MakeMonochrome(b.get());

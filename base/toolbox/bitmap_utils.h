@@ -37,6 +37,9 @@ bool Is32(TBitmap* bitmap);
 extern const uint8_t MonoBitmapTemplate[66];
 
 void MakeMonochrome(TBitmap* bitmap);
+// Makes mask a 1-bit picture of the size with colour 0 black and 1 white and
+// every pixel black (opaque): rows ready to be written straight into.
+void MakeOpaqueMask(TBitmap* mask, int width, int height);
 std::unique_ptr<TBitmap> NewMonoBitmap();
 // A new bitmap filled with the colour. For pf32bit the colour becomes the
 // pixel with red and blue in pixel order and alpha 0 (a plain colour is a

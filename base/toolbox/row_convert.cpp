@@ -134,7 +134,9 @@ __attribute__((target("ssse3"))) int BgrAndAlphaToQuadsSsse3(const uint8_t* bgr,
 
 // Mask bytes of sixteen pixels a block: a byte compare gives one bit a pixel
 // with the first pixel lowest, and a table turns each byte's bits round.
-__attribute__((target("sse2"))) int MaskFromAlphaSse2(const uint8_t* alpha, uint8_t* mask, int count) {
+// Byte v with its bits in the opposite order: movemask gives pixel 0 in the
+// low bit, a mask row wants it in the high bit.
+const std::array<uint8_t, 256>& ReversedBits() {
   static const auto reversed = [] {
     std::array<uint8_t, 256> t{};
     for (int v = 0; v < 256; ++v)
@@ -142,12 +144,40 @@ __attribute__((target("sse2"))) int MaskFromAlphaSse2(const uint8_t* alpha, uint
         if (v & (1 << b)) t[size_t(v)] |= uint8_t(0x80 >> b);
     return t;
   }();
+  return reversed;
+}
+
+__attribute__((target("sse2"))) int MaskFromAlphaSse2(const uint8_t* alpha, uint8_t* mask, int count) {
+  const std::array<uint8_t, 256>& reversed = ReversedBits();
   int i = 0;
   for (; i + 16 <= count; i += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(alpha + i));
     const unsigned bits = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(a, _mm_setzero_si128())));
     mask[i >> 3] = reversed[bits & 0xFF];
     mask[(i >> 3) + 1] = reversed[bits >> 8];
+  }
+  return i;
+}
+
+// Sixteen pixels per block: those whose alpha byte is 0 are cleared, and
+// their mask bits (one per pixel, the first the high bit) gathered.
+__attribute__((target("sse2"))) int ClearTransparentBgraSse2(uint8_t* bgra, uint8_t* mask, int count) {
+  const std::array<uint8_t, 256>& reversed = ReversedBits();
+  const __m128i zero = _mm_setzero_si128();
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    unsigned bits = 0;
+    for (int k = 0; k < 4; ++k) {
+      auto* at = reinterpret_cast<__m128i*>(bgra + size_t(i + k * 4) * 4);
+      const __m128i v = _mm_loadu_si128(at);
+      const __m128i clear = _mm_cmpeq_epi32(_mm_srli_epi32(v, 24), zero);
+      _mm_storeu_si128(at, _mm_andnot_si128(clear, v));
+      bits |= unsigned(_mm_movemask_ps(_mm_castsi128_ps(clear))) << (k * 4);
+    }
+    if (mask) {
+      mask[i >> 3] = reversed[bits & 0xFF];
+      mask[(i >> 3) + 1] = reversed[bits >> 8];
+    }
   }
   return i;
 }
@@ -230,4 +260,21 @@ void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alp
   masked = MaskFromAlphaSse2(alpha, mask, count);
 #endif
   MaskFromAlphaScalar(alpha + masked, mask + masked / 8, count - masked);
+}
+
+void ClearTransparentBgra(uint8_t* bgra, uint8_t* mask, int count) {
+  int done = 0;
+#if QV_ROW_CONVERT_SSSE3
+  done = ClearTransparentBgraSse2(bgra, mask, count);
+#endif
+  uint8_t* d = bgra + size_t(done) * 4;
+  for (int x0 = done; x0 < count; x0 += 8) {
+    unsigned bits = 0;
+    for (int i = 0; i < 8 && x0 + i < count; ++i, d += 4)
+      if (d[3] == 0) {
+        std::memset(d, 0, 4);
+        bits |= 0x80u >> i;
+      }
+    if (mask) mask[x0 >> 3] = uint8_t(bits);
+  }
 }

@@ -20,6 +20,9 @@ void BgrAndAlphaToBgra(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, i
 // are written: set where alpha is 0. Bits past the last pixel are 0.
 void BgrAndAlphaToBgraClearingTransparent(const uint8_t* bgr, const uint8_t* alpha, uint8_t* dst, uint8_t* mask,
                                           int count);
+// In place on blue, green, red, alpha: the pixels whose alpha is 0 cleared to 0
+// and the mask bytes written, as BgrAndAlphaToBgraClearingTransparent does.
+void ClearTransparentBgra(uint8_t* bgra, uint8_t* mask, int count);
 // Red, green, blue, alpha to blue, green, red, alpha.
 void SwapRgbaRow(const uint8_t* src, uint8_t* dst, int count);
 // Red, green, blue to blue, green, red and an opaque alpha (255).

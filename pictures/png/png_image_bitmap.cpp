@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/row_convert.h"
 #include "pictures/png/png_image.h"
 #include "platform/graphics/gdi.h"
@@ -76,13 +77,7 @@ void SetColorTable(TBitmap* bitmap, const RGBQUAD* colors, int count) {
 class TMaskWriter {
 public:
   TMaskWriter(TBitmap* mask, int width, int height) : FMask(mask) {
-    if (!FMask) return;
-    FMask->SetPixelFormat(pf1bit);
-    FMask->SetSize(width, height);
-    const RGBQUAD blackWhite[2] = {RGBQUAD{0, 0, 0, 0}, RGBQUAD{255, 255, 255, 0}};
-    SetColorTable(FMask, blackWhite, 2);
-    const size_t rowBytes = size_t(DibRowBytes(width, 1));
-    for (int y = 0; y < height; y++) std::memset(FMask->ScanLine(y), 0, rowBytes);
+    if (FMask) MakeOpaqueMask(FMask, width, height);
   }
   void Set(int x, int y, bool white) {
     if (!FMask) return;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "icon_png_util.h"
+#include "base/toolbox/bitmap_utils.h"
 #include "icons/advanced_icon.h"
 #include "icons/icon_pictures.h"
 #include "icons/sub_icon_render.h"
@@ -569,6 +570,10 @@ TEST(ExtractBitmaps, PngImagesDecodedStraightMatchTheirDibForm) {
       DecodePNG(*image, decoded);
       for (TColor background : {kNoBackground, TColor(0x00336699)}) {
         TBitmap raw, composite, mask, raw2, composite2, mask2;
+        // Bitmaps the caller reuses keep nothing of what they held.
+        raw.SetPixelFormat(pf32bit);
+        raw.SetSize(f.w, f.h);
+        Fill32(&raw, 0xFF10E020);
         ExtractBitmaps(*image, &composite, &raw, background, &mask);
         ExtractBitmaps(decoded, &composite2, &raw2, background, &mask2);
         const std::pair<TBitmap*, TBitmap*> pairs[] = {{&raw, &raw2}, {&composite, &composite2}, {&mask, &mask2}};

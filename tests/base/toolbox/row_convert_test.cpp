@@ -90,6 +90,15 @@ TEST(RowConvert, ClearingTransparentPixelsAlsoGivesTheirMaskBits) {
     std::vector<uint8_t> again(out.size(), kGuard);
     BgrAndAlphaToBgraClearingTransparent(bgr.data(), alpha.data(), again.data(), nullptr, n);
     ASSERT_EQ(again, out) << n;
+    // In place on rows already interleaved: the same pixels and mask bytes.
+    std::vector<uint8_t> inPlace(out.size(), kGuard), inPlaceMask(mask.size(), kGuard);
+    BgrAndAlphaToBgra(bgr.data(), alpha.data(), inPlace.data(), n);
+    ClearTransparentBgra(inPlace.data(), inPlaceMask.data(), n);
+    ASSERT_EQ(inPlace, out) << n;
+    ASSERT_EQ(inPlaceMask, mask) << n;
+    BgrAndAlphaToBgra(bgr.data(), alpha.data(), inPlace.data(), n);
+    ClearTransparentBgra(inPlace.data(), nullptr, n);
+    ASSERT_EQ(inPlace, out) << n;
   }
 }
 
