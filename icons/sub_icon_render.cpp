@@ -39,7 +39,23 @@ void FallbackFill(TBitmap& b, const TDibLayout& l, TColor background) {
   b.Canvas()->FillRect(Rect(0, 0, l.width, l.height));
 }
 
+// The colour rows of a plain 24- or 32-bit image (a 40-byte header, no
+// colour table, no bit fields), as most icons hold them, go straight into the
+// bitmap; ReadIconDibLayout has seen that the data holds them.
+bool LoadPlainColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target) {
+  const BITMAPINFOHEADER& h = l.header;
+  if (h.biSize != 40 || h.biCompression != BI_RGB || h.biClrUsed != 0 || (l.bpp != 24 && l.bpp != 32)) return false;
+  bmpcodec::DibView dib;
+  dib.width = l.width;
+  dib.height = l.height;
+  dib.bitCount = l.bpp;
+  dib.bits = const_cast<uint8_t*>(image.Bits().data() + l.headerBytes);
+  target.LoadFromDibView(dib);
+  return true;
+}
+
 void LoadColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target, TColor background) {
+  if (LoadPlainColourPart(image, l, target)) return;
   TMemoryStream s;
   const uint32_t partBytes = uint32_t(l.headerBytes + l.colourBytes);
   WriteFileHeader(s, partBytes + 14, uint32_t(l.headerBytes + 14));
@@ -57,34 +73,26 @@ void LoadColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target,
   }
 }
 
-void LoadMask(const TSubIcon& image, const TDibLayout& l, TBitmap& target, TColor background) {
-  TMemoryStream s;
-  WriteFileHeader(s, uint32_t(l.maskBytes + 62), 62);
-  BITMAPINFOHEADER h{};
-  h.biSize = 40;
-  h.biWidth = l.width;
-  h.biHeight = l.height;
-  h.biPlanes = 1;
-  h.biBitCount = 1;
-  h.biClrUsed = 2;
-  h.biSizeImage = uint32_t(l.maskBytes);
-  s.WriteBuffer(&h, sizeof h);
-  const uint8_t palette[8] = {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0};
-  s.WriteBuffer(palette, 8);
+// The AND mask as a 1-bit bitmap, colour 0 black and 1 white, read in place
+// from the image's bits.
+void LoadMask(const TSubIcon& image, const TDibLayout& l, TBitmap& target) {
+  static const RGBQUAD kBlackWhite[2] = {{0, 0, 0, 0}, {0xFF, 0xFF, 0xFF, 0}};
+  bmpcodec::DibView dib;
+  dib.width = l.width;
+  dib.height = l.height;
+  dib.bitCount = 1;
+  dib.colors = kBlackWhite;
+  dib.colorCount = 2;
   // A mask cut short by the file counts as opaque where it is missing.
-  std::vector<uint8_t> rows(l.maskBytes, 0);
-  if (l.maskPresent)
-    std::memcpy(rows.data(), image.Bits().data() + l.headerBytes + l.colourBytes, l.maskPresent);
-  if (!rows.empty()) s.WriteBuffer(rows.data(), int64_t(rows.size()));
-  s.SetPosition(0);
-  try {
-    target.LoadFromStream(s);
-  } catch (const Exception&) {
-    target.SetMonochrome(true);
-    target.SetSize(l.width, l.height);
-    target.Canvas()->Brush()->SetColor(background == kNoBackground ? clBlack : background);
-    target.Canvas()->FillRect(Rect(0, 0, l.width, l.height));
+  std::vector<uint8_t> padded;
+  const uint8_t* rows = image.Bits().data() + l.headerBytes + l.colourBytes;
+  if (l.maskPresent < l.maskBytes) {
+    padded.assign(l.maskBytes, 0);
+    if (l.maskPresent) std::memcpy(padded.data(), rows, l.maskPresent);
+    rows = padded.data();
   }
+  dib.bits = const_cast<uint8_t*>(rows);
+  target.LoadFromDibView(dib);
 }
 
 void EmptyBitmap(TBitmap* b, TPixelFormat pf) {
@@ -148,7 +156,7 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
       TColor fill = background == kNoBackground ? clBlack : background;
       if (l.bpp == 1 && background != 0) fill = clWhite;
       TBitmap m;
-      LoadMask(image, l, m, background);
+      LoadMask(image, l, m);
       const TColor inverse = (fill ^ 0xFFFFFF) & 0xFFFFFF;
       TMaskPixels screen(&m);
       TColourPixels pixels(composite);
@@ -160,7 +168,7 @@ void ExtractBitmaps(TSubIcon& image, TBitmap* composite, TBitmap* raw, TColor ba
         }
     }
   }
-  if (mask) LoadMask(image, l, *mask, background);
+  if (mask) LoadMask(image, l, *mask);
 }
 
 void DrawSubIcon(TCanvas* canvas, int x, int y, TSubIcon& image, TColor background) {

@@ -620,12 +620,12 @@ void TBitmap::Dormant() {
 
 void TBitmap::FreeImage() { Dormant(); }
 
-void TBitmap::LoadDib(const bmpcodec::Dib& dib) {
+void TBitmap::LoadDib(const bmpcodec::DibView& dib) {
   Format f;
   f.bitCount = dib.bitCount;
   f.compression = dib.compression;
   std::copy(dib.masks, dib.masks + 4, f.masks);
-  f.colors = dib.colors;
+  if (dib.colorCount > 0) f.colors.assign(dib.colors, dib.colors + dib.colorCount);
   // Bit fields that spell the plain layout are stored as it, so the picture
   // reports pf15bit or pf32bit; a 32-bit alpha mask at the top byte is the plain
   // layout's fourth byte.
@@ -641,7 +641,7 @@ void TBitmap::LoadDib(const bmpcodec::Dib& dib) {
   }
   uint8_t* bits = nullptr;
   HBITMAP h = CreateSection(dib.width, dib.height, f.bitCount, f.compression, f.masks, f.colors, &bits);
-  std::memcpy(bits, dib.bits.data(), dib.bits.size());
+  std::memcpy(bits, dib.bits, size_t(dib.RowBytes()) * size_t(dib.height));
   Install(h, bits, dib.width, dib.height, f);
   FHandleType = bmDIB;
   FPixelFormat = PixelFormat();
@@ -655,6 +655,11 @@ void TBitmap::LoadFromStream(TStream& stream) {
     return;
   }
   const bmpcodec::Dib dib = bmpcodec::ReadBmp(stream);
+  LoadDib(dib.View());
+  Changed(this);
+}
+
+void TBitmap::LoadFromDibView(const bmpcodec::DibView& dib) {
   LoadDib(dib);
   Changed(this);
 }
@@ -768,7 +773,7 @@ void TBitmap::LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette
     try {
       const bmpcodec::Dib dib = bmpcodec::ReadPackedDib(p, GlobalSize(data));
       GlobalUnlock(data);
-      LoadDib(dib);
+      LoadDib(dib.View());
     } catch (...) {
       GlobalUnlock(data);
       throw;

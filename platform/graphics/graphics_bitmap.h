@@ -39,6 +39,10 @@ public:
   // every format but pf16bit, which is BI_BITFIELDS 5-6-5; nothing for an empty bitmap.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
+  // The pixels of a DIB already in memory (rows bottom-up, as a BMP file holds
+  // them), copied once into a section of their format: what loading the same
+  // DIB from a BMP stream gives, without the stream.
+  void LoadFromDibView(const bmpcodec::DibView& dib);
   // CF_BITMAP: the data is a bitmap handle, copied; the caller keeps its own.
   // CF_DIB (loading only): a global block holding a packed DIB.
   void LoadFromClipboardFormat(WORD format, HANDLE data, HPALETTE palette) override;
@@ -121,7 +125,7 @@ private:
   // pixels (kept at the top-left) and the canvas brush colour elsewhere.
   void Rebuild(int width, int height, const Format& format);
   void Install(HBITMAP handle, uint8_t* bits, int width, int height, const Format& format);
-  void LoadDib(const bmpcodec::Dib& dib);
+  void LoadDib(const bmpcodec::DibView& dib);
   void TakeBitmap(HBITMAP bitmap, bool adopt);
   void FreeContext();
   // Rows of its own before they are changed (see TakeSharedBits).
