@@ -45,7 +45,8 @@ const int32_t* MacPalette256() {
 
 // ---------------------------------------------------------------- run-length channels
 
-size_t UnpackIcnsChannel(const uint8_t* data, size_t size, size_t at, uint8_t* pixels, size_t count, int channel) {
+size_t UnpackIcnsChannel(const uint8_t* data, size_t size, size_t at, uint8_t* pixels, size_t count, int channel,
+                         size_t* filledOut) {
   size_t filled = 0;
   while (filled < count && at < size) {
     const uint8_t control = data[at++];
@@ -59,6 +60,7 @@ size_t UnpackIcnsChannel(const uint8_t* data, size_t size, size_t at, uint8_t* p
         if (filled < count) pixels[filled++ * 4 + channel] = data[at];
     }
   }
+  if (filledOut) *filledOut = filled;
   return at;
 }
 
@@ -103,6 +105,7 @@ struct TDecoded {
   TElementKind kind = ekNone;
   TBitmapPtr image;
   TMaskPtr mask;
+  bool cutShort = false;  // the data ended inside a run-length channel
 };
 
 // Width and height of a classic element, from the letters of its type.
@@ -144,7 +147,7 @@ TBitmapPtr DecodeCompressed(const uint8_t* data, size_t size, int nominal) {
 // "it32" without a mask stays transparent). The channels follow one another
 // in the data in the given order.
 TBitmapPtr DecodeRunLength(const uint8_t* data, size_t size, int side, bool withHeader, const int* channels,
-                           int channelCount) {
+                           int channelCount, bool& cutShort) {
   const size_t count = static_cast<size_t>(side) * side;
   std::vector<uint8_t> pixels(count * 4);
   uint32_t fill = 0xFF000000u;
@@ -155,7 +158,12 @@ TBitmapPtr DecodeRunLength(const uint8_t* data, size_t size, int side, bool with
     at = 4;
   }
   for (size_t i = 0; i < count; ++i) std::memcpy(&pixels[i * 4], &fill, 4);
-  for (int c = 0; c < channelCount; ++c) at = UnpackIcnsChannel(data, size, at, pixels.data(), count, channels[c]);
+  for (int c = 0; c < channelCount; ++c) {
+    // A channel the data stops inside keeps what it read; the reader notes it.
+    size_t filled = 0;
+    at = UnpackIcnsChannel(data, size, at, pixels.data(), count, channels[c], &filled);
+    if (filled < count) cutShort = true;
+  }
   TBitmapPtr image = NewPixels(pf32bit, side, side);
   CopyPixels32(*image, pixels);
   return image;
@@ -216,7 +224,7 @@ TDecoded DecodeIcnsElement(const std::string& type, const uint8_t* data, size_t 
     const bool argb = (type == "ic04" || type == "ic05") && !HasPngSignature(data, size) && !HasJp2Signature(data, size);
     if (argb) {
       static const int kOrder[4] = {kAlpha, kRed, kGreen, kBlue};
-      d.image = DecodeRunLength(data, size, side, true, kOrder, 4);
+      d.image = DecodeRunLength(data, size, side, true, kOrder, 4, d.cutShort);
     } else {
       d.image = DecodeCompressed(data, size, side);
     }
@@ -229,7 +237,7 @@ TDecoded DecodeIcnsElement(const std::string& type, const uint8_t* data, size_t 
   if (type == "it32" || type == "ih32" || type == "il32" || type == "is32") {
     static const int kOrder[3] = {kRed, kGreen, kBlue};
     d.kind = ekRunLength32;
-    d.image = DecodeRunLength(data, size, width, type == "it32", kOrder, 3);
+    d.image = DecodeRunLength(data, size, width, type == "it32", kOrder, 3, d.cutShort);
   } else if (depth == '#') {
     if (size == pixels * 2 / 8) d = DecodeOneBit(data, width, height);
   } else if (depth == '4') {
@@ -334,6 +342,7 @@ void ReadIcnsElements(const uint8_t* data, size_t size, size_t start, TMacIconIm
     const size_t dataSize = std::min<uint64_t>(length - 8, end - pos - 8);
     if (IsKnownIcnsType(type) && !IsSkippedType(type)) {
       TElement e{type, DecodeIcnsElement(type, data + pos + 8, dataSize)};
+      if (e.decoded.cutShort) Note(refusal, "a run-length channel is cut short");
       if (e.decoded.image || e.decoded.mask) elements.push_back(std::move(e));
       else if (e.decoded.kind != ekNone) Note(refusal, "an element of a size its type does not have");
     }

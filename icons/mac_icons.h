@@ -43,5 +43,7 @@ const int32_t* MacPalette256();
 
 // Decodes one run-length channel of an icns element into byte channel of the
 // 32-bit pixels (pixels count, top-left first), reading from data[at] on;
-// returns where the channel's data ended.
-size_t UnpackIcnsChannel(const uint8_t* data, size_t size, size_t at, uint8_t* pixels, size_t count, int channel);
+// returns where the channel's data ended, and in filledOut how many pixels it
+// reached (fewer than count when the data ends first).
+size_t UnpackIcnsChannel(const uint8_t* data, size_t size, size_t at, uint8_t* pixels, size_t count, int channel,
+                         size_t* filledOut = nullptr);

@@ -319,7 +319,14 @@ TEST(MacIcons, HostileFilesAreReadWithoutHarm) {
        "an element of a size its type does not have"},
       {"container past the end", container(0xFFFFFFFF, is32), 1, "the container runs past the end"},
       {"container shorter than its head", container(3, is32), 0, "a container shorter than its head"},
-      {"truncated run-length data", Icns({Element("il32", {0xFF, 1})}), 1, ""},
+      // What the channels hold is kept; the rest of the picture stays as it began.
+      {"truncated run-length data", Icns({Element("il32", {0xFF, 1})}), 1, "a run-length channel is cut short"},
+      {"last channel cut short", Icns({Element("is32", [] {
+         Bytes d = SolidChannels(16, {1, 2, 3});
+         d.pop_back();
+         return d;
+       }())}), 1, "a run-length channel is cut short"},
+      {"whole channels", Icns({Element("is32", SolidChannels(16, {1, 2, 3}))}), 1, ""},
       {"wrong classic sizes", Icns({Element("icl8", Bytes(1000, 0)), Element("icn#", Bytes(255, 0)),
                                     Element("l8mk", Bytes(3, 0))}), 0, "an element of a size its type does not have"},
       {"fork of zero lengths", Bytes(4096, 0), 0, none},
