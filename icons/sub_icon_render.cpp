@@ -9,6 +9,7 @@
 #include "base/toolbox/row_convert.h"
 #include "icons/advanced_icon.h"
 #include "pictures/png/png_image.h"
+#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/graphics/png_header.h"
 #include "platform/rtl/byte_order.h"
@@ -23,14 +24,6 @@ TDibLayout LayoutOf(const TSubIcon& image) {
   return l;
 }
 
-void WriteFileHeader(TStream& s, uint32_t fileSize, uint32_t offBits) {
-  BITMAPFILEHEADER fh{};
-  fh.bfType = 0x4D42;
-  fh.bfSize = fileSize;
-  fh.bfOffBits = offBits;
-  s.WriteBuffer(&fh, sizeof fh);
-}
-
 void FallbackFill(TBitmap& b, const TDibLayout& l, TColor background) {
   const TPixelFormat pf = BitsToPixelFormat(l.bpp);
   b.SetPixelFormat(pf == pfDevice ? pf24bit : pf);
@@ -39,38 +32,37 @@ void FallbackFill(TBitmap& b, const TDibLayout& l, TColor background) {
   b.Canvas()->FillRect(Rect(0, 0, l.width, l.height));
 }
 
-// The colour rows of a plain 24- or 32-bit image (a 40-byte header, no
-// colour table, no bit fields), as most icons hold them, go straight into the
-// bitmap; ReadIconDibLayout has seen that the data holds them.
-bool LoadPlainColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target) {
-  const BITMAPINFOHEADER& h = l.header;
-  if (h.biSize != 40 || h.biCompression != BI_RGB || h.biClrUsed != 0 || (l.bpp != 24 && l.bpp != 32)) return false;
+// The colour rows go straight from the image's bits into the bitmap, with the
+// colour table or bit fields the header names: what reading them as a BMP file
+// would give. ReadIconDibLayout has seen that the bits hold the header, table
+// and rows. What a BMP file may not hold (more than 256 colours, broken bit
+// fields) draws as the background.
+void LoadColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target, TColor background) {
+  const uint8_t* bits = image.Bits().data();
+  const size_t size = image.Bits().size();
+  TDibHeader h;
+  std::vector<RGBQUAD> colours;
+  if (ReadDibHeader(bits, size, h) != drNone || (h.bitCount <= 8 && h.clrUsed > 256) ||
+      (h.bitFields && CheckDibMasks(h) != drNone) ||
+      (h.bitCount <= 8 && ReadDibColours(bits, size, h, size_t(h.tableEntries), colours) != drNone)) {
+    FallbackFill(target, l, background);
+    return;
+  }
+  // Entries past what the depth indexes are passed over.
+  if (colours.size() > h.PaletteSize()) colours.resize(h.PaletteSize());
   bmpcodec::DibView dib;
   dib.width = l.width;
   dib.height = l.height;
   dib.bitCount = l.bpp;
-  dib.bits = const_cast<uint8_t*>(image.Bits().data() + l.headerBytes);
-  target.LoadFromDibView(dib);
-  return true;
-}
-
-void LoadColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target, TColor background) {
-  if (LoadPlainColourPart(image, l, target)) return;
-  TMemoryStream s;
-  const uint32_t partBytes = uint32_t(l.headerBytes + l.colourBytes);
-  WriteFileHeader(s, partBytes + 14, uint32_t(l.headerBytes + 14));
-  BITMAPINFOHEADER h = l.header;
-  h.biHeight = l.height;
-  h.biSizeImage = uint32_t(l.colourBytes);
-  s.WriteBuffer(&h, sizeof h);
-  s.WriteBuffer(image.Bits().data() + sizeof h, int64_t(partBytes - sizeof h));
-  s.SetPosition(0);
-  try {
-    target.LoadFromStream(s);
-    if (target.PixelFormat() == pfDevice || target.PixelFormat() == pfCustom) target.SetPixelFormat(pf24bit);
-  } catch (const Exception&) {
-    FallbackFill(target, l, background);
+  if (h.bitFields) {
+    dib.compression = BI_BITFIELDS;
+    std::copy(h.masks, h.masks + 4, dib.masks);
   }
+  dib.colors = colours.data();
+  dib.colorCount = int(colours.size());
+  dib.bits = const_cast<uint8_t*>(bits + l.headerBytes);
+  target.LoadFromDibView(dib);
+  if (target.PixelFormat() == pfDevice || target.PixelFormat() == pfCustom) target.SetPixelFormat(pf24bit);
 }
 
 // The AND mask as a 1-bit bitmap, colour 0 black and 1 white, read in place

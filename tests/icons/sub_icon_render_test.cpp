@@ -122,6 +122,103 @@ TEST(ExtractBitmaps, DepthsWithoutPixelsAreRefused) {
   }
 }
 
+// The colour rows of every header layout come out as the BMP file with the
+// same header, masks, table and rows reads; a colour count at a depth above 8
+// bits names no table in an icon (the rows follow the header), and what no BMP
+// file may hold draws as the background.
+TEST(ExtractBitmaps, ColourRowsReadAsTheirBmpFile) {
+  struct Case {
+    const char* name;
+    uint32_t headerSize;
+    int bpp;
+    uint32_t compression;
+    uint32_t clrUsed;
+    std::vector<uint32_t> masks;
+  };
+  const Case cases[] = {
+      {"1 bit", 40, 1, BI_RGB, 0, {}},
+      {"4 bits, 3 colours", 40, 4, BI_RGB, 3, {}},
+      {"4 bits, 20 colours", 40, 4, BI_RGB, 20, {}},
+      {"8 bits", 40, 8, BI_RGB, 0, {}},
+      {"16 bits", 40, 16, BI_RGB, 0, {}},
+      {"16 bits 5-6-5", 40, 16, BI_BITFIELDS, 0, {0xF800, 0x07E0, 0x001F}},
+      {"24 bits", 40, 24, BI_RGB, 0, {}},
+      {"32 bits", 40, 32, BI_RGB, 0, {}},
+      {"32 bits, 5 colours named", 40, 32, BI_RGB, 5, {}},
+      {"32 bits, fields", 40, 32, BI_BITFIELDS, 0, {0xFF00, 0xFF0000, 0xFF000000}},
+      {"32 bits, V5 header", 124, 32, BI_RGB, 0, {}},
+      {"8 bits, V4 header", 108, 8, BI_RGB, 0, {}},
+      {"8 bits, 300 colours", 40, 8, BI_RGB, 300, {}},
+      {"16 bits, broken fields", 40, 16, BI_BITFIELDS, 0, {0xF0F0, 0x0F0F, 0}},
+  };
+  const int w = 5, h = 3;
+  for (const Case& c : cases) {
+    // Header (masks inside it from 52 bytes on, else after it), table, rows.
+    std::vector<uint8_t> head(c.headerSize, 0);
+    Put32(head, 0, c.headerSize);
+    Put32(head, 4, w);
+    Put32(head, 8, 2 * h);
+    Put16(head, 12, 1);
+    Put16(head, 14, uint32_t(c.bpp));
+    Put32(head, 16, c.compression);
+    Put32(head, 32, c.clrUsed);
+    std::vector<uint8_t> extra;
+    for (size_t k = 0; k < c.masks.size(); ++k) {
+      if (c.headerSize >= 52) {
+        Put32(head, 40 + 4 * k, c.masks[k]);
+      } else {
+        extra.resize(extra.size() + 4);
+        Put32(extra, extra.size() - 4, c.masks[k]);
+      }
+    }
+    uint32_t seed = uint32_t(c.bpp * 977 + c.clrUsed);
+    auto next = [&seed] { return uint8_t((seed = seed * 1103515245u + 12345u) >> 24); };
+    const size_t entries = c.bpp <= 8 ? (c.clrUsed ? c.clrUsed : size_t(1) << c.bpp) : 0;
+    std::vector<uint8_t> table(entries * 4);
+    for (size_t i = 0; i < table.size(); ++i) table[i] = i % 4 == 3 ? 0 : next();
+    std::vector<uint8_t> rows(RowBytes(w, c.bpp) * h);
+    for (uint8_t& b : rows) b = next();
+
+    std::vector<uint8_t> dib = head;
+    dib.insert(dib.end(), extra.begin(), extra.end());
+    dib.insert(dib.end(), table.begin(), table.end());
+    dib.insert(dib.end(), rows.begin(), rows.end());
+    dib.resize(dib.size() + RowBytes(w, 1) * h, 0);
+    TSubIcon image;
+    image.SetBits(dib);
+    TBitmap raw;
+    ExtractBitmaps(image, nullptr, &raw, kNoBackground, nullptr);
+    ASSERT_EQ(raw.GetWidth(), w) << c.name;
+    ASSERT_EQ(raw.GetHeight(), h) << c.name;
+    const bool refused = (c.bpp <= 8 && c.clrUsed > 256) || (c.masks.size() == 3 && c.masks[2] == 0);
+    if (refused) {
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) EXPECT_EQ(raw.Canvas()->Pixels(x, y), clBlack) << c.name;
+      continue;
+    }
+    // The same picture as a BMP file; at more than 8 bits it holds no table.
+    std::vector<uint8_t> bmpHead = head;
+    Put32(bmpHead, 8, h);
+    if (c.bpp > 8) Put32(bmpHead, 32, 0);
+    std::vector<uint8_t> file(14, 0);
+    file[0] = 'B', file[1] = 'M';
+    Put32(file, 10, uint32_t(14 + bmpHead.size() + extra.size() + table.size()));
+    file.insert(file.end(), bmpHead.begin(), bmpHead.end());
+    file.insert(file.end(), extra.begin(), extra.end());
+    file.insert(file.end(), table.begin(), table.end());
+    file.insert(file.end(), rows.begin(), rows.end());
+    Put32(file, 2, uint32_t(file.size()));
+    TCustomMemoryStream s(file.data(), int64_t(file.size()));
+    TBitmap expected;
+    expected.LoadFromStream(s);
+    if (expected.PixelFormat() == pfCustom) expected.SetPixelFormat(pf24bit);
+    ASSERT_EQ(raw.PixelFormat(), expected.PixelFormat()) << c.name;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) EXPECT_EQ(raw.Canvas()->Pixels(x, y), expected.Canvas()->Pixels(x, y)) << c.name;
+    EXPECT_EQ(std::memcmp(raw.ScanLine(0), expected.ScanLine(0), RowBytes(w, raw.View().bitCount)), 0) << c.name;
+  }
+}
+
 TEST(SetFrom32BitBitmap, SizesAndMaskBelow96) {
   TBitmap b;
   b.SetPixelFormat(pf32bit);
