@@ -657,17 +657,32 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
     RECT d{DevX(dc, rect->left), DevY(dc, rect->top), DevX(dc, rect->right), DevY(dc, rect->bottom)};
     clip = Region::Combine(clip, Region::FromRect(d.left, d.top, d.right, d.bottom), RGN_AND);
   }
+  // Under a map that turns, leans, stretches or mirrors text, each line goes
+  // out as text at its place, the way its record plays back.
+  bool mapped = false;
+  if (!dc->state.plain && !dc->recorder) {
+    FontObj* f = CurrentFont(dc);
+    const TextFrame fr = f ? FrameOf(dc, f->logFont) : TextFrame{};
+    mapped = !AxisAligned(dc) || fr.shaped || fr.turn != 0;
+  }
   int y = top;
   for (const Line& l : lines) {
     int x = rect->left;
     if (format & DT_CENTER) x = rect->left + (boxWidth - l.width) / 2;
     else if (format & DT_RIGHT) x = rect->right - l.width;
-    if (dc->recorder) {
+    if (dc->recorder || mapped) {
       // Kept as text records, one per line, clipped like the box.
       std::string bytes;
       for (uint32_t c : l.cps) AppendUtf8(bytes, c);
-      RecText(dc, x, y, (format & DT_NOCLIP) ? 0 : ETO_CLIPPED, rect, bytes.data(), static_cast<UINT>(bytes.size()),
-              nullptr);
+      const UINT options = (format & DT_NOCLIP) ? 0 : ETO_CLIPPED;
+      if (dc->recorder) {
+        RecText(dc, x, y, options, rect, bytes.data(), static_cast<UINT>(bytes.size()), nullptr);
+      } else {
+        const UINT align = dc->state.textAlign;
+        dc->state.textAlign = TA_TOP | TA_LEFT;
+        OutputTurnedText(dc, x, y, options, rect, bytes.data(), bytes.size(), nullptr);
+        dc->state.textAlign = align;
+      }
       y += lineHeight;
       continue;
     }

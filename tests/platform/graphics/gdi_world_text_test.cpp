@@ -245,6 +245,34 @@ TEST(GdiWorldText, PathMatchesTheDrawnText) {
   }
 }
 
+// DrawText under a leaning or mirroring world draws each line as the text call
+// its record plays back as: leaned or mirrored within the mapped box, not
+// upright and off to one side.
+TEST(GdiWorldText, DrawTextLinesGoThroughTheMap) {
+  const XFORM worlds[] = {{-1, 0, 0, 1, 240, 0}, {1, 0, -0.5f, 1, 40, 0}, {1.5f, 0, 0, 1, 0, 0}};
+  for (const XFORM& w : worlds) {
+    SCOPED_TRACE(testing::Message() << w.eM11 << " " << w.eM21);
+    auto draw = [&](bool drawText) {
+      Dib d(W, H, 32);
+      d.Fill32(0x00FFFFFF);
+      HFONT font = SansFont(-20);
+      HGDIOBJ old = SelectObject(d.dc(), font);
+      SetBkMode(d.dc(), TRANSPARENT);
+      SetGraphicsMode(d.dc(), GM_ADVANCED);
+      SetWorldTransform(d.dc(), &w);
+      RECT r{20, 30, 150, 90};
+      if (drawText) DrawText(d.dc(), "Boxed", -1, &r, DT_SINGLELINE);
+      else ExtTextOut(d.dc(), 20, 30, ETO_CLIPPED, &r, "Boxed", 5, nullptr);
+      SelectObject(d.dc(), old);
+      DeleteObject(font);
+      return Capture(d);
+    };
+    const Ink text = draw(true);
+    EXPECT_GT(text.Total(), 50 * 255);
+    EXPECT_EQ(text.cov, draw(false).cov);
+  }
+}
+
 void SavePng(const std::string& name, const Dib& d, int w, int h) {
   const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
   std::filesystem::create_directories(dir);
@@ -277,10 +305,10 @@ TEST(GdiWorldText, BackgroundAndUnderlineLeanWithTheText) {
   SetBkColor(dc, RGB(255, 230, 120));
   SetBkMode(dc, OPAQUE);
   SetTextAlign(dc, TA_CENTER | TA_BASELINE);
-  XFORM lean{1, 0, 0.6f, 1, 0, 0};
+  XFORM lean{1, 0, -0.4f, 1, 0, 0};
   SetWorldTransform(dc, &lean);
   TextOut(dc, 120, 50, "Leaned", 6);
-  // Each row of the background starts further right the higher it is.
+  // Each row of the background starts further left the lower it is.
   std::vector<std::pair<int, int>> starts;
   for (int y = 10; y < 60; ++y)
     for (int x = 0; x < PW; ++x)
@@ -291,7 +319,7 @@ TEST(GdiWorldText, BackgroundAndUnderlineLeanWithTheText) {
   ASSERT_GT(starts.size(), 25u);
   const auto [yTop, xTop] = starts.front();
   const auto [yBottom, xBottom] = starts.back();
-  EXPECT_NEAR(double(xBottom - xTop) / (yBottom - yTop), 0.6, 0.08);
+  EXPECT_NEAR(double(xBottom - xTop) / (yBottom - yTop), -0.4, 0.08);
   // On the baseline row the cell is centred where the lean puts the reference.
   int first = PW, last = -1;
   for (int x = 0; x < PW; ++x)
@@ -299,7 +327,7 @@ TEST(GdiWorldText, BackgroundAndUnderlineLeanWithTheText) {
       first = std::min(first, x);
       last = x;
     }
-  EXPECT_NEAR((first + last + 1) / 2.0, 120 + 0.6 * 50, 2);
+  EXPECT_NEAR((first + last + 1) / 2.0, 120 - 0.4 * 50, 2);
   // The underline: a run of text colour below the baseline, as long as the cell.
   int underline = 0;
   for (int y = 50; y < 56; ++y) {
@@ -320,7 +348,7 @@ TEST(GdiWorldText, BackgroundAndUnderlineLeanWithTheText) {
   TextOut(dc, 90, 170, "Flipped", 7);
   XFORM turnLean{0.866f, -0.5f, 0.9f, 0.866f, 0, 0};
   SetWorldTransform(dc, &turnLean);
-  TextOut(dc, 70, 300, "Turned", 6);
+  TextOut(dc, 22, 290, "Turned", 6);
   SelectObject(dc, old);
   DeleteObject(font);
   SavePng("world_text.png", d, PW, PH);
