@@ -212,6 +212,8 @@ TEST(GdiWorldText, ShearKeepsTheAdvance) {
   ASSERT_GT(upright, 60);
   EXPECT_EQ(advance({1, 0, 0.5f, 1, 0, 0}, TA_LEFT), upright);
   EXPECT_EQ(advance({1, 0, -0.8f, 1, 10, 0}, TA_RIGHT), -upright);
+  EXPECT_EQ(advance({1, 0, 0, 1, 0, 0}, TA_RIGHT), -upright);
+  EXPECT_EQ(advance({1, 0, 0.5f, 1, 0, 0}, TA_CENTER), 0);
   // The ink of a leaned run ends where the upright run's does, give or take
   // the lean of its last stroke's top and bottom.
   const RECT a = DrawInk({{1, 0, 0, 1, 20, 100}, "mmmm", 0, 0, TA_BASELINE}).Box();
@@ -270,6 +272,29 @@ TEST(GdiWorldText, DrawTextLinesGoThroughTheMap) {
     const Ink text = draw(true);
     EXPECT_GT(text.Total(), 50 * 255);
     EXPECT_EQ(text.cov, draw(false).cov);
+  }
+}
+
+// Worlds at the edge of what a transform may hold draw in bounded time and
+// memory, with their background and underline, into a path too.
+TEST(GdiWorldText, ExtremeWorldsStayBounded) {
+  const XFORM worlds[] = {{1e7f, 0, 0, 1e-7f, 0, 0}, {1e-7f, 0, 0, 1e7f, 0, 0}, {1, 0, 1e7f, 1, 0, 0},
+                          {1e-6f, 1e6f, -1e6f, 1e-6f, 5, 5}, {-1e7f, 0, 0, -1e7f, 100, 100}};
+  for (const XFORM& w : worlds) {
+    Dib d(W, H, 32);
+    HFONT font = SansFont(-30, true);
+    HGDIOBJ old = SelectObject(d.dc(), font);
+    SetBkMode(d.dc(), OPAQUE);
+    SetGraphicsMode(d.dc(), GM_ADVANCED);
+    ASSERT_TRUE(SetWorldTransform(d.dc(), &w));
+    RECT r{0, 0, 50, 20};
+    EXPECT_TRUE(ExtTextOut(d.dc(), 1, 1, ETO_OPAQUE, &r, "Wide W", 6, nullptr));
+    BeginPath(d.dc());
+    TextOut(d.dc(), 1, 1, "Wide W", 6);
+    EndPath(d.dc());
+    FillPath(d.dc());
+    SelectObject(d.dc(), old);
+    DeleteObject(font);
   }
 }
 
