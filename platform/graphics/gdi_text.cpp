@@ -172,6 +172,9 @@ void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
 // Calls fn(code point, glyph, pen x, pen y) for each glyph of a run whose pen
 // starts at (x, baseline) in device coordinates; advances come from dx when
 // given, along the baseline's direction (ux, uy).
+// How far from the origin a pen may go, in 1/64 pixel.
+constexpr int64_t kPenLimit64 = int64_t{1} << 36;
+
 template <class Fn>
 void WalkRun(fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline, const INT* dx, double ux,
              double uy, Fn fn) {
@@ -183,12 +186,16 @@ void WalkRun(fontengine::Face& face, const std::vector<uint32_t>& cps, int x, in
       px64 += int64_t{dx[i]} * 64;
     } else if (dx) {
       // Given advances run along the turned baseline.
-      px64 += std::llround(dx[i] * ux * 64);
-      py64 += std::llround(dx[i] * uy * 64);
+      px64 += std::llround(std::clamp(dx[i] * ux * 64, -double(kPenLimit64), double(kPenLimit64)));
+      py64 += std::llround(std::clamp(dx[i] * uy * 64, -double(kPenLimit64), double(kPenLimit64)));
     } else {
       px64 += g.advanceX64;
       py64 -= g.advanceY64;
     }
+    // A pen this far off every surface draws nothing more; keeping it there
+    // keeps the sums and the pixel positions in range.
+    px64 = std::clamp(px64, -kPenLimit64, kPenLimit64);
+    py64 = std::clamp(py64, -kPenLimit64, kPenLimit64);
   }
 }
 

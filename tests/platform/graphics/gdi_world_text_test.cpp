@@ -289,6 +289,8 @@ TEST(GdiWorldText, ExtremeWorldsStayBounded) {
     ASSERT_TRUE(SetWorldTransform(d.dc(), &w));
     RECT r{0, 0, 50, 20};
     EXPECT_TRUE(ExtTextOut(d.dc(), 1, 1, ETO_OPAQUE, &r, "Wide W", 6, nullptr));
+    const INT far[6] = {1 << 29, -(1 << 29), 1 << 29, 1 << 29, 1 << 29, 7};
+    EXPECT_TRUE(ExtTextOut(d.dc(), 1, 1, 0, nullptr, "Wide W", 6, far));
     BeginPath(d.dc());
     TextOut(d.dc(), 1, 1, "Wide W", 6);
     EndPath(d.dc());
