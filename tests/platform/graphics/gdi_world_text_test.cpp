@@ -20,9 +20,10 @@ namespace {
 
 constexpr int W = 240, H = 200;
 
-HFONT SansFont(int height, bool underline = false) {
+HFONT SansFont(int height, bool underline = false, int escapement = 0) {
   LOGFONTA lf;
   lf.lfHeight = height;
+  lf.lfEscapement = lf.lfOrientation = escapement;
   lf.lfUnderline = underline ? 1 : 0;
   std::strncpy(lf.lfFaceName, "DejaVu Sans", LF_FACESIZE - 1);
   return CreateFontIndirect(&lf);
@@ -85,6 +86,7 @@ struct Draw {
   UINT align = TA_BASELINE | TA_LEFT;
   int height = -40;
   bool path = false;  // drawn as a filled path instead
+  int escapement = 0;
 };
 
 Ink Capture(const Dib& d) {
@@ -98,7 +100,7 @@ Ink DrawInk(const Draw& c) {
   Dib d(W, H, 32);
   d.Fill32(0x00FFFFFF);
   HDC dc = d.dc();
-  HFONT font = SansFont(c.height);
+  HFONT font = SansFont(c.height, false, c.escapement);
   HGDIOBJ old = SelectObject(dc, font);
   SetBkMode(dc, TRANSPARENT);
   SetTextColor(dc, RGB(0, 0, 0));
@@ -150,6 +152,18 @@ TEST(GdiWorldText, UnevenScaleStretchesTheGlyphs) {
     EXPECT_NEAR(box.bottom - box.top, h0 * c.sy, 2.5);
     EXPECT_NEAR(box.bottom, 150, 1);
   }
+}
+
+// The escapement turns the glyphs in logical space, before the map: text
+// turned upright and then stretched along x gets glyphs twice as tall (now
+// lying along x) and a run as long as before.
+TEST(GdiWorldText, EscapementTurnsBeforeTheMap) {
+  const RECT plain = DrawInk({{1, 0, 0, 1, 0, 0}, "IIII", 80, 150, TA_BASELINE, -30, false, 900}).Box();
+  const RECT wide = DrawInk({{2, 0, 0, 1, 0, 0}, "IIII", 40, 150, TA_BASELINE, -30, false, 900}).Box();
+  ASSERT_GT(plain.bottom - plain.top, 20);
+  EXPECT_NEAR(wide.right - wide.left, 2 * (plain.right - plain.left), 2.5);
+  EXPECT_NEAR(wide.bottom - wide.top, plain.bottom - plain.top, 1.5);
+  EXPECT_NEAR(wide.bottom, plain.bottom, 1);
 }
 
 // A mirroring world flips the glyphs about the mirror line through the
