@@ -244,6 +244,25 @@ void Text(HDC dc) {
   DeleteObject(turned);
 }
 
+// DrawText lays its lines out from their top left corners whatever alignment
+// the DC has; the text after it is aligned as the DC says again.
+void AlignedDrawText(HDC dc) {
+  HFONT sans = Font("DejaVu Sans", -12);
+  SelectObject(dc, sans);
+  SetTextColor(dc, RGB(0, 100, 0));
+  SetBkColor(dc, RGB(255, 220, 220));
+  SetTextAlign(dc, TA_BASELINE | TA_RIGHT | TA_UPDATECP);
+  MoveToEx(dc, 60, 66, nullptr);
+  RECT r{4, 4, 92, 52};
+  DrawText(dc, "Boxed words centred on lines", -1, &r, DT_CENTER | DT_WORDBREAK);
+  SetBkMode(dc, TRANSPARENT);
+  TextOut(dc, 0, 0, "cp", 2);
+  TextOut(dc, 0, 0, "more", 4);
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(sans);
+}
+
 void Dibs(HDC dc) {
   int x = 0;
   for (int bits : {1, 4, 8, 16, 24, 32}) {
@@ -680,6 +699,8 @@ const Case kCases[] = {
     {"TurnedTextLines", TurnedTextLines, true, false},
     {"TurnedBlits", TurnedBlits, true, false},
     {"NewRecords", NewRecords, true, false},
+    // DrawText places its lines by the face at the size it is recorded at.
+    {"AlignedDrawText", AlignedDrawText, false, true},
 };
 
 // Every target starts from the same non-uniform background, so operations that
