@@ -204,6 +204,8 @@ TEST(MappedDrawText, DrawsTheDeviceLayout) {
       {"world x2 centred", kMaps[3], {20, 10, 140, 70}, DT_CENTER | DT_VCENTER | DT_SINGLELINE},
       {"twips bottom right", kMaps[0], {300, -150, 4500, -2250}, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE},
       {"lometric centred", kMaps[1], {50, -30, 800, -380}, DT_CENTER | DT_VCENTER | DT_SINGLELINE},
+      {"world x2 ellipsis", kMaps[3], {20, 10, 90, 40}, DT_SINGLELINE | DT_END_ELLIPSIS},
+      {"twips ellipsis", kMaps[0], {300, -150, 2400, -900}, DT_SINGLELINE | DT_END_ELLIPSIS},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
