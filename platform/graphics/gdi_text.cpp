@@ -201,19 +201,10 @@ int ToFace(int logical, double scale) {
 // The face's metrics in logical units. The height and the em are mapped back
 // and the rest derived from them, so ascent and descent still make the
 // height, and a font asked for by its character height keeps that em with the
-// internal leading on top.
-struct LogicalMetrics {
-  int height = 0;
-  int ascent = 0;
-  int descent = 0;
-  int internalLeading = 0;
-  int externalLeading = 0;
-  int aveCharWidth = 0;
-  int maxCharWidth = 0;
-};
-
-LogicalMetrics MetricsOf(const fontengine::Metrics& m, const TextScale& sc) {
-  LogicalMetrics lm;
+// internal leading on top. The decoration lines stay in face pixels: only
+// drawing, on the face, uses them.
+fontengine::Metrics MetricsOf(const fontengine::Metrics& m, const TextScale& sc) {
+  fontengine::Metrics lm = m;
   lm.height = ToLogical(m.height, sc.across);
   lm.ascent = std::min(lm.height, ToLogical(m.ascent, sc.across));
   lm.descent = lm.height - lm.ascent;
@@ -692,7 +683,7 @@ BOOL GetTextMetrics(HDC hdc, TEXTMETRICA* tm) {
   FontObj* f = CurrentFont(dc);
   if (!face || !f) return FALSE;
   const auto& m = face->GetMetrics();
-  const LogicalMetrics lm = MetricsOf(m, ScaleOf(dc));
+  const fontengine::Metrics lm = MetricsOf(m, ScaleOf(dc));
   *tm = TEXTMETRICA();
   tm->tmHeight = lm.height;
   tm->tmAscent = lm.ascent;
@@ -730,7 +721,7 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
   // down the way its lines go under the map.
   const auto& m = face->GetMetrics();
   const TextScale sc = ScaleOf(dc);
-  const LogicalMetrics lm = MetricsOf(m, sc);
+  const fontengine::Metrics lm = MetricsOf(m, sc);
   const Reading rd = ReadingOf(dc);
   auto narrow = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   const int64_t startX = int64_t{rd.x} * rect->left, endX = int64_t{rd.x} * rect->right;

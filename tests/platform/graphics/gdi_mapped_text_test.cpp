@@ -184,6 +184,33 @@ INSTANTIATE_TEST_SUITE_P(Maps, MappedText, ::testing::ValuesIn(kMaps), [](const 
   return name;
 });
 
+// Measuring under worlds at the edge of what a transform may hold answers in
+// range and in bounded time: the face stops growing at its largest size and
+// shrinking at a pixel, so blown-up text measures next to nothing and squeezed
+// text a great deal, but neither overflows.
+TEST(MappedTextExtremes, MeasuresStayInRange) {
+  const XFORM worlds[] = {{1e7f, 0, 0, 1e7f, 0, 0}, {1e-7f, 0, 0, 1e-7f, 0, 0}, {1e7f, 0, 0, 1e-7f, 0, 0},
+                          {1e-6f, 1e6f, -1e6f, 1e-6f, 5, 5}};
+  for (const XFORM& w : worlds) {
+    SCOPED_TRACE(testing::Message() << w.eM11 << " " << w.eM12 << " " << w.eM22);
+    Map m{"extreme"};
+    m.world = w;
+    const FontDC mapped(-30, &m);
+    const SIZE size = mapped.Extent(kSample);
+    const TEXTMETRICA tm = mapped.Metrics();
+    EXPECT_GE(size.cx, 0);
+    EXPECT_GE(size.cy, 0);
+    EXPECT_EQ(tm.tmAscent + tm.tmDescent, tm.tmHeight);
+    EXPECT_GE(tm.tmInternalLeading, 0);
+    RECT r{0, 0, 100, 0};
+    const int height = DrawText(mapped.dc(), kSample, -1, &r, DT_CALCRECT | DT_WORDBREAK);
+    EXPECT_GE(height, 0);
+    EXPECT_LT(height, INT32_MAX / 2);
+    RECT box{0, 0, 100, 100};
+    EXPECT_GE(DrawText(mapped.dc(), kSample, -1, &box, DT_CENTER | DT_WORDBREAK), 0);
+  }
+}
+
 // Lines drawn by DrawText under a map that scales land where the same text
 // drawn with a font of the device size lands in the device box: the same
 // words on the same lines, centred and stacked alike (within the rounding of
