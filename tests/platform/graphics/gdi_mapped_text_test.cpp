@@ -211,6 +211,8 @@ TEST(MappedTextExtremes, MeasuresStayInRange) {
   }
 }
 
+const Map kMirrored{"mirrored page", MM_ANISOTROPIC, {1, 1}, {-2, 2}, {1, 0, 0, 1, 0, 0}, 2, 2, -13};
+
 // Lines drawn by DrawText under a map that scales land where the same text
 // drawn with a font of the device size lands in the device box: the same
 // words on the same lines, centred and stacked alike (within the rounding of
@@ -233,6 +235,10 @@ TEST(MappedDrawText, DrawsTheDeviceLayout) {
       {"lometric centred", kMaps[1], {50, -30, 800, -380}, DT_CENTER | DT_VCENTER | DT_SINGLELINE},
       {"world x2 ellipsis", kMaps[3], {20, 10, 90, 40}, DT_SINGLELINE | DT_END_ELLIPSIS},
       {"twips ellipsis", kMaps[0], {300, -150, 2400, -900}, DT_SINGLELINE | DT_END_ELLIPSIS},
+      // A page mirrored left to right keeps text reading forwards: the box runs
+      // from its left edge in reading order, the larger x, to its right.
+      {"mirrored page", kMirrored, {-10, 5, -100, 70}, DT_CENTER | DT_WORDBREAK},
+      {"mirrored page right", kMirrored, {-10, 5, -100, 70}, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
