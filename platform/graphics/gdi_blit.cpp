@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/graphics/gdi_metafile_internal.h"
+#include "platform/rtl/row_bands.h"
 
 namespace qvgdi {
 
@@ -350,12 +351,41 @@ void TransferWith(const TransferPlan& p, const Region& area, Sampler& sampler) {
     TransferRows<false>(p, area, sampler);
 }
 
-// A plain copy between surfaces of one format at 1:1: each span's row bytes
-// copied whole. False where a span reaches outside the source (then the
-// general transfer does it).
+// Whether a transfer reads pixels it also writes: source and destination
+// rectangles (device coordinates, extents already made positive) overlapping
+// on one surface's memory.
+bool SharesPixels(const Surface& dest, int x, int y, int width, int height, const Surface& source, int sx, int sy,
+                  int sw, int sh) {
+  const uint8_t *d0 = dest.bits, *d1 = dest.bits + dest.ImageBytes();
+  const uint8_t *s0 = source.bits, *s1 = source.bits + source.ImageBytes();
+  if (d1 <= s0 || s1 <= d0) return false;
+  if (dest.bits != source.bits) return true;  // views of one block at different places: take no chances
+  return x < sx + sw && sx < x + width && y < sy + sh && sy < y + height;
+}
+
+// A copy big enough to share out goes in row bands over the worker threads:
+// a window-sized copy is bound by memory, which one core cannot fill. Below
+// about a quarter of a megabyte per worker, waking the threads would cost
+// more than it saves.
+constexpr size_t kBandCopyBytesPerWorker = size_t(256) << 10;
+
+int CopyWorkers(const Region& area, int destBytes, int rowCount) {
+  size_t bytes = 0;
+  for (const Band& band : area.Bands()) {
+    size_t rowBytes = 0;
+    for (const Span& sp : band.spans) rowBytes += static_cast<size_t>(sp.x1 - sp.x0) * destBytes;
+    bytes += rowBytes * static_cast<size_t>(band.y1 - band.y0);
+  }
+  const size_t worth = bytes / kBandCopyBytesPerWorker;
+  return static_cast<int>(std::min<size_t>({worth, static_cast<size_t>(RowBandProcessors()),
+                                            static_cast<size_t>(rowCount)}));
+}
+
 // Calls copy(destination, source, pixels) for every visible span of an
 // unstretched, unflipped transfer, after checking that each span has source
-// pixels under both its ends; false (nothing done) when one has not.
+// pixels under both its ends; false (nothing done) when one has not. A large
+// copy runs in row bands on several threads (the source never overlaps the
+// destination here, see Transfer); the bytes are the same either way.
 template <class RowCopy>
 bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, int destBytes, RowCopy copy) {
   for (const Band& band : area.Bands()) {
@@ -366,17 +396,27 @@ bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, i
         if (p.mx.Index(sp.x0) < 0 || p.mx.Index(sp.x1 - 1) < 0) return false;
     }
   }
-  for (const Band& band : area.Bands()) {
-    for (int row = band.y0; row < band.y1; ++row) {
-      const int srcRow = p.my.Index(row);
-      if (srcRow < 0) continue;
-      uint8_t* d = p.ds->Row(row);
-      const uint8_t* s = p.src->surface->Row(srcRow);
-      for (const Span& sp : band.spans)
-        copy(d + static_cast<size_t>(sp.x0) * destBytes, s + static_cast<size_t>(p.mx.Index(sp.x0)) * sourceBytes,
-             sp.x1 - sp.x0);
+  // Rows top..bottom-1 of the area, first..last of them.
+  const RECT bounds = area.Bounds();
+  auto copyRows = [&](int first, int last) {
+    const int y0 = bounds.top + first, y1 = bounds.top + last + 1;
+    for (const Band& band : area.Bands()) {
+      for (int row = std::max(band.y0, y0); row < std::min(band.y1, y1); ++row) {
+        const int srcRow = p.my.Index(row);
+        if (srcRow < 0) continue;
+        uint8_t* d = p.ds->Row(row);
+        const uint8_t* s = p.src->surface->Row(srcRow);
+        for (const Span& sp : band.spans)
+          copy(d + static_cast<size_t>(sp.x0) * destBytes, s + static_cast<size_t>(p.mx.Index(sp.x0)) * sourceBytes,
+               sp.x1 - sp.x0);
+      }
     }
-  }
+  };
+  const int rowCount = bounds.bottom - bounds.top;
+  const int workers = CopyWorkers(area, destBytes, rowCount);
+  if (workers > 1 && RunRowBandsOnCrew(workers, rowCount, [&](int first, int last, int) { copyRows(first, last); }))
+    return true;
+  copyRows(0, rowCount - 1);
   return true;
 }
 
@@ -426,12 +466,23 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   const bool usesPattern = p.fore.pattern || (mask && p.back.pattern);
   std::optional<SourceConverter> conv;
   int mode = dc->state.stretchMode;
+  BlitSource spare;
+  Surface spareSurface;
   if (p.usesSource) {
     if (!src || !src->surface) return FALSE;
     int sx = src->x, sy = src->y, sw = src->width, sh = src->height;
     NormaliseExtent(sx, sw, flipX);
     NormaliseExtent(sy, sh, flipY);
     if (sw == 0 || sh == 0) return TRUE;
+    if (SharesPixels(*ds, x, y, width, height, *src->surface, sx, sy, sw, sh)) {
+      // A surface copied onto itself (a window scrolling its contents) reads
+      // its pixels as they were before the copy, as Windows does; copying row
+      // by row in place would smear them. The source goes through a copy.
+      if (!CopySurface(spareSurface, *src->surface)) return FALSE;
+      spare = *src;
+      spare.surface = &spareSurface;
+      src = &spare;
+    }
     p.mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
     p.my = AxisMap{y, height, sy, sh, flipY, src->surface->height};
     conv.emplace(*src->surface, src->dc, *ds, dc);
