@@ -10,7 +10,9 @@
 #include "platform/graphics/gdi.h"
 #include "platform/ui/cursors.h"
 #include "platform/ui/forms.h"
+#include "platform/ui/ext_ctrls.h"
 #include "platform/ui/picture_file.h"
+#include "platform/ui/std_ctrls.h"
 #include "view_test_support.h"
 
 namespace {
@@ -194,6 +196,77 @@ TEST_F(ViewTest, SoftShadowDarkensTheRimOutsideThePicture) {
   EXPECT_EQ(Shown(right + 8, bottom + 8), clWhite);                  // beyond it
   EXPECT_EQ(Shown(view->OffsetX(), view->OffsetY()), ColorOf(PatternPixel(0, 0)));
   SavePicturePng(form->Backing(), ViewTestOutput("view_soft_shadow.png"));
+}
+
+TEST_F(ViewTest, ViewAmongOtherControlsOnAFormRepaintsEveryPixel) {
+  // A tool bar above, a status line below, a label on the form under the view's
+  // corner: the view paints its own rectangle, the form and the others the rest.
+  form = MakeForm(420, 300);
+  int formPaints = 0;
+  form->OnPaint = [&](TObject*) {
+    ++formPaints;
+    form->Canvas()->Brush()->SetColor(clRed);  // would show through anything not painted over
+    form->Canvas()->FillRect(Rect(0, 0, 420, 300));
+  };
+  auto* tools = new TPanel(form);
+  tools->SetParent(form);
+  tools->SetBounds(0, 0, 420, 34);
+  auto* open = new TButton(form);
+  open->SetParent(tools);
+  open->SetCaption("Open...");
+  open->SetBounds(6, 5, 80, 24);
+  auto* fit = new TCheckBox(form);
+  fit->SetParent(tools);
+  fit->SetCaption("Fit");
+  fit->SetBounds(96, 8, 60, 18);
+  auto* corner = new TLabel(form);
+  corner->SetParent(form);
+  corner->SetCaption("under the view");
+  corner->SetBounds(2, 258, 120, 16);
+  auto* status = new TPanel(form);
+  status->SetParent(form);
+  status->SetBounds(0, 276, 420, 24);
+  status->SetCaption("900 x 600, 24 bits");
+  view = new TImageLibView(form);
+  view->SetParent(form);
+  view->SetBorderStyle(bsNone);
+  view->SetBounds(40, 40, 340, 230);
+  form->Show();
+  headless::ProcessMessages();
+  view->SetBackgroundStyle(iebsChessboard);
+  view->SetZoomFilter(rfTriangle);
+  TIEBitmap& photo = *view->GetIEBitmap();
+  photo.Allocate(900, 600, ie24RGB);
+  for (int y = 0; y < 600; ++y)
+    for (int x = 0; x < 900; ++x)
+      photo.SetPixelRGB(x, y, MakeRGB(uint8_t(60 + x / 5), uint8_t(90 + y / 4), uint8_t(200 - (x + y) / 10)));
+  view->Update();
+  view->Fit();
+  headless::ProcessMessages();
+  // Scribbled over, then repainted whole: every pixel is someone's again.
+  TCanvas* shown = form->Backing()->Canvas();
+  shown->Brush()->SetColor(clFuchsia);
+  shown->FillRect(Rect(0, 0, 420, 300));
+  form->Invalidate();
+  const int before = formPaints;
+  headless::ProcessMessages();
+  EXPECT_EQ(formPaints, before + 1);
+  const std::string file = ViewTestOutput("view_among_controls.png");
+  SavePicturePng(form->Backing(), file);
+  int scribbled = 0;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 420; ++x) scribbled += shown->Pixels(x, y) == clFuchsia;
+  EXPECT_EQ(scribbled, 0) << "see " << file;
+  // The picture fills the view's middle; the form's own red shows only outside it.
+  const TPoint mid = Point(40 + 170, 40 + 115);
+  EXPECT_NE(shown->Pixels(mid.x, mid.y), clRed);
+  EXPECT_EQ(shown->Pixels(20, 150), clRed);
+  EXPECT_EQ(shown->Pixels(300, 10), ColorToRGB(clBtnFace)) << "the tool bar";
+  // The corner label's part outside the view is drawn; inside, the view wins.
+  int labelInk = 0;
+  for (int y = 258; y < 274; ++y)
+    for (int x = 2; x < 40; ++x) labelInk += shown->Pixels(x, y) != clRed && shown->Pixels(x, y) != clFuchsia;
+  EXPECT_GT(labelInk, 0);
 }
 
 // ---- for a person to look at ----
