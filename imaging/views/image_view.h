@@ -518,6 +518,8 @@ private:
     int32_t span = -1;
     int32_t bitmapSize = -1;
   } FTablesX, FTablesY;
+  // the renderer's column and row maps of the last frame, kept for the next
+  std::vector<int32_t> FFrameColumns, FFrameRows;
   // locks
   int32_t FUpdateLock = 0;
   int32_t FPaintLock = 0;

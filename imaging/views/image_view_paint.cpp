@@ -288,7 +288,10 @@ void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool fi
   if (w <= 0 || h <= 0 || FSrcW <= 0 || FSrcH <= 0) return;
   const int sx = Snap(FViewX, true), sy = Snap(FViewY, false);
   const int lastX = std::max(source.Width() - 1, 0), lastY = std::max(source.Height() - 1, 0);
-  std::vector<int32_t> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  std::vector<int32_t>& columns = FFrameColumns;
+  std::vector<int32_t>& rows = FFrameRows;
+  columns.resize(static_cast<size_t>(w));
+  rows.resize(static_cast<size_t>(h));
   for (int i = 0; i < w; ++i) {
     const size_t k = size_t(sx + i);
     columns[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;
