@@ -156,6 +156,17 @@ MatchedFile MatchFile(const std::string& family, int weight, bool italic) {
 int RoundDiv(double v) { return static_cast<int>(std::lround(v)); }
 
 constexpr int kDefaultHeight = -13;
+// Sizes past this are no text anyone reads; they would only cost memory.
+constexpr int64_t kMaxPixels = 4096;
+
+// A matrix entry in FreeType's 16.16 fixed point, within what it can hold.
+int64_t FixedOf(double v) { return std::llround(std::clamp(std::isfinite(v) ? v : 0.0, -16384.0, 16384.0) * 0x10000); }
+
+// Whether a spec's matrix changes the glyphs at all (as FreeType would see it).
+bool Shaped(const FontSpec& s) {
+  return FixedOf(s.matrix[0]) != 0x10000 || FixedOf(s.matrix[1]) != 0 || FixedOf(s.matrix[2]) != 0 ||
+         FixedOf(s.matrix[3]) != 0x10000;
+}
 
 class FtFace final : public Face {
 public:
@@ -172,7 +183,7 @@ public:
 private:
   void ComputeMetrics(const FontSpec& spec, int ppem, int xppem);
   // Loads a glyph into the face's slot with the simulated styles and the turn
-  // applied to its outline; the advance comes back turned too.
+  // and shape applied to its outline; the advance comes back transformed too.
   bool Load(uint32_t codePoint, FT_Vector& advance);
   Glyph Render(uint32_t codePoint);
 
@@ -182,9 +193,9 @@ private:
   std::unordered_map<uint32_t, Glyph> FGlyphs;
   bool FEmbolden = false;
   bool FOblique = false;
-  bool FRotate = false;
+  bool FTransform = false;
   bool FAntialiased = true;
-  FT_Matrix FRotation{0x10000, 0, 0, 0x10000};
+  FT_Matrix FTransformation{0x10000, 0, 0, 0x10000};
 };
 
 FtFace::FtFace(const FontSpec& spec, const std::string& family) {
@@ -206,8 +217,6 @@ FtFace::FtFace(const FontSpec& spec, const std::string& family) {
   int cellUnits = os2 && os2->usWinAscent + os2->usWinDescent > 0 ? os2->usWinAscent + os2->usWinDescent
                                                                     : FFace->ascender - FFace->descender;
   if (cellUnits <= 0) cellUnits = upem;
-  // Sizes past this are no text anyone reads; they would only cost memory.
-  constexpr int64_t kMaxPixels = 4096;
   const int64_t height = std::clamp<int64_t>(spec.height == 0 ? kDefaultHeight : spec.height, -kMaxPixels, kMaxPixels);
   // A negative height asks for the em (character) size, a positive one for the
   // cell, which also holds the internal leading.
@@ -223,13 +232,28 @@ FtFace::FtFace(const FontSpec& spec, const std::string& family) {
     if (FFace->num_fixed_sizes > 0) FT_Select_Size(FFace, 0);
   }
   FT_Select_Charmap(FFace, FT_ENCODING_UNICODE);
-  if (spec.escapement % 3600 != 0) {
-    FRotate = true;
+  const bool shaped = Shaped(spec);
+  if (spec.escapement % 3600 != 0 || shaped) {
+    FTransform = true;
     const double a = spec.escapement / 10.0 * M_PI / 180.0;
-    FRotation.xx = static_cast<FT_Fixed>(std::lround(std::cos(a) * 0x10000));
-    FRotation.xy = static_cast<FT_Fixed>(std::lround(-std::sin(a) * 0x10000));
-    FRotation.yx = static_cast<FT_Fixed>(std::lround(std::sin(a) * 0x10000));
-    FRotation.yy = static_cast<FT_Fixed>(std::lround(std::cos(a) * 0x10000));
+    const double c = std::cos(a), s = std::sin(a);
+    double t[4] = {c, -s, s, c};
+    if (shaped) {
+      // The shape goes after the turn. A shape that would blow a glyph up past
+      // any readable size is scaled down to it, so no glyph bitmap grows
+      // without bound.
+      double m[4];
+      for (int i = 0; i < 4; ++i) m[i] = static_cast<double>(FixedOf(spec.matrix[i])) / 0x10000;
+      double r[4] = {m[0] * c + m[1] * s, -m[0] * s + m[1] * c, m[2] * c + m[3] * s, -m[2] * s + m[3] * c};
+      const double reach = std::max({std::abs(r[0]) + std::abs(r[1]), std::abs(r[2]) + std::abs(r[3])});
+      const double limit = static_cast<double>(kMaxPixels) / std::max(ppem, xppem);
+      const double k = reach > limit ? limit / reach : 1;
+      for (int i = 0; i < 4; ++i) t[i] = r[i] * k;
+    }
+    FTransformation.xx = static_cast<FT_Fixed>(std::lround(t[0] * 0x10000));
+    FTransformation.xy = static_cast<FT_Fixed>(std::lround(t[1] * 0x10000));
+    FTransformation.yx = static_cast<FT_Fixed>(std::lround(t[2] * 0x10000));
+    FTransformation.yy = static_cast<FT_Fixed>(std::lround(t[3] * 0x10000));
   }
   ComputeMetrics(spec, ppem, xppem);
   FMetrics.weight = weight;
@@ -295,9 +319,9 @@ bool FtFace::Load(uint32_t codePoint, FT_Vector& adv) {
       FT_Outline_EmboldenXY(&slot->outline, 64, 0);
       adv.x += 64;
     }
-    if (FRotate) {
-      FT_Outline_Transform(&slot->outline, &FRotation);
-      FT_Vector_Transform(&adv, &FRotation);
+    if (FTransform) {
+      FT_Outline_Transform(&slot->outline, &FTransformation);
+      FT_Vector_Transform(&adv, &FTransformation);
     }
   }
   return true;
@@ -309,8 +333,8 @@ Glyph FtFace::Render(uint32_t codePoint) {
   if (!Load(codePoint, adv)) return g;
   FT_GlyphSlot slot = FFace->glyph;
   g.advance = static_cast<int>((slot->metrics.horiAdvance + (FEmbolden ? 64 : 0) + 32) >> 6);
-  g.advanceX64 = FRotate ? static_cast<int>(adv.x) : g.advance * 64;
-  g.advanceY64 = FRotate ? static_cast<int>(adv.y) : 0;
+  g.advanceX64 = FTransform ? static_cast<int>(adv.x) : g.advance * 64;
+  g.advanceY64 = FTransform ? static_cast<int>(adv.y) : 0;
   if (FT_Render_Glyph(slot, FAntialiased ? FT_RENDER_MODE_NORMAL : FT_RENDER_MODE_MONO) != 0) return g;
   const FT_Bitmap& bm = slot->bitmap;
   g.width = static_cast<int>(bm.width);
@@ -419,9 +443,12 @@ int FtFace::Kerning(uint32_t left, uint32_t right) {
 }
 
 std::string CacheKey(const FontSpec& s) {
-  return Lower(Trim(s.face)) + '|' + std::to_string(s.height) + '|' + std::to_string(s.width) + '|' +
-         std::to_string(s.weight) + '|' + std::to_string(s.italic) + '|' + std::to_string(s.escapement % 3600) + '|' +
-         std::to_string(s.antialiased);
+  std::string key = Lower(Trim(s.face)) + '|' + std::to_string(s.height) + '|' + std::to_string(s.width) + '|' +
+                    std::to_string(s.weight) + '|' + std::to_string(s.italic) + '|' +
+                    std::to_string(s.escapement % 3600) + '|' + std::to_string(s.antialiased);
+  if (Shaped(s))
+    for (double v : s.matrix) key += '|' + std::to_string(FixedOf(v));
+  return key;
 }
 
 // Recently used faces stay open; a drawing loop that selects the same font again

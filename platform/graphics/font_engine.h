@@ -2,6 +2,7 @@
 // Glyph rasterisation for the drawing layer: FreeType renders, fontconfig maps a
 // Windows face name ("Arial", "MS Sans Serif", "Tahoma") onto an installed face.
 // The drawing layer composes coverage masks into bitmaps itself.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -18,6 +19,11 @@ struct FontSpec {
   bool underline = false;
   bool strikeout = false;
   int escapement = 0;     // tenths of a degree, counter-clockwise
+  // The glyphs' shape on the device after the turn by the escapement, as
+  // {xx, xy, yx, yy} with y up: x' = xx x + xy y, y' = yx x + yy y. A map that
+  // leans, stretches or mirrors text sets it; the pixel size above stays the
+  // size along the glyphs' own up direction.
+  std::array<double, 4> matrix{1, 0, 0, 1};
   bool antialiased = true;  // false renders 1-bit (NONANTIALIASED_QUALITY)
 };
 
@@ -29,13 +35,15 @@ struct Glyph {
   int advance = 0;    // pen advance in whole pixels
   std::vector<uint8_t> coverage;  // width*height, 0..255, rows top-down
   // The pen advance as a vector (y up) in 1/64 pixel. Equals (advance*64, 0)
-  // for unrotated text; rotated text (escapement) moves the pen along its angle.
+  // for plain text; turned or reshaped text (escapement, matrix) moves the pen
+  // along its own baseline. advance stays the untransformed width.
   int advanceX64 = 0;
   int advanceY64 = 0;
 };
 
 // A glyph's outline: closed contours of points in pixels from the pen position
-// (x to the right, y up), curves flattened, turned like the glyph's coverage.
+// (x to the right, y up), curves flattened, turned and shaped like the glyph's
+// coverage.
 struct OutlinePoint {
   double x;
   double y;

@@ -248,6 +248,7 @@ struct FontObj : GdiObject {
   int scaledHeight = 0;
   int scaledWidth = 0;
   int scaledEscapement = 0;
+  std::array<double, 4> scaledMatrix{1, 0, 0, 1};
 };
 
 struct PaletteObj : GdiObject {

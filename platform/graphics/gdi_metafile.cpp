@@ -417,8 +417,14 @@ void PlayText(Player& pl, uint32_t type, const uint8_t* rec, size_t size) {
     }
   }
   bool hasRect = (options & (ETO_OPAQUE | ETO_CLIPPED)) != 0;
+  // The record says whether its text went through the world transform whole
+  // (the advanced mode) or only turned with it; it draws as it was drawn.
+  DCObj* dc = FindDC(pl.hdc);
+  const int mode = dc ? dc->state.graphicsMode : GM_COMPATIBLE;
+  if (dc) dc->state.graphicsMode = ReadLE32(p + 16) == GM_ADVANCED ? GM_ADVANCED : GM_COMPATIBLE;
   ExtTextOut(pl.hdc, x, y, options, hasRect ? &r : nullptr, text.data(), static_cast<UINT>(text.size()),
              offDx ? byteDx.data() : nullptr);
+  if (dc) dc->state.graphicsMode = mode;
 }
 
 void PlayCreateFont(Player& pl, const uint8_t* rec, size_t size) {

@@ -470,7 +470,7 @@ BOOL RecText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char
   Bytes b;
   RECT bounds{x, y, x, y};
   b.I32(0), b.I32(0), b.I32(0), b.I32(0);  // rclBounds, filled in below
-  b.U32(GM_COMPATIBLE);
+  b.U32(dc->state.graphicsMode == GM_ADVANCED ? GM_ADVANCED : GM_COMPATIBLE);
   b.F32(0);
   b.F32(0);
   b.I32(x);

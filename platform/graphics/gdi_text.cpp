@@ -39,25 +39,98 @@ int MapTurn(const DCObj* dc) {
   return static_cast<int>(std::lround(std::atan2(-m.m12, m.m11) * 1800 / kPi));
 }
 
+// How a run of text lies on the device under the DC's map: an offset of the
+// face's pixels along the baseline goes along `along`, one down from the
+// baseline along `down`.
+struct TextFrame {
+  double height = 1;  // face pixels per logical unit of the font's height
+  double unit = 1;    // face pixels per logical unit of advance along the baseline
+  PointD along{1, 0};
+  PointD down{0, 1};
+  int turn = 0;         // how far the map turns the baseline, tenths of a degree counter-clockwise
+  bool shaped = false;  // the map leans, stretches or mirrors the glyphs, not only turns and scales them
+};
+
+TextFrame FrameOf(const DCObj* dc, const LOGFONTA& lf) {
+  TextFrame fr;
+  if (dc->state.plain) return fr;
+  Matrix m = DeviceMatrix(dc);
+  // A page or a metafile placement that mirrors keeps text upright and reading
+  // forwards, as text without a world transform always is; only the world
+  // transform's own mirrors flip the glyphs.
+  Matrix page = dc->state.play.After(PageMatrix(dc->state));
+  double fx = 1, fy = 1;
+  if (page.AxisAligned()) {
+    fx = page.m11 < 0 ? -1 : 1;
+    fy = page.m22 < 0 ? -1 : 1;
+  } else if (page.m11 * page.m22 - page.m12 * page.m21 < 0) {
+    fy = -1;
+  }
+  auto linear = [&](double x, double y) {
+    return PointD{m.m11 * fx * x + m.m21 * fy * y, m.m12 * fx * x + m.m22 * fy * y};
+  };
+  PointD axis = linear(1, 0);
+  fr.turn = static_cast<int>(std::lround(std::atan2(-axis.y, axis.x) * 1800 / kPi));
+  fr.height = std::hypot(m.m12, m.m22);
+  fr.unit = std::hypot(m.m11, m.m12);
+  if (dc->state.graphicsMode == GM_ADVANCED) {
+    // The glyphs go through the whole map, the escapement turning them in
+    // logical space first. The face is opened at the height the font's logical
+    // height maps to, measured square to the mapped baseline (a lean keeps the
+    // glyphs' size and advances); what else the map does goes to the face as a
+    // shape.
+    const double e = lf.lfEscapement * kPi / 1800;
+    PointD a = linear(std::cos(e), -std::sin(e)), d = linear(std::sin(e), std::cos(e));
+    const double s = std::abs(a.x * d.y - a.y * d.x) / std::hypot(a.x, a.y);
+    if (s > 0 && std::isfinite(s)) {
+      a = PointD{a.x / s, a.y / s};
+      d = PointD{d.x / s, d.y / s};
+      // A map that only turns and scales evenly keeps drawing as a turned font.
+      constexpr double kEps = 1e-4;
+      const bool turnOnly = std::abs(std::hypot(a.x, a.y) - 1) < kEps && std::abs(a.x - d.y) < kEps &&
+                            std::abs(a.y + d.x) < kEps;
+      if (!turnOnly) {
+        fr.shaped = true;
+        fr.height = fr.unit = s;
+        fr.along = a;
+        fr.down = d;
+        return fr;
+      }
+    }
+  }
+  const double angle = (lf.lfEscapement + fr.turn) * kPi / 1800;
+  fr.along = PointD{std::cos(angle), -std::sin(angle)};
+  fr.down = PointD{std::sin(angle), std::cos(angle)};
+  return fr;
+}
+
 // The face of the DC's font; null when no font can be opened at all.
 fontengine::Face* FaceOf(DCObj* dc) {
   FontObj* f = CurrentFont(dc);
   if (!f) return nullptr;
   if (!dc->state.plain) {
     // A scaling map opens the face at its device size.
+    TextFrame fr = FrameOf(dc, f->logFont);
     Matrix m = DeviceMatrix(dc);
-    double sy = std::sqrt(m.m12 * m.m12 + m.m22 * m.m22), sx = std::sqrt(m.m11 * m.m11 + m.m21 * m.m21);
+    double sy = fr.shaped ? fr.height : std::sqrt(m.m12 * m.m12 + m.m22 * m.m22);
+    double sx = fr.shaped ? fr.height : std::sqrt(m.m11 * m.m11 + m.m21 * m.m21);
     fontengine::FontSpec spec = SpecOf(f->logFont);
     int h = f->logFont.lfHeight == 0 ? -13 : f->logFont.lfHeight;
-    spec.height = static_cast<int>(std::lround(h * sy));
+    spec.height = static_cast<int>(std::lround(std::clamp(h * sy, -1e6, 1e6)));
     if (spec.height == 0) spec.height = h < 0 ? -1 : 1;
-    spec.width = static_cast<int>(std::lround(std::abs(f->logFont.lfWidth) * sx));
-    // A turning map turns the glyphs with it.
-    spec.escapement = f->logFont.lfEscapement + MapTurn(dc);
+    spec.width = static_cast<int>(std::lround(std::clamp(std::abs(f->logFont.lfWidth) * sx, 0.0, 1e6)));
+    if (fr.shaped) {
+      // The escapement is part of the shape.
+      spec.escapement = 0;
+      spec.matrix = {fr.along.x, -fr.down.x, -fr.along.y, fr.down.y};
+    } else {
+      // A turning map turns the glyphs with it.
+      spec.escapement = f->logFont.lfEscapement + fr.turn;
+    }
     if (spec.height != f->logFont.lfHeight || spec.width != std::abs(f->logFont.lfWidth) ||
-        spec.escapement != f->logFont.lfEscapement) {
+        spec.escapement != f->logFont.lfEscapement || fr.shaped) {
       if (!f->scaledFace || f->scaledHeight != spec.height || f->scaledWidth != spec.width ||
-          f->scaledEscapement != spec.escapement) {
+          f->scaledEscapement != spec.escapement || f->scaledMatrix != spec.matrix) {
         try {
           f->scaledFace = fontengine::OpenFace(spec);
         } catch (...) {
@@ -66,6 +139,7 @@ fontengine::Face* FaceOf(DCObj* dc) {
         f->scaledHeight = spec.height;
         f->scaledWidth = spec.width;
         f->scaledEscapement = spec.escapement;
+        f->scaledMatrix = spec.matrix;
       }
       return f->scaledFace.get();
     }
@@ -98,6 +172,9 @@ void FillDevice(DCObj* dc, const Region& clip, const RECT& r, COLORREF color) {
 // Calls fn(code point, glyph, pen x, pen y) for each glyph of a run whose pen
 // starts at (x, baseline) in device coordinates; advances come from dx when
 // given, along the baseline's direction (ux, uy).
+// How far from the origin a pen may go, in 1/64 pixel.
+constexpr int64_t kPenLimit64 = int64_t{1} << 36;
+
 template <class Fn>
 void WalkRun(fontengine::Face& face, const std::vector<uint32_t>& cps, int x, int baseline, const INT* dx, double ux,
              double uy, Fn fn) {
@@ -105,16 +182,20 @@ void WalkRun(fontengine::Face& face, const std::vector<uint32_t>& cps, int x, in
   for (size_t i = 0; i < cps.size(); ++i) {
     const fontengine::Glyph& g = face.GetGlyph(cps[i]);
     fn(cps[i], g, static_cast<int>((px64 + 32) >> 6), static_cast<int>((py64 + 32) >> 6));
-    if (dx && uy == 0) {
+    if (dx && ux == 1 && uy == 0) {
       px64 += int64_t{dx[i]} * 64;
     } else if (dx) {
       // Given advances run along the turned baseline.
-      px64 += std::llround(dx[i] * ux * 64);
-      py64 += std::llround(dx[i] * uy * 64);
+      px64 += std::llround(std::clamp(dx[i] * ux * 64, -double(kPenLimit64), double(kPenLimit64)));
+      py64 += std::llround(std::clamp(dx[i] * uy * 64, -double(kPenLimit64), double(kPenLimit64)));
     } else {
       px64 += g.advanceX64;
       py64 -= g.advanceY64;
     }
+    // A pen this far off every surface draws nothing more; keeping it there
+    // keeps the sums and the pixel positions in range.
+    px64 = std::clamp(px64, -kPenLimit64, kPenLimit64);
+    py64 = std::clamp(py64, -kPenLimit64, kPenLimit64);
   }
 }
 
@@ -174,25 +255,25 @@ void PathRun(DCObj* dc, fontengine::Face& face, const std::vector<uint32_t>& cps
   });
 }
 
-// A band along a run's baseline: over a length from the pen at (px, py) in the
-// direction (ux, uy), from one distance below the baseline to another
-// (negative distances are above it).
-std::vector<PointD> BaselineBand(double px, double py, double length, double from, double to, double ux, double uy) {
-  const double vx = -uy, vy = ux;  // down from the baseline
-  return {{px + vx * from, py + vy * from},
-          {px + ux * length + vx * from, py + uy * length + vy * from},
-          {px + ux * length + vx * to, py + uy * length + vy * to},
-          {px + vx * to, py + vy * to}};
+// A band along a run's baseline: over a length from the pen at (px, py) along
+// u, from one distance below the baseline to another along v (negative
+// distances are above it). Lengths are in the face's pixels; u and v are what
+// one such pixel is on the device along the baseline and down from it.
+std::vector<PointD> BaselineBand(double px, double py, double length, double from, double to, PointD u, PointD v) {
+  return {{px + v.x * from, py + v.y * from},
+          {px + u.x * length + v.x * from, py + u.y * length + v.y * from},
+          {px + u.x * length + v.x * to, py + u.y * length + v.y * to},
+          {px + v.x * to, py + v.y * to}};
 }
 
 // The underline and strike-out bands of a run of a width.
 std::vector<std::vector<PointD>> DecorationBands(const FontObj& f, const fontengine::Metrics& m, double px, double py,
-                                                 double width, double ux, double uy) {
+                                                 double width, PointD u, PointD v) {
   std::vector<std::vector<PointD>> out;
   if (f.logFont.lfUnderline)
-    out.push_back(BaselineBand(px, py, width, m.underlinePosition, m.underlinePosition + m.underlineThickness, ux, uy));
+    out.push_back(BaselineBand(px, py, width, m.underlinePosition, m.underlinePosition + m.underlineThickness, u, v));
   if (f.logFont.lfStrikeOut)
-    out.push_back(BaselineBand(px, py, width, -m.strikeoutPosition, -m.strikeoutPosition + m.strikeoutThickness, ux, uy));
+    out.push_back(BaselineBand(px, py, width, -m.strikeoutPosition, -m.strikeoutPosition + m.strikeoutThickness, u, v));
   return out;
 }
 
@@ -229,9 +310,10 @@ int SumDx(const INT* dx, size_t n) {
   return static_cast<int>(std::clamp<int64_t>(w, INT32_MIN / 2, INT32_MAX / 2));
 }
 
-// Text under a map that turns or shears: the option rectangle becomes the
-// mapped quadrilateral, the glyphs turn with the map's x axis, and the
-// alignment moves the pen along the turned baseline and its normal.
+// Text under a map that turns, leans, stretches or mirrors it: the option
+// rectangle becomes the mapped quadrilateral, the glyphs go through the map (or
+// only turn with it, in the compatible mode), and the alignment moves the pen
+// along the mapped baseline and the glyphs' mapped down direction.
 BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
                       const INT* dx) {
   Matrix m = DeviceMatrix(dc);
@@ -249,8 +331,12 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
   }
   std::vector<uint32_t> cps = Decode(text, count);
   if (cps.empty()) return TRUE;
-  double unit = std::hypot(m.m11, m.m12);  // device length of one logical unit along x
-  std::vector<INT> devDx;
+  fontengine::Face* face = FaceOf(dc);
+  FontObj* f = CurrentFont(dc);
+  if (!face || !f) return FALSE;
+  const TextFrame fr = FrameOf(dc, f->logFont);
+  const double unit = fr.unit;
+  std::vector<INT> devDx;  // in the face's pixels along the baseline
   if (dx) {
     int64_t sum = 0, prev = 0;
     for (size_t i = 0; i < cps.size(); ++i) {
@@ -260,14 +346,9 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
       prev = next;
     }
   }
-  fontengine::Face* face = FaceOf(dc);
-  FontObj* f = CurrentFont(dc);
-  if (!face || !f) return FALSE;
   const auto& metrics = face->GetMetrics();
   int width = dx ? SumDx(devDx.data(), devDx.size()) : RunWidth(*face, cps);
-  double angle = (f->logFont.lfEscapement + MapTurn(dc)) * kPi / 1800;
-  double ux = std::cos(angle), uy = -std::sin(angle);  // along the baseline
-  double vx = std::sin(angle), vy = std::cos(angle);   // down from it
+  const PointD u = fr.along, v = fr.down;
   UINT align = dc->state.textAlign;
   bool updateCP = align & TA_UPDATECP;
   PointD ref = updateCP ? map(dc->state.position.x, dc->state.position.y) : map(x, y);
@@ -276,19 +357,19 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
   else if (align & TA_RIGHT) along = -width;
   if ((align & TA_BASELINE) == TA_BASELINE) down = 0;
   else if (align & TA_BOTTOM) down = -metrics.descent;
-  int penX = RoundDevice(ref.x + ux * along + vx * down), penY = RoundDevice(ref.y + uy * along + vy * down);
+  int penX = RoundDevice(ref.x + u.x * along + v.x * down), penY = RoundDevice(ref.y + u.y * along + v.y * down);
   if (inPath) {
-    PathRun(dc, *face, cps, penX, penY, dx ? devDx.data() : nullptr, ux, uy);
-    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, ux, uy)) PathBand(dc, band);
+    PathRun(dc, *face, cps, penX, penY, dx ? devDx.data() : nullptr, u.x, u.y);
+    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, u, v)) PathBand(dc, band);
   } else {
-    // The background and the lines turn with the baseline.
+    // The background and the lines lie along the mapped baseline.
     if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
-      FillBand(dc, clip, BaselineBand(penX, penY, width, -metrics.ascent, metrics.descent, ux, uy), dc->state.bkColor);
-    DrawRun(dc, *face, cps, penX, penY, clip, dx ? devDx.data() : nullptr, ux, uy);
-    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, ux, uy))
+      FillBand(dc, clip, BaselineBand(penX, penY, width, -metrics.ascent, metrics.descent, u, v), dc->state.bkColor);
+    DrawRun(dc, *face, cps, penX, penY, clip, dx ? devDx.data() : nullptr, u.x, u.y);
+    for (const auto& band : DecorationBands(*f, metrics, penX, penY, width, u, v))
       FillBand(dc, clip, band, dc->state.textColor);
   }
-  if (updateCP && !(align & TA_CENTER) && unit > 0)
+  if (updateCP && (align & TA_CENTER) != TA_CENTER && unit > 0)
     dc->state.position.x += static_cast<LONG>(std::lround(((align & TA_RIGHT) ? -width : width) / unit));
   return TRUE;
 }
@@ -297,6 +378,14 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
 BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
                 const INT* dx) {
   if (!AxisAligned(dc)) return OutputTurnedText(dc, x, y, options, rect, text, count, dx);
+  if (!dc->state.plain) {
+    // A world transform that keeps the axes may still stretch, mirror or turn
+    // the glyphs half round.
+    if (FontObj* f = CurrentFont(dc)) {
+      const TextFrame fr = FrameOf(dc, f->logFont);
+      if (fr.shaped || fr.turn != 0) return OutputTurnedText(dc, x, y, options, rect, text, count, dx);
+    }
+  }
   Region clip = DrawableArea(dc);
   const bool inPath = PathOpen(dc);
   RECT devRect{};
@@ -344,15 +433,16 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
   if (inPath) {
     PathRun(dc, *face, cps, left, baseline, dx, ux, uy);
     if (f)
-      for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy)) PathBand(dc, band);
-    if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+      for (const auto& band : DecorationBands(*f, m, left, baseline, width, {ux, uy}, {-uy, ux})) PathBand(dc, band);
+    if (updateCP && (align & TA_CENTER) != TA_CENTER) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
     return TRUE;
   }
   if (rotated) {
     if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
-      FillBand(dc, clip, BaselineBand(left, baseline, width, -m.ascent, m.descent, ux, uy), dc->state.bkColor);
+      FillBand(dc, clip, BaselineBand(left, baseline, width, -m.ascent, m.descent, {ux, uy}, {-uy, ux}),
+               dc->state.bkColor);
     DrawRun(dc, *face, cps, left, baseline, clip, dx, ux, uy);
-    for (const auto& band : DecorationBands(*f, m, left, baseline, width, ux, uy))
+    for (const auto& band : DecorationBands(*f, m, left, baseline, width, {ux, uy}, {-uy, ux}))
       FillBand(dc, clip, band, dc->state.textColor);
   } else {
     if (dc->state.bkMode == OPAQUE && !(options & ETO_OPAQUE))
@@ -360,7 +450,7 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
     DrawRun(dc, *face, cps, left, baseline, clip, dx);
     DrawDecorations(dc, *face, left, baseline, width, clip);
   }
-  if (updateCP && !(align & TA_CENTER)) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+  if (updateCP && (align & TA_CENTER) != TA_CENTER) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
   return TRUE;
 }
 
@@ -574,17 +664,32 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
     RECT d{DevX(dc, rect->left), DevY(dc, rect->top), DevX(dc, rect->right), DevY(dc, rect->bottom)};
     clip = Region::Combine(clip, Region::FromRect(d.left, d.top, d.right, d.bottom), RGN_AND);
   }
+  // Under a map that turns, leans, stretches or mirrors text, each line goes
+  // out as text at its place, the way its record plays back.
+  bool mapped = false;
+  if (!dc->state.plain && !dc->recorder) {
+    FontObj* f = CurrentFont(dc);
+    const TextFrame fr = f ? FrameOf(dc, f->logFont) : TextFrame{};
+    mapped = !AxisAligned(dc) || fr.shaped || fr.turn != 0;
+  }
   int y = top;
   for (const Line& l : lines) {
     int x = rect->left;
     if (format & DT_CENTER) x = rect->left + (boxWidth - l.width) / 2;
     else if (format & DT_RIGHT) x = rect->right - l.width;
-    if (dc->recorder) {
+    if (dc->recorder || mapped) {
       // Kept as text records, one per line, clipped like the box.
       std::string bytes;
       for (uint32_t c : l.cps) AppendUtf8(bytes, c);
-      RecText(dc, x, y, (format & DT_NOCLIP) ? 0 : ETO_CLIPPED, rect, bytes.data(), static_cast<UINT>(bytes.size()),
-              nullptr);
+      const UINT options = (format & DT_NOCLIP) ? 0 : ETO_CLIPPED;
+      if (dc->recorder) {
+        RecText(dc, x, y, options, rect, bytes.data(), static_cast<UINT>(bytes.size()), nullptr);
+      } else {
+        const UINT align = dc->state.textAlign;
+        dc->state.textAlign = TA_TOP | TA_LEFT;
+        OutputTurnedText(dc, x, y, options, rect, bytes.data(), bytes.size(), nullptr);
+        dc->state.textAlign = align;
+      }
       y += lineHeight;
       continue;
     }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <sstream>
 
 #include "pillow_oracle.h"
@@ -122,6 +124,66 @@ TEST(FontEngine, EscapementTurnsThePenDirection) {
   EXPECT_NEAR(g.advanceX64, 0, 2);
   EXPECT_NEAR(g.advanceY64, g.advance * 64, 64);
   EXPECT_GT(g.width, g.height);  // an upright I laid on its side is wider than high
+}
+
+// A matrix leans, stretches or mirrors the glyphs after the escapement's turn;
+// the pen advance goes through it too, and faces of different matrices are
+// different faces.
+TEST(FontEngine, MatrixShapesGlyphsAndAdvances) {
+  auto plainFace = OpenFace(Spec("Arial", -20));
+  const Glyph plainI = plainFace->GetGlyph('I');
+  const Glyph plainM = plainFace->GetGlyph('m');
+  struct Case {
+    std::array<double, 4> matrix;
+    int escapement;
+    double advanceX, advanceY;  // of 'm', in its plain advances
+    double width;               // of 'I', in its plain heights added to its plain width
+  } cases[] = {
+      {{1, 0.5, 0, 1}, 0, 1, 0, 0.5},     // leaning right keeps the advance
+      {{2, 0, 0, 1}, 0, 2, 0, 1},         // twice as wide (and the I's width doubles)
+      {{-1, 0, 0, 1}, 0, -1, 0, 0},       // mirrored: the pen runs left
+      {{1, 0, 0, -1}, 0, 1, 0, 0},        // upside down
+      {{1, 0.5, 0, 1}, 900, 0.5, 1, -1},  // turned up, then leaned
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.matrix[0] << " " << c.matrix[1] << " " << c.matrix[2] << " " << c.matrix[3]
+                                    << " @" << c.escapement);
+    FontSpec s = Spec("Arial", -20);
+    s.matrix = c.matrix;
+    s.escapement = c.escapement;
+    auto face = OpenFace(s);
+    EXPECT_NE(face.get(), plainFace.get());
+    const Glyph& m = face->GetGlyph('m');
+    EXPECT_EQ(m.advance, plainM.advance);
+    EXPECT_NEAR(m.advanceX64, c.advanceX * plainM.advance * 64, 40);
+    EXPECT_NEAR(m.advanceY64, c.advanceY * plainM.advance * 64, 40);
+    const Glyph& i = face->GetGlyph('I');
+    if (c.width >= 0) {
+      double want = c.matrix[0] == 2 ? 2 * plainI.width : plainI.width + c.width * plainI.height;
+      EXPECT_NEAR(i.width, want, 2);
+      EXPECT_NEAR(i.height, plainI.height, 1);
+    }
+  }
+  // The mirror puts the I's mask on the other side of the pen.
+  FontSpec mirrored = Spec("Arial", -20);
+  mirrored.matrix = {-1, 0, 0, 1};
+  const Glyph& mi = OpenFace(mirrored)->GetGlyph('I');
+  EXPECT_NEAR(mi.left, -(plainI.left + plainI.width), 1);
+  // A matrix past any readable size is scaled down: no glyph mask grows
+  // without bound.
+  for (double stretch : {3e3, 1e6, 1e300}) {
+    FontSpec huge = Spec("Arial", -20);
+    huge.matrix = {stretch, 0, 0, stretch};
+    const Glyph& big = OpenFace(huge)->GetGlyph('W');
+    EXPECT_LE(big.width, 4096 + 64);
+    EXPECT_LE(big.height, 4096 + 64);
+    EXPECT_GT(big.width, 3000) << "kept as large as allowed";
+    huge.matrix = {stretch, 0, 0, 1};
+    EXPECT_LE(OpenFace(huge)->GetGlyph('W').width, 4096 + 64);
+  }
+  FontSpec bad = Spec("Arial", -20);
+  bad.matrix = {std::nan(""), 0, 0, 1};
+  EXPECT_NO_THROW(OpenFace(bad)->GetGlyph('W'));
 }
 
 TEST(FontEngine, DecodeTextTakesUtf8AndFallsBackToWindows1252) {
