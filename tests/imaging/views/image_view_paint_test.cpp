@@ -198,6 +198,16 @@ TEST_F(ViewTest, SoftShadowDarkensTheRimOutsideThePicture) {
   SavePicturePng(form->Backing(), ViewTestOutput("view_soft_shadow.png"));
 }
 
+// A control of the form's, with its caption and place on its parent.
+template <class T>
+T* Place(TWinControl* parent, const std::string& caption, const TRect& bounds) {
+  auto* control = new T(GetParentForm(parent));
+  control->SetParent(parent);
+  control->SetCaption(caption);
+  control->SetBoundsRect(bounds);
+  return control;
+}
+
 TEST_F(ViewTest, ViewAmongOtherControlsOnAFormRepaintsEveryPixel) {
   // A tool bar above, a status line below, a label on the form under the view's
   // corner: the view paints its own rectangle, the form and the others the rest.
@@ -208,25 +218,11 @@ TEST_F(ViewTest, ViewAmongOtherControlsOnAFormRepaintsEveryPixel) {
     form->Canvas()->Brush()->SetColor(clRed);  // would show through anything not painted over
     form->Canvas()->FillRect(Rect(0, 0, 420, 300));
   };
-  auto* tools = new TPanel(form);
-  tools->SetParent(form);
-  tools->SetBounds(0, 0, 420, 34);
-  auto* open = new TButton(form);
-  open->SetParent(tools);
-  open->SetCaption("Open...");
-  open->SetBounds(6, 5, 80, 24);
-  auto* fit = new TCheckBox(form);
-  fit->SetParent(tools);
-  fit->SetCaption("Fit");
-  fit->SetBounds(96, 8, 60, 18);
-  auto* corner = new TLabel(form);
-  corner->SetParent(form);
-  corner->SetCaption("under the view");
-  corner->SetBounds(2, 258, 120, 16);
-  auto* status = new TPanel(form);
-  status->SetParent(form);
-  status->SetBounds(0, 276, 420, 24);
-  status->SetCaption("900 x 600, 24 bits");
+  auto* tools = Place<TPanel>(form, "", Rect(0, 0, 420, 34));
+  Place<TButton>(tools, "Open...", Rect(6, 5, 86, 29));
+  Place<TCheckBox>(tools, "Fit", Rect(96, 8, 156, 26));
+  Place<TLabel>(form, "under the view", Rect(2, 258, 122, 274));
+  Place<TPanel>(form, "900 x 600, 24 bits", Rect(0, 276, 420, 300));
   view = new TImageLibView(form);
   view->SetParent(form);
   view->SetBorderStyle(bsNone);
