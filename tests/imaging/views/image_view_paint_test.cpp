@@ -73,6 +73,55 @@ TEST_F(ViewTest, OpaqueCoverSkipsTheBackgroundAndExposureDoesNotRecompose) {
   EXPECT_GT(backgrounds, 0);
 }
 
+TEST_F(ViewTest, OpaquePictureSmallerThanTheViewLeavesNoStalePixels) {
+  // The background fills only the margins around an opaque picture; the
+  // picture must then paint every pixel of its rectangle, at any zoom, filter,
+  // scroll position and background style. A fuchsia frame first: any pixel
+  // painted by neither shows it.
+  struct Case {
+    TIEBackgroundStyle style;
+    double zoom;
+    TResampleFilter filter;
+    int viewX, viewY;
+  } cases[] = {
+      {iebsSolid, 33, rfNone, 0, 0},         {iebsSolid, 57, rfTriangle, 0, 0},
+      {iebsChessboard, 100, rfNone, 0, 0},   {iebsChessboard, 73, rfTriangle, 0, 0},
+      {iebsChessboard, 250, rfNone, 40, 0},  {iebsSolid, 180, rfTriangle, 0, 35},
+      {iebsSolid, 100, rfNone, 0, 0},
+  };
+  MakeView(200, 150);
+  view->SetScrollBars(ssNone);
+  view->SetBackground(clWhite);
+  for (const Case& c : cases) {
+    TIEBitmap& b = *view->GetIEBitmap();
+    b.Allocate(300, 300, ie24RGB);
+    b.Fill(0xFF00FF);
+    view->SetZoomFilter(rfNone);
+    view->Update();
+    view->SetZoom(100);
+    Paint();
+    ASSERT_EQ(Shown(100, 75), clFuchsia);
+    Pattern(b, 120, 70);
+    view->SetBackgroundStyle(c.style);
+    view->SetZoomFilter(c.filter);
+    view->Update();
+    view->SetZoom(c.zoom);
+    view->SetViewXY(c.viewX, c.viewY);
+    Paint();
+    int stale = 0, margin = 0;
+    for (int y = 0; y < 150; ++y)
+      for (int x = 0; x < 200; ++x) {
+        const TColor shown = Shown(x, y);
+        stale += shown == clFuchsia;
+        const bool inside = x >= view->OffsetX() && y >= view->OffsetY() && x < 200 - view->OffsetX() &&
+                            y < 150 - view->OffsetY();
+        margin += !inside && shown != clWhite && shown != kScrollBarGrey;
+      }
+    EXPECT_EQ(stale, 0) << "zoom " << c.zoom << " filter " << int(c.filter) << " style " << int(c.style);
+    EXPECT_EQ(margin, 0) << "zoom " << c.zoom << " filter " << int(c.filter) << " style " << int(c.style);
+  }
+}
+
 TEST_F(ViewTest, HintBoxAtANegativePlaceIsDrawnAtZero) {
   MakeView(200, 100);
   view->SetBackground(clWhite);
