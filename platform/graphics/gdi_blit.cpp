@@ -366,24 +366,6 @@ bool SharesPixels(const Surface& dest, int x, int y, int width, int height, cons
   return x < sx + sw && sx < x + width && y < sy + sh && sy < y + height;
 }
 
-// A copy big enough to share out goes in row bands over the worker threads:
-// a window-sized copy is bound by memory, which one core cannot fill. Below
-// about a quarter of a megabyte per worker, waking the threads would cost
-// more than it saves.
-constexpr size_t kBandCopyBytesPerWorker = size_t(256) << 10;
-
-int CopyWorkers(const Region& area, int destBytes, int rowCount) {
-  size_t bytes = 0;
-  for (const Band& band : area.Bands()) {
-    size_t rowBytes = 0;
-    for (const Span& sp : band.spans) rowBytes += static_cast<size_t>(sp.x1 - sp.x0) * destBytes;
-    bytes += rowBytes * static_cast<size_t>(band.y1 - band.y0);
-  }
-  const size_t worth = bytes / kBandCopyBytesPerWorker;
-  return static_cast<int>(std::min<size_t>({worth, static_cast<size_t>(RowBandProcessors()),
-                                            static_cast<size_t>(rowCount)}));
-}
-
 // Calls copy(destination, source, pixels) for every visible span of an
 // unstretched, unflipped transfer, after checking that each span has source
 // pixels under both its ends; false (nothing done) when one has not. A large
@@ -415,11 +397,11 @@ bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, i
       }
     }
   };
-  const int rowCount = bounds.bottom - bounds.top;
-  const int workers = CopyWorkers(area, destBytes, rowCount);
-  if (workers > 1 && RunRowBandsOnCrew(workers, rowCount, [&](int first, int last, int) { copyRows(first, last); }))
-    return true;
-  copyRows(0, rowCount - 1);
+  size_t bytes = 0;
+  for (const Band& band : area.Bands())
+    for (const Span& sp : band.spans)
+      bytes += static_cast<size_t>(sp.x1 - sp.x0) * destBytes * static_cast<size_t>(band.y1 - band.y0);
+  RunCopyBands(bytes, bounds.bottom - bounds.top, copyRows);
   return true;
 }
 

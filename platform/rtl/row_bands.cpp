@@ -116,3 +116,16 @@ bool RunRowBandsOnCrew(int workers, int rowCount, const TRowBandWork& work) {
   if (workers < 1 || rowCount < workers) return false;
   return TRowBandCrew::Get().TryRun(workers, rowCount, work);
 }
+
+void RunCopyBands(size_t bytes, int rowCount, const std::function<void(int, int)>& work) {
+  if (rowCount <= 0) return;
+  // Below about a quarter of a megabyte a worker, waking the threads costs
+  // more than it saves.
+  constexpr size_t kBytesPerWorker = size_t(256) << 10;
+  const size_t worth = bytes / kBytesPerWorker;
+  const int workers = static_cast<int>(
+      std::min<size_t>({worth, static_cast<size_t>(RowBandProcessors()), static_cast<size_t>(rowCount)}));
+  if (workers > 1 && RunRowBandsOnCrew(workers, rowCount, [&work](int first, int last, int) { work(first, last); }))
+    return;
+  work(0, rowCount - 1);
+}

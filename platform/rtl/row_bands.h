@@ -3,6 +3,7 @@
 // thread. The threads stay parked between runs: a screen's worth of drawing or
 // copying takes a millisecond or two, and starting and joining a thread per
 // band each time cost a good share of that.
+#include <cstddef>
 #include <functional>
 
 using TRowBandWork = std::function<void(int firstRow, int lastRow, int worker)>;
@@ -18,6 +19,13 @@ void RowBand(int rowCount, int workers, int index, int& firstRow, int& lastRow);
 // with another run (a band that starts bands of its own, or another thread's
 // run) or no more threads can be had: the caller then does the work another way.
 bool RunRowBandsOnCrew(int workers, int rowCount, const TRowBandWork& work);
+
+// Runs work(firstRow, lastRow) over rows 0..rowCount-1 of a copy that moves
+// about `bytes` bytes in all: in bands on the parked threads when it is big
+// enough to be worth them (a copy the size of a window is bound by memory,
+// which one core cannot fill), else on the calling thread at once. Bands
+// must write rows of their own only.
+void RunCopyBands(size_t bytes, int rowCount, const std::function<void(int firstRow, int lastRow)>& work);
 
 // When above 0, the processor count RowBandProcessors gives (tests run the
 // banded passes with 1, 2, 3 ... workers).
