@@ -51,21 +51,34 @@ struct TextFrame {
   bool shaped = false;  // the map leans, stretches or mirrors the glyphs, not only turns and scales them
 };
 
+// Which way text reads along logical x (1 or -1) and which way its lines go
+// down along logical y. A page or a metafile placement that mirrors keeps text
+// upright and reading forwards, as text without a world transform always is
+// (a map with y up, such as MM_TWIPS, has its lines go down the screen
+// towards smaller y); only the world transform's own mirrors flip the glyphs.
+struct Reading {
+  int x = 1, y = 1;
+};
+
+Reading ReadingOf(const DCObj* dc) {
+  Reading r;
+  if (dc->state.plain) return r;
+  Matrix page = dc->state.play.After(PageMatrix(dc->state));
+  if (page.AxisAligned()) {
+    r.x = page.m11 < 0 ? -1 : 1;
+    r.y = page.m22 < 0 ? -1 : 1;
+  } else if (page.m11 * page.m22 - page.m12 * page.m21 < 0) {
+    r.y = -1;
+  }
+  return r;
+}
+
 TextFrame FrameOf(const DCObj* dc, const LOGFONTA& lf) {
   TextFrame fr;
   if (dc->state.plain) return fr;
   Matrix m = DeviceMatrix(dc);
-  // A page or a metafile placement that mirrors keeps text upright and reading
-  // forwards, as text without a world transform always is; only the world
-  // transform's own mirrors flip the glyphs.
-  Matrix page = dc->state.play.After(PageMatrix(dc->state));
-  double fx = 1, fy = 1;
-  if (page.AxisAligned()) {
-    fx = page.m11 < 0 ? -1 : 1;
-    fy = page.m22 < 0 ? -1 : 1;
-  } else if (page.m11 * page.m22 - page.m12 * page.m21 < 0) {
-    fy = -1;
-  }
+  const Reading reading = ReadingOf(dc);
+  const double fx = reading.x, fy = reading.y;
   auto linear = [&](double x, double y) {
     return PointD{m.m11 * fx * x + m.m21 * fy * y, m.m12 * fx * x + m.m22 * fy * y};
   };
@@ -152,6 +165,55 @@ fontengine::Face* FaceOf(DCObj* dc) {
     }
   }
   return f->face.get();
+}
+
+// How many of the face's pixels one logical unit spans: along the baseline
+// (advances and widths) and across it (heights). The face is opened at the
+// size the map gives the font, so measurements taken on it go back through
+// these to come out in the DC's logical units, as the caller's coordinates are.
+struct TextScale {
+  double along = 1;
+  double across = 1;
+};
+
+TextScale ScaleOf(DCObj* dc) {
+  FontObj* f = CurrentFont(dc);
+  if (dc->state.plain || !f) return {};
+  const TextFrame fr = FrameOf(dc, f->logFont);
+  return {fr.unit, fr.height};
+}
+
+// A length in face pixels as logical units; a map that squeezes text to
+// nothing gives lengths of nothing rather than a division by zero.
+int ToLogical(double pixels, double scale) {
+  if (scale == 1) return static_cast<int>(std::clamp<double>(pixels, INT32_MIN / 2, INT32_MAX / 2));
+  if (!(scale > 0) || !std::isfinite(scale)) return 0;
+  return static_cast<int>(std::lround(std::clamp(pixels / scale, INT32_MIN / 2.0, INT32_MAX / 2.0)));
+}
+
+// A logical length as face pixels.
+int ToFace(int logical, double scale) {
+  if (scale == 1) return logical;
+  if (!(scale > 0) || !std::isfinite(scale)) return 0;
+  return static_cast<int>(std::lround(std::clamp(logical * scale, INT32_MIN / 2.0, INT32_MAX / 2.0)));
+}
+
+// The face's metrics in logical units. The height and the em are mapped back
+// and the rest derived from them, so ascent and descent still make the
+// height, and a font asked for by its character height keeps that em with the
+// internal leading on top. The decoration lines stay in face pixels: only
+// drawing, on the face, uses them.
+fontengine::Metrics MetricsOf(const fontengine::Metrics& m, const TextScale& sc) {
+  fontengine::Metrics lm = m;
+  lm.height = ToLogical(m.height, sc.across);
+  lm.ascent = std::min(lm.height, ToLogical(m.ascent, sc.across));
+  lm.descent = lm.height - lm.ascent;
+  const int em = ToLogical(m.height - m.internalLeading, sc.across);
+  lm.internalLeading = std::max(0, lm.height - em);
+  lm.externalLeading = ToLogical(m.externalLeading, sc.across);
+  lm.aveCharWidth = ToLogical(m.aveCharWidth, sc.along);
+  lm.maxCharWidth = ToLogical(m.maxCharWidth, sc.along);
+  return lm;
 }
 
 std::vector<uint32_t> Decode(const char* text, size_t count) {
@@ -374,6 +436,19 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
   return TRUE;
 }
 
+// Moves the current position past a run drawn along the device's x axis: its
+// width in device pixels goes back through the map to logical units.
+void AdvancePosition(DCObj* dc, int width) {
+  LONG& x = dc->state.position.x;
+  if (dc->state.plain) {
+    x += width;
+    return;
+  }
+  const double m11 = DeviceMatrix(dc).m11;
+  if (m11 == 0 || !std::isfinite(m11)) return;
+  x = ClampCoord(x + std::llround(std::clamp(width / m11, -double(kCoordLimit), double(kCoordLimit))));
+}
+
 // Text output at a reference point, following the DC's alignment.
 BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const char* text, size_t count,
                 const INT* dx) {
@@ -434,7 +509,7 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
     PathRun(dc, *face, cps, left, baseline, dx, ux, uy);
     if (f)
       for (const auto& band : DecorationBands(*f, m, left, baseline, width, {ux, uy}, {-uy, ux})) PathBand(dc, band);
-    if (updateCP && (align & TA_CENTER) != TA_CENTER) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+    if (updateCP && (align & TA_CENTER) != TA_CENTER) AdvancePosition(dc, (align & TA_RIGHT) ? -width : width);
     return TRUE;
   }
   if (rotated) {
@@ -450,7 +525,7 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
     DrawRun(dc, *face, cps, left, baseline, clip, dx);
     DrawDecorations(dc, *face, left, baseline, width, clip);
   }
-  if (updateCP && (align & TA_CENTER) != TA_CENTER) dc->state.position.x += (align & TA_RIGHT) ? -width : width;
+  if (updateCP && (align & TA_CENTER) != TA_CENTER) AdvancePosition(dc, (align & TA_RIGHT) ? -width : width);
   return TRUE;
 }
 
@@ -594,8 +669,9 @@ BOOL GetTextExtentPoint32(HDC hdc, const char* text, int count, SIZE* size) {
   if (!dc || !size || count < 0 || (count > 0 && !text)) return FALSE;
   fontengine::Face* face = FaceOf(dc);
   if (!face) return FALSE;
-  size->cx = RunWidth(*face, Decode(text, static_cast<size_t>(count)));
-  size->cy = face->GetMetrics().height;
+  const TextScale sc = ScaleOf(dc);
+  size->cx = ToLogical(RunWidth(*face, Decode(text, static_cast<size_t>(count))), sc.along);
+  size->cy = MetricsOf(face->GetMetrics(), sc).height;
   return TRUE;
 }
 
@@ -607,14 +683,15 @@ BOOL GetTextMetrics(HDC hdc, TEXTMETRICA* tm) {
   FontObj* f = CurrentFont(dc);
   if (!face || !f) return FALSE;
   const auto& m = face->GetMetrics();
+  const fontengine::Metrics lm = MetricsOf(m, ScaleOf(dc));
   *tm = TEXTMETRICA();
-  tm->tmHeight = m.height;
-  tm->tmAscent = m.ascent;
-  tm->tmDescent = m.descent;
-  tm->tmInternalLeading = m.internalLeading;
-  tm->tmExternalLeading = m.externalLeading;
-  tm->tmAveCharWidth = m.aveCharWidth;
-  tm->tmMaxCharWidth = m.maxCharWidth;
+  tm->tmHeight = lm.height;
+  tm->tmAscent = lm.ascent;
+  tm->tmDescent = lm.descent;
+  tm->tmInternalLeading = lm.internalLeading;
+  tm->tmExternalLeading = lm.externalLeading;
+  tm->tmAveCharWidth = lm.aveCharWidth;
+  tm->tmMaxCharWidth = lm.maxCharWidth;
   tm->tmWeight = m.weight;
   tm->tmDigitizedAspectX = 96;
   tm->tmDigitizedAspectY = 96;
@@ -639,25 +716,35 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
   size_t n = count < 0 ? std::strlen(text) : static_cast<size_t>(count);
   fontengine::Face* face = FaceOf(dc);
   if (!face) return 0;
+  // Lines are broken and measured on the face at its device size, and laid
+  // out in logical units, the rectangle's: across the way the text reads and
+  // down the way its lines go under the map.
   const auto& m = face->GetMetrics();
-  int lineHeight = m.height + ((format & DT_EXTERNALLEADING) ? m.externalLeading : 0);
-  int boxWidth = rect->right - rect->left;
+  const TextScale sc = ScaleOf(dc);
+  const fontengine::Metrics lm = MetricsOf(m, sc);
+  const Reading rd = ReadingOf(dc);
+  auto narrow = [](int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  const int64_t startX = int64_t{rd.x} * rect->left, endX = int64_t{rd.x} * rect->right;
+  const int64_t startY = int64_t{rd.y} * rect->top, endY = int64_t{rd.y} * rect->bottom;
+  const int lineHeight = lm.height + ((format & DT_EXTERNALLEADING) ? lm.externalLeading : 0);
+  const int boxWidth = narrow(endX - startX);
+  const int faceWidth = ToFace(boxWidth, sc.along);
   std::vector<uint32_t> cps = ResolvePrefixes(Decode(text, n), !(format & DT_NOPREFIX));
-  std::vector<Line> lines = LayOut(*face, cps, format, boxWidth);
+  std::vector<Line> lines = LayOut(*face, cps, format, faceWidth);
   if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS))
-    for (Line& l : lines) Ellipsize(*face, l, boxWidth);
+    for (Line& l : lines) Ellipsize(*face, l, faceWidth);
   int textHeight = static_cast<int>(std::min<int64_t>(int64_t{lineHeight} * static_cast<int64_t>(lines.size()), INT32_MAX / 2));
   if (format & DT_CALCRECT) {
     int widest = 0;
-    for (const Line& l : lines) widest = std::max(widest, l.width);
-    if (!(format & DT_WORDBREAK) || widest > boxWidth || n == 0) rect->right = rect->left + widest;
-    rect->bottom = rect->top + textHeight;
+    for (const Line& l : lines) widest = std::max(widest, ToLogical(l.width, sc.along));
+    if (!(format & DT_WORDBREAK) || widest > boxWidth || n == 0) rect->right = narrow(rect->left + int64_t{rd.x} * widest);
+    rect->bottom = narrow(rect->top + int64_t{rd.y} * textHeight);
     return textHeight;
   }
-  int top = rect->top;
+  int64_t top = startY;
   if (format & DT_SINGLELINE) {
-    if (format & DT_VCENTER) top = rect->top + (rect->bottom - rect->top - textHeight) / 2;
-    else if (format & DT_BOTTOM) top = rect->bottom - textHeight;
+    if (format & DT_VCENTER) top = startY + (endY - startY - textHeight) / 2;
+    else if (format & DT_BOTTOM) top = endY - textHeight;
   }
   Region clip = DrawableArea(dc);
   if (!(format & DT_NOCLIP)) {
@@ -672,11 +759,19 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
     const TextFrame fr = f ? FrameOf(dc, f->logFont) : TextFrame{};
     mapped = !AxisAligned(dc) || fr.shaped || fr.turn != 0;
   }
-  int y = top;
+  // The lines' records hang from their top left corners: the metafile says so
+  // itself, so that it plays back as drawn whatever alignment the DC had.
+  const UINT align = dc->state.textAlign;
+  const bool realign = dc->recorder && align != (TA_TOP | TA_LEFT);
+  if (realign) RecState(dc, EMR_SETTEXTALIGN, {TA_TOP | TA_LEFT});
+  int64_t down = top;
   for (const Line& l : lines) {
-    int x = rect->left;
-    if (format & DT_CENTER) x = rect->left + (boxWidth - l.width) / 2;
-    else if (format & DT_RIGHT) x = rect->right - l.width;
+    const int width = ToLogical(l.width, sc.along);
+    int64_t along = startX;
+    if (format & DT_CENTER) along = startX + (int64_t{boxWidth} - width) / 2;
+    else if (format & DT_RIGHT) along = endX - width;
+    const int x = narrow(rd.x * along), y = narrow(rd.y * down);
+    down += lineHeight;
     if (dc->recorder || mapped) {
       // Kept as text records, one per line, clipped like the box.
       std::string bytes;
@@ -685,12 +780,10 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
       if (dc->recorder) {
         RecText(dc, x, y, options, rect, bytes.data(), static_cast<UINT>(bytes.size()), nullptr);
       } else {
-        const UINT align = dc->state.textAlign;
         dc->state.textAlign = TA_TOP | TA_LEFT;
         OutputTurnedText(dc, x, y, options, rect, bytes.data(), bytes.size(), nullptr);
         dc->state.textAlign = align;
       }
-      y += lineHeight;
       continue;
     }
     int dx = DevX(dc, x), dy = DevY(dc, y);
@@ -698,7 +791,7 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
       FillDevice(dc, clip, RECT{dx, dy, dx + l.width, dy + m.height}, dc->state.bkColor);
     DrawRun(dc, *face, l.cps, dx, dy + m.ascent, clip, nullptr);
     DrawDecorations(dc, *face, dx, dy + m.ascent, l.width, clip);
-    y += lineHeight;
   }
-  return (format & (DT_VCENTER | DT_BOTTOM)) && (format & DT_SINGLELINE) ? top - rect->top + textHeight : textHeight;
+  if (realign) RecState(dc, EMR_SETTEXTALIGN, {align});
+  return (format & (DT_VCENTER | DT_BOTTOM)) && (format & DT_SINGLELINE) ? narrow(top - startY + textHeight) : textHeight;
 }

@@ -244,6 +244,37 @@ void Text(HDC dc) {
   DeleteObject(turned);
 }
 
+// DrawText lays its lines out from their top left corners whatever alignment
+// the DC has; the text after it is aligned as the DC says again. Under a map
+// that scales, it lays them out in logical units.
+void AlignedDrawText(HDC dc) {
+  HFONT sans = Font("DejaVu Sans", -11);
+  SelectObject(dc, sans);
+  SetTextColor(dc, RGB(0, 100, 0));
+  SetBkColor(dc, RGB(255, 220, 220));
+  SetTextAlign(dc, TA_BASELINE | TA_RIGHT | TA_UPDATECP);
+  MoveToEx(dc, 94, 68, nullptr);
+  RECT r{4, 2, 92, 40};
+  DrawText(dc, "Boxed words centred on lines", -1, &r, DT_CENTER | DT_WORDBREAK);
+  SetBkMode(dc, TRANSPARENT);
+  TextOut(dc, 0, 0, "cp", 2);
+  TextOut(dc, 0, 0, "more", 4);
+  // Under a map with y up the lines go down the page, to smaller y.
+  SetMapMode(dc, MM_LOMETRIC);
+  SetViewportOrgEx(dc, 0, 42, nullptr);
+  HFONT metric = Font("DejaVu Sans", -30);
+  SelectObject(dc, metric);
+  SetTextColor(dc, RGB(0, 0, 150));
+  RECT m{0, 0, 180, -80};
+  DrawText(dc, "Two lines down", -1, &m, DT_CENTER | DT_WORDBREAK);
+  SetMapMode(dc, MM_TEXT);
+  SetViewportOrgEx(dc, 0, 0, nullptr);
+  SetTextAlign(dc, TA_TOP | TA_LEFT);
+  SelectObject(dc, GetStockObject(SYSTEM_FONT));
+  DeleteObject(sans);
+  DeleteObject(metric);
+}
+
 void Dibs(HDC dc) {
   int x = 0;
   for (int bits : {1, 4, 8, 16, 24, 32}) {
@@ -680,6 +711,8 @@ const Case kCases[] = {
     {"TurnedTextLines", TurnedTextLines, true, false},
     {"TurnedBlits", TurnedBlits, true, false},
     {"NewRecords", NewRecords, true, false},
+    // DrawText places its lines by the face at the size it is recorded at.
+    {"AlignedDrawText", AlignedDrawText, false, true},
 };
 
 // Every target starts from the same non-uniform background, so operations that

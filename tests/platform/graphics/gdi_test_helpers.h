@@ -2,8 +2,12 @@
 // Small helpers of the drawing-layer tests: DIB sections of any format selected
 // into their own memory DC, and direct access to their pixel bytes.
 #include <gtest/gtest.h>
+#include <png.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "platform/graphics/gdi.h"
@@ -93,5 +97,38 @@ inline RGBQUAD Quad(BYTE r, BYTE g, BYTE b) { return RGBQUAD{b, g, r, 0}; }
 
 // A 32-bit pixel value as it sits in memory: 0xAARRGGBB.
 constexpr uint32_t Argb(uint32_t a, uint32_t r, uint32_t g, uint32_t b) { return (a << 24) | (r << 16) | (g << 8) | b; }
+
+// The smallest rectangle holding every pixel of a 32-bit DIB that is not `background`.
+inline RECT InkBox(const Dib& d, int w, int h, uint32_t background) {
+  RECT r{w, h, -1, -1};
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if (d.Pixel32(x, y) != background) {
+        r.left = std::min<LONG>(r.left, x);
+        r.top = std::min<LONG>(r.top, y);
+        r.right = std::max<LONG>(r.right, x + 1);
+        r.bottom = std::max<LONG>(r.bottom, y + 1);
+      }
+  return r;
+}
+
+// The top left w x h of a 32-bit DIB as a PNG in the build's test output, for a
+// person to look at.
+inline void SavePng(const std::string& name, const Dib& d, int w, int h) {
+  const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
+  std::filesystem::create_directories(dir);
+  std::vector<uint8_t> rgb;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint32_t p = d.Pixel32(x, y);
+      rgb.insert(rgb.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)});
+    }
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(w);
+  image.height = static_cast<png_uint_32>(h);
+  image.format = PNG_FORMAT_RGB;
+  EXPECT_TRUE(png_image_write_to_file(&image, (dir / name).string().c_str(), 0, rgb.data(), 0, nullptr));
+}
 
 }  // namespace gditest

@@ -7,6 +7,7 @@
 
 using gditest::Argb;
 using gditest::Dib;
+using gditest::InkBox;
 
 namespace {
 
@@ -15,20 +16,6 @@ HFONT MakeFont(const char* face, int height) {
   lf.lfHeight = height;
   std::strncpy(lf.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirect(&lf);
-}
-
-// The smallest rectangle holding every pixel that is not `background`.
-RECT InkBox(const Dib& d, int w, int h, uint32_t background) {
-  RECT r{w, h, -1, -1};
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x)
-      if (d.Pixel32(x, y) != background) {
-        r.left = std::min<LONG>(r.left, x);
-        r.top = std::min<LONG>(r.top, y);
-        r.right = std::max<LONG>(r.right, x + 1);
-        r.bottom = std::max<LONG>(r.bottom, y + 1);
-      }
-  return r;
 }
 
 class GdiText : public ::testing::Test {

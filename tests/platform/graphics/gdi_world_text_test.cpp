@@ -2,12 +2,10 @@
 // their advances, the alignment, the background and lines, and text drawn into
 // a path all go through the whole map.
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include "platform/graphics/gdi_metafile.h"
 
 using gditest::Dib;
+using gditest::SavePng;
 
 namespace {
 
@@ -312,23 +311,6 @@ TEST(GdiWorldText, ExtremeWorldsStayBounded) {
     SelectObject(d.dc(), old);
     DeleteObject(font);
   }
-}
-
-void SavePng(const std::string& name, const Dib& d, int w, int h) {
-  const auto dir = std::filesystem::path(QV_BINARY_DIR) / "test-output";
-  std::filesystem::create_directories(dir);
-  std::vector<uint8_t> rgb;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      uint32_t p = d.Pixel32(x, y);
-      rgb.insert(rgb.end(), {uint8_t(p >> 16), uint8_t(p >> 8), uint8_t(p)});
-    }
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(w);
-  image.height = static_cast<png_uint_32>(h);
-  image.format = PNG_FORMAT_RGB;
-  EXPECT_TRUE(png_image_write_to_file(&image, (dir / name).string().c_str(), 0, rgb.data(), 0, nullptr));
 }
 
 // The opaque background and the underline lie along the leaned cell, centred
