@@ -458,7 +458,8 @@ private:
   void EnsureBackBuffer();
   void RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool firstSolid, TResampleFilter filter);
   void PaintLayerBackground(TIEBitmap* dest, bool whole, const TRect* clip);
-  void PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height);
+  void PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height,
+                           const TRect* keep = nullptr);
   void DrawHintBox(TCanvas* canvas, int& x, int& y, const std::string& widthTemplate, const std::string& text);
   void DrawSelectionOutline(TCanvas* canvas);
   void DrawPolygonDashes(TCanvas* canvas);
@@ -518,6 +519,8 @@ private:
     int32_t span = -1;
     int32_t bitmapSize = -1;
   } FTablesX, FTablesY;
+  // the renderer's column and row maps of the last frame, kept for the next
+  std::vector<int32_t> FFrameColumns, FFrameRows;
   // locks
   int32_t FUpdateLock = 0;
   int32_t FPaintLock = 0;
@@ -632,9 +635,11 @@ private:
 
 // The background painter the views and the thumbnail grid share: fills the
 // 24-bit bitmap's area (0, 0, width, height) in the style, imageRect being
-// where the picture goes.
+// where the picture goes. With keep, the plain and chessboard styles leave
+// that rectangle alone (an opaque picture paints it anyway); the others paint
+// it too.
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
-                         int chessSize, const TRect& imageRect, int width, int height);
+                         int chessSize, const TRect& imageRect, int width, int height, const TRect* keep = nullptr);
 
 class TIECanvas;
 // A one-pixel raised frame: leftTop along the left and top edges, rightBottom

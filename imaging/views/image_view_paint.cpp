@@ -28,19 +28,32 @@ TRGB RGBOf(TColor color) {
   return MakeRGB(uint8_t(c & 0xFF), uint8_t((c >> 8) & 0xFF), uint8_t((c >> 16) & 0xFF));
 }
 
-void FillRows(TIEBitmap& dest, int x1, int y1, int x2, int y2, const TRGB& c) {
+// The columns of row y that an area's painting leaves to the picture: the
+// part of [x1, x2) under keep, as [l, r) (empty when the row misses it).
+void KeptColumns(const TRect* keep, int y, int x1, int x2, int& l, int& r) {
+  l = r = x2;
+  if (!keep || y < keep->top || y >= keep->bottom) return;
+  l = std::clamp<int>(keep->left, x1, x2);
+  r = std::clamp<int>(keep->right, l, x2);
+}
+
+void FillRows(TIEBitmap& dest, int x1, int y1, int x2, int y2, const TRGB& c, const TRect* keep = nullptr) {
   x1 = std::max(x1, 0);
   y1 = std::max(y1, 0);
   x2 = std::min(x2, dest.Width());
   y2 = std::min(y2, dest.Height());
   for (int y = y1; y < y2; ++y) {
-    auto* p = reinterpret_cast<TRGB*>(dest.ScanLine(y)) + x1;
-    std::fill(p, p + (x2 - x1), c);
+    auto* p = reinterpret_cast<TRGB*>(dest.ScanLine(y));
+    int l = 0, r = 0;
+    KeptColumns(keep, y, x1, x2, l, r);
+    std::fill(p + x1, p + l, c);
+    std::fill(p + r, p + x2, c);
   }
 }
 
 // Squares of size alternate between a and b, counted from the area's corner.
-void Chessboard(TIEBitmap& dest, int x1, int y1, int x2, int y2, int size, const TRGB& a, const TRGB& b) {
+void Chessboard(TIEBitmap& dest, int x1, int y1, int x2, int y2, int size, const TRGB& a, const TRGB& b,
+                const TRect* keep = nullptr) {
   size = std::max(size, 1);
   x1 = std::max(x1, 0);
   y1 = std::max(y1, 0);
@@ -58,7 +71,12 @@ void Chessboard(TIEBitmap& dest, int x1, int y1, int x2, int y2, int size, const
   }
   for (int y = y1; y < y2; ++y) {
     const bool rowOdd = ((y - y1) / size) & 1;
-    std::memcpy(reinterpret_cast<TRGB*>(dest.ScanLine(y)) + x1, rows.data() + (rowOdd ? width : 0), 3 * width);
+    TRGB* d = reinterpret_cast<TRGB*>(dest.ScanLine(y)) + x1;
+    const TRGB* s = rows.data() + (rowOdd ? width : 0);
+    int l = 0, r = 0;
+    KeptColumns(keep, y, x1, x2, l, r);
+    std::memcpy(d, s, 3 * size_t(l - x1));
+    std::memcpy(d + (r - x1), s + (r - x1), 3 * size_t(x2 - r));
   }
 }
 
@@ -119,13 +137,13 @@ void SoftShadow(TIEBitmap& dest, const TRect& r) {
 }  // namespace
 
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
-                         int chessSize, const TRect& imageRect, int width, int height) {
+                         int chessSize, const TRect& imageRect, int width, int height, const TRect* keep) {
   if (width < 0) width = dest.Width();
   if (height < 0) height = dest.Height();
   const TRGB a = RGBOf(color);
   switch (style) {
     case iebsSolid:
-      FillRows(dest, 0, 0, width, height, a);
+      FillRows(dest, 0, 0, width, height, a, keep);
       break;
     case iebsSoftShadow:
       FillRows(dest, 0, 0, width, height, a);
@@ -149,7 +167,7 @@ void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color
       break;
     }
     case iebsChessboard:
-      Chessboard(dest, 0, 0, width, height, chessSize, a, RGBOf(TColor(~uint32_t(color))));
+      Chessboard(dest, 0, 0, width, height, chessSize, a, RGBOf(TColor(~uint32_t(color))), keep);
       break;
     case iebsDiagonals: {
       FillRows(dest, 0, 0, width, height, a);
@@ -245,9 +263,10 @@ void TImageLibView::DrawBackground(TCanvas* canvas, int width, int height) {
   if (TCanvas* c = work.Canvas()) BitBlt(canvas->Handle(), 0, 0, width, height, c->Handle(), 0, 0, SRCCOPY);
 }
 
-void TImageLibView::PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height) {
+void TImageLibView::PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height,
+                                        const TRect* keep) {
   ::PaintViewBackground(*dest, FBackgroundStyle, FBackground, FGradientEndColor, FChessSize, imageRect, width,
-                        height);
+                        height, FWallPaper ? nullptr : keep);
   if (!FWallPaper) return;
   TCanvas* canvas = dest->Canvas();
   if (!canvas) return;
@@ -265,12 +284,14 @@ void TImageLibView::PaintViewBackground(TIEBitmap* dest, const TRect& imageRect,
 }
 
 void TImageLibView::PaintLayerBackground(TIEBitmap* dest, bool whole, const TRect* clip) {
+  bool paintsItsRect = false;
   if (!whole) {
     TIELayer* first = Layer0();
     TIEBitmap* b = first->Bitmap();
     const bool covers = FOffsetX < 1 && FOffsetY < 1 && FScrW >= dest->Width() && FScrH >= dest->Height();
     const bool opaque = !FEnableAlpha || !b->HasAlphaChannel() || b->AlphaChannel()->Full();
-    if (covers && opaque && first->Operation == 0 && first->Transparency == 255) return;
+    paintsItsRect = opaque && first->Operation == 0 && first->Transparency == 255 && FSrcW > 0 && FSrcH > 0;
+    if (covers && paintsItsRect) return;
   }
   const TRect imageRect = Rect(FOffsetX, FOffsetY, FOffsetX + FScrW, FOffsetY + FScrH);
   if (OnDrawBackground) {
@@ -278,7 +299,10 @@ void TImageLibView::PaintLayerBackground(TIEBitmap* dest, bool whole, const TRec
     OnDrawBackground(this, dest->Canvas(), clip ? *clip : Rect(0, 0, dest->Width(), dest->Height()), handled);
     if (handled) return;
   }
-  PaintViewBackground(dest, imageRect, dest->Width(), dest->Height());
+  // An opaque picture paints every pixel of its rectangle (clipped to what is
+  // drawn), so a fitted photo's background need only fill the margins.
+  const TRect drawn = Rect(FOffsetX, FOffsetY, FOffsetX + std::min(FScrW, FDrawW), FOffsetY + std::min(FScrH, FDrawH));
+  PaintViewBackground(dest, imageRect, dest->Width(), dest->Height(), paintsItsRect ? &drawn : nullptr);
 }
 
 void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool firstSolid, TResampleFilter filter) {
@@ -288,7 +312,10 @@ void TImageLibView::RenderLayerImage(TIEBitmap& source, TIEBitmap& dest, bool fi
   if (w <= 0 || h <= 0 || FSrcW <= 0 || FSrcH <= 0) return;
   const int sx = Snap(FViewX, true), sy = Snap(FViewY, false);
   const int lastX = std::max(source.Width() - 1, 0), lastY = std::max(source.Height() - 1, 0);
-  std::vector<int32_t> columns(static_cast<size_t>(w)), rows(static_cast<size_t>(h));
+  std::vector<int32_t>& columns = FFrameColumns;
+  std::vector<int32_t>& rows = FFrameRows;
+  columns.resize(static_cast<size_t>(w));
+  rows.resize(static_cast<size_t>(h));
   for (int i = 0; i < w; ++i) {
     const size_t k = size_t(sx + i);
     columns[size_t(i)] = k < FTablesX.v2b.size() ? std::min(FTablesX.v2b[k], lastX) : lastX;

@@ -4,8 +4,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "platform/graphics/gdi_metafile_internal.h"
+#include "platform/rtl/row_bands.h"
 
 namespace qvgdi {
 
@@ -350,12 +354,23 @@ void TransferWith(const TransferPlan& p, const Region& area, Sampler& sampler) {
     TransferRows<false>(p, area, sampler);
 }
 
-// A plain copy between surfaces of one format at 1:1: each span's row bytes
-// copied whole. False where a span reaches outside the source (then the
-// general transfer does it).
+// Whether a transfer reads pixels it also writes: source and destination
+// rectangles (device coordinates, extents already made positive) overlapping
+// on one surface's memory.
+bool SharesPixels(const Surface& dest, int x, int y, int width, int height, const Surface& source, int sx, int sy,
+                  int sw, int sh) {
+  const uint8_t *d0 = dest.bits, *d1 = dest.bits + dest.ImageBytes();
+  const uint8_t *s0 = source.bits, *s1 = source.bits + source.ImageBytes();
+  if (d1 <= s0 || s1 <= d0) return false;
+  if (dest.bits != source.bits) return true;  // views of one block at different places: take no chances
+  return x < sx + sw && sx < x + width && y < sy + sh && sy < y + height;
+}
+
 // Calls copy(destination, source, pixels) for every visible span of an
 // unstretched, unflipped transfer, after checking that each span has source
-// pixels under both its ends; false (nothing done) when one has not.
+// pixels under both its ends; false (nothing done) when one has not. A large
+// copy runs in row bands on several threads (the source never overlaps the
+// destination here, see Transfer); the bytes are the same either way.
 template <class RowCopy>
 bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, int destBytes, RowCopy copy) {
   for (const Band& band : area.Bands()) {
@@ -366,17 +381,27 @@ bool CopySpansWith(const TransferPlan& p, const Region& area, int sourceBytes, i
         if (p.mx.Index(sp.x0) < 0 || p.mx.Index(sp.x1 - 1) < 0) return false;
     }
   }
-  for (const Band& band : area.Bands()) {
-    for (int row = band.y0; row < band.y1; ++row) {
-      const int srcRow = p.my.Index(row);
-      if (srcRow < 0) continue;
-      uint8_t* d = p.ds->Row(row);
-      const uint8_t* s = p.src->surface->Row(srcRow);
-      for (const Span& sp : band.spans)
-        copy(d + static_cast<size_t>(sp.x0) * destBytes, s + static_cast<size_t>(p.mx.Index(sp.x0)) * sourceBytes,
-             sp.x1 - sp.x0);
+  // Rows top..bottom-1 of the area, first..last of them.
+  const RECT bounds = area.Bounds();
+  auto copyRows = [&](int first, int last) {
+    const int y0 = bounds.top + first, y1 = bounds.top + last + 1;
+    for (const Band& band : area.Bands()) {
+      for (int row = std::max(band.y0, y0); row < std::min(band.y1, y1); ++row) {
+        const int srcRow = p.my.Index(row);
+        if (srcRow < 0) continue;
+        uint8_t* d = p.ds->Row(row);
+        const uint8_t* s = p.src->surface->Row(srcRow);
+        for (const Span& sp : band.spans)
+          copy(d + static_cast<size_t>(sp.x0) * destBytes, s + static_cast<size_t>(p.mx.Index(sp.x0)) * sourceBytes,
+               sp.x1 - sp.x0);
+      }
     }
-  }
+  };
+  size_t bytes = 0;
+  for (const Band& band : area.Bands())
+    for (const Span& sp : band.spans)
+      bytes += static_cast<size_t>(sp.x1 - sp.x0) * destBytes * static_cast<size_t>(band.y1 - band.y0);
+  RunCopyBands(bytes, bounds.bottom - bounds.top, copyRows);
   return true;
 }
 
@@ -387,25 +412,48 @@ bool CopySpans(const TransferPlan& p, const Region& area) {
   });
 }
 
+#if defined(__x86_64__)
+// Four pixels a step, one shuffle each: a window-sized widening copy is a good
+// share of a frame of the image view. Returns the pixels done; the last
+// pixels, whose 16-byte read would pass the end of the span, are left over.
+__attribute__((target("ssse3"))) int WidenSsse3(uint8_t* d, const uint8_t* s, int n) {
+  const __m128i order = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  int x = 0;
+  for (; x + 6 <= n; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 3 * static_cast<size_t>(x)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 4 * static_cast<size_t>(x)), _mm_shuffle_epi8(v, order));
+  }
+  return x;
+}
+
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+#endif
+
 // 24-bit pixels into 32-bit ones (alpha 0, as GDI leaves it): what a window's
 // back buffer copy to its 32-bit surface does.
-bool WidenSpans(const TransferPlan& p, const Region& area) {
-  return CopySpansWith(p, area, 3, 4, [](uint8_t* d, const uint8_t* s, int n) {
-    int x = 0;
-    // Four bytes read for three: all but the last pixel may read one ahead.
-    for (; x + 1 < n; ++x) {
-      uint32_t v;
-      std::memcpy(&v, s + 3 * static_cast<size_t>(x), 4);
-      v &= 0x00FFFFFFu;
-      std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
-    }
-    for (; x < n; ++x) {
-      const uint8_t* q = s + 3 * static_cast<size_t>(x);
-      const uint32_t v = q[0] | (uint32_t(q[1]) << 8) | (uint32_t(q[2]) << 16);
-      std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
-    }
-  });
+void WidenRow(uint8_t* d, const uint8_t* s, int n) {
+  int x = 0;
+#if defined(__x86_64__)
+  if (HasSsse3()) x = WidenSsse3(d, s, n);
+#endif
+  // Four bytes read for three: all but the last pixel may read one ahead.
+  for (; x + 1 < n; ++x) {
+    uint32_t v;
+    std::memcpy(&v, s + 3 * static_cast<size_t>(x), 4);
+    v &= 0x00FFFFFFu;
+    std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
+  }
+  for (; x < n; ++x) {
+    const uint8_t* q = s + 3 * static_cast<size_t>(x);
+    const uint32_t v = q[0] | (uint32_t(q[1]) << 8) | (uint32_t(q[2]) << 16);
+    std::memcpy(d + 4 * static_cast<size_t>(x), &v, 4);
+  }
 }
+
+bool WidenSpans(const TransferPlan& p, const Region& area) { return CopySpansWith(p, area, 3, 4, WidenRow); }
 
 // The general transfer: every destination pixel of the visible destination
 // rectangle gets ROP(pattern, source, destination). The plan is made once; a
@@ -426,12 +474,23 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   const bool usesPattern = p.fore.pattern || (mask && p.back.pattern);
   std::optional<SourceConverter> conv;
   int mode = dc->state.stretchMode;
+  BlitSource spare;
+  Surface spareSurface;
   if (p.usesSource) {
     if (!src || !src->surface) return FALSE;
     int sx = src->x, sy = src->y, sw = src->width, sh = src->height;
     NormaliseExtent(sx, sw, flipX);
     NormaliseExtent(sy, sh, flipY);
     if (sw == 0 || sh == 0) return TRUE;
+    if (SharesPixels(*ds, x, y, width, height, *src->surface, sx, sy, sw, sh)) {
+      // A surface copied onto itself (a window scrolling its contents) reads
+      // its pixels as they were before the copy, as Windows does; copying row
+      // by row in place would smear them. The source goes through a copy.
+      if (!CopySurface(spareSurface, *src->surface)) return FALSE;
+      spare = *src;
+      spare.surface = &spareSurface;
+      src = &spare;
+    }
     p.mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
     p.my = AxisMap{y, height, sy, sh, flipY, src->surface->height};
     conv.emplace(*src->surface, src->dc, *ds, dc);

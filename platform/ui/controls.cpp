@@ -1017,7 +1017,7 @@ void TWinControl::DoExit() {
   if (OnExit) OnExit(this);
 }
 
-void TWinControl::PaintControl(TControl* control, HDC dc, const TRect& clip) {
+void TWinControl::PaintControl(TControl* control, HDC dc, const TRect& clip, const std::vector<TRect>& covered) {
   TRect fr = control->FormRect();
   TCustomForm* form = GetParentForm(control);
   int top = form ? form->ClientTop() : 0;
@@ -1025,6 +1025,10 @@ void TWinControl::PaintControl(TControl* control, HDC dc, const TRect& clip) {
   if (IsEmpty(area)) return;
   TControlCanvas* canvas = control->ControlCanvas();
   canvas->Attach(dc, Offset(area, -fr.left, -fr.top - top));
+  for (const TRect& r : covered) {
+    const TRect own = Offset(r, -fr.left, -fr.top - top);
+    ExcludeClipRect(dc, own.left, own.top, own.right, own.bottom);
+  }
   canvas->Brush()->SetColor(control->Color());
   canvas->Brush()->SetStyle(bsSolid);
   canvas->Pen()->SetColor(clBlack);
@@ -1041,20 +1045,39 @@ void TWinControl::PaintControl(TControl* control, HDC dc, const TRect& clip) {
   canvas->FreeHandle();
 }
 
+std::vector<TRect> TWinControl::OpaqueChildAreas(const TRect& inner) {
+  // A windowed child that is not transparent paints every pixel of its
+  // rectangle (background, drawing, scroll bars), so, as with a window that
+  // clips its children, its parent and the graphic controls under it leave
+  // that part alone: a full-window picture view is not first filled with the
+  // form's colour at every frame.
+  std::vector<TRect> covered;
+  TCustomForm* form = GetParentForm(this);
+  const int top = form ? form->ClientTop() : 0;
+  for (TControl* c : FControls) {
+    auto* w = dynamic_cast<TWinControl*>(c);
+    if (!w || !w->Visible() || w->Transparent() || !w->HandleAllocated()) continue;
+    const TRect r = Intersect(Offset(w->FormRect(), 0, top), inner);
+    if (!IsEmpty(r)) covered.push_back(r);
+  }
+  return covered;
+}
+
 void TWinControl::PaintTree(HDC dc, const TRect& clip) {
   TCustomForm* form = GetParentForm(this);
   int top = form ? form->ClientTop() : 0;
   TRect area = Intersect(Offset(FormRect(), 0, top), clip);
   if (IsEmpty(area)) return;
-  PaintControl(this, dc, area);
   // Children stay inside the client area (less scroll bars).
   TRect fr = FormRect();
   TRect cr = ClientRect();
   TRect inner = Intersect(area, Offset(cr, fr.left, fr.top + top));
+  const std::vector<TRect> covered = IsEmpty(inner) ? std::vector<TRect>{} : OpaqueChildAreas(inner);
+  PaintControl(this, dc, area, covered);
   if (IsEmpty(inner)) return;
   std::vector<TControl*> children = FControls;
   for (TControl* c : children)
-    if (c->Visible() && !dynamic_cast<TWinControl*>(c)) PaintControl(c, dc, inner);
+    if (c->Visible() && !dynamic_cast<TWinControl*>(c)) PaintControl(c, dc, inner, covered);
   for (TControl* c : children)
     if (c->Visible())
       if (auto* w = dynamic_cast<TWinControl*>(c)) w->PaintTree(dc, inner);

@@ -383,7 +383,12 @@ protected:
 private:
   // A press, drag or release on the window's own scroll bars; true when taken.
   bool ScrollBarMouse(TMessage& message);
-  void PaintControl(TControl* control, HDC dc, const TRect& clip);
+  // Paints one control clipped to clip, leaving out the covered rectangles
+  // (all in form coordinates).
+  void PaintControl(TControl* control, HDC dc, const TRect& clip, const std::vector<TRect>& covered);
+  // The parts of inner (form coordinates) that visible opaque windowed
+  // children paint over completely.
+  std::vector<TRect> OpaqueChildAreas(const TRect& inner);
   void TabOrderChanged();
   std::vector<TControl*> FControls;
   std::vector<TWinControl*> FTabList;

@@ -101,6 +101,23 @@ TEST_F(QtTest, SampleFormTakesAClickAndAKeyAndTheWindowShowsItsRendering) {
   ExpectShowsBacking(form);
 }
 
+TEST_F(QtTest, LargeWindowShowsItsRenderingAfterWholeAndPartialRepaints) {
+  // A window this size is copied to the screen image in bands on several
+  // threads; each repaint, whole or of one control, must show the same pixels.
+  TForm* form = MakeForm(1000, 700);
+  form->SetColor(clTeal);
+  auto* button = new TButton(form);
+  button->SetParent(form);
+  button->SetBounds(333, 517, 201, 77);
+  button->SetCaption("Banded");
+  form->Invalidate();
+  Settle();
+  ExpectShowsBacking(form);
+  button->SetCaption("Partly repainted");
+  Settle();
+  ExpectShowsBacking(form);
+}
+
 TEST_F(QtTest, KeysArriveAsVirtualKeysAndCharacters) {
   TForm* form = MakeForm(100, 60);
   form->SetKeyPreview(true);

@@ -31,6 +31,7 @@
 #include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/graphics/gdi.h"
+#include "platform/rtl/row_bands.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/controls.h"
 #include "platform/ui/messages.h"
@@ -154,11 +155,20 @@ public:
     }
     area &= QRect(0, 0, w, h);
     if (area.isEmpty()) return;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-      auto* src = static_cast<const uint32_t*>(backing->ScanLine(y)) + area.left();
-      auto* dst = reinterpret_cast<uint32_t*>(FImage.scanLine(y)) + area.left();
-      for (int x = 0; x < area.width(); ++x) dst[x] = src[x] | 0xFF000000u;
-    }
+    // Rows are found here: neither picture's row lookup may run on the band
+    // threads (the image may detach, the bitmap flushes drawing).
+    const int left = area.left(), width = area.width(), top = area.top(), rows = area.height();
+    uchar* const image = FImage.scanLine(top);
+    const qsizetype imageStride = FImage.bytesPerLine();
+    const auto* from = static_cast<const uint8_t*>(backing->ScanLine(top));
+    const ptrdiff_t fromStride = rows > 1 ? static_cast<const uint8_t*>(backing->ScanLine(top + 1)) - from : 0;
+    RunCopyBands(size_t(width) * 4 * size_t(rows), rows, [&](int first, int last) {
+      for (int i = first; i <= last; ++i) {
+        const auto* src = reinterpret_cast<const uint32_t*>(from + i * fromStride) + left;
+        auto* dst = reinterpret_cast<uint32_t*>(image + i * imageStride) + left;
+        for (int x = 0; x < width; ++x) dst[x] = src[x] | 0xFF000000u;
+      }
+    });
     update(area);
   }
 
@@ -171,7 +181,8 @@ protected:
   void paintEvent(QPaintEvent* event) override {
     QPainter p(this);
     QRect r = event->rect();
-    p.fillRect(r, palette().window());
+    // Only what the form's picture does not reach needs the window colour.
+    if (!FImage.rect().contains(r)) p.fillRect(r, palette().window());
     // Forms are laid out at 96 DPI; on a scaled screen Qt scales the image with the window.
     p.drawImage(r.intersected(FImage.rect()), FImage, r.intersected(FImage.rect()));
   }

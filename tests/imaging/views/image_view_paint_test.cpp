@@ -10,7 +10,9 @@
 #include "platform/graphics/gdi.h"
 #include "platform/ui/cursors.h"
 #include "platform/ui/forms.h"
+#include "platform/ui/ext_ctrls.h"
 #include "platform/ui/picture_file.h"
+#include "platform/ui/std_ctrls.h"
 #include "view_test_support.h"
 
 namespace {
@@ -69,6 +71,55 @@ TEST_F(ViewTest, OpaqueCoverSkipsTheBackgroundAndExposureDoesNotRecompose) {
   ShowPattern(20, 20);  // now the background shows around the picture
   Paint();
   EXPECT_GT(backgrounds, 0);
+}
+
+TEST_F(ViewTest, OpaquePictureSmallerThanTheViewLeavesNoStalePixels) {
+  // The background fills only the margins around an opaque picture; the
+  // picture must then paint every pixel of its rectangle, at any zoom, filter,
+  // scroll position and background style. A fuchsia frame first: any pixel
+  // painted by neither shows it.
+  struct Case {
+    TIEBackgroundStyle style;
+    double zoom;
+    TResampleFilter filter;
+    int viewX, viewY;
+  } cases[] = {
+      {iebsSolid, 33, rfNone, 0, 0},         {iebsSolid, 57, rfTriangle, 0, 0},
+      {iebsChessboard, 100, rfNone, 0, 0},   {iebsChessboard, 73, rfTriangle, 0, 0},
+      {iebsChessboard, 250, rfNone, 40, 0},  {iebsSolid, 180, rfTriangle, 0, 35},
+      {iebsSolid, 100, rfNone, 0, 0},
+  };
+  MakeView(200, 150);
+  view->SetScrollBars(ssNone);
+  view->SetBackground(clWhite);
+  for (const Case& c : cases) {
+    TIEBitmap& b = *view->GetIEBitmap();
+    b.Allocate(300, 300, ie24RGB);
+    b.Fill(0xFF00FF);
+    view->SetZoomFilter(rfNone);
+    view->Update();
+    view->SetZoom(100);
+    Paint();
+    ASSERT_EQ(Shown(100, 75), clFuchsia);
+    Pattern(b, 120, 70);
+    view->SetBackgroundStyle(c.style);
+    view->SetZoomFilter(c.filter);
+    view->Update();
+    view->SetZoom(c.zoom);
+    view->SetViewXY(c.viewX, c.viewY);
+    Paint();
+    int stale = 0, margin = 0;
+    for (int y = 0; y < 150; ++y)
+      for (int x = 0; x < 200; ++x) {
+        const TColor shown = Shown(x, y);
+        stale += shown == clFuchsia;
+        const bool inside = x >= view->OffsetX() && y >= view->OffsetY() && x < 200 - view->OffsetX() &&
+                            y < 150 - view->OffsetY();
+        margin += !inside && shown != clWhite && shown != kScrollBarGrey;
+      }
+    EXPECT_EQ(stale, 0) << "zoom " << c.zoom << " filter " << int(c.filter) << " style " << int(c.style);
+    EXPECT_EQ(margin, 0) << "zoom " << c.zoom << " filter " << int(c.filter) << " style " << int(c.style);
+  }
 }
 
 TEST_F(ViewTest, HintBoxAtANegativePlaceIsDrawnAtZero) {
@@ -194,6 +245,76 @@ TEST_F(ViewTest, SoftShadowDarkensTheRimOutsideThePicture) {
   EXPECT_EQ(Shown(right + 8, bottom + 8), clWhite);                  // beyond it
   EXPECT_EQ(Shown(view->OffsetX(), view->OffsetY()), ColorOf(PatternPixel(0, 0)));
   SavePicturePng(form->Backing(), ViewTestOutput("view_soft_shadow.png"));
+}
+
+// A control of the form's, with its caption and place on its parent.
+template <class T>
+T* Place(TWinControl* parent, const std::string& caption, const TRect& bounds) {
+  auto* control = new T(GetParentForm(parent));
+  control->SetParent(parent);
+  control->SetCaption(caption);
+  control->SetBoundsRect(bounds);
+  return control;
+}
+
+TEST_F(ViewTest, ViewAmongOtherControlsOnAFormRepaintsEveryPixel) {
+  // A tool bar above, a status line below, a label on the form under the view's
+  // corner: the view paints its own rectangle, the form and the others the rest.
+  form = MakeForm(420, 300);
+  int formPaints = 0;
+  form->OnPaint = [&](TObject*) {
+    ++formPaints;
+    form->Canvas()->Brush()->SetColor(clRed);  // would show through anything not painted over
+    form->Canvas()->FillRect(Rect(0, 0, 420, 300));
+  };
+  auto* tools = Place<TPanel>(form, "", Rect(0, 0, 420, 34));
+  Place<TButton>(tools, "Open...", Rect(6, 5, 86, 29));
+  Place<TCheckBox>(tools, "Fit", Rect(96, 8, 156, 26));
+  Place<TLabel>(form, "under the view", Rect(2, 258, 122, 274));
+  Place<TPanel>(form, "900 x 600, 24 bits", Rect(0, 276, 420, 300));
+  view = new TImageLibView(form);
+  view->SetParent(form);
+  view->SetBorderStyle(bsNone);
+  view->SetBounds(40, 40, 340, 230);
+  form->Show();
+  headless::ProcessMessages();
+  view->SetBackgroundStyle(iebsChessboard);
+  view->SetZoomFilter(rfTriangle);
+  TIEBitmap& photo = *view->GetIEBitmap();
+  photo.Allocate(900, 600, ie24RGB);
+  for (int y = 0; y < 600; ++y)
+    for (int x = 0; x < 900; ++x)
+      photo.SetPixelRGB(x, y, MakeRGB(uint8_t(60 + x / 5), uint8_t(90 + y / 4), uint8_t(200 - (x + y) / 10)));
+  view->Update();
+  view->Fit();
+  headless::ProcessMessages();
+  // Scribbled over, then repainted whole: every pixel is someone's again.
+  TCanvas* shown = form->Backing()->Canvas();
+  shown->Brush()->SetColor(clFuchsia);
+  shown->FillRect(Rect(0, 0, 420, 300));
+  form->Invalidate();
+  const int before = formPaints;
+  headless::ProcessMessages();
+  EXPECT_EQ(formPaints, before + 1);
+  const std::string file = ViewTestOutput("view_among_controls_marked.png");
+  SavePicturePng(form->Backing(), file);
+  int scribbled = 0;
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 420; ++x) scribbled += shown->Pixels(x, y) == clFuchsia;
+  EXPECT_EQ(scribbled, 0) << "see " << file;
+  // The picture fills the view's middle; the form's own red shows only outside it.
+  const TPoint mid = Point(40 + 170, 40 + 115);
+  EXPECT_NE(shown->Pixels(mid.x, mid.y), clRed);
+  EXPECT_EQ(shown->Pixels(20, 150), clRed);
+  EXPECT_EQ(shown->Pixels(300, 10), ColorToRGB(clBtnFace)) << "the tool bar";
+  // The corner label's part outside the view is drawn; inside, the view wins.
+  int labelInk = 0;
+  for (int y = 258; y < 274; ++y)
+    for (int x = 2; x < 40; ++x) labelInk += shown->Pixels(x, y) != clRed && shown->Pixels(x, y) != clFuchsia;
+  EXPECT_GT(labelInk, 0);
+  // The same form as a person sees it, without the red marking.
+  form->OnPaint = nullptr;
+  form->SaveToPng(ViewTestOutput("view_among_controls.png"));
 }
 
 // ---- for a person to look at ----

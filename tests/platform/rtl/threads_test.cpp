@@ -3,6 +3,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/rtl/row_bands.h"
 #include "platform/rtl/threads.h"
 
 namespace {
@@ -225,4 +226,37 @@ TEST(CriticalSection, ReentersAndExcludesOthers) {
   }
   for (auto& w : workers) w->WaitFor();
   EXPECT_EQ(counter, 40000);
+}
+
+// A copy is shared among threads only when it is big enough to be worth them;
+// either way every row is done exactly once, small copies on the caller's thread.
+TEST(RowBands, CopyBandsCoverEveryRowOnceAndSmallCopiesStayOnTheCaller) {
+  struct Case {
+    size_t bytes;
+    int rows, processors;
+    bool threaded;
+  } cases[] = {
+      {size_t(100) << 10, 500, 8, false},  // under a quarter megabyte a worker
+      {size_t(8) << 20, 1, 8, false},      // one row cannot be split
+      {size_t(8) << 20, 1080, 1, false},   // one processor
+      {size_t(8) << 20, 1080, 3, true},    {size_t(8) << 20, 7, 8, true},
+      {size_t(600) << 10, 1000, 8, true},  // worth two workers
+  };
+  for (const Case& c : cases) {
+    RowBandProcessorOverride = c.processors;
+    std::vector<std::atomic<int>> done(static_cast<size_t>(c.rows));
+    std::atomic<int> calls{0}, elsewhere{0};
+    const auto caller = std::this_thread::get_id();
+    RunCopyBands(c.bytes, c.rows, [&](int first, int last) {
+      ++calls;
+      if (std::this_thread::get_id() != caller) ++elsewhere;
+      for (int y = first; y <= last; ++y) ++done[size_t(y)];
+    });
+    RowBandProcessorOverride = 0;
+    for (int y = 0; y < c.rows; ++y) EXPECT_EQ(done[size_t(y)].load(), 1) << c.rows << " rows, row " << y;
+    EXPECT_EQ(elsewhere > 0, c.threaded) << c.bytes << " bytes over " << c.rows << " rows";
+    if (!c.threaded) {
+      EXPECT_EQ(calls.load(), 1);
+    }
+  }
 }

@@ -9,6 +9,7 @@
 
 #include "platform/ui/ext_ctrls.h"
 #include "platform/ui/std_ctrls.h"
+#include "platform/win/system_info.h"
 #include "sample_form.h"
 #include "ui_test_support.h"
 
@@ -121,6 +122,104 @@ TEST_F(UiTest, AlignAndAnchorsLayOutChildrenWhenTheParentResizes) {
   TPoint p = ok->ClientToScreen(Point(0, 0));
   EXPECT_EQ(ok->ScreenToClient(p).x, 0);
   EXPECT_EQ(p.x, form->ClientOrigin().x + 50 + 250);
+}
+
+// A windowed control that notes what its parent left under it: the colour at
+// its middle each time its background is about to be erased.
+class TUnderProbe : public TCustomControl {
+public:
+  TUnderProbe(TComponent* owner, TWinControl* parent, const TRect& bounds, bool transparent = false)
+      : TCustomControl(owner), FTransparent(transparent) {
+    SetParent(parent);
+    SetBoundsRect(bounds);
+    SetColor(clLime);
+  }
+  bool Transparent() const override { return FTransparent; }
+  std::vector<TColor> under;
+
+protected:
+  void EraseBackground(TCanvas* canvas) override {
+    under.push_back(canvas->Pixels(Width() / 2, Height() / 2));
+    TCustomControl::EraseBackground(canvas);
+  }
+
+private:
+  bool FTransparent;
+};
+
+TEST_F(UiTest, OpaqueWindowedChildrenAreLeftOutOfTheirParentsPainting) {
+  TForm* form = MakeForm(240, 120);
+  int formPaints = 0;
+  form->OnPaint = [&](TObject*) {
+    ++formPaints;
+    form->Canvas()->Brush()->SetColor(clRed);
+    form->Canvas()->FillRect(Rect(0, 0, 240, 120));
+  };
+  auto* opaque = new TUnderProbe(form, form, Rect(20, 20, 80, 60));
+  // A graphic control half under the opaque child, and a transparent windowed one.
+  auto* box = new TPaintBox(form);
+  box->SetParent(form);
+  box->SetBounds(60, 30, 40, 20);
+  box->OnPaint = [&](TObject*) {
+    box->Canvas()->Brush()->SetColor(clBlue);
+    box->Canvas()->FillRect(Rect(0, 0, 40, 20));
+  };
+  auto* glass = new TUnderProbe(form, form, Rect(140, 20, 200, 60), true);
+  form->Show();
+  headless::ProcessMessages();
+  form->Invalidate();
+  headless::ProcessMessages();
+  EXPECT_EQ(formPaints, 2);
+  // The second frame finds the first one's pixels under the opaque child: the
+  // form's red never reached them.
+  ASSERT_EQ(opaque->under.size(), 2u);
+  EXPECT_EQ(opaque->under.back(), clLime);
+  TCanvas* shown = form->Backing()->Canvas();
+  const struct {
+    int x, y;
+    TColor color;
+  } expected[] = {
+      {10, 10, clRed},    // the form's own painting around the children
+      {50, 40, clLime},   // the opaque child
+      {70, 40, clLime},   // the graphic control's part under it
+      {90, 40, clBlue},   // and its part outside
+      {170, 40, clRed},   // the transparent child shows its parent
+  };
+  for (const auto& e : expected) EXPECT_EQ(shown->Pixels(e.x, e.y), e.color) << e.x << "," << e.y;
+  EXPECT_TRUE(glass->under.empty());
+  // Hidden, the child gives its area back to the form and the graphic control.
+  opaque->SetVisible(false);
+  headless::ProcessMessages();
+  EXPECT_EQ(shown->Pixels(50, 40), clRed);
+  EXPECT_EQ(shown->Pixels(70, 40), clBlue);
+}
+
+TEST_F(UiTest, ParentsScrollBarIsDrawnOverAChildReachingUnderIt) {
+  TForm* form = MakeForm(200, 120);
+  auto* panel = new TPanel(form);
+  panel->SetParent(form);
+  panel->SetBevelOuter(bvNone);
+  panel->SetBounds(10, 10, 120, 90);
+  ShowScrollBar(panel->Handle(), SB_VERT, TRUE);
+  form->Show();
+  headless::ProcessMessages();
+  const int bar = GetSystemMetrics(SM_CXVSCROLL);
+  ASSERT_EQ(panel->ClientWidth(), 120 - bar);
+  TCanvas* shown = form->Backing()->Canvas();
+  const TPoint inBar = Point(10 + 120 - bar / 2, 10 + 45);
+  const TColor barColor = shown->Pixels(inBar.x, inBar.y);
+  // A child covering the panel's whole rectangle, the bar's place included.
+  auto* inner = new TUnderProbe(form, panel, Rect(0, 0, 120, 90));
+  // Scribbled over, every pixel must be painted again by someone.
+  shown->Brush()->SetColor(clFuchsia);
+  shown->FillRect(Rect(0, 0, 200, 120));
+  form->Invalidate();
+  headless::ProcessMessages();
+  EXPECT_EQ(shown->Pixels(inBar.x, inBar.y), barColor);
+  EXPECT_EQ(shown->Pixels(10 + 20, 10 + 40), clLime);
+  EXPECT_EQ(shown->Pixels(5, 5), ColorToRGB(clBtnFace));
+  ASSERT_EQ(inner->under.size(), 1u);
+  EXPECT_EQ(inner->under.back(), clFuchsia);  // the panel's face was kept out from under the child
 }
 
 }  // namespace
