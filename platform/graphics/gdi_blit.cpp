@@ -355,15 +355,18 @@ void TransferWith(const TransferPlan& p, const Region& area, Sampler& sampler) {
 }
 
 // Whether a transfer reads pixels it also writes: source and destination
-// rectangles (device coordinates, extents already made positive) overlapping
-// on one surface's memory.
-bool SharesPixels(const Surface& dest, int x, int y, int width, int height, const Surface& source, int sx, int sy,
-                  int sw, int sh) {
+// rectangles (device coordinates) overlapping on one surface's memory.
+bool SharesPixels(const Surface& dest, const RECT& written, const Surface& source, const RECT& read) {
   const uint8_t *d0 = dest.bits, *d1 = dest.bits + dest.ImageBytes();
   const uint8_t *s0 = source.bits, *s1 = source.bits + source.ImageBytes();
   if (d1 <= s0 || s1 <= d0) return false;
-  if (dest.bits != source.bits) return true;  // views of one block at different places: take no chances
-  return x < sx + sw && sx < x + width && y < sy + sh && sy < y + height;
+  // Views of one block at different places or in different layouts (a DIB's
+  // own bits handed back as another DIB): take no chances.
+  if (dest.bits != source.bits || dest.stride != source.stride || dest.topDown != source.topDown ||
+      dest.height != source.height)
+    return true;
+  return written.left < read.right && read.left < written.right && written.top < read.bottom &&
+         read.top < written.bottom;
 }
 
 // Calls copy(destination, source, pixels) for every visible span of an
@@ -482,13 +485,12 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
     NormaliseExtent(sx, sw, flipX);
     NormaliseExtent(sy, sh, flipY);
     if (sw == 0 || sh == 0) return TRUE;
-    if (SharesPixels(*ds, x, y, width, height, *src->surface, sx, sy, sw, sh)) {
-      // A surface copied onto itself (a window scrolling its contents) reads
-      // its pixels as they were before the copy, as Windows does; copying row
-      // by row in place would smear them. The source goes through a copy.
-      if (!CopySurface(spareSurface, *src->surface)) return FALSE;
+    const Surface* from = UnsharedSource(*ds, ExtentRect(x, y, width, height), *src->surface,
+                                         ExtentRect(sx, sy, sw, sh), spareSurface);
+    if (!from) return FALSE;
+    if (from != src->surface) {
       spare = *src;
-      spare.surface = &spareSurface;
+      spare.surface = from;
       src = &spare;
     }
     p.mx = AxisMap{x, width, sx, sw, flipX, src->surface->width};
@@ -505,7 +507,17 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
   Region area = Region::Combine(DrawableArea(dc), Region::FromRect(x, y, x + width, y + height), RGN_AND);
   if (area.Empty()) return TRUE;
   std::optional<PixelCodec> maskCodec;
+  BlitMask spareMask;
+  Surface spareMaskSurface;
   if (mask) {
+    // A mask may be the destination's own bitmap.
+    const Surface* from = UnsharedSource(*ds, ExtentRect(x, y, width, height), *mask->surface,
+                                         ExtentRect(mask->x, mask->y, width, height), spareMaskSurface);
+    if (!from) return FALSE;
+    if (from != mask->surface) {
+      spareMask = BlitMask{from, mask->x, mask->y};
+      mask = &spareMask;
+    }
     maskCodec.emplace(*mask->surface);
     p.mask = mask;
     p.maskCodec = &*maskCodec;
@@ -540,19 +552,24 @@ BOOL Transfer(DCObj* dc, int x, int y, int width, int height, const BlitSource* 
 }
 
 // Calls fn(destination row, x, source row, source x) for every visible
-// destination pixel of a stretched copy with a source pixel under it.
+// destination pixel of a stretched copy with a source pixel under it. False
+// when the source overlaps the destination and no copy of it can be made.
 template <class Fn>
-void ForEachStretched(DCObj* d, int x, int y, int width, int height, const Surface& ss, int sx, int sy, int sw, int sh,
+bool ForEachStretched(DCObj* d, int x, int y, int width, int height, const Surface& ss, int sx, int sy, int sw, int sh,
                       Fn fn) {
   Surface* ds = DCSurface(d);
   AxisMap mx{x, width, sx, sw, false, ss.width};
   AxisMap my{y, height, sy, sh, false, ss.height};
   Region area = Region::Combine(DrawableArea(d), Region::FromRect(x, y, x + width, y + height), RGN_AND);
+  if (area.Empty()) return true;
+  Surface spare;
+  const Surface* from = UnsharedSource(*ds, area.Bounds(), ss, ExtentRect(sx, sy, sw, sh), spare);
+  if (!from) return false;
   for (const Band& band : area.Bands())
     for (int row = band.y0; row < band.y1; ++row) {
       int sr = my.Index(row);
       if (sr < 0) continue;
-      const uint8_t* srow = ss.Row(sr);
+      const uint8_t* srow = from->Row(sr);
       uint8_t* drow = ds->Row(row);
       for (const Span& sp : band.spans)
         for (int px = sp.x0; px < sp.x1; ++px) {
@@ -560,6 +577,7 @@ void ForEachStretched(DCObj* d, int x, int y, int width, int height, const Surfa
           if (sxi >= 0) fn(drow, px, srow, sxi);
         }
     }
+  return true;
 }
 
 bool SourceFromDC(HDC hdc, int x, int y, int width, int height, BlitSource& out) {
@@ -590,6 +608,19 @@ bool ValidSize(int w, int h) { return w > -kMaxDimension * 64 && w < kMaxDimensi
                                       h < kMaxDimension * 64; }
 
 }  // namespace
+
+RECT ExtentRect(int64_t x, int64_t y, int64_t width, int64_t height) {
+  auto clamp = [](int64_t v) { return static_cast<LONG>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  return RECT{clamp(std::min(x, x + width)), clamp(std::min(y, y + height)), clamp(std::max(x, x + width)),
+              clamp(std::max(y, y + height))};
+}
+
+const Surface* UnsharedSource(const Surface& dest, const RECT& written, const Surface& source, const RECT& read,
+                              Surface& spare) {
+  if (!SharesPixels(dest, written, source, read)) return &source;
+  if (!CopySurfaceRows(spare, source, read.top, read.bottom)) return nullptr;
+  return &spare;
+}
 
 }  // namespace qvgdi
 
@@ -723,6 +754,15 @@ BOOL PlgBlt(HDC dest, const POINT* points, HDC src, int xSrc, int ySrc, int widt
   auto rows = PolygonRows({std::vector<POINT>(corners, corners + 4)}, ALTERNATE, std::max(top, 0),
                           std::min(bottom, ds->height), first);
   Region shape = Region::Combine(Region::FromRows(first, std::move(rows)), DrawableArea(d), RGN_AND);
+  if (shape.Empty()) return TRUE;
+  // The source, and the mask, may lie under the parallelogram on the same surface.
+  Surface spare, spareMask;
+  s.surface = UnsharedSource(*ds, shape.Bounds(), *s.surface, ExtentRect(s.x, s.y, width, height), spare);
+  if (!s.surface) return FALSE;
+  if (mk) {
+    mk = UnsharedSource(*ds, shape.Bounds(), *mk, ExtentRect(xMask, yMask, width, height), spareMask);
+    if (!mk) return FALSE;
+  }
   SourceConverter conv(*s.surface, s.dc, *ds, d);
   PixelCodec codec(*ds);
   PixelCodec maskCodec = mk ? PixelCodec(*mk) : codec;
@@ -832,7 +872,7 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
   PixelCodec in(ss), out(*ds);
   uint32_t sca = blend.SourceConstantAlpha;
   bool destAlpha = ds->bitCount == 32 && ds->compression == BI_RGB;
-  ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
+  return ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
                    [&](uint8_t* drow, int px, const uint8_t* srow, int sx) {
     uint32_t raw = in.Read(srow, sx);
     COLORREF sc = in.ToColor(raw);
@@ -848,8 +888,7 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
     uint32_t v = out.FromColor(RGB(static_cast<BYTE>(res[0]), static_cast<BYTE>(res[1]), static_cast<BYTE>(res[2])));
     if (destAlpha) v |= res[3] << 24;
     out.Write(drow, px, v);
-  });
-  return TRUE;
+  }) ? TRUE : FALSE;
 }
 
 BOOL TransparentBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC src, int xSrc, int ySrc,
@@ -874,12 +913,11 @@ BOOL TransparentBlt(HDC dest, int xDest, int yDest, int destWidth, int destHeigh
   SourceConverter conv(ss, s.dc, *ds, d);
   PixelCodec out(*ds);
   COLORREF key = transparent & 0xFFFFFF;
-  ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
+  return ForEachStretched(d, x, y, destWidth, destHeight, ss, s.x, s.y, srcWidth, srcHeight,
                    [&](uint8_t* drow, int px, const uint8_t* srow, int sx) {
     uint32_t raw = conv.In().Read(srow, sx);
     if (conv.In().ToColor(raw) != key) out.Write(drow, px, conv.Convert(raw));
-  });
-  return TRUE;
+  }) ? TRUE : FALSE;
 }
 
 namespace {

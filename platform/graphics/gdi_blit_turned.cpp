@@ -33,6 +33,17 @@ BOOL TurnedTransfer(DCObj* dc, int x, int y, int w, int h, const TurnedSource* s
   Region area = Region::Combine(Region::FromRows(first, std::move(rows)), DrawableArea(dc), RGN_AND);
   if (area.Empty()) return TRUE;
 
+  TurnedSource spare;
+  Surface spareSurface;
+  if (usesSource) {
+    const RECT read = ExtentRect(src->x, src->y, src->width, src->height);
+    const Surface* from = UnsharedSource(*ds, area.Bounds(), *src->surface, read, spareSurface);
+    if (!from) return FALSE;
+    spare = *src;
+    spare.surface = from;
+    src = &spare;
+  }
+
   PixelCodec out(*ds);
   std::optional<PixelCodec> in;
   bool raw = false;

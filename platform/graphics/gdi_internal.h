@@ -80,6 +80,9 @@ bool ShapeSurface(Surface& s, int width, int height, int bitCount);
 void SetDefaultMasks(Surface& s);
 // Deep copy.
 bool CopySurface(Surface& dest, const Surface& src);
+// A copy of the same size and format holding only rows [first, last) of the
+// source; the other rows are zero and cost no page writes.
+bool CopySurfaceRows(Surface& dest, const Surface& src, int first, int last);
 
 // Default colour tables: black/white, the 16 VGA colours, the 256-colour table of
 // the 20 static colours around a 6x6x6 cube.
@@ -499,6 +502,19 @@ void StrokeDevicePoints(DCObj* dc, const std::vector<POINT>& device, bool closed
 Region PenStrokeRegion(const PenObj* pen, int width, const std::vector<POINT>& device, bool closed, int yMin,
                        int yMax);
 void FillDevicePolygons(DCObj* dc, const std::vector<std::vector<POINT>>& polygons, int fillMode);
+
+// The surface a transfer reading the device rectangle `read` of `source` and
+// writing the device rectangle `written` of `dest` takes its pixels from. When
+// the two share pixels (one surface copied onto itself, a window scrolling its
+// contents) the rows under `read` are copied into `spare` first, so every pixel
+// is read as it was before the transfer wrote any (what Windows does; reading
+// in place smears). Otherwise the source itself, with no copy. Null when the
+// copy cannot be made.
+const Surface* UnsharedSource(const Surface& dest, const RECT& written, const Surface& source, const RECT& read,
+                              Surface& spare);
+// The rectangle of a corner and signed extents, however large, with its
+// edges in order and held inside the int range.
+RECT ExtentRect(int64_t x, int64_t y, int64_t width, int64_t height);
 
 // A block transfer under a map that turns or shears the destination rectangle
 // (logical x, y, w, h): the source rectangle in the source's pixels (negative

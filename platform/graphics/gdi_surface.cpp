@@ -92,7 +92,9 @@ bool ShapeSurface(Surface& s, int width, int height, int bitCount) {
   return true;
 }
 
-bool CopySurface(Surface& dest, const Surface& src) {
+bool CopySurface(Surface& dest, const Surface& src) { return CopySurfaceRows(dest, src, 0, src.height); }
+
+bool CopySurfaceRows(Surface& dest, const Surface& src, int first, int last) {
   Surface out;
   if (!AllocateSurface(out, src.width, src.height, src.bitCount)) return false;
   out.topDown = src.topDown;
@@ -101,7 +103,9 @@ bool CopySurface(Surface& dest, const Surface& src) {
   std::memcpy(out.masks, src.masks, sizeof(out.masks));
   out.colors = src.colors;
   out.colorsUsed = src.colorsUsed;
-  for (int y = 0; y < src.height; ++y) std::memcpy(out.Row(y), src.Row(y), out.stride);
+  first = std::max(first, 0);
+  last = std::min(last, src.height);
+  for (int y = first; y < last; ++y) std::memcpy(out.Row(y), src.Row(y), out.stride);
   dest = std::move(out);
   return true;
 }

@@ -5,9 +5,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gdi_test_helpers.h"
+#include "platform/graphics/gdi_metafile.h"
 #include "platform/rtl/row_bands.h"
 
 using gditest::Argb;
@@ -463,3 +465,243 @@ TEST(GdiBlit, CopyWithinOneSurfaceMovesTheOriginalPixels) {
 }
 
 }  // namespace
+
+// Every transfer of a surface onto itself, with source and destination
+// overlapping, must give what the same transfer gives from a separate copy of
+// the surface: the source is read whole before anything is written. Each case
+// runs in every direction, on a small odd surface and on one big enough for
+// the copies shared among threads.
+namespace selfblit {
+
+struct Surfaces {
+  const gditest::Dib& dest;
+  const gditest::Dib& src;  // the destination itself, or a copy of it
+  int width, height;
+  POINT shift;  // where the destination lies from the source
+};
+
+constexpr COLORREF kKey = RGB(0x12, 0x34, 0x56);
+
+// Bits of a 32-bit top-down DIB of the surfaces' size.
+BITMAPINFO Info32(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  return info;
+}
+
+// Three points of a parallelogram: the source rectangle leaned to the right by
+// a quarter of its height, at the shifted place.
+void Leaned(const Surfaces& s, POINT pts[3]) {
+  pts[0] = POINT{s.shift.x, s.shift.y};
+  pts[1] = POINT{s.shift.x + s.width, s.shift.y};
+  pts[2] = POINT{s.shift.x + s.height / 4, s.shift.y + s.height};
+}
+
+struct Case {
+  const char* name;
+  int bitCount;
+  bool leanedMap;  // both DCs under a world transform that shears
+  bool (*run)(const Surfaces& s);
+};
+
+const int kMaskW = 4096, kMaskH = 1024;
+
+// A 1-bit checker of odd-sized cells, shared by the masked cases.
+HBITMAP Checker() {
+  static HBITMAP bitmap = [] {
+    std::vector<uint8_t> bits(static_cast<size_t>(kMaskW / 8) * kMaskH);
+    for (int y = 0; y < kMaskH; ++y)
+      for (int x = 0; x < kMaskW; ++x)
+        if (((x / 3) + (y / 5)) & 1) bits[static_cast<size_t>(y) * (kMaskW / 8) + x / 8] |= uint8_t(0x80 >> (x & 7));
+    return CreateBitmap(kMaskW, kMaskH, 1, 1, bits.data());
+  }();
+  return bitmap;
+}
+
+const Case kCases[] = {
+    {"BitBltCopy", 32, false,
+     [](const Surfaces& s) {
+       return BitBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, SRCCOPY) != 0;
+     }},
+    {"BitBltInvert", 32, false,
+     [](const Surfaces& s) {
+       return BitBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, SRCINVERT) != 0;
+     }},
+    {"BitBltInto24", 24, false,
+     [](const Surfaces& s) {
+       return BitBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, SRCCOPY) != 0;
+     }},
+    {"StretchBltGrow", 32, false,
+     [](const Surfaces& s) {
+       return StretchBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 1, 1, s.width * 3 / 4,
+                         s.height * 3 / 4, SRCCOPY) != 0;
+     }},
+    {"StretchBltShrinkHalftone", 32, false,
+     [](const Surfaces& s) {
+       SetStretchBltMode(s.dest.dc(), HALFTONE);
+       return StretchBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width * 2 / 3, s.height * 2 / 3, s.src.dc(), 0, 0,
+                         s.width, s.height, SRCCOPY) != 0;
+     }},
+    {"StretchBltMirrored", 32, false,
+     [](const Surfaces& s) {
+       return StretchBlt(s.dest.dc(), s.shift.x + s.width, s.shift.y, -s.width, s.height, s.src.dc(), 0, 0, s.width,
+                         s.height, SRCCOPY) != 0;
+     }},
+    {"StretchDIBits", 32, false,
+     [](const Surfaces& s) {
+       BITMAPINFO info = Info32(s.width, s.height);
+       return StretchDIBits(s.dest.dc(), s.shift.x, s.shift.y, s.width - 1, s.height + 2, 0, 0, s.width, s.height,
+                            s.src.Row(0), &info, DIB_RGB_COLORS, SRCCOPY) != 0;
+     }},
+    {"SetDIBitsToDevice", 32, false,
+     [](const Surfaces& s) {
+       BITMAPINFO info = Info32(s.width, s.height);
+       return SetDIBitsToDevice(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, 0, 0, 0, s.height,
+                                s.src.Row(0), &info, DIB_RGB_COLORS) != 0;
+     }},
+    {"MaskBlt", 32, false,
+     [](const Surfaces& s) {
+       return MaskBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, Checker(), 0, 0,
+                      MAKEROP4(SRCCOPY, SRCINVERT)) != 0;
+     }},
+    {"MaskBltOwnMask", 1, false,
+     [](const Surfaces& s) {
+       // The mask is the source's own bitmap: the destination's, when they are one.
+       return MaskBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.src.bitmap(), 0, 0,
+                      MAKEROP4(SRCINVERT, NOTSRCCOPY)) != 0;
+     }},
+    {"PlgBlt", 32, false,
+     [](const Surfaces& s) {
+       POINT pts[3];
+       Leaned(s, pts);
+       return PlgBlt(s.dest.dc(), pts, s.src.dc(), 0, 0, s.width, s.height, nullptr, 0, 0) != 0;
+     }},
+    {"PlgBltMasked", 32, false,
+     [](const Surfaces& s) {
+       POINT pts[3];
+       Leaned(s, pts);
+       return PlgBlt(s.dest.dc(), pts, s.src.dc(), 0, 0, s.width, s.height, Checker(), 0, 0) != 0;
+     }},
+    {"PlgBltOwnMask", 1, false,
+     [](const Surfaces& s) {
+       POINT pts[3];
+       Leaned(s, pts);
+       return PlgBlt(s.dest.dc(), pts, s.src.dc(), 0, 0, s.width, s.height, s.src.bitmap(), 0, 0) != 0;
+     }},
+    {"AlphaBlendConstant", 32, false,
+     [](const Surfaces& s) {
+       return AlphaBlend(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.width, s.height,
+                         BLENDFUNCTION{AC_SRC_OVER, 0, 128, 0}) != 0;
+     }},
+    {"AlphaBlendPerPixelStretched", 32, false,
+     [](const Surfaces& s) {
+       return AlphaBlend(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.width - 3,
+                         s.height - 2, BLENDFUNCTION{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA}) != 0;
+     }},
+    {"TransparentBlt", 32, false,
+     [](const Surfaces& s) {
+       return TransparentBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.width,
+                             s.height, kKey) != 0;
+     }},
+    {"BitBltLeanedMap", 32, true,
+     [](const Surfaces& s) {
+       return BitBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, SRCCOPY) != 0;
+     }},
+    {"StretchBltLeanedMap", 32, true,
+     [](const Surfaces& s) {
+       return StretchBlt(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.width / 2,
+                         s.height, SRCINVERT) != 0;
+     }},
+    {"StretchDIBitsLeanedMap", 32, true,
+     [](const Surfaces& s) {
+       BITMAPINFO info = Info32(s.width, s.height);
+       return StretchDIBits(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, 0, 0, s.width, s.height,
+                            s.src.Row(0), &info, DIB_RGB_COLORS, SRCCOPY) != 0;
+     }},
+    {"AlphaBlendLeanedMap", 32, true,
+     [](const Surfaces& s) {
+       return AlphaBlend(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, s.src.dc(), 0, 0, s.width, s.height,
+                         BLENDFUNCTION{AC_SRC_OVER, 0, 200, 0}) != 0;
+     }},
+};
+
+struct Direction {
+  const char* name;
+  POINT shift;
+};
+
+const Direction kDirections[] = {{"Up", {0, -1}},   {"Down", {0, 1}},       {"Left", {-1, 0}},
+                                 {"Right", {1, 0}}, {"DownRight", {2, 3}}, {"UpLeft", {-3, -2}}};
+
+struct Size {
+  const char* name;
+  int width, height;
+};
+
+const Size kSizes[] = {{"Small", 13, 11}, {"Large", 700, 700}};
+
+// Pixels every case can tell apart: no two neighbours alike, and some of the
+// transparent colour.
+void Paint(const gditest::Dib& d, int bitCount, int width, int height) {
+  uint32_t h = 0x9E3779B9u;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = d.Row(y);
+    for (int i = 0; i < d.Stride(); ++i) {
+      h ^= h << 13, h ^= h >> 17, h ^= h << 5;
+      row[i] = static_cast<uint8_t>(h >> 7);
+    }
+    if (bitCount == 32)
+      for (int x = (y * 7) % 5; x < width; x += 5) d.SetPixel32(x, y, kKey);
+  }
+}
+
+void Lean(const gditest::Dib& d) {
+  SetGraphicsMode(d.dc(), GM_ADVANCED);
+  const XFORM lean{1, 0, 0.25f, 1, 0, 0};
+  SetWorldTransform(d.dc(), &lean);
+}
+
+using Param = std::tuple<Case, Direction, Size>;
+
+class GdiSelfTransfer : public ::testing::TestWithParam<Param> {};
+
+TEST_P(GdiSelfTransfer, ReadsTheSourceAsItWasBeforeWriting) {
+  const auto& [c, dir, size] = GetParam();
+  const int w = size.width, h = size.height;
+  gditest::Dib self(w, h, c.bitCount), want(w, h, c.bitCount), copy(w, h, c.bitCount);
+  for (const gditest::Dib* d : {&self, &want, &copy}) {
+    Paint(*d, c.bitCount, w, h);
+    if (c.leanedMap) Lean(*d);
+  }
+  ASSERT_TRUE(c.run(Surfaces{want, copy, w, h, dir.shift}));
+  ASSERT_TRUE(c.run(Surfaces{self, self, w, h, dir.shift}));
+  int wrong = 0, firstX = -1, firstY = -1;
+  for (int y = 0; y < h; ++y)
+    if (std::memcmp(self.Row(y), want.Row(y), static_cast<size_t>(self.Stride())) != 0) {
+      ++wrong;
+      if (firstY < 0) {
+        firstY = y;
+        for (firstX = 0; firstX < self.Stride() && self.Row(y)[firstX] == want.Row(y)[firstX];) ++firstX;
+      }
+    }
+  EXPECT_EQ(wrong, 0) << "rows differing from the copy's result, the first " << firstY << " at byte " << firstX;
+  // The transfer did something: the result is not the untouched surface.
+  bool changed = false;
+  for (int y = 0; y < h && !changed; ++y)
+    changed = std::memcmp(want.Row(y), copy.Row(y), static_cast<size_t>(want.Stride())) != 0;
+  EXPECT_TRUE(changed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, GdiSelfTransfer,
+                         ::testing::Combine(::testing::ValuesIn(kCases), ::testing::ValuesIn(kDirections),
+                                            ::testing::ValuesIn(kSizes)),
+                         [](const ::testing::TestParamInfo<Param>& p) {
+                           return std::string(std::get<0>(p.param).name) + "_" + std::get<1>(p.param).name + "_" +
+                                  std::get<2>(p.param).name;
+                         });
+
+}  // namespace selfblit
