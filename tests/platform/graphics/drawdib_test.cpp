@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "gdi_test_helpers.h"
 #include "platform/graphics/drawdib.h"
 
 namespace {
@@ -32,12 +33,7 @@ struct TMemoryTarget {
   HBITMAP bitmap = nullptr;
   void* bits = nullptr;
   TMemoryTarget(int w, int h) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = w;
-    info.bmiHeader.biHeight = -h;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
+    BITMAPINFO info = gditest::Info32(w, h);
     bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     SelectObject(dc, bitmap);
   }

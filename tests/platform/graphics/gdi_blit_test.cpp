@@ -482,17 +482,6 @@ struct Surfaces {
 
 constexpr COLORREF kKey = RGB(0x12, 0x34, 0x56);
 
-// Bits of a 32-bit top-down DIB of the surfaces' size.
-BITMAPINFO Info32(int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  return info;
-}
-
 // Three points of a parallelogram: the source rectangle leaned to the right by
 // a quarter of its height, at the shifted place.
 void Leaned(const Surfaces& s, POINT pts[3]) {
@@ -553,13 +542,13 @@ const Case kCases[] = {
      }},
     {"StretchDIBits", 32, false,
      [](const Surfaces& s) {
-       BITMAPINFO info = Info32(s.width, s.height);
+       BITMAPINFO info = gditest::Info32(s.width, s.height);
        return StretchDIBits(s.dest.dc(), s.shift.x, s.shift.y, s.width - 1, s.height + 2, 0, 0, s.width, s.height,
                             s.src.Row(0), &info, DIB_RGB_COLORS, SRCCOPY) != 0;
      }},
     {"SetDIBitsToDevice", 32, false,
      [](const Surfaces& s) {
-       BITMAPINFO info = Info32(s.width, s.height);
+       BITMAPINFO info = gditest::Info32(s.width, s.height);
        return SetDIBitsToDevice(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, 0, 0, 0, s.height,
                                 s.src.Row(0), &info, DIB_RGB_COLORS) != 0;
      }},
@@ -618,7 +607,7 @@ const Case kCases[] = {
      }},
     {"StretchDIBitsLeanedMap", 32, true,
      [](const Surfaces& s) {
-       BITMAPINFO info = Info32(s.width, s.height);
+       BITMAPINFO info = gditest::Info32(s.width, s.height);
        return StretchDIBits(s.dest.dc(), s.shift.x, s.shift.y, s.width, s.height, 0, 0, s.width, s.height,
                             s.src.Row(0), &info, DIB_RGB_COLORS, SRCCOPY) != 0;
      }},

@@ -93,6 +93,17 @@ private:
   bool FTopDown = true;
 };
 
+// The header of a top-down 32-bit DIB.
+inline BITMAPINFO Info32(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  return info;
+}
+
 inline RGBQUAD Quad(BYTE r, BYTE g, BYTE b) { return RGBQUAD{b, g, r, 0}; }
 
 // A 32-bit pixel value as it sits in memory: 0xAARRGGBB.
