@@ -364,6 +364,13 @@ void TCustomForm::CloseModal() {
   }
 }
 
+TCustomForm* TCustomForm::TopModalForm() {
+  if (!Screen) return nullptr;
+  for (auto it = Screen->FForms.rbegin(); it != Screen->FForms.rend(); ++it)
+    if ((*it)->Visible() && (*it)->FFormState.Contains(fsModal)) return *it;
+  return nullptr;
+}
+
 TModalResult TCustomForm::ShowModal() {
   if (Visible() || !Enabled() || FFormState.Contains(fsModal))
     throw EInvalidOperation("Cannot make a visible window modal");
@@ -735,7 +742,13 @@ void TCustomForm::WndProc(TMessage& message) {
       return;
     }
     case WM_ACTIVATE:
-      if (LOWORD(static_cast<DWORD>(message.WParam)) != 0) BringToFront();
+      if (LOWORD(static_cast<DWORD>(message.WParam)) != 0) {
+        // A form that a modal one has disabled hands the activation to that
+        // form, as the desktop does: an activation that reaches it late (from
+        // before the dialog opened) would otherwise raise it over the dialog.
+        if (TCustomForm* modal = Enabled() ? nullptr : TopModalForm()) modal->BringToFront();
+        else BringToFront();
+      }
       // The desktop took the focus away (a click outside the program): an
       // open menu or drop-down closes, as it would on a click on another form.
       else if (FKind == wkForm) DismissActivePopup();

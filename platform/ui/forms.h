@@ -186,6 +186,8 @@ protected:
   void PlaceForShow();
 
 private:
+  // The modal form running on top (the last brought to the front), if any.
+  static TCustomForm* TopModalForm();
   void RouteMouse(TMessage& message);
   void RouteKey(TMessage& message);
   void EnsureWindow();

@@ -228,6 +228,25 @@ TEST_F(UiTest, ShowModalReturnsTheResultOfTheButtonTheScriptPresses) {
       EInvalidOperation);
 }
 
+// An activation of the main form that reaches it while a modal dialog runs
+// (sent before the dialog opened, delivered after) leaves the dialog on top.
+TEST_F(UiTest, ALateActivationOfADisabledFormKeepsTheModalFormOnTop) {
+  TForm* main = MakeForm();
+  main->Show();
+  TForm* dialog = MakeForm();
+  Headless().Then([&] {
+    SendMessage(main->Handle(), WM_ACTIVATE, 1, 0);
+    log.push_back(Headless().ActiveWindow() == dialog->Handle() ? "dialog raised" : "main raised");
+    log.push_back(Screen->ActiveForm() == dialog ? "dialog active" : "main active");
+    dialog->SetModalResult(mrOk);
+  });
+  dialog->ShowModal();
+  EXPECT_EQ(log, (std::vector<std::string>{"dialog raised", "dialog active"}));
+  // Enabled again, the main form takes an activation as before.
+  SendMessage(main->Handle(), WM_ACTIVATE, 1, 0);
+  EXPECT_EQ(Headless().ActiveWindow(), main->Handle());
+}
+
 TEST_F(UiTest, CloseQueryCanRefuseAndTheCloseBoxGivesCancel) {
   TForm* form = MakeForm();
   int asked = 0;
