@@ -155,6 +155,17 @@ HBITMAP CreateDIBitmap(HDC hdc, const BITMAPINFOHEADER* header, DWORD init, cons
   return bmp;
 }
 
+namespace {
+
+// Whether a caller's buffer shares memory with a bitmap's pixels: then the
+// rows are copied as the pixels were before any of them is written.
+bool SharesPixels(const void* buffer, size_t bytes, const Surface& s) {
+  const auto* b = static_cast<const uint8_t*>(buffer);
+  return s.bits && bytes > 0 && b < s.bits + s.ImageBytes() && s.bits < b + bytes;
+}
+
+}  // namespace
+
 int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITMAPINFO* info, UINT usage) {
   auto lock = Lock();
   BitmapObj* b = FindBitmap(bitmap);
@@ -212,14 +223,22 @@ int GetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, LPVOID bits, BITM
   bool same = SameFormat(s, out);
   PixelCodec in(s), to(out);
   int copyWidth = std::min(width, s.width);
+  const size_t outBytes = out.stride * static_cast<size_t>(count);
+  std::vector<uint8_t> staged;
+  uint8_t* target = static_cast<uint8_t*>(bits);
+  if (SharesPixels(bits, outBytes, s)) {
+    staged.resize(outBytes);
+    target = staged.data();
+  }
   for (int k = 0; k < count; ++k) {
     int scan = static_cast<int>(start) + k;
     int row = topDown ? scan : height - 1 - scan;  // bitmap row, top first
-    uint8_t* d = static_cast<uint8_t*>(bits) + out.stride * static_cast<size_t>(k);
+    uint8_t* d = target + out.stride * static_cast<size_t>(k);
     std::memset(d, 0, out.stride);
     if (row < 0 || row >= s.height) continue;
     CopyRow(s, s.Row(row), out, d, copyWidth, same, in, to);
   }
+  if (!staged.empty()) std::memcpy(bits, staged.data(), outBytes);
   return count;
 }
 
@@ -234,6 +253,12 @@ int SetDIBits(HDC hdc, HBITMAP bitmap, UINT start, UINT lines, const void* bits,
   int height = src.height;
   if (start >= static_cast<UINT>(height)) return 0;
   int count = static_cast<int>(std::min<UINT>(lines, static_cast<UINT>(height) - start));
+  std::vector<uint8_t> snapshot;
+  const size_t srcBytes = src.stride * static_cast<size_t>(count);
+  if (SharesPixels(src.bits, srcBytes, s)) {
+    snapshot.assign(src.bits, src.bits + srcBytes);
+    src.bits = snapshot.data();
+  }
   bool same = SameFormat(src, s);
   PixelCodec in(src), to(s);
   int copyWidth = std::min(src.width, s.width);

@@ -222,3 +222,44 @@ TEST(GdiBitmap, BadHeadersAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// A bottom-up 32-bit DIB section whose pixel at (x, y) is x + 16 * y.
+HBITMAP Numbered(int w, int h, uint32_t*& bits) {
+  BITMAPINFO info = gditest::Info32(w, h);
+  info.bmiHeader.biHeight = h;
+  void* p = nullptr;
+  HBITMAP b = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &p, nullptr, 0);
+  bits = static_cast<uint32_t*>(p);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) bits[size_t(h - 1 - y) * size_t(w) + size_t(x)] = uint32_t(x + 16 * y);
+  return b;
+}
+
+// GetDIBits and SetDIBits handed the bitmap's own pixels as their buffer, with
+// the rows in the opposite order: the result is that of a separate buffer.
+TEST(GdiBitmap, OwnPixelsAsTheBufferReadAsTheyWere) {
+  const int w = 5, h = 7;
+  const BITMAPINFO topDown = gditest::Info32(w, h);
+  uint32_t* bits = nullptr;
+  HBITMAP b = Numbered(w, h, bits);
+  std::vector<uint32_t> expected(size_t(w) * h);
+  ASSERT_EQ(GetDIBits(nullptr, b, 0, h, expected.data(), const_cast<BITMAPINFO*>(&topDown), DIB_RGB_COLORS), h);
+  BITMAPINFO info = topDown;
+  ASSERT_EQ(GetDIBits(nullptr, b, 0, h, bits, &info, DIB_RGB_COLORS), h);
+  EXPECT_EQ(std::vector<uint32_t>(bits, bits + expected.size()), expected);
+  DeleteObject(b);
+
+  // Its bottom-up rows taken as top-down ones turn the picture upside down.
+  b = Numbered(w, h, bits);
+  const std::vector<uint32_t> before(bits, bits + size_t(w) * h);
+  ASSERT_EQ(SetDIBits(nullptr, b, 0, h, bits, &topDown, DIB_RGB_COLORS), h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      EXPECT_EQ(bits[size_t(h - 1 - y) * size_t(w) + size_t(x)], before[size_t(y) * size_t(w) + size_t(x)])
+          << x << "," << y;
+  DeleteObject(b);
+}
+
+}  // namespace
