@@ -9,7 +9,6 @@
 #include "base/toolbox/row_convert.h"
 #include "icons/advanced_icon.h"
 #include "pictures/png/png_image.h"
-#include "platform/graphics/dib_header.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/graphics/png_header.h"
 #include "platform/rtl/byte_order.h"
@@ -38,29 +37,16 @@ void FallbackFill(TBitmap& b, const TDibLayout& l, TColor background) {
 // and rows. What a BMP file may not hold (more than 256 colours, broken bit
 // fields) draws as the background.
 void LoadColourPart(const TSubIcon& image, const TDibLayout& l, TBitmap& target, TColor background) {
-  const uint8_t* bits = image.Bits().data();
-  const size_t size = image.Bits().size();
-  TDibHeader h;
-  std::vector<RGBQUAD> colours;
-  if (ReadDibHeader(bits, size, h) != drNone || (h.bitCount <= 8 && h.clrUsed > 256) ||
-      (h.bitFields && CheckDibMasks(h) != drNone) ||
-      (h.bitCount <= 8 && ReadDibColours(bits, size, h, size_t(h.tableEntries), colours) != drNone)) {
+  bmpcodec::Dib head;
+  try {
+    head = bmpcodec::ReadDibHead(image.Bits().data(), image.Bits().size());
+  } catch (const Exception&) {
     FallbackFill(target, l, background);
     return;
   }
-  // Entries past what the depth indexes are passed over.
-  if (colours.size() > h.PaletteSize()) colours.resize(h.PaletteSize());
-  bmpcodec::DibView dib;
-  dib.width = l.width;
+  bmpcodec::DibView dib = head.View();
   dib.height = l.height;
-  dib.bitCount = l.bpp;
-  if (h.bitFields) {
-    dib.compression = BI_BITFIELDS;
-    std::copy(h.masks, h.masks + 4, dib.masks);
-  }
-  dib.colors = colours.data();
-  dib.colorCount = int(colours.size());
-  dib.bits = const_cast<uint8_t*>(bits + l.headerBytes);
+  dib.bits = const_cast<uint8_t*>(image.Bits().data() + l.headerBytes);
   target.LoadFromDibView(dib);
   if (target.PixelFormat() == pfDevice || target.PixelFormat() == pfCustom) target.SetPixelFormat(pf24bit);
 }

@@ -153,6 +153,21 @@ int64_t PixelStart(const TDibHeader& h, int64_t headerStart, int64_t fileStart, 
   return bitsPos;
 }
 
+// The header, its rules and the colour table of a DIB in memory, into dib
+// (without rows). Colour table: the entries the header asks for, all of them
+// when it says 0; entries past what the depth indexes are read over, not kept.
+TDibHeader ReadHead(const uint8_t* data, size_t size, Dib& dib) {
+  TDibHeader h;
+  Check(ReadDibHeader(data, size, h));
+  CheckBmpRules(h);
+  dib = DibOfHeader(h);
+  if (h.bitCount <= 8) {
+    Check(ReadDibColours(data, size, h, static_cast<size_t>(h.tableEntries), dib.colors));
+    dib.colors.resize(std::min<size_t>(dib.colors.size(), h.PaletteSize()));
+  }
+  return h;
+}
+
 // Reads a DIB whose info header starts at the stream's position. fileStart is the
 // position of the BMP file header (-1 for a packed DIB) and offBits its pixel offset.
 Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
@@ -162,17 +177,8 @@ Dib ReadDibBody(TStream& s, int64_t fileStart, DWORD offBits) {
   // prefix lacks, the stream lacks too.
   uint8_t prefix[kDibPrefixBytes];
   const int64_t got = s.Read(prefix, std::min<int64_t>(sizeof prefix, std::max<int64_t>(streamSize - headerStart, 0)));
-  TDibHeader h;
-  Check(ReadDibHeader(prefix, static_cast<size_t>(got), h));
-  CheckBmpRules(h);
-
-  Dib dib = DibOfHeader(h);
-  // Colour table: the entries the header asks for, all of them when it says 0;
-  // entries past what the depth indexes are read over, not kept.
-  if (h.bitCount <= 8) {
-    Check(ReadDibColours(prefix, static_cast<size_t>(got), h, static_cast<size_t>(h.tableEntries), dib.colors));
-    dib.colors.resize(std::min<size_t>(dib.colors.size(), h.PaletteSize()));
-  }
+  Dib dib;
+  const TDibHeader h = ReadHead(prefix, static_cast<size_t>(got), dib);
 
   const int64_t bitsPos = PixelStart(h, headerStart, fileStart, offBits, streamSize);
   s.SetPosition(bitsPos);
@@ -252,6 +258,12 @@ Dib ReadBmp(TStream& stream) {
   ReadExact(stream, fh, sizeof fh, drHeaderCutShort);
   if (fh[0] != 'B' || fh[1] != 'M') Invalid(drNotBitmap);
   return ReadDibBody(stream, start, ReadLE32(fh + 10));
+}
+
+Dib ReadDibHead(const void* data, size_t size) {
+  Dib dib;
+  ReadHead(static_cast<const uint8_t*>(data), size, dib);
+  return dib;
 }
 
 Dib ReadPackedDib(const void* data, size_t size) {

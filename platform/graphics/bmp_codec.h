@@ -84,6 +84,11 @@ Dib ReadBmp(TStream& stream);
 // and icon resources hold it.
 Dib ReadPackedDib(const void* data, size_t size);
 
+// The header, masks and colour table of a DIB in memory, as ReadPackedDib reads
+// them, without its rows (bits stays empty): for callers whose rows lie in place.
+// Raises as ReadPackedDib does on a header or table it refuses.
+Dib ReadDibHead(const void* data, size_t size);
+
 // Writes a BMP file as the framework does: file header, 40-byte info header,
 // the three masks for BI_BITFIELDS, the colour table, the rows bottom-up.
 void WriteBmp(TStream& stream, const Dib& dib);
