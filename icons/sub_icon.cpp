@@ -312,7 +312,10 @@ void TSubIcon::UpdateBitsPerPixel() {
   if (FBits.size() < sizeof(BITMAPINFOHEADER) || FHead.dwBytesInRes == 0) return;
   BITMAPINFOHEADER bih;
   std::memcpy(&bih, FBits.data(), sizeof bih);
-  FBitsPerPixel = static_cast<int32_t>(bih.biPlanes) * bih.biBitCount;
+  // Both fields are 16 bits: their product can pass what an int holds, and
+  // any such depth is one no image has.
+  FBitsPerPixel = static_cast<int32_t>(
+      std::min<uint32_t>(uint32_t(bih.biPlanes) * uint32_t(bih.biBitCount), uint32_t(INT32_MAX)));
 }
 
 int TSubIcon::GetBitsPerPixel() {

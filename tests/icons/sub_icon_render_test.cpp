@@ -104,7 +104,7 @@ TEST(ExtractBitmaps, DepthsWithoutPixelsAreRefused) {
   // pixel data (0, or planes times bit count off the list) draws nothing.
   struct Case {
     int planes, bitCount;
-  } cases[] = {{1, 0}, {58, 0}, {2, 4}, {1, 2}, {3, 8}};
+  } cases[] = {{1, 0}, {58, 0}, {2, 4}, {1, 2}, {3, 8}, {65362, 65535}};
   for (const Case& c : cases) {
     auto bits = DibImage(16, 16, 24);
     BITMAPINFOHEADER h;
@@ -119,6 +119,9 @@ TEST(ExtractBitmaps, DepthsWithoutPixelsAreRefused) {
     im.SetBits(bits);
     TBitmap raw;
     EXPECT_THROW(ExtractBitmaps(im, nullptr, &raw, 0, nullptr), Exception) << c.planes << "x" << c.bitCount;
+    // The depth is the product, however large the two fields are.
+    im.Head().dwBytesInRes = uint32_t(bits.size());
+    EXPECT_EQ(im.GetBitsPerPixel(), int(std::min<int64_t>(int64_t(c.planes) * c.bitCount, INT32_MAX)));
   }
 }
 
