@@ -16,6 +16,7 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
+#include "platform/graphics/dib_channel.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -39,7 +40,7 @@ TRGB PaletteAt(const std::vector<TRGB>& palette, unsigned index) {
 }
 
 // One channel of a bit-field pixel: the masked bits moved down to bit 0 and
-// scaled to eight bits (a 5-bit value lands in the top five bits).
+// widened to eight bits the way the framework's BMP codec widens them.
 struct TBitField {
   uint32_t mask = 0;
   int shift = 0;
@@ -52,7 +53,7 @@ struct TBitField {
   uint8_t Get(uint32_t p) const {
     if (mask == 0) return 0;
     const uint32_t v = (p & mask) >> shift;
-    return static_cast<uint8_t>(width >= 8 ? v >> (width - 8) : v << (8 - width));
+    return WidenMaskedChannel(v, width);
   }
 };
 
@@ -263,6 +264,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   const bool rle = (bitCount == 8 && compression == 1) || (bitCount == 4 && compression == 2);
   if (rle) {
     if (dataSize < 0 || dataSize > remaining) return progress.Refuse("the run-length data runs past the end");
+    if (!PictureFitsData(width, height, dataSize, kRatioRle8, progress)) return;
   } else if (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
              bitCount == 32) {
     // Rows of palette depths are plain, 16-bit ones plain or bit fields: any

@@ -57,7 +57,7 @@ constexpr TBuiltin kBuiltins[] = {
     {ioWMF, "Windows Metafile", "WMF", true, false, 0},
     {ioEMF, "Enhanced Windows Metafile", "EMF", true, false, 0},
     {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", true, true, iedpTGA},
-    {ioPXM, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM", true, true, 0},
+    {ioPXM, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM;PNM", true, true, 0},
     {ioWBMP, "Wireless Bitmap", "WBMP", true, true, 0},
     {ioJP2, "JPEG2000", "JP2", true, true, iedpJ2000},
     {ioJ2K, "JPEG2000 Code Stream", "J2K;JPC;J2C", true, true, iedpJ2000},

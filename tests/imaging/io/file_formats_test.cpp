@@ -72,7 +72,7 @@ TEST(FileFormatRegistry, ExtensionLookups) {
   } cases[] = {
       {".JPEG", 3}, {"jpeg", 3}, {"JpEg", 3}, {".jif", 3}, {"", 0},    {".", 0},   {"..jpg", 0},
       {"pix", 11},  {"xif", 1},  {"wmv", 0},  {"avi", 0},  {"win", 0}, {"hdp", 0}, {"wdp", 0},
-      {"sr2", 20},  {"v2", 28},  {"dib", 5},  {"pbm", 12}, {"lyr", 26}, {"tif;", 0},
+      {"sr2", 20},  {"v2", 28},  {"dib", 5},  {"pbm", 12}, {".pnm", 12}, {"lyr", 26}, {"tif;", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(GetFileTypeByExtension(c.ext), c.code) << c.ext;
 }
