@@ -40,7 +40,7 @@ TRGB PaletteAt(const std::vector<TRGB>& palette, unsigned index) {
 }
 
 // One channel of a bit-field pixel: the masked bits moved down to bit 0 and
-// widened to eight bits the way the framework's BMP codec widens them.
+// scaled to eight bits so that a full channel reads 255.
 struct TBitField {
   uint32_t mask = 0;
   int shift = 0;
@@ -53,7 +53,7 @@ struct TBitField {
   uint8_t Get(uint32_t p) const {
     if (mask == 0) return 0;
     const uint32_t v = (p & mask) >> shift;
-    return WidenMaskedChannel(v, width);
+    return ScaleMaskedChannel(v, width);
   }
 };
 

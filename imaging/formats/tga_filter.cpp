@@ -45,10 +45,10 @@ std::string FieldText(const uint8_t* p, int size) {
   return std::string(reinterpret_cast<const char*>(p), size_t(n));
 }
 
-// 5-5-5 colour widened so that 31 reads 255, as the BMP codec widens it.
+// 5-5-5 colour scaled so that 31 reads 255.
 TRGB From555(uint16_t w) {
-  return TRGB{WidenMaskedChannel(w & 0x1F, 5), WidenMaskedChannel((w >> 5) & 0x1F, 5),
-              WidenMaskedChannel((w >> 10) & 0x1F, 5)};
+  return TRGB{ScaleMaskedChannel(w & 0x1F, 5), ScaleMaskedChannel((w >> 5) & 0x1F, 5),
+              ScaleMaskedChannel((w >> 10) & 0x1F, 5)};
 }
 
 // ---- reading ----

@@ -145,7 +145,9 @@ TEST(AnimatedCursor, HostileFilesFailOrLoadWithoutReadingOutside) {
       EXPECT_LT(n, anihEnd);
       EXPECT_EQ(held.GetFrameCount(), 2);
     }
-    if (n < anihEnd) EXPECT_TRUE(refused) << n;
+    if (n < anihEnd) {
+      EXPECT_TRUE(refused) << n;
+    }
   }
 }
 

@@ -32,7 +32,7 @@ const RegistryRow kRows[] = {
     {9, "Windows Metafile", 1, true, false, 0},
     {10, "Enhanced Windows Metafile", 1, true, false, 0},
     {11, "Targa Bitmap", 6, true, true, 256},
-    {12, "Portable Pixmap, GrayMap, BitMap", 4, true, true, 0},
+    {12, "Portable Pixmap, GrayMap, BitMap", 5, true, true, 0},
     {16, "Wireless Bitmap", 1, true, true, 0},
     {13, "JPEG2000", 1, true, true, 512},
     {14, "JPEG2000 Code Stream", 3, true, true, 512},

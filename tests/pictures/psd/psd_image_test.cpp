@@ -198,7 +198,7 @@ TEST(PSDImage, ZipLayerChannelsLeaveTheMergedImageReadable) {
   EXPECT_EQ(picture.LastRefusal(), "");
   ASSERT_EQ(picture.Layers.size(), 1u);
   EXPECT_EQ(picture.Width(), 4);
-  EXPECT_EQ(Pixel(picture, 3, 2), (std::vector<uint8_t>{0x55, 0x55, 0x55}));
+  EXPECT_EQ(Pixel(picture, 3, 2), (std::vector<uint8_t>{0x55, 0x55, 0x55, 255}));
 }
 
 TEST(PSDImage, CmykLayersGoThroughTheDocumentsConversion) {
