@@ -176,6 +176,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   uint32_t compression = 0, imageSize = 0;
   bool topDown = false;
   uint32_t masks[3] = {0, 0, 0};
+  uint32_t alphaBits = 0;  // the alpha mask of headers of 56 bytes and more; 0: the fourth byte
   bool masksInHeader = false;
   std::vector<TRGB> palette;
   if (headerSize == 12) {
@@ -219,6 +220,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
       masks[0] = ReadLE32(h + 40);
       masks[1] = ReadLE32(h + 44);
       masks[2] = ReadLE32(h + 48);
+      if (headerSize >= 56) alphaBits = ReadLE32(h + 52);
       masksInHeader = true;
     }
     if (colors != 0 && bitCount <= 8) {
@@ -378,6 +380,9 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     case 32: {
       const bool fields = compression == 3 && !(masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF);
       const TBitField fr(masks[0]), fg(masks[1]), fb(masks[2]);
+      // A header's own alpha mask says where alpha is (gdk-pixbuf's
+      // mandatory-bitmasks.bmp keeps it in the low byte).
+      const TBitField fa(fields ? alphaBits : 0);
       std::unique_ptr<TIEMask> mask;
       if (!ignoreAlpha) {
         mask = alphaMask ? std::move(alphaMask) : std::make_unique<TIEMask>();
@@ -401,9 +406,10 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
             std::memcpy(d + 3 * int64_t(x), s, 3);
           }
           if (mask) {
-            mask->SetPixel(x, y, s[3]);
-            allZero = allZero && s[3] == 0;
-            allOpaque = allOpaque && s[3] == 255;
+            const uint8_t a = fa.mask != 0 ? fa.Get(ReadLE32(s)) : s[3];
+            mask->SetPixel(x, y, a);
+            allZero = allZero && a == 0;
+            allOpaque = allOpaque && a == 255;
           }
         }
       }
