@@ -21,6 +21,13 @@ std::string WithDot(const std::string& extension) {
   return !extension.empty() && extension[0] == '.' ? extension : "." + extension;
 }
 
+// Blanks typed around the extension go; control characters stay, to be refused.
+std::string TrimBlanks(const std::string& text) {
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 std::string DefaultIconPath(const std::string& typeName) { return typeName + "\\DefaultIcon\\"; }
 std::string UndoPath(const std::string& typeName) { return typeName + "\\DefaultIcon\\Undo_1"; }
 
@@ -83,7 +90,7 @@ namespace {
 // could climb out of either is refused like a protected extension.
 void CheckExtensionText(const std::string& extension) {
   const std::string ext = LowerCase(WithoutDot(extension));
-  bool refused = ext.empty();
+  bool refused = ext.empty() || ext[0] == '.';
   if (ext.find_first_of("\\/:") != std::string::npos || ext.find("..") != std::string::npos) refused = true;
   if (std::any_of(ext.begin(), ext.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; }))
     refused = true;
@@ -169,7 +176,7 @@ void RestoreFileTypeIcon(const std::string& extension) {
 }
 
 bool InstallFileTypeIcon(TAdvancedIcon* icon, const std::string& extension) {
-  const std::string ext = WithoutDot(Trim(extension));
+  const std::string ext = WithoutDot(TrimBlanks(extension));
   if (ext.empty() || !icon) return false;
   CheckExtensionAllowed(ext);
   const std::string typeName = GetFileTypeName(ext);
@@ -183,7 +190,7 @@ bool InstallFileTypeIcon(TAdvancedIcon* icon, const std::string& extension) {
 }
 
 void RestoreInstalledFileTypeIcon(const std::string& extension) {
-  const std::string ext = WithoutDot(Trim(extension));
+  const std::string ext = WithoutDot(TrimBlanks(extension));
   if (ext.empty()) return;
   CheckExtensionAllowed(ext);
   const std::string typeName = GetFileTypeName(ext);

@@ -87,6 +87,9 @@ bool SeedWindowsModel(const std::string& shellLibrary) {
   WriteRegistryString(HKEY_CLASSES_ROOT, bin + "full", "%SystemRoot%\\System32\\shell32.dll,32");
   WriteRegistryString(HKEY_CLASSES_ROOT, "CLSID\\{871C5380-42A0-1069-A2EA-08002B30309D}\\shell\\OpenHomePage\\Command\\",
                       "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\"");
+  // Where XP's shell looks for the browser's icon.
+  WriteRegistryString(HKEY_LOCAL_MACHINE, "Software\\Classes\\CLSID\\{871C5380-42A0-1069-A2EA-08002B30309D}\\DefaultIcon\\",
+                      "C:\\Program Files\\Internet Explorer\\iexplore.exe,0");
   for (const TFileTypeSeed& t : kFileTypes) {
     WriteRegistryString(HKEY_CLASSES_ROOT, std::string(t.Extension) + "\\", t.TypeName);
     if (t.ContentType) WriteRegistryString(HKEY_CLASSES_ROOT, std::string(t.Extension) + "\\Content Type", t.ContentType);
