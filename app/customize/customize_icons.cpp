@@ -93,6 +93,10 @@ TfmCIcons::TfmCIcons(TComponent* owner) : TForm(owner) {
   SetPosition(poMainFormCenter);
   SetClientWidth(454);
   SetClientHeight(346);
+  // A face of Arial's metrics, as the dialog was laid out for: in a wider one
+  // the seven tabs would not fit its width.
+  Font()->SetName("Arial");
+  Font()->SetSize(8);
   SetKeyPreview(true);
   pc = new TPageControl(this);
   pc->SetParent(this);
@@ -248,7 +252,7 @@ void TfmCIcons::BuildFoldersPage() {
   btFolder->SetFlat(true);
   btFolder->SetHint("Open folder");
   btFolder->SetShowHint(true);
-  SetMainImageGlyph(btFolder, 7);
+  SetMainImageGlyph(btFolder, kOpenFolderImage);
   btFolder->OnClick = [this](TObject* s) { btFolderClick(s); };
   lbLDisks = Place<TLabel>(tsFolders, 8, 56, 120, 13);
   lbLDisks->SetCaption("&Local hard drives");

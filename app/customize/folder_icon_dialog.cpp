@@ -51,7 +51,7 @@ TfmFolderIcon::TfmFolderIcon(TComponent* owner) : TForm(owner) {
   btFolder->SetFlat(true);
   btFolder->SetHint("Open folder");
   btFolder->SetShowHint(true);
-  SetMainImageGlyph(btFolder, 7);
+  SetMainImageGlyph(btFolder, kOpenFolderImage);
   btFolder->OnClick = [this](TObject* s) { btFolderClick(s); };
   lbCur = Place<TLabel>(this, 8, 60, 80, 13);
   lbCur->SetCaption("Current icon");

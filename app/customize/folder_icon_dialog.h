@@ -39,5 +39,7 @@ public:
 void ShowFolderIconDialog(TAdvancedIcon* icon);
 // The dialog while it is shown (for tests), else null.
 TfmFolderIcon* OpenFolderIconDialog();
+// The open-folder picture of the main window's image list (the first of buttons.png).
+constexpr int kOpenFolderImage = 0;
 // The main window's image at the index as a button glyph (nothing without a main window).
 void SetMainImageGlyph(TSpeedButton* button, int index);
