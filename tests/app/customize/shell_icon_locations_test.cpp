@@ -3,6 +3,7 @@
 // locations, and the Windows version tests.
 #include <gtest/gtest.h>
 
+#include "app/customize/folder_icons.h"
 #include "app/customize/shell_icon_locations.h"
 #include "app/customize/shell_refresh.h"
 #include "customize_model.h"
@@ -214,6 +215,82 @@ TEST_F(ShellIconLocations, ShortcutOverlayIsTheValueOfLnkfile) {
   SetRegistryRootWritable(HKEY_CLASSES_ROOT, false);
   EXPECT_FALSE(SetShortcutOverlay(false));
   EXPECT_TRUE(GetShortcutOverlay());
+}
+
+}  // namespace
+
+namespace {
+
+// Hostile location texts and configuration files, and the seeds of the
+// fuzz target that feeds the same readers.
+struct THostile {
+  const char* name;
+  uint8_t mode;  // 0 location, 1 desktop.ini, 2 Autorun.inf (the fuzz target's first byte)
+  std::string text;
+};
+
+std::vector<THostile> HostileInputs() {
+  return {
+      {"quotes.txt", 0, "\"\""},
+      {"quote.txt", 0, "\""},
+      {"commas.txt", 0, std::string(300, ',')},
+      {"own_icon.txt", 0, "%1"},
+      {"large.txt", 0, std::string(10240, 'a') + ",3"},
+      {"placeholders.txt", 0, "%SystemRoot%\\%WinDir%\\%SystemDrive%shell32.dll,-137"},
+      {"desktop.ini", 1, "[.ShellClassInfo]\r\nIconFile=%SystemRoot%\\System32\\shell32.dll\r\nIconIndex=-137\r\n"},
+      {"broken_desktop.ini", 1, std::string("[.ShellClassInfo\n=\nIconFile\nIconIndex=99999999999999999999\n\0\xff", 64)},
+      {"autorun.inf", 2, "[AutoRun]\r\nicon=AutoRunE.ico,0\r\nopen=setup.exe\r\n"},
+      {"broken_autorun.inf", 2, "[AutoRun]\nicon=" + std::string(5000, ',') + "\n[AutoRun\n"},
+  };
+}
+
+TEST_F(ShellIconLocations, HostileLocationsAndFilesGiveNoIconAndNoCrash) {
+  SetModelDrive('E', DRIVE_REMOVABLE);
+  ForceDirectories("C:\\F");
+  for (const THostile& h : HostileInputs()) {
+    std::string file, indexText;
+    int index = 0;
+    bool fromFile = false;
+    if (h.mode == 0) {
+      ParseIconLocation(h.text, file, index);
+      SplitIconLocation(h.text, file, indexText, fromFile);
+      HICON icon = ExtractIconFromLocation(h.text);
+      if (h.text != "%SystemRoot%\\%WinDir%\\%SystemDrive%shell32.dll,-137") {
+        EXPECT_EQ(icon, nullptr) << h.name;
+      }
+      if (icon) DestroyIcon(icon);
+    } else {
+      qvtest::WriteFileBytes(Native(h.mode == 1 ? "C:\\F\\desktop.ini" : "E:\\Autorun.inf"),
+                             std::vector<uint8_t>(h.text.begin(), h.text.end()));
+      const bool found = h.mode == 1 ? GetFolderIconLocation("C:\\F", file, index) : GetDriveIconLocation("E:\\", file, index);
+      EXPECT_EQ(found, std::string(h.name) == "desktop.ini") << h.name;
+    }
+  }
+  std::string file;
+  int index = 0;
+  EXPECT_TRUE(ParseIconLocation("\"\"", file, index));
+  EXPECT_EQ(file, "\"\"");
+  EXPECT_FALSE(ParseIconLocation(std::string(300, ','), file, index));
+  SetModelDrive('E', DRIVE_NO_ROOT_DIR);
+}
+
+TEST(FuzzSeeds, IconLocationSeedsWrittenWhenAskedAndPresent) {
+  const std::filesystem::path corpus =
+      std::getenv("QV_WRITE_FUZZ_SEEDS") && *std::getenv("QV_WRITE_FUZZ_SEEDS")
+          ? std::filesystem::path(std::getenv("QV_WRITE_FUZZ_SEEDS"))
+          : std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "corpus";
+  const bool write = std::getenv("QV_WRITE_FUZZ_SEEDS") && *std::getenv("QV_WRITE_FUZZ_SEEDS");
+  for (const THostile& h : HostileInputs()) {
+    const std::filesystem::path file = corpus / "icon_locations" / h.name;
+    std::vector<uint8_t> bytes(h.text.size() + 1, h.mode);
+    std::copy(h.text.begin(), h.text.end(), bytes.begin() + 1);
+    if (write) {
+      std::filesystem::create_directories(file.parent_path());
+      qvtest::WriteFileBytes(file.string(), bytes);
+    } else {
+      EXPECT_TRUE(std::filesystem::exists(file)) << file << " is missing: write the seeds again";
+    }
+  }
 }
 
 }  // namespace
