@@ -525,11 +525,7 @@ void TfmCIcons::pmSaveIconAsClick(TObject*) {
   FSaveDialog->SetFilterIndex(1);
   TCustomIconFileInfo* entry = SelectedEntry();
   if (!entry) return;
-  // Characters a file name cannot hold are left out of the proposed name.
-  std::string name;
-  for (char c : entry->DisplayCaption)
-    if (std::string("\\/:*?\"<>|").find(c) == std::string::npos) name += c;
-  FSaveDialog->SetFileName(ExtractFilePath(FSaveDialog->FileName()) + name + ".ico");
+  FSaveDialog->SetFileName(ExtractFilePath(FSaveDialog->FileName()) + ProposedIconFileName(entry->DisplayCaption));
   if (!FSaveDialog->Execute()) return;
   std::string target = FSaveDialog->FileName();
   if (FSaveDialog->FilterIndex() == 1) target = ApplyDefaultExtension(target, "ico");
@@ -840,6 +836,15 @@ void TfmCIcons::ApplyFileTypeIcon() {
 }
 
 // ---------------------------------------------------------------------------
+
+std::string ProposedIconFileName(const std::string& caption) {
+  // A caption comes from the registry and may hold anything; a path separator
+  // in it would name another folder.
+  std::string name;
+  for (char c : caption)
+    if (std::string("\\/:*?\"<>|").find(c) == std::string::npos && static_cast<unsigned char>(c) >= 0x20) name += c;
+  return name + ".ico";
+}
 
 TfmCIcons* OpenCustomizeWindowsDialog() { return gOpen; }
 

@@ -140,6 +140,10 @@ private:
   TListView* ListOfPage(const std::string& page);
 };
 
+// The file name Save as proposes for an entry: its caption without the
+// characters a file name cannot hold, and ".ico".
+std::string ProposedIconFileName(const std::string& caption);
+
 void ShowCustomizeWindowsDialog();
 // The window while it is shown (for tests), else null.
 TfmCIcons* OpenCustomizeWindowsDialog();

@@ -6,6 +6,8 @@
 #include "app/customize/customize_icons.h"
 #include "app/customize/shell_icon_locations.h"
 #include "app/dialogs/browse_folder.h"
+#include "app/dialogs/select_color.h"
+#include "app/customize/file_type_icons.h"
 #include "customize_model.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/ui/com_ctrls_pages.h"
@@ -230,6 +232,38 @@ TEST_F(BrowseFolder, HelpButtonOnlyWithAHelpContextAndItsClickOpensTheTopic) {
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events[0], "initialized");
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProposedIconFileNames, DropWhatAFileNameCannotHold) {
+  EXPECT_EQ(ProposedIconFileName("Recycle Bin (Full)"), "Recycle Bin (Full).ico");
+  EXPECT_EQ(ProposedIconFileName("A/B: C*?\"<>|\\..\\x"), "AB C..x.ico");
+}
+
+TEST_F(CustomizeWindow, ColorizingTwiceWritesTheSameFileAndAsksForARebuild) {
+  std::vector<std::string> locations;
+  std::vector<bool> force;
+  auto colorize = [&] {
+    Headless().Then([&] { headless::Click(SelectColorForm()->btOk); });
+    W().pmColorizeIconClick(nullptr);
+    locations.push_back(Entry("Closed Folder")->NewLocation);
+    force.push_back(W().FForceRebuild);
+  };
+  Headless().Then([&] {
+    Select("Closed Folder");
+    colorize();
+    W().btApplyClick(nullptr);
+    colorize();
+    headless::Click(W().btCancel);
+  });
+  ShowCustomizeWindowsDialog();
+  const std::string file = std::string(kInstalledIconsFolder) + "\\ClosedFolder.ico,0";
+  EXPECT_EQ(locations, (std::vector<std::string>{file, file}));
+  EXPECT_EQ(force, (std::vector<bool>{false, true}));
+  EXPECT_EQ(Override(3), file);
 }
 
 }  // namespace
