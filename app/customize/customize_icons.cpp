@@ -14,6 +14,7 @@
 #include "app/dialogs/select_color.h"
 #include "app/picture_utils.h"
 #include "base/file_type_sniffer.h"
+#include "app/dialogs/modal_form.h"
 #include "base/form_texts.h"
 #include "base/path_utils.h"
 #include "base/registry_helpers.h"
@@ -41,17 +42,9 @@ constexpr const char* kDefaultMark = "#DEFAULT#";
 const int kSizes[] = {16, 24, 32, 48, 64, 72};
 const int kDepths[] = {4, 16, 24};
 
-template <class T>
-T* Place(TWinControl* parent, int left, int top, int width, int height) {
-  auto* c = new T(parent);
-  c->SetParent(parent);
-  c->SetBounds(left, top, width, height);
-  return c;
-}
-
 TButton* NewButton(TWinControl* parent, const char* caption, int left, int top, int width, int height,
                    TNotifyEvent click) {
-  auto* b = Place<TButton>(parent, left, top, width, height);
+  auto* b = PlaceControl<TButton>(parent, left, top, width, height);
   b->SetCaption(caption);
   b->OnClick = std::move(click);
   return b;
@@ -158,7 +151,7 @@ void TfmCIcons::BuildIconPages() {
     images = new TImageList(this);
     images->SetWidth(32);
     images->SetHeight(32);
-    auto* lv = Place<TListView>(sheet, 4, 4, 318, 268);
+    auto* lv = PlaceControl<TListView>(sheet, 4, 4, 318, 268);
     lv->SetLargeImages(images);
     lv->SetReadOnly(true);
     lv->SetHideSelection(false);
@@ -184,7 +177,7 @@ void TfmCIcons::BuildIconPages() {
   pmDefaultIcon = item("Default", [this](TObject* s) { btDefaultIconClick(s); });
   pmlvicon->OnPopup = [this](TObject* s) { pmlviconPopup(s); };
   for (TListView* lv : {lvDeskTop, lvStartMenu, lvDrives, lvMiscIcons}) lv->SetPopupMenu(pmlvicon);
-  pnIconCommands = Place<TPanel>(tsDesktop, 326, 0, 120, 276);
+  pnIconCommands = PlaceControl<TPanel>(tsDesktop, 326, 0, 120, 276);
   pnIconCommands->SetBevelOuter(bvNone);
   pnIconCommands->SetCaption("");
   btRestoreAllIcons = NewButton(pnIconCommands, "&Restore All", 8, 4, 104, 25, [this](TObject* s) { btRestoreAllIconsClick(s); });
@@ -197,7 +190,7 @@ void TfmCIcons::BuildIconPages() {
 }
 
 void TfmCIcons::BuildSettingsPage() {
-  rgSize = Place<TRadioGroup>(tsParams, 8, 4, 208, 96);
+  rgSize = PlaceControl<TRadioGroup>(tsParams, 8, 4, 208, 96);
   rgSize->SetCaption("Icon size");
   rgSize->SetColumns(2);
   for (const char* s : {"&16 x 16", "&24 x 24", "&32 x 32", "&48 x 48", "&64 x 64", "&72 x 72"}) rgSize->Items()->Add(s);
@@ -207,7 +200,7 @@ void TfmCIcons::BuildSettingsPage() {
     EnableApply();
     FIconsChanged = true;
   };
-  rgColors = Place<TRadioGroup>(tsParams, 224, 4, 216, 96);
+  rgColors = PlaceControl<TRadioGroup>(tsParams, 224, 4, 216, 96);
   rgColors->SetCaption("Icon color depth");
   for (const char* s : {"16 c&olors (4 bits)", "&Hi Color (16 bits)", "&True Color (24 bits)"}) rgColors->Items()->Add(s);
   rgColors->OnClick = [this](TObject*) {
@@ -216,85 +209,85 @@ void TfmCIcons::BuildSettingsPage() {
     EnableApply();
     FIconsChanged = true;
   };
-  gbSpace = Place<TGroupBox>(tsParams, 8, 106, 208, 76);
+  gbSpace = PlaceControl<TGroupBox>(tsParams, 8, 106, 208, 76);
   gbSpace->SetCaption("Space between icons");
-  auto* h = Place<TLabel>(gbSpace, 10, 22, 70, 13);
+  auto* h = PlaceControl<TLabel>(gbSpace, 10, 22, 70, 13);
   h->SetCaption("Horizontal");
-  edIconSpaceH = Place<TSpinEdit>(gbSpace, 100, 18, 90, 21);
-  auto* v = Place<TLabel>(gbSpace, 10, 48, 70, 13);
+  edIconSpaceH = PlaceControl<TSpinEdit>(gbSpace, 100, 18, 90, 21);
+  auto* v = PlaceControl<TLabel>(gbSpace, 10, 48, 70, 13);
   v->SetCaption("Vertical");
-  edIconSpaceV = Place<TSpinEdit>(gbSpace, 100, 44, 90, 21);
+  edIconSpaceV = PlaceControl<TSpinEdit>(gbSpace, 100, 44, 90, 21);
   for (TSpinEdit* e : {edIconSpaceH, edIconSpaceV}) {
     e->SetMinValue(1);
     e->SetMaxValue(256);
   }
-  cbShortcut = Place<TCheckBox>(tsParams, 16, 192, 200, 17);
+  cbShortcut = PlaceControl<TCheckBox>(tsParams, 16, 192, 200, 17);
   cbShortcut->SetCaption("Display shortcut overlays");
-  gbCache = Place<TGroupBox>(tsParams, 224, 106, 216, 160);
+  gbCache = PlaceControl<TGroupBox>(tsParams, 224, 106, 216, 160);
   gbCache->SetCaption("Windows Icon Cache");
   btRebuild = NewButton(gbCache, "Rebuild", 10, 20, 80, 25, [](TObject*) { RebuildIconCache(); });
-  auto* n1 = Place<TLabel>(gbCache, 10, 50, 196, 30);
+  auto* n1 = PlaceControl<TLabel>(gbCache, 10, 50, 196, 30);
   n1->SetWordWrap(true);
   n1->SetCaption("Use if Windows does not update icons");
   btRepair = NewButton(gbCache, "Repair", 10, 86, 80, 25, [](TObject*) { RepairIconCache(); });
-  auto* n2 = Place<TLabel>(gbCache, 10, 116, 196, 40);
+  auto* n2 = PlaceControl<TLabel>(gbCache, 10, 116, 196, 40);
   n2->SetWordWrap(true);
   n2->SetCaption("Use if Windows displays corrupt icons (Reboot required)");
 }
 
 void TfmCIcons::BuildFoldersPage() {
-  lbFolder = Place<TLabel>(tsFolders, 8, 8, 60, 13);
+  lbFolder = PlaceControl<TLabel>(tsFolders, 8, 8, 60, 13);
   lbFolder->SetCaption("&Folder");
-  edFolder = Place<TEdit>(tsFolders, 8, 24, 400, 21);
+  edFolder = PlaceControl<TEdit>(tsFolders, 8, 24, 400, 21);
   lbFolder->SetFocusControl(edFolder);
   edFolder->OnKeyDown = [this](TObject* s, WORD& key, TShiftState shift) { edFolderKeyDown(s, key, shift); };
-  btFolder = Place<TSpeedButton>(tsFolders, 414, 23, 24, 23);
+  btFolder = PlaceControl<TSpeedButton>(tsFolders, 414, 23, 24, 23);
   btFolder->SetFlat(true);
   btFolder->SetHint("Open folder");
   btFolder->SetShowHint(true);
   SetMainImageGlyph(btFolder, kOpenFolderImage);
   btFolder->OnClick = [this](TObject* s) { btFolderClick(s); };
-  lbLDisks = Place<TLabel>(tsFolders, 8, 56, 120, 13);
+  lbLDisks = PlaceControl<TLabel>(tsFolders, 8, 56, 120, 13);
   lbLDisks->SetCaption("&Local hard drives");
-  cbDisk = Place<TComboBox>(tsFolders, 8, 72, 120, 21);
+  cbDisk = PlaceControl<TComboBox>(tsFolders, 8, 72, 120, 21);
   cbDisk->SetStyle(csDropDownList);
   lbLDisks->SetFocusControl(cbDisk);
   cbDisk->OnChange = [this](TObject* s) { cbDiskChange(s); };
-  imicon = Place<TImage>(tsFolders, 40, 120, 48, 48);
+  imicon = PlaceControl<TImage>(tsFolders, 40, 120, 48, 48);
   imicon->SetCenter(true);
   btChangeF = NewButton(tsFolders, "&Change icon...", 160, 120, 110, 25, [this](TObject* s) { btChangeFClick(s); });
   btChangeF->SetHint("Change icon");
   btDefaultF = NewButton(tsFolders, "&Default icon", 160, 152, 110, 25, [this](TObject* s) { btDefaultFClick(s); });
   btDefaultF->SetHint("Restore default icon");
-  cbCopyF = Place<TCheckBox>(tsFolders, 8, 196, 200, 17);
+  cbCopyF = PlaceControl<TCheckBox>(tsFolders, 8, 196, 200, 17);
   cbCopyF->SetCaption("Copy &icon into folder");
   cbCopyF->SetChecked(true);
 }
 
 void TfmCIcons::BuildFileTypesPage() {
-  Label5 = Place<TLabel>(tsFileTypes, 8, 8, 90, 13);
+  Label5 = PlaceControl<TLabel>(tsFileTypes, 8, 8, 90, 13);
   Label5->SetCaption("&File extension");
-  cbExt = Place<TComboBox>(tsFileTypes, 8, 24, 110, 21);
+  cbExt = PlaceControl<TComboBox>(tsFileTypes, 8, 24, 110, 21);
   cbExt->SetSorted(true);
   Label5->SetFocusControl(cbExt);
   cbExt->OnChange = [this](TObject* s) { cbExtChange(s); };
-  Label7 = Place<TLabel>(tsFileTypes, 128, 8, 200, 13);
+  Label7 = PlaceControl<TLabel>(tsFileTypes, 128, 8, 200, 13);
   Label7->SetCaption("Type name and content type");
-  edDescr = Place<TEdit>(tsFileTypes, 128, 24, 310, 21);
+  edDescr = PlaceControl<TEdit>(tsFileTypes, 128, 24, 310, 21);
   edDescr->SetReadOnly(true);
   edDescr->Font()->SetColor(clBlue);
-  imIconFT48 = Place<TImage>(tsFileTypes, 16, 64, 48, 48);
-  imIconFT16 = Place<TImage>(tsFileTypes, 80, 96, 16, 16);
-  lbFromFile = Place<TLabel>(tsFileTypes, 112, 80, 100, 13);
+  imIconFT48 = PlaceControl<TImage>(tsFileTypes, 16, 64, 48, 48);
+  imIconFT16 = PlaceControl<TImage>(tsFileTypes, 80, 96, 16, 16);
+  lbFromFile = PlaceControl<TLabel>(tsFileTypes, 112, 80, 100, 13);
   lbFromFile->SetCaption("Icon from file");
   lbFromFile->SetVisible(false);
-  Label6 = Place<TLabel>(tsFileTypes, 8, 132, 80, 13);
+  Label6 = PlaceControl<TLabel>(tsFileTypes, 8, 132, 80, 13);
   Label6->SetCaption("Icon location");
-  lbFileTypeIconLocationNotFound = Place<TLabel>(tsFileTypes, 84, 132, 100, 13);
+  lbFileTypeIconLocationNotFound = PlaceControl<TLabel>(tsFileTypes, 84, 132, 100, 13);
   lbFileTypeIconLocationNotFound->SetCaption("- file not found");
   lbFileTypeIconLocationNotFound->Font()->SetColor(clRed);
   lbFileTypeIconLocationNotFound->SetVisible(false);
-  edFileExtIconLocation = Place<TEdit>(tsFileTypes, 8, 148, 430, 21);
+  edFileExtIconLocation = PlaceControl<TEdit>(tsFileTypes, 8, 148, 430, 21);
   edFileExtIconLocation->SetReadOnly(true);
   edFileExtIconLocation->Font()->SetColor(clBlue);
   btSaveFileTypeIcon = NewButton(tsFileTypes, "&Save icon...", 8, 184, 110, 25, [this](TObject* s) { btSaveFileTypeIconClick(s); });
@@ -856,18 +849,15 @@ void ShowCustomizeWindowsDialog() {
     main->Hide();
     main->SetEnabled(false);
   }
-  gOpen = &form;
   try {
-    form.ShowModal();
+    ShowModalTracked(form, gOpen);
   } catch (...) {
-    gOpen = nullptr;
     if (main) {
       main->SetEnabled(true);
       main->Show();
     }
     throw;
   }
-  gOpen = nullptr;
   if (main) {
     main->SetEnabled(true);
     main->Show();

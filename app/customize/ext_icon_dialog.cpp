@@ -2,6 +2,7 @@
 
 #include "app/customize/file_type_icons.h"
 #include "app/customize/shell_icon_locations.h"
+#include "app/dialogs/modal_form.h"
 #include "base/form_texts.h"
 #include "base/system_helpers.h"
 #include "icons/advanced_icon.h"
@@ -13,14 +14,6 @@
 namespace {
 
 TfmExtIcon* gOpen = nullptr;
-
-template <class T>
-T* Place(TWinControl* parent, int left, int top, int width, int height) {
-  auto* c = new T(parent);
-  c->SetParent(parent);
-  c->SetBounds(left, top, width, height);
-  return c;
-}
 
 int PreviewDepth() { return IsWindowsXP() ? 32 : 8; }
 
@@ -37,39 +30,39 @@ TfmExtIcon::TfmExtIcon(TComponent* owner) : TForm(owner) {
   SetPosition(poMainFormCenter);
   SetClientWidth(399);
   SetClientHeight(173);
-  lbFolder = Place<TLabel>(this, 8, 8, 80, 13);
+  lbFolder = PlaceControl<TLabel>(this, 8, 8, 80, 13);
   lbFolder->SetCaption("&File extension");
-  cbExt = Place<TComboBox>(this, 8, 24, 97, 21);
+  cbExt = PlaceControl<TComboBox>(this, 8, 24, 97, 21);
   cbExt->SetSorted(true);
   lbFolder->SetFocusControl(cbExt);
   cbExt->OnChange = [this](TObject* s) { cbExtChange(s); };
-  Label1 = Place<TLabel>(this, 116, 8, 160, 13);
+  Label1 = PlaceControl<TLabel>(this, 116, 8, 160, 13);
   Label1->SetCaption("Type name and content type");
-  edDescr = Place<TEdit>(this, 116, 24, 275, 21);
+  edDescr = PlaceControl<TEdit>(this, 116, 24, 275, 21);
   edDescr->SetReadOnly(true);
   edDescr->Font()->SetColor(clBlue);
-  lbCur = Place<TLabel>(this, 8, 60, 70, 13);
+  lbCur = PlaceControl<TLabel>(this, 8, 60, 70, 13);
   lbCur->SetCaption("Current icon");
-  lbFromFile = Place<TLabel>(this, 80, 60, 70, 13);
+  lbFromFile = PlaceControl<TLabel>(this, 80, 60, 70, 13);
   lbFromFile->SetCaption("- from file");
   lbFromFile->SetVisible(false);
-  imgcur48 = Place<TImage>(this, 16, 80, 48, 48);
-  imgcur16 = Place<TImage>(this, 72, 112, 16, 16);
-  Label2 = Place<TLabel>(this, 150, 60, 70, 13);
+  imgcur48 = PlaceControl<TImage>(this, 16, 80, 48, 48);
+  imgcur16 = PlaceControl<TImage>(this, 72, 112, 16, 16);
+  Label2 = PlaceControl<TLabel>(this, 150, 60, 70, 13);
   Label2->SetCaption("New icon");
-  imgnew48 = Place<TImage>(this, 158, 80, 48, 48);
-  imgnew16 = Place<TImage>(this, 214, 112, 16, 16);
-  btDefault = Place<TButton>(this, 210, 140, 91, 25);
+  imgnew48 = PlaceControl<TImage>(this, 158, 80, 48, 48);
+  imgnew16 = PlaceControl<TImage>(this, 214, 112, 16, 16);
+  btDefault = PlaceControl<TButton>(this, 210, 140, 91, 25);
   btDefault->SetCaption("&Default icon");
   btDefault->SetHint("Restore default icon");
   btDefault->SetShowHint(true);
   btDefault->SetEnabled(false);
   btDefault->OnClick = [this](TObject* s) { btDefaultClick(s); };
-  btApply = Place<TButton>(this, 307, 80, 84, 25);
+  btApply = PlaceControl<TButton>(this, 307, 80, 84, 25);
   btApply->SetCaption("&Apply");
   btApply->SetEnabled(false);
   btApply->OnClick = [this](TObject* s) { btApplyClick(s); };
-  btCancel = Place<TButton>(this, 307, 140, 84, 25);
+  btCancel = PlaceControl<TButton>(this, 307, 140, 84, 25);
   btCancel->SetCaption("Close");
   btCancel->SetCancel(true);
   btCancel->SetModalResult(mrCancel);
@@ -141,12 +134,5 @@ void ShowExtIconDialog(TAdvancedIcon* icon) {
   TfmExtIcon form(Application);
   TranslateForm(&form);
   form.FIcon = icon;
-  gOpen = &form;
-  try {
-    form.ShowModal();
-  } catch (...) {
-    gOpen = nullptr;
-    throw;
-  }
-  gOpen = nullptr;
+  ShowModalTracked(form, gOpen);
 }

@@ -4,6 +4,7 @@
 #include "app/customize/shell_icon_locations.h"
 #include "app/dialogs/browse_folder.h"
 #include "app/main_window.h"
+#include "app/dialogs/modal_form.h"
 #include "base/form_texts.h"
 #include "base/system_helpers.h"
 #include "base/ui_windows.h"
@@ -18,14 +19,6 @@
 namespace {
 
 TfmFolderIcon* gOpen = nullptr;
-
-template <class T>
-T* Place(TWinControl* parent, int left, int top, int width, int height) {
-  auto* c = new T(parent);
-  c->SetParent(parent);
-  c->SetBounds(left, top, width, height);
-  return c;
-}
 
 }  // namespace
 
@@ -42,36 +35,36 @@ TfmFolderIcon::TfmFolderIcon(TComponent* owner) : TForm(owner) {
   SetPosition(poMainFormCenter);
   SetClientWidth(416);
   SetClientHeight(173);
-  lbFolder = Place<TLabel>(this, 8, 8, 60, 13);
+  lbFolder = PlaceControl<TLabel>(this, 8, 8, 60, 13);
   lbFolder->SetCaption("&Folder");
-  edFolder = Place<TEdit>(this, 8, 24, 370, 21);
+  edFolder = PlaceControl<TEdit>(this, 8, 24, 370, 21);
   lbFolder->SetFocusControl(edFolder);
   edFolder->OnChange = [this](TObject* s) { edFolderChange(s); };
-  btFolder = Place<TSpeedButton>(this, 384, 23, 24, 23);
+  btFolder = PlaceControl<TSpeedButton>(this, 384, 23, 24, 23);
   btFolder->SetFlat(true);
   btFolder->SetHint("Open folder");
   btFolder->SetShowHint(true);
   SetMainImageGlyph(btFolder, kOpenFolderImage);
   btFolder->OnClick = [this](TObject* s) { btFolderClick(s); };
-  lbCur = Place<TLabel>(this, 8, 60, 80, 13);
+  lbCur = PlaceControl<TLabel>(this, 8, 60, 80, 13);
   lbCur->SetCaption("Current icon");
-  imgcur48 = Place<TImage>(this, 16, 80, 48, 48);
+  imgcur48 = PlaceControl<TImage>(this, 16, 80, 48, 48);
   imgcur48->SetCenter(true);
-  Label2 = Place<TLabel>(this, 112, 60, 80, 13);
+  Label2 = PlaceControl<TLabel>(this, 112, 60, 80, 13);
   Label2->SetCaption("New icon");
-  imgnew48 = Place<TImage>(this, 120, 80, 48, 48);
+  imgnew48 = PlaceControl<TImage>(this, 120, 80, 48, 48);
   imgnew48->SetCenter(true);
-  btDefault = Place<TButton>(this, 226, 104, 91, 25);
+  btDefault = PlaceControl<TButton>(this, 226, 104, 91, 25);
   btDefault->SetCaption("&Default icon");
   btDefault->SetHint("Restore default icon");
   btDefault->SetShowHint(true);
   btDefault->SetEnabled(false);
   btDefault->OnClick = [this](TObject* s) { btDefaultClick(s); };
-  btApply = Place<TButton>(this, 324, 104, 84, 25);
+  btApply = PlaceControl<TButton>(this, 324, 104, 84, 25);
   btApply->SetCaption("&Apply");
   btApply->SetEnabled(false);
   btApply->OnClick = [this](TObject* s) { btApplyClick(s); };
-  btCancel = Place<TButton>(this, 324, 140, 84, 25);
+  btCancel = PlaceControl<TButton>(this, 324, 140, 84, 25);
   btCancel->SetCaption("Close");
   btCancel->SetCancel(true);
   btCancel->SetModalResult(mrCancel);
@@ -154,12 +147,5 @@ void ShowFolderIconDialog(TAdvancedIcon* icon) {
   TfmFolderIcon form(Application);
   TranslateForm(&form);
   form.FIcon = icon;
-  gOpen = &form;
-  try {
-    form.ShowModal();
-  } catch (...) {
-    gOpen = nullptr;
-    throw;
-  }
-  gOpen = nullptr;
+  ShowModalTracked(form, gOpen);
 }

@@ -1,5 +1,6 @@
 #include "app/dialogs/about_box.h"
 
+#include "app/dialogs/modal_form.h"
 #include "app/main_window.h"
 #include "app/picture_utils.h"
 #include "base/app_messages.h"
@@ -132,12 +133,5 @@ void ShowAboutBox() {
   InitializeUI();
   TfmAbout form(nullptr);
   form.AfterConstruction();
-  gOpen = &form;
-  try {
-    form.ShowModal();
-  } catch (...) {
-    gOpen = nullptr;
-    throw;
-  }
-  gOpen = nullptr;
+  ShowModalTracked(form, gOpen);
 }

@@ -238,6 +238,17 @@ TEST_F(BrowseFolder, HelpButtonOnlyWithAHelpContextAndItsClickOpensTheTopic) {
 
 namespace {
 
+TEST(CurrentLocations, ChangeStartsFromThePendingChoiceOrTheDefault) {
+  TCustomIconFileInfo e;
+  e.IconLocation = "a.dll,1";
+  e.DefaultLocation = "b.dll,2";
+  EXPECT_EQ(TfmCIcons::CurrentLocation(e), "a.dll,1");
+  e.NewLocation = "#DEFAULT#";
+  EXPECT_EQ(TfmCIcons::CurrentLocation(e), "b.dll,2");
+  e.NewLocation = "c.dll,3";
+  EXPECT_EQ(TfmCIcons::CurrentLocation(e), "c.dll,3");
+}
+
 TEST(ProposedIconFileNames, DropWhatAFileNameCannotHold) {
   EXPECT_EQ(ProposedIconFileName("Recycle Bin (Full)"), "Recycle Bin (Full).ico");
   EXPECT_EQ(ProposedIconFileName("A/B: C*?\"<>|\\..\\x"), "AB C..x.ico");
