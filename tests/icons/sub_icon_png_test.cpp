@@ -53,8 +53,6 @@ struct RoundTripCase {
   bool transparentIndex;     // a tRNS chunk
   int decodedDepth;          // of the DIB decoded from it
 };
-// How the case reads in the test list and in a failure.
-void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.fixture.name << " as colour type " << c.colourType << ", " << c.bitDepth << " bits"; }
 
 std::ostream& operator<<(std::ostream& os, const RoundTripCase& c) { return os << c.fixture.name; }
 
@@ -167,8 +165,6 @@ struct EntryDepthCase {
   int16_t bitCount;  // of the entry
   int depth;         // of the DIB decoded
 };
-// How the case reads in the test list and in a failure.
-void PrintTo(const EntryDepthCase& c, std::ostream* os) { *os << c.name; }
 
 std::ostream& operator<<(std::ostream& os, const EntryDepthCase& c) { return os << c.name; }
 
@@ -241,8 +237,6 @@ struct HostilePngCase {
   const char* name;
   std::vector<uint8_t> bits;
 };
-// How the case reads in the test list and in a failure.
-void PrintTo(const HostilePngCase& c, std::ostream* os) { *os << c.name; }
 
 std::ostream& operator<<(std::ostream& os, const HostilePngCase& c) { return os << c.name; }
 
@@ -358,8 +352,6 @@ std::vector<uint32_t> Drawn(const std::function<void(TCanvas*)>& draw, int w, in
 struct DrawCase {
   IconFixture fixture;
 };
-// How the case reads in the test list and in a failure.
-void PrintTo(const DrawCase& c, std::ostream* os) { *os << c.fixture.name; }
 
 std::ostream& operator<<(std::ostream& os, const DrawCase& c) { return os << c.fixture.name; }
 

@@ -64,15 +64,27 @@ protected:
   }
 
   // The steps run one by one from a timer, inside the menu's own loop once a
-  // menu is open; each step sees whether a menu is open before it acts.
-  void RunScript(std::vector<std::function<void()>> steps, int ms) {
+  // menu is open. Each step waits for the state it expects (a menu open or
+  // not) before it acts, so a slow machine only takes longer; a state that
+  // never comes is recorded after a generous wait, and the test sees it.
+  struct Step {
+    bool menuOpen;  // expected before the step acts
+    std::function<void()> act;
+  };
+  void RunScript(std::vector<Step> steps, int ms) {
     script = std::move(steps);
     next = 0;
     open.clear();
+    waited = 0;
     current = this;
-    SetTimer(nullptr, 0, 150, &QtMenuKeys::Tick);
+    SetTimer(nullptr, 0, 50, &QtMenuKeys::Tick);
     RunUntil([this] { return next >= script.size() && !ActivePopupForm(); }, ms);
     current = nullptr;
+  }
+  std::vector<bool> Expected() const {
+    std::vector<bool> e;
+    for (const Step& s : script) e.push_back(s.menuOpen);
+    return e;
   }
   static void Tick(HWND, UINT, UINT_PTR id, DWORD) {
     QtMenuKeys* t = current;
@@ -80,14 +92,20 @@ protected:
       KillTimer(nullptr, id);
       return;
     }
-    t->open.push_back(ActivePopupForm() != nullptr);
-    t->script[t->next++]();
+    const bool isOpen = ActivePopupForm() != nullptr;
+    const Step& step = t->script[t->next];
+    if (isOpen != step.menuOpen && ++t->waited < 100) return;
+    t->waited = 0;
+    t->open.push_back(isOpen);
+    ++t->next;
+    step.act();
   }
 
   TForm* form = nullptr;
   std::vector<std::string> clicked;
-  std::vector<std::function<void()>> script;
+  std::vector<Step> script;
   size_t next = 0;
+  int waited = 0;
   std::vector<bool> open;  // whether a menu was open before each step
   static inline QtMenuKeys* current = nullptr;
 };
@@ -95,14 +113,14 @@ protected:
 TEST_F(QtMenuKeys, KeysSentToTheFormRunTheOpenMenu) {
   RunUntil([] { return false; }, 100);
   const HWND w = form->Handle();
-  RunScript({[w] { qtinput::Key(w, "Alt+V"); },
-             [w] { qtinput::Key(w, "Down"); },
-             [w] { qtinput::Key(w, "Return"); },
-             [w] { qtinput::Key(w, "F10"); },
-             [w] { qtinput::Key(w, "Escape"); },
-             [] {}},
-            8000);
-  EXPECT_EQ(open, (std::vector<bool>{false, true, true, false, true, false}));
+  RunScript({{false, [w] { qtinput::Key(w, "Alt+V"); }},
+             {true, [w] { qtinput::Key(w, "Down"); }},
+             {true, [w] { qtinput::Key(w, "Return"); }},
+             {false, [w] { qtinput::Key(w, "F10"); }},
+             {true, [w] { qtinput::Key(w, "Escape"); }},
+             {false, [] {}}},
+            20000);
+  EXPECT_EQ(open, Expected());
   EXPECT_EQ(clicked, (std::vector<std::string>{"Zoom Out"}));
   EXPECT_EQ(ActivePopupForm(), nullptr);
 }
@@ -122,14 +140,19 @@ TEST_F(QtMenuKeys, XvfbAltLetterArrowsReturnEscapeAndAClickOutside) {
   auto xdo = [](const std::string& args) { return [args] { qvtest::RunCommand("xdotool " + args); }; };
   // A point of the screen outside the form and its menus.
   const int outsideX = 20, outsideY = 20;
-  RunScript({xdo("key alt+v"), xdo("key Down"), xdo("key Return"),  // runs Zoom Out
-             xdo("key alt+f"), xdo("key Escape"),                   // closes, runs nothing
-             xdo("key alt+f"), xdo("key Right"), xdo("key Return"),  // File, then View: Zoom In
-             xdo("key F10"),
-             xdo("mousemove " + std::to_string(outsideX) + " " + std::to_string(outsideY) + " click 1"),
-             [] {}},
-            20000);
-  EXPECT_EQ(open, (std::vector<bool>{false, true, true, false, true, false, true, true, false, true, false}));
+  RunScript({{false, xdo("key alt+v")},
+             {true, xdo("key Down")},
+             {true, xdo("key Return")},  // runs Zoom Out
+             {false, xdo("key alt+f")},
+             {true, xdo("key Escape")},  // closes, runs nothing
+             {false, xdo("key alt+f")},
+             {true, xdo("key Right")},
+             {true, xdo("key Return")},  // File, then View: Zoom In
+             {false, xdo("key F10")},
+             {true, xdo("mousemove " + std::to_string(outsideX) + " " + std::to_string(outsideY) + " click 1")},
+             {false, [] {}}},
+            30000);
+  EXPECT_EQ(open, Expected());
   EXPECT_EQ(clicked, (std::vector<std::string>{"Zoom Out", "Zoom In"}));
   EXPECT_EQ(ActivePopupForm(), nullptr);
 }
