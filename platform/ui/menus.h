@@ -149,7 +149,8 @@ TMenuTrack TrackMenu(TMenuItem* parent, int x, int y, TCustomImageList* images, 
 // The index chosen among parent's items, -1 when dismissed (an item of a
 // sub-menu is clicked here and gives -1). Tool buttons use it.
 int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images);
-// True when key is the caption's underlined letter ("&View": V or v).
+// True when key is the caption's underlined letter ("&View": V or v; "&&" is
+// a plain ampersand). Menus and buttons with accelerators use it.
 bool IsMenuAccelerator(char key, const std::string& caption);
 // Brings the actions of the items up to date before they show.
 void UpdateMenuActions(TMenuItem* parent);

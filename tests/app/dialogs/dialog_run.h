@@ -20,25 +20,9 @@ public:
       if (auto* l = dynamic_cast<TListBox*>(c)) return l;
     return nullptr;
   }
-  static void Select(const std::string& name) {
-    TListBox* list = List();
-    ASSERT_NE(list, nullptr);
-    const int i = list->Items()->IndexOf(name);
-    ASSERT_GE(i, 0) << name;
-    list->SetTopIndex(i);
-    const TRect r = list->ItemRect(i);
-    headless::Click(list, r.left + 4, r.top + 2);
-  }
+  static void Select(const std::string& name) { ClickItem(name, false); }
   // A double click on a list entry ("[folder]" opens that folder).
-  static void Open(const std::string& name) {
-    TListBox* list = List();
-    ASSERT_NE(list, nullptr);
-    const int i = list->Items()->IndexOf(name);
-    ASSERT_GE(i, 0) << name;
-    list->SetTopIndex(i);
-    const TRect r = list->ItemRect(i);
-    headless::DoubleClick(list, r.left + 4, r.top + 2);
-  }
+  static void Open(const std::string& name) { ClickItem(name, true); }
   static void Press(const std::string& caption) {
     std::vector<TWinControl*> all;
     Screen->ActiveForm()->GetTabOrderList(all);
@@ -48,5 +32,17 @@ public:
         return;
       }
     ADD_FAILURE() << "no button " << caption;
+  }
+
+private:
+  static void ClickItem(const std::string& name, bool twice) {
+    TListBox* list = List();
+    ASSERT_NE(list, nullptr);
+    const int i = list->Items()->IndexOf(name);
+    ASSERT_GE(i, 0) << name;
+    list->SetTopIndex(i);
+    const TRect r = list->ItemRect(i);
+    if (twice) headless::DoubleClick(list, r.left + 4, r.top + 2);
+    else headless::Click(list, r.left + 4, r.top + 2);
   }
 };
