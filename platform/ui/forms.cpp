@@ -1,8 +1,7 @@
 #include "platform/ui/forms.h"
 
-#include <utility>
-
 #include <algorithm>
+#include <utility>
 
 #include <unistd.h>
 
@@ -630,7 +629,7 @@ void TCustomForm::RouteMouse(TMessage& message) {
   else target->Perform(msg, message.WParam, MAKELPARAM(local.x, local.y));
 }
 
-int TCustomForm::MenuBarItemAt(int x, int* left) {
+int TCustomForm::MenuBarItemAt(int x) {
   if (!FMenu) return -1;
   TCanvas* c = Backing()->Canvas();
   c->Font()->Assign(Screen->MenuFont());
@@ -639,10 +638,7 @@ int TCustomForm::MenuBarItemAt(int x, int* left) {
     TMenuItem* item = FMenu->Items()->Items(i);
     if (!item->Visible()) continue;
     int w = c->TextWidth(item->Caption()) + 16;
-    if (x >= edge && x < edge + w) {
-      if (left) *left = edge;
-      return i;
-    }
+    if (x >= edge && x < edge + w) return i;
     edge += w;
   }
   return -1;
@@ -658,7 +654,7 @@ int TCustomForm::MenuBarItemLeft(int index) {
 }
 
 bool TCustomForm::MenuBarClick(int x, int) {
-  const int index = MenuBarItemAt(x, nullptr);
+  const int index = MenuBarItemAt(x);
   if (index < 0) return false;
   OpenMenuBarItem(index, false);
   return true;

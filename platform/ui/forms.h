@@ -195,8 +195,8 @@ private:
   void ResizeBacking();
   void PaintMenuBar(TCanvas* canvas);
   bool MenuBarClick(int x, int y);
-  // The bar's item under x (its left edge in left), -1 for none.
-  int MenuBarItemAt(int x, int* left);
+  // The bar's item under x, -1 for none; and the left edge of item index.
+  int MenuBarItemAt(int x);
   int MenuBarItemLeft(int index);
   // Opens the bar's item index, then its neighbours as Left and Right ask.
   void OpenMenuBarItem(int index, bool byKey);
