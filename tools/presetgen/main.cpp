@@ -112,7 +112,7 @@ Image Card() {
   img.Fill(RoundRect(6, 7, 154, 151, 5), Hex(0x000000, 0.18));
   img.Fill(RoundRect(3, 3, 150, 147, 4), Linear({0, 0}, Hex(0xFFFFFF), {0, 147}, Hex(0xF1F1EE)));
   img.Fill(RoundRect(o.l - 2, o.t - 2, o.r + 2, o.b + 2, 1), Hex(0xD8D8D4));
-  img.Fill(RoundRect(o.l, o.t, o.r, o.b, 0), Linear({0, double(o.t)}, Hex(0xF7F7F2), {0, double(o.b)}, Hex(0xE9EAE4)));
+  img.Fill(RoundRect(o.l, o.t, o.r, o.b, 0), Linear({0, double(o.t)}, Hex(0xDDE4EC), {0, double(o.b)}, Hex(0xD2DAE4)));
   return img;
 }
 
@@ -138,7 +138,7 @@ Image Notepad() {
     img.Fill(Circle(20, y + 0.5, 2.5), Hex(0x5A5A5A));
     img.Fill(Arc(13, y + 0.5, 7, 2, 120, 250), Hex(0x9A9AA4));
   }
-  img.Fill(RoundRect(o.l, o.t, o.r, o.b, 0), Hex(0xFFFEF6));
+  img.Fill(RoundRect(o.l, o.t, o.r, o.b, 0), Hex(0xDCE6F0));
   return img;
 }
 

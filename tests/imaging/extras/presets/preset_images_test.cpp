@@ -23,7 +23,10 @@ TEST(PresetImages, BuildListsFourPngFramesWithTheirOpeningsAndFreeEmptiesIt) {
     EXPECT_GT(item->DataSize, 100) << i;
     EXPECT_EQ(std::memcmp(item->Data, "\x89PNG\r\n\x1a\n", 8), 0) << i;
     EXPECT_EQ(item->FileType, 8);
-    EXPECT_EQ(item->InnerRect, openings[i]) << i;
+    const TRect& r = item->InnerRect;
+    EXPECT_EQ((std::vector<LONG>{r.left, r.top, r.right, r.bottom}),
+              (std::vector<LONG>{openings[i].left, openings[i].top, openings[i].right, openings[i].bottom}))
+        << i;
   }
   FreePresetImages();
   EXPECT_EQ(PresetImages, nullptr);

@@ -6,6 +6,7 @@
 #include "imaging/extras/transitions/transition_engine.h"
 #include "imaging/extras/transitions/transition_steps.h"
 #include "imaging/views/view_test_support.h"
+#include "platform/ui/ext_ctrls.h"
 #include "platform/win/system_info.h"
 #include "transition_test_support.h"
 

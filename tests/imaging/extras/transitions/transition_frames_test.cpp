@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -47,12 +48,30 @@ void SaveSheet(const std::string& name, const std::vector<uint8_t>& rgb, int w, 
   EXPECT_TRUE(png_image_write_to_file(&image, (dir / name).string().c_str(), 0, rgb.data(), 0, nullptr));
 }
 
+// Slowly varying colours, the two pictures apart in every pixel (red 40 or
+// 200): box filters that weigh coverage differently agree on such pictures.
+std::unique_ptr<TBitmap> Smooth(int w, int h, bool second) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(pf24bit);
+  b->SetSize(w, h);
+  for (int y = 0; y < h; ++y) {
+    auto* row = static_cast<uint8_t*>(b->ScanLine(y));
+    for (int x = 0; x < w; ++x) {
+      row[3 * x] = uint8_t(second ? 255 * y / h : 255 * x / w);
+      row[3 * x + 1] = uint8_t(128 + 60 * std::sin((x + y) / 40.0));
+      row[3 * x + 2] = second ? 200 : 40;
+    }
+  }
+  return b;
+}
+
 class TransitionFrames : public ::testing::Test {
 protected:
-  std::unique_ptr<TIETransitionEffects> Engine(int w, int h, bool drawn = false) {
+  enum TPictures { kRandom, kDrawn, kSmooth };
+  std::unique_ptr<TIETransitionEffects> Engine(int w, int h, TPictures kind = kRandom) {
     auto e = std::make_unique<TIETransitionEffects>(nullptr);
-    start = drawn ? Drawn(w, h, false) : RandomPicture(w, h, 11);
-    end = drawn ? Drawn(w, h, true) : RandomPicture(w, h, 12);
+    start = kind == kDrawn ? Drawn(w, h, false) : kind == kSmooth ? Smooth(w, h, false) : RandomPicture(w, h, 11);
+    end = kind == kDrawn ? Drawn(w, h, true) : kind == kSmooth ? Smooth(w, h, true) : RandomPicture(w, h, 12);
     e->Prepare(start.get(), end.get(), w, h);
     e->BackgroundColor = 0x00202020;
     source = std::make_unique<TIEBitmap>(w * 2, h * 2, ie24RGB);
@@ -73,7 +92,7 @@ TEST_F(TransitionFrames, ContactSheetOfEveryTypeAtFiveSteps) {
   const int rows = (227 + perRow - 1) / perRow;
   const int sheetW = perRow * (5 * (cw + 2) + 6), sheetH = rows * (ch + 2);
   std::vector<uint8_t> sheet(size_t(sheetW) * sheetH * 3, 255);
-  auto e = Engine(cw, ch, true);
+  auto e = Engine(cw, ch, kDrawn);
   for (int type = 1; type <= 227; ++type) {
     const int r = (type - 1) / perRow, c = (type - 1) % perRow;
     for (int k = 0; k < 5; ++k) {
@@ -183,6 +202,42 @@ TEST_F(TransitionFrames, ExactFamiliesMatchTheirFormulasOracle) {
   std::vector<uint8_t> output;
   std::string log;
   ASSERT_EQ(qvtest::RunOracleScript(std::string(QV_SOURCE_DIR) + "/tests/imaging/extras/transitions/frames_oracle.py",
+                                    input, output, &log),
+            0)
+      << log;
+  EXPECT_EQ(std::string(output.begin(), output.end()), "");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TransitionFrames, ClipCopiesAndStretchesMatchScikitImageAndPillowOracle) {
+  if (qvtest::RunCommand("/usr/bin/python3 -c 'import skimage, scipy, PIL' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "scikit-image, SciPy or Pillow is not available";
+  std::vector<uint8_t> input;
+  const int sizes[][2] = {{97, 61}, {320, 200}};
+  const int steps[] = {40, 512, 777, 1024};
+  const int types[] = {31,  32,  35,  48,  113, 116, 133, 134, 135, 136, 137, 138, 141, 142, 159,
+                       160, 171, 172, 173, 174, 175, 176, 177, 178, 181, 182};
+  Put32(input, int(std::size(sizes)));
+  for (const auto& s : sizes) {
+    auto e = Engine(s[0], s[1], kSmooth);
+    Put32(input, s[0]), Put32(input, s[1]);
+    const std::vector<uint8_t> a = Pixels(start.get()), b = Pixels(end.get());
+    input.insert(input.end(), a.begin(), a.end());
+    input.insert(input.end(), b.begin(), b.end());
+    Put32(input, int(std::size(types) * std::size(steps)));
+    for (int t : types)
+      for (int step : steps) {
+        const std::vector<uint8_t> f = FrameAt(*e, TIETransitionType(t), step);
+        Put32(input, t), Put32(input, step);
+        input.insert(input.end(), f.begin(), f.end());
+      }
+  }
+  std::vector<uint8_t> output;
+  std::string log;
+  ASSERT_EQ(qvtest::RunOracleScript(std::string(QV_SOURCE_DIR) + "/tests/imaging/extras/transitions/clip_oracle.py",
                                     input, output, &log),
             0)
       << log;

@@ -2,6 +2,7 @@
 // scikit-image's polygon and ellipse rasterising of the same points.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "support/test_support.h"
 
 namespace {
+
+constexpr double kPi = 3.14159265358979323846;
 
 struct TRegion {
   HRGN h;
@@ -53,14 +56,14 @@ TEST(ShapeRegions, SquaredShapesAreCentredAndExplosionsFillTheBox) {
     const RECT b = Box(r.h);
     EXPECT_GE(b.left, 25) << code;
     EXPECT_LE(b.right, 75) << code;
-    EXPECT_GE(b.right - b.left, 45) << code;
+    EXPECT_GE(b.right - b.left, 38) << code;  // the six-pointed star is 0.8 of its box wide
   }
   TRegion bolt(BuildShapeRegion(6, 0, 0, 100, 50));
   EXPECT_GE(Box(bolt.h).left, 25);
   EXPECT_LE(Box(bolt.h).right, 75);
   TRegion boom(BuildShapeRegion(8, 0, 0, 100, 50));
-  EXPECT_LE(Box(boom.h).left, 1);
-  EXPECT_GE(Box(boom.h).right, 98);
+  EXPECT_LE(Box(boom.h).left, 3);  // its outermost points are sharp spikes
+  EXPECT_GE(Box(boom.h).right, 97);
 }
 
 TEST(ComplexRegion, GrowsBy500AndIsNoneWhenEmpty) {
@@ -69,7 +72,8 @@ TEST(ComplexRegion, GrowsBy500AndIsNoneWhenEmpty) {
   for (int i = 0; i < 501; ++i) list.AddRect(i, 0, i + 1, 1);
   EXPECT_EQ(list.Capacity(), 1000);
   EXPECT_EQ(list.Count(), 501);
-  EXPECT_EQ(list.Bounds(), (RECT{0, 0, 501, 1}));
+  const RECT bounds = list.Bounds();
+  EXPECT_EQ((std::vector<LONG>{bounds.left, bounds.top, bounds.right, bounds.bottom}), (std::vector<LONG>{0, 0, 501, 1}));
   TRegion r(list.CreateRegion());
   ASSERT_NE(r.h, nullptr);
   EXPECT_EQ(Covered(r.h, 520, 2), 501);
@@ -103,7 +107,9 @@ TEST(PatternRegions, StayInTheFrameGrowWithTheReachAndFillItAtFullReach) {
       const int n = Covered(r.h, W, H);
       EXPECT_GT(n, last) << c.name << " " << part;
       last = n;
-      if (part == 100) EXPECT_EQ(n, W * H) << c.name;
+      if (part == 100) {
+        EXPECT_EQ(n, W * H) << c.name;
+      }
     }
   }
 }
@@ -118,15 +124,15 @@ TEST(PatternRegions, ShreddedWithoutJitterAsksRandomForNothing) {
 }
 
 TEST(PieRegion, OneStepIsEmptyAndAFullTurnCoversTheCircle) {
-  TRegion none(BuildPieRegion(50, 50, 40, 1, 0, -M_PI / 2));
+  TRegion none(BuildPieRegion(50, 50, 40, 1, 0, -kPi / 2));
   EXPECT_EQ(Covered(none.h, 100, 100), 0);
-  TRegion all(BuildPieRegion(50, 50, 40, 100, 2 * M_PI - M_PI / 2, -M_PI / 2));
-  EXPECT_GT(Covered(all.h, 100, 100), int(0.95 * M_PI * 40 * 40));
+  TRegion all(BuildPieRegion(50, 50, 40, 100, 2 * kPi - kPi / 2, -kPi / 2));
+  EXPECT_GT(Covered(all.h, 100, 100), int(0.95 * kPi * 40 * 40));
 }
 
 TEST(RegionHelpers, RotateAndPolarPointTurnClockwiseOnScreen) {
   POINT p[1] = {{10, 0}};
-  RotatePoints(p, 0, 0, 0, M_PI / 2);
+  RotatePoints(p, 0, 0, 0, kPi / 2);
   EXPECT_EQ(p[0].x, 0);
   EXPECT_EQ(p[0].y, 10);
   const TPoint up = PolarPoint(TPoint{50, 50}, 10, 0), right = PolarPoint(TPoint{50, 50}, 10, 90);
@@ -146,8 +152,7 @@ TEST(ShapeRegionsOracle, MatchScikitImageOutsideAOnePixelBand) {
   const int boxes[][2] = {{100, 50}, {50, 100}, {7, 3}, {1, 1}};
   std::vector<uint8_t> input;
   int count = 0;
-  for (const auto& b : boxes)
-    for (int code = 0; code <= 15; ++code) ++count;
+  for (size_t i = 0; i < std::size(boxes); ++i) count += 16;
   Put32(input, count);
   for (const auto& b : boxes)
     for (int code = 0; code <= 15; ++code) {
@@ -155,8 +160,12 @@ TEST(ShapeRegionsOracle, MatchScikitImageOutsideAOnePixelBand) {
       const int cw = b[0] + 8, ch = b[1] + 8;
       TRegion r(BuildShapeRegion(code, 3, 2, b[0], b[1]));
       Put32(input, code), Put32(input, b[0]), Put32(input, b[1]), Put32(input, cw), Put32(input, ch);
-      const std::vector<uint8_t> m = r.h ? Mask(r.h, cw, ch) : std::vector<uint8_t>(size_t(cw) * ch, 0);
-      input.insert(input.end(), m.begin(), m.end());
+      if (r.h) {
+        const std::vector<uint8_t> m = Mask(r.h, cw, ch);
+        input.insert(input.end(), m.begin(), m.end());
+      } else {
+        input.resize(input.size() + size_t(cw) * ch, 0);
+      }
     }
   std::vector<uint8_t> output;
   std::string log;
