@@ -125,3 +125,26 @@ TEST_F(WordTables, EveryWordEncodesInItsRowsCodePageAndKeepsItsPlaceholdersOracl
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WordTables, HunspellKnowsEveryTranslatedWordButAFewTermsOracle) {
+  if (!qvtest::HaveProgram("hunspell")) GTEST_SKIP() << "hunspell is not available";
+  std::vector<uint8_t> input;
+  for (int row = 2; row <= 23; ++row)
+    for (int slot = 0; slot < kIEWordCount; ++slot) {
+      const std::string w = Utf8(GetLanguageWord(slot, TMsgLanguage(row)));
+      const bool english = w == Utf8(GetLanguageWord(slot, msEnglish));
+      Put32(input, row), Put32(input, slot), Put32(input, english ? 1 : 0), Put32(input, int32_t(w.size()));
+      input.insert(input.end(), w.begin(), w.end());
+    }
+  std::vector<uint8_t> output;
+  std::string log;
+  ASSERT_EQ(qvtest::RunOracleScript(std::string(QV_SOURCE_DIR) + "/tests/imaging/extras/words/spell_oracle.py", input,
+                                    output, &log),
+            0)
+      << log;
+  EXPECT_EQ(std::string(output.begin(), output.end()), "");
+}
+
+}  // namespace
