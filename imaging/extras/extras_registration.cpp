@@ -8,8 +8,9 @@
 #include "imaging/views/transition_link.h"
 
 void RegisterImagingExtras() {
-  SetTransitionEngineFactory(
-      [](TIEView* view) -> std::unique_ptr<TIETransitionEngine> { return std::make_unique<TIETransitionEffects>(view); });
+  SetTransitionEngineFactory([](TIEView* view) -> std::unique_ptr<TIETransitionEngine> {
+    return std::make_unique<TIETransitionEffects>(view);
+  });
   SetWordTableFiller(FillAllWordTables);
   SetLibraryStartupStep(iessPresetImages, InitPresetImages, DonePresetImages);
 }

@@ -33,14 +33,6 @@ void ClipCopy(const TClipFrame& f, HRGN region, TBitmap* picture) {
   DeleteObject(region);
 }
 
-HRGN Union(HRGN a, HRGN b) {
-  if (!a) return b;
-  if (!b) return a;
-  CombineRgn(a, a, b, RGN_OR);
-  DeleteObject(b);
-  return a;
-}
-
 HRGN CutOut(const TClipFrame& f, const std::vector<HRGN>& shapes) {
   HRGN region = CreateRectRgn(0, 0, f.W, f.H);
   for (HRGN s : shapes) {
@@ -53,7 +45,8 @@ HRGN CutOut(const TClipFrame& f, const std::vector<HRGN>& shapes) {
 
 HRGN Triangles(const std::vector<int>& c) {
   HRGN region = nullptr;
-  for (size_t i = 0; i + 5 < c.size(); i += 6) region = Union(region, TriangleRegion(c[i], c[i + 1], c[i + 2], c[i + 3], c[i + 4], c[i + 5]));
+  for (size_t i = 0; i + 5 < c.size(); i += 6)
+    region = UnionRegion(region, TriangleRegion(c[i], c[i + 1], c[i + 2], c[i + 3], c[i + 4], c[i + 5]));
   return region;
 }
 
@@ -148,7 +141,8 @@ HRGN PolygonWipeRegion(int type, const TClipFrame& f) {
                                   cx - a, 0,  cx,     b,  cx + a, 0,      cx - a, H,      cx,     H - b, cx + a, H};
       if (type == 178) return Triangles(t);
       std::vector<HRGN> shapes;
-      for (size_t i = 0; i < t.size(); i += 6) shapes.push_back(TriangleRegion(t[i], t[i + 1], t[i + 2], t[i + 3], t[i + 4], t[i + 5]));
+      for (size_t i = 0; i < t.size(); i += 6)
+        shapes.push_back(TriangleRegion(t[i], t[i + 1], t[i + 2], t[i + 3], t[i + 4], t[i + 5]));
       return CutOut(f, shapes);
     }
     case 181: return PolygonRegionFromInts({cx - wp, cy, cx, cy - hp, cx + wp, cy, cx, cy + hp});
@@ -205,14 +199,17 @@ HRGN GridRegion(int type, const TClipFrame& f) {
     case 116: {
       const int a = MulDiv(c, p, 50);
       ForGrid(c, c, W, H, [&](int x, int y) {
-        region = Union(region, PolygonRegionFromInts({x - a, y, x, y - a, x + a, y, x, y + a}));
+        region = UnionRegion(region, PolygonRegionFromInts({x - a, y, x, y - a, x + a, y, x, y + a}));
       });
       return region;
     }
     case 114: {
       const int cw = W / 10 + 1, ch = H / 10 + 1;
       const int a = MulDiv(cw, p, 50), b = MulDiv(ch, p, 50);
-      ForGrid(cw, ch, W, H, [&](int x, int y) { region = Union(region, TriangleRegion(x - a, y - b, x, y + b, x + a, y - b)); }, ch);
+      ForGrid(
+          cw, ch, W, H,
+          [&](int x, int y) { region = UnionRegion(region, TriangleRegion(x - a, y - b, x, y + b, x + a, y - b)); },
+          ch);
       return region;
     }
   }
@@ -227,7 +224,8 @@ HRGN GridRegion(int type, const TClipFrame& f) {
     default: factor = 6, code = 6; break;
   }
   const int r = MulDiv(static_cast<int>(Round(c * static_cast<double>(factor))), p, 200);
-  ForGrid(c, c, W, H, [&](int x, int y) { region = Union(region, ShapeInBox(code, x - r, y - r, x + r, y + r)); });
+  ForGrid(c, c, W, H,
+          [&](int x, int y) { region = UnionRegion(region, ShapeInBox(code, x - r, y - r, x + r, y + r)); });
   return region;
 }
 
@@ -320,7 +318,7 @@ HRGN RandomRegion(int type, const TClipFrame& f) {
   const int d = static_cast<int>(Trunc(r * static_cast<double>(factor)));
   HRGN region = nullptr;
   ForGrid(d, d, W, H, [&](int x, int y) {
-    if (Random(100) < p) region = Union(region, BuildShapeRegion(code, x - r, y - r, 2 * r, 2 * r));
+    if (Random(100) < p) region = UnionRegion(region, BuildShapeRegion(code, x - r, y - r, 2 * r, 2 * r));
   });
   return region;
 }
@@ -397,7 +395,7 @@ HRGN TriangularRegion(const TClipFrame& f) {
   for (int i = 10; i >= 0; --i)
     for (int j = 10; j >= 0; --j) {
       const int x = j * cw, y = i * ch;
-      region = Union(region, TriangleRegion(x - a, y - b, x + a, y - b, x - a, y + b));
+      region = UnionRegion(region, TriangleRegion(x - a, y - b, x + a, y - b, x - a, y + b));
     }
   return region;
 }

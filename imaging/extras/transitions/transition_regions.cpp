@@ -60,14 +60,6 @@ void Square(int& x, int& y, int& w, int& h) {
   w = h = m;
 }
 
-HRGN Union(HRGN a, HRGN b) {
-  if (!a) return b;
-  if (!b) return a;
-  CombineRgn(a, a, b, RGN_OR);
-  DeleteObject(b);
-  return a;
-}
-
 HRGN CrossRegion(int x, int y, int w, int h) {
   const int d = static_cast<int>(Round(0.75 * h));
   if (w > d) {
@@ -78,7 +70,7 @@ HRGN CrossRegion(int x, int y, int w, int h) {
   const int vx = x + (w - g) / 2;
   HRGN region = CreateRectRgn(vx, y, vx + g, y + h);
   const int top = y + static_cast<int>(Round((h - g) * static_cast<double>(0.33f)));
-  return Union(region, CreateRectRgn(x, top, x + w, top + g));
+  return UnionRegion(region, CreateRectRgn(x, top, x + w, top + g));
 }
 
 HRGN HeartRegion(int x, int y, int w, int h) {
@@ -86,11 +78,11 @@ HRGN HeartRegion(int x, int y, int w, int h) {
   const int m = w;
   const int half = m / 2, quarter = m / 4, lobe = half + 2, r = lobe / 2;
   HRGN region = CreateEllipticRgn(x, y, x + lobe, y + lobe);
-  region = Union(region, CreateEllipticRgn(x + m - lobe, y, x + m, y + lobe));
+  region = UnionRegion(region, CreateEllipticRgn(x + m - lobe, y, x + m, y + lobe));
   const TPoint a = PolarPoint(TPoint{quarter, quarter}, r - 1, 233.14);
   const TPoint b = PolarPoint(TPoint{m - quarter, quarter}, r - 1, 126.86);
-  region = Union(region, TriangleRegion(x + a.x, y + a.y, x + b.x, y + b.y, x + half, y + m));
-  return Union(region, CreateRectRgn(x + r, y + r, x + m - r, y + lobe));
+  region = UnionRegion(region, TriangleRegion(x + a.x, y + a.y, x + b.x, y + b.y, x + half, y + m));
+  return UnionRegion(region, CreateRectRgn(x + r, y + r, x + m - r, y + lobe));
 }
 
 }  // namespace
@@ -306,9 +298,18 @@ HRGN BuildPieRegion(int cx, int cy, int R, int count, double endAngle, double st
   const double stepAngle = (endAngle - startAngle) / count;
   for (int k = 0; k < count; ++k) {
     const double a = startAngle + k * stepAngle;
-    points.push_back(POINT{cx + static_cast<int>(Round(R * std::cos(a))), cy + static_cast<int>(Round(R * std::sin(a)))});
+    points.push_back(
+        POINT{cx + static_cast<int>(Round(R * std::cos(a))), cy + static_cast<int>(Round(R * std::sin(a)))});
   }
   return CreatePolygonRgn(points.data(), static_cast<int>(points.size()), WINDING);
+}
+
+HRGN UnionRegion(HRGN a, HRGN b) {
+  if (!a) return b;
+  if (!b) return a;
+  CombineRgn(a, a, b, RGN_OR);
+  DeleteObject(b);
+  return a;
 }
 
 HRGN PolygonRegionFromInts(const std::vector<int>& coords) {

@@ -51,6 +51,9 @@ HRGN BuildSpeckledRegion(int X, int Y, int W, int H, int HorzMode, int VertMode)
 // The centre and count points on the circle from startAngle towards endAngle
 // (radians, screen coordinates), the last one step short of it.
 HRGN BuildPieRegion(int cx, int cy, int R, int count, double endAngle, double startAngle);
+// a combined with b (RGN_OR); b is deleted. Either may be nil: the other is
+// the result.
+HRGN UnionRegion(HRGN a, HRGN b);
 // A WINDING polygon of the points (x1, y1, x2, y2, ...).
 HRGN PolygonRegionFromInts(const std::vector<int>& coords);
 HRGN TriangleRegion(int x1, int y1, int x2, int y2, int x3, int y3);

@@ -2,28 +2,14 @@
 # grid and blind wipes against masks that scikit-image draws from the same
 # points (equal outside a one-pixel band around each outline), and the
 # HALFTONE stretches against Pillow's BOX resize (within 3 levels).
-import struct, sys
+import os, sys
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from transition_formulas import muldiv, read_frames, rnd, scale_progress
 import numpy as np
 from PIL import Image
 from skimage.draw import polygon
 from scipy.ndimage import binary_dilation, binary_erosion
 
-def rnd(v):
-    return int(np.round(v))
-
-def muldiv(a, b, c):
-    if c == 0:
-        return -1
-    p = a * b
-    q = (abs(p) + abs(c) // 2) // abs(c)
-    return q if (p < 0) == (c < 0) else -q
-
-def scale_progress(W, H, p):
-    if W >= H:
-        wp = muldiv(W, p, 100); hp = muldiv(wp, H, W)
-    else:
-        hp = muldiv(H, p, 100); wp = muldiv(hp, W, H)
-    return wp, hp
 
 PARTS = []  # every outline drawn for the current frame
 
@@ -114,37 +100,26 @@ def stretched(t, W, H, p, S, E):
         x = (W - wp) // 2; F[:, x:x + wp] = box(E, 0, 0, W, H, wp, H); tol[:, x:x + wp] = True
     return F, tol
 
-data = open(sys.argv[1], 'rb').read()
-at = 0
-def i32():
-    global at
-    (v,) = struct.unpack_from('<i', data, at); at += 4; return v
 bad = []
-for _ in range(i32()):
-    W, H = i32(), i32()
-    n = W * H * 3
-    S = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3); at += n
-    E = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3); at += n
-    for _ in range(i32()):
-        t, s = i32(), i32()
-        ours = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3).astype(int); at += n
-        p = rnd(s / 1024 * 100)
-        if t in (31, 32, 35, 48):
-            want, tol = stretched(t, W, H, p, S, E)
-            diff = np.abs(ours - want).max(axis=2)
-            wrong = (tol & (diff > 3)) | (~tol & (diff != 0))
-            extra = ', largest difference %d' % diff.max()
-        else:
-            PARTS.clear()
-            m = clip_mask(t, W, H, p)
-            # Pixels next to any outline (also where outlines meet inside the union).
-            band = binary_dilation(m) & ~binary_erosion(m)
-            for part in PARTS:
-                band |= binary_dilation(part) & ~binary_erosion(part)
-            want = np.where(m[:, :, None], E, S).astype(int)
-            wrong = (ours != want).any(axis=2) & ~band
-            extra = ''
-        if wrong.any():
-            d = np.argwhere(wrong)
-            bad.append('type %d step %d on %dx%d: %d pixels wrong, first at (x %d, y %d)%s' % (t, s, W, H, len(d), d[0][1], d[0][0], extra))
+for W, H, _, S, E, t, s, ours in read_frames(open(sys.argv[1], 'rb').read(), True):
+    ours = ours.astype(int)
+    p = rnd(s / 1024 * 100)
+    if t in (31, 32, 35, 48):
+        want, tol = stretched(t, W, H, p, S, E)
+        diff = np.abs(ours - want).max(axis=2)
+        wrong = (tol & (diff > 3)) | (~tol & (diff != 0))
+        extra = ', largest difference %d' % diff.max()
+    else:
+        PARTS.clear()
+        m = clip_mask(t, W, H, p)
+        # Pixels next to any outline (also where outlines meet inside the union).
+        band = binary_dilation(m) & ~binary_erosion(m)
+        for part in PARTS:
+            band |= binary_dilation(part) & ~binary_erosion(part)
+        want = np.where(m[:, :, None], E, S).astype(int)
+        wrong = (ours != want).any(axis=2) & ~band
+        extra = ''
+    if wrong.any():
+        d = np.argwhere(wrong)
+        bad.append('type %d step %d on %dx%d: %d pixels wrong, first at (x %d, y %d)%s' % (t, s, W, H, len(d), d[0][1], d[0][0], extra))
 open(sys.argv[2], 'w').write('\n'.join(bad))

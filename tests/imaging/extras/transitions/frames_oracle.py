@@ -2,25 +2,11 @@
 # written out in numpy: each frame the program painted (right after a first
 # frame showing the start picture) must equal these exactly. Prints the
 # frames that differ (nothing when all agree).
-import struct, sys
+import os, sys
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from transition_formulas import muldiv, read_frames, rnd, scale_progress
 import numpy as np
 
-def rnd(v):  # halves to even, as the program rounds
-    return int(np.round(v))
-
-def muldiv(a, b, c):
-    if c == 0:
-        return -1
-    p = a * b
-    q = (abs(p) + abs(c) // 2) // abs(c)
-    return q if (p < 0) == (c < 0) else -q
-
-def scale_progress(W, H, p):
-    if W >= H:
-        wp = muldiv(W, p, 100); hp = muldiv(wp, H, W)
-    else:
-        hp = muldiv(H, p, 100); wp = muldiv(hp, W, H)
-    return wp, hp
 
 def blit(F, B, sx, sy, w, h, dx, dy):
     H, W = F.shape[:2]
@@ -121,23 +107,11 @@ def frame(t, s, S, E, c):
             if t == 154: blit(F, P, 0, 0, W, H - hp, 0, hp); blit(F, E, 0, H - hp, W, hp, 0, 0)
     return F
 
-data = open(sys.argv[1], 'rb').read()
-at = 0
-def i32():
-    global at
-    (v,) = struct.unpack_from('<i', data, at); at += 4; return v
 bad = []
-for _ in range(i32()):
-    W, H, col = i32(), i32(), i32()
+for W, H, col, S, E, t, s, ours in read_frames(open(sys.argv[1], 'rb').read(), True):
     c = [(col >> 16) & 255, (col >> 8) & 255, col & 255]  # blue, green, red
-    n = W * H * 3
-    S = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3); at += n
-    E = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3); at += n
-    for _ in range(i32()):
-        t, s = i32(), i32()
-        ours = np.frombuffer(data, np.uint8, n, at).reshape(H, W, 3); at += n
-        want = frame(t, s, S, E, c)
-        if not np.array_equal(ours, want):
-            d = np.argwhere((ours != want).any(axis=2))
-            bad.append('type %d step %d on %dx%d: %d pixels differ, first at (x %d, y %d)' % (t, s, W, H, len(d), d[0][1], d[0][0]))
+    want = frame(t, s, S, E, c)
+    if not np.array_equal(ours, want):
+        d = np.argwhere((ours != want).any(axis=2))
+        bad.append('type %d step %d on %dx%d: %d pixels differ, first at (x %d, y %d)' % (t, s, W, H, len(d), d[0][1], d[0][0]))
 open(sys.argv[2], 'w').write('\n'.join(bad))
