@@ -217,9 +217,10 @@ TEST_F(TransitionFrames, ClipCopiesAndStretchesMatchScikitImageAndPillowOracle) 
   if (qvtest::RunCommand("/usr/bin/python3 -c 'import skimage, scipy, PIL' >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "scikit-image, SciPy or Pillow is not available";
   // Stretches on smooth pictures (Pillow's BOX weighs part-covered pixels
-  // otherwise than an area average), clip-copies of polygons, grids and blinds.
+  // otherwise than an area average), clip-copies of polygons, grids and blinds,
+  // and the two single twists.
   const std::vector<int> types = {31,  32,  35,  48,  113, 116, 133, 134, 135, 136, 137, 138, 141,
-                                  142, 159, 160, 171, 172, 173, 174, 175, 176, 177, 178, 181, 182};
+                                  142, 159, 160, 171, 172, 173, 174, 175, 176, 177, 178, 181, 182, 223, 224};
   EXPECT_EQ(FramesOracle(*this, "clip_oracle.py", types, {40, 512, 777, 1024}, true), "");
 }
 
