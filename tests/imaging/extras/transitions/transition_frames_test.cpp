@@ -21,20 +21,12 @@ namespace {
 
 // A picture a person can tell apart from the other: stripes or rings.
 std::unique_ptr<TBitmap> Drawn(int w, int h, bool rings) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  for (int y = 0; y < h; ++y) {
-    auto* row = static_cast<uint8_t*>(b->ScanLine(y));
-    for (int x = 0; x < w; ++x) {
-      const int dx = x - w / 2, dy = y - h / 2;
-      const bool on = rings ? ((dx * dx + dy * dy) / 60) % 2 == 0 : ((x + y) / 8) % 2 == 0;
-      uint8_t* p = row + 3 * x;
-      if (rings) p[0] = on ? 40 : 10, p[1] = on ? 140 : 60, p[2] = on ? 250 : 180;  // orange rings
-      else p[0] = on ? 230 : 150, p[1] = uint8_t(80 + x * 100 / w), p[2] = on ? 40 : 20;  // blue stripes
-    }
-  }
-  return b;
+  return PaintedPicture(w, h, [&](int x, int y, uint8_t* p) {
+    const int dx = x - w / 2, dy = y - h / 2;
+    const bool on = rings ? ((dx * dx + dy * dy) / 60) % 2 == 0 : ((x + y) / 8) % 2 == 0;
+    if (rings) p[0] = on ? 40 : 10, p[1] = on ? 140 : 60, p[2] = on ? 250 : 180;  // orange rings
+    else p[0] = on ? 230 : 150, p[1] = uint8_t(80 + x * 100 / w), p[2] = on ? 40 : 20;  // blue stripes
+  });
 }
 
 void SaveSheet(const std::string& name, const std::vector<uint8_t>& rgb, int w, int h) {
@@ -51,18 +43,11 @@ void SaveSheet(const std::string& name, const std::vector<uint8_t>& rgb, int w, 
 // Slowly varying colours, the two pictures apart in every pixel (red 40 or
 // 200): box filters that weigh coverage differently agree on such pictures.
 std::unique_ptr<TBitmap> Smooth(int w, int h, bool second) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  for (int y = 0; y < h; ++y) {
-    auto* row = static_cast<uint8_t*>(b->ScanLine(y));
-    for (int x = 0; x < w; ++x) {
-      row[3 * x] = uint8_t(second ? 255 * y / h : 255 * x / w);
-      row[3 * x + 1] = uint8_t(128 + 60 * std::sin((x + y) / 40.0));
-      row[3 * x + 2] = second ? 200 : 40;
-    }
-  }
-  return b;
+  return PaintedPicture(w, h, [&](int x, int y, uint8_t* p) {
+    p[0] = uint8_t(second ? 255 * y / h : 255 * x / w);
+    p[1] = uint8_t(128 + 60 * std::sin((x + y) / 40.0));
+    p[2] = second ? 200 : 40;
+  });
 }
 
 class TransitionFrames : public ::testing::Test {

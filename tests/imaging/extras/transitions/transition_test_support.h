@@ -9,19 +9,27 @@
 
 namespace transitiontest {
 
-// A 24-bit picture of random colours (a fixed sequence per seed).
-inline std::unique_ptr<TBitmap> RandomPicture(int w, int h, uint32_t seed) {
+// A 24-bit picture whose pixel (x, y), bytes blue, green, red, the function sets.
+template <class F>
+std::unique_ptr<TBitmap> PaintedPicture(int w, int h, F&& pixel) {
   auto b = std::make_unique<TBitmap>();
   b->SetPixelFormat(pf24bit);
   b->SetSize(w, h);
   for (int y = 0; y < h; ++y) {
     auto* row = static_cast<uint8_t*>(b->ScanLine(y));
-    for (int i = 0; i < w * 3; ++i) {
-      seed = seed * 1664525u + 1013904223u;
-      row[i] = uint8_t(seed >> 24);
-    }
+    for (int x = 0; x < w; ++x) pixel(x, y, row + 3 * x);
   }
   return b;
+}
+
+// A 24-bit picture of random colours (a fixed sequence per seed).
+inline std::unique_ptr<TBitmap> RandomPicture(int w, int h, uint32_t seed) {
+  return PaintedPicture(w, h, [&seed](int, int, uint8_t* p) {
+    for (int i = 0; i < 3; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      p[i] = uint8_t(seed >> 24);
+    }
+  });
 }
 
 // The frame's pixels, rows top-down, 3 bytes a pixel (B, G, R).
