@@ -505,20 +505,34 @@ void DecodeJPEGStrip(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& 
     tables.SetPosition(0);
   }
   TIEBitmap temp;
-  const bool rawRGB = !v.JPEGTables.empty() && v.Photometric == 2;
+  // RGB data (not YCbCr) is decoded as it is stored: libjpeg sees that by the
+  // component ids when they are R, G, B; otherwise the colour conversion is
+  // switched off and the components taken as red, green, blue.
+  bool rawRGB = false;
   // The JPEG reader fills the parameters; the TIFF's own values stay.
   const int32_t dpiX = params.DpiX, dpiY = params.DpiY, w = params.Width, h = params.Height;
   const int32_t sw = params.StoredWidth, sh = params.StoredHeight, count = params.ImageCount;
+  const auto jpegColorSpace = params.JpegColorSpace;
   std::atomic<bool> localAbort{false};
   TProgressRecord local;
   local.AbortFlag = &localAbort;
   TProgressRecord& used = v.StripCount <= 1 ? progress : local;
-  try {
-    ReadJpegStream(strip, v.JPEGTables.empty() ? nullptr : &tables, &temp, params.NativePixelFormat, -1, true, false,
-                   true, false, rawRGB, false, used, params);
-  } catch (const Exception&) {
-    used.Refuse("the JPEG data is damaged");
+  const auto read = [&](bool raw) {
+    strip.SetPosition(0);
+    tables.SetPosition(0);
+    try {
+      ReadJpegStream(strip, v.JPEGTables.empty() ? nullptr : &tables, &temp, params.NativePixelFormat, -1, true, false,
+                     true, false, raw, false, used, params);
+    } catch (const Exception&) {
+      used.Refuse("the JPEG data is damaged");
+    }
+  };
+  read(false);
+  if (v.Photometric == 2 && params.JpegColorSpace == 2 && !used.Aborted()) {
+    rawRGB = true;
+    read(true);
   }
+  params.JpegColorSpace = jpegColorSpace;
   params.DpiX = dpiX, params.DpiY = dpiY, params.Width = w, params.Height = h;
   params.StoredWidth = sw, params.StoredHeight = sh, params.ImageCount = count;
   if (&used == &local && localAbort.load()) progress.Refuse(local.Refusal ? local.Refusal : "the JPEG data is damaged");

@@ -6,6 +6,7 @@ RGBA raster libtiff's tiff2rgba decodes from each.
                             8-bit RGBA rows, top row first, as tiff2rgba stores
                             them: colour premultiplied by alpha) and DIR/manifest,
                             one line a file: name width height tolerance
+                            premultiplied (0: colour beside alpha as it is)
   tiff_oracle.py info FILE  "width height pages xres yres unit orientation"
                             as tiffinfo/tiffdump report the first page
 """
@@ -77,9 +78,9 @@ def make(d):
     tiffcp("photo_rows7", src_photo, "-c", "packbits", "-r", "7")
     tiffcp("page_rows7", src_page, "-c", "g3:2d", "-r", "7")
 
-    def pil(name, im, **kw):
+    def pil(name, im, premultiplied=1, **kw):
         im.save(os.path.join(d, name + ".tif"), **kw)
-        made.append((name, 0))
+        made.append((name, 0, premultiplied))
 
     pil("pil_ccitt", page(), compression="tiff_ccitt")
     pil("pil_group3", page(), compression="group3")
@@ -89,7 +90,8 @@ def make(d):
     pil("pil_P", photo().convert("P", palette=Image.ADAPTIVE, colors=37))
     la = photo().convert("L")
     la.putalpha(alpha())
-    pil("pil_LA", la)
+    # libtiff leaves grey beside alpha as it is, not premultiplied.
+    pil("pil_LA", la, premultiplied=0)
     rgba = photo().convert("RGBA")
     rgba.putalpha(alpha())
     pil("pil_RGBA", rgba)
@@ -111,7 +113,9 @@ def make(d):
     magick("im_palette", "-type", "Palette")
     magick("im_palette4", "-colors", "12", "-type", "Palette", "-depth", "4")
     magick("im_cmyk", "-colorspace", "CMYK", tol=3)
-    magick("im_lab", "-colorspace", "Lab", tol=6)
+    # libtiff maps CIE L*a*b* through its display model, which clips colours
+    # out of its gamut harder than the plain formulas do.
+    magick("im_lab", "-colorspace", "Lab", tol=28)
     src_rgba = os.path.join(d, "src_rgba.png")
     rgba.save(src_rgba)
     for n, a in [("im_alpha_unassoc", "unassociated"), ("im_alpha_assoc", "associated")]:
@@ -120,20 +124,24 @@ def make(d):
         made.append((n, 2))
 
     with open(os.path.join(d, "manifest"), "w") as m:
-        for name, tol in made:
+        for entry in made:
+            name, tol = entry[0], entry[1]
+            premultiplied = entry[2] if len(entry) > 2 else 1
             tif = os.path.join(d, name + ".tif")
             raster = os.path.join(d, name + ".raster.tif")
             run(["tiff2rgba", "-c", "none", tif, raster + ".1"])
             # Bit order must be plain for Pillow to read the raster.
             run(["tiffcp", "-f", "msb2lsb", raster + ".1", raster])
             os.remove(raster + ".1")
+            # The raster's stored bytes, taken from its uncompressed strips:
+            # decoding through Pillow would undo the premultiplied alpha.
             im = Image.open(raster)
-            data = im.tobytes()
-            if im.mode != "RGBA" and im.mode != "RGBa":
-                data = im.convert("RGBA").tobytes()
+            with open(raster, "rb") as f:
+                whole = f.read()
+            data = b"".join(whole[o:o + n] for o, n in zip(im.tag_v2[273], im.tag_v2[279]))
             with open(os.path.join(d, name + ".rgba"), "wb") as f:
                 f.write(data)
-            m.write("%s %d %d %d\n" % (name, im.size[0], im.size[1], tol))
+            m.write("%s %d %d %d %d\n" % (name, im.size[0], im.size[1], tol, premultiplied))
 
 
 def info(path):
