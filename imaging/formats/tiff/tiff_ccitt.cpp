@@ -495,7 +495,7 @@ void EncodeRow2D(TBitWriter& w, const uint8_t* row, const uint8_t* ref, int widt
       static constexpr struct {
         int length;
         uint32_t code;
-      } kVertical[7] = {{7, 0x03}, {6, 0x03}, {3, 0x03}, {1, 0x01}, {3, 0x02}, {6, 0x02}, {7, 0x02}};
+      } kVertical[7] = {{7, 0x02}, {6, 0x02}, {3, 0x02}, {1, 0x01}, {3, 0x03}, {6, 0x03}, {7, 0x03}};
       const auto& v = kVertical[a1 - b1 + 3];
       w.Put(v.length, v.code);
       a0 = a1;
