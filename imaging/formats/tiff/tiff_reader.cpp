@@ -411,9 +411,15 @@ void TTIFFReader::CheckDataCanFill(const std::vector<uint32_t>& offsets, const s
   }
   const int64_t rows = v.ImageLength;
   int64_t needed = TIFFRowBytes(v, v.ImageWidth, false) * rows;
+  if (v.Photometric == 6 && v.SamplesPerPixel == 3 && v.BitsPerSample == 8) {
+    // Subsampled YCbCr: blocks of h x v luma samples and one chroma pair.
+    const int64_t h = v.YCbCrSubSampling[0], vs = v.YCbCrSubSampling[1];
+    needed = (rows + vs - 1) / vs * ((v.ImageWidth + h - 1) / h) * (h * vs + 2);
+  }
   int64_t factor = 1;
   switch (v.Compression) {
-    case 1: break;
+    // A file cut short keeps the rows it holds, as long as it holds a good part of them.
+    case 1: factor = 2; break;
     case 2:
     case 3:
     case 4:
@@ -508,8 +514,8 @@ void TTIFFReader::ReadStrips() {
     const int rows = std::min(v.RowsPerStrip, v.ImageLength - y);
     int64_t size = i < int(v.StripByteCounts.size()) ? v.StripByteCounts[size_t(i)] : 0;
     if (size == 0) size = streamSize - (main.Base + v.StripOffsets[size_t(i)]);
-    if (v.Compression == 1) {
-      // Uncompressed strips are read a band of rows at a time.
+    if (v.Compression == 1 && v.Photometric != 6) {
+      // Uncompressed strips are read a band of rows at a time (subsampled YCbCr whole).
       const int band = int(std::clamp<int64_t>((int64_t(1) << 22) / std::max<int64_t>(1, rowBytes), 1, rows));
       for (int r = 0; r < rows && !progress.Aborted(); r += band) {
         const int n = std::min(band, rows - r);
