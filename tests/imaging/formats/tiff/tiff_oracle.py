@@ -7,6 +7,8 @@ RGBA raster libtiff's tiff2rgba decodes from each.
                             them: colour premultiplied by alpha) and DIR/manifest,
                             one line a file: name width height tolerance
                             premultiplied (0: colour beside alpha as it is)
+  tiff_oracle.py dump FILE INDEX OUT  page INDEX as Pillow reads it: its RGBA
+                            rows to OUT, "width height dpix dpiy pages mode" printed
   tiff_oracle.py info FILE  "width height pages xres yres unit orientation"
                             as tiffinfo/tiffdump report the first page
 """
@@ -167,8 +169,26 @@ def info(path):
     print(w, h, pages, xres, yres, unit, orient)
 
 
+def dump(path, index, out):
+    im = Image.open(path)
+    frames = getattr(im, "n_frames", 1)
+    im.seek(int(index))
+    dpi = im.info.get("dpi", (0, 0))
+    mode = im.mode
+    if mode.startswith("I;16"):
+        # Grey words to 8 bits, the upper byte as the reader shows them.
+        data = bytes(b for v in im.getdata() for b in (v >> 8, v >> 8, v >> 8, 255))
+    else:
+        data = im.convert("RGBA").tobytes()
+    with open(out, "wb") as f:
+        f.write(data)
+    print(im.size[0], im.size[1], round(float(dpi[0])), round(float(dpi[1])), frames, mode)
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "make":
         make(sys.argv[2])
+    elif sys.argv[1] == "dump":
+        dump(sys.argv[2], sys.argv[3], sys.argv[4])
     elif sys.argv[1] == "info":
         info(sys.argv[2])
