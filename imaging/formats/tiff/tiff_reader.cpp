@@ -27,6 +27,8 @@ namespace {
 
 // Bytes one coded byte can become at most: PackBits, Deflate, LZW (and JPEG).
 constexpr int64_t kPackBitsFactor = 128, kDeflateFactor = 1032, kLZWFactor = 4096;
+// A blank fax row of a 600 dpi page takes one bit for some 620 bytes of pixels.
+constexpr int64_t kFaxFactor = 32768;
 constexpr int kMaxPlanes = 10;
 constexpr int kThumbnailMax = 400;
 
@@ -423,9 +425,9 @@ void TTIFFReader::CheckDataCanFill(const std::vector<uint32_t>& offsets, const s
     case 2:
     case 3:
     case 4:
-      // A fax row takes at least one bit.
-      needed = rows;
-      factor = 8;
+      // A fax row takes at least one bit, and a blank row of a wide page little more.
+      if (!DataCanFill(rows, present, 8)) throw TStop{kRefusedUnfilled};
+      factor = kFaxFactor;
       break;
     case 32773: factor = kPackBitsFactor; break;
     case 8:
@@ -564,6 +566,9 @@ void TTIFFReader::ReadPlanarStrips() {
 void TTIFFReader::ReadTiles(const std::vector<uint32_t>& offsets, const std::vector<uint32_t>& counts) {
   const int tw = v.TileWidth, tl = v.TileLength;
   if (tw <= 0 || tl <= 0) throw TStop{"a tile has no width or length"};
+  // Tiles overhang the picture by less than a tile of it; far larger ones are damage.
+  if (int64_t(tw) > int64_t(v.ImageWidth) + 4096 || int64_t(tl) > int64_t(v.ImageLength) + 4096)
+    throw TStop{"a tile larger than the picture"};
   if (bitmap->PixelFormat() == ie1g && tw % 8 != 0) throw TStop{"a bilevel tile width that is not a whole byte"};
   const int s = v.SamplesPerPixel;
   const bool planar = v.PlanarConfiguration == 2;
@@ -608,6 +613,9 @@ void TTIFFReader::ReadTiles(const std::vector<uint32_t>& offsets, const std::vec
 // stream of its own, led by the interchange format's tables.
 void TTIFFReader::ReadOldJpeg() {
   if (v.ImageWidth == 0 || v.ImageLength == 0) throw TStop{"the image has no width or height"};
+  // However well the JPEG data compresses, the bytes after the directory bound the picture.
+  if (!DataCanFill(int64_t(v.ImageWidth) * v.ImageLength * 3, streamSize - main.Base, kLZWFactor))
+    throw TStop{kRefusedUnfilled};
   if (!bitmap->Allocate(v.ImageWidth, v.ImageLength, ie24RGB)) throw TStop{kRefusedNoMemory};
   TIOParamsVals scratch(nullptr);
   TMemoryStream jpeg;

@@ -119,7 +119,8 @@ struct TRowSource {
   // The whole strip decoded at once (Deflate, PackBits), bounded by its rows.
   const uint8_t* FromWhole(bool deflate) {
     if (wholeBytes < 0) {
-      const int64_t need = rowBytes * rows;
+      // No more than the strip's bytes can give (Deflate 1,032, PackBits 128 to 1).
+      const int64_t need = std::min(rowBytes * rows, size * (deflate ? 1032 : 128));
       if (deflate) {
         try {
           ZDecompressBuffer(data, size, whole, need, need);
@@ -438,6 +439,35 @@ void ClearRows(TIEBitmap& b, int from, int to, int x, int width) {
   }
 }
 
+// Where converted rows go: straight into the bitmap row for strips, through a
+// scratch row clipped to the bitmap for tiles; alpha into the mask likewise.
+struct TRowTarget {
+  TIEBitmap& bitmap;
+  TIEMask* mask;
+  int x, width;
+  bool direct;
+  std::vector<uint8_t> scratch, maskScratch;
+
+  TRowTarget(TTIFFVars& v, TIEBitmap& b, int column, int w)
+      : bitmap(b), mask(HasAlpha(v) ? v.AlphaMask : nullptr), x(column), width(w), direct(column == 0 && w <= b.Width()) {
+    // A tile may be wider than the picture: its scratch row holds the whole tile row.
+    if (!direct) scratch.assign(size_t(std::max<int64_t>(b.RowLen(), (int64_t(w) * b.BitCount() + 7) / 8) + 16), 0);
+    if (mask != nullptr) maskScratch.resize(size_t(width));
+  }
+  void Put(TRowWriter& writer, const uint8_t* in, int y) {
+    uint8_t* out = direct ? bitmap.ScanLine(y) : scratch.data();
+    writer.Write(in, out, mask != nullptr ? maskScratch.data() : nullptr, width);
+    if (!direct) PutScratch(bitmap, out, y, x, width);
+    if (mask != nullptr && writer.alphaTouched && y < mask->Height()) {
+      const int visible = std::min(width, mask->Width() - x);
+      if (visible > 0) std::memcpy(mask->ScanLine(y) + x, maskScratch.data(), size_t(visible));
+    }
+  }
+  void Finish(const TRowWriter& writer) {
+    if (mask != nullptr && writer.alphaTouched) mask->SetFull(false);
+  }
+};
+
 struct TProgressRows {
   TProgressRecord& progress;
   int last = -1;
@@ -604,11 +634,7 @@ void DecodeTIFFImage(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& 
   const int64_t rowBytes = TIFFRowBytes(v, width, false);
   TRowSource source(v, data, size, rowBytes, width, rows, v.SamplesPerPixel);
   TRowWriter writer(v, b);
-  const bool direct = x == 0 && width <= b.Width();
-  std::vector<uint8_t> scratch(direct ? 0 : size_t(b.RowLen() + 16), 0);
-  std::vector<uint8_t> maskScratch;
-  TIEMask* mask = HasAlpha(v) ? v.AlphaMask : nullptr;
-  if (mask != nullptr) maskScratch.resize(size_t(width));
+  TRowTarget target(v, b, x, width);
   TProgressRows report{progress};
   for (int r = 0; r < rows && !progress.Aborted(); ++r) {
     const int y = firstRow + r;
@@ -619,16 +645,10 @@ void DecodeTIFFImage(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& 
       progress.Refuse(source.failure);
       break;
     }
-    uint8_t* out = direct ? b.ScanLine(y) : scratch.data();
-    writer.Write(in, out, mask != nullptr ? maskScratch.data() : nullptr, width);
-    if (!direct) PutScratch(b, out, y, x, width);
-    if (mask != nullptr && writer.alphaTouched && y < mask->Height()) {
-      const int visible = std::min(width, mask->Width() - x);
-      if (visible > 0) std::memcpy(mask->ScanLine(y) + x, maskScratch.data(), size_t(visible));
-    }
+    target.Put(writer, in, y);
     report.Row();
   }
-  if (mask != nullptr && writer.alphaTouched) mask->SetFull(false);
+  target.Finish(writer);
 }
 
 void DecodeTIFFPlanes(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& progress, int rows, int width,
@@ -645,10 +665,7 @@ void DecodeTIFFPlanes(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord&
     sources.push_back(std::make_unique<TRowSource>(v, p.data(), int64_t(p.size()), planeBytes, width, rows, 1));
   std::vector<uint8_t> chunky(size_t(planeBytes) * size_t(s) + 8);
   TRowWriter writer(v, b);
-  const bool direct = x == 0 && width <= b.Width();
-  std::vector<uint8_t> scratch(direct ? 0 : size_t(b.RowLen() + 16), 0);
-  TIEMask* mask = HasAlpha(v) ? v.AlphaMask : nullptr;
-  std::vector<uint8_t> maskScratch(mask != nullptr ? size_t(width) : 0);
+  TRowTarget target(v, b, x, width);
   TProgressRows report{progress};
   for (int r = 0; r < rows && !progress.Aborted(); ++r) {
     const int y = firstRow + r;
@@ -663,15 +680,9 @@ void DecodeTIFFPlanes(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord&
       for (int i = 0; i < width; ++i)
         std::memcpy(chunky.data() + (int64_t(i) * s + p) * bytes, in + int64_t(i) * bytes, size_t(bytes));
     }
-    uint8_t* out = direct ? b.ScanLine(y) : scratch.data();
     // 16-bit planes are already in the machine's order.
-    writer.Write(chunky.data(), out, mask != nullptr ? maskScratch.data() : nullptr, width);
-    if (!direct) PutScratch(b, out, y, x, width);
-    if (mask != nullptr && writer.alphaTouched && y < mask->Height()) {
-      const int visible = std::min(width, mask->Width() - x);
-      if (visible > 0) std::memcpy(mask->ScanLine(y) + x, maskScratch.data(), size_t(visible));
-    }
+    target.Put(writer, chunky.data(), y);
     report.Row();
   }
-  if (mask != nullptr && writer.alphaTouched) mask->SetFull(false);
+  target.Finish(writer);
 }
