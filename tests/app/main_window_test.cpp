@@ -776,6 +776,34 @@ TEST_F(MainWindow, TheIconPickedInAnExecutableReachesThePreviews) {
   EXPECT_EQ(f.SourceMessage(), "");
   EXPECT_TRUE(ViewBytes(*f.img) == view);
   EXPECT_TRUE(IconBytes(*f.ResultIcon) == result);
+// TIFF sources: an LZW photo and a Group 4 fax page (made by ImageMagick) open
+// in the view at their size and rebuild the icon.
+TEST_F(MainWindow, OracleOpensAnLzwPhotoAndAGroup4Page) {
+  if (!qvtest::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TfmMain& f = *fmMain;
+  Idle();
+  const std::string photo = dir.File("photo.tif"), page = dir.File("page.tif");
+  ASSERT_EQ(qvtest::RunCommand("convert -size 200x150 gradient:red-blue -compress lzw '" + photo + "'"), 0);
+  ASSERT_EQ(qvtest::RunCommand("convert -size 300x200 xc:white -fill black -draw 'circle 150,100 150,30' "
+                               "-draw 'rectangle 20,20 80,180' -monochrome -compress group4 '" + page + "'"),
+            0);
+  f.LoadSourceImage(photo);
+  Idle();
+  EXPECT_EQ(f.lbSource->Caption(), photo);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 200);
+  EXPECT_EQ(f.img->GetIEBitmap()->Height(), 150);
+  const TRGB left = f.img->GetIEBitmap()->GetPixelAsRGB(0, 0), bottom = f.img->GetIEBitmap()->GetPixelAsRGB(0, 149);
+  EXPECT_GT(left.r, 200);
+  EXPECT_GT(bottom.b, 200);
+  f.SaveToPng(OutputFile("main_window_tiff_lzw.png"));
+  f.LoadSourceImage(page);
+  Idle();
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 300);
+  EXPECT_EQ(f.img->GetIEBitmap()->Height(), 200);
+  const TRGB centre = f.img->GetIEBitmap()->GetPixelAsRGB(150, 100), corner = f.img->GetIEBitmap()->GetPixelAsRGB(295, 5);
+  EXPECT_EQ(centre.r, 0);
+  EXPECT_EQ(corner.r, 255);
+  f.SaveToPng(OutputFile("main_window_tiff_g4.png"));
 }
 
 }  // namespace
