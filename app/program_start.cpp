@@ -11,6 +11,7 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/views/psd_view_layers.h"
+#include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -38,6 +39,7 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 void StartLibraries() {
   RegisterFormatFilters();
   RegisterPSDViewLayers();
+  RegisterVideoFrameReader();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();

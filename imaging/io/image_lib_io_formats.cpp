@@ -10,6 +10,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/ie_io_thread.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_target_file.h"
@@ -671,9 +672,28 @@ void TImageLibIO::RebuildJPEGMarkersForSave() {
 
 // ---- the operations ----
 
-#define QV_LOAD_PAIR(Name, Spec)                                                                          \
-  void TImageLibIO::Load##Name##File(const std::wstring& name) { RunLoadFile(TIOFormatTable::Spec, name); } \
-  void TImageLibIO::Load##Name##Stream(TStream& stream) { RunLoadStream(TIOFormatTable::Spec, stream, nullptr); }
+// The gate of every load and save: an asynchronous component hands the call
+// to an I/O thread, which calls it again.
+#define QV_DEFER(Shape, Arg, Op)                                  \
+  if (DeferCall()) {                                              \
+    TIEIOThread::Create##Shape(this, Arg, &TImageLibIO::Op);      \
+    return;                                                       \
+  }
+#define QV_DEFER_COUNT(Shape, Arg, Op)                            \
+  if (DeferCall()) {                                              \
+    TIEIOThread::Create##Shape(this, Arg, &TImageLibIO::Op);      \
+    return -1;                                                    \
+  }
+
+#define QV_LOAD_PAIR(Fmt, Spec)                                          \
+  void TImageLibIO::Load##Fmt##File(const std::wstring& name) {          \
+    QV_DEFER(Name, name, Load##Fmt##File)                                \
+    RunLoadFile(TIOFormatTable::Spec, name);                              \
+  }                                                                       \
+  void TImageLibIO::Load##Fmt##Stream(TStream& stream) {                 \
+    QV_DEFER(Stream, stream, Load##Fmt##Stream)                          \
+    RunLoadStream(TIOFormatTable::Spec, stream, nullptr);                 \
+  }
 QV_LOAD_PAIR(JPEG, kJPEG)
 QV_LOAD_PAIR(PCX, kPCX)
 QV_LOAD_PAIR(BMP, kBMP)
@@ -691,34 +711,46 @@ QV_LOAD_PAIR(HDP, kHDP)
 #undef QV_LOAD_PAIR
 
 int TImageLibIO::LoadTIFFFile(const std::wstring& name) {
+  QV_DEFER_COUNT(NameFunc, name, LoadTIFFFile)
   RunLoadFile(TIOFormatTable::kTIFF, name);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadTIFFStream(TStream& stream) {
+  QV_DEFER_COUNT(StreamFunc, stream, LoadTIFFStream)
   RunLoadStream(TIOFormatTable::kTIFF, stream, nullptr);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
+  QV_DEFER_COUNT(NameFunc, name, LoadGIFFile)
   FParams->GifImageCount = 0;
   RunLoadFile(TIOFormatTable::kGIF, name);
   return FParams->GifImageCount;
 }
 int TImageLibIO::LoadGIFStream(TStream& stream) {
+  QV_DEFER_COUNT(StreamFunc, stream, LoadGIFStream)
   FParams->GifImageCount = 0;
   RunLoadStream(TIOFormatTable::kGIF, stream, nullptr);
   return FParams->GifImageCount;
 }
 
 void TImageLibIO::LoadPNGFile(const std::wstring& name) {
+  QV_DEFER(Name, name, LoadPNGFile)
   // The reader's default background is ours.
   const uint32_t c = Background();
   FParams->PngBackground = MakeRGB(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
   RunLoadFile(TIOFormatTable::kPNG, name);
 }
-void TImageLibIO::LoadPNGStream(TStream& stream) { RunLoadStream(TIOFormatTable::kPNG, stream, nullptr); }
+void TImageLibIO::LoadPNGStream(TStream& stream) {
+  QV_DEFER(Stream, stream, LoadPNGStream)
+  RunLoadStream(TIOFormatTable::kPNG, stream, nullptr);
+}
 
-void TImageLibIO::LoadRAWFile(const std::wstring& name) { RunLoadFile(TIOFormatTable::kRAW, name); }
+void TImageLibIO::LoadRAWFile(const std::wstring& name) {
+  QV_DEFER(Name, name, LoadRAWFile)
+  RunLoadFile(TIOFormatTable::kRAW, name);
+}
 void TImageLibIO::LoadRAWStream(TStream& stream) {
+  QV_DEFER(Stream, stream, LoadRAWStream)
   // A format from outside may have taken the suffix.
   const TImageFileType code = GetFileTypeByExtension("RAW");
   if (code != ioRAW) {
@@ -730,9 +762,13 @@ void TImageLibIO::LoadRAWStream(TStream& stream) {
 
 void TImageLibIO::LoadRawBitmapFile(const std::wstring& name) {
   if (name.empty()) return;
+  QV_DEFER(Name, name, LoadRawBitmapFile)
   RunLoadFile(TIOFormatTable::kRawPixels, name);
 }
-void TImageLibIO::LoadRawBitmapStream(TStream& stream) { RunLoadStream(TIOFormatTable::kRawPixels, stream, nullptr); }
+void TImageLibIO::LoadRawBitmapStream(TStream& stream) {
+  QV_DEFER(Stream, stream, LoadRawBitmapStream)
+  RunLoadStream(TIOFormatTable::kRawPixels, stream, nullptr);
+}
 
 void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height) {
   FAborting = false;
@@ -750,6 +786,10 @@ void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha,
 }
 
 void TImageLibIO::LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height) {
+  if (DeferCall()) {
+    TIEIOThread::CreateMetafile(this, name, width, withAlpha, height, &TImageLibIO::LoadMetafileFile);
+    return;
+  }
   TIEWideFileStream file(name, 0x20);
   LoadMetafileStream(file, width, withAlpha, height);
   FParams->FileName = name;
@@ -764,9 +804,15 @@ void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type)
 
 void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) { FParams->FileType = type; }
 
-#define QV_SAVE_PAIR(Name, FileSpec, StreamSpec)                                                               \
-  void TImageLibIO::Save##Name##File(const std::wstring& name) { RunSaveFile(TIOFormatTable::FileSpec, name); } \
-  void TImageLibIO::Save##Name##Stream(TStream& stream) { RunSaveStream(TIOFormatTable::StreamSpec, stream); }
+#define QV_SAVE_PAIR(Fmt, FileSpec, StreamSpec)                          \
+  void TImageLibIO::Save##Fmt##File(const std::wstring& name) {          \
+    QV_DEFER(Name, name, Save##Fmt##File)                                \
+    RunSaveFile(TIOFormatTable::FileSpec, name);                          \
+  }                                                                       \
+  void TImageLibIO::Save##Fmt##Stream(TStream& stream) {                 \
+    QV_DEFER(Stream, stream, Save##Fmt##Stream)                          \
+    RunSaveStream(TIOFormatTable::StreamSpec, stream);                    \
+  }
 QV_SAVE_PAIR(TIFF, sTIFF, sTIFF)
 QV_SAVE_PAIR(GIF, sGIF, sGIF)
 QV_SAVE_PAIR(JPEG, sJPEG, sJPEG)
@@ -785,6 +831,8 @@ QV_SAVE_PAIR(DCX, sDCX, sDCX)
 QV_SAVE_PAIR(PSD, sPSD, sPSD)
 QV_SAVE_PAIR(HDP, sHDP, sHDP)
 #undef QV_SAVE_PAIR
+#undef QV_DEFER
+#undef QV_DEFER_COUNT
 
 // ---- by code, for the dispatch ----
 
