@@ -62,7 +62,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         log(self.server_name, self.path, self.headers.get("Authorization"), self.headers.get("Proxy-Authorization"))
         p = self.path
-        if p == "/pic.png":
+        if p in ("/pic.png", "/pic.png?viaproxy"):
             self.send_body(PNG)
         elif p == "/pic.png?nolength":
             self.send_body(PNG, length=False)
