@@ -49,12 +49,15 @@ void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
       return;
     }
     OpenAVIFile(name);
-    if (!FAborting) {
-      ReadAVIFrame(FParams->ImageIndex);
-      CloseAVIFile();
-      FParams->FileName = name;
-      FParams->FileType = ioAVI;
+    if (FAborting) {
+      // The open notifies nothing; a load by name always ends with its finish.
+      NotifyFinishWork();
+      return;
     }
+    ReadAVIFrame(FParams->ImageIndex);
+    CloseAVIFile();
+    FParams->FileName = name;
+    FParams->FileType = ioAVI;
     return;
   }
   if (type >= 1) {
@@ -71,6 +74,7 @@ void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
       FParams->FileName = name;
       FParams->FileType = ext == ".wmv" ? ioWMV : ioMPEG;
     }
+    NotifyFinishWork();
     return;
   }
   if (entry == nullptr) {
