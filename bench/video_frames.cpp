@@ -5,6 +5,7 @@
 // 1.0 x). The counters ratio_vs_ffmpeg and ratio_vs_base64 are our time over
 // the peer's; the peers are timed by the clock, best of three.
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
