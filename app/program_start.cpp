@@ -14,6 +14,7 @@
 #include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/views/psd_view_layers.h"
+#include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -42,6 +43,7 @@ void StartLibraries() {
   RegisterFormatFilters();
   RegisterPSDViewLayers();
   RegisterImagingExtras();
+  RegisterVideoFrameReader();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();
