@@ -12,6 +12,7 @@
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/views/psd_view_layers.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
@@ -39,6 +40,7 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   RegisterPSDViewLayers();
   LibraryStaticInit();
   RegisterExecutableLoaders();
