@@ -44,7 +44,20 @@ bool ReadPnm(const Bytes& bytes, TPnm& p) {
   std::string text(bytes.begin(), bytes.end());
   std::istringstream in(text);
   std::string magic;
-  in >> magic >> p.width >> p.height >> p.maxval;
+  in >> magic;
+  // opj_decompress puts a comment line after the magic number.
+  auto number = [&in](int& v) {
+    in >> std::ws;
+    while (in.peek() == '#') {
+      std::string comment;
+      std::getline(in, comment);
+      in >> std::ws;
+    }
+    in >> v;
+  };
+  number(p.width);
+  number(p.height);
+  number(p.maxval);
   if (!in || (magic != "P5" && magic != "P6")) return false;
   in.get();
   p.channels = magic == "P5" ? 1 : 3;
@@ -138,13 +151,13 @@ TEST_P(J2000FilterOracle, ReadsOpjCompressFilesAsOpjDecompressDoes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, J2000FilterOracle,
-    testing::Values(TOpjCase{"GreyJp2", 1, 255, 8, "jp2", ""}, TOpjCase{"RgbJp2", 3, 255, 8, "jp2", ""},
-                    TOpjCase{"RgbJ2kLossy", 3, 255, 8, "j2k", "-r 20"},
-                    TOpjCase{"Grey12BitJ2k", 1, 4095, 12, "j2k", ""},
-                    TOpjCase{"Grey16BitJp2", 1, 65535, 16, "jp2", ""},
-                    TOpjCase{"RgbTilesRlcp", 3, 255, 8, "jp2", "-t 16,16 -p RLCP"},
-                    TOpjCase{"OffsetImage", 3, 255, 8, "j2k", "-d 5,3"}),
-    [](const testing::TestParamInfo<TOpjCase>& info) { return std::string(info.param.name); });
+    testing::Values(TOpjCase{"GreyJp2", 1, 255, 8, "jp2", "-n 4"}, TOpjCase{"RgbJp2", 3, 255, 8, "jp2", "-n 4"},
+                    TOpjCase{"RgbJ2kLossy", 3, 255, 8, "j2k", "-n 4 -r 20"},
+                    TOpjCase{"Grey12BitJ2k", 1, 4095, 12, "j2k", "-n 4"},
+                    TOpjCase{"Grey16BitJp2", 1, 65535, 16, "jp2", "-n 4"},
+                    TOpjCase{"RgbTilesRlcp", 3, 255, 8, "jp2", "-n 3 -t 16,16 -p RLCP"},
+                    TOpjCase{"OffsetImage", 3, 255, 8, "j2k", "-n 4 -d 5,3"}),
+    [](const testing::TestParamInfo<TOpjCase>& p) { return std::string(p.param.name); });
 
 TEST(J2000FilterOracle, WrittenFilesDecodeInOpjDecompress) {
   if (!HaveTools()) GTEST_SKIP() << "opj_compress/opj_decompress missing";
@@ -177,7 +190,7 @@ TEST(J2000FilterOracle, WrittenFilesDecodeInOpjDecompress) {
     qvtest::WriteFileBytes(coded, file);
     std::string dump;
     qvtest::RunCommand("opj_dump -i " + coded + " 2>&1", &dump);
-    EXPECT_NE(dump.find("RLCP"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("prg=0x1"), std::string::npos) << dump;  // RLCP
     ASSERT_EQ(qvtest::RunCommand("opj_decompress -i " + coded + " -o " + dir.File("out.ppm") + " >/dev/null 2>&1"), 0);
     TPnm oracle;
     ASSERT_TRUE(ReadPnm(qvtest::ReadFileBytes(dir.File("out.ppm")), oracle));
