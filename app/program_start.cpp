@@ -13,6 +13,7 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/views/psd_view_layers.h"
 #include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
@@ -41,6 +42,7 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   RegisterPSDViewLayers();
   RegisterImagingExtras();
   RegisterVideoFrameReader();
