@@ -1,6 +1,7 @@
 #include "imaging/formats/format_filters.h"
 
 #include "imaging/formats/bmp_filter.h"
+#include "imaging/formats/gif_filter.h"
 #include "imaging/formats/ico_filter.h"
 #include "imaging/formats/jpeg_filter.h"
 #include "imaging/formats/metafile_probes.h"
@@ -29,6 +30,8 @@ void RegisterFormatFilters() {
   slots.ReadPCXStream = ReadPCXStream, slots.WritePCXStream = WritePCXStream, slots.IsDCXStream = IsDCXStream;
   slots.ReadDCXStream = ReadDCXStream, slots.WriteDCXStream = WriteDCXStream;
   slots.ReadRawPixelStream = ReadRawPixelStream;
+  slots.ReadGIFStream = ReadGIFStream, slots.WriteGIFStream = WriteGIFStream;
+  slots.GIFLZWDecompress = GIFLZWDecompress, slots.GIFLZWCompress = GIFLZWCompress;
   // Layer lists belong to the views, which fill these again with their own
   // (RegisterPSDViewLayers); here a document reads and writes without layers.
   slots.ReadPSDStream = [](TStream& s, TIEBitmap* b, TIOParamsVals& p, TList*, bool, TProgressRecord& pr) {

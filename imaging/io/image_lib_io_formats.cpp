@@ -130,15 +130,6 @@ bool ReadTIFF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, 
   return true;
 }
 
-bool ReadGIF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadGIFStream;
-  if (!slot) return false;
-  int frames = 0;
-  slot(s, bmp, frames, false, mask, false, pr, io.Params());
-  io.Params().GifImageCount = frames;
-  return true;
-}
-
 bool ReadJPEG(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool fromStream) {
   const auto& slot = IEFilters().ReadJpegStream;
   if (!slot) return false;
@@ -433,7 +424,6 @@ struct TIOFormatTable {
   using S = TImageLibIO::TSaveSpec;
   //            code       A      D      J      V      Vname  M     open read
   static constexpr L kTIFF{ioTIFF, true, true, true, true, false, true, 'c', ReadTIFF};
-  static constexpr L kGIF{ioGIF, true, true, true, false, false, true, 'c', ReadGIF};
   static constexpr L kJPEG{ioJPEG, false, true, true, true, false, true, 'a', ReadJPEG};
   static constexpr L kPCX{ioPCX, false, true, true, true, false, true, 'c', ReadPCX};
   static constexpr L kBMP{ioBMP, true, true, true, true, false, true, 'c', ReadBMP};
@@ -699,15 +689,12 @@ int TImageLibIO::LoadTIFFStream(TStream& stream) {
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
-  FParams->GifImageCount = 0;
-  RunLoadFile(TIOFormatTable::kGIF, name);
-  return FParams->GifImageCount;
+  TIEWideFileStream file(name, 0x20);
+  const int frames = ReadGIFStream(file);
+  FParams->FileName = name;
+  return frames;
 }
-int TImageLibIO::LoadGIFStream(TStream& stream) {
-  FParams->GifImageCount = 0;
-  RunLoadStream(TIOFormatTable::kGIF, stream, nullptr);
-  return FParams->GifImageCount;
-}
+int TImageLibIO::LoadGIFStream(TStream& stream) { return ReadGIFStream(stream); }
 
 void TImageLibIO::LoadPNGFile(const std::wstring& name) {
   // The reader's default background is ours.
@@ -793,7 +780,9 @@ bool TImageLibIO::LoadByCode(TImageFileType code, const std::wstring* name, TStr
   const TLoadSpec* spec = nullptr;
   switch (code) {
     case ioTIFF: spec = &T::kTIFF; break;
-    case ioGIF: spec = &T::kGIF; break;
+    case ioGIF:
+      if (name != nullptr) LoadGIFFile(*name); else LoadGIFStream(*stream);
+      return true;
     case ioJPEG: spec = &T::kJPEG; break;
     case ioPCX: spec = &T::kPCX; break;
     case ioBMP: spec = &T::kBMP; break;
