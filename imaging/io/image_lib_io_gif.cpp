@@ -49,8 +49,12 @@ public:
       if (!Grow(cw, ch)) return false;
     }
     const TCanvasRect rect = Clip({params.GifXPos, params.GifYPos, frame.Width(), frame.Height()});
-    // Restore to previous: what lay under the frame comes back before the next one.
-    if (params.GifDisposal == 3) Save(rect);
+    // Restore to previous: what lay under the frame comes back before the next
+    // one. Under the first frame lies the empty canvas, to which a frame with
+    // transparency returns; one without stays, as Pillow and ImageMagick show
+    // them.
+    if (params.GifDisposal == 3 && (FDrawn > 0 || params.GifTransparent)) Save(rect);
+    ++FDrawn;
     Paint(frame, params.GifXPos, params.GifYPos);
     FBitmap.AlphaChannel()->SetFull(false);
     FPrevious = rect;
@@ -155,6 +159,7 @@ private:
   TIEBitmap FBitmap;
   TRGB FBackground;
   int FDisposal = 0;
+  int FDrawn = 0;
   TCanvasRect FPrevious;
   std::unique_ptr<TSaved> FSaved;
 };

@@ -68,18 +68,26 @@ Rgba ReadPillowFrame(const std::string& path) {
   return r;
 }
 
+bool SamePixel(const Bytes& a, const Bytes& b, size_t i) {
+  if (a[i + 3] != b[i + 3]) return false;
+  return a[i + 3] == 0 || (a[i] == b[i] && a[i + 1] == b[i + 1] && a[i + 2] == b[i + 2]);
+}
+
 // Equal where something is seen; under alpha 0 the colour does not matter.
-void ExpectSameRgba(const Rgba& ours, const Rgba& want, const std::string& what) {
+// With a second judge, a pixel may match either where the two disagree.
+void ExpectSameRgba(const Rgba& ours, const Rgba& want, const std::string& what, const Rgba* other = nullptr) {
   ASSERT_EQ(ours.width, want.width) << what;
   ASSERT_EQ(ours.height, want.height) << what;
   ASSERT_EQ(ours.pixels.size(), want.pixels.size()) << what;
+  if (other) ASSERT_EQ(other->pixels.size(), want.pixels.size()) << what;
   for (size_t i = 0; i < want.pixels.size(); i += 4) {
     const int x = int(i / 4) % want.width, y = int(i / 4) / want.width;
-    ASSERT_EQ(ours.pixels[i + 3], want.pixels[i + 3]) << what << " alpha at " << x << "," << y;
-    if (want.pixels[i + 3] == 0) continue;
-    ASSERT_EQ(Bytes(ours.pixels.begin() + i, ours.pixels.begin() + i + 3),
-              Bytes(want.pixels.begin() + i, want.pixels.begin() + i + 3))
-        << what << " colour at " << x << "," << y;
+    if (SamePixel(ours.pixels, want.pixels, i) || (other && SamePixel(ours.pixels, other->pixels, i))) continue;
+    ADD_FAILURE() << what << " at " << x << "," << y << ": ours " << int(ours.pixels[i]) << " "
+                  << int(ours.pixels[i + 1]) << " " << int(ours.pixels[i + 2]) << " " << int(ours.pixels[i + 3])
+                  << ", judge " << int(want.pixels[i]) << " " << int(want.pixels[i + 1]) << " "
+                  << int(want.pixels[i + 2]) << " " << int(want.pixels[i + 3]);
+    return;
   }
 }
 
@@ -102,8 +110,8 @@ std::vector<std::string> MakeAnimations(const std::string& dir) {
   run("convert -size 7x3 xc:yellow -fill blue -draw 'line 0,1 6,1' " + dir + "/f3.gif");
   for (const char* disposal : {"none", "background", "previous"}) {
     const std::string out = dir + "/sicle_" + disposal + ".gif";
-    run(std::string("gifsicle --disposal ") + disposal + " -d 4 " + dir + "/f0.gif --position 2,3 -t red " + dir +
-        "/f1.gif --position 6,1 " + dir + "/f2.gif --position 1,5 -t blue " + dir + "/f3.gif -o " + out);
+    run(std::string("gifsicle --disposal ") + disposal + " -d 4 " + dir + "/f0.gif --position 2,3 -t '#FF0000' " + dir +
+        "/f1.gif --position 6,1 " + dir + "/f2.gif --position 1,5 -t '#0000FF' " + dir + "/f3.gif -o " + out);
     files.push_back(out);
   }
   run("/usr/bin/python3 " + Script() + " make " + dir);
@@ -125,11 +133,14 @@ TEST_F(GifComposeOracle, EveryFrameEqualsPillowAndImageMagickCoalesce) {
     ASSERT_GT(n, 1);
     for (int i = 0; i < n; ++i) {
       const Rgba ours = Compose(file, i);
-      ExpectSameRgba(ours, ReadPillowFrame(file + ".pil." + std::to_string(i)), "Pillow frame " + std::to_string(i));
+      const Rgba pil = ReadPillowFrame(file + ".pil." + std::to_string(i));
       Rgba im;
       im.width = ours.width, im.height = ours.height;
       im.pixels = qvtest::ReadFileBytes(file + ".im." + std::to_string(i));
-      ExpectSameRgba(ours, im, "ImageMagick frame " + std::to_string(i));
+      // Where the two judges agree we must too; where they differ (Pillow
+      // clears to an opaque background colour in a file without transparency,
+      // ImageMagick to transparent) we must side with one of them.
+      ExpectSameRgba(ours, pil, "frame " + std::to_string(i), &im);
       ++compared;
     }
   }
@@ -158,13 +169,17 @@ SuiteCase ReadConf(const std::string& path) {
 TEST_F(GifComposeOracle, SuiteAnimationsEqualTheirReferenceFrames) {
   if (!HaveTools()) GTEST_SKIP() << "gdk-pixbuf-tests missing";
   int compared = 0;
-  for (const char* name : {"animation", "dispose-none", "dispose-keep", "dispose-restore-background",
-                           "dispose-restore-previous", "animation-speed", "animation-no-delays",
-                           "animation-zero-delays", "gif87a-animation"}) {
+  // The suite's list of cases; those it comments out are not settled there.
+  std::ifstream list(std::string(kSuite) + "/TESTS");
+  std::string name;
+  while (std::getline(list, name)) {
+    if (name.empty() || name[0] == '#') continue;
     SCOPED_TRACE(name);
     const std::string base = std::string(kSuite) + "/" + name;
     if (!fs::exists(base + ".conf")) continue;
     const SuiteCase c = ReadConf(base + ".conf");
+    // A single frame is read as stored, not on the screen's canvas.
+    if (c.frames.size() < 2) continue;
     for (size_t i = 0; i < c.frames.size(); ++i) {
       Rgba want;
       want.width = c.width, want.height = c.height;

@@ -113,6 +113,14 @@ TEST_F(GifCompose, DisposalsAndPositionsBuildEachFrame) {
   EXPECT_EQ(io.IEBitmap()->GetPixelAsRGB(4, 0), MakeRGB(0, 0, 255));
 }
 
+TEST_F(GifCompose, RestoreToPreviousOnTheFirstFrameKeepsIt) {
+  const Bytes anim = Animation(3, 1, {{0, 0, 3, 1, 3, -1, 1}, {1, 0, 1, 1, 3, -1, 2}, {2, 0, 1, 1, 0, -1, 0}});
+  Load(anim, 1);
+  EXPECT_EQ(Row(0), "rgr");
+  Load(anim, 2);
+  EXPECT_EQ(Row(0), "rrk") << "the second frame's pixel restored";
+}
+
 TEST_F(GifCompose, ProgressComesFromTheLoopThenTheFinish) {
   const Bytes anim = Animation(2, 2, {{0, 0, 2, 2, 0, -1, 1}, {0, 0, 1, 1, 0, -1, 2}, {0, 0, 1, 1, 0, -1, 3},
                                       {0, 0, 1, 1, 0, -1, 0}});
