@@ -7,6 +7,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_dib_exchange.h"
 #include "imaging/io/image_lib_io.h"
+#include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/graphics/graphics_picture.h"
 #include "platform/rtl/byte_order.h"
@@ -97,7 +98,9 @@ void TIEGraphicBase::LoadFromStream(TStream& stream) {
 
 void TIEGraphicBase::SaveToStream(TStream& stream) {
   if (!FIO) return;
-  FIO->SaveStream(stream, FFileType);
+  // The base class writes the format it last read.
+  const TImageFileType type = FFileType != ioUnknown ? FFileType : FIO->Params().FileType;
+  FIO->SaveStream(stream, type);
   if (FIO->Aborting()) throw EInvalidGraphic("Error on saving the picture");
 }
 
@@ -220,6 +223,8 @@ void TTIFFImage::SaveToStream(TStream& stream) {
 }
 
 void RegisterPictureAdapters() {
+  // Once only, also when the library starts again.
+  UnregisterPictureAdapters();
   TPicture::RegisterFileFormat("tga", "TGA Image", TGraphicClass::Of<TTGAImage>());
   TPicture::RegisterFileFormat("tiff", "TIFF Image", TGraphicClass::Of<TTIFFImage>());
   TPicture::RegisterFileFormat("tif", "TIFF Image", TGraphicClass::Of<TTIFFImage>());
