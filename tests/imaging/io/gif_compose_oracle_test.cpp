@@ -79,7 +79,9 @@ void ExpectSameRgba(const Rgba& ours, const Rgba& want, const std::string& what,
   ASSERT_EQ(ours.width, want.width) << what;
   ASSERT_EQ(ours.height, want.height) << what;
   ASSERT_EQ(ours.pixels.size(), want.pixels.size()) << what;
-  if (other) ASSERT_EQ(other->pixels.size(), want.pixels.size()) << what;
+  if (other) {
+    ASSERT_EQ(other->pixels.size(), want.pixels.size()) << what;
+  }
   for (size_t i = 0; i < want.pixels.size(); i += 4) {
     const int x = int(i / 4) % want.width, y = int(i / 4) / want.width;
     if (SamePixel(ours.pixels, want.pixels, i) || (other && SamePixel(ours.pixels, other->pixels, i))) continue;
@@ -145,6 +147,52 @@ TEST_F(GifComposeOracle, EveryFrameEqualsPillowAndImageMagickCoalesce) {
     }
   }
   EXPECT_GE(compared, 20);
+}
+
+TEST_F(GifComposeOracle, SheetOfComposedFramesForTheEye) {
+  if (!HaveTools()) GTEST_SKIP() << "Pillow, gifsicle, ImageMagick or gdk-pixbuf-tests missing";
+  qvtest::TempDir dir;
+  const std::vector<std::string> files = MakeAnimations(dir.Path());
+  // Rows of frames, four times enlarged, a chessboard where nothing is seen.
+  const int scale = 4, gap = 2;
+  std::vector<std::vector<Rgba>> rows;
+  int width = 0, height = 0;
+  for (const std::string& file : files) {
+    int n = 0;
+    Compose(file, 0, &n);
+    std::vector<Rgba> row;
+    int w = 0, h = 0;
+    for (int i = 0; i < n; ++i) {
+      row.push_back(Compose(file, i));
+      w += row.back().width * scale + gap;
+      h = std::max(h, row.back().height * scale);
+    }
+    width = std::max(width, w);
+    height += h + gap;
+    rows.push_back(std::move(row));
+  }
+  TIEBitmap sheet(width, height, ie24RGB);
+  sheet.Fill(0x808080);
+  int y0 = 0;
+  for (const auto& row : rows) {
+    int x0 = 0, h = 0;
+    for (const Rgba& f : row) {
+      for (int y = 0; y < f.height * scale; ++y)
+        for (int x = 0; x < f.width * scale; ++x) {
+          const uint8_t* p = &f.pixels[(size_t(y / scale) * f.width + x / scale) * 4];
+          const uint8_t board = ((x / 4 + y / 4) & 1) ? 200 : 255;
+          sheet.SetPixelRGB(x0 + x, y0 + y, p[3] ? MakeRGB(p[0], p[1], p[2]) : MakeRGB(board, board, board));
+        }
+      x0 += f.width * scale + gap;
+      h = std::max(h, f.height * scale);
+    }
+    y0 += h + gap;
+  }
+  const fs::path out = fs::path(QV_BINARY_DIR) / "test-output" / "gif";
+  fs::create_directories(out);
+  auto io = TImageLibIO::CreateForBitmap(&sheet);
+  io->SaveFile(UTF8ToWide((out / "composed_frames.png").string()));
+  EXPECT_FALSE(io->Aborting());
 }
 
 // The test suite's configuration: its screen and, per frame, the reference file.
