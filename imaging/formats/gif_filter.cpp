@@ -450,3 +450,28 @@ void WriteGIFStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   }
   if (!progress.Aborted()) progress.Report(100);
 }
+
+TIEFormatDescriptor GIFFormat() {
+  return {
+      .FileType = ioGIF,
+      .FullName = "CompuServe Bitmap",
+      .Suffixes = "GIF",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpGIF,
+      .Read =
+          [](TIEFormatReadArgs& a) {
+            int frames = 0;
+            ReadGIFStream(a.Stream, *a.Bitmap, frames, false, a.AlphaMask, a.ParamsOnly, a.Progress, a.Params);
+          },
+      .ReadParams =
+          [](TIEFormatReadArgs& a) {
+            int frames = 0;
+            ReadGIFStream(a.Stream, *a.Bitmap, frames, false, a.AlphaMask, a.ParamsOnly, a.Progress, a.Params);
+          },
+      .Write = [](TIEFormatWriteArgs& a) { WriteGIFStream(a.Stream, a.Bitmap, a.Params, a.Progress); },
+      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielResetMetadata},
+      .LoadOpenFailure = ieofKeepFlag,
+      .SaveOrder = 60,
+      .SaveSuffixes = "GIF",
+  };
+}

@@ -7,6 +7,7 @@
 // and the single-frame layout.
 #include <cstdint>
 
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
 
 class TIEBitmap;
@@ -30,3 +31,6 @@ void WriteGIFStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
 void GIFLZWDecompress(TStream& stream, int height, int width, uint8_t* indices, bool interlaced);
 void GIFLZWCompress(TStream& stream, int height, int width, int bitsPerPixel, const uint8_t* indices,
                     bool interlaced);
+
+// The format's record for the registry and the component's frames.
+TIEFormatDescriptor GIFFormat();

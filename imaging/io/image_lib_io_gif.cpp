@@ -9,7 +9,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_streams.h"
-#include "imaging/io/ie_filters.h"
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "platform/rtl/exceptions.h"
@@ -180,8 +180,8 @@ int TImageLibIO::ReadGIFStream(TStream& stream) {
   FIEBitmap->RemoveAlphaChannel(false);
   const int64_t start = stream.Position();
   const int target = FParams->GifImageIndex;
-  const auto& read = IEFilters().ReadGIFStream;
-  if (!read) {
+  const TIEFormatDescriptor* gif = FindFormatDescriptor(ioGIF);
+  if (gif == nullptr || !gif->Read) {
     FAborting = true;
     return 0;
   }
@@ -202,12 +202,15 @@ int TImageLibIO::ReadGIFStream(TStream& stream) {
     stream.SetPosition(start);
     FParams->SetImageIndex(i);
     TIEMaskOut mask;
-    int n = 0;
+    FParams->SetImageCount(0);
     try {
-      read(stream, *frame, n, false, mask, false, readerProgress, *FParams);
+      TIEFormatReadArgs args{stream, frame.get(), *FParams, readerProgress, mask, false,
+                             std::max<int64_t>(0, stream.Size() - start), true};
+      gif->Read(args);
     } catch (const std::exception&) {
       FAborting = true;
     }
+    const int n = FParams->GifImageCount;
     frames = n;
     if (FAborting) break;
     const TIEBitmapFormat frameFormat = frame->PixelFormat();

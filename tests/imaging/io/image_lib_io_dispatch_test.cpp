@@ -25,22 +25,18 @@ void MarkWriters(StubFilters& stub) {
       stub.Write(s, b, nullptr, pr);
     };
   };
-  f.WriteGIFStream = mark("GIF");
-  f.WriteJpegStream = mark("JPEG");
-  f.WritePCXStream = mark("PCX");
-  f.WriteTGAStream = [&stub](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr, TIEMask*) {
-    stub.payload = "TGA";
-    stub.Write(s, b, nullptr, pr);
-  };
   f.WriteTIFFStream = [&stub](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
     stub.payload = "TIFF";
     stub.Write(s, *b, nullptr, pr);
     return 1;
   };
-  f.WritePNGStream = [&stub](TStream& s, TIEBitmap& b, TIOParamsVals&, TIEMask*, TProgressRecord& pr) {
-    stub.payload = "PNG";
-    stub.Write(s, b, nullptr, pr);
-  };
+  for (auto [code, tag] : {std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
+                           std::pair{ioPNG, "PNG"}, std::pair{ioGIF, "GIF"}}) {
+    auto write = mark(tag);
+    FindFormatDescriptor(code)->Write = [write](TIEFormatWriteArgs& a) {
+      write(a.Stream, a.Bitmap, a.Params, a.Progress);
+    };
+  }
 }
 
 TEST_F(ImageLibIOTest, SaveFileChoosesByExtensionAndTypeInOrder) {
@@ -146,11 +142,9 @@ TEST_F(ImageLibIOTest, LoadStreamAndBuffers) {
   s.WriteBuffer(gif, sizeof gif);
   s.SetPosition(4);
   int64_t seenAt = -1;
-  IEFilters().ReadGIFStream = [&](TStream& st, TIEBitmap& b, int& n, bool, TIEMaskOut&, bool, TProgressRecord& pr,
-                                  TIOParamsVals& p) {
-    seenAt = st.Position();
-    n = 1;
-    stub.Read(&b, p, pr, nullptr, false);
+  FindFormatDescriptor(ioGIF)->Read = [&](TIEFormatReadArgs& a) {
+    seenAt = a.Stream.Position();
+    stub.Read(a.Bitmap, a.Params, a.Progress, nullptr, false);
   };
   io.LoadStream(s);
   EXPECT_EQ(seenAt, 4);
@@ -486,8 +480,9 @@ TEST_F(ImageLibIOTest, NamesOutsideASCIIInBothSpellings) {
 
 TEST_F(ImageLibIOTest, AbortFromAnotherThreadStopsTheFilter) {
   std::atomic<bool> started{false};
-  IEFilters().ReadPNGStream = [&](TStream&, TIEBitmap& b, TIOParamsVals&, bool, TProgressRecord& pr) {
-    b.Allocate(1, 1, ie24RGB);
+  FindFormatDescriptor(ioPNG)->Read = [&](TIEFormatReadArgs& a) {
+    TProgressRecord& pr = a.Progress;
+    a.Bitmap->Allocate(1, 1, ie24RGB);
     started = true;
     while (!pr.Aborted()) std::this_thread::yield();
   };
