@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/formats/gif_filter.h"
