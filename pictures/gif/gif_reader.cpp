@@ -353,7 +353,6 @@ void TGIFSubImage::DecodePixels(TStream& stream) {
   if (FIsTransparent) std::fill(FPixels.begin(), FPixels.end(), static_cast<uint8_t>(TransparentIndex()));
   const TGIFCodecWarning warn = [this](int severity, const std::string& message) { ReportWarning(severity, message); };
   if (DecodeGIFIndices(stream, Width(), Height(), FPixels.data(), IsInterlaced(), warn) == gdBadCodeSize) {
-    // Pixels are bytes, and a larger size would not fit the decoder's table.
     ReportWarning(1, gifmsg::kBadCodeSize);
   }
 }
@@ -364,9 +363,12 @@ TGIFDecodeResult DecodeGIFIndices(TStream& stream, int width, int height, uint8_
                                   const TGIFCodecWarning& warning) {
   uint8_t minimum = 0;
   if (!ReadByteValue(stream, minimum)) return gdNoCodeSize;
-  auto decoder = std::make_unique<TLZWDecoder>(stream, warning, std::min<int>(minimum, 8));
+  // Sizes up to 11 leave the 4,096-entry table room for its clear and end
+  // codes (encoders use them for pictures whose codes never reset); pixels
+  // are bytes all the same.
+  auto decoder = std::make_unique<TLZWDecoder>(stream, warning, std::min<int>(minimum, 11));
   TGIFDecodeResult result = gdBadCodeSize;
-  if (minimum <= 8) {
+  if (minimum <= 11) {
     TPixelCursor out(indices, width, height, interlaced);
     decoder->Decode(out);
     result = gdDecoded;
