@@ -201,8 +201,8 @@ TEST(GifFilter, HostileStreamsAreRefusedWithAReason) {
   }
   {
     GifBytes g;
-    g.Header(2, 2, 1).Image(0, 0, 2, 2).Raw({9, 2, 0xFF, 0xFF, 0}).Trailer();
-    cases.push_back({"code size 9", g.b});
+    g.Header(2, 2, 1).Image(0, 0, 2, 2).Raw({12, 2, 0xFF, 0xFF, 0}).Trailer();
+    cases.push_back({"code size 12", g.b});
   }
   {
     GifBytes g;
