@@ -1,6 +1,7 @@
 #include "imaging/formats/format_filters.h"
 
 #include "imaging/formats/bmp_filter.h"
+#include "imaging/formats/gif_filter.h"
 #include "imaging/formats/ico_filter.h"
 #include "imaging/formats/jpeg_filter.h"
 #include "imaging/formats/metafile_probes.h"
@@ -58,6 +59,7 @@ void RegisterFormatFilters() {
   // fill again with their own (RegisterPSDViewLayers); here a document reads
   // and writes without layers.
   TIEFilterSlots& slots = IEFilters();
+  slots.GIFLZWDecompress = GIFLZWDecompress, slots.GIFLZWCompress = GIFLZWCompress;
   slots.ReadPSDStream = [](TStream& s, TIEBitmap* b, TIOParamsVals& p, TList*, bool, TProgressRecord& pr) {
     ReadPSDStream(s, b, p, nullptr, false, pr);
   };

@@ -36,22 +36,6 @@ bool ProbeTIFF(TStream& s) {
   return !(f.IsRawTIFFStream && f.IsRawTIFFStream(s));
 }
 
-// ---- GIF ----
-
-void ReadGIFFormat(TIEFormatReadArgs& a) {
-  const auto& read = Hooks().ReadGIFStream;
-  if (!read) return a.Progress.Abort();
-  int frames = 0;
-  read(a.Stream, *a.Bitmap, frames, false, a.AlphaMask, a.ParamsOnly, a.Progress, a.Params);
-  if (!a.ParamsOnly) a.Params.GifImageCount = frames;
-}
-
-void WriteGIFFormat(TIEFormatWriteArgs& a) {
-  const auto& write = Hooks().WriteGIFStream;
-  if (!write) return a.Progress.Abort();
-  write(a.Stream, a.Bitmap, a.Params, a.Progress);
-}
-
 // ---- the specialised readers ----
 
 using TSpecialSlot = TIEFilterSlots::TSpecialReader TIEFilterSlots::*;
@@ -109,23 +93,6 @@ TIEFormatDescriptor TIFFFormat() {
       .SaveOrder = 70,
       .SaveSuffixes = "TIF;TIFF;FAX;G3F;G3N",
       .StreamTag = "TIFF",
-  };
-}
-
-TIEFormatDescriptor GIFFormat() {
-  return {
-      .FileType = ioGIF,
-      .FullName = "CompuServe Bitmap",
-      .Suffixes = "GIF",
-      .Access = ieaReadWrite,
-      .DialogPage = iedpGIF,
-      .Read = ReadGIFFormat,
-      .ReadParams = ReadGIFFormat,
-      .Write = WriteGIFFormat,
-      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielResetMetadata},
-      .LoadOpenFailure = ieofKeepFlag,
-      .SaveOrder = 60,
-      .SaveSuffixes = "GIF",
   };
 }
 

@@ -6,7 +6,6 @@
 #include "imaging/io/format_descriptor.h"
 
 TIEFormatDescriptor TIFFFormat();
-TIEFormatDescriptor GIFFormat();
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();

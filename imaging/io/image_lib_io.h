@@ -195,6 +195,10 @@ public:
   // ---- per-format loads and saves ----
   int LoadTIFFFile(const std::wstring& name);
   int LoadTIFFStream(TStream& stream);
+  // The frame GifImageIndex as a viewer shows it: composed from the first
+  // frame on with each frame's disposal method when the stream has several.
+  // Returns the stream's frame count (0 when nothing was read).
+  int ReadGIFStream(TStream& stream);
   int LoadGIFFile(const std::wstring& name);
   int LoadGIFStream(TStream& stream);
   void LoadJPEGFile(const std::wstring& name);

@@ -419,15 +419,14 @@ int TImageLibIO::LoadTIFFStream(TStream& stream) {
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
   QV_DEFER_COUNT(NameFunc, name, LoadGIFFile)
-  FParams->GifImageCount = 0;
-  RunLoadFile(ioGIF, name);
-  return FParams->GifImageCount;
+  TIEWideFileStream file(name, 0x20);
+  const int frames = ReadGIFStream(file);
+  FParams->FileName = name;
+  return frames;
 }
 int TImageLibIO::LoadGIFStream(TStream& stream) {
   QV_DEFER_COUNT(StreamFunc, stream, LoadGIFStream)
-  FParams->GifImageCount = 0;
-  RunLoadStream(ioGIF, stream);
-  return FParams->GifImageCount;
+  return ReadGIFStream(stream);
 }
 
 void TImageLibIO::LoadRAWFile(const std::wstring& name) {
@@ -541,6 +540,11 @@ bool TImageLibIO::LoadByCode(TImageFileType code, const std::wstring* name, TStr
       return true;
     case ieffFilter:
       break;
+  }
+  // A GIF shows the frame a viewer would, composed from the frames before it.
+  if (code == ioGIF) {
+    if (name != nullptr) LoadGIFFile(*name); else LoadGIFStream(*stream);
+    return true;
   }
   if (name != nullptr) {
     if (code == ioBMPRAW && name->empty()) return true;

@@ -56,13 +56,7 @@ void StubFilters::Install() {
     self->Write(s, *b, nullptr, pr);
     return 1;
   };
-  f.ReadGIFStream = [self](TStream&, TIEBitmap& b, int& frames, bool, TIEMaskOut& m, bool po, TProgressRecord& pr,
-                           TIOParamsVals& p) {
-    frames = 3;
-    self->Read(&b, p, pr, &m, po);
-  };
   auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
-  f.WriteGIFStream = simpleWrite;
   f.WritePSStream = simpleWrite;
   f.WritePDFStream = simpleWrite;
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
@@ -110,6 +104,7 @@ void StubFilters::Install() {
        },
        write);
   stub(ioDCX, readNoMask, write);
+  stub(ioGIF, read, write);
   stub(ioBMP, read, write);
   stub(ioICO, read, [self](TIEFormatWriteArgs& a) {
     std::vector<int> bitCounts;
