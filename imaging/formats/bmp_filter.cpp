@@ -696,3 +696,39 @@ int EncodeBMPRLE8Row(const uint8_t* indices, int count, uint8_t* output) {
 int EncodeBMPRLE4Row(const uint8_t* indices, int count, uint8_t* output) {
   return EncodeRow(indices, count, output, true);
 }
+
+// ---- the format ----
+
+namespace {
+
+void ReadBMPFormat(TIEFormatReadArgs& a) {
+  // A load reads the data as its headers size it; a parameters-only read is
+  // bounded by the stream. Loads drop the alpha channel unless it is asked for.
+  const bool ignoreAlpha = !a.ParamsOnly && !a.Params.BmpAlphaChannel;
+  ReadBMPStream(a.Stream, *a.Bitmap, a.ParamsOnly ? a.Size : 0, a.Params, a.Progress, a.ParamsOnly, false,
+                a.AlphaMask, ignoreAlpha);
+}
+
+void WriteBMPFormat(TIEFormatWriteArgs& a) {
+  WriteBMPStream(a.Stream, a.Bitmap, a.Params, a.Progress, a.Params.BmpAlphaChannel);
+}
+
+}  // namespace
+
+TIEFormatDescriptor BMPFormat() {
+  return {
+      .FileType = ioBMP,
+      .FullName = "Windows Bitmap",
+      .Suffixes = "BMP;DIB;RLE",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpBMP,
+      .Read = ReadBMPFormat,
+      .ReadParams = ReadBMPFormat,
+      .Write = WriteBMPFormat,
+      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielSyncView, ielResetMetadata},
+      .LoadOpenFailure = ieofKeepFlag,
+      .SaveOpenFailure = ieofAbortQuietly,
+      .SaveOrder = 90,
+      .SaveSuffixes = "BMP;DIB;RLE",
+  };
+}

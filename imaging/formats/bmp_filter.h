@@ -36,3 +36,6 @@ void DecodeBMPRLE4Indexed(TIEBitmap& bitmap, const uint8_t* data, int64_t size, 
 // end-of-line code; returns the bytes written. output holds 10 bytes a pixel.
 int EncodeBMPRLE8Row(const uint8_t* indices, int count, uint8_t* output);
 int EncodeBMPRLE4Row(const uint8_t* indices, int count, uint8_t* output);
+
+// The Windows Bitmap format for the input/output component.
+TIEFormatDescriptor BMPFormat();

@@ -716,3 +716,67 @@ bool LoadFileIconBitmap(const std::string& fileName, TIEBitmap& bitmap) {
   DestroyIcon(icon);
   return ok;
 }
+
+// ---- the formats ----
+
+void IcoSaveSizes(const TIOParamsVals& params, std::vector<std::pair<int, int>>& sizes, std::vector<int>& bitCounts) {
+  sizes.clear();
+  bitCounts.clear();
+  for (int i = 0; i < 16 && params.IcoSizes[i].Width > 0; ++i) {
+    sizes.emplace_back(params.IcoSizes[i].Width, params.IcoSizes[i].Height);
+    bitCounts.push_back(params.IcoBitCounts[i]);
+  }
+}
+
+namespace {
+
+void ReadICOFormat(TIEFormatReadArgs& a) {
+  ReadICOStream(a.Stream, *a.Bitmap, a.Params, a.ParamsOnly, a.Progress, a.AlphaMask, false);
+}
+
+void ReadCURFormat(TIEFormatReadArgs& a) {
+  ReadCURStream(a.Stream, *a.Bitmap, a.Params, a.ParamsOnly, a.Progress, a.AlphaMask, false);
+}
+
+void WriteICOFormat(TIEFormatWriteArgs& a) {
+  std::vector<std::pair<int, int>> sizes;
+  std::vector<int> bitCounts;
+  IcoSaveSizes(a.Params, sizes, bitCounts);
+  WriteICOStream(a.Stream, a.Bitmap, a.Params, a.Progress, sizes, bitCounts);
+}
+
+}  // namespace
+
+TIEFormatDescriptor ICOFormat() {
+  return {
+      .FileType = ioICO,
+      .FullName = "Windows Icon",
+      .Suffixes = "ICO",
+      .Access = ieaReadWrite,
+      .Probe = IsICOStream,
+      .ProbeOrder = 50,
+      .Read = ReadICOFormat,
+      .ReadParams = ReadICOFormat,
+      .Write = WriteICOFormat,
+      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielSyncView, ielResetMetadata},
+      .LoadOpenFailure = ieofAbortQuietly,
+      .SaveOptions = {iesConvert24},
+      .SaveOrder = 120,
+      .SaveSuffixes = "ICO",
+  };
+}
+
+TIEFormatDescriptor CURFormat() {
+  return {
+      .FileType = ioCUR,
+      .FullName = "Windows Cursor",
+      .Suffixes = "CUR",
+      .Access = ieaRead,
+      .Probe = IsCURStream,
+      .ProbeOrder = 60,
+      .Read = ReadCURFormat,
+      .ReadParams = ReadCURFormat,
+      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielSyncView, ielResetMetadata},
+      .LoadOpenFailure = ieofAbortQuietly,
+  };
+}

@@ -52,3 +52,11 @@ bool IconHandleToBitmap(HICON icon, TIEBitmap& bitmap);
 // The large icon the shell shows for the file; nil when there is none.
 HICON GetFileIconHandle(const std::string& fileName);
 bool LoadFileIconBitmap(const std::string& fileName, TIEBitmap& bitmap);
+
+// The sizes and bit counts a save writes: the parameter set's lists up to their
+// first entry without a width.
+void IcoSaveSizes(const TIOParamsVals& params, std::vector<std::pair<int, int>>& sizes, std::vector<int>& bitCounts);
+
+// The Windows Icon and Windows Cursor formats for the input/output component.
+TIEFormatDescriptor ICOFormat();
+TIEFormatDescriptor CURFormat();

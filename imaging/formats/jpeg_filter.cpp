@@ -22,6 +22,7 @@
 #include "imaging/io/xmp_packet.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/format_descriptor.h"
 
 namespace {
 
@@ -735,4 +736,44 @@ void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, 
   const std::string message = ok ? std::string() : JpegMessageText(w->err.pub);
   jpeg_destroy_compress(&w->cinfo);
   if (!ok) throw EIEJpegException(message);
+}
+
+// ---- the format ----
+
+namespace {
+
+void ReadJpegFormat(TIEFormatReadArgs& a) {
+  // A load takes the colour profile and the metadata and converts to the
+  // working format; a parameters-only read decodes no pixels.
+  ReadJpegStream(a.Stream, nullptr, a.ParamsOnly ? nullptr : a.Bitmap, a.Params.NativePixelFormat, -1, true, true,
+                 false, true, false, a.ParamsOnly, a.Progress, a.Params);
+}
+
+void WriteJpegFormat(TIEFormatWriteArgs& a) { WriteJpegStream(a.Stream, a.Bitmap, a.Params, a.Progress); }
+
+// A JPEG may follow a little junk: the start of image is searched for.
+bool ProbeJpeg(TStream& stream) { return FindJpegStart(stream, true) >= 0; }
+
+}  // namespace
+
+TIEFormatDescriptor JPEGFormat() {
+  return {
+      .FileType = ioJPEG,
+      .FullName = "JPEG Bitmap",
+      .Suffixes = "JPG;JPEG;JPE;JIF",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpJPEG,
+      .Probe = ProbeJpeg,
+      .ProbeOrder = kLateProbeOrder,
+      .Read = ReadJpegFormat,
+      .ReadParams = ReadJpegFormat,
+      .Write = WriteJpegFormat,
+      .FileReadBuffer = 65536,
+      .SaveOptions = {iesConvert24, iesJpegMarkers},
+      .SaveOpenFailure = ieofClearAndNotify,
+      .SaveOrder = 10,
+      .SaveSuffixes = "JPG;JPEG;JPE;JIF",
+      .StreamTag = "JFIF",
+      .StreamHeaderRead = iehrOptional,
+  };
 }

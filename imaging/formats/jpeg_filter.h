@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/rtl/exceptions.h"
+#include "imaging/io/format_descriptor.h"
 
 class TIEBitmap;
 class TIOParamsVals;
@@ -31,3 +32,6 @@ void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params);
 void WriteJpegStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
 // Replaces the APP2 markers of JpegMarkers by InputICC in chunks of 32,000 bytes.
 void AddJpegICCMarkers(TIOParamsVals& params);
+
+// The JPEG format for the input/output component.
+TIEFormatDescriptor JPEGFormat();

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "imaging/io/ie_filters.h"
 #include "platform/rtl/streams.h"
 #include "platform/rtl/byte_order.h"
 
@@ -42,7 +41,26 @@ bool IsWMFStream(TStream& stream) {
   return ReadLE16(mh) == 1 && ReadLE16(mh + 2) == 9 && ReadLE16(mh + 16) == 0;
 }
 
-void RegisterMetafileProbes() {
-  IEFilters().IsWMFStream = IsWMFStream;
-  IEFilters().IsEMFStream = IsEMFStream;
+TIEFormatDescriptor WMFFormat() {
+  return {
+      .FileType = ioWMF,
+      .FullName = "Windows Metafile",
+      .Suffixes = "WMF",
+      .Access = ieaRead,
+      .Probe = IsWMFStream,
+      .ProbeOrder = 120,
+      .Frame = ieffMetafile,
+  };
+}
+
+TIEFormatDescriptor EMFFormat() {
+  return {
+      .FileType = ioEMF,
+      .FullName = "Enhanced Windows Metafile",
+      .Suffixes = "EMF",
+      .Access = ieaRead,
+      .Probe = IsEMFStream,
+      .ProbeOrder = 130,
+      .Frame = ieffMetafile,
+  };
 }

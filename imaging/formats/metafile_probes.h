@@ -2,6 +2,8 @@
 // Content tests that let format detection recognise Windows metafiles (placeable
 // or plain) and enhanced metafiles. The metafiles themselves are rendered by the
 // input and output component through the framework's metafile picture.
+#include "imaging/io/format_descriptor.h"
+
 class TStream;
 
 // True when an enhanced metafile header stands at the position (record type 1,
@@ -11,5 +13,7 @@ bool IsEMFStream(TStream& stream);
 // the 22-byte placeable header; the position is restored.
 bool IsWMFStream(TStream& stream);
 
-// Puts both tests into the detection slots of the input and output component.
-void RegisterMetafileProbes();
+// The Windows Metafile and Enhanced Windows Metafile formats: the component
+// renders them itself; these records give the registry and detection.
+TIEFormatDescriptor WMFFormat();
+TIEFormatDescriptor EMFFormat();

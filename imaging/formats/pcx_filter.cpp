@@ -15,6 +15,7 @@
 #include "pictures/pcx/pcx_image.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/format_descriptor.h"
 
 namespace {
 
@@ -494,4 +495,58 @@ void WriteDCXStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   } catch (...) {
     progress.Abort();
   }
+}
+
+// ---- the formats ----
+
+namespace {
+
+void ReadPCXFormat(TIEFormatReadArgs& a) {
+  ReadPCXStream(a.Stream, *a.Bitmap, a.Params, a.ParamsOnly, a.Progress, a.Size);
+}
+
+void WritePCXFormat(TIEFormatWriteArgs& a) { WritePCXStream(a.Stream, a.Bitmap, a.Params, a.Progress); }
+
+void ReadDCXFormat(TIEFormatReadArgs& a) { ReadDCXStream(a.Stream, *a.Bitmap, a.Params, a.ParamsOnly, a.Progress); }
+
+void WriteDCXFormat(TIEFormatWriteArgs& a) { WriteDCXStream(a.Stream, a.Bitmap, a.Params, a.Progress); }
+
+}  // namespace
+
+TIEFormatDescriptor PCXFormat() {
+  return {
+      .FileType = ioPCX,
+      .FullName = "PaintBrush",
+      .Suffixes = "PCX",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpPCX,
+      .Read = ReadPCXFormat,
+      .ReadParams = ReadPCXFormat,
+      .Write = WritePCXFormat,
+      .LoadOpenFailure = ieofKeepFlag,
+      .SaveOptions = {iesConvert24},
+      .SaveOrder = 40,
+      .SaveSuffixes = "PCX",
+      .StreamTag = "PCX2",
+      .ShortStreamTag = "PCX",
+  };
+}
+
+TIEFormatDescriptor DCXFormat() {
+  return {
+      .FileType = ioDCX,
+      .FullName = "Multipage PCX",
+      .Suffixes = "DCX",
+      .Access = ieaReadWrite,
+      .Probe = IsDCXStream,
+      .ProbeOrder = 110,
+      .Read = ReadDCXFormat,
+      .ReadParams = ReadDCXFormat,
+      .Write = WriteDCXFormat,
+      .LoadOpenFailure = ieofKeepFlag,
+      .SaveOptions = {iesTruncateStream},
+      .SaveOpenFailure = ieofAbortQuietly,
+      .SaveOrder = 50,
+      .SaveSuffixes = "DCX",
+  };
 }

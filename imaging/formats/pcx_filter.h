@@ -4,6 +4,7 @@
 // a table of page offsets followed by PCX pictures.
 #include <cstdint>
 #include <vector>
+#include "imaging/io/format_descriptor.h"
 
 class TIEBitmap;
 class TIOParamsVals;
@@ -43,3 +44,7 @@ void WriteDCXStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
 // of odd count gets a literal 0 to keep lines even. Returns the bytes written:
 // destination holds 2 x count + 1 bytes.
 int EncodePCXLine(uint8_t* destination, const uint8_t* source, int count, int stride, int offset);
+
+// The PaintBrush and multipage PCX formats for the input/output component.
+TIEFormatDescriptor PCXFormat();
+TIEFormatDescriptor DCXFormat();

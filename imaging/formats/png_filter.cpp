@@ -526,3 +526,33 @@ void WritePNGStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   }
   if (!ok) throw EInvalidGraphic("Error on creating PNG");
 }
+
+// ---- the format ----
+
+namespace {
+
+void ReadPNGFormat(TIEFormatReadArgs& a) { ReadPNGStream(a.Stream, *a.Bitmap, a.Params, a.ParamsOnly, a.Progress); }
+
+void WritePNGFormat(TIEFormatWriteArgs& a) { WritePNGStream(a.Stream, a.Bitmap, a.Params, a.AlphaMask, a.Progress); }
+
+}  // namespace
+
+TIEFormatDescriptor PNGFormat() {
+  return {
+      .FileType = ioPNG,
+      .FullName = "Portable Network Graphics",
+      .Suffixes = "PNG",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpPNG,
+      .Probe = IsPNGStream,
+      .ProbeOrder = 30,
+      .ProbeMinSize = 8,
+      .Read = ReadPNGFormat,
+      .ReadParams = ReadPNGFormat,
+      .Write = WritePNGFormat,
+      .LoadOptions = {ielFixDPI, ielAdjustDPI, ielSyncView, ielResetMetadata, ielTakeBackground},
+      .SaveOptions = {iesAlphaMask},
+      .SaveOrder = 80,
+      .SaveSuffixes = "PNG",
+  };
+}

@@ -1,4 +1,5 @@
 #pragma once
+#include "imaging/io/format_descriptor.h"
 // PNG through libpng: reading every colour type and depth (Adam7, tRNS, bKGD,
 // pHYs, text) into a library bitmap with its alpha channel, and writing
 // palette, grey, RGB and RGBA images.
@@ -18,3 +19,6 @@ bool IsPNGStream(TStream& stream);
 // a short write sets the abort flag.
 void WritePNGStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TIEMask* mask,
                     TProgressRecord& progress);
+
+// The PNG format for the input/output component.
+TIEFormatDescriptor PNGFormat();

@@ -15,6 +15,7 @@
 #include "imaging/io/io_types.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/format_descriptor.h"
 
 namespace {
 
@@ -406,4 +407,32 @@ void WritePXMStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   } catch (...) {
     progress.Abort();
   }
+}
+
+// ---- the format ----
+
+namespace {
+
+void ReadPXMFormat(TIEFormatReadArgs& a) { ReadPXMStream(a.Stream, *a.Bitmap, a.Params, a.Progress, a.ParamsOnly); }
+
+void WritePXMFormat(TIEFormatWriteArgs& a) { WritePXMStream(a.Stream, a.Bitmap, a.Params, a.Progress); }
+
+}  // namespace
+
+TIEFormatDescriptor PXMFormat() {
+  return {
+      .FileType = ioPXM,
+      .FullName = "Portable Pixmap, GrayMap, BitMap",
+      .Suffixes = "PXM;PPM;PGM;PBM",
+      .Access = ieaReadWrite,
+      .Probe = IsPXMStream,
+      .ProbeOrder = 80,
+      .Read = ReadPXMFormat,
+      .ReadParams = ReadPXMFormat,
+      .Write = WritePXMFormat,
+      .LoadOptions = {ielFixDPI, ielAdjustDPI, ielResetMetadata},
+      .SaveOptions = {iesConvert24, iesKeep8gInFiles},
+      .SaveOrder = 110,
+      .SaveSuffixes = "PXM;PBM;PGM;PPM",
+  };
 }

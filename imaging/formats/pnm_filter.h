@@ -4,6 +4,7 @@
 // written as P4, P5 or P6 with the picture's comment lines.
 #include <cstddef>
 #include <string>
+#include "imaging/io/format_descriptor.h"
 
 class TIEBitmap;
 class TIOParamsVals;
@@ -23,3 +24,6 @@ bool IsPXMStream(TStream& stream);
 void ReadPXMStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress,
                    bool paramsOnly);
 void WritePXMStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
+
+// The portable anymap formats for the input/output component.
+TIEFormatDescriptor PXMFormat();

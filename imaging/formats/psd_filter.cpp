@@ -16,6 +16,7 @@
 #include "pictures/psd/psd_image.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/ie_filters.h"
 
 namespace {
 
@@ -1013,4 +1014,41 @@ int PackBitsEncodeRow(const uint8_t* row, int count, uint8_t* out) {
   }
   flushLiterals(count);
   return n;
+}
+
+// ---- the format ----
+
+namespace {
+
+void ReadPSDFormat(TIEFormatReadArgs& a) {
+  const auto& read = IEFilters().ReadPSDStream;
+  if (!read) return a.Progress.Abort();
+  // Layers go to a view's layer list; without one the merged picture is read.
+  read(a.Stream, a.ParamsOnly ? nullptr : a.Bitmap, a.Params, nullptr, false, a.Progress);
+}
+
+void WritePSDFormat(TIEFormatWriteArgs& a) {
+  const auto& write = IEFilters().WritePSDStream;
+  if (!write) return a.Progress.Abort();
+  write(a.Stream, a.Params, a.Progress, nullptr, &a.Bitmap);
+}
+
+}  // namespace
+
+TIEFormatDescriptor PSDFormat() {
+  return {
+      .FileType = ioPSD,
+      .FullName = "Photoshop PSD",
+      .Suffixes = "PSD",
+      .Access = ieaReadWrite,
+      .Probe = IsPSDStream,
+      .ProbeOrder = 140,
+      .Read = ReadPSDFormat,
+      .ReadParams = ReadPSDFormat,
+      .Write = WritePSDFormat,
+      .LoadOpenFailure = ieofKeepFlag,
+      .SaveOpenFailure = ieofAbortQuietly,
+      .SaveOrder = 160,
+      .SaveSuffixes = "PSD",
+  };
 }

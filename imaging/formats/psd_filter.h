@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "imaging/core/ie_resample.h"
+#include "imaging/io/format_descriptor.h"
 
 class TIEBitmap;
 class TIOParamsVals;
@@ -71,3 +72,8 @@ TPSDLayerList PreparePSDLayers(TIEBitmap* bitmap, const TPSDLayerList& layers);
 // literal packets of at most 128. Returns the bytes written; out holds
 // count + count / 128 + 1 bytes.
 int PackBitsEncodeRow(const uint8_t* row, int count, uint8_t* out);
+
+// The Photoshop format for the input/output component. Its loads and saves go
+// through the layer service of the ie_filters slots, which the views fill with
+// their layered reader and writer; the component itself passes no layers.
+TIEFormatDescriptor PSDFormat();

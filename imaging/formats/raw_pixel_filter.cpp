@@ -14,6 +14,7 @@
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/format_descriptor.h"
 
 namespace {
 
@@ -228,4 +229,23 @@ void ReadRawPixelStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& param
   } catch (...) {
     progress.Refuse(kRefusedStreamFailed);
   }
+}
+
+// ---- the format ----
+
+namespace {
+
+void ReadRawPixelFormat(TIEFormatReadArgs& a) { ReadRawPixelStream(a.Stream, *a.Bitmap, a.Params, a.Progress); }
+
+}  // namespace
+
+TIEFormatDescriptor RawPixelFormat() {
+  return {
+      .FileType = ioBMPRAW,
+      .FullName = "Raw Bitmap",
+      .Access = ieaReadWrite,
+      .Read = ReadRawPixelFormat,
+      .LoadOptions = {ielResetMetadata},
+      .LoadOpenFailure = ieofKeepFlag,
+  };
 }

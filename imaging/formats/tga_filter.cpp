@@ -524,3 +524,36 @@ void TGARatioFraction(double value, uint16_t& numerator, uint16_t& denominator) 
   numerator = uint16_t(n);
   denominator = uint16_t(d);
 }
+
+// ---- the format ----
+
+namespace {
+
+void ReadTGAFormat(TIEFormatReadArgs& a) {
+  ReadTGAStream(a.Stream, *a.Bitmap, a.Params, a.Progress, a.ParamsOnly, a.AlphaMask, false);
+}
+
+void WriteTGAFormat(TIEFormatWriteArgs& a) { WriteTGAStream(a.Stream, a.Bitmap, a.Params, a.Progress, a.AlphaMask); }
+
+}  // namespace
+
+TIEFormatDescriptor TGAFormat() {
+  return {
+      .FileType = ioTGA,
+      .FullName = "Targa Bitmap",
+      .Suffixes = "TGA;TARGA;VDA;ICB;VST;PIX",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpTGA,
+      .Probe = IsTGAStream,
+      .ProbeOrder = 70,
+      .Read = ReadTGAFormat,
+      .ReadParams = ReadTGAFormat,
+      .Write = WriteTGAFormat,
+      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielSyncView, ielSyncViewByNameOnly,
+                      ielResetMetadata},
+      .SaveOptions = {iesConvert24, iesAlphaMask},
+      .SaveOrder = 100,
+      // ".win" pictures are written as Targa (and read as Targa by LoadFile).
+      .SaveSuffixes = "TGA;TARGA;VDA;ICB;VST;WIN",
+  };
+}

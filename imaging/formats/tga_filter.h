@@ -28,3 +28,6 @@ int EncodeTGARLERow(const uint8_t* pixels, int count, int bytesPerPixel, uint8_t
 // A positive ratio as numerator over denominator, both within 16 bits: n / 10000
 // where that fits, else the nearest fraction that does; 0 / 0 for none.
 void TGARatioFraction(double value, uint16_t& numerator, uint16_t& denominator);
+
+// The Targa format for the input/output component.
+TIEFormatDescriptor TGAFormat();

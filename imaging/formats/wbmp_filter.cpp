@@ -10,6 +10,7 @@
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/streams.h"
+#include "imaging/io/format_descriptor.h"
 
 namespace {
 
@@ -118,4 +119,30 @@ void WriteWBMPStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals&, TProgre
   } catch (...) {
     progress.Abort();
   }
+}
+
+// ---- the format ----
+
+namespace {
+
+void ReadWBMPFormat(TIEFormatReadArgs& a) { ReadWBMPStream(a.Stream, *a.Bitmap, a.Params, a.Progress, a.ParamsOnly); }
+
+void WriteWBMPFormat(TIEFormatWriteArgs& a) { WriteWBMPStream(a.Stream, a.Bitmap, a.Params, a.Progress); }
+
+}  // namespace
+
+TIEFormatDescriptor WBMPFormat() {
+  return {
+      .FileType = ioWBMP,
+      .FullName = "Wireless Bitmap",
+      .Suffixes = "WBMP",
+      .Access = ieaReadWrite,
+      .Read = ReadWBMPFormat,
+      .ReadParams = ReadWBMPFormat,
+      .Write = WriteWBMPFormat,
+      .LoadOptions = {ielFixDPI, ielResetMetadata},
+      .SaveOptions = {iesConvert24},
+      .SaveOrder = 130,
+      .SaveSuffixes = "WBMP",
+  };
 }

@@ -3,6 +3,7 @@
 // writing from an ie1g library bitmap. Sizes are the format's variable-length
 // integers, read and written whole.
 #include <cstdint>
+#include "imaging/io/format_descriptor.h"
 
 class TIEBitmap;
 class TIOParamsVals;
@@ -21,3 +22,6 @@ void ReadWBMPStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
                     bool paramsOnly);
 // Any bitmap is written at its full size; other formats go through an ie1g copy.
 void WriteWBMPStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
+
+// The Wireless Bitmap format for the input/output component.
+TIEFormatDescriptor WBMPFormat();

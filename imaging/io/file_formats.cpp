@@ -5,7 +5,7 @@
 #include "imaging/core/ie_proc.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/io/image_lib_io.h"
-#include "imaging/io/ie_filters.h"
+#include "imaging/io/format_descriptor.h"
 #include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/strings.h"
 #include "platform/win/clipboard.h"
@@ -33,44 +33,6 @@ std::string TakeFirstSuffix(std::string& list) {
   list = p == std::string::npos ? std::string() : list.substr(p + 1);
   return first;
 }
-
-struct TBuiltin {
-  TImageFileType code;
-  const char* name;
-  const char* suffix;
-  bool read;
-  bool write;
-  uint16_t page;
-};
-
-constexpr TBuiltin kBuiltins[] = {
-    {ioTIFF, "TIFF Bitmap", "TIF;TIFF;FAX;G3N;G3F;XIF", true, true, iedpTIFF},
-    {ioGIF, "CompuServe Bitmap", "GIF", true, true, iedpGIF},
-    {ioJPEG, "JPEG Bitmap", "JPG;JPEG;JPE;JIF", true, true, iedpJPEG},
-    {ioPCX, "PaintBrush", "PCX", true, true, iedpPCX},
-    {ioBMP, "Windows Bitmap", "BMP;DIB;RLE", true, true, iedpBMP},
-    {ioBMPRAW, "Raw Bitmap", "", true, true, 0},
-    {ioICO, "Windows Icon", "ICO", true, true, 0},
-    {ioCUR, "Windows Cursor", "CUR", true, false, 0},
-    {ioPNG, "Portable Network Graphics", "PNG", true, true, iedpPNG},
-    {ioDICOM, "DICOM Bitmap", "DCM;DIC;DICOM;V2", true, false, 0},
-    {ioWMF, "Windows Metafile", "WMF", true, false, 0},
-    {ioEMF, "Enhanced Windows Metafile", "EMF", true, false, 0},
-    {ioTGA, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", true, true, iedpTGA},
-    {ioPXM, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM", true, true, 0},
-    {ioWBMP, "Wireless Bitmap", "WBMP", true, true, 0},
-    {ioJP2, "JPEG2000", "JP2", true, true, iedpJ2000},
-    {ioJ2K, "JPEG2000 Code Stream", "J2K;JPC;J2C", true, true, iedpJ2000},
-    {ioPS, "PostScript Level 2", "PS;EPS", false, true, 0},
-    {ioPDF, "Adobe PDF", "PDF", false, true, 0},
-    {ioDCX, "Multipage PCX", "DCX", true, true, 0},
-    {ioRAW, "Camera RAW", "CRW;CR2;NEF;RAW;PEF;RAF;X3F;BAY;ORF;SRF;MRW;DCR;SR2", true, false, 0},
-    {ioPSD, "Photoshop PSD", "PSD", true, true, 0},
-    {ioIEV, "Vectorial objects", "IEV", true, true, 0},
-    {ioLYR, "Layers", "LYR", true, true, 0},
-    {ioALL, "Layers and objects", "ALL", true, true, 0},
-    {ioHDP, "Microsoft HD Photo", "WDP;HDP", true, true, 0},
-};
 
 }  // namespace
 
@@ -140,17 +102,17 @@ TIEFileFormatInfo* FileFormatAt(int index) {
 }
 
 void RegisterBuiltinFileFormats() {
-  const auto& wic = IEFilters().IsWICAvailable;
-  for (const TBuiltin& b : kBuiltins) {
-    if (b.code == ioHDP && !(wic && wic())) continue;
+  // The formats layer installed its descriptors, in the registry's order.
+  for (const TIEFormatDescriptor& d : FormatDescriptors()) {
+    if (d.Available && !d.Available()) continue;
     auto f = std::make_unique<TIEFileFormatInfo>();
-    f->FileType = b.code;
-    f->FullName = b.name;
-    f->Suffix = b.suffix;
+    f->FileType = d.FileType;
+    f->FullName = d.FullName;
+    f->Suffix = d.Suffixes;
     f->InternalFormat = true;
-    f->DialogPage = b.page;
-    if (b.read) f->ReadFunction = InternalFormatReadHook;
-    if (b.write) f->WriteFunction = InternalFormatWriteHook;
+    f->DialogPage = d.DialogPage;
+    if (d.Access == ieaRead || d.Access == ieaReadWrite) f->ReadFunction = InternalFormatReadHook;
+    if (d.Access == ieaWrite || d.Access == ieaReadWrite) f->WriteFunction = InternalFormatWriteHook;
     f->TryFunction = InternalFormatTryHook;
     RegisterFileFormat(std::move(f));
   }

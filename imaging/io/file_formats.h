@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/object.h"
 
@@ -20,9 +21,6 @@ using TIEWriteFunction =
     std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>;
 using TIETryFunction = std::function<bool(TStream& stream, TImageFileType type)>;
 
-// Pages of the parameters dialog.
-constexpr uint16_t iedpJPEG = 4, iedpTIFF = 8, iedpGIF = 16, iedpBMP = 32, iedpPCX = 64, iedpPNG = 128,
-                   iedpTGA = 256, iedpJ2000 = 512;
 
 class TIEFileFormatInfo : public TObject {
 public:

@@ -1,10 +1,13 @@
 #include "imaging/io/format_detect.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 #include <filesystem>
 
 #include "imaging/core/ie_streams.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
 #include "platform/rtl/paths.h"
 
@@ -58,30 +61,27 @@ TImageFileType DetectByContent(TStream& s, int64_t start) {
   if (size > 128 && ReadAt(s, start, b, 128) && b[0] == 0x0A && b[1] <= 5) return ioPCX;
   if (size > 12 && ReadAt(s, start, b, 12) && TagIs(b, "TIFF")) return ioTIFF;
 
+  // The formats' own tests, from the lowest order up; those that search
+  // forward through the data (ProbeOrder from kLateProbeOrder) come after the
+  // views' stream tests, so a picture of another kind that embeds one is not
+  // taken for it.
+  std::vector<const TIEFormatDescriptor*> probes;
+  for (const TIEFormatDescriptor& d : FormatDescriptors())
+    if (d.Probe && d.ProbeOrder > 0) probes.push_back(&d);
+  std::stable_sort(probes.begin(), probes.end(),
+                   [](const TIEFormatDescriptor* x, const TIEFormatDescriptor* y) { return x->ProbeOrder < y->ProbeOrder; });
+  auto asks = [&](const TIEFormatDescriptor* d) { return size > d->ProbeMinSize && Probe(d->Probe, s, start); };
+  size_t next = 0;
+  for (; next < probes.size() && probes[next]->ProbeOrder < kLateProbeOrder; ++next)
+    if (asks(probes[next])) return probes[next]->FileType;
   const TIEFilterSlots& f = IEFilters();
-  if (Probe(f.IsHDPhotoStream, s, start)) return ioHDP;
-  if (Probe(f.IsTIFFStream, s, start) && !Probe(f.IsRawTIFFStream, s, start)) return ioTIFF;
-  if (size > 8 && Probe(f.IsPNGStream, s, start)) return ioPNG;
-  if (Probe(f.IsDICOMStream, s, start)) return ioDICOM;
-  if (Probe(f.IsICOStream, s, start)) return ioICO;
-  if (Probe(f.IsCURStream, s, start)) return ioCUR;
-  if (Probe(f.IsTGAStream, s, start)) return ioTGA;
-  if (Probe(f.IsPXMStream, s, start)) return ioPXM;
-  if (Probe(f.IsJP2Stream, s, start)) return ioJP2;
-  if (Probe(f.IsJ2KStream, s, start)) return ioJ2K;
   if (Probe(IsAVIStream, s, start)) return ioAVI;
-  if (Probe(f.IsDCXStream, s, start)) return ioDCX;
-  if (Probe(f.IsWMFStream, s, start)) return ioWMF;
-  if (Probe(f.IsEMFStream, s, start)) return ioEMF;
-  if (Probe(f.IsPSDStream, s, start)) return ioPSD;
   if (Probe(f.IsIEVStream, s, start)) return ioIEV;
   if (Probe(f.IsLayersStream, s, start)) return ioLYR;
   if (Probe(f.IsALLStream, s, start)) return ioALL;
+  for (; next < probes.size(); ++next)
+    if (asks(probes[next])) return probes[next]->FileType;
 
-  if (f.FindJpegStart) {
-    s.SetPosition(start);
-    if (f.FindJpegStart(s, true) >= 0) return ioJPEG;
-  }
   for (int i = 0; i < FileFormatCount(); ++i) {
     TIEFileFormatInfo* e = FileFormatAt(i);
     if (!e->TryFunction) continue;

@@ -247,27 +247,35 @@ protected:
   void Notification(TComponent* component, TOperation operation) override;
 
 private:
-  struct TLoadSpec;
-  struct TSaveSpec;
-  friend struct TIOFormatTable;
   TProgressRecord MakeProgress();
   // The picture a writer gets: the working bitmap, or a 24-bit copy of it in
   // holder when its format is not ie24RGB, ie1g (or ie8g with keep8g).
   TIEBitmap* WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g = false);
   void UnregisterFromView();
-  // The shared bodies of the per-format operations.
-  void RunLoadStream(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
-  void RunLoadFile(const TLoadSpec& spec, const std::wstring& name);
-  void RunSaveStream(const TSaveSpec& spec, TStream& stream);
-  void RunSaveFile(const TSaveSpec& spec, const std::wstring& name);
+  // The shared frames of the per-format operations, run as the format's
+  // descriptor says; a code without a descriptor fails.
+  void RunLoadStream(TImageFileType code, TStream& stream);
+  void RunLoadFile(TImageFileType code, const std::wstring& name);
+  void RunSaveStream(TImageFileType code, TStream& stream);
+  void RunSaveFile(TImageFileType code, const std::wstring& name);
+  void RunLoadStream(const TIEFormatDescriptor& format, TStream& stream, const std::wstring* fileName);
+  void RunLoadFile(const TIEFormatDescriptor& format, const std::wstring& name);
+  void RunSaveStream(const TIEFormatDescriptor& format, TStream& stream);
+  void RunSaveFile(const TIEFormatDescriptor& format, const std::wstring& name);
   bool LoadByCode(TImageFileType code, const std::wstring* name, TStream* stream);
   bool SaveByCode(TImageFileType code, const std::wstring* name, TStream* stream);
   void HookLoad(TIEFileFormatInfo& entry, const std::wstring* name, TStream* stream, bool catchErrors,
                 bool notifyWithoutBitmap);
   void HookSaveFile(TIEFileFormatInfo& entry, const std::wstring& name);
   void HookSaveStream(TIEFileFormatInfo& entry, TStream& stream);
-  void LoadBody(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName);
-  void SaveBody(const TSaveSpec& spec, TStream& stream, bool toStream);
+  void LoadBody(const TIEFormatDescriptor& format, TStream& stream, const std::wstring* fileName);
+  // Calls the format's reader (after a stream header) and writer (with one);
+  // false when the format has none.
+  bool CallReader(const TIEFormatDescriptor& format, TStream& stream, TProgressRecord& progress, TIEMaskOut& mask,
+                  bool fromStream);
+  bool CallWriter(const TIEFormatDescriptor& format, TStream& stream, TIEBitmap& bitmap, TIEMask* mask,
+                  TProgressRecord& progress, bool toStream);
+  void SaveBody(const TIEFormatDescriptor& format, TStream& stream, bool toStream);
   void ReadParamsBody(TStream& stream, TImageFileType type);
 
   TBitmap* FVclBitmapLink = nullptr;

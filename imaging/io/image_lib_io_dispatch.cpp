@@ -2,6 +2,7 @@
 // stream's content or a format code leads to, and the hook path of formats
 // registered from outside.
 #include <algorithm>
+#include <vector>
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
@@ -9,6 +10,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -186,34 +188,15 @@ void TImageLibIO::SaveFile(const std::string& name, TImageFileType type) { SaveF
 void TImageLibIO::SaveFile(const std::wstring& name, TImageFileType type) {
   if (name.empty()) return;
   const std::string ext = LowerExtension(name);
-  struct TRule {
-    TImageFileType code;
-    std::initializer_list<const char*> exts;
-  };
   // The order decides: an earlier extension wins over a later type.
-  static const TRule kRules[] = {
-      {ioJPEG, {".jpg", ".jpeg", ".jpe", ".jif"}},
-      {ioJP2, {".jp2"}},
-      {ioJ2K, {".j2k", ".jpc", ".j2c"}},
-      {ioPCX, {".pcx"}},
-      {ioDCX, {".dcx"}},
-      {ioGIF, {".gif"}},
-      {ioTIFF, {".tif", ".tiff", ".fax", ".g3f", ".g3n"}},
-      {ioPNG, {".png"}},
-      {ioBMP, {".bmp", ".dib", ".rle"}},
-      {ioTGA, {".tga", ".targa", ".vda", ".icb", ".vst", ".win"}},
-      {ioPXM, {".pxm", ".pbm", ".pgm", ".ppm"}},
-      {ioICO, {".ico"}},
-      {ioWBMP, {".wbmp"}},
-      {ioPS, {".ps", ".eps"}},
-      {ioPDF, {".pdf"}},
-      {ioPSD, {".psd"}},
-      {ioHDP, {".hdp", ".wdp"}},
-  };
-  for (const TRule& rule : kRules) {
-    const bool byExt = std::any_of(rule.exts.begin(), rule.exts.end(), [&](const char* e) { return ext == e; });
-    if (rule.code == type || byExt) {
-      SaveByCode(rule.code, &name, nullptr);
+  std::vector<const TIEFormatDescriptor*> savers;
+  for (const TIEFormatDescriptor& d : FormatDescriptors())
+    if (d.SaveOrder > 0) savers.push_back(&d);
+  std::stable_sort(savers.begin(), savers.end(),
+                   [](const TIEFormatDescriptor* x, const TIEFormatDescriptor* y) { return x->SaveOrder < y->SaveOrder; });
+  for (const TIEFormatDescriptor* d : savers) {
+    if (d->FileType == type || SuffixListHas(d->SaveSuffixes, ext)) {
+      SaveByCode(d->FileType, &name, nullptr);
       return;
     }
   }
@@ -309,95 +292,22 @@ void TImageLibIO::ReadParamsBody(TStream& s, TImageFileType type) {
   progress.AbortFlag = &FAborting;
   TIEBitmap scratch;
   TIEMaskOut mask;
-  const TIEFilterSlots& f = IEFilters();
   auto missing = [&] { FAborting = true; };
-  switch (type) {
-    case ioTIFF:
-      if (!f.ReadTIFFStream) return missing();
-      {
-        int pages = 0;
-        f.ReadTIFFStream(nullptr, s, pages, p, progress, true, mask, true, true, false, false, false);
-        p.TiffImageCount = pages;
-      }
-      break;
-    case ioGIF:
-      if (!f.ReadGIFStream) return missing();
-      {
-        int frames = 0;
-        f.ReadGIFStream(s, scratch, frames, false, mask, true, progress, p);
-      }
-      break;
-    case ioJPEG:
-      if (!f.ReadJpegStream) return missing();
-      f.ReadJpegStream(s, nullptr, nullptr, p.NativePixelFormat, -1, true, true, false, true, false, true, progress, p);
-      break;
-    case ioPCX:
-      if (!f.ReadPCXStream) return missing();
-      f.ReadPCXStream(s, scratch, p, true, progress, s.Size());
-      break;
-    case ioBMP:
-      if (!f.ReadBMPStream) return missing();
-      f.ReadBMPStream(s, scratch, s.Size(), p, progress, true, false, mask, false);
-      break;
-    case ioICO:
-      if (!f.ReadICOStream) return missing();
-      f.ReadICOStream(s, scratch, p, true, progress, mask, false);
-      break;
-    case ioCUR:
-      if (!f.ReadCURStream) return missing();
-      f.ReadCURStream(s, scratch, p, true, progress, mask, false);
-      break;
-    case ioPNG:
-      if (!f.ReadPNGStream) return missing();
-      f.ReadPNGStream(s, scratch, p, true, progress);
-      break;
-    case ioWMF:
-    case ioEMF:
-      ReadMetafileParams(s);
-      break;
-    case ioTGA:
-      if (!f.ReadTGAStream) return missing();
-      f.ReadTGAStream(s, scratch, p, progress, true, mask, false);
-      break;
-    case ioPXM:
-      if (!f.ReadPXMStream) return missing();
-      f.ReadPXMStream(s, scratch, p, progress, true);
-      break;
-    case ioJP2:
-    case ioJ2K:
-      if (!f.ReadJ2000Stream) return missing();
-      f.ReadJ2000Stream(s, &scratch, p, true, progress);
-      break;
-    case ioWBMP:
-      if (!f.ReadWBMPStream) return missing();
-      f.ReadWBMPStream(s, scratch, p, progress, true);
-      break;
-    case ioDCX:
-      if (!f.ReadDCXStream) return missing();
-      f.ReadDCXStream(s, scratch, p, true, progress);
-      break;
-    case ioRAW:
-      if (!f.ReadCameraRawStream) return missing();
-      f.ReadCameraRawStream(s, &scratch, p, true, progress);
-      break;
-    case ioPSD:
-      if (!f.ReadPSDStream) return missing();
-      f.ReadPSDStream(s, nullptr, p, nullptr, false, progress);
-      break;
-    case ioDICOM:
-      if (!f.ReadDICOMStream) return missing();
-      f.ReadDICOMStream(s, &scratch, p, true, progress);
-      break;
-    case ioHDP:
-      if (!f.ReadHDPhotoStream) return missing();
-      f.ReadHDPhotoStream(s, &scratch, p, true, progress);
-      break;
-    default: {
-      TIEFileFormatInfo* entry = FindFileFormatByType(type);
-      if (entry == nullptr || !entry->ReadFunction || entry->InternalFormat) return missing();
-      entry->ReadFunction(s, scratch, p, true, progress);
-    }
+  const TIEFormatDescriptor* format = FindFormatDescriptor(type);
+  if (format != nullptr && format->Frame == ieffMetafile) {
+    ReadMetafileParams(s);
+    return;
   }
+  if (format != nullptr) {
+    if (!format->ReadParams) return missing();
+    TIEFormatReadArgs args{s, &scratch, p, progress, mask, true, s.Size(), true};
+    format->ReadParams(args);
+    return;
+  }
+  // A format from outside reads through its hook.
+  TIEFileFormatInfo* entry = FindFileFormatByType(type);
+  if (entry == nullptr || !entry->ReadFunction || entry->InternalFormat) return missing();
+  entry->ReadFunction(s, scratch, p, true, progress);
 }
 
 TImageFileType TImageLibIO::ReadParamsFromFileAsType(const std::wstring& name, TImageFileType type) {

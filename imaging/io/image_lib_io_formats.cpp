@@ -20,34 +20,6 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/byte_order.h"
 
-// How one format's load differs from the common frame.
-struct TImageLibIO::TLoadSpec {
-  TImageFileType code = ioUnknown;
-  bool fullAlpha = true;    // a returned mask becomes the alpha channel
-  bool fixDPI = true;
-  bool adjustDPI = true;
-  bool syncView = true;
-  bool syncViewByNameOnly = false;
-  bool resetMetadata = true;
-  // What a file that cannot be opened leaves: 'a' Aborting set and finish
-  // notified, 'b' Aborting set without notification, 'c' Aborting unchanged.
-  char open = 'a';
-  // Calls the filter; false when its slot is empty.
-  bool (*read)(TImageLibIO& io, TStream& stream, TIEBitmap& bitmap, TProgressRecord& progress, TIEMaskOut& mask,
-               bool fromStream) = nullptr;
-};
-
-// How one format's save differs from the common frame.
-struct TImageLibIO::TSaveSpec {
-  TImageFileType code = ioUnknown;
-  bool convert = false;  // the writer gets a 24-bit copy unless the picture is ie24RGB or ie1g
-  bool keep8g = false;   // ie8g is kept too
-  bool alphaMask = false;
-  char open = 'a';       // 'a', 'b', 'c' as for loads; 'd' Aborting cleared and finish notified
-  bool (*write)(TImageLibIO& io, TStream& stream, TIEBitmap& bitmap, TIEMask* mask, TProgressRecord& progress,
-                bool toStream) = nullptr;
-};
-
 namespace {
 
 constexpr int64_t kHeaderSize = 12;
@@ -106,411 +78,92 @@ void WritePlaceholder(TStream& s) {
   s.WriteBuffer(zero, kHeaderSize);
 }
 
-// ---- readers ----
-
-bool ReadTIFF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool fromStream) {
-  const auto& slot = IEFilters().ReadTIFFStream;
-  if (!slot) return false;
-  const bool header = fromStream && io.StreamHeaders;
-  TStreamHeader h;
-  if (header) {
-    h = ReadHeader(s);
-    if (!h.present || h.tag != "TIFF") {
-      pr.Abort();
-      return true;
-    }
-  }
-  int pages = 0;
-  {
-    TIEBufferedReadStream buffered(&s, 8192, true);
-    slot(&bmp, buffered, pages, io.Params(), pr, false, mask, !header, false, false, false, false);
-  }
-  if (header) s.SetPosition(h.start + kHeaderSize + h.length);
-  io.Params().TiffImageCount = pages;
-  return true;
-}
-
-bool ReadGIF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadGIFStream;
-  if (!slot) return false;
-  int frames = 0;
-  slot(s, bmp, frames, false, mask, false, pr, io.Params());
-  io.Params().GifImageCount = frames;
-  return true;
-}
-
-bool ReadJPEG(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool fromStream) {
-  const auto& slot = IEFilters().ReadJpegStream;
-  if (!slot) return false;
-  TIOParamsVals& p = io.Params();
-  if (!fromStream) {
-    TIEBufferedReadStream buffered(&s, 65536, true);
-    slot(buffered, nullptr, &bmp, p.NativePixelFormat, -1, true, true, false, true, false, false, pr, p);
-    return true;
-  }
-  // A stream may carry the 12-byte header; without its tag the data is read plainly.
-  TStreamHeader h = ReadHeader(s);
-  const bool headed = h.present && h.tag == "JFIF";
-  if (!headed) s.SetPosition(h.start);
-  slot(s, nullptr, &bmp, p.NativePixelFormat, -1, true, true, false, true, false, false, pr, p);
-  if (headed) s.SetPosition(h.start + kHeaderSize + h.length);
-  return true;
-}
-
-bool ReadPCX(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool fromStream) {
-  const auto& slot = IEFilters().ReadPCXStream;
-  if (!slot) return false;
-  if (!(fromStream && io.StreamHeaders)) {
-    slot(s, bmp, io.Params(), false, pr, std::max<int64_t>(0, s.Size() - s.Position()));
-    return true;
-  }
-  TStreamHeader h = ReadHeader(s);
-  if (!h.present || h.tag.compare(0, 3, "PCX") != 0) {
-    pr.Abort();
-    return true;
-  }
-  if (h.tag == "PCX2") {
-    slot(s, bmp, io.Params(), false, pr, h.length);
-    s.SetPosition(h.start + kHeaderSize + h.length);
-  } else {
-    // The older 4-byte "PCX" header: the data runs to the end of the stream.
-    s.SetPosition(h.start + 4);
-    slot(s, bmp, io.Params(), false, pr, std::max<int64_t>(0, s.Size() - s.Position()));
-  }
-  return true;
-}
-
-bool ReadBMP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadBMPStream;
-  if (!slot) return false;
-  slot(s, bmp, 0, io.Params(), pr, false, false, mask, !io.Params().BmpAlphaChannel);
-  return true;
-}
-
-bool ReadICO(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadICOStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), false, pr, mask, false);
-  return true;
-}
-
-bool ReadCUR(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadCURStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), false, pr, mask, false);
-  return true;
-}
-
-bool ReadPNG(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadPNGStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), false, pr);
-  const TRGB c = io.Params().PngBackground;
-  io.SetBackground(uint32_t(c.r) | uint32_t(c.g) << 8 | uint32_t(c.b) << 16);
-  return true;
-}
-
-bool ReadTGA(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut& mask, bool) {
-  const auto& slot = IEFilters().ReadTGAStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr, false, mask, false);
-  return true;
-}
-
-bool ReadPXM(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadPXMStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr, false);
-  return true;
-}
-
-bool ReadJ2000(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadJ2000Stream;
-  if (!slot) return false;
-  slot(s, &bmp, io.Params(), false, pr);
-  return true;
-}
-
-bool ReadWBMP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadWBMPStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr, false);
-  return true;
-}
-
-bool ReadDCX(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadDCXStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), false, pr);
-  return true;
-}
-
-bool ReadRAW(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadCameraRawStream;
-  if (!slot) return false;
-  slot(s, &bmp, io.Params(), false, pr);
-  return true;
-}
-
-bool ReadRawPixels(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadRawPixelStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool ReadPSD(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadPSDStream;
-  if (!slot) return false;
-  // Layers go to a view's layer list; without one the merged picture is read.
-  slot(s, &bmp, io.Params(), nullptr, false, pr);
-  return true;
-}
-
-bool ReadDICOM(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadDICOMStream;
-  if (!slot) return false;
-  slot(s, &bmp, io.Params(), false, pr);
-  return true;
-}
-
-bool ReadHDP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TProgressRecord& pr, TIEMaskOut&, bool) {
-  const auto& slot = IEFilters().ReadHDPhotoStream;
-  if (!slot) return false;
-  slot(s, &bmp, io.Params(), false, pr);
-  return true;
-}
-
-// ---- writers ----
-
-bool WriteTIFF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool toStream) {
-  const auto& slot = IEFilters().WriteTIFFStream;
-  if (!slot) return false;
-  const bool header = toStream && io.StreamHeaders;
-  const int64_t start = s.Position();
-  if (header) WritePlaceholder(s);
-  slot(s, false, &bmp, pr, io.Params());
-  // A failed write keeps the placeholder, so the data is never taken for a picture.
-  if (header && !pr.Aborted()) WriteHeader(s, start, "TIFF");
-  return true;
-}
-
-bool WriteGIF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteGIFStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WriteJPEG(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool toStream) {
-  const auto& slot = IEFilters().WriteJpegStream;
-  if (!slot) return false;
-  io.RebuildJPEGMarkersForSave();
-  const bool header = toStream && io.StreamHeaders;
-  const int64_t start = s.Position();
-  if (header) WritePlaceholder(s);
-  slot(s, bmp, io.Params(), pr);
-  if (header && !pr.Aborted()) WriteHeader(s, start, "JFIF");
-  return true;
-}
-
-bool WritePCX(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool toStream) {
-  const auto& slot = IEFilters().WritePCXStream;
-  if (!slot) return false;
-  const bool header = toStream && io.StreamHeaders;
-  const int64_t start = s.Position();
-  if (header) WritePlaceholder(s);
-  slot(s, bmp, io.Params(), pr);
-  if (header && !pr.Aborted()) WriteHeader(s, start, "PCX2");
-  return true;
-}
-
-bool WriteBMP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteBMPStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr, io.Params().BmpAlphaChannel);
-  return true;
-}
-
-bool WriteICO(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteICOStream;
-  if (!slot) return false;
-  TIOParamsVals& p = io.Params();
-  std::vector<std::pair<int, int>> sizes;
-  std::vector<int> bitCounts;
-  for (int i = 0; i < 16 && p.IcoSizes[i].Width > 0; ++i) {
-    sizes.emplace_back(p.IcoSizes[i].Width, p.IcoSizes[i].Height);
-    bitCounts.push_back(p.IcoBitCounts[i]);
-  }
-  slot(s, bmp, p, pr, sizes, bitCounts);
-  return true;
-}
-
-bool WritePNG(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask* mask, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WritePNGStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), mask, pr);
-  return true;
-}
-
-bool WriteTGA(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask* mask, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteTGAStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr, mask);
-  return true;
-}
-
-bool WritePXM(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WritePXMStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WriteJP2(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteJ2000Stream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), 0, pr);
-  return true;
-}
-
-bool WriteJ2K(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteJ2000Stream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), 1, pr);
-  return true;
-}
-
-bool WriteWBMP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteWBMPStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WritePS(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WritePSStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WritePDF(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WritePDFStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WriteDCX(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool toStream) {
-  const auto& slot = IEFilters().WriteDCXStream;
-  if (!slot) return false;
-  // A single-page DCX from here on: what the stream held before the DCX stays.
-  if (toStream) s.SetSize(s.Position());
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
-bool WritePSD(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WritePSDStream;
-  if (!slot) return false;
-  slot(s, io.Params(), pr, nullptr, &bmp);
-  return true;
-}
-
-bool WriteHDP(TImageLibIO& io, TStream& s, TIEBitmap& bmp, TIEMask*, TProgressRecord& pr, bool) {
-  const auto& slot = IEFilters().WriteHDPhotoStream;
-  if (!slot) return false;
-  slot(s, bmp, io.Params(), pr);
-  return true;
-}
-
 }  // namespace
-
-// The tables of the per-format operations, by code.
-struct TIOFormatTable {
-  using L = TImageLibIO::TLoadSpec;
-  using S = TImageLibIO::TSaveSpec;
-  //            code       A      D      J      V      Vname  M     open read
-  static constexpr L kTIFF{ioTIFF, true, true, true, true, false, true, 'c', ReadTIFF};
-  static constexpr L kGIF{ioGIF, true, true, true, false, false, true, 'c', ReadGIF};
-  static constexpr L kJPEG{ioJPEG, false, true, true, true, false, true, 'a', ReadJPEG};
-  static constexpr L kPCX{ioPCX, false, true, true, true, false, true, 'c', ReadPCX};
-  static constexpr L kBMP{ioBMP, true, true, true, true, false, true, 'c', ReadBMP};
-  static constexpr L kICO{ioICO, true, true, true, true, false, true, 'b', ReadICO};
-  static constexpr L kCUR{ioCUR, true, true, true, true, false, true, 'b', ReadCUR};
-  static constexpr L kPNG{ioPNG, false, true, true, true, false, true, 'a', ReadPNG};
-  static constexpr L kTGA{ioTGA, true, true, true, true, true, true, 'a', ReadTGA};
-  static constexpr L kPXM{ioPXM, false, true, true, false, false, true, 'a', ReadPXM};
-  static constexpr L kJP2{ioJP2, false, true, true, true, false, true, 'a', ReadJ2000};
-  static constexpr L kJ2K{ioJ2K, false, true, true, true, false, true, 'a', ReadJ2000};
-  static constexpr L kWBMP{ioWBMP, false, true, false, false, false, true, 'a', ReadWBMP};
-  static constexpr L kDCX{ioDCX, false, true, true, true, false, true, 'c', ReadDCX};
-  static constexpr L kRAW{ioRAW, false, true, true, true, false, true, 'c', ReadRAW};
-  static constexpr L kRawPixels{ioBMPRAW, false, false, false, false, false, true, 'c', ReadRawPixels};
-  static constexpr L kPSD{ioPSD, false, true, true, true, false, true, 'c', ReadPSD};
-  static constexpr L kDICOM{ioDICOM, false, false, false, false, false, true, 'a', ReadDICOM};
-  static constexpr L kHDP{ioHDP, false, true, true, true, false, true, 'c', ReadHDP};
-
-  //            code     convert keep8g alpha  open write
-  static constexpr S sTIFF{ioTIFF, false, false, false, 'a', WriteTIFF};
-  static constexpr S sGIF{ioGIF, false, false, false, 'a', WriteGIF};
-  static constexpr S sJPEG{ioJPEG, true, false, false, 'd', WriteJPEG};
-  static constexpr S sPCX{ioPCX, true, false, false, 'a', WritePCX};
-  static constexpr S sBMP{ioBMP, false, false, false, 'b', WriteBMP};
-  static constexpr S sICO{ioICO, true, false, false, 'a', WriteICO};
-  static constexpr S sPNG{ioPNG, false, false, true, 'a', WritePNG};
-  static constexpr S sTGA{ioTGA, true, false, true, 'a', WriteTGA};
-  static constexpr S sPXMFile{ioPXM, true, true, false, 'a', WritePXM};
-  static constexpr S sPXMStream{ioPXM, true, false, false, 'a', WritePXM};
-  static constexpr S sJP2{ioJP2, true, false, false, 'a', WriteJP2};
-  static constexpr S sJ2K{ioJ2K, true, false, false, 'a', WriteJ2K};
-  static constexpr S sWBMP{ioWBMP, true, false, false, 'a', WriteWBMP};
-  static constexpr S sPS{ioPS, true, false, false, 'c', WritePS};
-  static constexpr S sPDF{ioPDF, true, false, false, 'c', WritePDF};
-  static constexpr S sDCX{ioDCX, false, false, false, 'b', WriteDCX};
-  static constexpr S sPSD{ioPSD, false, false, false, 'b', WritePSD};
-  static constexpr S sHDP{ioHDP, false, false, false, 'b', WriteHDP};
-};
 
 // ---- the load frame ----
 
-void TImageLibIO::LoadBody(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName) {
+bool TImageLibIO::CallReader(const TIEFormatDescriptor& format, TStream& s, TProgressRecord& progress, TIEMaskOut& mask,
+                             bool fromStream) {
+  if (!format.Read) return false;
+  TStreamHeader h;
+  bool headed = false;
+  int64_t size = std::max<int64_t>(0, s.Size() - s.Position());
+  const bool optional = format.StreamHeaderRead == iehrOptional;
+  if (!format.StreamTag.empty() && fromStream && (StreamHeaders || optional)) {
+    h = ReadHeader(s);
+    const std::string& shortTag = format.ShortStreamTag;
+    if (h.present && h.tag == format.StreamTag) {
+      headed = true;
+      size = h.length;
+    } else if (optional) {
+      // Without its tag the data is read plainly.
+      s.SetPosition(h.start);
+    } else if (h.present && !shortTag.empty() && h.tag.compare(0, shortTag.size(), shortTag) == 0) {
+      s.SetPosition(h.start + 4);
+      size = std::max<int64_t>(0, s.Size() - s.Position());
+    } else {
+      progress.Abort();
+      return true;
+    }
+  }
+  {
+    const int buffer = fromStream ? format.StreamReadBuffer : format.FileReadBuffer;
+    std::unique_ptr<TIEBufferedReadStream> buffered;
+    if (buffer > 0) buffered = std::make_unique<TIEBufferedReadStream>(&s, buffer, true);
+    TIEFormatReadArgs args{buffered ? *buffered : s, FIEBitmap, *FParams, progress, mask, false, size, !headed};
+    format.Read(args);
+  }
+  if (headed) s.SetPosition(h.start + kHeaderSize + h.length);
+  if (format.LoadOptions.Contains(ielTakeBackground)) {
+    const TRGB c = FParams->PngBackground;
+    SetBackground(uint32_t(c.r) | uint32_t(c.g) << 8 | uint32_t(c.b) << 16);
+  }
+  return true;
+}
+
+void TImageLibIO::LoadBody(const TIEFormatDescriptor& format, TStream& stream, const std::wstring* fileName) {
+  const TIELoadOptions& o = format.LoadOptions;
   TProgressRecord progress = MakeProgress();
   FIEBitmap->RemoveAlphaChannel(false);
   TIEMaskOut mask;
   try {
-    if (!spec.read(*this, stream, *FIEBitmap, progress, mask, fileName == nullptr)) FAborting = true;
+    if (!CallReader(format, stream, progress, mask, fileName == nullptr)) FAborting = true;
   } catch (const std::exception&) {
     // A filter that raises has failed like one that sets the flag.
     FAborting = true;
   }
-  if (mask && spec.fullAlpha) FIEBitmap->AlphaChannel()->CopyFromMask(mask.get());
+  if (mask && o.Contains(ielAlphaFromMask)) FIEBitmap->AlphaChannel()->CopyFromMask(mask.get());
   mask.reset();
-  if (spec.fixDPI) FixDefaultDPI();
-  if (spec.adjustDPI && AutoAdjustDPI) AdjustDPI();
+  if (o.Contains(ielFixDPI)) FixDefaultDPI();
+  if (o.Contains(ielAdjustDPI) && AutoAdjustDPI) AdjustDPI();
   FParams->FileName = fileName != nullptr ? *fileName : std::wstring();
-  FParams->FileType = spec.code;
-  if (spec.syncView && (!spec.syncViewByNameOnly || fileName != nullptr)) SyncViewDPI();
+  FParams->FileType = format.FileType;
+  if (o.Contains(ielSyncView) && (!o.Contains(ielSyncViewByNameOnly) || fileName != nullptr)) SyncViewDPI();
   UpdateAttached();
 }
 
-void TImageLibIO::RunLoadStream(const TLoadSpec& spec, TStream& stream, const std::wstring* fileName) {
+void TImageLibIO::RunLoadStream(const TIEFormatDescriptor& format, TStream& stream, const std::wstring* fileName) {
   FAborting = false;
   if (!PrepareBitmap()) {
     NotifyFinishWork();
     return;
   }
   TFinishGuard finish{*this};
-  if (spec.resetMetadata) FParams->ResetMetadata();
-  LoadBody(spec, stream, fileName);
+  if (format.LoadOptions.Contains(ielResetMetadata)) FParams->ResetMetadata();
+  LoadBody(format, stream, fileName);
 }
 
-void TImageLibIO::RunLoadFile(const TLoadSpec& spec, const std::wstring& name) {
-  if (spec.open == 'c' || spec.open == 'b') {
-    if (spec.open == 'b') FAborting = true;
+void TImageLibIO::RunLoadFile(const TIEFormatDescriptor& format, const std::wstring& name) {
+  if (format.LoadOptions.Contains(ielTakeBackground)) {
+    // The reader's default background is ours.
+    const uint32_t c = Background();
+    FParams->PngBackground = MakeRGB(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
+  }
+  const TIEOpenFailure open = format.LoadOpenFailure;
+  if (open == ieofKeepFlag || open == ieofAbortQuietly) {
+    if (open == ieofAbortQuietly) FAborting = true;
     TIEWideFileStream file(name, 0x20);
-    RunLoadStream(spec, file, &name);
+    RunLoadStream(format, file, &name);
     return;
   }
   FAborting = true;
@@ -519,71 +172,114 @@ void TImageLibIO::RunLoadFile(const TLoadSpec& spec, const std::wstring& name) {
     return;
   }
   TFinishGuard finish{*this};
-  if (spec.resetMetadata) FParams->ResetMetadata();
+  if (format.LoadOptions.Contains(ielResetMetadata)) FParams->ResetMetadata();
   TIEWideFileStream file(name, 0x20);
   FAborting = false;
-  LoadBody(spec, file, &name);
+  LoadBody(format, file, &name);
+}
+
+void TImageLibIO::RunLoadStream(TImageFileType code, TStream& stream) {
+  if (const TIEFormatDescriptor* format = FindFormatDescriptor(code)) return RunLoadStream(*format, stream, nullptr);
+  FAborting = true;
+  NotifyFinishWork();
+}
+
+void TImageLibIO::RunLoadFile(TImageFileType code, const std::wstring& name) {
+  if (const TIEFormatDescriptor* format = FindFormatDescriptor(code)) return RunLoadFile(*format, name);
+  FAborting = true;
+  NotifyFinishWork();
 }
 
 // ---- the save frame ----
 
-void TImageLibIO::SaveBody(const TSaveSpec& spec, TStream& stream, bool toStream) {
+bool TImageLibIO::CallWriter(const TIEFormatDescriptor& format, TStream& s, TIEBitmap& bitmap, TIEMask* mask,
+                             TProgressRecord& progress, bool toStream) {
+  if (!format.Write) return false;
+  if (format.SaveOptions.Contains(iesJpegMarkers)) RebuildJPEGMarkersForSave();
+  // A single picture from here on: what the stream held before it stays.
+  if (toStream && format.SaveOptions.Contains(iesTruncateStream)) s.SetSize(s.Position());
+  const bool header = !format.StreamTag.empty() && toStream && StreamHeaders;
+  const int64_t start = s.Position();
+  if (header) WritePlaceholder(s);
+  TIEFormatWriteArgs args{s, bitmap, *FParams, progress, mask};
+  format.Write(args);
+  // A failed write keeps the placeholder, so the data is never taken for a picture.
+  if (header && !progress.Aborted()) WriteHeader(s, start, format.StreamTag.c_str());
+  return true;
+}
+
+void TImageLibIO::SaveBody(const TIEFormatDescriptor& format, TStream& stream, bool toStream) {
+  const TIESaveOptions& o = format.SaveOptions;
   std::unique_ptr<TIEBitmap> converted;
-  TIEBitmap* bitmap = spec.convert ? WriterBitmap(converted, spec.keep8g) : FIEBitmap;
+  TIEBitmap* bitmap =
+      o.Contains(iesConvert24) ? WriterBitmap(converted, !toStream && o.Contains(iesKeep8gInFiles)) : FIEBitmap;
   if (bitmap == nullptr) {
     FAborting = true;
     return;
   }
   std::unique_ptr<TIEMask> mask;
-  if (spec.alphaMask && FIEBitmap->HasAlphaChannel()) {
+  if (o.Contains(iesAlphaMask) && FIEBitmap->HasAlphaChannel()) {
     mask = std::make_unique<TIEMask>();
     CopyBitmapToMask(*FIEBitmap->AlphaChannel(), *mask);
   }
   TProgressRecord progress = MakeProgress();
   try {
-    if (!spec.write(*this, stream, *bitmap, mask.get(), progress, toStream)) FAborting = true;
+    if (!CallWriter(format, stream, *bitmap, mask.get(), progress, toStream)) FAborting = true;
   } catch (const std::exception&) {
     FAborting = true;
   }
 }
 
-void TImageLibIO::RunSaveStream(const TSaveSpec& spec, TStream& stream) {
+void TImageLibIO::RunSaveStream(const TIEFormatDescriptor& format, TStream& stream) {
   FAborting = false;
   if (!PrepareBitmap()) {
     NotifyFinishWork();
     return;
   }
   TFinishGuard finish{*this};
-  SaveBody(spec, stream, true);
+  SaveBody(format, stream, true);
 }
 
-void TImageLibIO::RunSaveFile(const TSaveSpec& spec, const std::wstring& name) {
+void TImageLibIO::RunSaveFile(const TIEFormatDescriptor& format, const std::wstring& name) {
   FAborting = true;
   // Without a picture nothing is written and nothing is replaced.
   if (!PrepareBitmap()) {
     NotifyFinishWork();
     return;
   }
+  const TIEOpenFailure open = format.SaveOpenFailure;
   std::unique_ptr<TIETargetFile> target;
   {
-    TFinishGuard finish{*this, spec.open == 'a' || spec.open == 'd'};
+    TFinishGuard finish{*this, open == ieofAbortAndNotify || open == ieofClearAndNotify};
     try {
       target = std::make_unique<TIETargetFile>(name);
     } catch (...) {
-      if (spec.open == 'd') FAborting = false;
+      if (open == ieofClearAndNotify) FAborting = false;
       throw;
     }
     finish.armed = false;
   }
   TFinishGuard finish{*this};
   FAborting = false;
-  SaveBody(spec, target->Stream(), false);
+  SaveBody(format, target->Stream(), false);
   FParams->FileName = name;
-  FParams->FileType = spec.code;
+  FParams->FileType = format.FileType;
   if (FAborting || !target->Commit()) {
     target->Discard();
     FAborting = true;
   }
+}
+
+void TImageLibIO::RunSaveStream(TImageFileType code, TStream& stream) {
+  if (const TIEFormatDescriptor* format = FindFormatDescriptor(code)) return RunSaveStream(*format, stream);
+  FAborting = true;
+  NotifyFinishWork();
+}
+
+void TImageLibIO::RunSaveFile(TImageFileType code, const std::wstring& name) {
+  if (const TIEFormatDescriptor* format = FindFormatDescriptor(code)) return RunSaveFile(*format, name);
+  FAborting = true;
+  NotifyFinishWork();
 }
 
 // ---- JPEG markers before a save ----
@@ -671,53 +367,46 @@ void TImageLibIO::RebuildJPEGMarkersForSave() {
 
 // ---- the operations ----
 
-#define QV_LOAD_PAIR(Name, Spec)                                                                          \
-  void TImageLibIO::Load##Name##File(const std::wstring& name) { RunLoadFile(TIOFormatTable::Spec, name); } \
-  void TImageLibIO::Load##Name##Stream(TStream& stream) { RunLoadStream(TIOFormatTable::Spec, stream, nullptr); }
-QV_LOAD_PAIR(JPEG, kJPEG)
-QV_LOAD_PAIR(PCX, kPCX)
-QV_LOAD_PAIR(BMP, kBMP)
-QV_LOAD_PAIR(ICO, kICO)
-QV_LOAD_PAIR(CUR, kCUR)
-QV_LOAD_PAIR(TGA, kTGA)
-QV_LOAD_PAIR(PXM, kPXM)
-QV_LOAD_PAIR(JP2, kJP2)
-QV_LOAD_PAIR(J2K, kJ2K)
-QV_LOAD_PAIR(WBMP, kWBMP)
-QV_LOAD_PAIR(DCX, kDCX)
-QV_LOAD_PAIR(PSD, kPSD)
-QV_LOAD_PAIR(DICOM, kDICOM)
-QV_LOAD_PAIR(HDP, kHDP)
+#define QV_LOAD_PAIR(Name, Code)                                                                   \
+  void TImageLibIO::Load##Name##File(const std::wstring& name) { RunLoadFile(Code, name); } \
+  void TImageLibIO::Load##Name##Stream(TStream& stream) { RunLoadStream(Code, stream); }
+QV_LOAD_PAIR(JPEG, ioJPEG)
+QV_LOAD_PAIR(PCX, ioPCX)
+QV_LOAD_PAIR(BMP, ioBMP)
+QV_LOAD_PAIR(ICO, ioICO)
+QV_LOAD_PAIR(CUR, ioCUR)
+QV_LOAD_PAIR(TGA, ioTGA)
+QV_LOAD_PAIR(PXM, ioPXM)
+QV_LOAD_PAIR(JP2, ioJP2)
+QV_LOAD_PAIR(J2K, ioJ2K)
+QV_LOAD_PAIR(WBMP, ioWBMP)
+QV_LOAD_PAIR(DCX, ioDCX)
+QV_LOAD_PAIR(PSD, ioPSD)
+QV_LOAD_PAIR(DICOM, ioDICOM)
+QV_LOAD_PAIR(HDP, ioHDP)
+QV_LOAD_PAIR(PNG, ioPNG)
 #undef QV_LOAD_PAIR
 
 int TImageLibIO::LoadTIFFFile(const std::wstring& name) {
-  RunLoadFile(TIOFormatTable::kTIFF, name);
+  RunLoadFile(ioTIFF, name);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadTIFFStream(TStream& stream) {
-  RunLoadStream(TIOFormatTable::kTIFF, stream, nullptr);
+  RunLoadStream(ioTIFF, stream);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
   FParams->GifImageCount = 0;
-  RunLoadFile(TIOFormatTable::kGIF, name);
+  RunLoadFile(ioGIF, name);
   return FParams->GifImageCount;
 }
 int TImageLibIO::LoadGIFStream(TStream& stream) {
   FParams->GifImageCount = 0;
-  RunLoadStream(TIOFormatTable::kGIF, stream, nullptr);
+  RunLoadStream(ioGIF, stream);
   return FParams->GifImageCount;
 }
 
-void TImageLibIO::LoadPNGFile(const std::wstring& name) {
-  // The reader's default background is ours.
-  const uint32_t c = Background();
-  FParams->PngBackground = MakeRGB(uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16));
-  RunLoadFile(TIOFormatTable::kPNG, name);
-}
-void TImageLibIO::LoadPNGStream(TStream& stream) { RunLoadStream(TIOFormatTable::kPNG, stream, nullptr); }
-
-void TImageLibIO::LoadRAWFile(const std::wstring& name) { RunLoadFile(TIOFormatTable::kRAW, name); }
+void TImageLibIO::LoadRAWFile(const std::wstring& name) { RunLoadFile(ioRAW, name); }
 void TImageLibIO::LoadRAWStream(TStream& stream) {
   // A format from outside may have taken the suffix.
   const TImageFileType code = GetFileTypeByExtension("RAW");
@@ -725,14 +414,14 @@ void TImageLibIO::LoadRAWStream(TStream& stream) {
     LoadStreamAsType(stream, code);
     return;
   }
-  RunLoadStream(TIOFormatTable::kRAW, stream, nullptr);
+  RunLoadStream(ioRAW, stream);
 }
 
 void TImageLibIO::LoadRawBitmapFile(const std::wstring& name) {
   if (name.empty()) return;
-  RunLoadFile(TIOFormatTable::kRawPixels, name);
+  RunLoadFile(ioBMPRAW, name);
 }
-void TImageLibIO::LoadRawBitmapStream(TStream& stream) { RunLoadStream(TIOFormatTable::kRawPixels, stream, nullptr); }
+void TImageLibIO::LoadRawBitmapStream(TStream& stream) { RunLoadStream(ioBMPRAW, stream); }
 
 void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height) {
   FAborting = false;
@@ -764,104 +453,61 @@ void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type)
 
 void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) { FParams->FileType = type; }
 
-#define QV_SAVE_PAIR(Name, FileSpec, StreamSpec)                                                               \
-  void TImageLibIO::Save##Name##File(const std::wstring& name) { RunSaveFile(TIOFormatTable::FileSpec, name); } \
-  void TImageLibIO::Save##Name##Stream(TStream& stream) { RunSaveStream(TIOFormatTable::StreamSpec, stream); }
-QV_SAVE_PAIR(TIFF, sTIFF, sTIFF)
-QV_SAVE_PAIR(GIF, sGIF, sGIF)
-QV_SAVE_PAIR(JPEG, sJPEG, sJPEG)
-QV_SAVE_PAIR(PCX, sPCX, sPCX)
-QV_SAVE_PAIR(BMP, sBMP, sBMP)
-QV_SAVE_PAIR(ICO, sICO, sICO)
-QV_SAVE_PAIR(PNG, sPNG, sPNG)
-QV_SAVE_PAIR(TGA, sTGA, sTGA)
-QV_SAVE_PAIR(PXM, sPXMFile, sPXMStream)
-QV_SAVE_PAIR(JP2, sJP2, sJP2)
-QV_SAVE_PAIR(J2K, sJ2K, sJ2K)
-QV_SAVE_PAIR(WBMP, sWBMP, sWBMP)
-QV_SAVE_PAIR(PS, sPS, sPS)
-QV_SAVE_PAIR(PDF, sPDF, sPDF)
-QV_SAVE_PAIR(DCX, sDCX, sDCX)
-QV_SAVE_PAIR(PSD, sPSD, sPSD)
-QV_SAVE_PAIR(HDP, sHDP, sHDP)
+#define QV_SAVE_PAIR(Name, Code)                                                                   \
+  void TImageLibIO::Save##Name##File(const std::wstring& name) { RunSaveFile(Code, name); } \
+  void TImageLibIO::Save##Name##Stream(TStream& stream) { RunSaveStream(Code, stream); }
+QV_SAVE_PAIR(TIFF, ioTIFF)
+QV_SAVE_PAIR(GIF, ioGIF)
+QV_SAVE_PAIR(JPEG, ioJPEG)
+QV_SAVE_PAIR(PCX, ioPCX)
+QV_SAVE_PAIR(BMP, ioBMP)
+QV_SAVE_PAIR(ICO, ioICO)
+QV_SAVE_PAIR(PNG, ioPNG)
+QV_SAVE_PAIR(TGA, ioTGA)
+QV_SAVE_PAIR(PXM, ioPXM)
+QV_SAVE_PAIR(JP2, ioJP2)
+QV_SAVE_PAIR(J2K, ioJ2K)
+QV_SAVE_PAIR(WBMP, ioWBMP)
+QV_SAVE_PAIR(PS, ioPS)
+QV_SAVE_PAIR(PDF, ioPDF)
+QV_SAVE_PAIR(DCX, ioDCX)
+QV_SAVE_PAIR(PSD, ioPSD)
+QV_SAVE_PAIR(HDP, ioHDP)
 #undef QV_SAVE_PAIR
 
 // ---- by code, for the dispatch ----
 
 bool TImageLibIO::LoadByCode(TImageFileType code, const std::wstring* name, TStream* stream) {
-  using T = TIOFormatTable;
-  const TLoadSpec* spec = nullptr;
-  switch (code) {
-    case ioTIFF: spec = &T::kTIFF; break;
-    case ioGIF: spec = &T::kGIF; break;
-    case ioJPEG: spec = &T::kJPEG; break;
-    case ioPCX: spec = &T::kPCX; break;
-    case ioBMP: spec = &T::kBMP; break;
-    case ioICO: spec = &T::kICO; break;
-    case ioCUR: spec = &T::kCUR; break;
-    case ioTGA: spec = &T::kTGA; break;
-    case ioPXM: spec = &T::kPXM; break;
-    case ioJP2: spec = &T::kJP2; break;
-    case ioJ2K: spec = &T::kJ2K; break;
-    case ioWBMP: spec = &T::kWBMP; break;
-    case ioDCX: spec = &T::kDCX; break;
-    case ioBMPRAW: spec = &T::kRawPixels; break;
-    case ioPSD: spec = &T::kPSD; break;
-    case ioDICOM: spec = &T::kDICOM; break;
-    case ioHDP: spec = &T::kHDP; break;
-    case ioPNG:
-      if (name != nullptr) LoadPNGFile(*name); else LoadPNGStream(*stream);
-      return true;
-    case ioRAW:
-      if (name != nullptr) LoadRAWFile(*name); else LoadRAWStream(*stream);
-      return true;
-    case ioWMF:
-    case ioEMF:
+  const TIEFormatDescriptor* format = FindFormatDescriptor(code);
+  if (format == nullptr || !(format->Access == ieaRead || format->Access == ieaReadWrite)) return false;
+  switch (format->Frame) {
+    case ieffMetafile:
       if (name != nullptr) LoadMetafileFile(*name, -1, true, -1); else LoadMetafileStream(*stream, -1, true, -1);
       return true;
-    case ioIEV:
-    case ioLYR:
-    case ioALL:
+    case ieffLayers:
       if (name != nullptr) LoadLayeredFile(*name, code); else LoadLayeredStream(*stream, code);
       return true;
-    default:
-      return false;
+    case ieffFilter:
+      break;
   }
   if (name != nullptr) {
     if (code == ioBMPRAW && name->empty()) return true;
-    RunLoadFile(*spec, *name);
+    RunLoadFile(*format, *name);
+  } else if (code == ioRAW) {
+    LoadRAWStream(*stream);
   } else {
-    RunLoadStream(*spec, *stream, nullptr);
+    RunLoadStream(*format, *stream, nullptr);
   }
   return true;
 }
 
 bool TImageLibIO::SaveByCode(TImageFileType code, const std::wstring* name, TStream* stream) {
-  using T = TIOFormatTable;
-  const TSaveSpec* spec = nullptr;
-  switch (code) {
-    case ioTIFF: spec = &T::sTIFF; break;
-    case ioGIF: spec = &T::sGIF; break;
-    case ioJPEG: spec = &T::sJPEG; break;
-    case ioPCX: spec = &T::sPCX; break;
-    case ioBMP: spec = &T::sBMP; break;
-    case ioICO: spec = &T::sICO; break;
-    case ioPNG: spec = &T::sPNG; break;
-    case ioTGA: spec = &T::sTGA; break;
-    case ioPXM: spec = name != nullptr ? &T::sPXMFile : &T::sPXMStream; break;
-    case ioJP2: spec = &T::sJP2; break;
-    case ioJ2K: spec = &T::sJ2K; break;
-    case ioWBMP: spec = &T::sWBMP; break;
-    case ioPS: spec = &T::sPS; break;
-    case ioPDF: spec = &T::sPDF; break;
-    case ioDCX: spec = &T::sDCX; break;
-    case ioPSD: spec = &T::sPSD; break;
-    case ioHDP: spec = &T::sHDP; break;
-    default: return false;
-  }
+  // The formats the component saves itself are those SaveFile chooses among.
+  const TIEFormatDescriptor* format = FindFormatDescriptor(code);
+  if (format == nullptr || format->SaveOrder <= 0) return false;
   if (name != nullptr)
-    RunSaveFile(*spec, *name);
+    RunSaveFile(*format, *name);
   else
-    RunSaveStream(*spec, *stream);
+    RunSaveStream(*format, *stream);
   return true;
 }

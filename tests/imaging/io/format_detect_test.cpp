@@ -10,6 +10,7 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/format_descriptor.h"
 #include "io_test_support.h"
 #include "platform/rtl/exceptions.h"
 #include "test_support.h"
@@ -30,6 +31,7 @@ TEST(FormatDetection, MagicTestsNeedMoreThanTheirReadSize) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   IEFilters() = TIEFilterSlots{};
+  qvtest::ClearFormatProbes();
   const std::string jfif("JFIF\0\0\0\0\0\0\0\0", 12);
   const std::string pcx2("PCX2\0\0\0\0\0\0\0\0", 12);
   const std::string tiff("TIFF\0\0\0\0\0\0\0\0", 12);
@@ -65,6 +67,7 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   qvtest::FilterSlotsScope slots;
   TIEFilterSlots& f = IEFilters();
   f = TIEFilterSlots{};
+  qvtest::ClearFormatProbes();
   std::vector<std::string> asked;
   auto probe = [&asked](const char* name, bool answer) {
     return [&asked, name, answer](TStream& s) {
@@ -76,9 +79,9 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   };
   f.IsTIFFStream = probe("tiff", true);
   f.IsRawTIFFStream = probe("raw", true);
-  f.IsPNGStream = probe("png", false);
-  f.IsICOStream = probe("ico", false);
-  f.IsPSDStream = probe("psd", true);
+  FindFormatDescriptor(ioPNG)->Probe = probe("png", false);
+  FindFormatDescriptor(ioICO)->Probe = probe("ico", false);
+  FindFormatDescriptor(ioPSD)->Probe = probe("psd", true);
   f.IsCameraRawStream = probe("camera", true);
   TMemoryStream s;
   s.WriteBuffer("0123456789", 10);
@@ -87,13 +90,13 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   EXPECT_EQ(s.Position(), 3);
   EXPECT_EQ(asked, (std::vector<std::string>{"tiff", "raw", "ico", "psd"}));  // 7 bytes: too few for PNG
 
-  f.IsPSDStream = probe("psd", false);
+  FindFormatDescriptor(ioPSD)->Probe = probe("psd", false);
   asked.clear();
   EXPECT_EQ(DetectStreamFileType(s), ioRAW);  // the camera test comes last
   EXPECT_EQ(asked.back(), "camera");
   EXPECT_EQ(s.Position(), 3);
 
-  f.FindJpegStart = [](TStream&, bool search) { return search ? int64_t(100) : int64_t(-1); };
+  FindFormatDescriptor(ioJPEG)->Probe = [](TStream&) { return true; };  // a start of image found further on
   EXPECT_EQ(DetectStreamFileType(s), ioJPEG);
 
   f.IsHDPhotoStream = [](TStream&) -> bool { throw EReadError("broken probe"); };
@@ -138,6 +141,7 @@ TEST(FormatDetection, ByNameReconcilesSuffixAndContent) {
   qvtest::FilterSlotsScope slots;
   TIEFilterSlots& f = IEFilters();
   f = TIEFilterSlots{};
+  qvtest::ClearFormatProbes();
   auto starts = [](const char* magic) {
     return [magic](TStream& s) {
       char b[4] = {};
@@ -145,8 +149,8 @@ TEST(FormatDetection, ByNameReconcilesSuffixAndContent) {
     };
   };
   f.IsTIFFStream = starts("II*\0");
-  f.IsICOStream = starts("\0\0\1\0");
-  f.IsPNGStream = starts("\x89PNG");
+  FindFormatDescriptor(ioICO)->Probe = starts("\0\0\1\0");
+  FindFormatDescriptor(ioPNG)->Probe = starts("\x89PNG");
   qvtest::TempDir dir;
   auto put = [&](const char* name, std::string head) {
     qvtest::WriteFileBytes(dir.File(name), std::vector<uint8_t>(head.begin(), head.end()));
@@ -175,13 +179,13 @@ TEST(FormatDetection, ByNameReconcilesSuffixAndContent) {
 
 // The probe that decides each format, or nil for the tests detection does itself.
 const TIEStreamTest* ProbeOf(TImageFileType code) {
-  const TIEFilterSlots& f = IEFilters();
   switch (code) {
-    case ioPNG: return &f.IsPNGStream;
-    case ioTIFF: return &f.IsTIFFStream;
-    case ioPXM: return &f.IsPXMStream;
-    case ioTGA: return &f.IsTGAStream;
-    case ioICO: return &f.IsICOStream;
+    case ioTIFF: return &IEFilters().IsTIFFStream;
+    case ioPNG:
+    case ioPXM:
+    case ioTGA:
+    case ioICO:
+    case ioJPEG: return &FindFormatDescriptor(code)->Probe;
     default: return nullptr;
   }
 }
@@ -265,8 +269,8 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
     ASSERT_NE(m, byMime.end()) << mime;
     EXPECT_EQ(m->second, p->second);
     const TIEStreamTest* probe = ProbeOf(p->second);
-    const bool landed = p->second == ioGIF || p->second == ioBMP || p->second == ioPCX ||
-                        (p->second == ioJPEG && IEFilters().FindJpegStart) || (probe != nullptr && *probe);
+    const bool landed =
+        p->second == ioGIF || p->second == ioBMP || p->second == ioPCX || (probe != nullptr && *probe);
     if (landed) { EXPECT_EQ(ours, p->second); }
   }
 }

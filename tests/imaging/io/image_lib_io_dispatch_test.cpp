@@ -26,21 +26,18 @@ void MarkWriters(StubFilters& stub) {
     };
   };
   f.WriteGIFStream = mark("GIF");
-  f.WriteJpegStream = mark("JPEG");
-  f.WritePCXStream = mark("PCX");
-  f.WriteTGAStream = [&stub](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr, TIEMask*) {
-    stub.payload = "TGA";
-    stub.Write(s, b, nullptr, pr);
-  };
   f.WriteTIFFStream = [&stub](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
     stub.payload = "TIFF";
     stub.Write(s, *b, nullptr, pr);
     return 1;
   };
-  f.WritePNGStream = [&stub](TStream& s, TIEBitmap& b, TIOParamsVals&, TIEMask*, TProgressRecord& pr) {
-    stub.payload = "PNG";
-    stub.Write(s, b, nullptr, pr);
-  };
+  for (auto [code, tag] : {std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
+                           std::pair{ioPNG, "PNG"}}) {
+    auto write = mark(tag);
+    FindFormatDescriptor(code)->Write = [write](TIEFormatWriteArgs& a) {
+      write(a.Stream, a.Bitmap, a.Params, a.Progress);
+    };
+  }
 }
 
 TEST_F(ImageLibIOTest, SaveFileChoosesByExtensionAndTypeInOrder) {
@@ -486,8 +483,9 @@ TEST_F(ImageLibIOTest, NamesOutsideASCIIInBothSpellings) {
 
 TEST_F(ImageLibIOTest, AbortFromAnotherThreadStopsTheFilter) {
   std::atomic<bool> started{false};
-  IEFilters().ReadPNGStream = [&](TStream&, TIEBitmap& b, TIOParamsVals&, bool, TProgressRecord& pr) {
-    b.Allocate(1, 1, ie24RGB);
+  FindFormatDescriptor(ioPNG)->Read = [&](TIEFormatReadArgs& a) {
+    TProgressRecord& pr = a.Progress;
+    a.Bitmap->Allocate(1, 1, ie24RGB);
     started = true;
     while (!pr.Aborted()) std::this_thread::yield();
   };

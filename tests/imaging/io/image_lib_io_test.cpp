@@ -130,10 +130,11 @@ TEST_F(LoadTableTest, LoadFailuresByFormat) {
     EXPECT_EQ(io.Aborting(), row.open != 'c');
     EXPECT_EQ(events.Finishes(), row.open == 'a' ? 1 : 0);
 
-    // An empty slot fails the load.
+    // An empty slot (or a format without a reader) fails the load.
     {
       qvtest::FilterSlotsScope inner;
       IEFilters() = TIEFilterSlots{};
+      for (TIEFormatDescriptor& d : FormatDescriptors()) d.Read = nullptr;
       Run(row, false);
       EXPECT_TRUE(io.Aborting());
     }

@@ -4,6 +4,8 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
+#include "imaging/formats/ico_filter.h"
+#include "imaging/io/format_descriptor.h"
 #include "imaging/io/io_params.h"
 #include "platform/rtl/exceptions.h"
 
@@ -44,6 +46,7 @@ void StubFilters::Write(TStream& stream, TIEBitmap& bitmap, TIEMask* mask, TProg
 void StubFilters::Install() {
   TIEFilterSlots& f = IEFilters();
   auto* self = this;
+  // The formats still read through hooks.
   f.ReadTIFFStream = [self](TIEBitmap* b, TStream&, int& pages, TIOParamsVals& p, TProgressRecord& pr, bool po,
                             TIEMaskOut& m, bool, bool, bool, bool, bool) {
     pages = 2;
@@ -53,23 +56,6 @@ void StubFilters::Install() {
     self->Write(s, *b, nullptr, pr);
     return 1;
   };
-  f.ReadJpegStream = [self](TStream& s, TStream*, TIEBitmap* b, bool, int, bool, bool, bool, bool, bool, bool po,
-                            TProgressRecord& pr, TIOParamsVals& p) {
-    // Consume what a JPEG of this stub holds, so stream positions can be checked.
-    std::string buf(self->payload.size(), '\0');
-    s.Read(buf.data(), int64_t(buf.size()));
-    self->Read(b, p, pr, nullptr, po);
-    return self->height;
-  };
-  f.WriteJpegStream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) {
-    self->Write(s, b, nullptr, pr);
-  };
-  f.ReadPNGStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
-    self->Read(&b, p, pr, nullptr, po);
-  };
-  f.WritePNGStream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TIEMask* m, TProgressRecord& pr) {
-    self->Write(s, b, m, pr);
-  };
   f.ReadGIFStream = [self](TStream&, TIEBitmap& b, int& frames, bool, TIEMaskOut& m, bool po, TProgressRecord& pr,
                            TIOParamsVals& p) {
     frames = 3;
@@ -77,50 +63,6 @@ void StubFilters::Install() {
   };
   auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
   f.WriteGIFStream = simpleWrite;
-  f.ReadPCXStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, bool po, TProgressRecord& pr, int64_t size) {
-    self->pcxLength = size;
-    self->Read(&b, p, pr, nullptr, po);
-  };
-  f.WritePCXStream = simpleWrite;
-  f.ReadDCXStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
-    self->Read(&b, p, pr, nullptr, po);
-  };
-  f.WriteDCXStream = simpleWrite;
-  f.ReadBMPStream = [self](TStream&, TIEBitmap& b, int64_t, TIOParamsVals& p, TProgressRecord& pr, bool po, bool,
-                           TIEMaskOut& m, bool) { self->Read(&b, p, pr, &m, po); };
-  f.WriteBMPStream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr, bool) {
-    self->Write(s, b, nullptr, pr);
-  };
-  auto iconRead = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, bool po, TProgressRecord& pr, TIEMaskOut& m,
-                         bool) { self->Read(&b, p, pr, &m, po); };
-  f.ReadICOStream = iconRead;
-  f.ReadCURStream = iconRead;
-  f.WriteICOStream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr,
-                            const std::vector<std::pair<int, int>>& sizes, const std::vector<int>&) {
-    self->icoSizes = sizes;
-    self->Write(s, b, nullptr, pr);
-  };
-  f.ReadTGAStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, TProgressRecord& pr, bool po, TIEMaskOut& m,
-                           bool) { self->Read(&b, p, pr, &m, po); };
-  f.WriteTGAStream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr, TIEMask* m) {
-    self->Write(s, b, m, pr);
-  };
-  auto simpleRead = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, TProgressRecord& pr, bool po) {
-    self->Read(&b, p, pr, nullptr, po);
-  };
-  f.ReadPXMStream = simpleRead;
-  f.WritePXMStream = simpleWrite;
-  f.ReadWBMPStream = simpleRead;
-  f.WriteWBMPStream = simpleWrite;
-  f.ReadRawPixelStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, TProgressRecord& pr) {
-    self->Read(&b, p, pr, nullptr, false);
-  };
-  f.ReadPSDStream = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, TList*, bool, TProgressRecord& pr) {
-    self->Read(b, p, pr, nullptr, b == nullptr);
-  };
-  f.WritePSDStream = [self](TStream& s, TIOParamsVals&, TProgressRecord& pr, TList*, TIEBitmap* b) {
-    self->Write(s, *b, nullptr, pr);
-  };
   f.WritePSStream = simpleWrite;
   f.WritePDFStream = simpleWrite;
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
@@ -134,13 +76,52 @@ void StubFilters::Install() {
     self->Write(s, b, nullptr, pr);
   };
   f.WriteHDPhotoStream = simpleWrite;
-  f.ReadMetafileStream = [self](TStream&, TIEBitmap& b, TIOParamsVals& p, int, bool, int, TProgressRecord& pr) {
-    self->Read(&b, p, pr, nullptr, false);
+
+  // The formats with filters of their own: their descriptors' entry points.
+  // A reader gets the picture only on loads, as the filters that take one do.
+  auto read = [self](TIEFormatReadArgs& a) {
+    self->Read(a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.Progress, &a.AlphaMask, a.ParamsOnly);
   };
-  f.ReadMetafileParams = [self](TStream&, TIOParamsVals& p) {
-    TProgressRecord none;
-    self->Read(nullptr, p, none, nullptr, true);
+  auto readNoMask = [self](TIEFormatReadArgs& a) {
+    self->Read(a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.Progress, nullptr, a.ParamsOnly);
   };
+  auto write = [self](TIEFormatWriteArgs& a) { self->Write(a.Stream, a.Bitmap, nullptr, a.Progress); };
+  auto writeMask = [self](TIEFormatWriteArgs& a) { self->Write(a.Stream, a.Bitmap, a.AlphaMask, a.Progress); };
+  auto stub = [](TImageFileType code, const TIEFormatRead& r, const TIEFormatWrite& w) {
+    TIEFormatDescriptor* d = FindFormatDescriptor(code);
+    if (d == nullptr) return;
+    if (d->Read) d->Read = r;
+    if (d->ReadParams) d->ReadParams = r;
+    if (d->Write) d->Write = w;
+  };
+  stub(ioJPEG,
+       [self](TIEFormatReadArgs& a) {
+         // Consume what a JPEG of this stub holds, so stream positions can be checked.
+         std::string buf(self->payload.size(), '\0');
+         a.Stream.Read(buf.data(), int64_t(buf.size()));
+         self->Read(a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.Progress, nullptr, a.ParamsOnly);
+       },
+       write);
+  stub(ioPNG, readNoMask, writeMask);
+  stub(ioPCX,
+       [self](TIEFormatReadArgs& a) {
+         self->pcxLength = a.Size;
+         self->Read(a.Bitmap, a.Params, a.Progress, nullptr, a.ParamsOnly);
+       },
+       write);
+  stub(ioDCX, readNoMask, write);
+  stub(ioBMP, read, write);
+  stub(ioICO, read, [self](TIEFormatWriteArgs& a) {
+    std::vector<int> bitCounts;
+    IcoSaveSizes(a.Params, self->icoSizes, bitCounts);
+    self->Write(a.Stream, a.Bitmap, nullptr, a.Progress);
+  });
+  stub(ioCUR, read, write);
+  stub(ioTGA, read, writeMask);
+  stub(ioPXM, readNoMask, write);
+  stub(ioWBMP, readNoMask, write);
+  stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
+  stub(ioPSD, readNoMask, write);
 }
 
 // ---- the view ----

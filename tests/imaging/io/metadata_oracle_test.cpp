@@ -48,7 +48,10 @@ std::string Trimmed(std::string s) {
 // A JPEG writer that puts the parameter set's markers in front of a JPEG made
 // by cjpeg, as the real writer does; a payload a segment cannot hold fails.
 void InstallSplicingWriter(const std::vector<uint8_t>& jpeg) {
-  IEFilters().WriteJpegStream = [jpeg](TStream& s, TIEBitmap&, TIOParamsVals& p, TProgressRecord& pr) {
+  FindFormatDescriptor(ioJPEG)->Write = [jpeg](TIEFormatWriteArgs& a) {
+    TStream& s = a.Stream;
+    TIOParamsVals& p = a.Params;
+    TProgressRecord& pr = a.Progress;
     TIEMarkerList& m = *p.JpegMarkers;
     m.Sort();
     const uint8_t soi[2] = {0xFF, 0xD8};

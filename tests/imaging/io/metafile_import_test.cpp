@@ -9,6 +9,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
+#include "imaging/formats/format_filters.h"
 #include "imaging/formats/metafile_probes.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_detect.h"
@@ -39,6 +40,7 @@ struct MetafileImport : ::testing::Test {
   TIEBitmap bitmap;
   std::unique_ptr<TImageLibIO> io = TImageLibIO::CreateForBitmap(&bitmap);
   void SetUp() override {
+    if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
     InitImageIO();
     io->SetBackground(0x00FFFFFF);
   }
@@ -132,7 +134,6 @@ TEST_F(MetafileImport, NothingToDrawSetsAborting) {
 }
 
 TEST_F(MetafileImport, LoadsByExtensionAndContentAndReadsParams) {
-  RegisterMetafileProbes();
   qvtest::TempDir dir;
   TMetafile mf;
   LeftHalf(mf, 40, 30, 0x00FF00);
