@@ -242,3 +242,36 @@ void WritePDFStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
     progress.Abort();
   }
 }
+
+TIEFormatDescriptor PDFFormat() {
+  return {
+      .FileType = ioPDF,
+      .FullName = "Adobe PDF",
+      .Suffixes = "PDF",
+      .Access = ieaWrite,
+      .Write = [](TIEFormatWriteArgs& a) { WritePDFStream(a.Stream, a.Bitmap, a.Params, a.Progress); },
+      .SaveOptions = {iesConvert24},
+      .SaveOpenFailure = ieofKeepFlag,
+      .SaveOrder = 150,
+      .SaveSuffixes = "PDF",
+  };
+}
+
+namespace {
+
+class TPDFOutput : public TIEOpenOutput {
+public:
+  explicit TPDFOutput(std::unique_ptr<TPDFDocument> document) : FDocument(std::move(document)) {}
+  void Finish(TStream& stream, TIOParamsVals& params) override {
+    WritePDFDocument(std::move(FDocument), stream, params);
+  }
+
+private:
+  std::unique_ptr<TPDFDocument> FDocument;
+};
+
+}  // namespace
+
+std::unique_ptr<TIEOpenOutput> PDFOutput(std::unique_ptr<TPDFDocument> document) {
+  return std::make_unique<TPDFOutput>(std::move(document));
+}

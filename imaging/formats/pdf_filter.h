@@ -31,3 +31,10 @@ void AddPDFPage(TPDFDocument& document, TIEBitmap& bitmap, TIOParamsVals& params
 void WritePDFDocument(std::unique_ptr<TPDFDocument> document, TStream& stream, TIOParamsVals& params);
 // A document of one page. Never throws: failures set the abort flag.
 void WritePDFStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress);
+
+#include "imaging/io/format_descriptor.h"
+#include "imaging/io/image_lib_io.h"
+
+TIEFormatDescriptor PDFFormat();
+// An open document that TImageLibIO can hold across saves and write on ClosePDFFile.
+std::unique_ptr<TIEOpenOutput> PDFOutput(std::unique_ptr<TPDFDocument> document);

@@ -267,3 +267,34 @@ void WritePSStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TP
     progress.Abort();
   }
 }
+
+TIEFormatDescriptor PSFormat() {
+  return {
+      .FileType = ioPS,
+      .FullName = "PostScript Level 2",
+      .Suffixes = "PS;EPS",
+      .Access = ieaWrite,
+      .Write = [](TIEFormatWriteArgs& a) { WritePSStream(a.Stream, a.Bitmap, a.Params, a.Progress); },
+      .SaveOptions = {iesConvert24},
+      .SaveOpenFailure = ieofKeepFlag,
+      .SaveOrder = 140,
+      .SaveSuffixes = "PS;EPS",
+  };
+}
+
+namespace {
+
+class TPSOutput : public TIEOpenOutput {
+public:
+  explicit TPSOutput(std::unique_ptr<TPSDocument> document) : FDocument(std::move(document)) {}
+  void Finish(TStream& stream, TIOParamsVals&) override { EndPSDocument(std::move(FDocument), stream); }
+
+private:
+  std::unique_ptr<TPSDocument> FDocument;
+};
+
+}  // namespace
+
+std::unique_ptr<TIEOpenOutput> PSOutput(std::unique_ptr<TPSDocument> document) {
+  return std::make_unique<TPSOutput>(std::move(document));
+}

@@ -37,3 +37,10 @@ std::string FormatPSPageCount(int number, int width);
 std::string PSEscapeText(const std::string& text);
 // "ddd mmm dd hh:nn:ss yyyy" with English day and month names in any locale.
 std::string PSDateText(int year, int month, int day, int dayOfWeek, int hour, int minute, int second);
+
+#include "imaging/io/format_descriptor.h"
+#include "imaging/io/image_lib_io.h"
+
+TIEFormatDescriptor PSFormat();
+// An open document that TImageLibIO can hold across saves and end on ClosePSFile.
+std::unique_ptr<TIEOpenOutput> PSOutput(std::unique_ptr<TPSDocument> document);

@@ -3,7 +3,11 @@
 // by Ghostscript and Poppler and checked by qpdf.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <cctype>
+#include <filesystem>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -13,9 +17,12 @@
 #include "imaging/formats/jpeg_filter.h"
 #include "imaging/formats/pdf_filter.h"
 #include "imaging/formats/ps_filter.h"
+#include "imaging/formats/format_filters.h"
+#include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "tests/imaging/formats/format_test_util.h"
 #include "tests/imaging/formats/ps_pdf_check.h"
+#include "tests/imaging/io/io_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -335,6 +342,96 @@ TEST(PsPdfWriterOracle, DocumentsAsOtherToolsSeeThem) {
   EXPECT_NE(page2.find("%%Page: 2 1"), std::string::npos);
   EXPECT_EQ(Count(page2, "%%Page: "), 1);
   EXPECT_EQ(Count(page2, "showpage"), 1);
+}
+
+TEST(PsPdfWriter, TheComponentSavesByNameAndToStreams) {
+  qvtest::EnsureImageIO();
+  qvtest::FilterSlotsScope slots;
+  RegisterFormatFilters();
+  qvtest::TempDir dir;
+  auto picture = qvtest::Gradient(40, 30);
+  for (const char* name : {"x.ps", "x.eps", "x.pdf"}) {
+    TIEBitmap source;
+    source.Assign(picture.get());
+    auto io = TImageLibIO::CreateForBitmap(&source);
+    io->SaveFile(dir.File(name));
+    ASSERT_FALSE(io->Aborting()) << name;
+    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(dir.File(name));
+    const std::string text(bytes.begin(), bytes.end());
+    if (std::string(name) == "x.pdf") EXPECT_EQ(qvtest::CheckPDFStructure(text), "");
+    else EXPECT_EQ(text.rfind("%!PS-Adobe-3.0", 0), 0u) << name;
+    TMemoryStream stream;
+    io->SaveStream(stream, std::string(name) == "x.pdf" ? ioPDF : ioPS);
+    EXPECT_FALSE(io->Aborting()) << name;
+    EXPECT_GT(stream.Size(), 100);
+  }
+  // Nothing but the saved files is left in the folder.
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++files;
+  EXPECT_EQ(files, 3);
+}
+
+TEST(PsPdfWriter, ASaveThatFailsPartWayKeepsTheOldFile) {
+  qvtest::EnsureImageIO();
+  qvtest::FilterSlotsScope slots;
+  RegisterFormatFilters();
+  qvtest::TempDir dir;
+  const std::string file = dir.File("old.pdf");
+  const std::vector<uint8_t> old = {'o', 'l', 'd'};
+  qvtest::WriteFileBytes(file, old);
+  auto big = qvtest::Gradient(600, 400);
+  auto io = TImageLibIO::CreateForBitmap(big.get());
+  io->Params().PdfCompression = 0;
+  // Files may not grow past 64 KB while the save runs.
+  struct rlimit saved {};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 64 * 1024;
+  setrlimit(RLIMIT_FSIZE, &limit);
+  io->SaveFile(file);
+  const bool aborted = io->Aborting();
+  setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_TRUE(aborted);
+  EXPECT_EQ(qvtest::ReadFileBytes(file), old);
+  int files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.Path())) ++files;
+  EXPECT_EQ(files, 1);
+}
+
+TEST(PsPdfWriter, OpenOutputsEndWhenClosedOrWithTheComponent) {
+  qvtest::TempDir dir;
+  auto picture = qvtest::Gradient(20, 10);
+  for (const bool viaDestructor : {false, true}) {
+    auto io = TImageLibIO::CreateForBitmap(picture.get());
+    auto ps = std::make_unique<TFileStream>(dir.File("m.ps"), fmCreate);
+    auto pdf = std::make_unique<TFileStream>(dir.File("m.pdf"), fmCreate);
+    qvtest::Progress pr;
+    auto psDoc = BeginPSDocument(*ps, io->Params());
+    AddPSPage(*psDoc, *ps, *picture, pr.rec, io->Params());
+    AddPSPage(*psDoc, *ps, *picture, pr.rec, io->Params());
+    auto pdfDoc = CreatePDFDocument();
+    AddPDFPage(*pdfDoc, *picture, io->Params(), pr.rec);
+    AddPDFPage(*pdfDoc, *picture, io->Params(), pr.rec);
+    io->SetPSOutput(std::move(ps), PSOutput(std::move(psDoc)));
+    io->SetPDFOutput(std::move(pdf), PDFOutput(std::move(pdfDoc)));
+    if (viaDestructor) {
+      io.reset();
+    } else {
+      io->ClosePSFile();
+      io->ClosePDFFile();
+      io->ClosePSFile();  // a second close finds nothing open
+    }
+    const std::vector<uint8_t> a = qvtest::ReadFileBytes(dir.File("m.ps"));
+    const std::string psText(a.begin(), a.end());
+    EXPECT_NE(psText.find("%%Pages: 2     "), std::string::npos);
+    EXPECT_EQ(psText.substr(psText.size() - 18), "%%Trailer\r\n%%EOF\r\n");
+    const std::vector<uint8_t> b = qvtest::ReadFileBytes(dir.File("m.pdf"));
+    const std::string pdfText(b.begin(), b.end());
+    EXPECT_EQ(qvtest::CheckPDFStructure(pdfText), "");
+    EXPECT_NE(pdfText.find("/Count 2"), std::string::npos);
+  }
 }
 
 }  // namespace
