@@ -186,8 +186,10 @@ int64_t ASCII85EncodedBound(int64_t length);
 // "~>" and CR LF. Returns the characters written; counter grows by the group
 // characters only.
 int64_t ASCII85Encode(const uint8_t* source, int64_t length, char* destination, int64_t& counter);
-// Upper bound of what PackBitsEncode writes for length bytes.
-inline int64_t PackBitsEncodedBound(int64_t length) { return length + length / 128 + 2; }
+// Upper bound of what PackBitsEncode writes for length bytes. A literal takes
+// in the first byte of a following pair, so pairs in a row ("a b b c c d d")
+// cost a code byte every two bytes: half as much again, not a 128th.
+inline int64_t PackBitsEncodedBound(int64_t length) { return length + (length + 1) / 2 + 2; }
 // Run-length codes of the RunLengthDecode filter, ended by the byte 128.
 int64_t PackBitsEncode(const uint8_t* source, int64_t length, uint8_t* destination);
 void WriteLineCRLF(TStream& stream, const std::string& text);
