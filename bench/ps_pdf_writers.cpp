@@ -133,6 +133,8 @@ void Run(benchmark::State& state, TIEBitmap& bitmap, TDoc doc, uint8_t compressi
     total += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     ++n;
     benchmark::DoNotOptimize(out.Memory());
+    if (abort.load()) state.SkipWithError("the writer failed");
+    state.counters["output_mb"] = double(out.Size()) / 1e6;
   }
   const double ours = total / double(n);
   state.counters["ours_ms"] = ours;

@@ -18,25 +18,21 @@ namespace {
 std::unique_ptr<TIEPDFNameObject> Name(const char* text) { return std::make_unique<TIEPDFNameObject>(text); }
 std::unique_ptr<TIEPDFNumericObject> Number(double value) { return std::make_unique<TIEPDFNumericObject>(value); }
 
-// A memory stream that hands its bytes over as a vector.
-std::vector<uint8_t> BytesOf(TMemoryStream& stream) {
-  return std::vector<uint8_t>(stream.Memory(), stream.Memory() + stream.Size());
-}
-
 // The rows through the parameter set's LZW coder: one call a row, then the
 // call that ends the data.
-std::vector<uint8_t> LZWRows(TIEBitmap& bitmap, int64_t rowBytes, bool swapRedBlue, TIOParamsVals& params) {
-  TMemoryStream out;
+std::unique_ptr<TMemoryStream> LZWRows(TIEBitmap& bitmap, int64_t rowBytes, bool swapRedBlue,
+                                       TIOParamsVals& params) {
+  auto out = std::make_unique<TMemoryStream>();
   void* state = nullptr;
   std::vector<uint8_t> row(static_cast<size_t>(rowBytes));
   for (int r = 0; r < bitmap.Height(); ++r) {
     std::memcpy(row.data(), bitmap.ScanLine(r), size_t(rowBytes));
     if (swapRedBlue)
       for (int64_t x = 0; x + 2 < rowBytes; x += 3) std::swap(row[size_t(x)], row[size_t(x + 2)]);
-    params.TiffLZWEncoder(row.data(), rowBytes, &out, state);
+    params.TiffLZWEncoder(row.data(), rowBytes, out.get(), state);
   }
-  params.TiffLZWEncoder(nullptr, 0, &out, state);
-  return BytesOf(out);
+  params.TiffLZWEncoder(nullptr, 0, out.get(), state);
+  return out;
 }
 
 std::vector<uint8_t> PlainRows(TIEBitmap& bitmap, int64_t rowBytes, bool swapRedBlue) {
@@ -99,9 +95,9 @@ void BilevelImage(TIEPDFStreamObject& image, TIEBitmap& bitmap, TIOParamsVals& p
 
 void JpegImage(TIEPDFStreamObject& image, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
   TIEPDFDictionaryObject& dict = image.Dictionary();
-  TMemoryStream jpeg;
-  WriteJpegStream(jpeg, bitmap, params, progress);
-  image.SetData(BytesOf(jpeg));
+  auto jpeg = std::make_unique<TMemoryStream>();
+  WriteJpegStream(*jpeg, bitmap, params, progress);
+  image.SetData(std::move(jpeg));
   dict.Add("Filter", Name("DCTDecode"));
   if (params.JpegColorSpace == 1) {
     dict.Add("ColorSpace", Name("DeviceGray"));
@@ -167,7 +163,12 @@ std::unique_ptr<TPDFDocument> CreatePDFDocument() {
   return document;
 }
 
-void AddPDFPage(TPDFDocument& document, TIEBitmap& source, TIOParamsVals& params, TProgressRecord& progress) {
+namespace {
+
+// keepInMemory: a one-page document is written straight after its page is
+// added, so its image need not wait in a temporary file.
+void AddPage(TPDFDocument& document, TIEBitmap& source, TIOParamsVals& params, TProgressRecord& progress,
+             bool keepInMemory) {
   std::unique_ptr<TIEBitmap> copy;
   TIEBitmap* bitmap = PageBitmap(source, copy);
   if (!bitmap || bitmap->IsEmpty()) return progress.Abort();
@@ -185,7 +186,7 @@ void AddPDFPage(TPDFDocument& document, TIEBitmap& source, TIOParamsVals& params
   dict.Add("Width", Number(width));
   dict.Add("Height", Number(height));
   AddPDFIndirect(document.Objects, image.get());
-  image->MoveToTempFile();
+  if (!keepInMemory) image->MoveToTempFile();
   TIEPDFStreamObject& placed = *image;
   document.Images.push_back(std::move(image));
 
@@ -207,6 +208,12 @@ void AddPDFPage(TPDFDocument& document, TIEBitmap& source, TIOParamsVals& params
   mediaBox->Add(Number(params.PdfPaperHeight));
   document.PageObjects.push_back(AddPDFPageObject(document.Objects, document.Pages, document.Resources.get(),
                                                   contentNumber, std::move(mediaBox)));
+}
+
+}  // namespace
+
+void AddPDFPage(TPDFDocument& document, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
+  AddPage(document, bitmap, params, progress, false);
 }
 
 void WritePDFDocument(std::unique_ptr<TPDFDocument> document, TStream& stream, TIOParamsVals& params) {
@@ -235,7 +242,7 @@ void WritePDFStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, T
   try {
     if (bitmap.IsEmpty() || bitmap.Width() <= 0 || bitmap.Height() <= 0) return progress.Abort();
     std::unique_ptr<TPDFDocument> document = CreatePDFDocument();
-    AddPDFPage(*document, bitmap, params, progress);
+    AddPage(*document, bitmap, params, progress, true);
     if (progress.Aborted()) return;
     WritePDFDocument(std::move(document), stream, params);
   } catch (...) {

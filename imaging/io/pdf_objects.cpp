@@ -215,18 +215,29 @@ TIEPDFStreamObject::~TIEPDFStreamObject() = default;
 
 void TIEPDFStreamObject::SetData(std::vector<uint8_t> data) {
   FFile.reset();
+  FMemory.reset();
   FData = std::move(data);
   FSize = static_cast<int64_t>(FData.size());
 }
+
+void TIEPDFStreamObject::SetData(std::unique_ptr<TMemoryStream> data) {
+  FFile.reset();
+  std::vector<uint8_t>().swap(FData);
+  FSize = data ? data->Size() : 0;
+  FMemory = std::move(data);
+}
+
+const uint8_t* TIEPDFStreamObject::MemoryBytes() const { return FMemory ? FMemory->Memory() : FData.data(); }
 
 void TIEPDFStreamObject::MoveToTempFile() {
   if (FFile) return;
   std::string name;
   if (!NewTempFileName(name)) throw EInOutError("Unable to create a temporary file");
   auto file = std::make_unique<TIETemporaryFileStream>(name);
-  if (FSize > 0) file->WriteBuffer(FData.data(), FSize);
+  if (FSize > 0) file->WriteBuffer(MemoryBytes(), FSize);
   FFile = std::move(file);
   std::vector<uint8_t>().swap(FData);
+  FMemory.reset();
 }
 
 void TIEPDFStreamObject::WriteBody(TStream& stream) {
@@ -237,7 +248,7 @@ void TIEPDFStreamObject::WriteBody(TStream& stream) {
     FFile->SetPosition(0);
     if (FSize > 0 && stream.CopyFrom(*FFile, FSize) != FSize) throw EWriteError("Stream write error");
   } else if (FSize > 0) {
-    stream.WriteBuffer(FData.data(), FSize);
+    stream.WriteBuffer(MemoryBytes(), FSize);
   }
   Put(stream, "\nendstream");
 }

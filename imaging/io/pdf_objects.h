@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+class TMemoryStream;
 class TStream;
 
 class TIEPDFObject {
@@ -134,6 +135,8 @@ public:
   ~TIEPDFStreamObject() override;
   TIEPDFDictionaryObject& Dictionary() { return FDictionary; }
   void SetData(std::vector<uint8_t> data);
+  // Takes the stream's bytes over without copying them.
+  void SetData(std::unique_ptr<TMemoryStream> data);
   int64_t DataSize() const { return FSize; }
   // Moves the data into a new temporary file and frees the memory.
   void MoveToTempFile();
@@ -144,7 +147,9 @@ protected:
 
 private:
   TIEPDFDictionaryObject FDictionary;
+  const uint8_t* MemoryBytes() const;
   std::vector<uint8_t> FData;
+  std::unique_ptr<TMemoryStream> FMemory;
   std::unique_ptr<TStream> FFile;
   int64_t FSize = 0;
 };

@@ -132,8 +132,10 @@ TEST(PdfObjects, DocumentNumbersObjectsAndTrailerCountsThem) {
   EXPECT_EQ(pdf.substr(0, 15), std::string("%PDF-1.4\n%\xC8\xD2\xF0\xFE\n", 15));
   EXPECT_NE(pdf.find("xref\n0 6\n0000000000 65535 f \n"), std::string::npos);
   EXPECT_NE(pdf.find("<< /Size 6\n/Root 1 0 R\n/Info 5 0 R\n>>"), std::string::npos);
-  for (TIEPDFObject* o : objects)
-    EXPECT_EQ(pdf.compare(size_t(o->FileOffset), 6, std::to_string(o->ObjectNumber) + " 0 obj"), 0);
+  for (TIEPDFObject* o : objects) {
+    const std::string head = std::to_string(o->ObjectNumber) + " 0 obj";
+    EXPECT_EQ(pdf.compare(size_t(o->FileOffset), head.size(), head), 0);
+  }
 }
 
 TEST(PdfEncoders, ASCII85WorkedExamples) {
