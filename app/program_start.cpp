@@ -1,5 +1,7 @@
 #include "app/program_start.h"
 
+#include "app/customize/model_seed.h"
+
 #include "app/data_module.h"
 #include "app/main_window.h"
 #include "base/app_messages.h"
@@ -9,8 +11,11 @@
 #include "icons/icon_project.h"
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
+#include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/views/psd_view_layers.h"
+#include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -37,7 +42,10 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   RegisterPSDViewLayers();
+  RegisterImagingExtras();
+  RegisterVideoFrameReader();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();
@@ -52,6 +60,8 @@ void StopLibraries() { LibraryStaticDone(); }
 
 void ExecuteApplication() {
   InitializeUI();
+  // The customisers of the desktop's icons look at the model's shell.
+  SeedWindowsModel();
   LoadToolCursors();
   Application->Initialize();
   Application->CreateForm(fmMain);

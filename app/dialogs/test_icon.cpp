@@ -1,5 +1,6 @@
 #include "app/dialogs/test_icon.h"
 
+#include "app/dialogs/modal_form.h"
 #include "base/form_texts.h"
 #include "base/path_utils.h"
 #include "base/system_helpers.h"
@@ -69,7 +70,9 @@ void TfmTestIcon::FormCreate(TObject*) {
   PaintBands();
   // Its own taskbar button, so the icon shows there as well.
   SetWindowLong(Handle(), GWL_EXSTYLE, GetWindowLong(Handle(), GWL_EXSTYLE) | WS_EX_APPWINDOW);
-  lbNotIconXP->SetVisible(!IsWindowsXP());
+  // The warning is for systems that cannot draw semitransparent icons; every
+  // system from XP on can, this one included.
+  lbNotIconXP->SetVisible(!DrawsAlphaIcons());
 }
 
 void TfmTestIcon::PaintBands() {
@@ -130,12 +133,5 @@ void ShowTestIcon(TAdvancedIcon* icon) {
   DeleteFile(path);
   form.Icon()->Assign(&windowIcon);
   form.DrawIcons();
-  gOpen = &form;
-  try {
-    form.ShowModal();
-  } catch (...) {
-    gOpen = nullptr;
-    throw;
-  }
-  gOpen = nullptr;
+  ShowModalTracked(form, gOpen);
 }

@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr UINT kMsgUpdate = WM_USER + 7000;
-constexpr UINT kMsgProgress = WM_USER + 7003;
-constexpr UINT kMsgFinish = WM_USER + 7004;
+constexpr UINT kMsgUpdate = kIEViewMsgUpdate;
+constexpr UINT kMsgProgress = kIEViewMsgProgress;
+constexpr UINT kMsgFinish = kIEViewMsgFinish;
 
 int R(double v) { return static_cast<int>(Round(v)); }
 
@@ -97,7 +97,10 @@ TImageLibView::TImageLibView(TComponent* owner) : TIEView(owner), FMask(std::mak
     DefaultHandler(m);
     Invalidate();
   });
-  SetMessageHandler(kMsgUpdate, [this](TMessage&) { Update(); });
+  SetMessageHandler(kMsgUpdate, [this](TMessage& m) {
+    Update();
+    if (m.WParam == 1) ImageChange();
+  });
   SetMessageHandler(kMsgProgress, [this](TMessage& m) {
     if (FOnProgress) FOnProgress(this, static_cast<int>(m.WParam));
   });
@@ -108,6 +111,8 @@ TImageLibView::TImageLibView(TComponent* owner) : TIEView(owner), FMask(std::mak
 }
 
 TImageLibView::~TImageLibView() {
+  // The engine's timer and its events point at this view: it goes first.
+  FTransition.reset();
   // The components that follow this view hear of its end while it is whole.
   NotifyViewDestroying();
   StopSmoothScroll();
@@ -901,6 +906,8 @@ void TImageLibView::Update() {
 }
 
 void TImageLibView::Resize() {
+  // A transition paints frames of the old size onto the canvas.
+  StopTransition();
   TIEView::Resize();
   if (FInsideUpdate) return;
   FUpdateReason = 4;
@@ -940,6 +947,7 @@ void TImageLibView::Clear() {
 }
 
 void TImageLibView::Blank() {
+  StopTransition();
   SetPlaying(false);
   StopPlayTimer();
   FIEBitmap->Allocate(1, 1, ie24RGB);

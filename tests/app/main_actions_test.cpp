@@ -93,8 +93,8 @@ TEST_F(MainActions, EveryCommandIsThereWithItsShortcutAndTheToolbarHoldsNineteen
       {f.aFileOpen, "Open...", ShortCut('O', {ssCtrl})},   {f.aFileSave, "Save", ShortCut('S', {ssCtrl})},
       {f.aEditCopy, "&Copy", ShortCut('C', {ssCtrl})},     {f.aEditPaste, "&Paste", ShortCut('V', {ssCtrl})},
       {f.aEditSelectAll, "Select &All", ShortCut('A', {ssCtrl})}, {f.aTest, "Test Icon", ShortCut('T', {ssCtrl})},
-      {f.aHelpContents, "&Contents", ShortCut(VK_F1, {})}, {f.aDisplayZoomIn, "", ShortCut(VK_ADD, {})},
-      {f.aDisplayZoomOut, "", ShortCut(VK_SUBTRACT, {})},  {f.aDisplayAutoZoom, "", ShortCut(VK_MULTIPLY, {})},
+      {f.aHelpContents, "&Contents", ShortCut(VK_F1, {})}, {f.aDisplayZoomIn, "Zoom In", ShortCut(VK_ADD, {})},
+      {f.aDisplayZoomOut, "Zoom Out", ShortCut(VK_SUBTRACT, {})},  {f.aDisplayAutoZoom, "Automatic Zoom", ShortCut(VK_MULTIPLY, {})},
       {f.aRotate90, "&Right", 0},                          {f.aFlipV, "&Vertically", 0},
   };
   for (const Named& n : named) {
@@ -122,10 +122,11 @@ TEST_F(MainActions, EnabledStatesFollowTheirRulesInIdle) {
   EXPECT_TRUE(f.aFileSave->Enabled());
   EXPECT_TRUE(f.aTest->Enabled());
   EXPECT_FALSE(f.aEditPaste->Enabled());
-  EXPECT_FALSE(f.aCustomizeFolders->Enabled());
-  EXPECT_FALSE(f.aCustomizeFileTypes->Enabled());
-  EXPECT_FALSE(f.aHelpAbout->Enabled());
-  EXPECT_FALSE(f.mnCustomizeWin->Enabled());
+  // The customisers that take the result icon follow it; the others are always there.
+  EXPECT_TRUE(f.aCustomizeFolders->Enabled());
+  EXPECT_TRUE(f.aCustomizeFileTypes->Enabled());
+  EXPECT_TRUE(f.aHelpAbout->Enabled());
+  EXPECT_TRUE(f.mnCustomizeWin->Enabled());
   EXPECT_TRUE(f.aDisplayAutoZoom->Checked());
   EXPECT_TRUE(f.aDrawSelection->Checked());
   EXPECT_FALSE(f.aPickTransparentColor->Checked());

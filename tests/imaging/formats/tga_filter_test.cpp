@@ -80,6 +80,8 @@ struct DepthCase {
   std::string topA_B;  // what a top-down file reads: row A above row B
   std::string topA_B_mirrored;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const DepthCase& c, std::ostream* os) { *os << c.name; }
 
 class TgaRowOrder : public ::testing::TestWithParam<DepthCase> {};
 
@@ -118,7 +120,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "000001/0a 000002/14 000003/1e|000004/28 000005/32 000006/3c|",
                   "000003/1e 000002/14 000001/0a|000006/3c 000005/32 000004/28|"},
         DepthCase{"d16", 2, 16, 0, {}, {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00}, {0xFF, 0x7F, 0x00, 0x00, 0x21, 0x04},
-                  "f80000 00f800 0000f8|f8f8f8 000000 080808|", "0000f8 00f800 f80000|080808 000000 f8f8f8|"},
+                  "ff0000 00ff00 0000ff|ffffff 000000 080808|", "0000ff 00ff00 ff0000|080808 000000 ffffff|"},
+        // Grey and alpha bytes in a 16-bit grey file (types 3 and 11): they
+        // were read as 5-5-5 colour.
+        DepthCase{"d16_grey_alpha", 3, 16, 0, {}, {10, 100, 20, 200, 30, 255}, {40, 0, 50, 1, 60, 2},
+                  "0a0a0a/64 141414/c8 1e1e1e/ff|282828/00 323232/01 3c3c3c/02|",
+                  "1e1e1e/ff 141414/c8 0a0a0a/64|3c3c3c/02 323232/01 282828/00|"},
         DepthCase{"d8_grey", 3, 8, 0, {}, {1, 2, 3}, {4, 5, 6}, "010101 020202 030303|040404 050505 060606|",
                   "030303 020202 010101|060606 050505 040404|"},
         DepthCase{"d8_mapped", 1, 8, 24, {0, 0, 9, 0, 9, 0, 9, 0, 0}, {0, 1, 2}, {2, 1, 0},
