@@ -146,34 +146,6 @@ TIEFormatDescriptor J2KFormat() {
   };
 }
 
-TIEFormatDescriptor PSFormat() {
-  return {
-      .FileType = ioPS,
-      .FullName = "PostScript Level 2",
-      .Suffixes = "PS;EPS",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePSStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 140,
-      .SaveSuffixes = "PS;EPS",
-  };
-}
-
-TIEFormatDescriptor PDFFormat() {
-  return {
-      .FileType = ioPDF,
-      .FullName = "Adobe PDF",
-      .Suffixes = "PDF",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePDFStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 150,
-      .SaveSuffixes = "PDF",
-  };
-}
-
 // Detection asks the camera test after every other one (format_detect.cpp).
 TIEFormatDescriptor CameraRawFormat() {
   return {

@@ -9,8 +9,6 @@ TIEFormatDescriptor TIFFFormat();
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();
-TIEFormatDescriptor PSFormat();
-TIEFormatDescriptor PDFFormat();
 TIEFormatDescriptor CameraRawFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();

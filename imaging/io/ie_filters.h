@@ -60,9 +60,6 @@ struct TIEFilterSlots {
                      TIEBitmap* bitmap)>
       WritePSDStream;
 
-  // PostScript and PDF output
-  TSimpleWriter WritePSStream;
-  TSimpleWriter WritePDFStream;
 
   // Specialised readers
   using TSpecialReader = std::function<void(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params,

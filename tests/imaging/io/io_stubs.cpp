@@ -57,8 +57,6 @@ void StubFilters::Install() {
     return 1;
   };
   auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
-  f.WritePSStream = simpleWrite;
-  f.WritePDFStream = simpleWrite;
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
@@ -117,6 +115,8 @@ void StubFilters::Install() {
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);
+  stub(ioPS, readNoMask, write);
+  stub(ioPDF, readNoMask, write);
 }
 
 // ---- the view ----
