@@ -68,8 +68,7 @@ struct TRead {
 };
 
 void Read(TRead& r, TStream& s) {
-  r.rows = ReadJpegStream(s, nullptr, &r.bitmap, false, -1, true, true, false, true, false, false, r.progress.rec,
-                          r.params);
+  r.rows = ReadJpegStream(s, nullptr, &r.bitmap, TJpegReadOptions{}, r.progress.rec, r.params);
 }
 
 TEST(JpegExif, ResolutionFromExifWhenTheDensitySaysNothing) {
@@ -136,7 +135,7 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
     r.params.SetUseEXIFThumbnail(true);
     r.params.Width = 8;  // the asked size goes back when there is no thumbnail
     r.params.Height = 8;
-    r.params.JpegScale = 0;
+    r.params.JpegScale = jscAuto;
     Read(r, s);
     ASSERT_FALSE(r.progress.Aborted()) << thumbWidth;
     EXPECT_TRUE(r.params.JpegUseExifThumbnail);
