@@ -8,7 +8,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/customize/customize_icons.h"
+#include "app/customize/ext_icon_dialog.h"
+#include "app/customize/folder_icon_dialog.h"
 #include "app/data_module.h"
+#include "app/dialogs/about_box.h"
 #include "app/dialogs/select_color.h"
 #include "app/dialogs/select_resample_filter.h"
 #include "app/dialogs/test_icon.h"
@@ -112,17 +116,17 @@ void TfmMain::BuildCommandSet() {
   aDrawSelection->OnUpdate = on(&TfmMain::aDrawSelectionUpdate);
   aDrawSelectTrColor = action("Select Transparent Color...", 0, -1, on(&TfmMain::aDrawSelectTrColorExecute));
   aDefault = action("Default Settings", 0, -1, on(&TfmMain::aDefaultExecute));
-  // The customisers and the about box come later: present, and disabled
-  // because they have nothing to run yet (aResultUpdate asks for a handler).
-  aCustomizeFolders = action("Customize Folders...", 0, biCustomizeFolders, nullptr);
-  aCustomizeFileTypes = action("Customize File Types...", 0, biCustomizeFileTypes, nullptr);
+  // The two customisers that take the result icon are enabled while there is one.
+  aCustomizeFolders =
+      action("Customize Folders...", 0, biCustomizeFolders, [this](TObject*) { ShowFolderIconDialog(ResultIcon.get()); });
+  aCustomizeFileTypes =
+      action("Customize File Types...", 0, biCustomizeFileTypes, [this](TObject*) { ShowExtIconDialog(ResultIcon.get()); });
   for (TAction* a : {aCustomizeFolders, aCustomizeFileTypes}) a->OnUpdate = [this](TObject* s) { aResultUpdate(s); };
   aTest->SetShortCut(ShortCut('T', {ssCtrl}));
   aTest->SetImageIndex(biTest);
   aTest->OnExecute = on(&TfmMain::aTestExecute);
   aHelpContents = action("&Contents", ShortCut(VK_F1, {}), biContents, on(&TfmMain::aHelpContentsExecute));
-  aHelpAbout = action("&About...", 0, biAbout, nullptr);
-  aHelpAbout->OnUpdate = [this](TObject*) { aHelpAbout->SetEnabled(false); };
+  aHelpAbout = action("&About...", 0, biAbout, [](TObject*) { ShowAboutBox(); });
   aHelpHomePage = action("&Home page", 0, -1, on(&TfmMain::aHelpHomePageExecute));
   aHelpReadyIcons = action("Ready Icons", 0, biReadyIcons, on(&TfmMain::aHelpReadyIconsExecute));
   aDrawTransparent = action("Transparent", 0, -1, nullptr);
@@ -168,7 +172,7 @@ void TfmMain::BuildCommandSet() {
   NewItem(this, tools, "")->SetAction(aCustomizeFileTypes);
   mnCustomizeWin = NewItem(this, tools, "Customize &Windows...");
   mnCustomizeWin->SetImageIndex(biCustomizeWindows);
-  mnCustomizeWin->SetEnabled(false);
+  mnCustomizeWin->OnClick = [](TObject*) { ShowCustomizeWindowsDialog(); };
 
   TMenuItem* view = mnScale1->Parent();
   const int scaleAt = view->IndexOf(mnScale1);

@@ -1,5 +1,7 @@
 #include "app/program_start.h"
 
+#include "app/customize/model_seed.h"
+
 #include "app/data_module.h"
 #include "app/main_window.h"
 #include "base/app_messages.h"
@@ -52,6 +54,8 @@ void StopLibraries() { LibraryStaticDone(); }
 
 void ExecuteApplication() {
   InitializeUI();
+  // The customisers of the desktop's icons look at the model's shell.
+  SeedWindowsModel();
   LoadToolCursors();
   Application->Initialize();
   Application->CreateForm(fmMain);

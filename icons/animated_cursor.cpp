@@ -148,11 +148,7 @@ void TAnimatedCursor::MoveStep(int from, int to) {
     list.Insert(b, v);
   };
   if (StepsAreIdentity()) {
-    // The list frees the icon of an entry it deletes, so the icon is taken out first.
-    const std::string name = FFrames[from];
-    std::unique_ptr<TAdvancedIcon> icon = FFrames.ReleaseIcon(from);
-    FFrames.Delete(from);
-    FFrames.InsertObject(to, name, icon.release());
+    FFrames.Move(from, to);
   } else {
     moveIn(FSteps, from, to);
   }
@@ -341,7 +337,9 @@ void TAnimatedCursor::LoadFromStream(TStream& stream) {
     }
     p = next(dataStart, size);
   }
-  (void)haveHeader;
+  // Without its header the data is no cursor: a load that found none must not
+  // pass for one with no frames.
+  if (!haveHeader) refuse("no anih header");
   loaded.CompleteSteps();
   loaded.UpdateHeader();
   TakeOver(loaded);

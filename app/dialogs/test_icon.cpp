@@ -1,5 +1,6 @@
 #include "app/dialogs/test_icon.h"
 
+#include "app/dialogs/modal_form.h"
 #include "base/form_texts.h"
 #include "base/path_utils.h"
 #include "base/system_helpers.h"
@@ -130,12 +131,5 @@ void ShowTestIcon(TAdvancedIcon* icon) {
   DeleteFile(path);
   form.Icon()->Assign(&windowIcon);
   form.DrawIcons();
-  gOpen = &form;
-  try {
-    form.ShowModal();
-  } catch (...) {
-    gOpen = nullptr;
-    throw;
-  }
-  gOpen = nullptr;
+  ShowModalTracked(form, gOpen);
 }

@@ -255,8 +255,12 @@ bool TIEBitmap::AllocateStorage() {
     const int64_t size = FRowLength * FHeight;
     if (FLocation == ieFile && size <= FMemoryLimit) FLocation = ieMemory;
     else if (FLocation == ieMemory && size > FMemoryLimit) FLocation = ieFile;
+    // Above the memory limit the pixels go to a temporary file only where the
+    // program allows it; otherwise the picture is refused, not written to disk.
+    const bool overLimit = FLocation == ieFile && !AllowFileFallback;
     bool ok = false;
-    switch (FLocation) {
+    if (overLimit) FLocation = ieMemory;
+    else switch (FLocation) {
       case ieFile:
         ok = AllocateFileStore(size);
         if (!ok) {

@@ -16,6 +16,7 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
+#include "platform/graphics/dib_channel.h"
 #include "platform/graphics/dib_types.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -39,7 +40,7 @@ TRGB PaletteAt(const std::vector<TRGB>& palette, unsigned index) {
 }
 
 // One channel of a bit-field pixel: the masked bits moved down to bit 0 and
-// scaled to eight bits (a 5-bit value lands in the top five bits).
+// scaled to eight bits so that a full channel reads 255.
 struct TBitField {
   uint32_t mask = 0;
   int shift = 0;
@@ -52,7 +53,7 @@ struct TBitField {
   uint8_t Get(uint32_t p) const {
     if (mask == 0) return 0;
     const uint32_t v = (p & mask) >> shift;
-    return static_cast<uint8_t>(width >= 8 ? v >> (width - 8) : v << (8 - width));
+    return ScaleMaskedChannel(v, width);
   }
 };
 
@@ -175,6 +176,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   uint32_t compression = 0, imageSize = 0;
   bool topDown = false;
   uint32_t masks[3] = {0, 0, 0};
+  uint32_t alphaBits = 0;  // the alpha mask of headers of 56 bytes and more; 0: the fourth byte
   bool masksInHeader = false;
   std::vector<TRGB> palette;
   if (headerSize == 12) {
@@ -218,6 +220,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
       masks[0] = ReadLE32(h + 40);
       masks[1] = ReadLE32(h + 44);
       masks[2] = ReadLE32(h + 48);
+      if (headerSize >= 56) alphaBits = ReadLE32(h + 52);
       masksInHeader = true;
     }
     if (colors != 0 && bitCount <= 8) {
@@ -263,6 +266,7 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
   const bool rle = (bitCount == 8 && compression == 1) || (bitCount == 4 && compression == 2);
   if (rle) {
     if (dataSize < 0 || dataSize > remaining) return progress.Refuse("the run-length data runs past the end");
+    if (!PictureFitsData(width, height, dataSize, kRatioRle8, progress)) return;
   } else if (bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 ||
              bitCount == 32) {
     // Rows of palette depths are plain, 16-bit ones plain or bit fields: any
@@ -376,6 +380,9 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
     case 32: {
       const bool fields = compression == 3 && !(masks[0] == 0xFF0000 && masks[1] == 0xFF00 && masks[2] == 0xFF);
       const TBitField fr(masks[0]), fg(masks[1]), fb(masks[2]);
+      // A header's own alpha mask says where alpha is (gdk-pixbuf's
+      // mandatory-bitmasks.bmp keeps it in the low byte).
+      const TBitField fa(fields ? alphaBits : 0);
       std::unique_ptr<TIEMask> mask;
       if (!ignoreAlpha) {
         mask = alphaMask ? std::move(alphaMask) : std::make_unique<TIEMask>();
@@ -399,9 +406,10 @@ void ReadBMPBody(TStream& stream, TIEBitmap& bitmap, int64_t bmpSize, TIOParamsV
             std::memcpy(d + 3 * int64_t(x), s, 3);
           }
           if (mask) {
-            mask->SetPixel(x, y, s[3]);
-            allZero = allZero && s[3] == 0;
-            allOpaque = allOpaque && s[3] == 255;
+            const uint8_t a = fa.mask != 0 ? fa.Get(ReadLE32(s)) : s[3];
+            mask->SetPixel(x, y, a);
+            allZero = allZero && a == 0;
+            allOpaque = allOpaque && a == 255;
           }
         }
       }

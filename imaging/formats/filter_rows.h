@@ -7,6 +7,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
+#include "imaging/io/data_bound.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/streams.h"
 
@@ -38,17 +39,17 @@ struct TFilterRowProgress {
 };
 
 // The reasons most readers share, as they reach TProgressRecord::Refuse.
-inline constexpr const char* kRefusedUnfilled = "the data cannot fill the rows";
 inline constexpr const char* kRefusedRowsCut = "the rows are cut short";
 inline constexpr const char* kRefusedNoMemory = "no memory for the picture";
 inline constexpr const char* kRefusedStreamFailed = "the stream failed";
+// A codec library (libjpeg, libpng) stopped on the data.
+inline constexpr const char* kRefusedByCodec = "the codec found the data corrupt";
 
 // True when a picture whose data takes needed bytes (in the file's own coding)
 // may be allocated from the bytes left: uncompressed data must be all there,
 // run-length data can at most expand factor times.
 inline bool DataCanFill(int64_t needed, int64_t bytesLeft, int64_t factor = 1) {
-  if (needed < 0 || bytesLeft < 0 || factor < 1) return false;
-  return bytesLeft > (int64_t(1) << 48) || needed <= bytesLeft * factor;
+  return DataCanDecodeTo(needed, bytesLeft, TDataRatio{factor, 1});
 }
 
 // Zeroes rows from..to-1 of the bitmap (what a short stream left unread).

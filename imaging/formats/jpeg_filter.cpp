@@ -15,6 +15,8 @@
 #include "imaging/core/ie_icc.h"
 #include "imaging/core/ie_orientation.h"
 #include "imaging/core/ie_view_link.h"
+#include "imaging/formats/filter_rows.h"
+#include "imaging/io/data_bound.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
@@ -37,11 +39,14 @@ struct TJpegError {
   jmp_buf jump;
   int warnings = 0;
   int lastWarning = 0;
+  // The entropy decoder needed bits that the data did not have: what it gives
+  // from there on is made up, not read.
+  bool dataRanOut = false;
 };
 
 void JpegErrorExit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<TJpegError*>(cinfo->err);
-  if (err->progress) err->progress->Abort();
+  if (err->progress) err->progress->Refuse(kRefusedByCodec);
   longjmp(err->jump, 1);
 }
 
@@ -50,6 +55,7 @@ void JpegEmitMessage(j_common_ptr cinfo, int level) {
   if (level == -1) {
     ++err->warnings;
     err->lastWarning = cinfo->err->msg_code;
+    if (cinfo->err->msg_code == JWRN_HIT_MARKER) err->dataRanOut = true;
   }
 }
 
@@ -131,6 +137,7 @@ struct TJpegRead {
   TIOParamsVals* params = nullptr;
   TProgressRecord* progress = nullptr;
   bool native = false, invertCMYK = false, rawYCbCr = false, paramsOnly = false;
+  int64_t dataBytes = 0;  // from the start of the picture to the end of the stream
   int linesToRead = -1;
   int rows = 0;
   bool rgbStored = false;
@@ -183,7 +190,7 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
       break;
     default:
       // Two components, or more than four: nothing this reader can show.
-      progress.Abort();
+      progress.Refuse("a colour space that is not shown");
       return false;
   }
   if (r.rawYCbCr) cinfo->out_color_space = JCS_YCbCr;
@@ -227,6 +234,9 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
     params.Height = int32_t(cinfo->image_height);
     return true;
   }
+  // Before the codec sizes its buffers (a progressive picture's coefficients
+  // are held whole): a few bytes claiming a huge picture are refused.
+  if (!PictureFitsData(cinfo->image_width, cinfo->image_height, r.dataBytes, kRatioJpeg, progress)) return false;
   jpeg_start_decompress(cinfo);
   if (progress.Aborted()) return false;
   const int w = int(cinfo->output_width), h = int(cinfo->output_height);
@@ -240,13 +250,13 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
   }
   TIEBitmap& bitmap = *r.bitmap;
   if (!bitmap.Allocate(w, h, format)) {
-    progress.Abort();
+    progress.Refuse(kRefusedNoMemory);
     return false;
   }
   r.row.resize(size_t(w) * 4 + 16);  // std::vector never throws across the codec: the size is small
   int lines = r.linesToRead < 0 ? h : r.linesToRead;
   int last = -1;
-  while (int(cinfo->output_scanline) < h && r.rows < lines && !progress.Aborted()) {
+  while (int(cinfo->output_scanline) < h && r.rows < lines && !progress.Aborted() && !r.err.dataRanOut) {
     const int y = int(cinfo->output_scanline);
     uint8_t* dest = bitmap.ScanLine(y);
     JSAMPROW target = dest;
@@ -277,7 +287,13 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
       }
     }
   }
-  if (r.rows < lines) progress.Abort();
+  // A stream that ended early stops the picture where its data stopped; the
+  // rows the codec would make up are not taken for the picture's.
+  if (r.err.dataRanOut && r.rows < h) {
+    ClearBitmapRows(bitmap, r.rows > 0 ? r.rows - 1 : 0, h);
+    progress.Refuse(kRefusedRowsCut);
+  }
+  if (r.rows < lines) progress.Refuse(kRefusedRowsCut);
   r.readAll = !progress.Aborted() && int(cinfo->output_scanline) >= h;
   return true;
 }
@@ -500,7 +516,7 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
   try {
     const int64_t at = FindJpegStart(stream);
     if (at < 0) {
-      progress.Abort();
+      progress.Refuse("no start of image");
       return 0;
     }
     stream.SetPosition(at);
@@ -513,6 +529,7 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     r->invertCMYK = options.InvertCMYK;
     r->rawYCbCr = options.RawYCbCr;
     r->paramsOnly = paramsOnly;
+    r->dataBytes = stream.Size() - at;
     r->linesToRead = options.LinesToRead;
     r->colorManaged = ReaderProfileManagement;
     if (r->colorManaged) r->profiles = {params.InputICC.get(), params.DefaultInputICC.get(), params.GetOutputICC()};

@@ -15,6 +15,8 @@
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_quantizer.h"
 #include "imaging/core/ie_view_link.h"
+#include "imaging/formats/filter_rows.h"
+#include "imaging/io/data_bound.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
 #include "platform/rtl/exceptions.h"
@@ -54,7 +56,7 @@ void PngFree(png_structp, png_voidp block) { std::free(block); }
 
 void PngReadError(png_structp png, png_const_charp) {
   auto* st = static_cast<TPngReadState*>(png_get_error_ptr(png));
-  st->progress->Abort();
+  st->progress->Refuse(kRefusedByCodec);
   png_longjmp(png, 1);
 }
 
@@ -125,16 +127,20 @@ bool ReadPngBody(TPngReadState& st) {
   }
 
   const bool native = params.NativePixelFormat && (bd == 8 || bd == 16) && (ct == 0 || ct == 3);
+  // A 1-bit picture with a transparent entry is read as colour with alpha, as
+  // any deeper one; without tRNS it stays two-colour.
+  const bool expand1 = bd == 1 && png_get_valid(png, info, PNG_INFO_tRNS) != 0;
+  const bool deep = bd > 1 || expand1;
   if (native) {
     if (bd == 16) png_set_swap(png);
   } else {
-    if (ct == PNG_COLOR_TYPE_PALETTE && bd > 1 && bd <= 8) png_set_expand(png);
-    if (ct == PNG_COLOR_TYPE_GRAY && bd > 1 && bd < 8) png_set_expand(png);
+    if (ct == PNG_COLOR_TYPE_PALETTE && deep && bd <= 8) png_set_expand(png);
+    if (ct == PNG_COLOR_TYPE_GRAY && deep && bd < 8) png_set_expand(png);
     if (bd == 16) png_set_strip_16(png);
     if (bd > 1 && bd < 8) png_set_packing(png);
-    if ((ct == PNG_COLOR_TYPE_GRAY || ct == PNG_COLOR_TYPE_GRAY_ALPHA) && bd > 1) png_set_gray_to_rgb(png);
-    if (bd > 1) png_set_bgr(png);
-    if (bd > 1) png_set_tRNS_to_alpha(png);
+    if ((ct == PNG_COLOR_TYPE_GRAY || ct == PNG_COLOR_TYPE_GRAY_ALPHA) && deep) png_set_gray_to_rgb(png);
+    if (deep) png_set_bgr(png);
+    if (deep) png_set_tRNS_to_alpha(png);
   }
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
@@ -157,14 +163,21 @@ bool ReadPngBody(TPngReadState& st) {
   params.PngInterlaced = interlace != PNG_INTERLACE_NONE;
   if (st.paramsOnly) return true;
 
+  // The coded rows (a filter byte each) come out of the deflate data left.
+  const int samples = ct == 2 ? 3 : ct == 4 ? 2 : ct == 6 ? 4 : 1;
+  const int64_t codedRow = (int64_t(w) * bd * samples + 7) / 8 + 1;
+  if (!DataCanDecodeTo(codedRow * h, st.stream->Remaining(), kRatioDeflate)) {
+    progress.Refuse(kRefusedUnfilled);
+    return false;
+  }
   TIEBitmap& bitmap = *st.bitmap;
   TIEBitmapFormat format = ie24RGB;
-  if (bd == 1 && ct != PNG_COLOR_TYPE_PALETTE) format = ie1g;
+  if (bd == 1 && ct != PNG_COLOR_TYPE_PALETTE && !expand1) format = ie1g;
   else if (native && ct == PNG_COLOR_TYPE_PALETTE) format = ie8p;
   else if (native && bd == 8) format = ie8g;
   else if (native && bd == 16) format = ie16g;
   if (!bitmap.Allocate(int(w), int(h), format)) {
-    progress.Abort();
+    progress.Refuse(kRefusedNoMemory);
     return false;
   }
   if (format == ie8p) {
@@ -173,20 +186,27 @@ bool ReadPngBody(TPngReadState& st) {
   }
   const int channels = png_get_channels(png, info);
   TIEBitmap* alpha = nullptr;
-  const bool palette1 = bd == 1 && ct == PNG_COLOR_TYPE_PALETTE;
+  const bool palette1 = bd == 1 && ct == PNG_COLOR_TYPE_PALETTE && !expand1;
+  // Interlaced rows are built up over the passes: each row keeps its own buffer.
+  const size_t packedRow = size_t(w) / 8 + 1;
   if (channels == 4) {
     const size_t rows = passes > 1 ? size_t(h) : 1;
     // The whole-image buffer of an interlaced picture is sized in 64 bits.
     try {
       st.buffer.assign(size_t(w) * 4 * rows, 0);
     } catch (...) {
-      progress.Abort();
+      progress.Refuse(kRefusedNoMemory);
       return false;
     }
     alpha = bitmap.AlphaChannel();
     alpha->SetFull(false);
   } else if (palette1) {
-    st.buffer.assign(size_t(w) / 8 + 1, 0);
+    try {
+      st.buffer.assign(packedRow * (passes > 1 ? size_t(h) : 1), 0);
+    } catch (...) {
+      progress.Refuse(kRefusedNoMemory);
+      return false;
+    }
   }
 
   TRGB pal2[2] = {};
@@ -205,7 +225,7 @@ bool ReadPngBody(TPngReadState& st) {
           a[x] = src[4 * size_t(x) + 3];
         }
       } else if (palette1) {
-        uint8_t* src = st.buffer.data();
+        uint8_t* src = st.buffer.data() + (passes > 1 ? size_t(y) * packedRow : 0);
         png_read_rows(png, &src, nullptr, 1);
         for (png_uint_32 x = 0; x < w; ++x) {
           const TRGB c = pal2[(src[x >> 3] >> (7 - (x & 7))) & 1];

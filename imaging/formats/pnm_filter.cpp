@@ -23,7 +23,10 @@ namespace {
 constexpr int64_t kProbeWindow = 64 * 1024;
 constexpr int kProbeTokens = 501;
 
-bool IsTokenChar(uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+// A sign belongs to its number: "-1" must not read as 1.
+bool IsTokenChar(uint8_t c) {
+  return c == '-' || c == '+' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
 
 // A byte source: the plain stream (one Read a byte) or the reader's buffer.
 struct TStreamBytes {
@@ -423,7 +426,7 @@ TIEFormatDescriptor PXMFormat() {
   return {
       .FileType = ioPXM,
       .FullName = "Portable Pixmap, GrayMap, BitMap",
-      .Suffixes = "PXM;PPM;PGM;PBM",
+      .Suffixes = "PXM;PPM;PGM;PBM;PNM",
       .Access = ieaReadWrite,
       .Probe = IsPXMStream,
       .ProbeOrder = 80,

@@ -18,6 +18,7 @@
 #include "imaging/formats/filter_rows.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
+#include "platform/graphics/dib_channel.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -44,8 +45,10 @@ std::string FieldText(const uint8_t* p, int size) {
   return std::string(reinterpret_cast<const char*>(p), size_t(n));
 }
 
+// 5-5-5 colour scaled so that 31 reads 255.
 TRGB From555(uint16_t w) {
-  return TRGB{uint8_t((w & 0x1F) << 3), uint8_t(((w >> 5) & 0x1F) << 3), uint8_t(((w >> 10) & 0x1F) << 3)};
+  return TRGB{ScaleMaskedChannel(w & 0x1F, 5), ScaleMaskedChannel((w >> 5) & 0x1F, 5),
+              ScaleMaskedChannel((w >> 10) & 0x1F, 5)};
 }
 
 // ---- reading ----
@@ -98,6 +101,8 @@ public:
       if (FDepth == 1) FPalette[0] = MakeRGB(0, 0, 0), FPalette[1] = MakeRGB(255, 255, 255);
     }
     FCompressed = type >= 9;
+    // 16 bits in a grey picture are a grey byte and an alpha byte, not colour.
+    FGreyAlpha = (type == 3 || type == 11) && FDepth == 16;
     FParams.TgaCompressed = FCompressed;
     FParams.Width = FParams.StoredWidth = FWidth;
     FParams.Height = FParams.StoredHeight = FHeight;
@@ -112,6 +117,7 @@ public:
       case 24: FParams.BitsPerSample = 8, FParams.SamplesPerPixel = 3; break;
       default: FParams.BitsPerSample = 8, FParams.SamplesPerPixel = 4; break;
     }
+    if (FGreyAlpha) FParams.BitsPerSample = 8, FParams.SamplesPerPixel = 2;
     if (paramsOnly) return;
     if (FWidth == 0 || FHeight == 0) return FProgress.Refuse("a side of zero");
     // Packets hold whole pixels, so sub-byte depths have no run-length form.
@@ -123,7 +129,7 @@ public:
     if (!FBitmap.Allocate(FWidth, FHeight, FDepth == 1 ? ie1g : ie24RGB))
       return FProgress.Refuse(kRefusedNoMemory);
     std::unique_ptr<TIEMask> mask;
-    if ((FDepth == 32 || (mapType == 1 && mapEntry == 32)) && !ignoreAlpha) {
+    if ((FDepth == 32 || FGreyAlpha || (mapType == 1 && mapEntry == 32)) && !ignoreAlpha) {
       mask = alphaMask ? std::move(alphaMask) : std::make_unique<TIEMask>();
       mask->Allocate(FWidth, FHeight, 8);
       mask->Fill(255);
@@ -205,6 +211,11 @@ private:
         break;
       }
       case 16: {
+        if (FGreyAlpha) {
+          d[0] = d[1] = d[2] = v[0];
+          if (!FAlphaRow.empty()) FAlphaRow[size_t(x)] = v[1];
+          break;
+        }
         const TRGB c = From555(ReadLE16(v));
         d[0] = c.b, d[1] = c.g, d[2] = c.r;
         break;
@@ -307,6 +318,7 @@ private:
   TRGB FPalette[256];
   uint8_t FAlphaPalette[256];
   bool FMapAlpha = false;
+  bool FGreyAlpha = false;
   std::vector<uint8_t> FRow, FRaw, FAlphaRow;
   int FPending = 0;
   bool FRun = false;

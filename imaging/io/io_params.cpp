@@ -341,7 +341,7 @@ void TIOParamsVals::ResetDefaults() {
   // 11
   SetImageCount(0);
   AviFrameDelay = 0;
-  IptcInfo->Clear();
+  IptcInfo->Reset();
   PxmComments.Clear();
   ResetEXIF();
   // 12
@@ -387,7 +387,10 @@ void TIOParamsVals::ResetEXIF() {
   HasExifData = false;
   ExifThumbnail.reset();
   ExifOrientation = 0;
-  ExifXResolution = ExifYResolution = 0;
+  // The EXIF resolution mirrors the DPI (SetDpiX sets both): a reset keeps
+  // them agreeing instead of leaving 0 beside 300.
+  ExifXResolution = DpiX;
+  ExifYResolution = DpiY;
   ExifResolutionUnit = 0;
   for (std::string* s : {&ExifImageDescription, &ExifMake, &ExifModel, &ExifSoftware, &ExifArtist, &ExifDateTime,
                          &ExifCopyright, &ExifVersion, &ExifDateTimeOriginal, &ExifDateTimeDigitized, &ExifSubsecTime,
@@ -441,7 +444,7 @@ void TIOParamsVals::ResetEXIF() {
 }
 
 void TIOParamsVals::ResetMetadata() {
-  IptcInfo->Clear();
+  IptcInfo->Reset();
   ImagingAnnotations.reset();
   JpegMarkers->Clear();
   ResetEXIF();

@@ -48,7 +48,14 @@ public:
   int DatasetNumber(int i) const { return FItems.at(i).dataset; }
   const std::vector<uint8_t>& ItemData(int i) const { return FItems.at(i).data; }
   int AddItem(int record, int dataset, int64_t length, const void* data);
+  // Clear is an edit (the next JPEG save rewrites APP13 without IPTC); Reset
+  // empties the list for a new load or new defaults and is no edit, so an
+  // APP13 block read with the picture goes back as it came.
   void Clear();
+  void Reset() {
+    FItems.clear();
+    FChanged = false;
+  }
   void Assign(const TIEIPTCInfoList* other);
   // The block in the plain form or, with photoshop set, as a Photoshop image
   // resource; empty when there are no items.

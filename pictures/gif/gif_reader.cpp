@@ -344,9 +344,11 @@ void TGIFSubImage::DecodePixels(TStream& stream) {
   if (FIsTransparent) std::fill(FPixels.begin(), FPixels.end(), static_cast<uint8_t>(TransparentIndex()));
   uint8_t minimum = 0;
   if (!ReadByteValue(stream, minimum)) return;
-  auto decoder = std::make_unique<TLZWDecoder>(stream, this, std::min<int>(minimum, 8));
-  if (minimum > 8) {
-    // Pixels are bytes, and a larger size would not fit the decoder's table.
+  // Sizes up to 11 leave the 4,096-entry table room for its clear and end
+  // codes (encoders use them for pictures whose codes never reset); pixels
+  // are bytes all the same.
+  auto decoder = std::make_unique<TLZWDecoder>(stream, this, std::min<int>(minimum, 11));
+  if (minimum > 11) {
     ReportWarning(1, gifmsg::kBadCodeSize);
   } else {
     TPixelCursor out(FPixels.data(), Width(), Height(), IsInterlaced());

@@ -44,6 +44,7 @@ void TPCXRLEDecoder::Decode(const uint8_t* source, uint8_t* target, int64_t unpa
     std::memset(target + written, *source++, static_cast<size_t>(run));
     written += run;
   }
+  FWritten = written;
 }
 
 void DecodePCXHeader(const uint8_t raw[128], TPCXHeader& h) {
@@ -146,8 +147,12 @@ void TPCXImage::LoadFromStream(TStream& stream) {
   std::vector<uint8_t> data(static_cast<size_t>(dataSize));
   stream.ReadBuffer(data.data(), dataSize);
   std::vector<uint8_t> buffer(static_cast<size_t>(total), 0);
-  if (encoded) TPCXRLEDecoder().Decode(data.data(), buffer.data(), total, dataSize);
-  else std::memcpy(buffer.data(), data.data(), static_cast<size_t>(total));
+  if (encoded) {
+    // A file cut short leaves rows the runs never reached: not a picture.
+    TPCXRLEDecoder decoder;
+    decoder.Decode(data.data(), buffer.data(), total, dataSize);
+    if (decoder.Written() < total) refuse(kPcxInvalidImage, "the rows are cut short");
+  } else std::memcpy(buffer.data(), data.data(), static_cast<size_t>(total));
 
   TBitmap work;
   work.SetPixelFormat(format);

@@ -53,6 +53,11 @@ public:
   // run lacks its value byte.
   void Decode(const uint8_t* source, uint8_t* target, int64_t unpackedSize, int64_t packedSize) override;
   void Encode(const uint8_t* source, uint8_t* target, int64_t& size) override {}
+  // Bytes the last Decode wrote: fewer than asked when the data ran out.
+  int64_t Written() const { return FWritten; }
+
+private:
+  int64_t FWritten = 0;
 };
 
 class TPCXImage : public TBitmap {

@@ -143,7 +143,15 @@ void ReadChannelImage(TStream& stream, TPSDLayer& layer, int channel, int depth,
   auto& image = layer.ChannelImages[static_cast<size_t>(channel)];
   // User masks (-2 and below) have a rectangle of their own: not part of the
   // layer's image.
-  if (id >= -1 && int64_t(w) * h > 0) {
+  // Channels packed with ZIP (ImageMagick's default for layers) are passed
+  // over: the picture shows the merged image, which such files store plainly.
+  bool zipped = false;
+  if (length >= 2) {
+    const int compression = ReadBE16(stream);
+    zipped = compression == 2 || compression == 3;
+    stream.SetPosition(start);
+  }
+  if (id >= -1 && int64_t(w) * h > 0 && !zipped) {
     const int s = SampleBytes(depth);
     const int64_t rowBytes = int64_t(w) * s;
     TRowSource rows = OpenRows(stream, h, rowBytes, length, "a layer channel");

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -15,8 +16,8 @@ bool IsTokenChar(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == 'x' || c == 'X';
 }
 
-// A token "0x" and hexadecimal digits as a number (its low byte counts).
-uint8_t TokenValue(const std::string& text, size_t start, size_t end) {
+// A token "0x" and hexadecimal digits as a number (its low 16 bits count).
+uint16_t TokenValue(const std::string& text, size_t start, size_t end) {
   if (end - start >= 2 && text[start] == '0' && (text[start + 1] == 'x' || text[start + 1] == 'X')) start += 2;
   uint32_t v = 0;
   for (size_t i = start; i < end; ++i) {
@@ -24,7 +25,7 @@ uint8_t TokenValue(const std::string& text, size_t start, size_t end) {
     const int d = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
     if (d >= 0 && d < 16) v = v << 4 | static_cast<uint32_t>(d);
   }
-  return static_cast<uint8_t>(v);
+  return static_cast<uint16_t>(v);
 }
 
 [[noreturn]] void RefuseXbm(const char* message, const char* reason, std::string* refusal) {
@@ -66,13 +67,22 @@ void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, in
   if (height <= 0 || height > 65535 || width <= 0 || width > 65534)
     RefuseXbm(kXpmErr4, "a size missing or outside 1..65534 x 1..65535", refusal);
 
-  const int64_t rowBytes = (width + 7) / 8;
-  const int64_t needed = rowBytes * height;
   const size_t bits = text.find("_bits[]");
-  // A byte takes at least a digit and a separator: a text that cannot hold
-  // them all is refused before the buffer is made.
   if (bits == std::string::npos) RefuseXbm(kXpmErr4, "no bits array", refusal);
-  if (static_cast<int64_t>(text.size() - bits - 7) / 2 < needed)
+  // The X10 form declares its array of shorts: 16 pixels a value, low byte
+  // first, rows padded to whole values.
+  size_t typeEnd = bits;
+  while (typeEnd > 0 && (std::isalnum(static_cast<unsigned char>(text[typeEnd - 1])) || text[typeEnd - 1] == '_'))
+    --typeEnd;
+  while (typeEnd > 0 && text[typeEnd - 1] == ' ') --typeEnd;
+  const bool x10 = typeEnd >= 5 && text.compare(typeEnd - 5, 5, "short") == 0;
+  const int valueBytes = x10 ? 2 : 1;
+  const int64_t pixelBytes = (width + 7) / 8;
+  const int64_t rowBytes = x10 ? (width + 15) / 16 * 2 : pixelBytes;
+  const int64_t needed = rowBytes * height;
+  // A value takes at least a digit and a separator: a text that cannot hold
+  // them all is refused before the buffer is made.
+  if (static_cast<int64_t>(text.size() - bits - 7) / 2 < needed / valueBytes)
     RefuseXbm(kXpmErr4, "the text cannot hold the rows", refusal);
 
   std::vector<uint8_t> buffer(static_cast<size_t>(needed), 0);
@@ -83,16 +93,24 @@ void ReadXbmFile(const std::string& fileName, TBitmap* bitmap, int32_t& hotX, in
       if (start == std::string::npos) start = i;
       continue;
     }
-    if (start == std::string::npos) continue;
-    if (next >= buffer.size()) RefuseXbm(kXpmErr5, "more bytes than the rows hold", refusal);
-    buffer[next++] = ReverseBits8(static_cast<uint8_t>(~TokenValue(text, start, i)));
+    if (start == std::string::npos) {
+      if (text[i] == '}') break;  // the array ends; what follows is not its data
+      continue;
+    }
+    if (next + valueBytes > buffer.size()) RefuseXbm(kXpmErr5, "more bytes than the rows hold", refusal);
+    const uint16_t value = TokenValue(text, start, i);
+    for (int k = 0; k < valueBytes; ++k)
+      buffer[next++] = ReverseBits8(static_cast<uint8_t>(~(value >> (8 * k))));
     start = std::string::npos;
+    if (text[i] == '}') break;
   }
+  // Too few values is as wrong as too many: the missing rows are not there.
+  if (next < buffer.size()) RefuseXbm(kXpmErr5, "fewer bytes than the rows hold", refusal);
 
   MakeMonochrome(bitmap);
   ResizeAndFill(bitmap, static_cast<int>(width), static_cast<int>(height), 0);
   for (int y = 0; y < height; ++y)
-    std::memcpy(bitmap->ScanLine(y), buffer.data() + static_cast<size_t>(y) * rowBytes, static_cast<size_t>(rowBytes));
+    std::memcpy(bitmap->ScanLine(y), buffer.data() + static_cast<size_t>(y) * rowBytes, static_cast<size_t>(pixelBytes));
 }
 
 std::string XbmText(TBitmap* bitmap, const std::string& name, bool mask, int32_t hotX, int32_t hotY,

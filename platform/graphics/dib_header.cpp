@@ -1,5 +1,7 @@
 #include "platform/graphics/dib_header.h"
 
+#include "platform/graphics/dib_channel.h"
+
 #include <bit>
 
 #include "platform/rtl/byte_order.h"
@@ -125,4 +127,16 @@ TDibRefusal ReadDibColours(const uint8_t* data, size_t size, const TDibHeader& h
     colours[k].rgbRed = e[2];
   }
   return drNone;
+}
+
+BYTE WidenMaskedChannel(uint32_t value, int bits) {
+  if (bits <= 0) return 0;
+  if (bits >= 8) return static_cast<BYTE>(value >> (bits - 8));
+  uint32_t out = 0;
+  int filled = 0;
+  while (filled < 8) {
+    out = (out << bits) | value;
+    filled += bits;
+  }
+  return static_cast<BYTE>(out >> (filled - 8));
 }

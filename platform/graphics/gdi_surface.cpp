@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 
+#include "platform/graphics/dib_channel.h"
 #include "platform/graphics/gdi_internal.h"
 
 namespace qvgdi {
@@ -22,19 +23,7 @@ RGBQUAD Quad(BYTE r, BYTE g, BYTE b) {
   return q;
 }
 
-// The channel of a masked pixel widened to 8 bits by repeating its bits, so that
-// the largest value becomes 255.
-BYTE Widen(uint32_t v, int bits) {
-  if (bits <= 0) return 0;
-  if (bits >= 8) return static_cast<BYTE>(v >> (bits - 8));
-  uint32_t out = 0;
-  int filled = 0;
-  while (filled < 8) {
-    out = (out << bits) | v;
-    filled += bits;
-  }
-  return static_cast<BYTE>(out >> (filled - 8));
-}
+BYTE Widen(uint32_t v, int bits) { return WidenMaskedChannel(v, bits); }
 
 uint32_t Narrow(BYTE c, int bits) {
   if (bits <= 0) return 0;

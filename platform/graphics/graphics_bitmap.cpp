@@ -5,6 +5,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/graphics/bitmap_refusal.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 #include "platform/win/clipboard.h"
@@ -647,14 +648,28 @@ void TBitmap::LoadDib(const bmpcodec::DibView& dib) {
   FPixelFormat = PixelFormat();
 }
 
+namespace {
+thread_local const char* gLastBitmapRefusal = nullptr;
+}  // namespace
+
+const char* LastBitmapRefusal() { return gLastBitmapRefusal; }
+
 void TBitmap::LoadFromStream(TStream& stream) {
+  gLastBitmapRefusal = nullptr;
   if (stream.Position() >= stream.Size()) {
     // An empty stream is an empty picture.
     DestroyImage();
     Changed(this);
     return;
   }
-  const bmpcodec::Dib dib = bmpcodec::ReadBmp(stream);
+  bmpcodec::Dib dib;
+  try {
+    dib = bmpcodec::ReadBmp(stream);
+  } catch (const bmpcodec::EBitmapRefused& e) {
+    // The codec's own class stays inside: callers catch the framework's.
+    gLastBitmapRefusal = DibRefusalName(e.Reason());
+    throw EInvalidGraphic(bmpcodec::kInvalidBitmap);
+  }
   LoadDib(dib.View());
   Changed(this);
 }

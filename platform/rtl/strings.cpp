@@ -64,6 +64,9 @@ void TStrings::Move(int curIndex, int newIndex) {
   std::string s = Get(curIndex);
   TObject* o = GetObject(curIndex);
   if (newIndex < 0 || newIndex >= Count()) Error("List index out of bounds", newIndex);
+  // The entry loses its object before it is deleted: a list that owns its
+  // objects frees what it deletes, and this one only changes place.
+  PutObject(curIndex, nullptr);
   Delete(curIndex);
   InsertObject(newIndex, s, o);
 }

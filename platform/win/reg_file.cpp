@@ -27,6 +27,104 @@ bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ |
 // hex(2) and hex(7) forms take.
 bool IsValidUtf8(const std::string& text) { return Utf16LEToUtf8(Utf8ToUtf16LE(text)) == text; }
 
+// The length of the well-formed UTF-8 sequence at p (at most n bytes) and its
+// code point; 0 when the bytes there start none (overlong forms, surrogates
+// and values past U+10FFFF included).
+int Utf8Sequence(const uint8_t* p, size_t n, uint32_t& cp) {
+  const uint8_t b = p[0];
+  int len = 0;
+  uint32_t min = 0;
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  } else if ((b & 0xE0) == 0xC0) {
+    len = 2, cp = b & 0x1F, min = 0x80;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3, cp = b & 0x0F, min = 0x800;
+  } else if ((b & 0xF8) == 0xF0) {
+    len = 4, cp = b & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (size_t(len) > n) return 0;
+  for (int i = 1; i < len; ++i) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (p[i] & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+void PutUnit(std::vector<uint8_t>& out, uint32_t unit) {
+  out.push_back(static_cast<uint8_t>(unit));
+  out.push_back(static_cast<uint8_t>(unit >> 8));
+}
+
+// A stored text as the UTF-16 of the hex(1), hex(2) and hex(7) forms. A byte
+// that starts no UTF-8 sequence goes out as the lone surrogate U+DC00 + byte,
+// which no well-formed text holds, so every byte string comes back exactly
+// (text set through the API need not be UTF-8).
+std::vector<uint8_t> StoreTextToUtf16(const std::vector<uint8_t>& text) {
+  std::vector<uint8_t> out;
+  out.reserve(text.size() * 2);
+  for (size_t i = 0; i < text.size();) {
+    uint32_t cp = 0;
+    const int len = Utf8Sequence(text.data() + i, text.size() - i, cp);
+    if (len == 0) {
+      PutUnit(out, 0xDC00 + text[i]);
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      PutUnit(out, 0xD800 + ((cp - 0x10000) >> 10));
+      PutUnit(out, 0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      PutUnit(out, cp);
+    }
+    i += size_t(len);
+  }
+  return out;
+}
+
+void PutUtf8(std::vector<uint8_t>& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<uint8_t>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<uint8_t>(0xC0 | cp >> 6));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<uint8_t>(0xE0 | cp >> 12));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<uint8_t>(0xF0 | cp >> 18));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp >> 12 & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp >> 6 & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  }
+}
+
+// The reverse: U+DC80..U+DCFF standing alone are the bytes they escape; other
+// lone surrogates (from another writer) keep their three-byte form.
+std::vector<uint8_t> Utf16ToStoreText(const std::vector<uint8_t>& utf16) {
+  std::vector<uint8_t> out;
+  const size_t n = utf16.size() / 2;
+  auto unit = [&](size_t i) { return uint32_t(utf16[2 * i]) | uint32_t(utf16[2 * i + 1]) << 8; };
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t u = unit(i);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < n && unit(i + 1) >= 0xDC00 && unit(i + 1) <= 0xDFFF) {
+      PutUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (unit(i + 1) - 0xDC00));
+      ++i;
+    } else if (u >= 0xDC80 && u <= 0xDCFF) {
+      out.push_back(static_cast<uint8_t>(u - 0xDC00));
+    } else {
+      PutUtf8(out, u);
+    }
+  }
+  if (utf16.size() % 2) out.push_back(utf16.back());
+  return out;
+}
+
 std::string Quote(const std::string& text) {
   std::string out = "\"";
   for (char c : text) {
@@ -72,13 +170,13 @@ void FormatValue(std::string& out, const TRegStoreValue& value) {
         out += prefix + Quote(std::string(data.begin(), data.end() - 1)) + "\r\n";
         return;
       }
-      AppendHex(out, prefix + "hex(1):", Utf8ToUtf16LE(std::string(data.begin(), data.end())));
+      AppendHex(out, prefix + "hex(1):", StoreTextToUtf16(data));
       return;
     case REG_EXPAND_SZ:
     case REG_MULTI_SZ: {
       char buf[16];
       std::snprintf(buf, sizeof buf, "hex(%x):", static_cast<unsigned>(value.Type));
-      AppendHex(out, prefix + buf, Utf8ToUtf16LE(std::string(data.begin(), data.end())));
+      AppendHex(out, prefix + buf, StoreTextToUtf16(data));
       return;
     }
     case REG_DWORD:
@@ -227,8 +325,7 @@ bool ParseData(const std::string& text, bool unicode, TRegStoreValue& value) {
   if (!ParseHexBytes(text.substr(colon + 1), bytes)) return false;
   value.Type = type;
   if (unicode && IsStringType(type)) {
-    std::string s = Utf16LEToUtf8(bytes);
-    value.Data.assign(s.begin(), s.end());
+    value.Data = Utf16ToStoreText(bytes);
   } else {
     // Text in the hex forms is written back through UTF-16: bytes that are
     // no UTF-8 would come back changed, so they are refused here.

@@ -122,10 +122,11 @@ TEST_F(MainActions, EnabledStatesFollowTheirRulesInIdle) {
   EXPECT_TRUE(f.aFileSave->Enabled());
   EXPECT_TRUE(f.aTest->Enabled());
   EXPECT_FALSE(f.aEditPaste->Enabled());
-  EXPECT_FALSE(f.aCustomizeFolders->Enabled());
-  EXPECT_FALSE(f.aCustomizeFileTypes->Enabled());
-  EXPECT_FALSE(f.aHelpAbout->Enabled());
-  EXPECT_FALSE(f.mnCustomizeWin->Enabled());
+  // The customisers that take the result icon follow it; the others are always there.
+  EXPECT_TRUE(f.aCustomizeFolders->Enabled());
+  EXPECT_TRUE(f.aCustomizeFileTypes->Enabled());
+  EXPECT_TRUE(f.aHelpAbout->Enabled());
+  EXPECT_TRUE(f.mnCustomizeWin->Enabled());
   EXPECT_TRUE(f.aDisplayAutoZoom->Checked());
   EXPECT_TRUE(f.aDrawSelection->Checked());
   EXPECT_FALSE(f.aPickTransparentColor->Checked());

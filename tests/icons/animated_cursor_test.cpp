@@ -123,16 +123,30 @@ TEST(AnimatedCursor, HostileFilesFailOrLoadWithoutReadingOutside) {
     for (int s = 0; s < c.GetStepCount(); ++s) EXPECT_LT(c.Steps()[s], c.GetFrameCount());
     EXPECT_EQ(c.Rates().Count(), c.GetStepCount());
   }
+  // Without a whole anih header there is no cursor (such files loaded as
+  // cursors of no frames).
+  {
+    TAnimatedCursor c;
+    EXPECT_EQ(MessageOf([&] { LoadBytes(c, Riff({Frames({CursorFrame(1, 2, 3)})})); }), "Invalid stream format");
+    EXPECT_EQ(c.LastRefusal(), "no anih header");
+  }
   // Every cut of a good file either is refused or loads; a refused load keeps
-  // what the cursor held.
+  // what the cursor held, and every cut before the header's end is refused.
+  const std::string text(good.begin(), good.end());
+  const size_t anihEnd = text.find("anih") + 8 + 36;
   TAnimatedCursor held;
   LoadBytes(held, good);
   for (size_t n = 0; n < good.size(); n += 3) {
+    bool refused = false;
     try {
       LoadBytes(held, std::vector<uint8_t>(good.begin(), good.begin() + n));
     } catch (const EInvalidGraphic&) {
-      EXPECT_LT(n, 52u);
+      refused = true;
+      EXPECT_LT(n, anihEnd);
       EXPECT_EQ(held.GetFrameCount(), 2);
+    }
+    if (n < anihEnd) {
+      EXPECT_TRUE(refused) << n;
     }
   }
 }

@@ -331,6 +331,29 @@ TEST(IconList, NamesAndOwnership) {
   EXPECT_NE(dynamic_cast<TAdvancedCursor*>(other.GetIconObject(1)), nullptr);
 }
 
+TEST(IconList, MovingAndExchangingKeepEveryIcon) {
+  // Move went through the list's Delete, which frees the entry's icon: the
+  // moved entry was left pointing at freed memory.
+  TIconList list;
+  std::vector<TAdvancedIcon*> icons;
+  for (const char* name : {"A", "B", "C", "D"}) {
+    auto icon = std::make_unique<TAdvancedIcon>();
+    icons.push_back(icon.get());
+    list.AddIcon(name, std::move(icon));
+  }
+  list.Move(0, 3);
+  list.Move(2, 0);
+  list.Exchange(1, 3);
+  std::string names;
+  for (int i = 0; i < list.Count(); ++i) names += list.Strings(i);
+  EXPECT_EQ(names, "DACB");
+  const std::vector<TAdvancedIcon*> expected = {icons[3], icons[0], icons[2], icons[1]};
+  for (int i = 0; i < list.Count(); ++i) {
+    ASSERT_EQ(list.GetIconObject(i), expected[size_t(i)]) << i;
+    EXPECT_EQ(list.GetIconObject(i)->Count(), 0);  // a live object (ASan reads it)
+  }
+}
+
 }  // namespace
 
 namespace {

@@ -146,8 +146,10 @@ TEST(BmpRead, BitFieldsInEveryHeaderForm) {
   auto h565 = Load(BmpFile(InfoHeader(40, 2, 1, 16, 3), {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0},
                            {0x00, 0xF8, 0x1F, 0x00}));
   ASSERT_FALSE(h565->progress.Aborted());
-  EXPECT_EQ(h565->bitmap.GetPixelRGB(0, 0), MakeRGB(248, 0, 0));
-  EXPECT_EQ(h565->bitmap.GetPixelRGB(1, 0), MakeRGB(0, 0, 248));
+  // Narrow channels widen so that full is 255, as Pillow and the framework's
+  // own codec read them (shifting alone gave 248).
+  EXPECT_EQ(h565->bitmap.GetPixelRGB(0, 0), MakeRGB(255, 0, 0));
+  EXPECT_EQ(h565->bitmap.GetPixelRGB(1, 0), MakeRGB(0, 0, 255));
 
   // 32 bits, masks blue 0x3FF00000 green 0x000FFC00 red 0x000003FF, inside the header.
   std::vector<uint8_t> px;
@@ -161,7 +163,11 @@ TEST(BmpRead, BitFieldsInEveryHeaderForm) {
 
   // 16 bits without bit fields is 5-5-5.
   auto h555 = Load(BmpFile(InfoHeader(40, 1, 1, 16, 0), {}, {0x00, 0x7C, 0, 0}));
-  EXPECT_EQ(h555->bitmap.GetPixelRGB(0, 0), MakeRGB(248, 0, 0));
+  EXPECT_EQ(h555->bitmap.GetPixelRGB(0, 0), MakeRGB(255, 0, 0));
+  // 4-bit channels (a 4-4-4 mask set): 0xF reads 255, 0x8 reads 0x88.
+  auto h444 = Load(BmpFile(InfoHeader(40, 1, 1, 16, 3), {0, 0x0F, 0, 0, 0xF0, 0, 0, 0, 0x0F, 0, 0, 0},
+                           {0x8F, 0x0F, 0, 0}));
+  EXPECT_EQ(h444->bitmap.GetPixelRGB(0, 0), MakeRGB(255, 0x88, 0xFF));
 }
 
 TEST(BmpRead, PalettesAndOrientation) {
@@ -346,6 +352,12 @@ TEST(BmpRead, HostileFilesSetTheAbortFlag) {
       {"rle4_at_1_bit", BmpFile(InfoHeader(40, 4, 2, 1, 2), std::vector<uint8_t>(8, 0), std::vector<uint8_t>(8, 1)),
        compression},
       {"rle8_at_16_bits", BmpFile(InfoHeader(40, 2, 2, 16, 1), {}, std::vector<uint8_t>(8, 1)), compression},
+      // Run-length pictures far larger than their runs can fill (255 pixels per
+      // two bytes): refused before any buffer or temporary file exists.
+      {"rle8_bomb", BmpFile(InfoHeader(40, 318000000, 13, 8, 1), std::vector<uint8_t>(1024, 0),
+                            std::vector<uint8_t>(600, 0)), unfilled},
+      {"rle4_bomb", BmpFile(InfoHeader(40, 60000, 60000, 4, 2), std::vector<uint8_t>(64, 0),
+                            std::vector<uint8_t>(600, 0)), unfilled},
   };
   cases[7].file[14] = 0xFF, cases[7].file[15] = 0xFF, cases[7].file[16] = 0xFF;
   {  // cut inside the info header, with no pixel offset to trip over first

@@ -43,7 +43,7 @@ const FormatRow kTable[] = {
     {9, "Windows Metafile", "WMF", true, false, 0},
     {10, "Enhanced Windows Metafile", "EMF", true, false, 0},
     {11, "Targa Bitmap", "TGA;TARGA;VDA;ICB;VST;PIX", true, true, 256},
-    {12, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM", true, true, 0},
+    {12, "Portable Pixmap, GrayMap, BitMap", "PXM;PPM;PGM;PBM;PNM", true, true, 0},
     {16, "Wireless Bitmap", "WBMP", true, true, 0},
     {13, "JPEG2000", "JP2", true, true, 512},
     {14, "JPEG2000 Code Stream", "J2K;JPC;J2C", true, true, 512},

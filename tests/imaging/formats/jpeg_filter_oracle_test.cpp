@@ -145,12 +145,17 @@ TEST(JpegOracle, AutomaticScaleTruncationAndStreamPosition) {
   s.SetPosition(0);
   EXPECT_EQ(GetJpegStreamLength(s), int64_t(bytes.size()));
 
-  // A truncated file gives every row, warnings and no abort.
+  // A truncated file stops where its data stops: the rows djpeg would make up
+  // after the cut are not taken for the picture's, and the load says so.
+  const std::vector<uint8_t> whole = bytes;
   bytes.resize(bytes.size() * 2 / 3);
   auto t = Decode(bytes, 4);
-  EXPECT_FALSE(t->progress.Aborted());
-  EXPECT_EQ(t->rows, 150);
+  EXPECT_TRUE(t->progress.Aborted());
+  EXPECT_STREQ(t->progress.rec.Refusal, "the rows are cut short");
+  EXPECT_GT(t->rows, 50);
+  EXPECT_LT(t->rows, 150);
   EXPECT_GT(t->params.JpegWarningCount, 0);
+  bytes = whole;
 
   // Nothing at all, or a JPEG start 150 bytes in, is an error.
   EXPECT_TRUE(Decode({})->progress.Aborted());

@@ -189,4 +189,53 @@ TEST(JpegWrite, CodecRefusalsRaiseTheCodecsTextAfterFreeing) {
   }
 }
 
+TEST(JpegRead, HostileStreamsSayWhyAndAllocateNothingHuge) {
+  const std::vector<uint8_t> good = MakeJpeg(1, 72, 72, false);
+  auto sofAt = [](const std::vector<uint8_t>& b) {
+    for (size_t i = 2; i + 9 < b.size(); ++i)
+      if (b[i] == 0xFF && (b[i + 1] == 0xC0 || b[i + 1] == 0xC2)) return i;
+    return size_t(0);
+  };
+  // 1,400 bytes claiming 64,250 x 64,250 pixels (gdk-pixbuf's issue205.jpg):
+  // a JPEG codes at least a bit per 8 x 8 block, so at most 512 pixels a byte.
+  std::vector<uint8_t> bomb = good;
+  const size_t sof = sofAt(bomb);
+  ASSERT_GT(sof, 0u);
+  bomb[sof + 5] = 0xFA, bomb[sof + 6] = 0xFA, bomb[sof + 7] = 0xFA, bomb[sof + 8] = 0xFA;
+  // Cut inside the scan: the rows after the cut are not made up.
+  std::vector<uint8_t> cut(good.begin(), good.end() - 12);
+  struct Case {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    const char* reason;
+  } cases[] = {
+      {"claim beyond the data", bomb, "the data cannot fill the rows"},
+      {"cut inside the scan", cut, "the rows are cut short"},
+      {"no start of image", {1, 2, 3, 4}, "no start of image"},
+      {"garbage after the start", {0xFF, 0xD8, 0xFF, 0x01, 0x02, 0x03}, "the codec found the data corrupt"},
+  };
+  for (const Case& c : cases) {
+    TCustomMemoryStream s(c.bytes.data(), int64_t(c.bytes.size()));
+    TIEBitmap bitmap;
+    TIOParamsVals params(nullptr);
+    qvtest::Progress p;
+    TJpegReadOptions options;
+    options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+    options.InvertCMYK = true;
+    ReadJpegStream(s, nullptr, &bitmap, options, p.rec, params);
+    EXPECT_TRUE(p.Aborted()) << c.name;
+    EXPECT_STREQ(p.rec.Refusal, c.reason) << c.name;
+    EXPECT_LE(int64_t(bitmap.Width()) * bitmap.Height(), 32 * 16) << c.name;
+  }
+  TCustomMemoryStream s(good.data(), int64_t(good.size()));
+  TIEBitmap bitmap;
+  TIOParamsVals params(nullptr);
+  qvtest::Progress p;
+  TJpegReadOptions options;
+  options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+  options.InvertCMYK = true;
+  ReadJpegStream(s, nullptr, &bitmap, options, p.rec, params);
+  EXPECT_FALSE(p.Aborted());
+}
+
 }  // namespace

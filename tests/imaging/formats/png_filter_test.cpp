@@ -2,6 +2,8 @@
 // colour types and the hostile-input table.
 #include <gtest/gtest.h>
 
+#include <png.h>
+
 #include <cstring>
 
 #include "imaging/core/ie_mask.h"
@@ -33,6 +35,64 @@ std::unique_ptr<Read> Load(const std::vector<uint8_t>& bytes, bool native = fals
   TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
   ReadPNGStream(s, r->bitmap, r->params, false, r->progress.rec);
   return r;
+}
+
+// A 1-bit PNG written by libpng itself: palette (black, white) or grey,
+// interlaced or not, with a tRNS chunk making index or grey 0 transparent.
+std::vector<uint8_t> LibpngOneBit(int w, int h, bool palette, bool interlaced, bool trns,
+                                  const std::vector<uint8_t>& bits) {
+  std::vector<uint8_t> out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep data, png_size_t n) {
+        auto* v = static_cast<std::vector<uint8_t>*>(png_get_io_ptr(p));
+        v->insert(v->end(), data, data + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, png_uint_32(w), png_uint_32(h), 1, palette ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_GRAY,
+               interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_color colours[2] = {{0, 0, 0}, {255, 255, 255}};
+  if (palette) png_set_PLTE(png, info, colours, 2);
+  png_byte alpha[1] = {0};
+  png_color_16 grey{};
+  if (trns) png_set_tRNS(png, info, palette ? alpha : nullptr, palette ? 1 : 0, palette ? nullptr : &grey);
+  png_write_info(png, info);
+  const size_t rowBytes = size_t(w + 7) / 8;
+  std::vector<png_bytep> rows;
+  std::vector<uint8_t> copy = bits;
+  for (int y = 0; y < h; ++y) rows.push_back(copy.data() + size_t(y) * rowBytes);
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+TEST(PngFilter, OneBitPicturesKeepEveryPassAndTheirTransparency) {
+  // A 9 x 9 checkerboard: every Adam7 pass holds pixels of both colours.
+  const int w = 9, h = 9;
+  std::vector<uint8_t> bits(size_t(2 * h), 0);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      if ((x + y) % 2) bits[size_t(y * 2 + x / 8)] |= uint8_t(0x80 >> (x % 8));
+  for (bool palette : {true, false})
+    for (bool interlaced : {false, true})
+      for (bool trns : {false, true}) {
+        SCOPED_TRACE(std::string(palette ? "palette" : "grey") + (interlaced ? " Adam7" : "") + (trns ? " tRNS" : ""));
+        auto r = Load(LibpngOneBit(w, h, palette, interlaced, trns, bits));
+        ASSERT_FALSE(r->progress.Aborted());
+        ASSERT_EQ(r->bitmap.Width(), w);
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const bool white = (x + y) % 2 != 0;
+            ASSERT_EQ(r->bitmap.GetPixelAsRGB(x, y), white ? MakeRGB(255, 255, 255) : MakeRGB(0, 0, 0)) << x << "," << y;
+            // The 0 entry (or grey 0) is transparent where tRNS says so.
+            const int alpha = r->bitmap.HasAlphaChannel() ? r->bitmap.GetAlpha(x, y) : 255;
+            ASSERT_EQ(alpha, trns && !white ? 0 : 255) << x << "," << y;
+          }
+      }
 }
 
 TEST(PngFilter, GreyAtSixteenBitsKeepsWholeSamples) {
@@ -169,6 +229,12 @@ TEST(PngFilter, HostileStreamsSetTheAbortFlag) {
   for (const auto& [name, bytes] : cases) {
     auto r = Load(bytes);
     EXPECT_TRUE(r->progress.Aborted()) << name;
+    // Each says why; the huge claim is refused by the bound on what its
+    // deflate data can fill, before any buffer exists.
+    ASSERT_NE(r->progress.rec.Refusal, nullptr) << name;
+    if (std::string(name) == "huge_claim") {
+      EXPECT_STREQ(r->progress.rec.Refusal, "the data cannot fill the rows");
+    }
   }
   EXPECT_FALSE(Load(good)->progress.Aborted());
 

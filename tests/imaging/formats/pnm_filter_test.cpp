@@ -130,6 +130,10 @@ TEST(PnmFilter, HostileHeadersAreRefusedBeforeAllocating) {
       {"p1_huge_for_data", B("P1 100000 100000 0101"), unfilled},
       {"p4_rows_missing", B("P4 16 2\n\x01\x02\x03"), unfilled},
       {"p5_rows_missing", B("P5 4 2 255\n\x01\x02\x03\x04\x05"), unfilled},
+      // A sign is part of the number (gdk-pixbuf's fail/invalid.6.ppm and .7.ppm):
+      // "-1" read as 1 made a 1 x 1 picture and a maximum of 1.
+      {"negative_sides", B("P6\n-1 -1\n255\n  xxxxxx  xxxxxx"), side},
+      {"negative_maximum", B("P6 10 10 -1\n  xxxxxx   xxxxxx"), maximum},
   };
   for (const Case& c : cases) {
     auto r = ReadBytes(c.file);

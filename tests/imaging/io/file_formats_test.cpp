@@ -32,7 +32,7 @@ const RegistryRow kRows[] = {
     {9, "Windows Metafile", 1, true, false, 0},
     {10, "Enhanced Windows Metafile", 1, true, false, 0},
     {11, "Targa Bitmap", 6, true, true, 256},
-    {12, "Portable Pixmap, GrayMap, BitMap", 4, true, true, 0},
+    {12, "Portable Pixmap, GrayMap, BitMap", 5, true, true, 0},
     {16, "Wireless Bitmap", 1, true, true, 0},
     {13, "JPEG2000", 1, true, true, 512},
     {14, "JPEG2000 Code Stream", 3, true, true, 512},
@@ -72,7 +72,7 @@ TEST(FileFormatRegistry, ExtensionLookups) {
   } cases[] = {
       {".JPEG", 3}, {"jpeg", 3}, {"JpEg", 3}, {".jif", 3}, {"", 0},    {".", 0},   {"..jpg", 0},
       {"pix", 11},  {"xif", 1},  {"wmv", 0},  {"avi", 0},  {"win", 0}, {"hdp", 0}, {"wdp", 0},
-      {"sr2", 20},  {"v2", 28},  {"dib", 5},  {"pbm", 12}, {"lyr", 26}, {"tif;", 0},
+      {"sr2", 20},  {"v2", 28},  {"dib", 5},  {"pbm", 12}, {".pnm", 12}, {"lyr", 26}, {"tif;", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(GetFileTypeByExtension(c.ext), c.code) << c.ext;
 }

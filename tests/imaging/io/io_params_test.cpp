@@ -18,8 +18,9 @@ TEST(IOParams, DefaultsWithAndWithoutOwner) {
   TImageLibIO io(nullptr);
   EXPECT_EQ(io.Params().DpiX, gDefaultDPIX);
   EXPECT_EQ(io.Params().DpiY, 300);
-  // The EXIF reset comes after the resolution in the reset's order.
-  EXPECT_EQ(io.Params().ExifXResolution, 0.0);
+  // The EXIF resolution agrees with the DPI after a reset (it was 0 beside 300).
+  EXPECT_EQ(io.Params().ExifXResolution, 300.0);
+  EXPECT_EQ(io.Params().ExifYResolution, 300.0);
 
   // Kept as the library has always done: the two orientations differ after a reset.
   EXPECT_EQ(alone.TiffOrientation, 1);

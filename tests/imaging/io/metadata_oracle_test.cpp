@@ -6,12 +6,14 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
+#include "imaging/formats/format_filters.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/jpeg_markers.h"
 #include "imaging/io/xmp_packet.h"
 #include "io_test_support.h"
+#include "tests/imaging/formats/format_test_util.h"
 #include "test_support.h"
 
 namespace {
@@ -182,6 +184,52 @@ TEST(MetadataOracle, ExiftoolBlocksParse) {
   std::string out;
   ASSERT_EQ(qvtest::RunCommand("exiftool -s -s -s -XMP-dc:Title " + dir.File("ours.jpg"), &out), 0);
   EXPECT_EQ(out, "A title\n");
+}
+
+TEST(MetadataOracle, APP13SurvivesALoadAndASaveThroughTheComponent) {
+  // A parameter reset marked the IPTC list edited: markers taken over after
+  // it (here from a loaded file into a fresh component) lost their APP13
+  // block on the next save, IPTC caption and Photoshop resources alike.
+  if (!HaveTools()) GTEST_SKIP() << "exiftool, cjpeg or netpbm is not installed";
+  qvtest::EnsureImageIO();
+  qvtest::FilterSlotsScope slots;
+  RegisterFormatFilters();
+  qvtest::TempDir dir;
+  const struct {
+    const char* name;
+    const char* write;  // exiftool's arguments
+    const char* read;   // the tags asked back
+    const char* expected;
+  } cases[] = {
+      {"flag", "-Photoshop:CopyrightFlag=True", "-Photoshop:CopyrightFlag", "True\n"},
+      {"iptc", "-IPTC:Caption-Abstract=hello -Photoshop:CopyrightFlag=True",
+       "-IPTC:Caption-Abstract -Photoshop:CopyrightFlag", "hello\nTrue\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string in = dir.File(std::string(c.name) + ".jpg"), out = dir.File(std::string(c.name) + "_out.jpg");
+    ASSERT_EQ(qvtest::RunCommand("ppmmake rgb:20/40/80 16 8 | cjpeg > " + in), 0);
+    ASSERT_EQ(qvtest::RunCommand(std::string("exiftool -q -overwrite_original ") + c.write + " " + in), 0);
+    const std::vector<uint8_t> bytes = qvtest::ReadFileBytes(in);
+    TMemoryStream source;
+    source.WriteBuffer(bytes.data(), int64_t(bytes.size()));
+    source.SetPosition(0);
+    TIEBitmap bitmap;
+    auto io = TImageLibIO::CreateForBitmap(&bitmap);
+    io->LoadStream(source);
+    ASSERT_FALSE(io->Aborting());
+    TIEBitmap copy;
+    copy.Assign(&bitmap);
+    auto fresh = TImageLibIO::CreateForBitmap(&copy);
+    fresh->Params().JpegMarkers->Assign(io->Params().JpegMarkers.get());
+    TMemoryStream saved;
+    fresh->SaveStream(saved, ioJPEG);
+    ASSERT_FALSE(fresh->Aborting());
+    qvtest::WriteFileBytes(out, qvtest::StreamBytes(saved));
+    std::string text;
+    ASSERT_EQ(qvtest::RunCommand(std::string("exiftool -s -s -s ") + c.read + " " + out, &text), 0);
+    EXPECT_EQ(text, c.expected);
+  }
 }
 
 }  // namespace

@@ -184,10 +184,11 @@ std::vector<HostileCase> HostileCases() {
     g.Header(4, 1, 2).Image(0, 0, 4, 1).Codes(2, {{4, 3}, {1, 3}, {2, 3}, {3, 3}, {0, 4}}).Trailer();
     add("no end code", g, nullptr, nullptr);
   }
-  for (int size : {0, 9, 12, 255}) {
+  // Sizes up to 11 fit the table (see ReadsCodeSizesUpToEleven); 12 and more do not.
+  for (int size : {0, 12, 255}) {
     GifBytes g;
     g.Header(4, 1, 2).Image(0, 0, 4, 1).Codes(size, {{4, 3}, {1, 3}, {5, 3}}).Trailer();
-    add(size == 0 ? "code size 0" : "code size above 8", g, size ? "Invalid LZW minimum code size" : nullptr, nullptr);
+    add(size == 0 ? "code size 0" : "code size above 11", g, size ? "Invalid LZW minimum code size" : nullptr, nullptr);
   }
   {
     GifBytes g;
@@ -249,6 +250,23 @@ std::vector<HostileCase> HostileCases() {
     add("bad trailer", g, "Invalid Image trailer", nullptr);
   }
   return cases;
+}
+
+TEST(GifRead, ReadsCodeSizesUpToEleven) {
+  // Encoders that never reset their table may start at 9 to 11 bits (the GIF
+  // test suite's max-codes.gif): the frame was left black with a warning.
+  for (int size : {9, 10, 11}) {
+    SCOPED_TRACE(size);
+    const int clear = 1 << size, width = size + 1;
+    GifBytes g;
+    g.Header(4, 1, 2).Image(0, 0, 4, 1);
+    g.Codes(size, {{clear, width}, {1, width}, {2, width}, {3, width}, {0, width}, {clear + 1, width}}).Trailer();
+    TGIFImage image;
+    const Outcome o = Load(image, g.b);
+    ASSERT_TRUE(o.loaded) << o.error;
+    EXPECT_TRUE(o.warnings.empty()) << (o.warnings.empty() ? "" : o.warnings.front());
+    EXPECT_EQ(FramePixels(image, 0), (std::vector<uint8_t>{1, 2, 3, 0}));
+  }
 }
 
 TEST(GifRead, HostileStreamsWarnOrRaiseAndNeverReadOutside) {

@@ -128,6 +128,10 @@ TEST(PCXImage, HostileFilesAreRefusedAndLeaveThePicture) {
   narrow[66] = 1;  // one byte per line for two 8-bit pixels
   Bytes shortStored = with([](TPcxSpec& s) { s.encoding = 0; });
   shortStored.pop_back();
+  // Run-length rows cut off at the end: the missing rows read as zeros before,
+  // where the PCX filter and every other reader refuse.
+  Bytes cutRuns = with([](TPcxSpec& s) { s.rows = {{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}, {11, 12}}; });
+  cutRuns.resize(cutRuns.size() - 5);
   const char* layout = "a plane layout that is not read";
   const char* unfilled = "the data cannot fill the rows";
   const struct TCase {
@@ -142,6 +146,7 @@ TEST(PCXImage, HostileFilesAreRefusedAndLeaveThePicture) {
       {"rows the data cannot fill", flat, kPcxInvalidImage, unfilled},
       {"bytes per line below the row", narrow, kPcxInvalidImage, "rows wider than their bytes per line"},
       {"stored data short", shortStored, kPcxInvalidImage, unfilled},
+      {"run-length rows cut short", cutRuns, kPcxInvalidImage, "the rows are cut short"},
       {"two planes of eight bits", with([](TPcxSpec& s) { s.planes = 2; s.rows = {{1, 2, 3, 4}}; }),
        kPcxInvalidColorFormat, layout},
       {"three planes of four bits", with([](TPcxSpec& s) { s.planes = 3; s.bits = 4; s.rows = {{1, 2, 3}}; }),

@@ -184,6 +184,23 @@ TEST(PSDImage, LayersAreDrawnClippedWithTheirOwnChannels) {
   EXPECT_TRUE(layer.Empty());
 }
 
+TEST(PSDImage, ZipLayerChannelsLeaveTheMergedImageReadable) {
+  // ImageMagick packs layer channels with ZIP (2, or 3 with prediction) and
+  // stores the merged image plainly: such documents were refused outright.
+  TLayerSpec zipped;
+  zipped.bottom = 2, zipped.right = 2;
+  zipped.ids = {0, 1, 2};
+  const Bytes zip = {0, 2, 0x78, 0x9C, 0x63, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01};
+  const Bytes predicted = {0, 3, 0x78, 0x9C, 0x63, 0x00, 0x00, 0x00, 0x01, 0x00, 0x01};
+  zipped.channels = {zip, predicted, zip};
+  auto holder = LoadWithLayers({zipped});
+  TPSDImage& picture = *holder;
+  EXPECT_EQ(picture.LastRefusal(), "");
+  ASSERT_EQ(picture.Layers.size(), 1u);
+  EXPECT_EQ(picture.Width(), 4);
+  EXPECT_EQ(Pixel(picture, 3, 2), (std::vector<uint8_t>{0x55, 0x55, 0x55, 255}));
+}
+
 TEST(PSDImage, CmykLayersGoThroughTheDocumentsConversion) {
   TLayerSpec l;
   l.bottom = 1, l.right = 2;

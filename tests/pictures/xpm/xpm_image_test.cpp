@@ -287,6 +287,8 @@ TEST(XBMImage, SizesAndBadFiles) {
       {"no bits", "#define a_width 8\n#define a_height 8\n", kXpmErr4, "no bits array"},
       {"huge and short", XbmFile("h", 65534, 65535, {1, 2, 3}), kXpmErr4, "the text cannot hold the rows"},
       {"too many bytes", XbmFile("m", 8, 1, {1, 2, 3}), kXpmErr5, "more bytes than the rows hold"},
+      // A short array was taken with its missing rows white.
+      {"too few bytes", XbmFile("f", 8, 3, {1, 2}), kXpmErr5, "fewer bytes than the rows hold"},
       {"endless comment", "#define a_width 8\n#define a_height 1\n/* static char a_bits[] = {0x01};", kXpmErr4,
        "no bits array"},
   };
@@ -299,6 +301,23 @@ TEST(XBMImage, SizesAndBadFiles) {
     EXPECT_EQ(picture.LastRefusal(), c.reason);
     if (c.message) { EXPECT_EQ(picture.Width(), 1); }
   }
+}
+
+TEST(XBMImage, ReadsTheX10FormOfShorts) {
+  // 16 pixels a value, low byte first, rows padded to whole values (X10's
+  // bitmap files): read a byte a value, this was refused or shifted.
+  qvtest::TempDir dir;
+  WriteText(dir.File("x.xbm"),
+            "#define x_width 10\n#define x_height 2\nstatic short x_bits[] = {\n   0x0201, 0x0003};\n");
+  TXBMImage picture;
+  picture.LoadFromFile(dir.File("x.xbm"));
+  ASSERT_EQ(picture.Width(), 10);
+  ASSERT_EQ(picture.Height(), 2);
+  std::string rows;
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 10; ++x) rows += Black(picture, x, y) ? '#' : '.';
+  EXPECT_EQ(rows, "#........#"
+                  "##........");
 }
 
 TEST(XBMImage, NamesBecomeCIdentifiers) {

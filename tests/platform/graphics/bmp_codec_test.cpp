@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <typeinfo>
 
 #include "bmp_builder.h"
 #include "pillow_oracle.h"
+#include "platform/graphics/bitmap_refusal.h"
+#include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
 #include "test_support.h"
@@ -443,4 +446,25 @@ TEST(BmpCodec, PackedDibSkipsTheFileHeader) {
   Dib packed = ReadPackedDib(bytes.data() + 14, bytes.size() - 14);
   EXPECT_EQ(packed.bits, fromFile.bits);
   EXPECT_EQ(PackDib(packed), std::vector<uint8_t>(bytes.begin() + 14, bytes.end()));
+}
+
+TEST(BmpCodec, TBitmapRaisesTheFrameworksErrorAndKeepsTheReason) {
+  // The codec's own class (EBitmapRefused) stayed inside: callers of the
+  // framework's bitmap catch EInvalidGraphic itself, with its text.
+  auto bytes = BuildBmp(Uncompressed(40, 2, 2, 24, 1));
+  bytes.resize(bytes.size() - 9);
+  TCustomMemoryStream s(bytes.data(), static_cast<int64_t>(bytes.size()));
+  TBitmap bitmap;
+  try {
+    bitmap.LoadFromStream(s);
+    ADD_FAILURE() << "a cut bitmap loaded";
+  } catch (const Exception& e) {
+    EXPECT_TRUE(typeid(e) == typeid(EInvalidGraphic)) << typeid(e).name();
+    EXPECT_STREQ(e.what(), "Bitmap image is not valid");
+  }
+  ASSERT_NE(LastBitmapRefusal(), nullptr);
+  EXPECT_STREQ(LastBitmapRefusal(), DibRefusalName(drPixelsCutShort));
+  TCustomMemoryStream good(nullptr, 0);
+  bitmap.LoadFromStream(good);
+  EXPECT_EQ(LastBitmapRefusal(), nullptr);
 }

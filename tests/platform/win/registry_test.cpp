@@ -120,6 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
         ValueCase{"StringUtf8", "Gruss", REG_SZ, Text("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x98\x80")},
         ValueCase{"StringWithLineBreak", "Multi line", REG_SZ, Text("one\r\ntwo")},
         ValueCase{"StringWithoutTerminator", "Bare", REG_SZ, Text("abc", false)},
+        // Bytes that are no UTF-8 beside a line break: neither form held them
+        // as they were, and the hex form changed them on the way to UTF-16.
+        ValueCase{"StringNotUtf8WithLineBreak", "Raw", REG_SZ, Text("a\xC3(\xFF\r\n\xED\xA0\x80" "b")},
+        ValueCase{"ExpandStringNotUtf8", "RawPath", REG_EXPAND_SZ, Text("%Q%\\\xE9t\xE9")},
+        ValueCase{"MultiStringNotUtf8", "RawList", REG_MULTI_SZ, Bytes{0xFE, 0, 0xC0, 0x80, 0, 0}},
         ValueCase{"EmptyString", "Empty", REG_SZ, Text("")},
         ValueCase{"DefaultValue", "", REG_SZ, Text("the default")},
         ValueCase{"QuoteInName", "a \"quoted\" \\ name", REG_SZ, Text("x")},
