@@ -6,6 +6,7 @@
 #include "base/registry_helpers.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/sysutils.h"
+#include "platform/win/system_folders.h"
 
 namespace {
 
@@ -25,12 +26,13 @@ TCachedName& Cached() {
 }  // namespace
 
 std::string BuildConfigFileName(bool& ready) {
-  const std::string appData = RemoveTrailingBackslash(GetAppDataDir());
-  if (appData.empty() || !DirectoryExists(appData)) {
-    ready = true;
-    return GetApplicationDir() + "config.ini";
-  }
-  const std::string folder = appData + "\\Marrowin\\Quorvane";
+  // The user's settings folder ($XDG_CONFIG_HOME, else ~/.config, as the
+  // profile's application-data folder names it); made when a fresh home has
+  // none yet. The program's own folder is never written: an installed program
+  // may not, and the settings would be shared by every user.
+  std::string appData = RemoveTrailingBackslash(GetAppDataDir());
+  if (appData.empty()) appData = GetAppDataFolder();
+  const std::string folder = appData + "\\quorvane";
   ready = DirectoryExists(folder) || ForceDirectories(folder);
   return folder + "\\config.ini";
 }

@@ -10,9 +10,10 @@
 
 #include "platform/rtl/inifiles.h"
 
-// "<application data>\Marrowin\Quorvane\config.ini", the folders created when
-// missing; the program's own folder when there is no application-data folder.
-// ready tells whether the folder for the file exists afterwards.
+// "<application data>\quorvane\config.ini" ($XDG_CONFIG_HOME/quorvane, by
+// default ~/.config/quorvane), the folders created when missing; never the
+// program's own folder. ready tells whether the folder for the file exists
+// afterwards (when not, the settings live in memory for the run).
 std::string BuildConfigFileName(bool& ready);
 // The name built once and kept for the run.
 const std::string& GetConfigFileName();

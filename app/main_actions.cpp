@@ -330,7 +330,7 @@ void TfmMain::aFileOpenExecute(TObject*) {
   TOpenDialog* open = dm->OpenDialog;
   open->SetFilter(kOpenFilter);
   if (!open->Execute()) return;
-  if (LoadSourceImage(open->FileName())) NoteSource(open->FileName());
+  if (LoadSourceImage(open->FileName(), dm->OpenDialog->IconIndex)) NoteSource(open->FileName());
 }
 
 void TfmMain::aFileSaveExecute(TObject*) {

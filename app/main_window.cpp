@@ -10,7 +10,9 @@
 #include "base/toolbox/bitmap_fix32.h"
 #include "base/toolbox/bitmap_utils.h"
 #include "base/toolbox/shadows_metafile.h"
+#include "icons/icon_collection.h"
 #include "icons/icon_project.h"
+#include "icons/res_module.h"
 #include "icons/sub_icon_render.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/views/image_view.h"
@@ -305,8 +307,7 @@ void TfmMain::FormActivate(TObject*) {
   SetCommandShortcuts();
 
   LoadSourceImage(NativePath(FProgramFolder + "data\\example.jpg"));
-  const int cx = img->Width() / 2, cy = img->Height() / 2;
-  img->Select(cx - 70, cy - 70, cx + 70, cy + 70);
+  SelectStartRectangle();
   lbStyles->SetItemIndex(std::min(11, lbStyles->Count() - 1));
   RebuildBaseIcon();
 }
@@ -368,7 +369,7 @@ void TfmMain::AppException(TObject*, const std::exception& e) {
 // ---------------------------------------------------------------------------
 // The source picture
 
-bool TfmMain::LoadIntoView(const std::string& fileName) {
+bool TfmMain::LoadIntoView(const std::string& fileName, int iconIndex) {
   TImageLibIO* io = img->GetIO();
   auto iconIntoView = [&](TAdvancedIcon& icon) {
     // An icon, cursor or project without images gives nothing to load.
@@ -399,6 +400,26 @@ bool TfmMain::LoadIntoView(const std::string& fileName) {
       TAdvancedIcon icon;
       icon.LoadFromAniFile(fileName, 0, nullptr);
       return iconIntoView(icon);
+    }
+    // Files of many icons: the one the open dialog's grid had chosen, as an
+    // icon file's best image.
+    case sftExecutable: {
+      TIconLibrary library;
+      library.LoadFromFile(fileName);
+      TAdvancedIcon* icon = iconIndex >= 0 && iconIndex < library.Icons().Count() ? library.GetIcon(iconIndex) : nullptr;
+      return icon && iconIntoView(*icon);
+    }
+    case sftIconCollection: {
+      TIconCollectionReader reader;
+      TAdvancedIcon icon;
+      return iconIndex >= 0 && reader.ReadEntry(fileName, iconIndex, icon) && iconIntoView(icon);
+    }
+    case sftRes32:
+    case sftRes16Component: {
+      TIconLibrary library;
+      ImportResIcons(fileName, library);
+      TAdvancedIcon* icon = iconIndex >= 0 && iconIndex < library.Icons().Count() ? library.GetIcon(iconIndex) : nullptr;
+      return icon && iconIntoView(*icon);
     }
     case sftPsd: {
       img->SetEnableAlphaChannel(true);
@@ -445,38 +466,89 @@ bool TfmMain::LoadIntoView(const std::string& fileName) {
   return true;
 }
 
-bool TfmMain::LoadSourceImage(const std::string& fileName) {
+namespace {
+
+// What a load may change before it knows whether the file gives a picture: a
+// load that fails puts all of it back, so the window, its base icon and the
+// icon Save writes go on from the picture the user had, not from a half-read one.
+struct TViewSnapshot {
+  TIEBitmap Picture;
+  TMemoryStream Selection;
+  bool EnableAlpha = true;
+  TSniffedFileType FileType = sftUnknown;
+  int32_t SubType = 0;
+  std::string Ext;
+};
+
+}  // namespace
+
+bool TfmMain::LoadSourceImage(const std::string& fileName, int iconIndex) {
+  TViewSnapshot before;
+  before.Picture.Assign(img->GetIEBitmap());
+  img->SaveSelectionToStream(before.Selection);
+  before.EnableAlpha = img->EnableAlphaChannel();
+  before.FileType = SourceFileType;
+  before.SubType = SourceSubType;
+  before.Ext = SourceExt;
+  auto restore = [&] {
+    img->GetIEBitmap()->Assign(&before.Picture);
+    img->SetEnableAlphaChannel(before.EnableAlpha);
+    img->Update();
+    before.Selection.SetPosition(0);
+    img->LoadSelectionFromStream(before.Selection, 1);
+    SourceFileType = before.FileType;
+    SourceSubType = before.SubType;
+    SourceExt = before.Ext;
+  };
+
   DetectFileType(fileName, SourceFileType, SourceSubType);
   SourceExt = LowerCase(ExtractFileExt(fileName));
   if (!SourceExt.empty() && SourceExt[0] == '.') SourceExt.erase(0, 1);
 
-  const bool gotImage = LoadIntoView(fileName);
+  bool gotImage = false;
+  try {
+    gotImage = LoadIntoView(fileName, iconIndex);
+  } catch (...) {
+    // A reader that raises leaves the view as it was; the application's
+    // handler tells the user why.
+    restore();
+    throw;
+  }
+  if (!gotImage || img->GetIO()->Aborting()) {
+    restore();
+    ShowSourceMessage(gotImage ? UnknownSourceMessage(fileName) : NoImageSourceMessage(fileName));
+    return false;
+  }
   TIEBitmap* picture = img->GetIEBitmap();
-  if (gotImage && !img->GetIO()->Aborting() && !picture->IsEmpty() && picture->PixelFormat() != ie24RGB)
+  if (!picture->IsEmpty() && picture->PixelFormat() != ie24RGB)
     picture->SetPixelFormat(ie24RGB);  // the alpha channel stays as it is
   PresetSharpness();
-
-  if (!gotImage) {
-    ShowSourceMessage(NoImageSourceMessage(fileName));
-    return false;
-  }
-  if (img->GetIO()->Aborting()) {
-    ShowSourceMessage(UnknownSourceMessage(fileName));
-    return false;
-  }
   FSourceLoaded = true;
   lbSource->SetCaption(fileName);
   ShowSourceMessage("");
-  AutoZoomAndRebuild();
+  // A new picture starts with the start-up selection, not with the rectangle
+  // the user had drawn on the previous one.
+  AutoZoom();
+  SelectStartRectangle();
+  RebuildBaseIcon();
   return true;
 }
 
 void TfmMain::AutoZoomAndRebuild() {
+  AutoZoom();
+  RebuildBaseIcon();
+}
+
+void TfmMain::AutoZoom() {
   img->Update();
   img->SetAutoFit(true);
   img->Fit();
   aDisplayAutoZoom->SetChecked(true);
-  RebuildBaseIcon();
+}
+
+void TfmMain::SelectStartRectangle() {
+  const int cx = img->Width() / 2, cy = img->Height() / 2;
+  img->Select(cx - 70, cy - 70, cx + 70, cy + 70);
 }
 
 void TfmMain::CopyViewImageToBitmap(TBitmap& bitmap) {
@@ -648,19 +720,13 @@ void TfmMain::pb48Paint(TObject* sender) {
                      gbResult->Color());
 }
 
-void TfmMain::lbStylesDrawItem(TWinControl*, int index, const TRect& rect, TOwnerDrawState state) {
+void TfmMain::lbStylesDrawItem(TWinControl*, int index, const TRect& rect, TOwnerDrawState) {
   if (index < 0 || !StyleStrip || !StyleStripHoldsRow(index, StyleStrip->Height())) return;
+  // The whole row takes the item's brush (the highlight when selected), so the
+  // chosen style shows as a frame around its thumbnail; filling the left part
+  // with the list colour left only a narrow strip of highlight beside it.
   TCanvas* c = lbStyles->Canvas();
-  const bool selected = state.Contains(odSelected);
-  const TColor itemBrush = c->Brush()->Color();
-  if (lbStyles->Color() == clWindow && !selected) {
-    c->FillRect(rect);
-  } else {
-    c->Brush()->SetColor(lbStyles->Color());
-    c->FillRect(TRect{rect.left, rect.top, std::min(rect.right, rect.left + 53), rect.bottom});
-    c->Brush()->SetColor(itemBrush);
-    c->FillRect(TRect{rect.left + 53, rect.top, rect.right, rect.bottom});
-  }
+  c->FillRect(rect);
   const int top = (rect.top + rect.bottom) / 2 - kStyleThumbSize / 2;
   c->CopyRect(TRect{rect.left + 3, top, rect.left + 3 + kStyleThumbSize, top + kStyleThumbSize}, StyleStrip->Canvas(),
               TRect{0, index * kStyleThumbSize, kStyleThumbSize, (index + 1) * kStyleThumbSize});

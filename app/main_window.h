@@ -135,10 +135,15 @@ public:
 
   // ---- operations ----
   void ProcessPendingUpdates();
-  // True when the file gave a picture; the red message tells the user otherwise.
-  bool LoadSourceImage(const std::string& fileName);
+  // True when the file gave a picture; the red message tells the user otherwise,
+  // and the window keeps the picture it had. Of a file holding many icons
+  // (module, icon library, collection, RES file) the icon at iconIndex loads.
+  bool LoadSourceImage(const std::string& fileName, int iconIndex = 0);
   void RebuildBaseIcon();
   void AutoZoomAndRebuild();
+  void AutoZoom();
+  // The square of 140 view pixels around the view's centre.
+  void SelectStartRectangle();
   TIconResampleFilter GetResampleFilter(int width, int height, int targetWidth, int targetHeight);
   void PresetSharpness();
   void ShowSourceMessage(const std::string& text);
@@ -286,7 +291,7 @@ private:
   void BuildControls();
   void BuildOptionPanel();
   void BuildResultGroup(TWinControl* parent, int top);
-  bool LoadIntoView(const std::string& fileName);
+  bool LoadIntoView(const std::string& fileName, int iconIndex);
   // A colour button's question: the chosen colour goes to the button and its
   // check box is ticked.
   void PickButtonColour(TImageButton* button, TCheckBox* box);

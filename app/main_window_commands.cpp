@@ -31,11 +31,11 @@ void TfmMain::BuildCommands() {
   aFileSave = action("Save", "");
   aTest = action("Test Icon", "");
   for (TAction* a : {aFileSave, aTest}) a->OnUpdate = [this](TObject* s) { aResultUpdate(s); };
-  aDisplayZoomIn = action("", "Increase scale|Increases the scale");
+  aDisplayZoomIn = action("Zoom In", "Increase scale|Increases the scale");
   aDisplayZoomIn->OnExecute = [this](TObject* s) { aDisplayZoomInExecute(s); };
-  aDisplayZoomOut = action("", "Reduce scale|Reduces the scale");
+  aDisplayZoomOut = action("Zoom Out", "Reduce scale|Reduces the scale");
   aDisplayZoomOut->OnExecute = [this](TObject* s) { aDisplayZoomOutExecute(s); };
-  aDisplayAutoZoom = action("", "Zoom automatically|Resizes automatically the editor");
+  aDisplayAutoZoom = action("Automatic Zoom", "Zoom automatically|Resizes automatically the editor");
   aDisplayAutoZoom->SetChecked(true);
   aDisplayAutoZoom->OnExecute = [this](TObject* s) { aDisplayAutoZoomExecute(s); };
 

@@ -11,6 +11,7 @@
 #include "icons/icon_project.h"
 #include "icons/icon_library.h"
 #include "imaging/core/ie_startup.h"
+#include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/views/psd_view_layers.h"
 #include "base/system_helpers.h"
@@ -40,6 +41,7 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 void StartLibraries() {
   RegisterFormatFilters();
   RegisterPSDViewLayers();
+  RegisterImagingExtras();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();

@@ -5,24 +5,12 @@
 #include "base/toolbox/bitmap_utils.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/forms.h"
+#include "platform/ui/menus.h"
 #include "platform/ui/ui_paint.h"
 
 namespace {
 
 TImageButton* gHotButton = nullptr;
-
-// The caption's accelerator ("&F" in "&File") is the character, in any case.
-bool IsAccelerator(char key, const std::string& caption) {
-  for (size_t i = 0; i + 1 < caption.size(); ++i) {
-    if (caption[i] != '&') continue;
-    if (caption[i + 1] == '&') {
-      ++i;
-      continue;
-    }
-    return std::toupper(static_cast<unsigned char>(caption[i + 1])) == std::toupper(static_cast<unsigned char>(key));
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -361,7 +349,7 @@ void TImageButton::MouseLeave() {
 
 void TImageButton::DialogChar(TMessage& message) {
   const char key = static_cast<char>(message.WParam);
-  if (IsAccelerator(key, Caption()) && IsEnabledInTree() && Visible() && Parent() && Parent()->Showing()) {
+  if (IsMenuAccelerator(key, Caption()) && IsEnabledInTree() && Visible() && Parent() && Parent()->Showing()) {
     Click();
     message.Result = 1;
     return;

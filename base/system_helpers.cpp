@@ -18,6 +18,12 @@ bool IsWindowsXP() {
   return QueryVersion(info) && info.dwMajorVersion == 5 && info.dwMinorVersion == 1;
 }
 
+bool DrawsAlphaIcons() {
+  OSVERSIONINFOA info;
+  if (!QueryVersion(info) || info.dwPlatformId <= 1) return false;
+  return info.dwMajorVersion > 5 || (info.dwMajorVersion == 5 && info.dwMinorVersion >= 1);
+}
+
 bool IsWindowsNT() {
   OSVERSIONINFOA info;
   return QueryVersion(info) && info.dwPlatformId > 1;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "app/dialogs/icon_grid.h"
 #include "app/picture_transfer.h"
@@ -15,6 +16,7 @@
 #include "icons/icon_library.h"
 #include "icons/icon_project.h"
 #include "icons/mac_icons.h"
+#include "icons/pe_module.h"
 #include "icons/res_module.h"
 #include "icons/sub_icon_render.h"
 #include "imaging/io/image_lib_io.h"
@@ -275,6 +277,7 @@ void TPreviewFileDialog::DoShow() {
   }
   PreviewButton->SetLeft(PaintPanel->Left() + PaintPanel->Width() - PreviewButton->Width() - 2);
   FPicture->SetGraphic(nullptr);
+  FOpening = true;
   TOpenDialog::DoShow();
 }
 
@@ -288,6 +291,13 @@ void TPreviewFileDialog::DoClose() {
 void TPreviewFileDialog::DoSelectionChange() {
   PreviewFile(FileName());
   TOpenDialog::DoSelectionChange();
+}
+
+void TPreviewFileDialog::DoFolderChange() {
+  // The folder the dialog opens in keeps what the run before left; a folder
+  // the user goes to shows no file yet.
+  if (!std::exchange(FOpening, false)) ShowNothing();
+  TOpenDialog::DoFolderChange();
 }
 
 void TPreviewFileDialog::ShowNothing() {
@@ -354,8 +364,28 @@ TPreviewKind TPreviewFileDialog::ShowGrid(int cells, const std::string& captionF
   return pkGrid;
 }
 
+namespace {
+
+// Why a module gave no icons, when its reader refuses it (a 64-bit image):
+// the reader's own words, so the preview says more than nothing.
+std::string ModuleRefusal(const std::string& fileName) {
+  bool is64Bit = false;
+  CountIconGroupsInFile(fileName, is64Bit);
+  if (!is64Bit) return "";
+  try {
+    TPEResourceModule module;
+    module.LoadFromFile(fileName);
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return "";
+}
+
+}  // namespace
+
 void TPreviewFileDialog::PreviewFile(const std::string& fileName) {
   FFileName = fileName;
+  FRefusal.clear();
   TPreviewKind kind = pkNothing;
   bool failed = false;
   if (IsPreviewableFile(fileName)) {
@@ -380,7 +410,8 @@ void TPreviewFileDialog::PreviewFile(const std::string& fileName) {
     Grid->Invalidate();
   } else {
     ShowNothing();
-    if (failed) SetCaption(SCannotPreview);
+    if (!FRefusal.empty()) SetCaption(FRefusal);
+    else if (failed) SetCaption(SCannotPreview);
   }
   AfterPreview();
 }
@@ -567,6 +598,7 @@ bool TOpenIcoDialog::PreviewSpecial(TSniffedFileType type, int32_t subType, TPre
       PreviewButton->SetEnabled(false);
       SetCaption(Format(SIcons, Grid->CellCount()));
       kind = any ? pkGrid : pkNothing;
+      if (!any) FRefusal = ModuleRefusal(FFileName);
       return true;
     }
     case sftIconOrCursor:

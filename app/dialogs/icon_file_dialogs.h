@@ -90,6 +90,8 @@ protected:
   void DoShow() override;
   void DoClose() override;
   void DoSelectionChange() override;
+  // Another folder shows no file yet: the preview of the last one goes.
+  void DoFolderChange() override;
   // Steps 1 and 2 of a run: the screen's values and the template.
   void PrepareRun();
   // The run itself, the chosen cell, and the clean-up.
@@ -122,6 +124,10 @@ protected:
   TPreviewKind FShown = pkNothing;
   TIconCollectionReader FCollection;
   TForm* FPreviewForm = nullptr;
+  // Why the file shown gave nothing, in its reader's words; empty when no
+  // reader said.
+  std::string FRefusal;
+  bool FOpening = false;  // between the show and its first folder
 };
 
 class TOpenIcoDialog : public TPreviewFileDialog {

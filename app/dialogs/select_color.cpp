@@ -129,7 +129,8 @@ TfmSelectColor16Ex::TfmSelectColor16Ex(TComponent* owner) : TForm(owner) {
   edHex = Put<TEdit>(this, 10, 113, 77, 28);
   edHex->SetCharCase(ecUpperCase);
   edHex->SetParentFont(false);
-  edHex->Font()->SetHeight(-16);
+  // Large, yet small enough for a whole code ("#DDDDDD") in the field.
+  edHex->Font()->SetHeight(-13);
   edHex->SetTabOrder(3);
   edHex->SetText("FFFFFF");
   edHex->OnChange = [this](TObject* s) { edHexChange(s); };

@@ -70,7 +70,9 @@ void TfmTestIcon::FormCreate(TObject*) {
   PaintBands();
   // Its own taskbar button, so the icon shows there as well.
   SetWindowLong(Handle(), GWL_EXSTYLE, GetWindowLong(Handle(), GWL_EXSTYLE) | WS_EX_APPWINDOW);
-  lbNotIconXP->SetVisible(!IsWindowsXP());
+  // The warning is for systems that cannot draw semitransparent icons; every
+  // system from XP on can, this one included.
+  lbNotIconXP->SetVisible(!DrawsAlphaIcons());
 }
 
 void TfmTestIcon::PaintBands() {

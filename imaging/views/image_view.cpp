@@ -108,6 +108,8 @@ TImageLibView::TImageLibView(TComponent* owner) : TIEView(owner), FMask(std::mak
 }
 
 TImageLibView::~TImageLibView() {
+  // The engine's timer and its events point at this view: it goes first.
+  FTransition.reset();
   // The components that follow this view hear of its end while it is whole.
   NotifyViewDestroying();
   StopSmoothScroll();
@@ -901,6 +903,8 @@ void TImageLibView::Update() {
 }
 
 void TImageLibView::Resize() {
+  // A transition paints frames of the old size onto the canvas.
+  StopTransition();
   TIEView::Resize();
   if (FInsideUpdate) return;
   FUpdateReason = 4;
@@ -940,6 +944,7 @@ void TImageLibView::Clear() {
 }
 
 void TImageLibView::Blank() {
+  StopTransition();
   SetPlaying(false);
   StopPlayTimer();
   FIEBitmap->Allocate(1, 1, ie24RGB);

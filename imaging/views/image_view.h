@@ -17,6 +17,7 @@
 #include "imaging/core/ie_resample.h"
 #include "imaging/views/ie_view.h"
 #include "imaging/views/image_view_layer.h"
+#include "imaging/views/transition_link.h"
 #include "platform/rtl/tset.h"
 #include "platform/ui/std_edits.h"
 
@@ -400,6 +401,20 @@ public:
   void RemoveAuxObject(int index);
   int AuxObjectCount() const { return static_cast<int>(FAuxObjects.size()); }
 
+  // ---- transitions ----
+  // The engine is made (by the installed factory) the first time one of the
+  // three events is assigned; the events live in it. Nil until then.
+  TIETransitionEngine* TransitionEngine() const { return FTransition.get(); }
+  TNotifyEvent OnTransitionStop() const;
+  void SetOnTransitionStop(TNotifyEvent handler);
+  TIETransitionStepEvent OnTransitionStep() const;
+  void SetOnTransitionStep(TIETransitionStepEvent handler);
+  TIEOnTransitionPaint OnTransitionPaint() const;
+  void SetOnTransitionPaint(TIEOnTransitionPaint handler);
+  // The view's background (style, colours, wallpaper) over (0, 0, width,
+  // height) of the canvas; -1 means the view's own size.
+  void PaintBackgroundTo(TCanvas* canvas, int width = -1, int height = -1);
+
   // TIEViewLink
   TIEViewKind ViewKind() const override { return ievkImageView; }
 
@@ -635,6 +650,9 @@ private:
   int32_t FNavigatorOptions = 0;
   bool FNavigatorReentered = false;
   std::vector<std::unique_ptr<TObject>> FAuxObjects;
+  std::unique_ptr<TIETransitionEngine> FTransition;
+  TIETransitionEngine* EnsureTransitionEngine();
+  void StopTransition();
 };
 
 // The background painter the views and the thumbnail grid share: fills the

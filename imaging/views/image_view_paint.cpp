@@ -263,6 +263,17 @@ void TImageLibView::DrawBackground(TCanvas* canvas, int width, int height) {
   if (TCanvas* c = work.Canvas()) BitBlt(canvas->Handle(), 0, 0, width, height, c->Handle(), 0, 0, SRCCOPY);
 }
 
+void TImageLibView::PaintBackgroundTo(TCanvas* canvas, int width, int height) {
+  if (!canvas) return;
+  if (width < 0) width = GetViewWidth();
+  if (height < 0) height = GetViewHeight();
+  if (width < 1 || height < 1) return;
+  TIEBitmap work(width, height, ie24RGB);
+  work.SetLocation(ieTBitmap);
+  PaintViewBackground(&work, TRect{}, width, height);
+  if (TCanvas* c = work.Canvas()) BitBlt(canvas->Handle(), 0, 0, width, height, c->Handle(), 0, 0, SRCCOPY);
+}
+
 void TImageLibView::PaintViewBackground(TIEBitmap* dest, const TRect& imageRect, int width, int height,
                                         const TRect* keep) {
   ::PaintViewBackground(*dest, FBackgroundStyle, FBackground, FGradientEndColor, FChessSize, imageRect, width,

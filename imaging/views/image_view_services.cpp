@@ -211,3 +211,52 @@ void LoadViewCursors() {
     if (cursor) Screen->SetCursors(id, cursor);
   }
 }
+
+// ---- transitions ----
+
+namespace {
+TIETransitionEngineFactory& EngineFactory() {
+  static TIETransitionEngineFactory factory;
+  return factory;
+}
+}  // namespace
+
+void SetTransitionEngineFactory(TIETransitionEngineFactory factory) { EngineFactory() = std::move(factory); }
+
+std::unique_ptr<TIETransitionEngine> CreateTransitionEngine(TIEView* view) {
+  const TIETransitionEngineFactory& factory = EngineFactory();
+  return factory ? factory(view) : nullptr;
+}
+
+TIETransitionEngine* TImageLibView::EnsureTransitionEngine() {
+  if (!FTransition) FTransition = CreateTransitionEngine(this);
+  return FTransition.get();
+}
+
+void TImageLibView::StopTransition() {
+  if (FTransition && FTransition->Running()) FTransition->Stop();
+}
+
+TNotifyEvent TImageLibView::OnTransitionStop() const {
+  return FTransition ? FTransition->OnTransitionStop : TNotifyEvent();
+}
+
+void TImageLibView::SetOnTransitionStop(TNotifyEvent handler) {
+  if (TIETransitionEngine* engine = EnsureTransitionEngine()) engine->OnTransitionStop = std::move(handler);
+}
+
+TIETransitionStepEvent TImageLibView::OnTransitionStep() const {
+  return FTransition ? FTransition->OnTransitionStep : TIETransitionStepEvent();
+}
+
+void TImageLibView::SetOnTransitionStep(TIETransitionStepEvent handler) {
+  if (TIETransitionEngine* engine = EnsureTransitionEngine()) engine->OnTransitionStep = std::move(handler);
+}
+
+TIEOnTransitionPaint TImageLibView::OnTransitionPaint() const {
+  return FTransition ? FTransition->OnTransitionPaint() : TIEOnTransitionPaint();
+}
+
+void TImageLibView::SetOnTransitionPaint(TIEOnTransitionPaint handler) {
+  if (TIETransitionEngine* engine = EnsureTransitionEngine()) engine->SetOnTransitionPaint(std::move(handler));
+}

@@ -79,15 +79,15 @@ public:
     FFolderText = new TStaticText(this);
     FFolderText->SetParent(this);
     FFolderText->SetBorderStyle(sbsSunken);
-    FFolderText->SetBounds(70, 8, 262, 21);
+    FFolderText->SetBounds(70, 8, 362, 21);
     FUp = new TButton(this);
     FUp->SetParent(this);
     FUp->SetCaption("Up");
-    FUp->SetBounds(340, 7, 72, 23);
+    FUp->SetBounds(440, 7, 72, 23);
     FUp->OnClick = [this](TObject*) { GoUp(); };
     FList = new TListBox(this);
     FList->SetParent(this);
-    FList->SetBounds(8, 36, 404, 168);
+    FList->SetBounds(8, 36, 504, 168);
     FList->SetMultiSelect(dialog->Options().Contains(ofAllowMultiSelect));
     FList->OnClick = [this](TObject*) { ListClicked(); };
     FList->OnDblClick = [this](TObject*) { ListDoubleClicked(); };
@@ -97,7 +97,7 @@ public:
     nameLabel->SetBounds(8, 216, 80, 13);
     FName = new TEdit(this);
     FName->SetParent(this);
-    FName->SetBounds(92, 212, 240, 21);
+    FName->SetBounds(92, 212, 340, 21);
     auto* typeLabel = new TLabel(this);
     typeLabel->SetParent(this);
     typeLabel->SetCaption("Files of &type:");
@@ -105,7 +105,7 @@ public:
     FType = new TComboBox(this);
     FType->SetParent(this);
     FType->SetStyle(csDropDownList);
-    FType->SetBounds(92, 240, 240, 21);
+    FType->SetBounds(92, 240, 340, 21);
     std::vector<std::string> parts = SplitBar(dialog->Filter(), '|');
     for (size_t i = 0; i + 1 < parts.size(); i += 2) FType->Items()->Add(parts[i]);
     if (FType->Items()->Count() > 0)
@@ -115,14 +115,14 @@ public:
     FOk->SetParent(this);
     FOk->SetCaption(save ? "&Save" : "&Open");
     FOk->SetDefault(true);
-    FOk->SetBounds(340, 211, 72, 23);
+    FOk->SetBounds(440, 211, 72, 23);
     FOk->OnClick = [this](TObject*) { OkClicked(); };
     auto* cancel = new TButton(this);
     cancel->SetParent(this);
     cancel->SetCaption("Cancel");
     cancel->SetCancel(true);
     cancel->SetModalResult(mrCancel);
-    cancel->SetBounds(340, 239, 72, 23);
+    cancel->SetBounds(440, 239, 72, 23);
     if (!dialog->Template().empty()) {
       FTemplate = new TPanel(this);
       FTemplate->SetParent(this);
@@ -166,7 +166,9 @@ public:
   }
 
 private:
-  static constexpr int kStdWidth = 420;
+  // Wide enough for the type box to show a long filter name (the icon maker's
+  // "Images (*.bmp;*.jpeg;...)") to its end.
+  static constexpr int kStdWidth = 520;
   static constexpr int kStdHeight = 272;
   static constexpr int kTemplateWidth = 180;
 

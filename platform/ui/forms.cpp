@@ -1,6 +1,7 @@
 #include "platform/ui/forms.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <unistd.h>
 
@@ -271,6 +272,12 @@ void TCustomForm::SetVisible(bool value) {
     BringToFront();
     if (!FActiveControl) {
       if (TWinControl* first = FindNextControl(nullptr, true, true, false)) SetFocusedControl(first);
+    } else if (FActiveControl->CanFocus()) {
+      // The control chosen before the form showed is entered now, as a control
+      // the keyboard moves to is: an edit selects its text, so what the user
+      // types replaces it.
+      TWinControl* preset = std::exchange(FActiveControl, nullptr);
+      SetFocusedControl(preset);
     }
   } else {
     SetVisibleFlag(false);
@@ -524,6 +531,11 @@ void TCustomForm::RouteKey(TMessage& message) {
       if (c->PopupMenu() && c->PopupMenu()->IsShortCut(sc)) return;
     }
     if (IsShortCut(msg)) return;
+    // Alt with a menu's underlined letter, or F10, opens the menu bar. A
+    // system key comes with Alt held, whether or not Alt's own press was seen.
+    TShiftState menuShift = shift;
+    if (message.Msg == WM_SYSKEYDOWN) menuShift.Include(ssAlt);
+    if (MenuKey(key, menuShift)) return;
     UINT code = target->DialogCode();
     if (key == VK_TAB && !(code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) && !shift.Contains(ssCtrl)) {
       SelectNext(FActiveControl, !shift.Contains(ssShift), true);
@@ -553,6 +565,12 @@ void TCustomForm::RouteMouse(TMessage& message) {
   TCustomForm* popup = ActivePopupForm();
   if (popup && popup != this && IsButtonDown(message.Msg)) {
     DismissActivePopup();
+    return;
+  }
+  // An open menu holds the mouse: a press outside it (on its form's title bar,
+  // say) closes it, as a press on another form does.
+  if (popup == this && IsButtonDown(message.Msg) && (x < 0 || y < 0 || x >= Width() || y >= Height())) {
+    DismissPopup();
     return;
   }
   if (!Enabled()) return;
@@ -611,31 +629,91 @@ void TCustomForm::RouteMouse(TMessage& message) {
   else target->Perform(msg, message.WParam, MAKELPARAM(local.x, local.y));
 }
 
-bool TCustomForm::MenuBarClick(int x, int y) {
-  if (!FMenu) return false;
+int TCustomForm::MenuBarItemAt(int x) {
+  if (!FMenu) return -1;
   TCanvas* c = Backing()->Canvas();
   c->Font()->Assign(Screen->MenuFont());
-  int left = 0;
+  int edge = 0;
   for (int i = 0; i < FMenu->Items()->Count(); ++i) {
     TMenuItem* item = FMenu->Items()->Items(i);
     if (!item->Visible()) continue;
     int w = c->TextWidth(item->Caption()) + 16;
-    if (x >= left && x < left + w) {
-      if (!item->Enabled()) return true;
-      if (item->Count() == 0) {
-        item->Click();
+    if (x >= edge && x < edge + w) return i;
+    edge += w;
+  }
+  return -1;
+}
+
+int TCustomForm::MenuBarItemLeft(int index) {
+  TCanvas* c = Backing()->Canvas();
+  c->Font()->Assign(Screen->MenuFont());
+  int edge = 0;
+  for (int i = 0; i < index; ++i)
+    if (FMenu->Items()->Items(i)->Visible()) edge += c->TextWidth(FMenu->Items()->Items(i)->Caption()) + 16;
+  return edge;
+}
+
+bool TCustomForm::MenuBarClick(int x, int) {
+  const int index = MenuBarItemAt(x);
+  if (index < 0) return false;
+  OpenMenuBarItem(index, false);
+  return true;
+}
+
+void TCustomForm::OpenMenuBarItem(int index, bool byKey) {
+  TMenuItem* bar = FMenu->Items();
+  for (;;) {
+    TMenuItem* item = bar->Items(index);
+    if (!item->Enabled()) return;
+    if (item->Count() == 0) {
+      item->Click();
+      return;
+    }
+    UpdateMenuActions(item);
+    if (item->OnClick) item->OnClick(item);
+    TPoint o = ClientOrigin();
+    const TMenuTrack result = TrackMenu(item, o.x + MenuBarItemLeft(index), o.y, FMenu->Images(), true, byKey);
+    if (!FMenu) return;  // the form lost its menu meanwhile
+    if (result.Chosen) {
+      result.Chosen->Click();
+      return;
+    }
+    if (result.Move == 0) return;
+    // Left and Right go round the bar's visible, enabled menus.
+    const int n = bar->Count();
+    int next = index;
+    for (int k = 0; k < n; ++k) {
+      next = (next + result.Move + n) % n;
+      if (bar->Items(next)->Visible() && bar->Items(next)->Enabled()) break;
+    }
+    index = next;
+    byKey = true;
+  }
+}
+
+bool TCustomForm::MenuKey(WORD key, TShiftState shift) {
+  if (!FMenu) return false;
+  TMenuItem* bar = FMenu->Items();
+  auto usable = [&](int i) {
+    TMenuItem* item = bar->Items(i);
+    return item->Visible() && item->Enabled() && !item->Caption().empty();
+  };
+  if (key == VK_F10 && !shift.Contains(ssShift) && !shift.Contains(ssCtrl)) {
+    for (int i = 0; i < bar->Count(); ++i)
+      if (usable(i)) {
+        OpenMenuBarItem(i, true);
         return true;
       }
-      for (int k = 0; k < item->Count(); ++k)
-        if (auto* a = dynamic_cast<TCustomAction*>(item->Items(k)->Action())) a->Update();
-      if (item->OnClick) item->OnClick(item);
-      TPoint o = ClientOrigin();
-      int chosen = TrackMenuItems(item, o.x - ClientTop() * 0 + left, o.y, FMenu->Images());
-      if (chosen >= 0) item->Items(chosen)->Click();
+    return false;
+  }
+  if (!shift.Contains(ssAlt) || shift.Contains(ssCtrl)) return false;
+  const bool letter = (key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9');
+  if (!letter) return false;
+  for (int i = 0; i < bar->Count(); ++i)
+    if (usable(i) && IsMenuAccelerator(static_cast<char>(key), bar->Items(i)->Caption())) {
+      OpenMenuBarItem(i, true);
       return true;
     }
-    left += w;
-  }
   return false;
 }
 
@@ -708,6 +786,12 @@ void TCustomForm::WndProc(TMessage& message) {
     case WM_CHAR:
     case WM_SYSKEYDOWN:
     case WM_SYSKEYUP:
+      // An open menu or drop-down takes the keyboard, whichever window the
+      // desktop hands the keys to (a popup never takes the activation).
+      if (TCustomForm* popup = ActivePopupForm(); popup && popup != this) {
+        popup->Perform(msg, message.WParam, message.LParam);
+        return;
+      }
       if (Enabled()) RouteKey(message);
       return;
     case WM_MOUSEWHEEL: {

@@ -195,6 +195,13 @@ private:
   void ResizeBacking();
   void PaintMenuBar(TCanvas* canvas);
   bool MenuBarClick(int x, int y);
+  // The bar's item under x, -1 for none; and the left edge of item index.
+  int MenuBarItemAt(int x);
+  int MenuBarItemLeft(int index);
+  // Opens the bar's item index, then its neighbours as Left and Right ask.
+  void OpenMenuBarItem(int index, bool byKey);
+  // Alt with a menu's underlined letter, or F10: true when a menu opened.
+  bool MenuKey(WORD key, TShiftState shift);
 
   TFormBorderStyle FBorderStyle = bsSizeable;
   TBorderIcons FBorderIcons{biSystemMenu, biMinimize, biMaximize};

@@ -1,11 +1,13 @@
 #include "platform/ui/menus.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "platform/rtl/exceptions.h"
 #include "platform/ui/actions.h"
 #include "platform/ui/forms.h"
 #include "platform/ui/img_list.h"
+#include "platform/ui/ui_backend.h"
 #include "platform/ui/ui_paint.h"
 
 // ---- TMenuItem ----
@@ -129,6 +131,23 @@ bool TMenu::IsShortCut(TShortCut shortCut) {
 
 // ---- the drop-down ----
 
+bool IsMenuAccelerator(char key, const std::string& caption) {
+  for (size_t i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != '&') continue;
+    if (caption[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return std::toupper(static_cast<unsigned char>(caption[i + 1])) == std::toupper(static_cast<unsigned char>(key));
+  }
+  return false;
+}
+
+void UpdateMenuActions(TMenuItem* parent) {
+  for (int i = 0; i < parent->Count(); ++i)
+    if (auto* a = dynamic_cast<TCustomAction*>(parent->Items(i)->Action())) a->Update();
+}
+
 namespace {
 
 constexpr int kItemHeight = 20;
@@ -136,7 +155,8 @@ constexpr int kLineHeight = 8;
 
 class TMenuPopupForm : public TCustomForm {
 public:
-  TMenuPopupForm(TMenuItem* parent, TCustomImageList* images) : TCustomForm(nullptr), FParentItem(parent), FImages(images) {
+  TMenuPopupForm(TMenuItem* parent, TCustomImageList* images, bool fromBar)
+      : TCustomForm(nullptr), FParentItem(parent), FImages(images), FFromBar(fromBar) {
     SetWindowKind(wkPopup);
     SetTakesKeys(true);
     SetBorderStyle(bsNone);
@@ -154,13 +174,16 @@ public:
     SetBounds(0, 0, w + 2, h + 2);
   }
 
-  int Chosen() const { return FChosen; }
+  const TMenuTrack& Result() const { return FResult; }
   bool Done() const { return FDone; }
-  void DismissPopup() override { Finish(-1); }
-  void Finish(int index) {
-    FChosen = index;
-    FDone = true;
+  void DismissPopup() override {
+    // A click elsewhere closes the whole chain of drop-downs, not only this one.
+    FResult.Dismissed = true;
+    Finish();
   }
+  void Finish() { FDone = true; }
+  // Opened from the keyboard: the first item is lit at once.
+  void LightFirst() { Step(1); }
 
   // The item index at a client point (-1 for none or a line).
   int ItemAt(int y) const {
@@ -218,63 +241,144 @@ protected:
     TCustomForm::MouseMove(shift, x, y);
   }
 
-  void MouseUp(TMouseButton button, TShiftState shift, int x, int y) override {
+  void MouseUp(TMouseButton, TShiftState, int x, int y) override {
     int i = ItemAt(y);
-    if (i >= 0 && FParentItem->Items(i)->Enabled() && x >= 0 && x < Width()) Finish(i);
+    if (i >= 0 && FParentItem->Items(i)->Enabled() && x >= 0 && x < Width()) Choose(i, false);
   }
 
-  void KeyDown(WORD& key, TShiftState shift) override {
-    int n = static_cast<int>(FVisibleItems.size());
-    auto step = [&](int dir) {
-      int pos = static_cast<int>(std::find(FVisibleItems.begin(), FVisibleItems.end(), FHot) - FVisibleItems.begin());
-      if (pos == n) pos = dir > 0 ? -1 : n;
-      for (int k = 0; k < n; ++k) {
-        pos = (pos + dir + n) % n;
-        TMenuItem* item = FParentItem->Items(FVisibleItems[pos]);
-        if (!item->IsLine() && item->Enabled()) {
-          FHot = FVisibleItems[pos];
-          break;
-        }
-      }
-      Invalidate();
-    };
-    if (key == VK_DOWN) step(1);
-    else if (key == VK_UP) step(-1);
-    else if (key == VK_ESCAPE) Finish(-1);
-    else if (key == VK_RETURN && FHot >= 0) Finish(FHot);
+  void KeyDown(WORD& key, TShiftState) override {
+    switch (key) {
+      case VK_DOWN: Step(1); break;
+      case VK_UP: Step(-1); break;
+      case VK_ESCAPE: Finish(); break;
+      case VK_RETURN:
+        if (FHot >= 0) Choose(FHot, true);
+        break;
+      case VK_RIGHT:
+        if (FHot >= 0 && FParentItem->Items(FHot)->Count() > 0) Choose(FHot, true);
+        else if (FFromBar) Move(1);
+        break;
+      case VK_LEFT:
+        // A sub-menu closes back to its parent; the bar's drop-down gives way
+        // to its neighbour.
+        if (FFromBar) Move(-1);
+        else Finish();
+        break;
+      case VK_MENU:
+      case VK_F10:
+        // The menu key closes the menu, as it opened it.
+        FResult.Dismissed = true;
+        Finish();
+        break;
+      default: return;
+    }
     key = 0;
   }
 
+  void KeyPress(char& key) override {
+    // An item's underlined letter runs it (or opens its sub-menu).
+    for (int i : FVisibleItems) {
+      TMenuItem* item = FParentItem->Items(i);
+      if (!item->IsLine() && item->Enabled() && IsMenuAccelerator(key, item->Caption())) {
+        FHot = i;
+        Invalidate();
+        Choose(i, true);
+        return;
+      }
+    }
+  }
+
 private:
+  void Step(int dir) {
+    int n = static_cast<int>(FVisibleItems.size());
+    int pos = static_cast<int>(std::find(FVisibleItems.begin(), FVisibleItems.end(), FHot) - FVisibleItems.begin());
+    if (pos == n) pos = dir > 0 ? -1 : n;
+    for (int k = 0; k < n; ++k) {
+      pos = (pos + dir + n) % n;
+      TMenuItem* item = FParentItem->Items(FVisibleItems[pos]);
+      if (!item->IsLine() && item->Enabled()) {
+        FHot = FVisibleItems[pos];
+        break;
+      }
+    }
+    Invalidate();
+  }
+
+  void Move(int dir) {
+    FResult.Move = dir;
+    Finish();
+  }
+
+  // An item with items of its own opens them beside it; any other is the choice.
+  void Choose(int index, bool byKey) {
+    TMenuItem* item = FParentItem->Items(index);
+    if (item->Count() == 0) {
+      FResult.Chosen = item;
+      Finish();
+      return;
+    }
+    int top = 1;
+    for (int i : FVisibleItems) {
+      if (i == index) break;
+      top += FParentItem->Items(i)->IsLine() ? kLineHeight : kItemHeight;
+    }
+    if (item->OnClick) item->OnClick(item);
+    UpdateMenuActions(item);
+    const TMenuTrack sub = TrackMenu(item, Left() + Width() - 3, Top() + top - 1, FImages, false, byKey);
+    if (sub.Chosen || sub.Dismissed) {
+      FResult.Chosen = sub.Chosen;
+      FResult.Dismissed = sub.Dismissed;
+      Finish();
+    } else if (sub.Move != 0 && FFromBar) {
+      Move(sub.Move);
+    }
+  }
+
   TMenuItem* FParentItem;
   TCustomImageList* FImages;
+  bool FFromBar;
   std::vector<int> FVisibleItems;
   int FHot = -1;
-  int FChosen = -1;
+  TMenuTrack FResult;
   bool FDone = false;
 };
 
 }  // namespace
 
-int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images) {
+TMenuTrack TrackMenu(TMenuItem* parent, int x, int y, TCustomImageList* images, bool fromBar, bool byKey) {
   InitializeUI();
-  if (!parent || parent->Count() == 0) return -1;
-  TMenuPopupForm popup(parent, images);
+  if (!parent || parent->Count() == 0) return {};
+  TMenuPopupForm popup(parent, images, fromBar);
   TRect work = Screen->WorkAreaRect();
   if (x + popup.Width() > work.right) x = std::max<int>(work.left, x - popup.Width());
   if (y + popup.Height() > work.bottom) y = std::max<int>(work.top, y - popup.Height());
   popup.SetBounds(x, y, popup.Width(), popup.Height());
+  if (byKey) popup.LightFirst();
   popup.Show();
+  // The drop-down holds the mouse while it shows, so that a press anywhere
+  // else, the title bar of its form included, reaches it and closes it.
+  UIBackend().SetCapture(popup.Handle());
   while (!popup.Done() && !Application->Terminated()) Application->HandleMessage();
   popup.Hide();
-  return popup.Chosen();
+  // A sub-menu hands the mouse back to the drop-down it came from.
+  TCustomForm* parentPopup = ActivePopupForm();
+  UIBackend().SetCapture(parentPopup ? parentPopup->Handle() : nullptr);
+  return popup.Result();
+}
+
+int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images) {
+  const TMenuTrack result = TrackMenu(parent, x, y, images, false, false);
+  if (!result.Chosen) return -1;
+  if (result.Chosen->Parent() == parent) return parent->IndexOf(result.Chosen);
+  // An item of a sub-menu runs here, the drop-down being closed already.
+  result.Chosen->Click();
+  return -1;
 }
 
 void TPopupMenu::Popup(int x, int y) {
   if (OnPopup) OnPopup(this);
   // Actions are brought up to date before the items show.
-  for (int i = 0; i < Items()->Count(); ++i)
-    if (auto* a = dynamic_cast<TCustomAction*>(Items()->Items(i)->Action())) a->Update();
-  int chosen = TrackMenuItems(Items(), x, y, Images());
-  if (chosen >= 0) Items()->Items(chosen)->Click();
+  UpdateMenuActions(Items());
+  const TMenuTrack result = TrackMenu(Items(), x, y, Images(), false, false);
+  if (result.Chosen) result.Chosen->Click();
 }

@@ -131,6 +131,26 @@ private:
   bool FAutoPopup = true;
 };
 
-// Runs a drop-down list of items at a screen point: the index chosen, -1 when
-// dismissed. Menus, the menu bar and tool buttons use it.
+// How a drop-down ended: the item chosen (at any depth of sub-menus), or none;
+// Dismissed when a click elsewhere (or the menu key) closed every drop-down;
+// Move -1 or 1 when the user asked for the bar's neighbouring menu by arrow.
+struct TMenuTrack {
+  TMenuItem* Chosen = nullptr;
+  bool Dismissed = false;
+  int Move = 0;
+};
+
+// Runs a drop-down list of items at a screen point until an item is chosen or
+// the list is closed; items with items of their own open them beside it. The
+// popup takes the keyboard: arrows move, Return or an item's underlined letter
+// runs it, Escape closes. fromBar: Left and Right ask for the neighbouring menu;
+// byKey: the first item is lit at once.
+TMenuTrack TrackMenu(TMenuItem* parent, int x, int y, TCustomImageList* images, bool fromBar, bool byKey);
+// The index chosen among parent's items, -1 when dismissed (an item of a
+// sub-menu is clicked here and gives -1). Tool buttons use it.
 int TrackMenuItems(TMenuItem* parent, int x, int y, TCustomImageList* images);
+// True when key is the caption's underlined letter ("&View": V or v; "&&" is
+// a plain ampersand). Menus and buttons with accelerators use it.
+bool IsMenuAccelerator(char key, const std::string& caption);
+// Brings the actions of the items up to date before they show.
+void UpdateMenuActions(TMenuItem* parent);

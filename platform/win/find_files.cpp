@@ -115,7 +115,7 @@ bool Fill(const std::string& folder, const std::string& name, const std::string&
   std::string native = (std::filesystem::path(folder) / name).string();
   struct stat st {};
   if (::stat(native.c_str(), &st) != 0) return false;
-  std::memset(&data, 0, sizeof data);
+  data = WIN32_FIND_DATAA{};
   // Attributes as the kernel calls read them (hidden, system, read-only).
   data.dwFileAttributes = GetFileAttributes(native.c_str());
   if (data.dwFileAttributes == INVALID_FILE_ATTRIBUTES) return false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -9,6 +10,7 @@
 
 #include "platform/rtl/paths.h"
 #include "platform/win/system_info.h"
+#include "platform/win/utf16_text.h"
 
 const HINSTANCE HInstance = reinterpret_cast<HINSTANCE>(uintptr_t{0x00400000});
 
@@ -365,6 +367,38 @@ HGLOBAL LoadResource(HMODULE module, HRSRC resource) {
 LPVOID LockResource(HGLOBAL resData) { return resData; }
 
 BOOL FreeResource(HGLOBAL) { return FALSE; }
+
+std::string LoadStr(HINSTANCE module, UINT id) {
+  const UINT block = id / 16 + 1;
+  if (block > 0xFFFF) return {};
+  HRSRC found = FindResource(module, MAKEINTRESOURCE(block), RT_STRING);
+  if (!found) return {};
+  const DWORD size = SizeofResource(module, found);
+  const auto* data = static_cast<const uint8_t*>(LockResource(LoadResource(module, found)));
+  if (!data) return {};
+  // Walk the counted strings before ours, each bounded by the block's size.
+  size_t at = 0;
+  for (UINT i = 0; i <= id % 16; ++i) {
+    if (at + 2 > size) return {};
+    const size_t units = size_t(data[at]) | (size_t(data[at + 1]) << 8);
+    at += 2;
+    if (units * 2 > size - at) return {};
+    if (i == id % 16) return Utf16LEToUtf8(data + at, units * 2);
+    at += units * 2;
+  }
+  return {};
+}
+
+int LoadString(HINSTANCE module, UINT id, char* buffer, int bufferMax) {
+  if (!buffer || bufferMax <= 0) return 0;
+  const std::string text = LoadStr(module, id);
+  size_t n = std::min(text.size(), size_t(bufferMax - 1));
+  // Never end inside a multi-byte character.
+  while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = '\0';
+  return static_cast<int>(n);
+}
 
 namespace {
 

@@ -144,6 +144,17 @@ DWORD SizeofResource(HMODULE module, HRSRC resource);
 HGLOBAL LoadResource(HMODULE module, HRSRC resource);
 LPVOID LockResource(HGLOBAL resData);
 BOOL FreeResource(HGLOBAL resData);
+// The string id of a module's string table: block id / 16 + 1 of RT_STRING,
+// string id mod 16 of its sixteen counted UTF-16 strings (a length word, then
+// that many units). Copies it as text of the system code page, cut to fit
+// bufferMax - 1 bytes (never inside a character) and terminated; returns its
+// length in bytes, 0 when the string is missing, empty or the buffer is none.
+int LoadString(HINSTANCE module, UINT id, char* buffer, int bufferMax);
+inline int LoadStringA(HINSTANCE module, UINT id, char* buffer, int bufferMax) {
+  return LoadString(module, id, buffer, bufferMax);
+}
+// The same string whole, empty when missing.
+std::string LoadStr(HINSTANCE module, UINT id);
 // Names (as MAKEINTRESOURCE or a text valid during the call) of every resource of
 // a type. FALSE with ERROR_RESOURCE_TYPE_NOT_FOUND when there is none, with
 // ERROR_RESOURCE_ENUM_USER_STOP when the callback stopped the walk.

@@ -376,6 +376,19 @@ DWORD GetTickCount() { return static_cast<DWORD>(GetTickCount64()); }
 
 DWORD timeGetTime() { return GetTickCount(); }
 
+int MulDiv(int a, int b, int c) {
+  if (c == 0) return -1;
+  const int64_t product = static_cast<int64_t>(a) * b;
+  const int64_t divisor = c;
+  // Round half away from zero on the magnitudes, then give back the sign.
+  const bool negative = (product < 0) != (divisor < 0);
+  const uint64_t n = product < 0 ? uint64_t(-(product + 1)) + 1 : uint64_t(product);
+  const uint64_t d = divisor < 0 ? uint64_t(-(divisor + 1)) + 1 : uint64_t(divisor);
+  const uint64_t q = (n + d / 2) / d;
+  if (q > (negative ? uint64_t(1) << 31 : uint64_t(INT32_MAX))) return -1;
+  return negative ? static_cast<int>(-static_cast<int64_t>(q)) : static_cast<int>(q);
+}
+
 void Sleep(DWORD milliseconds) {
   if (milliseconds == 0) {
     std::this_thread::yield();

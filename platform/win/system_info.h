@@ -241,3 +241,9 @@ DWORD GetTickCount();
 ULONGLONG GetTickCount64();
 DWORD timeGetTime();
 void Sleep(DWORD milliseconds);
+
+// ---- arithmetic ----
+
+// a * b / c in 64 bits, rounded to the nearest integer (halves away from
+// zero); -1 when c is 0 or the result does not fit in 32 bits.
+int MulDiv(int a, int b, int c);

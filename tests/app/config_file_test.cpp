@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "app/config_file.h"
+#include "base/path_utils.h"
 #include "base/registry_helpers.h"
 #include "platform/rtl/paths.h"
 #include "platform/win/registry.h"
@@ -38,11 +39,11 @@ class ConfigFileTest : public ::testing::Test {
   std::string FSavedRoot;
 };
 
-TEST_F(ConfigFileTest, LivesInTheMakersFolderUnderApplicationData) {
+TEST_F(ConfigFileTest, LivesInTheProgramsFolderUnderApplicationData) {
   const std::string name = GetConfigFileName();
-  EXPECT_EQ(name, FAppData + "\\Marrowin\\Quorvane\\config.ini");
+  EXPECT_EQ(name, FAppData + "\\quorvane\\config.ini");
   EXPECT_TRUE(ConfigFolderReady());
-  EXPECT_TRUE(std::filesystem::is_directory(FAppData + "/Marrowin/Quorvane"));
+  EXPECT_TRUE(std::filesystem::is_directory(FAppData + "/quorvane"));
   auto ini = TConfigFile::Open();
   ini->WriteInteger("Cfg", "PasteImageAs", 3);
   EXPECT_FALSE(ini->InMemory());
@@ -50,8 +51,8 @@ TEST_F(ConfigFileTest, LivesInTheMakersFolderUnderApplicationData) {
 }
 
 TEST_F(ConfigFileTest, FolderThatCannotBeMadeKeepsSettingsInMemoryAndSaysSoOnce) {
-  // A file where the maker's folder should be.
-  std::ofstream(FAppData + "/Marrowin") << "in the way";
+  // A file where the program's folder should be.
+  std::ofstream(FAppData + "/quorvane") << "in the way";
   auto ini = TConfigFile::Open();
   EXPECT_FALSE(ConfigFolderReady());
   EXPECT_TRUE(ini->InMemory());
@@ -78,15 +79,18 @@ TEST_F(ConfigFileTest, WriteThatFailsLaterAlsoFallsBackToMemory) {
   EXPECT_FALSE(ini.TakeNotice().empty());
 }
 
-TEST_F(ConfigFileTest, WithoutApplicationDataTheFileIsBesideTheProgram) {
+// A fresh home has no ~/.config yet: it is made, and nothing is written beside
+// the program.
+TEST_F(ConfigFileTest, AMissingApplicationDataFolderIsMadeNotThePrograms) {
+  const std::string missing = FTemp.File("home/.config");
   WriteRegistryString(HKEY_CURRENT_USER,
-                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData",
-                      FTemp.File("missing"));
+                      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\AppData", missing);
   bool ready = false;
   const std::string name = BuildConfigFileName(ready);
   EXPECT_TRUE(ready);
-  EXPECT_EQ(std::filesystem::path(name).filename(), "config.ini");
-  EXPECT_EQ(name.find("Marrowin"), std::string::npos);
+  EXPECT_EQ(name, missing + "\\quorvane\\config.ini");
+  EXPECT_TRUE(std::filesystem::is_directory(missing + "/quorvane"));
+  EXPECT_EQ(name.find(GetApplicationDir()), std::string::npos);
 }
 
 // ---- placement ----

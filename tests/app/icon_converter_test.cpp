@@ -29,6 +29,8 @@ struct PlacementCase {
   bool asIs;
   TRect src, dest;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const PlacementCase& c, std::ostream* os) { *os << c.what; }
 
 class PlacementTest : public ::testing::TestWithParam<PlacementCase> {};
 

@@ -93,8 +93,8 @@ TEST_F(MainActions, EveryCommandIsThereWithItsShortcutAndTheToolbarHoldsNineteen
       {f.aFileOpen, "Open...", ShortCut('O', {ssCtrl})},   {f.aFileSave, "Save", ShortCut('S', {ssCtrl})},
       {f.aEditCopy, "&Copy", ShortCut('C', {ssCtrl})},     {f.aEditPaste, "&Paste", ShortCut('V', {ssCtrl})},
       {f.aEditSelectAll, "Select &All", ShortCut('A', {ssCtrl})}, {f.aTest, "Test Icon", ShortCut('T', {ssCtrl})},
-      {f.aHelpContents, "&Contents", ShortCut(VK_F1, {})}, {f.aDisplayZoomIn, "", ShortCut(VK_ADD, {})},
-      {f.aDisplayZoomOut, "", ShortCut(VK_SUBTRACT, {})},  {f.aDisplayAutoZoom, "", ShortCut(VK_MULTIPLY, {})},
+      {f.aHelpContents, "&Contents", ShortCut(VK_F1, {})}, {f.aDisplayZoomIn, "Zoom In", ShortCut(VK_ADD, {})},
+      {f.aDisplayZoomOut, "Zoom Out", ShortCut(VK_SUBTRACT, {})},  {f.aDisplayAutoZoom, "Automatic Zoom", ShortCut(VK_MULTIPLY, {})},
       {f.aRotate90, "&Right", 0},                          {f.aFlipV, "&Vertically", 0},
   };
   for (const Named& n : named) {

@@ -31,6 +31,13 @@
 #include "platform/rtl/paths.h"
 #include "platform/win/registry.h"
 #include "saved_icon_checks.h"
+#include "dialogs/dialog_run.h"
+#include "icons/icon_library.h"
+#include "platform/ui/menus.h"
+#include "platform/ui/actions.h"
+#include "app/dialogs/icon_grid.h"
+#include "app/dialogs/icon_file_dialogs.h"
+#include "tests/icons/mingw_samples.h"
 #include "test_support.h"
 
 using namespace apptest;
@@ -126,6 +133,8 @@ struct RoadCase {
   int sharpness;  // the preset the load gives
   int rows[3][2];
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const RoadCase& c, std::ostream* os) { *os << c.name; }
 
 std::unique_ptr<TBitmap> Gradient100x60() {
   return Bitmap24(100, 60, [](int x, int y) { return 0xFF000000u | uint32_t(x * 2) << 16 | uint32_t(y * 4) << 8 | 0x40u; });
@@ -138,10 +147,11 @@ TEST_P(MainWindowRoadOracle, SavedIconFromDefaultSettingsWithoutSelection) {
   const std::string source = dir.File(c.file);
   auto picture = c.picture();
   WritePicture(source, *picture);
-  DefaultSettings(c.style, c.background);
   ASSERT_TRUE(fmMain->LoadSourceImage(source));
   EXPECT_EQ(fmMain->trSharpness->Position(), c.sharpness);
-  EXPECT_FALSE(fmMain->img->Selected());
+  // A new picture starts with the start-up selection; the case wants none.
+  EXPECT_TRUE(fmMain->img->Selected());
+  DefaultSettings(c.style, c.background);
   Idle();
   const std::string ico = dir.File("result.ico");
   fmMain->ResultIcon->SaveToFile(ico);
@@ -555,6 +565,78 @@ TEST_F(MainWindow, ADamagedPictureFileLeavesViewAndIconAsTheyWere) {
   EXPECT_EQ(f.RebuildCount(), rebuilds);
 }
 
+// Every byte of the view's picture and its alpha channel.
+std::vector<uint8_t> ViewBytes(TImageLibView& view) {
+  std::vector<uint8_t> out;
+  TIEBitmap* picture = view.GetIEBitmap();
+  for (TIEBitmap* b : {picture, picture->HasAlphaChannel() ? picture->AlphaChannel() : nullptr}) {
+    if (!b) continue;
+    out.push_back(uint8_t(b->Width()));
+    out.push_back(uint8_t(b->Height()));
+    for (int y = 0; y < b->Height(); ++y) {
+      const uint8_t* row = b->ScanLine(y);
+      out.insert(out.end(), row, row + (int64_t(b->Width()) * b->BitCount() + 7) / 8);
+    }
+  }
+  return out;
+}
+
+std::vector<uint8_t> IconBytes(TAdvancedIcon& icon) {
+  TMemoryStream stream;
+  if (icon.Count() > 0) icon.SaveToStream(stream);
+  const auto* p = static_cast<const uint8_t*>(stream.Memory());
+  return std::vector<uint8_t>(p, p + stream.Size());
+}
+
+// A file that gives no picture puts back the picture the window had, with its
+// selection: the base icon and the icon Save writes stay as they were, also
+// when the next option change rebuilds them.
+TEST_F(MainWindow, AFailedLoadPutsBackThePictureTheBaseIconAndTheResult) {
+  TfmMain& f = *fmMain;
+  Idle();
+  // A JPEG cut in the middle of its data decodes to a half-grey picture.
+  auto picture = Gradient100x60();
+  const std::string whole = dir.File("whole.jpg");
+  WritePicture(whole, *picture);
+  std::vector<uint8_t> half = qvtest::ReadFileBytes(whole);
+  half.resize(half.size() / 2);
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> files = {
+      {"half.jpg", half},
+      {"empty.jpg", {}},
+      {"cut.tga", {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 64, 0, 64, 0, 24, 0, 0x10}},
+  };
+  const std::vector<uint8_t> view = ViewBytes(*f.img);
+  const std::vector<uint8_t> base = IconBytes(*f.BaseIcon);
+  const std::vector<uint8_t> result = IconBytes(*f.ResultIcon);
+  int left = 0, top = 0, right = 0, bottom = 0;
+  f.img->SelectedRect(left, top, right, bottom);
+  ASSERT_TRUE(f.img->Selected());
+  ASSERT_FALSE(base.empty());
+  bool saved = false;
+  for (const auto& [name, bytes] : files) {
+    const std::string file = dir.File(name);
+    qvtest::WriteFileBytes(file, bytes);
+    EXPECT_FALSE(f.LoadSourceImage(file)) << name;
+    EXPECT_EQ(f.SourceMessage(), "Unknown file format: " + file) << name;
+    Idle();
+    if (!saved) {
+      f.SaveToPng(OutputFile("main-window-failed-load.png"));
+      saved = true;
+    }
+    EXPECT_TRUE(ViewBytes(*f.img) == view) << name;
+    EXPECT_TRUE(f.img->Selected()) << name;
+    int l = 0, t = 0, r = 0, b = 0;
+    f.img->SelectedRect(l, t, r, b);
+    EXPECT_EQ(std::vector<int>({l, t, r, b}), std::vector<int>({left, top, right, bottom})) << name;
+    // The next change of an option builds from the picture put back.
+    f.RebuildPending = true;
+    Idle();
+    EXPECT_TRUE(IconBytes(*f.BaseIcon) == base) << name;
+    EXPECT_TRUE(IconBytes(*f.ResultIcon) == result) << name;
+    EXPECT_EQ(f.SourceFileType, sftJpeg) << name;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -601,6 +683,127 @@ TEST_F(MainWindow, TheOpenDialogStartsAtTheLastFileOpened) {
   EXPECT_FALSE(module.OpenDialog->GridDefaultDrawing());
   EXPECT_TRUE(module.OpenDialog->Options().Contains(ofFileMustExist));
   EXPECT_EQ(module.SaveIconDialog->Filter(), "Icon (*.ico)|*.ico");
+}
+
+}  // namespace
+
+namespace {
+
+// The View menu by keyboard alone: Alt+V lights its first item, Return runs
+// it (Zoom In), and the window zooms.
+TEST_F(MainWindow, TheViewMenuRunsAZoomByKeyboardAlone) {
+  TfmMain& f = *fmMain;
+  Idle();
+  const double zoom = f.img->Zoom();
+  std::vector<std::string> captions;
+  Headless().Then([&] {
+    TCustomForm* menu = ActivePopupForm();
+    ASSERT_NE(menu, nullptr);
+    menu->SaveToPng(OutputFile("main-window-view-menu.png"));
+    headless::PressKey(VK_RETURN);
+  });
+  headless::PressKey('V', {ssAlt});
+  Idle();
+  EXPECT_EQ(ActivePopupForm(), nullptr);
+  EXPECT_GT(f.img->Zoom(), zoom);
+  EXPECT_FALSE(f.aDisplayAutoZoom->Checked());
+  // The items show their own captions beside the shortcuts.
+  TMenuItem* view = f.mnScale1->Parent()->Parent();
+  for (int i = 0; i < view->Count(); ++i) captions.push_back(view->Items(i)->Caption());
+  EXPECT_EQ(std::vector<std::string>(captions.begin(), captions.begin() + 4),
+            (std::vector<std::string>{"Zoom In", "Zoom Out", "Zoom Factor", "Automatic Zoom"}));
+}
+
+// The open dialog starts at the last name with its text selected, so that a
+// name typed at once replaces it.
+TEST_F(MainWindow, TheNameTypedAfterOpeningTheDialogIsTheNameOpened) {
+  TfmMain& f = *fmMain;
+  Idle();
+  auto picture = Gradient100x60();
+  WritePicture(dir.File("alpha.png"), *picture);
+  WritePicture(dir.File("beta.bmp"), *picture);
+  dm->OpenDialog->SetFileName(dir.File("alpha.png"));
+  std::string shownName;
+  Headless().Then([&] {
+    headless::TypeText("beta.bmp");
+    headless::PressKey(VK_RETURN);
+  });
+  f.aFileOpenExecute(nullptr);
+  Idle();
+  EXPECT_EQ(f.lbSource->Caption(), dir.File("beta.bmp"));
+  EXPECT_EQ(f.SourceMessage(), "");
+}
+
+// An executable chosen in the open dialog gives the window the icon picked in
+// the dialog's grid, as that icon's own file would.
+TEST_F(MainWindow, TheIconPickedInAnExecutableReachesThePreviews) {
+  if (!mingwtest::HaveTools()) GTEST_SKIP() << "mingw-w64 cross tools missing";
+  TfmMain& f = *fmMain;
+  Idle();
+  qvtest::TempDir work;
+  mingwtest::WriteSamples(work);
+  mingwtest::WriteText(work.File("r.rc"), "1 ICON \"a.ico\"\n2 ICON \"b.ico\"\n3 ICON \"c.ico\"\n");
+  ASSERT_TRUE(mingwtest::Build(work, "i686-w64-mingw32-windres r.rc -O coff -o r.o && i686-w64-mingw32-gcc -s m.c r.o -o t.exe"));
+  // What b.ico gives the window on its own.
+  ASSERT_TRUE(f.LoadSourceImage(work.File("b.ico")));
+  Idle();
+  const std::vector<uint8_t> view = ViewBytes(*f.img);
+  const std::vector<uint8_t> result = IconBytes(*f.ResultIcon);
+  ASSERT_TRUE(f.LoadSourceImage(work.File("a.ico")));
+  Idle();
+  ASSERT_FALSE(ViewBytes(*f.img) == view);
+
+  dm->OpenDialog->SetFileName(work.File("m.c"));
+  dm->OpenDialog->SetFilterIndex(17);  // All files
+  std::string caption;
+  Headless().Then([&] { DialogRun::Select("t.exe"); });
+  Headless().Then([&] {
+    // The second icon, chosen from the keyboard.
+    TOpenIcoDialog& dialog = *dm->OpenDialog;
+    caption = dialog.Caption();
+    headless::Click(dialog.Grid, 4, 4);
+    headless::PressKey(VK_RIGHT);
+  });
+  Headless().Then([&] {
+    Screen->ActiveForm()->SaveToPng(OutputFile("open-dialog-executable.png"));
+    DialogRun::Press("&Open");
+  });
+  f.aFileOpenExecute(nullptr);
+  Idle();
+  EXPECT_EQ(caption, "Icons: 3");
+  EXPECT_EQ(dm->OpenDialog->IconIndex, 1);
+  EXPECT_EQ(f.lbSource->Caption(), work.File("t.exe"));
+  EXPECT_EQ(f.SourceMessage(), "");
+  EXPECT_TRUE(ViewBytes(*f.img) == view);
+  EXPECT_TRUE(IconBytes(*f.ResultIcon) == result);
+// TIFF sources: an LZW photo and a Group 4 fax page (made by ImageMagick) open
+// in the view at their size and rebuild the icon.
+TEST_F(MainWindow, OracleOpensAnLzwPhotoAndAGroup4Page) {
+  if (!qvtest::HaveProgram("convert")) GTEST_SKIP() << "ImageMagick missing";
+  TfmMain& f = *fmMain;
+  Idle();
+  const std::string photo = dir.File("photo.tif"), page = dir.File("page.tif");
+  ASSERT_EQ(qvtest::RunCommand("convert -size 200x150 gradient:red-blue -compress lzw '" + photo + "'"), 0);
+  ASSERT_EQ(qvtest::RunCommand("convert -size 300x200 xc:white -fill black -draw 'circle 150,100 150,30' "
+                               "-draw 'rectangle 20,20 80,180' -monochrome -compress group4 '" + page + "'"),
+            0);
+  f.LoadSourceImage(photo);
+  Idle();
+  EXPECT_EQ(f.lbSource->Caption(), photo);
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 200);
+  EXPECT_EQ(f.img->GetIEBitmap()->Height(), 150);
+  const TRGB left = f.img->GetIEBitmap()->GetPixelAsRGB(0, 0), bottom = f.img->GetIEBitmap()->GetPixelAsRGB(0, 149);
+  EXPECT_GT(left.r, 200);
+  EXPECT_GT(bottom.b, 200);
+  f.SaveToPng(OutputFile("main_window_tiff_lzw.png"));
+  f.LoadSourceImage(page);
+  Idle();
+  EXPECT_EQ(f.img->GetIEBitmap()->Width(), 300);
+  EXPECT_EQ(f.img->GetIEBitmap()->Height(), 200);
+  const TRGB centre = f.img->GetIEBitmap()->GetPixelAsRGB(150, 100), corner = f.img->GetIEBitmap()->GetPixelAsRGB(295, 5);
+  EXPECT_EQ(centre.r, 0);
+  EXPECT_EQ(corner.r, 255);
+  f.SaveToPng(OutputFile("main_window_tiff_g4.png"));
 }
 
 }  // namespace

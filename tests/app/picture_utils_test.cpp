@@ -60,6 +60,8 @@ struct ExportCase {
   const char* written; // the name handed back for "out"
   const char* pillow;  // what Pillow reads: format, size, right pixel, left pixel
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.written; }
 
 class ExportOracle : public ::testing::TestWithParam<ExportCase> {};
 

@@ -29,6 +29,8 @@ struct SavedCase {
   // first < 0: not checked.
   int rows[3][2];
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const SavedCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<uint8_t> SaveThroughTheMainRoad(const SavedCase& c, const std::string& file) {
   auto source = c.picture();

@@ -17,6 +17,8 @@ struct TCompactCase {
   int32_t value;
   std::string bytes;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TCompactCase& c, std::ostream* os) { *os << c.value; }
 
 class CompactIntTest : public ::testing::TestWithParam<TCompactCase> {};
 

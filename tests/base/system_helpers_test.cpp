@@ -11,11 +11,12 @@ TEST(SystemHelpers, VersionTests) {
   const TWindowsVersion saved = WindowsVersion();
   struct {
     DWORD major, minor, platform;
-    bool xp, nt;
-  } cases[] = {{5, 1, VER_PLATFORM_WIN32_NT, true, true},
-               {6, 1, VER_PLATFORM_WIN32_NT, false, true},
-               {5, 0, VER_PLATFORM_WIN32_NT, false, true},
-               {4, 10, VER_PLATFORM_WIN32_WINDOWS, false, false}};
+    bool xp, nt, alpha;
+  } cases[] = {{5, 1, VER_PLATFORM_WIN32_NT, true, true, true},
+               {6, 1, VER_PLATFORM_WIN32_NT, false, true, true},
+               {10, 0, VER_PLATFORM_WIN32_NT, false, true, true},
+               {5, 0, VER_PLATFORM_WIN32_NT, false, true, false},
+               {4, 10, VER_PLATFORM_WIN32_WINDOWS, false, false, false}};
   for (const auto& c : cases) {
     TWindowsVersion v;
     v.Major = c.major;
@@ -24,6 +25,7 @@ TEST(SystemHelpers, VersionTests) {
     SetWindowsVersion(v);
     EXPECT_EQ(IsWindowsXP(), c.xp) << c.major << "." << c.minor;
     EXPECT_EQ(IsWindowsNT(), c.nt) << c.major << "." << c.minor;
+    EXPECT_EQ(DrawsAlphaIcons(), c.alpha) << c.major << "." << c.minor;
   }
   SetWindowsVersion(saved);
 }

@@ -330,6 +330,8 @@ struct TByteRecordCase {
   int count;
   std::vector<uint8_t> head;  // the bytes before the items
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TByteRecordCase& c, std::ostream* os) { *os << c.count << " records"; }
 
 class ByteRecordTest : public ::testing::TestWithParam<TByteRecordCase> {};
 

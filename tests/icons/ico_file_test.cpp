@@ -226,6 +226,8 @@ struct HostileCase {
   int images;
   const char* reason;  // the first rule that fired, as LastRefusal names it
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<HostileCase> HostileCases() {
   const auto a = DibImage(16, 16, 4), b = DibImage(32, 32, 8);

@@ -39,6 +39,8 @@ struct ParseCase {
   int wantWidthByte, wantHeightByte, wantColours;
   bool valid;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
 class ParseBitsTest : public ::testing::TestWithParam<ParseCase> {};
 

@@ -77,6 +77,17 @@ struct TSeed {
   Bytes bytes;
 };
 
+// A transition frame: width, height, picture seeds, type, colour, pan-zoom
+// source size, two rectangles (16-bit little-endian), frame count and steps.
+Bytes TransitionSeed(uint8_t w, uint8_t h, uint8_t type, std::initializer_list<int16_t> rects,
+                     std::initializer_list<int16_t> steps) {
+  Bytes b = {w, h, 17, 99, type, 0x40, 40, 30};
+  for (int16_t v : rects) b.push_back(uint8_t(v)), b.push_back(uint8_t(uint16_t(v) >> 8));
+  b.push_back(uint8_t(steps.size() - 1));
+  for (int16_t v : steps) b.push_back(uint8_t(v)), b.push_back(uint8_t(uint16_t(v) >> 8));
+  return b;
+}
+
 std::vector<TSeed> Seeds() {
   Bytes text;
   for (int i = 0; i < 600; ++i) text.push_back(uint8_t("quorvane "[i % 9]));
@@ -84,7 +95,12 @@ std::vector<TSeed> Seeds() {
           {"zlib_streams", "text.z", Deflated(3, text, zcDefault)},
           {"zlib_streams", "stored.z", Deflated(200, Bytes(100, 7), zcNone)},
           {"imaging_jpeg_filter", "ycck_markers.jpg", MarkedJpeg(4, false)},
-          {"imaging_jpeg_filter", "rgb_progressive_markers.jpg", MarkedJpeg(0, true)}};
+          {"imaging_jpeg_filter", "rgb_progressive_markers.jpg", MarkedJpeg(0, true)},
+          {"transition_step", "cross_fade.bin", TransitionSeed(32, 20, 1, {0, 0, 40, 30, 5, 5, 20, 15}, {0, 300, 1024})},
+          {"transition_step", "shredded.bin", TransitionSeed(64, 64, 107, {0, 0, 0, 0, 0, 0, 0, 0}, {0, 512, 900})},
+          {"transition_step", "pan_zoom_inverted.bin",
+           TransitionSeed(17, 9, 227, {50, 40, -10, -20, -5, 0, 90, 70}, {0, 100, 2000})},
+          {"transition_step", "twist.bin", TransitionSeed(7, 3, 225, {0, 0, 1, 1, 0, 0, 1, 1}, {-4, 1, 1024})}};
 }
 
 TEST(FuzzSeeds, ImagingSeedsWrittenWhenAskedAndPresent) {

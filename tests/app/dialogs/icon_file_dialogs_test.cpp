@@ -16,6 +16,7 @@
 #include "app/program_start.h"
 #include "../app_test_util.h"
 #include "app_ui_test.h"
+#include "dialog_run.h"
 #include "icons/advanced_icon.h"
 #include "icons/icon_library.h"
 #include "imaging/io/image_lib_io.h"
@@ -98,6 +99,14 @@ protected:
     Bytes hostile = three;
     hostile[12] = 0xFF, hostile[13] = 0xFF, hostile[14] = 0xFF, hostile[15] = 0x07;
     qvtest::WriteFileBytes(d.File("hostile.icc"), hostile);
+    // The headers of a 64-bit program (PE32+) without sections.
+    Bytes x64(64 + 4 + 20 + 240, 0);
+    x64[0] = 'M', x64[1] = 'Z', x64[60] = 64;
+    x64[64] = 'P', x64[65] = 'E';
+    x64[68] = 0x64, x64[69] = 0x86;  // machine: x86-64
+    x64[84] = 240;                   // size of the optional header
+    x64[88] = 0x0B, x64[89] = 0x02;  // its magic: PE32+
+    qvtest::WriteFileBytes(d.File("x64.exe"), x64);
     // Modules and a RES file from the cross tools, when they are there.
     tools = mingwtest::HaveTools();
     if (tools) {
@@ -149,6 +158,8 @@ TEST_F(IconDialogs, ThePreviewOfEveryKindOfFile) {
       {"t.dll", pkGrid, "Icons: 3", false, true},
       {"plain.exe", pkNothing, "Picture", false, true},
       {"r.res", pkGrid, "Icons: 3", false, true},
+      // A 64-bit program: the module reader's own words, not an empty box.
+      {"x64.exe", pkNothing, "Invalid Windows Image", false},
   };
   TOpenIcoDialog dialog(nullptr);
   for (const PreviewCase& c : cases) {
@@ -224,37 +235,6 @@ TEST_F(IconDialogs, GridCellsBeyondTheLastIconCannotBeChosen) {
   FreeIconHandles(dialog.Grid->Handles);
 }
 
-// Runs the dialog: selects the file in its list, lets check look, then
-// presses the button with the caption.
-class DialogRun {
-public:
-  static TListBox* List() {
-    std::vector<TWinControl*> all;
-    Screen->ActiveForm()->GetTabOrderList(all);
-    for (TWinControl* c : all)
-      if (auto* l = dynamic_cast<TListBox*>(c)) return l;
-    return nullptr;
-  }
-  static void Select(const std::string& name) {
-    TListBox* list = List();
-    ASSERT_NE(list, nullptr);
-    const int i = list->Items()->IndexOf(name);
-    ASSERT_GE(i, 0) << name;
-    list->SetTopIndex(i);
-    const TRect r = list->ItemRect(i);
-    Click(list, r.left + 4, r.top + 2);
-  }
-  static void Press(const std::string& caption) {
-    std::vector<TWinControl*> all;
-    Screen->ActiveForm()->GetTabOrderList(all);
-    for (TWinControl* c : all)
-      if (auto* b = dynamic_cast<TButton*>(c); b && b->Caption() == caption) {
-        Click(b);
-        return;
-      }
-    ADD_FAILURE() << "no button " << caption;
-  }
-};
 
 TEST_F(IconDialogs, BrowsingShowsPreviewsAndTheChosenIndexFollowsTheRules) {
   TOpenIcoDialog dialog(nullptr);
@@ -268,11 +248,19 @@ TEST_F(IconDialogs, BrowsingShowsPreviewsAndTheChosenIndexFollowsTheRules) {
     caption = dialog.Caption();
     panelPlaced = dialog.PicturePanel->Parent() == dialog.TemplateParent() && dialog.PicturePanel->Visible();
     dialog.DialogForm()->SaveToPng(OutputFile("open_dialog_preview.png"));
-    DialogRun::Select("one48.ico");
+    DialogRun::Open("[folder]");
   });
+  // Another folder: the caption of the file left behind goes with its picture.
+  std::string captionInFolder;
+  Headless().Then([&] {
+    captionInFolder = dialog.Caption();
+    DialogRun::Press("Up");
+  });
+  Headless().Then([&] { DialogRun::Select("one48.ico"); });
   Headless().Then([&] { DialogRun::Press("&Open"); });
   ASSERT_TRUE(dialog.Execute());
   EXPECT_EQ(caption, "PNG 20x10");
+  EXPECT_EQ(captionInFolder, "Picture");
   EXPECT_TRUE(panelPlaced);
   EXPECT_EQ(dialog.IconIndex, 0);  // a single icon
   EXPECT_EQ(dialog.InitialDir(), "");

@@ -3,6 +3,8 @@
 // window opens at.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/dialogs/select_color.h"
 #include "app_ui_test.h"
 #include "base/colour_values.h"
@@ -179,6 +181,27 @@ TEST_F(SelectColorTest, SetSelectedColorNeverPressesTheEyedropperSwatch) {
   EXPECT_TRUE(Form().btColorEx->Down());
   Form().btTrack->SetColor(0x998877);  // the pointer moved on
   EXPECT_EQ(Form().GetSelectedColor(), TColor(0x010203));
+}
+
+// The hex field shows a whole colour code, wide letters and all.
+TEST_F(SelectColorTest, TheHexFieldShowsAWholeColourCode) {
+  TColor colour = 0xECC235;
+  std::string shown;
+  int widest = 0, room = 0;
+  Headless().Then([&] {
+    TEdit* hex = Form().edHex;
+    shown = hex->Text();
+    TBitmap probe;
+    probe.Canvas()->Font()->Assign(hex->Font());
+    for (const char* code : {"#35C2EC", "#DDDDDD", "#888888", "#C0C0C0"})
+      widest = std::max(widest, probe.Canvas()->TextWidth(code));
+    room = hex->ClientWidth() - 6;  // the edit's margins
+    Form().SaveToPng(OutputFile("select_color_hex.png"));
+    Click(Form().btCancel);
+  });
+  Run(colour);
+  EXPECT_EQ(shown, "#35C2EC");
+  EXPECT_LE(widest, room);
 }
 
 TEST_F(SelectColorTest, OpensCentredOnThePointerAtLeast30PixelsInsideTheScreen) {

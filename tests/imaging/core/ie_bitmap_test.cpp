@@ -153,6 +153,8 @@ struct FillCase {
   std::vector<uint8_t> pixel;  // expected bytes of every pixel
   bool full;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const FillCase& c, std::ostream* os) { *os << "format " << int(c.format) << " filled with " << c.value; }
 
 class IEBitmapFill : public ::testing::TestWithParam<std::tuple<FillCase, TIEStorageLocation>> {};
 

@@ -386,6 +386,8 @@ struct FormatCase {
   TIEBitmapFormat format;
   int num, den;  // destination = source x num / den
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << "format " << int(c.format) << " x" << c.num << "/" << c.den; }
 
 class RenderFormats : public ::testing::TestWithParam<FormatCase> {};
 

@@ -27,6 +27,8 @@ struct RleCase {
   std::vector<uint8_t> data;
   std::vector<std::vector<uint8_t>> rows;  // top row first, 9 = untouched
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const RleCase& c, std::ostream* os) { *os << c.name; }
 
 class BmpRle : public ::testing::TestWithParam<RleCase> {};
 
@@ -217,6 +219,8 @@ struct WriteCase {
   int bits, samples, version, compression;
   TIEBitmapFormat source;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 
 class BmpRoundTrip : public ::testing::TestWithParam<WriteCase> {};
 

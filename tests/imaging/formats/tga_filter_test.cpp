@@ -80,6 +80,8 @@ struct DepthCase {
   std::string topA_B;  // what a top-down file reads: row A above row B
   std::string topA_B_mirrored;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const DepthCase& c, std::ostream* os) { *os << c.name; }
 
 class TgaRowOrder : public ::testing::TestWithParam<DepthCase> {};
 

@@ -111,6 +111,8 @@ struct TScaleCase {
   int32_t sample;
   uint8_t expected;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TScaleCase& c, std::ostream* os) { *os << c.prec << " bits" << (c.sgnd ? ", signed" : ""); }
 class Jpeg2000Scale : public testing::TestWithParam<TScaleCase> {};
 
 TEST_P(Jpeg2000Scale, ScalesToEightBits) {

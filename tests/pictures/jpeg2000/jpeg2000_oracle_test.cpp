@@ -57,6 +57,8 @@ struct TPngCase {
   int colorType, bitDepth;
   TPixelFormat format;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TPngCase& c, std::ostream* os) { *os << c.name; }
 
 class Jpeg2000FromOpjOracle : public testing::TestWithParam<TPngCase> {};
 

@@ -19,6 +19,8 @@ struct TOracleCase {
   TExtras extras;
   int width, height;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TOracleCase& c, std::ostream* os) { *os << "colour type " << c.colorType << ", " << c.bitDepth << " bits" << (c.interlaced ? ", interlaced" : ""); }
 
 std::vector<TOracleCase> AllCases() {
   const std::pair<int, std::vector<int>> combos[] = {

@@ -70,6 +70,8 @@ struct TMagickCase {
   int tolerance;
   bool againstMagick;  // Pillow reads no 16-bit documents
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const TMagickCase& c, std::ostream* os) { *os << c.name; }
 
 class PSDFromMagickOracle : public testing::TestWithParam<TMagickCase> {};
 

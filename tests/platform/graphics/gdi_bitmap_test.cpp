@@ -18,6 +18,8 @@ struct StrideCase {
   int width;
   LONG stride;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const StrideCase& c, std::ostream* os) { *os << c.bitCount << " bits, " << c.width << " wide"; }
 
 class GdiStride : public ::testing::TestWithParam<StrideCase> {};
 
@@ -52,6 +54,8 @@ struct FormatCase {
   COLORREF drawn;
   COLORREF read;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiFormat : public ::testing::TestWithParam<FormatCase> {};
 

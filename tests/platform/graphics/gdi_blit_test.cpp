@@ -24,6 +24,8 @@ struct RopCase {
   const char* name;
   DWORD rop;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const RopCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiRop : public ::testing::TestWithParam<RopCase> {};
 
@@ -116,6 +118,8 @@ struct NearestCase {
   COLORREF drawn;
   uint32_t index;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const NearestCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiNearest : public ::testing::TestWithParam<NearestCase> {};
 
@@ -396,6 +400,8 @@ struct BandedCopyCase {
   bool hole;          // a clip with an ellipse cut out
   bool bottomUpSource;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const BandedCopyCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiBandedCopy : public ::testing::TestWithParam<BandedCopyCase> {};
 
@@ -496,6 +502,8 @@ struct Case {
   bool leanedMap;  // both DCs under a world transform that shears
   bool (*run)(const Surfaces& s);
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 const int kMaskW = 4096, kMaskH = 1024;
 
@@ -622,6 +630,8 @@ struct Direction {
   const char* name;
   POINT shift;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const Direction& c, std::ostream* os) { *os << c.name; }
 
 const Direction kDirections[] = {{"Up", {0, -1}},   {"Down", {0, 1}},       {"Left", {-1, 0}},
                                  {"Right", {1, 0}}, {"DownRight", {2, 3}}, {"UpLeft", {-3, -2}}};
@@ -630,6 +640,8 @@ struct Size {
   const char* name;
   int width, height;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const Size& c, std::ostream* os) { *os << c.name; }
 
 const Size kSizes[] = {{"Small", 13, 11}, {"Large", 700, 700}};
 

@@ -32,6 +32,8 @@ struct CombineCase {
   int64_t area;
   POINT in, out;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const CombineCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiCombine : public ::testing::TestWithParam<CombineCase> {};
 

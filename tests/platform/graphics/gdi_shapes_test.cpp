@@ -18,6 +18,8 @@ struct DrawCase {
   const char* name;
   std::function<void(HDC)> draw;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const DrawCase& c, std::ostream* os) { *os << c.name; }
 
 class GdiDrawAlpha : public ::testing::TestWithParam<DrawCase> {};
 

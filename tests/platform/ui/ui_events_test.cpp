@@ -23,6 +23,8 @@ struct ClickOrderCase {
   std::function<TControl*(TForm*)> make;
   std::vector<std::string> expected;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const ClickOrderCase& c, std::ostream* os) { *os << c.name; }
 
 template <class T> std::function<TControl*(TForm*)> Make() {
   return [](TForm* form) -> TControl* {
@@ -111,6 +113,8 @@ struct ChangeCase {
   std::function<std::function<void()>(TForm*, std::vector<std::string>&)> setup;
   std::vector<std::string> expected;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const ChangeCase& c, std::ostream* os) { *os << c.name; }
 
 class CodeChange : public UiTest, public ::testing::WithParamInterface<ChangeCase> {};
 
@@ -513,6 +517,111 @@ TEST_F(UiTest, PopupMenuClicksTheItemChosenAfterClosingAndKnowsItsComponent) {
   ProcessMessages();
   EXPECT_EQ(log, (std::vector<std::string>{"popup", "closed", "box"}));
   EXPECT_TRUE(second->Checked());
+}
+
+// The menu bar by keyboard alone: Alt with an underlined letter or F10 opens a
+// menu, the arrows move through items, into a sub-menu and across the bar,
+// Return or an item's letter runs it, Escape closes without running anything.
+TEST_F(UiTest, MenuBarWorksByKeyboardAlone) {
+  TForm* form = MakeForm();
+  auto* menu = new TMainMenu(form);
+  auto add = [&](TMenuItem* parent, const std::string& caption) {
+    auto* item = new TMenuItem(form);
+    item->SetCaption(caption);
+    item->OnClick = Note(caption);
+    parent->Add(item);
+    return item;
+  };
+  TMenuItem* file = add(menu->Items(), "&File");
+  add(file, "&Open");
+  add(file, "-");
+  add(file, "E&xit");
+  TMenuItem* view = add(menu->Items(), "&View");
+  add(view, "Zoom In");
+  add(view, "Zoom Out")->SetEnabled(false);
+  TMenuItem* factor = add(view, "Zoom &Factor");
+  add(factor, "&200 %");
+  add(factor, "&400 %");
+  form->SetMenu(menu);
+  form->Show();
+  // Each step runs once the loop waits again (a new drop-down takes the keys
+  // the script sends from then on).
+  struct Case {
+    const char* name;
+    std::vector<std::function<void()>> steps;
+    TShortCut opener;
+    std::vector<std::string> clicked;
+  };
+  const std::vector<Case> cases = {
+      // Alt+V: the first item is lit; Down skips the disabled one; Right opens
+      // the sub-menu, whose second item Down then Return runs.
+      {"AltLetterArrowsAndSubMenu",
+       {[] {
+          PressKey(VK_DOWN);
+          PressKey(VK_RIGHT);
+        },
+        [] {
+          PressKey(VK_DOWN);
+          PressKey(VK_RETURN);
+        }},
+       ShortCut('V', {ssAlt}), {"&View", "Zoom &Factor", "&400 %"}},
+      // F10 opens the first menu; Right moves to the next one; Up goes round
+      // to the last item, which opens its sub-menu by Return; Left closes the
+      // sub-menu only, and letters run the items.
+      {"F10RightAndLetters",
+       {[] { PressKey(VK_RIGHT); },
+        [] {
+          PressKey(VK_UP);
+          PressKey(VK_RETURN);
+        },
+        [] { PressKey(VK_LEFT); },
+        [] { TypeText("f"); },
+        [] { TypeText("2"); }},
+       ShortCut(VK_F10, {}), {"&View", "Zoom &Factor", "Zoom &Factor", "&200 %"}},
+      {"EscapeRunsNothing", {[] { PressKey(VK_ESCAPE); }}, ShortCut('F', {ssAlt}), {}},
+      // Left from the first menu goes round to the last one; Return on its
+      // first item runs it.
+      {"LeftGoesRound", {[] { PressKey(VK_LEFT); }, [] { PressKey(VK_RETURN); }}, ShortCut('F', {ssAlt}),
+       {"&View", "Zoom In"}},
+  };
+  for (const Case& c : cases) {
+    log.clear();
+    bool opened = false;
+    for (size_t i = 0; i < c.steps.size(); ++i)
+      Headless().Then([&, i] {
+        if (i == 0) opened = ActivePopupForm() != nullptr;
+        c.steps[i]();
+      });
+    WORD key = static_cast<WORD>(c.opener & 0xFF);
+    PressKey(key, c.opener & scAlt ? TShiftState{ssAlt} : TShiftState{});
+    ProcessMessages();
+    EXPECT_TRUE(opened) << c.name;
+    // The bar's own OnClick fires as each menu opens; only the last run counts here.
+    std::vector<std::string> ran;
+    for (const std::string& entry : log)
+      if (entry != "&File") ran.push_back(entry);
+    EXPECT_EQ(ran, c.clicked) << c.name;
+    EXPECT_EQ(ActivePopupForm(), nullptr) << c.name;
+  }
+}
+
+// Keys that the desktop hands to the menu's form, not to the drop-down (which
+// never takes the activation), still reach the open drop-down.
+TEST_F(UiTest, AnOpenMenuTakesTheKeysSentToItsForm) {
+  TForm* form = MakeForm();
+  auto* popup = new TPopupMenu(form);
+  for (const char* caption : {"One", "Two"}) {
+    auto* item = new TMenuItem(form);
+    item->SetCaption(caption);
+    item->OnClick = Note(caption);
+    popup->Items()->Add(item);
+  }
+  form->Show();
+  Headless().Then([&] {
+    for (WORD key : {WORD(VK_DOWN), WORD(VK_DOWN), WORD(VK_RETURN)}) PostMessage(form->Handle(), WM_KEYDOWN, key, 1);
+  });
+  popup->Popup(20, 20);
+  EXPECT_EQ(log, (std::vector<std::string>{"Two"}));
 }
 
 }  // namespace

@@ -92,6 +92,8 @@ struct ValueCase {
   DWORD type;
   Bytes data;
 };
+// How the case reads in the test list and in a failure.
+void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.label; }
 
 class RegistryValueTypes : public ModelRootTest, public ::testing::WithParamInterface<ValueCase> {};
 

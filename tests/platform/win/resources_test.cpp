@@ -166,3 +166,26 @@ TEST(Resources, SystemLibraryOffersItsMemoryAndProcessorCalls) {
   EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
   EXPECT_EQ(GetModuleHandle(nullptr), HInstance);
 }
+
+TEST(Resources, LoadStringReadsCountedStringsOfTheirBlockAndStopsAtTheBlocksEnd) {
+  // Block 2 holds ids 16..31: 16 "Hi", 17 empty, 18 "Größe", then it is cut
+  // short: id 19 claims 40 units of which 1 is there.
+  Bytes block = {2, 0, 'H', 0, 'i', 0, 0, 0, 5, 0, 'G', 0, 'r', 0, 0xF6, 0, 0xDF, 0, 'e', 0, 40, 0, 'x', 0};
+  auto table = std::make_unique<TResourceTable>();
+  table->Add(TResourceId::From(RT_STRING), TResourceId::FromInteger(2), 1033, block);
+  HMODULE module = RegisterResourceModule(std::move(table));
+  char buffer[16];
+  EXPECT_EQ(LoadString(module, 16, buffer, sizeof buffer), 2);
+  EXPECT_STREQ(buffer, "Hi");
+  EXPECT_EQ(LoadString(module, 17, buffer, sizeof buffer), 0);
+  EXPECT_EQ(LoadStr(module, 18), "Gr\xC3\xB6\xC3\x9F" "e");
+  // Cut to the buffer, never inside a character.
+  char small[4];
+  EXPECT_EQ(LoadString(module, 18, small, sizeof small), 2);
+  EXPECT_STREQ(small, "Gr");
+  EXPECT_EQ(LoadString(module, 19, buffer, sizeof buffer), 0);
+  EXPECT_EQ(LoadString(module, 20, buffer, sizeof buffer), 0);  // beyond the data
+  EXPECT_EQ(LoadString(module, 5, buffer, sizeof buffer), 0);   // no block 1
+  EXPECT_EQ(LoadString(module, 16, nullptr, 10), 0);
+  EXPECT_TRUE(FreeLibrary(module));
+}

@@ -240,3 +240,13 @@ TEST_F(Folders, DrivesAreTheModelRootAndItsDrivesFolders) {
   SetWindowsModelRoot(Root());
   EXPECT_EQ(GetDriveType("G:\\"), DRIVE_REMOTE);
 }
+
+TEST(MulDiv, RoundsHalvesAwayFromZeroAndFailsAsWindowsDoes) {
+  struct Case {
+    int a, b, c, want;
+  };
+  const Case cases[] = {{10, 1, 4, 3},   {10, 1, 3, 3},     {-10, 1, 4, -3},         {5, 1, 2, 3},  {-5, 1, 2, -3},
+                        {5, -1, 2, -3},  {200, 50, 100, 100}, {7, 3, 0, -1},         {0, 0, 5, 0},
+                        {INT32_MAX, 2, 1, -1}, {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX}, {-65536, 32768, 1, INT32_MIN}};
+  for (const Case& c : cases) EXPECT_EQ(MulDiv(c.a, c.b, c.c), c.want) << c.a << " " << c.b << " " << c.c;
+}
