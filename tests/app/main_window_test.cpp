@@ -776,6 +776,8 @@ TEST_F(MainWindow, TheIconPickedInAnExecutableReachesThePreviews) {
   EXPECT_EQ(f.SourceMessage(), "");
   EXPECT_TRUE(ViewBytes(*f.img) == view);
   EXPECT_TRUE(IconBytes(*f.ResultIcon) == result);
+}
+
 // TIFF sources: an LZW photo and a Group 4 fax page (made by ImageMagick) open
 // in the view at their size and rebuild the icon.
 TEST_F(MainWindow, OracleOpensAnLzwPhotoAndAGroup4Page) {
