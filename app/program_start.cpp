@@ -13,7 +13,9 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/views/psd_view_layers.h"
+#include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
 #include "platform/rtl/sysutils.h"
 #include "platform/win/shell.h"
@@ -40,8 +42,10 @@ bool SaveDialogCanClose(const std::string& fileName, const std::string& filterEx
 
 void StartLibraries() {
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   RegisterPSDViewLayers();
   RegisterImagingExtras();
+  RegisterVideoFrameReader();
   LibraryStaticInit();
   RegisterExecutableLoaders();
   RegisterGraphicsResourceClasses();

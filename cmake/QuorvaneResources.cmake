@@ -89,7 +89,11 @@ function(qv_embed_resource target)
     COMMENT "Embedding ${A_TYPE} ${A_NAME} from ${A_FILE}"
     VERBATIM)
 
-  set(objects qv_resources_${target})
+  # A generated source can only be compiled by a target of the folder whose
+  # custom command makes it, so each folder gets its own object library.
+  file(RELATIVE_PATH folder "${CMAKE_BINARY_DIR}" "${CMAKE_CURRENT_BINARY_DIR}")
+  string(MAKE_C_IDENTIFIER "${folder}" folder_id)
+  set(objects qv_resources_${target}_${folder_id})
   if(NOT TARGET ${objects})
     add_library(${objects} OBJECT)
     target_include_directories(${objects} PRIVATE ${CMAKE_SOURCE_DIR})

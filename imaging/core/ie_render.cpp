@@ -16,12 +16,6 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/rounding.h"
 
-std::function<void(const std::string& message)> IELogWriter;
-
-void IEWriteLog(const std::string& message) {
-  if (IELogWriter) IELogWriter(message);
-}
-
 // ---- zoom maps ----
 
 void IEBuildZoomMap(int32_t* map, int count, double sourceSpan, double destinationSpan, int sourceOrigin,

@@ -54,11 +54,6 @@ void DIBDrawTo(TCanvas& canvas, HGLOBAL dib, int x, int y, int width, int height
 // through a packed DIB of 200 DPI.
 void PrintPict(TCanvas& canvas, int x, int y, int stripHeight, int width, int sourceY, int sourceX, TIEBitmap& bitmap);
 
-// The library's log of the bitmap drawing routines; nothing is written while
-// no writer is installed (the input and output side installs one when a log
-// file is named).
-extern std::function<void(const std::string& message)> IELogWriter;
-void IEWriteLog(const std::string& message);
 
 // ---- screen drawing of DIBs: the calls pass straight through ----
 HDRAWDIB CallDrawDibOpen();

@@ -8,6 +8,7 @@
 
 #include "imaging/core/ie_dib_exchange.h"
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_io_log.h"
 #include "imaging/core/ie_render.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/rtl/rounding.h"
@@ -87,18 +88,18 @@ void DIBDrawTo(TCanvas& canvas, HGLOBAL dib, int x, int y, int width, int height
 }
 
 void PrintPict(TCanvas& canvas, int x, int y, int stripHeight, int width, int sourceY, int sourceX, TIEBitmap& bitmap) {
-  IEWriteLog("PrintPict: calling _CopyBitmaptoDIBEx");
+  WriteIOLog("PrintPict: calling _CopyBitmaptoDIBEx");
   TGlobalBlock dib{CopyBitmaptoDIBEx(bitmap, sourceX, sourceY, sourceX + width, sourceY + stripHeight, kPrintDPI,
                                      kPrintDPI)};
   if (!dib.handle) return;
-  IEWriteLog("PrintPict: calling _DIBDrawTo");
+  WriteIOLog("PrintPict: calling _DIBDrawTo");
   DIBDrawTo(canvas, dib.handle, x, y, width, stripHeight, 0, 0, width, stripHeight);
-  IEWriteLog("PrintPict: calling GlobalFree");
+  WriteIOLog("PrintPict: calling GlobalFree");
 }
 
 void TIEBitmap::RenderToCanvas(TCanvas& canvas, int x, int y, int width, int height, TResampleFilter filter,
                                double gamma) {
-  IEWriteLog("TIEBitmap.RenderToCanvas: begin");
+  WriteIOLog("TIEBitmap.RenderToCanvas: begin");
   if (IsEmpty() || width <= 0 || height <= 0) return;
   // Only a positive gamma means anything: 1 / gamma of 0 or less is no curve.
   const bool applyGamma = gamma > 0 && gamma != 1;
@@ -106,16 +107,16 @@ void TIEBitmap::RenderToCanvas(TCanvas& canvas, int x, int y, int width, int hei
     TGlobalBlock dib{CopyBitmaptoDIBEx(*this, 0, 0, 0, 0, kPrintDPI, kPrintDPI)};
     if (!dib.handle) return;
     if (applyGamma) GammaCorrect24BitDIB(dib.handle, gamma);
-    IEWriteLog("TIEBitmap.RenderToCanvas: filter=none, gamma=1, gamma=0");
-    IEWriteLog("TIEBitmap.RenderToCanvas: calling _DIBDrawTo");
+    WriteIOLog("TIEBitmap.RenderToCanvas: filter=none, gamma=1, gamma=0");
+    WriteIOLog("TIEBitmap.RenderToCanvas: calling _DIBDrawTo");
     DIBDrawTo(canvas, dib.handle, x, y, width, height, 0, 0, Width(), Height());
     return;
   }
   const int64_t rowBytes = AlignedRowLength(width, 24, 32);
   int64_t strip = std::max<int64_t>(1, std::min<int64_t>(height, (MemoryLimit() / 4) / rowBytes));
   if (strip > 1 && rowBytes * strip > kStripBytesLimit) strip = std::max<int64_t>(1, kStripBytesLimit / rowBytes);
-  IEWriteLog("TIEBitmap.RenderToCanvas: stripHeight=" + std::to_string(strip));
-  IEWriteLog("TIEBitmap.RenderToCanvas: allocating " + std::to_string(width) + "x" + std::to_string(height));
+  WriteIOLog("TIEBitmap.RenderToCanvas: stripHeight=" + std::to_string(strip));
+  WriteIOLog("TIEBitmap.RenderToCanvas: allocating " + std::to_string(width) + "x" + std::to_string(height));
 
   const TIEBitmapFormat format = PixelFormat();
   const bool projection = filter == rfProjectBW || filter == rfProjectWB;
@@ -124,19 +125,19 @@ void TIEBitmap::RenderToCanvas(TCanvas& canvas, int x, int y, int width, int hei
   TIEBitmap scaled;
   if (!scaled.Allocate(width, height, scaledFormat)) return;
   if (format == ie1g) {
-    IEWriteLog("TIEBitmap.RenderToCanvas: _Resample1BitEx");
+    WriteIOLog("TIEBitmap.RenderToCanvas: _Resample1BitEx");
     Resample1BitEx(*this, scaled, filter);
   } else if (format == ie24RGB) {
-    IEWriteLog("TIEBitmap.RenderToCanvas: _ResampleEx");
+    WriteIOLog("TIEBitmap.RenderToCanvas: _ResampleEx");
     ResampleEx(this, &scaled, nullptr, nullptr, nullptr, filter);
   } else {
-    IEWriteLog("TIEBitmap.RenderToCanvas: _IEBmpStretchEx");
+    WriteIOLog("TIEBitmap.RenderToCanvas: _IEBmpStretchEx");
     IEBmpStretchEx(this, &scaled);
   }
 
   canvas.SetCopyMode(SRCCOPY);
   if (scaled.PixelFormat() == ie24RGB && applyGamma) {
-    IEWriteLog("TIEBitmap.RenderToCanvas: gamma");
+    WriteIOLog("TIEBitmap.RenderToCanvas: gamma");
     uint8_t table[256];
     GammaTable(gamma, table);
     for (int row = 0; row < height; ++row) {
@@ -145,10 +146,10 @@ void TIEBitmap::RenderToCanvas(TCanvas& canvas, int x, int y, int width, int hei
     }
   }
   for (int row = 0; row < height; row += int(strip)) {
-    IEWriteLog("TIEBitmap.RenderToCanvas: PrintPict y=" + std::to_string(row));
+    WriteIOLog("TIEBitmap.RenderToCanvas: PrintPict y=" + std::to_string(row));
     PrintPict(canvas, x, y + row, int(std::min<int64_t>(strip, height - row)), width, row, 0, scaled);
   }
-  IEWriteLog("TIEBitmap.RenderToCanvas: end");
+  WriteIOLog("TIEBitmap.RenderToCanvas: end");
 }
 
 HDRAWDIB CallDrawDibOpen() { return DrawDibOpen(); }

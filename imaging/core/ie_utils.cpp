@@ -1,6 +1,7 @@
 #include "imaging/core/ie_utils.h"
 
 #include <algorithm>
+#include <vector>
 #include <chrono>
 #include <climits>
 #include <cmath>
@@ -345,19 +346,33 @@ void EncodeBase64Group(const uint8_t bytes[3], char out[4], int n) {
 
 void WriteStreamAsBase64(TStream& stream, std::string& text, int lineLength) {
   const int groupsPerLine = std::max(1, lineLength / 4);
+  // Whole lines at a time: the stream is read in blocks, not three bytes a call.
+  const size_t lineBytes = size_t(groupsPerLine) * 3;
+  std::vector<uint8_t> block(lineBytes * std::max<size_t>(1, 65536 / lineBytes));
   int groups = 0;
   for (;;) {
-    uint8_t b[3] = {0, 0, 0};
-    const int n = static_cast<int>(stream.Read(b, 3));
-    if (n <= 0) break;
-    char out[4];
-    EncodeBase64Group(b, out, n);
-    text.append(out, 4);
-    if (++groups == groupsPerLine) {
-      text += '\n';
-      groups = 0;
+    size_t filled = 0;
+    while (filled < block.size()) {
+      const int64_t n = stream.Read(block.data() + filled, int64_t(block.size() - filled));
+      if (n <= 0) break;
+      filled += size_t(n);
     }
-    if (n < 3) break;
+    if (filled == 0) break;
+    const size_t start = text.size();
+    text.resize(start + (filled + 2) / 3 * 4 + filled / lineBytes + 1);
+    char* out = text.data() + start;
+    for (size_t i = 0; i < filled; i += 3) {
+      const int n = int(std::min<size_t>(3, filled - i));
+      uint8_t b[3] = {block[i], n > 1 ? block[i + 1] : uint8_t(0), n > 2 ? block[i + 2] : uint8_t(0)};
+      EncodeBase64Group(b, out, n);
+      out += 4;
+      if (++groups == groupsPerLine) {
+        *out++ = '\n';
+        groups = 0;
+      }
+    }
+    text.resize(size_t(out - text.data()));
+    if (filled < block.size()) break;
   }
   if (groups > 0) text += '\n';
 }

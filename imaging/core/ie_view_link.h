@@ -16,6 +16,13 @@ class TObject;
 extern int32_t gDefaultDPIX;
 extern int32_t gDefaultDPIY;
 
+// The messages background work posts to a view's window, handled on the
+// user-interface thread: refresh (wParam 1: the image-changed hook follows),
+// progress (wParam the percentage) and finish.
+constexpr uint32_t kIEViewMsgUpdate = 0x0400 + 7000;
+constexpr uint32_t kIEViewMsgProgress = 0x0400 + 7003;
+constexpr uint32_t kIEViewMsgFinish = 0x0400 + 7004;
+
 class TIEViewLink;
 // (data, view, code): code 0 the view's bitmap changed, 1 the view is going away.
 using TIEBitmapChangeEvent = std::function<void(TObject* data, TIEViewLink* view, int code)>;
@@ -39,6 +46,9 @@ public:
 
   virtual void Update() = 0;
   virtual void ImageChange() = 0;
+  // Posts message to the view's window from any thread; false when the view
+  // has no parent window to receive it.
+  virtual bool PostToWindow(uint32_t message, uintptr_t wParam) { return false; }
 
   virtual int32_t DpiX() const = 0;
   virtual int32_t DpiY() const = 0;

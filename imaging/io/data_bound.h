@@ -32,9 +32,9 @@ inline constexpr const char* kRefusedUnfilled = "the data cannot fill the rows";
 // out of `bytesLeft` coded bytes at the given ratio. A stream whose size is
 // unknown reports a huge size and is not bounded here.
 inline bool DataCanDecodeTo(int64_t units, int64_t bytesLeft, TDataRatio ratio = {1, 1}) {
-  if (units < 0 || bytesLeft < 0 || ratio.Pixels < 1 || ratio.Bytes < 1 || ratio.Pixels > (1 << 14)) return false;
-  if (bytesLeft > (int64_t(1) << 48)) return true;
-  // bytesLeft <= 2^48 and Pixels <= 2^14: the product fits.
+  if (units < 0 || bytesLeft < 0 || ratio.Pixels < 1 || ratio.Bytes < 1 || ratio.Pixels > (1 << 15)) return false;
+  if (bytesLeft > (int64_t(1) << 47)) return true;
+  // bytesLeft <= 2^47 and Pixels <= 2^15 (a blank fax row's bit): the product fits.
   return units <= bytesLeft * ratio.Pixels / ratio.Bytes;
 }
 

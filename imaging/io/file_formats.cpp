@@ -6,6 +6,7 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/format_descriptor.h"
+#include "imaging/io/url_download.h"
 #include "platform/graphics/graphics_metafile.h"
 #include "platform/rtl/strings.h"
 #include "platform/win/clipboard.h"
@@ -159,6 +160,7 @@ void DoneImageIO() {
   IEPasteRenderMetafile = nullptr;
   UnloadIOPlugins();
   FreeFileFormats();
+  UnbindWinInet();
 }
 
 void InstallImageIOStartup() { SetLibraryStartupStep(iessImageIO, InitImageIO, DoneImageIO); }

@@ -1,9 +1,13 @@
 #include "imaging/io/image_lib_io.h"
 
+#include <chrono>
+
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_view_link.h"
+#include "imaging/io/ie_io_thread.h"
+#include "imaging/io/ie_video_reader.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
@@ -26,6 +30,10 @@ std::unique_ptr<TImageLibIO> TImageLibIO::CreateForBitmap(TIEBitmap* bitmap) {
 }
 
 TImageLibIO::~TImageLibIO() {
+  // A worker may still use the bitmap, the parameters or the view.
+  WaitThreads(false);
+  CloseVideoFile();
+  CloseAVIFile();
   UnregisterFromView();
   // Our bitmap may lie over the control's: let go before either goes away.
   if (FAttachedTImage != nullptr && FIEBitmap != nullptr) FIEBitmap->FreeImage(true);
@@ -217,8 +225,14 @@ void TImageLibIO::UpdateAttached() {
     }
   }
   if (FAttachedView != nullptr) {
-    FAttachedView->Update();
-    FAttachedView->ImageChange();
+    if (!InIOThread()) {
+      FAttachedView->Update();
+      FAttachedView->ImageChange();
+    } else if (!PostToView(kIEViewMsgUpdate, 1)) {
+      // A view without a window to post to: it is not shown, so only its
+      // image-changed hook runs, here.
+      FAttachedView->ImageChange();
+    }
   } else if (FVclBitmapLink != nullptr) {
     FVclBitmapLink->SetModified(true);
   }
@@ -238,13 +252,48 @@ void TImageLibIO::SyncViewDPI() {
 }
 
 void TImageLibIO::NotifyProgress(TObject* sender, int per) {
-  if (OnProgress) OnProgress(sender, per);
+  if (!OnProgress) return;
+  if (InIOThread() && PostToView(kIEViewMsgProgress, uintptr_t(per))) return;
+  OnProgress(sender, per);
 }
 
 void TImageLibIO::NotifyFinishWork() {
   NotifyProgress(this, 100);
-  if (OnFinishWork) OnFinishWork(this);
+  if (!OnFinishWork) return;
+  if (InIOThread() && PostToView(kIEViewMsgFinish, 0)) return;
+  OnFinishWork(this);
 }
+
+bool TImageLibIO::PostToView(uint32_t message, uintptr_t wParam) {
+  return FAttachedView != nullptr && FAttachedView->PostToWindow(message, wParam);
+}
+
+// ---- background threads ----
+
+bool TImageLibIO::InIOThread() {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> guard(FThreadLock);
+  for (TIEIOThread* t : FRunningThreads)
+    if (t->ThreadId() == self) return true;
+  return false;
+}
+
+void TImageLibIO::WaitThreads(bool abort) {
+  std::unique_lock<std::mutex> guard(FThreadLock);
+  auto done = [this] { return FRunningThreads.empty(); };
+  if (!abort) {
+    FAllDone.wait(guard, done);
+    return;
+  }
+  // Every operation clears Aborting when it starts: a worker that had not got
+  // going yet would lose a single abort, so it is asked again until all end.
+  while (!done()) {
+    SetAborting(true);
+    FAllDone.wait_for(guard, std::chrono::milliseconds(5), done);
+  }
+}
+
+bool TImageLibIO::DeferCall() { return !FOwnsBitmap && Asynchronous && !InIOThread(); }
 
 TIEBitmap* TImageLibIO::WriterBitmap(std::unique_ptr<TIEBitmap>& holder, bool keep8g) {
   const TIEBitmapFormat format = FIEBitmap->PixelFormat();

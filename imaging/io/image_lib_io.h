@@ -10,11 +10,14 @@
 // caller. Saves by name write beside the target and replace it only when the
 // writer succeeded.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "imaging/core/ie_types.h"
 #include "imaging/io/acquire_params.h"
@@ -58,6 +61,8 @@ enum TIEIODynamicIndex : int32_t {
 };
 
 class TMetafile;
+class TIEIOThread;
+class TIEVideoFrameReader;
 
 class TImageLibIO : public TComponent {
 public:
@@ -114,7 +119,9 @@ public:
   TFont* PreviewFont() { return FPreviewFont.get(); }
   void SetPreviewFont(TFont* font);
   std::wstring ProxyAddress, ProxyUser, ProxyPassword;
-  bool Asynchronous = false;  // loads and saves run where they are called
+  // Loads and saves of a component that borrows its bitmap run on a
+  // TIEIOThread of their own and return at once.
+  bool Asynchronous = false;
   TIEAcquireParams* AcquireParams() { return FAcquireParams; }
   TIETwainParams* TwainParams() { return FTwainParams; }
   TIEDcimAcquire* DcimAcquire() { return FDcimAcquire; }
@@ -130,6 +137,40 @@ public:
   virtual void SyncViewDPI();
   virtual void NotifyProgress(TObject* sender, int per);
   virtual void NotifyFinishWork();
+
+  // ---- background threads ----
+  // True on one of this component's running I/O threads.
+  bool InIOThread();
+  // Waits until no I/O thread of this component runs; with abort, asks the
+  // running reads and writes to stop first.
+  void WaitThreads(bool abort);
+  // Loads and saves are handed to an I/O thread: the bitmap is borrowed, the
+  // component asynchronous and the caller not one of its I/O threads.
+  bool DeferCall();
+
+  // ---- pictures from HTTP, HTTPS and FTP addresses ----
+  // Downloads the address into memory and loads it with content detection.
+  // A failed download loads nothing and leaves Aborting set.
+  void LoadURL(const std::wstring& address);
+  // Largest body a download accepts (1 GiB unless changed).
+  int64_t URLSizeLimit = int64_t(1) << 30;
+
+  // ---- video files ----
+  // AVI: opens the file, returns its frame count (0 and Aborting on failure).
+  int OpenAVIFile(const std::wstring& name);
+  void ReadAVIFrame(int index);
+  void CloseAVIFile();
+  // Other video files (.mpe, .mpg, .mpeg, .wmv): the frame count.
+  int OpenVideoFile(const std::wstring& name);
+  void ReadVideoFrame(int index);
+  void CloseVideoFile();
+  bool IsVideoOpen() const { return FVideoReader != nullptr; }
+
+  // ---- text ----
+  // The picture as text: 0 a C byte array, 1 hexadecimal lines of a C
+  // initialiser, 2 Base64, 3 a picture of characters. Forms 0 to 2 hold the
+  // picture saved as format. A failed save leaves no text file and Aborting set.
+  void SaveFileAsText(const std::wstring& name, TImageFileType format, int form);
 
   // ---- dispatch (by extension, content or code) ----
   void LoadFile(const std::wstring& name, TImageFileType type = -1);
@@ -247,6 +288,16 @@ protected:
   void Notification(TComponent* component, TOperation operation) override;
 
 private:
+  friend class TIEIOThread;
+  // Where a worker's notifications go: the attached view's window, posted, when
+  // this runs in an I/O thread and the view has a parent window to receive them.
+  bool PostToView(uint32_t message, uintptr_t wParam);
+  void ReadVideoFrameInto(int64_t index, bool avi);
+  // The dispatch's per-format operations by code, in the shapes a worker runs.
+  void LoadFileByCode(const std::wstring& name, TImageFileType code);
+  void LoadStreamByCode(TStream& stream, TImageFileType code);
+  void SaveFileByCode(const std::wstring& name, TImageFileType code);
+  void SaveStreamByCode(TStream& stream, TImageFileType code);
   TProgressRecord MakeProgress();
   // The picture a writer gets: the working bitmap, or a 24-bit copy of it in
   // holder when its format is not ie24RGB, ie1g (or ie8g with keep8g).
@@ -294,4 +345,16 @@ private:
   TIETwainParams* FTwainParams = nullptr;
   TIEDcimAcquire* FDcimAcquire = nullptr;
   TIOPrintPreviewParams FPrintPreviewParams;
+
+  // The running I/O threads, guarded by FThreadLock; FAllDone wakes every
+  // waiter when the last one ends.
+  std::vector<TIEIOThread*> FRunningThreads;
+  std::mutex FThreadLock;
+  std::condition_variable FAllDone;
+
+  // The open AVI or other video file.
+  std::unique_ptr<TIEVideoFrameReader> FAviReader;
+  std::unique_ptr<TIEVideoFrameReader> FVideoReader;
+  int64_t FVideoSeekStep = 1;
+  double FVideoFrameDuration = 0;  // milliseconds
 };

@@ -8,10 +8,12 @@
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_pixel_convert.h"
 #include "imaging/core/ie_streams.h"
+#include "imaging/core/ie_utils.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_descriptor.h"
 #include "imaging/io/format_detect.h"
+#include "imaging/io/ie_io_thread.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_target_file.h"
@@ -23,21 +25,6 @@ struct TFinishOnExit {
   ~TFinishOnExit() { io.NotifyFinishWork(); }
 };
 
-bool StartsWithNoCase(const std::string& s, const char* prefix) {
-  for (size_t i = 0; prefix[i] != 0; ++i) {
-    if (i >= s.size()) return false;
-    char c = s[i];
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-bool IsURL(const std::wstring& name) {
-  const std::string s = WideToUTF8(name);
-  return StartsWithNoCase(s, "http://") || StartsWithNoCase(s, "https://") || StartsWithNoCase(s, "ftp://");
-}
-
 }  // namespace
 
 // ---- loads ----
@@ -46,17 +33,33 @@ void TImageLibIO::LoadFile(const std::string& name, TImageFileType type) { LoadF
 
 void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
   if (FIEBitmap == nullptr) return;
-  if (name.empty() || IsURL(name)) {
-    // Pictures from the network come with the URL loader; none is opened here.
+  if (name.empty()) {
     FAborting = true;
     NotifyFinishWork();
     return;
   }
+  if (IsURLW(name) != 0) {
+    LoadURL(name);
+    return;
+  }
   const std::string ext = LowerExtension(name);
   if (ext == ".avi") {
-    // Video frames are read by the video readers, which are not here yet.
-    FAborting = true;
-    NotifyFinishWork();
+    // Open, read and close belong together: deferring the read alone would
+    // let the file close before the worker reads from it.
+    if (DeferCall()) {
+      TIEIOThread::CreateNameType(this, name, type, IEIODynamicNameType(ieioLoadFile));
+      return;
+    }
+    OpenAVIFile(name);
+    if (FAborting) {
+      // The open notifies nothing; a load by name always ends with its finish.
+      NotifyFinishWork();
+      return;
+    }
+    ReadAVIFrame(FParams->ImageIndex);
+    CloseAVIFile();
+    FParams->FileName = name;
+    FParams->FileType = ioAVI;
     return;
   }
   if (type >= 1) {
@@ -65,6 +68,17 @@ void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
   }
   TIEFileFormatInfo* entry = FindFileFormatByExtension(ext);
   if (entry == nullptr && ext == ".win") entry = FindFileFormatByType(ioTGA);  // saved as Targa, so read as Targa
+  if (entry == nullptr && (ext == ".mpe" || ext == ".mpg" || ext == ".mpeg" || ext == ".wmv")) {
+    OpenVideoFile(name);
+    if (!FAborting) {
+      ReadVideoFrame(FParams->ImageIndex);
+      CloseVideoFile();
+      FParams->FileName = name;
+      FParams->FileType = ext == ".wmv" ? ioWMV : ioMPEG;
+    }
+    NotifyFinishWork();
+    return;
+  }
   if (entry == nullptr) {
     FAborting = true;
     NotifyFinishWork();
@@ -74,6 +88,10 @@ void TImageLibIO::LoadFile(const std::wstring& name, TImageFileType type) {
   FParams->FileName.clear();
   FParams->FileType = ioUnknown;
   FParams->ResetMetadata();
+  if (entry->ReadFunction && DeferCall()) {
+    TIEIOThread::CreateNameType(this, name, type, IEIODynamicNameType(ieioLoadFile));
+    return;
+  }
   HookLoad(*entry, &name, nullptr, true, false);
 }
 
@@ -82,6 +100,10 @@ void TImageLibIO::LoadFileAsType(const std::wstring& name, TImageFileType type) 
   if (entry == nullptr) return;
   if (entry->InternalFormat) {
     if (!LoadByCode(type, &name, nullptr)) LoadFile(name, -1);
+    return;
+  }
+  if (entry->ReadFunction && DeferCall()) {
+    TIEIOThread::CreateNameTypeDyn(this, name, type, IEIODynamicNameType(ieioLoadFileAsType));
     return;
   }
   HookLoad(*entry, &name, nullptr, false, true);
@@ -109,6 +131,10 @@ void TImageLibIO::LoadStream(TStream& stream) {
     LoadByCode(code, nullptr, &stream);
     return;
   }
+  if (entry->ReadFunction && DeferCall()) {
+    TIEIOThread::CreateStream(this, stream, IEIODynamicStream(ieioLoadStream));
+    return;
+  }
   HookLoad(*entry, nullptr, &stream, false, true);
 }
 
@@ -124,6 +150,10 @@ void TImageLibIO::LoadStreamAsType(TStream& stream, TImageFileType type) {
       LoadStream(stream);
     else
       LoadByCode(type, nullptr, &stream);
+    return;
+  }
+  if (entry->ReadFunction && DeferCall()) {
+    TIEIOThread::CreateStreamType(this, stream, type, IEIODynamicStreamType(ieioLoadStreamAsType));
     return;
   }
   HookLoad(*entry, nullptr, &stream, false, true);
@@ -216,6 +246,10 @@ void TImageLibIO::SaveFile(const std::wstring& name, TImageFileType type) {
     FAborting = true;
     return;
   }
+  if (!entry->InternalFormat && DeferCall()) {
+    TIEIOThread::CreateNameType(this, name, type, IEIODynamicNameType(ieioSaveFile));
+    return;
+  }
   HookSaveFile(*entry, name);
 }
 
@@ -258,6 +292,10 @@ void TImageLibIO::SaveStream(TStream& stream, TImageFileType type) {
   TIEFileFormatInfo* entry = FindFileFormatByType(type);
   if (entry == nullptr || !entry->WriteFunction || entry->InternalFormat) {
     FAborting = true;
+    return;
+  }
+  if (DeferCall()) {
+    TIEIOThread::CreateStreamType(this, stream, type, IEIODynamicStreamType(ieioSaveStream));
     return;
   }
   HookSaveStream(*entry, stream);

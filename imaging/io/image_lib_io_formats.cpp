@@ -10,6 +10,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/ie_io_thread.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_target_file.h"
@@ -357,9 +358,28 @@ void TImageLibIO::RebuildJPEGMarkersForSave() {
 
 // ---- the operations ----
 
-#define QV_LOAD_PAIR(Name, Code)                                                                   \
-  void TImageLibIO::Load##Name##File(const std::wstring& name) { RunLoadFile(Code, name); } \
-  void TImageLibIO::Load##Name##Stream(TStream& stream) { RunLoadStream(Code, stream); }
+// The gate of every load and save: an asynchronous component hands the call
+// to an I/O thread, which calls it again.
+#define QV_DEFER(Shape, Arg, Op)                                  \
+  if (DeferCall()) {                                              \
+    TIEIOThread::Create##Shape(this, Arg, &TImageLibIO::Op);      \
+    return;                                                       \
+  }
+#define QV_DEFER_COUNT(Shape, Arg, Op)                            \
+  if (DeferCall()) {                                              \
+    TIEIOThread::Create##Shape(this, Arg, &TImageLibIO::Op);      \
+    return -1;                                                    \
+  }
+
+#define QV_LOAD_PAIR(Fmt, Code)                                  \
+  void TImageLibIO::Load##Fmt##File(const std::wstring& name) {  \
+    QV_DEFER(Name, name, Load##Fmt##File)                        \
+    RunLoadFile(Code, name);                                     \
+  }                                                              \
+  void TImageLibIO::Load##Fmt##Stream(TStream& stream) {         \
+    QV_DEFER(Stream, stream, Load##Fmt##Stream)                  \
+    RunLoadStream(Code, stream);                                 \
+  }
 QV_LOAD_PAIR(JPEG, ioJPEG)
 QV_LOAD_PAIR(PCX, ioPCX)
 QV_LOAD_PAIR(BMP, ioBMP)
@@ -378,26 +398,34 @@ QV_LOAD_PAIR(PNG, ioPNG)
 #undef QV_LOAD_PAIR
 
 int TImageLibIO::LoadTIFFFile(const std::wstring& name) {
+  QV_DEFER_COUNT(NameFunc, name, LoadTIFFFile)
   RunLoadFile(ioTIFF, name);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadTIFFStream(TStream& stream) {
+  QV_DEFER_COUNT(StreamFunc, stream, LoadTIFFStream)
   RunLoadStream(ioTIFF, stream);
   return FParams->TiffImageCount;
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
+  QV_DEFER_COUNT(NameFunc, name, LoadGIFFile)
   FParams->GifImageCount = 0;
   RunLoadFile(ioGIF, name);
   return FParams->GifImageCount;
 }
 int TImageLibIO::LoadGIFStream(TStream& stream) {
+  QV_DEFER_COUNT(StreamFunc, stream, LoadGIFStream)
   FParams->GifImageCount = 0;
   RunLoadStream(ioGIF, stream);
   return FParams->GifImageCount;
 }
 
-void TImageLibIO::LoadRAWFile(const std::wstring& name) { RunLoadFile(ioRAW, name); }
+void TImageLibIO::LoadRAWFile(const std::wstring& name) {
+  QV_DEFER(Name, name, LoadRAWFile)
+  RunLoadFile(ioRAW, name);
+}
 void TImageLibIO::LoadRAWStream(TStream& stream) {
+  QV_DEFER(Stream, stream, LoadRAWStream)
   // A format from outside may have taken the suffix.
   const TImageFileType code = GetFileTypeByExtension("RAW");
   if (code != ioRAW) {
@@ -409,9 +437,13 @@ void TImageLibIO::LoadRAWStream(TStream& stream) {
 
 void TImageLibIO::LoadRawBitmapFile(const std::wstring& name) {
   if (name.empty()) return;
+  QV_DEFER(Name, name, LoadRawBitmapFile)
   RunLoadFile(ioBMPRAW, name);
 }
-void TImageLibIO::LoadRawBitmapStream(TStream& stream) { RunLoadStream(ioBMPRAW, stream); }
+void TImageLibIO::LoadRawBitmapStream(TStream& stream) {
+  QV_DEFER(Stream, stream, LoadRawBitmapStream)
+  RunLoadStream(ioBMPRAW, stream);
+}
 
 void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha, int height) {
   FAborting = false;
@@ -429,6 +461,10 @@ void TImageLibIO::LoadMetafileStream(TStream& stream, int width, bool withAlpha,
 }
 
 void TImageLibIO::LoadMetafileFile(const std::wstring& name, int width, bool withAlpha, int height) {
+  if (DeferCall()) {
+    TIEIOThread::CreateMetafile(this, name, width, withAlpha, height, &TImageLibIO::LoadMetafileFile);
+    return;
+  }
   TIEWideFileStream file(name, 0x20);
   LoadMetafileStream(file, width, withAlpha, height);
   FParams->FileName = name;
@@ -443,9 +479,15 @@ void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type)
 
 void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) { FParams->FileType = type; }
 
-#define QV_SAVE_PAIR(Name, Code)                                                                   \
-  void TImageLibIO::Save##Name##File(const std::wstring& name) { RunSaveFile(Code, name); } \
-  void TImageLibIO::Save##Name##Stream(TStream& stream) { RunSaveStream(Code, stream); }
+#define QV_SAVE_PAIR(Fmt, Code)                                  \
+  void TImageLibIO::Save##Fmt##File(const std::wstring& name) {  \
+    QV_DEFER(Name, name, Save##Fmt##File)                        \
+    RunSaveFile(Code, name);                                     \
+  }                                                              \
+  void TImageLibIO::Save##Fmt##Stream(TStream& stream) {         \
+    QV_DEFER(Stream, stream, Save##Fmt##Stream)                  \
+    RunSaveStream(Code, stream);                                 \
+  }
 QV_SAVE_PAIR(TIFF, ioTIFF)
 QV_SAVE_PAIR(GIF, ioGIF)
 QV_SAVE_PAIR(JPEG, ioJPEG)
@@ -464,12 +506,22 @@ QV_SAVE_PAIR(DCX, ioDCX)
 QV_SAVE_PAIR(PSD, ioPSD)
 QV_SAVE_PAIR(HDP, ioHDP)
 #undef QV_SAVE_PAIR
+#undef QV_DEFER
+#undef QV_DEFER_COUNT
 
 // ---- by code, for the dispatch ----
 
 bool TImageLibIO::LoadByCode(TImageFileType code, const std::wstring* name, TStream* stream) {
   const TIEFormatDescriptor* format = FindFormatDescriptor(code);
   if (format == nullptr || !(format->Access == ieaRead || format->Access == ieaReadWrite)) return false;
+  // The dispatch's choice is deferred as the format's own operation would be.
+  if (DeferCall()) {
+    if (name != nullptr)
+      TIEIOThread::CreateNameType(this, *name, code, &TImageLibIO::LoadFileByCode);
+    else
+      TIEIOThread::CreateStreamType(this, *stream, code, &TImageLibIO::LoadStreamByCode);
+    return true;
+  }
   switch (format->Frame) {
     case ieffMetafile:
       if (name != nullptr) LoadMetafileFile(*name, -1, true, -1); else LoadMetafileStream(*stream, -1, true, -1);
@@ -495,9 +547,21 @@ bool TImageLibIO::SaveByCode(TImageFileType code, const std::wstring* name, TStr
   // The formats the component saves itself are those SaveFile chooses among.
   const TIEFormatDescriptor* format = FindFormatDescriptor(code);
   if (format == nullptr || format->SaveOrder <= 0) return false;
+  if (DeferCall()) {
+    if (name != nullptr)
+      TIEIOThread::CreateNameType(this, *name, code, &TImageLibIO::SaveFileByCode);
+    else
+      TIEIOThread::CreateStreamType(this, *stream, code, &TImageLibIO::SaveStreamByCode);
+    return true;
+  }
   if (name != nullptr)
     RunSaveFile(*format, *name);
   else
     RunSaveStream(*format, *stream);
   return true;
 }
+
+void TImageLibIO::LoadFileByCode(const std::wstring& name, TImageFileType code) { LoadByCode(code, &name, nullptr); }
+void TImageLibIO::LoadStreamByCode(TStream& stream, TImageFileType code) { LoadByCode(code, nullptr, &stream); }
+void TImageLibIO::SaveFileByCode(const std::wstring& name, TImageFileType code) { SaveByCode(code, &name, nullptr); }
+void TImageLibIO::SaveStreamByCode(TStream& stream, TImageFileType code) { SaveByCode(code, nullptr, &stream); }

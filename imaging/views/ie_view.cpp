@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/ui/windows.h"
+
 TIEView::TIEView(TComponent* owner) : TCustomControl(owner), FBackground(clBtnFace) {
   TControlStyle style = ControlStyle();
   style.Include(csAcceptsControls);
@@ -72,4 +74,10 @@ void TIEView::SetCtl3D(bool value) {
   if (value == FCtl3D) return;
   FCtl3D = value;
   RecreateWindow();
+}
+
+bool TIEView::PostToWindow(uint32_t message, uintptr_t wParam) {
+  // Only a window that stands on a form has a message loop behind it.
+  if (Parent() == nullptr || !HandleAllocated()) return false;
+  return PostMessage(Handle(), message, WPARAM(wParam), 0) != FALSE;
 }

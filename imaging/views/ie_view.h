@@ -58,6 +58,7 @@ public:
   // TIEViewLink
   TComponent* ViewComponent() override { return this; }
   TIEViewKind ViewKind() const override { return ievkBase; }
+  bool PostToWindow(uint32_t message, uintptr_t wParam) override;
 
 protected:
   // Walks the handlers when the view goes away: each hears code 1 once.

@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr UINT kMsgUpdate = WM_USER + 7000;
-constexpr UINT kMsgProgress = WM_USER + 7003;
-constexpr UINT kMsgFinish = WM_USER + 7004;
+constexpr UINT kMsgUpdate = kIEViewMsgUpdate;
+constexpr UINT kMsgProgress = kIEViewMsgProgress;
+constexpr UINT kMsgFinish = kIEViewMsgFinish;
 
 int R(double v) { return static_cast<int>(Round(v)); }
 
@@ -97,7 +97,10 @@ TImageLibView::TImageLibView(TComponent* owner) : TIEView(owner), FMask(std::mak
     DefaultHandler(m);
     Invalidate();
   });
-  SetMessageHandler(kMsgUpdate, [this](TMessage&) { Update(); });
+  SetMessageHandler(kMsgUpdate, [this](TMessage& m) {
+    Update();
+    if (m.WParam == 1) ImageChange();
+  });
   SetMessageHandler(kMsgProgress, [this](TMessage& m) {
     if (FOnProgress) FOnProgress(this, static_cast<int>(m.WParam));
   });

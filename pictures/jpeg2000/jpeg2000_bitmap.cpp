@@ -202,8 +202,10 @@ bool CodeStreamSizesAreUsable(const uint8_t* data, size_t size) {
   return tiles * components <= std::max(kJpeg2000FreeTileComponents, samples / kJpeg2000SamplesPerTileComponent);
 }
 
+}  // namespace
+
 // The decoded picture, or null and why in refusal.
-jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes, const char*& refusal) {
+jp2::TImagePtr jp2::DecodeImage(const std::vector<uint8_t>& bytes, const char*& refusal) {
   if (!CodeStreamSizesAreUsable(bytes.data(), bytes.size())) {
     refusal = "code stream sizes beyond the budgets";
     return nullptr;
@@ -228,8 +230,6 @@ jp2::TImagePtr DecodeImage(const std::vector<uint8_t>& bytes, const char*& refus
   refusal = nullptr;
   return image;
 }
-
-}  // namespace
 
 int ComponentTypeFor(int index) {
   static const int kTypes[4] = {1, 2, 3, 7};
@@ -257,7 +257,7 @@ void TJpeg2000Bitmap::LoadFromStream(TStream& stream) {
   const int64_t count = FDataSize != 0 ? FDataSize : std::max<int64_t>(stream.Remaining(), 0);
   const std::vector<uint8_t> bytes = stream.ReadBytes(count);
   const char* refusal = nullptr;
-  jp2::TImagePtr image = DecodeImage(bytes, refusal);
+  jp2::TImagePtr image = jp2::DecodeImage(bytes, refusal);
   auto refuse = [this](const char* why) {
     FLastRefusal = why;
     throw EJpeg2000Error(kJpeg2000DecodeFailed);

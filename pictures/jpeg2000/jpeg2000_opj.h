@@ -57,4 +57,8 @@ OPJ_SIZE_T WriteToMemory(void* buffer, OPJ_SIZE_T count, void* user) noexcept;
 OPJ_OFF_T SkipInSink(OPJ_OFF_T count, void* user) noexcept;
 OPJ_BOOL SeekInSink(OPJ_OFF_T to, void* user) noexcept;
 
+// Decodes a JP2 file or a bare code stream within the sample and tile
+// budgets of jpeg2000_bitmap.h; null, with why in refusal, when it cannot.
+TImagePtr DecodeImage(const std::vector<uint8_t>& bytes, const char*& refusal);
+
 }  // namespace jp2

@@ -23,13 +23,24 @@ std::mutex gSyncLock;
 std::condition_variable gSyncCond;
 std::deque<std::shared_ptr<TSyncItem>> gSyncQueue;
 
+std::mutex gWakeLock;
+std::function<void()> gWakeMainThread;
+
 void Wake() {
-  if (WakeMainThread) WakeMainThread();
+  std::function<void()> wake;
+  {
+    std::lock_guard<std::mutex> lock(gWakeLock);
+    wake = gWakeMainThread;
+  }
+  if (wake) wake();
 }
 
 }  // namespace
 
-std::function<void()> WakeMainThread;
+void SetWakeMainThread(std::function<void()> wake) {
+  std::lock_guard<std::mutex> lock(gWakeLock);
+  gWakeMainThread = std::move(wake);
+}
 std::function<void()> ProcessPendingMessages;
 
 std::thread::id MainThreadID() { return gMainThread; }

@@ -67,9 +67,11 @@ std::thread::id MainThreadID();
 // than on the main thread it raises EThread. An exception of queued work comes out
 // here; the work after it stays queued.
 bool CheckSynchronize(uint32_t timeoutMs = 0);
-// Set by the message loop: called (on any thread) when work was queued, so a
-// sleeping loop wakes up and calls CheckSynchronize.
-extern std::function<void()> WakeMainThread;
+// Set by the message loop (nil to stop): called on any thread when work was
+// queued, so a sleeping loop wakes up and calls CheckSynchronize. Threads
+// finishing read it while the loop may be set up or taken down, so it is
+// reached only through this call.
+void SetWakeMainThread(std::function<void()> wake);
 // Set by the user-interface layer: takes and dispatches the messages waiting for
 // the main thread, without idle processing. Code that must wait on the main thread
 // for a while (an animation played inside a draw call) calls it between waits.

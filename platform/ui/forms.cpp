@@ -1131,7 +1131,7 @@ void InitializeUI() {
   Application = new TApplication(nullptr);
   Screen = new TScreen(nullptr);
   Mouse = new TMouse();
-  WakeMainThread = [] { UIBackend().Wake(); };
+  SetWakeMainThread([] { UIBackend().Wake(); });
 }
 
 void FinalizeUI() {
@@ -1146,7 +1146,7 @@ void FinalizeUI() {
   Screen = nullptr;
   delete Mouse;
   Mouse = nullptr;
-  WakeMainThread = nullptr;
+  SetWakeMainThread(nullptr);
   // Nothing posted to the program that was is left for the next one.
   MSG msg;
   while (PeekMessage(&msg, true)) {

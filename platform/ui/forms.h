@@ -386,7 +386,7 @@ void DismissActivePopup();
 extern TApplication* Application;
 extern TScreen* Screen;
 extern TMouse* Mouse;
-// Makes the three globals (once); the loop's WakeMainThread is set here.
+// Makes the three globals (once); the loop's wake-up call (SetWakeMainThread) is set here.
 void InitializeUI();
 // Frees every form and the globals (tests start again from nothing).
 void FinalizeUI();

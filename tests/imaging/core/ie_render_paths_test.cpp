@@ -5,18 +5,21 @@
 
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "imaging/core/ie_dib_exchange.h"
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_io_log.h"
 #include "imaging/core/ie_render.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/core/ie_view_link.h"
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
 #include "platform/win/global_memory.h"
+#include "test_support.h"
 
 namespace {
 
@@ -236,13 +239,23 @@ TEST(RenderToCanvas, GammaOnlyAboveZero) {
 
 TEST(RenderToCanvas, FilteredDrawingGoesInStripsAndLogs) {
   auto src = Pattern(10, 10);
-  std::vector<std::string> log;
-  IELogWriter = [&log](const std::string& m) { log.push_back(m); };
+  qvtest::TempDir dir;
+  SetIOLogFileName(dir.File("io.log"));
   // A quarter of the memory limit holds three target rows.
   src->SetMemoryLimit(4 * 3 * AlignedRowLength(20, 24, 32));
   TCanvasTarget t(20, 20);
   src->RenderToCanvas(*t.bitmap.Canvas(), 0, 0, 20, 10, rfTriangle, 1);
-  IELogWriter = nullptr;
+  SetIOLogFileName("");
+  // Each line is "date time : message".
+  std::vector<std::string> log;
+  {
+    std::ifstream in(dir.File("io.log"));
+    for (std::string line; std::getline(in, line);) {
+      const size_t at = line.find(" : ");
+      ASSERT_NE(at, std::string::npos) << line;
+      log.push_back(line.substr(at + 3));
+    }
+  }
   std::vector<std::string> strips;
   for (const std::string& m : log)
     if (m.rfind("TIEBitmap.RenderToCanvas: PrintPict y=", 0) == 0) strips.push_back(m.substr(38));

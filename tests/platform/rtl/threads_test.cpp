@@ -109,7 +109,8 @@ TEST(Thread, QueuedWorkWaitsForCheckSynchronize) {
   std::vector<int> got;
   TSimpleEvent queued;
   int wakes = 0;
-  WakeMainThread = [&] { ++wakes; };
+  std::atomic<int> wakesSeen{0};
+  SetWakeMainThread([&] { ++wakesSeen; });
   TLambdaThread t(true, [&](TLambdaThread* self) {
     for (int i = 1; i <= 3; ++i) self->Queue([&got, i] { got.push_back(i); });
     queued.SetEvent();
@@ -121,7 +122,8 @@ TEST(Thread, QueuedWorkWaitsForCheckSynchronize) {
   EXPECT_EQ(got, (std::vector<int>{1, 2, 3}));
   t.WaitFor();
   EXPECT_FALSE(CheckSynchronize());
-  WakeMainThread = nullptr;
+  SetWakeMainThread(nullptr);
+  wakes = wakesSeen;
   EXPECT_GE(wakes, 3);
 
   // Off the main thread CheckSynchronize refuses.

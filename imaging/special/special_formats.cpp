@@ -1,0 +1,12 @@
+#include "imaging/special/special_formats.h"
+
+#include "imaging/io/ie_filters.h"
+#include "imaging/special/jpeg2000/j2000_filter.h"
+
+void RegisterSpecialFormats() {
+  TIEFilterSlots& f = IEFilters();
+  f.IsJP2Stream = IsJP2Stream;
+  f.IsJ2KStream = IsJ2KStream;
+  f.ReadJ2000Stream = ReadJ2000Stream;
+  f.WriteJ2000Stream = WriteJ2000Stream;
+}

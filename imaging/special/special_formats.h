@@ -1,0 +1,4 @@
+#pragma once
+// Puts the readers and writers of the specialised formats into the
+// input/output component's filter slots; call after RegisterFormatFilters.
+void RegisterSpecialFormats();
