@@ -17,4 +17,3 @@ TIEFormatDescriptor CameraRawFormat();
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();
 TIEFormatDescriptor ALLFormat();
-TIEFormatDescriptor HDPFormat();

@@ -16,8 +16,8 @@ struct RegistryRow {
   uint16_t page;
 };
 
-// The built-in list, in search order, without the HD Photo entry (no imaging
-// component on this platform).
+// The built-in list, in search order, with HD Photo last (its filter registers
+// it where its codec is there, as it is in every build of this program).
 const RegistryRow kRows[] = {
     {1, "TIFF Bitmap", 6, true, true, 8},
     {2, "CompuServe Bitmap", 1, true, true, 16},
@@ -44,12 +44,13 @@ const RegistryRow kRows[] = {
     {25, "Vectorial objects", 1, true, true, 0},
     {26, "Layers", 1, true, true, 0},
     {27, "Layers and objects", 1, true, true, 0},
+    {29, "Microsoft HD Photo", 2, true, true, 0},
 };
 
 TEST(FileFormatRegistry, BuiltinListInOrder) {
   qvtest::EnsureImageIO();
-  ASSERT_EQ(FileFormatCount(), 25);
-  for (int i = 0; i < 25; ++i) {
+  ASSERT_EQ(FileFormatCount(), 26);
+  for (int i = 0; i < 26; ++i) {
     SCOPED_TRACE(i);
     const TIEFileFormatInfo* f = FileFormatAt(i);
     EXPECT_EQ(f->FileType, kRows[i].code);
@@ -92,29 +93,29 @@ TEST(FileFormatRegistry, SuffixesByIndex) {
 TEST(FileFormatRegistry, OutsideFormatRegistersAndUnregisters) {
   qvtest::EnsureImageIO();
   UnregisterFileFormat(99);
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
 
   auto entry = std::make_unique<TIEFileFormatInfo>();
   entry->FileType = 40;
   entry->FullName = "Test Format";
   entry->Suffix = "QVT;QVX";
   RegisterFileFormat(std::move(entry));
-  EXPECT_EQ(FileFormatCount(), 26);
+  EXPECT_EQ(FileFormatCount(), 27);
   EXPECT_EQ(GetFileTypeByExtension(".qvx"), 40);
   EXPECT_EQ(GetFormatSuffix(40, 1), "QVX");
   UnregisterFileFormat(40);
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
   EXPECT_EQ(GetFileTypeByExtension(".qvx"), 0);
 }
 
 TEST(FileFormatRegistry, HDPhotoOnlyWithTheImagingComponent) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
-  IEFilters().IsWICAvailable = [] { return true; };
+  FindFormatDescriptor(ioHDP)->Available = [] { return true; };
   InitImageIO();
   EXPECT_EQ(FileFormatCount(), 26);
   EXPECT_EQ(GetFileTypeByExtension("wdp"), 29);
-  IEFilters().IsWICAvailable = nullptr;
+  FindFormatDescriptor(ioHDP)->Available = [] { return false; };
   InitImageIO();
   EXPECT_EQ(FileFormatCount(), 25);
 }
@@ -129,7 +130,7 @@ TEST(FileFormatRegistry, BuiltAndFreedByTheLibraryStartup) {
   FreeFileFormats();
   InstallImageIOStartup();
   LibraryStaticInit();
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
   LibraryStaticDone();
   EXPECT_EQ(FileFormatCount(), 0);
   SetLibraryStartupStep(iessImageIO, nullptr, nullptr);
