@@ -321,7 +321,8 @@ void TIEDirectShow::ThreadLoop() {
     if (FState != FTarget) {
       // A paused or running graph shows its current frame first.
       if (FTarget != 0 && FCurrent < 0 && !Present(0, lock)) FFailed = true;
-      if (FTarget == 2) FRunBase = clock.Now() - uint32_t(FrameToTime(std::max<int64_t>(FNext, 0)) / 10000);
+      // The frame shown now is the clock's present; the next follows a frame time later.
+      if (FTarget == 2) FRunBase = clock.Now() - uint32_t(FrameToTime(std::max<int64_t>(FNext - 1, 0)) / 10000);
       FState = FTarget;
       FWake.notify_all();
       continue;

@@ -24,7 +24,7 @@
 #include "imaging/io/ie_video_reader.h"
 #include "platform/rtl/object.h"
 #include "platform/graphics/gdi.h"
-#include "platform/win/win_types.h"
+#include "platform/win/ole.h"
 
 class TIEBitmap;
 

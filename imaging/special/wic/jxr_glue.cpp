@@ -1,5 +1,6 @@
 #include "imaging/special/wic/jxr_glue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -32,13 +33,17 @@ Bool MemEOS(WMPStream* me) {
   return s->Out ? FALSE : (s->Pos >= s->Size ? TRUE : FALSE);
 }
 
+// The codec reads ahead of its data in whole blocks, past the end of the
+// file too: what lies beyond reads as zeros.
 ERR MemRead(WMPStream* me, void* pv, size_t cb) {
   TMemStream* s = Self(me);
   const size_t have = s->Out ? s->Out->size() : s->Size;
   const uint8_t* base = s->Out ? s->Out->data() : s->In;
-  if (s->Pos > have || cb > have - s->Pos) return WMP_errFileIO;
-  if (cb) std::memcpy(pv, base + s->Pos, cb);
-  s->Pos += cb;
+  if (s->Pos > have) return WMP_errFileIO;
+  const size_t n = cb < have - s->Pos ? cb : have - s->Pos;
+  if (n) std::memcpy(pv, base + s->Pos, n);
+  if (cb > n) std::memset(static_cast<uint8_t*>(pv) + n, 0, cb - n);
+  s->Pos += n;
   return WMP_errSuccess;
 }
 
@@ -91,7 +96,7 @@ const TPixelRow kPixels[] = {
 
 TJxrPixel PixelOf(const GUID& g) {
   for (const TPixelRow& r : kPixels)
-    if (IsEqualGUID(&g, r.Guid)) return r.Pixel;
+    if (IsEqualGUID(g, *r.Guid)) return r.Pixel;
   return jpOther;
 }
 

@@ -179,16 +179,6 @@ int BitsOf(TIEWICPixelFormat f) {
   }
 }
 
-int ChannelsOf(TIEWICPixelFormat f) {
-  switch (f) {
-    case iewpf24bppBGR:
-    case iewpf48bppRGB:
-    case iewpfOther: return 3;
-    case iewpf32bppCMYK: return 4;
-    default: return 1;
-  }
-}
-
 }  // namespace
 
 // ---- the decoder and encoder of the factory ----
@@ -456,7 +446,7 @@ void InvertInk(const uint8_t* s, uint8_t* d, int w) {
 }
 
 void CMYKToBGR(const uint8_t* s, uint8_t* d, int w) {
-  std::vector<TCMYK> inverted(size_t(w));
+  std::vector<TCMYK> inverted(static_cast<size_t>(w));
   InvertInk(s, reinterpret_cast<uint8_t*>(inverted.data()), w);
   IECMYKToRGBRow(inverted.data(), reinterpret_cast<TRGB*>(d), w);
 }
@@ -701,7 +691,7 @@ void WriteHDPhotoStream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& param
       progress.Refuse(writer.Refusal() ? writer.Refusal() : "the encoder failed");
     else
       written = writer.Close();
-    if (!written && !progress.Aborted()) progress.Refuse("nothing was written");
+    if (!written && progress.Refusal == nullptr) progress.Refuse("nothing was written");
   }
   // Tags enter only a file that was written.
   if (written && HDPhotoTagHooks().WriteTags) {
