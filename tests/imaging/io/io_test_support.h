@@ -14,9 +14,11 @@ namespace qvtest {
 // start-up does) unless they stand, also when a test of the start-up sequence
 // has taken the registry down.
 inline void EnsureImageIO() {
-  if (FormatDescriptors().empty()) {
-    InstallFormatDescriptors(FormatFilterList());
+  if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
+  // A test that installed the formats layer's list alone leaves HD Photo out.
+  if (FindFormatDescriptor(ioHDP) == nullptr) {
     AddSpecialFormatDescriptors();
+    if (FileFormatCount() != 0) InitImageIO();
   }
   if (FileFormatCount() == 0) InitImageIO();
 }
