@@ -273,19 +273,18 @@ int64_t TIEDirectShow::TimeToFrame(int64_t time) const {
 // it to the callback. False when the frame cannot be had.
 bool TIEDirectShow::Present(int64_t index, std::unique_lock<std::mutex>& lock) {
   lock.unlock();
-  TIEBitmap frame;
+  // The decode thread alone touches the frame and the spare buffer.
   std::string why;
-  const bool ok = FReader->ReadFrame(index, frame, why);
-  std::vector<uint8_t> rows;
+  const bool ok = FReader->ReadFrame(index, FFrame, why);
   if (ok) {
-    const int w = frame.Width(), h = frame.Height();
+    const int w = FFrame.Width(), h = FFrame.Height();
     const size_t stride = (size_t(w) * 3 + 3) & ~size_t(3);
-    rows.assign(stride * size_t(h), 0);
-    for (int y = 0; y < h; ++y) std::memcpy(&rows[size_t(h - 1 - y) * stride], frame.ScanLine(y), size_t(w) * 3);
+    FSpare.resize(stride * size_t(h));
+    for (int y = 0; y < h; ++y) std::memcpy(&FSpare[size_t(h - 1 - y) * stride], FFrame.ScanLine(y), size_t(w) * 3);
   }
   lock.lock();
   if (!ok) return false;
-  FSample = std::move(rows);
+  FSample.swap(FSpare);
   FCurrent = index;
   FNext = index + 1;
   TIESampleGrabberCB* cb = FCallback.get();

@@ -21,12 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "imaging/core/ie_bitmap.h"
 #include "imaging/io/ie_video_reader.h"
 #include "platform/rtl/object.h"
 #include "platform/graphics/gdi.h"
 #include "platform/win/ole.h"
-
-class TIEBitmap;
 
 // Time for the graph: what it paces frames by and waits with. Tests put in
 // one whose time moves only when someone waits.
@@ -187,5 +186,7 @@ private:
   uint32_t FRunBase = 0;    // clock time of frame 0 while running
   bool FFailed = false;
   std::vector<uint8_t> FSample;  // bottom-up BGR rows, 4-byte aligned
+  std::vector<uint8_t> FSpare;   // the decode thread's next sample
+  TIEBitmap FFrame;              // the decode thread's frame
   std::deque<int> FEvents;
 };

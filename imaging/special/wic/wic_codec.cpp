@@ -387,7 +387,7 @@ void TIEWICReader::ReadFrame(int index, TIEBitmap* bitmap, bool* aborting, TIOPa
       FRefusal = why ? why : "the frame cannot be converted";
       return SetAbort(aborting);
     }
-    bitmap->Assign(&decoded);
+    decoded.MoveStorageTo(*bitmap);
   }
 
   if (params != nullptr) {
