@@ -24,8 +24,11 @@ constexpr int kHDPhotoType = 29;
 
 // Tags of the HD Photo container's directory.
 constexpr int kTagPixelFormat = 0xBC01;
+constexpr int kTagOrientation = 0xBC02;
 constexpr int kTagWidth = 0xBC80;
 constexpr int kTagHeight = 0xBC81;
+constexpr int kTagResolutionX = 0xBC82;
+constexpr int kTagResolutionY = 0xBC83;
 constexpr int kTagImageOffset = 0xBCC0;
 constexpr int kTagImageBytes = 0xBCC1;
 constexpr int kTagAlphaOffset = 0xBCC2;
@@ -40,6 +43,9 @@ constexpr TDataRatio kRatioHDPhoto{4096, 1};
 // Where the parts of one HD Photo file lie, relative to its start.
 struct THDPhotoLayout {
   int64_t Width = 0, Height = 0;
+  std::vector<uint8_t> PixelFormat;  // 16 bytes
+  float ResolutionX = 0, ResolutionY = 0;  // 0: not given
+  int64_t Orientation = -1;            // -1: not given
   int64_t ImageOffset = 0, ImageBytes = 0;
   int64_t AlphaOffset = 0, AlphaBytes = 0;
 };
@@ -54,18 +60,45 @@ uint32_t Bits(const uint8_t* p, int bit, int count) {
   return v;
 }
 
-// The codec's own image header at the start of the image data: its signature
-// and the size it codes, which must be the directory's.
+// The codec's own image header at the start of the image data: its signature,
+// the size it codes (which must be the directory's), a colour format and bit
+// depth the format defines, and tiles and margins that fit the macroblocks.
+// The codec divides by tile sizes and trusts these fields.
 bool CheckImageHeader(const uint8_t* p, int64_t n, const THDPhotoLayout& l, const char*& why) {
   if (n < 16 || std::memcmp(p, "WMPHOTO\0", 8) != 0) {
     why = "no HD Photo image header";
     return false;
   }
   const uint8_t* h = p + 8;
+  const int64_t bits = (n - 8) * 8;
   const bool tiling = Bits(h, 8, 1) != 0;
   const bool shortHeader = Bits(h, 16, 1) != 0;
+  const bool windowing = Bits(h, 18, 1) != 0;
+  const uint32_t colour = Bits(h, 24, 4), depth = Bits(h, 28, 4);
+  if (colour > 8 || depth == 5 || (depth >= 11 && depth <= 14)) {
+    why = "a colour format or bit depth the format does not define";
+    return false;
+  }
+  // The layouts we know must be coded as their pixel format says; the codec
+  // asserts when they are not.
+  static const uint8_t kPrefix[15] = {0x24, 0xC3, 0xDD, 0x6F, 0x03, 0x4E, 0xFE, 0x4B,
+                                      0xB1, 0x85, 0x3D, 0x77, 0x76, 0x8D, 0xC9};
+  struct TCoding {
+    uint8_t Last;
+    uint32_t Colour, Depth, OtherDepth;
+  };
+  static const TCoding kCodings[] = {{0x05, 0, 0, 15}, {0x08, 0, 1, 1}, {0x0B, 0, 2, 2}, {0x0C, 7, 1, 1},
+                                     {0x0D, 7, 1, 1},  {0x15, 7, 2, 2}, {0x1C, 4, 1, 1}};
+  if (l.PixelFormat.size() == 16 && std::memcmp(l.PixelFormat.data(), kPrefix, 15) == 0)
+    for (const TCoding& c : kCodings)
+      if (c.Last == l.PixelFormat[15] && (colour != c.Colour || (depth != c.Depth && depth != c.OtherDepth))) {
+        why = "image data coded otherwise than its pixel format";
+        return false;
+      }
   const int sizeBits = shortHeader ? 16 : 32;
-  if (n < 12 + 2 * sizeBits / 8 + 3) {
+  int at = 32 + 2 * sizeBits;
+  auto fits = [&](int more) { return int64_t(at) + more <= bits; };
+  if (!fits(0)) {
     why = "a cut image header";
     return false;
   }
@@ -74,11 +107,45 @@ bool CheckImageHeader(const uint8_t* p, int64_t n, const THDPhotoLayout& l, cons
     why = "the image header and the directory give different sizes";
     return false;
   }
+  const int64_t mbColumns = (w + 15) / 16, mbRows = (ht + 15) / 16;
   if (tiling) {
-    const int at = 32 + 2 * sizeBits;
+    if (!fits(24)) {
+      why = "a cut image header";
+      return false;
+    }
     const int64_t columns = int64_t(Bits(h, at, 12)) + 1, rows = int64_t(Bits(h, at + 12, 12)) + 1;
-    if (columns > (w + 15) / 16 || rows > (ht + 15) / 16) {
+    at += 24;
+    if (columns > mbColumns || rows > mbRows) {
       why = "more tiles than macroblocks";
+      return false;
+    }
+    const int sizeOfTile = shortHeader ? 8 : 16;
+    for (const auto& [count, limit] : {std::pair{columns, mbColumns}, std::pair{rows, mbRows}}) {
+      int64_t sum = 0;
+      for (int64_t i = 0; i + 1 < count; ++i) {
+        if (!fits(sizeOfTile)) {
+          why = "a cut image header";
+          return false;
+        }
+        const int64_t t = Bits(h, at, sizeOfTile);
+        at += sizeOfTile;
+        sum += t;
+        if (t == 0 || sum >= limit) {
+          why = "tiles that do not fit the macroblocks";
+          return false;
+        }
+      }
+    }
+  }
+  if (windowing) {
+    if (!fits(24)) {
+      why = "a cut image header";
+      return false;
+    }
+    const int64_t top = Bits(h, at, 6), left = Bits(h, at + 6, 6), bottom = Bits(h, at + 12, 6),
+                  right = Bits(h, at + 18, 6);
+    if (top + bottom >= 16 * mbRows || left + right >= 16 * mbColumns) {
+      why = "margins larger than the picture";
       return false;
     }
   }
@@ -112,9 +179,25 @@ bool ParseHDPhotoContainer(TStream& s, int64_t size, THDPhotoLayout& l, int64_t&
   l.ImageBytes = GetTIFFTagInteger(dir, kTagImageBytes, -1);
   l.AlphaOffset = GetTIFFTagInteger(dir, kTagAlphaOffset, 0);
   l.AlphaBytes = GetTIFFTagInteger(dir, kTagAlphaBytes, 0);
-  if (ReadTIFFTagBlock(dir, kTagPixelFormat).size() != 16) {
+  l.PixelFormat = ReadTIFFTagBlock(dir, kTagPixelFormat);
+  if (l.PixelFormat.size() != 16) {
     why = "no pixel format";
     return false;
+  }
+  for (const auto& [tag, res] : {std::pair{kTagResolutionX, &l.ResolutionX}, std::pair{kTagResolutionY, &l.ResolutionY}}) {
+    const std::vector<uint8_t> v = ReadTIFFTagBlock(dir, tag);
+    if (v.size() == 4) {
+      float f;
+      std::memcpy(&f, v.data(), 4);
+      if (std::isfinite(f) && f > 0 && f < 1e6f) *res = f;
+    }
+  }
+  if (FindTIFFTag(kTagOrientation, dir) >= 0) {
+    l.Orientation = GetTIFFTagInteger(dir, kTagOrientation, -1);
+    if (l.Orientation < 0 || l.Orientation > 7) {
+      why = "an orientation outside the eight";
+      return false;
+    }
   }
   if (l.Width <= 0 || l.Height <= 0) {
     why = "no picture size";
@@ -144,7 +227,8 @@ bool ParseHDPhotoContainer(TStream& s, int64_t size, THDPhotoLayout& l, int64_t&
   for (const TIFFTagEntry& e : dir.Entries)
     if (TIFFValueBytes(e) > 4) needed = std::max<int64_t>(needed, int64_t(TIFFGet32(e.Value, true)) + TIFFValueBytes(e));
   needed = std::min(needed, size);
-  std::vector<uint8_t> imageHead(size_t(std::min<int64_t>(l.ImageBytes, 32)));
+  // The header with its tile table: at most 4,096 tiles a way at 16 bits.
+  std::vector<uint8_t> imageHead(size_t(std::min<int64_t>(l.ImageBytes, 16 + 2 * 4096 * 2 + 16)));
   s.SetPosition(start + l.ImageOffset);
   if (s.Read(imageHead.data(), int64_t(imageHead.size())) != int64_t(imageHead.size())) {
     why = "the image data lies past the end";
@@ -183,20 +267,89 @@ int BitsOf(TIEWICPixelFormat f) {
 
 // ---- the decoder and encoder of the factory ----
 
+namespace {
+
+void Put16(std::vector<uint8_t>& b, uint16_t v) {
+  b.push_back(uint8_t(v));
+  b.push_back(uint8_t(v >> 8));
+}
+
+void Put32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+}
+
+// A minimal container: header, one directory of the checked values, the pixel
+// format, then the image (and alpha) data read from the file. Empty when the
+// data cannot be read.
+std::vector<uint8_t> RebuildContainer(TStream& s, int64_t start, const THDPhotoLayout& l) {
+  struct TEntry {
+    uint16_t Tag, Type;
+    uint32_t Count, Value;
+  };
+  const bool alpha = l.AlphaBytes > 0;
+  const bool resolution = l.ResolutionX > 0 && l.ResolutionY > 0;
+  std::vector<TEntry> entries;
+  entries.push_back({uint16_t(kTagPixelFormat), ttBYTE, 16, 0});
+  if (l.Orientation >= 0) entries.push_back({uint16_t(kTagOrientation), ttLONG, 1, uint32_t(l.Orientation)});
+  entries.push_back({uint16_t(kTagWidth), ttLONG, 1, uint32_t(l.Width)});
+  entries.push_back({uint16_t(kTagHeight), ttLONG, 1, uint32_t(l.Height)});
+  if (resolution) {
+    uint32_t x, y;
+    std::memcpy(&x, &l.ResolutionX, 4);
+    std::memcpy(&y, &l.ResolutionY, 4);
+    entries.push_back({uint16_t(kTagResolutionX), ttFLOAT, 1, x});
+    entries.push_back({uint16_t(kTagResolutionY), ttFLOAT, 1, y});
+  }
+  const uint32_t formatAt = 8 + 2 + 12 * uint32_t(entries.size() + (alpha ? 4 : 2)) + 4;
+  const uint32_t imageAt = formatAt + 16;
+  const uint32_t alphaAt = imageAt + uint32_t(l.ImageBytes);
+  entries[0].Value = formatAt;
+  entries.push_back({uint16_t(kTagImageOffset), ttLONG, 1, imageAt});
+  entries.push_back({uint16_t(kTagImageBytes), ttLONG, 1, uint32_t(l.ImageBytes)});
+  if (alpha) {
+    entries.push_back({uint16_t(kTagAlphaOffset), ttLONG, 1, alphaAt});
+    entries.push_back({uint16_t(kTagAlphaBytes), ttLONG, 1, uint32_t(l.AlphaBytes)});
+  }
+  std::vector<uint8_t> b = {'I', 'I', 0xBC, 0x01};
+  b.reserve(size_t(alphaAt) + size_t(l.AlphaBytes));
+  Put32(b, 8);
+  Put16(b, uint16_t(entries.size()));
+  for (const TEntry& e : entries) {
+    Put16(b, e.Tag);
+    Put16(b, e.Type);
+    Put32(b, e.Count);
+    Put32(b, e.Value);
+  }
+  Put32(b, 0);
+  b.insert(b.end(), l.PixelFormat.begin(), l.PixelFormat.end());
+  auto append = [&](int64_t offset, int64_t count) {
+    const size_t at = b.size();
+    b.resize(at + size_t(count));
+    s.SetPosition(start + offset);
+    return s.Read(b.data() + at, count) == count;
+  };
+  if (!append(l.ImageOffset, l.ImageBytes) || (alpha && !append(l.AlphaOffset, l.AlphaBytes))) return {};
+  return b;
+}
+
+}  // namespace
+
 class TIEWICDecoder {
 public:
   bool Open(TStream& stream, const char*& why) {
     const int64_t start = stream.Position();
     int64_t needed = 0;
     if (!ParseHDPhotoContainer(stream, stream.Remaining(), FLayout, needed, why)) return false;
-    stream.SetPosition(start);
+    (void)needed;
+    // The codec gets a container of our making around the checked parts, so
+    // no tag of the file reaches its own container parser.
     try {
-      FBytes = stream.ReadBytes(needed);
+      FBytes = RebuildContainer(stream, start, FLayout);
     } catch (const std::bad_alloc&) {
       why = "no memory for the file";
       return false;
     }
-    if (int64_t(FBytes.size()) != needed) {
+    if (FBytes.empty()) {
       why = "the file ends early";
       return false;
     }

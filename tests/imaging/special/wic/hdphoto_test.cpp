@@ -555,6 +555,21 @@ TEST(HDPhoto, HostileContainersAreRefusedBeforeTheCodec) {
   ExpectRefused(Bytes(good.begin(), good.begin() + 4), nullptr);
   // Cut at each tenth: refused, never a crash.
   for (int k = 1; k < 10; ++k) ExpectRefused(Bytes(good.begin(), good.begin() + std::ptrdiff_t(good.size() * k / 10)), nullptr);
+  // Flipped bytes in the container and the image header, which are checked
+  // before the codec runs: a picture or a refusal, never a crash. (Flipped
+  // coded data can crash libjxr's entropy decoder itself, which no check
+  // before it can see.)
+  const uint32_t headerEnd = Get32(good, EntryValue(good, 0xBCC0)) + 16;
+  for (uint32_t k = 0; k < 400; ++k) {
+    Bytes f = good;
+    for (uint32_t j = 0; j < 1 + k % 3; ++j) f[Mix(k * 7 + j) % headerEnd] ^= uint8_t(1 + Mix(k + 99 * j) % 255);
+    Loaded l;
+    l.bitmap.Allocate(2, 3, ie8g);
+    Load(f, l, k % 2 == 0);
+    if (l.progress.Aborted()) {
+      EXPECT_EQ(l.bitmap.Width(), 2) << k;
+    }
+  }
   // Cut tiles: the image data ends early but the directory says so. The codec
   // reads what is there (zeros beyond): a whole picture or a refusal, never a
   // crash or a half-changed bitmap.
