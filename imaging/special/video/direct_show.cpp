@@ -63,8 +63,9 @@ void SetIEGraphClock(TIEGraphClock* clock) { gClock.store(clock); }
 HRESULT TIESampleGrabberCB::BufferCB(double, uint8_t*, int32_t) {
   // Runs on the decode thread: it only posts, and a failed post is nobody's
   // concern there.
-  if (FOwner->GrabberPosting.load() && FOwner->FNotifyWindow != nullptr)
-    PostMessage(FOwner->FNotifyWindow, FOwner->FFrameMessage, 0, reinterpret_cast<LPARAM>(FOwner));
+  HWND window = FOwner->FNotifyWindow.load();
+  if (FOwner->GrabberPosting.load() && window != nullptr)
+    PostMessage(window, FOwner->FFrameMessage.load(), 0, reinterpret_cast<LPARAM>(FOwner));
   return S_OK;
 }
 
@@ -138,7 +139,7 @@ void TIEDirectShow::BuildCaptureGraph() {
   if (SampleGrabber && !VideoCodecFilter) {
     AddFilter("SampleGrabber");
     FHasGrabber = true;
-    if (FNotifyWindow != nullptr) FCallback = std::make_unique<TIESampleGrabberCB>(this);
+    if (FNotifyWindow.load() != nullptr) FCallback = std::make_unique<TIESampleGrabberCB>(this);
     intermediate = "SampleGrabber";
   }
   std::string target;
@@ -232,6 +233,7 @@ void TIEDirectShow::ReleaseGraph() {
   FNext = 0;
   FTarget = FState = 0;
   FSeekTarget = -1;
+  FSeekTicket = FSeekServed = 0;
   FFailed = false;
 }
 
@@ -299,7 +301,8 @@ bool TIEDirectShow::Present(int64_t index, std::unique_lock<std::mutex>& lock) {
 
 void TIEDirectShow::QueueEvent(int code) {
   FEvents.push_back(code);
-  if (FNotifyWindow != nullptr) PostMessage(FNotifyWindow, FEventMessage, 0, reinterpret_cast<LPARAM>(this));
+  HWND window = FNotifyWindow.load();
+  if (window != nullptr) PostMessage(window, FEventMessage.load(), 0, reinterpret_cast<LPARAM>(this));
 }
 
 void TIEDirectShow::ThreadLoop() {
@@ -308,8 +311,10 @@ void TIEDirectShow::ThreadLoop() {
   while (!FQuit) {
     if (FSeekTarget >= 0) {
       const int64_t target = FSeekTarget;
+      const uint64_t ticket = FSeekTicket;
       FSeekTarget = -1;
       if (!Present(target, lock)) FFailed = true;
+      FSeekServed = ticket;
       if (FSeekTarget < 0) {
         FRunBase = clock.Now() - uint32_t(FrameToTime(target) / 10000);
         FState = FTarget;
@@ -414,12 +419,13 @@ void TIEDirectShow::SeekTo(int64_t position) {
   TIEGraphClock& clock = IEGraphClock();
   std::unique_lock<std::mutex> lock(FLock);
   FSeekTarget = index;
+  const uint64_t ticket = ++FSeekTicket;
   EndOfStream = false;
   FWake.notify_all();
-  // The graph settles once the thread has decoded the frame; a graph that
-  // never does is given up after the limit.
+  // The graph settles once the thread has decoded the frame (a running graph
+  // goes on from there); a graph that never does is given up after the limit.
   const uint32_t start = clock.Now();
-  while (FSeekTarget >= 0 || FCurrent != index) {
+  while (FSeekServed < ticket) {
     if (FFailed || clock.Now() - start >= kSettleLimitMs) break;
     clock.Wait(FWake, lock, kStateTimeoutMs);
   }

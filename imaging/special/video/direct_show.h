@@ -139,9 +139,9 @@ public:
   // The current frame as a packed DIB (header and rows); empty without one.
   std::vector<uint8_t> GetCurrentImage();
 
-  HWND NotifyWindow() const { return FNotifyWindow; }
-  UINT FrameMessage() const { return FFrameMessage; }
-  UINT EventMessage() const { return FEventMessage; }
+  HWND NotifyWindow() const { return FNotifyWindow.load(); }
+  UINT FrameMessage() const { return FFrameMessage.load(); }
+  UINT EventMessage() const { return FEventMessage.load(); }
 
 private:
   friend class TIESampleGrabberCB;
@@ -167,8 +167,9 @@ private:
   std::vector<std::string> FFilters, FRoutes, FInputPins;
   std::vector<TIEVideoFormat> FVideoFormats;
   std::string FRefusal;
-  HWND FNotifyWindow = nullptr;
-  UINT FFrameMessage = 0, FEventMessage = 0;
+  // Read by the decode thread when it posts.
+  std::atomic<HWND> FNotifyWindow{nullptr};
+  std::atomic<UINT> FFrameMessage{0}, FEventMessage{0};
   RECT FSourceRect{}, FDestRect{};
   int FTimeFormat = 5;
 
@@ -181,6 +182,8 @@ private:
   int FTarget = 0;          // the state asked for
   int FState = 0;           // the state reached
   int64_t FSeekTarget = -1;  // a seek the thread still has to make
+  uint64_t FSeekTicket = 0;  // seeks asked for
+  uint64_t FSeekServed = 0;  // ... and made
   int64_t FCurrent = -1;    // the frame in the grabber
   int64_t FNext = 0;        // the frame the running graph shows next
   uint32_t FRunBase = 0;    // clock time of frame 0 while running
