@@ -155,8 +155,8 @@ bool CheckImageHeader(const uint8_t* p, int64_t n, const THDPhotoLayout& l, cons
 // Checks the container before the codec sees a byte of it: header, directory
 // inside the data, a size within bounds and image and alpha data inside the
 // file. The stream is at the container's start; size is what it holds from
-// there. needed gets the bytes the file's parts take from the start.
-bool ParseHDPhotoContainer(TStream& s, int64_t size, THDPhotoLayout& l, int64_t& needed, const char*& why) {
+// there.
+bool ParseHDPhotoContainer(TStream& s, int64_t size, THDPhotoLayout& l, const char*& why) {
   const int64_t start = s.Position();
   uint8_t head[8];
   TIFFHeader header;
@@ -220,13 +220,6 @@ bool ParseHDPhotoContainer(TStream& s, int64_t size, THDPhotoLayout& l, int64_t&
     why = kRefusedUnfilled;
     return false;
   }
-  const int64_t directoryEnd = int64_t(header.FirstOffset) + 2 + 12 * int64_t(dir.Entries.size()) + 4;
-  needed = std::max({l.ImageOffset + l.ImageBytes, alpha ? l.AlphaOffset + l.AlphaBytes : 0, directoryEnd});
-  // The values of the entries (the pixel format's 16 bytes and the like) may
-  // lie anywhere inside the file.
-  for (const TIFFTagEntry& e : dir.Entries)
-    if (TIFFValueBytes(e) > 4) needed = std::max<int64_t>(needed, int64_t(TIFFGet32(e.Value, true)) + TIFFValueBytes(e));
-  needed = std::min(needed, size);
   // The header with its tile table: at most 4,096 tiles a way at 16 bits.
   std::vector<uint8_t> imageHead(size_t(std::min<int64_t>(l.ImageBytes, 16 + 2 * 4096 * 2 + 16)));
   s.SetPosition(start + l.ImageOffset);
@@ -338,9 +331,7 @@ class TIEWICDecoder {
 public:
   bool Open(TStream& stream, const char*& why) {
     const int64_t start = stream.Position();
-    int64_t needed = 0;
-    if (!ParseHDPhotoContainer(stream, stream.Remaining(), FLayout, needed, why)) return false;
-    (void)needed;
+    if (!ParseHDPhotoContainer(stream, stream.Remaining(), FLayout, why)) return false;
     // The codec gets a container of our making around the checked parts, so
     // no tag of the file reaches its own container parser.
     try {
