@@ -51,7 +51,6 @@ std::vector<TIEFormatDescriptor> FormatFilterList() {
       IEVFormat(),
       LYRFormat(),
       ALLFormat(),
-      HDPFormat(),
   };
 }
 
@@ -73,7 +72,7 @@ void RegisterFormatFilters() {
                             TIEMaskOut& mask, bool fromPosition, bool noAlpha, bool thumbnail, bool exifBlock, bool) {
     ReadTIFFStream(b, s, pages, p, pr, paramsOnly, mask, fromPosition, noAlpha, thumbnail, exifBlock, nullptr);
   };
-  slots.IsTIFFStream = IsTIFFStream, slots.IsRawTIFFStream = IsRawTIFFStream, slots.IsHDPhotoStream = IsHDPhotoStream;
+  slots.IsTIFFStream = IsTIFFStream, slots.IsRawTIFFStream = IsRawTIFFStream;
   slots.TIFFLZWDecompress = TIFFLZWDecompress, slots.TIFFLZWCompress = TIFFLZWCompress;
   SetLibraryStartupStep(iessCCITTTrees, BuildCCITTTrees, FreeCCITTTrees);
   InstallImageIOStartup();

@@ -173,22 +173,3 @@ TIEFormatDescriptor ALLFormat() {
           .Frame = ieffLayers};
 }
 
-// Listed only where the platform's imaging component is there to read it.
-TIEFormatDescriptor HDPFormat() {
-  return {
-      .FileType = ioHDP,
-      .FullName = "Microsoft HD Photo",
-      .Suffixes = "WDP;HDP",
-      .Access = ieaReadWrite,
-      .Available = [] { return Hooks().IsWICAvailable && Hooks().IsWICAvailable(); },
-      .Probe = ProbeBySlot<&TIEFilterSlots::IsHDPhotoStream>,
-      .ProbeOrder = 10,
-      .Read = ReadSpecialFormat<&TIEFilterSlots::ReadHDPhotoStream>,
-      .ReadParams = ReadSpecialFormat<&TIEFilterSlots::ReadHDPhotoStream>,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WriteHDPhotoStream>,
-      .LoadOpenFailure = ieofKeepFlag,
-      .SaveOpenFailure = ieofAbortQuietly,
-      .SaveOrder = 170,
-      .SaveSuffixes = "HDP;WDP",
-  };
-}

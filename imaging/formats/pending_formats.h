@@ -14,4 +14,3 @@ TIEFormatDescriptor CameraRawFormat();
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();
 TIEFormatDescriptor ALLFormat();
-TIEFormatDescriptor HDPFormat();

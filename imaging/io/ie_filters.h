@@ -75,10 +75,6 @@ struct TIEFilterSlots {
       WriteJ2000Stream;
   TIEStreamTest IsJP2Stream;
   TIEStreamTest IsJ2KStream;
-  TSpecialReader ReadHDPhotoStream;
-  TSimpleWriter WriteHDPhotoStream;
-  TIEStreamTest IsHDPhotoStream;
-  std::function<bool()> IsWICAvailable;
 
   // Layer and object streams of the views
   TIEStreamTest IsIEVStream;

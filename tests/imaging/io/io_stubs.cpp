@@ -63,11 +63,9 @@ void StubFilters::Install() {
   f.ReadCameraRawStream = special;
   f.ReadDICOMStream = special;
   f.ReadJ2000Stream = special;
-  f.ReadHDPhotoStream = special;
   f.WriteJ2000Stream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, int, TProgressRecord& pr) {
     self->Write(s, b, nullptr, pr);
   };
-  f.WriteHDPhotoStream = simpleWrite;
 
   // The formats with filters of their own: their descriptors' entry points.
   // A reader gets the picture only on loads, as the filters that take one do.
@@ -117,6 +115,7 @@ void StubFilters::Install() {
   stub(ioPSD, readNoMask, write);
   stub(ioPS, readNoMask, write);
   stub(ioPDF, readNoMask, write);
+  stub(ioHDP, readNoMask, write);
 }
 
 // ---- the view ----
