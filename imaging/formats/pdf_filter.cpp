@@ -99,9 +99,9 @@ void JpegImage(TIEPDFStreamObject& image, TIEBitmap& bitmap, TIOParamsVals& para
   WriteJpegStream(*jpeg, bitmap, params, progress);
   image.SetData(std::move(jpeg));
   dict.Add("Filter", Name("DCTDecode"));
-  if (params.JpegColorSpace == 1) {
+  if (params.JpegColorSpace == jcsGrey) {
     dict.Add("ColorSpace", Name("DeviceGray"));
-  } else if (params.JpegColorSpace == 3 || params.JpegColorSpace == 4) {
+  } else if (params.JpegColorSpace == jcsCMYK || params.JpegColorSpace == jcsYCCK) {
     // Our CMYK JPEGs hold inverted inks, as Adobe's do (the codec writes its
     // Adobe marker): the decode array turns them back into ink amounts.
     dict.Add("ColorSpace", Name("DeviceCMYK"));

@@ -59,15 +59,15 @@ int64_t EncodeBilevel(TMemoryStream& data, TIEBitmap& bitmap, uint8_t compressio
 
 // A JPEG as colorimage reads it: grey stays one component, anything else is
 // written in a three-component space, since the page's procedure takes three.
-uint8_t PageJpegColorSpace(const TIOParamsVals& params) {
-  return params.JpegColorSpace > 2 ? 2 : params.JpegColorSpace;
+TIOJpegColorSpace PageJpegColorSpace(const TIOParamsVals& params) {
+  return params.JpegColorSpace > jcsYCbCr ? jcsYCbCr : params.JpegColorSpace;
 }
 
 int64_t EncodeColor(TMemoryStream& data, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress) {
   const int width = bitmap.Width(), height = bitmap.Height();
   if (params.PsCompression == 3) {
     TMemoryStream jpeg;
-    const uint8_t asked = params.JpegColorSpace;
+    const TIOJpegColorSpace asked = params.JpegColorSpace;
     params.JpegColorSpace = PageJpegColorSpace(params);
     try {
       WriteJpegStream(jpeg, bitmap, params, progress);
@@ -221,7 +221,7 @@ void WritePSPage(TStream& stream, TIEBitmap& source, TIOParamsVals& params, int 
   if (!bilevel) {
     if (params.PsCompression == 3) {
       Line(stream, "currentfile /ASCII85Decode filter << >> /DCTDecode filter");
-      Line(stream, PageJpegColorSpace(params) == 1 ? "false 1" : "false 3");
+      Line(stream, PageJpegColorSpace(params) == jcsGrey ? "false 1" : "false 3");
     } else {
       for (const char* plane : {"r", "g", "b"}) Line(stream, std::string("/") + plane + "str " + w + " string def");
       for (const char* plane : {"r", "g", "b"})

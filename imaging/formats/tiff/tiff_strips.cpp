@@ -563,7 +563,7 @@ void DecodeJPEGStrip(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& 
     }
   };
   read(false);
-  if (v.Photometric == 2 && params.JpegColorSpace == 2 && !used.Aborted()) {
+  if (v.Photometric == 2 && params.JpegColorSpace == jcsYCbCr && !used.Aborted()) {
     rawRGB = true;
     read(true);
   }

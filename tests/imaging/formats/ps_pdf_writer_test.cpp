@@ -333,7 +333,7 @@ TEST(PsPdfWriterOracle, DocumentsAsOtherToolsSeeThem) {
     for (int x = 0; x < 16; ++x) red->SetPixelRGB(x, y, MakeRGB(230, 20, 20));
   TIOParamsVals cmyk(nullptr);
   cmyk.PdfCompression = 4;
-  cmyk.JpegColorSpace = 3;
+  cmyk.JpegColorSpace = jcsCMYK;
   cmyk.PdfPaperWidth = 16;
   cmyk.PdfPaperHeight = 16;
   const std::string redPdf = WritePdf(*red, cmyk);

@@ -56,7 +56,6 @@ void StubFilters::Install() {
     self->Write(s, *b, nullptr, pr);
     return 1;
   };
-  auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
