@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <string>
 
-#include "fuzz/fuzz_support.h"
+#include "fuzz_support.h"
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/pdf_filter.h"
 #include "imaging/formats/ps_filter.h"
 #include "imaging/io/io_params.h"
 #include "platform/rtl/streams.h"
-#include "tests/imaging/formats/ps_pdf_check.h"
+#include "ps_pdf_check.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TIOParamsVals params(nullptr);
   params.PsCompression = in.Byte();
   params.PdfCompression = in.Byte();
-  params.JpegColorSpace = in.Byte() % 5;
+  params.JpegColorSpace = TIOJpegColorSpace(in.Byte() % 5);
   const int pages = 1 + in.Byte() % 3;
   params.PsPaperWidth = 1 + in.Byte() * 4;
   params.PsPaperHeight = 1 + in.Byte() * 4;

@@ -21,7 +21,7 @@
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "tests/imaging/formats/format_test_util.h"
-#include "tests/imaging/formats/ps_pdf_check.h"
+#include "fuzz/ps_pdf_check.h"
 #include "tests/imaging/io/io_test_support.h"
 #include "tests/support/test_support.h"
 
