@@ -93,8 +93,8 @@ TEST(PdfObjects, NumbersIgnoreTheLocaleAndRefuseNonFinite) {
     EXPECT_EQ(PDFNumberText(0.5), "0.5");
   }
   std::setlocale(LC_NUMERIC, saved.c_str());
-  EXPECT_THROW(TIEPDFNumericObject(std::numeric_limits<double>::quiet_NaN()), EConvertError);
-  EXPECT_THROW(TIEPDFNumericObject(std::numeric_limits<double>::infinity()), EConvertError);
+  EXPECT_THROW(TIEPDFNumericObject{std::numeric_limits<double>::quiet_NaN()}, EConvertError);
+  EXPECT_THROW(TIEPDFNumericObject{std::numeric_limits<double>::infinity()}, EConvertError);
 }
 
 TEST(PdfObjects, StreamsWriteTheirLengthAndDataFromMemoryOrTempFile) {

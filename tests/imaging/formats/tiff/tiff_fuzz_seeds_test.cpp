@@ -29,7 +29,7 @@ Bytes Seed(int coding) {
     if (coding == 1) CCITTEncodeG3(row.data(), width, s, 1, state);
     if (coding == 2) CCITTEncodeG3_2D(row.data(), width, s, 1, state);
     if (coding == 3) CCITTEncodeG4(row.data(), width, s, 1, state);
-    if (coding == 4) TIFFLZWCompress(row.data(), width, &s, lzw);
+    if (coding == 4) TIFFLZWCompress(row.data(), (width + 7) / 8, &s, lzw);
   }
   if (coding == 1) CCITTEncodeG3(nullptr, width, s, 1, state);
   if (coding == 2) CCITTEncodeG3_2D(nullptr, width, s, 1, state);
