@@ -550,6 +550,11 @@ void TIETextControl::WndProc(TMessage& message) {
       Paste();
       Update();
       return;
+    case WM_LBUTTONDBLCLK:
+      // The word under the caret (the press before put it there); no second press.
+      SelectWord();
+      DblClick();
+      return;
     case WM_ERASEBKGND:
       message.Result = 0;
       return;
@@ -603,7 +608,7 @@ void TIETextControl::MouseMove(TShiftState shift, int x, int y) {
   TCustomControl::MouseMove(shift, x, y);
 }
 
-void TIETextControl::DblClick() {
+void TIETextControl::SelectWord() {
   if (!FMemo.Text.empty()) {
     ClearSelection();
     MoveWordLeft();
@@ -617,7 +622,6 @@ void TIETextControl::DblClick() {
     SetSelection(s, FCaret);
     Update();
   }
-  TCustomControl::DblClick();
 }
 
 // ---- clipboard ----

@@ -143,7 +143,6 @@ protected:
   void KeyPress(char& key) override;
   void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
   void MouseMove(TShiftState shift, int x, int y) override;
-  void DblClick() override;
   void Resize() override;
   void EraseBackground(TCanvas*) override {}
 
@@ -158,6 +157,7 @@ private:
   bool MoveLineUp();
   bool MoveLineDown();
   void MoveToPoint(int x, int y);
+  void SelectWord();
   // The selection after the caret moved from old (with Shift or not).
   void FollowSelection(int old, bool shift);
   void FormatBeforeCaret();

@@ -120,7 +120,7 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
   const bool hasSelection = FSelStart < FSelEnd;
   auto selected = [&](int i) { return hasSelection && i >= FSelStart && i < FSelEnd; };
   // Draws one character at a baseline point, the selection inverted.
-  auto drawGlyph = [&](int i, int gx, int gy, uint8_t ch) {
+  auto drawGlyph = [&](int i, int gx, int gy, uint8_t ch, const TRect& area) {
     if (selected(i)) {
       c->Brush()->SetStyle(bsSolid);
       c->Brush()->SetColor(Inverted(c->Brush()->Color()));
@@ -128,7 +128,7 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
     }
     // Line breaks and other control characters only take room.
     const char shown = static_cast<char>(ch < 32 ? ' ' : ch);
-    canvas->TextRectEx(clip, gx, gy, std::string(1, shown));
+    canvas->TextRectEx(area, gx, gy, std::string(1, shown));
     if (selected(i)) ApplyCharFormat(i, canvas);
   };
 
@@ -209,9 +209,12 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
         if (factor != 1.0 && prevEnd >= 0 && prevEnd < xi) {
           // Stretched: spaces fill the gap so backgrounds and underlines run through.
           const int sw = std::max(1, c->TextWidth(" "));
-          for (int gap = prevEnd; gap < xi; gap += sw) drawGlyph(i, gap + ox + x, baseline, ' ');
+          TRect gapArea = clip;
+          gapArea.left = std::max(clip.left, prevEnd + ox + x);
+          gapArea.right = std::min(clip.right, gx);
+          for (int gap = prevEnd; gap < xi; gap += sw) drawGlyph(i, gap + ox + x, baseline, ' ', gapArea);
         }
-        drawGlyph(i, gx, baseline, t[i]);
+        drawGlyph(i, gx, baseline, t[i], clip);
       }
       prevEnd = xi + w;
       sum += w;
@@ -261,9 +264,12 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
         // width apart, fill up to the next glyph so backgrounds run through.
         const int next = sx(glyphs[g + 1].x);
         const int sw = std::max(1, c->TextWidth(" "));
-        for (int gap = px; gap < next; gap += sw) drawGlyph(gl.index, gap, py, ' ');
+        TRect gapArea = clip;
+        gapArea.left = std::max(clip.left, px);
+        gapArea.right = std::min(clip.right, next);
+        for (int gap = px; gap < next; gap += sw) drawGlyph(gl.index, gap, py, ' ', gapArea);
       }
-      drawGlyph(gl.index, px, py, t[gl.index]);
+      drawGlyph(gl.index, px, py, t[gl.index], clip);
     }
     for (int i = 0; i < n; ++i) {
       const auto k = static_cast<size_t>(i);
