@@ -205,4 +205,7 @@ private:
   bool FPainting = false;
   // The layout stopped early (AutoHeight grew the control).
   bool FLayoutStopped = false;
+  // The format whose font metrics FMetrics holds during one layout (-2 none, -1 the fixed font).
+  int32_t FMetricsFormat = -2;
+  int FMetrics[3] = {0, 0, 0};
 };

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "imaging/extras/textedit/text_control.h"
+#include "platform/graphics/font_engine.h"
 #include "platform/graphics/gdi.h"
 #include "platform/rtl/rounding.h"
 #include "platform/ui/caret.h"
@@ -72,17 +73,26 @@ void TIETextControl::MeasureChar(int index, TIECanvas* canvas) {
     FCharHeight[i] = FFixedLineHeight;
     FCharLeading[i] = FCharDescent[i] = 0;
   } else {
-    TEXTMETRICA tm{};
-    GetTextMetrics(canvas->Canvas()->Handle(), &tm);
-    FCharHeight[i] = std::max(1, static_cast<int>(tm.tmHeight));
-    FCharLeading[i] = std::abs(static_cast<int>(tm.tmInternalLeading));
-    FCharDescent[i] = std::abs(static_cast<int>(tm.tmDescent));
+    // Characters of one format share their font's metrics: ask once a run.
+    const int32_t format = FFixedFont || FMemo.CharFormats.empty() ? -1 : FMemo.CharFormatIndex[i];
+    if (format != FMetricsFormat) {
+      TEXTMETRICA tm{};
+      GetTextMetrics(canvas->Canvas()->Handle(), &tm);
+      FMetrics[0] = std::max(1, static_cast<int>(tm.tmHeight));
+      FMetrics[1] = std::abs(static_cast<int>(tm.tmInternalLeading));
+      FMetrics[2] = std::abs(static_cast<int>(tm.tmDescent));
+      FMetricsFormat = format;
+    }
+    FCharHeight[i] = FMetrics[0];
+    FCharLeading[i] = FMetrics[1];
+    FCharDescent[i] = FMetrics[2];
   }
 }
 
 void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int height) {
   if (width <= 1 || height <= 1) return;
   FLayoutStopped = false;
+  FMetricsFormat = -2;
   GrowCaches();
   TCanvas* c = canvas->Canvas();
   const double zoom = FZoom;
@@ -119,17 +129,48 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
   const bool autoGrow = FAutoHeight && Visible() && Parent();
   const bool hasSelection = FSelStart < FSelEnd;
   auto selected = [&](int i) { return hasSelection && i >= FSelStart && i < FSelEnd; };
-  // Draws one character at a baseline point, the selection inverted.
-  auto drawGlyph = [&](int i, int gx, int gy, uint8_t ch, const TRect& area) {
-    if (selected(i)) {
+  // Draws text in character i's format at a baseline point, the selection
+  // inverted; dx (one advance a character) places each glyph where the layout put it.
+  auto drawText = [&](int i, int gx, int gy, const std::string& utf8, const INT* dx, const TRect& area) {
+    const bool inverted = selected(i);
+    if (inverted) {
       c->Brush()->SetStyle(bsSolid);
       c->Brush()->SetColor(Inverted(c->Brush()->Color()));
       c->Font()->SetColor(Inverted(c->Font()->Color()));
     }
-    // Line breaks and other control characters only take room.
-    const char shown = static_cast<char>(ch < 32 ? ' ' : ch);
-    canvas->TextRectEx(area, gx, gy, std::string(1, shown));
-    if (selected(i)) ApplyCharFormat(i, canvas);
+    HDC h = canvas->GetHandle();
+    const UINT flags = static_cast<UINT>(c->TextFlags()) | ETO_CLIPPED;
+    ExtTextOutA(h, gx, gy, flags, &area, utf8.data(), static_cast<UINT>(utf8.size()), dx);
+    if (inverted) ApplyCharFormat(i, canvas);
+  };
+  // Line breaks and other control characters only take room.
+  auto shownChar = [&](std::string& out, uint8_t ch) { fontengine::AppendUtf8(out, Windows1252CodePoint(ch < 32 ? ' ' : ch)); };
+  auto drawGlyph = [&](int i, int gx, int gy, uint8_t ch, const TRect& area) {
+    std::string one;
+    shownChar(one, ch);
+    drawText(i, gx, gy, one, nullptr, area);
+  };
+  // The characters of one format and selection state on a line go out in one
+  // call, their advances spanning a stretched line's gaps, so backgrounds and
+  // underlines run through.
+  struct TRun {
+    int first = -1;
+    int x = 0;
+    int y = 0;
+    int lastX = 0;
+    std::string text;
+    std::vector<INT> dx;
+  } run;
+  auto flush = [&] {
+    if (run.first < 0) return;
+    ApplyCharFormat(run.first, canvas);
+    drawText(run.first, run.x, run.y, run.text, run.dx.data(), clip);
+    run.first = -1;
+    run.text.clear();
+    run.dx.clear();
+  };
+  auto sameFormat = [&](int a, int b) {
+    return FFixedFont || FMemo.CharFormatIndex[static_cast<size_t>(a)] == FMemo.CharFormatIndex[static_cast<size_t>(b)];
   };
 
   int start = 0;
@@ -194,29 +235,28 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
     // Draw pass.
     const int baseline = y + oy + lineY + L - IL;
     int sum = 0;
-    int prevEnd = -1;
     for (int i = start; i < brk; ++i) {
       const auto k = static_cast<size_t>(i);
       const int w = FCharWidth[k];
       const int xi = TruncD(sum * factor) + offset;
       FCharX[k] = xi + ox;
       FCharLineTop[k] = oy + lineY;
-      ApplyCharFormat(i, canvas);
       const int gx = xi + ox + x;
       if (zoomed) {
         glyphs.push_back({gx, baseline, i});
       } else {
-        if (factor != 1.0 && prevEnd >= 0 && prevEnd < xi) {
-          // Stretched: spaces fill the gap so backgrounds and underlines run through.
-          const int sw = std::max(1, c->TextWidth(" "));
-          TRect gapArea = clip;
-          gapArea.left = std::max(clip.left, prevEnd + ox + x);
-          gapArea.right = std::min(clip.right, gx);
-          for (int gap = prevEnd; gap < xi; gap += sw) drawGlyph(i, gap + ox + x, baseline, ' ', gapArea);
+        if (run.first >= 0 && sameFormat(run.first, i) && selected(run.first) == selected(i)) {
+          run.dx.back() = gx - run.lastX;
+        } else {
+          flush();
+          run.first = i;
+          run.x = gx;
+          run.y = baseline;
         }
-        drawGlyph(i, gx, baseline, t[i], clip);
+        shownChar(run.text, t[i]);
+        run.dx.push_back(w);
+        run.lastX = gx;
       }
-      prevEnd = xi + w;
       sum += w;
       if (FCaret == i) {
         FCaretX = xi + ox;
@@ -235,12 +275,14 @@ void TIETextControl::LayoutText(TIECanvas* canvas, int x, int y, int width, int 
       endY = t[i] == kLF ? oy + lineY + L : oy + lineY;
       endH = L;
       if (autoGrow && baseline + D > y + oy + H) {
+        flush();
         SetHeight(TruncD((baseline + D + L) * zoom));
         FLayoutStopped = true;
         stop = true;
         break;
       }
     }
+    flush();
     lastD = D;
     start = brk;
     lineY += L + FLineSpacing;
