@@ -150,6 +150,32 @@ void TIETextControl::InsertChar(char ch) {
   ++FCaret;
 }
 
+void TIETextControl::InsertText(const std::string& chars, const uint8_t* records) {
+  if (chars.empty()) return;
+  FCaret = std::clamp(FCaret, 0, TextLength());
+  const auto at = static_cast<size_t>(FCaret);
+  FMemo.Text.insert(at, chars);
+  FMemo.CharFormatIndex.insert(FMemo.CharFormatIndex.begin() + static_cast<std::ptrdiff_t>(at), chars.size(), 0);
+  // A run of one format finds its record once.
+  int32_t last = -1;
+  for (size_t j = 0; j < chars.size(); ++j) {
+    if (records) {
+      FCurrentFormat = TextFormatFromBytes(records + kTextFormatSize * j);
+      FCurrentFormat.RefCount = 0;
+    }
+    if (last >= 0 && (!records || SameTextFormat(FCurrentFormat, FMemo.CharFormats[static_cast<size_t>(last)]))) {
+      ++FMemo.CharFormats[static_cast<size_t>(last)].RefCount;
+      FMemo.CharFormatIndex[at + j] = last;
+    } else {
+      PutCharFormat(static_cast<int>(at + j), FCurrentFormat, true);
+      last = FMemo.CharFormatIndex[at + j];
+    }
+  }
+  GrowCaches();
+  ClearCaches(FCaret);
+  FCaret += static_cast<int>(chars.size());
+}
+
 void TIETextControl::DeleteChar(int index) {
   if (index < 0 || index >= TextLength()) return;
   const auto at = static_cast<size_t>(index);
@@ -665,11 +691,7 @@ void TIETextControl::PasteFromClipboard() {
       const auto* zero = static_cast<const uint8_t*>(std::memchr(p, 0, size));
       const size_t m = zero ? static_cast<size_t>(zero - p) : 0;
       if (zero && (size - m - 1) / kTextFormatSize >= m) {
-        for (size_t i = 0; i < m; ++i) {
-          FCurrentFormat = TextFormatFromBytes(p + m + 1 + kTextFormatSize * i);
-          FCurrentFormat.RefCount = 0;
-          InsertChar(static_cast<char>(p[i]));
-        }
+        InsertText(std::string(reinterpret_cast<const char*>(p), m), p + m + 1);
         pasted = true;
       }
       GlobalUnlock(h);
@@ -681,7 +703,7 @@ void TIETextControl::PasteFromClipboard() {
     if (const auto* p = h ? static_cast<const char*>(GlobalLock(h)) : nullptr) {
       const auto* zero = static_cast<const char*>(std::memchr(p, 0, size));
       const std::string text = Utf8ToMemoText(std::string(p, zero ? static_cast<size_t>(zero - p) : size));
-      for (char c : text) InsertChar(c);
+      InsertText(text, nullptr);
       GlobalUnlock(h);
     }
   }

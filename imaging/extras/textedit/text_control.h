@@ -69,6 +69,9 @@ public:
 
   // ---- editing ----
   void InsertChar(char ch);
+  // Inserts at the caret as InsertChar would one by one: in CurrentFormat, or
+  // with records (one 280-byte record a character) each becoming CurrentFormat.
+  void InsertText(const std::string& chars, const uint8_t* records);
   void DeleteChar(int index);
   void DeleteSelection();
   void ClearSelection() { FSelStart = FSelEnd = 0; }
