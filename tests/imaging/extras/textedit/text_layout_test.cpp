@@ -146,6 +146,29 @@ TEST_F(TextControlTest, TheCaretIsDrawnIntoTheFormAndFollowsFocus) {
   EXPECT_EQ(CaretOwner(), nullptr);
 }
 
+TEST_F(TextControlTest, FontHeightsFromRecordsAreClampedBeforeMeasuring) {
+  control->SetBounds(10, 10, 300, 180);
+  TIEMemoText memo;
+  memo.Text = "ab";
+  TIETextFormat f;
+  f.SetName("DejaVu Sans");
+  f.FontHeight = -1000000000;  // a damaged record
+  memo.CharFormats = {f};
+  memo.CharFormatIndex = {0, 0};
+  control->LendMemo(std::move(memo));
+  control->LoadText();
+  control->Update();
+  headless::ProcessMessages();
+  // Measured at 2,048 pixels: far wider than the box, so nothing is placed.
+  EXPECT_GT(control->CharWidth(0), 300);
+  EXPECT_LT(control->CharHeight(0), 3 * 2048);
+  EXPECT_EQ(control->CharLineTop(1), -1);
+  // Growing the font stops at the clamp too.
+  control->SetSelection(0, 2);
+  control->EnlargeSelectionFont();
+  EXPECT_EQ(control->GetCharFormat(0)->FontHeight, -2048);
+}
+
 TEST_F(TextControlTest, PictureOfAMemoBeingEdited) {
   form->SetClientWidth(420);
   form->SetClientHeight(260);
