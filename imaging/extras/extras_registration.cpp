@@ -3,6 +3,7 @@
 #include "imaging/core/ie_startup.h"
 #include "imaging/core/ie_word_table.h"
 #include "imaging/extras/presets/preset_images.h"
+#include "imaging/extras/textedit/text_control.h"
 #include "imaging/extras/transitions/transition_engine.h"
 #include "imaging/extras/words/word_tables.h"
 #include "imaging/views/transition_link.h"
@@ -12,5 +13,6 @@ void RegisterImagingExtras() {
     return std::make_unique<TIETransitionEffects>(view);
   });
   SetWordTableFiller(FillAllWordTables);
+  SetLibraryStartupStep(iessTextMemoFormat, RegisterTextMemoClipboardFormat, nullptr);
   SetLibraryStartupStep(iessPresetImages, InitPresetImages, DonePresetImages);
 }

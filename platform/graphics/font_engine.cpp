@@ -480,11 +480,55 @@ std::shared_ptr<Face> OpenFace(const FontSpec& spec) {
   return face;
 }
 
-std::vector<uint32_t> DecodeText(const std::string& text) {
+std::vector<std::string> InstalledFamilies() {
+  std::lock_guard<std::mutex> lock(LibraryLock());
+  if (!FcInit()) return {};
+  FcPattern* pat = FcPatternCreate();
+  FcObjectSet* os = FcObjectSetBuild(FC_FAMILY, nullptr);
+  FcFontSet* set = FcFontList(nullptr, pat, os);
+  std::vector<std::string> out;
+  if (set) {
+    for (int i = 0; i < set->nfont; ++i) {
+      FcChar8* name = nullptr;
+      if (FcPatternGetString(set->fonts[i], FC_FAMILY, 0, &name) == FcResultMatch && name)
+        out.emplace_back(reinterpret_cast<const char*>(name));
+    }
+    FcFontSetDestroy(set);
+  }
+  FcObjectSetDestroy(os);
+  FcPatternDestroy(pat);
+  std::sort(out.begin(), out.end());
+  out.erase(std::unique(out.begin(), out.end()), out.end());
+  return out;
+}
+
+void AppendUtf8(std::string& out, uint32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+uint32_t Windows1252ToCodePoint(uint8_t b) {
   static const uint16_t cp1252[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                       0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                       0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                       0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return b >= 0x80 && b <= 0x9F ? cp1252[b - 0x80] : b;
+}
+
+std::vector<uint32_t> DecodeText(const std::string& text) {
   std::vector<uint32_t> out;
   out.reserve(text.size());
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
@@ -512,7 +556,7 @@ std::vector<uint32_t> DecodeText(const std::string& text) {
       out.push_back(cp);
       i += len;
     } else {
-      out.push_back(b >= 0x80 && b <= 0x9F ? cp1252[b - 0x80] : b);
+      out.push_back(Windows1252ToCodePoint(b));
       ++i;
     }
   }

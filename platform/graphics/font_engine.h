@@ -88,9 +88,19 @@ std::shared_ptr<Face> OpenFace(const FontSpec& spec);
 // Decodes single-byte text of the system code page (UTF-8 here) into code points;
 // bytes that are not valid UTF-8 are taken as Windows-1252.
 std::vector<uint32_t> DecodeText(const std::string& text);
+// The code point of a Windows-1252 byte (the bytes 0x81, 0x8D, 0x8F, 0x90 and
+// 0x9D, which the code page leaves free, stay as they are).
+uint32_t Windows1252ToCodePoint(uint8_t byte);
+
+// The families installed (fontconfig's list), sorted, each once; what a font
+// dialog offers.
+std::vector<std::string> InstalledFamilies();
 
 // The installed family a Windows face name is drawn with ("Arial" -> "DejaVu Sans"
 // when Liberation is missing); what OpenFace would pick for a regular weight.
 std::string ResolveFamily(const std::string& windowsFace);
+
+// Appends the UTF-8 bytes of a code point.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 
 }  // namespace fontengine

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/graphics/font_engine.h"
 #include "platform/graphics/gdi_internal.h"
 #include "platform/rtl/byte_order.h"
 
@@ -82,7 +83,7 @@ struct Bytes {
 
 
 // Text of the records: UTF-16 in enhanced metafiles, UTF-8 (our code page) elsewhere.
-void AppendUtf8(std::string& out, uint32_t codePoint);
+using fontengine::AppendUtf8;
 std::string Utf8FromUtf16(const std::u16string& units);
 std::u16string Utf16Of(const std::vector<uint32_t>& codePoints);
 // UTF-16 units stored little-endian at p.

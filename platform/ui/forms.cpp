@@ -8,6 +8,7 @@
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/threads.h"
 #include "platform/ui/actions.h"
+#include "platform/ui/caret.h"
 #include "platform/ui/dialogs.h"
 #include "platform/ui/hint_window.h"
 #include "platform/ui/menus.h"
@@ -537,6 +538,12 @@ void TCustomForm::RouteKey(TMessage& message) {
     if (message.Msg == WM_SYSKEYDOWN) menuShift.Include(ssAlt);
     if (MenuKey(key, menuShift)) return;
     UINT code = target->DialogCode();
+    // A control may claim the keys the form would use for navigation (the
+    // framework's special-key query); it then gets them as ordinary keys.
+    const bool navigation = key == VK_TAB || key == VK_RETURN || key == VK_ESCAPE || key == VK_CANCEL ||
+                            (key >= VK_LEFT && key <= VK_DOWN);
+    if (navigation && target != this && target->Perform(CM_WANTSPECIALKEY, key, message.LParam) != 0)
+      code |= DLGC_WANTALLKEYS | DLGC_WANTTAB;
     if (key == VK_TAB && !(code & (DLGC_WANTTAB | DLGC_WANTALLKEYS)) && !shift.Contains(ssCtrl)) {
       SelectNext(FActiveControl, !shift.Contains(ssShift), true);
       return;
@@ -555,6 +562,9 @@ void TCustomForm::RouteKey(TMessage& message) {
     }
     return;
   }
+  // A character goes to the control first as the notification CN_CHAR; a
+  // control that answers it non-zero has taken it.
+  if (message.Msg == WM_CHAR && target->Perform(CN_CHAR, message.WParam, message.LParam) != 0) return;
   target->Perform(message.Msg, message.WParam, message.LParam);
 }
 
@@ -751,9 +761,16 @@ bool TCustomForm::PaintDirty() {
   FDirty = TRect{};
   TCanvas* canvas = FBacking.Canvas();
   HDC dc = canvas->Handle();
-  if (ClientTop() > 0 && clip.top < ClientTop()) PaintMenuBar(canvas);
-  PaintTree(dc, clip);
+  CaretBeforePaint(this);
+  try {
+    if (ClientTop() > 0 && clip.top < ClientTop()) PaintMenuBar(canvas);
+    PaintTree(dc, clip);
+  } catch (...) {
+    CaretAfterPaint(this, clip);
+    throw;
+  }
   canvas->Refresh();
+  CaretAfterPaint(this, clip);
   if (FWindowMade && Visible()) UIBackend().Present(Handle(), &FBacking, clip);
   return true;
 }

@@ -126,6 +126,13 @@ constexpr UINT CM_FONTCHANGE = CM_BASE + 38;
 constexpr UINT CM_TABSTOPCHANGED = CM_BASE + 40;
 constexpr UINT CM_CHILDKEY = CM_BASE + 46;
 
+// Notifications the framework reflects to a control before the message itself
+// (CN_BASE + the message number).
+constexpr UINT CN_BASE = 0xBC00;
+constexpr UINT CN_KEYDOWN = CN_BASE + WM_KEYDOWN;
+constexpr UINT CN_KEYUP = CN_BASE + WM_KEYUP;
+constexpr UINT CN_CHAR = CN_BASE + WM_CHAR;
+
 // Mouse-message key flags (wParam of mouse messages).
 constexpr WPARAM MK_LBUTTON = 0x0001;
 constexpr WPARAM MK_RBUTTON = 0x0002;

@@ -11,6 +11,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_icc.h"
+#include "imaging/extras/textedit/text_format.h"
 #include "imaging/formats/jpeg_filter.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
@@ -71,6 +72,24 @@ Bytes MarkedJpeg(int colorSpace, bool progressive) {
   return Bytes(out.Memory(), out.Memory() + out.Size());
 }
 
+// A private memo block: the characters, a zero, one record per character.
+Bytes TextMemoBlock(const std::string& chars, const std::vector<int32_t>& heights) {
+  Bytes b(chars.begin(), chars.end());
+  b.push_back(0);
+  for (size_t i = 0; i < chars.size(); ++i) {
+    TIETextFormat f;
+    f.SetName(i % 2 ? "DejaVu Serif" : "DejaVu Sans");
+    f.FontHeight = heights[i % heights.size()];
+    f.FontStyle = static_cast<uint8_t>(i & 15);
+    f.BackStyle = static_cast<uint8_t>(i % 3 == 2 ? 200 : i % 2);
+    f.Alignment = static_cast<uint8_t>(i % 5);
+    uint8_t rec[280];
+    TextFormatToBytes(f, rec);
+    b.insert(b.end(), rec, rec + 280);
+  }
+  return b;
+}
+
 struct TSeed {
   const char* target;
   const char* name;
@@ -100,7 +119,11 @@ std::vector<TSeed> Seeds() {
           {"transition_step", "shredded.bin", TransitionSeed(64, 64, 107, {0, 0, 0, 0, 0, 0, 0, 0}, {0, 512, 900})},
           {"transition_step", "pan_zoom_inverted.bin",
            TransitionSeed(17, 9, 227, {50, 40, -10, -20, -5, 0, 90, 70}, {0, 100, 2000})},
-          {"transition_step", "twist.bin", TransitionSeed(7, 3, 225, {0, 0, 1, 1, 0, 0, 1, 1}, {-4, 1, 1024})}};
+          {"transition_step", "twist.bin", TransitionSeed(7, 3, 225, {0, 0, 1, 1, 0, 0, 1, 1}, {-4, 1, 1024})},
+          {"textmemo_paste", "three.bin", TextMemoBlock("a\nb", {-13})},
+          {"textmemo_paste", "huge_fonts.bin", TextMemoBlock("Wide  words", {2000000000, -2000000000, 0, -12})},
+          {"textmemo_paste", "short.bin", [] { Bytes b = TextMemoBlock("xyz", {-13}); b.resize(b.size() - 1); return b; }()},
+          {"textmemo_paste", "no_terminator.bin", Bytes(300, 'q')}};
 }
 
 TEST(FuzzSeeds, ImagingSeedsWrittenWhenAskedAndPresent) {

@@ -769,10 +769,26 @@ void Key(HWND window, const std::string& key) {
   else if (k == Qt::Key_Return || k == Qt::Key_Enter) text = "\r";
   else if (k >= 0x21 && k <= 0x7E && !(mods & (Qt::ControlModifier | Qt::AltModifier)))
     text = mods & Qt::ShiftModifier ? QString(QChar(k)) : QString(QChar(k)).toLower();
+  // Ctrl and Shift go down before the key and up after it, as a keyboard sends
+  // them, so the program's key state sees them held.
+  std::vector<std::pair<int, Qt::KeyboardModifier>> held;
+  if (mods & Qt::ControlModifier) held.push_back({Qt::Key_Control, Qt::ControlModifier});
+  if (mods & Qt::ShiftModifier) held.push_back({Qt::Key_Shift, Qt::ShiftModifier});
+  Qt::KeyboardModifiers down;
+  for (const auto& [modifierKey, mod] : held) {
+    down |= mod;
+    QKeyEvent e(QEvent::KeyPress, modifierKey, down);
+    QCoreApplication::sendEvent(w, &e);
+  }
   QKeyEvent press(QEvent::KeyPress, k, mods, text);
   QCoreApplication::sendEvent(w, &press);
   QKeyEvent release(QEvent::KeyRelease, k, mods, text);
   QCoreApplication::sendEvent(w, &release);
+  for (auto it = held.rbegin(); it != held.rend(); ++it) {
+    down &= ~it->second;
+    QKeyEvent e(QEvent::KeyRelease, it->first, down);
+    QCoreApplication::sendEvent(w, &e);
+  }
 }
 
 void RequestClose(HWND window) {
