@@ -294,9 +294,16 @@ void TTIFFReader::ReadEXIF() {
   params.ExifSubjectDistanceRange = I(41996, -1);
   params.ExifImageUniqueID = S(42016);
   DecodeEXIFUserComment(e, params);
-  // The maker note is kept as it stands until its own parser reads it.
   params.ExifMakerNote->Clear();
-  params.ExifMakerNote->SetRawData(ReadTIFFTagBlock(e, 37500));
+  const int note = FindTIFFTag(37500, e);
+  if (note >= 0) {
+    const TIFFTagEntry& entry = e.Entries[size_t(note)];
+    const int64_t bytes = TIFFValueBytes(entry);
+    if (bytes > 4 && bytes <= streamSize) {
+      stream.Seek(e.Base + TIFFGet32(entry.Value, e.LittleEndian), soBeginning);
+      params.ExifMakerNote->ReadMakerNote(stream, bytes, e.LittleEndian, e.Base);
+    }
+  }
 }
 
 void TTIFFReader::ReadGPS() {
@@ -362,7 +369,9 @@ void TTIFFReader::ReadMetadata() {
 void TTIFFReader::ReadResolution() {
   const int unit = int(GetTIFFTagInteger(main, 296, 2));
   const double f = unit == 3 ? 2.54 : 1.0;
-  const double x = GetTIFFTagRational(main, 282, gDefaultDPIX), y = GetTIFFTagRational(main, 283, gDefaultDPIY);
+  // An EXIF block without a resolution has none (0), not the default one.
+  const double x = GetTIFFTagRational(main, 282, exifBlock ? 0 : gDefaultDPIX);
+  const double y = GetTIFFTagRational(main, 283, exifBlock ? 0 : gDefaultDPIY);
   const auto dpi = [](double value, int32_t def) {
     const double r = std::isfinite(value) ? std::clamp(value, -2e9, 2e9) : 0;
     const int64_t n = Round(r);
@@ -370,8 +379,9 @@ void TTIFFReader::ReadResolution() {
   };
   params.SetDpiX(dpi(x * f, gDefaultDPIX));
   params.SetDpiY(dpi(y * f, gDefaultDPIY));
-  params.ExifXResolution = x;
-  params.ExifYResolution = y;
+  // The EXIF resolution is kept in dots per inch, as the DPI are.
+  params.ExifXResolution = x * f;
+  params.ExifYResolution = y * f;
   const auto pos = [f](double p) {
     return std::isfinite(p) ? int32_t(std::clamp(std::trunc(p * f), -2e9, 2e9)) : 0;
   };

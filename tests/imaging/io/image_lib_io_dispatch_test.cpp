@@ -26,12 +26,7 @@ void MarkWriters(StubFilters& stub) {
     };
   };
   f.WriteGIFStream = mark("GIF");
-  f.WriteTIFFStream = [&stub](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
-    stub.payload = "TIFF";
-    stub.Write(s, *b, nullptr, pr);
-    return 1;
-  };
-  for (auto [code, tag] : {std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
+  for (auto [code, tag] : {std::pair{ioTIFF, "TIFF"}, std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
                            std::pair{ioPNG, "PNG"}}) {
     auto write = mark(tag);
     FindFormatDescriptor(code)->Write = [write](TIEFormatWriteArgs& a) {

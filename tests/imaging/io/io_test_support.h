@@ -38,7 +38,7 @@ private:
 inline void ClearFormatProbes() {
   for (TIEFormatDescriptor& d : FormatDescriptors()) {
     const TImageFileType c = d.FileType;
-    if (c != ioTIFF && c != ioDICOM && c != ioJP2 && c != ioJ2K && c != ioHDP) d.Probe = nullptr;
+    if (c != ioDICOM && c != ioJP2 && c != ioJ2K && c != ioHDP) d.Probe = nullptr;
   }
 }
 
