@@ -6,10 +6,12 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_mask.h"
 #include "imaging/core/ie_orientation.h"
+#include "imaging/formats/filter_rows.h"
 #include "imaging/formats/tiff/tiff_reader.h"
 #include "imaging/formats/tiff/tiff_writer.h"
 #include "imaging/io/exif_block.h"
@@ -96,7 +98,6 @@ const std::set<int>& ParamExifTags() {
                                      37510, 37500};
   return tags;
 }
-bool ParamGpsTag(int tag) { return (tag >= 0 && tag <= 26) || tag == 29; }
 
 // Reads the entries of a directory as little-endian carried entries, skipping
 // the tags skip says the parameters hold; sub-directories (the
@@ -142,11 +143,78 @@ TEXIFCarried CarriedEntries(const uint8_t* tiff, int64_t length) {
   const int64_t exif = GetTIFFTagInteger(main, 34665, 0), gps = GetTIFFTagInteger(main, 34853, 0);
   if (exif != 0)
     CarryDirectory(s, h, 0, uint32_t(exif), 1, [](int tag) { return ParamExifTags().count(tag) > 0; }, carried.Exif);
-  if (gps != 0) CarryDirectory(s, h, 0, uint32_t(gps), 1, ParamGpsTag, carried.Gps);
+  // GPS entries the rebuilt directory lacks come back (a value of 0 is not written).
+  if (gps != 0) CarryDirectory(s, h, 0, uint32_t(gps), 1, [](int) { return false; }, carried.Gps);
+  std::vector<TIFFTagEntry> entries;
+  uint32_t next = 0;
+  if (ReadTIFFEntries(s, 0, h.FirstOffset, h.LittleEndian, entries, next) && next != 0)
+    CarryDirectory(s, h, 0, next, 1, [](int tag) { return tag == 513 || tag == 514 || tag == 273 || tag == 279; },
+                   carried.Thumbnail);
   return carried;
 }
 
-std::vector<uint8_t> Build(TIOParamsVals& params, bool withHeader, const TEXIFCarried* carried) {
+// The JPEG data of the block's second page (its thumbnail), empty when none.
+std::vector<uint8_t> ThumbnailJpeg(const uint8_t* tiff, int64_t length) {
+  TCustomMemoryStream s(tiff, length);
+  TIFFHeader h;
+  if (!ReadTIFFHeader(s, h)) return {};
+  TIFFDirectoryContext c;
+  c.LittleEndian = h.LittleEndian;
+  c.Stream = &s;
+  int count = 0;
+  if (!LoadTIFFDirectory(1, h.FirstOffset, c, count)) return {};
+  const int64_t at = GetTIFFTagInteger(c, 513, 0), n = GetTIFFTagInteger(c, 514, 0);
+  if (at <= 0 || n <= 0 || at + n > length) return {};
+  return std::vector<uint8_t>(tiff + at, tiff + at + n);
+}
+
+bool SamePixels(TIEBitmap* a, TIEBitmap* b) {
+  const bool ea = a == nullptr || a->IsEmpty(), eb = b == nullptr || b->IsEmpty();
+  if (ea || eb) return ea == eb;
+  if (a->Width() != b->Width() || a->Height() != b->Height() || a->PixelFormat() != b->PixelFormat()) return false;
+  for (int y = 0; y < a->Height(); ++y)
+    if (std::memcmp(a->ScanLine(y), b->ScanLine(y), size_t(a->RowLen())) != 0) return false;
+  return true;
+}
+
+// Appends a second page holding the thumbnail's JPEG data as it stands.
+void AppendThumbnailPage(TMemoryStream& ms, const std::vector<uint8_t>& jpeg, TProgressRecord& progress,
+                         const std::vector<TTIFFCarriedEntry>* carried) {
+  TFilterWriter w{ms, progress};
+  ms.Seek(0, soEnd);
+  const int64_t J = AlignTIFFStream(w);
+  w.Put(jpeg.data(), int64_t(jpeg.size()));
+  TTIFFTagList tags;
+  AddTIFFShortTag(tags, 259, 6);
+  AddTIFFRationalTag(tags, w, 282, 72);
+  AddTIFFRationalTag(tags, w, 283, 72);
+  AddTIFFShortTag(tags, 296, 2);
+  AddTIFFLongTag(tags, 513, uint32_t(J));
+  AddTIFFLongTag(tags, 514, uint32_t(jpeg.size()));
+  if (carried != nullptr && !carried->empty()) {
+    // The page's own entries as read take the place of the defaults.
+    tags.erase(std::remove_if(tags.begin(), tags.end(),
+                              [&](const TIFFTagEntry& e) {
+                                return e.Tag != 513 && e.Tag != 514 &&
+                                       std::any_of(carried->begin(), carried->end(),
+                                                   [&](const TTIFFCarriedEntry& c) { return c.Tag == e.Tag; });
+                              }),
+               tags.end());
+    AddTIFFCarriedTags(tags, w, *carried);
+  }
+  const int64_t D = AlignTIFFStream(w);
+  WriteTIFFDirectory(w, tags, 0);
+  const uint8_t* m = ms.Memory();
+  const uint32_t first = TIFFGet32(m + 4, true);
+  const int64_t link = int64_t(first) + 2 + 12 * int64_t(TIFFGet16(m + first, true));
+  uint8_t b[4];
+  TIFFPut32(b, uint32_t(D), true);
+  ms.Seek(link, soBeginning);
+  w.Put(b, 4);
+}
+
+std::vector<uint8_t> Build(TIOParamsVals& params, bool withHeader, const TEXIFCarried* carried,
+                           const std::vector<uint8_t>* keptThumbnail = nullptr) {
   TMemoryStream ms;
   TInnerProgress p;
   // The block describes the parameters' EXIF whether or not they came from a file.
@@ -155,7 +223,10 @@ std::vector<uint8_t> Build(TIOParamsVals& params, bool withHeader, const TEXIFCa
   WriteTIFFStream(ms, false, nullptr, p.rec, params, carried);
   params.HasExifData = had;
   if (p.rec.Aborted()) return {};
-  if (params.ExifThumbnail && !params.ExifThumbnail->IsEmpty()) {
+  if (keptThumbnail != nullptr && !keptThumbnail->empty()) {
+    AppendThumbnailPage(ms, *keptThumbnail, p.rec, carried != nullptr ? &carried->Thumbnail : nullptr);
+    if (p.rec.Aborted()) return {};
+  } else if (params.ExifThumbnail && !params.ExifThumbnail->IsEmpty()) {
     TIEBitmap turned;
     turned.Assign(params.ExifThumbnail.get());
     ApplyExifOrientation(turned, InverseOrientation(params.TiffOrientation));
@@ -214,7 +285,11 @@ std::vector<uint8_t> EXIFMarkerForSave(TIOParamsVals& params, const uint8_t* rea
     // give the same bytes, and the block goes back as it came.
     if (Build(asRead, true, nullptr) == Build(params, true, nullptr)) return std::vector<uint8_t>(read, read + readLength);
     const TEXIFCarried carried = CarriedEntries(read + 6, readLength - 6);
-    return Build(params, true, &carried);
+    // A thumbnail nobody changed keeps its JPEG data (also one we could not decode).
+    std::vector<uint8_t> kept;
+    if (SamePixels(asRead.ExifThumbnail.get(), params.ExifThumbnail.get()))
+      kept = ThumbnailJpeg(read + 6, readLength - 6);
+    return Build(params, true, &carried, &kept);
   } catch (const Exception&) {
     return {};
   }

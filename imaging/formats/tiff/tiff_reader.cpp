@@ -622,6 +622,24 @@ void TTIFFReader::ReadTiles(const std::vector<uint32_t>& offsets, const std::vec
 // Old-style JPEG: each strip (or the interchange data as a whole) is a JPEG
 // stream of its own, led by the interchange format's tables.
 void TTIFFReader::ReadOldJpeg() {
+  if ((v.ImageWidth == 0 || v.ImageLength == 0) && exifThumbnail && v.JPEGInterchangeFormat != 0 &&
+      v.JPEGInterchangeFormatLength > 0) {
+    // An EXIF thumbnail page commonly says no size: the JPEG data holds it.
+    std::vector<uint8_t> block;
+    ReadBlock(uint32_t(v.JPEGInterchangeFormat), v.JPEGInterchangeFormatLength, block);
+    TCustomMemoryStream jpeg(block.data(), int64_t(block.size()));
+    TIOParamsVals scratch(nullptr);
+    TIEBitmap temp;
+    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, true, progress, scratch);
+    if (progress.Aborted()) return;
+    if (scratch.Width > kThumbnailMax || scratch.Height > kThumbnailMax) throw TStop{"the thumbnail is too large"};
+    jpeg.SetPosition(0);
+    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, false, progress, scratch);
+    if (temp.IsEmpty()) throw TStop{"the image has no width or height"};
+    if (temp.PixelFormat() != ie24RGB) temp.SetPixelFormat(ie24RGB);
+    bitmap->Assign(&temp);
+    return;
+  }
   if (v.ImageWidth == 0 || v.ImageLength == 0) throw TStop{"the image has no width or height"};
   // However well the JPEG data compresses, the bytes after the directory bound the picture.
   if (!DataCanFill(int64_t(v.ImageWidth) * v.ImageLength * 3, streamSize - main.Base, kLZWFactor))
@@ -792,4 +810,6 @@ void DecodeEXIFUserComment(const TIFFDirectoryContext& context, TIOParamsVals& p
   } else {
     for (size_t i = 8; i < bytes.size(); ++i) params.ExifUserComment.push_back(wchar_t(bytes[i]));
   }
+  // The terminator writers add is no part of the text.
+  while (!params.ExifUserComment.empty() && params.ExifUserComment.back() == 0) params.ExifUserComment.pop_back();
 }

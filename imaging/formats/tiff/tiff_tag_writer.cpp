@@ -299,10 +299,13 @@ bool HasGPSData(TIOParamsVals& p) {
 
 void WriteTIFFMetadataTags(TTIFFTagList& tags, TFilterWriter& w, TIOParamsVals& p, const TEXIFCarried* carried) {
   AddTIFFASCIITag(tags, w, 270, p.ExifImageDescription);
-  if (p.ExifXResolution != 0) AddTIFFRationalTag(tags, w, 282, p.ExifXResolution);
-  if (p.ExifYResolution != 0) AddTIFFRationalTag(tags, w, 283, p.ExifYResolution);
+  // The resolution is held in dots per inch; a block read in centimetres is
+  // written back in them.
+  const bool cm = p.ExifResolutionUnit == 3;
+  if (p.ExifXResolution != 0) AddTIFFRationalTag(tags, w, 282, cm ? p.ExifXResolution / 2.54 : p.ExifXResolution);
+  if (p.ExifYResolution != 0) AddTIFFRationalTag(tags, w, 283, cm ? p.ExifYResolution / 2.54 : p.ExifYResolution);
   AddTIFFShortTag(tags, 274, uint16_t(p.TiffOrientation));
-  AddTIFFShortTag(tags, 296, 2);
+  AddTIFFShortTag(tags, 296, cm ? 3 : 2);
   AddTIFFASCIITag(tags, w, 305, p.ExifSoftware);
   if (p.ExifRating >= 0) AddTIFFShortTag(tags, 18246, uint16_t(p.ExifRating));
   AddTIFFWideStringTag(tags, w, 40091, p.ExifXPTitle);
@@ -396,7 +399,7 @@ void WriteTIFFMetadataTags(TTIFFTagList& tags, TFilterWriter& w, TIOParamsVals& 
   uint8_t b[4];
   TIFFPut32(b, uint32_t(at), true);
   w.Put(b, 4);
-  if (HasGPSData(p)) WriteTIFFGPSDirectory(tags, w, p, carried != nullptr ? &carried->Gps : nullptr);
+  if (HasGPSData(p) || (carried != nullptr && !carried->Gps.empty())) WriteTIFFGPSDirectory(tags, w, p, carried != nullptr ? &carried->Gps : nullptr);
   if (carried != nullptr) AddTIFFCarriedTags(tags, w, carried->Main);
 }
 

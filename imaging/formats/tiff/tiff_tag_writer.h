@@ -76,7 +76,7 @@ struct TTIFFCarriedEntry {
   bool IsDirectory = false;
 };
 struct TEXIFCarried {
-  std::vector<TTIFFCarriedEntry> Main, Exif, Gps;
+  std::vector<TTIFFCarriedEntry> Main, Exif, Gps, Thumbnail;
 };
 
 // The main-directory EXIF group, the EXIF directory and (when the parameters

@@ -117,8 +117,11 @@ void TTIFFWrite::ChooseLayout() {
   // JPEG data comes from colour rows.
   if ((compression == 6 || compression == 7) && f != ie1g && f != ie24RGB) f = Own(ie24RGB).PixelFormat();
 
+  // JPEG takes no bilevel rows: a bilevel bitmap is stored bilevel, uncompressed.
+  if (f == ie1g && (compression == 6 || compression == 7)) bits = 1, spp = 1, photo = photo == 0 ? 0 : 1;
   if (f == ie1g && photo == 2 && spp == 1 && bits == 1) photo = 1;
-  if (f == ie24RGB && spp == 1 && bits == 1) photo = 1;
+  // One bit, one sample: bilevel, whatever the bitmap holds.
+  if (f != ie1g && spp == 1 && bits == 1) photo = 1;
   if (bits == 1 && spp == 1 && (photo == 0 || photo == 1)) {
     if (f != ie1g) {
       TRGB c1{}, c2{};

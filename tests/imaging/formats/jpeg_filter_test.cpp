@@ -134,12 +134,12 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
   qvtest::FilterSlotsScope slots;
   // The JPEG stands 200 bytes into the stream, past the start search's reach
   // from the stream's beginning.
-  const auto jpeg = MakeJpeg(1, 96, 96, true);
-  std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
-  std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
   for (int thumbWidth : {6, 0}) {
     TExifStandIn e{72, 72, 2, 1, thumbWidth};
     InstallExifStandIn(e);
+    const auto jpeg = MakeJpeg(1, 96, 96, true);
+    std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
+    std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
     TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
     s.SetPosition(200);
     TRead r;
