@@ -8,22 +8,6 @@ namespace {
 
 const TIEFilterSlots& Hooks() { return IEFilters(); }
 
-// ---- GIF ----
-
-void ReadGIFFormat(TIEFormatReadArgs& a) {
-  const auto& read = Hooks().ReadGIFStream;
-  if (!read) return a.Progress.Abort();
-  int frames = 0;
-  read(a.Stream, *a.Bitmap, frames, false, a.AlphaMask, a.ParamsOnly, a.Progress, a.Params);
-  if (!a.ParamsOnly) a.Params.GifImageCount = frames;
-}
-
-void WriteGIFFormat(TIEFormatWriteArgs& a) {
-  const auto& write = Hooks().WriteGIFStream;
-  if (!write) return a.Progress.Abort();
-  write(a.Stream, a.Bitmap, a.Params, a.Progress);
-}
-
 // ---- the specialised readers ----
 
 using TSpecialSlot = TIEFilterSlots::TSpecialReader TIEFilterSlots::*;
@@ -61,23 +45,6 @@ bool ProbeBySlot(TStream& s) {
 
 
 }  // namespace
-
-TIEFormatDescriptor GIFFormat() {
-  return {
-      .FileType = ioGIF,
-      .FullName = "CompuServe Bitmap",
-      .Suffixes = "GIF",
-      .Access = ieaReadWrite,
-      .DialogPage = iedpGIF,
-      .Read = ReadGIFFormat,
-      .ReadParams = ReadGIFFormat,
-      .Write = WriteGIFFormat,
-      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielResetMetadata},
-      .LoadOpenFailure = ieofKeepFlag,
-      .SaveOrder = 60,
-      .SaveSuffixes = "GIF",
-  };
-}
 
 TIEFormatDescriptor DICOMFormat() {
   return {
@@ -129,34 +96,6 @@ TIEFormatDescriptor J2KFormat() {
   };
 }
 
-TIEFormatDescriptor PSFormat() {
-  return {
-      .FileType = ioPS,
-      .FullName = "PostScript Level 2",
-      .Suffixes = "PS;EPS",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePSStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 140,
-      .SaveSuffixes = "PS;EPS",
-  };
-}
-
-TIEFormatDescriptor PDFFormat() {
-  return {
-      .FileType = ioPDF,
-      .FullName = "Adobe PDF",
-      .Suffixes = "PDF",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePDFStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 150,
-      .SaveSuffixes = "PDF",
-  };
-}
-
 // Detection asks the camera test after every other one (format_detect.cpp).
 TIEFormatDescriptor CameraRawFormat() {
   return {
@@ -184,22 +123,3 @@ TIEFormatDescriptor ALLFormat() {
           .Frame = ieffLayers};
 }
 
-// Listed only where the platform's imaging component is there to read it.
-TIEFormatDescriptor HDPFormat() {
-  return {
-      .FileType = ioHDP,
-      .FullName = "Microsoft HD Photo",
-      .Suffixes = "WDP;HDP",
-      .Access = ieaReadWrite,
-      .Available = [] { return Hooks().IsWICAvailable && Hooks().IsWICAvailable(); },
-      .Probe = ProbeBySlot<&TIEFilterSlots::IsHDPhotoStream>,
-      .ProbeOrder = 10,
-      .Read = ReadSpecialFormat<&TIEFilterSlots::ReadHDPhotoStream>,
-      .ReadParams = ReadSpecialFormat<&TIEFilterSlots::ReadHDPhotoStream>,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WriteHDPhotoStream>,
-      .LoadOpenFailure = ieofKeepFlag,
-      .SaveOpenFailure = ieofAbortQuietly,
-      .SaveOrder = 170,
-      .SaveSuffixes = "HDP;WDP",
-  };
-}

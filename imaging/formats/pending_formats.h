@@ -5,15 +5,11 @@
 // record here once it is written (and its line in format_filters.cpp).
 #include "imaging/io/format_descriptor.h"
 
-TIEFormatDescriptor GIFFormat();
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();
-TIEFormatDescriptor PSFormat();
-TIEFormatDescriptor PDFFormat();
 TIEFormatDescriptor CameraRawFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();
 TIEFormatDescriptor ALLFormat();
-TIEFormatDescriptor HDPFormat();

@@ -36,12 +36,6 @@ using TIFFLZWEncoderProc = std::function<void(const uint8_t* data, int64_t lengt
 using TIEStreamTest = std::function<bool(TStream& stream)>;
 
 struct TIEFilterSlots {
-  // GIF: reads the frame GifImageIndex; frameCount gets the frames of the stream.
-  std::function<void(TStream& stream, TIEBitmap& bitmap, int& frameCount, bool ignoreTransparency,
-                     TIEMaskOut& mask, bool paramsOnly, TProgressRecord& progress, TIOParamsVals& params)>
-      ReadGIFStream;
-  std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>
-      WriteGIFStream;
 
   using TSimpleWriter =
       std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>;
@@ -56,9 +50,6 @@ struct TIEFilterSlots {
                      TIEBitmap* bitmap)>
       WritePSDStream;
 
-  // PostScript and PDF output
-  TSimpleWriter WritePSStream;
-  TSimpleWriter WritePDFStream;
 
   // Specialised readers
   using TSpecialReader = std::function<void(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params,
@@ -74,10 +65,6 @@ struct TIEFilterSlots {
       WriteJ2000Stream;
   TIEStreamTest IsJP2Stream;
   TIEStreamTest IsJ2KStream;
-  TSpecialReader ReadHDPhotoStream;
-  TSimpleWriter WriteHDPhotoStream;
-  TIEStreamTest IsHDPhotoStream;
-  std::function<bool()> IsWICAvailable;
 
   // Layer and object streams of the views
   TIEStreamTest IsIEVStream;

@@ -19,14 +19,7 @@
 #include <vector>
 
 #include "platform/ui/messages.h"
-
-using HRESULT = LONG;
-constexpr HRESULT S_OK = 0;
-constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
-constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
-constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+#include "platform/win/ole.h"
 
 // An item of the shell's namespace; its contents are the browser's own.
 struct ITEMIDLIST;

@@ -16,7 +16,7 @@ extern "C" {
 
 namespace {
 
-constexpr const char* kDemuxers = "avi,mpeg,mpegts,asf,mov,ivf,rm";
+constexpr const char* kDemuxers = "avi,mpeg,mpegts,asf,mov,ivf,rm,matroska";
 constexpr int kIOBufferSize = 64 * 1024;
 
 // ---- the file, read through our own I/O ----

@@ -4,7 +4,7 @@
 // the thumbnail grid, the video graph). FFmpeg is included here alone.
 //
 // Only the demuxers of the video formats we read take part (AVI, MPEG program
-// and transport streams, ASF/WMV, QuickTime/MP4, IVF, RealMedia), and the file
+// and transport streams, ASF/WMV, QuickTime/MP4, IVF, RealMedia, Matroska), and the file
 // is read through our own I/O: a playlist, a concat script or a reference
 // movie cannot make the reader open any other file or address.
 #include <memory>

@@ -16,8 +16,8 @@ struct RegistryRow {
   uint16_t page;
 };
 
-// The built-in list, in search order, without the HD Photo entry (no imaging
-// component on this platform).
+// The built-in list, in search order, with HD Photo last (its filter registers
+// it where its codec is there, as it is in every build of this program).
 const RegistryRow kRows[] = {
     {1, "TIFF Bitmap", 6, true, true, 8},
     {2, "CompuServe Bitmap", 1, true, true, 16},
@@ -44,12 +44,13 @@ const RegistryRow kRows[] = {
     {25, "Vectorial objects", 1, true, true, 0},
     {26, "Layers", 1, true, true, 0},
     {27, "Layers and objects", 1, true, true, 0},
+    {29, "Microsoft HD Photo", 2, true, true, 0},
 };
 
 TEST(FileFormatRegistry, BuiltinListInOrder) {
   qvtest::EnsureImageIO();
-  ASSERT_EQ(FileFormatCount(), 25);
-  for (int i = 0; i < 25; ++i) {
+  ASSERT_EQ(FileFormatCount(), 26);
+  for (int i = 0; i < 26; ++i) {
     SCOPED_TRACE(i);
     const TIEFileFormatInfo* f = FileFormatAt(i);
     EXPECT_EQ(f->FileType, kRows[i].code);
@@ -61,7 +62,7 @@ TEST(FileFormatRegistry, BuiltinListInOrder) {
     EXPECT_TRUE(f->InternalFormat);
     EXPECT_EQ(FindFileFormatByType(f->FileType), f);
   }
-  for (TImageFileType never : {0, 15, 22, 23, 29}) EXPECT_EQ(FindFileFormatByType(never), nullptr) << never;
+  for (TImageFileType never : {0, 15, 22, 23}) EXPECT_EQ(FindFileFormatByType(never), nullptr) << never;
 }
 
 TEST(FileFormatRegistry, ExtensionLookups) {
@@ -71,7 +72,7 @@ TEST(FileFormatRegistry, ExtensionLookups) {
     TImageFileType code;
   } cases[] = {
       {".JPEG", 3}, {"jpeg", 3}, {"JpEg", 3}, {".jif", 3}, {"", 0},    {".", 0},   {"..jpg", 0},
-      {"pix", 11},  {"xif", 1},  {"wmv", 0},  {"avi", 0},  {"win", 0}, {"hdp", 0}, {"wdp", 0},
+      {"pix", 11},  {"xif", 1},  {"wmv", 0},  {"avi", 0},  {"win", 0}, {"hdp", 29}, {"wdp", 29},
       {"sr2", 20},  {"v2", 28},  {"dib", 5},  {"pbm", 12}, {".pnm", 12}, {"lyr", 26}, {"tif;", 0},
   };
   for (const auto& c : cases) EXPECT_EQ(GetFileTypeByExtension(c.ext), c.code) << c.ext;
@@ -92,29 +93,29 @@ TEST(FileFormatRegistry, SuffixesByIndex) {
 TEST(FileFormatRegistry, OutsideFormatRegistersAndUnregisters) {
   qvtest::EnsureImageIO();
   UnregisterFileFormat(99);
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
 
   auto entry = std::make_unique<TIEFileFormatInfo>();
   entry->FileType = 40;
   entry->FullName = "Test Format";
   entry->Suffix = "QVT;QVX";
   RegisterFileFormat(std::move(entry));
-  EXPECT_EQ(FileFormatCount(), 26);
+  EXPECT_EQ(FileFormatCount(), 27);
   EXPECT_EQ(GetFileTypeByExtension(".qvx"), 40);
   EXPECT_EQ(GetFormatSuffix(40, 1), "QVX");
   UnregisterFileFormat(40);
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
   EXPECT_EQ(GetFileTypeByExtension(".qvx"), 0);
 }
 
 TEST(FileFormatRegistry, HDPhotoOnlyWithTheImagingComponent) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
-  IEFilters().IsWICAvailable = [] { return true; };
+  FindFormatDescriptor(ioHDP)->Available = [] { return true; };
   InitImageIO();
   EXPECT_EQ(FileFormatCount(), 26);
   EXPECT_EQ(GetFileTypeByExtension("wdp"), 29);
-  IEFilters().IsWICAvailable = nullptr;
+  FindFormatDescriptor(ioHDP)->Available = [] { return false; };
   InitImageIO();
   EXPECT_EQ(FileFormatCount(), 25);
 }
@@ -129,7 +130,7 @@ TEST(FileFormatRegistry, BuiltAndFreedByTheLibraryStartup) {
   FreeFileFormats();
   InstallImageIOStartup();
   LibraryStaticInit();
-  EXPECT_EQ(FileFormatCount(), 25);
+  EXPECT_EQ(FileFormatCount(), 26);
   LibraryStaticDone();
   EXPECT_EQ(FileFormatCount(), 0);
   SetLibraryStartupStep(iessImageIO, nullptr, nullptr);

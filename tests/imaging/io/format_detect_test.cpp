@@ -104,7 +104,7 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   FindFormatDescriptor(ioJPEG)->Probe = [](TStream&) { return true; };  // a start of image found further on
   EXPECT_EQ(DetectStreamFileType(s), ioJPEG);
 
-  f.IsHDPhotoStream = [](TStream&) -> bool { throw EReadError("broken probe"); };
+  FindFormatDescriptor(ioHDP)->Probe = [](TStream&) -> bool { throw EReadError("broken probe"); };
   EXPECT_EQ(DetectStreamFileType(s), ioUnknown);
   EXPECT_EQ(s.Position(), 3);
 }

@@ -47,26 +47,15 @@ void StubFilters::Install() {
   TIEFilterSlots& f = IEFilters();
   auto* self = this;
   // The formats still read through hooks.
-  f.ReadGIFStream = [self](TStream&, TIEBitmap& b, int& frames, bool, TIEMaskOut& m, bool po, TProgressRecord& pr,
-                           TIOParamsVals& p) {
-    frames = 3;
-    self->Read(&b, p, pr, &m, po);
-  };
-  auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
-  f.WriteGIFStream = simpleWrite;
-  f.WritePSStream = simpleWrite;
-  f.WritePDFStream = simpleWrite;
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
   f.ReadCameraRawStream = special;
   f.ReadDICOMStream = special;
   f.ReadJ2000Stream = special;
-  f.ReadHDPhotoStream = special;
   f.WriteJ2000Stream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, int, TProgressRecord& pr) {
     self->Write(s, b, nullptr, pr);
   };
-  f.WriteHDPhotoStream = simpleWrite;
 
   // The formats with filters of their own: their descriptors' entry points.
   // A reader gets the picture only on loads, as the filters that take one do.
@@ -101,6 +90,7 @@ void StubFilters::Install() {
        },
        write);
   stub(ioDCX, readNoMask, write);
+  stub(ioGIF, read, write);
   stub(ioBMP, read, write);
   stub(ioICO, read, [self](TIEFormatWriteArgs& a) {
     std::vector<int> bitCounts;
@@ -119,6 +109,9 @@ void StubFilters::Install() {
          a.Params.TiffImageCount = 2;
        },
        write);
+  stub(ioPS, readNoMask, write);
+  stub(ioPDF, readNoMask, write);
+  stub(ioHDP, readNoMask, write);
 }
 
 // ---- the view ----

@@ -6,6 +6,7 @@
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
+#include "imaging/special/special_formats.h"
 
 namespace qvtest {
 
@@ -14,6 +15,11 @@ namespace qvtest {
 // has taken the registry down.
 inline void EnsureImageIO() {
   if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
+  // A test that installed the formats layer's list alone leaves HD Photo out.
+  if (FindFormatDescriptor(ioHDP) == nullptr) {
+    AddSpecialFormatDescriptors();
+    if (FileFormatCount() != 0) InitImageIO();
+  }
   if (FileFormatCount() == 0) InitImageIO();
 }
 
@@ -33,12 +39,12 @@ private:
 };
 
 // Takes the content tests of the formats with filters of their own away. The
-// formats still read through hooks (TIFF, DICOM, JPEG 2000, HD Photo) test
+// formats still read through hooks (TIFF, DICOM, JPEG 2000) test
 // through the slots, which the caller clears or fills.
 inline void ClearFormatProbes() {
   for (TIEFormatDescriptor& d : FormatDescriptors()) {
     const TImageFileType c = d.FileType;
-    if (c != ioDICOM && c != ioJP2 && c != ioJ2K && c != ioHDP) d.Probe = nullptr;
+    if (c != ioDICOM && c != ioJP2 && c != ioJ2K) d.Probe = nullptr;
   }
 }
 
