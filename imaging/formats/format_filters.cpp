@@ -14,7 +14,9 @@
 #include "imaging/formats/psd_filter.h"
 #include "imaging/formats/raw_pixel_filter.h"
 #include "imaging/formats/tga_filter.h"
+#include "imaging/formats/tiff/exif_io.h"
 #include "imaging/formats/tiff/tiff_ccitt.h"
+#include "imaging/formats/tiff/tiff_filter.h"
 #include "imaging/formats/tiff/tiff_lzw.h"
 #include "imaging/formats/tiff/tiff_reader.h"
 #include "imaging/formats/wbmp_filter.h"
@@ -67,12 +69,7 @@ void RegisterFormatFilters() {
   slots.WritePSDStream = [](TStream& s, TIOParamsVals& p, TProgressRecord& pr, TList*, TIEBitmap* b) {
     WritePSDStream(s, p, pr, nullptr, b);
   };
-  // TIFF reads through these hooks until its descriptor moves beside the reader.
-  slots.ReadTIFFStream = [](TIEBitmap* b, TStream& s, int& pages, TIOParamsVals& p, TProgressRecord& pr, bool paramsOnly,
-                            TIEMaskOut& mask, bool fromPosition, bool noAlpha, bool thumbnail, bool exifBlock, bool) {
-    ReadTIFFStream(b, s, pages, p, pr, paramsOnly, mask, fromPosition, noAlpha, thumbnail, exifBlock, nullptr);
-  };
-  slots.IsTIFFStream = IsTIFFStream, slots.IsRawTIFFStream = IsRawTIFFStream;
+  slots.RebuildEXIFMarker = EXIFMarkerForSave;
   slots.TIFFLZWDecompress = TIFFLZWDecompress, slots.TIFFLZWCompress = TIFFLZWCompress;
   SetLibraryStartupStep(iessCCITTTrees, BuildCCITTTrees, FreeCCITTTrees);
   InstallImageIOStartup();

@@ -16,6 +16,7 @@
 #include "imaging/core/ie_orientation.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/formats/filter_rows.h"
+#include "imaging/formats/tiff/exif_io.h"
 #include "imaging/io/data_bound.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/io_params.h"
@@ -322,23 +323,17 @@ void KeepMarkers(TJpegRead& r) {
 }
 
 // A JFIF density of 1 by 1 says nothing: the EXIF resolution, when there is
-// one, gives the DPI instead.
+// one, gives the DPI instead. It is held in dots per inch already.
 void TakeExifResolution(TIOParamsVals& params, int32_t dpiX, int32_t dpiY) {
-  if (dpiX != 1 || dpiY != 1) {
-    params.SetDpiX(dpiX);
-    params.SetDpiY(dpiY);
-    return;
-  }
-  const double f = params.ExifResolutionUnit == 3 ? 2.54 : 1;
-  const double x = params.ExifXResolution * f, y = params.ExifYResolution * f;
+  const double x = params.ExifXResolution, y = params.ExifYResolution;
   // An EXIF block without a usable resolution leaves the DPI as the header gave them.
-  if (!(x >= 1 && y >= 1 && x < INT32_MAX && y < INT32_MAX)) {
+  if ((dpiX != 1 || dpiY != 1) || !(x >= 1 && y >= 1 && x < INT32_MAX && y < INT32_MAX)) {
     params.SetDpiX(dpiX);
     params.SetDpiY(dpiY);
     return;
   }
-  params.SetDpiX(int32_t(x));
-  params.SetDpiY(int32_t(y));
+  params.SetDpiXFloat(x);
+  params.SetDpiYFloat(y);
 }
 
 void ReadMetadataMarkers(TIOParamsVals& params, TIEBitmap* bitmap, bool decoded) {
@@ -348,11 +343,10 @@ void ReadMetadataMarkers(TIOParamsVals& params, TIEBitmap* bitmap, bool decoded)
     if (!params.IptcInfo) params.IptcInfo = std::make_unique<TIEIPTCInfoList>();
     if (params.IptcInfo->LoadFromBuffer(list.MarkerData(i), list.MarkerLength(i))) break;
   }
-  const auto& parseExif = IEFilters().ParseEXIFMarker;
-  if (parseExif) {
+  {
     const int32_t dpiX = params.DpiX, dpiY = params.DpiY;
     for (int i = 0; i < list.Count(); ++i) {
-      if (list.MarkerType(i) != 0xE1 || !parseExif(list.MarkerData(i), list.MarkerLength(i), params)) continue;
+      if (list.MarkerType(i) != 0xE1 || !ParseEXIFMarker(list.MarkerData(i), list.MarkerLength(i), params)) continue;
       TakeExifResolution(params, dpiX, dpiY);
       if (params.JpegApplyOrientation && decoded && bitmap && !bitmap->IsEmpty()) {
         ApplyExifOrientation(*bitmap, params.ExifOrientation);

@@ -8,34 +8,6 @@ namespace {
 
 const TIEFilterSlots& Hooks() { return IEFilters(); }
 
-// ---- TIFF ----
-
-void ReadTIFFFormat(TIEFormatReadArgs& a) {
-  const auto& read = Hooks().ReadTIFFStream;
-  if (!read) return a.Progress.Abort();
-  int pages = 0;
-  TIEBitmap* bitmap = a.ParamsOnly ? nullptr : a.Bitmap;
-  read(bitmap, a.Stream, pages, a.Params, a.Progress, a.ParamsOnly, a.AlphaMask, a.FromPosition, a.ParamsOnly, false,
-       false, false);
-  a.Params.TiffImageCount = pages;
-}
-
-void WriteTIFFFormat(TIEFormatWriteArgs& a) {
-  const auto& write = Hooks().WriteTIFFStream;
-  if (!write) return a.Progress.Abort();
-  write(a.Stream, false, &a.Bitmap, a.Progress, a.Params);
-}
-
-// A TIFF that a camera wrote is left to the camera RAW reader.
-bool ProbeTIFF(TStream& s) {
-  const TIEFilterSlots& f = Hooks();
-  if (!f.IsTIFFStream) return false;
-  const int64_t start = s.Position();
-  if (!f.IsTIFFStream(s)) return false;
-  s.SetPosition(start);
-  return !(f.IsRawTIFFStream && f.IsRawTIFFStream(s));
-}
-
 // ---- the specialised readers ----
 
 using TSpecialSlot = TIEFilterSlots::TSpecialReader TIEFilterSlots::*;
@@ -73,28 +45,6 @@ bool ProbeBySlot(TStream& s) {
 
 
 }  // namespace
-
-TIEFormatDescriptor TIFFFormat() {
-  return {
-      .FileType = ioTIFF,
-      .FullName = "TIFF Bitmap",
-      .Suffixes = "TIF;TIFF;FAX;G3N;G3F;XIF",
-      .Access = ieaReadWrite,
-      .DialogPage = iedpTIFF,
-      .Probe = ProbeTIFF,
-      .ProbeOrder = 20,
-      .Read = ReadTIFFFormat,
-      .ReadParams = ReadTIFFFormat,
-      .Write = WriteTIFFFormat,
-      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielSyncView, ielResetMetadata},
-      .LoadOpenFailure = ieofKeepFlag,
-      .FileReadBuffer = 8192,
-      .StreamReadBuffer = 8192,
-      .SaveOrder = 70,
-      .SaveSuffixes = "TIF;TIFF;FAX;G3F;G3N",
-      .StreamTag = "TIFF",
-  };
-}
 
 TIEFormatDescriptor DICOMFormat() {
   return {

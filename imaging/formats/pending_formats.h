@@ -5,7 +5,6 @@
 // record here once it is written (and its line in format_filters.cpp).
 #include "imaging/io/format_descriptor.h"
 
-TIEFormatDescriptor TIFFFormat();
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();

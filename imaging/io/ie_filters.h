@@ -36,16 +36,6 @@ using TIFFLZWEncoderProc = std::function<void(const uint8_t* data, int64_t lengt
 using TIEStreamTest = std::function<bool(TStream& stream)>;
 
 struct TIEFilterSlots {
-  // TIFF
-  std::function<void(TIEBitmap* bitmap, TStream& stream, int& pageCount, TIOParamsVals& params,
-                     TProgressRecord& progress, bool paramsOnly, TIEMaskOut& alphaMask, bool fromPosition,
-                     bool noAlpha, bool exifThumbnail, bool exifBlock, bool header)>
-      ReadTIFFStream;
-  // Returns the page count written.
-  std::function<int(TStream& stream, bool insert, TIEBitmap* bitmap, TProgressRecord& progress, TIOParamsVals& params)>
-      WriteTIFFStream;
-  TIEStreamTest IsTIFFStream;
-  TIEStreamTest IsRawTIFFStream;
 
   using TSimpleWriter =
       std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>;
@@ -81,11 +71,11 @@ struct TIEFilterSlots {
   TIEStreamTest IsALLStream;
   TIEStreamTest IsLayersStream;
 
-  // EXIF blocks, filled by the TIFF family. While empty an EXIF marker is kept
-  // byte for byte through a load and a save.
-  std::function<bool(const uint8_t* data, int64_t length, TIOParamsVals& params)> ParseEXIFMarker;
-  // The block, with the "Exif" header when withHeader is set.
-  std::function<std::vector<uint8_t>(TIOParamsVals& params, bool withHeader)> BuildEXIFBlock;
+  // The "Exif" marker a JPEG save writes, given the marker the picture was
+  // read with (nil when none), filled by the TIFF family. While empty an EXIF
+  // marker is kept byte for byte through a load and a save.
+  std::function<std::vector<uint8_t>(TIOParamsVals& params, const uint8_t* read, int64_t readLength)>
+      RebuildEXIFMarker;
 
   // The library's codec routines, copied into every new parameter set.
   GIFLZWDecoderProc GIFLZWDecompress;

@@ -331,18 +331,19 @@ void TImageLibIO::RebuildJPEGMarkersForSave() {
       markers.DeleteMarker(i);
     }
   }
-  // EXIF is rebuilt only where the TIFF family can build it; until then the
-  // marker read from the file goes back as it came.
-  const auto& buildExif = IEFilters().BuildEXIFBlock;
-  if (p.HasExifData && buildExif) {
-    const std::vector<uint8_t> block = buildExif(p, true);
-    for (int i = 0; i < markers.Count(); ++i) {
-      if (markers.MarkerType(i) == 0xE1 && IsEXIFMarker(markers.MarkerData(i), markers.MarkerLength(i))) {
-        markers.DeleteMarker(i);
-        break;
-      }
+  // EXIF goes back as read while its values are unchanged, else it is rebuilt
+  // (where the TIFF family can build it; until then it goes back as read).
+  const auto& rebuildExif = IEFilters().RebuildEXIFMarker;
+  if (p.HasExifData && rebuildExif) {
+    int read = -1;
+    for (int i = 0; i < markers.Count() && read < 0; ++i)
+      if (markers.MarkerType(i) == 0xE1 && IsEXIFMarker(markers.MarkerData(i), markers.MarkerLength(i))) read = i;
+    const std::vector<uint8_t> block = read >= 0 ? rebuildExif(p, markers.MarkerData(read), markers.MarkerLength(read))
+                                                 : rebuildExif(p, nullptr, 0);
+    if (!block.empty()) {
+      if (read >= 0) markers.SetMarker(read, 0xE1, int64_t(block.size()), block.data());
+      else markers.AddMarker(0xE1, block.data(), int64_t(block.size()));
     }
-    if (!block.empty()) markers.AddMarker(0xE1, block.data(), int64_t(block.size()));
   }
   for (int i = 0; i < markers.Count(); ++i) {
     if (markers.MarkerType(i) == 0xE1 && FindXMPPacket(markers.MarkerData(i), markers.MarkerLength(i)) != nullptr) {

@@ -60,6 +60,14 @@ int TIFFTypeSize(int type) {
   return type >= 0 && type <= 13 ? kSizes[type] : 1;
 }
 
+void TIFFSwapValues(uint8_t* p, int type, int64_t count) {
+  const int size = TIFFTypeSize(type);
+  if (size == 1) return;
+  const int word = (type == ttRATIONAL || type == ttSRATIONAL) ? 4 : size;
+  const int64_t words = count * size / word;
+  for (int64_t i = 0; i < words; ++i) std::reverse(p + i * word, p + (i + 1) * word);
+}
+
 int64_t TIFFValueBytes(const TIFFTagEntry& e) { return int64_t(e.Count) * TIFFTypeSize(e.Type); }
 
 uint16_t TIFFGet16(const uint8_t* p, bool le) { return le ? uint16_t(p[0] | p[1] << 8) : uint16_t(p[0] << 8 | p[1]); }

@@ -46,6 +46,10 @@ static_assert(sizeof(TIFFTagEntry) == 12, "a directory entry is 12 bytes");
 // Bytes the entry's values take (count x type size).
 int64_t TIFFValueBytes(const TIFFTagEntry& e);
 
+// Turns count values of a type from one byte order to the other, element by
+// element (a rational's two halves each on their own).
+void TIFFSwapValues(uint8_t* p, int type, int64_t count);
+
 uint16_t TIFFGet16(const uint8_t* p, bool littleEndian);
 uint32_t TIFFGet32(const uint8_t* p, bool littleEndian);
 void TIFFPut16(uint8_t* p, uint16_t v, bool littleEndian);

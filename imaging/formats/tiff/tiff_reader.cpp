@@ -294,9 +294,16 @@ void TTIFFReader::ReadEXIF() {
   params.ExifSubjectDistanceRange = I(41996, -1);
   params.ExifImageUniqueID = S(42016);
   DecodeEXIFUserComment(e, params);
-  // The maker note is kept as it stands until its own parser reads it.
   params.ExifMakerNote->Clear();
-  params.ExifMakerNote->SetRawData(ReadTIFFTagBlock(e, 37500));
+  const int note = FindTIFFTag(37500, e);
+  if (note >= 0) {
+    const TIFFTagEntry& entry = e.Entries[size_t(note)];
+    const int64_t bytes = TIFFValueBytes(entry);
+    if (bytes > 4 && bytes <= streamSize) {
+      stream.Seek(e.Base + TIFFGet32(entry.Value, e.LittleEndian), soBeginning);
+      params.ExifMakerNote->ReadMakerNote(stream, bytes, e.LittleEndian, e.Base);
+    }
+  }
 }
 
 void TTIFFReader::ReadGPS() {
@@ -362,7 +369,9 @@ void TTIFFReader::ReadMetadata() {
 void TTIFFReader::ReadResolution() {
   const int unit = int(GetTIFFTagInteger(main, 296, 2));
   const double f = unit == 3 ? 2.54 : 1.0;
-  const double x = GetTIFFTagRational(main, 282, gDefaultDPIX), y = GetTIFFTagRational(main, 283, gDefaultDPIY);
+  // An EXIF block without a resolution has none (0), not the default one.
+  const double x = GetTIFFTagRational(main, 282, exifBlock ? 0 : gDefaultDPIX);
+  const double y = GetTIFFTagRational(main, 283, exifBlock ? 0 : gDefaultDPIY);
   const auto dpi = [](double value, int32_t def) {
     const double r = std::isfinite(value) ? std::clamp(value, -2e9, 2e9) : 0;
     const int64_t n = Round(r);
@@ -370,8 +379,9 @@ void TTIFFReader::ReadResolution() {
   };
   params.SetDpiX(dpi(x * f, gDefaultDPIX));
   params.SetDpiY(dpi(y * f, gDefaultDPIY));
-  params.ExifXResolution = x;
-  params.ExifYResolution = y;
+  // The EXIF resolution is kept in dots per inch, as the DPI are.
+  params.ExifXResolution = x * f;
+  params.ExifYResolution = y * f;
   const auto pos = [f](double p) {
     return std::isfinite(p) ? int32_t(std::clamp(std::trunc(p * f), -2e9, 2e9)) : 0;
   };
@@ -612,6 +622,24 @@ void TTIFFReader::ReadTiles(const std::vector<uint32_t>& offsets, const std::vec
 // Old-style JPEG: each strip (or the interchange data as a whole) is a JPEG
 // stream of its own, led by the interchange format's tables.
 void TTIFFReader::ReadOldJpeg() {
+  if ((v.ImageWidth == 0 || v.ImageLength == 0) && exifThumbnail && v.JPEGInterchangeFormat != 0 &&
+      v.JPEGInterchangeFormatLength > 0) {
+    // An EXIF thumbnail page commonly says no size: the JPEG data holds it.
+    std::vector<uint8_t> block;
+    ReadBlock(uint32_t(v.JPEGInterchangeFormat), v.JPEGInterchangeFormatLength, block);
+    TCustomMemoryStream jpeg(block.data(), int64_t(block.size()));
+    TIOParamsVals scratch(nullptr);
+    TIEBitmap temp;
+    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, true, progress, scratch);
+    if (progress.Aborted()) return;
+    if (scratch.Width > kThumbnailMax || scratch.Height > kThumbnailMax) throw TStop{"the thumbnail is too large"};
+    jpeg.SetPosition(0);
+    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, false, progress, scratch);
+    if (temp.IsEmpty()) throw TStop{"the image has no width or height"};
+    if (temp.PixelFormat() != ie24RGB) temp.SetPixelFormat(ie24RGB);
+    bitmap->Assign(&temp);
+    return;
+  }
   if (v.ImageWidth == 0 || v.ImageLength == 0) throw TStop{"the image has no width or height"};
   // However well the JPEG data compresses, the bytes after the directory bound the picture.
   if (!DataCanFill(int64_t(v.ImageWidth) * v.ImageLength * 3, streamSize - main.Base, kLZWFactor))
@@ -786,4 +814,6 @@ void DecodeEXIFUserComment(const TIFFDirectoryContext& context, TIOParamsVals& p
   } else {
     for (size_t i = 8; i < bytes.size(); ++i) params.ExifUserComment.push_back(wchar_t(bytes[i]));
   }
+  // The terminator writers add is no part of the text.
+  while (!params.ExifUserComment.empty() && params.ExifUserComment.back() == 0) params.ExifUserComment.pop_back();
 }

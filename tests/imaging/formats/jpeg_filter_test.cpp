@@ -1,6 +1,6 @@
-// The JPEG reader's EXIF paths over the framework's EXIF slot (filled here by
-// a stand-in parser): the thumbnail read in place of the picture, the DPI taken
-// from EXIF when the JFIF density says nothing, and the upright turn.
+// The JPEG reader's EXIF paths over blocks of our own writer: the thumbnail
+// read in place of the picture, the DPI taken from EXIF when the JFIF density
+// says nothing, and the upright turn.
 #include <algorithm>
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "imaging/formats/jpeg_filter.h"
+#include "imaging/formats/tiff/exif_io.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/jpeg_markers.h"
 #include "tests/imaging/formats/format_test_util.h"
@@ -16,7 +17,7 @@
 
 namespace {
 
-// What the stand-in parser reports for an "Exif" APP1 marker.
+// What the EXIF block of a test JPEG holds.
 struct TExifStandIn {
   double x = 0, y = 0;
   int unit = 2;
@@ -24,21 +25,26 @@ struct TExifStandIn {
   int thumbWidth = 0;  // 0: no thumbnail
 };
 
-void InstallExifStandIn(const TExifStandIn& e) {
-  IEFilters().ParseEXIFMarker = [e](const uint8_t* data, int64_t length, TIOParamsVals& params) {
-    if (length < 6 || std::memcmp(data, "Exif\0\0", 6) != 0) return false;
-    params.ExifXResolution = e.x;
-    params.ExifYResolution = e.y;
-    params.ExifResolutionUnit = e.unit;
-    params.ExifOrientation = e.orientation;
-    if (e.thumbWidth > 0) {
-      params.ExifThumbnail = std::make_unique<TIEBitmap>(e.thumbWidth, 4, ie24RGB);
-      for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < e.thumbWidth; ++x) params.ExifThumbnail->SetPixelRGB(x, y, MakeRGB(10, 200, 30));
-    }
-    return true;
-  };
+TExifStandIn gExif;
+
+// The "Exif" marker of gExif, built by the block writer. Resolutions are held
+// in dots per inch (a block in centimetres reads as such).
+std::vector<uint8_t> ExifMarker() {
+  const TExifStandIn& e = gExif;
+  TIOParamsVals params(nullptr);
+  params.HasExifData = true;
+  params.ExifXResolution = e.unit == 3 ? e.x * 2.54 : e.x;
+  params.ExifYResolution = e.unit == 3 ? e.y * 2.54 : e.y;
+  params.SetEXIFOrientation(e.orientation);
+  if (e.thumbWidth > 0) {
+    params.ExifThumbnail = std::make_unique<TIEBitmap>(e.thumbWidth, 4, ie24RGB);
+    for (int y = 0; y < 4; ++y)
+      for (int x = 0; x < e.thumbWidth; ++x) params.ExifThumbnail->SetPixelRGB(x, y, MakeRGB(10, 200, 30));
+  }
+  return BuildEXIFBlock(params, true);
 }
+
+void InstallExifStandIn(const TExifStandIn& e) { gExif = e; }
 
 // A 32 x 16 JPEG whose JFIF header has the given density, with an "Exif" APP1
 // marker when exif is set.
@@ -46,7 +52,11 @@ std::vector<uint8_t> MakeJpeg(int unit, int xDensity, int yDensity, bool exif) {
   auto src = qvtest::Gradient(32, 16);
   TIOParamsVals params(nullptr);
   params.JpegMarkers = std::make_unique<TIEMarkerList>();
-  if (exif) params.JpegMarkers->AddMarker(0xE1, "Exif\0\0MM\0*", 10);
+  if (exif) {
+    const std::vector<uint8_t> block = ExifMarker();
+    EXPECT_FALSE(block.empty());
+    params.JpegMarkers->AddMarker(0xE1, block.data(), int64_t(block.size()));
+  }
   TMemoryStream out;
   qvtest::Progress p;
   WriteJpegStream(out, *src, params, p.rec);
@@ -123,12 +133,12 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
   qvtest::FilterSlotsScope slots;
   // The JPEG stands 200 bytes into the stream, past the start search's reach
   // from the stream's beginning.
-  const auto jpeg = MakeJpeg(1, 96, 96, true);
-  std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
-  std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
   for (int thumbWidth : {6, 0}) {
     TExifStandIn e{72, 72, 2, 1, thumbWidth};
     InstallExifStandIn(e);
+    const auto jpeg = MakeJpeg(1, 96, 96, true);
+    std::vector<uint8_t> bytes(200 + jpeg.size(), 0x55);
+    std::copy(jpeg.begin(), jpeg.end(), bytes.begin() + 200);
     TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
     s.SetPosition(200);
     TRead r;

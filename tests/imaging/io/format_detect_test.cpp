@@ -77,8 +77,13 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
       return answer;
     };
   };
-  f.IsTIFFStream = probe("tiff", true);
-  f.IsRawTIFFStream = probe("raw", true);
+  // TIFF asks whether a camera wrote it after recognising it.
+  FindFormatDescriptor(ioTIFF)->Probe = [tiff = probe("tiff", true), raw = probe("raw", true)](TStream& s) {
+    const int64_t at = s.Position();
+    if (!tiff(s)) return false;
+    s.SetPosition(at);
+    return !raw(s);
+  };
   FindFormatDescriptor(ioPNG)->Probe = probe("png", false);
   FindFormatDescriptor(ioICO)->Probe = probe("ico", false);
   FindFormatDescriptor(ioPSD)->Probe = probe("psd", true);
@@ -148,7 +153,7 @@ TEST(FormatDetection, ByNameReconcilesSuffixAndContent) {
       return s.Read(b, 4) == 4 && std::memcmp(b, magic, 4) == 0;
     };
   };
-  f.IsTIFFStream = starts("II*\0");
+  FindFormatDescriptor(ioTIFF)->Probe = starts("II*\0");
   FindFormatDescriptor(ioICO)->Probe = starts("\0\0\1\0");
   FindFormatDescriptor(ioPNG)->Probe = starts("\x89PNG");
   qvtest::TempDir dir;
@@ -180,7 +185,7 @@ TEST(FormatDetection, ByNameReconcilesSuffixAndContent) {
 // The probe that decides each format, or nil for the tests detection does itself.
 const TIEStreamTest* ProbeOf(TImageFileType code) {
   switch (code) {
-    case ioTIFF: return &IEFilters().IsTIFFStream;
+    case ioTIFF:
     case ioPNG:
     case ioPXM:
     case ioTGA:

@@ -25,13 +25,8 @@ void MarkWriters(StubFilters& stub) {
       stub.Write(s, b, nullptr, pr);
     };
   };
-  f.WriteTIFFStream = [&stub](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
-    stub.payload = "TIFF";
-    stub.Write(s, *b, nullptr, pr);
-    return 1;
-  };
-  for (auto [code, tag] : {std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
-                           std::pair{ioPNG, "PNG"}, std::pair{ioGIF, "GIF"}}) {
+  for (auto [code, tag] : {std::pair{ioTIFF, "TIFF"}, std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"},
+                           std::pair{ioTGA, "TGA"}, std::pair{ioPNG, "PNG"}, std::pair{ioGIF, "GIF"}}) {
     auto write = mark(tag);
     FindFormatDescriptor(code)->Write = [write](TIEFormatWriteArgs& a) {
       write(a.Stream, a.Bitmap, a.Params, a.Progress);

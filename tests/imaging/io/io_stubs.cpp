@@ -47,15 +47,6 @@ void StubFilters::Install() {
   TIEFilterSlots& f = IEFilters();
   auto* self = this;
   // The formats still read through hooks.
-  f.ReadTIFFStream = [self](TIEBitmap* b, TStream&, int& pages, TIOParamsVals& p, TProgressRecord& pr, bool po,
-                            TIEMaskOut& m, bool, bool, bool, bool, bool) {
-    pages = 2;
-    self->Read(b, p, pr, &m, po);
-  };
-  f.WriteTIFFStream = [self](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
-    self->Write(s, *b, nullptr, pr);
-    return 1;
-  };
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
@@ -112,6 +103,12 @@ void StubFilters::Install() {
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);
+  stub(ioTIFF,
+       [self](TIEFormatReadArgs& a) {
+         self->Read(a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.Progress, &a.AlphaMask, a.ParamsOnly);
+         a.Params.TiffImageCount = 2;
+       },
+       write);
   stub(ioPS, readNoMask, write);
   stub(ioPDF, readNoMask, write);
   stub(ioHDP, readNoMask, write);

@@ -44,7 +44,7 @@ private:
 inline void ClearFormatProbes() {
   for (TIEFormatDescriptor& d : FormatDescriptors()) {
     const TImageFileType c = d.FileType;
-    if (c != ioTIFF && c != ioDICOM && c != ioJP2 && c != ioJ2K) d.Probe = nullptr;
+    if (c != ioDICOM && c != ioJP2 && c != ioJ2K) d.Probe = nullptr;
   }
 }
 
