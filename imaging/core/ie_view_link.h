@@ -94,6 +94,10 @@ public:
   virtual void MakeTransparentLayer(int index, int width, int height) {}
   // Every layer composed into dest (resized to the union of the layers).
   virtual void LayersDrawTo(TIEBitmap* dest) {}
+  // Layers a reader made (records of the view's own layer class, still owned
+  // by the caller) put into the view: replacing its layers or added above
+  // them, on a canvas of width x height.
+  virtual void TakeReadLayers(const std::vector<TObject*>& layers, bool replace, int width, int height) {}
   // The layer records in order, for a writer that stores them (not owned).
   virtual std::vector<TObject*> LayerRecords() { return {}; }
 };

@@ -112,7 +112,8 @@ bool TImageLibIO::CallReader(const TIEFormatDescriptor& format, TStream& s, TPro
     const int buffer = fromStream ? format.StreamReadBuffer : format.FileReadBuffer;
     std::unique_ptr<TIEBufferedReadStream> buffered;
     if (buffer > 0) buffered = std::make_unique<TIEBufferedReadStream>(&s, buffer, true);
-    TIEFormatReadArgs args{buffered ? *buffered : s, FIEBitmap, *FParams, progress, mask, false, size, !headed};
+    TIEFormatReadArgs args{buffered ? *buffered : s, FIEBitmap, *FParams, progress, mask, false, size, !headed,
+                           FAttachedView};
     format.Read(args);
   }
   if (headed) s.SetPosition(h.start + kHeaderSize + h.length);
@@ -203,7 +204,7 @@ bool TImageLibIO::CallWriter(const TIEFormatDescriptor& format, TStream& s, TIEB
   const bool header = !format.StreamTag.empty() && toStream && StreamHeaders;
   const int64_t start = s.Position();
   if (header) WritePlaceholder(s);
-  TIEFormatWriteArgs args{s, bitmap, *FParams, progress, mask};
+  TIEFormatWriteArgs args{s, bitmap, *FParams, progress, mask, FAttachedView};
   format.Write(args);
   // A failed write keeps the placeholder, so the data is never taken for a picture.
   if (header && !progress.Aborted()) WriteHeader(s, start, format.StreamTag.c_str());

@@ -390,6 +390,7 @@ public:
   void CopyLayerIn(int index, TObject& layer) override;
   void MakeTransparentLayer(int index, int width, int height) override;
   std::vector<TObject*> LayerRecords() override;
+  void TakeReadLayers(const std::vector<TObject*>& layers, bool replace, int width, int height) override;
   // SetCurrentLayer and picking skip layers that are not selectable.
   bool HonourSelectable() const { return FHonourSelectable; }
   void SetHonourSelectable(bool value) { FHonourSelectable = value; }

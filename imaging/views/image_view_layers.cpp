@@ -118,6 +118,21 @@ std::vector<TObject*> TImageLibView::LayerRecords() {
   return out;
 }
 
+void TImageLibView::TakeReadLayers(const std::vector<TObject*>& layers, bool replace, int width, int height) {
+  if (layers.empty()) return;
+  auto* first = dynamic_cast<TIELayer*>(layers.front());
+  if (!first) return;
+  if (replace) ClearLayers();
+  int target = replace ? 0 : AddLayer();
+  // A first layer away from the corner lies on a clear canvas of the document's size.
+  if (first->PosX != 0 || first->PosY != 0) {
+    MakeTransparentLayer(target, width, height);
+    target = AddLayer();
+  }
+  CopyLayerIn(target, *first);
+  for (size_t i = 1; i < layers.size(); ++i) CopyLayerIn(AddLayer(), *layers[i]);
+}
+
 void TImageLibView::SetLayersExtend(bool value) {
   FLayersExtend = value;
   Update();
