@@ -726,6 +726,8 @@ private:
   void DeleteLayer(int index);
   void MakeCurrentAfterRemoval(int index);
   void DrawLayerBoxes(TIEBitmap* dest);
+  void PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int w, int h);
+  std::unique_ptr<TIEBitmap> FNavigatorWork;
   void DrawPixelGrid(TIEBitmap* dest);
   void DimOutside(TIEBitmap* dest, const TRect& keep, int mode);
   void ResizeLayer(int x, int y, bool constrain);

@@ -492,7 +492,44 @@ void TImageLibView::PaintToCanvas(TCanvas* canvas, const TRect& rect) {
   if (!source || !canvas) return;
   const int w = std::min<int>(rect.right - rect.left, GetViewWidth());
   const int h = std::min<int>(rect.bottom - rect.top, GetViewHeight());
+  if (FIsNavigator && (FNavigatorOptions & 2)) {
+    PaintNavigatorFrame(canvas, rect, w, h);
+    return;
+  }
   BitBlt(canvas->Handle(), rect.left, rect.top, w, h, source->Handle(), rect.left, rect.top, SRCCOPY);
+}
+
+void TImageLibView::PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int w, int h) {
+  // The picture with everything of the image outside the shown part darkened
+  // (black at opacity 150), composed on a work copy so the back buffer stays clean.
+  const int vw = std::max(GetViewWidth(), 1), vh = std::max(GetViewHeight(), 1);
+  if (!FNavigatorWork) {
+    FNavigatorWork = std::make_unique<TIEBitmap>();
+    FNavigatorWork->SetLocation(ieTBitmap);
+  }
+  if (FNavigatorWork->Width() != vw || FNavigatorWork->Height() != vh) FNavigatorWork->Allocate(vw, vh, ie24RGB);
+  TIEBitmap& work = *FNavigatorWork;
+  for (int y = std::max<int>(rect.top, 0); y < std::min<int>(rect.top + h, vh); ++y)
+    std::memcpy(work.ScanLine(y) + 3 * int64_t(rect.left), FBackBuffer->ScanLine(y) + 3 * int64_t(rect.left),
+                3 * size_t(std::max(0, std::min(w, vw - int(rect.left)))));
+  const TRect keep = FOutlineRect;
+  TIELayer* layer = CurrentLayerRecord();
+  if (layer && keep.right > keep.left && keep.bottom > keep.top) {
+    const int x1 = std::max(layer->ScreenRect[0], 0), y1 = std::max(layer->ScreenRect[1], 0);
+    const int x2 = std::min(layer->ScreenRect[2], vw), y2 = std::min(layer->ScreenRect[3], vh);
+    for (int y = y1; y < y2; ++y) {
+      TRGB* row = reinterpret_cast<TRGB*>(work.ScanLine(y));
+      const bool rowInside = y >= keep.top && y <= keep.bottom;
+      for (int x = x1; x < x2; ++x) {
+        if (rowInside && x >= keep.left && x <= keep.right) continue;
+        row[x].r = uint8_t(row[x].r * 105 / 255);
+        row[x].g = uint8_t(row[x].g * 105 / 255);
+        row[x].b = uint8_t(row[x].b * 105 / 255);
+      }
+    }
+  }
+  if (TCanvas* source = work.Canvas())
+    BitBlt(canvas->Handle(), rect.left, rect.top, w, h, source->Handle(), rect.left, rect.top, SRCCOPY);
 }
 
 void TImageLibView::Paint() {

@@ -281,6 +281,49 @@ TEST_F(LayersTest, DraggingMovesResizesAndRotatesWithEvents) {
   EXPECT_EQ(view->SnapRotation(33.3), 33.3);
 }
 
+TEST_F(LayersTest, PixelGridFromFourHundredPercentOnly) {
+  MakeView(200, 150);
+  Pattern(*view->GetIEBitmap(), 10, 10);
+  view->GetIEBitmap()->Fill(0xFFFFFF);
+  view->Update();
+  view->SetShowPixelGrid(true);
+  for (double zoom : {300.0, 400.0, 800.0}) {
+    view->SetZoom(zoom);
+    Paint();
+    const int ox = view->OffsetX(), oy = view->OffsetY();
+    const int step = int(zoom / 100);
+    // Inside a cell the picture's white; on a cell's edge the inverted line, from 400 % up.
+    EXPECT_EQ(Shown(ox + step / 2, oy + step / 2 + step), clWhite) << zoom;
+    EXPECT_EQ(Shown(ox + step, oy + step / 2 + step) == clBlack, zoom >= 400) << zoom;
+  }
+  SavePicturePng(form->Backing(), ViewTestOutput("view_pixel_grid.png"));
+}
+
+TEST_F(LayersTest, NavigatorFrameDarkensOutsideItsRectangle) {
+  MakeView(200, 150, 420, 170);
+  view->GetIEBitmap()->Allocate(400, 300, ie24RGB);
+  view->GetIEBitmap()->Fill(0xFFFFFF);
+  view->Update();
+  auto* nav = new TImageLibView(form);
+  nav->SetParent(form);
+  nav->SetBorderStyle(bsNone);
+  nav->SetBounds(210, 0, 200, 150);
+  headless::ProcessMessages();
+  view->SetNavigator(nav, 2);
+  view->SetZoom(100);
+  view->Update();
+  nav->Invalidate();
+  headless::ProcessMessages();
+  SavePicturePng(form->Backing(), ViewTestOutput("view_navigator_frame.png"));
+  const TRect r = nav->OutlineRect();
+  ASSERT_GT(r.right, r.left);
+  const auto shownNav = [&](int x, int y) { return form->Backing()->Canvas()->Pixels(nav->Left() + x, nav->Top() + y); };
+  // Inside the frame white; outside, over the picture, white darkened to 105.
+  EXPECT_EQ(shownNav((r.left + r.right) / 2, (r.top + r.bottom) / 2), clWhite);
+  const TIELayer* l = nav->GetLayer(0);
+  EXPECT_EQ(shownNav(l->ScreenRect[2] - 2, l->ScreenRect[3] - 2), TColor(0x696969));
+}
+
 // ---- the layers stream ----
 
 void PutI32(std::vector<uint8_t>& v, int32_t x) {
