@@ -724,6 +724,7 @@ private:
   void ComposeLayer(TIEBitmap& dest, int index, bool toScreen, int originX, int originY, TResampleFilter filter,
                     const RECT& clip);
   void DeleteLayer(int index);
+  void FillMagnifier(TIEBitmap& dest, TIELayer& layer, int x1, int y1, int x2, int y2, TResampleFilter filter);
   void MakeCurrentAfterRemoval(int index);
   void DrawLayerBoxes(TIEBitmap* dest);
   void PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int w, int h);

@@ -221,6 +221,10 @@ void TImageLibView::ComposeLayer(TIEBitmap& dest, int index, bool toScreen, int 
   };
   int px = layer->PosX, py = layer->PosY;
   int dw = layer->GetDisplayWidth(), dh = layer->GetDisplayHeight();
+  if (index > 0 && layer->Magnify.Enabled && layer->Magnify.Rate >= 1 && dw > 0 && dh > 0) {
+    FillMagnifier(dest, *layer, mapX(px), mapY(py), mapX(int64_t(px) + dw), mapY(int64_t(py) + dh), filter);
+    b = layer->Bitmap();
+  }
   std::unique_ptr<TIEBitmap> turned;
   TIEBitmap* source = b;
   if (layer->Rotate() != 0) {
@@ -286,6 +290,60 @@ void TImageLibView::ComposeLayer(TIEBitmap& dest, int index, bool toScreen, int 
   layer->ScreenRect[3] = y2;
   const int32_t drawn[8] = {x1, y1, x2 - x1, y2 - y1, sx, sy, sw, sh};
   std::copy(drawn, drawn + 8, layer->DrawnRects);
+}
+
+// A magnifier shows, at its display size, the part under its centre made rate
+// times larger: from layer 0's pixels (source 0) or from what is already drawn
+// below it (source 1). Shape 1 shows it in an ellipse.
+void TImageLibView::FillMagnifier(TIEBitmap& dest, TIELayer& layer, int x1, int y1, int x2, int y2,
+                                  TResampleFilter filter) {
+  const int dw = layer.GetDisplayWidth(), dh = layer.GetDisplayHeight();
+  TIEBitmap* b = layer.Bitmap();
+  if (!b->Allocate(dw, dh, ie24RGB)) return;
+  layer.Width = layer.Height = 0;
+  const double rate = layer.Magnify.Rate;
+  if (layer.Magnify.Source == 1) {
+    const double sw = double(x2 - x1) / rate, sh = double(y2 - y1) / rate;
+    const double sx = (x1 + x2) / 2.0 - sw / 2, sy = (y1 + y2) / 2.0 - sh / 2;
+    for (int y = 0; y < dh; ++y) {
+      TRGB* row = reinterpret_cast<TRGB*>(b->ScanLine(y));
+      const int dy = std::clamp(int(sy + (y + 0.5) * sh / dh), 0, dest.Height() - 1);
+      const TRGB* src = reinterpret_cast<const TRGB*>(dest.ScanLine(dy));
+      for (int x = 0; x < dw; ++x) row[x] = src[std::clamp(int(sx + (x + 0.5) * sw / dw), 0, dest.Width() - 1)];
+    }
+  } else {
+    TIEBitmap* base = Layer0()->Bitmap();
+    const double aw = dw / rate, ah = dh / rate;
+    const double ax = layer.PosX + dw / 2.0 - aw / 2, ay = layer.PosY + dh / 2.0 - ah / 2;
+    b->Fill(0);
+    if (ax >= 0 && ay >= 0 && ax + aw <= base->Width() && ay + ah <= base->Height()) {
+      const int rx = int(ax), ry = int(ay);
+      const int rw = std::max(1, int(std::ceil(aw))), rh = std::max(1, int(std::ceil(ah)));
+      TIEBitmap part(std::min(rw, base->Width() - rx), std::min(rh, base->Height() - ry), base->PixelFormat());
+      base->CopyPaletteTo(&part);
+      base->CopyRectTo(part, rx, ry, part.Width(), part.Height(), 0, 0);
+      TIEBitmap sized(dw, dh, ie24RGB);
+      ResampleIEBitmap(&part, &sized, filter);
+      if (sized.PixelFormat() != ie24RGB) sized.ConvertToPixelFormat(ie24RGB);
+      sized.RemoveAlphaChannel(false);
+      b->Assign(&sized);
+    }
+  }
+  TIEBitmap* alpha = b->AlphaChannel();
+  if (layer.Magnify.Shape == 1) {
+    alpha->Fill(0);
+    const double cx = dw / 2.0, cy = dh / 2.0;
+    for (int y = 0; y < dh; ++y)
+      for (int x = 0; x < dw; ++x) {
+        const double nx = (x + 0.5 - cx) / cx, ny = (y + 0.5 - cy) / cy;
+        if (nx * nx + ny * ny <= 1.0) alpha->SetPixel8(x, y, 255);
+      }
+    alpha->SetFull(false);
+  } else {
+    alpha->Fill(255);
+    alpha->SetFull(true);
+  }
+  layer.DropCache();
 }
 
 void TImageLibView::DimOutside(TIEBitmap* dest, const TRect& keep, int mode) {

@@ -281,6 +281,25 @@ TEST_F(LayersTest, DraggingMovesResizesAndRotatesWithEvents) {
   EXPECT_EQ(view->SnapRotation(33.3), 33.3);
 }
 
+TEST_F(LayersTest, MagnifierShowsLayerZeroEnlarged) {
+  Setup3();
+  const int m = AddSolidLayer(10, 10, 20, 20, MakeRGB(0, 0, 0));
+  TIELayer* l = view->GetLayer(m);
+  l->Magnify.Enabled = true;
+  l->Magnify.Rate = 2;
+  l->Magnify.Source = 0;
+  l->Magnify.Shape = 1;
+  view->Update();
+  Paint();
+  TIEBitmap* b = l->Bitmap();
+  ASSERT_EQ(b->Width(), 20);
+  // The 10 x 10 pixels around the centre (20, 20), twice as large.
+  EXPECT_EQ(ColorOf(b->GetPixelRGB(10, 10)), ColorOf(PatternPixel(20, 20)));
+  EXPECT_EQ(ColorOf(b->GetPixelRGB(2, 10)), ColorOf(PatternPixel(16, 20)));
+  EXPECT_EQ(b->GetAlpha(0, 0), 0);  // outside the ellipse
+  EXPECT_EQ(b->GetAlpha(10, 10), 255);
+}
+
 TEST_F(LayersTest, PixelGridFromFourHundredPercentOnly) {
   MakeView(200, 150);
   Pattern(*view->GetIEBitmap(), 10, 10);
