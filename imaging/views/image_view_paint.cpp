@@ -360,11 +360,11 @@ void TImageLibView::DrawLayers(TIEBitmap* dest, TIEBitmap* destAlpha, bool drawB
   ++FCompositions;
   bool first = true;
   const int count = GetLayersCount();
-  // One layer at the origin without size or rotation goes through the view's
-  // own tables; positioned layers are placed one by one.
+  // Layer 0 at the origin without size or rotation goes through the view's own
+  // tables (so it shows exactly as a picture without layers); positioned
+  // layers are placed one by one.
   const auto simple = [&](TIELayer* l) {
-    return FLayersExtend || (count == 1 && l->PosX == 0 && l->PosY == 0 && l->Width == 0 && l->Height == 0 &&
-                             l->Rotate() == 0);
+    return FLayersExtend || (l->PosX == 0 && l->PosY == 0 && l->Width == 0 && l->Height == 0 && l->Rotate() == 0);
   };
   const RECT full = Rect(0, 0, dest->Width(), dest->Height());
   std::unique_ptr<TIEBitmap> below;  // what lay under a magnifier of source 1
