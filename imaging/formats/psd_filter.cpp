@@ -1043,9 +1043,22 @@ void ReadPSDFormat(TIEFormatReadArgs& a) {
     return;
   }
   if (!view) {
+    // The layers are read for their alpha only; the picture is the merged
+    // image, read on its own when the layers took its place.
+    const int64_t start = a.Stream.Position();
     TPSDLayerList records;
-    ReadPSDStream(a.Stream, a.Bitmap, a.Params, &records, false, a.Progress);
-    if (records.size() == 1 && !a.Params.GetThumbnail && a.Bitmap && !a.Bitmap->IsEmpty())
+    TIEBitmap merged;
+    ReadPSDStream(a.Stream, &merged, a.Params, &records, true, a.Progress);
+    if (a.Progress.Aborted()) return;
+    if (records.empty() && !merged.IsEmpty()) {
+      a.Bitmap->Assign(&merged);
+      return;
+    }
+    const int64_t end = a.Stream.Position();
+    a.Stream.SetPosition(start);
+    read(a.Stream, a.Bitmap, a.Params, nullptr, false, a.Progress);
+    a.Stream.SetPosition(std::max(end, a.Stream.Position()));
+    if (records.size() == 1 && !a.Params.GetThumbnail && !a.Bitmap->IsEmpty())
       PlaceLayerAlpha(*a.Bitmap, records.front());
     return;
   }

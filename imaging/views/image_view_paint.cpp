@@ -512,7 +512,13 @@ void TImageLibView::PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int 
   for (int y = std::max<int>(rect.top, 0); y < std::min<int>(rect.top + h, vh); ++y)
     std::memcpy(work.ScanLine(y) + 3 * int64_t(rect.left), FBackBuffer->ScanLine(y) + 3 * int64_t(rect.left),
                 3 * size_t(std::max(0, std::min(w, vw - int(rect.left)))));
-  const TRect keep = FOutlineRect;
+  // The shown part: the navigator's selection on screen (its outline's rectangle).
+  TRect keep{};
+  if (FSelected) {
+    int l = 0, t = 0, r = 0, b = 0;
+    SelectedRect(l, t, r, b);
+    keep = Rect(BitmapToScreenX(l), BitmapToScreenY(t), BitmapToScreenX(r + 1) - 1, BitmapToScreenY(b + 1) - 1);
+  }
   TIELayer* layer = CurrentLayerRecord();
   if (layer && keep.right > keep.left && keep.bottom > keep.top) {
     const int x1 = std::max(layer->ScreenRect[0], 0), y1 = std::max(layer->ScreenRect[1], 0);

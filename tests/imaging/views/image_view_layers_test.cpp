@@ -17,6 +17,7 @@
 #include "platform/ui/forms.h"
 #include "platform/ui/picture_file.h"
 #include "tests/support/test_support.h"
+#include "tests/imaging/io/io_test_support.h"
 #include "view_test_support.h"
 
 namespace {
@@ -26,6 +27,7 @@ protected:
   void SetUp() override {
     ViewTest::SetUp();
     RegisterFormatFilters();
+    qvtest::EnsureImageIO();
     RegisterLayersStream();
   }
   // Layer 0: a 40 x 30 pattern; then a 10 x 8 layer of one colour at (pos).
@@ -331,10 +333,17 @@ TEST_F(LayersTest, NavigatorFrameDarkensOutsideItsRectangle) {
   view->SetNavigator(nav, 2);
   view->SetZoom(100);
   view->Update();
+  view->SyncNavigator();
+  nav->Invalidate();
+  headless::ProcessMessages();
   nav->Invalidate();
   headless::ProcessMessages();
   SavePicturePng(form->Backing(), ViewTestOutput("view_navigator_frame.png"));
-  const TRect r = nav->OutlineRect();
+  ASSERT_TRUE(nav->Selected());
+  int bl = 0, bt = 0, br = 0, bb = 0;
+  nav->SelectedRect(bl, bt, br, bb);
+  const TRect r = Rect(nav->BitmapToScreenX(bl), nav->BitmapToScreenY(bt), nav->BitmapToScreenX(br),
+                       nav->BitmapToScreenY(bb));
   ASSERT_GT(r.right, r.left);
   const auto shownNav = [&](int x, int y) { return form->Backing()->Canvas()->Pixels(nav->Left() + x, nav->Top() + y); };
   // Inside the frame white; outside, over the picture, white darkened to 105.

@@ -7,6 +7,7 @@
 #include "imaging/io/io_params.h"
 #include "imaging/special/video/video_frames.h"
 #include "tests/support/test_support.h"
+#include "tests/imaging/io/io_test_support.h"
 #include "view_test_support.h"
 
 namespace {
@@ -16,6 +17,7 @@ protected:
   void SetUp() override {
     ViewTest::SetUp();
     RegisterFormatFilters();
+    qvtest::EnsureImageIO();
     RegisterVideoFrameReader();
   }
   // Moves the scripted clock by ms and lets the due timers run.
