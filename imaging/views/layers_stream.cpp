@@ -60,10 +60,10 @@ void SetSaveParams(TIOParamsVals& p, TIEBitmap& b) {
     p.BitsPerSample = 8;
     if (b.PixelFormat() == ie8g) {
       p.SamplesPerPixel = 1;
-      p.JpegColorSpace = 1;
+      p.JpegColorSpace = jcsGrey;
     } else {
       p.SamplesPerPixel = 3;
-      p.JpegColorSpace = 2;
+      p.JpegColorSpace = jcsYCbCr;
     }
   }
 }
