@@ -14,6 +14,7 @@
 #include "imaging/extras/extras_registration.h"
 #include "imaging/formats/format_filters.h"
 #include "imaging/special/special_formats.h"
+#include "imaging/views/image_view.h"
 #include "imaging/views/psd_view_layers.h"
 #include "imaging/special/video/video_frames.h"
 #include "base/system_helpers.h"
@@ -44,6 +45,7 @@ void StartLibraries() {
   RegisterFormatFilters();
   RegisterSpecialFormats();
   RegisterPSDViewLayers();
+  RegisterLayersStream();
   RegisterImagingExtras();
   RegisterVideoFrameReader();
   LibraryStaticInit();

@@ -42,7 +42,8 @@ public:
   virtual void SaveLayerToStream(int index, TStream& stream, bool withBitmap) = 0;
   virtual void LoadLayerFromStream(int index, TStream& stream) = 0;
   virtual void SaveLayersToStream(TStream& stream, int code) = 0;
-  virtual void LoadLayersFromStream(TStream& stream) = 0;
+  // False, the layers as they were, when the stream does not hold whole layers.
+  virtual bool LoadLayersFromStream(TStream& stream) = 0;
 };
 
 // What a vector view offers beyond TIELayeredViewLink: its objects alone, and

@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 class TBitmap;
 class TComponent;
 class TIEBitmap;
 class TObject;
+class TStream;
 
 // The resolution a picture gets when its file tells none, and the one every new
 // view starts with. The views may change it at start-up.
@@ -70,4 +72,32 @@ public:
   // Layer files of a single-image view and of a vector view.
   virtual void SaveLayersToFile(const std::string& fileName) = 0;
   virtual void SaveAllToFile(const std::string& fileName) = 0;
+
+  // Layered files and streams a view reads itself (code 25 vector objects, 26
+  // layers, 27 layers and objects): false when the view does not read that code
+  // or could not read the data, the view then as it was.
+  virtual bool LoadLayeredFile(const std::string& fileName, int code) { return false; }
+  virtual bool LoadLayeredStream(TStream& stream, int code) { return false; }
+
+  // The layer list as the input/output component's PSD loads and saves use it
+  // (views without layers answer as having one layer and do nothing).
+  // Removes every layer but layer 0, which is reset to its defaults.
+  virtual void ClearLayers() {}
+  // Appends an empty layer, makes it current and answers its index (-1: none).
+  virtual int AddLayer() { return -1; }
+  virtual int LayerCount() { return 1; }
+  // Copies the layer record (an object the view's layer slots made) into layer
+  // index: content, position and behaviour.
+  virtual void CopyLayerIn(int index, TObject& layer) {}
+  // Layer index reset to its defaults and made width x height, 24-bit, with a
+  // wholly transparent alpha channel.
+  virtual void MakeTransparentLayer(int index, int width, int height) {}
+  // Every layer composed into dest (resized to the union of the layers).
+  virtual void LayersDrawTo(TIEBitmap* dest) {}
+  // Layers a reader made (records of the view's own layer class, still owned
+  // by the caller) put into the view: replacing its layers or added above
+  // them, on a canvas of width x height.
+  virtual void TakeReadLayers(const std::vector<TObject*>& layers, bool replace, int width, int height) {}
+  // The layer records in order, for a writer that stores them (not owned).
+  virtual std::vector<TObject*> LayerRecords() { return {}; }
 };

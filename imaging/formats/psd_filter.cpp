@@ -15,6 +15,7 @@
 #include "imaging/io/jpeg_markers.h"
 #include "pictures/psd/psd_image.h"
 #include "platform/rtl/byte_order.h"
+#include "platform/rtl/lists.h"
 #include "platform/rtl/streams.h"
 #include "imaging/io/ie_filters.h"
 
@@ -1021,17 +1022,83 @@ int PackBitsEncodeRow(const uint8_t* row, int count, uint8_t* out) {
 
 namespace {
 
+// A document read without a view whose only layer is smaller than the canvas:
+// that layer's alpha, at its place, becomes the picture's; the rest is clear.
+void PlaceLayerAlpha(TIEBitmap& bitmap, TPSDLayerRecord& layer) {
+  if (!layer.Bitmap || layer.Bitmap->IsEmpty()) return;
+  TIEBitmap* alpha = bitmap.AlphaChannel();
+  alpha->Fill(0);
+  layer.Bitmap->AlphaChannel()->CopyRectTo(*alpha, 0, 0, layer.Bitmap->Width(), layer.Bitmap->Height(), layer.PosX,
+                                           layer.PosY);
+  alpha->SetFull(false);
+}
+
 void ReadPSDFormat(TIEFormatReadArgs& a) {
   const auto& read = IEFilters().ReadPSDStream;
   if (!read) return a.Progress.Abort();
-  // Layers go to a view's layer list; without one the merged picture is read.
-  read(a.Stream, a.ParamsOnly ? nullptr : a.Bitmap, a.Params, nullptr, false, a.Progress);
+  TIEViewLink* view = a.View;
+  if (view && view->ViewKind() != ievkImageView && view->ViewKind() != ievkVectView) view = nullptr;
+  if (a.ParamsOnly || !a.Params.PsdLoadLayers) {
+    // Without layers asked for, the merged picture is read.
+    read(a.Stream, a.ParamsOnly ? nullptr : a.Bitmap, a.Params, nullptr, false, a.Progress);
+    return;
+  }
+  if (!view) {
+    // The layers are read for their alpha only; the picture is the merged
+    // image, read on its own when the layers took its place.
+    const int64_t start = a.Stream.Position();
+    TPSDLayerList records;
+    TIEBitmap merged;
+    ReadPSDStream(a.Stream, &merged, a.Params, &records, true, a.Progress);
+    if (a.Progress.Aborted()) return;
+    if (records.empty() && !merged.IsEmpty()) {
+      a.Bitmap->Assign(&merged);
+      return;
+    }
+    const int64_t end = a.Stream.Position();
+    a.Stream.SetPosition(start);
+    read(a.Stream, a.Bitmap, a.Params, nullptr, false, a.Progress);
+    a.Stream.SetPosition(std::max(end, a.Stream.Position()));
+    if (records.size() == 1 && !a.Params.GetThumbnail && !a.Bitmap->IsEmpty())
+      PlaceLayerAlpha(*a.Bitmap, records.front());
+    return;
+  }
+  // The layers become the view's: read aside as the views' own records, then
+  // handed to the view, which places them.
+  TList layers;
+  struct TFreeLayers {
+    TList& list;
+    ~TFreeLayers() {
+      for (int i = 0; i < list.Count(); ++i) delete static_cast<TObject*>(list.Get(i));
+    }
+  } freeLayers{layers};
+  TIEBitmap merged;
+  read(a.Stream, &merged, a.Params, &layers, true, a.Progress);
+  if (layers.Count() == 0) {
+    if (!merged.IsEmpty()) a.Bitmap->Assign(&merged);
+    return;
+  }
+  std::vector<TObject*> records;
+  for (int i = 0; i < layers.Count(); ++i) records.push_back(static_cast<TObject*>(layers.Get(i)));
+  view->TakeReadLayers(records, a.Params.PsdReplaceLayers, a.Params.Width, a.Params.Height);
 }
 
 void WritePSDFormat(TIEFormatWriteArgs& a) {
   const auto& write = IEFilters().WritePSDStream;
   if (!write) return a.Progress.Abort();
-  write(a.Stream, a.Params, a.Progress, nullptr, &a.Bitmap);
+  TIEViewLink* view = a.View;
+  if (view && view->ViewKind() != ievkImageView && view->ViewKind() != ievkVectView) view = nullptr;
+  if (!view) return write(a.Stream, a.Params, a.Progress, nullptr, &a.Bitmap);
+  // A view's layers are written with their composite as the merged picture.
+  std::vector<TObject*> records = view->LayerRecords();
+  TList layers;
+  for (TObject* r : records) layers.Add(r);
+  TIEBitmap merged;
+  merged.SetLocation(ieMemory);
+  view->LayersDrawTo(&merged);
+  if (merged.IsEmpty()) return write(a.Stream, a.Params, a.Progress, &layers, &a.Bitmap);
+  if (merged.HasAlphaChannel() && merged.AlphaChannel()->CheckFull()) merged.RemoveAlphaChannel(false);
+  write(a.Stream, a.Params, a.Progress, &layers, &merged);
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ class TStream;
 using TIEMaskOut = std::unique_ptr<TIEMask>;
 
 // What a reader gets for one load or one parameters-only read.
+class TIEViewLink;
+
 struct TIEFormatReadArgs {
   TStream& Stream;
   // The picture to fill; for a parameters-only read a scratch picture the
@@ -37,6 +39,9 @@ struct TIEFormatReadArgs {
   int64_t Size;
   // Offsets of the data count from the position (false after a stream header).
   bool FromPosition;
+  // The view the component is attached to (nil when none), for formats whose
+  // layers become the view's layers.
+  TIEViewLink* View = nullptr;
 };
 
 // What a writer gets for one save.
@@ -46,6 +51,7 @@ struct TIEFormatWriteArgs {
   TIOParamsVals& Params;
   TProgressRecord& Progress;
   TIEMask* AlphaMask;  // the alpha channel as a mask, for the formats that ask for it
+  TIEViewLink* View = nullptr;  // the attached view, for formats that store its layers
 };
 
 // True when the stream at its position holds the format; the caller restores

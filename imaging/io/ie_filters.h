@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,21 @@ using TIFFLZWDecoderProc =
 using TIFFLZWEncoderProc = std::function<void(const uint8_t* data, int64_t length, TStream* stream, void*& state)>;
 
 using TIEStreamTest = std::function<bool(TStream& stream)>;
+
+// A view made for one load of a layered file (code ioIEV 25, ioLYR 26 or ioALL
+// 27) when no view of the right class is attached: it reads the layers and
+// objects and hands back the whole picture (layers flattened, objects painted
+// on). The views install a factory per code at start-up.
+class TIETempLayeredView {
+public:
+  virtual ~TIETempLayeredView() = default;
+  // False when nothing was read; the view is then as it was.
+  virtual bool LoadLayeredFile(const std::wstring& name) = 0;
+  virtual bool LoadLayeredStream(TStream& stream) = 0;
+  // The picture of the last successful load, with its alpha channel; owned by the view.
+  virtual TIEBitmap& LayeredPicture() = 0;
+};
+using TIETempLayeredViewFactory = std::function<std::unique_ptr<TIETempLayeredView>(TImageFileType code)>;
 
 struct TIEFilterSlots {
 
@@ -70,6 +86,9 @@ struct TIEFilterSlots {
   TIEStreamTest IsIEVStream;
   TIEStreamTest IsALLStream;
   TIEStreamTest IsLayersStream;
+  // Temporary views for layered loads, by code - ioIEV (25, 26, 27); empty
+  // until the view that reads the code installs it.
+  TIETempLayeredViewFactory TempLayeredViews[3];
 
   // The "Exif" marker a JPEG save writes, given the marker the picture was
   // read with (nil when none), filled by the TIFF family. While empty an EXIF
@@ -86,3 +105,7 @@ struct TIEFilterSlots {
 
 // The one table of the process. Filled before LibraryStaticInit, read after it.
 TIEFilterSlots& IEFilters();
+// Installs the factory of code 25, 26 or 27 (other codes are ignored).
+void SetTempLayeredViewFactory(TImageFileType code, TIETempLayeredViewFactory factory);
+// A new temporary view for code, or nil when none is installed.
+std::unique_ptr<TIETempLayeredView> MakeTempLayeredView(TImageFileType code);

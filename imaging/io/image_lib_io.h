@@ -33,6 +33,7 @@ class TIEBitmap;
 class TIEViewLink;
 class TIOParamsVals;
 class TIEFileFormatInfo;
+class TIETempLayeredView;
 class TStream;
 
 // The picture stretched to square pixels (the shorter side takes the other's
@@ -310,6 +311,7 @@ private:
   // this runs in an I/O thread and the view has a parent window to receive them.
   bool PostToView(uint32_t message, uintptr_t wParam);
   void ReadVideoFrameInto(int64_t index, bool avi);
+  void TakeLayeredPicture(TIETempLayeredView& view);
   // The dispatch's per-format operations by code, in the shapes a worker runs.
   void LoadFileByCode(const std::wstring& name, TImageFileType code);
   void LoadStreamByCode(TStream& stream, TImageFileType code);

@@ -10,6 +10,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/ie_filters.h"
 #include "imaging/io/ie_io_thread.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -111,7 +112,8 @@ bool TImageLibIO::CallReader(const TIEFormatDescriptor& format, TStream& s, TPro
     const int buffer = fromStream ? format.StreamReadBuffer : format.FileReadBuffer;
     std::unique_ptr<TIEBufferedReadStream> buffered;
     if (buffer > 0) buffered = std::make_unique<TIEBufferedReadStream>(&s, buffer, true);
-    TIEFormatReadArgs args{buffered ? *buffered : s, FIEBitmap, *FParams, progress, mask, false, size, !headed};
+    TIEFormatReadArgs args{buffered ? *buffered : s, FIEBitmap, *FParams, progress, mask, false, size, !headed,
+                           FAttachedView};
     format.Read(args);
   }
   if (headed) s.SetPosition(h.start + kHeaderSize + h.length);
@@ -202,7 +204,7 @@ bool TImageLibIO::CallWriter(const TIEFormatDescriptor& format, TStream& s, TIEB
   const bool header = !format.StreamTag.empty() && toStream && StreamHeaders;
   const int64_t start = s.Position();
   if (header) WritePlaceholder(s);
-  TIEFormatWriteArgs args{s, bitmap, *FParams, progress, mask};
+  TIEFormatWriteArgs args{s, bitmap, *FParams, progress, mask, FAttachedView};
   format.Write(args);
   // A failed write keeps the placeholder, so the data is never taken for a picture.
   if (header && !progress.Aborted()) WriteHeader(s, start, format.StreamTag.c_str());
@@ -470,14 +472,59 @@ void TImageLibIO::LoadMetafileFile(const std::wstring& name, int width, bool wit
   FParams->FileName = name;
 }
 
-void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type) {
-  // Layer and object files are read by the views, which are not here yet.
-  FAborting = true;
-  FParams->FileType = type;
-  NotifyFinishWork();
+namespace {
+
+// Whether the attached view reads the layered code itself: objects (25, 27)
+// need a vector view, layers (26) any view with layers.
+bool ViewReadsLayered(const TIEViewLink* view, TImageFileType code) {
+  if (view == nullptr) return false;
+  if (code == ioLYR) return view->ViewKind() == ievkImageView || view->ViewKind() == ievkVectView;
+  return view->ViewKind() == ievkVectView;
 }
 
-void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) { FParams->FileType = type; }
+}  // namespace
+
+// Takes the whole picture a temporary layered view made.
+void TImageLibIO::TakeLayeredPicture(TIETempLayeredView& view) {
+  if (!PrepareBitmap()) return;
+  TIEBitmap& picture = view.LayeredPicture();
+  FIEBitmap->Assign(&picture);
+  FParams->Width = FIEBitmap->Width();
+  FParams->Height = FIEBitmap->Height();
+  UpdateAttached();
+}
+
+void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type) {
+  FAborting = false;
+  TFinishGuard finish{*this};
+  bool read = false;
+  if (ViewReadsLayered(FAttachedView, type)) {
+    read = FAttachedView->LoadLayeredFile(WideToUTF8(name), type);
+  } else if (std::unique_ptr<TIETempLayeredView> temp = MakeTempLayeredView(type)) {
+    read = temp->LoadLayeredFile(name);
+    if (read) TakeLayeredPicture(*temp);
+  }
+  FAborting = !read;
+  FParams->FileName = name;
+  FParams->FileType = type;
+}
+
+void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) {
+  // Without a view of the right class a temporary one reads the stream, so a
+  // layered stream loads like a layered file instead of leaving the picture
+  // untouched with no error.
+  FAborting = false;
+  TFinishGuard finish{*this};
+  bool read = false;
+  if (ViewReadsLayered(FAttachedView, type)) {
+    read = FAttachedView->LoadLayeredStream(stream, type);
+  } else if (std::unique_ptr<TIETempLayeredView> temp = MakeTempLayeredView(type)) {
+    read = temp->LoadLayeredStream(stream);
+    if (read) TakeLayeredPicture(*temp);
+  }
+  FAborting = !read;
+  FParams->FileType = type;
+}
 
 #define QV_SAVE_PAIR(Fmt, Code)                                  \
   void TImageLibIO::Save##Fmt##File(const std::wstring& name) {  \

@@ -988,10 +988,6 @@ void TImageLibView::LoadLayerFromStream(int index, TStream& stream) {
   }
 }
 
-// The layers stream belongs to the layers work; a view of one layer has nothing more to say.
-void TImageLibView::SaveLayersToStream(TStream&, int) {}
-void TImageLibView::LoadLayersFromStream(TStream&) {}
-void TImageLibView::SaveLayersToFile(const std::string&) {}
 
 void TImageLibView::SyncLayers() {
   if (FLayers.empty()) return;
@@ -1029,7 +1025,7 @@ void TImageLibView::SetCurrentLayer(int index) {
   CurrentLayerRecord()->SetBitmap(FIEBitmap, CurrentLayerRecord()->OwnsBitmap());
   const bool hadSelection = FSelected;
   if (hadSelection) SaveSelection();
-  while (index > 0 && !FLayers[size_t(index)]->Selectable) --index;
+  while (FHonourSelectable && index > 0 && !FLayers[size_t(index)]->Selectable) --index;
   FCurrentLayer = index;
   FIEBitmap = FLayers[size_t(index)]->Bitmap();
   if (hadSelection) RestoreSelection(true, 2);

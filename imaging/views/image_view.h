@@ -369,12 +369,83 @@ public:
   std::array<uint8_t, 16> LayerGUID(int index) override;
   void SaveLayerToStream(int index, TStream& stream, bool withBitmap) override;
   void LoadLayerFromStream(int index, TStream& stream) override;
+  // The layers stream: header "VIVADIZERUVEZ", version 6, compression (-1
+  // zlib raw bitmaps, -2 raw bitmaps, else a file-format code; 1 means 8), the
+  // layer records and each layer's bitmap.
   void SaveLayersToStream(TStream& stream, int code) override;
-  void LoadLayersFromStream(TStream& stream) override;
-  void SaveLayersToFile(const std::string& fileName) override;
+  // False, the view as it was, unless the stream holds whole layers.
+  bool LoadLayersFromStream(TStream& stream) override;
+  static bool IsLayersStream(TStream& stream);
+  void SaveLayersToFile(const std::string& fileName) override { SaveLayersToFile(fileName, -1); }
+  // Written beside the file and renamed over it, so a failed save keeps the old one.
+  void SaveLayersToFile(const std::string& fileName, int compression);
+  bool LoadLayersFromFile(const std::string& fileName);
+  bool LoadLayeredFile(const std::string& fileName, int code) override;
+  bool LoadLayeredStream(TStream& stream, int code) override;
   void SaveAllToFile(const std::string& fileName) override {}
   void SyncLayers();
   void AttachBitmap(TIEBitmap* bitmap);
+
+  // ---- layers: the list ----
+  int AddLayer() override;
+  void RemoveLayer(int index);
+  void ClearLayers() override;
+  int LayerCount() override { return GetLayersCount(); }
+  void CopyLayerIn(int index, TObject& layer) override;
+  void MakeTransparentLayer(int index, int width, int height) override;
+  std::vector<TObject*> LayerRecords() override;
+  void TakeReadLayers(const std::vector<TObject*>& layers, bool replace, int width, int height) override;
+  // SetCurrentLayer and picking skip layers that are not selectable.
+  bool HonourSelectable() const { return FHonourSelectable; }
+  void SetHonourSelectable(bool value) { FHonourSelectable = value; }
+  bool LayersExtend() const { return FLayersExtend; }
+  void SetLayersExtend(bool value);
+  // 0 none, 1 other layers clipped to layer 0 by alpha, 2 outside layer 0
+  // checkered grey, 3 outside layer 0 lightened by the amount.
+  int LayerClipMode() const { return FLayerClipMode; }
+  void SetLayerClipMode(int mode, int amount = 60);
+  bool ShowEveryLayerBox() const { return FShowEveryBox; }
+  void SetShowEveryLayerBox(bool value);
+  // Layer rotations baked by ApplyLayerRotations use these.
+  bool RotateAntiAlias() const { return FRotateAntiAlias; }
+  int RotateQuality() const { return FRotateQuality; }
+  void SetRotateAntiAlias(bool value, int quality) {
+    FRotateAntiAlias = value;
+    FRotateQuality = quality;
+  }
+  // 0 none; 1 the aspect ratio kept with constrain; 2 always; 3 for corner grips.
+  int LayerResizeAspectMode() const { return FLayerAspectMode; }
+  void SetLayerResizeAspectMode(int value) { FLayerAspectMode = value; }
+  bool CropTransparentBorderOnRotate() const { return FCropOnRotate; }
+  void SetCropTransparentBorderOnRotate(bool value) { FCropOnRotate = value; }
+
+  // ---- layers: composing, geometry and baking ----
+  // Every layer at 100 % into dest, made as large as the union of the layers
+  // that are not cropped; false (dest untouched) past the size a bitmap may have.
+  void LayersDrawTo(TIEBitmap* dest) override;
+  bool LayersDrawToChecked(TIEBitmap& dest);
+  void FlattenLayers();
+  // The topmost visible layer under the view point, -1 for none.
+  int LayerAt(int x, int y, bool selectableOnly = true);
+  bool IsPointOnLayer(int x, int y, int index);
+  // Grips 0..7 on the corners and side middles, 8 the rotation centre.
+  std::array<TRect, 9> LayerGripRects(int index);
+  // 1-based grip of the current layer under the point (9 only while rotating), else 0.
+  int LayerGripAt(int x, int y);
+  void ApplyLayerSizes(int index = -1);
+  void ApplyLayerRotations(int index = -1);
+  void CropLayersTransparentBorder(int index = -1);
+  // The effective alpha of layer index with its mask (nil when it has none);
+  // cached on the layer until it changes.
+  TIEBitmap* PrepareLayerAlpha(int index);
+  int LayerGripSize() const { return FLayerGripSize; }
+
+  // ---- pixel grid and navigator frame ----
+  bool ShowPixelGrid() const { return FShowPixelGrid; }
+  void SetShowPixelGrid(bool value);
+  void SetHighlightedPixel(int x, int y);
+  // Zoom (percent) from which the pixel grid shows.
+  static constexpr double kPixelGridZoom = 400;
 
   // ---- services ----
   TImageLibIO* GetIO();
@@ -634,6 +705,41 @@ private:
   int32_t FCurrentLayer = 0;
   int32_t FChangedLayer = -1;
   bool FLayersExtend = false;
+  bool FHonourSelectable = true;
+  int32_t FLayerClipMode = 0;
+  int32_t FLayerClipAmount = 60;
+  bool FShowEveryBox = false;
+  bool FRotateAntiAlias = false;
+  int32_t FRotateQuality = 0;
+  int32_t FLayerAspectMode = 0;
+  bool FCropOnRotate = false;
+  int32_t FLayerGripSize = 5;
+  bool FShowPixelGrid = false;
+  int32_t FGridLayer = -1;
+  TPoint FHighlightedPixel{-1, -1};
+  TColor FHighlightColor = 255;
+  // layer interaction
+  bool FMovingLayer = false, FRotatingLayer = false, FMovingCentre = false, FLayerMoved = false;
+  int32_t FLayerGrip = 0;
+  double FLayerRatio = 1, FRotateAccum = 0;
+  RECT FLayerGripRect{};
+  bool FLayerUndoSaved = false;
+  // composing helpers
+  void ComposeLayer(TIEBitmap& dest, int index, bool toScreen, int originX, int originY, TResampleFilter filter,
+                    const RECT& clip);
+  void DeleteLayer(int index);
+  void FillMagnifier(TIEBitmap& dest, TIELayer& layer, int x1, int y1, int x2, int y2, TResampleFilter filter);
+  void MakeCurrentAfterRemoval(int index);
+  void DrawLayerBoxes(TIEBitmap* dest);
+  void PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int w, int h);
+  std::unique_ptr<TIEBitmap> FNavigatorWork;
+  void DrawPixelGrid(TIEBitmap* dest);
+  void DimOutside(TIEBitmap* dest, const TRect& keep, int mode);
+  void ResizeLayer(int x, int y, bool constrain);
+  bool LayerMouseDown(int x, int y, TShiftState shift);
+  bool LayerMouseMove(int x, int y, TShiftState shift);
+  void LayerMouseUp(int x, int y);
+  void UpdateLayerHoverCursor(int x, int y);
   // services
   TImageLibIO* FIO = nullptr;
   TImageLibProc* FProc = nullptr;
@@ -662,6 +768,10 @@ private:
 // it too.
 void PaintViewBackground(TIEBitmap& dest, TIEBackgroundStyle style, TColor color, TColor gradientColor,
                          int chessSize, const TRect& imageRect, int width, int height, const TRect* keep = nullptr);
+
+// Puts the layers stream's test into the detection slot and the temporary
+// layers view (code 26) into the input/output component's factory slot.
+void RegisterLayersStream();
 
 class TIECanvas;
 // A one-pixel raised frame: leftTop along the left and top edges, rightBottom

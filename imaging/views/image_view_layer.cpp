@@ -52,6 +52,15 @@ void TIELayer::FreeUserData() {
   UserDataLen = 0;
 }
 
+void TIELayer::SetUserDataCopy(const uint8_t* data, int32_t length) {
+  FreeUserData();
+  if (!data || length <= 0) return;
+  FUserDataStore = std::make_unique<uint8_t[]>(size_t(length));
+  std::memcpy(FUserDataStore.get(), data, size_t(length));
+  UserData = FUserDataStore.get();
+  UserDataLen = length;
+}
+
 void TIELayer::Reset() {
   Visible = true;
   VisibleBox = true;

@@ -55,9 +55,14 @@ public:
   void SaveToStream(TStream& stream, bool withBitmap);
   void LoadFromStream(TStream& stream);
 
+  // User data of length bytes copied into a block the layer owns (and frees);
+  // length 0 clears it.
+  void SetUserDataCopy(const uint8_t* data, int32_t length);
+
   const std::array<uint8_t, 16>& GUID() const { return FGUID; }
   TIEBitmap* Cache() const { return FCache.get(); }
   void DropCache() { FCache.reset(); }
+  std::unique_ptr<TIEBitmap>& CacheSlot() { return FCache; }
 
   int32_t Width = 0, Height = 0;  // display size; 0 means the bitmap's own
   bool Visible = true;

@@ -59,6 +59,17 @@ void TImageLibView::SetMouseInteract(TIEMouseInteract value) {
   } else if (value.Contains(miMoveLayers)) {
     for (int i = 0; i <= 7; ++i) result.Exclude(TIEMouseInteractItems(i));
   }
+  // Leaving the rotate mode bakes pending rotations; entering it may crop
+  // the layers to what they show.
+  if (!result.Contains(miRotateLayers)) {
+    bool pending = false;
+    for (auto& l : FLayers) pending = pending || l->Rotate() != 0;
+    FMouseInteract = result;
+    if (pending) ApplyLayerRotations(-1);
+  } else if (FCropOnRotate) {
+    FMouseInteract = result;
+    CropLayersTransparentBorder(-1);
+  }
   FMouseInteract = result;
   Update();
 }
@@ -369,6 +380,13 @@ void TImageLibView::MouseDown(TMouseButton button, TShiftState shift, int x, int
       FMoveIndex = SelectionMoveHit(x, y);
     }
   }
+  const bool layerButton =
+      button == mbLeft || (button == mbRight && FSelectionOptions.Contains(iesoRightButtonSelectLayers));
+  const bool layerMode = FMouseInteract.Contains(miMoveLayers) || FMouseInteract.Contains(miResizeLayers) ||
+                         FMouseInteract.Contains(miRotateLayers);
+  bool selecting = false;
+  for (int i = miSelect; i <= miSelectLasso; ++i) selecting = selecting || FMouseInteract.Contains(TIEMouseInteractItems(i));
+  if (layerButton && layerMode && !selecting) LayerMouseDown(x, y, shift);
   if (FMouseInteract.Contains(miScroll) && ScrollableImage()) {
     FDragScrolling = true;
     SetTempCursor(kIECursorHand);
@@ -399,6 +417,8 @@ void TImageLibView::MouseMove(TShiftState shift, int x, int y) {
         FireSelectionChanging();
       } else if (FBuildingEllipse) {
         SelectEllipseFromMouse(x, y, shift);
+      } else {
+        LayerMouseMove(x, y, shift);
       }
     } else {
       if (FSelectionOptions.Contains(iesoCanScroll)) AutoScrollWhileDragging();
@@ -429,6 +449,11 @@ void TImageLibView::MouseMove(TShiftState shift, int x, int y) {
 }
 
 void TImageLibView::UpdateHoverCursor(TShiftState shift, int x, int y) {
+  if (FMouseInteract.Contains(miMoveLayers) || FMouseInteract.Contains(miResizeLayers) ||
+      FMouseInteract.Contains(miRotateLayers)) {
+    UpdateLayerHoverCursor(x, y);
+    return;
+  }
   const bool selecting = FMouseInteract.Contains(miSelect) || FMouseInteract.Contains(miSelectPolygon) ||
                          FMouseInteract.Contains(miSelectCircle) || FMouseInteract.Contains(miSelectMagicWand) ||
                          FMouseInteract.Contains(miSelectLasso);
@@ -546,6 +571,7 @@ void TImageLibView::MouseUp(TMouseButton button, TShiftState shift, int x, int y
         Update();
       }
     }
+    LayerMouseUp(x, y);
     if (FRectMoved) {
       FMask->Clear();
       EndSelect();

@@ -359,7 +359,16 @@ void TImageLibView::DrawLayers(TIEBitmap* dest, TIEBitmap* destAlpha, bool drawB
   }
   ++FCompositions;
   bool first = true;
-  for (int i = 0; i < GetLayersCount(); ++i) {
+  const int count = GetLayersCount();
+  // Layer 0 at the origin without size or rotation goes through the view's own
+  // tables (so it shows exactly as a picture without layers); positioned
+  // layers are placed one by one.
+  const auto simple = [&](TIELayer* l) {
+    return FLayersExtend || (l->PosX == 0 && l->PosY == 0 && l->Width == 0 && l->Height == 0 && l->Rotate() == 0);
+  };
+  const RECT full = Rect(0, 0, dest->Width(), dest->Height());
+  std::unique_ptr<TIEBitmap> below;  // what lay under a magnifier of source 1
+  for (int i = 0; i < count; ++i) {
     TIELayer* layer = FLayers[size_t(i)].get();
     TIEBitmap* b = layer->Bitmap();
     if (!layer->Visible || FScrW == 0 || FScrH == 0 || (b->Width() < 2 && b->Height() < 2)) continue;
@@ -367,17 +376,109 @@ void TImageLibView::DrawLayers(TIEBitmap* dest, TIEBitmap* destAlpha, bool drawB
     TResampleFilter filter = rfNone;
     if (FDelayedFilterFrames <= 0 && (layer->Width != 0 || layer->Height != 0 || FZoomX != 100 || FZoomY != 100))
       filter = layer->UseResampleFilter ? layer->ResampleFilter : FZoomFilter;
-    RenderLayerImage(*b, *dest, first && FBackgroundStyle == iebsSolid, filter);
-    layer->ScreenRect[0] = FOffsetX;
-    layer->ScreenRect[1] = FOffsetY;
-    layer->ScreenRect[2] = FOffsetX + FScrW;
-    layer->ScreenRect[3] = FOffsetY + FScrH;
+    if (simple(layer) && i == 0) {
+      RenderLayerImage(*b, *dest, first && FBackgroundStyle == iebsSolid, filter);
+      layer->ScreenRect[0] = FOffsetX;
+      layer->ScreenRect[1] = FOffsetY;
+      layer->ScreenRect[2] = FOffsetX + FScrW;
+      layer->ScreenRect[3] = FOffsetY + FScrH;
+      const int32_t drawn[8] = {FOffsetX, FOffsetY, FScrW, FScrH, FSrcX, FSrcY, FSrcW, FSrcH};
+      std::copy(drawn, drawn + 8, layer->DrawnRects);
+    } else {
+      ComposeLayer(*dest, i, true, 0, 0, filter, full);
+    }
     DrawLayerOverlay(i, dest, clip);
+    if (drawBoxes && layer->DrawOuter && i == FCurrentLayer)
+      DimOutside(dest, Rect(layer->ScreenRect[0], layer->ScreenRect[1], layer->ScreenRect[2], layer->ScreenRect[3]), 0);
     if (OnDrawLayer) OnDrawLayer(this, dest, i);
     first = false;
   }
+  if (!first && count > 1 && (FLayerClipMode == 2 || FLayerClipMode == 3)) {
+    TIELayer* l0 = Layer0();
+    DimOutside(dest, Rect(l0->ScreenRect[0], l0->ScreenRect[1], l0->ScreenRect[2], l0->ScreenRect[3]), FLayerClipMode);
+  }
   if (first && drawBackground) PaintLayerBackground(dest, true, clip);
-  if (drawBoxes) DrawSelectionFill(dest);
+  if (drawBoxes) {
+    DrawLayerBoxes(dest);
+    DrawSelectionFill(dest);
+    DrawPixelGrid(dest);
+  }
+}
+
+void TImageLibView::DrawLayerBoxes(TIEBitmap* dest) {
+  TCanvas* canvas = dest->Canvas();
+  if (!canvas) return;
+  const bool moving = FMouseInteract.Contains(miMoveLayers), resizing = FMouseInteract.Contains(miResizeLayers),
+             rotating = FMouseInteract.Contains(miRotateLayers);
+  for (int i = 0; i < GetLayersCount(); ++i) {
+    TIELayer* l = FLayers[size_t(i)].get();
+    if (!l->VisibleBox || !l->Visible) continue;
+    const bool current = i == FCurrentLayer;
+    if (current ? !(moving || resizing || rotating) : !FShowEveryBox) continue;
+    // The box: a dotted inverting outline of the layer's rectangle (or its turned corners).
+    canvas->Pen()->SetStyle(psDot);
+    canvas->Pen()->SetMode(pmNot);
+    canvas->Pen()->SetWidth(1);
+    canvas->Brush()->SetStyle(bsClear);
+    if (l->Rotate() != 0) {
+      canvas->MoveTo(l->Outline[6], l->Outline[7]);
+      for (int k = 0; k < 4; ++k) canvas->LineTo(l->Outline[2 * k], l->Outline[2 * k + 1]);
+    } else {
+      canvas->Rectangle(l->ScreenRect[0], l->ScreenRect[1], l->ScreenRect[2], l->ScreenRect[3]);
+    }
+    canvas->Pen()->SetStyle(psSolid);
+    canvas->Pen()->SetMode(pmCopy);
+    canvas->Brush()->SetStyle(bsSolid);
+    if (!current) continue;
+    const std::array<TRect, 9> grips = LayerGripRects(i);
+    canvas->Pen()->SetColor(FGripPen);
+    canvas->Brush()->SetColor(FGripBrush);
+    if (resizing && !l->Locked)
+      for (int g = 0; g < 8; ++g) {
+        const TRect& r = grips[size_t(g)];
+        if (FGripShape == 0) canvas->Rectangle(r.left, r.top, r.right, r.bottom);
+        else canvas->Ellipse(r.left, r.top, r.right, r.bottom);
+      }
+    if (rotating) canvas->Ellipse(grips[8].left, grips[8].top, grips[8].right, grips[8].bottom);
+  }
+}
+
+void TImageLibView::DrawPixelGrid(TIEBitmap* dest) {
+  if (!FShowPixelGrid) return;
+  TIELayer* l = GetLayer(FGridLayer < 0 ? FCurrentLayer : FGridLayer);
+  if (!l || !l->Visible || (FZoomX < kPixelGridZoom && FZoomY < kPixelGridZoom)) return;
+  TIEBitmap* b = l->Bitmap();
+  if (b->Width() <= 1 && b->Height() <= 1) return;
+  // Lines between the pixels drawn (inverting, so they show on any picture).
+  const int sx = l->DrawnRects[0], sy = l->DrawnRects[1], sw = l->DrawnRects[2], sh = l->DrawnRects[3];
+  const int srcW = std::max(l->DrawnRects[6], 1), srcH = std::max(l->DrawnRects[7], 1);
+  TCanvas* canvas = dest->Canvas();
+  if (!canvas || sw <= 0 || sh <= 0) return;
+  canvas->Pen()->SetStyle(psSolid);
+  canvas->Pen()->SetMode(pmNot);
+  canvas->Pen()->SetWidth(1);
+  for (int i = 0; i <= srcW; ++i) {
+    const int x = sx + R(double(i) * sw / srcW);
+    canvas->MoveTo(x, sy);
+    canvas->LineTo(x, sy + sh);
+  }
+  for (int i = 0; i <= srcH; ++i) {
+    const int y = sy + R(double(i) * sh / srcH);
+    canvas->MoveTo(sx, y);
+    canvas->LineTo(sx + sw, y);
+  }
+  canvas->Pen()->SetMode(pmCopy);
+  if (FHighlightedPixel.x >= 0 && FHighlightedPixel.y >= 0) {
+    const int cx = sx + R(double(FHighlightedPixel.x - l->DrawnRects[4]) * sw / srcW);
+    const int cy = sy + R(double(FHighlightedPixel.y - l->DrawnRects[5]) * sh / srcH);
+    const int cw = R(double(sw) / srcW), ch = R(double(sh) / srcH);
+    canvas->Pen()->SetColor(FHighlightColor);
+    canvas->Pen()->SetWidth(2);
+    canvas->Brush()->SetStyle(bsClear);
+    canvas->RoundRect(cx, cy, cx + cw + 1, cy + ch + 1, 5, 5);
+    canvas->Brush()->SetStyle(bsSolid);
+    canvas->Pen()->SetWidth(1);
+  }
 }
 
 void TImageLibView::PaintToCanvas(TCanvas* canvas, const TRect& rect) {
@@ -391,7 +492,50 @@ void TImageLibView::PaintToCanvas(TCanvas* canvas, const TRect& rect) {
   if (!source || !canvas) return;
   const int w = std::min<int>(rect.right - rect.left, GetViewWidth());
   const int h = std::min<int>(rect.bottom - rect.top, GetViewHeight());
+  if (FIsNavigator && (FNavigatorOptions & 2)) {
+    PaintNavigatorFrame(canvas, rect, w, h);
+    return;
+  }
   BitBlt(canvas->Handle(), rect.left, rect.top, w, h, source->Handle(), rect.left, rect.top, SRCCOPY);
+}
+
+void TImageLibView::PaintNavigatorFrame(TCanvas* canvas, const TRect& rect, int w, int h) {
+  // The picture with everything of the image outside the shown part darkened
+  // (black at opacity 150), composed on a work copy so the back buffer stays clean.
+  const int vw = std::max(GetViewWidth(), 1), vh = std::max(GetViewHeight(), 1);
+  if (!FNavigatorWork) {
+    FNavigatorWork = std::make_unique<TIEBitmap>();
+    FNavigatorWork->SetLocation(ieTBitmap);
+  }
+  if (FNavigatorWork->Width() != vw || FNavigatorWork->Height() != vh) FNavigatorWork->Allocate(vw, vh, ie24RGB);
+  TIEBitmap& work = *FNavigatorWork;
+  for (int y = std::max<int>(rect.top, 0); y < std::min<int>(rect.top + h, vh); ++y)
+    std::memcpy(work.ScanLine(y) + 3 * int64_t(rect.left), FBackBuffer->ScanLine(y) + 3 * int64_t(rect.left),
+                3 * size_t(std::max(0, std::min(w, vw - int(rect.left)))));
+  // The shown part: the navigator's selection on screen (its outline's rectangle).
+  TRect keep{};
+  if (FSelected) {
+    int l = 0, t = 0, r = 0, b = 0;
+    SelectedRect(l, t, r, b);
+    keep = Rect(BitmapToScreenX(l), BitmapToScreenY(t), BitmapToScreenX(r + 1) - 1, BitmapToScreenY(b + 1) - 1);
+  }
+  TIELayer* layer = CurrentLayerRecord();
+  if (layer && keep.right > keep.left && keep.bottom > keep.top) {
+    const int x1 = std::max(layer->ScreenRect[0], 0), y1 = std::max(layer->ScreenRect[1], 0);
+    const int x2 = std::min(layer->ScreenRect[2], vw), y2 = std::min(layer->ScreenRect[3], vh);
+    for (int y = y1; y < y2; ++y) {
+      TRGB* row = reinterpret_cast<TRGB*>(work.ScanLine(y));
+      const bool rowInside = y >= keep.top && y <= keep.bottom;
+      for (int x = x1; x < x2; ++x) {
+        if (rowInside && x >= keep.left && x <= keep.right) continue;
+        row[x].r = uint8_t(row[x].r * 105 / 255);
+        row[x].g = uint8_t(row[x].g * 105 / 255);
+        row[x].b = uint8_t(row[x].b * 105 / 255);
+      }
+    }
+  }
+  if (TCanvas* source = work.Canvas())
+    BitBlt(canvas->Handle(), rect.left, rect.top, w, h, source->Handle(), rect.left, rect.top, SRCCOPY);
 }
 
 void TImageLibView::Paint() {

@@ -102,17 +102,18 @@ void TImageLibView::StopPlayTimer() {
 void TImageLibView::PlayTimerFired() {
   StopPlayTimer();
   if (!FIO) return;
-  TIOParamsVals& p = FIO->Params();
-  const std::wstring name = p.FileName;
-  int next = p.ImageIndex + 1;
-  if (p.ImageIndex >= p.ImageCount - 1) {
-    next = 0;
+  const TIOParamsVals& p = FIO->Params();
+  // The next frame through the component's page stepping, which reloads the
+  // file at the new index; after the last, the first, where playback ends
+  // unless it loops.
+  if (p.ImageIndex < p.ImageCount - 1) {
+    FIO->SeekPage(2, std::wstring());
+  } else {
+    FIO->SeekPage(0, std::wstring());
     if (!FPlayLoop) FPlaying = false;
   }
-  if (name.empty()) return;
-  p.ImageIndex = next;
-  FIO->LoadFile(name);  // ImageChange schedules the next frame while playing
-  if (FIO->Aborting()) StopPlayTimer();
+  if (FPlaying && !FIO->Aborting()) StartPlayTimer();
+  else StopPlayTimer();
 }
 
 // ---- navigator ----
@@ -137,6 +138,7 @@ void TImageLibView::SetNavigator(TImageLibView* navigator, int options) {
   navigator->AttachBitmap(FIEBitmap);
   navigator->OnSelectionChanging = [this](TObject* sender) { NavigatorSelectionChanging(sender); };
   FNavigatorOptions = options;
+  navigator->FNavigatorOptions = options;
   if (options & 1)
     navigator->OnMouseWheel = [this](TObject* s, TShiftState sh, int d, TPoint p, bool& h) {
       NavigatorMouseWheel(s, sh, d, p, h);

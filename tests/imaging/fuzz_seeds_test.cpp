@@ -17,6 +17,7 @@
 #include "imaging/io/io_types.h"
 #include "imaging/io/jpeg_markers.h"
 #include "imaging/io/zlib_streams.h"
+#include "imaging/views/image_view.h"
 #include "test_support.h"
 
 namespace {
@@ -107,10 +108,34 @@ Bytes TransitionSeed(uint8_t w, uint8_t h, uint8_t type, std::initializer_list<i
   return b;
 }
 
+// A view's layers as a layers stream: a ground, a named layer off the corner
+// and its mask, in the given compression.
+Bytes LayersSeed(int compression) {
+  TImageLibView view(nullptr);
+  view.GetIEBitmap()->Allocate(12, 9, ie24RGB);
+  view.GetIEBitmap()->Fill(0x336699);
+  view.AddLayer();
+  view.GetIEBitmap()->Allocate(5, 4, ie24RGB);
+  view.GetIEBitmap()->Fill(0x0000FF);
+  view.GetLayer(1)->PosX = -2;
+  view.GetLayer(1)->PosY = 3;
+  view.GetLayer(1)->Name = "top";
+  view.AddLayer();
+  view.GetIEBitmap()->Allocate(5, 4, ie8g);
+  view.GetIEBitmap()->Fill(128);
+  view.GetLayer(2)->IsMask = true;
+  TMemoryStream out;
+  view.SaveLayersToStream(out, compression);
+  const auto* p = static_cast<const uint8_t*>(out.Memory());
+  return Bytes(p, p + out.Size());
+}
+
 std::vector<TSeed> Seeds() {
   Bytes text;
   for (int i = 0; i < 600; ++i) text.push_back(uint8_t("quorvane "[i % 9]));
-  return {{"icc_profile", "srgb.icc", SrgbProfile()},
+  return {{"layers_stream", "raw.lyr", LayersSeed(-2)},
+          {"layers_stream", "zlib.lyr", LayersSeed(-1)},
+          {"icc_profile", "srgb.icc", SrgbProfile()},
           {"zlib_streams", "text.z", Deflated(3, text, zcDefault)},
           {"zlib_streams", "stored.z", Deflated(200, Bytes(100, 7), zcNone)},
           {"imaging_jpeg_filter", "ycck_markers.jpg", MarkedJpeg(4, false)},

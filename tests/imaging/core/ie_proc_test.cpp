@@ -137,9 +137,10 @@ public:
     s.WriteValue<int32_t>(code);
     for (int i = 0; i < GetLayersCount(); ++i) SaveLayerToStream(i, s, true);
   }
-  void LoadLayersFromStream(TStream& s) override {
+  bool LoadLayersFromStream(TStream& s) override {
     s.ReadValue<int32_t>();
     for (int i = 0; i < GetLayersCount(); ++i) LoadLayerFromStream(i, s);
+    return true;
   }
 };
 
