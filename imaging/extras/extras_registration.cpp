@@ -4,6 +4,7 @@
 #include "imaging/core/ie_word_table.h"
 #include "imaging/extras/presets/preset_images.h"
 #include "imaging/extras/transitions/transition_engine.h"
+#include "imaging/extras/vector/image_lib_vect.h"
 #include "imaging/extras/words/word_tables.h"
 #include "imaging/views/transition_link.h"
 
@@ -13,4 +14,6 @@ void RegisterImagingExtras() {
   });
   SetWordTableFiller(FillAllWordTables);
   SetLibraryStartupStep(iessPresetImages, InitPresetImages, DonePresetImages);
+  SetLibraryStartupStep(iessVectUnit, InitVectUnit, DoneVectUnit);
+  RegisterVectorObjectFormats();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,11 @@ struct TIEFilterSlots {
   TIEStreamTest IsIEVStream;
   TIEStreamTest IsALLStream;
   TIEStreamTest IsLayersStream;
+  // Renders a vector-objects (ioIEV) or layers-and-objects (ioALL) stream into
+  // bitmap through a temporary vector view. False, with the bitmap untouched
+  // and the reason given, when the stream does not load.
+  std::function<bool(TStream& stream, TImageFileType type, TIEBitmap& bitmap, std::string& reason)>
+      RenderLayeredStream;
 
   // EXIF blocks, filled by the TIFF family. While empty an EXIF marker is kept
   // byte for byte through a load and a save.

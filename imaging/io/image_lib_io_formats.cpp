@@ -10,6 +10,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_view_link.h"
 #include "imaging/io/file_formats.h"
+#include "imaging/io/ie_filters.h"
 #include "imaging/io/ie_io_thread.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -481,13 +482,57 @@ void TImageLibIO::LoadMetafileFile(const std::wstring& name, int width, bool wit
 }
 
 void TImageLibIO::LoadLayeredFile(const std::wstring& name, TImageFileType type) {
-  // Layer and object files are read by the views, which are not here yet.
-  FAborting = true;
-  FParams->FileType = type;
-  NotifyFinishWork();
+  std::unique_ptr<TIEWideFileStream> file;
+  try {
+    file = std::make_unique<TIEWideFileStream>(name, 0x20);
+  } catch (const Exception&) {
+    FAborting = true;
+    FParams->FileType = type;
+    NotifyFinishWork();
+    return;
+  }
+  LoadLayeredStream(*file, type);
+  if (!FAborting) FParams->FileName = name;
 }
 
-void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) { FParams->FileType = type; }
+void TImageLibIO::LoadLayeredStream(TStream& stream, TImageFileType type) {
+  FAborting = false;
+  TFinishGuard finish{*this};
+  // Object files are drawn by a temporary vector view, which the library's
+  // extras install; layer files alone are read by the views themselves.
+  const auto& render = IEFilters().RenderLayeredStream;
+  if (!render || (type != ioIEV && type != ioALL) || !PrepareBitmap()) {
+    FAborting = true;
+    FParams->FileType = type;
+    return;
+  }
+  TIEBitmap picture;
+  std::string reason;
+  bool ok = false;
+  try {
+    ok = render(stream, type, picture, reason);
+  } catch (const Exception&) {
+    ok = false;
+  }
+  if (!ok || picture.Width() <= 0 || picture.Height() <= 0) {
+    // A damaged file leaves the picture as it was.
+    FAborting = true;
+    return;
+  }
+  FParams->ResetMetadata();
+  TIOParamsVals& p = *FParams;
+  p.FileName.clear();
+  p.FileType = type;
+  p.BitsPerSample = 8;
+  p.SamplesPerPixel = picture.HasAlphaChannel() ? 4 : 3;
+  p.Width = p.StoredWidth = picture.Width();
+  p.Height = p.StoredHeight = picture.Height();
+  p.SetDpiX(gDefaultDPIX);
+  p.SetDpiY(gDefaultDPIY);
+  p.FreePalette();
+  FIEBitmap->Assign(&picture);
+  UpdateAttached();
+}
 
 #define QV_SAVE_PAIR(Fmt, Code)                                  \
   void TImageLibIO::Save##Fmt##File(const std::wstring& name) {  \

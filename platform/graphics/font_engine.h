@@ -88,6 +88,12 @@ std::shared_ptr<Face> OpenFace(const FontSpec& spec);
 // Decodes single-byte text of the system code page (UTF-8 here) into code points;
 // bytes that are not valid UTF-8 are taken as Windows-1252.
 std::vector<uint32_t> DecodeText(const std::string& text);
+// The same, with bytes that are not UTF-8 taken in a Windows code page: 1251
+// (Cyrillic), 1253 (Greek), anything else 1252.
+std::vector<uint32_t> DecodeText(const std::string& text, int codePage);
+// The code page of a font's character set: 161 (Greek) 1253, 204 (Russian)
+// 1251, any other 1252.
+int CodePageOfCharset(int charset);
 
 // The installed family a Windows face name is drawn with ("Arial" -> "DejaVu Sans"
 // when Liberation is missing); what OpenFace would pick for a regular weight.
