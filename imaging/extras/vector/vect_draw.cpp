@@ -137,8 +137,10 @@ bool TImageLibVect::DrawObject(TIEVObject& R, int id, int layer, bool drawingAlp
   canvas.Pen()->SetWidth(float(pw));
   canvas.Pen()->SetMode(pmCopy);
   canvas.Pen()->SetColor(R.PenColor);
-  canvas.Pen()->SetTransparency(R.Transparency);
-  canvas.Brush()->SetTransparency(R.Transparency);
+  // The alpha pass draws the shape opaque in the grey of its transparency.
+  const int32_t opacity = drawingAlpha ? 255 : R.Transparency;
+  canvas.Pen()->SetTransparency(opacity);
+  canvas.Brush()->SetTransparency(opacity);
   R.DrawnRect = TRect{2000000000, 2000000000, -2000000000, -2000000000};
   R.DrawnPenWidth = pw;
   if ((R.Flags & ievfVisible) == 0) return false;

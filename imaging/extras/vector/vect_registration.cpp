@@ -42,11 +42,20 @@ bool RenderObjectFile(TStream& stream, TImageFileType type, TIEBitmap& out, std:
     reason = "the file holds no objects";
     return false;
   }
+  auto fits = [&](const TRect& r) {
+    const int64_t w = int64_t(r.right) - r.left, h = int64_t(r.bottom) - r.top;
+    return w > 0 && h > 0 && w <= kMaxSide && h <= kMaxSide && w * h <= kMaxPixels;
+  };
+  if (!fits(extent)) {
+    reason = "the objects reach too far for a picture";
+    return false;
+  }
   // What the objects really touch (thick pens, arrow heads, labels, ruler
-  // texts) can reach past their corners: the picture grows to hold it.
+  // texts) can reach past their corners: the picture grows to hold it. A
+  // drawing at the corners' size tells how far.
   TBitmap scratch;
   scratch.SetPixelFormat(pf24bit);
-  scratch.SetSize(1, 1);
+  scratch.SetSize(extent.right, extent.bottom);
   vect.DrawObjectsToBitmap(true, scratch, nullptr, -1, IEV_ALL_OBJECTS, false);
   const TRect drawn = vect.GetDrawnExtent();
   if (drawn.right > drawn.left) {

@@ -14,6 +14,7 @@
 #include "imaging/extras/vector/image_lib_vect.h"
 #include "imaging/formats/format_filters.h"
 #include "platform/ui/ui_test_support.h"
+#include "tests/imaging/io/io_test_support.h"
 
 inline std::vector<int> R4(const TRect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
@@ -22,6 +23,7 @@ protected:
   void SetUp() override {
     UiTest::SetUp();
     RegisterFormatFilters();
+    qvtest::EnsureImageIO();
     RegisterImagingExtras();
     ResetGdiPlusState();
     vect = std::make_unique<TImageLibVect>(nullptr);
