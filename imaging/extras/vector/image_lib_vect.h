@@ -291,6 +291,8 @@ private:
   bool FMouseDrawing = false;
   bool FObjectDragging = false;
   int FDrawnObjectCount = 0;
+  // The size of the bitmap being drawn on.
+  int FDrawWidth = 0, FDrawHeight = 0;
   // undo and notices
   std::vector<std::unique_ptr<TStream>> FObjUndoList;
   bool FUndoSavedAtDown = false;

@@ -132,6 +132,8 @@ bool TImageLibVect::DrawObject(TIEVObject& R, int id, int layer, bool drawingAlp
   } else {
     pw = static_cast<int>(penWidth);
   }
+  FDrawWidth = destination.GetWidth();
+  FDrawHeight = destination.GetHeight();
   TIECanvas canvas(destination.Canvas(), true, FObjAntialias && !FMouseDrawing);
   canvas.Pen()->SetStyle(static_cast<TPenStyle>(R.PenStyle));
   canvas.Pen()->SetWidth(float(pw));

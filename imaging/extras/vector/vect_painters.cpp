@@ -330,8 +330,27 @@ void TImageLibVect::DrawRuler(TIECanvas& canvas, TIEVObject* record, int x1, int
     while (spacing * double(step) < 2 && step < (int64_t(1) << 50)) step *= 10;
     const int lx = std::min(x1, x2), hx = std::max(x1, x2), ly = std::min(y1, y2), hy = std::max(y1, y2);
     const bool downRight = (dxl >= 0) == (dyl >= 0);
+    // Only the ticks that can reach the destination are walked: a long line
+    // seen through a small picture costs what shows.
+    const double ax = tx * std::abs(ddx) * (ddx < 0 ? -1 : 1), ay = ty * std::abs(ddy) * (ddy < 0 ? -1 : 1);
+    const double margin = double(k12) + 64;
+    double tFrom = 0, tTo = 1e300;
+    auto limit = [&](double a, int origin, int size) {
+      if (a == 0) {
+        if (origin < -margin || origin > size + margin) tTo = -1;
+        return;
+      }
+      double t1 = (-margin - origin) / a, t2 = (size + margin - origin) / a;
+      if (t1 > t2) std::swap(t1, t2);
+      tFrom = std::max(tFrom, t1);
+      tTo = std::min(tTo, t2);
+    };
+    limit(ax, x1, FDrawWidth);
+    limit(ay, y1, FDrawHeight);
+    if (tTo < tFrom) return;
     double prevDist = 0;
-    for (int64_t i = 0; prevDist < B; i += step) {
+    const int64_t first = static_cast<int64_t>(std::min(std::floor(tFrom / double(step)), 4e18)) * step;
+    for (int64_t i = first; prevDist < B && double(i) <= tTo + step; i += step) {
       const double X = double(i) * tx * std::abs(ddx) * (ddx < 0 ? -1 : 1);
       const double Y = double(i) * ty * std::abs(ddy) * (ddy < 0 ? -1 : 1);
       prevDist = std::trunc(std::hypot(X, Y));

@@ -1,6 +1,8 @@
 // IEV and ALL streams: round trips, the edge cases of their versions, and a
 // table of damaged streams that must change nothing.
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <zlib.h>
 
@@ -306,3 +308,62 @@ TEST_F(VectTest, EveryCutOfAStreamIsRefusedAndChangesNothing) {
 }
 
 }  // namespace
+
+// The seeds of fuzz/iev_stream: run with QV_WRITE_FUZZ_SEEDS set to fuzz/corpus
+// to write them; otherwise checks that they are committed.
+TEST(FuzzSeeds, VectorStreamSeedsWrittenWhenAskedAndPresent) {
+  RegisterFormatFilters();
+  qvtest::EnsureImageIO();
+  TImageLibVect v(nullptr);
+  auto line = std::make_unique<TIEVObject>();
+  line->Kind = ievkLine;
+  line->X2 = 40;
+  line->Y2 = 20;
+  line->EndShape = 2;
+  v.AddObjectRec(*line);
+  auto text = std::make_unique<TIEVObject>();
+  text->Kind = ievkText;
+  text->X2 = 40;
+  text->Y2 = 12;
+  text->Text = "fuzz";
+  text->CurvePoints = {{0, 0}, {1, 1}};
+  v.AddObjectRec(*text);
+  auto memo = std::make_unique<TIEVObject>();
+  memo->Kind = ievkMemo;
+  memo->X2 = 30;
+  memo->Y2 = 30;
+  memo->Text = "ab";
+  memo->CharFormatIndex = {0, 0, 0};
+  memo->CharFormats.resize(1);
+  v.AddObjectRec(*memo);
+  auto ruler = std::make_unique<TIEVObject>();
+  ruler->Kind = ievkRuler;
+  ruler->X2 = 30;
+  ruler->RulerType = 0;
+  v.AddObjectRec(*ruler);
+  auto pic = std::make_unique<TIEBitmap>(3, 2, ie24RGB);
+  pic->Fill(0x123456);
+  auto bitmap = std::make_unique<TIEVObject>();
+  bitmap->Kind = ievkBitmap;
+  bitmap->X2 = 9;
+  bitmap->Y2 = 9;
+  v.SetObjBitmap(v.AddObjectRec(*bitmap), pic.get());
+  TMemoryStream iev, all;
+  ASSERT_TRUE(v.SaveObjectsToStream(iev, IEV_ALL_OBJECTS));
+  ASSERT_TRUE(v.SaveAllToStream(all, -1));
+  const struct {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  } seeds[] = {{"objects.iev", Bytes(iev)}, {"objects.all", Bytes(all)}};
+  const char* out = std::getenv("QV_WRITE_FUZZ_SEEDS");
+  for (const auto& s : seeds) {
+    if (out && *out) {
+      const std::filesystem::path dir = std::filesystem::path(out) / "iev_stream";
+      std::filesystem::create_directories(dir);
+      qvtest::WriteFileBytes((dir / s.name).string(), s.bytes);
+      continue;
+    }
+    const std::filesystem::path file = std::filesystem::path(QV_SOURCE_DIR) / "fuzz" / "corpus" / "iev_stream" / s.name;
+    EXPECT_TRUE(std::filesystem::exists(file)) << file << " is missing: write the seeds again";
+  }
+}
