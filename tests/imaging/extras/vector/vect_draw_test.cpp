@@ -16,14 +16,6 @@ std::string VectTestOutput(const std::string& name) {
 
 namespace {
 
-std::unique_ptr<TBitmap> White(int w, int h) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(clWhite);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
 
 TRGB At(TBitmap& b, int x, int y) {
   const auto* p = static_cast<const uint8_t*>(b.ScanLine(y)) + 3 * x;
@@ -36,7 +28,7 @@ TEST_F(VectTest, ALineEndArrowIsTheTriangleOfItsSizes) {
   line->ShapeWidth = 10;
   line->ShapeHeight = 20;
   const int id = Add(*line);
-  auto b = White(120, 40);
+  auto b = WhiteDib(120, 40);
   vect->DrawObjectsToBitmap(true, *b, nullptr, -1, id, true);
   const TRect& d = vect->GetObjectRec(id)->DrawnRect;
   EXPECT_EQ(R4(d), R4(TRect{0, -5, 100, 5}));
@@ -52,7 +44,7 @@ TEST_F(VectTest, AnAndFilledBoxKeepsOnlyTheBrushChannelsAndAThinPen) {
   box->PenWidth = 7;
   box->BrushColor = 0x0000FF;  // red
   const int id = Add(*box);
-  auto b = White(40, 40);
+  auto b = WhiteDib(40, 40);
   vect->DrawObjectsToBitmap(true, *b, nullptr, -1, id, true);
   EXPECT_EQ(vect->GetObjectRec(id)->PenWidth, 1);
   EXPECT_EQ(At(*b, 20, 20), (TRGB{0, 0, 255}));
@@ -66,7 +58,7 @@ TEST_F(VectTest, AnAndFillFarOutsideTheBitmapEnds) {
   box->AndFill = true;
   box->BrushColor = 0x00FF00;
   const int id = Add(*box);
-  auto b = White(16, 16);
+  auto b = WhiteDib(16, 16);
   vect->DrawObjectsToBitmap(true, *b, nullptr, -1, id, true);
   EXPECT_EQ(At(*b, 8, 8), (TRGB{0, 255, 0}));
 }
@@ -77,7 +69,7 @@ TEST_F(VectTest, TranslucentTextGoesThroughTheWorkBitmapAndABoxDoesNot) {
   box->BrushStyle = bsSolid;
   box->BrushColor = 0;
   const int b1 = Add(*box);
-  auto b = White(40, 40);
+  auto b = WhiteDib(40, 40);
   vect->DrawObjectsToBitmap(true, *b, nullptr, -1, b1, true);
   EXPECT_EQ(vect->ObjWorkBitmap(), nullptr);
   const TRGB half = At(*b, 10, 10);
@@ -100,7 +92,7 @@ TEST_F(VectTest, AnInvisibleObjectFiresNoEventAndIsNotDrawn) {
   int events = 0;
   vect->OnBeforeDrawObject = [&](TObject*, int, TBitmap*, const TRect&, bool, bool&) { ++events; };
   vect->OnAfterDrawObject = [&](TObject*, int, TBitmap*, const TRect&, bool, bool&) { ++events; };
-  auto b = White(20, 20);
+  auto b = WhiteDib(20, 20);
   EXPECT_FALSE(vect->DrawObject(*vect->GetObjectRec(id), id, -1, false, 1, nullptr, false, false, *b));
   EXPECT_EQ(events, 0);
   EXPECT_EQ(At(*b, 5, 5), (TRGB{255, 255, 255}));
@@ -115,7 +107,7 @@ TEST_F(VectTest, ObjectsOfOtherLayersAreLeftForTheirLayer) {
   box->BrushStyle = bsSolid;
   box->BrushColor = 0;
   const int id = Add(*box);
-  auto b = White(20, 20);
+  auto b = WhiteDib(20, 20);
   EXPECT_FALSE(vect->DrawObject(*vect->GetObjectRec(id), id, 0, false, 1, nullptr, false, false, *b));
   EXPECT_TRUE(vect->DrawObject(*vect->GetObjectRec(id), id, 2, false, 1, nullptr, false, false, *b));
 }
@@ -129,7 +121,7 @@ TEST_F(VectTest, ABitmapWithABorderShowsThePenAroundIt) {
   obj->PenColor = 0xFF0000;  // blue
   const int id = Add(*obj);
   vect->SetObjBitmap(id, pic.get());
-  auto b = White(30, 30);
+  auto b = WhiteDib(30, 30);
   vect->DrawObjectsToBitmap(true, *b, nullptr, -1, id, true);
   for (int x : {5, 6, 7}) EXPECT_EQ(At(*b, x, 15), (TRGB{255, 0, 0})) << x;
   EXPECT_EQ(At(*b, 8, 15), (TRGB{0, 255, 0}));

@@ -8,14 +8,6 @@
 
 namespace {
 
-std::unique_ptr<TBitmap> WhiteDib(int w, int h) {
-  auto b = std::make_unique<TBitmap>();
-  b->SetPixelFormat(pf24bit);
-  b->SetSize(w, h);
-  b->Canvas()->Brush()->SetColor(clWhite);
-  b->Canvas()->FillRect(TRect{0, 0, w, h});
-  return b;
-}
 
 // Left, top, right, bottom (inclusive) of the pixels that are not white; right < left when none.
 TRect Ink(TBitmap& b) {

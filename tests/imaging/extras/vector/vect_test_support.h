@@ -13,10 +13,21 @@
 #include "imaging/extras/extras_registration.h"
 #include "imaging/extras/vector/image_lib_vect.h"
 #include "imaging/formats/format_filters.h"
+#include "platform/graphics/graphics_bitmap.h"
 #include "platform/ui/ui_test_support.h"
 #include "tests/imaging/io/io_test_support.h"
 
 inline std::vector<int> R4(const TRect& r) { return {r.left, r.top, r.right, r.bottom}; }
+
+// A white 24-bit framework bitmap.
+inline std::unique_ptr<TBitmap> WhiteDib(int w, int h) {
+  auto b = std::make_unique<TBitmap>();
+  b->SetPixelFormat(pf24bit);
+  b->SetSize(w, h);
+  b->Canvas()->Brush()->SetColor(clWhite);
+  b->Canvas()->FillRect(TRect{0, 0, w, h});
+  return b;
+}
 
 class VectTest : public UiTest {
 protected:
