@@ -512,7 +512,7 @@ void TImageLibProc::Restore(TUndoEntry& entry) {
   TStream& s = *entry.stream;
   s.SetPosition(0);
   if (entry.kind == ieuObject) {
-    if (vect) vect->LoadObjectsFromStream(s, 0);
+    if (vect) vect->LoadObjectsFromStream(s, false);
     return;
   }
   if (entry.kind == ieuFullReserved && vect) {

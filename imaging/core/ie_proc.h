@@ -53,10 +53,11 @@ public:
 class TIEVectViewLink {
 public:
   virtual ~TIEVectViewLink() = default;
-  virtual void SaveObjectsToStream(TStream& stream, int which) = 0;
-  virtual void LoadObjectsFromStream(TStream& stream, int flag) = 0;
-  virtual void SaveAllToStream(TStream& stream, int which) = 0;
-  virtual void LoadAllFromStream(TStream& stream) = 0;
+  // Each says whether it saved or loaded; a load that fails changes nothing.
+  virtual bool SaveObjectsToStream(TStream& stream, int which) = 0;
+  virtual bool LoadObjectsFromStream(TStream& stream, bool append) = 0;
+  virtual bool SaveAllToStream(TStream& stream, int which) = 0;
+  virtual bool LoadAllFromStream(TStream& stream) = 0;
 };
 
 enum TIEUndoSource : uint8_t {

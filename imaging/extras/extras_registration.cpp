@@ -5,6 +5,7 @@
 #include "imaging/extras/presets/preset_images.h"
 #include "imaging/extras/textedit/text_control.h"
 #include "imaging/extras/transitions/transition_engine.h"
+#include "imaging/extras/vector/image_lib_vect.h"
 #include "imaging/extras/words/word_tables.h"
 #include "imaging/views/transition_link.h"
 
@@ -15,4 +16,6 @@ void RegisterImagingExtras() {
   SetWordTableFiller(FillAllWordTables);
   SetLibraryStartupStep(iessTextMemoFormat, RegisterTextMemoClipboardFormat, nullptr);
   SetLibraryStartupStep(iessPresetImages, InitPresetImages, DonePresetImages);
+  SetLibraryStartupStep(iessVectUnit, InitVectUnit, DoneVectUnit);
+  RegisterVectorObjectFormats();
 }

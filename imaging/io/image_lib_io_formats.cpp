@@ -488,9 +488,17 @@ bool ViewReadsLayered(const TIEViewLink* view, TImageFileType code) {
 void TImageLibIO::TakeLayeredPicture(TIETempLayeredView& view) {
   if (!PrepareBitmap()) return;
   TIEBitmap& picture = view.LayeredPicture();
+  // The picture is a new one: nothing of the last file's metadata describes it.
+  FParams->ResetMetadata();
+  TIOParamsVals& p = *FParams;
+  p.BitsPerSample = 8;
+  p.SamplesPerPixel = picture.HasAlphaChannel() ? 4 : 3;
+  p.Width = p.StoredWidth = picture.Width();
+  p.Height = p.StoredHeight = picture.Height();
+  p.SetDpiX(gDefaultDPIX);
+  p.SetDpiY(gDefaultDPIY);
+  p.FreePalette();
   FIEBitmap->Assign(&picture);
-  FParams->Width = FIEBitmap->Width();
-  FParams->Height = FIEBitmap->Height();
   UpdateAttached();
 }
 

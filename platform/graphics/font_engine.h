@@ -96,6 +96,13 @@ uint32_t Windows1252ToCodePoint(uint8_t byte);
 // dialog offers.
 std::vector<std::string> InstalledFamilies();
 
+// The same, with bytes that are not UTF-8 taken in a Windows code page: 1251
+// (Cyrillic), 1253 (Greek), anything else 1252.
+std::vector<uint32_t> DecodeText(const std::string& text, int codePage);
+// The code page of a font's character set: 161 (Greek) 1253, 204 (Russian)
+// 1251, any other 1252.
+int CodePageOfCharset(int charset);
+
 // The installed family a Windows face name is drawn with ("Arial" -> "DejaVu Sans"
 // when Liberation is missing); what OpenFace would pick for a regular weight.
 std::string ResolveFamily(const std::string& windowsFace);

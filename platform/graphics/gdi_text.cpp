@@ -7,6 +7,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/graphics/gdi_glyph.h"
 #include "platform/graphics/gdi_metafile_internal.h"
 
 namespace qvgdi {
@@ -216,9 +217,12 @@ fontengine::Metrics MetricsOf(const fontengine::Metrics& m, const TextScale& sc)
   return lm;
 }
 
-std::vector<uint32_t> Decode(const char* text, size_t count) {
+// Text of the DC's font: UTF-8, or bytes in the code page of the font's character set.
+std::vector<uint32_t> Decode(DCObj* dc, const char* text, size_t count) {
   if (!text || count == 0) return {};
-  return fontengine::DecodeText(std::string(text, count));
+  FontObj* f = CurrentFont(dc);
+  const int cp = fontengine::CodePageOfCharset(f ? f->logFont.lfCharSet : ANSI_CHARSET);
+  return fontengine::DecodeText(std::string(text, count), cp);
 }
 
 int RunWidth(fontengine::Face& face, const std::vector<uint32_t>& cps) {
@@ -391,7 +395,7 @@ BOOL OutputTurnedText(DCObj* dc, int x, int y, UINT options, const RECT* rect, c
     if (options & ETO_OPAQUE) FillRegionSolid(dc, Region::Combine(clip, box, RGN_AND), dc->state.bkColor);
     if (options & ETO_CLIPPED) clip = Region::Combine(clip, box, RGN_AND);
   }
-  std::vector<uint32_t> cps = Decode(text, count);
+  std::vector<uint32_t> cps = Decode(dc, text, count);
   if (cps.empty()) return TRUE;
   fontengine::Face* face = FaceOf(dc);
   FontObj* f = CurrentFont(dc);
@@ -470,7 +474,7 @@ BOOL OutputText(DCObj* dc, int x, int y, UINT options, const RECT* rect, const c
     if (options & ETO_CLIPPED)
       clip = Region::Combine(clip, Region::FromRect(devRect.left, devRect.top, devRect.right, devRect.bottom), RGN_AND);
   }
-  std::vector<uint32_t> cps = Decode(text, count);
+  std::vector<uint32_t> cps = Decode(dc, text, count);
   if (cps.empty()) return TRUE;
   std::vector<INT> scaledDx;
   if (dx && !dc->state.plain) {
@@ -649,7 +653,7 @@ BOOL ExtTextOut(HDC hdc, int x, int y, UINT options, const RECT* rect, const cha
   if (dc->recorder) return RecText(dc, x, y, options, rect, text, count, dx);
   if (dx && count > 0) {
     // Advances are given per character; a multi-byte character takes the first of its bytes'.
-    std::vector<uint32_t> cps = Decode(text, count);
+    std::vector<uint32_t> cps = Decode(dc, text, count);
     if (cps.size() != count) {
       std::vector<INT> perChar;
       size_t byte = 0;
@@ -670,7 +674,7 @@ BOOL GetTextExtentPoint32(HDC hdc, const char* text, int count, SIZE* size) {
   fontengine::Face* face = FaceOf(dc);
   if (!face) return FALSE;
   const TextScale sc = ScaleOf(dc);
-  size->cx = ToLogical(RunWidth(*face, Decode(text, static_cast<size_t>(count))), sc.along);
+  size->cx = ToLogical(RunWidth(*face, Decode(dc, text, static_cast<size_t>(count))), sc.along);
   size->cy = MetricsOf(face->GetMetrics(), sc).height;
   return TRUE;
 }
@@ -709,6 +713,33 @@ BOOL GetTextMetrics(HDC hdc, TEXTMETRICA* tm) {
   return TRUE;
 }
 
+DWORD GetGlyphOutline(HDC hdc, UINT ch, UINT format, GLYPHMETRICS* metrics, DWORD, void*, const MAT2* matrix) {
+  auto lock = Lock();
+  DCObj* dc = FindDC(hdc);
+  if (!dc || !metrics || format != GGO_METRICS) return GDI_ERROR;
+  if (matrix && (matrix->eM11.value != 1 || matrix->eM11.fract != 0 || matrix->eM22.value != 1 ||
+                 matrix->eM22.fract != 0 || matrix->eM12.value != 0 || matrix->eM12.fract != 0 ||
+                 matrix->eM21.value != 0 || matrix->eM21.fract != 0))
+    return GDI_ERROR;
+  fontengine::Face* face = FaceOf(dc);
+  if (!face) return GDI_ERROR;
+  uint32_t cp = ch;
+  if (ch < 0x100) {
+    const char byte = static_cast<char>(ch);
+    std::vector<uint32_t> cps = Decode(dc, &byte, 1);
+    if (!cps.empty()) cp = cps[0];
+  }
+  const fontengine::Glyph& g = face->GetGlyph(cp);
+  *metrics = GLYPHMETRICS();
+  // An empty glyph (a space) has a one-pixel black box, as documented.
+  metrics->gmBlackBoxX = static_cast<UINT>(std::max(g.width, 1));
+  metrics->gmBlackBoxY = static_cast<UINT>(std::max(g.height, 1));
+  metrics->gmptGlyphOrigin = POINT{g.left, g.top};
+  metrics->gmCellIncX = static_cast<short>(std::clamp(g.advanceX64 / 64, -32768, 32767));
+  metrics->gmCellIncY = static_cast<short>(std::clamp(-g.advanceY64 / 64, -32768, 32767));
+  return 0;
+}
+
 int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
   auto lock = Lock();
   DCObj* dc = FindDC(hdc);
@@ -729,7 +760,7 @@ int DrawText(HDC hdc, const char* text, int count, RECT* rect, UINT format) {
   const int lineHeight = lm.height + ((format & DT_EXTERNALLEADING) ? lm.externalLeading : 0);
   const int boxWidth = narrow(endX - startX);
   const int faceWidth = ToFace(boxWidth, sc.along);
-  std::vector<uint32_t> cps = ResolvePrefixes(Decode(text, n), !(format & DT_NOPREFIX));
+  std::vector<uint32_t> cps = ResolvePrefixes(Decode(dc, text, n), !(format & DT_NOPREFIX));
   std::vector<Line> lines = LayOut(*face, cps, format, faceWidth);
   if (format & (DT_END_ELLIPSIS | DT_WORD_ELLIPSIS | DT_PATH_ELLIPSIS))
     for (Line& l : lines) Ellipsize(*face, l, faceWidth);

@@ -247,24 +247,28 @@ public:
   int32_t savedWhich = 0, loadFlag = -99;
   explicit TFakeVectView(int n) : TFakeView(n) {}
   TIEViewKind ViewKind() const override { return ievkVectView; }
-  void SaveObjectsToStream(TStream& s, int which) override {
+  bool SaveObjectsToStream(TStream& s, int which) override {
     savedWhich = which;
     s.WriteValue<int32_t>(int32_t(objects.size()));
     for (int32_t o : objects) s.WriteValue(o);
+    return true;
   }
-  void LoadObjectsFromStream(TStream& s, int flag) override {
-    loadFlag = flag;
+  bool LoadObjectsFromStream(TStream& s, bool append) override {
+    loadFlag = append ? 1 : 0;
     objects.assign(size_t(s.ReadValue<int32_t>()), 0);
     for (int32_t& o : objects) o = s.ReadValue<int32_t>();
+    return true;
   }
-  void SaveAllToStream(TStream& s, int which) override {
+  bool SaveAllToStream(TStream& s, int which) override {
     savedWhich = which;
     SaveLayersToStream(s, which);
     SaveObjectsToStream(s, which);
+    return true;
   }
-  void LoadAllFromStream(TStream& s) override {
+  bool LoadAllFromStream(TStream& s) override {
     LoadLayersFromStream(s);
-    LoadObjectsFromStream(s, 1);
+    LoadObjectsFromStream(s, true);
+    return true;
   }
 };
 
