@@ -3,6 +3,7 @@
 // transfer are not part of this program; the objects only carry the abort flag
 // the component sets with its own, so a transfer would stop with it.
 #include <cstdint>
+#include <functional>
 
 #include "platform/rtl/object.h"
 
@@ -21,6 +22,15 @@ class TIEDcimAcquire : public TComponent {
 public:
   explicit TIEDcimAcquire(TComponent* owner) : TComponent(owner) {}
   uint8_t Aborting = 0;
+};
+
+// Windows Image Acquisition: no device exists on this platform; the object
+// keeps the progress hook a transfer would report through (percentage in,
+// false to stop).
+class TIEWia : public TComponent {
+public:
+  explicit TIEWia(TComponent* owner) : TComponent(owner) {}
+  std::function<bool(int percentage)> OnProgress;
 };
 
 // Settings of a print preview; no dialog of this program reads them.
