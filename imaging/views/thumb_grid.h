@@ -169,6 +169,11 @@ public:
   int UnlockPaintNoRefresh() override;
   void NotifyBitmapChange() override;
   void Update() override { Relayout(false); }
+  // A grid has no update lock and no layer files: these do nothing.
+  void LockUpdate() override {}
+  void UnlockUpdateNoRefresh() override {}
+  void SaveLayersToFile(const std::string&) override {}
+  void SaveAllToFile(const std::string&) override {}
 
   TImageLibMIO* GetMIO();
   void SetOnProgress(TIEProgressEvent handler);
