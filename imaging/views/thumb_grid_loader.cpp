@@ -121,7 +121,9 @@ bool TImageLibMView::RequestLoad(int index, int position) {
   bool result = true;
   if (!e->image) {
     PruneQueue();
-    if (position >= 0) position = std::clamp(position, 0, std::max(static_cast<int>(FQueue.size()) - 1, 0));
+    // A position past the queue appends: clamping it to the last slot would
+    // put the entry before the last one and load the cells out of order.
+    if (position >= 0) position = std::clamp(position, 0, static_cast<int>(FQueue.size()));
     const int queued = QueueIndexOf(index);
     bool running = false;
     for (auto& j : FJobs)
