@@ -7,6 +7,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_helpers.h"
+#include "imaging/core/ie_proc.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/views/multi_image_io.h"
 #include "platform/graphics/graphics_graphic.h"
@@ -427,14 +428,30 @@ TImageLibMIO* TImageLibMView::GetMIO() {
   return FMIO;
 }
 
+TImageLibProc* TImageLibMView::GetProc() {
+  if (FSelectedItem < 0 && ImageCount() > 0) SelectIndex(0);
+  if (!FProc) {
+    FProc = new TImageLibProc(this);
+    FProc->SetAttachedImageLib(this);
+    FProc->OnProgress = FOnProgress;
+    FProc->OnFinishWork = FOnFinishWork;
+  } else if (!FCurrentBitmap) {
+    // The current picture is checked out afresh: the component follows it.
+    FProc->SetAttachedImageLib(this);
+  }
+  return FProc;
+}
+
 void TImageLibMView::SetOnProgress(TIEProgressEvent handler) {
   FOnProgress = handler;
   if (FMIO) FMIO->OnProgress = handler;
+  if (FProc) FProc->OnProgress = handler;
 }
 
 void TImageLibMView::SetOnFinishWork(TNotifyEvent handler) {
   FOnFinishWork = handler;
   if (FMIO) FMIO->OnFinishWork = handler;
+  if (FProc) FProc->OnFinishWork = handler;
 }
 
 void TImageLibMView::SetBackground(uint32_t color) {

@@ -25,6 +25,7 @@
 
 class TImageLibIO;
 class TImageLibMIO;
+class TImageLibProc;
 class TImageLibMView;
 
 enum TIEStoreType : uint8_t { ietNormal, ietThumb };
@@ -176,6 +177,8 @@ public:
   void SaveAllToFile(const std::string&) override {}
 
   TImageLibMIO* GetMIO();
+  // The processing component working on the current entry's picture.
+  TImageLibProc* GetProc();
   void SetOnProgress(TIEProgressEvent handler);
   void SetOnFinishWork(TNotifyEvent handler);
 
@@ -441,6 +444,7 @@ private:
   // Last change.
   int FLastChange = 0, FLastChangeIndex = 0, FLastChangeIndex2 = 0;
   TImageLibMIO* FMIO = nullptr;
+  TImageLibProc* FProc = nullptr;
   std::unique_ptr<TFont> FFonts[3];
   std::atomic<bool> FDestroying{false};
   // Where readers post their completion; set once the window exists.

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "imaging/core/ie_bitmap.h"
+#include "imaging/core/ie_proc.h"
 #include "imaging/io/io_params.h"
 #include "imaging/views/multi_image_io.h"
 #include "platform/graphics/graphics_bitmap.h"
@@ -379,6 +380,25 @@ TEST_F(GridTest, AcquiredPicturesLandInOrderUnlessHandled) {
   mio->Aborting = true;
   EXPECT_FALSE(wia->OnProgress(60));
   EXPECT_EQ(progress, (std::vector<int>{40, 60}));
+}
+
+TEST_F(GridTest, ProcessingWorksOnTheCurrentEntryAndIsWrittenBack) {
+  MakeGrid(330, 230, 2);
+  TIEBitmap b;
+  Solid(b, 30, 20, clRed);
+  grid->SetImage(0, &b);
+  grid->SetImage(1, &b);
+  TImageLibProc* proc = grid->GetProc();  // selects entry 0
+  EXPECT_EQ(grid->SelectedImage(), 0);
+  ASSERT_NE(proc->GetIEBitmap(), nullptr);
+  proc->Fill(0x00FF00);
+  grid->SelectIndex(1);  // leaving the entry stores what was done to it
+  TIEBitmap* stored = grid->GetEntryBitmap(0);
+  ASSERT_NE(stored, nullptr);
+  const TRGB p = stored->GetPixelRGB(3, 3);
+  EXPECT_EQ(p.g, 255);
+  EXPECT_EQ(p.r, 0);
+  grid->ReleaseEntryBitmap(0, false);
 }
 
 TEST_F(GridTest, FrameReferencesNeedANumberAfterTheLastColons) {
