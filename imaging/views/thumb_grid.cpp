@@ -64,7 +64,8 @@ TImageLibMView::TImageLibMView(TComponent* owner) : TIEView(owner) {
   SetMessageHandler(WM_TIMER, [this](TMessage& m) { HandleTimer(m); });
   SetMessageHandler(kIEMViewAutoScrollMsg, [this](TMessage& m) {
     m.Result = 0;
-    if (!FMouseDownNow || !(GetKeyState(VK_LBUTTON) & 0x8000)) return;
+    // The left button is still held while the grid has its press.
+    if (!FMouseDownNow) return;
     POINT p{};
     GetCursorPos(&p);
     const TPoint c = ScreenToClient(TPoint{p.x, p.y});

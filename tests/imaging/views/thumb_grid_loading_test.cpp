@@ -105,6 +105,8 @@ TEST_F(GridLoading, PoolOfTwoRunsAtMostTwoReadersAndQueuesInVisibleOrder) {
   // An entry that has its picture is not queued again.
   EXPECT_TRUE(grid->RequestLoad(3, -1));
   EXPECT_EQ(grid->QueueIndexOf(3), -1);
+  grid->Invalidate();
+  headless::ProcessMessages();
   SavePicturePng(form->Backing(), ViewTestOutput("thumb_grid_loaded.png"));
 }
 

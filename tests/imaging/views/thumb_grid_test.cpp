@@ -189,6 +189,31 @@ TEST_F(GridTest, RegionRangeAndRubberBandSelectRectangles) {
   EXPECT_EQ(got, (std::vector<int>{4, 5, 7, 8}));
 }
 
+TEST_F(GridTest, DraggingNearTheBottomEdgeScrollsUntilTheEndWhileTheButtonIsHeld) {
+  MakeGrid(330, 230, 30);
+  grid->SetGridWidth(3);
+  grid->EnableMultiSelect = true;
+  headless::MouseDown(grid, 50, 50);
+  headless::MouseMove(grid, 150, 225);  // within 20 pixels of the bottom edge
+  headless::ProcessMessages();
+  // Each step posts the grid message 8029, which moves again: on to the end.
+  EXPECT_EQ(grid->ScrollY(), grid->ContentHeight() - grid->ClientHeight());
+  const int under = grid->ImageAtPos(150, 225, false);
+  EXPECT_TRUE(grid->IsSelected(0));
+  EXPECT_TRUE(grid->IsSelected(under));
+  EXPECT_TRUE(grid->IsSelected(15));
+  headless::MouseUp(grid, 150, 225);
+  headless::ProcessMessages();
+  // With mmiScroll instead, a drag scrolls by the distance moved.
+  grid->SetScrollY(0);
+  grid->SetMouseInteract(TIEMMouseInteract{mmiScroll});
+  headless::MouseDown(grid, 100, 200);
+  headless::MouseMove(grid, 100, 120);
+  headless::MouseUp(grid, 100, 120);
+  headless::ProcessMessages();
+  EXPECT_EQ(grid->ScrollY(), 80);
+}
+
 TEST_F(GridTest, KeysNavigateAndShiftExtendsFromTheAnchor) {
   MakeGrid(330, 230, 12);
   grid->SetGridWidth(3);
