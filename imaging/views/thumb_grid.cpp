@@ -84,20 +84,10 @@ TImageLibMView::~TImageLibMView() {
   if (FPlaying && HandleAllocated()) KillTimer(Handle(), kPlayTimerId);
   FPlaying = false;
   Deselect();
+  // Readers still running are told to stop and waited for (StopLoading):
+  // freeing one while its thread still writes into its bitmap would be a use
+  // after free.
   StopLoading();
-  // Readers still running are told to stop and waited for: freeing one while
-  // its thread still writes into its bitmap would be a use after free.
-  {
-    std::vector<TImageLibIO*> readers;
-    {
-      std::lock_guard<std::recursive_mutex> guard(FLock);
-      for (auto& j : FJobs) {
-        j.io->SetAborting(true);
-        readers.push_back(j.io.get());
-      }
-    }
-    for (TImageLibIO* r : readers) r->WaitThreads(true);
-  }
   FStarter->Terminate();
   FStarter->WakeUp().SetEvent();
   delete FStarter;
@@ -415,6 +405,9 @@ int TImageLibMView::UnlockPaintNoRefresh() {
 }
 
 void TImageLibMView::NotifyBitmapChange() {
+  // Under the grid's lock: the handlers (the multi-image component's list
+  // among them) change what a finishing reader reads.
+  std::lock_guard<std::recursive_mutex> guard(FLock);
   TIEView::NotifyBitmapChange();
   FLastChange = 0;
 }

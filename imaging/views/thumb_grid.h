@@ -405,6 +405,8 @@ private:
   void FinishJob(TImageLibIO* reader, bool aborted);
   bool Reloadable(TIEImageInfo& e);
   void StartJobs();
+  // Every job, cancelled and out of the list, for the caller to wait for.
+  std::vector<TJob> TakeJobs();
   void WakeLoader();
   void MakePlaceholder(TIEBitmap& bitmap, int index);
 

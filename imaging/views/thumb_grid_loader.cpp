@@ -160,27 +160,26 @@ void TImageLibMView::CancelLoad(int index) {
   WakeLoader();
 }
 
+std::vector<TImageLibMView::TJob> TImageLibMView::TakeJobs() {
+  std::lock_guard<std::recursive_mutex> guard(FLock);
+  FLookahead.clear();
+  FQueue.clear();
+  for (auto& j : FJobs) {
+    if (j.io->Tag() >= 0) j.io->SetTag(-2);
+    j.io->SetAborting(true);
+  }
+  std::vector<TJob> taken;
+  taken.swap(FJobs);
+  return taken;
+}
+
 void TImageLibMView::StopLoading() {
-  std::vector<TImageLibIO*> readers;
-  {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    FLookahead.clear();
-    FQueue.clear();
-    for (auto& j : FJobs) {
-      if (j.io->Tag() >= 0) {
-        j.io->SetTag(-2);
-        j.io->SetAborting(true);
-      }
-      readers.push_back(j.io.get());
-    }
-  }
-  // Outside the lock: a finishing reader takes it to mark itself done. The
-  // readers stay in the list until purged, so the pointers hold.
-  for (TImageLibIO* r : readers) r->WaitThreads(true);
-  {
-    std::lock_guard<std::recursive_mutex> guard(FLock);
-    PurgeJobs();
-  }
+  // The jobs leave the list under the lock, so the loader thread cannot free
+  // a reader while it is waited for here; their completions find no job and
+  // keep nothing.
+  std::vector<TJob> taken = TakeJobs();
+  for (TJob& j : taken) j.io->WaitThreads(true);
+  taken.clear();
   WakeLoader();
 }
 

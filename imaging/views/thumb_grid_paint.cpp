@@ -164,13 +164,16 @@ void TImageLibMView::SetImage(int index, TIEBitmap* bitmap) {
   std::lock_guard<std::recursive_mutex> guard(FLock);
   TIEImageInfo* e = Entry(index);
   if (!e) return;
-  if (index == FSelectedItem) FCurrentBitmap = nullptr;  // its checkout goes with the image
+  // The selection belongs to the grid's thread. A reader only stores into an
+  // entry that had no picture, so nothing of it is checked out.
+  const bool onGridThread = std::this_thread::get_id() == MainThreadID();
+  if (onGridThread && index == FSelectedItem) FCurrentBitmap = nullptr;  // its checkout goes with the image
   if (e->image) FImageList->DeleteImage(e->image);
   if (e->cacheImage) FCacheList->DeleteImage(e->cacheImage);
   e->image = nullptr;
   e->cacheImage = nullptr;
   StoreEntryPicture(index, *bitmap);
-  if (index == FSelectedItem && std::this_thread::get_id() == MainThreadID()) NotifyBitmapChange();
+  if (onGridThread && index == FSelectedItem) NotifyBitmapChange();
 }
 
 void TImageLibMView::SetImageFromTBitmap(int index, TBitmap* bitmap) {
