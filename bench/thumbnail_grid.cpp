@@ -170,15 +170,16 @@ void BM_ScrollDrawnCells(benchmark::State& state) {
     grid->UnlockPaint();
     headless::ProcessMessages();
     int frame = 0;
-    double best = 1e300;
+    double total = 0;
     for (auto _ : state) {
       const auto t0 = Clock::now();
-      grid->SetScrollY((frame % 8) * 104);
+      // A row down, then back: every frame moves and is painted.
+      grid->SetScrollY(frame % 2 ? 104 : 208);
       headless::ProcessMessages();
-      best = std::min(best, Seconds(t0));
+      total += Seconds(t0);
       ++frame;
     }
-    state.counters["fps"] = 1 / best;
+    state.counters["fps"] = frame / std::max(total, 1e-9);
     delete form;
   }
   FinalizeUI();
