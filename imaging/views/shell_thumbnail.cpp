@@ -1,10 +1,10 @@
 #include "imaging/views/shell_thumbnail.h"
 
-#include <sys/stat.h>
-
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "imaging/core/ie_bitmap.h"
@@ -104,11 +104,18 @@ void FitInto(TIEBitmap& bitmap, int width, int height) {
   bitmap.Assign(&fitted);
 }
 
+// The modification time in whole seconds since 1970, as the cache records it,
+// and the size.
 bool StatFile(const std::string& fileName, int64_t& mtime, int64_t& size) {
-  struct stat st {};
-  if (::stat(NativePath(fileName).c_str(), &st) != 0) return false;
-  mtime = int64_t(st.st_mtime);
-  size = int64_t(st.st_size);
+  std::error_code ec;
+  const std::filesystem::path path(NativePath(fileName));
+  const auto written = std::filesystem::last_write_time(path, ec);
+  if (ec) return false;
+  const auto bytes = std::filesystem::file_size(path, ec);
+  if (ec) return false;
+  const auto since = std::chrono::file_clock::to_sys(written).time_since_epoch();
+  mtime = std::chrono::floor<std::chrono::seconds>(since).count();
+  size = int64_t(bytes);
   return true;
 }
 
