@@ -689,7 +689,7 @@ void TImageLibMView::DoImageDeselect(int index) {
 }
 
 void TImageLibMView::DoViewChange(int change) {
-  if (FInUserEvent && OnViewChange) OnViewChange(this, change);
+  if (FInUserEvent && OnViewChange) OnViewChange(this, static_cast<TIEViewChange>(change));
 }
 
 void TImageLibMView::DoAfterEvent(int kind) {

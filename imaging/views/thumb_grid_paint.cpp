@@ -204,12 +204,12 @@ void TImageLibMView::PrepareReader(TImageLibIO& io, TIEImageInfo& e) {
   io.SetBackground(e.background);
   TIOParamsVals& p = io.Params();
   if (FStoreType == ietThumb) {
-    p.JpegScale = 0;  // the smallest DCT scale that still covers the cell
-    p.JpegDctMethod = 1;
+    p.JpegScale = jscAuto;  // the smallest DCT scale that still covers the cell
+    p.JpegDctMethod = jdmFastInteger;
     p.Width = FThumbWidth;
     p.Height = FThumbHeight;
   } else {
-    p.JpegScale = 1;
+    p.JpegScale = jscFull;
   }
   p.SetApplyOrientation(EnableAdjustOrientation);
   io.AutoAdjustDPI = FMIO ? FMIO->AutoAdjustDPI : false;
