@@ -316,6 +316,11 @@ bool TImageLibIO::InIOThread() {
   return false;
 }
 
+bool TImageLibIO::IOThreadsRunning() {
+  std::lock_guard<std::mutex> guard(FThreadLock);
+  return !FRunningThreads.empty();
+}
+
 void TImageLibIO::WaitThreads(bool abort) {
   std::unique_lock<std::mutex> guard(FThreadLock);
   auto done = [this] { return FRunningThreads.empty(); };

@@ -153,6 +153,8 @@ public:
   // Waits until no I/O thread of this component runs; with abort, asks the
   // running reads and writes to stop first.
   void WaitThreads(bool abort);
+  // Whether any I/O thread of this component still runs.
+  bool IOThreadsRunning();
   // Loads and saves are handed to an I/O thread: the bitmap is borrowed, the
   // component asynchronous and the caller not one of its I/O threads.
   bool DeferCall();
