@@ -233,7 +233,7 @@ std::vector<uint8_t> Build(TIOParamsVals& params, bool withHeader, const TEXIFCa
     TIOParamsVals scratch(nullptr);
     scratch.SetImageIndex(1);
     scratch.TiffCompression = 6;
-    scratch.TiffJpegColorSpace = 2;
+    scratch.TiffJpegColorSpace = jcsYCbCr;
     scratch.SetDpiX(72);
     scratch.SetDpiY(72);
     ms.SetPosition(0);

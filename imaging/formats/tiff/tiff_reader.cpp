@@ -630,11 +630,16 @@ void TTIFFReader::ReadOldJpeg() {
     TCustomMemoryStream jpeg(block.data(), int64_t(block.size()));
     TIOParamsVals scratch(nullptr);
     TIEBitmap temp;
-    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, true, progress, scratch);
+    TJpegReadOptions options;
+    options.ReadICC = false;
+    options.ReadMetadata = false;
+    options.ParamsOnly = true;
+    ReadJpegStream(jpeg, nullptr, &temp, options, progress, scratch);
     if (progress.Aborted()) return;
     if (scratch.Width > kThumbnailMax || scratch.Height > kThumbnailMax) throw TStop{"the thumbnail is too large"};
     jpeg.SetPosition(0);
-    ReadJpegStream(jpeg, nullptr, &temp, false, -1, false, true, false, false, false, false, progress, scratch);
+    options.ParamsOnly = false;
+    ReadJpegStream(jpeg, nullptr, &temp, options, progress, scratch);
     if (temp.IsEmpty()) throw TStop{"the image has no width or height"};
     if (temp.PixelFormat() != ie24RGB) temp.SetPixelFormat(ie24RGB);
     bitmap->Assign(&temp);

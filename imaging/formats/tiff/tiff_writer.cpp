@@ -425,7 +425,7 @@ void TTIFFWrite::WriteImage() {
 void TTIFFWrite::WriteJpegStrip() {
   TIOParamsVals scratch(nullptr);
   scratch.JpegQuality = c.JpegQuality;
-  scratch.JpegColorSpace = uint8_t(c.JpegColorSpace);
+  scratch.JpegColorSpace = TIOJpegColorSpace(c.JpegColorSpace);
   scratch.JpegChromaSubsampling = 1;  // 2 x 2, the TIFF default the tags say
   TMemoryStream jpeg;
   WriteJpegStream(jpeg, *B, scratch, progress);
@@ -449,7 +449,7 @@ void TTIFFWrite::WriteJpegStrip() {
 void TTIFFWrite::WriteJpegImage() {
   TIOParamsVals scratch(nullptr);
   scratch.JpegQuality = c.JpegQuality;
-  scratch.JpegColorSpace = uint8_t(c.JpegColorSpace);
+  scratch.JpegColorSpace = TIOJpegColorSpace(c.JpegColorSpace);
   scratch.JpegChromaSubsampling = 1;
   const int64_t start = stream.Position();
   WriteJpegStream(stream, *B, scratch, progress);

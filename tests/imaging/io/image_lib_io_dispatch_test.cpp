@@ -18,7 +18,6 @@ using qvtest::StubFilters;
 
 // Which writer ran: each slot leaves its own mark in the file.
 void MarkWriters(StubFilters& stub) {
-  TIEFilterSlots& f = IEFilters();
   auto mark = [&stub](const char* tag) {
     return [&stub, tag](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) {
       stub.payload = tag;

@@ -497,7 +497,7 @@ TEST(ExifOracle, OrientationsTurnUprightAsPillowDoes) {
     TIOParamsVals p(nullptr);
     p.JpegApplyOrientation = true;
     qvtest::Progress pr;
-    ReadJpegStream(s, nullptr, &b, false, -1, true, true, false, true, false, false, pr.rec, p);
+    ReadJpegStream(s, nullptr, &b, TJpegReadOptions{}, pr.rec, p);
     ASSERT_FALSE(pr.Aborted());
     EXPECT_EQ(p.ExifOrientation, 1);
     const auto want = qvtest::ReadFileBytes(dir.File("want.ppm"));
