@@ -43,7 +43,6 @@ std::vector<TIEFormatDescriptor> FormatFilterList() {
       PSFormat(),
       PDFFormat(),
       DCXFormat(),
-      CameraRawFormat(),
       PSDFormat(),
       IEVFormat(),
       LYRFormat(),

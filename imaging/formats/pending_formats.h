@@ -12,7 +12,6 @@ TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();
 TIEFormatDescriptor PSFormat();
 TIEFormatDescriptor PDFFormat();
-TIEFormatDescriptor CameraRawFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();

@@ -2,6 +2,7 @@
 
 #include "imaging/io/ie_filters.h"
 #include "imaging/special/jpeg2000/j2000_filter.h"
+#include "imaging/special/raw/raw_reader.h"
 
 void RegisterSpecialFormats() {
   TIEFilterSlots& f = IEFilters();
@@ -9,4 +10,6 @@ void RegisterSpecialFormats() {
   f.IsJ2KStream = IsJ2KStream;
   f.ReadJ2000Stream = ReadJ2000Stream;
   f.WriteJ2000Stream = WriteJ2000Stream;
+  // Listed where the registry has always listed it, before PSD.
+  RegisterFormatDescriptor(CameraRawFormat(), ioPSD);
 }

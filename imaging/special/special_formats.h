@@ -1,4 +1,5 @@
 #pragma once
 // Puts the readers and writers of the specialised formats into the
-// input/output component's filter slots; call after RegisterFormatFilters.
+// input/output component's filter slots and format list; call after
+// RegisterFormatFilters.
 void RegisterSpecialFormats();

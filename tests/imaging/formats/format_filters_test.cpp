@@ -59,7 +59,7 @@ const FormatRow kTable[] = {
 };
 
 TEST(FormatFilters, EveryDescriptorMatchesTheTableOfFormats) {
-  const std::vector<TIEFormatDescriptor> list = FormatFilterList();
+  const std::vector<TIEFormatDescriptor> list = qvtest::AllFormats();
   ASSERT_EQ(list.size(), std::size(kTable));
   for (size_t i = 0; i < list.size(); ++i) {
     const TIEFormatDescriptor& d = list[i];
@@ -89,7 +89,7 @@ TEST(FormatFilters, EveryDescriptorMatchesTheTableOfFormats) {
 
 TEST(FormatFilters, TheComponentFindsEachFormatByCodeAndSuffix) {
   qvtest::FilterSlotsScope slots;
-  InstallFormatDescriptors(FormatFilterList());
+  InstallFormatDescriptors(qvtest::AllFormats());
   InitImageIO();
   for (const FormatRow& row : kTable) {
     SCOPED_TRACE(row.name);

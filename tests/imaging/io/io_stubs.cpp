@@ -68,7 +68,6 @@ void StubFilters::Install() {
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
-  f.ReadCameraRawStream = special;
   f.ReadDICOMStream = special;
   f.ReadJ2000Stream = special;
   f.ReadHDPhotoStream = special;

@@ -6,14 +6,25 @@
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
+#include "imaging/special/raw/raw_reader.h"
 
 namespace qvtest {
+
+// The formats layer's descriptors with those the specialised layer adds
+// (RegisterSpecialFormats), in the order the library lists them.
+inline std::vector<TIEFormatDescriptor> AllFormats() {
+  std::vector<TIEFormatDescriptor> list = FormatFilterList();
+  auto at = list.begin();
+  while (at != list.end() && at->FileType != ioPSD) ++at;
+  list.insert(at, CameraRawFormat());
+  return list;
+}
 
 // Installs the formats' descriptors and builds the registry (as the library's
 // start-up does) unless they stand, also when a test of the start-up sequence
 // has taken the registry down.
 inline void EnsureImageIO() {
-  if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
+  if (FormatDescriptors().empty()) InstallFormatDescriptors(AllFormats());
   if (FileFormatCount() == 0) InitImageIO();
 }
 
