@@ -159,8 +159,10 @@ int BuildHuffmanTree(TRawDecoderState& s, const uint8_t* source, int sourceSize,
   int len = 0, sum = 0;
   for (; len < 16 && (sum += source[len]) <= s.LeafCount; ++len) {
   }
+  // The count that passed the leaf counter was summed too.
+  const int summed = len < 16 ? len + 1 : 16;
   if (s.LeafCount < sum) {
-    if (depth < len) {
+    if (depth < summed) {
       s.Huff[node].Branch[0] = s.FreeNode;
       BuildHuffmanTree(s, source, sourceSize, depth + 1);
       s.Huff[node].Branch[1] = s.FreeNode;

@@ -3,6 +3,7 @@
 // at offsets in either order, TIFF directories, CIFF heaps, and encoders for
 // the difference codings (the tests' own tables).
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <string>
@@ -51,9 +52,10 @@ struct TBytes {
     for (int k = 0; k < 4; ++k) B[at + size_t(k)] = uint8_t(Big ? v >> (24 - 8 * k) : v >> (8 * k));
   }
   void PutText(size_t at, const std::string& t, bool nul = true) {
-    Fit(at + t.size() + (nul ? 1 : 0));
-    std::memcpy(&B[at], t.data(), t.size());
-    if (nul) B[at + t.size()] = 0;
+    const size_t n = t.size();
+    Fit(at + n + 1);
+    std::copy(t.begin(), t.end(), B.begin() + std::ptrdiff_t(at));
+    if (nul) B[at + n] = 0;
   }
   void PutBytes(size_t at, const std::vector<uint8_t>& v) {
     Fit(at + v.size());

@@ -35,8 +35,8 @@ const TOracleCase kCases[] = {
     {"PCCAM600", 787456, "Creative PC-CAM 600", 1024, 767, 6, "picture a row lower", -1, 0},
     {"QV5700", 6218368, "Casio QV-5700", 2576, 1924, 4, nullptr, 0, 0},
     // The table shifts the big-endian words right by 2; LibRaw keeps their top
-    // byte only.
-    {"QV4000", 7684000, "Casio QV-4000", 2260, 1700, -2, "top byte of each word", 0, 8},
+    // ten bits.
+    {"QV4000", 7684000, "Casio QV-4000", 2260, 1700, -2, "top ten bits of each word", 0, 6},
     {"EXP600", 9313536, "Casio EX-P600", 2844, 2142, 2, nullptr, 0, 0},
 };
 
