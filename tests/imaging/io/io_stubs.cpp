@@ -118,6 +118,8 @@ void StubFilters::Install() {
   stub(ioCUR, read, write);
   stub(ioTGA, read, writeMask);
   stub(ioPXM, readNoMask, write);
+  stub(ioRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, a.ParamsOnly); },
+       write);
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);
