@@ -190,4 +190,30 @@ TEST(RawCiffOracle, ExiftoolReadsTheSameTextsAndPreview) {
     EXPECT_EQ(std::memcmp(fromExiftool.ScanLine(y), preview.Bitmap.ScanLine(y), size_t(fromExiftool.Width()) * 3), 0);
 }
 
+TEST(RawCiffOracle, LibRawAgreesOnCameraAndSamples) {
+  if (!qvtest::HaveProgram("raw-identify") || !qvtest::HaveProgram("unprocessed_raw"))
+    GTEST_SKIP() << "libraw-bin is not installed";
+  TCiffFile c = PowerShotA5();
+  qvtest::TempDir dir;
+  const std::string file = dir.File("a5.crw");
+  qvtest::WriteFileBytes(file, c.Bytes);
+  std::string info;
+  ASSERT_EQ(qvtest::RunCommand("raw-identify -v '" + file + "'", &info), 0);
+  EXPECT_EQ(Field(info, "Camera: (.*) ID:"), "Canon PowerShot A5");
+  EXPECT_EQ(Field(info, "Full size: +([0-9]+ x [0-9]+)"), "992 x 776");
+  // LibRaw shows 773 rows where the camera table says 776; the width agrees.
+  EXPECT_EQ(Field(info, "Image size: +([0-9]+) x"), "960");
+  ASSERT_EQ(qvtest::RunCommand("cd '" + dir.Path().string() + "' && unprocessed_raw a5.crw", &info), 0);
+  const TPgm pgm = ReadPgm(file + ".pgm");
+  ASSERT_EQ(pgm.Width, kRawWidth);
+  TCustomMemoryStream s(c.Bytes.data(), int64_t(c.Bytes.size()));
+  auto st = RawIdentifyAndLoad(s, {});
+  ASSERT_NE(st, nullptr);
+  int wrong = 0;
+  for (int r = 0; r < kRows; r += 3)
+    for (int col = 0; col < kWidth; col += 7)
+      if ((st->Cell(r, col)[st->FC(r, col)] >> 4) != pgm.At(r, col)) ++wrong;
+  EXPECT_EQ(wrong, 0);
+}
+
 }  // namespace

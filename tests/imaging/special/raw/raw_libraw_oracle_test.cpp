@@ -40,34 +40,6 @@ const TOracleCase kCases[] = {
     {"EXP600", 9313536, "Casio EX-P600", 2844, 2142, 2, nullptr, 0, 0},
 };
 
-std::string Field(const std::string& text, const std::string& pattern) {
-  std::smatch m;
-  return std::regex_search(text, m, std::regex(pattern)) ? m[1].str() : std::string();
-}
-
-// A 16-bit binary PGM as unprocessed_raw writes it.
-struct TPgm {
-  int Width = 0, Height = 0;
-  std::vector<uint8_t> Data;
-  size_t Start = 0;
-  int At(int r, int c) const {
-    const size_t i = Start + (size_t(r) * size_t(Width) + size_t(c)) * 2;
-    return Data[i] << 8 | Data[i + 1];
-  }
-};
-
-TPgm ReadPgm(const std::string& path) {
-  TPgm p;
-  p.Data = qvtest::ReadFileBytes(path);
-  std::string head(p.Data.begin(), p.Data.begin() + std::min<size_t>(p.Data.size(), 64));
-  std::istringstream in(head);
-  std::string magic;
-  int maxval = 0;
-  in >> magic >> p.Width >> p.Height >> maxval;
-  p.Start = size_t(in.tellg()) + 1;
-  return p;
-}
-
 class RawLibRawOracle : public ::testing::TestWithParam<TOracleCase> {};
 
 TEST_P(RawLibRawOracle, AgreesOnCameraSizeAndSamples) {
