@@ -189,6 +189,14 @@ std::vector<uint8_t> SinarHuge() {
   return b;
 }
 
+std::vector<uint8_t> Nucore() {
+  TBytes f;
+  f.PutText(0, "BR", false);
+  f.Put32(10, 64), f.Put32(18, 40), f.Put32(22, 30);
+  f.PutBytes(64, RandomBytes(40 * 30 * 2, 7));
+  return f.B;
+}
+
 TEST(RawReader, HostileFilesEndWithARefusal) {
   const THostile cases[] = {
       {"self-linked directories", SelfLinkedTiff()},
@@ -387,6 +395,9 @@ TEST(FuzzSeeds, CameraRawSeedsWrittenWhenAskedAndPresent) {
       {"olympus_e1.orf", E1(16, 12)},
       {"self_linked.tif", SelfLinkedTiff()},
       {"deep_ciff.crw", DeepCiff(12)},
+      {"foveon_overflow.x3f", FoveonOverflow()},
+      {"kodak_dc20.k25", RandomBytes(62464, 20)},
+      {"nucore.raw", Nucore()},
   };
   const char* out = std::getenv("QV_WRITE_FUZZ_SEEDS");
   for (const auto& [name, bytes] : seeds) {
