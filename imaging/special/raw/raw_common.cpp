@@ -2,7 +2,7 @@
 // words, the bit reader and the Huffman trees.
 #include <algorithm>
 
-#include "imaging/core/ie_streams.h"
+#include "platform/rtl/streams.h"
 #include "imaging/special/raw/raw_state.h"
 
 void RawOutOfMemory(const char* routine) {
@@ -13,50 +13,62 @@ void RawTableOverflow() { throw ERawDecoderError(": decoder table overflow"); }
 
 // ---- TRawInput ----
 
-TRawInput::TRawInput(TStream& stream) {
+namespace {
+constexpr int64_t kReadAhead = 65536;
+}
+
+TRawInput::TRawInput(TStream& stream) : FSource(stream) {
   // Offsets of a raw file count from where it starts in the stream.
-  FStream = new TIEBufferedReadStream(&stream, 8192, true);
-  FSize = FStream->Size();
+  FOrigin = stream.Position();
+  FSize = std::max<int64_t>(stream.Size() - FOrigin, 0);
 }
 
-TRawInput::~TRawInput() { delete FStream; }
+TRawInput::~TRawInput() = default;
 
-void TRawInput::Sync() {
-  if (FSynced) return;
-  FStream->SetPosition(std::min(FPos, FSize));
-  FSynced = true;
+bool TRawInput::Fill() {
+  if (FPos >= FSize) return false;
+  if (FBuf.empty()) FBuf.resize(size_t(kReadAhead));
+  FSource.SetPosition(FOrigin + FPos);
+  const int64_t want = std::min(kReadAhead, FSize - FPos);
+  const int64_t got = FSource.Read(FBuf.data(), want);
+  FBufStart = FPos;
+  FBufLength = std::max<int64_t>(got, 0);
+  return FBufLength > 0;
 }
 
-int TRawInput::GetQuiet() {
-  if (FPos >= FSize) return -1;
-  Sync();
-  uint8_t b = 0;
-  if (!FStream->ReadByte(b)) {
-    FPos = FSize;
-    return -1;
-  }
-  ++FPos;
-  return b;
-}
-
-int TRawInput::Get() {
-  const int c = GetQuiet();
-  if (c < 0) FShort = true;
-  return c;
+int TRawInput::GetSlow() {
+  if (!Fill()) return -1;
+  return FBuf[size_t(FPos++ - FBufStart)];
 }
 
 int64_t TRawInput::Read(void* buffer, int64_t n) {
   if (n <= 0) return 0;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
   int64_t got = 0;
-  if (FPos < FSize) {
-    Sync();
-    got = FStream->Read(buffer, std::min(n, FSize - FPos));
-    if (got < 0) got = 0;
+  while (got < n && FPos < FSize) {
+    int64_t at = FPos - FBufStart;
+    if (at < 0 || at >= FBufLength) {
+      if (n - got >= kReadAhead) {
+        // Large reads go straight to the caller's buffer.
+        FSource.SetPosition(FOrigin + FPos);
+        const int64_t direct = FSource.Read(out + got, std::min(n - got, FSize - FPos));
+        if (direct <= 0) break;
+        got += direct;
+        FPos += direct;
+        continue;
+      }
+      if (!Fill()) break;
+      at = 0;
+    }
+    const int64_t k = std::min(n - got, FBufLength - at);
+    std::memcpy(out + got, &FBuf[size_t(at)], size_t(k));
+    got += k;
+    FPos += k;
   }
-  FPos += got;
   if (got < n) {
-    std::memset(static_cast<uint8_t*>(buffer) + got, 0, size_t(n - got));
+    std::memset(out + got, 0, size_t(n - got));
     FShort = true;
+    FPos += n - got;
   }
   return got;
 }

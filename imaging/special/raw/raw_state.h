@@ -3,7 +3,9 @@
 // stage shares. One state lives on the heap for one read or one probe; nothing
 // survives the call, so two decodes can run at the same time.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -11,7 +13,6 @@
 #include "platform/rtl/exceptions.h"
 
 class TStream;
-class TIEBufferedReadStream;
 struct TRawDecoderState;
 
 using TRawLoader = void (*)(TRawDecoderState& s);
@@ -43,12 +44,23 @@ public:
 
   int64_t Size() const { return FSize; }
   int64_t Tell() const { return FPos; }
-  void Seek(int64_t pos) { FPos = pos < 0 ? 0 : pos; FSynced = false; }
+  void Seek(int64_t pos) { FPos = pos < 0 ? 0 : pos; }
   void Skip(int64_t n) { Seek(FPos + n); }
   // The next byte, or -1 past the end (which marks the read short).
-  int Get();
+  int Get() {
+    const int c = GetQuiet();
+    if (c < 0) FShort = true;
+    return c;
+  }
   // The same without marking: the bit reader reads ahead of what it uses.
-  int GetQuiet();
+  int GetQuiet() {
+    const int64_t at = FPos - FBufStart;
+    if (at >= 0 && at < FBufLength) {
+      ++FPos;
+      return FBuf[size_t(at)];
+    }
+    return GetSlow();
+  }
   // Reads n bytes; missing ones are zero. Returns how many were there.
   int64_t Read(void* buffer, int64_t n);
   bool Short() const { return FShort; }
@@ -56,12 +68,45 @@ public:
   void MarkShort() { FShort = true; }
 
 private:
-  void Sync();
-  TIEBufferedReadStream* FStream;
+  int GetSlow();
+  bool Fill();  // the buffer from FPos; false at the end
+  TStream& FSource;
+  int64_t FOrigin = 0;  // where the file starts in the source
   int64_t FSize = 0;
   int64_t FPos = 0;
-  bool FSynced = false;
+  std::vector<uint8_t> FBuf;
+  int64_t FBufStart = 0, FBufLength = 0;
   bool FShort = false;
+};
+
+// The cells of the picture: four 16-bit channels each, allocated zeroed by
+// the system (large blocks come as fresh zero pages, not cleared again).
+class TRawImage {
+public:
+  void assign(size_t count, uint16_t) {
+    clear();
+    if (count == 0) return;
+    FData = static_cast<uint16_t*>(std::calloc(count, sizeof(uint16_t)));
+    if (FData == nullptr) throw std::bad_alloc();
+    FCount = count;
+  }
+  void clear() {
+    std::free(FData);
+    FData = nullptr;
+    FCount = 0;
+  }
+  void shrink_to_fit() {}
+  size_t size() const { return FCount; }
+  uint16_t* data() { return FData; }
+  uint16_t& operator[](size_t i) { return FData[i]; }
+  TRawImage() = default;
+  TRawImage(const TRawImage&) = delete;
+  TRawImage& operator=(const TRawImage&) = delete;
+  ~TRawImage() { clear(); }
+
+private:
+  uint16_t* FData = nullptr;
+  size_t FCount = 0;
 };
 
 struct TRawHuffNode {
@@ -72,7 +117,7 @@ struct TRawHuffNode {
 struct TRawDecoderState {
   explicit TRawDecoderState(TStream& stream) : In(stream) {}
 
-  std::vector<uint16_t> Image;  // IHeight x IWidth cells of four channels
+  TRawImage Image;  // IHeight x IWidth cells of four channels
   TRawInput In;
   uint16_t Order = 0x4949;
   char Make[64] = {};
