@@ -19,15 +19,6 @@ void SetMatrix(TRawDecoderState& s, const float m[3][4]) {
 // A right shift of a signed value that rounds toward zero.
 int64_t Shr(int64_t v, int n) { return v / (int64_t(1) << n); }
 
-template <class T>
-std::vector<T> Buffer(size_t n, const char* routine) {
-  try {
-    return std::vector<T>(n);
-  } catch (const std::bad_alloc&) {
-    RawOutOfMemory(routine);
-  }
-}
-
 }  // namespace
 
 // ---- matrices ----
@@ -285,7 +276,7 @@ void Gradients(TRawDecoderState& s) {
         v.TwoStep[d] = (cn != colour && c2 == colour) ? (2 * y * w + 2 * x) * 4 + colour : 0;
       }
     }
-  auto rows = Buffer<uint16_t>(size_t(3 * w * 4), "vng_interpolate");
+  auto rows = RawBuffer<uint16_t>(size_t(3 * w * 4), "vng_interpolate");
   uint16_t* image = s.Image.data();
   auto writeBack = [&](int64_t row) {
     std::memcpy(image + (row * w + 2) * 4, &rows[size_t(((row % 3) * w + 2) * 4)], size_t(w - 4) * 8);
@@ -379,7 +370,7 @@ void foveon_interpolate(TRawDecoderState& s) {
 
   // Red correction from a smoothed red.
   if (w > 4 && h > 4) {
-    auto smooth = Buffer<int32_t>(size_t(w * h), "foveon_interpolate");
+    auto smooth = RawBuffer<int32_t>(size_t(w * h), "foveon_interpolate");
     for (int64_t row = 0; row < h; ++row)
       for (int64_t col = 2; col < w - 2; ++col) {
         auto red = [&](int64_t c) { return int32_t(image[(row * w + c) * 4]); };

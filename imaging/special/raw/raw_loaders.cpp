@@ -14,15 +14,6 @@ void Put(TRawDecoderState& s, int64_t row, int64_t col, uint32_t v) {
   s.Bayer(row, col, uint16_t(v));
 }
 
-template <class T>
-std::vector<T> Buffer(size_t n, const char* routine) {
-  try {
-    return std::vector<T>(n);
-  } catch (const std::bad_alloc&) {
-    RawOutOfMemory(routine);
-  }
-}
-
 uint16_t BE16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 uint16_t LE16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
@@ -102,7 +93,7 @@ void ReadLengths(TRawDecoderState& s, uint8_t* lengths, int n) {
 }
 
 void UnpackedLoad(TRawDecoderState& s, bool bigEndian, int shift) {
-  auto row = Buffer<uint8_t>(size_t(s.RawWidth) * 2, "unpacked_load_raw");
+  auto row = RawBuffer<uint8_t>(size_t(s.RawWidth) * 2, "unpacked_load_raw");
   const int64_t w = std::min(s.Width, s.RawWidth);
   for (int64_t r = 0; r < s.Height; ++r) {
     s.In.Read(row.data(), int64_t(row.size()));
@@ -217,7 +208,7 @@ void InitCRWHuffmanTrees(TRawDecoderState& s, uint32_t table) {
 void canon_compressed_load_raw(TRawDecoderState& s) {
   if (s.CrwSources[0] == nullptr) RawRefuse("decoding tables of this format are not available");
   const int64_t rw = s.RawWidth;
-  auto pixel = Buffer<uint16_t>(size_t(8 * rw), "canon_compressed_load_raw");
+  auto pixel = RawBuffer<uint16_t>(size_t(8 * rw), "canon_compressed_load_raw");
   const bool low = CrwHasLowBits(s);
   const int shift = low ? 2 : 4;
   s.In.Seek(540 + (low ? s.RawHeight * rw / 4 : 0));
@@ -366,7 +357,7 @@ void nikon_compressed_load_raw(TRawDecoderState& s) {
   for (int32_t& v : vpred) v = RawGet2(s);
   const int n = RawGet2(s);
   if (n == 0) RawRefuse("the tone curve is empty");
-  auto curve = Buffer<uint16_t>(size_t(n), "nikon_compressed_load_raw");
+  auto curve = RawBuffer<uint16_t>(size_t(n), "nikon_compressed_load_raw");
   for (uint16_t& c : curve) c = RawGet2(s);
   s.In.Seek(s.DataOffset);
   ReadBits(s, -1);
@@ -575,8 +566,8 @@ void sony_f828_load_raw(TRawDecoderState& s) {
   key = uint32_t(head[25]) << 24 | uint32_t(head[24]) << 16 | uint32_t(head[23]) << 8 | head[22];
   s.In.Seek(862144);
   const int nwords = int(s.RawWidth / 2);
-  auto bytes = Buffer<uint8_t>(size_t(s.RawWidth) * 2, "sony_f828_load_raw");
-  auto data = Buffer<uint32_t>(size_t(nwords), "sony_f828_load_raw");
+  auto bytes = RawBuffer<uint8_t>(size_t(s.RawWidth) * 2, "sony_f828_load_raw");
+  auto data = RawBuffer<uint32_t>(size_t(nwords), "sony_f828_load_raw");
   int64_t blackSum = 0;
   for (int64_t row = 0; row < s.Height; ++row) {
     s.In.Read(bytes.data(), int64_t(bytes.size()));
@@ -601,7 +592,7 @@ void phase_one_load_raw(TRawDecoderState& s) {
   s.In.Skip(int64_t(RawGet4(s)) + 296);
   const uint16_t a = RawGet2(s), b = RawGet2(s);
   s.In.Seek(s.DataOffset + s.TopMargin * s.RawWidth * 2 + 12);
-  auto row = Buffer<uint8_t>(size_t(s.RawWidth) * 2, "phase_one_load_raw");
+  auto row = RawBuffer<uint8_t>(size_t(s.RawWidth) * 2, "phase_one_load_raw");
   std::vector<uint16_t> words(size_t(s.RawWidth));
   for (int64_t r = 0; r < s.Height; ++r) {
     s.In.Read(row.data(), int64_t(row.size()));

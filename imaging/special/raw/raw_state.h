@@ -25,6 +25,17 @@ public:
 [[noreturn]] void RawOutOfMemory(const char* routine);
 [[noreturn]] void RawTableOverflow();
 
+// A working buffer of a stage; a failed allocation raises the decoder's
+// out-of-memory error naming the routine.
+template <class T>
+std::vector<T> RawBuffer(size_t n, const char* routine) {
+  try {
+    return std::vector<T>(n);
+  } catch (const std::bad_alloc&) {
+    RawOutOfMemory(routine);
+  }
+}
+
 // A file the decoder cannot go on with; the reader refuses it with the reason
 // (never seen by the caller as an exception).
 struct ERawRefused {
