@@ -92,8 +92,8 @@ void PlaceUnscaled(TBitmap* work, TBitmap* workMask, int w, int h, int d, const 
 
 }  // namespace
 
-void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode, int filter,
-                        bool constrainProportions, bool shrinkToFit) {
+void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode,
+                        TIconResampleFilter filter, bool constrainProportions, bool shrinkToFit) {
   TListLongint widths, heights, depths;
   for (int size : {48, 32, 16}) {
     widths.Add(size);
@@ -101,8 +101,7 @@ void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TC
   }
   depths.Add(32);
   auto workMask = NewMonoBitmap();
-  const auto f = static_cast<TIconResampleFilter>(filter <= 0 ? 0 : filter);
-  ConvertBitmapToIcon(source, workMask.get(), icon, depths, heights, widths, colour, mode, f, constrainProportions,
+  ConvertBitmapToIcon(source, workMask.get(), icon, depths, heights, widths, colour, mode, filter, constrainProportions,
                       shrinkToFit, zoomToFit);
 }
 

@@ -30,8 +30,8 @@ inline constexpr int kReduceAbove = 384;
 // The sizes 48, 32 and 16 at 32 bits, as the main window asks for them. The
 // source is changed only by a colour key (its keyed pixels cleared) or when it
 // is 32-bit with no alpha at all (it becomes 24-bit); the caller frees it.
-void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode, int filter,
-                        bool constrainProportions, bool shrinkToFit);
+void MakeIconFromBitmap(TBitmap* source, TAdvancedIcon* icon, bool zoomToFit, TColor colour, int mode,
+                        TIconResampleFilter filter, bool constrainProportions, bool shrinkToFit);
 
 // Replaces every image of icon by the requested ones. A width, height or depth
 // of 0 stands for the source's own. workMask receives the colour-key mask of a

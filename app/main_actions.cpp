@@ -473,16 +473,16 @@ void TfmMain::Feedback1Click(TObject*) { ShellExecute(Handle(), nullptr, kFeedba
 // Resampling and transparency tools
 
 void TfmMain::btSelrfClick(TObject*) {
-  const int before = FilterIndex;
+  const TIconResampleFilter before = FilterIndex;
   const int chosen = SelectResampleFilter(FilterIndex, [this](int index) {
-    if (index < 0) return;
-    FilterIndex = index;
+    if (index < irfNone || index > irfAuto) return;
+    FilterIndex = TIconResampleFilter(index);
     RebuildPending = true;
   });
   if (chosen < 0) {
     FilterIndex = before;
   } else {
-    FilterIndex = chosen;
+    FilterIndex = TIconResampleFilter(chosen);
     cbSmoothResample->SetChecked(chosen != 0);
   }
   RebuildPending = true;

@@ -301,7 +301,7 @@ void TfmMain::FormActivate(TObject*) {
   Activated = true;
   LoadSettings();
   LoadButtonImages(false);
-  FilterIndex = 9;
+  FilterIndex = irfAuto;
   Application->SetHelpFile(FProgramFolder + "help.chm");
 
   SetCommandShortcuts();
@@ -624,7 +624,7 @@ void TfmMain::RebuildBaseIcon() {
 
 bool TfmMain::InColorPickMode() const { return img && img->ViewCursor() == crColorPick; }
 
-int TfmMain::GetResampleFilter(int width, int height, int, int) {
+TIconResampleFilter TfmMain::GetResampleFilter(int width, int height, int, int) {
   return ResolveResampleFilter(FilterIndex, width, height, cbSmoothResample->Checked());
 }
 

@@ -113,7 +113,7 @@ public:
   TSniffedFileType SourceFileType = sftUnknown;
   int32_t SourceSubType = 0;
   std::string SourceExt;
-  int FilterIndex = 9;  // Auto
+  TIconResampleFilter FilterIndex = irfAuto;
   TCursor SavedCursor = 0;  // the view's cursor before colour-pick mode
   bool RebuildPending = false;
   bool ThumbnailsPending = false;
@@ -144,7 +144,7 @@ public:
   void AutoZoom();
   // The square of 140 view pixels around the view's centre.
   void SelectStartRectangle();
-  int GetResampleFilter(int width, int height, int targetWidth, int targetHeight);
+  TIconResampleFilter GetResampleFilter(int width, int height, int targetWidth, int targetHeight);
   void PresetSharpness();
   void ShowSourceMessage(const std::string& text);
   // The picture (or its selection) as a pf24bit or pf32bit bitmap.

@@ -4,10 +4,10 @@
 #include "base/app_messages.h"
 #include "base/toolbox/resample_filters.h"
 
-int ResolveResampleFilter(int filterIndex, int width, int height, bool smoothResample) {
+TIconResampleFilter ResolveResampleFilter(TIconResampleFilter filter, int width, int height, bool smoothResample) {
   if (!smoothResample) return irfNone;
-  if (filterIndex == irfAuto) return (width > 48 || height >= 48) ? irfLanczos3 : irfBSpline;
-  return filterIndex;
+  if (filter == irfAuto) return (width > 48 || height >= 48) ? irfLanczos3 : irfBSpline;
+  return filter;
 }
 
 void TransparencyFromChoice(TTransparencyChoice choice, TColor customColour, int& mode, TColor& colour) {
@@ -42,7 +42,7 @@ void BuildBaseIcon(TBitmap* picture, const TBaseIconOptions& options, TAdvancedI
   int mode = itmNone;
   TColor colour = clNone;
   TransparencyFromChoice(options.Transparency, options.CustomColor, mode, colour);
-  const int filter =
+  const TIconResampleFilter filter =
       ResolveResampleFilter(options.FilterIndex, picture->Width(), picture->Height(), options.SmoothResample);
   MakeIconFromBitmap(picture, &base, options.ZoomToFit, colour, mode, filter, options.ConstrainProportions,
                      options.ShrinkToFit);

@@ -6,12 +6,14 @@
 #include <string>
 
 #include "base/file_type_sniffer.h"
+#include "base/toolbox/resample_filters.h"
 #include "platform/graphics/graphics.h"
 
-// The filter index for a picture of width x height to become a 48-pixel icon:
-// the chosen index, with Auto (9) resolved to Lanczos3 for pictures wider than
-// 48 or at least 48 high and to BSpline otherwise; 0 when smoothing is off.
-int ResolveResampleFilter(int filterIndex, int width, int height, bool smoothResample);
+// The filter for a picture of width x height to become a 48-pixel icon: the
+// chosen one, with irfAuto resolved to Lanczos3 for pictures wider than 48 or
+// at least 48 high and to BSpline otherwise; irfNone when smoothing is off.
+// What comes out is never irfAuto, so nothing below the window meets it.
+TIconResampleFilter ResolveResampleFilter(TIconResampleFilter filter, int width, int height, bool smoothResample);
 
 // The transparency radio buttons of the window.
 enum TTransparencyChoice : uint8_t { tcAsIs, tcCustomColor, tcLeftBottom };
@@ -22,7 +24,7 @@ void TransparencyFromChoice(TTransparencyChoice choice, TColor customColour, int
 struct TBaseIconOptions {
   TTransparencyChoice Transparency = tcAsIs;
   TColor CustomColor = clNone;
-  int FilterIndex = 9;  // Auto
+  TIconResampleFilter FilterIndex = irfAuto;
   bool SmoothResample = true;
   bool ShrinkToFit = true;
   bool ZoomToFit = false;

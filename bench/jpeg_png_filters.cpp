@@ -134,10 +134,10 @@ void PeerJpegDecode(const Bytes& jpeg, unsigned denom) {
 // A file load's call: native format off, ICC and metadata read.
 int OursJpegLoad(TStream& stream, TIEBitmap& bitmap, int scale, std::atomic<bool>& abort) {
   TIOParamsVals params(nullptr);
-  params.JpegScale = uint8_t(scale);
+  params.JpegScale = TIOJpegScale(scale);
   TProgressRecord progress;
   progress.AbortFlag = &abort;
-  return ReadJpegStream(stream, nullptr, &bitmap, false, -1, true, true, false, true, false, false, progress, params);
+  return ReadJpegStream(stream, nullptr, &bitmap, TJpegReadOptions{}, progress, params);
 }
 
 void BM_JpegLoadOurs(benchmark::State& state) {
@@ -257,7 +257,7 @@ int ChildLoad(const char* kind, const char* path) {
     TIEBufferedReadStream buffered(&file, 65536, false);
     TIOParamsVals params(nullptr);
     if (std::strcmp(kind, "jpeg") == 0)
-      ReadJpegStream(buffered, nullptr, &bitmap, false, -1, true, true, false, true, false, false, progress, params);
+      ReadJpegStream(buffered, nullptr, &bitmap, TJpegReadOptions{}, progress, params);
     else
       ReadPNGStream(buffered, bitmap, params, false, progress);
   }

@@ -21,8 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::atomic<bool> abort{false};
     TProgressRecord progress;
     progress.AbortFlag = &abort;
-    params.JpegScale = native ? 4 : 1;
-    ReadJpegStream(s, nullptr, &bitmap, native, -1, true, true, native, true, false, false, progress, params);
+    params.JpegScale = native ? jscEighth : jscFull;
+    TJpegReadOptions options;
+    options.NativeFormat = native;
+    options.InvertCMYK = native;
+    ReadJpegStream(s, nullptr, &bitmap, options, progress, params);
   }
   return 0;
 }

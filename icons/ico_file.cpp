@@ -57,8 +57,7 @@ int ReadEntries(TSubIconList& images, TStream& stream, const TIconDirHeader& hea
       break;
     }
     stream.SetPosition(entryAt);
-    TIconDirEntry entry;
-    stream.ReadBuffer(&entry, sizeof entry);
+    const TIconDirEntry entry = ReadIconDirEntry(stream);
     const char* why = nullptr;
     const auto verdict = JudgeEntry(entry, base, entryAt + 16, size, why);
     NoteRefusal(refusal, why);
@@ -139,7 +138,7 @@ void WriteDirectory(TAdvancedIcon& icon, TStream& stream, uint16_t type) {
 }  // namespace
 
 bool TAdvancedIcon::ReadCursorDirectoryHeader(TStream& stream, TIconDirHeader& header) {
-  stream.ReadBuffer(&header, sizeof header);
+  header = ReadIconDirHeader(stream);
   if (header.idReserved != 0 || (header.idType != 1 && header.idType != 2)) return false;
   // Room for no more entries than the data can hold.
   const int64_t fits = (stream.Size() - stream.Position()) / 16;

@@ -97,6 +97,21 @@ bool TIconCollectionReader::ReadEntry(const std::string& fileName, int32_t n, TA
 }
 
 bool TIconCollectionReader::ReadEntry(TStream& stream, int32_t n, TAdvancedIcon& icon) {
+  if (FLastEntry < 0 || FLastEntry >= n || FPosition > stream.Size()) return ReadCollectionIcon(stream, n, icon);
+  return ReadNextCollectionIcon(stream, n, icon);
+}
+
+bool TIconCollectionReader::ReadCollectionIcon(TStream& stream, int32_t n, TAdvancedIcon& icon) {
+  return Walk(stream, n, icon, /*fromStart=*/true);
+}
+
+bool TIconCollectionReader::ReadNextCollectionIcon(TStream& stream, int32_t n, TAdvancedIcon& icon) {
+  // Without a remembered entry before n there is nothing to go on from.
+  if (FLastEntry < 0 || FLastEntry >= n) return ReadCollectionIcon(stream, n, icon);
+  return Walk(stream, n, icon, /*fromStart=*/false);
+}
+
+bool TIconCollectionReader::Walk(TStream& stream, int32_t n, TAdvancedIcon& icon, bool fromStart) {
   icon.Clear();
   FWalked = 0;
   FLastRefusal.clear();
@@ -106,13 +121,14 @@ bool TIconCollectionReader::ReadEntry(TStream& stream, int32_t n, TAdvancedIcon&
   }
   try {
     int32_t entry = 0;
-    if (FLastEntry < 0 || FLastEntry >= n || FPosition > stream.Size()) {
+    if (fromStart) {
       stream.SetPosition(0);
       const char* headerRefusal = nullptr;
       const int32_t count = ReadIconCollectionHeader(stream, &headerRefusal);
       if (count < 0) Refuse(headerRefusal);
       if (n >= count) Refuse("an entry past the count");
     } else {
+      if (FPosition > stream.Size()) Refuse("a collection position past the end");
       stream.SetPosition(FPosition);
       entry = FLastEntry + 1;
     }

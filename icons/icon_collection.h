@@ -32,6 +32,11 @@ public:
   // empty, when the file cannot be opened or the entries up to n are damaged.
   bool ReadEntry(const std::string& fileName, int32_t n, TAdvancedIcon& icon);
   bool ReadEntry(TStream& stream, int32_t n, TAdvancedIcon& icon);
+  // Entry n read from behind the 16-byte header, walking entries 0 to n.
+  bool ReadCollectionIcon(TStream& stream, int32_t n, TAdvancedIcon& icon);
+  // Entry n read on from just after the entry read last (which must be before
+  // n; otherwise this starts from the header like ReadCollectionIcon).
+  bool ReadNextCollectionIcon(TStream& stream, int32_t n, TAdvancedIcon& icon);
   // Forgets the position (a new file was opened).
   void Reset() {
     FLastEntry = -1;
@@ -45,6 +50,8 @@ public:
   const std::string& LastRefusal() const { return FLastRefusal; }
 
 private:
+  bool Walk(TStream& stream, int32_t n, TAdvancedIcon& icon, bool fromStart);
+
   std::string FLastRefusal;
   int32_t FLastEntry = -1;
   int64_t FPosition = 0;

@@ -230,9 +230,8 @@ void TExIconCursor::ReadImages(TStream& stream, bool cursorFile) {
 void TExIconCursor::ReadDirectoryImages(TStream& stream, bool cursorFile) {
   const int64_t start = stream.Position();
   const int64_t size = stream.Size();
-  TIconDirHeader head;
-  if (size - start < 6) InvalidIconOrCursor("the directory header is cut short");
-  stream.ReadBuffer(&head, sizeof head);
+  if (size - start < kIconDirHeaderBytes) InvalidIconOrCursor("the directory header is cut short");
+  const TIconDirHeader head = ReadIconDirHeader(stream);
   const bool typeOk = FIsCursor ? head.idType != 1 : head.idType == 1;
   if (head.idReserved != 0 || !typeOk) InvalidIconOrCursor("a directory of another type");
   if (cursorFile && head.idType != 2) throw EIconOrCursorRefused("Invalid cursor", "a directory of another type");
@@ -240,9 +239,8 @@ void TExIconCursor::ReadDirectoryImages(TStream& stream, bool cursorFile) {
   if (int64_t(head.idCount) * 16 > size - stream.Position()) InvalidIconOrCursor("the directory runs past the end");
   std::vector<std::shared_ptr<TExIconImage>> images;
   for (int i = 0; i < head.idCount; ++i) {
-    TIconDirEntry e;
-    stream.SetPosition(start + 6 + 16LL * i);
-    stream.ReadBuffer(&e, sizeof e);
+    stream.SetPosition(start + kIconDirHeaderBytes + int64_t{kIconDirEntryBytes} * i);
+    const TIconDirEntry e = ReadIconDirEntry(stream);
     const int64_t at = start + e.dwImageOffset;
     // Each image must lie inside the data; nothing is allocated before that is known.
     if (at < start || at > size || e.head.dwBytesInRes > size - at) InvalidIconOrCursor("an image runs past the end");

@@ -10,6 +10,7 @@
 
 #include "platform/graphics/gdi.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/icon_directory.h"
 #include "platform/graphics/png_header.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/object.h"
@@ -23,37 +24,8 @@ class TResourceModule;
 class TReader;
 class TWriter;
 
-#pragma pack(push, 1)
-// The first 12 bytes of an ICO/CUR directory entry. For cursors the planes and
-// bit-count words hold the hotspot in a file.
-struct TIconEntryHead {
-  uint8_t bWidth = 0;
-  uint8_t bHeight = 0;
-  uint8_t bColorCount = 0;
-  uint8_t bReserved = 0;
-  uint16_t wPlanes = 0;
-  int16_t wBitCount = 0;
-  uint32_t dwBytesInRes = 0;
-};
-struct TIconDirEntry {
-  TIconEntryHead head;
-  uint32_t dwImageOffset = 0;
-};
-struct TIconDirHeader {
-  uint16_t idReserved = 0;
-  uint16_t idType = 0;
-  uint16_t idCount = 0;
-};
-// An entry of an icon or cursor group resource: the head and the resource id.
-struct TIconGroupEntry {
-  TIconEntryHead head;
-  uint16_t nID = 0;
-};
-#pragma pack(pop)
-static_assert(sizeof(TIconEntryHead) == 12);
-static_assert(sizeof(TIconDirEntry) == 16);
-static_assert(sizeof(TIconDirHeader) == 6);
-static_assert(sizeof(TIconGroupEntry) == 14);
+// The directory structures (TIconDirHeader, TIconDirEntry, TIconGroupEntry)
+// are platform/graphics/icon_directory.h's.
 
 // Hotspot words that mark images taken from Mac icons.
 inline constexpr int16_t kMacImageMarker = static_cast<int16_t>(0xFC17);

@@ -66,14 +66,14 @@ std::string KindOfClass(TGraphic* graphic) {
   std::string name = graphic->ClassName();
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   auto after = [&](const char* word) { return name.compare(1, std::char_traits<char>::length(word), word) == 0; };
-  for (const char* k : {"GIF", "JPEG", "ANI", "PSD", "PNG", "XBM"})
+  for (const char* k : {"GIF", "JPEG", "ANI", "PSD", "PNG", "XBM", "TGA", "TIFF"})
     if (after(k)) return k;
   if (after("WAP")) return "WBMP";
   if (after("XPM")) return "XPM";
   return "Picture";
 }
 
-// Reads a picture the framework's registry does not know (JPEG, TIFF, Targa
+// Reads a picture the framework's registry does not know (JPEG, PCX
 // and the other formats of the imaging library) into a bitmap.
 bool LoadThroughLibrary(const std::string& fileName, TPicture& picture) {
   TIEBitmap ie;

@@ -1,11 +1,14 @@
 #include "imaging/formats/format_filters.h"
 
 #include "imaging/formats/bmp_filter.h"
+#include "imaging/formats/gif_filter.h"
 #include "imaging/formats/ico_filter.h"
 #include "imaging/formats/jpeg_filter.h"
 #include "imaging/formats/metafile_probes.h"
 #include "imaging/formats/pcx_filter.h"
+#include "imaging/formats/pdf_filter.h"
 #include "imaging/formats/pending_formats.h"
+#include "imaging/formats/ps_filter.h"
 #include "imaging/formats/png_filter.h"
 #include "imaging/formats/pnm_filter.h"
 #include "imaging/formats/psd_filter.h"
@@ -57,6 +60,7 @@ void RegisterFormatFilters() {
   // fill again with their own (RegisterPSDViewLayers); here a document reads
   // and writes without layers.
   TIEFilterSlots& slots = IEFilters();
+  slots.GIFLZWDecompress = GIFLZWDecompress, slots.GIFLZWCompress = GIFLZWCompress;
   slots.ReadPSDStream = [](TStream& s, TIEBitmap* b, TIOParamsVals& p, TList*, bool, TProgressRecord& pr) {
     ReadPSDStream(s, b, p, nullptr, false, pr);
   };

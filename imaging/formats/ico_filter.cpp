@@ -17,6 +17,7 @@
 #include "imaging/formats/png_filter.h"
 #include "imaging/io/io_params.h"
 #include "imaging/io/io_types.h"
+#include "platform/graphics/icon_directory.h"
 #include "platform/rtl/byte_order.h"
 #include "platform/rtl/rounding.h"
 #include "platform/rtl/streams.h"
@@ -25,8 +26,8 @@
 
 namespace {
 
-constexpr int kDirHeader = 6;
-constexpr int kDirEntry = 16;
+constexpr int kDirHeader = kIconDirHeaderBytes;
+constexpr int kDirEntry = kIconDirEntryBytes;
 constexpr int kDibHeader = 40;
 constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
 
@@ -39,11 +40,12 @@ struct TEntry {
   uint32_t size = 0, offset = 0;
 };
 
-TEntry ParseEntry(const uint8_t* e) {
+TEntry ParseEntry(const uint8_t* bytes) {
+  const TIconDirEntry e = ParseIconDirEntry(bytes);
   TEntry t;
-  t.width = e[0], t.height = e[1], t.colors = e[2];
-  t.planes = ReadLE16(e + 4), t.bitCount = ReadLE16(e + 6);
-  t.size = ReadLE32(e + 8), t.offset = ReadLE32(e + 12);
+  t.width = e.head.bWidth, t.height = e.head.bHeight, t.colors = e.head.bColorCount;
+  t.planes = e.head.wPlanes, t.bitCount = uint16_t(e.head.wBitCount);
+  t.size = e.head.dwBytesInRes, t.offset = e.dwImageOffset;
   return t;
 }
 
@@ -52,9 +54,10 @@ bool ProbeDirectory(TStream& stream, int type) {
   bool ok = false;
   if (stream.Size() - start > 22) {
     uint8_t h[kDirHeader];
-    if (stream.Read(h, kDirHeader) == kDirHeader && ReadLE16(h) == 0 && ReadLE16(h + 2) == type &&
-        ReadLE16(h + 4) > 0) {
-      const int count = ReadLE16(h + 4);
+    const TIconDirHeader header =
+        stream.Read(h, kDirHeader) == kDirHeader ? ParseIconDirHeader(h) : TIconDirHeader{1, 0, 0};
+    if (header.idReserved == 0 && header.idType == type && header.idCount > 0) {
+      const int count = header.idCount;
       ok = true;
       int64_t consumed = kDirHeader;
       for (int i = 0; i < count && ok; ++i) {
@@ -106,7 +109,7 @@ public:
         return ReadBMPStream(FStream, FBitmap, size - start, FParams, FProgress, paramsOnly, false, alphaMask,
                              ignoreAlpha);
       }
-      const int count = ReadLE16(d + 4);
+      const int count = ParseIconDirHeader(d).idCount;
       const int index = FCursor ? FParams.CurImageIndex : FParams.IcoImageIndex;
       if (index < 0 || index >= count) return;
       FParams.SetImageCount(count);

@@ -118,6 +118,15 @@ void BindSource(j_decompress_ptr cinfo, TJpegSource& src, TStream& stream) {
   cinfo->src = &src.pub;
 }
 
+// Values outside the three leave the codec's own default.
+void SetDctMethod(J_DCT_METHOD& method, TIOJpegDctMethod wanted) {
+  switch (wanted) {
+    case jdmAccurateInteger: method = JDCT_ISLOW; break;
+    case jdmFastInteger: method = JDCT_IFAST; break;
+    case jdmFloatingPoint: method = JDCT_FLOAT; break;
+  }
+}
+
 // Everything the guarded part of a read needs, made before its setjmp.
 struct TJpegRead {
   jpeg_decompress_struct cinfo;
@@ -165,18 +174,18 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
   params.BitsPerSample = 8;
   cinfo->out_color_space = cinfo->jpeg_color_space;
   switch (cinfo->jpeg_color_space) {
-    case JCS_GRAYSCALE: params.JpegColorSpace = 1, params.SamplesPerPixel = 1; break;
+    case JCS_GRAYSCALE: params.JpegColorSpace = jcsGrey, params.SamplesPerPixel = 1; break;
     case JCS_RGB:
-      params.JpegColorSpace = 0, params.SamplesPerPixel = 3;
+      params.JpegColorSpace = jcsRGB, params.SamplesPerPixel = 3;
       r.rgbStored = true;
       break;
     case JCS_YCbCr:
-      params.JpegColorSpace = 2, params.SamplesPerPixel = 3;
+      params.JpegColorSpace = jcsYCbCr, params.SamplesPerPixel = 3;
       cinfo->out_color_space = JCS_EXT_BGR;
       break;
-    case JCS_CMYK: params.JpegColorSpace = 3, params.SamplesPerPixel = 4; break;
+    case JCS_CMYK: params.JpegColorSpace = jcsCMYK, params.SamplesPerPixel = 4; break;
     case JCS_YCCK:
-      params.JpegColorSpace = 4, params.SamplesPerPixel = 4;
+      params.JpegColorSpace = jcsYCCK, params.SamplesPerPixel = 4;
       cinfo->out_color_space = JCS_CMYK;
       break;
     default:
@@ -185,9 +194,7 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
       return false;
   }
   if (r.rawYCbCr) cinfo->out_color_space = JCS_YCbCr;
-  if (params.JpegDctMethod == 0) cinfo->dct_method = JDCT_ISLOW;
-  else if (params.JpegDctMethod == 1) cinfo->dct_method = JDCT_IFAST;
-  else if (params.JpegDctMethod == 2) cinfo->dct_method = JDCT_FLOAT;
+  SetDctMethod(cinfo->dct_method, params.JpegDctMethod);
 
   if (cinfo->density_unit == 0 || cinfo->density_unit == 1) {
     params.SetDpiX(cinfo->X_density);
@@ -203,7 +210,7 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
 
   int denom = 1;
   switch (params.JpegScale) {
-    case 0:
+    case jscAuto:
       if (params.Width > 0 && params.Height > 0) {
         for (int n = 3; n >= 0; --n) {
           if (int64_t(cinfo->image_width >> n) >= params.Width && int64_t(cinfo->image_height >> n) >= params.Height) {
@@ -213,9 +220,9 @@ bool DecodeGuarded(TJpegRead& r, TStream* tables, TStream& stream) {
         }
       }
       break;
-    case 2: denom = 2; break;
-    case 3: denom = 4; break;
-    case 4: denom = 8; break;
+    case jscHalf: denom = 2; break;
+    case jscQuarter: denom = 4; break;
+    case jscEighth: denom = 8; break;
     default: denom = 1; break;
   }
   cinfo->scale_num = 1;
@@ -375,8 +382,8 @@ namespace {
 // when it does the thumbnail is the picture and nothing is decoded. Either way
 // the stream goes back to where this read began, not to its start: the JPEG
 // may stand anywhere in it.
-bool ReadExifThumbnail(TStream& stream, TStream* tablesStream, TIEBitmap& bitmap, bool applyICC, bool invertCMYK,
-                       bool rawYCbCr, TProgressRecord& progress, TIOParamsVals& params) {
+bool ReadExifThumbnail(TStream& stream, TStream* tablesStream, TIEBitmap& bitmap, const TJpegReadOptions& options,
+                       TProgressRecord& progress, TIOParamsVals& params) {
   int64_t begin = 0;
   try {
     begin = stream.Position();
@@ -386,8 +393,13 @@ bool ReadExifThumbnail(TStream& stream, TStream* tablesStream, TIEBitmap& bitmap
   params.ExifThumbnail.reset();
   params.SetUseEXIFThumbnail(false);
   const int32_t askedWidth = params.Width, askedHeight = params.Height;
-  ReadJpegStream(stream, tablesStream, &bitmap, params.NativePixelFormat, -1, false, applyICC, invertCMYK, true,
-                 rawYCbCr, true, progress, params);
+  TJpegReadOptions markersOnly = options;
+  markersOnly.NativeFormat = params.NativePixelFormat;
+  markersOnly.LinesToRead = -1;
+  markersOnly.ReadICC = false;
+  markersOnly.ReadMetadata = true;
+  markersOnly.ParamsOnly = true;
+  ReadJpegStream(stream, tablesStream, &bitmap, markersOnly, progress, params);
   params.SetUseEXIFThumbnail(true);
   try {
     stream.SetPosition(begin);
@@ -494,15 +506,13 @@ void ReadJpegICCProfile(TStream& stream, TIOParamsVals& params) {
   stream.SetPosition(start);
 }
 
-int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap, bool nativeFormat, int linesToRead,
-                       bool readICC, bool applyICC, bool invertCMYK, bool readMetadata, bool rawYCbCr,
-                       bool paramsOnly, TProgressRecord& progress, TIOParamsVals& params) {
-  if (params.JpegUseExifThumbnail && bitmap && ReadExifThumbnail(stream, tablesStream, *bitmap, applyICC, invertCMYK,
-                                                                  rawYCbCr, progress, params))
+int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap, const TJpegReadOptions& options,
+                       TProgressRecord& progress, TIOParamsVals& params) {
+  if (params.JpegUseExifThumbnail && bitmap && ReadExifThumbnail(stream, tablesStream, *bitmap, options, progress, params))
     return 0;
   params.JpegWarningCount = 0;
   params.JpegLastWarning = 0;
-  if (!bitmap) paramsOnly = true;
+  const bool paramsOnly = options.ParamsOnly || !bitmap;
   try {
     const int64_t at = FindJpegStart(stream);
     if (at < 0) {
@@ -510,17 +520,17 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
       return 0;
     }
     stream.SetPosition(at);
-    if (readICC) ReadJpegICCProfile(stream, params);
+    if (options.ReadICC) ReadJpegICCProfile(stream, params);
     auto r = std::make_unique<TJpegRead>();
     r->bitmap = bitmap;
     r->params = &params;
     r->progress = &progress;
-    r->native = nativeFormat;
-    r->invertCMYK = invertCMYK;
-    r->rawYCbCr = rawYCbCr;
+    r->native = options.NativeFormat;
+    r->invertCMYK = options.InvertCMYK;
+    r->rawYCbCr = options.RawYCbCr;
     r->paramsOnly = paramsOnly;
     r->dataBytes = stream.Size() - at;
-    r->linesToRead = linesToRead;
+    r->linesToRead = options.LinesToRead;
     r->colorManaged = ReaderProfileManagement;
     if (r->colorManaged) r->profiles = {params.InputICC.get(), params.DefaultInputICC.get(), params.GetOutputICC()};
     r->source.progress = &progress;
@@ -536,7 +546,7 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     KeepMarkers(*r);
     // Pixels that went through the picture's profile no longer need it: it is
     // marked applied and its markers are not written again.
-    if (applyICC && r->colorManaged && params.InputICC && params.InputICC->HasTransform()) {
+    if (options.ApplyICC && r->colorManaged && params.InputICC && params.InputICC->HasTransform()) {
       params.InputICC->FreeTransform();
       params.JpegMarkers->DeleteType(0xE2);
     }
@@ -549,7 +559,7 @@ int32_t ReadJpegStream(TStream& stream, TStream* tablesStream, TIEBitmap* bitmap
     jpeg_destroy_decompress(&r->cinfo);
     params.JpegWarningCount = r->err.warnings;
     params.JpegLastWarning = r->err.lastWarning;
-    if (readMetadata) ReadMetadataMarkers(params, bitmap, !paramsOnly && r->rows > 0);
+    if (options.ReadMetadata) ReadMetadataMarkers(params, bitmap, !paramsOnly && r->rows > 0);
     return r->rows;
   } catch (...) {
     progress.Abort();
@@ -647,10 +657,10 @@ bool EncodeGuarded(TJpegWrite& w, TIEBitmap& bitmap, TIOParamsVals& params, TPro
   J_COLOR_SPACE space = JCS_RGB;
   bool cmyk = false;
   switch (params.JpegColorSpace) {
-    case 1: space = JCS_GRAYSCALE; break;
-    case 2: space = JCS_YCbCr; break;
-    case 3: space = JCS_CMYK, cmyk = true; break;
-    case 4: space = JCS_YCCK, cmyk = true; break;
+    case jcsGrey: space = JCS_GRAYSCALE; break;
+    case jcsYCbCr: space = JCS_YCbCr; break;
+    case jcsCMYK: space = JCS_CMYK, cmyk = true; break;
+    case jcsYCCK: space = JCS_YCCK, cmyk = true; break;
     default: space = JCS_RGB; break;
   }
   cinfo->in_color_space = cmyk ? JCS_CMYK : (space == JCS_RGB ? JCS_RGB : JCS_EXT_BGR);
@@ -660,9 +670,7 @@ bool EncodeGuarded(TJpegWrite& w, TIEBitmap& bitmap, TIOParamsVals& params, TPro
   cinfo->density_unit = 1;
   cinfo->X_density = UINT16(params.DpiX != 0 ? params.DpiX : gDefaultDPIX);
   cinfo->Y_density = UINT16(params.DpiY != 0 ? params.DpiY : gDefaultDPIY);
-  if (params.JpegDctMethod == 0) cinfo->dct_method = JDCT_ISLOW;
-  else if (params.JpegDctMethod == 1) cinfo->dct_method = JDCT_IFAST;
-  else if (params.JpegDctMethod == 2) cinfo->dct_method = JDCT_FLOAT;
+  SetDctMethod(cinfo->dct_method, params.JpegDctMethod);
   cinfo->optimize_coding = params.JpegOptimalHuffman ? TRUE : FALSE;
   cinfo->smoothing_factor = params.JpegSmoothing;
   jpeg_set_quality(cinfo, params.JpegQuality, TRUE);
@@ -762,8 +770,10 @@ namespace {
 void ReadJpegFormat(TIEFormatReadArgs& a) {
   // A load takes the colour profile and the metadata and converts to the
   // working format; a parameters-only read decodes no pixels.
-  ReadJpegStream(a.Stream, nullptr, a.ParamsOnly ? nullptr : a.Bitmap, a.Params.NativePixelFormat, -1, true, true,
-                 false, true, false, a.ParamsOnly, a.Progress, a.Params);
+  TJpegReadOptions options;
+  options.NativeFormat = a.Params.NativePixelFormat;
+  options.ParamsOnly = a.ParamsOnly;
+  ReadJpegStream(a.Stream, nullptr, a.ParamsOnly ? nullptr : a.Bitmap, options, a.Progress, a.Params);
 }
 
 void WriteJpegFormat(TIEFormatWriteArgs& a) { WriteJpegStream(a.Stream, a.Bitmap, a.Params, a.Progress); }

@@ -36,22 +36,6 @@ bool ProbeTIFF(TStream& s) {
   return !(f.IsRawTIFFStream && f.IsRawTIFFStream(s));
 }
 
-// ---- GIF ----
-
-void ReadGIFFormat(TIEFormatReadArgs& a) {
-  const auto& read = Hooks().ReadGIFStream;
-  if (!read) return a.Progress.Abort();
-  int frames = 0;
-  read(a.Stream, *a.Bitmap, frames, false, a.AlphaMask, a.ParamsOnly, a.Progress, a.Params);
-  if (!a.ParamsOnly) a.Params.GifImageCount = frames;
-}
-
-void WriteGIFFormat(TIEFormatWriteArgs& a) {
-  const auto& write = Hooks().WriteGIFStream;
-  if (!write) return a.Progress.Abort();
-  write(a.Stream, a.Bitmap, a.Params, a.Progress);
-}
-
 // ---- the specialised readers ----
 
 using TSpecialSlot = TIEFilterSlots::TSpecialReader TIEFilterSlots::*;
@@ -112,23 +96,6 @@ TIEFormatDescriptor TIFFFormat() {
   };
 }
 
-TIEFormatDescriptor GIFFormat() {
-  return {
-      .FileType = ioGIF,
-      .FullName = "CompuServe Bitmap",
-      .Suffixes = "GIF",
-      .Access = ieaReadWrite,
-      .DialogPage = iedpGIF,
-      .Read = ReadGIFFormat,
-      .ReadParams = ReadGIFFormat,
-      .Write = WriteGIFFormat,
-      .LoadOptions = {ielAlphaFromMask, ielFixDPI, ielAdjustDPI, ielResetMetadata},
-      .LoadOpenFailure = ieofKeepFlag,
-      .SaveOrder = 60,
-      .SaveSuffixes = "GIF",
-  };
-}
-
 TIEFormatDescriptor DICOMFormat() {
   return {
       .FileType = ioDICOM,
@@ -176,34 +143,6 @@ TIEFormatDescriptor J2KFormat() {
       .SaveOptions = {iesConvert24},
       .SaveOrder = 30,
       .SaveSuffixes = "J2K;JPC;J2C",
-  };
-}
-
-TIEFormatDescriptor PSFormat() {
-  return {
-      .FileType = ioPS,
-      .FullName = "PostScript Level 2",
-      .Suffixes = "PS;EPS",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePSStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 140,
-      .SaveSuffixes = "PS;EPS",
-  };
-}
-
-TIEFormatDescriptor PDFFormat() {
-  return {
-      .FileType = ioPDF,
-      .FullName = "Adobe PDF",
-      .Suffixes = "PDF",
-      .Access = ieaWrite,
-      .Write = WriteSimpleFormat<&TIEFilterSlots::WritePDFStream>,
-      .SaveOptions = {iesConvert24},
-      .SaveOpenFailure = ieofKeepFlag,
-      .SaveOrder = 150,
-      .SaveSuffixes = "PDF",
   };
 }
 

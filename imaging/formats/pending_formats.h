@@ -6,12 +6,9 @@
 #include "imaging/io/format_descriptor.h"
 
 TIEFormatDescriptor TIFFFormat();
-TIEFormatDescriptor GIFFormat();
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();
-TIEFormatDescriptor PSFormat();
-TIEFormatDescriptor PDFFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();

@@ -266,8 +266,9 @@ void TPSDReader::HandleResource(uint16_t id, const std::vector<uint8_t>& data) {
       TProgressRecord thumbProgress;
       thumbProgress.AbortFlag = &abort;
       auto thumbnail = std::make_unique<TIEBitmap>();
-      ReadJpegStream(jpeg, nullptr, thumbnail.get(), false, -1, true, true, false, false, false, false, thumbProgress,
-                     scratch);
+      TJpegReadOptions options;
+      options.ReadMetadata = false;
+      ReadJpegStream(jpeg, nullptr, thumbnail.get(), options, thumbProgress, scratch);
       // A thumbnail that does not decode is left out; the document still reads.
       if (abort.load() || thumbnail->IsEmpty()) break;
       params.ExifThumbnail = std::move(thumbnail);

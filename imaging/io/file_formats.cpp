@@ -1,4 +1,5 @@
 #include "imaging/io/file_formats.h"
+#include "imaging/io/picture_adapters.h"
 
 #include <vector>
 
@@ -153,9 +154,11 @@ void InitImageIO() {
   IEMetafileSizeLimit = 8000;
   IEPasteLoadPNG = PastePNG;
   IEPasteRenderMetafile = PasteMetafile;
+  RegisterPictureAdapters();
 }
 
 void DoneImageIO() {
+  UnregisterPictureAdapters();
   IEPasteLoadPNG = nullptr;
   IEPasteRenderMetafile = nullptr;
   UnloadIOPlugins();

@@ -47,13 +47,6 @@ struct TIEFilterSlots {
   TIEStreamTest IsTIFFStream;
   TIEStreamTest IsRawTIFFStream;
 
-  // GIF: reads the frame GifImageIndex; frameCount gets the frames of the stream.
-  std::function<void(TStream& stream, TIEBitmap& bitmap, int& frameCount, bool ignoreTransparency,
-                     TIEMaskOut& mask, bool paramsOnly, TProgressRecord& progress, TIOParamsVals& params)>
-      ReadGIFStream;
-  std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>
-      WriteGIFStream;
-
   using TSimpleWriter =
       std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, TProgressRecord& progress)>;
 
@@ -67,9 +60,6 @@ struct TIEFilterSlots {
                      TIEBitmap* bitmap)>
       WritePSDStream;
 
-  // PostScript and PDF output
-  TSimpleWriter WritePSStream;
-  TSimpleWriter WritePDFStream;
 
   // Specialised readers
   using TSpecialReader = std::function<void(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params,

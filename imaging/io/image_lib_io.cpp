@@ -34,9 +34,47 @@ TImageLibIO::~TImageLibIO() {
   WaitThreads(false);
   CloseVideoFile();
   CloseAVIFile();
+  // An output's end can fail (a full disk): the component still goes.
+  try {
+    ClosePSFile();
+  } catch (...) {
+  }
+  try {
+    ClosePDFFile();
+  } catch (...) {
+  }
   UnregisterFromView();
   // Our bitmap may lie over the control's: let go before either goes away.
   if (FAttachedTImage != nullptr && FIEBitmap != nullptr) FIEBitmap->FreeImage(true);
+}
+
+// ---- multi-page outputs ----
+
+namespace {
+
+void CloseOutput(std::unique_ptr<TStream>& stream, std::unique_ptr<TIEOpenOutput>& document, TIOParamsVals& params) {
+  // Both references go whatever happens while the document ends.
+  std::unique_ptr<TStream> s = std::move(stream);
+  std::unique_ptr<TIEOpenOutput> d = std::move(document);
+  if (s && d) d->Finish(*s, params);
+}
+
+}  // namespace
+
+void TImageLibIO::ClosePSFile() { CloseOutput(FPSStream, FPSDocument, *FParams); }
+
+void TImageLibIO::ClosePDFFile() { CloseOutput(FPDFStream, FPDFDocument, *FParams); }
+
+void TImageLibIO::SetPSOutput(std::unique_ptr<TStream> stream, std::unique_ptr<TIEOpenOutput> document) {
+  ClosePSFile();
+  FPSStream = std::move(stream);
+  FPSDocument = std::move(document);
+}
+
+void TImageLibIO::SetPDFOutput(std::unique_ptr<TStream> stream, std::unique_ptr<TIEOpenOutput> document) {
+  ClosePDFFile();
+  FPDFStream = std::move(stream);
+  FPDFDocument = std::move(document);
 }
 
 // ---- attachment ----

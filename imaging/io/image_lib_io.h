@@ -64,6 +64,14 @@ class TMetafile;
 class TIEIOThread;
 class TIEVideoFrameReader;
 
+// A multi-page PostScript or PDF output kept open across saves; its writer
+// knows how to end it.
+class TIEOpenOutput {
+public:
+  virtual ~TIEOpenOutput() = default;
+  virtual void Finish(TStream& stream, TIOParamsVals& params) = 0;
+};
+
 class TImageLibIO : public TComponent {
 public:
   explicit TImageLibIO(TComponent* owner);
@@ -195,6 +203,10 @@ public:
   // ---- per-format loads and saves ----
   int LoadTIFFFile(const std::wstring& name);
   int LoadTIFFStream(TStream& stream);
+  // The frame GifImageIndex as a viewer shows it: composed from the first
+  // frame on with each frame's disposal method when the stream has several.
+  // Returns the stream's frame count (0 when nothing was read).
+  int ReadGIFStream(TStream& stream);
   int LoadGIFFile(const std::wstring& name);
   int LoadGIFStream(TStream& stream);
   void LoadJPEGFile(const std::wstring& name);
@@ -271,6 +283,11 @@ public:
   void SavePSStream(TStream& stream);
   void SavePDFFile(const std::wstring& name);
   void SavePDFStream(TStream& stream);
+  // End a multi-page output when one is open and free its stream.
+  void ClosePSFile();
+  void ClosePDFFile();
+  void SetPSOutput(std::unique_ptr<TStream> stream, std::unique_ptr<TIEOpenOutput> document);
+  void SetPDFOutput(std::unique_ptr<TStream> stream, std::unique_ptr<TIEOpenOutput> document);
   void SaveDCXFile(const std::wstring& name);
   void SaveDCXStream(TStream& stream);
   void SavePSDFile(const std::wstring& name);
@@ -345,6 +362,8 @@ private:
   TIETwainParams* FTwainParams = nullptr;
   TIEDcimAcquire* FDcimAcquire = nullptr;
   TIOPrintPreviewParams FPrintPreviewParams;
+  std::unique_ptr<TStream> FPSStream, FPDFStream;
+  std::unique_ptr<TIEOpenOutput> FPSDocument, FPDFDocument;
 
   // The running I/O threads, guarded by FThreadLock; FAllDone wakes every
   // waiter when the last one ends.

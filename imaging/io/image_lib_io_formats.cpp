@@ -302,26 +302,16 @@ void TImageLibIO::UpdateJPEGResolutionResource() {
   if (nameBytes % 2 != 0) ++nameBytes;
   p += nameBytes;
   if (p + 4 > length) return;
-  const uint32_t size = uint32_t(data[p]) << 24 | uint32_t(data[p + 1]) << 16 | uint32_t(data[p + 2]) << 8 | data[p + 3];
+  const uint32_t size = ReadBE32(data + p);
   p += 4;
   if (size < 16 || p + 16 > length) return;
-  auto put32 = [&](int64_t at, uint32_t v) {
-    data[at] = uint8_t(v >> 24);
-    data[at + 1] = uint8_t(v >> 16);
-    data[at + 2] = uint8_t(v >> 8);
-    data[at + 3] = uint8_t(v);
-  };
-  auto put16 = [&](int64_t at, uint16_t v) {
-    data[at] = uint8_t(v >> 8);
-    data[at + 1] = uint8_t(v);
-  };
   // 16.16 fixed point: 300 DPI is 01 2C 00 00.
-  put32(p, uint32_t(FParams->DpiX) << 16);
-  put16(p + 4, 1);
-  put16(p + 6, 1);
-  put32(p + 8, uint32_t(FParams->DpiY) << 16);
-  put16(p + 12, 1);
-  put16(p + 14, 1);
+  WriteBE32(data + p, uint32_t(FParams->DpiX) << 16);
+  WriteBE16(data + p + 4, 1);
+  WriteBE16(data + p + 6, 1);
+  WriteBE32(data + p + 8, uint32_t(FParams->DpiY) << 16);
+  WriteBE16(data + p + 12, 1);
+  WriteBE16(data + p + 14, 1);
 }
 
 void TImageLibIO::RebuildJPEGMarkersForSave() {
@@ -419,15 +409,14 @@ int TImageLibIO::LoadTIFFStream(TStream& stream) {
 }
 int TImageLibIO::LoadGIFFile(const std::wstring& name) {
   QV_DEFER_COUNT(NameFunc, name, LoadGIFFile)
-  FParams->GifImageCount = 0;
-  RunLoadFile(ioGIF, name);
-  return FParams->GifImageCount;
+  TIEWideFileStream file(name, 0x20);
+  const int frames = ReadGIFStream(file);
+  FParams->FileName = name;
+  return frames;
 }
 int TImageLibIO::LoadGIFStream(TStream& stream) {
   QV_DEFER_COUNT(StreamFunc, stream, LoadGIFStream)
-  FParams->GifImageCount = 0;
-  RunLoadStream(ioGIF, stream);
-  return FParams->GifImageCount;
+  return ReadGIFStream(stream);
 }
 
 void TImageLibIO::LoadRAWFile(const std::wstring& name) {
@@ -541,6 +530,11 @@ bool TImageLibIO::LoadByCode(TImageFileType code, const std::wstring* name, TStr
       return true;
     case ieffFilter:
       break;
+  }
+  // A GIF shows the frame a viewer would, composed from the frames before it.
+  if (code == ioGIF) {
+    if (name != nullptr) LoadGIFFile(*name); else LoadGIFStream(*stream);
+    return true;
   }
   if (name != nullptr) {
     if (code == ioBMPRAW && name->empty()) return true;

@@ -274,20 +274,20 @@ void TIOParamsVals::ResetDefaults() {
   TiffImageCount = 0;
   TiffApplyOrientation = false;
   TiffJpegQuality = 80;
-  TiffJpegColorSpace = 2;
+  TiffJpegColorSpace = jcsYCbCr;
   TiffFillOrder = 1;
   TiffZipLevel = 1;
   TiffLittleEndian = true;
   TiffStripCount = 0;
   // 6
-  JpegColorSpace = 2;
+  JpegColorSpace = jcsYCbCr;
   JpegQuality = 80;
-  JpegDctMethod = 0;
+  JpegDctMethod = jdmAccurateInteger;
   JpegChromaSubsampling = 1;
   JpegOptimalHuffman = false;
   JpegSmoothing = 0;
   JpegProgressive = false;
-  JpegScale = 1;
+  JpegScale = jscFull;
   JpegMarkers->Clear();
   JpegScaleUsed = 1;
   StoredWidth = StoredHeight = 0;

@@ -27,6 +27,15 @@ class TIETagsHandler;
 class TIEImagingAnnot;
 class TImageLibIO;
 
+// The JPEG group's coded values; the numbers are what parameter files and the
+// option dialogs store.
+enum TIOJpegColorSpace : uint8_t { jcsRGB = 0, jcsGrey = 1, jcsYCbCr = 2, jcsCMYK = 3, jcsYCCK = 4 };
+// Which inverse (and forward) DCT the codec runs.
+enum TIOJpegDctMethod : uint8_t { jdmAccurateInteger = 0, jdmFastInteger = 1, jdmFloatingPoint = 2 };
+// The size a JPEG is decoded at: automatic picks the smallest of 1/8, 1/4 and
+// 1/2 that still covers the requested Width by Height.
+enum TIOJpegScale : uint8_t { jscAuto = 0, jscFull = 1, jscHalf = 2, jscQuarter = 3, jscEighth = 4 };
+
 struct TIOIcoSize {
   int32_t Width = 0;
   int32_t Height = 0;
@@ -145,7 +154,7 @@ public:
   TIFFLZWEncoderProc TiffLZWEncoder;
   bool TiffApplyOrientation = false;
   int32_t TiffJpegQuality = 80;
-  uint8_t TiffJpegColorSpace = 2;
+  TIOJpegColorSpace TiffJpegColorSpace = jcsYCbCr;
   int32_t TiffZipLevel = 1;
   int32_t TiffStripCount = 0;
   int32_t TiffImageCount = 0;
@@ -172,14 +181,14 @@ public:
   GIFLZWEncoderProc GifLZWEncoder;
   int32_t GifImageCount = 0;
   // ---- JPEG ----
-  uint8_t JpegColorSpace = 2;
+  TIOJpegColorSpace JpegColorSpace = jcsYCbCr;
   int32_t JpegQuality = 80;
-  uint8_t JpegDctMethod = 0;
+  TIOJpegDctMethod JpegDctMethod = jdmAccurateInteger;
   uint8_t JpegChromaSubsampling = 1;
   bool JpegOptimalHuffman = false;
   int32_t JpegSmoothing = 0;
   bool JpegProgressive = false;
-  uint8_t JpegScale = 1;
+  TIOJpegScale JpegScale = jscFull;
   std::unique_ptr<TIEMarkerList> JpegMarkers;
   int32_t JpegScaleUsed = 1;
   int32_t JpegWarningCount = 0;

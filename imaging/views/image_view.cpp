@@ -214,12 +214,12 @@ void TImageLibView::SetFlatScrollBars(bool value) {
   }
 }
 
-void TImageLibView::DoViewChange(int change) {
+void TImageLibView::DoViewChange(TIEViewChange change) {
   if (OnViewChange) OnViewChange(this, change);
   if (FNavigator) SyncNavigator();
 }
 
-void TImageLibView::DoViewChanging(int change, double newValue) {
+void TImageLibView::DoViewChanging(TIEViewChanging change, double newValue) {
   if (OnViewChanging) OnViewChanging(this, change, newValue);
 }
 
@@ -256,7 +256,7 @@ void TImageLibView::ArmDelayedFilter(bool changedX, bool changedY) {
 
 void TImageLibView::SetZoom(double zoom) {
   StopSmoothScroll();
-  DoViewChanging(2, zoom);
+  DoViewChanging(ievgZoom, zoom);
   if (zoom <= 0) return;
   if (zoom == FZoomX && zoom == FZoomY) return;
   ArmDelayedFilter(true, true);
@@ -275,12 +275,12 @@ void TImageLibView::SetZoom(double zoom) {
   FWholeDirty = true;
   FDirty = true;
   Invalidate();
-  DoViewChange(1);
+  DoViewChange(ievcZoom);
 }
 
 void TImageLibView::SetZoomX(double zoom) {
   StopSmoothScroll();
-  DoViewChanging(2, zoom);
+  DoViewChanging(ievgZoom, zoom);
   if (zoom <= 0 || zoom == FZoomX) return;
   ArmDelayedFilter(true, false);
   FOutlinePause = 2;
@@ -295,12 +295,12 @@ void TImageLibView::SetZoomX(double zoom) {
   UnlockPaintNoRefresh();
   FWholeDirty = FDirty = true;
   Invalidate();
-  DoViewChange(1);
+  DoViewChange(ievcZoom);
 }
 
 void TImageLibView::SetZoomY(double zoom) {
   StopSmoothScroll();
-  DoViewChanging(2, zoom);
+  DoViewChanging(ievgZoom, zoom);
   if (zoom <= 0 || zoom == FZoomY) return;
   ArmDelayedFilter(false, true);
   FOutlinePause = 2;
@@ -315,7 +315,7 @@ void TImageLibView::SetZoomY(double zoom) {
   UnlockPaintNoRefresh();
   FWholeDirty = FDirty = true;
   Invalidate();
-  DoViewChange(1);
+  DoViewChange(ievcZoom);
 }
 
 void TImageLibView::ApplyZoom(double zoom) {
@@ -360,8 +360,8 @@ void TImageLibView::ApplyZoomY(double zoom) {
 void TImageLibView::ZoomAt(int x, int y, double zoom, bool centre) {
   LockPaint();
   if (FNavigator) FNavigator->LockPaint();
-  DoViewChanging(2, x);
-  DoViewChanging(2, y);
+  DoViewChanging(ievgZoom, x);
+  DoViewChanging(ievgZoom, y);
   const int bx = ScreenToBitmapX(x), by = ScreenToBitmapY(y);
   SetZoom(zoom);
   const double z = FZoomX / 100.0;
@@ -514,8 +514,8 @@ void TImageLibView::SetViewY(int y) { SetViewXY(FViewX, y, false, true); }
 void TImageLibView::SetViewXY(int x, int y) { SetViewXY(x, y, true, true); }
 
 void TImageLibView::SetViewXY(int x, int y, bool horizontal, bool vertical) {
-  if (horizontal) DoViewChanging(0, x);
-  if (vertical) DoViewChanging(1, y);
+  if (horizontal) DoViewChanging(ievgHorizontalScroll, x);
+  if (vertical) DoViewChanging(ievgVerticalScroll, y);
   if ((!horizontal || x == FViewX) && (!vertical || y == FViewY)) return;
   int maxX = 0, maxY = 0;
   GetMaxViewXY(maxX, maxY);
@@ -532,7 +532,7 @@ void TImageLibView::SetViewXY(int x, int y, bool horizontal, bool vertical) {
   FDirty = true;
   FWholeDirty = true;
   Invalidate();
-  DoViewChange(0);
+  DoViewChange(ievcScroll);
   if (HandleAllocated()) {
     if (changedX && (FScrollBars == ssHorizontal || FScrollBars == ssBoth) && FHBarShown)
       SetScrollPos(Handle(), SB_HORZ, R(FViewX / FHScrollFactor), TRUE);
@@ -761,7 +761,7 @@ double TImageLibView::ComputeAutoZoom(int width, int height, bool shrink, bool s
 }
 
 void TImageLibView::ApplyAutoZoom() {
-  DoViewChanging(2, FZoomX);
+  DoViewChanging(ievgZoom, FZoomX);
   int mx = 0, my = 0;
   switch (FBackgroundStyle) {
     case iebsCropped:
@@ -788,7 +788,7 @@ void TImageLibView::ApplyAutoZoom() {
   SetZoomValues(z, z);
   ComputeImageExtent();
   ComputeVisibleArea();
-  DoViewChange(1);
+  DoViewChange(ievcZoom);
   FDelayedFilterFrames = 0;
   FOutlinePause = 0;
 }
@@ -822,12 +822,12 @@ void TImageLibView::UpdateScrollBarsPass(bool& viewSizeChanged) {
   int maxX = 0, maxY = 0;
   GetMaxViewXY(maxX, maxY);
   if (FViewX > maxX || FViewY > maxY) {
-    DoViewChanging(0, std::min(FViewX, maxX));
-    DoViewChanging(1, std::min(FViewY, maxY));
+    DoViewChanging(ievgHorizontalScroll, std::min(FViewX, maxX));
+    DoViewChanging(ievgVerticalScroll, std::min(FViewY, maxY));
     FViewX = std::min(FViewX, maxX);
     FViewY = std::min(FViewY, maxY);
     ComputeVisibleArea();
-    DoViewChange(0);
+    DoViewChange(ievcScroll);
   }
   auto setBar = [&](int bar, bool wanted, int maximum, int viewSize, int position, bool& shown, double& factor) {
     if (!wanted) return;

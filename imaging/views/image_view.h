@@ -102,8 +102,12 @@ struct TIESelectionPolygon {
   bool IsRectangle() const;
 };
 
-using TIEViewChangeEvent = std::function<void(TObject* sender, int change)>;
-using TIEViewChangingEvent = std::function<void(TObject* sender, int change, double newValue)>;
+// What an OnViewChange reports: the view scrolled, or its zoom changed.
+enum TIEViewChange : uint8_t { ievcScroll = 0, ievcZoom = 1 };
+// What an OnViewChanging announces, with the value it is about to take.
+enum TIEViewChanging : uint8_t { ievgHorizontalScroll = 0, ievgVerticalScroll = 1, ievgZoom = 2 };
+using TIEViewChangeEvent = std::function<void(TObject* sender, TIEViewChange change)>;
+using TIEViewChangingEvent = std::function<void(TObject* sender, TIEViewChanging change, double newValue)>;
 using TIEZoomEvent = std::function<void(TObject* sender, double& newZoom)>;
 using TIEFinishSmoothTaskEvent = std::function<void(TObject* sender, int task)>;
 using TIEDrawCanvasEvent = std::function<void(TObject* sender, TCanvas* canvas, const TRect& rect)>;
@@ -137,8 +141,8 @@ public:
   // ---- the virtual operations of this class, in their contract order ----
   virtual void SetScrollBars(TScrollStyle style);
   virtual void SetMouseInteract(TIEMouseInteract value);
-  virtual void DoViewChange(int change);
-  virtual void DoViewChanging(int change, double newValue);
+  virtual void DoViewChange(TIEViewChange change);
+  virtual void DoViewChanging(TIEViewChanging change, double newValue);
   virtual void ShiftMousePoints(int dx, int dy);
   virtual int GetViewWidth();
   virtual int GetViewHeight();

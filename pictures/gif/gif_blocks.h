@@ -247,6 +247,9 @@ public:
   // Reading and writing (gif_reader.cpp, gif_writer.cpp).
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
+  // The extensions, the image descriptor and the local table, up to the pixel
+  // data; false when no image descriptor follows the extensions.
+  bool LoadBlocks(TStream& stream);
   void DecodePixels(TStream& stream);
   void EncodePixels(TStream& stream);
   void UpdateImageFlags();

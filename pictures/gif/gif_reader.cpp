@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "pictures/gif/gif_blocks.h"
+#include "pictures/gif/gif_codec.h"
+#include "pictures/gif/gif_encoders.h"
 #include "pictures/gif/gif_extensions.h"
 #include "pictures/gif/gif_image.h"
 #include "platform/rtl/byte_order.h"
@@ -76,8 +78,8 @@ private:
 // significant bit first; the table has 4096 entries of prefix and suffix.
 class TLZWDecoder {
 public:
-  TLZWDecoder(TStream& stream, TGIFSubImage* frame, int minimum)
-      : FStream(stream), FFrame(frame), FMinimum(minimum) {
+  TLZWDecoder(TStream& stream, const TGIFCodecWarning& warning, int minimum)
+      : FStream(stream), FWarning(warning), FMinimum(minimum) {
     FPosition = stream.Position();
     FEnd = stream.Size();
   }
@@ -161,6 +163,9 @@ public:
   bool EndSeen() const { return FEndSeen; }
 
 private:
+  void Warn(const char* message) {
+    if (FWarning) FWarning(1, message);
+  }
   bool ReadSize(uint8_t& n) {
     if (FPosition >= FEnd) return false;
     FStream.SetPosition(FPosition);
@@ -183,7 +188,7 @@ private:
     }
     int64_t n = size;
     if (n > FEnd - FPosition) {
-      FFrame->ReportWarning(1, gifmsg::kPrematureEnd);
+      Warn(gifmsg::kPrematureEnd);
       n = FEnd - FPosition;
     }
     FBufferLength = static_cast<int>(FStream.Read(FBuffer, n));
@@ -202,7 +207,7 @@ private:
         continue;
       }
       if (FExhausted || !Refill()) {
-        if (FBitCount == 0) FFrame->ReportWarning(1, gifmsg::kBitBufferUnderrun);
+        if (FBitCount == 0) Warn(gifmsg::kBitBufferUnderrun);
         FBitCount = 0;
         return -1;
       }
@@ -214,7 +219,7 @@ private:
   }
 
   TStream& FStream;
-  TGIFSubImage* FFrame;
+  const TGIFCodecWarning& FWarning;
   int FMinimum;
   int64_t FPosition;
   int64_t FEnd;
@@ -310,12 +315,16 @@ void TGIFExtensionList::LoadFromStream(TStream& stream, TGIFSubImage* owner) {
 }
 
 void TGIFSubImage::LoadFromStream(TStream& stream) {
+  if (LoadBlocks(stream)) DecodePixels(stream);
+}
+
+bool TGIFSubImage::LoadBlocks(TStream& stream) {
   Reset();
   FExtensions->LoadFromStream(stream, this);
   uint8_t b = 0;
-  if (!ReadByteValue(stream, b)) return;
+  if (!ReadByteValue(stream, b)) return false;
   stream.Seek(-1, soCurrent);
-  if (b == 0x3B || b == 0) return;
+  if (b == 0x3B || b == 0) return false;
   uint8_t d[10];
   ReadExact(stream, d, 10, "an image descriptor runs past the end");
   ImageBlock.SeparatorByte = d[0];
@@ -335,24 +344,75 @@ void TGIFSubImage::LoadFromStream(TStream& stream) {
     FLocalMap->ReadEntries(stream, 2 << (ImageBlock.Flags & 7));
     FLocalMap->SetSorted((ImageBlock.Flags & 0x20) != 0);
   }
-  DecodePixels(stream);
+  return true;
 }
 
 void TGIFSubImage::DecodePixels(TStream& stream) {
   AllocatePixels();
   if (FPixels.empty()) return;
   if (FIsTransparent) std::fill(FPixels.begin(), FPixels.end(), static_cast<uint8_t>(TransparentIndex()));
+  const TGIFCodecWarning warn = [this](int severity, const std::string& message) { ReportWarning(severity, message); };
+  if (DecodeGIFIndices(stream, Width(), Height(), FPixels.data(), IsInterlaced(), warn) == gdBadCodeSize) {
+    ReportWarning(1, gifmsg::kBadCodeSize);
+  }
+}
+
+// ---- The codec over an index buffer ----
+
+TGIFDecodeResult DecodeGIFIndices(TStream& stream, int width, int height, uint8_t* indices, bool interlaced,
+                                  const TGIFCodecWarning& warning) {
   uint8_t minimum = 0;
-  if (!ReadByteValue(stream, minimum)) return;
+  if (!ReadByteValue(stream, minimum)) return gdNoCodeSize;
   // Sizes up to 11 leave the 4,096-entry table room for its clear and end
   // codes (encoders use them for pictures whose codes never reset); pixels
   // are bytes all the same.
-  auto decoder = std::make_unique<TLZWDecoder>(stream, this, std::min<int>(minimum, 11));
-  if (minimum > 11) {
-    ReportWarning(1, gifmsg::kBadCodeSize);
-  } else {
-    TPixelCursor out(FPixels.data(), Width(), Height(), IsInterlaced());
+  auto decoder = std::make_unique<TLZWDecoder>(stream, warning, std::min<int>(minimum, 11));
+  TGIFDecodeResult result = gdBadCodeSize;
+  if (minimum <= 11) {
+    TPixelCursor out(indices, width, height, interlaced);
     decoder->Decode(out);
+    result = gdDecoded;
   }
   decoder->SkipToTerminator();
+  return result;
+}
+
+void EncodeGIFIndices(TStream& stream, int bits, int colorCount, const uint8_t* indices, int width, int height,
+                      bool interlaced) {
+  TLZWEncoder encoder;
+  encoder.EncodeFrame(stream, bits, colorCount, indices, interlaced, height, width);
+}
+
+void SkipGIFImageData(TStream& stream) {
+  uint8_t n = 0;
+  if (!ReadByteValue(stream, n)) return;  // the code size
+  while (ReadByteValue(stream, n) && n != 0) stream.Seek(std::min<int64_t>(n, stream.Remaining()), soCurrent);
+}
+
+// ---- One frame at a time ----
+
+TGIFFrameReader::TGIFFrameReader(TStream& stream) : FStream(stream), FImage(std::make_unique<TGIFImage>()) {
+  FImage->OnReportWarning = [this](TObject*, int severity, const std::string& message) {
+    if (OnWarning) OnWarning(severity, message);
+  };
+  FFrame = std::make_unique<TGIFSubImage>(FImage.get());
+}
+
+TGIFFrameReader::~TGIFFrameReader() = default;
+
+TGIFHeader& TGIFFrameReader::Header() { return FImage->Header(); }
+
+void TGIFFrameReader::ReadHeader() { FImage->Header().LoadFromStream(FStream); }
+
+bool TGIFFrameReader::NextFrame() {
+  // A frame's blocks replace the last one's, so the reader holds one frame at most.
+  FFrame = std::make_unique<TGIFSubImage>(FImage.get());
+  uint8_t b = 0;
+  if (!SkipZeroBytes(FStream, b)) return false;
+  FStream.Seek(-1, soCurrent);
+  if (b != 0x21 && b != 0x2C) {
+    if (b != 0x3B) FFrame->ReportWarning(1, gifmsg::kUnknownBlockType);
+    return false;
+  }
+  return FFrame->LoadBlocks(FStream);
 }

@@ -4,7 +4,10 @@
 // with an optional ".mask" companion file and a hotspot).
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/rtl/streams.h"
@@ -34,6 +37,17 @@ std::string RemoveComments(const std::string& text);
 bool XpmColorValue(const std::string& value, uint32_t& rgb);
 // The built-in X11 table: false when the name is not there.
 bool FindX11Color(const std::string& name, uint32_t& rgb);
+// The built-in X11 colour names in their table order, and beside each its
+// value as 0xRRGGBB (lower-case names without blanks).
+void LoadX11ColorNames(std::vector<std::string>& names, std::vector<uint32_t>& values);
+
+// One colour keyword of SVG: its name, and its colour as 0x00BBGGRR (-2 for "none").
+struct TSvgColorKeyword {
+  std::u16string_view Name;
+  int32_t Color;
+};
+// The 145 SVG colour keywords, "none" first, then alphabetical.
+std::span<const TSvgColorKeyword> SvgColorKeywords();
 
 class TXPMImage : public TBitmap {
 public:

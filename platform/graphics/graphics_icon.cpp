@@ -6,6 +6,7 @@
 
 #include "platform/graphics/graphics_bitmap.h"
 #include "platform/graphics/graphics_canvas.h"
+#include "platform/graphics/icon_directory.h"
 #include "platform/graphics/png_header.h"
 #include "platform/rtl/exceptions.h"
 #include "platform/rtl/streams.h"
@@ -89,22 +90,18 @@ void TIcon::ChooseImage() {
 void TIcon::LoadFromStream(TStream& stream) {
   const int64_t start = stream.Position();
   const int64_t available = stream.Size() - start;
-  uint8_t head[6];
-  if (available < 6 || stream.Read(head, 6) != 6) InvalidIcon();
-  const uint32_t count = ReadLE16(head + 4);
-  if (ReadLE16(head) != 0 || ReadLE16(head + 2) != 1 || count == 0 || count > kMaxIconImages) InvalidIcon();
-  const int64_t dirEnd = 6 + int64_t{16} * count;
-  if (dirEnd > available) InvalidIcon();
-  std::vector<uint8_t> dir(static_cast<size_t>(16 * count));
-  if (stream.Read(dir.data(), static_cast<int64_t>(dir.size())) != static_cast<int64_t>(dir.size())) InvalidIcon();
+  // A TIcon takes icons only (type 1), and no more than kMaxIconImages of them.
+  TIconDirHeader header;
+  std::vector<TIconDirEntry> dir;
+  if (ReadIconDirectory(stream, header, dir, kMaxIconImages, true) != idrNone || header.idType != 1) InvalidIcon();
+  const int64_t dirEnd = kIconDirHeaderBytes + int64_t{kIconDirEntryBytes} * header.idCount;
 
   std::vector<Entry> entries;
   int64_t end = dirEnd;
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* d = dir.data() + 16 * i;
+  for (const TIconDirEntry& d : dir) {
     Entry e;
-    e.size = ReadLE32(d + 8);
-    e.offset = ReadLE32(d + 12);
+    e.size = d.head.dwBytesInRes;
+    e.offset = d.dwImageOffset;
     if (e.offset < dirEnd || e.size < 26 || int64_t{e.offset} + e.size > available) InvalidIcon();
     end = std::max<int64_t>(end, int64_t{e.offset} + e.size);
     entries.push_back(e);

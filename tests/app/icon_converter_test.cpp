@@ -334,7 +334,7 @@ TEST(ConverterDepths, EmptyRequestLeavesTheIconEmpty) {
   auto source = Bitmap24(8, 8, Distinct);
   TAdvancedIcon icon;
   TBitmap mask;
-  MakeIconFromBitmap(source.get(), &icon, false, clNone, itmNone, 0, true, true);
+  MakeIconFromBitmap(source.get(), &icon, false, clNone, itmNone, irfNone, true, true);
   ASSERT_EQ(icon.Count(), 3);
   TListLongint none, sizes;
   Put(sizes, {16});

@@ -314,7 +314,7 @@ TEST_F(MainActions, SideGripsFreeTheSquareRuleAndShiftToo) {
 
 TEST_F(MainActions, DefaultSettingsKeepTheFilterAndTheCustomColour) {
   TfmMain& f = F();
-  f.FilterIndex = 5;
+  f.FilterIndex = irfLanczos3;
   f.btIcontrColor24->SetColor(0x123456);
   f.trHue->SetPosition(40);
   f.cbShadow32->SetChecked(true);

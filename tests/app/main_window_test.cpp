@@ -23,6 +23,7 @@
 #include "app_test_util.h"
 #include "main_window_fixture.h"
 #include "base/image_button.h"
+#include "imaging/core/ie_bitmap.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/ui/com_ctrls.h"
 #include "platform/ui/ext_ctrls.h"
@@ -242,6 +243,21 @@ TEST_F(MainWindow, UnusableSourcesShowTheRedMessageAndKeepTheIcon) {
     EXPECT_EQ(fmMain->SourceMessage(), "");
     EXPECT_TRUE(fmMain->lbSource->Visible());
   }
+}
+
+// A GIF goes through the library's GIF filter into the view.
+TEST_F(MainWindow, AGifSourceLoadsIntoTheView) {
+  TIEBitmap picture(30, 20, ie24RGB);
+  for (int y = 0; y < 20; ++y)
+    for (int x = 0; x < 30; ++x) picture.SetPixelRGB(x, y, MakeRGB(uint8_t(x * 8), uint8_t(y * 12), 90));
+  const std::string file = dir.File("source.gif");
+  auto io = TImageLibIO::CreateForBitmap(&picture);
+  io->SaveFile(file);
+  ASSERT_FALSE(io->Aborting());
+  EXPECT_TRUE(fmMain->LoadSourceImage(file));
+  EXPECT_EQ(fmMain->SourceMessage(), "");
+  EXPECT_EQ(fmMain->img->GetIEBitmap()->Width(), 30);
+  EXPECT_EQ(fmMain->img->GetIEBitmap()->Height(), 20);
 }
 
 TEST_F(MainWindow, ASourceMessageGoesAtAClickOrAKey) {

@@ -13,7 +13,8 @@ namespace {
 
 TEST(ResolveResampleFilterTest, AutoDependsOnTheSideThatReaches48) {
   struct {
-    int filter, w, h;
+    TIconResampleFilter filter;
+    int w, h;
     bool smooth;
     int expect;
   } cases[] = {

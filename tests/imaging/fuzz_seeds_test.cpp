@@ -54,7 +54,7 @@ Bytes MarkedJpeg(int colorSpace, bool progressive) {
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 16; ++x) bitmap.SetPixelRGB(x, y, MakeRGB(uint8_t(x * 16), uint8_t(y * 32), uint8_t(x * y)));
   TIOParamsVals params(nullptr);
-  params.JpegColorSpace = uint8_t(colorSpace);
+  params.JpegColorSpace = TIOJpegColorSpace(colorSpace);
   params.JpegProgressive = progressive;
   params.JpegQuality = 50;
   params.JpegMarkers = std::make_unique<TIEMarkerList>();

@@ -40,7 +40,9 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
 }
 
 int RunCommand(const std::string& command, std::string* out) {
-  FILE* pipe = popen(command.c_str(), "r");
+  // Tools never read the test's own input (ffmpeg would otherwise take it for
+  // commands, or stop when it is a terminal of another process group).
+  FILE* pipe = popen(("exec </dev/null; " + command).c_str(), "r");
   if (!pipe) return -1;
   std::array<char, 4096> buf{};
   std::string text;

@@ -622,7 +622,11 @@ void TTIFFReader::ReadOldJpeg() {
   std::vector<uint8_t> block;
   const auto decodeInto = [&](TIEBitmap& target, int lines, TProgressRecord& pr) {
     jpeg.SetPosition(0);
-    return ReadJpegStream(jpeg, nullptr, &target, false, lines, false, true, false, false, false, false, pr, scratch);
+    TJpegReadOptions options;
+    options.LinesToRead = lines;
+    options.ReadICC = false;
+    options.ReadMetadata = false;
+    return ReadJpegStream(jpeg, nullptr, &target, options, pr, scratch);
   };
   if (!v.StripByteCounts.empty() && !v.StripOffsets.empty()) {
     const int strips = int(std::min(v.StripOffsets.size(), v.StripByteCounts.size()));

@@ -551,8 +551,13 @@ void DecodeJPEGStrip(TTIFFVars& v, TIEBitmap& b, int firstRow, TProgressRecord& 
     strip.SetPosition(0);
     tables.SetPosition(0);
     try {
-      ReadJpegStream(strip, v.JPEGTables.empty() ? nullptr : &tables, &temp, params.NativePixelFormat, -1, true, false,
-                     true, false, raw, false, used, params);
+      TJpegReadOptions options;
+      options.NativeFormat = params.NativePixelFormat;
+      options.ApplyICC = false;
+      options.InvertCMYK = true;
+      options.ReadMetadata = false;
+      options.RawYCbCr = raw;
+      ReadJpegStream(strip, v.JPEGTables.empty() ? nullptr : &tables, &temp, options, used, params);
     } catch (const Exception&) {
       used.Refuse("the JPEG data is damaged");
     }

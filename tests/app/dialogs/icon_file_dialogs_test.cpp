@@ -67,6 +67,7 @@ protected:
     WriteWithLibrary(d.File("photo.jpg"), *photo);
     auto small = Bitmap32(20, 10, [](int x, int) { return x < 10 ? 0x80FF0000u : 0xFF0000FFu; });
     WriteWithLibrary(d.File("small.png"), *small);
+    WriteWithLibrary(d.File("small.tga"), *small);
     auto sixteen = Bitmap24(8, 8, [](int x, int) { return x < 4 ? 0x000080u : 0xFFFF00u; });
     sixteen->SetPixelFormat(pf4bit);
     sixteen->SaveToFile(d.File("sixteen.bmp"));
@@ -146,6 +147,7 @@ TEST_F(IconDialogs, ThePreviewOfEveryKindOfFile) {
       {"broken.ico", pkNothing, "Picture", false},  // loads without images
       {"photo.jpg", pkPicture, "JPEG 640x480", true},
       {"small.png", pkPicture, "PNG 20x10", true},
+      {"small.tga", pkPicture, "TGA 20x10", true},  // through the registry's Targa picture
       {"sixteen.bmp", pkPicture, "Picture 8x8x16", true},  // the alpha-keeping bitmap class
       {"wide.gif", pkPicture, "GIF 200x100", true},
       {"icon.icpr", pkPicture, "ICPR 32x32x32bpp", true},
@@ -248,6 +250,10 @@ TEST_F(IconDialogs, BrowsingShowsPreviewsAndTheChosenIndexFollowsTheRules) {
     caption = dialog.Caption();
     panelPlaced = dialog.PicturePanel->Parent() == dialog.TemplateParent() && dialog.PicturePanel->Visible();
     dialog.DialogForm()->SaveToPng(OutputFile("open_dialog_preview.png"));
+    DialogRun::Select("small.tga");
+  });
+  Headless().Then([&] {
+    dialog.DialogForm()->SaveToPng(OutputFile("open_dialog_preview_tga.png"));
     DialogRun::Open("[folder]");
   });
   // Another folder: the caption of the file left behind goes with its picture.

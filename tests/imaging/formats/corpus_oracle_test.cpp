@@ -91,8 +91,13 @@ std::optional<Picture> ReadOnce(const Bytes& bytes, const std::string& e, int in
   TProgressRecord& rec = progress.rec;
   if (e == "bmp") ReadBMPStream(s, bitmap, 0, params, rec, paramsOnly, false, mask, false);
   else if (e == "png") ReadPNGStream(s, bitmap, params, paramsOnly, rec);
-  else if (e == "jpg" || e == "jpeg")
-    ReadJpegStream(s, nullptr, &bitmap, false, -1, false, false, true, false, false, paramsOnly, rec, params);
+  else if (e == "jpg" || e == "jpeg") {
+    TJpegReadOptions options;
+    options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+    options.InvertCMYK = true;
+    options.ParamsOnly = paramsOnly;
+    ReadJpegStream(s, nullptr, &bitmap, options, rec, params);
+  }
   else if (e == "tga") ReadTGAStream(s, bitmap, params, rec, paramsOnly, mask, false);
   else if (e == "pcx") ReadPCXStream(s, bitmap, params, paramsOnly, rec, int64_t(bytes.size()));
   else if (e == "psd") ReadPSDStream(s, &bitmap, params, nullptr, false, rec);

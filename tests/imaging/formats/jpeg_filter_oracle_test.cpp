@@ -63,10 +63,11 @@ struct Decoded {
 
 std::unique_ptr<Decoded> Decode(const std::vector<uint8_t>& bytes, int scale = 1, bool native = false) {
   auto d = std::make_unique<Decoded>();
-  d->params.JpegScale = uint8_t(scale);
+  d->params.JpegScale = TIOJpegScale(scale);
   TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
-  d->rows = ReadJpegStream(s, nullptr, &d->bitmap, native, -1, true, true, false, true, false, false, d->progress.rec,
-                           d->params);
+  TJpegReadOptions options;
+  options.NativeFormat = native;
+  d->rows = ReadJpegStream(s, nullptr, &d->bitmap, options, d->progress.rec, d->params);
   return d;
 }
 
@@ -129,11 +130,13 @@ TEST(JpegOracle, AutomaticScaleTruncationAndStreamPosition) {
   auto bytes = qvtest::ReadFileBytes(dir.File("big.jpg"));
 
   Decoded d;
-  d.params.JpegScale = 0;
+  d.params.JpegScale = jscAuto;
   d.params.Width = 200;
   d.params.Height = 200;
   TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
-  ReadJpegStream(s, nullptr, &d.bitmap, false, -1, false, false, false, false, false, false, d.progress.rec, d.params);
+  TJpegReadOptions options;
+  options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+  ReadJpegStream(s, nullptr, &d.bitmap, options, d.progress.rec, d.params);
   EXPECT_EQ(d.params.JpegScaleUsed, 4);
   EXPECT_EQ(d.bitmap.Width(), 400);
   EXPECT_EQ(d.bitmap.Height(), 300);
@@ -226,7 +229,7 @@ TEST(JpegOracle, WrittenFilesOpenInDjpegWithTheirMarkers) {
   for (const Form& f : {Form{"ycc", 2, false}, Form{"prog", 2, true}, Form{"grey", 1, false}, Form{"rgb", 0, false},
                         Form{"cmyk", 3, false}}) {
     TIOParamsVals params(nullptr);
-    params.JpegColorSpace = uint8_t(f.space);
+    params.JpegColorSpace = TIOJpegColorSpace(f.space);
     params.JpegQuality = 95;
     params.JpegProgressive = f.progressive;
     params.SetDpiX(150);
@@ -325,7 +328,7 @@ TEST(JpegOracle, CmykAndYcckFilesReadNativelyArePillowsValuesInverted) {
   auto src = qvtest::Gradient(37, 21);
   for (int space : {3, 4}) {
     TIOParamsVals params(nullptr);
-    params.JpegColorSpace = uint8_t(space);
+    params.JpegColorSpace = TIOJpegColorSpace(space);
     params.JpegQuality = 90;
     TMemoryStream out;
     qvtest::Progress p;
@@ -342,8 +345,10 @@ TEST(JpegOracle, CmykAndYcckFilesReadNativelyArePillowsValuesInverted) {
     for (bool invert : {false, true}) {
       Decoded d;
       TCustomMemoryStream s(bytes.data(), int64_t(bytes.size()));
-      ReadJpegStream(s, nullptr, &d.bitmap, true, -1, true, true, invert, true, false, false, d.progress.rec,
-                     d.params);
+      TJpegReadOptions options;
+      options.NativeFormat = true;
+      options.InvertCMYK = invert;
+      ReadJpegStream(s, nullptr, &d.bitmap, options, d.progress.rec, d.params);
       ASSERT_FALSE(d.progress.Aborted()) << file;
       ASSERT_EQ(d.bitmap.PixelFormat(), ieCMYK) << file;
       EXPECT_EQ(d.params.SamplesPerPixel, 4);
@@ -499,7 +504,7 @@ TEST(JpegOracle, EmbeddedProfileAppliedLikePillowsImageCms) {
   const std::vector<uint8_t> profile = LinearRGBProfile(0);
   ASSERT_TRUE(params.GetInputICC()->LoadFromBuffer(profile.data(), int64_t(profile.size())));
   for (int space : {2, 0}) {  // YCbCr, and an RGB-stored file
-    params.JpegColorSpace = uint8_t(space);
+    params.JpegColorSpace = TIOJpegColorSpace(space);
     TMemoryStream out;
     qvtest::Progress p;
     WriteJpegStream(out, *src, params, p.rec);

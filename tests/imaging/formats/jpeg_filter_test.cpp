@@ -68,8 +68,7 @@ struct TRead {
 };
 
 void Read(TRead& r, TStream& s) {
-  r.rows = ReadJpegStream(s, nullptr, &r.bitmap, false, -1, true, true, false, true, false, false, r.progress.rec,
-                          r.params);
+  r.rows = ReadJpegStream(s, nullptr, &r.bitmap, TJpegReadOptions{}, r.progress.rec, r.params);
 }
 
 TEST(JpegExif, ResolutionFromExifWhenTheDensitySaysNothing) {
@@ -136,7 +135,7 @@ TEST(JpegExif, ThumbnailReadInPlaceAndTheStreamGoesBackToWhereTheReadBegan) {
     r.params.SetUseEXIFThumbnail(true);
     r.params.Width = 8;  // the asked size goes back when there is no thumbnail
     r.params.Height = 8;
-    r.params.JpegScale = 0;
+    r.params.JpegScale = jscAuto;
     Read(r, s);
     ASSERT_FALSE(r.progress.Aborted()) << thumbWidth;
     EXPECT_TRUE(r.params.JpegUseExifThumbnail);
@@ -220,7 +219,10 @@ TEST(JpegRead, HostileStreamsSayWhyAndAllocateNothingHuge) {
     TIEBitmap bitmap;
     TIOParamsVals params(nullptr);
     qvtest::Progress p;
-    ReadJpegStream(s, nullptr, &bitmap, false, -1, false, false, true, false, false, false, p.rec, params);
+    TJpegReadOptions options;
+    options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+    options.InvertCMYK = true;
+    ReadJpegStream(s, nullptr, &bitmap, options, p.rec, params);
     EXPECT_TRUE(p.Aborted()) << c.name;
     EXPECT_STREQ(p.rec.Refusal, c.reason) << c.name;
     EXPECT_LE(int64_t(bitmap.Width()) * bitmap.Height(), 32 * 16) << c.name;
@@ -229,7 +231,10 @@ TEST(JpegRead, HostileStreamsSayWhyAndAllocateNothingHuge) {
   TIEBitmap bitmap;
   TIOParamsVals params(nullptr);
   qvtest::Progress p;
-  ReadJpegStream(s, nullptr, &bitmap, false, -1, false, false, true, false, false, false, p.rec, params);
+  TJpegReadOptions options;
+  options.ReadICC = options.ApplyICC = options.ReadMetadata = false;
+  options.InvertCMYK = true;
+  ReadJpegStream(s, nullptr, &bitmap, options, p.rec, params);
   EXPECT_FALSE(p.Aborted());
 }
 

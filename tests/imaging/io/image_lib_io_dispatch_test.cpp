@@ -25,14 +25,13 @@ void MarkWriters(StubFilters& stub) {
       stub.Write(s, b, nullptr, pr);
     };
   };
-  f.WriteGIFStream = mark("GIF");
   f.WriteTIFFStream = [&stub](TStream& s, bool, TIEBitmap* b, TProgressRecord& pr, TIOParamsVals&) {
     stub.payload = "TIFF";
     stub.Write(s, *b, nullptr, pr);
     return 1;
   };
   for (auto [code, tag] : {std::pair{ioJPEG, "JPEG"}, std::pair{ioPCX, "PCX"}, std::pair{ioTGA, "TGA"},
-                           std::pair{ioPNG, "PNG"}}) {
+                           std::pair{ioPNG, "PNG"}, std::pair{ioGIF, "GIF"}}) {
     auto write = mark(tag);
     FindFormatDescriptor(code)->Write = [write](TIEFormatWriteArgs& a) {
       write(a.Stream, a.Bitmap, a.Params, a.Progress);
@@ -143,11 +142,9 @@ TEST_F(ImageLibIOTest, LoadStreamAndBuffers) {
   s.WriteBuffer(gif, sizeof gif);
   s.SetPosition(4);
   int64_t seenAt = -1;
-  IEFilters().ReadGIFStream = [&](TStream& st, TIEBitmap& b, int& n, bool, TIEMaskOut&, bool, TProgressRecord& pr,
-                                  TIOParamsVals& p) {
-    seenAt = st.Position();
-    n = 1;
-    stub.Read(&b, p, pr, nullptr, false);
+  FindFormatDescriptor(ioGIF)->Read = [&](TIEFormatReadArgs& a) {
+    seenAt = a.Stream.Position();
+    stub.Read(a.Bitmap, a.Params, a.Progress, nullptr, false);
   };
   io.LoadStream(s);
   EXPECT_EQ(seenAt, 4);

@@ -56,15 +56,7 @@ void StubFilters::Install() {
     self->Write(s, *b, nullptr, pr);
     return 1;
   };
-  f.ReadGIFStream = [self](TStream&, TIEBitmap& b, int& frames, bool, TIEMaskOut& m, bool po, TProgressRecord& pr,
-                           TIOParamsVals& p) {
-    frames = 3;
-    self->Read(&b, p, pr, &m, po);
-  };
   auto simpleWrite = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, TProgressRecord& pr) { self->Write(s, b, nullptr, pr); };
-  f.WriteGIFStream = simpleWrite;
-  f.WritePSStream = simpleWrite;
-  f.WritePDFStream = simpleWrite;
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
@@ -109,6 +101,7 @@ void StubFilters::Install() {
        },
        write);
   stub(ioDCX, readNoMask, write);
+  stub(ioGIF, read, write);
   stub(ioBMP, read, write);
   stub(ioICO, read, [self](TIEFormatWriteArgs& a) {
     std::vector<int> bitCounts;
@@ -123,6 +116,8 @@ void StubFilters::Install() {
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);
+  stub(ioPS, readNoMask, write);
+  stub(ioPDF, readNoMask, write);
 }
 
 // ---- the view ----

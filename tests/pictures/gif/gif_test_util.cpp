@@ -41,6 +41,12 @@ std::vector<uint8_t> Colors(const ColorMapObject* map) {
   return c;
 }
 
+// Whether the continuation block i goes on a comment.
+bool InComment(const ExtensionBlock* blocks, int i) {
+  while (i > 0 && blocks[i - 1].Function == CONTINUE_EXT_FUNC_CODE) --i;
+  return i > 0 && blocks[i - 1].Function == COMMENT_EXT_FUNC_CODE;
+}
+
 void ReadExtensions(const ExtensionBlock* blocks, int count, LibFrame* frame, LibFile& file) {
   for (int i = 0; i < count; ++i) {
     const ExtensionBlock& e = blocks[i];
@@ -52,6 +58,9 @@ void ReadExtensions(const ExtensionBlock* blocks, int count, LibFrame* frame, Li
       frame->transparent = gcb.TransparentColor;
     } else if (e.Function == COMMENT_EXT_FUNC_CODE) {
       file.comments.emplace_back(reinterpret_cast<const char*>(e.Bytes), e.ByteCount);
+    } else if (e.Function == CONTINUE_EXT_FUNC_CODE && InComment(blocks, i) && !file.comments.empty()) {
+      // giflib keeps the further sub-blocks of a comment as blocks of their own.
+      file.comments.back().append(reinterpret_cast<const char*>(e.Bytes), e.ByteCount);
     } else if (e.Function == APPLICATION_EXT_FUNC_CODE && e.ByteCount == 11 &&
                (std::memcmp(e.Bytes, "NETSCAPE2.0", 11) == 0 || std::memcmp(e.Bytes, "ANIMEXTS1.0", 11) == 0) &&
                i + 1 < count && blocks[i + 1].ByteCount >= 3 && blocks[i + 1].Bytes[0] == 1) {

@@ -328,3 +328,30 @@ TEST(XBMImage, NamesBecomeCIdentifiers) {
   EXPECT_EQ(ReverseBits8(0x01), 0x80);
   EXPECT_EQ(ReverseBits8(0xC4), 0x23);
 }
+
+TEST(XPMColourNames, LoadX11ColorNamesGivesTheTableTheReaderUses) {
+  std::vector<std::string> names;
+  std::vector<uint32_t> values;
+  LoadX11ColorNames(names, values);
+  ASSERT_EQ(names.size(), values.size());
+  ASSERT_GE(names.size(), 146u);
+  EXPECT_EQ(names.front(), "black");
+  EXPECT_EQ(names[2], "aliceblue");
+  EXPECT_EQ(names.back(), "teal") << "the last entry is taken too";
+  EXPECT_EQ(values.back(), 0x008080u);
+  for (size_t i = 0; i < names.size(); ++i) {
+    uint32_t found = 0;
+    ASSERT_TRUE(FindX11Color(names[i], found)) << names[i];
+    EXPECT_EQ(found, values[i]) << names[i];
+  }
+}
+
+TEST(XPMColourNames, SvgColorKeywordsAreNoneThenAlphabetical) {
+  const auto keywords = SvgColorKeywords();
+  ASSERT_EQ(keywords.size(), 145u);
+  EXPECT_EQ(keywords[0].Name, u"none");
+  EXPECT_EQ(keywords[0].Color, -2);
+  for (size_t i = 2; i < keywords.size(); ++i) EXPECT_LT(keywords[i - 1].Name, keywords[i].Name);
+  for (const auto& k : keywords)
+    EXPECT_TRUE(k.Name != u"lightgrey" && k.Name != u"slategrey" && k.Name != u"snow");
+}

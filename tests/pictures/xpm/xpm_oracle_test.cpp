@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "pictures/common/picture_pixels.h"
@@ -198,4 +200,36 @@ TEST(XBMOracle, PillowAndNetpbmReadOursAndWeReadPillows) {
   qvtest::RunCommand("/usr/bin/python3 -c \"from PIL import Image; print(Image.open('" + ours + "').info.get('hotspot'))\"",
                      &hotspot);
   EXPECT_EQ(hotspot, "(5, 7)\n");
+}
+
+// ImageMagick marks the colour names that SVG defines; its values are the
+// standard's, except gray and grey, which it keeps from its own tables ("none"
+// is not a colour there).
+TEST(XPMOracle, SvgColorKeywordsAgreeWithImageMagick) {
+  std::string listing;
+  if (qvtest::RunCommand("convert -list color 2>/dev/null", &listing) != 0 || listing.empty())
+    GTEST_SKIP() << "ImageMagick's convert missing";
+  std::map<std::string, int32_t> magick;
+  std::istringstream lines(listing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.find("SVG") == std::string::npos) continue;
+    std::istringstream fields(line);
+    std::string name, value;
+    fields >> name >> value;
+    int r, g, b;
+    if (std::sscanf(value.c_str(), "srgb(%d,%d,%d)", &r, &g, &b) != 3) continue;
+    for (char& ch : name) ch = static_cast<char>(std::tolower(ch));
+    magick[name] = int32_t(b << 16 | g << 8 | r);
+  }
+  int checked = 0;
+  for (const auto& k : SvgColorKeywords()) {
+    const std::string name(k.Name.begin(), k.Name.end());
+    if (name == "none" || name == "gray" || name == "grey") continue;
+    const auto it = magick.find(name);
+    if (it == magick.end()) continue;
+    EXPECT_EQ(k.Color, it->second) << name;
+    ++checked;
+  }
+  EXPECT_GT(checked, 130);
 }
