@@ -48,7 +48,6 @@ std::vector<TIEFormatDescriptor> FormatFilterList() {
       PSFormat(),
       PDFFormat(),
       DCXFormat(),
-      CameraRawFormat(),
       PSDFormat(),
       IEVFormat(),
       LYRFormat(),

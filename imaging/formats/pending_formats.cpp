@@ -96,19 +96,6 @@ TIEFormatDescriptor J2KFormat() {
   };
 }
 
-// Detection asks the camera test after every other one (format_detect.cpp).
-TIEFormatDescriptor CameraRawFormat() {
-  return {
-      .FileType = ioRAW,
-      .FullName = "Camera RAW",
-      .Suffixes = "CRW;CR2;NEF;RAW;PEF;RAF;X3F;BAY;ORF;SRF;MRW;DCR;SR2",
-      .Access = ieaRead,
-      .Read = ReadSpecialFormat<&TIEFilterSlots::ReadCameraRawStream>,
-      .ReadParams = ReadSpecialFormat<&TIEFilterSlots::ReadCameraRawStream>,
-      .LoadOpenFailure = ieofKeepFlag,
-  };
-}
-
 TIEFormatDescriptor IEVFormat() {
   return {.FileType = ioIEV, .FullName = "Vectorial objects", .Suffixes = "IEV", .Access = ieaReadWrite,
           .Frame = ieffLayers};

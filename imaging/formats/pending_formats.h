@@ -8,7 +8,6 @@
 TIEFormatDescriptor DICOMFormat();
 TIEFormatDescriptor JP2Format();
 TIEFormatDescriptor J2KFormat();
-TIEFormatDescriptor CameraRawFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();

@@ -22,6 +22,19 @@ void InstallFormatDescriptors(std::vector<TIEFormatDescriptor> list) { List() = 
 
 std::vector<TIEFormatDescriptor>& FormatDescriptors() { return List(); }
 
+void RegisterFormatDescriptor(TIEFormatDescriptor descriptor, TImageFileType before) {
+  std::vector<TIEFormatDescriptor>& list = List();
+  for (TIEFormatDescriptor& d : list) {
+    if (d.FileType == descriptor.FileType) {
+      d = std::move(descriptor);
+      return;
+    }
+  }
+  auto at = list.begin();
+  while (at != list.end() && at->FileType != before) ++at;
+  list.insert(at, std::move(descriptor));
+}
+
 TIEFormatDescriptor* FindFormatDescriptor(TImageFileType code) {
   for (TIEFormatDescriptor& d : List())
     if (d.FileType == code) return &d;

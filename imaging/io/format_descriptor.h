@@ -63,6 +63,9 @@ using TIEFormatWrite = std::function<void(TIEFormatWriteArgs& args)>;
 // Probes from this order up search forward through the data instead of testing
 // a signature at the position; detection asks them after every other test.
 constexpr int kLateProbeOrder = 1000;
+// Probes from this order up are asked last of all, after the registry's own
+// content tests (the camera raw test, which also takes files by their size).
+constexpr int kFinalProbeOrder = 1000000;
 
 // Pages of the parameters dialog.
 constexpr uint16_t iedpJPEG = 4, iedpTIFF = 8, iedpGIF = 16, iedpBMP = 32, iedpPCX = 64, iedpPNG = 128,
@@ -163,6 +166,10 @@ struct TIEFormatDescriptor {
 // The installed list, in registration order.
 void InstallFormatDescriptors(std::vector<TIEFormatDescriptor> list);
 std::vector<TIEFormatDescriptor>& FormatDescriptors();
+// Puts a descriptor that a higher layer defines into the installed list: in
+// place of one with the same code, else before the first with the code
+// before (at the end when there is none).
+void RegisterFormatDescriptor(TIEFormatDescriptor descriptor, TImageFileType before);
 // The first descriptor with the code, or nil.
 TIEFormatDescriptor* FindFormatDescriptor(TImageFileType code);
 // True when one of the ";"-separated suffixes equals the extension (any case,

@@ -67,7 +67,7 @@ TImageFileType DetectByContent(TStream& s, int64_t start) {
   // taken for it.
   std::vector<const TIEFormatDescriptor*> probes;
   for (const TIEFormatDescriptor& d : FormatDescriptors())
-    if (d.Probe && d.ProbeOrder > 0) probes.push_back(&d);
+    if (d.Probe && d.ProbeOrder > 0 && d.ProbeOrder < kFinalProbeOrder) probes.push_back(&d);
   std::stable_sort(probes.begin(), probes.end(),
                    [](const TIEFormatDescriptor* x, const TIEFormatDescriptor* y) { return x->ProbeOrder < y->ProbeOrder; });
   auto asks = [&](const TIEFormatDescriptor* d) { return size > d->ProbeMinSize && Probe(d->Probe, s, start); };
@@ -114,7 +114,10 @@ TImageFileType DetectStreamFileType(TStream& stream) {
   TImageFileType result = ioUnknown;
   try {
     result = DetectByContent(stream, start);
-    if (result == ioUnknown && Probe(IEFilters().IsCameraRawStream, stream, start)) result = ioRAW;
+    for (const TIEFormatDescriptor& d : FormatDescriptors()) {
+      if (result != ioUnknown) break;
+      if (d.Probe && d.ProbeOrder >= kFinalProbeOrder && Probe(d.Probe, stream, start)) result = d.FileType;
+    }
   } catch (...) {
     result = ioUnknown;
   }

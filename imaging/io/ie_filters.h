@@ -70,8 +70,6 @@ struct TIEFilterSlots {
   // Specialised readers
   using TSpecialReader = std::function<void(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params,
                                             bool paramsOnly, TProgressRecord& progress)>;
-  TSpecialReader ReadCameraRawStream;
-  TIEStreamTest IsCameraRawStream;
   TSpecialReader ReadDICOMStream;
   TIEStreamTest IsDICOMStream;
   TSpecialReader ReadJ2000Stream;

@@ -3,6 +3,7 @@
 #include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/special/jpeg2000/j2000_filter.h"
+#include "imaging/special/raw/raw_reader.h"
 #include "imaging/special/wic/wic_codec.h"
 
 void RegisterSpecialFormats() {
@@ -15,6 +16,8 @@ void RegisterSpecialFormats() {
 }
 
 void AddSpecialFormatDescriptors() {
+  // Camera RAW stands where the registry has always listed it, before PSD.
+  RegisterFormatDescriptor(CameraRawFormat(), ioPSD);
   // HD Photo closes the list; a second registration replaces its entry.
   std::vector<TIEFormatDescriptor>& list = FormatDescriptors();
   if (TIEFormatDescriptor* d = FindFormatDescriptor(ioHDP))

@@ -87,7 +87,7 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   FindFormatDescriptor(ioPNG)->Probe = probe("png", false);
   FindFormatDescriptor(ioICO)->Probe = probe("ico", false);
   FindFormatDescriptor(ioPSD)->Probe = probe("psd", true);
-  f.IsCameraRawStream = probe("camera", true);
+  FindFormatDescriptor(ioRAW)->Probe = probe("camera", true);
   TMemoryStream s;
   s.WriteBuffer("0123456789", 10);
   s.SetPosition(3);

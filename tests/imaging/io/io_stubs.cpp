@@ -50,7 +50,6 @@ void StubFilters::Install() {
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
-  f.ReadCameraRawStream = special;
   f.ReadDICOMStream = special;
   f.ReadJ2000Stream = special;
   f.WriteJ2000Stream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, int, TProgressRecord& pr) {
@@ -100,6 +99,8 @@ void StubFilters::Install() {
   stub(ioCUR, read, write);
   stub(ioTGA, read, writeMask);
   stub(ioPXM, readNoMask, write);
+  stub(ioRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, a.ParamsOnly); },
+       write);
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);

@@ -10,12 +10,24 @@
 
 namespace qvtest {
 
+// The formats layer's descriptors with those the specialised layer adds
+// (RegisterSpecialFormats), in the order the library lists them.
+inline std::vector<TIEFormatDescriptor> AllFormats() {
+  const std::vector<TIEFormatDescriptor> saved = FormatDescriptors();
+  InstallFormatDescriptors(FormatFilterList());
+  AddSpecialFormatDescriptors();
+  std::vector<TIEFormatDescriptor> list = FormatDescriptors();
+  FormatDescriptors() = saved;
+  return list;
+}
+
 // Installs the formats' descriptors and builds the registry (as the library's
 // start-up does) unless they stand, also when a test of the start-up sequence
 // has taken the registry down.
 inline void EnsureImageIO() {
   if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
-  // A test that installed the formats layer's list alone leaves HD Photo out.
+  // A test that installed the formats layer's list alone leaves the
+  // specialised formats out.
   if (FindFormatDescriptor(ioHDP) == nullptr) {
     AddSpecialFormatDescriptors();
     if (FileFormatCount() != 0) InitImageIO();
