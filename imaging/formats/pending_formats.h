@@ -7,9 +7,6 @@
 
 TIEFormatDescriptor TIFFFormat();
 TIEFormatDescriptor GIFFormat();
-TIEFormatDescriptor DICOMFormat();
-TIEFormatDescriptor JP2Format();
-TIEFormatDescriptor J2KFormat();
 TIEFormatDescriptor PSFormat();
 TIEFormatDescriptor PDFFormat();
 TIEFormatDescriptor CameraRawFormat();

@@ -22,6 +22,18 @@ void InstallFormatDescriptors(std::vector<TIEFormatDescriptor> list) { List() = 
 
 std::vector<TIEFormatDescriptor>& FormatDescriptors() { return List(); }
 
+void AddFormatDescriptor(TIEFormatDescriptor descriptor, TImageFileType after) {
+  std::vector<TIEFormatDescriptor>& list = List();
+  if (TIEFormatDescriptor* same = FindFormatDescriptor(descriptor.FileType)) {
+    *same = std::move(descriptor);
+    return;
+  }
+  auto at = list.begin();
+  while (at != list.end() && at->FileType != after) ++at;
+  if (at != list.end()) ++at;
+  list.insert(at, std::move(descriptor));
+}
+
 TIEFormatDescriptor* FindFormatDescriptor(TImageFileType code) {
   for (TIEFormatDescriptor& d : List())
     if (d.FileType == code) return &d;

@@ -157,6 +157,11 @@ struct TIEFormatDescriptor {
 // The installed list, in registration order.
 void InstallFormatDescriptors(std::vector<TIEFormatDescriptor> list);
 std::vector<TIEFormatDescriptor>& FormatDescriptors();
+// Adds a format that a layer above the formats serves (the specialised
+// readers): it replaces a descriptor of the same code where there is one,
+// else it goes right after the descriptor with the code `after` (at the end
+// when that is not listed), so the registry keeps its order.
+void AddFormatDescriptor(TIEFormatDescriptor descriptor, TImageFileType after);
 // The first descriptor with the code, or nil.
 TIEFormatDescriptor* FindFormatDescriptor(TImageFileType code);
 // True when one of the ";"-separated suffixes equals the extension (any case,

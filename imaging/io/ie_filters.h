@@ -76,15 +76,6 @@ struct TIEFilterSlots {
                                             bool paramsOnly, TProgressRecord& progress)>;
   TSpecialReader ReadCameraRawStream;
   TIEStreamTest IsCameraRawStream;
-  TSpecialReader ReadDICOMStream;
-  TIEStreamTest IsDICOMStream;
-  TSpecialReader ReadJ2000Stream;
-  // codeStream: 0 a JP2 file, 1 a bare code stream.
-  std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, int codeStream,
-                     TProgressRecord& progress)>
-      WriteJ2000Stream;
-  TIEStreamTest IsJP2Stream;
-  TIEStreamTest IsJ2KStream;
   TSpecialReader ReadHDPhotoStream;
   TSimpleWriter WriteHDPhotoStream;
   TIEStreamTest IsHDPhotoStream;

@@ -1,12 +1,13 @@
 #include "imaging/special/special_formats.h"
 
-#include "imaging/io/ie_filters.h"
+#include "imaging/core/ie_startup.h"
+#include "imaging/io/format_descriptor.h"
+#include "imaging/special/dicom/dicom_reader.h"
 #include "imaging/special/jpeg2000/j2000_filter.h"
 
 void RegisterSpecialFormats() {
-  TIEFilterSlots& f = IEFilters();
-  f.IsJP2Stream = IsJP2Stream;
-  f.IsJ2KStream = IsJ2KStream;
-  f.ReadJ2000Stream = ReadJ2000Stream;
-  f.WriteJ2000Stream = WriteJ2000Stream;
+  AddFormatDescriptor(DICOMFormat(), ioPNG);
+  AddFormatDescriptor(JP2Format(), ioWBMP);
+  AddFormatDescriptor(J2KFormat(), ioJP2);
+  SetLibraryStartupStep(iessJ2000Codec, nullptr, DoneJ2000Codec);
 }

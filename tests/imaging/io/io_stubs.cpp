@@ -69,12 +69,7 @@ void StubFilters::Install() {
     self->Read(b, p, pr, nullptr, po);
   };
   f.ReadCameraRawStream = special;
-  f.ReadDICOMStream = special;
-  f.ReadJ2000Stream = special;
   f.ReadHDPhotoStream = special;
-  f.WriteJ2000Stream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, int, TProgressRecord& pr) {
-    self->Write(s, b, nullptr, pr);
-  };
   f.WriteHDPhotoStream = simpleWrite;
 
   // The formats with filters of their own: their descriptors' entry points.
@@ -122,6 +117,9 @@ void StubFilters::Install() {
   stub(ioWBMP, readNoMask, write);
   stub(ioBMPRAW, [self](TIEFormatReadArgs& a) { self->Read(a.Bitmap, a.Params, a.Progress, nullptr, false); }, write);
   stub(ioPSD, readNoMask, write);
+  stub(ioDICOM, readNoMask, write);
+  stub(ioJP2, readNoMask, write);
+  stub(ioJ2K, readNoMask, write);
 }
 
 // ---- the view ----

@@ -6,14 +6,20 @@
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_descriptor.h"
 #include "imaging/io/ie_filters.h"
+#include "imaging/special/special_formats.h"
 
 namespace qvtest {
 
 // Installs the formats' descriptors and builds the registry (as the library's
 // start-up does) unless they stand, also when a test of the start-up sequence
 // has taken the registry down.
+inline void InstallAllFormats() {
+  InstallFormatDescriptors(FormatFilterList());
+  RegisterSpecialFormats();
+}
+
 inline void EnsureImageIO() {
-  if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
+  if (FormatDescriptors().empty()) InstallAllFormats();
   if (FileFormatCount() == 0) InitImageIO();
 }
 
@@ -33,12 +39,12 @@ private:
 };
 
 // Takes the content tests of the formats with filters of their own away. The
-// formats still read through hooks (TIFF, DICOM, JPEG 2000, HD Photo) test
-// through the slots, which the caller clears or fills.
+// formats still read through hooks (TIFF, HD Photo) test through the slots,
+// which the caller clears or fills.
 inline void ClearFormatProbes() {
   for (TIEFormatDescriptor& d : FormatDescriptors()) {
     const TImageFileType c = d.FileType;
-    if (c != ioTIFF && c != ioDICOM && c != ioJP2 && c != ioJ2K && c != ioHDP) d.Probe = nullptr;
+    if (c != ioTIFF && c != ioHDP) d.Probe = nullptr;
   }
 }
 

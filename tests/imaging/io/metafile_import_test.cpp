@@ -13,6 +13,7 @@
 #include "imaging/formats/metafile_probes.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_detect.h"
+#include "tests/imaging/io/io_test_support.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "platform/graphics/graphics_metafile.h"
@@ -40,7 +41,7 @@ struct MetafileImport : ::testing::Test {
   TIEBitmap bitmap;
   std::unique_ptr<TImageLibIO> io = TImageLibIO::CreateForBitmap(&bitmap);
   void SetUp() override {
-    if (FormatDescriptors().empty()) InstallFormatDescriptors(FormatFilterList());
+    if (FormatDescriptors().empty()) qvtest::InstallAllFormats();
     InitImageIO();
     io->SetBackground(0x00FFFFFF);
   }
