@@ -413,7 +413,7 @@ TEST(DICOMReader, HostileFilesAreRefusedAndLeaveTheBitmap) {
     EXPECT_TRUE(r.abort) << c.name;
     EXPECT_FALSE(r.Refusal().empty()) << c.name;
     EXPECT_EQ(r.bitmap->Width(), 3) << c.name;
-    EXPECT_EQ(r.bitmap->GetPixelRGB(1, 1), (TRGB{0x56, 0x34, 0x12})) << c.name;
+    EXPECT_EQ(r.bitmap->GetPixelRGB(1, 1), (TRGB{0x12, 0x34, 0x56})) << c.name;
   }
 }
 
