@@ -202,13 +202,19 @@ bool ReadHeaders(const uint8_t* p, const uint8_t* end, TScan& scan, std::array<T
       for (int c = 0; c < scan.frame.Components; ++c) componentIds[c] = s[6 + 3 * c];
     } else if (code == 0xC4) {
       while (segmentEnd - s >= 17) {
-        const int id = s[0] & 0x0F;
-        if ((s[0] >> 4) > 1 || id > 3) return reason = "a Huffman table with a bad class or identifier", false;
+        const int id = s[0] & 0x0F, tableClass = s[0] >> 4;
+        if (tableClass > 1 || id > 3) return reason = "a Huffman table with a bad class or identifier", false;
         uint8_t counts[16];
         int total = 0;
         for (int i = 0; i < 16; ++i) total += counts[i] = s[1 + i];
-        if (total > kMaxSymbols) return reason = "a Huffman table with more than 17 codes", false;
         if (segmentEnd - s < 17 + total) return reason = "a Huffman table past its segment", false;
+        // Writers that share their tables with the DCT processes (ffmpeg)
+        // add AC tables, which a lossless scan never uses.
+        if (tableClass == 1) {
+          s += 17 + total;
+          continue;
+        }
+        if (total > kMaxSymbols) return reason = "a Huffman table with more than 17 codes", false;
         for (int i = 0; i < total; ++i)
           if (s[17 + i] > 16) return reason = "a Huffman symbol above 16", false;
         if (!BuildTable(counts, s + 17, total, tables[id])) return reason = "a Huffman table with too many codes of a length", false;

@@ -104,6 +104,17 @@ std::vector<TSeed> Seeds() {
   return seeds;
 }
 
+// The DICOM seeds are good files: each reads without a refusal.
+TEST(FuzzSeeds, DicomSeedsRead) {
+  for (const TSeed& s : Seeds()) {
+    if (std::string(s.target) != "dicom_reader") continue;
+    qvtest::TDicomRead r;
+    qvtest::ReadDicomBytes(s.bytes, r);
+    EXPECT_FALSE(r.abort) << s.name << ": " << r.Refusal();
+    EXPECT_FALSE(r.bitmap->IsEmpty()) << s.name;
+  }
+}
+
 TEST(FuzzSeeds, DicomAndJpeg2000SeedsWrittenWhenAskedAndPresent) {
   const char* out = std::getenv("QV_WRITE_FUZZ_SEEDS");
   for (const TSeed& s : Seeds()) {

@@ -170,15 +170,17 @@ TEST(DICOMReader, WindowAndRescaleMapping) {
   for (uint8_t mode : {0, 1}) {
     TDicomWriter s(kExplicitLE);
     s.Picture(3, 1, 16, 16, "MONOCHROME2", 1, 1).Text(0x28, 0x1050, "DS", "5").Text(0x28, 0x1051, "DS", "0");
-    s.Element(0x7FE0, 0x0010, "OW", Words({uint16_t(-100), 0, 300}));
+    // The negative value comes second: the offset is taken from all values
+    // before any is stored.
+    s.Element(0x7FE0, 0x0010, "OW", Words({0, uint16_t(-100), 300}));
     TDicomRead rs;
     rs.params->DicomRange = mode;
     qvtest::ReadDicomBytes(s.Data(), rs);
     ASSERT_FALSE(rs.abort) << rs.Refusal();
     if (mode == 0) {
-      EXPECT_EQ(Row16(*rs.bitmap, 0), (std::vector<int>{0, 16383, 65535}));
+      EXPECT_EQ(Row16(*rs.bitmap, 0), (std::vector<int>{16383, 0, 65535}));
     } else {
-      EXPECT_EQ(Row16(*rs.bitmap, 0), (std::vector<int>{0, 100, 400}));
+      EXPECT_EQ(Row16(*rs.bitmap, 0), (std::vector<int>{100, 0, 400}));
       EXPECT_EQ(rs.params->DicomValueOffset, 100);
       EXPECT_EQ(rs.bitmap->RangeMin(), 0);
       EXPECT_EQ(rs.bitmap->RangeMax(), 400);

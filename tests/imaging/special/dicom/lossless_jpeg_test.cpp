@@ -11,6 +11,7 @@
 #include <string>
 
 #include "imaging/io/io_types.h"
+#include "test_support.h"
 #include "tests/imaging/special/dicom/lossless_jpeg_writer.h"
 
 namespace {
@@ -166,6 +167,37 @@ TEST(LosslessJpeg, RefusesDamagedAndHostileData) {
   const char* reason = nullptr;
   TProgress p;
   EXPECT_FALSE(DecodeLosslessJPEG(good.data(), good.size(), nullptr, bytes.data(), bytes.size(), p.rec, reason));
+}
+
+// ffmpeg's ljpeg encoder (three 8-bit components, predictors 1 to 3, with
+// the DCT processes' AC tables beside the lossless ones).
+TEST(LosslessJpegOracle, DecodesFfmpegsLjpegEncoder) {
+  if (!qvtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+  qvtest::TempDir dir;
+  const int width = 16, height = 8;
+  Bytes planes(size_t(width) * height * 3);
+  std::mt19937 random(5);
+  for (size_t i = 0; i < planes.size(); ++i) planes[i] = uint8_t(i * 7 % 251 + random() % 5);
+  qvtest::WriteFileBytes(dir.File("in.yuv"), planes);
+  for (int predictor = 1; predictor <= 3; ++predictor) {
+    SCOPED_TRACE(predictor);
+    const std::string out = dir.File("p" + std::to_string(predictor) + ".jpg");
+    ASSERT_EQ(qvtest::RunCommand("ffmpeg -loglevel error -y -f rawvideo -pix_fmt yuvj444p -s 16x8 -i " +
+                                 dir.File("in.yuv") + " -c:v ljpeg -pred " + std::to_string(predictor) + " -f mjpeg " +
+                                 out),
+              0);
+    const Bytes data = qvtest::ReadFileBytes(out);
+    Bytes samples(planes.size());
+    const char* reason = nullptr;
+    TProgress p;
+    ASSERT_TRUE(DecodeLosslessJPEG(data.data(), data.size(), nullptr, samples.data(), samples.size(), p.rec, reason))
+        << reason;
+    int bad = 0;
+    for (int c = 0; c < 3; ++c)
+      for (int i = 0; i < width * height; ++i)
+        if (samples[size_t(i) * 3 + c] != planes[size_t(c) * width * height + i] && bad++ < 5)
+          ADD_FAILURE() << "sample " << i << " component " << c;
+  }
 }
 
 }  // namespace
