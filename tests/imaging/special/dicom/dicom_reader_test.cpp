@@ -285,6 +285,15 @@ TEST(DICOMReader, RunLengthEncodedPictures) {
     EXPECT_LE(blue.r, 5) << photometric;
   }
   {
+    // All values 0: the stretch has nothing to divide by and keeps 0.
+    TDicomWriter w(kRLE);
+    w.Picture(4, 1, 8, 8, "MONOCHROME2").Encapsulated({qvtest::RleFrame({{0, 0, 0, 0}})});
+    TDicomRead r;
+    qvtest::ReadDicomBytes(w.Data(), r);
+    ASSERT_FALSE(r.abort) << r.Refusal();
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(r.bitmap->GetPixel8(x, 0), 0);
+  }
+  {
     // Runs that claim more than the picture holds stop at its end.
     Bytes frame = qvtest::RleFrame({{1, 2}});
     frame.resize(64);
