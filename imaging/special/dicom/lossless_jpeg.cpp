@@ -199,7 +199,14 @@ bool ReadHeaders(const uint8_t* p, const uint8_t* end, TScan& scan, std::array<T
       scan.frame.Components = s[5];
       if (scan.frame.Components < 1 || scan.frame.Components > 4 || segmentEnd - s < 6 + 3 * scan.frame.Components)
         return reason = "a frame header with a bad component count", false;
-      for (int c = 0; c < scan.frame.Components; ++c) componentIds[c] = s[6 + 3 * c];
+      for (int c = 0; c < scan.frame.Components; ++c) {
+        componentIds[c] = s[6 + 3 * c];
+        // Interleaved components of other sampling factors code blocks of
+        // samples per unit, which DICOM never stores; they are refused, not
+        // decoded in the wrong order.
+        if (scan.frame.Components > 1 && s[7 + 3 * c] != 0x11)
+          return reason = "components with sampling factors other than 1 x 1", false;
+      }
     } else if (code == 0xC4) {
       while (segmentEnd - s >= 17) {
         const int id = s[0] & 0x0F, tableClass = s[0] >> 4;

@@ -169,9 +169,12 @@ TEST(LosslessJpeg, RefusesDamagedAndHostileData) {
   EXPECT_FALSE(DecodeLosslessJPEG(good.data(), good.size(), nullptr, bytes.data(), bytes.size(), p.rec, reason));
 }
 
-// ffmpeg's ljpeg encoder (three 8-bit components, predictors 1 to 3, with
-// the DCT processes' AC tables beside the lossless ones).
-TEST(LosslessJpegOracle, DecodesFfmpegsLjpegEncoder) {
+// ffmpeg's ljpeg encoder writes the DCT processes' AC tables beside its
+// lossless ones, and codes three components with sampling factors 1 x 2 (or,
+// for RGB, a 9-bit colour transform of its own). ffmpeg's own decoder gives
+// back the input; ours refuses the 1 x 2 units with its reason instead of
+// decoding them in the wrong order.
+TEST(LosslessJpegOracle, FfmpegsLjpegEncoder) {
   if (!qvtest::HaveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   qvtest::TempDir dir;
   const int width = 16, height = 8;
@@ -190,13 +193,9 @@ TEST(LosslessJpegOracle, DecodesFfmpegsLjpegEncoder) {
     Bytes samples(planes.size());
     const char* reason = nullptr;
     TProgress p;
-    ASSERT_TRUE(DecodeLosslessJPEG(data.data(), data.size(), nullptr, samples.data(), samples.size(), p.rec, reason))
-        << reason;
-    int bad = 0;
-    for (int c = 0; c < 3; ++c)
-      for (int i = 0; i < width * height; ++i)
-        if (samples[size_t(i) * 3 + c] != planes[size_t(c) * width * height + i] && bad++ < 5)
-          ADD_FAILURE() << "sample " << i << " component " << c;
+    EXPECT_FALSE(DecodeLosslessJPEG(data.data(), data.size(), nullptr, samples.data(), samples.size(), p.rec, reason));
+    ASSERT_NE(reason, nullptr);
+    EXPECT_EQ(std::string(reason), "components with sampling factors other than 1 x 1");
   }
 }
 
