@@ -15,6 +15,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
 #include "imaging/special/video/video_frames.h"
@@ -33,6 +34,7 @@ std::filesystem::path Folder() {
 void Start() {
   static bool started = [] {
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     RegisterVideoFrameReader();
     LibraryStaticInit();
     return true;

@@ -7,6 +7,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
@@ -15,6 +16,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] {
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     InitImageIO();
     return true;
   }();

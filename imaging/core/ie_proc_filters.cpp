@@ -162,3 +162,42 @@ void InitImageProcUnit() {
 }
 
 void DoneImageProcUnit() { FreeFilterPresets(); }
+
+namespace {
+
+template <class T>
+void ReorderRows(TIEBitmap& bitmap, const int source[3], TObject* sender, const TIEProgressEvent& progress) {
+  const int width = bitmap.Width(), height = bitmap.Height();
+  for (int y = 0; y < height; ++y) {
+    T* p = reinterpret_cast<T*>(bitmap.ScanLine(y));
+    for (int x = 0; x < width; ++x, p += 3) {
+      const T old[4] = {p[0], p[1], p[2], 0};
+      p[0] = old[source[0]];
+      p[1] = old[source[1]];
+      p[2] = old[source[2]];
+    }
+    if (progress) progress(sender, static_cast<int>(int64_t(y + 1) * 100 / height));
+  }
+}
+
+}  // namespace
+
+bool ReorderChannels(TIEBitmap& bitmap, const std::string& spec, TObject* sender, const TIEProgressEvent& progress) {
+  const TIEBitmapFormat format = bitmap.PixelFormat();
+  if (spec.size() < 3 || (format != ie24RGB && format != ieRGB48)) return false;
+  // Memory order is blue, green, red: a letter names the slot it reads; slot 3
+  // reads zero.
+  int source[3];
+  for (int i = 0; i < 3; ++i) {
+    switch (spec[i]) {
+      case 'B': case 'b': source[i] = 0; break;
+      case 'G': case 'g': source[i] = 1; break;
+      case 'R': case 'r': source[i] = 2; break;
+      case '0': source[i] = 3; break;
+      default: return false;
+    }
+  }
+  if (format == ie24RGB) ReorderRows<uint8_t>(bitmap, source, sender, progress);
+  else ReorderRows<uint16_t>(bitmap, source, sender, progress);
+  return true;
+}

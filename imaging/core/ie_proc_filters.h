@@ -29,6 +29,14 @@ void SharpenArea(TIEBitmap& bitmap, int x1, int y1, TObject* sender, const TIEPr
 // one every caller of the library already uses.
 void ApplyKernel3x3Gray(TIEBitmap& bitmap, const TIEFilterPreset& preset, int x1, int y2, int x2, int y1);
 
+// Rearranges the three samples of each pixel of an ie24RGB or ieRGB48 bitmap:
+// the letters of spec (any case) name, for the first, second and third sample
+// in memory order (blue, green, red; an ieRGB48 pixel's words are named in
+// that same order), where it comes from: "B", "G", "R", or "0" for zero. "BGR" keeps the picture and "RGB" swaps red and blue. A spec
+// of fewer than three letters, or with another letter, changes nothing and
+// gives false; so does any other format.
+bool ReorderChannels(TIEBitmap& bitmap, const std::string& spec, TObject* sender, const TIEProgressEvent& progress);
+
 // The preset list: "None", "Blur", "Edges", "Emboss", "High Pass 1" to "3",
 // "Low Pass 1" and "2" after InitFilterPresets.
 void InitFilterPresets();

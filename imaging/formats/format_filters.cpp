@@ -26,7 +26,9 @@
 
 std::vector<TIEFormatDescriptor> FormatFilterList() {
   // One line a format. A new filter defines its descriptor in its own file and
-  // adds it here, where the registry should list it.
+  // adds it here, where the registry should list it. DICOM and JPEG 2000 are
+  // served from above this layer and join the list at start-up
+  // (RegisterSpecialFormats), each in its place.
   return {
       TIFFFormat(),
       GIFFormat(),
@@ -37,14 +39,11 @@ std::vector<TIEFormatDescriptor> FormatFilterList() {
       ICOFormat(),
       CURFormat(),
       PNGFormat(),
-      DICOMFormat(),
       WMFFormat(),
       EMFFormat(),
       TGAFormat(),
       PXMFormat(),
       WBMPFormat(),
-      JP2Format(),
-      J2KFormat(),
       PSFormat(),
       PDFFormat(),
       DCXFormat(),

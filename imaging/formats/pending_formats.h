@@ -1,13 +1,8 @@
 #pragma once
-// The formats whose filters are still to come: their registry entries, the
-// input/output frames they take and their readers and writers as hooks that
-// other layers fill (ie_filters.h). A format's own filter file replaces its
-// record here once it is written (and its line in format_filters.cpp).
+// The registry entries of the layer and object files, which the views read
+// and write themselves.
 #include "imaging/io/format_descriptor.h"
 
-TIEFormatDescriptor DICOMFormat();
-TIEFormatDescriptor JP2Format();
-TIEFormatDescriptor J2KFormat();
 // Layer and object files, read and written by the views.
 TIEFormatDescriptor IEVFormat();
 TIEFormatDescriptor LYRFormat();

@@ -70,15 +70,6 @@ struct TIEFilterSlots {
   // Specialised readers
   using TSpecialReader = std::function<void(TStream& stream, TIEBitmap* bitmap, TIOParamsVals& params,
                                             bool paramsOnly, TProgressRecord& progress)>;
-  TSpecialReader ReadDICOMStream;
-  TIEStreamTest IsDICOMStream;
-  TSpecialReader ReadJ2000Stream;
-  // codeStream: 0 a JP2 file, 1 a bare code stream.
-  std::function<void(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params, int codeStream,
-                     TProgressRecord& progress)>
-      WriteJ2000Stream;
-  TIEStreamTest IsJP2Stream;
-  TIEStreamTest IsJ2KStream;
 
   // Layer and object streams of the views
   TIEStreamTest IsIEVStream;

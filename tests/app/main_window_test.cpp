@@ -4,6 +4,7 @@
 // Save writes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -25,6 +26,9 @@
 #include "base/image_button.h"
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/io/image_lib_io.h"
+#include "imaging/io/io_params.h"
+#include "imaging/core/ie_bitmap.h"
+#include "imaging/special/jpeg2000/j2000_filter.h"
 #include "platform/ui/com_ctrls.h"
 #include "platform/ui/ext_ctrls.h"
 #include "platform/ui/headless/headless_backend.h"
@@ -123,6 +127,35 @@ TEST_F(MainWindow, FirstActivationShowsTheExampleWithSelectionStyleAndPreviews) 
   for (int y = top; y < top + 48; ++y)
     for (int x = p.left; x < p.left + 48; ++x) colours.insert(static_cast<uint32_t*>(backing->ScanLine(y))[x] & 0xFFFFFF);
   EXPECT_GT(colours.size(), 20u);
+}
+
+// JPEG 2000 files and code streams open like any other source, with the
+// sharpness preset of photographs.
+TEST_F(MainWindow, OpensJpeg2000FilesAndCodeStreams) {
+  TIEBitmap picture(90, 70, ie24RGB);
+  for (int y = 0; y < 70; ++y)
+    for (int x = 0; x < 90; ++x) picture.SetPixelRGB(x, y, TRGB{uint8_t(x * 2), uint8_t(y * 3), uint8_t(200 - x)});
+  for (const char* name : {"photo.jp2", "photo.j2k"}) {
+    SCOPED_TRACE(name);
+    TIOParamsVals params(nullptr);
+    params.J2000Rate = 1;  // lossless
+    std::atomic<bool> abort{false};
+    TProgressRecord progress;
+    progress.AbortFlag = &abort;
+    TMemoryStream s;
+    WriteJ2000Stream(s, picture, params, std::string(name).ends_with(".j2k") ? 1 : 0, progress);
+    ASSERT_FALSE(abort);
+    qvtest::WriteFileBytes(dir.File(name), std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size()));
+    fmMain->trSharpness->SetPosition(0);
+    ASSERT_TRUE(fmMain->LoadSourceImage(dir.File(name)));
+    EXPECT_EQ(fmMain->SourceMessage(), "");
+    EXPECT_EQ(fmMain->trSharpness->Position(), 6);
+    TIEBitmap* shown = fmMain->img->GetIEBitmap();
+    ASSERT_EQ(shown->Width(), 90);
+    EXPECT_EQ(shown->GetPixelRGB(10, 20), (TRGB{20, 60, 190}));
+    Idle();
+    fmMain->SaveToPng(OutputFile(std::string("main_window_") + name + ".png"));
+  }
 }
 
 struct RoadCase {

@@ -280,3 +280,52 @@ void WriteJ2000Stream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params,
   output.reset();
   stream.WriteBuffer(sink.bytes.data(), static_cast<int64_t>(sink.bytes.size()));
 }
+
+namespace {
+
+void ReadJ2000Format(TIEFormatReadArgs& a) {
+  ReadJ2000Stream(a.Stream, a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.ParamsOnly, a.Progress);
+}
+
+template <int CodeStream>
+void WriteJ2000Format(TIEFormatWriteArgs& a) {
+  WriteJ2000Stream(a.Stream, a.Bitmap, a.Params, CodeStream, a.Progress);
+}
+
+}  // namespace
+
+TIEFormatDescriptor JP2Format() {
+  return {
+      .FileType = ioJP2,
+      .FullName = "JPEG2000",
+      .Suffixes = "JP2",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpJ2000,
+      .Probe = IsJP2Stream,
+      .ProbeOrder = 90,
+      .Read = ReadJ2000Format,
+      .ReadParams = ReadJ2000Format,
+      .Write = WriteJ2000Format<0>,
+      .SaveOptions = {iesConvert24},
+      .SaveOrder = 20,
+      .SaveSuffixes = "JP2",
+  };
+}
+
+TIEFormatDescriptor J2KFormat() {
+  return {
+      .FileType = ioJ2K,
+      .FullName = "JPEG2000 Code Stream",
+      .Suffixes = "J2K;JPC;J2C",
+      .Access = ieaReadWrite,
+      .DialogPage = iedpJ2000,
+      .Probe = IsJ2KStream,
+      .ProbeOrder = 100,
+      .Read = ReadJ2000Format,
+      .ReadParams = ReadJ2000Format,
+      .Write = WriteJ2000Format<1>,
+      .SaveOptions = {iesConvert24},
+      .SaveOrder = 30,
+      .SaveSuffixes = "J2K;JPC;J2C",
+  };
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include "imaging/io/format_descriptor.h"
+
 // The imaging library's JPEG 2000 filter: JP2 files and bare code streams
 // read into and written from a TIEBitmap through OpenJPEG, over the picture
 // classes' OpenJPEG glue (pictures/jpeg2000).
@@ -22,3 +24,7 @@ void WriteJ2000Stream(TStream& stream, TIEBitmap& bitmap, TIOParamsVals& params,
 // The YCbCr tables are built on first use; the codec keeps no other state.
 void InitJ2000Codec();
 void DoneJ2000Codec();
+
+// The JP2 and J2K formats for the input/output component.
+TIEFormatDescriptor JP2Format();
+TIEFormatDescriptor J2KFormat();

@@ -113,7 +113,7 @@ TEST(FormatFilters, TheComponentFindsEachFormatByCodeAndSuffix) {
 std::map<TImageFileType, std::vector<uint8_t>> Samples() {
   std::map<TImageFileType, std::vector<uint8_t>> samples;
   auto picture = qvtest::Gradient(8, 6);
-  for (TImageFileType code : {ioJPEG, ioPNG, ioICO, ioTGA, ioPXM, ioDCX, ioPSD}) {
+  for (TImageFileType code : {ioJPEG, ioPNG, ioICO, ioTGA, ioPXM, ioDCX, ioPSD, ioJP2, ioJ2K}) {
     TIEBitmap source;
     source.Assign(picture.get());
     auto io = TImageLibIO::CreateForBitmap(&source);
@@ -134,6 +134,10 @@ std::map<TImageFileType, std::vector<uint8_t>> Samples() {
   WriteLE32(emf.data() + 4, 108);
   WriteLE32(emf.data() + 40, 0x464D4520);
   samples[ioEMF] = emf;
+  // A DICOM file: the 128-byte preamble, "DICM" and a group length element.
+  std::vector<uint8_t> dicom(128, 0);
+  for (uint8_t b : std::vector<uint8_t>{'D', 'I', 'C', 'M', 2, 0, 0, 0, 'U', 'L', 4, 0, 0, 0, 0, 0}) dicom.push_back(b);
+  samples[ioDICOM] = dicom;
   return samples;
 }
 
@@ -141,9 +145,10 @@ TEST(FormatFilters, EachProbeKnowsItsOwnFormatAndNoOther) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   SetLibraryStartupStep(iessImageIO, nullptr, nullptr);  // the start-up tests run without it
   const auto samples = Samples();
-  for (const TIEFormatDescriptor& d : FormatFilterList()) {
+  for (const TIEFormatDescriptor& d : FormatDescriptors()) {
     if (!d.Probe || !samples.count(d.FileType)) continue;
     SCOPED_TRACE(d.FullName);
     for (const auto& [code, bytes] : samples) {

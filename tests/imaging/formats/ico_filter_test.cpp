@@ -9,6 +9,7 @@
 #include "imaging/core/ie_mask.h"
 #include "imaging/formats/bmp_filter.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/formats/ico_filter.h"
 #include "imaging/io/image_lib_io.h"
 #include "tests/imaging/io/io_test_support.h"
@@ -573,6 +574,7 @@ TEST(IcoFilter, TheComponentDetectsLoadsAndSavesTheseFormats) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   auto picture = qvtest::Gradient(12, 9);
   picture->AlphaChannel()->Fill(255);
   picture->SetAlpha(1, 1, 0);

@@ -7,6 +7,7 @@
 
 #include "imaging/core/ie_view_link.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/formats/pcx_filter.h"
 #include "imaging/io/image_lib_io.h"
 #include "tests/imaging/formats/filter_test_streams.h"
@@ -462,6 +463,7 @@ TEST(PcxFilter, TheComponentDetectsLoadsAndSavesPcxAndDcx) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   auto picture = qvtest::Gradient(12, 9);
   for (TImageFileType type : {ioPCX, ioDCX}) {
     TIEBitmap source;

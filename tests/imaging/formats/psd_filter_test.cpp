@@ -8,6 +8,7 @@
 
 #include "imaging/core/ie_view_link.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/formats/psd_filter.h"
 #include "imaging/io/ie_filters.h"
 #include "imaging/io/image_lib_io.h"
@@ -630,6 +631,7 @@ TEST(PsdFilter, TheComponentAndTheViewsLayers) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   auto picture = qvtest::Gradient(12, 9);
   TIEBitmap source;
   source.Assign(picture.get());

@@ -12,6 +12,7 @@
 #include "imaging/core/ie_proc_filters.h"
 #include "imaging/core/ie_raw_stream.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/image_lib_io.h"
 #include "io_test_support.h"
@@ -60,6 +61,7 @@ class ClipboardPaste : public ::testing::Test {
 protected:
   void SetUp() override {
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     qvtest::EnsureImageIO();
     InitImageIO();
     TMemoryStream raw;

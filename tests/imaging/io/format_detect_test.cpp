@@ -9,6 +9,7 @@
 #include "imaging/core/ie_streams.h"
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_descriptor.h"
 #include "io_test_support.h"
@@ -109,6 +110,25 @@ TEST(FormatDetection, ProbesInOrderAndPositionRestored) {
   EXPECT_EQ(s.Position(), 3);
 }
 
+// The specialised formats' own content tests: "DICM" after the preamble, the
+// JP2 signature box and the code stream's SOC and SIZ markers.
+TEST(FormatDetection, SpecialisedFormatsByContent) {
+  qvtest::EnsureImageIO();
+  std::string dicom(128, '.');
+  dicom += "DICM";
+  const struct {
+    const char* name;
+    std::string bytes;
+    TImageFileType code;
+  } cases[] = {
+      {"DICOM", Padded(dicom, 200, '.'), ioDICOM},
+      {"DICM one byte early", Padded(std::string(127, '.') + "DICM", 200, '.'), ioUnknown},
+      {"JP2", Padded(std::string("\0\0\0\x0CjP  \r\n\x87\n", 12), 40, '\0'), ioJP2},
+      {"J2K", Padded("\xFF\x4F\xFF\x51", 40, '\0'), ioJ2K},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Detect(c.bytes), c.code) << c.name;
+}
+
 // A stream that claims 3 GB and holds a few real bytes at its start.
 class LargeStream : public TStream {
 public:
@@ -204,6 +224,7 @@ TEST(FormatDetectionOracle, AgreesWithFileMagicAndPillow) {
   // The real stream tests, as far as they stand.
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   SetLibraryStartupStep(iessImageIO, nullptr, nullptr);  // the start-up tests run without it
   qvtest::TempDir dir;
   const std::string ppm = dir.File("src.ppm");

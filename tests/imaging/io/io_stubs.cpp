@@ -50,11 +50,6 @@ void StubFilters::Install() {
   auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
     self->Read(b, p, pr, nullptr, po);
   };
-  f.ReadDICOMStream = special;
-  f.ReadJ2000Stream = special;
-  f.WriteJ2000Stream = [self](TStream& s, TIEBitmap& b, TIOParamsVals&, int, TProgressRecord& pr) {
-    self->Write(s, b, nullptr, pr);
-  };
 
   // The formats with filters of their own: their descriptors' entry points.
   // A reader gets the picture only on loads, as the filters that take one do.
@@ -113,6 +108,9 @@ void StubFilters::Install() {
   stub(ioPS, readNoMask, write);
   stub(ioPDF, readNoMask, write);
   stub(ioHDP, readNoMask, write);
+  stub(ioDICOM, readNoMask, write);
+  stub(ioJP2, readNoMask, write);
+  stub(ioJ2K, readNoMask, write);
 }
 
 // ---- the view ----

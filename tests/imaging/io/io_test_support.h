@@ -21,6 +21,9 @@ inline std::vector<TIEFormatDescriptor> AllFormats() {
   return list;
 }
 
+// Installs every format's descriptor, as the library's start-up does.
+inline void InstallAllFormats() { InstallFormatDescriptors(AllFormats()); }
+
 // Installs the formats' descriptors and builds the registry (as the library's
 // start-up does) unless they stand, also when a test of the start-up sequence
 // has taken the registry down.
@@ -50,14 +53,10 @@ private:
   std::vector<TIEFormatDescriptor> FFormats;
 };
 
-// Takes the content tests of the formats with filters of their own away. The
-// formats still read through hooks (TIFF, DICOM, JPEG 2000) test
-// through the slots, which the caller clears or fills.
+// Takes the content tests of every format away, so a test decides detection
+// through the readers it stubs.
 inline void ClearFormatProbes() {
-  for (TIEFormatDescriptor& d : FormatDescriptors()) {
-    const TImageFileType c = d.FileType;
-    if (c != ioDICOM && c != ioJP2 && c != ioJ2K) d.Probe = nullptr;
-  }
+  for (TIEFormatDescriptor& d : FormatDescriptors()) d.Probe = nullptr;
 }
 
 }  // namespace qvtest

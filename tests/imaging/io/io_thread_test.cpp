@@ -14,6 +14,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_io_log.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/file_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
@@ -59,6 +60,7 @@ protected:
   void SetUp() override {
     qvtest::EnsureImageIO();
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     plugIn.Register();
     // A borrowed bitmap: only such a component works in the background.
     io.AttachBitmap(&bitmap);

@@ -7,6 +7,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_streams.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -194,6 +195,7 @@ TEST(MetadataOracle, APP13SurvivesALoadAndASaveThroughTheComponent) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   qvtest::TempDir dir;
   const struct {
     const char* name;

@@ -10,6 +10,7 @@
 
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -35,6 +36,7 @@ protected:
       GTEST_SKIP() << "python3 with Pillow, gcc and base64 are needed";
     qvtest::EnsureImageIO();
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     TIEBitmap& b = *io.IEBitmap();
     b.Allocate(23, 9, ie24RGB);
     for (int y = 0; y < 9; ++y)

@@ -12,6 +12,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_io_log.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/image_lib_io.h"
 #include "imaging/io/io_params.h"
@@ -57,6 +58,7 @@ protected:
     if (ports.size() != 4) GTEST_SKIP() << "python3 with Pillow and pyftpdlib, and openssl, are needed";
     qvtest::EnsureImageIO();
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     IEURLCAFile.clear();
     io.OnFinishWork = [this](TObject*) { ++finishes; };
   }

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/rtl/streams.h"
 #include "platform/ui/forms.h"
@@ -18,6 +19,7 @@ TEST_F(ViewTest, BackgroundLoadNotifiesTheViewOnTheUserInterfaceThread) {
   qvtest::EnsureImageIO();
   qvtest::FilterSlotsScope slots;
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   MakeView(120, 90);
   // The picture to load, as BMP bytes made in the foreground.
   TIEBitmap picture;

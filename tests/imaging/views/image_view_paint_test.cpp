@@ -6,6 +6,7 @@
 
 #include "imaging/core/ie_startup.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/image_lib_io.h"
 #include "platform/graphics/gdi.h"
 #include "platform/ui/cursors.h"
@@ -201,6 +202,7 @@ TEST_F(ViewTest, LoadedBmpIsShownFitted) {
   const std::string file = ViewTestOutput("view_loaded.bmp");
   bmp.SaveToFile(file);
   RegisterFormatFilters();
+  RegisterSpecialFormats();
   LibraryStaticInit();
   view->GetIO()->LoadFile(file);
   EXPECT_FALSE(view->GetIO()->Aborting());

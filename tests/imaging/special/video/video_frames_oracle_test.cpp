@@ -14,6 +14,7 @@
 #include "imaging/core/ie_bitmap.h"
 #include "imaging/core/ie_io_log.h"
 #include "imaging/formats/format_filters.h"
+#include "imaging/special/special_formats.h"
 #include "imaging/io/format_detect.h"
 #include "imaging/io/ie_video_reader.h"
 #include "imaging/io/image_lib_io.h"
@@ -62,6 +63,7 @@ protected:
     if (folder == nullptr || !made) GTEST_SKIP() << "ffmpeg and ffprobe are needed";
     qvtest::EnsureImageIO();
     RegisterFormatFilters();
+    RegisterSpecialFormats();
     RegisterVideoFrameReader();
     io.OnFinishWork = [this](TObject*) { ++finishes; };
   }
