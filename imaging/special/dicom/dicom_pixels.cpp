@@ -469,7 +469,10 @@ void DecodeJpeg(TDICOMContext& ctx, const TBytes& frame, TIEBitmap& bitmap) {
     return ctx.Progress->Refuse("12-bit JPEG pixel data is not read (the JPEG library here is 8-bit only)");
   TIEMemStream s(frame.data(), int64_t(frame.size()));
   TIOParamsVals scratch(nullptr);
-  ReadJpegStream(s, nullptr, &bitmap, true, -1, true, true, false, false, false, false, *ctx.Progress, scratch);
+  TJpegReadOptions options;
+  options.NativeFormat = true;
+  options.ReadMetadata = false;
+  ReadJpegStream(s, nullptr, &bitmap, options, *ctx.Progress, scratch);
   if (ctx.Progress->Aborted()) return;
   if (bitmap.Width() != ctx.Columns || bitmap.Height() != ctx.Rows)
     return ctx.Progress->Refuse("the JPEG picture's size differs from the data set's");

@@ -44,14 +44,8 @@ void StubFilters::Write(TStream& stream, TIEBitmap& bitmap, TIEMask* mask, TProg
 }
 
 void StubFilters::Install() {
-  TIEFilterSlots& f = IEFilters();
   auto* self = this;
-  // The formats still read through hooks.
-  auto special = [self](TStream&, TIEBitmap* b, TIOParamsVals& p, bool po, TProgressRecord& pr) {
-    self->Read(b, p, pr, nullptr, po);
-  };
-
-  // The formats with filters of their own: their descriptors' entry points.
+  // Every format has a filter of its own: the stubs take its descriptor's entry points.
   // A reader gets the picture only on loads, as the filters that take one do.
   auto read = [self](TIEFormatReadArgs& a) {
     self->Read(a.ParamsOnly ? nullptr : a.Bitmap, a.Params, a.Progress, &a.AlphaMask, a.ParamsOnly);
